@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds and runs every test twice: optimised, then under ASan + UBSan.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+install_missing
+
+WERROR=OFF
+[ "${CI:-}" = "true" ] && WERROR=ON
+
+status=0
+run_suite() {
+  local dir="$1"; shift
+  echo "=== $dir ==="
+  build_tree "$dir" -DZEB_WERROR=$WERROR "$@"
+  (cd "$ROOT/$dir" && ctest --output-on-failure -j "$JOBS") || status=1
+}
+
+run_suite build/release -DCMAKE_BUILD_TYPE=Release
+ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DZEB_SANITIZE=ON -DZEB_BUILD_BENCH=OFF
+exit $status

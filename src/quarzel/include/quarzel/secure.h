@@ -1,0 +1,59 @@
+// Containers for key material: their bytes are wiped when they are released.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "quarzel/port.h"
+
+namespace quarzel {
+
+// Allocator that wipes every block before handing it back to the heap.
+template <class T>
+struct WipingAllocator {
+  using value_type = T;
+  WipingAllocator() noexcept = default;
+  template <class U>
+  WipingAllocator(const WipingAllocator<U>&) noexcept {}
+  T* allocate(size_t n) { return std::allocator<T>{}.allocate(n); }
+  void deallocate(T* p, size_t n) noexcept {
+    secure_wipe(p, n * sizeof(T));
+    std::allocator<T>{}.deallocate(p, n);
+  }
+  template <class U>
+  bool operator==(const WipingAllocator<U>&) const noexcept { return true; }
+};
+
+// Byte string for secrets (keys, seeds, intermediate key stream).
+using SecretBytes = std::vector<uint8_t, WipingAllocator<uint8_t>>;
+
+// Fixed-size secret array on the stack, wiped on scope exit.
+template <size_t N>
+struct SecretArray {
+  uint8_t bytes[N]{};
+  SecretArray() = default;
+  SecretArray(const SecretArray&) = delete;
+  SecretArray& operator=(const SecretArray&) = delete;
+  ~SecretArray() { secure_wipe(bytes, N); }
+  uint8_t* data() noexcept { return bytes; }
+  const uint8_t* data() const noexcept { return bytes; }
+  static constexpr size_t size() noexcept { return N; }
+  uint8_t& operator[](size_t i) noexcept { return bytes[i]; }
+};
+
+// Wipes an object (e.g. a cipher context) when the guard leaves scope.
+template <class T>
+class WipeOnExit {
+ public:
+  explicit WipeOnExit(T& obj) noexcept : obj_(obj) {}
+  WipeOnExit(const WipeOnExit&) = delete;
+  WipeOnExit& operator=(const WipeOnExit&) = delete;
+  ~WipeOnExit() { secure_wipe(&obj_, sizeof(T)); }
+
+ private:
+  T& obj_;
+};
+
+}  // namespace quarzel
