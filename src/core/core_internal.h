@@ -2,6 +2,7 @@
 #pragma once
 
 #include "zeb/adapters.h"
+#include "zeb/login_config.h"
 #include "zeb/sync.h"
 #include "zeb/vrk.h"
 
@@ -27,13 +28,6 @@ class HsmLock {
   uint32_t rv_;
   bool held_ = false;
 };
-
-// Login configuration ("./VRK_Filepath.cfg" and "HSM.cfg").
-uint32_t SwHsm_LoadHsmLoginFilePathConfig(VRK_LOGIN_CONFIG_PATH* pfilepathConf);
-uint32_t SwHsm_LoadConfig(HSM_LOGIN_CONFIG* pHSMConf);
-uint32_t SwHsm_UpdateVRKLoginConfig(const HSM_LOGIN_CONFIG* config);
-uint32_t create_dir_if_not_exist(const char* dir_path);
-uint32_t SwHsm_FilePathChecker(VRK_FILEPATH_CONFIG* pfilepathConf);
 
 // Length of a fixed-width field's text: bytes before the first zero.
 size_t field_len(const uint8_t* field, size_t width) noexcept;

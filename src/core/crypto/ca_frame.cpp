@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core_internal.h"
+#include "quarzel/port.h"
 #include "zeb/se_services.h"
 #include "zeb/swhsm_services.h"
 

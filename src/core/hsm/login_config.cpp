@@ -51,6 +51,12 @@ size_t field_len(const uint8_t* field, size_t width) noexcept {
   return n;
 }
 
+}  // namespace zeb::core
+
+using namespace zeb::core;
+
+extern "C" {
+
 uint32_t SwHsm_LoadHsmLoginFilePathConfig(VRK_LOGIN_CONFIG_PATH* pfilepathConf) {
   if (pfilepathConf == nullptr) return VRK_ERR_ARGUMENTS;
   *pfilepathConf = VRK_LOGIN_CONFIG_PATH{};
@@ -153,10 +159,9 @@ uint32_t SwHsm_FilePathChecker(VRK_FILEPATH_CONFIG* pfilepathConf) {
   return VRK_OK;
 }
 
-}  // namespace zeb::core
+}  // extern "C"
 
 extern "C" VRK_RV VRK_SetHsmSnToLoginConfig(VRK_HSM_SN* sn, VRK_UCHAR hsmtype) {
-  using namespace zeb::core;
   if (sn == nullptr) return VRK_ERR_ARGUMENTS;
   // Keep the label and stored PINs of an existing file; start from an empty
   // record when there is none (or it cannot be read).
