@@ -1,0 +1,215 @@
+// AES with the AES-NI instructions. Several independent blocks are kept in
+// flight where the mode allows it (ECB, CBC decryption, CTR), since AESENC has
+// a latency of several cycles but a throughput of one or more per cycle.
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "aes/aes_internal.h"
+#include "quarzel/aes.h"
+
+#if QZ_HAVE_AESNI
+
+#define QZ_AESNI __attribute__((target("aes,sse4.1")))
+
+namespace quarzel::aesni {
+namespace {
+
+using aes_detail::kDecScheduleOffset;
+using aes_detail::rounds_for;
+
+constexpr size_t kLanes = 8;
+
+struct Keys {
+  __m128i k[15];
+  uint32_t nr;
+};
+
+QZ_AESNI inline void load_keys(Keys& keys, const uint8_t* rk, uint32_t key_len) {
+  keys.nr = rounds_for(key_len);
+  for (uint32_t i = 0; i <= keys.nr; ++i) keys.k[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rk + 16 * i));
+}
+
+inline void wipe_keys(Keys& keys) { secure_wipe(keys.k, sizeof keys.k); }
+
+QZ_AESNI inline __m128i enc1(const Keys& keys, __m128i b) {
+  b = _mm_xor_si128(b, keys.k[0]);
+  for (uint32_t r = 1; r < keys.nr; ++r) b = _mm_aesenc_si128(b, keys.k[r]);
+  return _mm_aesenclast_si128(b, keys.k[keys.nr]);
+}
+
+QZ_AESNI inline __m128i dec1(const Keys& keys, __m128i b) {
+  b = _mm_xor_si128(b, keys.k[keys.nr]);
+  for (uint32_t r = keys.nr - 1; r > 0; --r) b = _mm_aesdec_si128(b, keys.k[r]);
+  return _mm_aesdeclast_si128(b, keys.k[0]);
+}
+
+QZ_AESNI inline void enc8(const Keys& keys, __m128i* b) {
+  for (size_t j = 0; j < kLanes; ++j) b[j] = _mm_xor_si128(b[j], keys.k[0]);
+  for (uint32_t r = 1; r < keys.nr; ++r) {
+    const __m128i k = keys.k[r];
+    for (size_t j = 0; j < kLanes; ++j) b[j] = _mm_aesenc_si128(b[j], k);
+  }
+  for (size_t j = 0; j < kLanes; ++j) b[j] = _mm_aesenclast_si128(b[j], keys.k[keys.nr]);
+}
+
+QZ_AESNI inline void dec8(const Keys& keys, __m128i* b) {
+  for (size_t j = 0; j < kLanes; ++j) b[j] = _mm_xor_si128(b[j], keys.k[keys.nr]);
+  for (uint32_t r = keys.nr - 1; r > 0; --r) {
+    const __m128i k = keys.k[r];
+    for (size_t j = 0; j < kLanes; ++j) b[j] = _mm_aesdec_si128(b[j], k);
+  }
+  for (size_t j = 0; j < kLanes; ++j) b[j] = _mm_aesdeclast_si128(b[j], keys.k[0]);
+}
+
+QZ_AESNI inline __m128i load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+QZ_AESNI inline void store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+QZ_AESNI uint32_t sub_word_ni(uint32_t w) {
+  // AESENCLAST with a zero round key applies ShiftRows and SubBytes; with the
+  // word in every column ShiftRows has no effect.
+  const __m128i v = _mm_set1_epi32(static_cast<int>(w));
+  return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_aesenclast_si128(v, _mm_setzero_si128())));
+}
+
+QZ_AESNI void inv_mix_ni(uint8_t* round_key16) { store(round_key16, _mm_aesimc_si128(load(round_key16))); }
+
+// The counter block as two host-order halves of a 128-bit big-endian integer.
+struct Counter {
+  uint64_t hi, lo;
+};
+
+inline Counter load_counter(const uint8_t* p) {
+  uint64_t hi, lo;
+  std::memcpy(&hi, p, 8);
+  std::memcpy(&lo, p + 8, 8);
+  return {__builtin_bswap64(hi), __builtin_bswap64(lo)};
+}
+
+inline void store_counter(uint8_t* p, Counter c) {
+  const uint64_t hi = __builtin_bswap64(c.hi), lo = __builtin_bswap64(c.lo);
+  std::memcpy(p, &hi, 8);
+  std::memcpy(p + 8, &lo, 8);
+}
+
+QZ_AESNI inline __m128i counter_block(Counter c) {
+  return _mm_set_epi64x(static_cast<long long>(__builtin_bswap64(c.lo)),
+                        static_cast<long long>(__builtin_bswap64(c.hi)));
+}
+
+inline void counter_step(Counter& c) {
+  c.lo += 1;
+  c.hi += (c.lo == 0);
+}
+
+}  // namespace
+
+void key_expansion(uint32_t key_len, const uint8_t* key, uint8_t* round_key) {
+  aes_detail::expand_key(key_len, key, round_key, sub_word_ni, inv_mix_ni);
+}
+
+QZ_AESNI core_ret_t encrypt_block(uint32_t, uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out) {
+  Keys keys;
+  load_keys(keys, rk, key_len);
+  store(out, enc1(keys, load(in)));
+  wipe_keys(keys);
+  return 0;
+}
+
+QZ_AESNI core_ret_t decrypt_block(uint32_t, uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out) {
+  Keys keys;
+  load_keys(keys, rk + kDecScheduleOffset, key_len);
+  store(out, dec1(keys, load(in)));
+  wipe_keys(keys);
+  return 0;
+}
+
+QZ_AESNI void ecb_encrypt(uint32_t key_len, const uint8_t* rk, const uint8_t* in, uint8_t* out, size_t blocks) {
+  Keys keys;
+  load_keys(keys, rk, key_len);
+  __m128i b[kLanes];
+  for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {
+    for (size_t j = 0; j < kLanes; ++j) b[j] = load(in + 16 * j);
+    enc8(keys, b);
+    for (size_t j = 0; j < kLanes; ++j) store(out + 16 * j, b[j]);
+  }
+  for (; blocks > 0; --blocks, in += 16, out += 16) store(out, enc1(keys, load(in)));
+  wipe_keys(keys);
+}
+
+QZ_AESNI void ecb_decrypt(uint32_t key_len, const uint8_t* rk, const uint8_t* in, uint8_t* out, size_t blocks) {
+  Keys keys;
+  load_keys(keys, rk + kDecScheduleOffset, key_len);
+  __m128i b[kLanes];
+  for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {
+    for (size_t j = 0; j < kLanes; ++j) b[j] = load(in + 16 * j);
+    dec8(keys, b);
+    for (size_t j = 0; j < kLanes; ++j) store(out + 16 * j, b[j]);
+  }
+  for (; blocks > 0; --blocks, in += 16, out += 16) store(out, dec1(keys, load(in)));
+  wipe_keys(keys);
+}
+
+QZ_AESNI void cbc_encrypt(uint32_t key_len, const uint8_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out,
+                          size_t blocks) {
+  Keys keys;
+  load_keys(keys, rk, key_len);
+  __m128i c = load(iv);
+  for (; blocks > 0; --blocks, in += 16, out += 16) {
+    c = enc1(keys, _mm_xor_si128(load(in), c));
+    store(out, c);
+  }
+  store(iv, c);
+  wipe_keys(keys);
+}
+
+QZ_AESNI void cbc_decrypt(uint32_t key_len, const uint8_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out,
+                          size_t blocks) {
+  Keys keys;
+  load_keys(keys, rk + kDecScheduleOffset, key_len);
+  __m128i prev = load(iv);
+  __m128i b[kLanes], c[kLanes];
+  for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {
+    // Read all ciphertext first: `out` may alias `in`.
+    for (size_t j = 0; j < kLanes; ++j) b[j] = c[j] = load(in + 16 * j);
+    dec8(keys, b);
+    store(out, _mm_xor_si128(b[0], prev));
+    for (size_t j = 1; j < kLanes; ++j) store(out + 16 * j, _mm_xor_si128(b[j], c[j - 1]));
+    prev = c[kLanes - 1];
+  }
+  for (; blocks > 0; --blocks, in += 16, out += 16) {
+    const __m128i ct = load(in);
+    store(out, _mm_xor_si128(dec1(keys, ct), prev));
+    prev = ct;
+  }
+  store(iv, prev);
+  wipe_keys(keys);
+}
+
+QZ_AESNI void ctr_xor(uint32_t key_len, const uint8_t* rk, uint8_t* ctr, const uint8_t* in, uint8_t* out,
+                      size_t blocks) {
+  Keys keys;
+  load_keys(keys, rk, key_len);
+  Counter cnt = load_counter(ctr);
+  __m128i b[kLanes];
+  for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {
+    for (size_t j = 0; j < kLanes; ++j) {
+      b[j] = counter_block(cnt);
+      counter_step(cnt);
+    }
+    enc8(keys, b);
+    for (size_t j = 0; j < kLanes; ++j) store(out + 16 * j, _mm_xor_si128(b[j], load(in + 16 * j)));
+  }
+  for (; blocks > 0; --blocks, in += 16, out += 16) {
+    const __m128i ks = enc1(keys, counter_block(cnt));
+    counter_step(cnt);
+    store(out, _mm_xor_si128(ks, load(in)));
+  }
+  for (auto& v : b) v = _mm_setzero_si128();
+  store_counter(ctr, cnt);
+  wipe_keys(keys);
+}
+
+}  // namespace quarzel::aesni
+
+#endif  // QZ_HAVE_AESNI
