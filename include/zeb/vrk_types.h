@@ -139,11 +139,15 @@ enum : uint32_t {
   VRK_ERR_FAILED = 0x006,               // CKR_FUNCTION_FAILED
   VRK_ERR_ARGUMENTS = 0x007,            // CKR_ARGUMENTS_BAD
   VRK_ERR_NO_MECHANISM_INFO = 0x008,    // the core's mechanism calls answer this
+  VRK_ERR_DEVICE = 0x030,               // CKR_DEVICE_ERROR
   VRK_ERR_EMPTY_ID = 0x020,             // CKR_DATA_INVALID: empty ID or label
   VRK_ERR_DATA_LEN = 0x021,             // CKR_DATA_LEN_RANGE
   VRK_ERR_CONFIG_OPEN = 0x050,          // "HSM.cfg" cannot be opened
   VRK_ERR_OPERATION_ACTIVE = 0x051,     // a crypto operation is already running
   VRK_ERR_KEY_ALGO = 0x068,
+  VRK_ERR_NOT_INITIALIZED = 0x091,      // CKR_OPERATION_NOT_INITIALIZED
+  VRK_ERR_PIN_INVALID = 0x0A1,          // CKR_PIN_INVALID
+  VRK_ERR_PIN_LEN_RANGE = 0x0A2,        // CKR_PIN_LEN_RANGE
   VRK_ERR_OBJECT_ABSENT = 0x082,
   VRK_ERR_SESSION_COUNT = 0x0B1,        // CKR_SESSION_COUNT
   VRK_ERR_SESSION_HANDLE = 0x0B3,       // CKR_SESSION_HANDLE_INVALID
