@@ -41,40 +41,48 @@ void sha256_compress_portable(uint32_t h[8], const uint8_t* p, size_t n) {
   for (; n != 0; --n, p += 64) {
     uint32_t w[16];
     uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
+    // Maj(a, b, c) = ((a ^ b) & (b ^ c)) ^ b, and b ^ c of one round is a ^ b
+    // of the round before: x and y carry it.
+    uint32_t x, y = b ^ c;
 
-#define QZ_S0(x) (rotr(x, 2) ^ rotr(x, 13) ^ rotr(x, 22))
-#define QZ_S1(x) (rotr(x, 6) ^ rotr(x, 11) ^ rotr(x, 25))
-#define QZ_s0(x) (rotr(x, 7) ^ rotr(x, 18) ^ ((x) >> 3))
-#define QZ_s1(x) (rotr(x, 17) ^ rotr(x, 19) ^ ((x) >> 10))
+    // Nested forms of the big sigmas: fewer register copies than three
+    // independent rotations.
+#define QZ_S0(v) rotr(rotr(rotr(v, 9) ^ (v), 11) ^ (v), 2)
+#define QZ_S1(v) rotr(rotr(rotr(v, 14) ^ (v), 5) ^ (v), 6)
+#define QZ_s0(v) (rotr(v, 7) ^ rotr(v, 18) ^ ((v) >> 3))
+#define QZ_s1(v) (rotr(v, 17) ^ rotr(v, 19) ^ ((v) >> 10))
     // One round; the eight working variables rotate by renaming.
-#define QZ_R(a, b, c, d, e, f, g, h, kw)                          \
-  do {                                                            \
-    uint32_t t1 = h + QZ_S1(e) + (g ^ (e & (f ^ g))) + (kw);      \
-    uint32_t t2 = QZ_S0(a) + ((a & b) | (c & (a | b)));           \
-    d += t1;                                                      \
-    h = t1 + t2;                                                  \
+#define QZ_R(a, b, c, d, e, f, g, h, ab, bc, kw)          \
+  do {                                                    \
+    h += QZ_S1(e) + (g ^ (e & (f ^ g))) + (kw);           \
+    ab = a ^ b;                                           \
+    d += h;                                               \
+    h += QZ_S0(a) + ((ab & bc) ^ b);                      \
   } while (0)
 #define QZ_W(j) \
   (w[(j) & 15] += QZ_s1(w[((j) + 14) & 15]) + w[((j) + 9) & 15] + QZ_s0(w[((j) + 1) & 15]))
-#define QZ_8(i, W)                                          \
-  QZ_R(a, b, c, d, e, f, g, hh, kSha256K[(i) + 0] + W(0 + (i)));  \
-  QZ_R(hh, a, b, c, d, e, f, g, kSha256K[(i) + 1] + W(1 + (i)));  \
-  QZ_R(g, hh, a, b, c, d, e, f, kSha256K[(i) + 2] + W(2 + (i)));  \
-  QZ_R(f, g, hh, a, b, c, d, e, kSha256K[(i) + 3] + W(3 + (i)));  \
-  QZ_R(e, f, g, hh, a, b, c, d, kSha256K[(i) + 4] + W(4 + (i)));  \
-  QZ_R(d, e, f, g, hh, a, b, c, kSha256K[(i) + 5] + W(5 + (i)));  \
-  QZ_R(c, d, e, f, g, hh, a, b, kSha256K[(i) + 6] + W(6 + (i)));  \
-  QZ_R(b, c, d, e, f, g, hh, a, kSha256K[(i) + 7] + W(7 + (i)))
 #define QZ_WLOAD(j) (w[(j)] = load_be32(p + 4 * (j)))
+#define QZ_8(i, W)                                                   \
+  QZ_R(a, b, c, d, e, f, g, hh, x, y, kSha256K[(i) + 0] + W((i) + 0)); \
+  QZ_R(hh, a, b, c, d, e, f, g, y, x, kSha256K[(i) + 1] + W((i) + 1)); \
+  QZ_R(g, hh, a, b, c, d, e, f, x, y, kSha256K[(i) + 2] + W((i) + 2)); \
+  QZ_R(f, g, hh, a, b, c, d, e, y, x, kSha256K[(i) + 3] + W((i) + 3)); \
+  QZ_R(e, f, g, hh, a, b, c, d, x, y, kSha256K[(i) + 4] + W((i) + 4)); \
+  QZ_R(d, e, f, g, hh, a, b, c, y, x, kSha256K[(i) + 5] + W((i) + 5)); \
+  QZ_R(c, d, e, f, g, hh, a, b, x, y, kSha256K[(i) + 6] + W((i) + 6)); \
+  QZ_R(b, c, d, e, f, g, hh, a, y, x, kSha256K[(i) + 7] + W((i) + 7))
 
+    // Fully unrolled: every schedule index is a constant.
     QZ_8(0, QZ_WLOAD);
     QZ_8(8, QZ_WLOAD);
-    for (int i = 16; i < 64; i += 16) {
-      QZ_8(i, QZ_W);
-      QZ_8(i + 8, QZ_W);
-    }
-#undef QZ_WLOAD
+    QZ_8(16, QZ_W);
+    QZ_8(24, QZ_W);
+    QZ_8(32, QZ_W);
+    QZ_8(40, QZ_W);
+    QZ_8(48, QZ_W);
+    QZ_8(56, QZ_W);
 #undef QZ_8
+#undef QZ_WLOAD
 #undef QZ_W
 #undef QZ_R
 #undef QZ_s1

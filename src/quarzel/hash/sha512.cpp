@@ -54,39 +54,50 @@ void sha512_compress(uint64_t h[8], const uint8_t* p, size_t n) {
   for (; n != 0; --n, p += 128) {
     uint64_t w[16];
     uint64_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
+    // Maj(a, b, c) = ((a ^ b) & (b ^ c)) ^ b, and b ^ c of one round is a ^ b
+    // of the round before: x and y carry it.
+    uint64_t x, y = b ^ c;
 
-#define QZ_S0(x) (rotr(x, 28) ^ rotr(x, 34) ^ rotr(x, 39))
-#define QZ_S1(x) (rotr(x, 14) ^ rotr(x, 18) ^ rotr(x, 41))
-#define QZ_s0(x) (rotr(x, 1) ^ rotr(x, 8) ^ ((x) >> 7))
-#define QZ_s1(x) (rotr(x, 19) ^ rotr(x, 61) ^ ((x) >> 6))
-#define QZ_R(a, b, c, d, e, f, g, h, kw)                     \
-  do {                                                       \
-    uint64_t t1 = h + QZ_S1(e) + (g ^ (e & (f ^ g))) + (kw); \
-    uint64_t t2 = QZ_S0(a) + ((a & b) | (c & (a | b)));      \
-    d += t1;                                                 \
-    h = t1 + t2;                                             \
+    // Nested forms of the big sigmas: fewer register copies than three
+    // independent rotations.
+#define QZ_S0(v) rotr(rotr(rotr(v, 5) ^ (v), 6) ^ (v), 28)
+#define QZ_S1(v) rotr(rotr(rotr(v, 23) ^ (v), 4) ^ (v), 14)
+#define QZ_s0(v) (rotr(v, 1) ^ rotr(v, 8) ^ ((v) >> 7))
+#define QZ_s1(v) (rotr(v, 19) ^ rotr(v, 61) ^ ((v) >> 6))
+    // One round; the eight working variables rotate by renaming.
+#define QZ_R(a, b, c, d, e, f, g, h, ab, bc, kw) \
+  do {                                           \
+    h += QZ_S1(e) + (g ^ (e & (f ^ g))) + (kw);  \
+    ab = a ^ b;                                  \
+    d += h;                                      \
+    h += QZ_S0(a) + ((ab & bc) ^ b);             \
   } while (0)
 #define QZ_W(j) \
   (w[(j) & 15] += QZ_s1(w[((j) + 14) & 15]) + w[((j) + 9) & 15] + QZ_s0(w[((j) + 1) & 15]))
-#define QZ_8(i, W)                                             \
-  QZ_R(a, b, c, d, e, f, g, hh, kK[(i) + 0] + W(0 + (i)));      \
-  QZ_R(hh, a, b, c, d, e, f, g, kK[(i) + 1] + W(1 + (i)));      \
-  QZ_R(g, hh, a, b, c, d, e, f, kK[(i) + 2] + W(2 + (i)));      \
-  QZ_R(f, g, hh, a, b, c, d, e, kK[(i) + 3] + W(3 + (i)));      \
-  QZ_R(e, f, g, hh, a, b, c, d, kK[(i) + 4] + W(4 + (i)));      \
-  QZ_R(d, e, f, g, hh, a, b, c, kK[(i) + 5] + W(5 + (i)));      \
-  QZ_R(c, d, e, f, g, hh, a, b, kK[(i) + 6] + W(6 + (i)));      \
-  QZ_R(b, c, d, e, f, g, hh, a, kK[(i) + 7] + W(7 + (i)))
 #define QZ_WLOAD(j) (w[(j)] = load_be64(p + 8 * (j)))
+#define QZ_8(i, W)                                              \
+  QZ_R(a, b, c, d, e, f, g, hh, x, y, kK[(i) + 0] + W((i) + 0)); \
+  QZ_R(hh, a, b, c, d, e, f, g, y, x, kK[(i) + 1] + W((i) + 1)); \
+  QZ_R(g, hh, a, b, c, d, e, f, x, y, kK[(i) + 2] + W((i) + 2)); \
+  QZ_R(f, g, hh, a, b, c, d, e, y, x, kK[(i) + 3] + W((i) + 3)); \
+  QZ_R(e, f, g, hh, a, b, c, d, x, y, kK[(i) + 4] + W((i) + 4)); \
+  QZ_R(d, e, f, g, hh, a, b, c, y, x, kK[(i) + 5] + W((i) + 5)); \
+  QZ_R(c, d, e, f, g, hh, a, b, x, y, kK[(i) + 6] + W((i) + 6)); \
+  QZ_R(b, c, d, e, f, g, hh, a, y, x, kK[(i) + 7] + W((i) + 7))
 
+    // Fully unrolled: every schedule index is a constant.
     QZ_8(0, QZ_WLOAD);
     QZ_8(8, QZ_WLOAD);
-    for (int i = 16; i < 80; i += 16) {
-      QZ_8(i, QZ_W);
-      QZ_8(i + 8, QZ_W);
-    }
-#undef QZ_WLOAD
+    QZ_8(16, QZ_W);
+    QZ_8(24, QZ_W);
+    QZ_8(32, QZ_W);
+    QZ_8(40, QZ_W);
+    QZ_8(48, QZ_W);
+    QZ_8(56, QZ_W);
+    QZ_8(64, QZ_W);
+    QZ_8(72, QZ_W);
 #undef QZ_8
+#undef QZ_WLOAD
 #undef QZ_W
 #undef QZ_R
 #undef QZ_s1
