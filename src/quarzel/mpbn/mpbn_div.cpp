@@ -86,16 +86,8 @@ core_ret_t divide(uint8_t fid, uint32_t nw_a, const u32* a, uint32_t nw_b, const
   const size_t la = lead_index_vartime(a, nw_a);
   const size_t m = nw_a - la;  // significant dividend words
   const size_t k = m >= n ? m - n + 1 : 0;
-  if (q && nw_q < k) {
-    // Only significant quotient words count: the top digit may be zero.
-    bool fits = false;
-    if (nw_q + 1 == k) {
-      int32_t c = 0;
-      (void)mpbn_comp(MPBN_ENDIAN_MF_U32, static_cast<uint32_t>(4 * n), a + la, b + lb, &c);
-      fits = c < 0;
-    }
-    if (!fits) return err(fid, MPBN_R_QUOTIENT_SHORT);
-  }
+  // The quotient of m by n significant words may need k words.
+  if (q && nw_q < k) return err(fid, MPBN_R_QUOTIENT_SHORT);
   if (m < n) {
     // a < b: q = 0, r = a.
     if (q) mpbn_word_clear(q, nw_q);
@@ -121,8 +113,7 @@ core_ret_t divide(uint8_t fid, uint32_t nw_a, const u32* a, uint32_t nw_b, const
   divmod_lsw(u, m, v, n, q ? qq : nullptr, r ? rr : nullptr, un, vn);
   if (q) {
     mpbn_word_clear(q, nw_q);
-    const size_t kq = k < nw_q ? k : nw_q;  // a dropped top digit is zero here
-    for (size_t i = 0; i < kq; ++i) q[nw_q - 1 - i] = qq[i];
+    for (size_t i = 0; i < k; ++i) q[nw_q - 1 - i] = qq[i];
   }
   if (r) {
     mpbn_word_clear(r, nw_r);

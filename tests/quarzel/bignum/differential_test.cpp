@@ -44,9 +44,9 @@ def expect(op, v):
     if op == 'divq':
         a, b, nwq = v
         if b == 0: return 'E4736'
-        q = a // b
-        if q >> (32 * nwq): return 'E4737'
-        return h(q) + ',' + h(a % b)
+        m, n = (a.bit_length() + 31) // 32, (b.bit_length() + 31) // 32
+        if m >= n and nwq < m - n + 1: return 'E4737'
+        return h(a // b) + ',' + h(a % b)
     if op == 'mod':
         a, b = v; return 'E3b36' if b == 0 else h(a % b)
     if op == 'modadd':
