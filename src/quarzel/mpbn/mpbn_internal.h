@@ -115,11 +115,16 @@ void divmod_lsw(const u32* u, size_t m, const u32* v, size_t n, u32* q, u32* r, 
 
 // ---- Montgomery product on 64-bit limbs -------------------------------------
 
-// r = a*b*2^(-64L) mod n, for n odd, a*b < n*2^(64L). t: L+2 limbs of work
-// space. r may alias a or b. ninv = -n^-1 mod 2^64.
+// r = a*b*2^(-64L) mod n, for n odd, a*b < n*2^(64L); t: mont_work_limbs(L)
+// limbs of work space. r may alias a or b. ninv = -n^-1 mod 2^64.
 void mont_mul_limbs(size_t L, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* t);
-// r = a^2*2^(-64L) mod n; t: 2L+2 limbs.
+// r = a^2*2^(-64L) mod n; t: mont_work_limbs(L) limbs.
 void mont_sqr_limbs(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64* t);
+// The same on the BMI2/ADX path (mpbn_mont_adx.cpp); T: 2L+2 limbs for both.
+void mont_mul_limbs_adx(size_t L, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* T);
+void mont_sqr_limbs_adx(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64* T);
+// Work space (limbs) that mont_mul_limbs and mont_sqr_limbs need.
+constexpr size_t mont_work_limbs(size_t L) { return 2 * L + 2; }
 // -n^-1 mod 2^64 for an odd n.
 inline u64 neg_inv64(u64 n) {
   u64 x = n;                               // n*n == 1 mod 8: 3 valid bits

@@ -2,6 +2,8 @@
 // The external word arrays are 32-bit; processing word pairs as one limb
 // gives the same results with a quarter of the multiplications. No branch
 // depends on the operands: the final subtraction is selected by a mask.
+#include <atomic>
+
 #include "mpbn/mpbn_internal.h"
 
 namespace quarzel::mpbn_detail {
@@ -120,9 +122,27 @@ void sqr_fixed(u64* r, const u64* a, const u64* n, u64 ninv, u64* t) {
   mont_sqr_impl(Fixed<N>{}, r, a, n, ninv, t);
 }
 
+// The BMI2/ADX path, chosen once from the CPU's features; a test can force
+// the portable path.
+std::atomic<bool> g_force_portable{false};
+
+bool cpu_has_adx() {
+#if defined(__x86_64__)
+  static const bool has = __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx");
+  return has;
+#else
+  return false;
+#endif
+}
+
+inline bool use_adx() { return cpu_has_adx() && !g_force_portable.load(std::memory_order_relaxed); }
+
 }  // namespace
 
 void mont_mul_limbs(size_t L, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* t) {
+#if defined(__x86_64__)
+  if (use_adx()) return mont_mul_limbs_adx(L, r, a, b, n, ninv, t);
+#endif
   switch (L) {
     case 4: return mul_fixed<4>(r, a, b, n, ninv, t);
     case 8: return mul_fixed<8>(r, a, b, n, ninv, t);
@@ -136,6 +156,9 @@ void mont_mul_limbs(size_t L, u64* r, const u64* a, const u64* b, const u64* n, 
 }
 
 void mont_sqr_limbs(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64* t) {
+#if defined(__x86_64__)
+  if (use_adx()) return mont_sqr_limbs_adx(L, r, a, n, ninv, t);
+#endif
   switch (L) {
     case 4: return sqr_fixed<4>(r, a, n, ninv, t);
     case 8: return sqr_fixed<8>(r, a, n, ninv, t);
@@ -149,3 +172,13 @@ void mont_sqr_limbs(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64*
 }
 
 }  // namespace quarzel::mpbn_detail
+
+namespace quarzel {
+
+void mpbn_force_portable_for_testing(bool portable) {
+  mpbn_detail::g_force_portable.store(portable, std::memory_order_relaxed);
+}
+
+bool mpbn_mont_uses_adx() { return mpbn_detail::use_adx(); }
+
+}  // namespace quarzel

@@ -196,7 +196,7 @@ std::string result_of(core_ret_t rc, Handle& x, const Operand& first) {
   return hex(x.value());
 }
 
-TEST(Differential, WordArraysAndHandlesAgreeWithPython) {
+void run_differential() {
   Rng rng(kSeed);
   Oracle oracle;
   auto words = [&](size_t lo = 1, size_t hi = 130) { return rng.range(lo, hi); };
@@ -382,6 +382,20 @@ TEST(Differential, WordArraysAndHandlesAgreeWithPython) {
   }
 
   oracle.check();
+}
+
+// Forces the portable Montgomery product for one scope.
+struct PortableScope {
+  PortableScope() { quarzel::mpbn_force_portable_for_testing(true); }
+  ~PortableScope() { quarzel::mpbn_force_portable_for_testing(false); }
+};
+
+TEST(Differential, AgreesWithPythonOnTheDefaultPath) { run_differential(); }
+
+TEST(Differential, AgreesWithPythonOnThePortablePath) {
+  PortableScope portable;
+  ASSERT_FALSE(quarzel::mpbn_mont_uses_adx());
+  run_differential();
 }
 
 }  // namespace

@@ -14,6 +14,17 @@ namespace {
 
 using W = std::vector<mpbn_word_t>;
 
+// This machine class has BMI2 and ADX: the fast Montgomery path must run.
+TEST(MpbnMont, FastPathRunsWhereTheCpuHasIt) {
+  const bool has = __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx");
+  EXPECT_EQ(quarzel::mpbn_mont_uses_adx(), has);
+  EXPECT_TRUE(has) << "expected BMI2 and ADX on this machine class";
+  quarzel::mpbn_force_portable_for_testing(true);
+  EXPECT_FALSE(quarzel::mpbn_mont_uses_adx());
+  quarzel::mpbn_force_portable_for_testing(false);
+  EXPECT_EQ(quarzel::mpbn_mont_uses_adx(), has);
+}
+
 TEST(MpbnMont, InverseWord) {
   mpbn_word_t x = 0;
   for (auto [m, want] : {std::pair{1u, 0xFFFFFFFFu}, {3u, 0x55555555u}, {7u, 0x49249249u}}) {
