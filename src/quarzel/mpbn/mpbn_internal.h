@@ -107,6 +107,10 @@ inline size_t lead_index_vartime(const u32* a, size_t nw) {
   return i;
 }
 
+// Truncated schoolbook product on LSW-first words: t (nr words) =
+// a*b mod 2^(32 nr). t must not overlap a or b.
+void mul_lsw(u32* t, size_t nr, const u32* a, size_t na, const u32* b, size_t nb);
+
 // Knuth's algorithm D (TAOCP 4.3.1) on LSW-first 32-bit digits.
 // u: m dividend digits, v: n >= 1 divisor digits with v[n-1] != 0, m >= n.
 // Writes the m-n+1 quotient digits to q (when not null) and the n remainder

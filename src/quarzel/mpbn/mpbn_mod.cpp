@@ -109,14 +109,35 @@ core_ret_t mpbn_mod_sub(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* b,
 
 core_ret_t mpbn_mod_mul(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* b, const mpbn_word_t* n,
                         mpbn_word_t* r) {
-  if (!a || !b || !n || !r) return err(MPBN_FID_MOD_MUL, MPBN_R_NULL);
-  if (nw == 0) return err(MPBN_FID_MOD_MUL, MPBN_R_ZERO_LENGTH);
-  if (nw > 0x0FFFFFFFu) return err(MPBN_FID_MOD_MUL, MPBN_R_ARG);
-  Scratch<u32, 1024> prod;
-  if (!prod.reserve(2 * static_cast<size_t>(nw))) return err(MPBN_FID_MOD_MUL, MPBN_R_ALLOC);
-  const core_ret_t rc = mpbn_mul(MPBN_ENDIAN_MF_U32, 4 * nw, a, 4 * nw, b, 8 * nw, prod.data());
-  if (rc != 0) return rc;
-  return mpbn_mod(2 * nw, prod.data(), nw, n, r);
+  constexpr uint8_t fid = MPBN_FID_MOD_MUL;
+  if (!a || !b || !n || !r) return err(fid, MPBN_R_NULL);
+  if (nw == 0) return err(fid, MPBN_R_ZERO_LENGTH);
+  // Product and reduction in one work area, least significant word first:
+  // a, b, n, product (2nw), remainder, and the division's un (2nw+1), vn.
+  const size_t w = nw;
+  Scratch<u32, 1024> work;
+  if (!work.reserve(10 * w + 1)) return err(fid, MPBN_R_ALLOC);
+  u32* wa = work.data();
+  u32* wb = wa + w;
+  u32* wn = wb + w;
+  u32* prod = wn + w;
+  u32* rem = prod + 2 * w;
+  u32* un = rem + w;
+  u32* vn = un + 2 * w + 1;
+  msw_to_lsw(wn, n, w);
+  const size_t sn = sig_words_lsw(wn, w);
+  if (sn == 0) return core_err(MPBN_FID_MOD, MPBN_R_ZERO_DIVISOR);  // as the reduction reports it
+  msw_to_lsw(wa, a, w);
+  msw_to_lsw(wb, b, w);
+  mul_lsw(prod, 2 * w, wa, w, wb, w);
+  const size_t sp = sig_words_lsw(prod, 2 * w);
+  if (sp < sn) {
+    std::memcpy(rem, prod, sp * sizeof(u32));
+  } else {
+    divmod_lsw(prod, sp, wn, sn, nullptr, rem, un, vn);
+  }
+  lsw_to_msw(r, rem, w);
+  return 0;
 }
 
 core_ret_t mpbn_mod_inv_fast(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* n, mpbn_word_t* r) {
