@@ -290,9 +290,11 @@ void run_differential() {
     A.expect_unchanged("modexp A");
     E.expect_unchanged("modexp E");
   }
-  // Word level: odd and even word counts, leading zero words in the modulus.
-  for (int i = 0; i < 40; ++i) {
-    const size_t n = words(1, 70);
+  // Word level: odd and even word counts (the key sizes first), leading
+  // zero words in the modulus.
+  const size_t key_words[] = {8, 16, 32, 48, 64, 96, 128, 17};
+  for (int i = 0; i < 48; ++i) {
+    const size_t n = i < 8 ? key_words[i] : words(1, 70);
     Big m = rng.random(n);
     m.back() |= 1;
     if (i % 3 == 0)
@@ -357,8 +359,8 @@ void run_differential() {
   }
 
   // Montgomery set-up and product against their definitions (R = 2^(32 nw)).
-  for (int i = 0; i < 80; ++i) {
-    const size_t n = words(1, 70);
+  for (int i = 0; i < 88; ++i) {
+    const size_t n = i < 8 ? key_words[i] : words(1, 70);
     Big m = rng.operand(n);
     m.back() |= 1;
     mpbn_mont_ctx_t ctx{};
