@@ -1,0 +1,77 @@
+// Run-time choice of the SHA-1 / SHA-256 block functions.
+#include <atomic>
+
+#include "hash/internal.h"
+
+#if defined(QUARZEL_HAVE_SHA_NI)
+#include <cpuid.h>
+#endif
+
+namespace quarzel {
+namespace {
+
+std::atomic<bool> g_force_portable{false};
+
+bool detect_sha_ni() noexcept {
+#if defined(QUARZEL_HAVE_SHA_NI)
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+  const bool ssse3 = (c & bit_SSSE3) != 0;
+  const bool sse41 = (c & bit_SSE4_1) != 0;
+  if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+  const bool sha = (b & bit_SHA) != 0;
+  return ssse3 && sse41 && sha;
+#else
+  return false;
+#endif
+}
+
+bool use_sha_ni() noexcept {
+  static const bool has = detect_sha_ni();
+  return has && !g_force_portable.load(std::memory_order_relaxed);
+}
+
+}  // namespace
+
+bool cpu_has_sha_ni() noexcept {
+  static const bool has = detect_sha_ni();
+  return has;
+}
+
+void force_portable_sha_for_testing(bool on) noexcept { g_force_portable.store(on, std::memory_order_relaxed); }
+
+ShaImpl sha_impl_of(const hash_ctx_t& ctx) noexcept {
+#if defined(QUARZEL_HAVE_SHA_NI)
+  switch (ctx.hash_type) {
+    case HASH_TYPE_SHA1:
+      return ctx.subctx.sha1.compress == &hash::sha1_compress_shani ? ShaImpl::sha_ni : ShaImpl::portable;
+    case HASH_TYPE_SHA2_224:
+    case HASH_TYPE_SHA2_256:
+      return ctx.subctx.sha256.compress == &hash::sha256_compress_shani ? ShaImpl::sha_ni : ShaImpl::portable;
+    default:
+      break;
+  }
+#else
+  (void)ctx;
+#endif
+  return ShaImpl::portable;
+}
+
+namespace hash {
+
+sha1_compress_fn select_sha1_compress() noexcept {
+#if defined(QUARZEL_HAVE_SHA_NI)
+  if (use_sha_ni()) return &sha1_compress_shani;
+#endif
+  return &sha1_compress_portable;
+}
+
+sha256_compress_fn select_sha256_compress() noexcept {
+#if defined(QUARZEL_HAVE_SHA_NI)
+  if (use_sha_ni()) return &sha256_compress_shani;
+#endif
+  return &sha256_compress_portable;
+}
+
+}  // namespace hash
+}  // namespace quarzel
