@@ -27,31 +27,34 @@ inline void final_subtract(Len len, u64* r, const u64* t, const u64* n) {
   for (size_t j = 0; j < L; ++j) r[j] = (t[j] & keep_t) | (r[j] & ~keep_t);
 }
 
-// Coarsely integrated operand scanning: one pass per limb of a that adds
-// a_i*b and the reduction multiple q*n, shifting the accumulator down a limb.
+// (hi, lo) = a*b + c + d, which cannot overflow 128 bits.
+inline u64 mac(u64 a, u64 b, u64 c, u64 d, u64& hi) {
+  const u128 p = static_cast<u128>(a) * b + c + d;
+  hi = static_cast<u64>(p >> 64);
+  return static_cast<u64>(p);
+}
+
+// Coarsely integrated operand scanning (CIOS): per limb of a, add a_i*b to
+// the accumulator, then the reduction multiple q*n, shifting down a limb.
 template <class Len>
 inline void mont_mul_impl(Len len, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* t) {
   const size_t L = len;
-  for (size_t j = 0; j <= L; ++j) t[j] = 0;
+  for (size_t j = 0; j <= L + 1; ++j) t[j] = 0;
   for (size_t i = 0; i < L; ++i) {
     const u64 ai = a[i];
-    u128 x = static_cast<u128>(ai) * b[0] + t[0];
-    u64 c1 = static_cast<u64>(x >> 64);
-    const u64 lo = static_cast<u64>(x);
-    const u64 q = lo * ninv;
-    u128 y = static_cast<u128>(q) * n[0] + lo;  // low limb is zero by the choice of q
-    u64 c2 = static_cast<u64>(y >> 64);
+    u64 c = 0;
 #pragma GCC unroll 16
-    for (size_t j = 1; j < L; ++j) {
-      x = static_cast<u128>(ai) * b[j] + t[j] + c1;
-      c1 = static_cast<u64>(x >> 64);
-      y = static_cast<u128>(q) * n[j] + static_cast<u64>(x) + c2;
-      c2 = static_cast<u64>(y >> 64);
-      t[j - 1] = static_cast<u64>(y);
-    }
-    const u128 s = static_cast<u128>(t[L]) + c1 + c2;
+    for (size_t j = 0; j < L; ++j) t[j] = mac(ai, b[j], t[j], c, c);
+    u128 s = static_cast<u128>(t[L]) + c;
+    t[L] = static_cast<u64>(s);
+    t[L + 1] = static_cast<u64>(s >> 64);
+    const u64 q = t[0] * ninv;
+    mac(q, n[0], t[0], 0, c);  // low limb is zero by the choice of q
+#pragma GCC unroll 16
+    for (size_t j = 1; j < L; ++j) t[j - 1] = mac(q, n[j], t[j], c, c);
+    s = static_cast<u128>(t[L]) + c;
     t[L - 1] = static_cast<u64>(s);
-    t[L] = static_cast<u64>(s >> 64);
+    t[L] = t[L + 1] + static_cast<u64>(s >> 64);
   }
   final_subtract(len, r, t, n);
 }
