@@ -110,3 +110,89 @@ Bytes wycheproof_pkcs8(const std::string& file) {
 }
 
 }  // namespace rt
+
+namespace rt {
+
+hash_type_t hash_by_name(const std::string& name) {
+  static const std::pair<const char*, hash_type_t> kNames[] = {
+      {"SHA-1", HASH_TYPE_SHA1},           {"SHA-224", HASH_TYPE_SHA2_224},
+      {"SHA-256", HASH_TYPE_SHA2_256},     {"SHA-384", HASH_TYPE_SHA2_384},
+      {"SHA-512", HASH_TYPE_SHA2_512},     {"SHA-512/224", HASH_TYPE_SHA2_512_224},
+      {"SHA-512/256", HASH_TYPE_SHA2_512_256}, {"SHA3-224", HASH_TYPE_SHA3_224},
+      {"SHA3-256", HASH_TYPE_SHA3_256},    {"SHA3-384", HASH_TYPE_SHA3_384},
+      {"SHA3-512", HASH_TYPE_SHA3_512}};
+  for (const auto& [n, t] : kNames) {
+    if (name == n) return t;
+  }
+  throw std::runtime_error("unknown hash " + name);
+}
+
+Bytes digest(hash_type_t type, const Bytes& msg) {
+  uint32_t len = 0;
+  if (hash_get_length(type, &len) != 0) throw std::runtime_error("hash length");
+  Bytes out(len);
+  if (hash_onestep(type, static_cast<uint32_t>(msg.size()), msg.data(), &len, out.data()) != 0) {
+    throw std::runtime_error("hash");
+  }
+  return out;
+}
+
+const EVP_MD* evp_md(hash_type_t type) {
+  switch (type) {
+    case HASH_TYPE_SHA1: return EVP_sha1();
+    case HASH_TYPE_SHA2_224: return EVP_sha224();
+    case HASH_TYPE_SHA2_256: return EVP_sha256();
+    case HASH_TYPE_SHA2_384: return EVP_sha384();
+    case HASH_TYPE_SHA2_512: return EVP_sha512();
+    case HASH_TYPE_SHA2_512_224: return EVP_sha512_224();
+    case HASH_TYPE_SHA2_512_256: return EVP_sha512_256();
+    case HASH_TYPE_SHA3_224: return EVP_sha3_224();
+    case HASH_TYPE_SHA3_256: return EVP_sha3_256();
+    case HASH_TYPE_SHA3_384: return EVP_sha3_384();
+    case HASH_TYPE_SHA3_512: return EVP_sha3_512();
+    default: throw std::runtime_error("no OpenSSL digest");
+  }
+}
+
+}  // namespace rt
+
+#include <openssl/param_build.h>
+#include <openssl/rsa.h>
+
+namespace rt {
+
+Evp openssl_keygen(uint32_t bits, unsigned long e) {
+  EVP_PKEY_CTX* c = EVP_PKEY_CTX_new_id(EVP_PKEY_RSA, nullptr);
+  BIGNUM* be = BN_new();
+  BN_set_word(be, e);
+  EVP_PKEY* k = nullptr;
+  const bool ok = c != nullptr && EVP_PKEY_keygen_init(c) == 1 &&
+                  EVP_PKEY_CTX_set_rsa_keygen_bits(c, static_cast<int>(bits)) == 1 &&
+                  EVP_PKEY_CTX_set1_rsa_keygen_pubexp(c, be) == 1 && EVP_PKEY_keygen(c, &k) == 1;
+  BN_free(be);
+  EVP_PKEY_CTX_free(c);
+  if (!ok) throw std::runtime_error("OpenSSL key generation");
+  return Evp(k);
+}
+
+Evp openssl_pubkey(const Bytes& n, const Bytes& e) {
+  BIGNUM* bn = BN_bin2bn(n.data(), static_cast<int>(n.size()), nullptr);
+  BIGNUM* be = BN_bin2bn(e.data(), static_cast<int>(e.size()), nullptr);
+  OSSL_PARAM_BLD* b = OSSL_PARAM_BLD_new();
+  OSSL_PARAM_BLD_push_BN(b, OSSL_PKEY_PARAM_RSA_N, bn);
+  OSSL_PARAM_BLD_push_BN(b, OSSL_PKEY_PARAM_RSA_E, be);
+  OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(b);
+  EVP_PKEY_CTX* c = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
+  EVP_PKEY* k = nullptr;
+  const bool ok = EVP_PKEY_fromdata_init(c) == 1 &&
+                  EVP_PKEY_fromdata(c, &k, EVP_PKEY_PUBLIC_KEY, params) == 1;
+  EVP_PKEY_CTX_free(c);
+  OSSL_PARAM_free(params);
+  OSSL_PARAM_BLD_free(b);
+  BN_free(bn);
+  BN_free(be);
+  if (!ok) throw std::runtime_error("OpenSSL public key");
+  return Evp(k);
+}
+
+}  // namespace rt

@@ -63,3 +63,20 @@ Bytes i2d_pkcs8(EVP_PKEY* pkey);
 Bytes wycheproof_pkcs8(const std::string& file);
 
 }  // namespace rt
+
+#include "quarzel/hash.h"
+
+namespace rt {
+// Hash type of a Wycheproof name ("SHA-256", "SHA-512/224", "SHA3-256", ...).
+hash_type_t hash_by_name(const std::string& name);
+Bytes digest(hash_type_t type, const Bytes& msg);
+// The OpenSSL digest of the same hash type.
+const EVP_MD* evp_md(hash_type_t type);
+}  // namespace rt
+
+namespace rt {
+// A fresh OpenSSL key pair with public exponent `e`.
+Evp openssl_keygen(uint32_t bits, unsigned long e = 65537);
+// OpenSSL's public key of (n, e).
+Evp openssl_pubkey(const Bytes& n, const Bytes& e);
+}  // namespace rt
