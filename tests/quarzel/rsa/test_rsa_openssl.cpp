@@ -69,8 +69,10 @@ TEST_P(RsaOpenSslBySize, Pkcs1SignaturesEqualOpenSsl) {
   KeyPair kp = load(GetParam());
   const uint32_t k = kp.bits / 8;
   const Bytes msg = zt::ascii("quarzel interoperation message");
-  for (const hash_type_t h : {HASH_TYPE_SHA1, HASH_TYPE_SHA2_224, HASH_TYPE_SHA2_256, HASH_TYPE_SHA2_384,
-                              HASH_TYPE_SHA2_512, HASH_TYPE_SHA3_256}) {
+  for (const hash_type_t h :
+       {HASH_TYPE_SHA1, HASH_TYPE_SHA2_224, HASH_TYPE_SHA2_256, HASH_TYPE_SHA2_384, HASH_TYPE_SHA2_512,
+        HASH_TYPE_SHA2_512_224, HASH_TYPE_SHA2_512_256, HASH_TYPE_SHA3_224, HASH_TYPE_SHA3_256,
+        HASH_TYPE_SHA3_384, HASH_TYPE_SHA3_512}) {
     const Bytes md = rt::digest(h, msg);
     Bytes sig(k);
     ASSERT_EQ(0u, rsa_rsassa_pkcs1_v1_5_sign(kp.pri->get(), h, static_cast<uint32_t>(md.size()), md.data(),

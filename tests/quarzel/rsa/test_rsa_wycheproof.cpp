@@ -137,7 +137,9 @@ TEST_P(WycheproofOaepDecrypt, AllCases) {
       const Bytes want = zt::unhex(t["msg"].get<std::string>());
       bool accepted = false;
       if (ct.size() == k) {
+        // The checking variants run on the 2048-bit files (ASan builds stay fast).
         for (const bool check : {false, true}) {
+          if (check && k != 256) continue;
           Bytes msg(k);
           uint32_t len = k, valid = 0;
           const auto fn = check ? rsa_rsaes_oaep_decrypt_with_checking : rsa_rsaes_oaep_decrypt;
@@ -176,7 +178,9 @@ TEST_P(WycheproofPkcs1Decrypt, AllCases) {
       const Bytes want = zt::unhex(t["msg"].get<std::string>());
       bool accepted = false;
       if (ct.size() == k) {
+        // The checking variants run on the 2048-bit files (ASan builds stay fast).
         for (const bool check : {false, true}) {
+          if (check && k != 256) continue;
           Bytes msg(k);
           uint32_t len = k, valid = 0;
           const auto fn = check ? rsa_rsaes_pkcs1_v1_5_decrypt_with_checking : rsa_rsaes_pkcs1_v1_5_decrypt;
