@@ -56,8 +56,19 @@ extern const C_ECCFunc_t SWC_ECCFunc;
 extern const C_KeyBlobFunc_t SWC_KeyBlobFunc;
 extern const C_KdfFunc_t SWC_KdfFunc;
 
-// DER encoding of an ECDSA signature (r, s each rsLen bytes, big-endian).
-void SignatureToDER(uint8_t* r, uint8_t* s, uint32_t rsLen, uint8_t* pDer, uint32_t* pDerLen);
-void SignatureDERToRS(uint8_t* pDer, uint32_t derLen, uint8_t* r, uint8_t* s, uint32_t* pRLen, uint32_t* pSLen);
+// DER encoding of an ECDSA signature (r, s each rsLen big-endian bytes, not
+// zero); *pDerLen is capacity in, length out. 0, 7 or 0x150.
+uint32_t SignatureToDER(uint8_t* r, uint8_t* s, uint32_t rsLen, uint8_t* pDer, uint32_t* pDerLen);
+// Strict DER reader: r and s without sign bytes; *pRLen and *pSLen are the
+// capacities in (the curve's length) and the value lengths out. A malformed
+// encoding, or an r or s longer than its capacity, gives 192.
+uint32_t SignatureDERToRS(uint8_t* pDer, uint32_t derLen, uint8_t* r, uint8_t* s, uint32_t* pRLen,
+                          uint32_t* pSLen);
+// An EC public point (x || y, without 0x04) to and from a DER
+// SubjectPublicKeyInfo on a named curve (ecc_crv_t id); *pPubKeyDerLen and
+// *pQLen are capacity in, length out. 0, 7 (malformed, unknown curve) or 0x150.
+uint32_t ECCPubkeyToDER(uint8_t Curve, uint8_t* QKey, uint32_t QLen, uint8_t* pPubKeyDer, uint32_t* pPubKeyDerLen);
+uint32_t ECCPubkeyDERToQ(uint8_t* pPubKeyDer, uint32_t PubkeyDerLen, uint8_t* pCurve, uint8_t* QKey,
+                         uint32_t* pQLen);
 
 }  // extern "C"

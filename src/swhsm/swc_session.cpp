@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "crypto/swc_work.h"
 #include "plain_api.h"
 #include "quarzel/hash.h"
 #include "quarzel/kdf.h"
@@ -71,6 +72,14 @@ constexpr uint8_t kEncrypt = 2;
 constexpr uint8_t kDecrypt = 1;
 
 }  // namespace
+
+// The master key and working context of a session, for the provider's
+// operation units (crypto/swc_work.h).
+swc::SessionView swc::session_view(uint32_t h) {
+  SWCryptoSessionCtx* s = find(h);
+  if (s == nullptr) return {};
+  return {s->SwMK, s->ctx.raw, sizeof s->ctx.raw};
+}
 
 extern "C" uint32_t SWC_OpenSession(uint32_t* phSwCryptoSession) {
   if (phSwCryptoSession == nullptr) return SWC_ERR_ARGUMENTS;

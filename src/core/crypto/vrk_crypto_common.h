@@ -1,0 +1,77 @@
+// What the core's AES, EC and RSA calls share: the token-user prologue, key
+// objects turned into key contexts through the device, and the headers of
+// the objects that key generation returns.
+#pragma once
+
+#include "crypto/ca_internal.h"
+
+namespace zeb::core {
+
+// The session, which must be logged in as token user: 0, 179 or 257.
+int user_session(VRK_HANDLE hSession, VRK_SESSION_CTX** out) noexcept;
+
+// A step of a running operation: the session must be the token user's.
+template <class Fn>
+int with_user(VRK_HANDLE hSession, Fn fn) {
+  VRK_SESSION_CTX* s = nullptr;
+  if (int rv = user_session(hSession, &s); rv != VRK_OK) return rv;
+  return fn(s->CaCtx);
+}
+
+// Key families by object kind and key algorithm.
+enum class KeyKind { kAesSecret, kEcPrivate, kEcPublic, kRsaPrivate, kRsaPublic };
+
+// A key object's context, copied out (after the device checked the object's
+// integrity tag) into a buffer that is wiped and freed with this holder.
+class KeyContext {
+ public:
+  KeyContext() = default;
+  KeyContext(const KeyContext&) = delete;
+  KeyContext& operator=(const KeyContext&) = delete;
+  ~KeyContext();
+  // 0; the device's code (also for a malformed object); 2 when out of
+  // memory; 0x63 when the object is not a key of `kind`.
+  int load(const VRK_SESSION_CTX& s, const uint8_t* object, uint32_t object_len, KeyKind kind) noexcept;
+  uint8_t* data() noexcept { return buf_; }
+  uint32_t size() const noexcept { return len_; }
+
+ private:
+  uint8_t* buf_ = nullptr;
+  uint32_t cap_ = 0;
+  uint32_t len_ = 0;
+};
+
+// The refused-object result: a device failure becomes `device_failure`
+// (the calls differ), the key-kind and memory results stay.
+inline int object_failure(int rv, int device_failure) {
+  return rv == kKeyTypeInconsistent || rv == static_cast<int>(VRK_ERR_HOST_MEMORY) ? rv : device_failure;
+}
+
+// Composes a generated key's object into the caller's buffer (capacity in,
+// length out; 0x150 with the needed length when short).
+struct ObjectSpec {
+  uint8_t type;  // VRK_OBJ_*
+  uint8_t algo;  // VRK_KEY_*
+  uint8_t mac;   // VRK_MAC_*
+  uint8_t enc;   // VRK_ENC_*
+};
+int build_object(const VRK_SESSION_CTX& s, const ObjectSpec& spec, const uint8_t* id, const uint8_t* label,
+                 uint8_t* context, uint32_t context_len, uint8_t* object, uint32_t* object_len) noexcept;
+
+// A heap buffer for a provider's key context, wiped and freed on release.
+class ContextBuffer {
+ public:
+  explicit ContextBuffer(uint32_t cap) noexcept;
+  ContextBuffer(const ContextBuffer&) = delete;
+  ContextBuffer& operator=(const ContextBuffer&) = delete;
+  ~ContextBuffer();
+  bool ok() const noexcept { return buf_ != nullptr; }
+  uint8_t* data() noexcept { return buf_; }
+  uint32_t len = 0;  // capacity in, context length out
+
+ private:
+  uint8_t* buf_;
+  uint32_t cap_;
+};
+
+}  // namespace zeb::core
