@@ -116,6 +116,7 @@ QZ_CLMUL void ghash(const gcm_ctx_t* ctx, uint8_t* acc, const uint8_t* data, siz
     secure_wipe(last, sizeof last);
   }
   store(acc, bswap128(x));
+  secure_wipe(&p, sizeof p);
 }
 
 QZ_CLMUL void crypt_blocks(gcm_ctx_t* ctx, bool encrypt, const uint8_t* in, uint8_t* out, size_t blocks) {
@@ -177,6 +178,7 @@ QZ_CLMUL void crypt_blocks(gcm_ctx_t* ctx, bool encrypt, const uint8_t* in, uint
   store(ctx->x_val, bswap128(x));
   secure_wipe(ks, sizeof ks);
   secure_wipe(prev, sizeof prev);
+  secure_wipe(&p, sizeof p);
   aesni::wipe_keys(keys);
 }
 
