@@ -122,8 +122,10 @@ extern "C" uint32_t SWD_LoginHsmByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pP
     rc = SetHsmAdminCFG(rec.get());
     return rc != 0 ? rc : SWD_ERR_PIN_INCORRECT;
   }
-  rec.LoginFailCount = 0;
-  if ((rc = SetHsmAdminCFG(rec.get())) != 0) return rc;
+  if (rec.LoginFailCount != 0) {  // else the record is unchanged: no rewrite
+    rec.LoginFailCount = 0;
+    if ((rc = SetHsmAdminCFG(rec.get())) != 0) return rc;
+  }
   const auto slot = static_cast<uint8_t>(s);
   if ((rc = _swdev_SetHsmSessInfo(slot, ZEB_DEVICE_SESS_HSMADMIN_LOGIN, rec.HsmSn, rec.HsmLabel)) != 0) return rc;
   return _swdev_SetHsmSessInfo(slot, ZEB_DEVICE_SESS_TOKENSUPERUSER_LOGIN, rec.HsmSn, rec.HsmLabel);
