@@ -159,7 +159,13 @@ TEST_F(Hsm, CreateAndDeleteTokens) {
   ASSERT_EQ(SWD_GetHsmInfo(hsm_, &info), 0u);
   EXPECT_EQ(info.u32TokenCount, 2u);
 
+  // Deleting a token that does not exist changes nothing, the count included.
+  ASSERT_EQ(SWD_DeleteToken(a, u8("Tkn09\0\0\0\0\0\0\0\0\0\0\0")), 0u);
+  ASSERT_EQ(SWD_GetHsmInfo(hsm_, &info), 0u);
+  EXPECT_EQ(info.u32TokenCount, 2u);
   ASSERT_EQ(SWD_DeleteToken(a, u8("Tkn01\0\0\0\0\0\0\0\0\0\0\0")), 0u);
+  ASSERT_EQ(SWD_GetHsmInfo(hsm_, &info), 0u);
+  EXPECT_EQ(info.u32TokenCount, 1u);
   EXPECT_FALSE(std::filesystem::exists("./SwHsm/Tkn01"));  // file, lock and directory gone
   ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);
   EXPECT_EQ(str(id, 6), std::string("Tkn03\0", 6));
