@@ -119,6 +119,20 @@ void mul_lsw(u32* t, size_t nr, const u32* a, size_t na, const u32* b, size_t nb
 
 // ---- Montgomery product on 64-bit limbs -------------------------------------
 
+// r = t - n when t (L+1 limbs, t[L] in {0, 1}) is not below n, else t;
+// chosen by mask, the subtraction always runs.
+inline void mont_final_subtract(size_t L, u64* r, const u64* t, const u64* n) {
+  u64 br = 0;
+  for (size_t j = 0; j < L; ++j) {
+    const u128 d = static_cast<u128>(t[j]) - n[j] - br;
+    r[j] = static_cast<u64>(d);
+    br = static_cast<u64>(d >> 64) & 1u;
+  }
+  // Keep t only when it had no top limb and the subtraction borrowed.
+  const u64 keep_t = static_cast<u64>(0) - ((~t[L]) & br & 1u);
+  for (size_t j = 0; j < L; ++j) r[j] = (t[j] & keep_t) | (r[j] & ~keep_t);
+}
+
 // r = a*b*2^(-64L) mod n, for n odd, a*b < n*2^(64L); t: mont_work_limbs(L)
 // limbs of work space. r may alias a or b. ninv = -n^-1 mod 2^64.
 void mont_mul_limbs(size_t L, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* t);
