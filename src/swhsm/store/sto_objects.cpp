@@ -133,12 +133,15 @@ uint32_t Sto_DeleteObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectInd
   if (entry == nullptr) return STO_REPORT(STO_ERR_NOT_FOUND);
   char path[STO_PATH_LEN];
   if ((rv = object_path(o.paths, u32ObjectIndex, path)) != STO_OK) return STO_REPORT(rv);
-  // A file already gone (a crash after its removal) still lets the entry go.
-  if (file_exists(path) && remove_safe(path) != 0) return STO_REPORT(STO_ERR_NOT_FOUND);
-  step("object removed");
+  // The entry goes first: a crash before the file is removed leaves an
+  // unlisted file (its index is never given again), never an entry whose
+  // object is gone.
   std::memset(entry, 0, sizeof *entry);
   list->ObjNum -= 1;
-  return save_list(*pStoInput, o.paths, o.lock, *list);
+  if ((rv = save_list(*pStoInput, o.paths, o.lock, *list)) != STO_OK) return rv;
+  step("list saved");
+  if (file_exists(path) && remove_safe(path) != 0) return STO_REPORT(STO_ERR_NOT_FOUND);
+  return STO_OK;
 }
 
 uint32_t Sto_DeleteObjList(PERSISTENCY_INPUT_PTR pStoInput) {
@@ -193,15 +196,18 @@ uint32_t Sto_GetObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex,
   if (rv != STO_OK) return STO_REPORT(rv == STO_ERR_FAILED ? STO_ERR_NOT_FOUND : rv);
   char path[STO_PATH_LEN];
   if ((rv = object_path(o.paths, u32ObjectIndex, path)) != STO_OK) return STO_REPORT(rv);
-  size_t len = 0;
-  const int rc = oxlu_read_file(path, pObject, *pu32ObjectLen, &len);
-  if (rc == OXLU_E_TOOBIG) {
-    struct stat st {};
-    if (::stat(path, &st) == 0 && st.st_size <= static_cast<off_t>(STO_MAX_OBJECT_LEN)) {
-      *pu32ObjectLen = static_cast<uint32_t>(st.st_size);
-    }
+  // The size is known before anything is copied: a buffer too small is left
+  // as it was. (Object files change only by rename, under the lock we hold.)
+  struct stat st {};
+  if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return STO_REPORT(STO_ERR_NOT_FOUND);
+  if (st.st_size > static_cast<off_t>(STO_MAX_OBJECT_LEN)) return STO_REPORT(STO_ERR_NOT_FOUND);
+  if (static_cast<uint32_t>(st.st_size) > *pu32ObjectLen) {
+    *pu32ObjectLen = static_cast<uint32_t>(st.st_size);
     return STO_REPORT(STO_ERR_TOO_SMALL);
   }
+  size_t len = 0;
+  const int rc = oxlu_read_file(path, pObject, *pu32ObjectLen, &len);
+  if (rc == OXLU_E_TOOBIG) return STO_REPORT(STO_ERR_TOO_SMALL);
   if (rc != OXLU_OK) return STO_REPORT(STO_ERR_NOT_FOUND);
   *pu32ObjectLen = static_cast<uint32_t>(len);
   return STO_OK;
