@@ -1,5 +1,7 @@
 // Object store: the object list (objlist.cfg), its cache and index
 // allocation.
+#include <sys/stat.h>
+
 #include <cstring>
 #include <memory>
 
@@ -25,7 +27,7 @@ STO_SEOBJ_LIST_CACHE* cache_find(const PERSISTENCY_INPUT& in) {
 }
 
 // Same key, else the first empty slot, else slot 0.
-void cache_put(const PERSISTENCY_INPUT& in, const STO_SEOBJ_LIST& list, uint64_t stamp) {
+void cache_put(const PERSISTENCY_INPUT& in, const STO_SEOBJ_LIST& list, uint64_t stamp, uint64_t file_id) {
   STO_SEOBJ_LIST_CACHE* slot = cache_find(in);
   if (slot == nullptr) {
     for (auto& c : g_objectlist_cache) {
@@ -40,6 +42,20 @@ void cache_put(const PERSISTENCY_INPUT& in, const STO_SEOBJ_LIST& list, uint64_t
   std::memcpy(slot->tkn_id, in.TknId, 16);
   slot->object_list_cache = list;
   slot->stamp = stamp;
+  slot->file_id = file_id;
+}
+
+// The list file as it stands (0 when it cannot be seen).
+uint64_t file_identity(const char* path) {
+  struct stat st {};
+  if (::stat(path, &st) != 0) return 0;
+  uint64_t h = 1469598103934665603ull;  // FNV-1a over the fields
+  for (uint64_t v : {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                     static_cast<uint64_t>(st.st_size), static_cast<uint64_t>(st.st_mtim.tv_sec),
+                     static_cast<uint64_t>(st.st_mtim.tv_nsec), static_cast<uint64_t>(st.st_ctim.tv_nsec)}) {
+    h = (h ^ v) * 1099511628211ull;
+  }
+  return h == 0 ? 1 : h;
 }
 
 bool entry_free(const STO_SEOBJ& e) { return e.ObjIndex == 0 && e.ObjId[0] == 0; }
@@ -90,7 +106,9 @@ uint32_t allocate_index(STO_SEOBJ_LIST* list, const STO_SEOBJ& meta, uint32_t* i
 
 uint32_t load_list(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreLock& lock, STO_SEOBJ_LIST* out) {
   const uint64_t stamp = lock.stamp();
-  if (const STO_SEOBJ_LIST_CACHE* c = cache_find(in); c != nullptr && stamp != 0 && c->stamp == stamp) {
+  const uint64_t file_id = file_identity(p.list);
+  if (const STO_SEOBJ_LIST_CACHE* c = cache_find(in);
+      c != nullptr && stamp != 0 && c->stamp == stamp && file_id != 0 && c->file_id == file_id) {
     *out = c->object_list_cache;
     return STO_OK;
   }
@@ -100,14 +118,14 @@ uint32_t load_list(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreLock& 
   if (rc == OXLU_E_NOENT) {
     uint64_t fresh = 0;
     if (write_list_file(p, lock, *list, &fresh) != STO_OK) return STO_REPORT(STO_ERR_FAILED);
-    cache_put(in, *list, fresh);
+    cache_put(in, *list, fresh, file_identity(p.list));
     *out = *list;
     return STO_OK;
   }
   // Anything but a whole list is damage: taking a short file as zero-filled
   // would restart the index sequence and overwrite stored objects.
   if (rc != OXLU_OK || len != sizeof *list) return STO_REPORT(STO_ERR_FAILED);
-  cache_put(in, *list, stamp);
+  cache_put(in, *list, stamp, file_id);
   *out = *list;
   return STO_OK;
 }
@@ -119,7 +137,7 @@ uint32_t save_list(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreLock& 
     cache_drop(in);  // the file may or may not hold the new list now
     return STO_REPORT(rv);
   }
-  cache_put(in, list, stamp);
+  cache_put(in, list, stamp, file_identity(p.list));
   return STO_OK;
 }
 

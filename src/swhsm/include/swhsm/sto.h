@@ -37,12 +37,15 @@ inline constexpr uint32_t STO_MAX_OBJECT_LEN = 1u << 20;
 inline constexpr size_t STO_CACHE_SLOTS = 10;
 
 // One slot of the list cache. `stamp` is the change stamp the list was read
-// or saved under (kept in memory only).
+// or saved under and `file_id` the identity of the list file then (inode,
+// size and modification time folded together): a cached list is used only
+// while both are unchanged. Kept in memory only.
 typedef struct STO_SEOBJ_LIST_CACHE {
   uint8_t hsm_sn[16];
   uint8_t tkn_id[16];
   STO_SEOBJ_LIST object_list_cache;
   uint64_t stamp;
+  uint64_t file_id;
 } STO_SEOBJ_LIST_CACHE;
 
 extern "C" {
