@@ -7,37 +7,9 @@
 
 #include "core_internal.h"
 #include "quarzel/port.h"
+#include "zeb/object_layers.h"
 #include "zeb/vrk_object.h"
 
-extern "C" {
-
-// ---- Session-object slots --------------------------------------------------
-uint32_t SwSess_SessObjIndexToSessObjlistIndex(uint32_t u32SessObjIndex, uint32_t* pu32SessionObjlistIndex);
-uint32_t SwSess_SessObjlistIndexToSessObjIndex(uint32_t u32SessionObjlistIndex, uint32_t* pu32SessObjIndex);
-uint32_t SwSess_NewSessionObjectIndex(VRK_HANDLE hSession, uint32_t* pu32SessionObjectIndex);
-// Allocates the new copy first: a failed allocation (2) leaves the slot as
-// it was. The old copy is wiped before it is freed.
-uint32_t SwSess_UpdateSessionObject(VRK_HANDLE hSession, uint32_t hObj, uint8_t* pObject, uint32_t u32ObjectLen);
-uint32_t SwSess_CacheSessionObject(VRK_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen,
-                                   uint32_t* pu32SessionObjectIndex);
-uint32_t SwSess_GetSessionObjectSize(VRK_HANDLE hSession, uint32_t hObj, uint32_t* pu32ObjectLen);
-uint32_t SwSess_GetSessionObject(VRK_HANDLE hSession, uint32_t hObj, uint8_t* pObject, uint32_t* pu32ObjectLen);
-uint32_t SwSess_CheckSessionObjectExists(VRK_HANDLE hSession, uint32_t hObj);
-uint32_t SwSess_CheckSessionObjectIdConflict(VRK_HANDLE hSession, const uint8_t* ObjId);
-uint32_t SwSess_FindSessionObjects(VRK_HANDLE hSession, uint8_t ObjType, uint8_t ObjKeyAlgo, const uint8_t* ObjId,
-                                   const uint8_t* ObjLabel, uint32_t* pu32SessionObjectIndex);
-uint32_t SwSess_DeleteSessionObject(VRK_HANDLE hSession, uint32_t hObj);
-uint32_t SwSess_DeleteSessionObjExtension(VRK_HANDLE hSession, uint32_t hObj);
-
-// ---- Store helpers -----------------------------------------------------------
-uint32_t SwStore_TransferObjectMeta_VRK_to_Store(VRK_OBJECT_META meta, STO_SEOBJ* pSto_meta);
-uint32_t SwStore_LoadList(VRK_HANDLE hSession, VRK_SEOBJ_LIST* pObjList);
-uint32_t SwStore_LoadTknObjList(VRK_HANDLE hHsmSess, const uint8_t* tknid, VRK_SEOBJ_LIST* pObjList);
-uint32_t SwStore_DeleteObject(VRK_HANDLE hSession, uint32_t u32ObjectIndex);
-uint32_t SwStore_CheckObjectExist(VRK_HANDLE hSession, uint32_t u32ObjectIndex);
-uint32_t SwStore_DeleteObjExtension(VRK_HANDLE htknsess, uint32_t u32ObjectIndex);
-
-}  // extern "C"
 
 namespace zeb::core {
 
@@ -74,10 +46,6 @@ void free_wiped(void* p, size_t n) noexcept;
 
 // The allocator behind every object buffer (a test seam may make it fail).
 void* object_alloc(size_t n) noexcept;
-namespace testing {
-// `fail_after` allocations succeed, then every one fails; -1 restores.
-void set_object_alloc_failure(long fail_after) noexcept;
-}  // namespace testing
 
 // The session if its status is exactly token user: 0 with *ctx set, 179 or 257.
 uint32_t user_session(VRK_HANDLE hSession, VRK_SESSION_CTX** ctx) noexcept;
