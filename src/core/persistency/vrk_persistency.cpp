@@ -13,20 +13,22 @@ namespace {
 
 enum class Wrap { ToToken, ToSession };
 
-// Rebuilds `obj` (len bytes, capacity len) with its key context re-wrapped;
-// objects of other types are left alone. Device codes are returned.
-uint32_t rewrap_object(VRK_SESSION_CTX* ctx, uint8_t* obj, uint32_t* len, const VRK_OBJECT_META& meta, Wrap dir) {
-  if (!is_wrapped_type(meta.ObjType)) return VRK_OK;
+// Checks `obj` (len bytes, capacity len) and takes out its header; a key
+// context is re-wrapped and the object rebuilt around it in place (with
+// `rebuild_meta` when given, else its own header). Objects of other types
+// are left as they are. Device codes are returned.
+uint32_t check_and_rewrap(VRK_SESSION_CTX* ctx, uint8_t* obj, uint32_t* len, VRK_OBJECT_META* meta, Wrap dir,
+                          const VRK_OBJECT_META* rebuild_meta = nullptr) {
   ObjBuf key;
   if (!key.reset(*len)) return VRK_ERR_HOST_MEMORY;
   uint32_t n = 0;
-  uint32_t rv = DA_GetObjCxtPtr(ctx->hSe, obj, *len, key.data(), &n);
-  if (rv != VRK_OK) return rv;
+  uint32_t rv = DA_DivideObj(ctx->hSe, obj, *len, meta, key.data(), &n);
+  if (rv != VRK_OK || !is_wrapped_type(meta->ObjType)) return rv;
   rv = dir == Wrap::ToToken ? DA_SetSwKey2Tkn(ctx->hSe, key.data(), n, key.data(), &n)
                             : DA_SetTknKey2Sw(ctx->hSe, key.data(), n, key.data(), &n);
   if (rv != VRK_OK) return rv;
   if (n + VRK_OBJ_OVERHEAD > *len) return VRK_ERR_FAILED;  // blobs keep their length
-  VRK_OBJECT_META m = meta;
+  VRK_OBJECT_META m = rebuild_meta != nullptr ? *rebuild_meta : *meta;
   return DA_SetObject(ctx->hSe, &m, key.data(), n, obj, len);
 }
 
@@ -42,15 +44,13 @@ struct TokenForm {
 uint32_t to_token_form(VRK_SESSION_CTX* ctx, const uint8_t* pObject, uint32_t u32ObjectLen, bool need_id,
                        TokenForm* out) {
   if (pObject == nullptr || u32ObjectLen == 0) return VRK_ERR_ARGUMENTS;
-  if (DA_GetObjMetaPtr(ctx->hSe, const_cast<uint8_t*>(pObject), u32ObjectLen, &out->meta) != VRK_OK) {
-    return VRK_ERR_FAILED;
-  }
-  if (need_id && out->meta.ObjId[0] == 0) return VRK_ERR_EMPTY_ID;
   if (!out->obj.reset(u32ObjectLen)) return VRK_ERR_HOST_MEMORY;
   std::memcpy(out->obj.data(), pObject, u32ObjectLen);
   out->len = u32ObjectLen;
-  uint32_t rv = rewrap_object(ctx, out->obj.data(), &out->len, out->meta, Wrap::ToToken);
+  // Checked and re-wrapped in the copy: the caller's buffer is never touched.
+  const uint32_t rv = check_and_rewrap(ctx, out->obj.data(), &out->len, &out->meta, Wrap::ToToken);
   if (rv != VRK_OK) return rv;
+  if (need_id && out->meta.ObjId[0] == 0) return VRK_ERR_EMPTY_ID;
   return SwStore_TransferObjectMeta_VRK_to_Store(out->meta, &out->entry);
 }
 
@@ -210,8 +210,7 @@ int VRK_GetObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR 
   uint32_t len = 0;
   if (read_stored(&in, u32ObjectIndex, &obj, &len) != VRK_OK) return VRK_ERR_FAILED;
   VRK_OBJECT_META meta;
-  uint32_t rv = DA_GetObjMetaPtr(ctx->hSe, obj.data(), len, &meta);
-  if (rv == VRK_OK) rv = rewrap_object(ctx, obj.data(), &len, meta, Wrap::ToSession);
+  const uint32_t rv = check_and_rewrap(ctx, obj.data(), &len, &meta, Wrap::ToSession);
   if (rv != VRK_OK) return static_cast<int>(rv);
   return hand_out(obj.data(), len, pObject, pu32ObjectLen);
 }
@@ -248,7 +247,10 @@ int VRK_ImportTknObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pImportObject, VRK_UI
     if (!obj.reset(u32ImportObjectLen)) return VRK_ERR_HOST_MEMORY;
     std::memcpy(obj.data(), pImportObject, u32ImportObjectLen);
     uint32_t len = u32ImportObjectLen;
-    if ((rv = rewrap_object(ctx, obj.data(), &len, meta, Wrap::ToSession)) != VRK_OK) return static_cast<int>(rv);
+    VRK_OBJECT_META checked;
+    if ((rv = check_and_rewrap(ctx, obj.data(), &len, &checked, Wrap::ToSession, &meta)) != VRK_OK) {
+      return static_cast<int>(rv);
+    }
     return static_cast<int>(SwSess_CacheSessionObject(hSession, obj.data(), len, pobjectIndex));
   }
   STO_SEOBJ entry;
