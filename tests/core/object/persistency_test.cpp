@@ -362,3 +362,22 @@ TEST_F(Persistency, CrashBetweenWritesLeavesAReadableStore) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace zt;
+
+TEST_F(Persistency, ResetTokenWithAHoleInItsList) {
+  std::vector<uint32_t> h;
+  for (int i = 0; i < 3; ++i) h.push_back(save(make(kKinds[0], "d", "d", pattern(8, 1))));
+  ASSERT_EQ(VRK_DeleteObject(s, h[0]), 0);  // entry 0 is free, entries 1 and 2 are used
+  ASSERT_EQ(VRK_CloseTokenSession(s), 0u);
+  VRK_HANDLE so = token_session(tkn);
+  ASSERT_EQ(VRK_LoginTokenSuperUserByPin(so, u8(kUserPin), len(kUserPin)), 0u);
+  ASSERT_EQ(VRK_ResetToken(so), 0u);
+  for (uint32_t idx : h) EXPECT_FALSE(std::filesystem::exists(token_dir() + std::to_string(idx) + ".obj"));
+  EXPECT_FALSE(std::filesystem::exists(token_dir() + "objlist.cfg"));
+  s = 0;
+}
+
+}  // namespace
