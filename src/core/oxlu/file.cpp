@@ -70,14 +70,32 @@ void sync_parent_dir(const std::string& path) {
   ::close(fd);
 }
 
-// A fresh temporary file beside `path`.
+// A fresh temporary file beside `path`. When it replaces an existing file it
+// takes that file's owner and permissions, never more open than `perm`: an
+// in-place rewrite used to keep them, and a file tightened to owner-only by
+// an administrator must stay so.
 int create_temp(const std::string& path, unsigned perm, std::string* tmp) {
+  struct stat st {};
+  const bool replacing = ::stat(path.c_str(), &st) == 0;
   for (int attempt = 0; attempt < 16; ++attempt) {
     *tmp = path + ".tmp." + std::to_string(::getpid()) + "." +
            std::to_string(g_temp_counter.fetch_add(1));
-    int fd = ::open(tmp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, perm);
-    if (fd >= 0) return fd;
-    if (errno != EEXIST) return -1;
+    // A new file gets `perm` less the process's mask; a replacement starts
+    // owner-only and is then given the old file's owner and permissions.
+    int fd = ::open(tmp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? (perm & 0600) : perm);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return -1;
+    }
+    if (replacing) {
+      (void)!::fchown(fd, st.st_uid, st.st_gid);  // only possible with the right to do so
+      if (::fchmod(fd, st.st_mode & perm & 0777) != 0) {
+        ::close(fd);
+        ::unlink(tmp->c_str());
+        return -1;
+      }
+    }
+    return fd;
   }
   return -1;
 }

@@ -104,6 +104,26 @@ TEST_F(FileTest, SecretFilesAreOwnerOnly) {
   EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
+TEST_F(FileTest, ReplacementKeepsPermissionsNeverWiderThanAsked) {
+  const mode_t old = umask(022);
+  ASSERT_EQ(oxlu_write_file_atomic("./k.cfg", "a", 1, OXLU_PERM_PUBLIC), OXLU_OK);
+  ASSERT_EQ(chmod("./k.cfg", 0640), 0);  // tightened by an administrator
+  FILE* f = fopen_safe("./k.cfg", "w");
+  ASSERT_NE(f, nullptr);
+  fputs("b", f);
+  ASSERT_EQ(fclose_safe(f), 0);
+  struct stat st {};
+  ASSERT_EQ(stat("./k.cfg", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  // An old world-readable file that now holds secrets is narrowed.
+  ASSERT_EQ(chmod("./k.cfg", 0644), 0);
+  ASSERT_EQ(oxlu_write_file_atomic("./k.cfg", "c", 1, OXLU_PERM_SECRET), OXLU_OK);
+  ASSERT_EQ(stat("./k.cfg", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  umask(old);
+  EXPECT_EQ(slurp("./k.cfg"), "c");
+}
+
 TEST_F(FileTest, FileBusyInAnotherProcessFailsAtOnce) {
   spit("./c.cfg", "original\n");
   LockHolder holder("./c.cfg", "r");

@@ -1,0 +1,153 @@
+// Shared helpers of the big-number layer: masks, work space, limb layouts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "quarzel/mpbn.h"
+#include "quarzel/port.h"
+
+namespace quarzel::mpbn_detail {
+
+__extension__ typedef unsigned __int128 u128;
+using u64 = uint64_t;
+using u32 = uint32_t;
+
+[[nodiscard]] constexpr core_ret_t err(uint8_t fid, uint8_t reason) { return core_err(fid, reason); }
+
+// All ones when x is non-zero, else zero; no branch.
+constexpr u32 mask_nonzero(u32 x) { return static_cast<u32>(0) - ((x | (static_cast<u32>(0) - x)) >> 31); }
+constexpr u64 mask_nonzero64(u64 x) { return static_cast<u64>(0) - ((x | (static_cast<u64>(0) - x)) >> 63); }
+// All ones when bit 0 of b is set.
+constexpr u32 mask_bit(u32 b) { return static_cast<u32>(0) - (b & 1u); }
+constexpr u64 mask_bit64(u64 b) { return static_cast<u64>(0) - (b & 1u); }
+
+// Work space of T elements: on the stack up to Inline elements, on the heap
+// above. Zero-filled on reserve; wiped (it may hold key-dependent values)
+// and released on destruction.
+template <class T, size_t Inline>
+class Scratch {
+ public:
+  Scratch() = default;
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  ~Scratch() {
+    if (p_ != nullptr) secure_wipe(p_, n_ * sizeof(T));
+    if (heap_) {
+      void* v = p_;
+      quarzel_mem_dealloc(&v);
+    }
+  }
+  // False when the heap refuses (or the request cannot be expressed).
+  [[nodiscard]] bool reserve(size_t n) {
+    if (n <= Inline) {
+      p_ = inline_;
+    } else {
+      if (n > (0x7FFFFFFFu / sizeof(T))) return false;
+      void* v = nullptr;
+      if (quarzel_mem_alloc(&v, static_cast<uint32_t>(n * sizeof(T))) != 0 || v == nullptr) return false;
+      p_ = static_cast<T*>(v);
+      heap_ = true;
+    }
+    n_ = n;
+    std::memset(p_, 0, n * sizeof(T));
+    return true;
+  }
+  T* data() noexcept { return p_; }
+
+ private:
+  T inline_[Inline];
+  T* p_ = nullptr;
+  size_t n_ = 0;
+  bool heap_ = false;
+};
+
+// ---- Layout conversions ---------------------------------------------------
+// The public arrays are most-significant-word first; the inner loops run on
+// least-significant-first arrays of 32- or 64-bit limbs.
+
+// dst[i] = src[nw-1-i].
+inline void msw_to_lsw(u32* dst, const u32* src, size_t nw) {
+  for (size_t i = 0; i < nw; ++i) dst[i] = src[nw - 1 - i];
+}
+inline void lsw_to_msw(u32* dst, const u32* src, size_t nw) {
+  for (size_t i = 0; i < nw; ++i) dst[nw - 1 - i] = src[i];
+}
+// 64-bit limbs (L = ceil(nw/2)) from an MSW-first word array; the top half
+// of the last limb is zero when nw is odd.
+inline void msw_to_limbs(u64* dst, const u32* src, size_t nw) {
+  const size_t limbs = (nw + 1) / 2;
+  for (size_t i = 0; i < limbs; ++i) {
+    const size_t lo = 2 * i;  // index from the least significant word
+    u64 v = src[nw - 1 - lo];
+    if (lo + 1 < nw) v |= static_cast<u64>(src[nw - 2 - lo]) << 32;
+    dst[i] = v;
+  }
+}
+inline void limbs_to_msw(u32* dst, const u64* src, size_t nw) {
+  for (size_t i = 0; i < nw; ++i) {
+    const u64 limb = src[i / 2];
+    dst[nw - 1 - i] = static_cast<u32>((i & 1) ? (limb >> 32) : limb);
+  }
+}
+
+// ---- Word-level helpers on LSW-first arrays -------------------------------
+
+// Number of significant words of an LSW-first array (variable time).
+inline size_t sig_words_lsw(const u32* a, size_t nw) {
+  while (nw > 0 && a[nw - 1] == 0) --nw;
+  return nw;
+}
+// Index of the first non-zero word of an MSW-first array, nw when zero.
+inline size_t lead_index_vartime(const u32* a, size_t nw) {
+  size_t i = 0;
+  while (i < nw && a[i] == 0) ++i;
+  return i;
+}
+
+// Truncated schoolbook product on LSW-first words: t (nr words) =
+// a*b mod 2^(32 nr). t must not overlap a or b.
+void mul_lsw(u32* t, size_t nr, const u32* a, size_t na, const u32* b, size_t nb);
+
+// Long division (Knuth's algorithm D) of LSW-first 32-bit digit arrays:
+// u of m digits by v of n >= 1 digits with v[n-1] != 0, m >= n. Writes the
+// m-n+1 quotient digits to q and the n remainder digits to r (each when not
+// null; neither may overlap u or v). False when work space cannot be had.
+[[nodiscard]] bool divmod_lsw(const u32* u, size_t m, const u32* v, size_t n, u32* q, u32* r);
+
+// ---- Montgomery product on 64-bit limbs -------------------------------------
+
+// r = t - n when t (L+1 limbs, t[L] in {0, 1}) is not below n, else t;
+// chosen by mask, the subtraction always runs.
+inline void mont_final_subtract(size_t L, u64* r, const u64* t, const u64* n) {
+  u64 br = 0;
+  for (size_t j = 0; j < L; ++j) {
+    const u128 d = static_cast<u128>(t[j]) - n[j] - br;
+    r[j] = static_cast<u64>(d);
+    br = static_cast<u64>(d >> 64) & 1u;
+  }
+  // Keep t only when it had no top limb and the subtraction borrowed.
+  const u64 keep_t = static_cast<u64>(0) - ((~t[L]) & br & 1u);
+  for (size_t j = 0; j < L; ++j) r[j] = (t[j] & keep_t) | (r[j] & ~keep_t);
+}
+
+// r = a*b*2^(-64L) mod n, for n odd, a*b < n*2^(64L); t: mont_work_limbs(L)
+// limbs of work space. r may alias a or b. ninv = -n^-1 mod 2^64.
+void mont_mul_limbs(size_t L, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* t);
+// r = a^2*2^(-64L) mod n; t: mont_work_limbs(L) limbs.
+void mont_sqr_limbs(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64* t);
+// The same on the BMI2/ADX path (mpbn_mont_adx.cpp); T: 2L+2 limbs for both.
+void mont_mul_limbs_adx(size_t L, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* T);
+void mont_sqr_limbs_adx(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64* T);
+// Work space (limbs) that mont_mul_limbs and mont_sqr_limbs need.
+constexpr size_t mont_work_limbs(size_t L) { return 2 * L + 2; }
+// -n^-1 mod 2^64 for an odd n.
+inline u64 neg_inv64(u64 n) {
+  u64 x = n;                               // n*n == 1 mod 8: 3 valid bits
+  for (int i = 0; i < 5; ++i) x *= 2 - n * x;  // 6, 12, 24, 48, 96 bits
+  return static_cast<u64>(0) - x;
+}
+
+}  // namespace quarzel::mpbn_detail

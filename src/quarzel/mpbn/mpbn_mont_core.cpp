@@ -1,0 +1,169 @@
+// Montgomery product and squaring on 64-bit limbs (least significant first).
+// The external word arrays are 32-bit; processing word pairs as one limb
+// gives the same results with a quarter of the multiplications. No branch
+// depends on the operands: the final subtraction is selected by a mask.
+#include <atomic>
+
+#include "mpbn/mpbn_internal.h"
+
+namespace quarzel::mpbn_detail {
+namespace {
+
+template <size_t N>
+struct Fixed {
+  constexpr operator size_t() const { return N; }
+};
+
+// (hi, lo) = a*b + c + d, which cannot overflow 128 bits.
+inline u64 mac(u64 a, u64 b, u64 c, u64 d, u64& hi) {
+  const u128 p = static_cast<u128>(a) * b + c + d;
+  hi = static_cast<u64>(p >> 64);
+  return static_cast<u64>(p);
+}
+
+// Coarsely integrated operand scanning (CIOS): per limb of a, add a_i*b to
+// the accumulator, then the reduction multiple q*n, shifting down a limb.
+template <class Len>
+inline void mont_mul_impl(Len len, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* t) {
+  const size_t L = len;
+  for (size_t j = 0; j <= L + 1; ++j) t[j] = 0;
+  for (size_t i = 0; i < L; ++i) {
+    const u64 ai = a[i];
+    u64 c = 0;
+#pragma GCC unroll 16
+    for (size_t j = 0; j < L; ++j) t[j] = mac(ai, b[j], t[j], c, c);
+    u128 s = static_cast<u128>(t[L]) + c;
+    t[L] = static_cast<u64>(s);
+    t[L + 1] = static_cast<u64>(s >> 64);
+    const u64 q = t[0] * ninv;
+    mac(q, n[0], t[0], 0, c);  // low limb is zero by the choice of q
+#pragma GCC unroll 16
+    for (size_t j = 1; j < L; ++j) t[j - 1] = mac(q, n[j], t[j], c, c);
+    s = static_cast<u128>(t[L]) + c;
+    t[L - 1] = static_cast<u64>(s);
+    t[L] = t[L + 1] + static_cast<u64>(s >> 64);
+  }
+  mont_final_subtract(len, r, t, n);
+}
+
+// Square by the symmetric schoolbook (each cross product once, doubled),
+// then Montgomery reduction of the 2L-limb square. t: 2L+2 limbs.
+template <class Len>
+inline void mont_sqr_impl(Len len, u64* r, const u64* a, const u64* n, u64 ninv, u64* t) {
+  const size_t L = len;
+  for (size_t j = 0; j < 2 * L + 2; ++j) t[j] = 0;
+  // Cross products a_i*a_j, i < j.
+  for (size_t i = 0; i + 1 < L; ++i) {
+    const u64 ai = a[i];
+    u64 c = 0;
+    for (size_t j = i + 1; j < L; ++j) {
+      const u128 x = static_cast<u128>(ai) * a[j] + t[i + j] + c;
+      t[i + j] = static_cast<u64>(x);
+      c = static_cast<u64>(x >> 64);
+    }
+    t[i + L] = c;
+  }
+  // Double them and add the squares a_i^2.
+  u64 top = 0;
+  for (size_t k = 0; k < 2 * L; ++k) {
+    const u64 v = t[k];
+    t[k] = (v << 1) | top;
+    top = v >> 63;
+  }
+  u64 c = 0;
+  for (size_t i = 0; i < L; ++i) {
+    const u128 sq = static_cast<u128>(a[i]) * a[i];
+    u128 x = static_cast<u128>(t[2 * i]) + static_cast<u64>(sq) + c;
+    t[2 * i] = static_cast<u64>(x);
+    x = static_cast<u128>(t[2 * i + 1]) + static_cast<u64>(sq >> 64) + static_cast<u64>(x >> 64);
+    t[2 * i + 1] = static_cast<u64>(x);
+    c = static_cast<u64>(x >> 64);
+  }
+  // Reduction: clear one limb per step; carries run into t[i+L..].
+  u64 hi = 0;  // carry out of the top limb of the previous steps
+  for (size_t i = 0; i < L; ++i) {
+    const u64 q = t[i] * ninv;
+    u64 cc = 0;
+#pragma GCC unroll 16
+    for (size_t j = 0; j < L; ++j) {
+      const u128 x = static_cast<u128>(q) * n[j] + t[i + j] + cc;
+      t[i + j] = static_cast<u64>(x);
+      cc = static_cast<u64>(x >> 64);
+    }
+    const u128 s = static_cast<u128>(t[i + L]) + cc + hi;
+    t[i + L] = static_cast<u64>(s);
+    hi = static_cast<u64>(s >> 64);
+  }
+  t[2 * L] = hi;
+  mont_final_subtract(len, r, t + L, n);
+}
+
+template <size_t N>
+void mul_fixed(u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* t) {
+  mont_mul_impl(Fixed<N>{}, r, a, b, n, ninv, t);
+}
+template <size_t N>
+void sqr_fixed(u64* r, const u64* a, const u64* n, u64 ninv, u64* t) {
+  mont_sqr_impl(Fixed<N>{}, r, a, n, ninv, t);
+}
+
+// The BMI2/ADX path, chosen once from the CPU's features; a test can force
+// the portable path.
+std::atomic<bool> g_force_portable{false};
+
+bool cpu_has_adx() {
+#if defined(__x86_64__)
+  static const bool has = __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx");
+  return has;
+#else
+  return false;
+#endif
+}
+
+inline bool use_adx() { return cpu_has_adx() && !g_force_portable.load(std::memory_order_relaxed); }
+
+}  // namespace
+
+void mont_mul_limbs(size_t L, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* t) {
+#if defined(__x86_64__)
+  if (use_adx()) return mont_mul_limbs_adx(L, r, a, b, n, ninv, t);
+#endif
+  switch (L) {
+    case 4: return mul_fixed<4>(r, a, b, n, ninv, t);
+    case 8: return mul_fixed<8>(r, a, b, n, ninv, t);
+    case 16: return mul_fixed<16>(r, a, b, n, ninv, t);
+    case 24: return mul_fixed<24>(r, a, b, n, ninv, t);
+    case 32: return mul_fixed<32>(r, a, b, n, ninv, t);
+    case 48: return mul_fixed<48>(r, a, b, n, ninv, t);
+    case 64: return mul_fixed<64>(r, a, b, n, ninv, t);
+    default: return mont_mul_impl(L, r, a, b, n, ninv, t);
+  }
+}
+
+void mont_sqr_limbs(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64* t) {
+#if defined(__x86_64__)
+  if (use_adx()) return mont_sqr_limbs_adx(L, r, a, n, ninv, t);
+#endif
+  switch (L) {
+    case 4: return sqr_fixed<4>(r, a, n, ninv, t);
+    case 8: return sqr_fixed<8>(r, a, n, ninv, t);
+    case 16: return sqr_fixed<16>(r, a, n, ninv, t);
+    case 24: return sqr_fixed<24>(r, a, n, ninv, t);
+    case 32: return sqr_fixed<32>(r, a, n, ninv, t);
+    case 48: return sqr_fixed<48>(r, a, n, ninv, t);
+    case 64: return sqr_fixed<64>(r, a, n, ninv, t);
+    default: return mont_sqr_impl(L, r, a, n, ninv, t);
+  }
+}
+
+}  // namespace quarzel::mpbn_detail
+
+namespace quarzel {
+
+void mpbn_force_portable_for_testing(bool portable) {
+  mpbn_detail::g_force_portable.store(portable, std::memory_order_relaxed);
+}
+
+bool mpbn_mont_uses_adx() { return mpbn_detail::use_adx(); }
+
+}  // namespace quarzel
