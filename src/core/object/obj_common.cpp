@@ -7,10 +7,12 @@
 namespace zeb::core {
 namespace {
 std::atomic<long> g_alloc_budget{-1};  // -1: no test failure set
+std::atomic<testing::FreeObserver> g_free_observer{nullptr};
 }
 
 namespace testing {
 void set_object_alloc_failure(long fail_after) noexcept { g_alloc_budget.store(fail_after); }
+void set_free_observer(FreeObserver fn) noexcept { g_free_observer.store(fn); }
 }  // namespace testing
 
 void* object_alloc(size_t n) noexcept {
@@ -25,11 +27,13 @@ void* object_alloc(size_t n) noexcept {
 void free_wiped(void* p, size_t n) noexcept {
   if (p == nullptr) return;
   quarzel::secure_wipe(p, n);
+  if (testing::FreeObserver fn = g_free_observer.load(); fn != nullptr) fn(p, n);
   std::free(p);
 }
 
 bool ObjBuf::reset(size_t n) {
   release();
+  if (n > kMaxObjectLen) return false;
   auto* p = static_cast<uint8_t*>(object_alloc(n));
   if (p == nullptr) return false;
   std::memset(p, 0, n == 0 ? 1 : n);

@@ -13,6 +13,10 @@
 
 namespace zeb::core {
 
+// Largest object (or context) the core handles: far above any key, data or
+// certificate object, and a bound on what a bad length can make it allocate.
+inline constexpr size_t kMaxObjectLen = (size_t{1} << 20) + VRK_OBJ_OVERHEAD;
+
 // A heap buffer for an object or a context, wiped before it is freed (it may
 // hold key blobs). malloc-backed, so that ownership can pass to a slot.
 class ObjBuf {
@@ -22,7 +26,8 @@ class ObjBuf {
   ~ObjBuf() { release(); }
   ObjBuf(const ObjBuf&) = delete;
   ObjBuf& operator=(const ObjBuf&) = delete;
-  // A fresh zeroed buffer of n bytes (at least one); false when none.
+  // A fresh zeroed buffer of n bytes (at least one); false when none or when
+  // n exceeds kMaxObjectLen.
   bool reset(size_t n);
   uint8_t* data() const noexcept { return p_; }
   size_t size() const noexcept { return n_; }

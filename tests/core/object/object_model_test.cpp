@@ -91,6 +91,8 @@ TEST_F(ObjectModel, DeviceFailuresAndShortObjects) {
   EXPECT_EQ(VRK_GetObjMetaPtr(s, obj.data(), static_cast<uint32_t>(obj.size()), &m), 6);
   EXPECT_EQ(VRK_GetObjCtxPtr(s, obj.data(), static_cast<uint32_t>(obj.size()), ctx.data(), &n), 6);
   EXPECT_EQ(VRK_CheckObject(s, obj.data(), static_cast<uint32_t>(obj.size())), 0x560);
+  // Lengths no object can have are refused before anything is allocated.
+  EXPECT_EQ(VRK_GetObjCtxPtr(s, obj.data(), 0xFFFFFFFFu, ctx.data(), &n), 6);
   for (uint32_t short_len : {0u, 31u, 127u}) {
     EXPECT_EQ(VRK_CheckObject(s, obj.data(), short_len), 7) << short_len;
     EXPECT_EQ(VRK_GetObjMetaPtr(s, obj.data(), short_len, &m), 6) << short_len;

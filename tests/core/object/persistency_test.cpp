@@ -251,6 +251,11 @@ TEST_F(Persistency, FullListAndExhaustedSequence) {
   uint32_t idx = 0;
   EXPECT_EQ(VRK_SaveObject(s, obj.data(), static_cast<uint32_t>(obj.size()), &idx), 6);
   EXPECT_FALSE(std::filesystem::exists(token_dir() + "513.obj"));
+  // A refused save leaves a key object in the caller's hands as it was.
+  Bytes key = make(kKinds[1], "k", "k", pattern(32, 1));
+  const Bytes key_before = key;
+  EXPECT_EQ(VRK_SaveObject(s, key.data(), static_cast<uint32_t>(key.size()), &idx), 6);
+  EXPECT_EQ(key, key_before);
   *list = STO_SEOBJ_LIST{};
   list->ObjSeq = 0xFFFFFFFE;
   ASSERT_EQ(Sto_SaveObjectList(&in, list.get()), 0u);

@@ -201,3 +201,38 @@ TEST_F(SessionObjects, LoginRules) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace zt;
+
+size_t g_freed = 0, g_freed_dirty = 0;
+void observe_free(const void* p, size_t n) {
+  ++g_freed;
+  const auto* b = static_cast<const uint8_t*>(p);
+  for (size_t i = 0; i < n; ++i) {
+    if (b[i] != 0) {
+      ++g_freed_dirty;
+      return;
+    }
+  }
+}
+
+TEST_F(SessionObjects, BuffersAreWipedBeforeTheyAreFreed) {
+  g_freed = g_freed_dirty = 0;
+  zeb::core::testing::set_free_observer(observe_free);
+  const Bytes raw = pattern(32, 77);
+  const uint32_t h = cache(s, make(kKinds[1], "k", "k", raw));
+  uint8_t word[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  ASSERT_EQ(VRK_CacheSessionObjExtension(s, h, word, 8), 0);
+  const uint32_t idx = save(make(kKinds[1], "t", "t", raw));
+  EXPECT_EQ(export_raw(idx), raw);
+  read(idx);
+  ASSERT_EQ(VRK_DeleteSessionObject(s, h), 0);
+  ASSERT_EQ(VRK_DeleteObject(s, idx), 0);
+  zeb::core::testing::set_free_observer(nullptr);
+  EXPECT_GT(g_freed, 5u);
+  EXPECT_EQ(g_freed_dirty, 0u);
+}
+
+}  // namespace
