@@ -55,7 +55,7 @@ static_assert(sizeof(VRK_FILEPATH_CONFIG) == 384);
 // One session object: a private heap copy of a complete device object.
 typedef struct VRK_SESS_OBJECT {
   uint32_t u32DataLen;
-  uint8_t* pObj;  // null: free slot
+  uint8_t* pObj;  // malloc'd copy owned by the slot; null: free slot
 } VRK_SESS_OBJECT;
 static_assert(sizeof(VRK_SESS_OBJECT) == 16);
 

@@ -30,6 +30,9 @@ uint32_t SWC_Pbkdf(uint32_t hSWCryptoSession, uint8_t* password, uint32_t passwo
 
 }  // extern "C"
 
+// True when a provider session has handle `h`.
+bool swc_session_exists(uint32_t h);
+
 namespace swd {
 // The session software key: SHA3-256 over the handle's 4 bytes (host order).
 bool session_key_digest(uint32_t handle, uint8_t key[32]);

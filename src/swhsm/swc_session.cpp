@@ -244,3 +244,5 @@ bool swd::session_key_digest(uint32_t handle, uint8_t key[32]) {
          hash_update(&ctx, sizeof handle, reinterpret_cast<const uint8_t*>(&handle)) == 0 &&
          hash_final(&ctx, &n, key) == 0 && n == 32;
 }
+
+bool swc_session_exists(uint32_t h) { return find(h) != nullptr; }

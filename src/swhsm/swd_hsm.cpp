@@ -50,13 +50,15 @@ uint32_t create_token(CountRule count_rule, bool zero_on_read_failure, uint8_t* 
   uint8_t id[16] = {};
   if ((rc = _swdev_addTokenInTokenUserList(&list, sn, id)) != 0) return rc;
 
+  // The token's own file first, then the list that makes it exist, then the
+  // count: a failure on the way leaves no listed token without its file.
   Wiped<TKN_USER_CFG> cfg;
   if ((rc = _swdev_setup_token_user_cfg(cfg.get(), sn, rec.HsmSn)) != 0) return rc;
-  if ((rc = SetHsmAdminCFG(rec.get())) != 0) return rc;
-  if ((rc = _swdev_SetTokenUserList(&list)) != 0) return rc;
   char idz[17] = {};
   std::memcpy(idz, id, 16);
   if ((rc = _swdev_SetTokenUserCFG(idz, cfg.get())) != 0) return rc;
+  if ((rc = _swdev_SetTokenUserList(&list)) != 0) return rc;
+  if ((rc = SetHsmAdminCFG(rec.get())) != 0) return rc;
   std::memcpy(pTknId, id, 16);
   if (token_sn != nullptr) std::memcpy(token_sn, sn, 16);
   return 0;
@@ -122,8 +124,10 @@ extern "C" uint32_t SWD_LoginHsmByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pP
     rc = SetHsmAdminCFG(rec.get());
     return rc != 0 ? rc : SWD_ERR_PIN_INCORRECT;
   }
-  rec.LoginFailCount = 0;
-  if ((rc = SetHsmAdminCFG(rec.get())) != 0) return rc;
+  if (rec.LoginFailCount != 0) {  // else the record is unchanged: no rewrite
+    rec.LoginFailCount = 0;
+    if ((rc = SetHsmAdminCFG(rec.get())) != 0) return rc;
+  }
   const auto slot = static_cast<uint8_t>(s);
   if ((rc = _swdev_SetHsmSessInfo(slot, ZEB_DEVICE_SESS_HSMADMIN_LOGIN, rec.HsmSn, rec.HsmLabel)) != 0) return rc;
   return _swdev_SetHsmSessInfo(slot, ZEB_DEVICE_SESS_TOKENSUPERUSER_LOGIN, rec.HsmSn, rec.HsmLabel);
@@ -226,8 +230,10 @@ extern "C" uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* TknI
   if (TknId == nullptr) return SWD_ERR_ARGUMENTS;
   ZEB_DEVICE_TKN_USER_LIST list{};
   if ((rc = _swdev_GetTokenUsrList(&list)) != 0) return rc;
+  bool found = false;
   for (size_t i = 0; i < SWD_MAX_TOKENS; ++i) {
     if (std::memcmp(list.TknId[i], TknId, 16) != 0) continue;
+    found = true;
     if (token_id_ok(list.TknId[i])) {  // never a path outside the HSM's directory
       char idz[17] = {};
       std::memcpy(idz, list.TknId[i], 16);
@@ -240,6 +246,8 @@ extern "C" uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* TknI
     std::memset(list.TknId[i], 0, 16);
     std::memset(list.TknLabel[i], 0, 32);
   }
+  // No such token: nothing to delete, and the token count must not drop.
+  if (!found) return 0;
   if ((rc = _swdev_SetTokenUserList(&list)) != 0) return rc;
   Wiped<HSM_ADMIN_CFG> rec;
   if ((rc = GetHsmAdminCFG(rec.get())) != 0) return rc;

@@ -206,15 +206,10 @@ extern "C" uint32_t SWD_OpenTokenSession(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID,
   if (!open_slot(s, phSession)) return SWD_ERR_FAILED;
   char label[33] = {};
   std::memcpy(label, cfg.Label, text_len(cfg.Label, 32));
-  _swdev_SetTokenSessInfo(static_cast<uint8_t>(s), ZEB_DEVICE_SESS_IDLE, id, label);
-  if (_swdev_SetTokenUserCFG(id, cfg.get()) != 0) {
-    // A token whose configuration cannot be written is not usable: give the
-    // slot back rather than leave a half-open session behind.
-    g_hSessTkn[s] = 0;
-    _swdev_SetTokenSessInfo(static_cast<uint8_t>(s), ZEB_DEVICE_SESS_IDLE, nullptr, nullptr);
-    return SWD_ERR_FAILED;
-  }
-  return 0;
+  // The configuration was read just now and nothing in it changes: it is not
+  // written back (a rewrite of identical content would only cost a synced
+  // write of the file that holds the token's keys).
+  return _swdev_SetTokenSessInfo(static_cast<uint8_t>(s), ZEB_DEVICE_SESS_IDLE, id, label);
 }
 
 extern "C" uint32_t SWD_CloseTokenSession(ZEB_DEVICE_HANDLE hSession) {

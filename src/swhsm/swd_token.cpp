@@ -82,8 +82,12 @@ uint32_t login(ZEB_DEVICE_HANDLE hSession, const uint8_t* pin, uint32_t len, Log
     rc = write_session_token(info, *cfg.get());
     return rc != 0 ? rc : SWD_ERR_PIN_INCORRECT;
   }
-  fails = 0;
-  if ((rc = write_session_token(info, *cfg.get())) != 0) return rc;
+  // A clean counter means the record is unchanged: rewriting it would only
+  // cost a synced write.
+  if (fails != 0) {
+    fails = 0;
+    if ((rc = write_session_token(info, *cfg.get())) != 0) return rc;
+  }
   const uint8_t bit = rule.user ? ZEB_DEVICE_SESS_TOKENUSER_LOGIN : ZEB_DEVICE_SESS_TOKENSUPERUSER_LOGIN;
   return set_token_session(s, bit, cfg.Label);
 }

@@ -47,6 +47,32 @@ void release_lock(int lock_fd) {
   ::close(lock_fd);
 }
 
+// Opens `path` read-only under its lock: `*fd` for the content, `*lock_fd`
+// for the companion (-1 when the file itself carries the lock).
+int open_locked_reader(const char* path, int* fd, int* lock_fd) {
+  *lock_fd = -1;
+  int rc = acquire_lock(path, lock_fd);
+  if (rc == OXLU_E_IO && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+    // A read-only location can hold no companion, and no writer can replace
+    // a file there: the file itself carries the lock.
+    *fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (*fd < 0) return errno == ENOENT ? OXLU_E_NOENT : OXLU_E_IO;
+    if (::flock(*fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(*fd);
+      return OXLU_E_BUSY;
+    }
+    return OXLU_OK;
+  }
+  if (rc != OXLU_OK) return rc;
+  *fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (*fd < 0) {
+    rc = errno == ENOENT ? OXLU_E_NOENT : OXLU_E_IO;
+    release_lock(*lock_fd);
+    *lock_fd = -1;
+  }
+  return rc;
+}
+
 bool write_all(int fd, const void* data, size_t len) {
   const auto* p = static_cast<const uint8_t*>(data);
   oxlu::testing::WriteFn fn = oxlu::testing::g_write_fn.load();
@@ -70,14 +96,32 @@ void sync_parent_dir(const std::string& path) {
   ::close(fd);
 }
 
-// A fresh temporary file beside `path`.
+// A fresh temporary file beside `path`. When it replaces an existing file it
+// takes that file's owner and permissions, never more open than `perm`: an
+// in-place rewrite used to keep them, and a file tightened to owner-only by
+// an administrator must stay so.
 int create_temp(const std::string& path, unsigned perm, std::string* tmp) {
+  struct stat st {};
+  const bool replacing = ::stat(path.c_str(), &st) == 0;
   for (int attempt = 0; attempt < 16; ++attempt) {
     *tmp = path + ".tmp." + std::to_string(::getpid()) + "." +
            std::to_string(g_temp_counter.fetch_add(1));
-    int fd = ::open(tmp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, perm);
-    if (fd >= 0) return fd;
-    if (errno != EEXIST) return -1;
+    // A new file gets `perm` less the process's mask; a replacement starts
+    // owner-only and is then given the old file's owner and permissions.
+    int fd = ::open(tmp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? (perm & 0600) : perm);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return -1;
+    }
+    if (replacing) {
+      (void)!::fchown(fd, st.st_uid, st.st_gid);  // only possible with the right to do so
+      if (::fchmod(fd, st.st_mode & perm & 0777) != 0) {
+        ::close(fd);
+        ::unlink(tmp->c_str());
+        return -1;
+      }
+    }
+    return fd;
   }
   return -1;
 }
@@ -159,14 +203,18 @@ extern "C" FILE* fopen_safe_perm(const char* filename, const char* mode, unsigne
   if (ck == nullptr) return nullptr;
   ck->writing = writing;
   ck->path = filename;
-  if (acquire_lock(filename, &ck->lock_fd) != OXLU_OK) {
-    delete ck;
-    return nullptr;
-  }
-  ck->fd = writing ? create_temp(ck->path, perm, &ck->tmp)
-                   : ::open(filename, O_RDONLY | O_CLOEXEC);
-  if (ck->fd < 0) {
-    release_lock(ck->lock_fd);
+  if (writing) {
+    if (acquire_lock(filename, &ck->lock_fd) != OXLU_OK) {
+      delete ck;
+      return nullptr;
+    }
+    ck->fd = create_temp(ck->path, perm, &ck->tmp);
+    if (ck->fd < 0) {
+      release_lock(ck->lock_fd);
+      delete ck;
+      return nullptr;
+    }
+  } else if (open_locked_reader(filename, &ck->fd, &ck->lock_fd) != OXLU_OK) {
     delete ck;
     return nullptr;
   }
@@ -238,14 +286,9 @@ extern "C" int oxlu_write_file_atomic(const char* path, const void* data, size_t
 extern "C" int oxlu_read_file(const char* path, void* buf, size_t cap, size_t* len) {
   if (path == nullptr || len == nullptr || (buf == nullptr && cap != 0)) return OXLU_E_ARG;
   if (::access(path, F_OK) != 0) return OXLU_E_NOENT;
-  int lock_fd = -1;
-  int rc = acquire_lock(path, &lock_fd);
+  int fd = -1, lock_fd = -1;
+  int rc = open_locked_reader(path, &fd, &lock_fd);
   if (rc != OXLU_OK) return rc;
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    release_lock(lock_fd);
-    return errno == ENOENT ? OXLU_E_NOENT : OXLU_E_IO;
-  }
   auto* out = static_cast<uint8_t*>(buf);
   size_t got = 0;
   rc = OXLU_OK;

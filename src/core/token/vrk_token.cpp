@@ -101,9 +101,12 @@ VRK_RV VRK_ResetToken(VRK_HANDLE hSession) {
   SwStore_SetStoInput(hSession, ctx->HsmSn, ctx->TknId, &input);
   auto list = std::make_unique<STO_SEOBJ_LIST>();
   if ((rv = SA_LoadObjectList(&input, list.get())) != VRK_OK) return rv;
-  const uint32_t n = list->ObjNum < STO_MAX_OBJECTS ? list->ObjNum : STO_MAX_OBJECTS;
-  for (uint32_t i = n; i-- > 0;) {
-    if ((rv = SA_DeleteObject(&input, list->seobj_array[i].ObjIndex)) != VRK_OK) return rv;
+  // Every used entry from the last to the first: once objects have been
+  // deleted the used entries need not be the first ObjNum ones.
+  for (uint32_t i = STO_MAX_OBJECTS; i-- > 0;) {
+    const STO_SEOBJ& e = list->seobj_array[i];
+    if (e.ObjIndex == 0 && e.ObjId[0] == 0) continue;
+    if ((rv = SA_DeleteObject(&input, e.ObjIndex)) != VRK_OK) return rv;
   }
   if ((rv = SA_DeleteObjList(&input)) != VRK_OK) return rv;
   uint8_t sn[VRK_SN_LEN] = {};
@@ -165,6 +168,7 @@ VRK_RV VRK_RestoreToken(VRK_HANDLE hSession, VRK_UCHAR_PTR pBackupPin, VRK_UINT3
 
 VRK_RV VRK_SetTknKey2Sw(VRK_HANDLE hSession, VRK_UCHAR_PTR pTknKey, VRK_UINT32 u32TknKeyLen, VRK_UCHAR_PTR pSwKey,
                         VRK_UINT32_PTR pu32SwKeyLen) {
+  if (pTknKey == nullptr || pSwKey == nullptr || pu32SwKeyLen == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
   auto [ctx, rv] = token_session(hSession, VRK_ERR_SESSION_HANDLE, VRK_SESS_TOKENUSER_LOGIN);
@@ -174,6 +178,7 @@ VRK_RV VRK_SetTknKey2Sw(VRK_HANDLE hSession, VRK_UCHAR_PTR pTknKey, VRK_UINT32 u
 
 VRK_RV VRK_SetSwKey2Tkn(VRK_HANDLE hSession, VRK_UCHAR_PTR pSwKey, VRK_UINT32 u32SwKeyLen, VRK_UCHAR_PTR pTknKey,
                         VRK_UINT32_PTR pu32TknKeyLen) {
+  if (pSwKey == nullptr || pTknKey == nullptr || pu32TknKeyLen == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
   auto [ctx, rv] = token_session(hSession, VRK_ERR_SESSION_HANDLE, VRK_SESS_TOKENUSER_LOGIN);
@@ -183,6 +188,7 @@ VRK_RV VRK_SetSwKey2Tkn(VRK_HANDLE hSession, VRK_UCHAR_PTR pSwKey, VRK_UINT32 u3
 
 VRK_RV VRK_SetPlainKey2Sw(VRK_HANDLE hSession, VRK_UCHAR_PTR pPlainKey, VRK_UINT32 u32PlainKeyLen,
                           VRK_UCHAR_PTR pSwKey, VRK_UINT32_PTR pu32SwKeyLen) {
+  if (pPlainKey == nullptr || pSwKey == nullptr || pu32SwKeyLen == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
   auto [ctx, rv] = token_session(hSession, VRK_ERR_SESSION_HANDLE, VRK_SESS_TOKENUSER_LOGIN);
@@ -193,6 +199,7 @@ VRK_RV VRK_SetPlainKey2Sw(VRK_HANDLE hSession, VRK_UCHAR_PTR pPlainKey, VRK_UINT
 
 VRK_RV VRK_SetSwKey2Plain(VRK_HANDLE hSession, VRK_UCHAR_PTR pSwKey, VRK_UINT32 u32SwKeyLen,
                           VRK_UCHAR_PTR pPlainKey, VRK_UINT32_PTR pu32PlainKeyLen) {
+  if (pSwKey == nullptr || pPlainKey == nullptr || pu32PlainKeyLen == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
   auto [ctx, rv] = token_session(hSession, VRK_ERR_SESSION_HANDLE, VRK_SESS_TOKENUSER_LOGIN);

@@ -100,17 +100,40 @@ QZ_AESNI void ecb_decrypt(uint32_t key_len, const uint8_t* rk, const uint8_t* in
   wipe_keys(keys);
 }
 
-QZ_AESNI void cbc_encrypt(uint32_t key_len, const uint8_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out,
-                          size_t blocks) {
-  Keys keys;
-  load_keys(keys, rk, key_len);
+namespace {
+
+// CBC encryption is one serial chain of rounds per block. The rounds are
+// unrolled with the keys in registers, and the XOR of the next plaintext
+// block (with round key 0 folded in) happens inside a second AESENCLAST, so
+// the chain holds AES rounds only.
+template <uint32_t Nr>
+QZ_AESNI void cbc_encrypt_nr(const uint8_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
+  __m128i k[Nr + 1];
+  for (uint32_t i = 0; i <= Nr; ++i) k[i] = load(rk + 16 * i);
   __m128i c = load(iv);
-  for (; blocks > 0; --blocks, in += 16, out += 16) {
-    c = enc1(keys, _mm_xor_si128(load(in), c));
-    store(out, c);
+  if (blocks > 0) {
+    __m128i x = _mm_xor_si128(_mm_xor_si128(load(in), c), k[0]);
+    for (;;) {
+      for (uint32_t r = 1; r < Nr; ++r) x = _mm_aesenc_si128(x, k[r]);
+      c = _mm_aesenclast_si128(x, k[Nr]);
+      store(out, c);
+      if (--blocks == 0) break;
+      in += 16, out += 16;
+      x = _mm_aesenclast_si128(x, _mm_xor_si128(k[Nr], _mm_xor_si128(load(in), k[0])));
+    }
   }
   store(iv, c);
-  wipe_keys(keys);
+  secure_wipe(k, sizeof k);
+}
+
+}  // namespace
+
+void cbc_encrypt(uint32_t key_len, const uint8_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
+  switch (rounds_for(key_len)) {
+    case 10: cbc_encrypt_nr<10>(rk, iv, in, out, blocks); break;
+    case 12: cbc_encrypt_nr<12>(rk, iv, in, out, blocks); break;
+    default: cbc_encrypt_nr<14>(rk, iv, in, out, blocks); break;
+  }
 }
 
 QZ_AESNI void cbc_decrypt(uint32_t key_len, const uint8_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out,

@@ -116,6 +116,7 @@ QZ_CLMUL void ghash(const gcm_ctx_t* ctx, uint8_t* acc, const uint8_t* data, siz
     secure_wipe(last, sizeof last);
   }
   store(acc, bswap128(x));
+  secure_wipe(&p, sizeof p);
 }
 
 QZ_CLMUL void crypt_blocks(gcm_ctx_t* ctx, bool encrypt, const uint8_t* in, uint8_t* out, size_t blocks) {
@@ -126,28 +127,42 @@ QZ_CLMUL void crypt_blocks(gcm_ctx_t* ctx, bool encrypt, const uint8_t* in, uint
   const __m128i base = load(ctx->iv);
   uint32_t ctr = uint32_t{ctx->iv[12]} << 24 | uint32_t{ctx->iv[13]} << 16 | uint32_t{ctx->iv[14]} << 8 | ctx->iv[15];
   __m128i x = bswap128(load(ctx->x_val));
-  __m128i ks[kLanes], ct[kLanes];
+  __m128i ks[kLanes], ct[kLanes] = {}, prev[kLanes] = {};
+  bool have_prev = false;  // prev holds the last batch's ciphertext, not yet hashed
   for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {
     for (size_t j = 0; j < kLanes; ++j) {
-      ks[j] = _mm_insert_epi32(base, static_cast<int>(__builtin_bswap32(ctr + static_cast<uint32_t>(j))), 3);
+      ks[j] = _mm_xor_si128(_mm_insert_epi32(base, static_cast<int>(__builtin_bswap32(ctr + static_cast<uint32_t>(j))), 3),
+                            keys.k[0]);
     }
     ctr += kLanes;
     // Ciphertext is read before any output is written (in place).
     if (!encrypt) {
       for (size_t j = 0; j < kLanes; ++j) ct[j] = load(in + 16 * j);
     }
-    aesni::enc8(keys, ks);
+    // The AES rounds of this batch run interleaved with the GHASH products
+    // of the previous one, one block per round (there are at least 9 rounds).
+    Wide w = wide_zero();
+    for (uint32_t r = 1; r < keys.nr; ++r) {
+      for (size_t j = 0; j < kLanes; ++j) ks[j] = _mm_aesenc_si128(ks[j], keys.k[r]);
+      if (have_prev && r <= kLanes) {
+        const size_t j = r - 1;
+        mul_acc(w, j == 0 ? _mm_xor_si128(x, prev[0]) : prev[j], p.h[kLanes - 1 - j]);
+      }
+    }
+    if (have_prev) x = reduce(w);
     for (size_t j = 0; j < kLanes; ++j) {
+      const __m128i k = _mm_aesenclast_si128(ks[j], keys.k[keys.nr]);
       if (encrypt) {
-        ct[j] = _mm_xor_si128(ks[j], load(in + 16 * j));
+        ct[j] = _mm_xor_si128(k, load(in + 16 * j));
         store(out + 16 * j, ct[j]);
       } else {
-        store(out + 16 * j, _mm_xor_si128(ks[j], ct[j]));
+        store(out + 16 * j, _mm_xor_si128(k, ct[j]));
       }
-      ct[j] = bswap128(ct[j]);
+      prev[j] = bswap128(ct[j]);
     }
-    x = hash8(x, ct, p);
+    have_prev = true;
   }
+  if (have_prev) x = hash8(x, prev, p);
   for (; blocks > 0; --blocks, in += 16, out += 16) {
     const __m128i k = aesni::enc1(keys, _mm_insert_epi32(base, static_cast<int>(__builtin_bswap32(ctr)), 3));
     ++ctr;
@@ -162,6 +177,8 @@ QZ_CLMUL void crypt_blocks(gcm_ctx_t* ctx, bool encrypt, const uint8_t* in, uint
   ctx->iv[15] = static_cast<uint8_t>(ctr);
   store(ctx->x_val, bswap128(x));
   secure_wipe(ks, sizeof ks);
+  secure_wipe(prev, sizeof prev);
+  secure_wipe(&p, sizeof p);
   aesni::wipe_keys(keys);
 }
 

@@ -104,6 +104,26 @@ TEST_F(FileTest, SecretFilesAreOwnerOnly) {
   EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
+TEST_F(FileTest, ReplacementKeepsPermissionsNeverWiderThanAsked) {
+  const mode_t old = umask(022);
+  ASSERT_EQ(oxlu_write_file_atomic("./k.cfg", "a", 1, OXLU_PERM_PUBLIC), OXLU_OK);
+  ASSERT_EQ(chmod("./k.cfg", 0640), 0);  // tightened by an administrator
+  FILE* f = fopen_safe("./k.cfg", "w");
+  ASSERT_NE(f, nullptr);
+  fputs("b", f);
+  ASSERT_EQ(fclose_safe(f), 0);
+  struct stat st {};
+  ASSERT_EQ(stat("./k.cfg", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  // An old world-readable file that now holds secrets is narrowed.
+  ASSERT_EQ(chmod("./k.cfg", 0644), 0);
+  ASSERT_EQ(oxlu_write_file_atomic("./k.cfg", "c", 1, OXLU_PERM_SECRET), OXLU_OK);
+  ASSERT_EQ(stat("./k.cfg", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  umask(old);
+  EXPECT_EQ(slurp("./k.cfg"), "c");
+}
+
 TEST_F(FileTest, FileBusyInAnotherProcessFailsAtOnce) {
   spit("./c.cfg", "original\n");
   LockHolder holder("./c.cfg", "r");
@@ -140,6 +160,40 @@ TEST_F(FileTest, LockStillGuardsAfterReplacement) {
   EXPECT_EQ(fopen_safe("./d.cfg", "r"), nullptr);
   writer.release();
   EXPECT_EQ(slurp("./d.cfg"), "");  // the other process wrote nothing
+}
+
+TEST_F(FileTest, ReadOnlyDirectoryIsStillReadableUnderLock) {
+  std::filesystem::create_directory("./ro");
+  spit("./ro/conf.cfg", "k=v\n");
+  ASSERT_EQ(chmod("./ro", 0555), 0);
+  FILE* f = fopen_safe("./ro/conf.cfg", "r");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(read_stream(f), "k=v\n");
+  if (geteuid() != 0) {  // root writes anywhere; others get no companion here
+    EXPECT_EQ(entries("./ro"), (std::set<std::string>{"conf.cfg"}));
+    EXPECT_EQ(fopen_safe("./ro/conf.cfg", "r"), nullptr);  // the file itself is locked
+  }
+  EXPECT_EQ(fclose_safe(f), 0);
+  char buf[16];
+  size_t len = 0;
+  EXPECT_EQ(oxlu_read_file("./ro/conf.cfg", buf, sizeof buf, &len), OXLU_OK);
+  EXPECT_EQ(len, 4u);
+  ASSERT_EQ(chmod("./ro", 0755), 0);
+}
+
+TEST_F(FileTest, FileWhereNoCompanionCanBeMadeLocksItself) {
+  // sysfs refuses new files to everyone, root included.
+  const char* path = "/sys/kernel/profiling";
+  if (::access(path, R_OK) != 0) GTEST_SKIP() << "no " << path << " here";
+  FILE* f = fopen_safe(path, "r");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(fopen_safe(path, "r"), nullptr);
+  char buf[64];
+  size_t len = 0;
+  EXPECT_EQ(oxlu_read_file(path, buf, sizeof buf, &len), OXLU_E_BUSY);
+  EXPECT_EQ(fclose_safe(f), 0);
+  EXPECT_EQ(oxlu_read_file(path, buf, sizeof buf, &len), OXLU_OK);
+  EXPECT_FALSE(std::filesystem::exists(std::string(path) + ".lock"));
 }
 
 TEST_F(FileTest, TwoOpensInOneProcessExcludeEachOther) {

@@ -6,6 +6,7 @@
 
 #include "path_fixture.h"
 #include "quarzel/aes.h"
+#include "quarzel/blockcipher.h"
 #include "support/hex.h"
 
 namespace {
@@ -79,5 +80,38 @@ TEST(AesDispatch, AcceleratedPathIsTheDefaultOnCapableCpus) {
   EXPECT_EQ(quarzel::cipher_accel_default(), quarzel::CipherAccel::kPortable);
   quarzel::set_cipher_accel_disabled_for_testing(false);
 }
+
+}  // namespace
+
+namespace {
+
+// The same appendix C examples through the block-cipher API, whose key set-up
+// picks the instruction-set path.
+class Fips197Paths : public zt::PathTest {};
+
+TEST_P(Fips197Paths, AppendixCThroughTheApi) {
+  for (const auto& c : kAppendixC) {
+    const auto key = zt::unhex(c.key);
+    const auto pt = zt::unhex(kAppendixCPlain);
+    const cipher_type_t type =
+        key.size() == 16 ? CIPHER_TYPE_AES128 : key.size() == 24 ? CIPHER_TYPE_AES192 : CIPHER_TYPE_AES256;
+    blockcipher_ctx_t ctx;
+    ASSERT_EQ(blockcipher_init(&ctx, type, CIPHER_MODE_ECB, CIPHER_DIR_ENC, static_cast<uint32_t>(key.size()),
+                               key.data(), 0, nullptr),
+              0u);
+    EXPECT_EQ(ctx.accel, static_cast<uint32_t>(expected_accel()));
+    uint8_t out[16];
+    uint32_t out_len = 16;
+    ASSERT_EQ(blockcipher_final(&ctx, 16, pt.data(), &out_len, out), 0u);
+    EXPECT_EQ(zt::hex(out, 16), c.ct);
+    ASSERT_EQ(blockcipher_init(&ctx, type, CIPHER_MODE_ECB, CIPHER_DIR_DEC, static_cast<uint32_t>(key.size()),
+                               key.data(), 0, nullptr),
+              0u);
+    ASSERT_EQ(blockcipher_final(&ctx, 16, out, &out_len, out), 0u);
+    EXPECT_EQ(zt::hex(out, 16), kAppendixCPlain);
+  }
+}
+
+ZT_INSTANTIATE_PATHS(Fips197Paths);
 
 }  // namespace

@@ -140,6 +140,23 @@ TEST(GcmData, LengthRulesAndStates) {
   EXPECT_EQ(gcm_auth_dec_final(&ctx, 16, in, 16, tag, &out_len, out, nullptr), 0x0174FF05u);
 }
 
+// SP 800-38D 5.2.1.1: at most 2^32 - 2 counter blocks per message; beyond
+// that the 32-bit counter would wrap and repeat the key stream.
+TEST(GcmData, MessageLengthLimit) {
+  uint8_t in[32] = {}, out[32];
+  uint32_t out_len = 32;
+  for (cipher_type_t type : {CIPHER_TYPE_AES128, CIPHER_TYPE_TDES3}) {
+    const Bytes key(type == CIPHER_TYPE_AES128 ? 16 : 24, 9), iv(type == CIPHER_TYPE_AES128 ? 12 : 4, 1);
+    gcm_ctx_t ctx = ready_ctx(type, key, iv);
+    const uint64_t limit = (uint64_t{0xFFFFFFFF} - 1) * ctx.block_size;
+    ctx.data_len = limit - 16;  // as if that much had been processed
+    out_len = 16;
+    EXPECT_EQ(gcm_auth_enc_update(&ctx, 16, in, &out_len, out), 0u);
+    out_len = 32;
+    EXPECT_EQ(gcm_auth_enc_update(&ctx, 16, in, &out_len, out), 0x0162FF39u);
+  }
+}
+
 TEST(GcmTag, LengthRules) {
   uint8_t in[16] = {}, out[16], tag[16];
   uint32_t out_len = 16, tag_len = 10, valid = 0;

@@ -11,7 +11,7 @@
 namespace {
 
 using namespace swt;
-using Files = TempDir;
+using ConfigFiles = TempDir;
 
 TEST(Records, SizesAndOffsets) {
   EXPECT_EQ(sizeof(HSM_ADMIN_CFG), 152u);
@@ -54,7 +54,7 @@ HSM_ADMIN_CFG sample_admin() {
   return c;
 }
 
-TEST_F(Files, HsmAdminCfgGoldenAndRoundTrip) {
+TEST_F(ConfigFiles, HsmAdminCfgGoldenAndRoundTrip) {
   const HSM_ADMIN_CFG c = sample_admin();
   const mode_t old = umask(022);
   ASSERT_EQ(SetHsmAdminCFG(&c), 0u);
@@ -74,7 +74,7 @@ TEST_F(Files, HsmAdminCfgGoldenAndRoundTrip) {
   EXPECT_EQ(std::memcmp(&back, &want, sizeof want), 0);
 }
 
-TEST_F(Files, HsmAdminCfgMissingOrBusy) {
+TEST_F(ConfigFiles, HsmAdminCfgMissingOrBusy) {
   HSM_ADMIN_CFG c = sample_admin();
   const HSM_ADMIN_CFG before = c;
   EXPECT_EQ(GetHsmAdminCFG(&c), 0x50u);
@@ -108,7 +108,7 @@ TKN_USER_CFG sample_token() {
   return c;
 }
 
-TEST_F(Files, TknUserCfgGoldenAndRoundTrip) {
+TEST_F(ConfigFiles, TknUserCfgGoldenAndRoundTrip) {
   std::filesystem::create_directory("./SwHsm");  // the token writer makes the token's directory only
   const TKN_USER_CFG c = sample_token();
   const mode_t old = umask(022);
@@ -127,7 +127,7 @@ TEST_F(Files, TknUserCfgGoldenAndRoundTrip) {
   EXPECT_EQ(std::memcmp(&back, &c, sizeof c), 0);
 }
 
-TEST_F(Files, TokenCfgReaderCodes) {
+TEST_F(ConfigFiles, TokenCfgReaderCodes) {
   TKN_USER_CFG c{};
   EXPECT_EQ(_swdev_GetTokenUserCFG("Tkn09", &c), 0x50u);  // no token directory
   std::filesystem::create_directories("./SwHsm/Tkn09");
@@ -139,7 +139,7 @@ TEST_F(Files, TokenCfgReaderCodes) {
   EXPECT_FALSE(std::filesystem::exists("./SwHsm/a"));
 }
 
-TEST_F(Files, KeysMatchOnlyAtLineStart) {
+TEST_F(ConfigFiles, KeysMatchOnlyAtLineStart) {
   // Formerly a label "MK=..." replaced the key and "Sn=" inside a label set
   // the serial number.
   std::filesystem::create_directories("./SwHsm/Tkn01");
@@ -155,7 +155,7 @@ TEST_F(Files, KeysMatchOnlyAtLineStart) {
   EXPECT_EQ(str(back.Label, 32), "MK=" + std::string(29, '0'));
 }
 
-TEST_F(Files, GeneratedKeysSurviveTheTextFormat) {
+TEST_F(ConfigFiles, GeneratedKeysSurviveTheTextFormat) {
   // A random source that yields the bytes the text lines cannot carry.
   quarzel::set_random_source_for_testing([](uint8_t* d, uint32_t n) -> uint32_t {
     static uint32_t k = 0;
@@ -183,7 +183,7 @@ TEST_F(Files, GeneratedKeysSurviveTheTextFormat) {
   EXPECT_EQ(std::memcmp(&back, &c, sizeof c), 0);
 }
 
-TEST_F(Files, NewTokenRecordFromOsRandom) {
+TEST_F(ConfigFiles, NewTokenRecordFromOsRandom) {
   TKN_USER_CFG a{}, b{};
   ASSERT_EQ(_swdev_setup_token_user_cfg(&a, u8("1111222233334444"), u8(kHsmSn)), 0u);
   ASSERT_EQ(_swdev_setup_token_user_cfg(&b, u8("1111222233334444"), u8(kHsmSn)), 0u);
@@ -206,7 +206,7 @@ TEST_F(Files, NewTokenRecordFromOsRandom) {
   for (uint8_t d : sn) EXPECT_TRUE(d >= '0' && d <= '9');
 }
 
-TEST_F(Files, TokenListGoldenAndGaps) {
+TEST_F(ConfigFiles, TokenListGoldenAndGaps) {
   std::filesystem::create_directory("./SwHsm");
   ZEB_DEVICE_TKN_USER_LIST l{};
   std::memcpy(l.TknId[0], "Tkn01", 5);
@@ -234,7 +234,7 @@ TEST_F(Files, TokenListGoldenAndGaps) {
   EXPECT_EQ(slurp("./SwHsm/TknUser.list"), "TknSeq=0\n");
 }
 
-TEST_F(Files, TokenListReaderEdgeCases) {
+TEST_F(ConfigFiles, TokenListReaderEdgeCases) {
   std::filesystem::create_directory("./SwHsm");
   ZEB_DEVICE_TKN_USER_LIST l{};
   EXPECT_EQ(_swdev_GetTokenUsrList(&l), 0xE0u);
@@ -250,7 +250,7 @@ TEST_F(Files, TokenListReaderEdgeCases) {
   EXPECT_EQ(_swdev_GetTokenUsrList(&l), 6u);
 }
 
-TEST_F(Files, AddTokenEntryNumbering) {
+TEST_F(ConfigFiles, AddTokenEntryNumbering) {
   ZEB_DEVICE_TKN_USER_LIST l{};
   std::memcpy(l.TknId[0], "TknA", 4);
   std::memcpy(l.TknId[2], "TknB", 4);
@@ -269,7 +269,7 @@ TEST_F(Files, AddTokenEntryNumbering) {
   EXPECT_EQ(std::memcmp(&l, &full, sizeof l), 0);
 }
 
-TEST_F(Files, HsmListParsing) {
+TEST_F(ConfigFiles, HsmListParsing) {
   SW_HSM_LIST list{};
   uint8_t count = 9;
   EXPECT_EQ(_swdev_LoadHsmSNList(&list, &count), 5u);
@@ -301,7 +301,7 @@ TEST_F(Files, HsmListParsing) {
   EXPECT_EQ(n, 0u);
 }
 
-TEST_F(Files, AdministrationDirectoryPointer) {
+TEST_F(ConfigFiles, AdministrationDirectoryPointer) {
   uint8_t p[SWD_PATH_LEN];
   EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(p), 5u);
   EXPECT_EQ(str(p, 3), std::string("./\0", 3));
@@ -314,7 +314,7 @@ TEST_F(Files, AdministrationDirectoryPointer) {
   EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(nullptr), 0x500u);
 }
 
-TEST_F(Files, PathLengthLimits) {
+TEST_F(ConfigFiles, PathLengthLimits) {
   // P + "SwHsm/" + "HsmAdmin.cfg" adds 18 bytes; P + "SwHsm/Tkn01/TknUser.cfg" 23.
   auto use_path = [](size_t len) {
     std::string p = "./";
@@ -354,7 +354,7 @@ ssize_t write_until_full(int fd, const void* buf, size_t n) {
   return ::write(fd, buf, k);
 }
 
-TEST_F(Files, WriteInterruptedMidwayLeavesEveryFileIntact) {
+TEST_F(ConfigFiles, WriteInterruptedMidwayLeavesEveryFileIntact) {
   std::filesystem::create_directory("./SwHsm");
   const TKN_USER_CFG c = sample_token();
   ASSERT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c), 0u);
@@ -399,7 +399,7 @@ TEST_F(Files, WriteInterruptedMidwayLeavesEveryFileIntact) {
   }
 }
 
-TEST_F(Files, BusyTokenFileFailsAtOnceAndStaysIntact) {
+TEST_F(ConfigFiles, BusyTokenFileFailsAtOnceAndStaysIntact) {
   std::filesystem::create_directory("./SwHsm");
   const TKN_USER_CFG c = sample_token();
   ASSERT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c), 0u);
@@ -415,7 +415,7 @@ TEST_F(Files, BusyTokenFileFailsAtOnceAndStaysIntact) {
   EXPECT_EQ(slurp("./SwHsm/Tkn01/TknUser.cfg"), before);
 }
 
-TEST_F(Files, ValuesKeepCarriageReturnsAndLongLinesAreCut) {
+TEST_F(ConfigFiles, ValuesKeepCarriageReturnsAndLongLinesAreCut) {
   std::filesystem::create_directories("./SwHsm/Tkn01");
   spit("./SwHsm/Tkn01/TknUser.cfg", "Label=abc\r\nu32LabelLen=" + std::string(5000, '7') + "\nStatus=3\n");
   TKN_USER_CFG back{};

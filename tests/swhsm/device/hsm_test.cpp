@@ -1,5 +1,7 @@
 // HSM level: start-up, administrator login and locking, label, PIN, policy,
 // token creation and deletion, reset, listing.
+#include <cerrno>
+
 #include "fixture.h"
 
 namespace {
@@ -159,7 +161,13 @@ TEST_F(Hsm, CreateAndDeleteTokens) {
   ASSERT_EQ(SWD_GetHsmInfo(hsm_, &info), 0u);
   EXPECT_EQ(info.u32TokenCount, 2u);
 
+  // Deleting a token that does not exist changes nothing, the count included.
+  ASSERT_EQ(SWD_DeleteToken(a, u8("Tkn09\0\0\0\0\0\0\0\0\0\0\0")), 0u);
+  ASSERT_EQ(SWD_GetHsmInfo(hsm_, &info), 0u);
+  EXPECT_EQ(info.u32TokenCount, 2u);
   ASSERT_EQ(SWD_DeleteToken(a, u8("Tkn01\0\0\0\0\0\0\0\0\0\0\0")), 0u);
+  ASSERT_EQ(SWD_GetHsmInfo(hsm_, &info), 0u);
+  EXPECT_EQ(info.u32TokenCount, 1u);
   EXPECT_FALSE(std::filesystem::exists("./SwHsm/Tkn01"));  // file, lock and directory gone
   ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);
   EXPECT_EQ(str(id, 6), std::string("Tkn03\0", 6));
@@ -194,6 +202,28 @@ TEST_F(Hsm, DefaultTokenAndTokenByPin) {
   EXPECT_EQ(str(c.SuperUserPin, 7), std::string("123456\0", 7));
   EXPECT_EQ(c.u32SuperUserPinLen, 6u);
   EXPECT_EQ(c.TknStatus, 3);
+}
+
+ssize_t disk_full(int, const void*, size_t) {
+  errno = ENOSPC;
+  return -1;
+}
+
+TEST_F(Hsm, FailedWriteDuringCreationLeavesTheHsmAsItWas) {
+  create_token();
+  const ZEB_DEVICE_HANDLE a = admin_session();
+  const std::string list = slurp("./SwHsm/TknUser.list");
+  const std::string admin = slurp("./SwHsm/HsmAdmin.cfg");
+  uint8_t id[16], sn[16];
+  oxlu::testing::set_write_function(disk_full);
+  const uint32_t rc = SWD_CreateToken(a, id, sn);
+  oxlu::testing::set_write_function(nullptr);
+  EXPECT_EQ(rc, 0x520u);
+  EXPECT_EQ(slurp("./SwHsm/TknUser.list"), list);
+  EXPECT_EQ(slurp("./SwHsm/HsmAdmin.cfg"), admin);
+  EXPECT_EQ(list_ids(hsm_), (std::vector<std::string>{"Tkn01", "", "", ""}));
+  ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);  // and the next attempt works
+  EXPECT_EQ(str(id, 6), std::string("Tkn02\0", 6));
 }
 
 TEST_F(Hsm, BusyTokenListIsNeverReplaced) {

@@ -1,5 +1,7 @@
 // Token level: logins with failure counting and locking, unlock, PINs,
 // label, policy, backup and restore, information.
+#include <sys/stat.h>
+
 #include "fixture.h"
 
 namespace {
@@ -47,6 +49,27 @@ TEST_F(Token, NewTokenPinsAreSerialNumbers) {
   uint8_t tsn[16];
   ASSERT_EQ(SWD_GetTokenSn(s, tsn), 0u);
   EXPECT_EQ(str(tsn, 16), sn_);
+}
+
+ino_t inode_of(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(stat(path.c_str(), &st), 0);
+  return st.st_ino;
+}
+
+TEST_F(Token, ConfigurationRewrittenOnlyWhenItChanges) {
+  const std::string path = "./SwHsm/" + id_ + "/TknUser.cfg";
+  const ino_t first = inode_of(path);
+  const ZEB_DEVICE_HANDLE s = open_token(id_);
+  ASSERT_EQ(user_login(s, sn_), 0u);
+  ASSERT_EQ(SWD_LogoutToken(s), 0u);
+  EXPECT_EQ(inode_of(path), first);  // nothing changed, nothing written
+  ASSERT_EQ(user_login(s, "bad"), 0xA1u);
+  const ino_t counted = inode_of(path);
+  EXPECT_NE(counted, first);  // every rewrite replaces the file whole
+  ASSERT_EQ(user_login(s, sn_), 0u);
+  EXPECT_NE(inode_of(path), counted);  // the counter was cleared
+  EXPECT_EQ(token_cfg(id_).NormalUserLoginFailCount, 0);
 }
 
 TEST_F(Token, UserLockedAfterMaxFailuresAndUnlockedBySuperUser) {
