@@ -41,7 +41,7 @@ void put_text(uint8_t* field, size_t width, const uint8_t* text) {
 
 }  // namespace
 
-int user_session(VRK_HANDLE hSession, VRK_SESSION_CTX** out) noexcept {
+int token_user(VRK_HANDLE hSession, VRK_SESSION_CTX** out) noexcept {
   VRK_SESSION_CTX* s = SwSess_GetCtx(hSession);
   if (s == nullptr) return VRK_ERR_SESSION_HANDLE;
   if (s->SessStatus != VRK_SESS_TOKENUSER_LOGIN) return VRK_ERR_USER_NOT_LOGGED_IN;

@@ -8,13 +8,13 @@
 namespace zeb::core {
 
 // The session, which must be logged in as token user: 0, 179 or 257.
-int user_session(VRK_HANDLE hSession, VRK_SESSION_CTX** out) noexcept;
+int token_user(VRK_HANDLE hSession, VRK_SESSION_CTX** out) noexcept;
 
 // A step of a running operation: the session must be the token user's.
 template <class Fn>
 int with_user(VRK_HANDLE hSession, Fn fn) {
   VRK_SESSION_CTX* s = nullptr;
-  if (int rv = user_session(hSession, &s); rv != VRK_OK) return rv;
+  if (int rv = token_user(hSession, &s); rv != VRK_OK) return rv;
   return fn(s->CaCtx);
 }
 

@@ -208,7 +208,8 @@ TEST_F(Provider, TablesCarryTheProviderType) {
   EXPECT_EQ(SWC_KdfFunc.func_type, 1u);
   uint8_t buf[32];
   uint32_t n = 32;
-  EXPECT_EQ(SWC_AESFunc.C_AESGenerateKey(open(), 3, buf, &n), SWC_ERR_NOT_SUPPORTED);
+  EXPECT_EQ(SWC_AESFunc.C_AESGenerateKey(open(), 3, buf, &n), 0u);
+  EXPECT_EQ(n, 32u);
 }
 
 }  // namespace
