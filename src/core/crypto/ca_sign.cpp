@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "crypto/ca_internal.h"
-#include "crypto/swa.h"
+#include "zeb/crypto_aux.h"
 #include "quarzel/port.h"
 
 namespace zeb::core {

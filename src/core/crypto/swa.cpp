@@ -1,5 +1,5 @@
 // The crypto auxiliaries over the primitive library.
-#include "crypto/swa.h"
+#include "zeb/crypto_aux.h"
 
 #include <cstring>
 

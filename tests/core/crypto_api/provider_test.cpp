@@ -147,6 +147,7 @@ TEST_F(Provider, EcdhAgreesWithOpenSsl) {
   for (const ct::Curve& c : ct::curves()) {
     SCOPED_TRACE(c.name);
     EcPair ours = ec_pair(h, c.id);
+    const Bytes before = ours.priv;
     ct::EcPeer peer = ct::ec_peer(c);
     Bytes z(c.L);
     uint32_t n = c.L;
@@ -155,6 +156,8 @@ TEST_F(Provider, EcdhAgreesWithOpenSsl) {
               0u);
     EXPECT_EQ(n, c.L);
     EXPECT_EQ(z, ct::ecdh(c, peer, ours.pub));
+    // Our key blob is unwrapped into a working copy, not in place.
+    EXPECT_EQ(ours.priv, before);
   }
 }
 

@@ -366,6 +366,19 @@ TEST_F(Vrk, AStartWhileAnOperationRunsIsRefused) {
   EXPECT_EQ(VRK_DigestInit(user, kSha256), 0x51);
 }
 
+TEST_F(Vrk, RandomBytesDoNotDisturbARunningDigest) {
+  Bytes msg = zt::ascii("hash me across a random draw");
+  ASSERT_EQ(VRK_DigestInit(user, kSha256), 0);
+  ASSERT_EQ(VRK_DigestUpdate(user, msg.data(), 10), 0);
+  Bytes rnd(1000);
+  ASSERT_EQ(VRK_GenerateRandom(user, 1000, rnd.data()), 0);
+  ASSERT_EQ(VRK_DigestUpdate(user, msg.data() + 10, static_cast<uint32_t>(msg.size() - 10)), 0);
+  Bytes d(32);
+  uint32_t n = 32;
+  ASSERT_EQ(VRK_DigestFinal(user, d.data(), &n), 0);
+  EXPECT_EQ(d, ct::digest(EVP_sha256(), msg));
+}
+
 TEST_F(Vrk, EveryCallNeedsTheTokenUserLogin) {
   VRK_HANDLE plain = token_session(token);
   Bytes b(4096), c(4096);
