@@ -29,27 +29,23 @@ uint32_t VRK_LoginHsmAdminByPin(uint32_t hHsmSession, uint8_t* pPin, uint32_t u3
 uint32_t VRK_CreateTknByPin(uint32_t hHsmSession, uint8_t* pTknPin, uint32_t u32TknPinLen, uint8_t* pTknId);
 uint32_t VRK_OpenTokenSession(uint32_t hHsm, uint8_t* pTokenID, uint32_t* phSession);
 uint32_t VRK_LoginTokenNormalUserByPin(uint32_t hSession, uint8_t* pPin, uint32_t u32PinLen);
-int VRK_ImportRawKey(uint32_t hSession, uint8_t* pRawKey, uint32_t u32RawKeyLen, uint8_t ObjKeyType,
-                     uint8_t* pObjectID, uint8_t* pObjectLabel, uint8_t ObjType, uint8_t* pKeyObject,
-                     uint32_t* pKeyObjectLength);
+int VRK_ImportRawKey(uint32_t hSession, uint8_t* pRawKey, uint32_t u32RawKeyLen, uint8_t ObjKeyType, uint8_t* pObjectID,
+                     uint8_t* pObjectLabel, uint8_t ObjType, uint8_t* pKeyObject, uint32_t* pKeyObjectLength);
 int VRK_ECGenerateKeyPair(uint32_t hSession, uint8_t EccCurveType, uint8_t* pID, uint8_t* pLabel,
                           uint8_t* pPrivKeyObject, uint32_t* pu32PrivKeyObjectLength, uint8_t* pPubKeyObject,
                           uint32_t* pu32PubKeyObjectLength);
-int VRK_ECDSASignSingle(uint32_t hSession, uint8_t* pPrivKeyObject, uint32_t u32PrivKeyObjectLength,
-                        uint8_t* pDigest, uint32_t u32DigestLength, uint8_t* pSignature,
-                        uint32_t* pu32SignatureLength);
-int VRK_ECDSAVerifySingle(uint32_t hSession, uint8_t* pPubKeyObject, uint32_t u32PubKeyObjectLength,
-                          uint8_t* pDigest, uint32_t u32DigestLength, uint8_t* pSignature,
-                          uint32_t u32SignatureLength);
+int VRK_ECDSASignSingle(uint32_t hSession, uint8_t* pPrivKeyObject, uint32_t u32PrivKeyObjectLength, uint8_t* pDigest,
+                        uint32_t u32DigestLength, uint8_t* pSignature, uint32_t* pu32SignatureLength);
+int VRK_ECDSAVerifySingle(uint32_t hSession, uint8_t* pPubKeyObject, uint32_t u32PubKeyObjectLength, uint8_t* pDigest,
+                          uint32_t u32DigestLength, uint8_t* pSignature, uint32_t u32SignatureLength);
 int VRK_RSAGenerateKeyPair(uint32_t hSession, uint32_t ulRsaModuleSize, uint32_t ulExponent, uint8_t* pID,
                            uint8_t* pLabel, uint8_t* pPrivKeyObject, uint32_t* pu32PrivKeyObjectLength,
                            uint8_t* pPubKeyObject, uint32_t* pu32PubKeyObjectLength);
 int VRK_RSASign_PKCS1(uint32_t hSession, uint8_t HashType, uint8_t* pPrivKeyObject, uint32_t u32PrivKeyObjectLength,
                       uint8_t* pDigest, uint32_t u32DataLength, uint8_t* pSignature, uint32_t* pu32SignatureLength);
-int VRK_AesInit(uint32_t hSession, uint8_t AESCipherMode, uint8_t Dir, uint8_t Padding, uint8_t* pIV,
-                uint32_t IVLength, uint8_t* pKeyObject, uint32_t KeyObjectLength);
-int VRK_AesUpdate(uint32_t hSession, uint8_t* pData, uint32_t DataLength, uint8_t* pDataOut,
-                  uint32_t* pDataOutLength);
+int VRK_AesInit(uint32_t hSession, uint8_t AESCipherMode, uint8_t Dir, uint8_t Padding, uint8_t* pIV, uint32_t IVLength,
+                uint8_t* pKeyObject, uint32_t KeyObjectLength);
+int VRK_AesUpdate(uint32_t hSession, uint8_t* pData, uint32_t DataLength, uint8_t* pDataOut, uint32_t* pDataOutLength);
 int VRK_AesFinal(uint32_t hSession, uint8_t* pDataOut, uint32_t* pDataOutLength);
 int VRK_DigestInit(uint32_t hSession, uint8_t HashType);
 int VRK_DigestUpdate(uint32_t hSession, uint8_t* pData, uint32_t DataLength);
@@ -74,8 +70,8 @@ class Hsm {
     std::filesystem::current_path(dir_);
     std::ofstream("sw_hsm_list.txt") << "HSMSn=" << kSn << "\nHSMLabel=bench\nHSMType=1\n";
     std::filesystem::create_directory("SwHsm");
-    std::ofstream("SwHsm/HsmAdmin.cfg") << "Pin=" << kAdminPin << "\nPinLen=" << std::strlen(kAdminPin) << "\nSn="
-                                        << kSn
+    std::ofstream("SwHsm/HsmAdmin.cfg") << "Pin=" << kAdminPin << "\nPinLen=" << std::strlen(kAdminPin)
+                                        << "\nSn=" << kSn
                                         << "\nLabel=bench\nLabelLen=5\nFwVer=1.0.0\nFwVerLen=5\nType=1\nStatus=3\n"
                                            "CurrTknCount=0\nMaxTknCount=4\nCurrLoginFail=0\nMaxLoginFail=3\n"
                                            "Default=\nDefaultLen=0\n";
@@ -136,8 +132,8 @@ void BM_Vrk_EcdsaP256Verify(benchmark::State& state) {
   std::vector<uint8_t> priv(512), pub(512), digest(32, 0x5A), sig(64);
   uint32_t pl = 512, ql = 512, n = 64;
   if (!hsm.ok() ||
-      VRK_ECGenerateKeyPair(hsm.user(), ECC_CRV_NIST_P256, u8("id"), u8("label"), priv.data(), &pl, pub.data(),
-                            &ql) != 0 ||
+      VRK_ECGenerateKeyPair(hsm.user(), ECC_CRV_NIST_P256, u8("id"), u8("label"), priv.data(), &pl, pub.data(), &ql) !=
+          0 ||
       VRK_ECDSASignSingle(hsm.user(), priv.data(), pl, digest.data(), 32, sig.data(), &n) != 0) {
     state.SkipWithError("set-up");
     return;

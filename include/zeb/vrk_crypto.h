@@ -103,10 +103,9 @@ int CA_ECDH(CryptoAdapterCtx* pCaCtx, uint8_t* pPrivKeyA, uint32_t u32PrivKeyALe
             uint32_t u32PubKeyBLength, uint8_t* pShareSecret, uint32_t* pShareSecretLength);
 
 // ---- RSA PKCS#1 v1.5 ----
-int VRK_RSAGenerateKeyPair(VRK_HANDLE hSession, VRK_UINT32 ulRsaModuleSize, VRK_UINT32 ulExponent,
-                           VRK_UCHAR_PTR pID, VRK_UCHAR_PTR pLabel, VRK_UCHAR_PTR pPrivKeyObject,
-                           VRK_UINT32_PTR pu32PrivKeyObjectLength, VRK_UCHAR_PTR pPubKeyObject,
-                           VRK_UINT32_PTR pu32PubKeyObjectLength);
+int VRK_RSAGenerateKeyPair(VRK_HANDLE hSession, VRK_UINT32 ulRsaModuleSize, VRK_UINT32 ulExponent, VRK_UCHAR_PTR pID,
+                           VRK_UCHAR_PTR pLabel, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32_PTR pu32PrivKeyObjectLength,
+                           VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32_PTR pu32PubKeyObjectLength);
 int VRK_RSASignInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPrivKeyObject,
                     VRK_UINT32 u32PrivKeyObjectLength);
 int VRK_RSASignUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength);

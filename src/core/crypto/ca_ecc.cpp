@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "crypto/ca_internal.h"
-#include "zeb/crypto_aux.h"
 #include "quarzel/port.h"
+#include "zeb/crypto_aux.h"
 
 using namespace zeb::core;
 
@@ -26,8 +26,8 @@ int verify_digest(CryptoAdapterCtx& c, uint8_t* digest, uint32_t digest_len, uin
 }
 
 // Start of a multi-part signature or verification.
-int start(CryptoAdapterCtx* c, uint8_t op, CaRunning run, uint8_t hash_type, uint8_t* buf, uint32_t cap,
-          uint32_t* kept, const uint8_t* key, uint32_t len, uint8_t kept_bit) {
+int start(CryptoAdapterCtx* c, uint8_t op, CaRunning run, uint8_t hash_type, uint8_t* buf, uint32_t cap, uint32_t* kept,
+          const uint8_t* key, uint32_t len, uint8_t kept_bit) {
   if (c == nullptr) return VRK_ERR_ARGUMENTS;
   if (!idle(*c)) return VRK_ERR_OPERATION_ACTIVE;
   if (ecc_table() == nullptr) return kNotSupported;
@@ -107,8 +107,8 @@ int CA_ECGenerateKeyPair(CryptoAdapterCtx* pCaCtx, uint8_t EccCurveType, uint8_t
                          uint8_t* pPubKey, uint32_t* pPubKeyLength) {
   if (pCaCtx == nullptr) return VRK_ERR_ARGUMENTS;
   if (ecc_table() == nullptr) return kNotSupported;
-  return static_cast<int>(ecc_table()->C_ECGenerateKeyPair(pCaCtx->hSW, EccCurveType, pPrivKey, pPrivKeyLength,
-                                                            pPubKey, pPubKeyLength));
+  return static_cast<int>(
+      ecc_table()->C_ECGenerateKeyPair(pCaCtx->hSW, EccCurveType, pPrivKey, pPrivKeyLength, pPubKey, pPubKeyLength));
 }
 
 int CA_ECDSASignInit(CryptoAdapterCtx* pCaCtx, uint8_t HashType, uint8_t* pPrivKey, uint32_t PrivKeyLength) {

@@ -13,7 +13,7 @@ namespace zeb::core {
 enum CaRunning : uint32_t {
   kRunNone = 0,
   kRunAes = 1,
-  kRunGcm = 2,     // GCM started, direction not chosen yet
+  kRunGcm = 2,  // GCM started, direction not chosen yet
   kRunGcmEnc = 3,
   kRunGcmDec = 4,
   kRunEcSign = 5,

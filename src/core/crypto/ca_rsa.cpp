@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "crypto/ca_internal.h"
-#include "zeb/crypto_aux.h"
 #include "quarzel/port.h"
+#include "zeb/crypto_aux.h"
 
 using namespace zeb::core;
 
@@ -14,8 +14,8 @@ namespace {
 
 const C_RSAFunc_t* rsa_table() { return CA_GetRSAFunctionList(); }
 
-int start(CryptoAdapterCtx* c, uint8_t op, CaRunning run, uint8_t hash_type, uint8_t* buf, uint32_t cap,
-          uint32_t* kept, const uint8_t* key, uint32_t len, uint8_t kept_bit) {
+int start(CryptoAdapterCtx* c, uint8_t op, CaRunning run, uint8_t hash_type, uint8_t* buf, uint32_t cap, uint32_t* kept,
+          const uint8_t* key, uint32_t len, uint8_t kept_bit) {
   if (c == nullptr) return VRK_ERR_ARGUMENTS;
   if (!idle(*c)) return VRK_ERR_OPERATION_ACTIVE;
   if (rsa_table() == nullptr) return kNotSupported;
@@ -83,13 +83,13 @@ int CA_RSAGenerateKeyPair(CryptoAdapterCtx* pCaCtx, uint32_t ulRsaModuleSize, ui
   if (pCaCtx == nullptr) return VRK_ERR_ARGUMENTS;
   if (rsa_table() == nullptr) return kNotSupported;
   return static_cast<int>(rsa_table()->C_RSAGenerateKeyPair(pCaCtx->hCrypto, ulRsaModuleSize, ulExponent, pPrivKey,
-                                                             pPrivKeyLength, pPubKey, pPubKeyLength));
+                                                            pPrivKeyLength, pPubKey, pPubKeyLength));
 }
 
 int CA_RSASignInit(CryptoAdapterCtx* pCaCtx, uint8_t HashType, uint8_t* pPrivKey, uint32_t PrivKeyLength) {
   if (pCaCtx == nullptr) return VRK_ERR_ARGUMENTS;
-  return start(pCaCtx, VRK_OP_SIGN, kRunRsaSign, HashType, pCaCtx->PrivKey, CA_PRIVKEY_MAX,
-                       &pCaCtx->PrivKeyLength, pPrivKey, PrivKeyLength, kKeptDecryptKey);
+  return start(pCaCtx, VRK_OP_SIGN, kRunRsaSign, HashType, pCaCtx->PrivKey, CA_PRIVKEY_MAX, &pCaCtx->PrivKeyLength,
+               pPrivKey, PrivKeyLength, kKeptDecryptKey);
 }
 
 int CA_RSASignUpdate(CryptoAdapterCtx* pCaCtx, uint8_t* pData, uint32_t DataLength) {
@@ -107,8 +107,8 @@ int CA_RSASign(CryptoAdapterCtx* pCaCtx, uint8_t* pData, uint32_t DataLength, ui
 
 int CA_RSAVerifyInit(CryptoAdapterCtx* pCaCtx, uint8_t HashType, uint8_t* pPubKey, uint32_t PubKeyLength) {
   if (pCaCtx == nullptr) return VRK_ERR_ARGUMENTS;
-  return start(pCaCtx, VRK_OP_VERIFY, kRunRsaVerify, HashType, pCaCtx->PubKey, CA_PUBKEY_MAX,
-                       &pCaCtx->PubKeyLength, pPubKey, PubKeyLength, kKeptEncryptKey);
+  return start(pCaCtx, VRK_OP_VERIFY, kRunRsaVerify, HashType, pCaCtx->PubKey, CA_PUBKEY_MAX, &pCaCtx->PubKeyLength,
+               pPubKey, PubKeyLength, kKeptEncryptKey);
 }
 
 int CA_RSAVerifyUpdate(CryptoAdapterCtx* pCaCtx, uint8_t* pData, uint32_t DataLength) {

@@ -2,8 +2,8 @@
 #include <cstring>
 
 #include "crypto/ca_internal.h"
-#include "zeb/crypto_aux.h"
 #include "quarzel/port.h"
+#include "zeb/crypto_aux.h"
 
 namespace zeb::core {
 

@@ -1,12 +1,11 @@
 // The crypto auxiliaries over the primitive library.
-#include "zeb/crypto_aux.h"
-
 #include <cstring>
 
 #include "quarzel/drbg.h"
 #include "quarzel/ecc.h"
 #include "quarzel/hash.h"
 #include "quarzel/secure.h"
+#include "zeb/crypto_aux.h"
 
 // The signature DER codec of the software back end (plain types).
 extern "C" uint32_t SignatureToDER(uint8_t* r, uint8_t* s, uint32_t rsLen, uint8_t* pDer, uint32_t* pDerLen);

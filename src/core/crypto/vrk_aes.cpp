@@ -11,10 +11,14 @@ constexpr uint32_t kWrappedKeyArea = 256;
 // AES cipher types 1, 2 and 3 to the object's key algorithm.
 uint8_t aes_algo(uint8_t cipher_type) {
   switch (cipher_type) {
-    case 1: return VRK_KEY_AES128;
-    case 2: return VRK_KEY_AES192;
-    case 3: return VRK_KEY_AES256;
-    default: return VRK_KEY_NONE;
+    case 1:
+      return VRK_KEY_AES128;
+    case 2:
+      return VRK_KEY_AES192;
+    case 3:
+      return VRK_KEY_AES256;
+    default:
+      return VRK_KEY_NONE;
   }
 }
 
@@ -50,9 +54,8 @@ int VRK_AesInit(VRK_HANDLE hSession, VRK_UCHAR AESCipherMode, VRK_UCHAR Dir, VRK
 
 int VRK_AesUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDataOut,
                   VRK_UINT32_PTR pDataOutLength) {
-  return with_user(hSession, [&](CryptoAdapterCtx& c) {
-    return CA_AesUpdate(&c, pData, DataLength, pDataOut, pDataOutLength);
-  });
+  return with_user(hSession,
+                   [&](CryptoAdapterCtx& c) { return CA_AesUpdate(&c, pData, DataLength, pDataOut, pDataOutLength); });
 }
 
 int VRK_AesFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDataOut, VRK_UINT32_PTR pDataOutLength) {
@@ -66,8 +69,8 @@ int VRK_AesCrypt(VRK_HANDLE hSession, VRK_UCHAR AESCipherMode, VRK_UCHAR AESCiph
   if (int rv = token_user(hSession, &s); rv != VRK_OK) return rv;
   KeyContext key;
   if (int rv = key.load(*s, pKeyObject, KeyObjectLength, KeyKind::kAesSecret); rv != VRK_OK) return rv;
-  return CA_AesCrypt(&s->CaCtx, AESCipherMode, AESCipherDir, AESCipherPadding, IV, IVLen, key.data(), key.size(),
-                     Data, DataLen, DataOut, pDataOutLen);
+  return CA_AesCrypt(&s->CaCtx, AESCipherMode, AESCipherDir, AESCipherPadding, IV, IVLen, key.data(), key.size(), Data,
+                     DataLen, DataOut, pDataOutLen);
 }
 
 int VRK_AesGcmInit(VRK_HANDLE hSession, VRK_UCHAR TagLen, VRK_UCHAR_PTR pAAD, VRK_UINT32 AADLength, VRK_UCHAR_PTR pIV,
@@ -89,8 +92,7 @@ int VRK_AesGcmEncryptUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32
 }
 
 int VRK_AesGcmEncryptFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDataOut, VRK_UINT32_PTR pDataOutLength) {
-  return with_user(hSession,
-                   [&](CryptoAdapterCtx& c) { return CA_AesGcmEncryptFinal(&c, pDataOut, pDataOutLength); });
+  return with_user(hSession, [&](CryptoAdapterCtx& c) { return CA_AesGcmEncryptFinal(&c, pDataOut, pDataOutLength); });
 }
 
 int VRK_AesGcmDecryptUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDataOut,
@@ -101,8 +103,7 @@ int VRK_AesGcmDecryptUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32
 }
 
 int VRK_AesGcmDecryptFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDataOut, VRK_UINT32_PTR pDataOutLength) {
-  return with_user(hSession,
-                   [&](CryptoAdapterCtx& c) { return CA_AesGcmDecryptFinal(&c, pDataOut, pDataOutLength); });
+  return with_user(hSession, [&](CryptoAdapterCtx& c) { return CA_AesGcmDecryptFinal(&c, pDataOut, pDataOutLength); });
 }
 
 }  // extern "C"

@@ -70,8 +70,9 @@ int VRK_ECGenerateKeyPair(VRK_HANDLE hSession, VRK_UCHAR EccCurveType, VRK_UCHAR
 
 int VRK_ECDSASignInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPrivKeyObject,
                       VRK_UINT32 u32PrivKeyObjectLength) {
-  return with_key(hSession, pPrivKeyObject, u32PrivKeyObjectLength, KeyKind::kEcPrivate,
-                  [&](CryptoAdapterCtx& c, KeyContext& k) { return CA_ECDSASignInit(&c, HashType, k.data(), k.size()); });
+  return with_key(
+      hSession, pPrivKeyObject, u32PrivKeyObjectLength, KeyKind::kEcPrivate,
+      [&](CryptoAdapterCtx& c, KeyContext& k) { return CA_ECDSASignInit(&c, HashType, k.data(), k.size()); });
 }
 
 int VRK_ECDSASignUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength) {
@@ -93,17 +94,17 @@ int VRK_ECDSASign(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLe
 int VRK_ECDSASignSingle(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength,
                         VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DigestLength, VRK_UCHAR_PTR pSignature,
                         VRK_UINT32_PTR pu32SignatureLength) {
-  return with_key(hSession, pPrivKeyObject, u32PrivKeyObjectLength, KeyKind::kEcPrivate,
-                  [&](CryptoAdapterCtx& c, KeyContext& k) {
-                    return CA_ECDSASignSingle(&c, k.data(), k.size(), pDigest, u32DigestLength, pSignature,
-                                              pu32SignatureLength);
-                  });
+  return with_key(
+      hSession, pPrivKeyObject, u32PrivKeyObjectLength, KeyKind::kEcPrivate, [&](CryptoAdapterCtx& c, KeyContext& k) {
+        return CA_ECDSASignSingle(&c, k.data(), k.size(), pDigest, u32DigestLength, pSignature, pu32SignatureLength);
+      });
 }
 
 int VRK_ECDSAVerifyInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPubKeyObject,
                         VRK_UINT32 u32PubKeyObjectLength) {
-  return with_key(hSession, pPubKeyObject, u32PubKeyObjectLength, KeyKind::kEcPublic,
-                  [&](CryptoAdapterCtx& c, KeyContext& k) { return CA_ECDSAVerifyInit(&c, HashType, k.data(), k.size()); });
+  return with_key(
+      hSession, pPubKeyObject, u32PubKeyObjectLength, KeyKind::kEcPublic,
+      [&](CryptoAdapterCtx& c, KeyContext& k) { return CA_ECDSAVerifyInit(&c, HashType, k.data(), k.size()); });
 }
 
 int VRK_ECDSAVerifyUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength) {
@@ -125,11 +126,10 @@ int VRK_ECDSAVerify(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32Data
 int VRK_ECDSAVerifySingle(VRK_HANDLE hSession, VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength,
                           VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DigestLength, VRK_UCHAR_PTR pSignature,
                           VRK_UINT32 u32SignatureLength) {
-  return with_key(hSession, pPubKeyObject, u32PubKeyObjectLength, KeyKind::kEcPublic,
-                  [&](CryptoAdapterCtx& c, KeyContext& k) {
-                    return CA_ECDSAVerifySingle(&c, k.data(), k.size(), pDigest, u32DigestLength, pSignature,
-                                                u32SignatureLength);
-                  });
+  return with_key(
+      hSession, pPubKeyObject, u32PubKeyObjectLength, KeyKind::kEcPublic, [&](CryptoAdapterCtx& c, KeyContext& k) {
+        return CA_ECDSAVerifySingle(&c, k.data(), k.size(), pDigest, u32DigestLength, pSignature, u32SignatureLength);
+      });
 }
 
 int VRK_ECDH(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength,

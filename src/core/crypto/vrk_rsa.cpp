@@ -13,11 +13,16 @@ constexpr uint32_t kPubContextCap = 1040;
 
 uint8_t rsa_algo(uint32_t bits) {
   switch (bits) {
-    case 1024: return VRK_KEY_RSA1024;
-    case 2048: return VRK_KEY_RSA2048;
-    case 3072: return VRK_KEY_RSA3072;
-    case 4096: return VRK_KEY_RSA4096;
-    default: return VRK_KEY_NONE;
+    case 1024:
+      return VRK_KEY_RSA1024;
+    case 2048:
+      return VRK_KEY_RSA2048;
+    case 3072:
+      return VRK_KEY_RSA3072;
+    case 4096:
+      return VRK_KEY_RSA4096;
+    default:
+      return VRK_KEY_NONE;
   }
 }
 
@@ -38,10 +43,9 @@ int with_key(VRK_HANDLE hSession, const uint8_t* obj, uint32_t len, KeyKind kind
 
 extern "C" {
 
-int VRK_RSAGenerateKeyPair(VRK_HANDLE hSession, VRK_UINT32 ulRsaModuleSize, VRK_UINT32 ulExponent,
-                           VRK_UCHAR_PTR pID, VRK_UCHAR_PTR pLabel, VRK_UCHAR_PTR pPrivKeyObject,
-                           VRK_UINT32_PTR pu32PrivKeyObjectLength, VRK_UCHAR_PTR pPubKeyObject,
-                           VRK_UINT32_PTR pu32PubKeyObjectLength) {
+int VRK_RSAGenerateKeyPair(VRK_HANDLE hSession, VRK_UINT32 ulRsaModuleSize, VRK_UINT32 ulExponent, VRK_UCHAR_PTR pID,
+                           VRK_UCHAR_PTR pLabel, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32_PTR pu32PrivKeyObjectLength,
+                           VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32_PTR pu32PubKeyObjectLength) {
   VRK_SESSION_CTX* s = nullptr;
   if (int rv = token_user(hSession, &s); rv != VRK_OK) return rv;
   if (pPrivKeyObject == nullptr || pu32PrivKeyObjectLength == nullptr || pPubKeyObject == nullptr ||
@@ -55,8 +59,8 @@ int VRK_RSAGenerateKeyPair(VRK_HANDLE hSession, VRK_UINT32 ulRsaModuleSize, VRK_
   if (!priv.ok() || !pub.ok()) return VRK_ERR_HOST_MEMORY;
   int rv = CA_RSAGenerateKeyPair(&s->CaCtx, ulRsaModuleSize, ulExponent, priv.data(), &priv.len, pub.data(), &pub.len);
   if (rv == VRK_OK) {
-    rv = build_object(*s, {VRK_OBJ_PRIVATEKEY, algo, VRK_MAC_SHA_256, VRK_ENC_CTR}, pID, pLabel, priv.data(),
-                      priv.len, pPrivKeyObject, pu32PrivKeyObjectLength);
+    rv = build_object(*s, {VRK_OBJ_PRIVATEKEY, algo, VRK_MAC_SHA_256, VRK_ENC_CTR}, pID, pLabel, priv.data(), priv.len,
+                      pPrivKeyObject, pu32PrivKeyObjectLength);
   }
   if (rv == VRK_OK) {
     rv = build_object(*s, {VRK_OBJ_PUBLICKEY, algo, VRK_MAC_NONE, VRK_ENC_NONE}, pID, pLabel, pub.data(), pub.len,
@@ -77,8 +81,7 @@ int VRK_RSASignUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32Da
 }
 
 int VRK_RSASignFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32_PTR pu32SignatureLength) {
-  return with_user(hSession,
-                   [&](CryptoAdapterCtx& c) { return CA_RSASignFinal(&c, pSignature, pu32SignatureLength); });
+  return with_user(hSession, [&](CryptoAdapterCtx& c) { return CA_RSASignFinal(&c, pSignature, pu32SignatureLength); });
 }
 
 int VRK_RSASign(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 ulDataLength, VRK_UCHAR_PTR pSignature,
@@ -100,8 +103,9 @@ int VRK_RSASign_PKCS1(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPr
 
 int VRK_RSAVerifyInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPubKeyObject,
                       VRK_UINT32 u32PubKeyObjectLength) {
-  return with_key(hSession, pPubKeyObject, u32PubKeyObjectLength, KeyKind::kRsaPublic, false,
-                  [&](CryptoAdapterCtx& c, KeyContext& k) { return CA_RSAVerifyInit(&c, HashType, k.data(), k.size()); });
+  return with_key(
+      hSession, pPubKeyObject, u32PubKeyObjectLength, KeyKind::kRsaPublic, false,
+      [&](CryptoAdapterCtx& c, KeyContext& k) { return CA_RSAVerifyInit(&c, HashType, k.data(), k.size()); });
 }
 
 int VRK_RSAVerifyUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength) {
@@ -147,8 +151,7 @@ int VRK_RSAEncrypt_PKCS1(VRK_HANDLE hSession, VRK_UCHAR_PTR pPubKeyObject, VRK_U
                          VRK_UINT32_PTR pu32CipherLength) {
   return with_key(hSession, pPubKeyObject, u32PubKeyObjectLength, KeyKind::kRsaPublic, false,
                   [&](CryptoAdapterCtx& c, KeyContext& k) {
-                    return CA_RSAEncrypt_PKCS1(&c, k.data(), k.size(), pData, u32DataLength, pCipher,
-                                               pu32CipherLength);
+                    return CA_RSAEncrypt_PKCS1(&c, k.data(), k.size(), pData, u32DataLength, pCipher, pu32CipherLength);
                   });
 }
 

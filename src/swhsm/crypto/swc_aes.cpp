@@ -15,10 +15,14 @@ constexpr uint32_t kMaxAesKey = 32;
 // Unwrapped key length to cipher type: 16, 24 or 32 bytes, else undefined.
 cipher_type_t aes_type(uint32_t key_len) {
   switch (key_len) {
-    case 16: return CIPHER_TYPE_AES128;
-    case 24: return CIPHER_TYPE_AES192;
-    case 32: return CIPHER_TYPE_AES256;
-    default: return CIPHER_TYPE_UNDEFINED;
+    case 16:
+      return CIPHER_TYPE_AES128;
+    case 24:
+      return CIPHER_TYPE_AES192;
+    case 32:
+      return CIPHER_TYPE_AES256;
+    default:
+      return CIPHER_TYPE_UNDEFINED;
   }
 }
 
@@ -55,8 +59,8 @@ uint32_t aes_step(uint32_t h, cipher_flag_t flag, const uint8_t* in, uint32_t le
 
 extern "C" {
 
-uint32_t SWC_AesInit(uint32_t hSWCryptoSession, uint8_t AESCipherMode, uint8_t Dir, uint8_t /*Padding*/,
-                     uint8_t* pIV, uint32_t IVLength, uint8_t* pSwKey, uint32_t u32SwKeyLength) {
+uint32_t SWC_AesInit(uint32_t hSWCryptoSession, uint8_t AESCipherMode, uint8_t Dir, uint8_t /*Padding*/, uint8_t* pIV,
+                     uint32_t IVLength, uint8_t* pSwKey, uint32_t u32SwKeyLength) {
   const SessionView s = session_view(hSWCryptoSession);
   if (!s) return kSessionHandle;
   auto* ctx = work_as<blockcipher_ctx_t>(s);
@@ -101,8 +105,8 @@ uint32_t SWC_AESGenerateKey(uint32_t hSWCryptoSession, uint8_t AESCipherType, ui
   return rc;
 }
 
-uint32_t SWC_AesGcmInit(uint32_t hSWCryptoSession, uint8_t* pAAD, uint32_t AADLength, uint8_t* pIV,
-                        uint32_t IVLength, uint8_t* pSwKey, uint32_t u32SwKeyLength) {
+uint32_t SWC_AesGcmInit(uint32_t hSWCryptoSession, uint8_t* pAAD, uint32_t AADLength, uint8_t* pIV, uint32_t IVLength,
+                        uint8_t* pSwKey, uint32_t u32SwKeyLength) {
   const SessionView s = session_view(hSWCryptoSession);
   if (!s) return kSessionHandle;
   auto* ctx = work_as<gcm_ctx_t>(s);

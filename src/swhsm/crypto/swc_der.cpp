@@ -58,7 +58,7 @@ bool get_unsigned(const uint8_t*& p, const uint8_t* end, const uint8_t** value, 
   if (!get_header(p, end, kInteger, &len) || len == 0) return false;
   const uint8_t* v = p;
   p += len;
-  if (v[0] & 0x80) return false;                                   // negative
+  if (v[0] & 0x80) return false;                                    // negative
   if (v[0] == 0x00 && len > 1 && (v[1] & 0x80) == 0) return false;  // non-minimal
   if (v[0] == 0x00 && len > 1) {
     ++v;
@@ -185,8 +185,7 @@ uint32_t ECCPubkeyToDER(uint8_t Curve, uint8_t* QKey, uint32_t QLen, uint8_t* pP
   return 0;
 }
 
-uint32_t ECCPubkeyDERToQ(uint8_t* pPubKeyDer, uint32_t PubkeyDerLen, uint8_t* pCurve, uint8_t* QKey,
-                         uint32_t* pQLen) {
+uint32_t ECCPubkeyDERToQ(uint8_t* pPubKeyDer, uint32_t PubkeyDerLen, uint8_t* pCurve, uint8_t* QKey, uint32_t* pQLen) {
   if (pPubKeyDer == nullptr || pCurve == nullptr || QKey == nullptr || pQLen == nullptr) return kArguments;
   const uint8_t* p = pPubKeyDer;
   const uint8_t* const end = pPubKeyDer + PubkeyDerLen;

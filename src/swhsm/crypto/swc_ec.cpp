@@ -97,9 +97,8 @@ uint32_t SWC_ECGenerateKeyPair(uint32_t hSWCryptoSession, uint8_t EccCurveType, 
   return rc;
 }
 
-uint32_t SWC_ECDSASignSingle(uint32_t hSWCryptoSession, uint8_t* pSwPrivKey, uint32_t SwPrivKeyLength,
-                             uint8_t* pDigest, uint32_t DigestLength, uint8_t* pSignature,
-                             uint32_t* pSignatureLength) {
+uint32_t SWC_ECDSASignSingle(uint32_t hSWCryptoSession, uint8_t* pSwPrivKey, uint32_t SwPrivKeyLength, uint8_t* pDigest,
+                             uint32_t DigestLength, uint8_t* pSignature, uint32_t* pSignatureLength) {
   const SessionView s = session_view(hSWCryptoSession);
   if (!s) return kSessionHandle;
   if (pSignature == nullptr || pSignatureLength == nullptr || (pDigest == nullptr && DigestLength != 0)) {

@@ -11,7 +11,7 @@ using namespace swc;
 
 namespace {
 
-constexpr uint32_t kMaxBytes = 512;                            // 4096-bit modulus
+constexpr uint32_t kMaxBytes = 512;                                        // 4096-bit modulus
 constexpr uint32_t kMaxPriBlob = 4 + 3 * kMaxBytes + 5 * (kMaxBytes / 2);  // CRT-fast key
 constexpr uint32_t kMaxPubBlob = 4 + 2 * kMaxBytes;
 constexpr uint8_t kE65537[3] = {0x01, 0x00, 0x01};
@@ -95,9 +95,8 @@ uint32_t SWC_RSAGenerateKeyPair(uint32_t hSWCryptoSession, uint32_t ulRsaKeySize
   return rc;
 }
 
-uint32_t SWC_RSASign_PKCS1(uint32_t hSWCryptoSession, uint8_t HashType, uint8_t* pSwPrivKey,
-                           uint32_t ulSwPrivKeyLength, uint8_t* pData, uint32_t ulDataLength, uint8_t* pSignature,
-                           uint32_t* pulSignatureLength) {
+uint32_t SWC_RSASign_PKCS1(uint32_t hSWCryptoSession, uint8_t HashType, uint8_t* pSwPrivKey, uint32_t ulSwPrivKeyLength,
+                           uint8_t* pData, uint32_t ulDataLength, uint8_t* pSignature, uint32_t* pulSignatureLength) {
   const SessionView s = session_view(hSWCryptoSession);
   if (!s) return kSessionHandle;
   if (pSignature == nullptr || pulSignatureLength == nullptr || (pData == nullptr && ulDataLength != 0)) {
@@ -114,8 +113,7 @@ uint32_t SWC_RSASign_PKCS1(uint32_t hSWCryptoSession, uint8_t HashType, uint8_t*
 }
 
 uint32_t SWC_RSAVerify_PKCS1(uint32_t hSWCryptoSession, uint8_t HashType, uint8_t* pPubKey, uint32_t ulPubKeyLength,
-                             uint8_t* pData, uint32_t ulDataLength, uint8_t* pSignature,
-                             uint32_t ulSignatureLength) {
+                             uint8_t* pData, uint32_t ulDataLength, uint8_t* pSignature, uint32_t ulSignatureLength) {
   if (!session_view(hSWCryptoSession)) return kSessionHandle;
   if (pSignature == nullptr || (pData == nullptr && ulDataLength != 0)) return kArguments;
   PubKey q;
@@ -124,8 +122,8 @@ uint32_t SWC_RSAVerify_PKCS1(uint32_t hSWCryptoSession, uint8_t HashType, uint8_
   // A signature is exactly as long as the modulus.
   if (ulSignatureLength != modulus_bytes(q.k)) return kSignatureInvalid;
   uint32_t verdict = QZ_FALSE;
-  rc = rsa_rsassa_pkcs1_v1_5_verify(&q.k, static_cast<hash_type_t>(HashType), ulDataLength, pData, pSignature,
-                                    &verdict);
+  rc =
+      rsa_rsassa_pkcs1_v1_5_verify(&q.k, static_cast<hash_type_t>(HashType), ulDataLength, pData, pSignature, &verdict);
   if (rc != 0) return rc;
   return verdict == QZ_TRUE ? 0 : kSignatureInvalid;
 }

@@ -41,8 +41,7 @@ SessionView session_view(uint32_t h);
 // fit or is misaligned (neither happens with the library's contexts).
 template <class T>
 T* work_as(const SessionView& s) noexcept {
-  if (s.work == nullptr || sizeof(T) > s.work_size ||
-      reinterpret_cast<uintptr_t>(s.work) % alignof(T) != 0) {
+  if (s.work == nullptr || sizeof(T) > s.work_size || reinterpret_cast<uintptr_t>(s.work) % alignof(T) != 0) {
     return nullptr;
   }
   return reinterpret_cast<T*>(s.work);

@@ -46,7 +46,6 @@ TEST_F(Aes, RandomSplitsEqualOpenSslOneShot) {
       for (bool pad : {false, true}) {
         for (size_t len : {0u, 16u, 31u, 32u, 33u, 160u, 1000u}) {
           if (!pad && len % 16 != 0) continue;
-          if (!pad && len == 0) continue;
           SCOPED_TRACE(testing::Message() << key_len << (cbc ? " CBC " : " ECB ") << (pad ? "PKCS7 " : "") << len);
           Bytes key(key_len), iv(16), msg(len);
           for (auto& b : key) b = static_cast<uint8_t>(rng());
@@ -166,8 +165,7 @@ TEST_F(Aes, OneCallOnTheSoftwareTablesIsNotSupported) {
   Bytes key(16, 1), iv(16, 2), msg(32, 3), out(48);
   Bytes blob = session_blob(key);
   uint32_t n = 48;
-  EXPECT_EQ(CA_AesCrypt(ctx, kCbc, kEnc, kNoPad, iv.data(), 16, blob.data(), 16, msg.data(), 32, out.data(), &n),
-            0x54);
+  EXPECT_EQ(CA_AesCrypt(ctx, kCbc, kEnc, kNoPad, iv.data(), 16, blob.data(), 16, msg.data(), 32, out.data(), &n), 0x54);
   EXPECT_EQ(ctx->Crypto_Operation, VRK_OP_NONE);
   EXPECT_EQ(CA_AesInit(ctx, kCbc, kEnc, kNoPad, iv.data(), 16, blob.data(), 16), 0);
 }

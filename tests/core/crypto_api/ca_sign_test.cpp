@@ -88,13 +88,13 @@ TEST_F(Sign, EcdsaSignaturesVerifyWithOpenSslOnEveryCurve) {
     uint32_t n = static_cast<uint32_t>(sig.size());
     ASSERT_EQ(CA_ECDSASign(ctx, digest.data(), 32, sig.data(), &n), 0);
     EXPECT_TRUE(ct::ec_verify(c, k.pub, digest, sig));
-    ASSERT_EQ(CA_ECDSASignSingle(ctx, k.priv.data(), static_cast<uint32_t>(k.priv.size()), digest.data(), 32,
-                                 sig.data(), &n),
-              0);
+    ASSERT_EQ(
+        CA_ECDSASignSingle(ctx, k.priv.data(), static_cast<uint32_t>(k.priv.size()), digest.data(), 32, sig.data(), &n),
+        0);
     EXPECT_TRUE(ct::ec_verify(c, k.pub, digest, sig));
-    EXPECT_EQ(CA_ECDSAVerifySingle(ctx, k.pub.data(), static_cast<uint32_t>(k.pub.size()), digest.data(), 32,
-                                   sig.data(), n),
-              0);
+    EXPECT_EQ(
+        CA_ECDSAVerifySingle(ctx, k.pub.data(), static_cast<uint32_t>(k.pub.size()), digest.data(), 32, sig.data(), n),
+        0);
   }
 }
 
@@ -124,18 +124,16 @@ TEST_F(Sign, OperationsDoNotOverwriteARunningOne) {
   EXPECT_EQ(CA_ECDSAVerifyFinal(ctx, sig.data(), 64), 0xC0);
   // An RSA signature in several calls: a sign init, a decrypt init or a
   // digest is refused; a single-call signature does not touch its hash.
-  ASSERT_EQ(CA_RSASignInit(ctx, kSha256, rsa.priv.data(), static_cast<uint32_t>(rsa.priv.size())),
-            0);
+  ASSERT_EQ(CA_RSASignInit(ctx, kSha256, rsa.priv.data(), static_cast<uint32_t>(rsa.priv.size())), 0);
   ASSERT_EQ(CA_RSASignUpdate(ctx, msg.data(), 9), 0);
   EXPECT_EQ(CA_ECDSASignInit(ctx, kSha256, ec.priv.data(), static_cast<uint32_t>(ec.priv.size())), 0x51);
-  EXPECT_EQ(CA_RSADecryptInit(ctx, rsa.priv.data(), static_cast<uint32_t>(rsa.priv.size())),
-            0x51);
+  EXPECT_EQ(CA_RSADecryptInit(ctx, rsa.priv.data(), static_cast<uint32_t>(rsa.priv.size())), 0x51);
   EXPECT_EQ(VRK_DigestInit(user, kSha256), 0x51);
   Bytes other(256);
   uint32_t on = 256;
   Bytes junk = zt::ascii("something else");
-  ASSERT_EQ(CA_RSASign_PKCS1(ctx, kSha256, rsa.priv.data(), static_cast<uint32_t>(rsa.priv.size()),
-                             junk.data(), static_cast<uint32_t>(junk.size()), other.data(), &on),
+  ASSERT_EQ(CA_RSASign_PKCS1(ctx, kSha256, rsa.priv.data(), static_cast<uint32_t>(rsa.priv.size()), junk.data(),
+                             static_cast<uint32_t>(junk.size()), other.data(), &on),
             0);
   Bytes random(32);
   ASSERT_EQ(VRK_GenerateRandom(user, 32, random.data()), 0);
@@ -179,9 +177,9 @@ TEST_F(Sign, RsaPkcs1MatchesOpenSslAndRoundTrips) {
   Bytes priv = k.priv, pub = k.pub;
   Bytes msg(777);
   for (auto& b : msg) b = static_cast<uint8_t>(rng());
-  for (const auto& [type, md, nid] : {std::tuple{uint8_t{4}, EVP_sha1(), NID_sha1},
-                                      std::tuple{uint8_t{9}, EVP_sha256(), NID_sha256},
-                                      std::tuple{uint8_t{11}, EVP_sha512(), NID_sha512}}) {
+  for (const auto& [type, md, nid] :
+       {std::tuple{uint8_t{4}, EVP_sha1(), NID_sha1}, std::tuple{uint8_t{9}, EVP_sha256(), NID_sha256},
+        std::tuple{uint8_t{11}, EVP_sha512(), NID_sha512}}) {
     Bytes digest = ct::digest(md, msg);
     Bytes expect(256);
     unsigned en = 0;
@@ -222,9 +220,9 @@ TEST_F(Sign, RsaPkcs1MatchesOpenSslAndRoundTrips) {
     p.resize(static_cast<size_t>(m));
     EXPECT_EQ(p, secret);
     Bytes c2(256);
-    ASSERT_EQ(RSA_public_encrypt(static_cast<int>(secret.size()), secret.data(), c2.data(), ossl.get(),
-                                 RSA_PKCS1_PADDING),
-              256);
+    ASSERT_EQ(
+        RSA_public_encrypt(static_cast<int>(secret.size()), secret.data(), c2.data(), ossl.get(), RSA_PKCS1_PADDING),
+        256);
     Bytes p2(64);
     uint32_t pn = 64;
     ASSERT_EQ(CA_RSADecrypt(ctx, c2.data(), 256, p2.data(), &pn), 0);

@@ -79,17 +79,17 @@ TEST(SignatureDer, ReaderGivesTheValuesWithoutSignBytes) {
 TEST(SignatureDer, ReaderRefusesMalformedInputWith192) {
   const Bytes good = zt::unhex("3006020101020102");
   const char* bad[] = {
-      "",                                   // empty
-      "31060201010201 02",                  // SET, not SEQUENCE
-      "3007020101020102",                   // length past the end
-      "300602010102010200",                 // trailing byte
-      "3006030101020102",                   // BIT STRING for r
-      "3006020181020102",                   // negative r
-      "300702020001020102",                 // non-minimal r
-      "3004020101 0200",                    // empty s
-      "30820006020101020102",               // two-byte length form
-      "30810602010102 0102",                // long form for a short length
-      "3006020101",                         // s missing
+      "",                      // empty
+      "31060201010201 02",     // SET, not SEQUENCE
+      "3007020101020102",      // length past the end
+      "300602010102010200",    // trailing byte
+      "3006030101020102",      // BIT STRING for r
+      "3006020181020102",      // negative r
+      "300702020001020102",    // non-minimal r
+      "3004020101 0200",       // empty s
+      "30820006020101020102",  // two-byte length form
+      "30810602010102 0102",   // long form for a short length
+      "3006020101",            // s missing
   };
   Bytes r(32), s(32);
   for (const char* hex : bad) {
@@ -109,8 +109,7 @@ TEST(SignatureDer, ReaderRefusesMalformedInputWith192) {
   Bytes long_r = encode(with_first(0x12, 33), with_first(0x12, 33));
   rl = 32;
   sl = 32;
-  EXPECT_EQ(SignatureDERToRS(long_r.data(), static_cast<uint32_t>(long_r.size()), r.data(), s.data(), &rl, &sl),
-            0xC0u);
+  EXPECT_EQ(SignatureDERToRS(long_r.data(), static_cast<uint32_t>(long_r.size()), r.data(), s.data(), &rl, &sl), 0xC0u);
 }
 
 TEST(PublicKeyDer, MatchesOpenSslOnEveryNamedCurve) {

@@ -31,9 +31,9 @@ class UserSession : public zt::CoreHsm {
   Bytes session_plain(const Bytes& blob) {
     Bytes out(blob.size());
     uint32_t n = static_cast<uint32_t>(out.size());
-    EXPECT_EQ(SwTkn_SwKey2Plain(user, const_cast<uint8_t*>(blob.data()), static_cast<uint32_t>(blob.size()),
-                                out.data(), &n),
-              0u);
+    EXPECT_EQ(
+        SwTkn_SwKey2Plain(user, const_cast<uint8_t*>(blob.data()), static_cast<uint32_t>(blob.size()), out.data(), &n),
+        0u);
     return out;
   }
 

@@ -36,9 +36,9 @@ struct Curve {
 };
 inline const std::vector<Curve>& curves() {
   static const std::vector<Curve> all = {
-      {18, NID_X9_62_prime256v1, 32, 32, "P-256"},     {19, NID_secp384r1, 48, 48, "P-384"},
-      {20, NID_secp521r1, 68, 66, "P-521"},            {34, NID_secp256k1, 32, 32, "secp256k1"},
-      {67, NID_brainpoolP256r1, 32, 32, "bp256r1"},    {69, NID_brainpoolP384r1, 48, 48, "bp384r1"},
+      {18, NID_X9_62_prime256v1, 32, 32, "P-256"},  {19, NID_secp384r1, 48, 48, "P-384"},
+      {20, NID_secp521r1, 68, 66, "P-521"},         {34, NID_secp256k1, 32, 32, "secp256k1"},
+      {67, NID_brainpoolP256r1, 32, 32, "bp256r1"}, {69, NID_brainpoolP384r1, 48, 48, "bp384r1"},
       {70, NID_brainpoolP512r1, 64, 64, "bp512r1"},
   };
   return all;
@@ -164,9 +164,15 @@ inline Bytes digest(const EVP_MD* md, const Bytes& data) {
 inline Bytes aes(const Bytes& key, bool cbc, bool pad, bool enc, const Bytes& iv, const Bytes& in) {
   const EVP_CIPHER* c = nullptr;
   switch (key.size()) {
-    case 16: c = cbc ? EVP_aes_128_cbc() : EVP_aes_128_ecb(); break;
-    case 24: c = cbc ? EVP_aes_192_cbc() : EVP_aes_192_ecb(); break;
-    default: c = cbc ? EVP_aes_256_cbc() : EVP_aes_256_ecb(); break;
+    case 16:
+      c = cbc ? EVP_aes_128_cbc() : EVP_aes_128_ecb();
+      break;
+    case 24:
+      c = cbc ? EVP_aes_192_cbc() : EVP_aes_192_ecb();
+      break;
+    default:
+      c = cbc ? EVP_aes_256_cbc() : EVP_aes_256_ecb();
+      break;
   }
   EVP_CIPHER_CTX* x = EVP_CIPHER_CTX_new();
   EVP_CipherInit_ex(x, c, nullptr, key.data(), cbc ? iv.data() : nullptr, enc ? 1 : 0);

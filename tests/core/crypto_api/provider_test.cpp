@@ -115,18 +115,18 @@ TEST_F(Provider, EcSignaturesVerifyWithOpenSslOnEveryCurve) {
       // The caller's key blob stays wrapped; a second signature works alike.
       Bytes sig(2 * c.L);
       uint32_t n = static_cast<uint32_t>(sig.size());
-      ASSERT_EQ(SWC_ECCFunc.C_ECDSASignSingle(h, k.priv.data(), static_cast<uint32_t>(k.priv.size()), digest.data(),
-                                              32, sig.data(), &n),
+      ASSERT_EQ(SWC_ECCFunc.C_ECDSASignSingle(h, k.priv.data(), static_cast<uint32_t>(k.priv.size()), digest.data(), 32,
+                                              sig.data(), &n),
                 0u);
       ASSERT_EQ(n, 2 * c.L);
       EXPECT_EQ(k.priv, blob_before);
       EXPECT_TRUE(ct::ec_verify(c, k.pub, digest, sig));
-      EXPECT_EQ(SWC_ECCFunc.C_ECDSAVerifySingle(h, k.pub.data(), static_cast<uint32_t>(k.pub.size()),
-                                                digest.data(), 32, sig.data(), n),
+      EXPECT_EQ(SWC_ECCFunc.C_ECDSAVerifySingle(h, k.pub.data(), static_cast<uint32_t>(k.pub.size()), digest.data(), 32,
+                                                sig.data(), n),
                 0u);
       sig[n - 1] ^= 1;
-      EXPECT_EQ(SWC_ECCFunc.C_ECDSAVerifySingle(h, k.pub.data(), static_cast<uint32_t>(k.pub.size()),
-                                                digest.data(), 32, sig.data(), n),
+      EXPECT_EQ(SWC_ECCFunc.C_ECDSAVerifySingle(h, k.pub.data(), static_cast<uint32_t>(k.pub.size()), digest.data(), 32,
+                                                sig.data(), n),
                 0xC0u);
     }
   }
@@ -245,26 +245,26 @@ TEST_F(Provider, RsaEncryptionRoundTripsBothWaysWithOpenSsl) {
             256);
   Bytes p2(msg.size() - 1);
   n = static_cast<uint32_t>(p2.size());
-  EXPECT_EQ(SWC_RSAFunc.C_RSADecrypt_PKCS1(h, priv.data(), static_cast<uint32_t>(priv.size()), c2.data(), 256,
-                                           p2.data(), &n),
-            0x150u);
+  EXPECT_EQ(
+      SWC_RSAFunc.C_RSADecrypt_PKCS1(h, priv.data(), static_cast<uint32_t>(priv.size()), c2.data(), 256, p2.data(), &n),
+      0x150u);
   EXPECT_EQ(n, msg.size());
   p2.resize(msg.size());
-  ASSERT_EQ(SWC_RSAFunc.C_RSADecrypt_PKCS1(h, priv.data(), static_cast<uint32_t>(priv.size()), c2.data(), 256,
-                                           p2.data(), &n),
-            0u);
+  ASSERT_EQ(
+      SWC_RSAFunc.C_RSADecrypt_PKCS1(h, priv.data(), static_cast<uint32_t>(priv.size()), c2.data(), 256, p2.data(), &n),
+      0u);
   EXPECT_EQ(p2, msg);
   EXPECT_EQ(priv, k.priv);
   // Bad padding and a wrong ciphertext length.
   c2[100] ^= 1;
   n = 256;
   Bytes p3(256);
-  EXPECT_EQ(SWC_RSAFunc.C_RSADecrypt_PKCS1(h, priv.data(), static_cast<uint32_t>(priv.size()), c2.data(), 256,
-                                           p3.data(), &n),
-            0xC0u);
-  EXPECT_EQ(SWC_RSAFunc.C_RSADecrypt_PKCS1(h, priv.data(), static_cast<uint32_t>(priv.size()), c2.data(), 255,
-                                           p3.data(), &n),
-            0x41u);
+  EXPECT_EQ(
+      SWC_RSAFunc.C_RSADecrypt_PKCS1(h, priv.data(), static_cast<uint32_t>(priv.size()), c2.data(), 256, p3.data(), &n),
+      0xC0u);
+  EXPECT_EQ(
+      SWC_RSAFunc.C_RSADecrypt_PKCS1(h, priv.data(), static_cast<uint32_t>(priv.size()), c2.data(), 255, p3.data(), &n),
+      0x41u);
 }
 
 }  // namespace

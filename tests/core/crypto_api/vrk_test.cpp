@@ -129,8 +129,7 @@ TEST_F(Vrk, GeneratedAesKeyObjectsWork) {
   EXPECT_EQ(pt, msg);
   // The one-call form has no software implementation.
   uint32_t c = 64;
-  EXPECT_EQ(VRK_AesCrypt(user, kCbc, kEnc, kNoPad, iv.data(), 16, obj.data(), n, msg.data(), 32, ct_.data(), &c),
-            0x54);
+  EXPECT_EQ(VRK_AesCrypt(user, kCbc, kEnc, kNoPad, iv.data(), 16, obj.data(), n, msg.data(), 32, ct_.data(), &c), 0x54);
 }
 
 TEST_F(Vrk, AesGcmWycheproof) {
@@ -147,9 +146,9 @@ TEST_F(Vrk, AesGcmWycheproof) {
       Bytes ct_tag = zt::unhex(t["ct"].get<std::string>() + t["tag"].get<std::string>());
       const bool valid = t["result"].get<std::string>() != "invalid";
       Bytes obj = import(key, static_cast<uint8_t>(VRK_KEY_AES128 + key_len / 8 - 2), VRK_OBJ_SECRETKEY);
-      const int init = VRK_AesGcmInit(user, static_cast<uint8_t>(tag_len), aad.data(), static_cast<uint32_t>(aad.size()),
-                                      iv.data(), static_cast<uint32_t>(iv.size()), obj.data(),
-                                      static_cast<uint32_t>(obj.size()));
+      const int init =
+          VRK_AesGcmInit(user, static_cast<uint8_t>(tag_len), aad.data(), static_cast<uint32_t>(aad.size()), iv.data(),
+                         static_cast<uint32_t>(iv.size()), obj.data(), static_cast<uint32_t>(obj.size()));
       if (init != 0) {
         EXPECT_FALSE(valid && !iv.empty() && (tag_len == 4 || tag_len == 8 || tag_len >= 12));
         continue;
@@ -163,10 +162,10 @@ TEST_F(Vrk, AesGcmWycheproof) {
         ASSERT_EQ(fin, 0);
         out.resize(a + b);
         EXPECT_EQ(out, msg);
-        ASSERT_EQ(VRK_AesGcmInit(user, static_cast<uint8_t>(tag_len), aad.data(), static_cast<uint32_t>(aad.size()),
-                                 iv.data(), static_cast<uint32_t>(iv.size()), obj.data(),
-                                 static_cast<uint32_t>(obj.size())),
-                  0);
+        ASSERT_EQ(
+            VRK_AesGcmInit(user, static_cast<uint8_t>(tag_len), aad.data(), static_cast<uint32_t>(aad.size()),
+                           iv.data(), static_cast<uint32_t>(iv.size()), obj.data(), static_cast<uint32_t>(obj.size())),
+            0);
         Bytes enc(msg.size() + 64);
         a = static_cast<uint32_t>(enc.size());
         ASSERT_EQ(VRK_AesGcmEncryptUpdate(user, msg.data(), static_cast<uint32_t>(msg.size()), enc.data(), &a), 0);
@@ -188,9 +187,8 @@ TEST_F(Vrk, DigestsEqualHashlib) {
     uint8_t type;
     const char* name;
   };
-  const Case cases[] = {{4, "sha1"},        {8, "sha224"},     {9, "sha256"},     {10, "sha384"},
-                        {11, "sha512"},     {16, "sha3_224"},  {17, "sha3_256"},  {18, "sha3_384"},
-                        {19, "sha3_512"}};
+  const Case cases[] = {{4, "sha1"},      {8, "sha224"},    {9, "sha256"},    {10, "sha384"},  {11, "sha512"},
+                        {16, "sha3_224"}, {17, "sha3_256"}, {18, "sha3_384"}, {19, "sha3_512"}};
   Bytes msg(1000);
   for (auto& b : msg) b = static_cast<uint8_t>(rng());
   std::ostringstream script;
