@@ -8,6 +8,7 @@ namespace {
 // Raw keys and stored objects this path serves (an RSA-4096 private key blob
 // is under 3 KiB).
 constexpr uint32_t kMaxRawKey = 1u << 20;
+constexpr uint32_t kWrapHeadroom = 256;
 
 }  // namespace
 
@@ -22,15 +23,19 @@ int VRK_ImportRawKey(VRK_HANDLE hSession, VRK_UCHAR_PTR pRawKey, VRK_UINT32 u32R
     return VRK_ERR_ARGUMENTS;
   }
   if (u32RawKeyLen > kMaxRawKey) return VRK_ERR_ARGUMENTS;
+  // Room beyond the raw length for a provider whose key blobs carry more
+  // than the key (the software provider's do not); the length goes in as
+  // the capacity.
   ObjBuf work;
-  if (!work.reset(u32RawKeyLen)) return VRK_ERR_FAILED;
-  uint32_t len = u32RawKeyLen;
+  if (!work.reset(size_t{u32RawKeyLen} + kWrapHeadroom)) return VRK_ERR_FAILED;
+  uint32_t len = static_cast<uint32_t>(work.size());
   if (is_wrapped_type(ObjType)) {
     const int rv = CA_WrapKey(&ctx->CaCtx, pRawKey, u32RawKeyLen, work.data(), &len);
     if (rv != VRK_OK) return rv;
     if (len > work.size()) return VRK_ERR_FAILED;
   } else {
     std::memcpy(work.data(), pRawKey, u32RawKeyLen);
+    len = u32RawKeyLen;
   }
   if (*pKeyObjectLength < len + VRK_OBJ_OVERHEAD) {
     *pKeyObjectLength = len + VRK_OBJ_OVERHEAD;

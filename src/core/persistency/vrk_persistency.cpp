@@ -54,14 +54,20 @@ uint32_t to_token_form(VRK_SESSION_CTX* ctx, const uint8_t* pObject, uint32_t u3
   return SwStore_TransferObjectMeta_VRK_to_Store(out->meta, &out->entry);
 }
 
-// Reads a stored object into a buffer of its own size.
+// Reads a stored object into a buffer of its own size (once more with the
+// new size if another process replaced it by a larger one in between).
 uint32_t read_stored(PERSISTENCY_INPUT* in, uint32_t index, ObjBuf* out, uint32_t* len) {
   uint32_t size = 0;
   uint32_t rv = SA_GetObjectSize(in, index, &size);
-  if (rv != VRK_OK) return rv;
-  if (!out->reset(size)) return VRK_ERR_HOST_MEMORY;
-  *len = size;
-  return SA_GetObject(in, index, out->data(), len);
+  for (int attempt = 0; rv == VRK_OK && attempt < 2; ++attempt) {
+    if (!out->reset(size)) return VRK_ERR_HOST_MEMORY;
+    *len = size;
+    rv = SA_GetObject(in, index, out->data(), len);
+    if (rv != VRK_ERR_BUFFER_TOO_SMALL) return rv;
+    size = *len;
+    rv = VRK_OK;
+  }
+  return rv == VRK_OK ? static_cast<uint32_t>(VRK_ERR_FAILED) : rv;
 }
 
 // Hands a finished object to the caller (capacity in *cap, length out).

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "oxlu/file.h"
 #include "sto_internal.h"
@@ -12,6 +13,9 @@ namespace sto {
 namespace {
 
 STO_SEOBJ_LIST_CACHE g_objectlist_cache[STO_CACHE_SLOTS];
+// The file lock orders processes and threads on one token; this guards the
+// cache itself, which threads working on different tokens share.
+std::mutex g_cache_mutex;
 
 bool slot_empty(const STO_SEOBJ_LIST_CACHE& c) { return c.hsm_sn[0] == 0 && c.tkn_id[0] == 0; }
 
@@ -28,6 +32,7 @@ STO_SEOBJ_LIST_CACHE* cache_find(const PERSISTENCY_INPUT& in) {
 
 // Same key, else the first empty slot, else slot 0.
 void cache_put(const PERSISTENCY_INPUT& in, const STO_SEOBJ_LIST& list, uint64_t stamp, uint64_t file_id) {
+  std::lock_guard<std::mutex> guard(g_cache_mutex);
   STO_SEOBJ_LIST_CACHE* slot = cache_find(in);
   if (slot == nullptr) {
     for (auto& c : g_objectlist_cache) {
@@ -68,11 +73,25 @@ uint32_t write_list_file(const TokenPaths& p, StoreLock& lock, const STO_SEOBJ_L
   return STO_OK;
 }
 
+// The cached list when both its stamp and its file identity are current.
+bool cache_get(const PERSISTENCY_INPUT& in, uint64_t stamp, uint64_t file_id, STO_SEOBJ_LIST* out) {
+  if (stamp == 0 || file_id == 0) return false;
+  std::lock_guard<std::mutex> guard(g_cache_mutex);
+  const STO_SEOBJ_LIST_CACHE* c = cache_find(in);
+  if (c == nullptr || c->stamp != stamp || c->file_id != file_id) return false;
+  *out = c->object_list_cache;
+  return true;
+}
+
 }  // namespace
 
-void clear_cache_for_testing() { std::memset(g_objectlist_cache, 0, sizeof g_objectlist_cache); }
+void clear_cache_for_testing() {
+  std::lock_guard<std::mutex> guard(g_cache_mutex);
+  std::memset(g_objectlist_cache, 0, sizeof g_objectlist_cache);
+}
 
 void cache_drop(const PERSISTENCY_INPUT& in) {
+  std::lock_guard<std::mutex> guard(g_cache_mutex);
   STO_SEOBJ_LIST_CACHE* c = cache_find(in);
   if (c != nullptr) std::memset(c, 0, sizeof *c);
 }
@@ -107,11 +126,7 @@ uint32_t allocate_index(STO_SEOBJ_LIST* list, const STO_SEOBJ& meta, uint32_t* i
 uint32_t load_list(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreLock& lock, STO_SEOBJ_LIST* out) {
   const uint64_t stamp = lock.stamp();
   const uint64_t file_id = file_identity(p.list);
-  if (const STO_SEOBJ_LIST_CACHE* c = cache_find(in);
-      c != nullptr && stamp != 0 && c->stamp == stamp && file_id != 0 && c->file_id == file_id) {
-    *out = c->object_list_cache;
-    return STO_OK;
-  }
+  if (cache_get(in, stamp, file_id, out)) return STO_OK;
   auto list = std::make_unique<STO_SEOBJ_LIST>();
   size_t len = 0;
   int rc = oxlu_read_file(p.list, list.get(), sizeof *list, &len);

@@ -1,6 +1,9 @@
 // The object store: indexes, list file, object files, limits, the cache and
 // the root configuration.
+#include <atomic>
 #include <filesystem>
+#include <set>
+#include <thread>
 
 #include "oxlu/file.h"
 #include "store_fixture.h"
@@ -327,6 +330,41 @@ TEST_F(Store, CachedListIsReloadedAfterAnotherProcessChangedIt) {
   ASSERT_EQ(create("mine again", "c", &idx), 0u);
   EXPECT_EQ(idx, 3u);
   EXPECT_EQ(slurp(dir() + "2.obj"), "theirs");
+}
+
+TEST_F(Store, ThreadsOnTwoTokensLoseNothing) {
+  constexpr int kEach = 20;
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      PERSISTENCY_INPUT in = input("HSM0000000000042", t % 2 == 0 ? "TknA" : "TknB");
+      for (int k = 0; k < kEach; ++k) {
+        char id[16];
+        std::snprintf(id, sizeof id, "t%d-%d", t, k);
+        STO_SEOBJ e = entry(id);
+        uint32_t idx = 0;
+        if (Sto_CreateObject(&in, &idx, reinterpret_cast<uint8_t*>(id), static_cast<uint32_t>(std::strlen(id)),
+                             &e) != 0) {
+          ++failures;
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures.load(), 0);
+  for (const char* tkn : {"TknA", "TknB"}) {
+    PERSISTENCY_INPUT in = input("HSM0000000000042", tkn);
+    STO_SEOBJ_LIST l{};
+    ASSERT_EQ(Sto_LoadObjectList(&in, &l), 0u);
+    EXPECT_EQ(l.ObjNum, 2u * kEach) << tkn;
+    std::set<uint32_t> seen;
+    for (const STO_SEOBJ& e : l.seobj_array) {
+      if (e.ObjIndex != 0) {
+        EXPECT_TRUE(seen.insert(e.ObjIndex).second);
+      }
+    }
+  }
 }
 
 // ---- Cache, token storage, list and directory removal ------------------------------
