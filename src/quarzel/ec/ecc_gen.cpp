@@ -49,12 +49,14 @@ void invalidate(ecc_prikey_t* d) {
 quarzel_ret_t derive_point(const Engine& e, uint32_t func, const uint8_t* d, const uint8_t* bx,
                            const uint8_t* by, core_ret_t inf_code, ecc_pubkey_t* Q) {
   if (!e.scalar_valid(d)) return ecc_err(func, ECC_R_PRI_RANGE);
-  uint8_t x[ECC_MAX_LEN], y[ECC_MAX_LEN];
+  // For ECDH the result is the shared point: keep it in wiping storage.
+  SecretArray<ECC_MAX_LEN> x;
+  SecretArray<ECC_MAX_LEN> y;
   bool infinity = false;
-  const core_ret_t ret = e.mul(d, bx, by, x, y, &infinity);
+  const core_ret_t ret = e.mul(d, bx, by, x.data(), y.data(), &infinity);
   if (ret != 0) return ecc_err_core(func, ret);
   if (infinity) return ecc_err_core(func, inf_code);
-  return ecc_pubkey_value_set(Q, e.byte_size(), x, e.byte_size(), y);
+  return ecc_pubkey_value_set(Q, e.byte_size(), x.data(), e.byte_size(), y.data());
 }
 
 // Stores d into the key and derives its public key.
