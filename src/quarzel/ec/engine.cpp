@@ -87,6 +87,10 @@ class EngineImpl final : public Engine {
                   uint8_t* u2) const override;
   bool x_mod_n_equals(const uint8_t* x, const uint8_t* r) const override;
   void reduce_to_scalar(const uint8_t* c, size_t c_len, uint8_t* d) const override;
+  bool uses_adx() const override { return fp_.adx; }
+  void force_portable(bool portable) override {
+    fp_.adx = fn_.adx = !portable && N == 4 && cpu_has_adx();
+  }
 
  private:
   using P = Jac<N>;
@@ -350,10 +354,21 @@ struct Registry {
   std::unique_ptr<Engine> bp512 = make_engine<8>(70);
 };
 
+Registry& registry() {
+  static Registry reg;  // built once, thread-safely
+  return reg;
+}
+
 }  // namespace
 
+void force_portable_for_testing(bool portable) {
+  Registry& reg = registry();
+  for (auto* e : {&reg.p224, &reg.p256, &reg.p384, &reg.p521, &reg.k256, &reg.bp256, &reg.bp384, &reg.bp512})
+    (*e)->force_portable(portable);
+}
+
 const Engine* engine_for(uint32_t crv_id) {
-  static const Registry reg;  // built once, thread-safely
+  const Registry& reg = registry();
   switch (crv_id) {
     case 17: return reg.p224.get();
     case 18: return reg.p256.get();

@@ -53,16 +53,30 @@ inline u64 mask_is_zero(u64 v) { return ((v | (0 - v)) >> 63) - 1; }
 // All-ones when bit is 1 (bit must be 0 or 1).
 inline u64 mask_from_bit(u64 bit) { return 0 - bit; }
 
+// The 4-limb product on BMI2/ADX (field_adx.cpp): writes the low four limbs
+// of a*b*R^-1 (not yet reduced below m) and returns the top limb.
+u64 mont_mul4_adx(u64 r[4], const u64 a[4], const u64 b[4], const u64 m[4], u64 minv);
+bool cpu_has_adx();
+
 template <size_t N>
 struct Mont {
   u64 m[N];
   u64 minv;   // -m^-1 mod 2^64
   u64 r2[N];  // R^2 mod m, R = 2^(64N)
   u64 one[N]; // R mod m
+  bool adx = false;  // 4-limb products on BMI2/ADX, chosen at set-up
 
   // r = a*b*R^-1 mod m, for a*b < m*R (so a < R and b < m suffices). r may alias.
   // The full product first, then a word-by-word Montgomery reduction.
   void mul(u64* r, const u64* a, const u64* b) const {
+    if constexpr (N == 4) {
+      if (adx) {
+        u64 t[4];
+        const u64 hi = mont_mul4_adx(t, a, b, m, minv);
+        final_sub(r, t, hi);
+        return;
+      }
+    }
     u64 t[2 * N] = {};
     for (size_t i = 0; i < N; ++i) {
       u64 c = 0;
@@ -79,6 +93,9 @@ struct Mont {
   // r = a^2 * R^-1 mod m: the full square (each cross product once, doubled),
   // then a word-by-word Montgomery reduction.
   void sqr(u64* r, const u64* a) const {
+    if constexpr (N == 4) {
+      if (adx) return mul(r, a, a);
+    }
     u64 t[2 * N + 1] = {};
     for (size_t i = 0; i < N; ++i) {
       u64 c = 0;
@@ -198,6 +215,7 @@ struct Mont {
 
   // Sets up the constants for an odd modulus given as N limbs.
   void init(const u64* mod) {
+    adx = N == 4 && cpu_has_adx();
     std::memcpy(m, mod, sizeof m);
     // Newton iteration for m^-1 mod 2^64.
     u64 inv = mod[0];
