@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <array>
+#include <initializer_list>
 #include <random>
 #include <vector>
 
@@ -15,15 +17,15 @@ namespace {
 using quarzel::ec::Mont;
 using quarzel::ec::u64;
 
-// The 4-limb moduli of the library: p and n of P-224, P-256, secp256k1 and
-// brainpoolP256r1.
-std::vector<std::array<u64, 4>> four_limb_moduli() {
-  std::vector<std::array<u64, 4>> out;
-  for (uint32_t id : {17u, 18u, 34u, 67u}) {
+// p and n of the curves whose values fit N limbs.
+template <size_t N>
+std::vector<std::array<u64, N>> moduli(std::initializer_list<uint32_t> curves) {
+  std::vector<std::array<u64, N>> out;
+  for (uint32_t id : curves) {
     quarzel::ec::ecpbn_dp_t dp{};
     EXPECT_EQ(quarzel::ec::ecpi_dp_mapping(&dp, id), 0);
     for (const uint32_t* w : {dp.crv_p, dp.crv_n}) {
-      std::array<u64, 4> m{};
+      std::array<u64, N> m{};
       for (uint32_t i = 0; i < dp.crv_nw; ++i) {
         const uint32_t pos = dp.crv_nw - 1 - i;
         m[pos / 2] |= static_cast<u64>(w[i]) << (32 * (pos % 2));
@@ -32,6 +34,48 @@ std::vector<std::array<u64, 4>> four_limb_moduli() {
     }
   }
   return out;
+}
+std::vector<std::array<u64, 4>> four_limb_moduli() { return moduli<4>({17, 18, 34, 67}); }
+
+// Limbs drawn mostly from values that make long carry chains.
+struct LimbSource {
+  std::mt19937_64 rng{20261210};
+  u64 operator()() {
+    static constexpr u64 special[] = {0, 1, 2, 0xFFFFFFFFull, 0x100000000ull, 1ull << 63, ~0ull,
+                                      ~0ull - 1, 0xFFFFFFFF00000000ull};
+    const u64 k = rng() % 12;
+    return k < 9 ? special[k] : rng();
+  }
+};
+
+// The row and the column products agree on every width the curves use.
+template <size_t N>
+void rows_match_columns(std::initializer_list<uint32_t> curves) {
+  LimbSource limb;
+  for (const auto& mod : moduli<N>(curves)) {
+    Mont<N> f;
+    f.init(mod.data());
+    for (int i = 0; i < 20000; ++i) {
+      u64 a[N], b[N], r1[N], r2[N];
+      for (size_t j = 0; j < N; ++j) {
+        a[j] = limb();
+        b[j] = limb();
+      }
+      size_t top = N - 1;
+      while (mod[top] == 0) b[top--] = 0;  // P-521 fits 9 limbs with room
+      b[top] %= mod[top];
+      f.mul_rows(r1, a, b);
+      f.mul_columns(r2, a, b);
+      ASSERT_EQ(std::memcmp(r1, r2, sizeof r1), 0) << "N=" << N << " case " << i;
+    }
+  }
+}
+
+TEST(Field, RowAndColumnProductsAgree) {
+  rows_match_columns<4>({17, 18, 34, 67});
+  rows_match_columns<6>({19, 69});
+  rows_match_columns<8>({70});
+  rows_match_columns<9>({20});
 }
 
 TEST(FieldAdx, FastPathRunsOnThisCpu) {
@@ -47,7 +91,6 @@ TEST(FieldAdx, FastPathRunsOnThisCpu) {
 }
 
 TEST(FieldAdx, ProductsMatchThePortableProduct) {
-  std::mt19937_64 rng(20261210);
   for (const auto& mod : four_limb_moduli()) {
     Mont<4> fast, slow;
     fast.init(mod.data());
@@ -70,13 +113,7 @@ TEST(FieldAdx, ProductsMatchThePortableProduct) {
     for (const auto& a : edges)
       for (const auto& b : edges)
         if (quarzel::ec::fe_lt<4>(b.data(), mod.data())) check(a.data(), b.data());
-    // Limbs drawn mostly from values that make long carry chains.
-    const u64 special[] = {0, 1, 2, 0xFFFFFFFFull, 0x100000000ull, 1ull << 63, ~0ull, ~0ull - 1,
-                           0xFFFFFFFF00000000ull};
-    auto limb = [&] {
-      const u64 k = rng() % 12;
-      return k < 9 ? special[k] : rng();
-    };
+    LimbSource limb;
     for (int i = 0; i < 100000; ++i) {
       u64 a[4], b[4];
       for (int j = 0; j < 4; ++j) {
