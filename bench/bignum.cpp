@@ -94,3 +94,15 @@ void BM_ModInvOdd(benchmark::State& state) {
 BENCHMARK(BM_ModInvOdd)->Arg(8)->Arg(64);
 
 }  // namespace
+
+namespace {
+
+// The same exponentiation on the portable Montgomery product.
+void BM_ModExpPortable(benchmark::State& state) {
+  quarzel::mpbn_force_portable_for_testing(true);
+  BM_ModExp(state);
+  quarzel::mpbn_force_portable_for_testing(false);
+}
+BENCHMARK(BM_ModExpPortable)->Arg(32)->Arg(64)->Unit(benchmark::kMillisecond);
+
+}  // namespace

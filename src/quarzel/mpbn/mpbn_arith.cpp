@@ -1,6 +1,26 @@
 // Addition, subtraction and multiplication of word arrays.
 #include "mpbn/mpbn_internal.h"
 
+namespace quarzel::mpbn_detail {
+
+// Truncated schoolbook product on LSW-first words: t (nr words) = a*b mod 2^(32 nr).
+void mul_lsw(u32* t, size_t nr, const u32* a, size_t na, const u32* b, size_t nb) {
+  std::memset(t, 0, nr * sizeof(u32));
+  for (size_t i = 0; i < na && i < nr; ++i) {
+    const u64 ai = a[i];
+    u64 c = 0;
+    const size_t jmax = (nb < nr - i) ? nb : nr - i;
+    for (size_t j = 0; j < jmax; ++j) {
+      const u64 p = ai * b[j] + t[i + j] + c;
+      t[i + j] = static_cast<u32>(p);
+      c = p >> 32;
+    }
+    if (i + jmax < nr) t[i + jmax] = static_cast<u32>(c);
+  }
+}
+
+}  // namespace quarzel::mpbn_detail
+
 using namespace quarzel::mpbn_detail;
 
 namespace {
@@ -34,22 +54,6 @@ u32 sub_digits(size_t n, const D* a, const D* b, D* r) {
 
 bool layout_ok(mpbn_endian_t endian, uint32_t len) {
   return endian == MPBN_ENDIAN_MF_U8 || (endian == MPBN_ENDIAN_MF_U32 && len % 4 == 0);
-}
-
-// Truncated schoolbook product on LSW-first words: t (nr words) = a*b mod 2^(32 nr).
-void mul_lsw(u32* t, size_t nr, const u32* a, size_t na, const u32* b, size_t nb) {
-  std::memset(t, 0, nr * sizeof(u32));
-  for (size_t i = 0; i < na && i < nr; ++i) {
-    const u64 ai = a[i];
-    u64 c = 0;
-    const size_t jmax = (nb < nr - i) ? nb : nr - i;
-    for (size_t j = 0; j < jmax; ++j) {
-      const u64 p = ai * b[j] + t[i + j] + c;
-      t[i + j] = static_cast<u32>(p);
-      c = p >> 32;
-    }
-    if (i + jmax < nr) t[i + jmax] = static_cast<u32>(c);
-  }
 }
 
 // Byte string (big-endian, nb bytes) into LSW-first words.

@@ -64,7 +64,7 @@ core_ret_t mpbn_mont_mult(const mpbn_mont_ctx_t* ctx, uint32_t nw, const mpbn_wo
   const size_t L = (static_cast<size_t>(nw) + 1) / 2;
   const size_t shift = nw & 1u;
   Scratch<u64, 1024> work;
-  if (!work.reserve(4 * L + 2)) return err(fid, MPBN_R_ALLOC);
+  if (!work.reserve(3 * L + mont_work_limbs(L))) return err(fid, MPBN_R_ALLOC);
   u64* A = work.data();
   u64* B = A + L;
   u64* M = B + L;
@@ -89,7 +89,7 @@ core_ret_t mpbn_mont_mod_mul(uint32_t nw, const mpbn_word_t* a, const mpbn_word_
   const size_t L = (static_cast<size_t>(nw) + 1) / 2;
   Scratch<u32, 512> words;
   Scratch<u64, 1024> work;
-  if (!words.reserve(2 * static_cast<size_t>(nw)) || !work.reserve(5 * L + 2)) return err(fid, MPBN_R_ALLOC);
+  if (!words.reserve(2 * static_cast<size_t>(nw)) || !work.reserve(4 * L + mont_work_limbs(L))) return err(fid, MPBN_R_ALLOC);
   u32* r2 = words.data();     // 2^(128L) mod n
   u32* bred = r2 + nw;        // b mod n
   core_ret_t rc = pow2_mod(4 * L, nw, n, r2, fid);
@@ -122,7 +122,7 @@ core_ret_t mpbn_mod_exp(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* n,
   const size_t L = (static_cast<size_t>(nw) + 1) / 2;
   Scratch<u32, 512> words;
   Scratch<u64, 1024> work;
-  if (!words.reserve(nw) || !work.reserve(8 * L + 2)) return err(fid, MPBN_R_ALLOC);
+  if (!words.reserve(nw) || !work.reserve(6 * L + mont_work_limbs(L))) return err(fid, MPBN_R_ALLOC);
   const core_ret_t rc = pow2_mod(4 * L, nw, n, words.data(), fid);  // R'^2 mod n
   if (rc != 0) return rc;
   u64* N = work.data();

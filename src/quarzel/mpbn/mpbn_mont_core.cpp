@@ -2,6 +2,8 @@
 // The external word arrays are 32-bit; processing word pairs as one limb
 // gives the same results with a quarter of the multiplications. No branch
 // depends on the operands: the final subtraction is selected by a mask.
+#include <atomic>
+
 #include "mpbn/mpbn_internal.h"
 
 namespace quarzel::mpbn_detail {
@@ -11,21 +13,6 @@ template <size_t N>
 struct Fixed {
   constexpr operator size_t() const { return N; }
 };
-
-// r = t - n when t (L+1 limbs, t[L] in {0, 1}) is not below n, else t.
-template <class Len>
-inline void final_subtract(Len len, u64* r, const u64* t, const u64* n) {
-  const size_t L = len;
-  u64 br = 0;
-  for (size_t j = 0; j < L; ++j) {
-    const u128 d = static_cast<u128>(t[j]) - n[j] - br;
-    r[j] = static_cast<u64>(d);
-    br = static_cast<u64>(d >> 64) & 1u;
-  }
-  // Keep t only when it had no top limb and the subtraction borrowed.
-  const u64 keep_t = static_cast<u64>(0) - ((~t[L]) & br & 1u);
-  for (size_t j = 0; j < L; ++j) r[j] = (t[j] & keep_t) | (r[j] & ~keep_t);
-}
 
 // (hi, lo) = a*b + c + d, which cannot overflow 128 bits.
 inline u64 mac(u64 a, u64 b, u64 c, u64 d, u64& hi) {
@@ -56,7 +43,7 @@ inline void mont_mul_impl(Len len, u64* r, const u64* a, const u64* b, const u64
     t[L - 1] = static_cast<u64>(s);
     t[L] = t[L + 1] + static_cast<u64>(s >> 64);
   }
-  final_subtract(len, r, t, n);
+  mont_final_subtract(len, r, t, n);
 }
 
 // Square by the symmetric schoolbook (each cross product once, doubled),
@@ -108,7 +95,7 @@ inline void mont_sqr_impl(Len len, u64* r, const u64* a, const u64* n, u64 ninv,
     hi = static_cast<u64>(s >> 64);
   }
   t[2 * L] = hi;
-  final_subtract(len, r, t + L, n);
+  mont_final_subtract(len, r, t + L, n);
 }
 
 template <size_t N>
@@ -120,9 +107,27 @@ void sqr_fixed(u64* r, const u64* a, const u64* n, u64 ninv, u64* t) {
   mont_sqr_impl(Fixed<N>{}, r, a, n, ninv, t);
 }
 
+// The BMI2/ADX path, chosen once from the CPU's features; a test can force
+// the portable path.
+std::atomic<bool> g_force_portable{false};
+
+bool cpu_has_adx() {
+#if defined(__x86_64__)
+  static const bool has = __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx");
+  return has;
+#else
+  return false;
+#endif
+}
+
+inline bool use_adx() { return cpu_has_adx() && !g_force_portable.load(std::memory_order_relaxed); }
+
 }  // namespace
 
 void mont_mul_limbs(size_t L, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* t) {
+#if defined(__x86_64__)
+  if (use_adx()) return mont_mul_limbs_adx(L, r, a, b, n, ninv, t);
+#endif
   switch (L) {
     case 4: return mul_fixed<4>(r, a, b, n, ninv, t);
     case 8: return mul_fixed<8>(r, a, b, n, ninv, t);
@@ -136,6 +141,9 @@ void mont_mul_limbs(size_t L, u64* r, const u64* a, const u64* b, const u64* n, 
 }
 
 void mont_sqr_limbs(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64* t) {
+#if defined(__x86_64__)
+  if (use_adx()) return mont_sqr_limbs_adx(L, r, a, n, ninv, t);
+#endif
   switch (L) {
     case 4: return sqr_fixed<4>(r, a, n, ninv, t);
     case 8: return sqr_fixed<8>(r, a, n, ninv, t);
@@ -149,3 +157,13 @@ void mont_sqr_limbs(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64*
 }
 
 }  // namespace quarzel::mpbn_detail
+
+namespace quarzel {
+
+void mpbn_force_portable_for_testing(bool portable) {
+  mpbn_detail::g_force_portable.store(portable, std::memory_order_relaxed);
+}
+
+bool mpbn_mont_uses_adx() { return mpbn_detail::use_adx(); }
+
+}  // namespace quarzel

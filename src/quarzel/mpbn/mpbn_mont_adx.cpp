@@ -1,0 +1,131 @@
+// Montgomery product and squaring with MULX/ADCX/ADOX (BMI2 + ADX): each
+// row runs two independent carry chains (CF for the accumulator, OF for the
+// high halves). Chosen at run time when the CPU has both extensions.
+#include "mpbn/mpbn_internal.h"
+
+#if defined(__x86_64__)
+
+namespace quarzel::mpbn_detail {
+namespace {
+
+// t[0..L-1] += ai * b[0..L-1]; returns the limb carried out of t[L-1]
+// (the exact sum fits in L+1 limbs, so this cannot overflow). L >= 1.
+// Four limbs per loop turn while L allows, then one at a time; lea and
+// jrcxz leave CF and OF alone between turns.
+__attribute__((target("bmi2,adx"))) inline u64 mac_row(u64* t, const u64* b, u64 ai, size_t L) {
+  u64 lo, hi, hp = 0;
+  size_t quads = L / 4, rest = L % 4;
+  asm volatile(
+      "xor %k[lo], %k[lo]\n\t"  // clears CF and OF
+      "jrcxz 2f\n\t"
+      "1:\n\t"
+      "mulx 0(%[b]), %[lo], %[hi]\n\t"
+      "adcx 0(%[t]), %[lo]\n\t"
+      "adox %[hp], %[lo]\n\t"
+      "mov %[lo], 0(%[t])\n\t"
+      "mov %[hi], %[hp]\n\t"
+      "mulx 8(%[b]), %[lo], %[hi]\n\t"
+      "adcx 8(%[t]), %[lo]\n\t"
+      "adox %[hp], %[lo]\n\t"
+      "mov %[lo], 8(%[t])\n\t"
+      "mov %[hi], %[hp]\n\t"
+      "mulx 16(%[b]), %[lo], %[hi]\n\t"
+      "adcx 16(%[t]), %[lo]\n\t"
+      "adox %[hp], %[lo]\n\t"
+      "mov %[lo], 16(%[t])\n\t"
+      "mov %[hi], %[hp]\n\t"
+      "mulx 24(%[b]), %[lo], %[hi]\n\t"
+      "adcx 24(%[t]), %[lo]\n\t"
+      "adox %[hp], %[lo]\n\t"
+      "mov %[lo], 24(%[t])\n\t"
+      "mov %[hi], %[hp]\n\t"
+      "lea 32(%[b]), %[b]\n\t"
+      "lea 32(%[t]), %[t]\n\t"
+      "lea -1(%[cnt]), %[cnt]\n\t"
+      "jrcxz 2f\n\t"
+      "jmp 1b\n\t"
+      "2:\n\t"
+      "mov %[rest], %[cnt]\n\t"
+      "jrcxz 4f\n\t"
+      "3:\n\t"
+      "mulx 0(%[b]), %[lo], %[hi]\n\t"
+      "adcx 0(%[t]), %[lo]\n\t"
+      "adox %[hp], %[lo]\n\t"
+      "mov %[lo], 0(%[t])\n\t"
+      "mov %[hi], %[hp]\n\t"
+      "lea 8(%[b]), %[b]\n\t"
+      "lea 8(%[t]), %[t]\n\t"
+      "lea -1(%[cnt]), %[cnt]\n\t"
+      "jrcxz 4f\n\t"
+      "jmp 3b\n\t"
+      "4:\n\t"
+      "mov $0, %[lo]\n\t"
+      "adcx %[lo], %[hp]\n\t"
+      "adox %[lo], %[hp]\n\t"
+      : [lo] "=&r"(lo), [hi] "=&r"(hi), [hp] "+&r"(hp), [b] "+&r"(b), [t] "+&r"(t), [cnt] "+&c"(quads)
+      : "d"(ai), [rest] "r"(rest)
+      : "cc", "memory");
+  return hp;
+}
+
+}  // namespace
+
+// T: 2L+2 limbs. The window T+i holds the accumulator of step i, so the
+// division by 2^64 of each step is a pointer move, not a copy.
+__attribute__((target("bmi2,adx"))) void mont_mul_limbs_adx(size_t L, u64* r, const u64* a, const u64* b,
+                                                            const u64* n, u64 ninv, u64* T) {
+  for (size_t j = 0; j < 2 * L + 2; ++j) T[j] = 0;
+  for (size_t i = 0; i < L; ++i) {
+    u64* t = T + i;
+    u64 c = mac_row(t, b, a[i], L);
+    u128 s = static_cast<u128>(t[L]) + c;
+    t[L] = static_cast<u64>(s);
+    t[L + 1] = static_cast<u64>(s >> 64);
+    const u64 q = t[0] * ninv;
+    c = mac_row(t, n, q, L);  // t[0] becomes zero
+    s = static_cast<u128>(t[L]) + c;
+    t[L] = static_cast<u64>(s);
+    t[L + 1] += static_cast<u64>(s >> 64);
+  }
+  mont_final_subtract(L, r, T + L, n);
+}
+
+// T: 2L+2 limbs.
+__attribute__((target("bmi2,adx"))) void mont_sqr_limbs_adx(size_t L, u64* r, const u64* a, const u64* n, u64 ninv,
+                                                            u64* T) {
+  for (size_t j = 0; j < 2 * L + 2; ++j) T[j] = 0;
+  // Cross products a_i*a_j, i < j, row by row.
+  for (size_t i = 0; i + 1 < L; ++i) T[i + L] = mac_row(T + 2 * i + 1, a + i + 1, a[i], L - 1 - i);
+  // Double, then add the squares.
+  u64 top = 0;
+  for (size_t k = 0; k < 2 * L; ++k) {
+    const u64 v = T[k];
+    T[k] = (v << 1) | top;
+    top = v >> 63;
+  }
+  u64 c = 0;
+  for (size_t i = 0; i < L; ++i) {
+    const u128 sq = static_cast<u128>(a[i]) * a[i];
+    u128 x = static_cast<u128>(T[2 * i]) + static_cast<u64>(sq) + c;
+    T[2 * i] = static_cast<u64>(x);
+    x = static_cast<u128>(T[2 * i + 1]) + static_cast<u64>(sq >> 64) + static_cast<u64>(x >> 64);
+    T[2 * i + 1] = static_cast<u64>(x);
+    c = static_cast<u64>(x >> 64);
+  }
+  // Reduction, one limb per step; the carry out of T[i+L] joins the next
+  // step's top limb.
+  u64 hi = 0;
+  for (size_t i = 0; i < L; ++i) {
+    const u64 q = T[i] * ninv;
+    const u64 cc = mac_row(T + i, n, q, L);
+    const u128 s = static_cast<u128>(T[i + L]) + cc + hi;
+    T[i + L] = static_cast<u64>(s);
+    hi = static_cast<u64>(s >> 64);
+  }
+  T[2 * L] = hi;
+  mont_final_subtract(L, r, T + L, n);
+}
+
+}  // namespace quarzel::mpbn_detail
+
+#endif  // __x86_64__
