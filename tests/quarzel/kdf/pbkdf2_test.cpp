@@ -104,6 +104,8 @@ TEST(Pbkdf2Iter, Refusals) {
   EXPECT_EQ(pbkdf2_iter(HASH_TYPE_SHA2_256, 1, 1, 8, pw.data(), 0, salt.data(), &l32, out), 0x0709FF73u);
   EXPECT_EQ(pbkdf2_iter(HASH_TYPE_SHA2_256, 1, 0, 8, pw.data(), 4, salt.data(), &l32, out), 0x0709FF72u);
   EXPECT_EQ(pbkdf2_iter(HASH_TYPE_SHA2_256, 0, 1, 8, pw.data(), 4, salt.data(), &l32, out), 0x0709FF72u);
+  EXPECT_EQ(pbkdf2_iter(NO_HASH_TYPE, 0, 1, 8, pw.data(), 4, salt.data(), &l32, out), 0x0709FF72u);  // before the type
+  EXPECT_EQ(pbkdf2_iter(NO_HASH_TYPE, 1, 1, 8, pw.data(), 4, salt.data(), &l32, out), 0x0502FF33u);
   EXPECT_EQ(pbkdf2_iter(HASH_TYPE_SHA2_256, 1, 1, 8, pw.data(), 4, salt.data(), &l31, out), 0x0709FF73u);
   EXPECT_EQ(pbkdf2_iter(HASH_TYPE_SHA2_256, 1, 1, 8, pw.data(), 4, salt.data(), &l64, out), 0x0709FF73u);
   EXPECT_EQ(pbkdf2_iter(HASH_TYPE_SHA2_256, 1, 1, 8, nullptr, 4, salt.data(), &l32, out), 0x0709FF05u);
