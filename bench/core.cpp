@@ -39,10 +39,6 @@ extern "C" __attribute__((weak)) const SA_Functions_t swstore_functions = {
     sto_ok_delete,     sto_ok_in,     sto_ok_in,     sto_no_size, sto_no_get,  sto_ok_list,   sto_ok_list,
 };
 
-extern "C" __attribute__((weak)) uint32_t SWC_Drbg_SEED(uint32_t, uint8_t* p, uint32_t n) {
-  return quarzel_get_random(p, n) == 0 ? 0 : 6;
-}
-
 namespace {
 
 constexpr char kSn[] = "HSM0000000000042";

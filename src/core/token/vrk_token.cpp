@@ -165,6 +165,7 @@ VRK_RV VRK_RestoreToken(VRK_HANDLE hSession, VRK_UCHAR_PTR pBackupPin, VRK_UINT3
 
 VRK_RV VRK_SetTknKey2Sw(VRK_HANDLE hSession, VRK_UCHAR_PTR pTknKey, VRK_UINT32 u32TknKeyLen, VRK_UCHAR_PTR pSwKey,
                         VRK_UINT32_PTR pu32SwKeyLen) {
+  if (pTknKey == nullptr || pSwKey == nullptr || pu32SwKeyLen == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
   auto [ctx, rv] = token_session(hSession, VRK_ERR_SESSION_HANDLE, VRK_SESS_TOKENUSER_LOGIN);
@@ -174,6 +175,7 @@ VRK_RV VRK_SetTknKey2Sw(VRK_HANDLE hSession, VRK_UCHAR_PTR pTknKey, VRK_UINT32 u
 
 VRK_RV VRK_SetSwKey2Tkn(VRK_HANDLE hSession, VRK_UCHAR_PTR pSwKey, VRK_UINT32 u32SwKeyLen, VRK_UCHAR_PTR pTknKey,
                         VRK_UINT32_PTR pu32TknKeyLen) {
+  if (pSwKey == nullptr || pTknKey == nullptr || pu32TknKeyLen == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
   auto [ctx, rv] = token_session(hSession, VRK_ERR_SESSION_HANDLE, VRK_SESS_TOKENUSER_LOGIN);
@@ -183,6 +185,7 @@ VRK_RV VRK_SetSwKey2Tkn(VRK_HANDLE hSession, VRK_UCHAR_PTR pSwKey, VRK_UINT32 u3
 
 VRK_RV VRK_SetPlainKey2Sw(VRK_HANDLE hSession, VRK_UCHAR_PTR pPlainKey, VRK_UINT32 u32PlainKeyLen,
                           VRK_UCHAR_PTR pSwKey, VRK_UINT32_PTR pu32SwKeyLen) {
+  if (pPlainKey == nullptr || pSwKey == nullptr || pu32SwKeyLen == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
   auto [ctx, rv] = token_session(hSession, VRK_ERR_SESSION_HANDLE, VRK_SESS_TOKENUSER_LOGIN);
@@ -193,6 +196,7 @@ VRK_RV VRK_SetPlainKey2Sw(VRK_HANDLE hSession, VRK_UCHAR_PTR pPlainKey, VRK_UINT
 
 VRK_RV VRK_SetSwKey2Plain(VRK_HANDLE hSession, VRK_UCHAR_PTR pSwKey, VRK_UINT32 u32SwKeyLen,
                           VRK_UCHAR_PTR pPlainKey, VRK_UINT32_PTR pu32PlainKeyLen) {
+  if (pSwKey == nullptr || pPlainKey == nullptr || pu32PlainKeyLen == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
   auto [ctx, rv] = token_session(hSession, VRK_ERR_SESSION_HANDLE, VRK_SESS_TOKENUSER_LOGIN);

@@ -1,5 +1,7 @@
 // The session table, session handles and login states.
+#include <atomic>
 #include <set>
+#include <thread>
 
 #include "core/integration/hsm_fixture.h"
 #include "quarzel/port.h"
@@ -191,4 +193,27 @@ TEST_F(CoreHsm, ClosingATokenSessionEndsItsProviderSession) {
   uint8_t mk[32];
   uint32_t n = 32;
   EXPECT_EQ(SWC_GetMK(hSW, mk, &n), 0xB3u);
+}
+
+// The HSM mutex serialises session and login calls of several threads.
+TEST_F(CoreHsm, ThreadsShareTheSessionTable) {
+  auto id = create_token();
+  std::atomic<int> failures{0};
+  auto work = [&] {
+    for (int i = 0; i < 25; ++i) {
+      VRK_HANDLE s = 0;
+      if (VRK_OpenTokenSession(hsm, id.data(), &s) != 0 ||
+          VRK_LoginTokenNormalUserByPin(s, u8(kUserPin), len(kUserPin)) != 0 ||
+          SwSess_GetStatus(s) != VRK_SESS_TOKENUSER_LOGIN || VRK_LogoutTokenNormalUser(s) != 0 ||
+          VRK_CloseTokenSession(s) != 0) {
+        ++failures;
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) threads.emplace_back(work);
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  VRK_HANDLE h = 0;
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(VRK_OpenHsmSession(hsm, &h), 0u) << i;  // nothing leaked
 }

@@ -116,3 +116,28 @@ TEST_F(CoreHsm, NullOutputPointersAre7) {
   EXPECT_EQ(VRK_CloseTokenSession(u), 0u);
   EXPECT_EQ(VRK_CloseHsmSession(a), 0u);
 }
+
+// Finalisation ends every core session and the mutex; a new start-up begins
+// with a free session table.
+TEST_F(CoreHsm, FinalizeEndsSessionsAndStartsClean) {
+  auto id = create_token();
+  for (int i = 0; i < 10; ++i) hsm_session();
+  VRK_HANDLE u = user_session(id);
+  ASSERT_EQ(VRK_Finalize(hsm), 0u);
+  VRK_HANDLE h = 0;
+  EXPECT_EQ(VRK_OpenHsmSession(hsm, &h), 0x1A0u);  // no mutex any more
+  EXPECT_EQ(SwSess_GetCtx(u), nullptr);
+  ASSERT_EQ(VRK_Initialize(&hsm), 0u);
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(VRK_OpenHsmSession(hsm, &h), 0u) << i;
+}
+
+TEST_F(CoreHsm, KeyConversionsRefuseNullPointers) {
+  auto id = create_token();
+  VRK_HANDLE u = user_session(id);
+  uint8_t k[32] = {};
+  uint32_t n = 32;
+  EXPECT_EQ(VRK_SetTknKey2Sw(u, k, 32, nullptr, &n), 7u);
+  EXPECT_EQ(VRK_SetSwKey2Tkn(u, k, 32, k, nullptr), 7u);
+  EXPECT_EQ(VRK_SetPlainKey2Sw(u, nullptr, 32, k, &n), 7u);
+  EXPECT_EQ(VRK_SetSwKey2Plain(u, k, 32, nullptr, &n), 7u);
+}

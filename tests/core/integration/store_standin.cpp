@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "core/integration/hsm_fixture.h"
-#include "quarzel/port.h"
 #include "zeb/swhsm_services.h"
 
 namespace {
@@ -62,12 +61,3 @@ extern "C" __attribute__((weak)) const SA_Functions_t swstore_functions = {
     sto_delete_list,   sto_delete_dir, sto_size, sto_get, sto_save,           sto_load,
 };
 
-// Random bytes of a provider session, while the provider's DRBG is not part
-// of this build: the OS source, for known sessions only.
-extern "C" __attribute__((weak)) uint32_t SWC_Drbg_SEED(uint32_t h, uint8_t* p, uint32_t n) {
-  uint8_t mk[32];
-  uint32_t len = 32;
-  const uint32_t rv = SWC_GetMK(h, mk, &len);
-  if (rv != 0) return rv;
-  return quarzel_get_random(p, n) == 0 ? 0 : 6;
-}

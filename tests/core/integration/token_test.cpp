@@ -2,6 +2,7 @@
 #include <openssl/sha.h>
 
 #include "core/integration/hsm_fixture.h"
+#include "quarzel/port.h"
 
 using namespace zt;
 
@@ -286,4 +287,30 @@ TEST_F(CoreHsm, MechanismCallsAnswer8) {
   uint32_t list[4], n = 4;
   EXPECT_EQ(VRK_GetMechanismList(list, &n), 8u);
   EXPECT_EQ(VRK_GetMechanismInfo(0x1087, nullptr), 8u);
+}
+
+namespace {
+uint32_t dead_source(uint8_t*, uint32_t) { return 1; }
+uint32_t zero_source(uint8_t* p, uint32_t n) {
+  std::memset(p, 0, n);
+  return 0;
+}
+}  // namespace
+
+// Random numbers come from a DRBG seeded by the OS source: without it they
+// fail, and a fixed source gives a fixed stream (no time-seeded C generator).
+TEST_F(CoreHsm, RandomNumbersAreSeededFromTheOsSource) {
+  auto id = create_token();
+  VRK_HANDLE s = token_session(id);
+  uint8_t a[32], b[32];
+  quarzel::set_random_source_for_testing(dead_source);
+  const int dead = VRK_GenerateRandom(s, sizeof a, a);
+  quarzel::set_random_source_for_testing(zero_source);
+  const int r1 = VRK_GenerateRandom(s, sizeof a, a);
+  const int r2 = VRK_GenerateRandom(s, sizeof b, b);
+  quarzel::set_random_source_for_testing(nullptr);
+  EXPECT_NE(dead, 0);
+  ASSERT_EQ(r1, 0);
+  ASSERT_EQ(r2, 0);
+  EXPECT_EQ(std::memcmp(a, b, sizeof a), 0);
 }
