@@ -20,57 +20,50 @@ struct HashAlg {
   XofOnestepFn xof_onestep;  // SHAKE
 };
 
-// Binds a core routine family to the generic shapes.
-#define QZ_ALG(type, digest, block, member, ctx_t, name)                                                  \
-  HashAlg {                                                                                                \
-    type, digest, block, [](hash_subctx_t* s) { return hash_##name##_init(&s->member); },                  \
-        [](void* c, uint32_t n, const uint8_t* m) { return hash_##name##_update(static_cast<ctx_t*>(c), n, m); }, \
-        [](void* c, uint32_t n, uint8_t* d) { return hash_##name##_final(static_cast<ctx_t*>(c), n, d); },  \
-        QZ_ONESTEP_##name                                                                                  \
-  }
-#define QZ_FIXED(name) &hash_##name##_onestep, nullptr
-#define QZ_XOF(name) nullptr, &hash_##name##_onestep
-#define QZ_ONESTEP_sha1 QZ_FIXED(sha1)
-#define QZ_ONESTEP_sha2_224 QZ_FIXED(sha2_224)
-#define QZ_ONESTEP_sha2_256 QZ_FIXED(sha2_256)
-#define QZ_ONESTEP_sha2_384 QZ_FIXED(sha2_384)
-#define QZ_ONESTEP_sha2_512 QZ_FIXED(sha2_512)
-#define QZ_ONESTEP_sha2_512_224 QZ_FIXED(sha2_512_224)
-#define QZ_ONESTEP_sha2_512_256 QZ_FIXED(sha2_512_256)
-#define QZ_ONESTEP_sha3_224 QZ_FIXED(sha3_224)
-#define QZ_ONESTEP_sha3_256 QZ_FIXED(sha3_256)
-#define QZ_ONESTEP_sha3_384 QZ_FIXED(sha3_384)
-#define QZ_ONESTEP_sha3_512 QZ_FIXED(sha3_512)
-#define QZ_ONESTEP_keccak_224 QZ_FIXED(keccak_224)
-#define QZ_ONESTEP_keccak_256 QZ_FIXED(keccak_256)
-#define QZ_ONESTEP_keccak_384 QZ_FIXED(keccak_384)
-#define QZ_ONESTEP_keccak_512 QZ_FIXED(keccak_512)
-#define QZ_ONESTEP_shake128 QZ_XOF(shake128)
-#define QZ_ONESTEP_shake256 QZ_XOF(shake256)
-
-constexpr HashAlg kAlgs[] = {
-    QZ_ALG(HASH_TYPE_SHA1, 20, 64, sha1, sha1_ctx_t, sha1),
-    QZ_ALG(HASH_TYPE_SHA2_224, 28, 64, sha256, sha2_256_ctx_t, sha2_224),
-    QZ_ALG(HASH_TYPE_SHA2_256, 32, 64, sha256, sha2_256_ctx_t, sha2_256),
-    QZ_ALG(HASH_TYPE_SHA2_384, 48, 128, sha512, sha2_512_ctx_t, sha2_384),
-    QZ_ALG(HASH_TYPE_SHA2_512, 64, 128, sha512, sha2_512_ctx_t, sha2_512),
-    QZ_ALG(HASH_TYPE_SHA2_512_224, 28, 128, sha512, sha2_512_ctx_t, sha2_512_224),
-    QZ_ALG(HASH_TYPE_SHA2_512_256, 32, 128, sha512, sha2_512_ctx_t, sha2_512_256),
-    QZ_ALG(HASH_TYPE_SHA3_224, 28, 144, sha3, sha3_ctx_t, sha3_224),
-    QZ_ALG(HASH_TYPE_SHA3_256, 32, 136, sha3, sha3_ctx_t, sha3_256),
-    QZ_ALG(HASH_TYPE_SHA3_384, 48, 104, sha3, sha3_ctx_t, sha3_384),
-    QZ_ALG(HASH_TYPE_SHA3_512, 64, 72, sha3, sha3_ctx_t, sha3_512),
-    QZ_ALG(HASH_TYPE_KECCAK_224, 28, 144, sha3, sha3_ctx_t, keccak_224),
-    QZ_ALG(HASH_TYPE_KECCAK_256, 32, 136, sha3, sha3_ctx_t, keccak_256),
-    QZ_ALG(HASH_TYPE_KECCAK_384, 48, 104, sha3, sha3_ctx_t, keccak_384),
-    QZ_ALG(HASH_TYPE_KECCAK_512, 64, 72, sha3, sha3_ctx_t, keccak_512),
-    QZ_ALG(HASH_TYPE_SHAKE128, 32, 168, sha3, sha3_ctx_t, shake128),
-    QZ_ALG(HASH_TYPE_SHAKE256, 64, 136, sha3, sha3_ctx_t, shake256),
+// Adapts a core routine family to the generic shapes. The core context lives
+// at the start of the union, so the casts are exact.
+template <class Ctx, core_ret_t (*Init)(Ctx*), core_ret_t (*Update)(Ctx*, uint32_t, const uint8_t*),
+          core_ret_t (*Final)(Ctx*, uint32_t, uint8_t*)>
+struct Core {
+  static core_ret_t init(hash_subctx_t* s) { return Init(reinterpret_cast<Ctx*>(s)); }
+  static core_ret_t update(void* c, uint32_t n, const uint8_t* m) { return Update(static_cast<Ctx*>(c), n, m); }
+  static core_ret_t final(void* c, uint32_t n, uint8_t* d) { return Final(static_cast<Ctx*>(c), n, d); }
 };
 
-#undef QZ_ALG
-#undef QZ_FIXED
-#undef QZ_XOF
+template <class C>
+constexpr HashAlg fixed(hash_type_t type, uint32_t digest, uint32_t block, FixedOnestepFn onestep) {
+  return {type, digest, block, &C::init, &C::update, &C::final, onestep, nullptr};
+}
+template <class C>
+constexpr HashAlg xof(hash_type_t type, uint32_t digest, uint32_t block, XofOnestepFn onestep) {
+  return {type, digest, block, &C::init, &C::update, &C::final, nullptr, onestep};
+}
+
+#define QZ_CORE(ctx_t, name) Core<ctx_t, &hash_##name##_init, &hash_##name##_update, &hash_##name##_final>
+
+// Digest sizes and block sizes (sponge rates for the Keccak family).
+constexpr HashAlg kAlgs[] = {
+    fixed<QZ_CORE(sha1_ctx_t, sha1)>(HASH_TYPE_SHA1, 20, 64, &hash_sha1_onestep),
+    fixed<QZ_CORE(sha2_224_ctx_t, sha2_224)>(HASH_TYPE_SHA2_224, 28, 64, &hash_sha2_224_onestep),
+    fixed<QZ_CORE(sha2_256_ctx_t, sha2_256)>(HASH_TYPE_SHA2_256, 32, 64, &hash_sha2_256_onestep),
+    fixed<QZ_CORE(sha2_384_ctx_t, sha2_384)>(HASH_TYPE_SHA2_384, 48, 128, &hash_sha2_384_onestep),
+    fixed<QZ_CORE(sha2_512_ctx_t, sha2_512)>(HASH_TYPE_SHA2_512, 64, 128, &hash_sha2_512_onestep),
+    fixed<QZ_CORE(sha2_512_224_ctx_t, sha2_512_224)>(HASH_TYPE_SHA2_512_224, 28, 128, &hash_sha2_512_224_onestep),
+    fixed<QZ_CORE(sha2_512_256_ctx_t, sha2_512_256)>(HASH_TYPE_SHA2_512_256, 32, 128, &hash_sha2_512_256_onestep),
+    fixed<QZ_CORE(sha3_ctx_t, sha3_224)>(HASH_TYPE_SHA3_224, 28, 144, &hash_sha3_224_onestep),
+    fixed<QZ_CORE(sha3_ctx_t, sha3_256)>(HASH_TYPE_SHA3_256, 32, 136, &hash_sha3_256_onestep),
+    fixed<QZ_CORE(sha3_ctx_t, sha3_384)>(HASH_TYPE_SHA3_384, 48, 104, &hash_sha3_384_onestep),
+    fixed<QZ_CORE(sha3_ctx_t, sha3_512)>(HASH_TYPE_SHA3_512, 64, 72, &hash_sha3_512_onestep),
+    fixed<QZ_CORE(sha3_ctx_t, keccak_224)>(HASH_TYPE_KECCAK_224, 28, 144, &hash_keccak_224_onestep),
+    fixed<QZ_CORE(sha3_ctx_t, keccak_256)>(HASH_TYPE_KECCAK_256, 32, 136, &hash_keccak_256_onestep),
+    fixed<QZ_CORE(sha3_ctx_t, keccak_384)>(HASH_TYPE_KECCAK_384, 48, 104, &hash_keccak_384_onestep),
+    fixed<QZ_CORE(sha3_ctx_t, keccak_512)>(HASH_TYPE_KECCAK_512, 64, 72, &hash_keccak_512_onestep),
+    // The context API gives SHAKE a fixed length; the one-shot any length.
+    xof<QZ_CORE(sha3_ctx_t, shake128)>(HASH_TYPE_SHAKE128, 32, 168, &hash_shake128_onestep),
+    xof<QZ_CORE(sha3_ctx_t, shake256)>(HASH_TYPE_SHAKE256, 64, 136, &hash_shake256_onestep),
+};
+
+#undef QZ_CORE
 
 const HashAlg* find_alg(hash_type_t type) {
   for (const HashAlg& a : kAlgs)

@@ -35,10 +35,7 @@ inline void store_be64(uint8_t* p, uint64_t v) {
   std::memcpy(p, &v, 8);
 }
 inline void store_le64(uint8_t* p, uint64_t v) {
-  if constexpr (std::endian::native == std::endian::little) {
-  } else {
-    v = __builtin_bswap64(v);
-  }
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
   std::memcpy(p, &v, 8);
 }
 

@@ -45,12 +45,12 @@ void sha256_compress_portable(uint32_t h[8], const uint8_t* p, size_t n) {
     // of the round before: x and y carry it.
     uint32_t x, y = b ^ c;
 
-    // Nested forms of the big sigmas: fewer register copies than three
-    // independent rotations.
+    // Nested forms of the sigmas: fewer register copies than independent
+    // rotations.
 #define QZ_S0(v) rotr(rotr(rotr(v, 9) ^ (v), 11) ^ (v), 2)
 #define QZ_S1(v) rotr(rotr(rotr(v, 14) ^ (v), 5) ^ (v), 6)
-#define QZ_s0(v) (rotr(v, 7) ^ rotr(v, 18) ^ ((v) >> 3))
-#define QZ_s1(v) (rotr(v, 17) ^ rotr(v, 19) ^ ((v) >> 10))
+#define QZ_s0(v) (rotr(rotr(v, 11) ^ (v), 7) ^ ((v) >> 3))
+#define QZ_s1(v) (rotr(rotr(v, 2) ^ (v), 17) ^ ((v) >> 10))
     // One round; the eight working variables rotate by renaming.
 #define QZ_R(a, b, c, d, e, f, g, h, ab, bc, kw)          \
   do {                                                    \

@@ -58,12 +58,12 @@ void sha512_compress(uint64_t h[8], const uint8_t* p, size_t n) {
     // of the round before: x and y carry it.
     uint64_t x, y = b ^ c;
 
-    // Nested forms of the big sigmas: fewer register copies than three
-    // independent rotations.
+    // Nested forms of the sigmas: fewer register copies than independent
+    // rotations.
 #define QZ_S0(v) rotr(rotr(rotr(v, 5) ^ (v), 6) ^ (v), 28)
 #define QZ_S1(v) rotr(rotr(rotr(v, 23) ^ (v), 4) ^ (v), 14)
-#define QZ_s0(v) (rotr(v, 1) ^ rotr(v, 8) ^ ((v) >> 7))
-#define QZ_s1(v) (rotr(v, 19) ^ rotr(v, 61) ^ ((v) >> 6))
+#define QZ_s0(v) (rotr(rotr(v, 7) ^ (v), 1) ^ ((v) >> 7))
+#define QZ_s1(v) (rotr(rotr(v, 42) ^ (v), 19) ^ ((v) >> 6))
     // One round; the eight working variables rotate by renaming.
 #define QZ_R(a, b, c, d, e, f, g, h, ab, bc, kw) \
   do {                                           \

@@ -26,17 +26,16 @@ bool detect_sha_ni() noexcept {
 #endif
 }
 
-bool use_sha_ni() noexcept {
-  static const bool has = detect_sha_ni();
-  return has && !g_force_portable.load(std::memory_order_relaxed);
-}
-
 }  // namespace
 
 bool cpu_has_sha_ni() noexcept {
   static const bool has = detect_sha_ni();
   return has;
 }
+
+namespace {
+bool use_sha_ni() noexcept { return cpu_has_sha_ni() && !g_force_portable.load(std::memory_order_relaxed); }
+}  // namespace
 
 void force_portable_sha_for_testing(bool on) noexcept { g_force_portable.store(on, std::memory_order_relaxed); }
 

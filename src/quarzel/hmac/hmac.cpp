@@ -68,8 +68,8 @@ quarzel_ret_t hmac_keygen(const uint32_t* key_len, uint8_t* key) {
 
 quarzel_ret_t hmac_init(hmac_ctx_t* ctx, hash_type_t type, uint32_t key_len, const uint8_t* key) {
   if (ctx == nullptr) return err(HMAC_FN_INIT, QZ_R_NULL);
-  if (!hash_allowed(type)) return fail(ctx, err(HMAC_FN_INIT, QZ_R_HMAC_HASH));
   if (key == nullptr && key_len != 0) return fail(ctx, err(HMAC_FN_INIT, QZ_R_NULL));
+  if (!hash_allowed(type)) return fail(ctx, err(HMAC_FN_INIT, QZ_R_HMAC_HASH));
   ctx->state = 0;  // while the key is prepared
   if (quarzel_ret_t r = prepare_key(&ctx->hash_ctx, type, key_len, key, ctx->hotkey); r != 0) return fail(ctx, r);
   if (quarzel_ret_t r = start_padded(&ctx->hash_ctx, type, ctx->hotkey, kInnerPad); r != 0) return fail(ctx, r);

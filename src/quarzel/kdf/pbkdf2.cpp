@@ -74,10 +74,10 @@ class KeyedPrf {
 
 // Refusals shared by pbkdf2 and pbkdf2_iter, in their order; on success
 // *hlen is the digest length.
-quarzel_ret_t check_common(uint32_t fn, hash_type_t type, uint32_t iterations, uint32_t password_len,
-                           uint32_t salt_len, uint32_t* hlen) {
+quarzel_ret_t check_common(uint32_t fn, hash_type_t type, uint32_t counter, uint32_t iterations,
+                           uint32_t password_len, uint32_t salt_len, uint32_t* hlen) {
   if (password_len == 0 || salt_len == 0) return quarzel_err(QZ_MOD_KDF, fn, QZ_R_LEN_ZERO);
-  if (iterations == 0) return quarzel_err(QZ_MOD_KDF, fn, QZ_R_COUNTER);
+  if (iterations == 0 || counter == 0) return quarzel_err(QZ_MOD_KDF, fn, QZ_R_COUNTER);
   if (quarzel_ret_t r = hash_get_length(type, hlen); r != 0) return r;
   if (*hlen > HASH_MAX_DIGEST_SIZE) return quarzel_err(QZ_MOD_KDF, fn, QZ_R_LEN_RANGE);
   return 0;
@@ -94,7 +94,7 @@ quarzel_ret_t pbkdf2(hash_type_t type, uint32_t iterations, uint32_t password_le
     return quarzel_err(QZ_MOD_KDF, fn, QZ_R_NULL);
   if (*dk_len == 0) return quarzel_err(QZ_MOD_KDF, fn, QZ_R_LEN_ZERO);
   uint32_t hlen = 0;
-  if (quarzel_ret_t r = check_common(fn, type, iterations, password_len, salt_len, &hlen); r != 0) return r;
+  if (quarzel_ret_t r = check_common(fn, type, 1, iterations, password_len, salt_len, &hlen); r != 0) return r;
 
   KeyedPrf prf;
   if (quarzel_ret_t r = prf.key(type, password_len, password); r != 0) return r;
@@ -116,8 +116,8 @@ quarzel_ret_t pbkdf2_iter(hash_type_t type, uint32_t counter, uint32_t iteration
   if (password == nullptr || salt == nullptr || out_len == nullptr || out == nullptr)
     return quarzel_err(QZ_MOD_KDF, fn, QZ_R_NULL);
   uint32_t hlen = 0;
-  if (quarzel_ret_t r = check_common(fn, type, iterations, password_len, salt_len, &hlen); r != 0) return r;
-  if (counter == 0) return quarzel_err(QZ_MOD_KDF, fn, QZ_R_COUNTER);
+  if (quarzel_ret_t r = check_common(fn, type, counter, iterations, password_len, salt_len, &hlen); r != 0)
+    return r;
   if (*out_len != hlen) return quarzel_err(QZ_MOD_KDF, fn, QZ_R_LEN_ZERO);
   uint32_t n = hlen;
   return pbkdf2_iter_calc(type, counter, iterations, password_len, password, salt_len, salt, &n, out);

@@ -1,75 +1,6 @@
-// Long division and reduction (Knuth, TAOCP vol. 2, 4.3.1, algorithm D).
-// These branch on the values: digit estimates, corrections, add-back.
+// Long division and reduction of word arrays. These branch on the values
+// (digit estimates, corrections, add-back); see mpbn_divcore.cpp.
 #include "mpbn/mpbn_internal.h"
-
-namespace quarzel::mpbn_detail {
-
-void divmod_lsw(const u32* u, size_t m, const u32* v, size_t n, u32* q, u32* r, u32* un, u32* vn) {
-  constexpr u64 kBase = 1ull << 32;
-  if (n == 1) {
-    // Short division: one divisor digit.
-    const u64 d = v[0];
-    u64 rem = 0;
-    for (size_t j = m; j-- > 0;) {
-      const u64 cur = (rem << 32) | u[j];
-      if (q) q[j] = static_cast<u32>(cur / d);
-      rem = cur % d;
-    }
-    if (r) r[0] = static_cast<u32>(rem);
-    return;
-  }
-  // D1: normalise so that the divisor's top digit has its top bit set.
-  const unsigned s = static_cast<unsigned>(__builtin_clz(v[n - 1]));
-  for (size_t i = n - 1; i > 0; --i) vn[i] = s ? (v[i] << s) | (v[i - 1] >> (32 - s)) : v[i];
-  vn[0] = v[0] << s;
-  un[m] = s ? u[m - 1] >> (32 - s) : 0;
-  for (size_t i = m - 1; i > 0; --i) un[i] = s ? (u[i] << s) | (u[i - 1] >> (32 - s)) : u[i];
-  un[0] = u[0] << s;
-
-  const u64 vtop = vn[n - 1], vnext = vn[n - 2];
-  for (size_t j = m - n + 1; j-- > 0;) {
-    // D3: estimate the digit from the top two dividend digits, then correct
-    // it with the next digit (at most two corrections).
-    const u64 num = (static_cast<u64>(un[j + n]) << 32) | un[j + n - 1];
-    u64 qhat = num / vtop;
-    u64 rhat = num % vtop;
-    while (qhat >= kBase || qhat * vnext > ((rhat << 32) | un[j + n - 2])) {
-      --qhat;
-      rhat += vtop;
-      if (rhat >= kBase) break;
-    }
-    // D4: multiply and subtract.
-    u64 borrow = 0, carry = 0;
-    for (size_t i = 0; i < n; ++i) {
-      const u64 p = qhat * vn[i] + carry;
-      carry = p >> 32;
-      const u64 t = static_cast<u64>(un[i + j]) - static_cast<u32>(p) - borrow;
-      un[i + j] = static_cast<u32>(t);
-      borrow = (t >> 32) & 1u;
-    }
-    const u64 t = static_cast<u64>(un[j + n]) - carry - borrow;
-    un[j + n] = static_cast<u32>(t);
-    // D5/D6: the estimate was one too large: add the divisor back.
-    if ((t >> 32) != 0) {
-      --qhat;
-      u64 c = 0;
-      for (size_t i = 0; i < n; ++i) {
-        const u64 sum = static_cast<u64>(un[i + j]) + vn[i] + c;
-        un[i + j] = static_cast<u32>(sum);
-        c = sum >> 32;
-      }
-      un[j + n] = static_cast<u32>(un[j + n] + c);
-    }
-    if (q) q[j] = static_cast<u32>(qhat);
-  }
-  // D8: unnormalise the remainder.
-  if (r) {
-    for (size_t i = 0; i + 1 < n; ++i) r[i] = s ? (un[i] >> s) | (un[i + 1] << (32 - s)) : un[i];
-    r[n - 1] = s ? (un[n - 1] >> s) | (un[n] << (32 - s)) : un[n - 1];
-  }
-}
-
-}  // namespace quarzel::mpbn_detail
 
 using namespace quarzel::mpbn_detail;
 
@@ -99,18 +30,16 @@ core_ret_t divide(uint8_t fid, uint32_t nw_a, const u32* a, uint32_t nw_b, const
     }
     return 0;
   }
-  // Work: u (m), v (n), un (m+1), vn (n), qq (k), rr (n) as LSW-first words.
+  // Work: u (m), v (n), quotient (k), remainder (n) as LSW-first words.
   Scratch<u32, 2048> work;
-  if (!work.reserve(3 * m + 3 * n + 2)) return err(fid, MPBN_R_ALLOC);
+  if (!work.reserve(m + 2 * n + k)) return err(fid, MPBN_R_ALLOC);
   u32* u = work.data();
   u32* v = u + m;
-  u32* un = v + n;
-  u32* vn = un + m + 1;
-  u32* qq = vn + n;
-  u32* rr = qq + (m - n + 1);
+  u32* qq = v + n;
+  u32* rr = qq + k;
   msw_to_lsw(u, a + la, m);
   msw_to_lsw(v, b + lb, n);
-  divmod_lsw(u, m, v, n, q ? qq : nullptr, r ? rr : nullptr, un, vn);
+  if (!divmod_lsw(u, m, v, n, q ? qq : nullptr, r ? rr : nullptr)) return err(fid, MPBN_R_ALLOC);
   if (q) {
     mpbn_word_clear(q, nw_q);
     for (size_t i = 0; i < k; ++i) q[nw_q - 1 - i] = qq[i];

@@ -111,13 +111,27 @@ inline size_t lead_index_vartime(const u32* a, size_t nw) {
 // a*b mod 2^(32 nr). t must not overlap a or b.
 void mul_lsw(u32* t, size_t nr, const u32* a, size_t na, const u32* b, size_t nb);
 
-// Knuth's algorithm D (TAOCP 4.3.1) on LSW-first 32-bit digits.
-// u: m dividend digits, v: n >= 1 divisor digits with v[n-1] != 0, m >= n.
-// Writes the m-n+1 quotient digits to q (when not null) and the n remainder
-// digits to r (when not null). un must hold m+1 digits, vn n digits.
-void divmod_lsw(const u32* u, size_t m, const u32* v, size_t n, u32* q, u32* r, u32* un, u32* vn);
+// Long division (Knuth's algorithm D) of LSW-first 32-bit digit arrays:
+// u of m digits by v of n >= 1 digits with v[n-1] != 0, m >= n. Writes the
+// m-n+1 quotient digits to q and the n remainder digits to r (each when not
+// null; neither may overlap u or v). False when work space cannot be had.
+[[nodiscard]] bool divmod_lsw(const u32* u, size_t m, const u32* v, size_t n, u32* q, u32* r);
 
 // ---- Montgomery product on 64-bit limbs -------------------------------------
+
+// r = t - n when t (L+1 limbs, t[L] in {0, 1}) is not below n, else t;
+// chosen by mask, the subtraction always runs.
+inline void mont_final_subtract(size_t L, u64* r, const u64* t, const u64* n) {
+  u64 br = 0;
+  for (size_t j = 0; j < L; ++j) {
+    const u128 d = static_cast<u128>(t[j]) - n[j] - br;
+    r[j] = static_cast<u64>(d);
+    br = static_cast<u64>(d >> 64) & 1u;
+  }
+  // Keep t only when it had no top limb and the subtraction borrowed.
+  const u64 keep_t = static_cast<u64>(0) - ((~t[L]) & br & 1u);
+  for (size_t j = 0; j < L; ++j) r[j] = (t[j] & keep_t) | (r[j] & ~keep_t);
+}
 
 // r = a*b*2^(-64L) mod n, for n odd, a*b < n*2^(64L); t: mont_work_limbs(L)
 // limbs of work space. r may alias a or b. ninv = -n^-1 mod 2^64.

@@ -44,32 +44,32 @@ int cmp_lsw(const u32* x, const u32* y, size_t n) {
 }
 
 // out (nn words, LSW) = x mod n for a non-negative x of nx words; n != 0.
-// work: room for 3*(nx+nn)+2 words.
-void reduce_lsw(const u32* x, size_t nx, const u32* n, size_t nn, u32* out, u32* work) {
+[[nodiscard]] bool reduce_lsw(const u32* x, size_t nx, const u32* n, size_t nn, u32* out) {
   const size_t sx = sig_words_lsw(x, nx), sn = sig_words_lsw(n, nn);
   std::memset(out, 0, nn * sizeof(u32));
   if (sx < sn) {
     std::memcpy(out, x, sx * sizeof(u32));
-    return;
+    return true;
   }
-  divmod_lsw(x, sx, n, sn, nullptr, out, work, work + sx + 1);
+  return divmod_lsw(x, sx, n, sn, nullptr, out);
 }
 
 // out = x mod n for a signed (two's complement) x of nx words.
-void signed_reduce_lsw(u32* x, size_t nx, const u32* n, size_t nn, u32* out, u32* work) {
+[[nodiscard]] bool signed_reduce_lsw(u32* x, size_t nx, const u32* n, size_t nn, u32* out) {
   const bool negative = (x[nx - 1] >> 31) != 0;
   if (negative) {  // x = -|x|
     for (size_t i = 0; i < nx; ++i) x[i] = ~x[i];
     const u32 one = 1;
     add_lsw(x, nx, &one, 1);
   }
-  reduce_lsw(x, nx, n, nn, out, work);
+  if (!reduce_lsw(x, nx, n, nn, out)) return false;
   if (negative && !is_zero_lsw(out, nn)) {
     // n - (|x| mod n)
     for (size_t i = 0; i < nn; ++i) x[i] = n[i];
     sub_lsw(x, nn, out, nn);
     std::memcpy(out, x, nn * sizeof(u32));
   }
+  return true;
 }
 
 }  // namespace
@@ -113,17 +113,15 @@ core_ret_t mpbn_mod_mul(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* b,
   if (!a || !b || !n || !r) return err(fid, MPBN_R_NULL);
   if (nw == 0) return err(fid, MPBN_R_ZERO_LENGTH);
   // Product and reduction in one work area, least significant word first:
-  // a, b, n, product (2nw), remainder, and the division's un (2nw+1), vn.
+  // a, b, n, product (2nw), remainder.
   const size_t w = nw;
   Scratch<u32, 1024> work;
-  if (!work.reserve(10 * w + 1)) return err(fid, MPBN_R_ALLOC);
+  if (!work.reserve(6 * w)) return err(fid, MPBN_R_ALLOC);
   u32* wa = work.data();
   u32* wb = wa + w;
   u32* wn = wb + w;
   u32* prod = wn + w;
   u32* rem = prod + 2 * w;
-  u32* un = rem + w;
-  u32* vn = un + 2 * w + 1;
   msw_to_lsw(wn, n, w);
   const size_t sn = sig_words_lsw(wn, w);
   if (sn == 0) return core_err(MPBN_FID_MOD, MPBN_R_ZERO_DIVISOR);  // as the reduction reports it
@@ -134,7 +132,7 @@ core_ret_t mpbn_mod_mul(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* b,
   if (sp < sn) {
     std::memcpy(rem, prod, sp * sizeof(u32));
   } else {
-    divmod_lsw(prod, sp, wn, sn, nullptr, rem, un, vn);
+    if (!divmod_lsw(prod, sp, wn, sn, nullptr, rem)) return err(fid, MPBN_R_ALLOC);
   }
   lsw_to_msw(r, rem, w);
   return 0;
@@ -203,7 +201,7 @@ core_ret_t mpbn_mod_inv_slow(uint32_t nw, const mpbn_word_t* a, const mpbn_word_
   const size_t w = nw;      // u, v
   const size_t sw = w + 2;  // signed A, B, C, D with room for the sign and carries
   Scratch<u32, 2048> work;
-  if (!work.reserve(2 * w + 4 * sw + 2 * w + (3 * (sw + w) + 2) + sw)) return err(fid, MPBN_R_ALLOC);
+  if (!work.reserve(2 * w + 4 * sw + 2 * w + w)) return err(fid, MPBN_R_ALLOC);
   u32* u = work.data();
   u32* v = u + w;
   u32* A = v + w;
@@ -212,7 +210,7 @@ core_ret_t mpbn_mod_inv_slow(uint32_t nw, const mpbn_word_t* a, const mpbn_word_
   u32* D = C + sw;
   u32* nn = D + sw;
   u32* aa = nn + w;
-  u32* red = aa + w;  // reduction work space
+  u32* out = aa + w;  // the result, LSW first
   msw_to_lsw(u, n, nw);
   msw_to_lsw(nn, n, nw);
   msw_to_lsw(v, a, nw);
@@ -261,8 +259,7 @@ core_ret_t mpbn_mod_inv_slow(uint32_t nw, const mpbn_word_t* a, const mpbn_word_
     }
     u32* coef = is_one_lsw(v, w) ? D : (is_one_lsw(u, w) ? B : nullptr);
     if (coef) {
-      u32* out = red + 3 * (sw + w) + 2;  // w words
-      signed_reduce_lsw(coef, sw, nn, w, out, red);
+      if (!signed_reduce_lsw(coef, sw, nn, w, out)) return err(fid, MPBN_R_ALLOC);
       lsw_to_msw(r, out, nw);
       return 0;
     }

@@ -68,18 +68,6 @@ __attribute__((target("bmi2,adx"))) inline u64 mac_row(u64* t, const u64* b, u64
   return hp;
 }
 
-// r = T[L..2L] - n or T[L..2L-1], by mask (T[2L] in {0, 1}).
-inline void final_subtract(size_t L, u64* r, const u64* t, const u64* n) {
-  u64 br = 0;
-  for (size_t j = 0; j < L; ++j) {
-    const u128 d = static_cast<u128>(t[j]) - n[j] - br;
-    r[j] = static_cast<u64>(d);
-    br = static_cast<u64>(d >> 64) & 1u;
-  }
-  const u64 keep_t = static_cast<u64>(0) - ((~t[L]) & br & 1u);
-  for (size_t j = 0; j < L; ++j) r[j] = (t[j] & keep_t) | (r[j] & ~keep_t);
-}
-
 }  // namespace
 
 // T: 2L+2 limbs. The window T+i holds the accumulator of step i, so the
@@ -99,7 +87,7 @@ __attribute__((target("bmi2,adx"))) void mont_mul_limbs_adx(size_t L, u64* r, co
     t[L] = static_cast<u64>(s);
     t[L + 1] += static_cast<u64>(s >> 64);
   }
-  final_subtract(L, r, T + L, n);
+  mont_final_subtract(L, r, T + L, n);
 }
 
 // T: 2L+2 limbs.
@@ -135,7 +123,7 @@ __attribute__((target("bmi2,adx"))) void mont_sqr_limbs_adx(size_t L, u64* r, co
     hi = static_cast<u64>(s >> 64);
   }
   T[2 * L] = hi;
-  final_subtract(L, r, T + L, n);
+  mont_final_subtract(L, r, T + L, n);
 }
 
 }  // namespace quarzel::mpbn_detail

@@ -14,21 +14,6 @@ struct Fixed {
   constexpr operator size_t() const { return N; }
 };
 
-// r = t - n when t (L+1 limbs, t[L] in {0, 1}) is not below n, else t.
-template <class Len>
-inline void final_subtract(Len len, u64* r, const u64* t, const u64* n) {
-  const size_t L = len;
-  u64 br = 0;
-  for (size_t j = 0; j < L; ++j) {
-    const u128 d = static_cast<u128>(t[j]) - n[j] - br;
-    r[j] = static_cast<u64>(d);
-    br = static_cast<u64>(d >> 64) & 1u;
-  }
-  // Keep t only when it had no top limb and the subtraction borrowed.
-  const u64 keep_t = static_cast<u64>(0) - ((~t[L]) & br & 1u);
-  for (size_t j = 0; j < L; ++j) r[j] = (t[j] & keep_t) | (r[j] & ~keep_t);
-}
-
 // (hi, lo) = a*b + c + d, which cannot overflow 128 bits.
 inline u64 mac(u64 a, u64 b, u64 c, u64 d, u64& hi) {
   const u128 p = static_cast<u128>(a) * b + c + d;
@@ -58,7 +43,7 @@ inline void mont_mul_impl(Len len, u64* r, const u64* a, const u64* b, const u64
     t[L - 1] = static_cast<u64>(s);
     t[L] = t[L + 1] + static_cast<u64>(s >> 64);
   }
-  final_subtract(len, r, t, n);
+  mont_final_subtract(len, r, t, n);
 }
 
 // Square by the symmetric schoolbook (each cross product once, doubled),
@@ -110,7 +95,7 @@ inline void mont_sqr_impl(Len len, u64* r, const u64* a, const u64* n, u64 ninv,
     hi = static_cast<u64>(s >> 64);
   }
   t[2 * L] = hi;
-  final_subtract(len, r, t + L, n);
+  mont_final_subtract(len, r, t + L, n);
 }
 
 template <size_t N>

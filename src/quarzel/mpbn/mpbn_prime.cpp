@@ -13,38 +13,25 @@ core_ret_t mpbn_gcd(uint32_t max_nw, uint32_t nw_a, const mpbn_word_t* a, uint32
   // The work arrays follow the operands (not a fixed size): any key size.
   const size_t w = nw_a > nw_b ? nw_a : nw_b;
   Scratch<u32, 2048> work;
-  if (!work.reserve(5 * w + 2)) return err(fid, MPBN_R_ALLOC);
+  if (!work.reserve(3 * w)) return err(fid, MPBN_R_ALLOC);
   u32* x = work.data();
   u32* y = x + w;
   u32* rem = y + w;
-  u32* un = rem + w;  // w+1
-  u32* vn = un + w + 1;
   msw_to_lsw(x, a, nw_a);
   msw_to_lsw(y, b, nw_b);
   size_t sx = sig_words_lsw(x, w), sy = sig_words_lsw(y, w);
   // A zero operand means a reduction modulo zero.
   if (sx == 0 || sy == 0) return core_err(MPBN_FID_MOD, MPBN_R_ZERO_DIVISOR);
-  // Euclid by remainders, larger operand first (variable time).
-  bool swap = sx < sy;
-  if (sx == sy) {
-    for (size_t i = sx; i-- > 0;)
-      if (x[i] != y[i]) {
-        swap = x[i] < y[i];
-        break;
-      }
-  }
-  if (swap) {
-    std::swap(x, y);
-    std::swap(sx, sy);
-  }
+  // Euclid by remainders (variable time). The division needs at least as
+  // many words in x as in y; for equal lengths x < y is fine (the first
+  // remainder is x itself).
   for (;;) {
     if (sx < sy) {
       std::swap(x, y);
       std::swap(sx, sy);
-      continue;  // x < y: the remainder would be x itself
     }
     std::memset(rem, 0, w * sizeof(u32));
-    divmod_lsw(x, sx, y, sy, nullptr, rem, un, vn);
+    if (!divmod_lsw(x, sx, y, sy, nullptr, rem)) return err(fid, MPBN_R_ALLOC);
     const size_t sr = sig_words_lsw(rem, sy);
     if (sr == 0) break;
     // (x, y) = (y, rem)

@@ -23,7 +23,7 @@ extern "C" {
 core_ret_t mpi_add(mpi_t* X, const mpi_t* A, const mpi_t* B) {
   constexpr uint8_t fid = MPI_FID_ADD;
   if (const core_ret_t rc = check_handles(fid, A, B)) return rc;
-  if (!X || (!X->ptr_value && X->size)) return err(fid, MPBN_R_NULL);
+  if (const core_ret_t rc = check_result(fid, X, A->endian)) return rc;
   if (A->endian != B->endian || !size_words_ok(B) || X->size != A->size || A->size < B->size)
     return err(fid, MPBN_R_ARG);
   const mpi_endian_t tag = A->endian;
@@ -36,7 +36,7 @@ core_ret_t mpi_add(mpi_t* X, const mpi_t* A, const mpi_t* B) {
 core_ret_t mpi_sub(mpi_t* X, const mpi_t* A, const mpi_t* B) {
   constexpr uint8_t fid = MPI_FID_SUB;
   if (const core_ret_t rc = check_handles(fid, A, B)) return rc;
-  if (!X || (!X->ptr_value && X->size)) return err(fid, MPBN_R_NULL);
+  if (const core_ret_t rc = check_result(fid, X, A->endian)) return rc;
   if (A->endian != B->endian || X->size != A->size || A->size != B->size) return err(fid, MPBN_R_ARG);
   const mpi_endian_t tag = A->endian;
   const core_ret_t rc =
@@ -47,7 +47,8 @@ core_ret_t mpi_sub(mpi_t* X, const mpi_t* A, const mpi_t* B) {
 
 core_ret_t mpi_mul(mpi_t* X, const mpi_t* A, const mpi_t* B) {
   constexpr uint8_t fid = MPI_FID_MUL;
-  if (const core_ret_t rc = check_handles(fid, X, A, B)) return rc;
+  if (const core_ret_t rc = check_handles(fid, A, B)) return rc;
+  if (const core_ret_t rc = check_result(fid, X, A->endian)) return rc;
   if (!size_words_ok(X) || !size_words_ok(A) || !size_words_ok(B) || X->size < A->size || A->size < B->size)
     return err(fid, MPBN_R_ARG);
   if (A->size == 0 || B->size == 0) return err(fid, MPBN_R_ZERO_LENGTH);
@@ -67,9 +68,10 @@ core_ret_t mpi_mul(mpi_t* X, const mpi_t* A, const mpi_t* B) {
 
 core_ret_t mpi_div(mpi_t* Q, mpi_t* R, const mpi_t* A, const mpi_t* B) {
   constexpr uint8_t fid = MPI_FID_DIV;
-  if (const core_ret_t rc = check_handles(fid, Q, A, B)) return rc;
+  if (const core_ret_t rc = check_handles(fid, A, B)) return rc;
+  if (const core_ret_t rc = check_result(fid, Q, A->endian)) return rc;
   if (R) {
-    if (const core_ret_t rc = check_handles(fid, R)) return rc;
+    if (const core_ret_t rc = check_result(fid, R, A->endian)) return rc;
     if (!size_words_ok(R) || R->size < B->size) return err(fid, MPBN_R_ARG);
   }
   if (!size_words_ok(Q) || !size_words_ok(A) || !size_words_ok(B) || Q->size < A->size) return err(fid, MPBN_R_ARG);
@@ -106,7 +108,8 @@ core_ret_t mpi_div(mpi_t* Q, mpi_t* R, const mpi_t* A, const mpi_t* B) {
 
 core_ret_t mpi_mod(mpi_t* R, const mpi_t* A, const mpi_t* B) {
   constexpr uint8_t fid = MPI_FID_MOD;
-  if (const core_ret_t rc = check_handles(fid, R, A, B)) return rc;
+  if (const core_ret_t rc = check_handles(fid, A, B)) return rc;
+  if (const core_ret_t rc = check_result(fid, R, A->endian)) return rc;
   if (A->size < R->size || A->size < B->size || R->size != B->size) return err(fid, MPBN_R_ARG);
   if (A->size == 0 || B->size == 0) return err(fid, MPBN_R_ZERO_LENGTH);
   const size_t na = words_of(A), nb = words_of(B);
@@ -130,7 +133,8 @@ enum class ModOp { kAdd, kSub, kMul };
 
 // X = A op B mod M for four handles of one size (a multiple of 4).
 core_ret_t mod_op(uint8_t fid, ModOp op, mpi_t* X, const mpi_t* A, const mpi_t* B, const mpi_t* M) {
-  if (const core_ret_t rc = check_handles(fid, X, A, B, M)) return rc;
+  if (const core_ret_t rc = check_handles(fid, A, B, M)) return rc;
+  if (const core_ret_t rc = check_result(fid, X, A->endian)) return rc;
   if (!size_words_ok(M) || A->size != M->size || B->size != M->size || X->size != M->size)
     return err(fid, MPBN_R_ARG);
   if (M->size == 0) return err(fid, MPBN_R_ZERO_LENGTH);
@@ -171,7 +175,8 @@ core_ret_t mpi_mod_mul(mpi_t* X, const mpi_t* A, const mpi_t* B, const mpi_t* M)
 
 core_ret_t mpi_mod_exp(mpi_t* X, const mpi_t* A, const mpi_t* E, const mpi_t* N) {
   constexpr uint8_t fid = MPI_FID_MOD_EXP;
-  if (const core_ret_t rc = check_handles(fid, X, A, E, N)) return rc;
+  if (const core_ret_t rc = check_handles(fid, A, E, N)) return rc;
+  if (const core_ret_t rc = check_result(fid, X, A->endian)) return rc;
   if (!size_words_ok(N) || A->size != N->size || X->size != N->size) return err(fid, MPBN_R_ARG);
   const size_t n = N->size / 4, ne = words_of(E);
   Words w;
@@ -190,7 +195,8 @@ core_ret_t mpi_mod_exp(mpi_t* X, const mpi_t* A, const mpi_t* E, const mpi_t* N)
 
 core_ret_t mpi_mod_inv(mpi_t* X, const mpi_t* A, const mpi_t* N) {
   constexpr uint8_t fid = MPI_FID_MOD_INV;
-  if (const core_ret_t rc = check_handles(fid, X, A, N)) return rc;
+  if (const core_ret_t rc = check_handles(fid, A, N)) return rc;
+  if (const core_ret_t rc = check_result(fid, X, A->endian)) return rc;
   if (!size_words_ok(N) || A->size != N->size || X->size != N->size) return err(fid, MPBN_R_ARG);
   const size_t n = N->size / 4;
   Words w;
@@ -207,7 +213,8 @@ core_ret_t mpi_mod_inv(mpi_t* X, const mpi_t* A, const mpi_t* N) {
 
 core_ret_t mpi_mod_inv_prime(mpi_t* X, const mpi_t* A, const mpi_t* N) {
   constexpr uint8_t fid = MPI_FID_MOD_INV_PRIME;
-  if (const core_ret_t rc = check_handles(fid, X, A, N)) return rc;
+  if (const core_ret_t rc = check_handles(fid, A, N)) return rc;
+  if (const core_ret_t rc = check_result(fid, X, A->endian)) return rc;
   if (!size_words_ok(N) || A->size != N->size || X->size != N->size) return err(fid, MPBN_R_ARG);
   if (N->size == 0) return err(fid, MPBN_R_ZERO_LENGTH);
   // Fermat: A^(N-2) mod N.
@@ -222,7 +229,8 @@ core_ret_t mpi_mod_inv_prime(mpi_t* X, const mpi_t* A, const mpi_t* N) {
 
 core_ret_t mpi_gcd(mpi_t* G, const mpi_t* A, const mpi_t* B) {
   constexpr uint8_t fid = MPI_FID_GCD;
-  if (const core_ret_t rc = check_handles(fid, G, A, B)) return rc;
+  if (const core_ret_t rc = check_handles(fid, A, B)) return rc;
+  if (const core_ret_t rc = check_result(fid, G, A->endian)) return rc;
   if (!size_words_ok(G) || !size_words_ok(A) || !size_words_ok(B) || A->size > G->size || B->size > G->size)
     return err(fid, MPBN_R_ARG);
   if (A->size == 0 || B->size == 0) return err(fid, MPBN_R_ZERO_LENGTH);

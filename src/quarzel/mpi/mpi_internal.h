@@ -31,6 +31,15 @@ core_ret_t check_handles(uint8_t fid, const H*... hs) {
   return 0;
 }
 
+// A result handle: it needs a buffer, and its size must suit the tag it
+// will receive (the first operand's); its own tag does not matter, so a
+// freshly allocated handle can take a result.
+inline core_ret_t check_result(uint8_t fid, const mpi_t* X, mpi_endian_t tag) {
+  if (!usable(X)) return err(fid, MPBN_R_NULL);
+  if (!tag_ok(tag, X->size)) return err(fid, MPBN_R_ARG);
+  return 0;
+}
+
 inline uint32_t words_of(const mpi_t* X) { return (X->size + 3) / 4; }
 
 // Byte i of the value in big-endian order, whatever the tag.

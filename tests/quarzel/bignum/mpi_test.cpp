@@ -236,6 +236,25 @@ TEST(MpiArith, DocumentedCasesAndErrors) {
   mpi_free(&fresh);
 }
 
+// A freshly allocated handle (tag still undefined) takes a result and
+// comes back in the first operand's tag.
+TEST(MpiArith, FreshHandleTakesAResult) {
+  Mapped a({0, 0, 0, 3}, MPI_ENDIAN_MF_U32), b({0, 0, 0, 5});
+  mpi_t x = mpi_default;
+  ASSERT_EQ(mpi_alloc(&x, 8), 0);
+  ASSERT_EQ(mpi_mul(&x, &a.h, &b.h), 0);
+  EXPECT_EQ(x.endian, MPI_ENDIAN_MF_U32);
+  uint32_t w[2];
+  std::memcpy(w, x.ptr_value, 8);
+  EXPECT_EQ(w[0], 0u);
+  EXPECT_EQ(w[1], 15u);
+  mpi_free(&x);
+  mpi_t odd = mpi_default;
+  ASSERT_EQ(mpi_alloc(&odd, 6), 0);
+  EXPECT_EQ(mpi_mul(&odd, &a.h, &b.h), core_err(MPI_FID_MUL, MPBN_R_ARG));  // 6 bytes cannot hold words
+  mpi_free(&odd);
+}
+
 TEST(MpiArith, ResultMayShareTheOperandHandle) {
   Mapped a({0, 0, 0, 3}), e({0, 0, 0, 5}), n({0, 0, 0, 7}, MPI_ENDIAN_MF_U32);
   ASSERT_EQ(mpi_mod_exp(&a.h, &a.h, &e.h, &n.h), 0);

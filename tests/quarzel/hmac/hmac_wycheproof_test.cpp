@@ -14,17 +14,27 @@ using zt::Bytes;
 struct File {
   const char* name;
   hash_type_t type;
+  bool portable;  // force the portable SHA-1 / SHA-256 block functions
 };
 
-void PrintTo(const File& f, std::ostream* os) { *os << f.name; }
+void PrintTo(const File& f, std::ostream* os) { *os << f.name << (f.portable ? " (portable)" : ""); }
 
+// SHA-1, SHA-224 and SHA-256 run on both block-function paths.
 const File kFiles[] = {
-    {"hmac_sha1.json", HASH_TYPE_SHA1},           {"hmac_sha224.json", HASH_TYPE_SHA2_224},
-    {"hmac_sha256.json", HASH_TYPE_SHA2_256},     {"hmac_sha384.json", HASH_TYPE_SHA2_384},
-    {"hmac_sha512.json", HASH_TYPE_SHA2_512},     {"hmac_sha512_224.json", HASH_TYPE_SHA2_512_224},
-    {"hmac_sha512_256.json", HASH_TYPE_SHA2_512_256}, {"hmac_sha3_224.json", HASH_TYPE_SHA3_224},
-    {"hmac_sha3_256.json", HASH_TYPE_SHA3_256},   {"hmac_sha3_384.json", HASH_TYPE_SHA3_384},
-    {"hmac_sha3_512.json", HASH_TYPE_SHA3_512},
+    {"hmac_sha1.json", HASH_TYPE_SHA1, false},
+    {"hmac_sha1.json", HASH_TYPE_SHA1, true},
+    {"hmac_sha224.json", HASH_TYPE_SHA2_224, false},
+    {"hmac_sha224.json", HASH_TYPE_SHA2_224, true},
+    {"hmac_sha256.json", HASH_TYPE_SHA2_256, false},
+    {"hmac_sha256.json", HASH_TYPE_SHA2_256, true},
+    {"hmac_sha384.json", HASH_TYPE_SHA2_384, false},
+    {"hmac_sha512.json", HASH_TYPE_SHA2_512, false},
+    {"hmac_sha512_224.json", HASH_TYPE_SHA2_512_224, false},
+    {"hmac_sha512_256.json", HASH_TYPE_SHA2_512_256, false},
+    {"hmac_sha3_224.json", HASH_TYPE_SHA3_224, false},
+    {"hmac_sha3_256.json", HASH_TYPE_SHA3_256, false},
+    {"hmac_sha3_384.json", HASH_TYPE_SHA3_384, false},
+    {"hmac_sha3_512.json", HASH_TYPE_SHA3_512, false},
 };
 
 // The verdict a caller would reach: the MAC at the tag size equals the tag.
@@ -37,7 +47,11 @@ bool verifies(hash_type_t type, const Bytes& key, const Bytes& msg, uint32_t tag
   return n == tag.size() && quarzel::ct_equal(mac.data(), tag.data(), n);
 }
 
-class HmacWycheproof : public ::testing::TestWithParam<File> {};
+class HmacWycheproof : public ::testing::TestWithParam<File> {
+ protected:
+  void SetUp() override { quarzel::force_portable_sha_for_testing(GetParam().portable); }
+  void TearDown() override { quarzel::force_portable_sha_for_testing(false); }
+};
 
 TEST_P(HmacWycheproof, ValidAcceptedInvalidRefused) {
   const File& f = GetParam();
@@ -68,9 +82,8 @@ TEST_P(HmacWycheproof, ValidAcceptedInvalidRefused) {
 
 INSTANTIATE_TEST_SUITE_P(Files, HmacWycheproof, ::testing::ValuesIn(kFiles),
                          [](const ::testing::TestParamInfo<File>& info) {
-                           std::string s = info.param.name;
-                           s = s.substr(0, s.find('.'));
-                           return s;
+                           const std::string s = info.param.name;
+                           return s.substr(0, s.find('.')) + (info.param.portable ? "_portable" : "");
                          });
 
 }  // namespace

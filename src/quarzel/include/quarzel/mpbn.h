@@ -184,7 +184,8 @@ core_ret_t mpbn_mod_sub(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* b,
 // -m^-1 mod 2^32 for an odd word m.
 core_ret_t mpbn_mul_inv_word(mpbn_word_t m, mpbn_word_t* mns_m_inv);
 // With R = 2^(32*nw_m): sets ctx, r2modm = R^2 mod m and, when rmodm is not
-// null, rmodm = R mod m. m must be odd (0x393B).
+// null, rmodm = R mod m. m must be odd (0x393B); leading zero words in m
+// (a modulus shorter than its buffer) are fine here and in the products.
 [[nodiscard]] core_ret_t mpbn_mont_init(mpbn_mont_ctx_t* ctx, uint32_t nw_m, const mpbn_word_t* m, mpbn_word_t* rmodm,
                                         mpbn_word_t* r2modm);
 // r = a*b*R^-1 mod m for a*b < m*R; r may be a or b.

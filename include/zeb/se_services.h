@@ -1,0 +1,46 @@
+// What the core service calls directly in the secure-element back end.
+#pragma once
+
+#include "zeb/crypto.h"
+#include "zeb/device.h"
+#include "zeb/storage.h"
+
+// The secure-element device record (88 bytes); its contents belong to the
+// secure-element back end.
+typedef struct SE_DEVICE {
+  uint8_t raw[88];
+} SE_DEVICE;
+static_assert(sizeof(SE_DEVICE) == 88);
+
+// Result of every secure-element operation while no device can be driven.
+inline constexpr uint32_t SE_ERR_NO_DEVICE = 0x00000030u;  // CKR_DEVICE_ERROR
+
+extern "C" {
+
+// Appends up to maxCount attached devices (type byte, 16-byte serial number,
+// 32-byte label each) to the flat arrays and sets the count; always 0.
+uint32_t FWD_ListHSMs(uint8_t* pHsmType, uint8_t* pHsmSnList, uint8_t* pHsmLabelList, uint32_t maxCount,
+                      uint32_t* pulCount);
+
+uint32_t open_test_device(int argc, char** argv, SE_DEVICE* dev);
+uint32_t sdb_init(void);
+uint32_t set_current_device(SE_DEVICE* device);
+uint32_t close_test_device(SE_DEVICE* dev);
+SE_DEVICE* FWD_get_se_device(void);
+uint32_t FWSto_set_se_device(SE_DEVICE* dev);
+
+extern const DA_Functions_t fwd_functions;
+extern const SA_Functions_t fwstore_functions;
+
+uint32_t FWC_CloseSession_mw(uint32_t hSession);
+uint32_t FWC_SetMK_mw(uint32_t hSession, uint8_t* pSwMK, uint32_t u32SwMKLen);
+uint32_t FWC_ClearMK_mw(uint32_t hSession);
+uint32_t FWC_ExportValue_mw(uint32_t hFWCryptoSession, uint8_t* pFakeAddress, uint32_t fakeAddressLen,
+                            uint8_t* pValue, uint32_t* pValueLen);
+
+extern const C_AESFunc_t FWC_AESFunc;
+extern const C_RSAFunc_t FWC_RSAFunc;
+extern const C_ECCFunc_t FWC_ECCFunc;
+extern const C_KeyBlobFunc_t FWC_KeyBlobFunc;
+
+}  // extern "C"

@@ -1,0 +1,63 @@
+// What the core service calls directly in the software back end (software
+// device, software object store, software crypto provider). The back end
+// implements these; the core selects its tables at start-up for HSM type 1.
+#pragma once
+
+#include "zeb/crypto.h"
+#include "zeb/device.h"
+#include "zeb/storage.h"
+
+extern "C" {
+
+// Reads the software HSM list (at most 4 entries) into three flat arrays:
+// one type byte, one 16-byte serial number and one 32-byte label per HSM, each
+// array with room for 4 entries. Returns 0, also for an empty or unreadable
+// list (count 0).
+uint32_t SWD_ListHSMs(uint8_t* pHsmType, uint8_t* pHsmSnList, uint8_t* pHsmLabelList, uint32_t* pulCount);
+
+// The software device's table (type word SWD_FUNCTIONS) and the software
+// store's table (type word SWStore_FUNCTIONS).
+extern const DA_Functions_t swd_functions;
+extern const SA_Functions_t swstore_functions;
+
+// The key-blob cipher under a given key (AES-256-CTR, 1000-byte chunks each
+// started from the fixed counter block, which is left in IV). Output may alias
+// input; *pu32CipherLength becomes u32PlainDataLength. Errors of the cipher
+// are returned.
+uint32_t _AES_Encrypt(uint8_t* pAesKey, uint32_t u32AesKeyLength, uint8_t* pPlainData, uint32_t u32PlainDataLength,
+                      uint8_t* IV, uint8_t* pCipher, uint32_t* pu32CipherLength);
+uint32_t _AES_Decrypt(uint8_t* pAesKey, uint32_t u32AesKeyLength, uint8_t* pCipherData, uint32_t u32CipherDataLength,
+                      uint8_t* IV, uint8_t* pPlain, uint32_t* pu32PlainLength);
+
+// Software crypto provider sessions (20 slots). Unknown handles give 179.
+uint32_t SWC_OpenSession(uint32_t* phSwCryptoSession);  // 177 when all slots are taken
+uint32_t SWC_CloseSession(uint32_t hSwCryptoSession);
+// Master key: exactly 32 bytes; any other length is refused with 7 and the old
+// key stays.
+uint32_t SWC_SetMK(uint32_t hSwCryptoSession, uint8_t* pSwMK, uint32_t u32SwMKLen);
+uint32_t SWC_GetMK(uint32_t hSwCryptoSession, uint8_t* pSwMK, uint32_t* pu32SwMKLen);
+uint32_t SWC_ClearMK(uint32_t hSwCryptoSession);
+// Fresh CTR_DRBG (AES-128 with derivation function) per call, seeded from the
+// OS random source; u32DataLength bytes in one request.
+uint32_t SWC_Drbg_SEED(uint32_t hSWCryptoSession, uint8_t* pData, uint32_t u32DataLength);
+uint32_t SWC_DigestInit(uint32_t hSWCryptoSession, uint8_t HashType);
+uint32_t SWC_DigestUpdate(uint32_t hSWCryptoSession, uint8_t* pData, uint32_t DataLength);
+uint32_t SWC_DigestFinal(uint32_t hSWCryptoSession, uint8_t* pDigest, uint32_t* pu32DigestLength);
+// Block padding (no session).
+uint32_t SWC_Padding(uint8_t PaddingType, uint32_t BlockSize, uint8_t* pData, uint32_t DataLength, uint8_t* pDataOut,
+                     uint32_t* pDataOutLength);
+uint32_t SWC_Unpadding(uint8_t PaddingType, uint32_t BlockSize, uint8_t* pData, uint32_t DataLength,
+                       uint8_t* pDataOut, uint32_t* pDataOutLength);
+
+// Crypto tables of the software provider (type word SWC_FUNCTIONS).
+extern const C_AESFunc_t SWC_AESFunc;
+extern const C_RSAFunc_t SWC_RSAFunc;
+extern const C_ECCFunc_t SWC_ECCFunc;
+extern const C_KeyBlobFunc_t SWC_KeyBlobFunc;
+extern const C_KdfFunc_t SWC_KdfFunc;
+
+// DER encoding of an ECDSA signature (r, s each rsLen bytes, big-endian).
+void SignatureToDER(uint8_t* r, uint8_t* s, uint32_t rsLen, uint8_t* pDer, uint32_t* pDerLen);
+void SignatureDERToRS(uint8_t* pDer, uint32_t derLen, uint8_t* r, uint8_t* s, uint32_t* pRLen, uint32_t* pSLen);
+
+}  // extern "C"

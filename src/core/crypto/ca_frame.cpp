@@ -1,0 +1,118 @@
+// Crypto adapter frame: the selected crypto tables, provider sessions and the
+// session master key.
+#include <cstring>
+
+#include "core_internal.h"
+#include "quarzel/port.h"
+#include "zeb/se_services.h"
+#include "zeb/swhsm_services.h"
+
+namespace {
+
+zeb::core::CryptoTables g_tables{};
+
+// The handle for the tables that start-up chose for this HSM type: the
+// secure element's session when it serves them, else the software session.
+uint32_t crypto_handle(const CryptoAdapterCtx& ctx) {
+  return zeb::core::uses_se_crypto(ctx.Hsm_Type) ? ctx.hSE : ctx.hSW;
+}
+
+}  // namespace
+
+namespace zeb::core {
+void set_crypto_tables(const CryptoTables& tables) noexcept { g_tables = tables; }
+}  // namespace zeb::core
+
+using zeb::core::uses_se_crypto;
+
+extern "C" {
+
+const C_AESFunc_t* CA_GetAESFunctionList(void) { return g_tables.aes; }
+const C_RSAFunc_t* CA_GetRSAFunctionList(void) { return g_tables.rsa; }
+const C_ECCFunc_t* CA_GetECCFunctionList(void) { return g_tables.ecc; }
+const C_KeyBlobFunc_t* CA_GetKeyBlobFunctionList(void) { return g_tables.keyblob; }
+const C_KdfFunc_t* CA_GetKdfFunctionList(void) { return g_tables.kdf; }
+
+int CA_OpenSession(CryptoAdapterCtx* pCaCtx, uint32_t* phSW, uint32_t* phSE) {
+  if (pCaCtx == nullptr || phSW == nullptr || phSE == nullptr) return VRK_ERR_ARGUMENTS;
+  const uint32_t rv = SWC_OpenSession(phSW);
+  if (rv != VRK_OK) return static_cast<int>(rv);
+  pCaCtx->hSW = *phSW;
+  pCaCtx->hSE = *phSE;
+  pCaCtx->hCrypto = crypto_handle(*pCaCtx);
+  pCaCtx->Crypto_Operation = VRK_OP_NONE;
+  return VRK_OK;
+}
+
+int CA_CloseSession(CryptoAdapterCtx* pCaCtx, uint32_t* phSW, uint32_t* phSE) {
+  if (pCaCtx == nullptr || phSW == nullptr || phSE == nullptr) return VRK_ERR_ARGUMENTS;
+  uint32_t rv = SWC_CloseSession(*phSW);
+  if (uses_se_crypto(pCaCtx->Hsm_Type)) rv = FWC_CloseSession_mw(*phSE);
+  quarzel::secure_wipe(pCaCtx, sizeof *pCaCtx);
+  *phSW = 0;
+  *phSE = 0;
+  return static_cast<int>(rv);
+}
+
+int CA_SetMK(CryptoAdapterCtx* pCaCtx, uint8_t* pSwMK, uint32_t u32SwMKLen) {
+  if (pCaCtx == nullptr || pSwMK == nullptr) return VRK_ERR_ARGUMENTS;
+  // Only a whole 32-byte key is installed; anything else leaves the session
+  // keyed as it was and says so.
+  if (u32SwMKLen != VRK_MK_LEN) return VRK_ERR_ARGUMENTS;
+  uint32_t rv = SWC_SetMK(pCaCtx->hSW, pSwMK, u32SwMKLen);
+  if (rv != VRK_OK) return static_cast<int>(rv);
+  if (uses_se_crypto(pCaCtx->Hsm_Type)) rv = FWC_SetMK_mw(pCaCtx->hSE, pSwMK, u32SwMKLen);
+  return static_cast<int>(rv);
+}
+
+int CA_GetMK(CryptoAdapterCtx* pCaCtx, uint8_t* pSwMK, uint32_t* pu32SwMKLen) {
+  if (pCaCtx == nullptr || pSwMK == nullptr || pu32SwMKLen == nullptr) return VRK_ERR_ARGUMENTS;
+  if (*pu32SwMKLen < VRK_MK_LEN) return VRK_ERR_BUFFER_TOO_SMALL;
+  return static_cast<int>(SWC_GetMK(pCaCtx->hSW, pSwMK, pu32SwMKLen));
+}
+
+int CA_ClearMK(CryptoAdapterCtx* pCaCtx) {
+  if (pCaCtx == nullptr) return VRK_ERR_ARGUMENTS;
+  const uint32_t rv = SWC_ClearMK(pCaCtx->hSW);
+  if (uses_se_crypto(pCaCtx->Hsm_Type)) {
+    const uint32_t se = FWC_ClearMK_mw(pCaCtx->hSE);
+    if (se != VRK_OK) return static_cast<int>(se);
+  }
+  return static_cast<int>(rv);
+}
+
+int CA_ExportValue(CryptoAdapterCtx* pCaCtx, uint8_t* pFakeAddress, uint32_t fakeAddressLen, uint8_t* pValue,
+                   uint32_t* pValueLen) {
+  if (pCaCtx == nullptr) return VRK_ERR_ARGUMENTS;
+  if (!uses_se_crypto(pCaCtx->Hsm_Type)) return VRK_OK;
+  return static_cast<int>(FWC_ExportValue_mw(pCaCtx->hSE, pFakeAddress, fakeAddressLen, pValue, pValueLen));
+}
+
+int CA_Pbkdf(CryptoAdapterCtx* pCaCtx, uint8_t* password, uint32_t password_len, uint8_t* salt, uint32_t salt_len,
+             uint8_t* dk, uint32_t* dk_len) {
+  if (pCaCtx == nullptr) return VRK_ERR_ARGUMENTS;
+  if (g_tables.kdf == nullptr || g_tables.kdf->C_Pbkdf == nullptr) return VRK_ERR_FAILED;
+  // The KDF table is always the software provider's.
+  return static_cast<int>(g_tables.kdf->C_Pbkdf(pCaCtx->hSW, password, password_len, salt, salt_len, dk, dk_len));
+}
+
+int CA_GetMechanismList(uint32_t*, uint32_t*) { return VRK_ERR_NO_MECHANISM_INFO; }
+int CA_GetMechanismInfo(uint32_t, void*) { return VRK_ERR_NO_MECHANISM_INFO; }
+
+int CA_WrapKey(CryptoAdapterCtx* pCaCtx, uint8_t* pPlainKey, uint32_t u32PlainKeyLength, uint8_t* pKey,
+               uint32_t* pu32KeyLength) {
+  if (pCaCtx == nullptr) return VRK_ERR_ARGUMENTS;
+  if (g_tables.keyblob == nullptr || g_tables.keyblob->C_KeyEncrypt == nullptr) return VRK_ERR_FAILED;
+  return static_cast<int>(
+      g_tables.keyblob->C_KeyEncrypt(pCaCtx->hCrypto, pPlainKey, u32PlainKeyLength, pKey, pu32KeyLength));
+}
+
+int CA_UnwrapKey(CryptoAdapterCtx* pCaCtx, uint8_t* pKey, uint32_t u32KeyLength, uint8_t* pPlainKey,
+                 uint32_t* pu32PlainKeyLength) {
+  if (pCaCtx == nullptr) return VRK_ERR_ARGUMENTS;
+  if (g_tables.keyblob == nullptr || g_tables.keyblob->C_KeyDecrypt == nullptr) return VRK_ERR_FAILED;
+  return static_cast<int>(
+      g_tables.keyblob->C_KeyDecrypt(pCaCtx->hCrypto, pKey, u32KeyLength, pPlainKey, pu32PlainKeyLength));
+}
+
+}  // extern "C"

@@ -1,0 +1,310 @@
+// Locked file access with atomic replacement (see oxlu/file.h).
+#include "oxlu/file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "quarzel/port.h"
+
+namespace oxlu::testing {
+namespace {
+std::atomic<WriteFn> g_write_fn{nullptr};
+}
+void set_write_function(WriteFn fn) { g_write_fn.store(fn); }
+}  // namespace oxlu::testing
+
+namespace {
+
+std::atomic<unsigned> g_temp_counter{0};
+
+std::string lock_path_of(const char* path) { return std::string(path) + ".lock"; }
+
+// Takes the exclusive, non-blocking lock of `path`'s companion (created when
+// missing).
+int acquire_lock(const char* path, int* lock_fd) {
+  const std::string lp = lock_path_of(path);
+  int fd = ::open(lp.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, OXLU_PERM_PUBLIC);
+  if (fd < 0) return errno == ENOENT ? OXLU_E_NOENT : OXLU_E_IO;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return OXLU_E_BUSY;
+  }
+  *lock_fd = fd;
+  return OXLU_OK;
+}
+
+void release_lock(int lock_fd) {
+  if (lock_fd < 0) return;
+  ::flock(lock_fd, LOCK_UN);
+  ::close(lock_fd);
+}
+
+// Opens `path` read-only under its lock: `*fd` for the content, `*lock_fd`
+// for the companion (-1 when the file itself carries the lock).
+int open_locked_reader(const char* path, int* fd, int* lock_fd) {
+  *lock_fd = -1;
+  int rc = acquire_lock(path, lock_fd);
+  if (rc == OXLU_E_IO && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+    // A read-only location can hold no companion, and no writer can replace
+    // a file there: the file itself carries the lock.
+    *fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (*fd < 0) return errno == ENOENT ? OXLU_E_NOENT : OXLU_E_IO;
+    if (::flock(*fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(*fd);
+      return OXLU_E_BUSY;
+    }
+    return OXLU_OK;
+  }
+  if (rc != OXLU_OK) return rc;
+  *fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (*fd < 0) {
+    rc = errno == ENOENT ? OXLU_E_NOENT : OXLU_E_IO;
+    release_lock(*lock_fd);
+    *lock_fd = -1;
+  }
+  return rc;
+}
+
+bool write_all(int fd, const void* data, size_t len) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  oxlu::testing::WriteFn fn = oxlu::testing::g_write_fn.load();
+  while (len > 0) {
+    ssize_t n = fn != nullptr ? fn(fd, p, len) : ::write(fd, p, len);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    len -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Syncs the directory that holds `path`, so that the rename is durable.
+void sync_parent_dir(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);  // some file systems refuse; the content itself is already synced
+  ::close(fd);
+}
+
+// A fresh temporary file beside `path`. When it replaces an existing file it
+// takes that file's owner and permissions, never more open than `perm`: an
+// in-place rewrite used to keep them, and a file tightened to owner-only by
+// an administrator must stay so.
+int create_temp(const std::string& path, unsigned perm, std::string* tmp) {
+  struct stat st {};
+  const bool replacing = ::stat(path.c_str(), &st) == 0;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    *tmp = path + ".tmp." + std::to_string(::getpid()) + "." +
+           std::to_string(g_temp_counter.fetch_add(1));
+    // A new file gets `perm` less the process's mask; a replacement starts
+    // owner-only and is then given the old file's owner and permissions.
+    int fd = ::open(tmp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? (perm & 0600) : perm);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return -1;
+    }
+    if (replacing) {
+      (void)!::fchown(fd, st.st_uid, st.st_gid);  // only possible with the right to do so
+      if (::fchmod(fd, st.st_mode & perm & 0777) != 0) {
+        ::close(fd);
+        ::unlink(tmp->c_str());
+        return -1;
+      }
+    }
+    return fd;
+  }
+  return -1;
+}
+
+// Makes the temporary file durable and renames it over `path`.
+bool commit_temp(int fd, const std::string& tmp, const std::string& path) {
+  bool ok = ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  sync_parent_dir(path);
+  return true;
+}
+
+void abandon_temp(int fd, const std::string& tmp) {
+  ::close(fd);
+  ::unlink(tmp.c_str());
+}
+
+// Stream state behind a fopen_safe FILE*.
+struct StreamCookie {
+  int lock_fd = -1;
+  int fd = -1;
+  bool writing = false;
+  bool failed = false;
+  std::string path;
+  std::string tmp;
+  char buf[4096];
+};
+
+ssize_t cookie_read(void* c, char* buf, size_t n) {
+  auto* ck = static_cast<StreamCookie*>(c);
+  for (;;) {
+    ssize_t r = ::read(ck->fd, buf, n);
+    if (r < 0 && errno == EINTR) continue;
+    return r;
+  }
+}
+
+ssize_t cookie_write(void* c, const char* buf, size_t n) {
+  auto* ck = static_cast<StreamCookie*>(c);
+  if (ck->failed || !write_all(ck->fd, buf, n)) {
+    ck->failed = true;
+    return 0;  // stdio marks the stream as failed
+  }
+  return static_cast<ssize_t>(n);
+}
+
+int cookie_close(void* c) {
+  auto* ck = static_cast<StreamCookie*>(c);
+  int rc = 0;
+  if (ck->writing) {
+    if (ck->failed) {
+      abandon_temp(ck->fd, ck->tmp);
+      rc = -1;
+    } else if (!commit_temp(ck->fd, ck->tmp, ck->path)) {
+      rc = -1;
+    }
+  } else if (::close(ck->fd) != 0) {
+    rc = -1;
+  }
+  release_lock(ck->lock_fd);
+  quarzel::secure_wipe(ck->buf, sizeof ck->buf);  // may have held PINs or keys
+  delete ck;
+  return rc;
+}
+
+}  // namespace
+
+extern "C" FILE* fopen_safe_perm(const char* filename, const char* mode, unsigned perm) {
+  if (filename == nullptr || mode == nullptr || filename[0] == '\0') return nullptr;
+  const bool writing = mode[0] == 'w';
+  if (!writing && ::access(filename, F_OK) != 0) return nullptr;  // create nothing
+
+  auto* ck = new (std::nothrow) StreamCookie;
+  if (ck == nullptr) return nullptr;
+  ck->writing = writing;
+  ck->path = filename;
+  if (writing) {
+    if (acquire_lock(filename, &ck->lock_fd) != OXLU_OK) {
+      delete ck;
+      return nullptr;
+    }
+    ck->fd = create_temp(ck->path, perm, &ck->tmp);
+    if (ck->fd < 0) {
+      release_lock(ck->lock_fd);
+      delete ck;
+      return nullptr;
+    }
+  } else if (open_locked_reader(filename, &ck->fd, &ck->lock_fd) != OXLU_OK) {
+    delete ck;
+    return nullptr;
+  }
+  cookie_io_functions_t io{};
+  io.read = writing ? nullptr : cookie_read;
+  io.write = writing ? cookie_write : nullptr;
+  io.close = cookie_close;
+  FILE* f = ::fopencookie(ck, writing ? "w" : "r", io);
+  if (f == nullptr) {
+    if (writing) abandon_temp(ck->fd, ck->tmp);
+    else ::close(ck->fd);
+    release_lock(ck->lock_fd);
+    delete ck;
+    return nullptr;
+  }
+  ::setvbuf(f, ck->buf, _IOFBF, sizeof ck->buf);
+  return f;
+}
+
+extern "C" FILE* fopen_safe(const char* filename, const char* mode) {
+  return fopen_safe_perm(filename, mode, OXLU_PERM_PUBLIC);
+}
+
+extern "C" int fclose_safe(FILE* file) {
+  if (file == nullptr) return -1;
+  return ::fclose(file) == 0 ? 0 : -1;
+}
+
+extern "C" int cross_mkdir(const char* path) {
+  if (path == nullptr) return -1;
+  return ::mkdir(path, 0777) == 0 ? 0 : -1;
+}
+
+extern "C" int cross_rmdir(const char* dir) {
+  if (dir == nullptr) return -1;
+  return ::remove(dir) == 0 ? 0 : -1;
+}
+
+extern "C" int remove_safe(const char* path) {
+  if (path == nullptr || ::access(path, F_OK) != 0) return -1;
+  int lock_fd = -1;
+  if (acquire_lock(path, &lock_fd) != OXLU_OK) return -1;
+  const bool ok = ::unlink(path) == 0;
+  if (ok) ::unlink(lock_path_of(path).c_str());
+  release_lock(lock_fd);
+  return ok ? 0 : -1;
+}
+
+extern "C" int oxlu_write_file_atomic(const char* path, const void* data, size_t len, unsigned perm) {
+  if (path == nullptr || path[0] == '\0' || (data == nullptr && len != 0)) return OXLU_E_ARG;
+  int lock_fd = -1;
+  int rc = acquire_lock(path, &lock_fd);
+  if (rc != OXLU_OK) return rc;
+  const std::string target(path);
+  std::string tmp;
+  int fd = create_temp(target, perm, &tmp);
+  if (fd < 0) {
+    rc = OXLU_E_IO;
+  } else if (!write_all(fd, data, len)) {
+    abandon_temp(fd, tmp);
+    rc = OXLU_E_IO;
+  } else if (!commit_temp(fd, tmp, target)) {
+    rc = OXLU_E_IO;
+  }
+  release_lock(lock_fd);
+  return rc;
+}
+
+extern "C" int oxlu_read_file(const char* path, void* buf, size_t cap, size_t* len) {
+  if (path == nullptr || len == nullptr || (buf == nullptr && cap != 0)) return OXLU_E_ARG;
+  if (::access(path, F_OK) != 0) return OXLU_E_NOENT;
+  int fd = -1, lock_fd = -1;
+  int rc = open_locked_reader(path, &fd, &lock_fd);
+  if (rc != OXLU_OK) return rc;
+  auto* out = static_cast<uint8_t*>(buf);
+  size_t got = 0;
+  rc = OXLU_OK;
+  for (;;) {
+    uint8_t probe;
+    uint8_t* dst = got < cap ? out + got : &probe;
+    const size_t want = got < cap ? cap - got : 1;
+    ssize_t n = ::read(fd, dst, want);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) { rc = OXLU_E_IO; break; }
+    if (n == 0) break;
+    if (got >= cap) { rc = OXLU_E_TOOBIG; break; }
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  release_lock(lock_fd);
+  if (rc == OXLU_OK) *len = got;
+  return rc;
+}

@@ -1,0 +1,32 @@
+// Choice of the AES/GHASH instruction-set path, made once per key set-up.
+#include <atomic>
+
+#include "quarzel/aes.h"
+
+namespace quarzel {
+namespace {
+std::atomic<bool> g_accel_disabled{false};
+}
+
+bool cipher_accel_cpu_supported() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+  static const bool supported = __builtin_cpu_supports("aes") && __builtin_cpu_supports("pclmul") &&
+                                __builtin_cpu_supports("sse4.1");
+  return supported;
+#else
+  return false;
+#endif
+}
+
+CipherAccel cipher_accel_default() noexcept {
+  if (g_accel_disabled.load(std::memory_order_relaxed) || !cipher_accel_cpu_supported()) {
+    return CipherAccel::kPortable;
+  }
+  return CipherAccel::kAesNi;
+}
+
+void set_cipher_accel_disabled_for_testing(bool disabled) noexcept {
+  g_accel_disabled.store(disabled, std::memory_order_relaxed);
+}
+
+}  // namespace quarzel

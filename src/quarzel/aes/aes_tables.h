@@ -1,0 +1,87 @@
+// AES tables of FIPS 197, computed at compile time from the field arithmetic.
+//
+// Words are laid out for little-endian loads of a state column: byte 0 (row 0)
+// in the least significant byte. Te0[x] = (2·S(x), S(x), S(x), 3·S(x)) from the
+// least significant byte up; Te1..Te3 are its byte rotations. Td0..Td3 do the
+// same for InvSubBytes with InvMixColumns (coefficients 0e, 09, 0d, 0b).
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace quarzel::aes_detail {
+
+constexpr uint8_t gf_mul(uint8_t a, uint8_t b) {
+  uint8_t r = 0;
+  for (int i = 0; i < 8; ++i) {
+    if (b & 1) r = static_cast<uint8_t>(r ^ a);
+    const bool hi = (a & 0x80) != 0;
+    a = static_cast<uint8_t>(a << 1);
+    if (hi) a = static_cast<uint8_t>(a ^ 0x1B);
+    b = static_cast<uint8_t>(b >> 1);
+  }
+  return r;
+}
+
+constexpr uint8_t rotl8(uint8_t x, int n) { return static_cast<uint8_t>((x << n) | (x >> (8 - n))); }
+
+constexpr std::array<uint8_t, 256> make_sbox() {
+  std::array<uint8_t, 256> s{};
+  for (int x = 0; x < 256; ++x) {
+    uint8_t inv = 0;
+    for (int y = 1; y < 256 && x != 0; ++y) {
+      if (gf_mul(static_cast<uint8_t>(x), static_cast<uint8_t>(y)) == 1) {
+        inv = static_cast<uint8_t>(y);
+        break;
+      }
+    }
+    s[x] = static_cast<uint8_t>(inv ^ rotl8(inv, 1) ^ rotl8(inv, 2) ^ rotl8(inv, 3) ^ rotl8(inv, 4) ^ 0x63);
+  }
+  return s;
+}
+
+constexpr std::array<uint8_t, 256> make_inv_sbox(const std::array<uint8_t, 256>& s) {
+  std::array<uint8_t, 256> inv{};
+  for (int x = 0; x < 256; ++x) inv[s[x]] = static_cast<uint8_t>(x);
+  return inv;
+}
+
+inline constexpr std::array<uint8_t, 256> kSbox = make_sbox();
+inline constexpr std::array<uint8_t, 256> kInvSbox = make_inv_sbox(kSbox);
+
+constexpr uint32_t rotl32(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
+constexpr uint32_t pack(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
+  return uint32_t{b0} | uint32_t{b1} << 8 | uint32_t{b2} << 16 | uint32_t{b3} << 24;
+}
+
+struct RoundTables {
+  std::array<std::array<uint32_t, 256>, 4> t;
+};
+
+constexpr RoundTables make_te() {
+  RoundTables r{};
+  for (int x = 0; x < 256; ++x) {
+    const uint8_t s = kSbox[x];
+    const uint32_t w = pack(gf_mul(s, 2), s, s, gf_mul(s, 3));
+    for (int k = 0; k < 4; ++k) r.t[k][x] = k == 0 ? w : rotl32(w, 8 * k);
+  }
+  return r;
+}
+
+constexpr RoundTables make_td() {
+  RoundTables r{};
+  for (int x = 0; x < 256; ++x) {
+    const uint8_t s = kInvSbox[x];
+    const uint32_t w = pack(gf_mul(s, 0x0E), gf_mul(s, 0x09), gf_mul(s, 0x0D), gf_mul(s, 0x0B));
+    for (int k = 0; k < 4; ++k) r.t[k][x] = k == 0 ? w : rotl32(w, 8 * k);
+  }
+  return r;
+}
+
+inline constexpr RoundTables kTe = make_te();
+inline constexpr RoundTables kTd = make_td();
+
+inline constexpr std::array<uint32_t, 10> kRcon = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x1B, 0x36};
+
+}  // namespace quarzel::aes_detail

@@ -1,0 +1,60 @@
+// Properties of the cipher types, shared by the block-cipher API and GCM.
+#pragma once
+
+#include <cstdint>
+
+#include "quarzel/aes.h"
+#include "quarzel/blockcipher.h"
+#include "quarzel/des.h"
+
+namespace quarzel::bc {
+
+struct CipherInfo {
+  cipher_type_t type;
+  uint32_t key_len;
+  uint32_t block_size;
+  bool is_des;  // DES / TDES family (8-byte block)
+};
+
+inline constexpr CipherInfo kCipherInfo[] = {
+    {CIPHER_TYPE_AES128, 16, 16, false}, {CIPHER_TYPE_AES192, 24, 16, false}, {CIPHER_TYPE_AES256, 32, 16, false},
+    {CIPHER_TYPE_DES, 8, 8, true},       {CIPHER_TYPE_TDES2, 16, 8, true},    {CIPHER_TYPE_TDES3, 24, 8, true},
+};
+
+// Null for an unknown or refused type.
+constexpr const CipherInfo* find_cipher(cipher_type_t type) {
+  for (const auto& c : kCipherInfo) {
+    if (c.type == type) return &c;
+  }
+  return nullptr;
+}
+
+constexpr bool is_des_type(cipher_type_t type) {
+  const CipherInfo* c = find_cipher(type);
+  return c != nullptr && c->is_des;
+}
+
+// Expands `key` for `type` (a known type of matching length) into round_key,
+// picking the instruction-set path; returns the path (a CipherAccel value).
+uint32_t expand_key_for(cipher_type_t type, cipher_dir_t dir, uint32_t key_len, const uint8_t* key,
+                        uint8_t* round_key);
+// The one-block routines for a cipher family and path.
+fp_algo_calc_t encrypt_routine(cipher_type_t type, uint32_t accel);
+fp_algo_calc_t decrypt_routine(cipher_type_t type, uint32_t accel);
+
+// r = a XOR b over n bytes; any aliasing of r with a or b is allowed.
+inline void xor_bytes(uint8_t* r, const uint8_t* a, const uint8_t* b, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) r[i] = static_cast<uint8_t>(a[i] ^ b[i]);
+}
+
+// The whole block as one big-endian integer plus 1, wrapping to zero.
+inline void counter_increments_one(uint8_t* block, uint32_t size) {
+  uint32_t carry = 1;
+  for (uint32_t i = size; i-- > 0;) {
+    carry += block[i];
+    block[i] = static_cast<uint8_t>(carry);
+    carry >>= 8;
+  }
+}
+
+}  // namespace quarzel::bc

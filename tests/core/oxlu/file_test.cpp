@@ -1,0 +1,271 @@
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "lock_holder.h"
+#include "oxlu/file.h"
+#include "temp_dir.h"
+
+namespace {
+
+using FileTest = TempDirTest;
+
+// Writes at most `budget_` bytes in all, then fails as a full disk does.
+size_t g_budget = 0;
+ssize_t write_until_full(int fd, const void* buf, size_t n) {
+  if (g_budget == 0) {
+    errno = ENOSPC;
+    return -1;
+  }
+  const size_t k = n < g_budget ? n : g_budget;
+  g_budget -= k;
+  return ::write(fd, buf, k);
+}
+struct FullDisk {
+  explicit FullDisk(size_t budget) {
+    g_budget = budget;
+    oxlu::testing::set_write_function(write_until_full);
+  }
+  ~FullDisk() { oxlu::testing::set_write_function(nullptr); }
+};
+
+std::string read_stream(FILE* f) {
+  std::string s;
+  char buf[256];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+  return s;
+}
+
+TEST_F(FileTest, ReadOfMissingFileFailsAndCreatesNothing) {
+  EXPECT_EQ(fopen_safe("./absent.cfg", "r"), nullptr);
+  EXPECT_EQ(fopen_safe("./absent.cfg", "rb"), nullptr);
+  size_t len = 0;
+  char buf[8];
+  EXPECT_EQ(oxlu_read_file("./absent.cfg", buf, sizeof buf, &len), OXLU_E_NOENT);
+  EXPECT_TRUE(entries().empty());
+}
+
+TEST_F(FileTest, WriteStreamCreatesAndReplacesWhole) {
+  FILE* f = fopen_safe("./a.cfg", "w");
+  ASSERT_NE(f, nullptr);
+  fputs("first version, long\n", f);
+  ASSERT_EQ(fclose_safe(f), 0);
+  EXPECT_EQ(slurp("./a.cfg"), "first version, long\n");
+
+  f = fopen_safe("./a.cfg", "wb");
+  ASSERT_NE(f, nullptr);
+  fputs("v2\n", f);
+  ASSERT_EQ(fclose_safe(f), 0);
+  EXPECT_EQ(slurp("./a.cfg"), "v2\n");
+
+  f = fopen_safe("./a.cfg", "r");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(read_stream(f), "v2\n");
+  EXPECT_EQ(fclose_safe(f), 0);
+  // Only the file and its lock companion remain: no temporary files.
+  EXPECT_EQ(entries(), (std::set<std::string>{"a.cfg", "a.cfg.lock"}));
+}
+
+TEST_F(FileTest, EmptyWriteStreamLeavesEmptyFile) {
+  FILE* f = fopen_safe("./e.cfg", "w");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(fclose_safe(f), 0);
+  EXPECT_EQ(slurp("./e.cfg"), "");
+}
+
+TEST_F(FileTest, AtomicWriteAndReadRoundTrip) {
+  const std::string data("k=v\n\x01\x02\xff", 7);
+  ASSERT_EQ(oxlu_write_file_atomic("./b.cfg", data.data(), data.size(), OXLU_PERM_PUBLIC), OXLU_OK);
+  char buf[64];
+  size_t len = 0;
+  ASSERT_EQ(oxlu_read_file("./b.cfg", buf, sizeof buf, &len), OXLU_OK);
+  EXPECT_EQ(std::string(buf, len), data);
+  EXPECT_EQ(oxlu_read_file("./b.cfg", buf, 6, &len), OXLU_E_TOOBIG);
+  ASSERT_EQ(oxlu_read_file("./b.cfg", buf, 7, &len), OXLU_OK);
+  EXPECT_EQ(len, 7u);
+}
+
+TEST_F(FileTest, SecretFilesAreOwnerOnly) {
+  const mode_t old = umask(022);
+  ASSERT_EQ(oxlu_write_file_atomic("./s.cfg", "pin", 3, OXLU_PERM_SECRET), OXLU_OK);
+  FILE* f = fopen_safe_perm("./t.cfg", "w", OXLU_PERM_SECRET);
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(fclose_safe(f), 0);
+  ASSERT_EQ(oxlu_write_file_atomic("./p.cfg", "x", 1, OXLU_PERM_PUBLIC), OXLU_OK);
+  umask(old);
+  struct stat st {};
+  ASSERT_EQ(stat("./s.cfg", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(stat("./t.cfg", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(stat("./p.cfg", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+TEST_F(FileTest, ReplacementKeepsPermissionsNeverWiderThanAsked) {
+  const mode_t old = umask(022);
+  ASSERT_EQ(oxlu_write_file_atomic("./k.cfg", "a", 1, OXLU_PERM_PUBLIC), OXLU_OK);
+  ASSERT_EQ(chmod("./k.cfg", 0640), 0);  // tightened by an administrator
+  FILE* f = fopen_safe("./k.cfg", "w");
+  ASSERT_NE(f, nullptr);
+  fputs("b", f);
+  ASSERT_EQ(fclose_safe(f), 0);
+  struct stat st {};
+  ASSERT_EQ(stat("./k.cfg", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  // An old world-readable file that now holds secrets is narrowed.
+  ASSERT_EQ(chmod("./k.cfg", 0644), 0);
+  ASSERT_EQ(oxlu_write_file_atomic("./k.cfg", "c", 1, OXLU_PERM_SECRET), OXLU_OK);
+  ASSERT_EQ(stat("./k.cfg", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  umask(old);
+  EXPECT_EQ(slurp("./k.cfg"), "c");
+}
+
+TEST_F(FileTest, FileBusyInAnotherProcessFailsAtOnce) {
+  spit("./c.cfg", "original\n");
+  LockHolder holder("./c.cfg", "r");
+  ASSERT_TRUE(holder.ok());
+
+  EXPECT_EQ(fopen_safe("./c.cfg", "r"), nullptr);
+  EXPECT_EQ(fopen_safe("./c.cfg", "w"), nullptr);
+  EXPECT_EQ(oxlu_write_file_atomic("./c.cfg", "new\n", 4, OXLU_PERM_PUBLIC), OXLU_E_BUSY);
+  char buf[32];
+  size_t len = 0;
+  EXPECT_EQ(oxlu_read_file("./c.cfg", buf, sizeof buf, &len), OXLU_E_BUSY);
+  EXPECT_EQ(remove_safe("./c.cfg"), -1);
+  EXPECT_EQ(slurp("./c.cfg"), "original\n");
+
+  holder.release();
+  FILE* f = fopen_safe("./c.cfg", "r");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(fclose_safe(f), 0);
+}
+
+TEST_F(FileTest, LockStillGuardsAfterReplacement) {
+  // The file's inode changes with every rewrite; the lock must follow the
+  // name, not the inode.
+  ASSERT_EQ(oxlu_write_file_atomic("./d.cfg", "one\n", 4, OXLU_PERM_PUBLIC), OXLU_OK);
+  LockHolder holder("./d.cfg", "r");
+  ASSERT_TRUE(holder.ok());
+  EXPECT_EQ(oxlu_write_file_atomic("./d.cfg", "two\n", 4, OXLU_PERM_PUBLIC), OXLU_E_BUSY);
+  holder.release();
+  ASSERT_EQ(oxlu_write_file_atomic("./d.cfg", "two\n", 4, OXLU_PERM_PUBLIC), OXLU_OK);
+
+  // A writer in another process holds it while it writes.
+  LockHolder writer("./d.cfg", "w");
+  ASSERT_TRUE(writer.ok());
+  EXPECT_EQ(fopen_safe("./d.cfg", "r"), nullptr);
+  writer.release();
+  EXPECT_EQ(slurp("./d.cfg"), "");  // the other process wrote nothing
+}
+
+TEST_F(FileTest, ReadOnlyDirectoryIsStillReadableUnderLock) {
+  std::filesystem::create_directory("./ro");
+  spit("./ro/conf.cfg", "k=v\n");
+  ASSERT_EQ(chmod("./ro", 0555), 0);
+  FILE* f = fopen_safe("./ro/conf.cfg", "r");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(read_stream(f), "k=v\n");
+  if (geteuid() != 0) {  // root writes anywhere; others get no companion here
+    EXPECT_EQ(entries("./ro"), (std::set<std::string>{"conf.cfg"}));
+    EXPECT_EQ(fopen_safe("./ro/conf.cfg", "r"), nullptr);  // the file itself is locked
+  }
+  EXPECT_EQ(fclose_safe(f), 0);
+  char buf[16];
+  size_t len = 0;
+  EXPECT_EQ(oxlu_read_file("./ro/conf.cfg", buf, sizeof buf, &len), OXLU_OK);
+  EXPECT_EQ(len, 4u);
+  ASSERT_EQ(chmod("./ro", 0755), 0);
+}
+
+TEST_F(FileTest, FileWhereNoCompanionCanBeMadeLocksItself) {
+  // sysfs refuses new files to everyone, root included.
+  const char* path = "/sys/kernel/profiling";
+  if (::access(path, R_OK) != 0) GTEST_SKIP() << "no " << path << " here";
+  FILE* f = fopen_safe(path, "r");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(fopen_safe(path, "r"), nullptr);
+  char buf[64];
+  size_t len = 0;
+  EXPECT_EQ(oxlu_read_file(path, buf, sizeof buf, &len), OXLU_E_BUSY);
+  EXPECT_EQ(fclose_safe(f), 0);
+  EXPECT_EQ(oxlu_read_file(path, buf, sizeof buf, &len), OXLU_OK);
+  EXPECT_FALSE(std::filesystem::exists(std::string(path) + ".lock"));
+}
+
+TEST_F(FileTest, TwoOpensInOneProcessExcludeEachOther) {
+  spit("./f.cfg", "x\n");
+  FILE* a = fopen_safe("./f.cfg", "r");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(fopen_safe("./f.cfg", "r"), nullptr);
+  EXPECT_EQ(fclose_safe(a), 0);
+}
+
+TEST_F(FileTest, WriteInterruptedMidwayKeepsOldContent) {
+  const std::string old_text = "Pin=1234\nLabel=old\n";
+  ASSERT_EQ(oxlu_write_file_atomic("./g.cfg", old_text.data(), old_text.size(), OXLU_PERM_SECRET),
+            OXLU_OK);
+  const std::string new_text(300, 'n');
+  {
+    FullDisk full(100);  // the temporary file receives 100 bytes, then the disk is full
+    EXPECT_EQ(oxlu_write_file_atomic("./g.cfg", new_text.data(), new_text.size(), OXLU_PERM_SECRET),
+              OXLU_E_IO);
+  }
+  EXPECT_EQ(slurp("./g.cfg"), old_text);
+  {
+    FullDisk full(10);
+    FILE* f = fopen_safe("./g.cfg", "w");
+    ASSERT_NE(f, nullptr);
+    fwrite(new_text.data(), 1, new_text.size(), f);
+    EXPECT_EQ(fclose_safe(f), -1);
+  }
+  EXPECT_EQ(slurp("./g.cfg"), old_text);
+  {
+    FullDisk full(0);  // nothing at all can be written
+    EXPECT_EQ(oxlu_write_file_atomic("./h.cfg", "abc", 3, OXLU_PERM_PUBLIC), OXLU_E_IO);
+  }
+  EXPECT_FALSE(std::filesystem::exists("./h.cfg"));
+  // No temporary file is left behind, and the file is free again.
+  for (const auto& e : entries()) EXPECT_EQ(e.find(".tmp."), std::string::npos) << e;
+  FILE* f = fopen_safe("./g.cfg", "r");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(read_stream(f), old_text);
+  EXPECT_EQ(fclose_safe(f), 0);
+}
+
+TEST_F(FileTest, WriteIntoMissingDirectoryFails) {
+  EXPECT_EQ(fopen_safe("./nodir/x.cfg", "w"), nullptr);
+  EXPECT_NE(oxlu_write_file_atomic("./nodir/x.cfg", "a", 1, OXLU_PERM_PUBLIC), OXLU_OK);
+  EXPECT_FALSE(std::filesystem::exists("./nodir"));
+}
+
+TEST_F(FileTest, DirectoriesAndRemoval) {
+  EXPECT_EQ(cross_mkdir("./sub"), 0);
+  EXPECT_EQ(cross_mkdir("./sub"), -1);
+  ASSERT_EQ(oxlu_write_file_atomic("./sub/k.cfg", "a", 1, OXLU_PERM_PUBLIC), OXLU_OK);
+  EXPECT_EQ(cross_rmdir("./sub"), -1);  // not empty
+  EXPECT_EQ(remove_safe("./sub/k.cfg"), 0);
+  EXPECT_TRUE(entries("./sub").empty());  // lock companion gone as well
+  EXPECT_EQ(remove_safe("./sub/k.cfg"), -1);
+  EXPECT_EQ(cross_rmdir("./sub"), 0);
+  EXPECT_EQ(cross_rmdir("./sub"), -1);
+}
+
+TEST_F(FileTest, NullArgumentsAreRefused) {
+  EXPECT_EQ(fopen_safe(nullptr, "r"), nullptr);
+  EXPECT_EQ(fopen_safe("./x", nullptr), nullptr);
+  EXPECT_EQ(fclose_safe(nullptr), -1);
+  EXPECT_EQ(cross_mkdir(nullptr), -1);
+  EXPECT_EQ(cross_rmdir(nullptr), -1);
+  EXPECT_EQ(remove_safe(nullptr), -1);
+  size_t len;
+  EXPECT_EQ(oxlu_write_file_atomic(nullptr, "a", 1, 0600), OXLU_E_ARG);
+  EXPECT_EQ(oxlu_write_file_atomic("./x", nullptr, 1, 0600), OXLU_E_ARG);
+  EXPECT_EQ(oxlu_read_file("./x", nullptr, 0, nullptr), OXLU_E_ARG);
+  EXPECT_EQ(oxlu_read_file(nullptr, nullptr, 0, &len), OXLU_E_ARG);
+}
+
+}  // namespace

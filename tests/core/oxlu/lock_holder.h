@@ -1,0 +1,53 @@
+// A second process that holds a file's lock until told to let go.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "oxlu/file.h"
+
+class LockHolder {
+ public:
+  // Forks a child that opens `path` through fopen_safe(mode) and keeps it
+  // open. ok() tells whether the child got the file.
+  LockHolder(const std::string& path, const char* mode) {
+    int up[2], down[2];
+    if (pipe(up) != 0 || pipe(down) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(up[0]);
+      close(down[1]);
+      FILE* f = fopen_safe(path.c_str(), mode);
+      char r = f != nullptr ? 'y' : 'n';
+      (void)!write(up[1], &r, 1);
+      char c;
+      (void)!read(down[0], &c, 1);
+      if (f != nullptr) fclose_safe(f);
+      _exit(0);
+    }
+    close(up[1]);
+    close(down[0]);
+    release_fd_ = down[1];
+    char r = 'n';
+    if (read(up[0], &r, 1) == 1) ok_ = r == 'y';
+    close(up[0]);
+  }
+  ~LockHolder() { release(); }
+  bool ok() const { return ok_; }
+  void release() {
+    if (pid_ <= 0) return;
+    char c = 'x';
+    (void)!write(release_fd_, &c, 1);
+    close(release_fd_);
+    int st;
+    waitpid(pid_, &st, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int release_fd_ = -1;
+  bool ok_ = false;
+};

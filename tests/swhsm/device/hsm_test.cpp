@@ -1,0 +1,275 @@
+// HSM level: start-up, administrator login and locking, label, PIN, policy,
+// token creation and deletion, reset, listing.
+#include <cerrno>
+
+#include "fixture.h"
+
+namespace {
+
+using namespace swt;
+using Hsm = Device;
+
+TEST_F(Hsm, InitializeChecksSerialNumberAndHandles) {
+  ZEB_DEVICE_HANDLE h = 0;
+  uint8_t wrong[16];
+  std::memcpy(wrong, kHsmSn, 16);
+  wrong[15] = '9';
+  const ZEB_DEVICE_HANDLE before = hsm_;
+  EXPECT_EQ(SWD_Initialize(wrong, &h), 0x501u);
+  EXPECT_EQ(h, 0u);
+  ZEB_DEVICE_HSM_INFO info{};
+  EXPECT_EQ(SWD_GetHsmInfo(before, &info), 0u);  // the device stays as it was
+  EXPECT_EQ(SWD_Initialize(u8(kHsmSn), nullptr), 0x500u);
+  ASSERT_EQ(SWD_Initialize(u8(kHsmSn), &hsm_), 0u);
+  EXPECT_NE(hsm_, 0u);
+  EXPECT_EQ(SWD_GetHsmInfo(hsm_ + 1, &info), 0xB3u);
+  ASSERT_EQ(SWD_GetHsmInfo(hsm_, &info), 0u);
+  EXPECT_EQ(str(info.HsmSn, 16), kHsmSn);
+  EXPECT_EQ(str(info.HsmLabel, 9), std::string("soft-hsm\0", 9));
+  EXPECT_EQ(info.HsmType, 1);
+  EXPECT_EQ(info.HsmStatus, 3);
+  EXPECT_EQ(info.u32MaxTokenCount, 4u);
+  ZEB_DEVICE_VERSION v{9, 9, 9};
+  EXPECT_EQ(SWD_GetVersion(hsm_, &v), 0u);
+  EXPECT_EQ(v.major, 0);
+  EXPECT_EQ(v.minor, 1);
+  EXPECT_EQ(v.update, 0);
+}
+
+TEST_F(Hsm, InitializeWithoutRecordAndFinalize) {
+  std::filesystem::remove("./SwHsm/HsmAdmin.cfg");
+  ZEB_DEVICE_HANDLE h = 0;
+  EXPECT_EQ(SWD_Initialize(u8(kHsmSn), &h), 0x501u);
+  EXPECT_EQ(SWD_Finalize(hsm_ + 1), 0xB3u);
+  ASSERT_EQ(SWD_Finalize(hsm_), 0u);
+  ZEB_DEVICE_HANDLE s;
+  EXPECT_EQ(SWD_OpenHsmSession(hsm_, &s), 6u);  // no device any more
+  EXPECT_EQ(SWD_Finalize(hsm_), 0xB3u);
+  spit("./SwHsm/HsmAdmin.cfg", admin_cfg_text());
+  ASSERT_EQ(SWD_Initialize(u8(kHsmSn), &hsm_), 0u);
+}
+
+TEST_F(Hsm, AdministratorLoginCountsFailuresAndLocks) {
+  const ZEB_DEVICE_HANDLE s = open_hsm_session();
+  for (int i = 1; i <= 9; ++i) ASSERT_EQ(SWD_LoginHsmByPin(s, u8("wrong"), 5), 0xA1u) << i;
+  HSM_ADMIN_CFG rec{};
+  ASSERT_EQ(GetHsmAdminCFG(&rec), 0u);
+  EXPECT_EQ(rec.LoginFailCount, 9);
+  EXPECT_EQ(rec.HsmStatus, 3);
+  EXPECT_EQ(SWD_LoginHsmByPin(s, u8("wrong"), 5), 0xA1u);  // the tenth locks
+  ASSERT_EQ(GetHsmAdminCFG(&rec), 0u);
+  EXPECT_EQ(rec.HsmStatus, 4);
+  EXPECT_EQ(SWD_LoginHsmByPin(s, u8(kAdminPin), std::strlen(kAdminPin)), 0xA4u);
+  // Only a reset leaves the locked state.
+  ASSERT_EQ(SWD_ResetVrkBySn(hsm_, nullptr), 0u);
+  EXPECT_EQ(SWD_LoginHsmByPin(s, u8(kHsmSn), 16), 0u);
+}
+
+TEST_F(Hsm, RightPinClearsCounterAndSetsBits) {
+  const ZEB_DEVICE_HANDLE s = open_hsm_session();
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(SWD_LoginHsmByPin(s, u8("x"), 1), 0xA1u);
+  // The right bytes at another length are a wrong PIN too.
+  EXPECT_EQ(SWD_LoginHsmByPin(s, u8(kAdminPin), std::strlen(kAdminPin) - 1), 0xA1u);
+  ASSERT_EQ(SWD_LoginHsmByPin(s, u8(kAdminPin), std::strlen(kAdminPin)), 0u);
+  HSM_ADMIN_CFG rec{};
+  ASSERT_EQ(GetHsmAdminCFG(&rec), 0u);
+  EXPECT_EQ(rec.LoginFailCount, 0);
+  ZEB_DEVICE_TOKEN_SESSION_INFO info{};
+  ASSERT_EQ(SWD_GetHsmSessInfo(s, &info), 0u);
+  EXPECT_EQ(info.SessStatus, 7);
+  EXPECT_EQ(str(info.HsmSn, 16), kHsmSn);
+  EXPECT_EQ(SWD_LoginHsmByPin(s, u8(kAdminPin), std::strlen(kAdminPin)), 0x100u);  // not idle
+  EXPECT_EQ(SWD_LoginHsmByPin(s + 1, u8(kAdminPin), std::strlen(kAdminPin)), 0xB3u);
+  ASSERT_EQ(SWD_LogoutHsm(s), 0u);
+  ASSERT_EQ(SWD_GetHsmSessInfo(s, &info), 0u);
+  EXPECT_EQ(info.SessStatus, 1);
+  EXPECT_EQ(SWD_LogoutHsm(s), 0x101u);
+}
+
+TEST_F(Hsm, PinAndLabelChangesAndTheirLimits) {
+  const ZEB_DEVICE_HANDLE idle = open_hsm_session();
+  EXPECT_EQ(SWD_SetHsmPin(idle, u8("newpin"), 6), 0x101u);
+  const ZEB_DEVICE_HANDLE a = admin_session();
+  const std::string long_pin(33, 'p');
+  EXPECT_EQ(SWD_SetHsmPin(a, u8(long_pin.c_str()), 33), 0xA2u);
+  EXPECT_EQ(SWD_SetHsmPin(a, u8("ab\ncd"), 5), 0xA1u);
+  EXPECT_EQ(SWD_SetHsmPin(a, u8("ab\0cd"), 5), 0xA1u);
+  const std::string pin32(32, 'q');
+  ASSERT_EQ(SWD_SetHsmPin(a, u8(pin32.c_str()), 32), 0u);
+  HSM_ADMIN_CFG rec{};
+  ASSERT_EQ(GetHsmAdminCFG(&rec), 0u);
+  EXPECT_EQ(str(rec.Pin, 32), pin32);
+  EXPECT_EQ(rec.u32PinLen, 32u);
+
+  const std::string long_label(33, 'l');
+  EXPECT_EQ(SWD_SetHsmLabel(a, u8(long_label.c_str()), 33), 7u);
+  EXPECT_EQ(SWD_SetHsmLabel(a, u8("a\nb"), 3), 7u);
+  ASSERT_EQ(SWD_SetHsmLabel(a, u8("new label"), 9), 0u);
+  ZEB_DEVICE_HSM_INFO info{};
+  ASSERT_EQ(SWD_GetHsmInfo(hsm_, &info), 0u);  // refreshed by the write
+  EXPECT_EQ(str(info.HsmLabel, 10), std::string("new label\0", 10));
+
+  // A reset HSM (state 1) becomes initialised with its first PIN.
+  ASSERT_EQ(SWD_ResetVrk(a), 0u);
+  ASSERT_EQ(GetHsmAdminCFG(&rec), 0u);
+  EXPECT_EQ(rec.HsmStatus, 1);
+  ASSERT_EQ(SWD_SetHsmPin(a, u8("fresh"), 5), 0u);
+  ASSERT_EQ(GetHsmAdminCFG(&rec), 0u);
+  EXPECT_EQ(rec.HsmStatus, 3);
+}
+
+TEST_F(Hsm, Policy) {
+  ZEB_DEVICE_HSM_POLICY p{};
+  std::memset(p.Res, 0xEE, sizeof p.Res);
+  ASSERT_EQ(SWD_GetHsmPolicy(hsm_, &p), 0u);
+  EXPECT_EQ(p.LoginFailCount, 0);
+  EXPECT_EQ(p.MaxLoginFailCount, 10);
+  EXPECT_EQ(p.fipsMode, 0);
+  EXPECT_EQ(p.Res[0], 0xEE);
+  const ZEB_DEVICE_HANDLE a = admin_session();
+  p.MaxLoginFailCount = 0;
+  p.fipsMode = 1;
+  ASSERT_EQ(SWD_SetHsmPolicy(a, &p), 0u);
+  ASSERT_EQ(SWD_GetHsmPolicy(hsm_, &p), 0u);
+  EXPECT_EQ(p.MaxLoginFailCount, 10);  // 0 keeps the old maximum
+  EXPECT_EQ(p.fipsMode, 0);            // not stored
+  p.MaxLoginFailCount = 3;
+  ASSERT_EQ(SWD_SetHsmPolicy(a, &p), 0u);
+  ASSERT_EQ(SWD_GetHsmPolicy(hsm_, &p), 0u);
+  EXPECT_EQ(p.MaxLoginFailCount, 3);
+  EXPECT_EQ(SWD_SetHsmPolicy(open_hsm_session(), &p), 0x101u);
+}
+
+std::vector<std::string> list_ids(ZEB_DEVICE_HANDLE hsm) {
+  ZEB_DEVICE_TKN_USER_LIST l{};
+  EXPECT_EQ(SWD_ListTokens(hsm, &l), 0u);
+  std::vector<std::string> ids;
+  for (int i = 0; i < 4; ++i) ids.emplace_back(reinterpret_cast<char*>(l.TknId[i]), strnlen(reinterpret_cast<char*>(l.TknId[i]), 16));
+  return ids;
+}
+
+TEST_F(Hsm, CreateAndDeleteTokens) {
+  const ZEB_DEVICE_HANDLE a = admin_session();
+  uint8_t id[16] = {}, sn[16] = {};
+  ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);
+  EXPECT_EQ(str(id, 6), std::string("Tkn01\0", 6));
+  for (uint8_t d : sn) EXPECT_TRUE(d >= '0' && d <= '9');
+  ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);
+  EXPECT_EQ(str(id, 6), std::string("Tkn02\0", 6));
+  EXPECT_TRUE(std::filesystem::exists("./SwHsm/Tkn02/TknUser.cfg"));
+  ZEB_DEVICE_HSM_INFO info{};
+  ASSERT_EQ(SWD_GetHsmInfo(hsm_, &info), 0u);
+  EXPECT_EQ(info.u32TokenCount, 2u);
+
+  // Deleting a token that does not exist changes nothing, the count included.
+  ASSERT_EQ(SWD_DeleteToken(a, u8("Tkn09\0\0\0\0\0\0\0\0\0\0\0")), 0u);
+  ASSERT_EQ(SWD_GetHsmInfo(hsm_, &info), 0u);
+  EXPECT_EQ(info.u32TokenCount, 2u);
+  ASSERT_EQ(SWD_DeleteToken(a, u8("Tkn01\0\0\0\0\0\0\0\0\0\0\0")), 0u);
+  ASSERT_EQ(SWD_GetHsmInfo(hsm_, &info), 0u);
+  EXPECT_EQ(info.u32TokenCount, 1u);
+  EXPECT_FALSE(std::filesystem::exists("./SwHsm/Tkn01"));  // file, lock and directory gone
+  ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);
+  EXPECT_EQ(str(id, 6), std::string("Tkn03\0", 6));
+  // The list is stored without gaps: Tkn02 moved up, the new token follows.
+  EXPECT_EQ(list_ids(hsm_), (std::vector<std::string>{"Tkn02", "Tkn03", "", ""}));
+
+  ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);
+  ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);
+  const std::string list_before = slurp("./SwHsm/TknUser.list");
+  EXPECT_EQ(SWD_CreateToken(a, id, sn), 6u);  // a fifth token
+  ASSERT_EQ(SWD_GetHsmInfo(hsm_, &info), 0u);
+  EXPECT_EQ(info.u32TokenCount, 4u);
+  EXPECT_EQ(slurp("./SwHsm/TknUser.list"), list_before);
+
+  EXPECT_EQ(SWD_CreateDefaultToken(0, id, sn), 0x50u);
+  EXPECT_EQ(SWD_CreateToken(open_hsm_session(), id, sn), 0x101u);
+  EXPECT_EQ(SWD_DeleteToken(open_hsm_session(), id), 0x101u);
+}
+
+TEST_F(Hsm, DefaultTokenAndTokenByPin) {
+  uint8_t id[16] = {}, sn[16] = {};
+  ASSERT_EQ(SWD_CreateDefaultToken(0, id, sn), 0u);
+  EXPECT_EQ(str(id, 6), std::string("Tkn01\0", 6));
+  const ZEB_DEVICE_HANDLE a = admin_session();
+  const std::string long_pin(33, '1');
+  EXPECT_EQ(SWD_CreateTokenByPin(a, u8(long_pin.c_str()), 33, id), 0xA2u);
+  EXPECT_EQ(SWD_CreateTokenByPin(a, u8("12\n4"), 4, id), 0xA1u);
+  EXPECT_EQ(list_ids(hsm_), (std::vector<std::string>{"Tkn01", "", "", ""}));  // nothing created
+  ASSERT_EQ(SWD_CreateTokenByPin(a, u8("123456"), 6, id), 0u);
+  const TKN_USER_CFG c = token_cfg("Tkn02");
+  EXPECT_EQ(str(c.NormalUserPin, 7), std::string("123456\0", 7));
+  EXPECT_EQ(str(c.SuperUserPin, 7), std::string("123456\0", 7));
+  EXPECT_EQ(c.u32SuperUserPinLen, 6u);
+  EXPECT_EQ(c.TknStatus, 3);
+}
+
+ssize_t disk_full(int, const void*, size_t) {
+  errno = ENOSPC;
+  return -1;
+}
+
+TEST_F(Hsm, FailedWriteDuringCreationLeavesTheHsmAsItWas) {
+  create_token();
+  const ZEB_DEVICE_HANDLE a = admin_session();
+  const std::string list = slurp("./SwHsm/TknUser.list");
+  const std::string admin = slurp("./SwHsm/HsmAdmin.cfg");
+  uint8_t id[16], sn[16];
+  oxlu::testing::set_write_function(disk_full);
+  const uint32_t rc = SWD_CreateToken(a, id, sn);
+  oxlu::testing::set_write_function(nullptr);
+  EXPECT_EQ(rc, 0x520u);
+  EXPECT_EQ(slurp("./SwHsm/TknUser.list"), list);
+  EXPECT_EQ(slurp("./SwHsm/HsmAdmin.cfg"), admin);
+  EXPECT_EQ(list_ids(hsm_), (std::vector<std::string>{"Tkn01", "", "", ""}));
+  ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);  // and the next attempt works
+  EXPECT_EQ(str(id, 6), std::string("Tkn02\0", 6));
+}
+
+TEST_F(Hsm, BusyTokenListIsNeverReplaced) {
+  const std::string first = create_token();
+  const std::string list = slurp("./SwHsm/TknUser.list");
+  const ZEB_DEVICE_HANDLE a = admin_session();
+  LockHolder holder("./SwHsm/TknUser.list");
+  ASSERT_TRUE(holder.ok());
+  uint8_t id[16], sn[16];
+  EXPECT_EQ(SWD_CreateToken(a, id, sn), 0xE0u);
+  holder.release();
+  EXPECT_EQ(slurp("./SwHsm/TknUser.list"), list);
+  EXPECT_EQ(list_ids(hsm_)[0], first);
+}
+
+TEST_F(Hsm, ResetKeepsTokenFilesButForgetsTokens) {
+  create_token();
+  create_token();
+  const ZEB_DEVICE_HANDLE a = admin_session();
+  ASSERT_EQ(SWD_ResetVrk(a), 0u);
+  HSM_ADMIN_CFG rec{};
+  ASSERT_EQ(GetHsmAdminCFG(&rec), 0u);
+  EXPECT_EQ(str(rec.Pin, 32), std::string(kHsmSn) + std::string(16, '\0'));
+  EXPECT_EQ(rec.u32PinLen, 16u);
+  EXPECT_EQ(rec.TokenCount, 0);
+  EXPECT_EQ(rec.MaxTokenCount, 4);
+  EXPECT_EQ(rec.MaxLoginFailCount, 10);
+  EXPECT_EQ(rec.HsmStatus, 1);
+  EXPECT_EQ(str(rec.HsmLabel, 8), "soft-hsm");
+  EXPECT_EQ(list_ids(hsm_), (std::vector<std::string>{"", "", "", ""}));
+  EXPECT_TRUE(std::filesystem::exists("./SwHsm/Tkn01/TknUser.cfg"));
+  // The first token after a reset starts a new list.
+  uint8_t id[16], sn[16];
+  ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);
+  EXPECT_EQ(str(id, 6), std::string("Tkn01\0", 6));
+  EXPECT_EQ(SWD_ResetVrk(open_hsm_session()), 0x101u);
+}
+
+TEST_F(Hsm, ListHsmsFromFile) {
+  spit("./sw_hsm_list.txt", "HSMSn=HSM0000000000042\nHSMLabel=soft\nHSMType=1\n");
+  uint8_t types[4], sns[64], labels[128];
+  uint32_t n = 0;
+  ASSERT_EQ(SWD_ListHSMs(types, sns, labels, &n), 0u);
+  ASSERT_EQ(n, 1u);
+  EXPECT_EQ(str(sns, 16), kHsmSn);
+  EXPECT_EQ(SWD_ListHSMs(nullptr, sns, labels, &n), 7u);
+}
+
+}  // namespace
