@@ -1,5 +1,5 @@
 /* PKCS #11 v3.0 interface (OASIS PKCS #11 Cryptographic Token Interface Base
- * Specification Version 3.0), written for this module.
+ * v3.0 standard), written for this module.
  *
  * Linux x86-64: structures have the platform's natural alignment (no packing
  * pragma), CK_ULONG is unsigned long (64 bits), and functions use the default

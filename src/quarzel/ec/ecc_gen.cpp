@@ -35,26 +35,18 @@ void digest_to_e(const uint8_t* digest, uint32_t digest_len, uint32_t L, uint8_t
 
 namespace {
 
-void invalidate(ecc_pubkey_t* Q) {
-  // Mapped coordinates belong to the caller: drop the references.
-  if (pubkey_active(Q) && (Q->state & ECC_PUBKEY_MAPPED) != 0) Q->q_point_x = Q->q_point_y = nullptr;
-  Q->state = ECC_PUBKEY_INVALID;
-}
-void invalidate(ecc_prikey_t* d) {
-  if ((d->state & ~0x7u) == ECC_PRIKEY_ACTIVE && (d->state & ECC_PRIKEY_MAPPED) != 0) d->d_value = nullptr;
-  d->state = ECC_PRIKEY_INVALID;
-}
-
 // Q = d * (bx, by) with the range test of d; infinity gives `inf_code`.
 quarzel_ret_t derive_point(const Engine& e, uint32_t func, const uint8_t* d, const uint8_t* bx,
                            const uint8_t* by, core_ret_t inf_code, ecc_pubkey_t* Q) {
   if (!e.scalar_valid(d)) return ecc_err(func, ECC_R_PRI_RANGE);
-  uint8_t x[ECC_MAX_LEN], y[ECC_MAX_LEN];
+  // For ECDH the result is the shared point: keep it in wiping storage.
+  SecretArray<ECC_MAX_LEN> x;
+  SecretArray<ECC_MAX_LEN> y;
   bool infinity = false;
-  const core_ret_t ret = e.mul(d, bx, by, x, y, &infinity);
+  const core_ret_t ret = e.mul(d, bx, by, x.data(), y.data(), &infinity);
   if (ret != 0) return ecc_err_core(func, ret);
   if (infinity) return ecc_err_core(func, inf_code);
-  return ecc_pubkey_value_set(Q, e.byte_size(), x, e.byte_size(), y);
+  return ecc_pubkey_value_set(Q, e.byte_size(), x.data(), e.byte_size(), y.data());
 }
 
 // Stores d into the key and derives its public key.
@@ -102,7 +94,7 @@ quarzel_ret_t ecc_gen_keypair_by_reject_sampling(ecc_crv_t crv_id, ecc_prikey_t*
 quarzel_ret_t ecc_gen_keypair(ecc_crv_t crv_id, ecc_keygen_t method, ecc_prikey_t* d, ecc_pubkey_t* Q) {
   if (d == nullptr || Q == nullptr) return ecc_err(F_GEN_KEYPAIR, ECC_R_NULL);
   quarzel_ret_t ret = 0;
-  if ((d->state & ~0x7u) != ECC_PRIKEY_ACTIVE || !pubkey_active(Q))
+  if (!prikey_active(d) || !pubkey_active(Q))
     ret = ecc_err(F_GEN_KEYPAIR, ECC_R_STATE);
   else if (crv_id != d->crv_id || crv_id != Q->crv_id)
     ret = ecc_err(F_GEN_KEYPAIR, ECC_R_CURVE_MISMATCH);

@@ -32,19 +32,34 @@ enum : uint32_t {
   F_ECDSA_GEN_K = 0x23,
 };
 
-// Active, with the private value present.
-inline bool prikey_usable(const ecc_prikey_t* k) {
-  return k != nullptr && (k->state & ~0x7u) == ECC_PRIKEY_ACTIVE &&
-         (k->state & ECC_PRIKEY_D_SET) != 0 && k->d_value != nullptr;
-}
-// Active, with both coordinates present.
-inline bool pubkey_usable(const ecc_pubkey_t* k) {
-  return k != nullptr && (k->state & ~0xFu) == ECC_PUBKEY_ACTIVE &&
-         (k->state & (ECC_PUBKEY_X_SET | ECC_PUBKEY_Y_SET)) == (ECC_PUBKEY_X_SET | ECC_PUBKEY_Y_SET) &&
-         k->q_point_x != nullptr && k->q_point_y != nullptr;
+// Key conditions. Active: the state word without its flag bits is the base
+// word (values allocated or mapped).
+inline bool prikey_active(const ecc_prikey_t* k) {
+  return k != nullptr && (k->state & ~0x7u) == ECC_PRIKEY_ACTIVE;
 }
 inline bool pubkey_active(const ecc_pubkey_t* k) {
   return k != nullptr && (k->state & ~0xFu) == ECC_PUBKEY_ACTIVE;
+}
+// Active, with the private value present.
+inline bool prikey_usable(const ecc_prikey_t* k) {
+  return prikey_active(k) && (k->state & ECC_PRIKEY_D_SET) != 0 && k->d_value != nullptr;
+}
+// Active, with both coordinates present.
+inline bool pubkey_usable(const ecc_pubkey_t* k) {
+  constexpr uint32_t both = ECC_PUBKEY_X_SET | ECC_PUBKEY_Y_SET;
+  return pubkey_active(k) && (k->state & both) == both && k->q_point_x != nullptr &&
+         k->q_point_y != nullptr;
+}
+
+// Marks a key invalid. References to caller memory are dropped first, so that
+// a later value_free cannot release memory the library does not own.
+inline void invalidate(ecc_prikey_t* k) {
+  if (prikey_active(k) && (k->state & ECC_PRIKEY_MAPPED) != 0) k->d_value = nullptr;
+  k->state = ECC_PRIKEY_INVALID;
+}
+inline void invalidate(ecc_pubkey_t* k) {
+  if (pubkey_active(k) && (k->state & ECC_PUBKEY_MAPPED) != 0) k->q_point_x = k->q_point_y = nullptr;
+  k->state = ECC_PUBKEY_INVALID;
 }
 
 // A uniformly random value in 0..n-1 by rejection sampling (at most 128

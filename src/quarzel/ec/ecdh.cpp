@@ -51,10 +51,9 @@ quarzel_ret_t open_ecdh(uint32_t func, std::initializer_list<const ecc_prikey_t*
 }
 
 // Ze || Zs with Zs = x(ds * Qs) and Ze = x(de * Qe).
-quarzel_ret_t unified(uint32_t func, const ecc_prikey_t* ds, const ecc_pubkey_t* Qs,
-                      const ecc_prikey_t* de, const ecc_pubkey_t* Qe, uint32_t L, uint8_t* ss) {
+quarzel_ret_t unified(const ecc_prikey_t* ds, const ecc_pubkey_t* Qs, const ecc_prikey_t* de,
+                      const ecc_pubkey_t* Qe, uint32_t L, uint8_t* ss) {
   SecretArray<ECC_MAX_LEN> zs;
-  (void)func;
   quarzel_ret_t ret = shared_x(ds, Qs, L, zs.data());
   if (ret == 0) ret = shared_x(de, Qe, L, ss);
   if (ret == 0) std::memcpy(ss + L, zs.data(), L);
@@ -81,7 +80,7 @@ quarzel_ret_t ecdh_unified_one_pass_party_u(const ecc_prikey_t* dA, const ecc_pr
   uint32_t L = 0;
   if (const quarzel_ret_t ret = open_ecdh(F_UNIFIED_U, {dA, dU}, {QB}, 2, ss_len, ss, &L); ret != 0)
     return ret;
-  return unified(F_UNIFIED_U, dA, QB, dU, QB, L, ss);
+  return unified(dA, QB, dU, QB, L, ss);
 }
 
 quarzel_ret_t ecdh_unified_one_pass_party_v(const ecc_prikey_t* dB, const ecc_pubkey_t* QA,
@@ -89,7 +88,7 @@ quarzel_ret_t ecdh_unified_one_pass_party_v(const ecc_prikey_t* dB, const ecc_pu
   uint32_t L = 0;
   if (const quarzel_ret_t ret = open_ecdh(F_UNIFIED_V, {dB}, {QA, QU}, 2, ss_len, ss, &L); ret != 0)
     return ret;
-  return unified(F_UNIFIED_V, dB, QA, dB, QU, L, ss);
+  return unified(dB, QA, dB, QU, L, ss);
 }
 
 quarzel_ret_t ecdh_unified_full(const ecc_prikey_t* dA, const ecc_pubkey_t* QB,
@@ -99,7 +98,7 @@ quarzel_ret_t ecdh_unified_full(const ecc_prikey_t* dA, const ecc_pubkey_t* QB,
   if (const quarzel_ret_t ret = open_ecdh(F_UNIFIED_FULL, {dA, dU}, {QB, QV}, 2, ss_len, ss, &L);
       ret != 0)
     return ret;
-  return unified(F_UNIFIED_FULL, dA, QB, dU, QV, L, ss);
+  return unified(dA, QB, dU, QV, L, ss);
 }
 
 }  // extern "C"

@@ -1,9 +1,14 @@
-// Point engine: Jacobian formulas, the blinded Montgomery ladder, and the
-// scalar arithmetic modulo n that ECDSA needs.
+// Point engine of one curve: the blinded Montgomery ladder, point addition,
+// curve tests, and the scalar arithmetic modulo n that ECDSA needs.
 //
-// Jacobian coordinates: x = X/Z^2, y = Y/Z^3; the point at infinity is
-// (1, 1, 0). Doubling is dbl-2007-bl and addition add-1998-cmo-2 of the
-// Explicit-Formulas Database, both for general a.
+// The field arithmetic is hundreds of thousands of small limb operations per
+// second of tests; an unoptimised (debug, sanitizer) build would spend minutes
+// on the curve vectors. Optimise this file even there; the sanitizers still
+// instrument it.
+#if !defined(__OPTIMIZE__) && defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("O2")
+#endif
+
 #include "ec/engine.h"
 
 #include <array>
@@ -12,6 +17,7 @@
 
 #include "ec/curves.h"
 #include "ec/field.h"
+#include "ec/jacobian.h"
 #include "quarzel/port.h"
 
 namespace quarzel::ec {
@@ -29,11 +35,6 @@ void words_to_limbs(u64* r, size_t nl, const uint32_t* w, size_t nw) {
     r[pos / 2] |= static_cast<u64>(w[i]) << (32 * (pos % 2));
   }
 }
-
-template <size_t N>
-struct Jac {
-  u64 x[N], y[N], z[N];
-};
 
 template <size_t N>
 class EngineImpl final : public Engine {
@@ -86,24 +87,17 @@ class EngineImpl final : public Engine {
                   uint8_t* u2) const override;
   bool x_mod_n_equals(const uint8_t* x, const uint8_t* r) const override;
   void reduce_to_scalar(const uint8_t* c, size_t c_len, uint8_t* d) const override;
+  bool uses_adx() const override { return fp_.adx; }
+  void force_portable(bool portable) override {
+    fp_.adx = fn_.adx = !portable && N == 4 && cpu_has_adx();
+  }
 
  private:
   using P = Jac<N>;
 
-  void set_infinity(P& r) const {
-    std::memcpy(r.x, fp_.one, sizeof r.x);
-    std::memcpy(r.y, fp_.one, sizeof r.y);
-    std::memset(r.z, 0, sizeof r.z);
-  }
-  static void select(P& r, u64 mask, const P& a, const P& b) {
-    fe_select<N>(r.x, mask, a.x, b.x);
-    fe_select<N>(r.y, mask, a.y, b.y);
-    fe_select<N>(r.z, mask, a.z, b.z);
-  }
-  void dbl(P& r, const P& p) const;
-  void add_jac(P& r, const P& p1, const P& p2) const;
-  bool on_curve_jac(const P& p) const;
-  void normalize(u64* x, u64* y, const P& p) const;
+  void dbl(P& r, const P& p) const { jac_double<N>(fp_, a_, r, p); }
+  void add_jac(P& r, const P& p1, const P& p2) const { jac_add<N>(fp_, r, p1, p2); }
+  bool on_curve_jac(const P& p) const { return jac_on_curve<N>(fp_, a_, b_, p); }
   // Affine coordinates (L bytes, any value below 2^(8L)) in Montgomery form.
   void load_affine(u64* x, u64* y, const uint8_t* bx, const uint8_t* by) const {
     fe_from_bytes<N>(x, bx, byte_size_);
@@ -113,9 +107,11 @@ class EngineImpl final : public Engine {
   }
   void store_affine(uint8_t* bx, uint8_t* by, const P& p) const {
     u64 x[N], y[N];
-    normalize(x, y, p);
+    jac_normalize<N>(fp_, x, y, p);
     fe_to_bytes<N>(bx, byte_size_, x);
     fe_to_bytes<N>(by, byte_size_, y);
+    secure_wipe(x, sizeof x);  // an ECDH result is a shared secret
+    secure_wipe(y, sizeof y);
   }
   // Plain integer (L bytes, may exceed n) to Montgomery form modulo n.
   void load_mod_n(u64* r, const uint8_t* b) const {
@@ -134,109 +130,6 @@ class EngineImpl final : public Engine {
   u64 blind_[kMaxKLimbs]{};
   uint32_t nw_ = 0, nw_zdn_p_ = 0;
 };
-
-// dbl-2007-bl: XX = X1^2, YY = Y1^2, YYYY = YY^2, ZZ = Z1^2,
-// S = 2((X1+YY)^2 - XX - YYYY), M = 3XX + a ZZ^2, X3 = M^2 - 2S,
-// Z3 = (Y1+Z1)^2 - YY - ZZ, Y3 = M(S - X3) - 8 YYYY. Z1 = 0 gives Z3 = 0.
-template <size_t N>
-void EngineImpl<N>::dbl(P& r, const P& p) const {
-  u64 xx[N], yy[N], yyyy[N], zz[N], s[N], m[N], t[N];
-  fp_.sqr(xx, p.x);
-  fp_.sqr(yy, p.y);
-  fp_.sqr(yyyy, yy);
-  fp_.sqr(zz, p.z);
-  fp_.add(t, p.x, yy);
-  fp_.sqr(t, t);
-  fp_.sub(t, t, xx);
-  fp_.sub(t, t, yyyy);
-  fp_.dbl(s, t);
-  fp_.sqr(t, zz);
-  fp_.mul(t, t, a_);
-  fp_.dbl(m, xx);
-  fp_.add(m, m, xx);
-  fp_.add(m, m, t);
-  // Z3 first: it reads Y1 and Z1, which r may share.
-  fp_.add(t, p.y, p.z);
-  fp_.sqr(t, t);
-  fp_.sub(t, t, yy);
-  fp_.sub(r.z, t, zz);
-  fp_.sqr(t, m);
-  fp_.sub(t, t, s);
-  fp_.sub(r.x, t, s);
-  fp_.sub(t, s, r.x);
-  fp_.mul(t, m, t);
-  fp_.dbl(yyyy, yyyy);
-  fp_.dbl(yyyy, yyyy);
-  fp_.dbl(yyyy, yyyy);
-  fp_.sub(r.y, t, yyyy);
-}
-
-// add-1998-cmo-2: U1 = X1 Z2^2, U2 = X2 Z1^2, S1 = Y1 Z2^3, S2 = Y2 Z1^3,
-// H = U2 - U1, r = S2 - S1, Z3 = Z1 Z2 H, X3 = r^2 - H^3 - 2 U1 H^2,
-// Y3 = r (U1 H^2 - X3) - S1 H^3. An operand at infinity yields the other
-// operand, chosen by masks. r may share storage with either operand.
-template <size_t N>
-void EngineImpl<N>::add_jac(P& r, const P& p1, const P& p2) const {
-  u64 z1z1[N], z2z2[N], u1[N], u2[N], s1[N], s2[N], h[N], rr[N], t[N];
-  P sum;
-  fp_.sqr(z1z1, p1.z);
-  fp_.sqr(z2z2, p2.z);
-  fp_.mul(u1, p1.x, z2z2);
-  fp_.mul(u2, p2.x, z1z1);
-  fp_.mul(s1, p1.y, p2.z);
-  fp_.mul(s1, s1, z2z2);
-  fp_.mul(s2, p2.y, p1.z);
-  fp_.mul(s2, s2, z1z1);
-  fp_.sub(h, u2, u1);
-  fp_.sub(rr, s2, s1);
-  fp_.mul(sum.z, p1.z, p2.z);
-  fp_.mul(sum.z, sum.z, h);
-  fp_.sqr(t, h);           // H^2
-  fp_.mul(u1, u1, t);      // U1 H^2
-  fp_.mul(h, h, t);        // H^3
-  fp_.sqr(sum.x, rr);
-  fp_.sub(sum.x, sum.x, h);
-  fp_.sub(sum.x, sum.x, u1);
-  fp_.sub(sum.x, sum.x, u1);
-  fp_.sub(t, u1, sum.x);
-  fp_.mul(t, rr, t);
-  fp_.mul(s1, s1, h);
-  fp_.sub(sum.y, t, s1);
-  const u64 z1_zero = fe_is_zero_mask<N>(p1.z);
-  const u64 z2_zero = fe_is_zero_mask<N>(p2.z);
-  P tmp;
-  select(tmp, z2_zero, p1, sum);
-  select(r, z1_zero, p2, tmp);
-}
-
-// Y^2 == X^3 + a X Z^4 + b Z^6; the point at infinity (1, 1, 0) passes.
-template <size_t N>
-bool EngineImpl<N>::on_curve_jac(const P& p) const {
-  u64 t[N], u[N], v[N];
-  fp_.sqr(t, p.z);
-  fp_.sqr(u, t);
-  fp_.mul(t, b_, t);
-  fp_.mul(v, a_, p.x);
-  fp_.add(t, t, v);
-  fp_.mul(t, t, u);
-  fp_.sqr(u, p.x);
-  fp_.mul(u, u, p.x);
-  fp_.add(t, t, u);
-  fp_.sqr(u, p.y);
-  return fe_eq_mask<N>(t, u) != 0;
-}
-
-template <size_t N>
-void EngineImpl<N>::normalize(u64* x, u64* y, const P& p) const {
-  u64 zi[N], zi2[N];
-  fp_.inv_prime(zi, p.z);
-  fp_.sqr(zi2, zi);
-  fp_.mul(x, p.x, zi2);
-  fp_.mul(y, p.y, zi);
-  fp_.mul(y, y, zi2);
-  fp_.from_mont(x, x);
-  fp_.from_mont(y, y);
-}
 
 template <size_t N>
 core_ret_t EngineImpl<N>::mul(const uint8_t* k, const uint8_t* px, const uint8_t* py, uint8_t* rx,
@@ -282,7 +175,7 @@ core_ret_t EngineImpl<N>::mul(const uint8_t* k, const uint8_t* px, const uint8_t
     secure_wipe(kl, sizeof kl);
   }
 
-  set_infinity(s.r[0]);
+  jac_set_infinity<N>(fp_, s.r[0]);
   if (!on_curve_jac(base)) return ECPBN_ERR_MUL_NOT_ON_CURVE;
 
   // Ladder over every bit of K, leading zeros included. The pair (A, A+P) is
@@ -292,16 +185,16 @@ core_ret_t EngineImpl<N>::mul(const uint8_t* k, const uint8_t* px, const uint8_t
   for (size_t i = kbits; i-- > 0;) {
     const u64 b = (s.kk[i / 64] >> (i % 64)) & 1;
     const u64 d = (kMaskWord >> (i % 32)) & 1;
-    select(s.r[2], mask_from_bit(b ^ m), s.r[1], s.r[0]);
+    jac_select<N>(s.r[2], mask_from_bit(b ^ m), s.r[1], s.r[0]);
     dbl(s.r[2], s.r[2]);
     add_jac(s.r[1], s.r[0], s.r[1]);
     const u64 t = mask_from_bit(b ^ d);
-    select(s.r[0], t, s.r[1], s.r[2]);
-    select(s.r[1], t, s.r[2], s.r[1]);
+    jac_select<N>(s.r[0], t, s.r[1], s.r[2]);
+    jac_select<N>(s.r[1], t, s.r[2], s.r[1]);
     m = d;
   }
   P& q = s.r[0];
-  select(q, mask_from_bit(m), s.r[1], s.r[0]);
+  jac_select<N>(q, mask_from_bit(m), s.r[1], s.r[0]);
 
   if (fe_is_zero_mask<N>(q.z) != 0) {
     *infinity = true;
@@ -461,10 +354,21 @@ struct Registry {
   std::unique_ptr<Engine> bp512 = make_engine<8>(70);
 };
 
+Registry& registry() {
+  static Registry reg;  // built once, thread-safely
+  return reg;
+}
+
 }  // namespace
 
+void force_portable_for_testing(bool portable) {
+  Registry& reg = registry();
+  for (auto* e : {&reg.p224, &reg.p256, &reg.p384, &reg.p521, &reg.k256, &reg.bp256, &reg.bp384, &reg.bp512})
+    (*e)->force_portable(portable);
+}
+
 const Engine* engine_for(uint32_t crv_id) {
-  static const Registry reg;  // built once, thread-safely
+  const Registry& reg = registry();
   switch (crv_id) {
     case 17: return reg.p224.get();
     case 18: return reg.p256.get();

@@ -52,6 +52,11 @@ class Engine {
   // d = (c mod (n - 1)) + 1 for a big-endian c of c_len bytes (FIPS 186-4 B.4.1).
   virtual void reduce_to_scalar(const uint8_t* c, size_t c_len, uint8_t* d) const = 0;
 
+  // True when this curve's field products run on BMI2/ADX.
+  virtual bool uses_adx() const = 0;
+  // Test seam: run the portable products (true) or the CPU's best (false).
+  virtual void force_portable(bool portable) = 0;
+
  protected:
   uint32_t id_ = 0;
   uint32_t byte_size_ = 0;
@@ -64,5 +69,9 @@ class Engine {
 // The engine of a curve with tables, built once per process; null for any
 // other id.
 const Engine* engine_for(uint32_t crv_id);
+
+// Test seam: every engine runs the portable field products (true) or the
+// CPU's best (false). Not for concurrent use with other EC calls.
+void force_portable_for_testing(bool portable);
 
 }  // namespace quarzel::ec

@@ -55,6 +55,12 @@ bool is_one_be(const uint8_t* x, uint32_t len) {
 
 }  // namespace
 
+}  // namespace quarzel::rsa
+
+using namespace quarzel::rsa;
+
+extern "C" {
+
 uint32_t get_MR_iteration(uint32_t rsa_bitnum, uint32_t is_aux) {
   struct Row {
     uint32_t bits, rounds, aux_rounds;
@@ -66,6 +72,34 @@ uint32_t get_MR_iteration(uint32_t rsa_bitnum, uint32_t is_aux) {
   }
   return 0;
 }
+
+namespace {
+bool byte_handle(const mpi_t* x) {
+  return x != nullptr && x->ptr_value != nullptr && x->endian == MPI_ENDIAN_MF_U8 && x->size != 0 &&
+         x->size % 4 == 0;
+}
+}  // namespace
+
+quarzel_ret_t mpi_known_prime_test(const mpi_t* p, uint8_t* compos_result) {
+  if (!byte_handle(p)) return rsa_err(0x0401, RSA_R_NULL);
+  return known_prime_test(p->size, p->ptr_value, compos_result);
+}
+
+quarzel_ret_t mpi_miller_rabin_test(const mpi_t* prime_candidate, uint8_t* is_prime, uint32_t iterations) {
+  if (!byte_handle(prime_candidate)) return rsa_err(0x0402, RSA_R_NULL);
+  return miller_rabin_test(prime_candidate->size, prime_candidate->ptr_value, is_prime, iterations);
+}
+
+void mpi_check_rsa_prime_distance(const mpi_t* p, const mpi_t* q, uint8_t* check_result) {
+  if (check_result == nullptr) return;
+  *check_result = 0;
+  if (!byte_handle(p) || !byte_handle(q) || p->size != q->size || p->size < 13) return;
+  check_prime_distance(p->ptr_value, q->ptr_value, check_result);
+}
+
+}  // extern "C"
+
+namespace quarzel::rsa {
 
 quarzel_ret_t known_prime_test(uint32_t len, const uint8_t* p, uint8_t* compos_result) {
   if (p == nullptr || compos_result == nullptr || len == 0 || len % 4 != 0) {
@@ -97,6 +131,20 @@ quarzel_ret_t miller_rabin_test(uint32_t len, const uint8_t* w, uint8_t* is_prim
   constexpr uint32_t fn = FN_MILLER_RABIN;
   if (w == nullptr || is_prime == nullptr || len == 0 || len % 4 != 0) return rsa_err(fn, RSA_R_NULL);
   *is_prime = 0;
+  // Small and even w: no random base 1 < b < w - 1 may exist; answer directly.
+  bool high_zero = true;
+  for (uint32_t i = 0; i + 1 < len; ++i) high_zero = high_zero && w[i] == 0;
+  if (high_zero && w[len - 1] < 5) {
+    *is_prime = (w[len - 1] == 2 || w[len - 1] == 3) ? 1 : 0;
+    return 0;
+  }
+  if ((w[len - 1] & 1) == 0) return 0;
+  // Random bases keep w's top byte masked to w's bit length, so that a draw
+  // is below w with probability at least 1/2.
+  uint32_t top = 0;
+  while (w[top] == 0) ++top;
+  uint8_t top_mask = 0xFF;
+  while ((top_mask >> 1) >= w[top]) top_mask >>= 1;
   const mpi_t W = view(len, w);
   Num w1, m, b, z;
   RSA_TRY_CORE(fn, w1.alloc_copy(len, w));
@@ -119,7 +167,8 @@ quarzel_ret_t miller_rabin_test(uint32_t len, const uint8_t* w, uint8_t* is_prim
     } else {
       // 1 < b < w - 1
       do {
-        if (quarzel_get_random(b.data(), len) != 0) return rsa_err(fn, QZ_R_RANDOM);
+        if (quarzel_get_random(b.data() + top, len - top) != 0) return rsa_err(fn, QZ_R_RANDOM);
+        b.data()[top] &= top_mask;
       } while (is_zero_or_one_vartime(b.data(), len) || cmp_be_vartime(b.data(), w1.data(), len) >= 0);
     }
     RSA_TRY_CORE(fn, mpi_mod_exp(z.get(), b.get(), m.get(), &W));

@@ -8,9 +8,6 @@
 
 namespace quarzel::rsa {
 
-// Miller-Rabin rounds for p and q of a modulus of `rsa_bitnum` bits (0 for
-// sizes without a count); `is_aux` selects the auxiliary-prime column.
-[[nodiscard]] uint32_t get_MR_iteration(uint32_t rsa_bitnum, uint32_t is_aux);
 // compos_result: 0 when p has a factor among the small primes screened, else
 // the number of prime ranges screened (3 for 2048-bit candidates, else 1).
 [[nodiscard]] quarzel_ret_t known_prime_test(uint32_t len, const uint8_t* p, uint8_t* compos_result);

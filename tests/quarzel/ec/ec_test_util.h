@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "../../../src/quarzel/ec/engine.h"
 #include "quarzel/ecc.h"
 #include "support/hex.h"
 
@@ -47,6 +48,22 @@ inline const CurveCase* curve_by_name(const std::string& name) {
     if (name == c.wycheproof) return &c;
   return nullptr;
 }
+
+// Vector files of curves whose field fits four 64-bit limbs: these have a
+// BMI2/ADX product besides the portable one.
+inline bool four_limb_file(const std::string& file) {
+  for (const char* name : {"secp224r1", "secp256r1", "secp256k1", "brainpoolP256r1"})
+    if (file.find(name) != std::string::npos) return true;
+  return false;
+}
+
+// Runs the portable field products while in scope.
+struct PortableField {
+  PortableField() { quarzel::ec::force_portable_for_testing(true); }
+  ~PortableField() { quarzel::ec::force_portable_for_testing(false); }
+  PortableField(const PortableField&) = delete;
+  PortableField& operator=(const PortableField&) = delete;
+};
 
 // Right-aligns v into exactly L bytes; false when v has non-zero bytes beyond L.
 inline bool fit(const Bytes& v, uint32_t L, Bytes* out) {

@@ -103,6 +103,24 @@ TEST(EccKey, InvalidMappedKeyNeverFreesCallerMemory) {
   EXPECT_EQ(ecc_pubkey_value_free(&q), 0u);  // and stays harmless afterwards
 }
 
+TEST(EccKey, FreeingAnObjectReleasesItsValues) {
+  // Leak checking of the sanitizer build reports a buffer left behind.
+  ecc_prikey_t* d = nullptr;
+  ecc_pubkey_t* q = nullptr;
+  ASSERT_EQ(ecc_prikey_alloc(&d), 0u);
+  ASSERT_EQ(ecc_pubkey_alloc(&q), 0u);
+  ecc_prikey_init(d, ECC_CRV_NIST_P384);
+  ecc_pubkey_init(q, ECC_CRV_NIST_P384);
+  ASSERT_EQ(ecc_prikey_value_alloc(d), 0u);
+  ASSERT_EQ(ecc_pubkey_value_alloc(q), 0u);
+  ASSERT_EQ(ecc_gen_keypair(ECC_CRV_NIST_P384, ECC_KEYGEN_REJECT_SAMPLING, d, q), 0u);
+  EXPECT_EQ(ecc_prikey_free(&d), 0u);
+  EXPECT_EQ(ecc_pubkey_free(&q), 0u);
+  EXPECT_EQ(d, nullptr);
+  EXPECT_EQ(q, nullptr);
+  EXPECT_EQ(ecc_prikey_free(&d), 0u);  // a second call finds nothing
+}
+
 TEST(EccKey, PublicKeyRules) {
   ecc_pubkey_t q;
   ecc_pubkey_init(&q, ECC_CRV_NIST_P256);

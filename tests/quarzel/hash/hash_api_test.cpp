@@ -8,6 +8,9 @@
 
 namespace {
 
+constexpr auto kNoHashType = static_cast<hash_type_t>(255);  // the core callers' "no hashing"
+
+
 using zt::Bytes;
 
 hash_ctx_t zeroed_ctx() {
@@ -37,7 +40,7 @@ TEST(HashInit, RefusedTypesLeaveErrorState) {
   struct Case {
     uint32_t type;
     quarzel_ret_t word;
-  } cases[] = {{NO_HASH_TYPE, 0x0503FF33}, {0, 0x0503FF33}, {3, 0x0503FF33},     {15, 0x0503FF33},
+  } cases[] = {{kNoHashType, 0x0503FF33}, {0, 0x0503FF33}, {3, 0x0503FF33},     {15, 0x0503FF33},
                {64, 0x0503FF32},          {65, 0x0503FF33}, {0x109, 0x0503FF33}};
   for (const auto& c : cases) {
     hash_ctx_t ctx = zeroed_ctx();
@@ -169,7 +172,7 @@ TEST(HashOnestep, LengthsAndRefusals) {
   EXPECT_EQ(zt::hex(d, 20), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
   n = 64;
   EXPECT_EQ(hash_onestep(HASH_TYPE_RIPEMD, 0, nullptr, &n, d), 0x0506FF32u);
-  EXPECT_EQ(hash_onestep(NO_HASH_TYPE, 0, nullptr, &n, d), 0x0506FF33u);
+  EXPECT_EQ(hash_onestep(kNoHashType, 0, nullptr, &n, d), 0x0506FF33u);
   EXPECT_EQ(hash_onestep(HASH_TYPE_UNDEFINED, 0, nullptr, &n, d), 0x0506FF33u);
   EXPECT_EQ(n, 64u);
 }

@@ -8,6 +8,8 @@
 
 namespace {
 
+
+
 using zt::Bytes;
 
 Bytes mac_of(hash_type_t type, const Bytes& key, const Bytes& data, uint32_t want = 64) {
@@ -187,7 +189,7 @@ TEST(Hmac, StatesAndStickyErrors) {
 TEST(Hmac, RefusedHashTypes) {
   hmac_ctx_t ctx;
   for (uint32_t t : {uint32_t{HASH_TYPE_SHAKE128}, uint32_t{HASH_TYPE_SHAKE256}, uint32_t{HASH_TYPE_RIPEMD},
-                     uint32_t{HASH_TYPE_UNDEFINED}, uint32_t{NO_HASH_TYPE}, 5u, 0x1000009u}) {
+                     uint32_t{HASH_TYPE_UNDEFINED}, 255u, 5u, 0x1000009u}) {
     ctx.state = HMAC_STATE_INITIALISED;
     EXPECT_EQ(hmac_init(&ctx, static_cast<hash_type_t>(t), 0, nullptr), 0x0604FF53u) << t;
     EXPECT_EQ(ctx.state, HMAC_STATE_ERROR);

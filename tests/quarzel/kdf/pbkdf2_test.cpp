@@ -9,6 +9,9 @@
 
 namespace {
 
+constexpr auto kNoHashType = static_cast<hash_type_t>(255);  // the core callers' "no hashing"
+
+
 using zt::Bytes;
 
 Bytes derive(hash_type_t type, const Bytes& pw, const Bytes& salt, uint32_t iter, uint32_t len) {
@@ -85,7 +88,7 @@ TEST(Pbkdf2, Refusals) {
   EXPECT_EQ(pbkdf2(HASH_TYPE_SHA2_256, 1, 8, pw.data(), 4, salt.data(), &zero, dk), 0x0708FF73u);
   EXPECT_EQ(pbkdf2(HASH_TYPE_SHA2_256, 0, 8, pw.data(), 4, salt.data(), &len, dk), 0x0708FF72u);
   EXPECT_EQ(pbkdf2(HASH_TYPE_RIPEMD, 1, 8, pw.data(), 4, salt.data(), &len, dk), 0x0502FF32u);
-  EXPECT_EQ(pbkdf2(NO_HASH_TYPE, 1, 8, pw.data(), 4, salt.data(), &len, dk), 0x0502FF33u);
+  EXPECT_EQ(pbkdf2(kNoHashType, 1, 8, pw.data(), 4, salt.data(), &len, dk), 0x0502FF33u);
   // SHAKE passes the length check (32 / 64) but HMAC refuses it; nothing is written.
   EXPECT_EQ(pbkdf2(HASH_TYPE_SHAKE256, 1, 8, pw.data(), 4, salt.data(), &len, dk), 0x0604FF53u);
   EXPECT_EQ(pbkdf2(HASH_TYPE_SHAKE128, 1, 8, pw.data(), 4, salt.data(), &len, dk), 0x0604FF53u);
@@ -104,8 +107,8 @@ TEST(Pbkdf2Iter, Refusals) {
   EXPECT_EQ(pbkdf2_iter(HASH_TYPE_SHA2_256, 1, 1, 8, pw.data(), 0, salt.data(), &l32, out), 0x0709FF73u);
   EXPECT_EQ(pbkdf2_iter(HASH_TYPE_SHA2_256, 1, 0, 8, pw.data(), 4, salt.data(), &l32, out), 0x0709FF72u);
   EXPECT_EQ(pbkdf2_iter(HASH_TYPE_SHA2_256, 0, 1, 8, pw.data(), 4, salt.data(), &l32, out), 0x0709FF72u);
-  EXPECT_EQ(pbkdf2_iter(NO_HASH_TYPE, 0, 1, 8, pw.data(), 4, salt.data(), &l32, out), 0x0709FF72u);  // before the type
-  EXPECT_EQ(pbkdf2_iter(NO_HASH_TYPE, 1, 1, 8, pw.data(), 4, salt.data(), &l32, out), 0x0502FF33u);
+  EXPECT_EQ(pbkdf2_iter(kNoHashType, 0, 1, 8, pw.data(), 4, salt.data(), &l32, out), 0x0709FF72u);  // before the type
+  EXPECT_EQ(pbkdf2_iter(kNoHashType, 1, 1, 8, pw.data(), 4, salt.data(), &l32, out), 0x0502FF33u);
   EXPECT_EQ(pbkdf2_iter(HASH_TYPE_SHA2_256, 1, 1, 8, pw.data(), 4, salt.data(), &l31, out), 0x0709FF73u);
   EXPECT_EQ(pbkdf2_iter(HASH_TYPE_SHA2_256, 1, 1, 8, pw.data(), 4, salt.data(), &l64, out), 0x0709FF73u);
   EXPECT_EQ(pbkdf2_iter(HASH_TYPE_SHA2_256, 1, 1, 8, nullptr, 4, salt.data(), &l32, out), 0x0709FF05u);

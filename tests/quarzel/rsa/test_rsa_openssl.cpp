@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <openssl/rsa.h>
 
+#include <vector>
+
 #include "quarzel/rsa.h"
 #include "rsa_test_util.h"
 
@@ -69,19 +71,26 @@ TEST_P(RsaOpenSslBySize, Pkcs1SignaturesEqualOpenSsl) {
   KeyPair kp = load(GetParam());
   const uint32_t k = kp.bits / 8;
   const Bytes msg = zt::ascii("quarzel interoperation message");
-  for (const hash_type_t h :
-       {HASH_TYPE_SHA1, HASH_TYPE_SHA2_224, HASH_TYPE_SHA2_256, HASH_TYPE_SHA2_384, HASH_TYPE_SHA2_512,
-        HASH_TYPE_SHA2_512_224, HASH_TYPE_SHA2_512_256, HASH_TYPE_SHA3_224, HASH_TYPE_SHA3_256,
-        HASH_TYPE_SHA3_384, HASH_TYPE_SHA3_512}) {
+  // Every DigestInfo prefix on the 2048-bit key; SHA-1, SHA-256 and SHA-512 on
+  // the larger ones (private operations are slow under ASan).
+  std::vector<hash_type_t> hashes = {HASH_TYPE_SHA1, HASH_TYPE_SHA2_256, HASH_TYPE_SHA2_512};
+  if (kp.bits == 2048) {
+    hashes.insert(hashes.end(), {HASH_TYPE_SHA2_224, HASH_TYPE_SHA2_384, HASH_TYPE_SHA2_512_224,
+                                 HASH_TYPE_SHA2_512_256, HASH_TYPE_SHA3_224, HASH_TYPE_SHA3_256,
+                                 HASH_TYPE_SHA3_384, HASH_TYPE_SHA3_512});
+  }
+  for (const hash_type_t h : hashes) {
     const Bytes md = rt::digest(h, msg);
     Bytes sig(k);
     ASSERT_EQ(0u, rsa_rsassa_pkcs1_v1_5_sign(kp.pri->get(), h, static_cast<uint32_t>(md.size()), md.data(),
                                              sig.data()));
     EXPECT_EQ(openssl_sign(kp.evp.get(), RSA_PKCS1_PADDING, h, md), sig) << h;
-    Bytes checked(k);
-    ASSERT_EQ(0u, rsa_rsassa_pkcs1_v1_5_sign_with_checking(kp.pri->get(), h, static_cast<uint32_t>(md.size()),
-                                                           md.data(), checked.data()));
-    EXPECT_EQ(sig, checked);
+    if (h == HASH_TYPE_SHA2_256) {
+      Bytes checked(k);
+      ASSERT_EQ(0u, rsa_rsassa_pkcs1_v1_5_sign_with_checking(kp.pri->get(), h, static_cast<uint32_t>(md.size()),
+                                                             md.data(), checked.data()));
+      EXPECT_EQ(sig, checked);
+    }
     uint32_t verdict = 0;
     ASSERT_EQ(0u, rsa_rsassa_pkcs1_v1_5_verify(kp.pub->get(), h, static_cast<uint32_t>(md.size()), md.data(),
                                                sig.data(), &verdict));

@@ -345,3 +345,16 @@ TEST(RsaDecryption, OutOfRangeCiphertexts) {
     }
   }
 }
+
+// PSS fills 8k - 1 bits: a modulus shorter than its 8k-bit field is refused.
+TEST(RsaPss, ModulusWithoutTopBitIsRefused) {
+  rt::Evp evp = rt::openssl_keygen(1016);
+  const rt::Components c = rt::components_of(evp.get(), 1024);  // right-aligned in 1024-bit fields
+  ASSERT_EQ(0x00, c.n[0]);
+  rt::PriKey pri(1024);
+  rt::load_prikey(pri, c);
+  const Bytes md = sha256(zt::ascii("short modulus"));
+  Bytes sig(128);
+  EXPECT_EQ(0x0438FF5Bu, rsa_rsassa_pss_sign(pri.get(), HASH_TYPE_SHA2_256, RSA_MGF_MGF1_SHA2_256, 0, 32, md.data(),
+                                             0, nullptr, sig.data()));
+}

@@ -42,8 +42,9 @@ enum hash_type_t : uint32_t {
   HASH_TYPE_SHAKE128 = 32,
   HASH_TYPE_SHAKE256 = 33,
   HASH_TYPE_RIPEMD = 64,  // declared, refused
-  NO_HASH_TYPE = 255,     // "no hashing" for callers; unknown to this API
 };
+// Callers of the core service pass 255 (`NO_HASH_TYPE` of the core's types)
+// for "no hashing"; this API knows no such type and refuses it.
 
 // State words of `hash_ctx_t`.
 inline constexpr uint32_t HASH_STATE_INITIALISED = 0xF7A4CEC2u;

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "quarzel/hash.h"
+#include "quarzel/mpi.h"
 #include "quarzel/rsa_key.h"
 
 enum rsa_mgf_t : uint32_t {
@@ -71,6 +72,18 @@ extern "C" {
 [[nodiscard]] quarzel_ret_t rsa_gen_crt_component_from_prikey(
     uint32_t rsa_length, const uint8_t* d_exponent, const uint8_t* p_prime, const uint8_t* q_prime,
     uint8_t* dp_exponent, uint8_t* dq_exponent, uint8_t* crt_coefficient);
+// Steps of the prime search, over big-endian handles (MPI_ENDIAN_MF_U8, size a
+// multiple of 4). compos_result: 0 when p has a factor among the small primes
+// screened (3..401; for 2048-bit candidates also 409..787 and 859..1231), else
+// the number of prime ranges screened (1 or 3).
+[[nodiscard]] quarzel_ret_t mpi_known_prime_test(const mpi_t* p, uint8_t* compos_result);
+// is_prime: 1 when w passes `iterations` Miller-Rabin rounds (base 2 first).
+[[nodiscard]] quarzel_ret_t mpi_miller_rabin_test(const mpi_t* prime_candidate, uint8_t* is_prime,
+                                                  uint32_t iterations);
+// check_result: 1 when the top 100 bits of p and q (equal sizes) differ.
+void mpi_check_rsa_prime_distance(const mpi_t* p, const mpi_t* q, uint8_t* check_result);
+// Miller-Rabin rounds by modulus size (0 for other sizes).
+[[nodiscard]] uint32_t get_MR_iteration(uint32_t rsa_bitnum, uint32_t is_aux);
 
 // ---- mask generation ----
 [[nodiscard]] quarzel_ret_t rsa_mgf(rsa_mgf_t rsa_mgf_type, uint32_t digest_len, uint32_t seed_len,
