@@ -1,21 +1,6 @@
 // The software device's instance of the device operations table.
 #include "swd_internal.h"
-
-namespace {
-// Device objects (meta record, data and MAC) are not served by this build
-// of the software device yet: every object operation fails cleanly.
-constexpr uint32_t kNotSupported = 0x54;  // CKR_FUNCTION_NOT_SUPPORTED
-
-uint32_t obj_set(ZEB_DEVICE_HANDLE, ZEB_DEVICE_OBJECT_META*, uint8_t*, uint32_t, uint8_t*, uint32_t*) {
-  return kNotSupported;
-}
-uint32_t obj_meta(ZEB_DEVICE_HANDLE, uint8_t*, uint32_t, ZEB_DEVICE_OBJECT_META*) { return kNotSupported; }
-uint32_t obj_cxt(ZEB_DEVICE_HANDLE, uint8_t*, uint32_t, uint8_t*, uint32_t*) { return kNotSupported; }
-uint32_t obj_divide(ZEB_DEVICE_HANDLE, uint8_t*, uint32_t, ZEB_DEVICE_OBJECT_META*, uint8_t*, uint32_t*) {
-  return kNotSupported;
-}
-uint32_t obj_mac(ZEB_DEVICE_HANDLE, uint8_t*, uint32_t) { return kNotSupported; }
-}  // namespace
+#include "swhsm/swd_blob.h"
 
 extern "C" const DA_Functions_t swd_functions = {
     SWD_FUNCTIONS,
@@ -60,10 +45,10 @@ extern "C" const DA_Functions_t swd_functions = {
     SWD_SetTknKey2Sw,
     SWD_SetSwKey2Tkn,
     SWD_GenSwKey,
-    obj_set,
-    obj_meta,
-    obj_cxt,
-    obj_divide,
-    obj_mac,
-    obj_meta,  // UpdateObjectMeta has the same shape
+    SWD_SetObject,
+    SWD_GetObjMetaPtr,
+    SWD_GetObjCxtPtr,
+    SWD_DivideObj,
+    SWD_CheckObjMAC,
+    SWD_UpdateObjectMeta,
 };

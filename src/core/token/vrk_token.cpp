@@ -101,9 +101,12 @@ VRK_RV VRK_ResetToken(VRK_HANDLE hSession) {
   SwStore_SetStoInput(hSession, ctx->HsmSn, ctx->TknId, &input);
   auto list = std::make_unique<STO_SEOBJ_LIST>();
   if ((rv = SA_LoadObjectList(&input, list.get())) != VRK_OK) return rv;
-  const uint32_t n = list->ObjNum < STO_MAX_OBJECTS ? list->ObjNum : STO_MAX_OBJECTS;
-  for (uint32_t i = n; i-- > 0;) {
-    if ((rv = SA_DeleteObject(&input, list->seobj_array[i].ObjIndex)) != VRK_OK) return rv;
+  // Every used entry from the last to the first: once objects have been
+  // deleted the used entries need not be the first ObjNum ones.
+  for (uint32_t i = STO_MAX_OBJECTS; i-- > 0;) {
+    const STO_SEOBJ& e = list->seobj_array[i];
+    if (e.ObjIndex == 0 && e.ObjId[0] == 0) continue;
+    if ((rv = SA_DeleteObject(&input, e.ObjIndex)) != VRK_OK) return rv;
   }
   if ((rv = SA_DeleteObjList(&input)) != VRK_OK) return rv;
   uint8_t sn[VRK_SN_LEN] = {};

@@ -1,0 +1,46 @@
+// The layers under the core's object API: the session-object slot store
+// (SwSess_*) and the store helpers of the persistency API (SwStore_*). The
+// core's own units use them; tests reach them here too.
+#pragma once
+
+#include "zeb/vrk_object.h"
+
+extern "C" {
+
+// ---- Session-object slots --------------------------------------------------
+uint32_t SwSess_SessObjIndexToSessObjlistIndex(uint32_t u32SessObjIndex, uint32_t* pu32SessionObjlistIndex);
+uint32_t SwSess_SessObjlistIndexToSessObjIndex(uint32_t u32SessionObjlistIndex, uint32_t* pu32SessObjIndex);
+uint32_t SwSess_NewSessionObjectIndex(VRK_HANDLE hSession, uint32_t* pu32SessionObjectIndex);
+// Allocates the new copy first: a failed allocation (2) leaves the slot as
+// it was. The old copy is wiped before it is freed.
+uint32_t SwSess_UpdateSessionObject(VRK_HANDLE hSession, uint32_t hObj, uint8_t* pObject, uint32_t u32ObjectLen);
+uint32_t SwSess_CacheSessionObject(VRK_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen,
+                                   uint32_t* pu32SessionObjectIndex);
+uint32_t SwSess_GetSessionObjectSize(VRK_HANDLE hSession, uint32_t hObj, uint32_t* pu32ObjectLen);
+uint32_t SwSess_GetSessionObject(VRK_HANDLE hSession, uint32_t hObj, uint8_t* pObject, uint32_t* pu32ObjectLen);
+uint32_t SwSess_CheckSessionObjectExists(VRK_HANDLE hSession, uint32_t hObj);
+uint32_t SwSess_CheckSessionObjectIdConflict(VRK_HANDLE hSession, const uint8_t* ObjId);
+uint32_t SwSess_FindSessionObjects(VRK_HANDLE hSession, uint8_t ObjType, uint8_t ObjKeyAlgo, const uint8_t* ObjId,
+                                   const uint8_t* ObjLabel, uint32_t* pu32SessionObjectIndex);
+uint32_t SwSess_DeleteSessionObject(VRK_HANDLE hSession, uint32_t hObj);
+uint32_t SwSess_DeleteSessionObjExtension(VRK_HANDLE hSession, uint32_t hObj);
+
+// ---- Store helpers -----------------------------------------------------------
+uint32_t SwStore_TransferObjectMeta_VRK_to_Store(VRK_OBJECT_META meta, STO_SEOBJ* pSto_meta);
+uint32_t SwStore_LoadList(VRK_HANDLE hSession, VRK_SEOBJ_LIST* pObjList);
+uint32_t SwStore_LoadTknObjList(VRK_HANDLE hHsmSess, const uint8_t* tknid, VRK_SEOBJ_LIST* pObjList);
+uint32_t SwStore_DeleteObject(VRK_HANDLE hSession, uint32_t u32ObjectIndex);
+uint32_t SwStore_CheckObjectExist(VRK_HANDLE hSession, uint32_t u32ObjectIndex);
+uint32_t SwStore_DeleteObjExtension(VRK_HANDLE htknsess, uint32_t u32ObjectIndex);
+
+}  // extern "C"
+
+namespace zeb::core::testing {
+// Object buffers: `fail_after` allocations succeed, then every one fails;
+// -1 restores normal allocation.
+void set_object_alloc_failure(long fail_after) noexcept;
+// Called with every object buffer just before it goes back to the heap
+// (after it was wiped); null removes the observer.
+using FreeObserver = void (*)(const void* p, size_t n);
+void set_free_observer(FreeObserver fn) noexcept;
+}  // namespace zeb::core::testing

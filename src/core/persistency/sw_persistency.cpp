@@ -1,0 +1,70 @@
+// Store helpers of the persistency API: store records, list loading, finds,
+// deletion and existence of token objects.
+#include "object/object_internal.h"
+
+using namespace zeb::core;
+
+extern "C" {
+
+uint32_t SwStore_TransferObjectMeta_VRK_to_Store(VRK_OBJECT_META meta, STO_SEOBJ* pSto_meta) {
+  if (pSto_meta == nullptr) return VRK_ERR_FAILED;
+  *pSto_meta = STO_SEOBJ{};
+  std::memcpy(pSto_meta->TknId, meta.TknId, sizeof pSto_meta->TknId);
+  std::memcpy(pSto_meta->ObjId, meta.ObjId, sizeof pSto_meta->ObjId);
+  std::memcpy(pSto_meta->ObjLabel, meta.ObjLabel, sizeof pSto_meta->ObjLabel);
+  pSto_meta->ObjType = meta.ObjType;
+  pSto_meta->ObjKeyAlgo = meta.ObjKeyAlgo;
+  pSto_meta->u32DataLen = meta.u32DataLen;
+  return VRK_OK;
+}
+
+uint32_t SwStore_LoadList(VRK_HANDLE hSession, VRK_SEOBJ_LIST* pObjList) {
+  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
+  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  PERSISTENCY_INPUT in = sto_input(*ctx);
+  return SA_LoadObjectList(&in, pObjList);
+}
+
+uint32_t SwStore_LoadTknObjList(VRK_HANDLE hHsmSess, const uint8_t* tknid, VRK_SEOBJ_LIST* pObjList) {
+  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hHsmSess);
+  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  PERSISTENCY_INPUT in;
+  SwStore_SetStoInput(ctx->hSe, ctx->HsmSn, nullptr, &in);
+  copy_field(in.TknId, tknid, sizeof in.TknId);
+  return SA_LoadObjectList(&in, pObjList);
+}
+
+uint32_t SwStore_DeleteObjExtension(VRK_HANDLE, uint32_t) { return VRK_OK; }
+
+uint32_t SwStore_DeleteObject(VRK_HANDLE hSession, uint32_t u32ObjectIndex) {
+  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
+  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  PERSISTENCY_INPUT in = sto_input(*ctx);
+  uint32_t size = 0;
+  uint32_t rv = SA_GetObjectSize(&in, u32ObjectIndex, &size);
+  if (rv != VRK_OK) return rv;
+  if (size == 0) return VRK_ERR_DATA_LEN;
+  ObjBuf obj;
+  if (!obj.reset(size)) return VRK_ERR_HOST_MEMORY;
+  uint32_t len = size;
+  if ((rv = SA_GetObject(&in, u32ObjectIndex, obj.data(), &len)) != VRK_OK) return rv;
+  VRK_OBJECT_META meta;
+  if ((rv = DA_GetObjMetaPtr(ctx->hSe, obj.data(), len, &meta)) != VRK_OK) return rv;
+  if (meta.u32ObjExtIndex != ZEB_OBJ_NO_EXTENSION &&
+      (rv = SwStore_DeleteObjExtension(hSession, u32ObjectIndex)) != VRK_OK) {
+    return rv;
+  }
+  return SA_DeleteObject(&in, u32ObjectIndex);
+}
+
+uint32_t SwStore_CheckObjectExist(VRK_HANDLE hSession, uint32_t u32ObjectIndex) {
+  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
+  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  PERSISTENCY_INPUT in = sto_input(*ctx);
+  uint32_t size = 0;
+  const uint32_t rv = SA_GetObjectSize(&in, u32ObjectIndex, &size);
+  if (rv != VRK_OK) return rv;
+  return size == 0 ? VRK_ERR_OBJECT_ABSENT : VRK_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,238 @@
+// Object store: the storage operations (the slots of swstore_functions).
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "oxlu/file.h"
+#include "sto_internal.h"
+
+using namespace sto;
+
+namespace {
+
+// Object files hold keys (wrapped under the token key): owner only.
+constexpr unsigned kObjectPerm = OXLU_PERM_SECRET;
+
+// Paths of the token, the directories made and its store lock held: the
+// common opening of every operation that reads or changes the token's store.
+struct Opened {
+  TokenPaths paths{};
+  StoreLock lock;
+};
+
+uint32_t open_token(PERSISTENCY_INPUT_PTR in, Opened* o, bool create_dirs) {
+  uint32_t rv = token_paths(*in, &o->paths);
+  if (rv != STO_OK) return rv;
+  if (create_dirs && (rv = make_dirs(o->paths)) != STO_OK) return rv;
+  return o->lock.acquire(o->paths.lock);
+}
+
+void copy_entry_fields(STO_SEOBJ& e, const STO_SEOBJ& m) {
+  std::memcpy(e.TknId, m.TknId, sizeof e.TknId);
+  std::memcpy(e.ObjId, m.ObjId, sizeof e.ObjId);
+  std::memcpy(e.ObjLabel, m.ObjLabel, sizeof e.ObjLabel);
+  e.ObjType = m.ObjType;
+  e.ObjKeyAlgo = m.ObjKeyAlgo;
+  e.u32DataLen = m.u32DataLen;
+}
+
+bool file_exists(const char* path) { return ::access(path, F_OK) == 0; }
+
+}  // namespace
+
+extern "C" {
+
+uint32_t Sto_GetStorageInfo(PERSISTENCY_INPUT_PTR, uint8_t*, STO_LAYOUT*, STO_LAYOUT*) { return STO_OK; }
+
+uint32_t Sto_SetLayout(PERSISTENCY_INPUT_PTR, STO_LAYOUT*, STO_LAYOUT*) { return STO_OK; }
+
+uint32_t Sto_CreateTokenStorage(PERSISTENCY_INPUT_PTR pStoInput) {
+  if (pStoInput == nullptr) return STO_ERR_NULL;
+  Opened o;
+  uint32_t rv = open_token(pStoInput, &o, true);
+  if (rv != STO_OK) return STO_REPORT(rv);
+  return write_empty_list(o.paths, o.lock);
+}
+
+uint32_t Sto_CreateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t* pu32ObjectIndex, uint8_t* pObject,
+                          uint32_t u32ObjectLen, STO_SEOBJ* pSto_objmeta) {
+  if (pStoInput == nullptr || pu32ObjectIndex == nullptr || pSto_objmeta == nullptr ||
+      (pObject == nullptr && u32ObjectLen != 0)) {
+    return STO_ERR_NULL;
+  }
+  if (u32ObjectLen > STO_MAX_OBJECT_LEN) return STO_REPORT(STO_ERR_FAILED);
+  // Load, allocate and save under one hold of the lock: no other process can
+  // take the same index or write the list in between.
+  Opened o;
+  uint32_t rv = open_token(pStoInput, &o, true);
+  if (rv != STO_OK) return STO_REPORT(rv);
+  auto list = std::make_unique<STO_SEOBJ_LIST>();
+  if ((rv = load_list(*pStoInput, o.paths, o.lock, list.get())) != STO_OK) return rv;
+  uint32_t index = 0;
+  if ((rv = allocate_index(list.get(), *pSto_objmeta, &index)) != STO_OK) return STO_REPORT(rv);
+  char path[STO_PATH_LEN];
+  if ((rv = object_path(o.paths, index, path)) != STO_OK) return STO_REPORT(rv);
+  // The object first: a crash before the list is saved leaves an unlisted
+  // file that the next object of this index replaces.
+  if (oxlu_write_file_atomic(path, pObject, u32ObjectLen, kObjectPerm) != OXLU_OK) {
+    return STO_REPORT(STO_ERR_FAILED);
+  }
+  step("object written");
+  if ((rv = save_list(*pStoInput, o.paths, o.lock, *list)) != STO_OK) return rv;
+  *pu32ObjectIndex = index;
+  return STO_OK;
+}
+
+uint32_t Sto_UpdateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint8_t* pObject,
+                          uint32_t u32ObjectLen, STO_SEOBJ* pSto_objmeta) {
+  if (pStoInput == nullptr || pSto_objmeta == nullptr || (pObject == nullptr && u32ObjectLen != 0)) {
+    return STO_ERR_NULL;
+  }
+  if (u32ObjectLen > STO_MAX_OBJECT_LEN) return STO_REPORT(STO_ERR_FAILED);
+  Opened o;
+  uint32_t rv = open_token(pStoInput, &o, true);
+  if (rv != STO_OK) return STO_REPORT(rv);
+  auto list = std::make_unique<STO_SEOBJ_LIST>();
+  if ((rv = load_list(*pStoInput, o.paths, o.lock, list.get())) != STO_OK) return rv;
+  bool found = false;
+  for (auto& e : list->seobj_array) {
+    if (e.ObjIndex == u32ObjectIndex && !(e.ObjIndex == 0 && e.ObjId[0] == 0)) {
+      copy_entry_fields(e, *pSto_objmeta);
+      found = true;
+    }
+  }
+  if (!found) return STO_REPORT(STO_ERR_NOT_FOUND);
+  char path[STO_PATH_LEN];
+  if ((rv = object_path(o.paths, u32ObjectIndex, path)) != STO_OK) return STO_REPORT(rv);
+  // The object first, so that a full disk leaves object and list as they were.
+  if (oxlu_write_file_atomic(path, pObject, u32ObjectLen, kObjectPerm) != OXLU_OK) {
+    return STO_REPORT(STO_ERR_FAILED);
+  }
+  step("object written");
+  return save_list(*pStoInput, o.paths, o.lock, *list);
+}
+
+uint32_t Sto_DeleteObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex) {
+  if (pStoInput == nullptr) return STO_ERR_NULL;
+  Opened o;
+  uint32_t rv = open_token(pStoInput, &o, true);
+  if (rv != STO_OK) return STO_REPORT(rv);
+  auto list = std::make_unique<STO_SEOBJ_LIST>();
+  if ((rv = load_list(*pStoInput, o.paths, o.lock, list.get())) != STO_OK) return rv;
+  STO_SEOBJ* entry = nullptr;
+  for (auto& e : list->seobj_array) {
+    if (e.ObjIndex == u32ObjectIndex && !(e.ObjIndex == 0 && e.ObjId[0] == 0)) {
+      entry = &e;
+      break;
+    }
+  }
+  if (entry == nullptr) return STO_REPORT(STO_ERR_NOT_FOUND);
+  char path[STO_PATH_LEN];
+  if ((rv = object_path(o.paths, u32ObjectIndex, path)) != STO_OK) return STO_REPORT(rv);
+  // The entry goes first: a crash before the file is removed leaves an
+  // unlisted file (its index is never given again), never an entry whose
+  // object is gone.
+  std::memset(entry, 0, sizeof *entry);
+  list->ObjNum -= 1;
+  if ((rv = save_list(*pStoInput, o.paths, o.lock, *list)) != STO_OK) return rv;
+  step("list saved");
+  if (file_exists(path) && remove_safe(path) != 0) return STO_REPORT(STO_ERR_NOT_FOUND);
+  return STO_OK;
+}
+
+uint32_t Sto_DeleteObjList(PERSISTENCY_INPUT_PTR pStoInput) {
+  if (pStoInput == nullptr) return STO_ERR_NULL;
+  Opened o;
+  uint32_t rv = open_token(pStoInput, &o, false);
+  if (rv != STO_OK) return STO_REPORT(rv);
+  uint64_t stamp = 0;
+  if (!o.lock.renew_stamp(&stamp)) return STO_REPORT(STO_ERR_FAILED);
+  cache_drop(*pStoInput);
+  if (remove_safe(o.paths.list) != 0) return static_cast<uint32_t>(-1);
+  return STO_OK;
+}
+
+uint32_t Sto_DeleteObjDir(PERSISTENCY_INPUT_PTR pStoInput) {
+  if (pStoInput == nullptr) return STO_ERR_NULL;
+  TokenPaths p{};
+  uint32_t rv = token_paths(*pStoInput, &p);
+  if (rv != STO_OK) return STO_REPORT(rv);
+  {
+    StoreLock lock;
+    if (file_exists(p.lock) && lock.acquire(p.lock) == STO_OK) ::unlink(p.lock);
+  }
+  if (cross_rmdir(p.dir) != 0) {
+    std::perror(p.dir);
+    return static_cast<uint32_t>(-1);
+  }
+  return STO_OK;
+}
+
+uint32_t Sto_GetObjectSize(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint32_t* pu32ObjectLen) {
+  if (pStoInput == nullptr || pu32ObjectLen == nullptr) return STO_ERR_NULL;
+  TokenPaths p{};
+  uint32_t rv = token_paths(*pStoInput, &p);
+  if (rv != STO_OK) return STO_REPORT(rv);
+  char path[STO_PATH_LEN];
+  if ((rv = object_path(p, u32ObjectIndex, path)) != STO_OK) return STO_REPORT(rv);
+  // Object files are only ever replaced by rename, so a size is always that
+  // of one whole object.
+  struct stat st {};
+  if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return STO_REPORT(STO_ERR_FAILED);
+  if (st.st_size > static_cast<off_t>(STO_MAX_OBJECT_LEN)) return STO_REPORT(STO_ERR_FAILED);
+  *pu32ObjectLen = static_cast<uint32_t>(st.st_size);
+  return STO_OK;
+}
+
+uint32_t Sto_GetObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint8_t* pObject,
+                       uint32_t* pu32ObjectLen) {
+  if (pStoInput == nullptr || pObject == nullptr || pu32ObjectLen == nullptr) return STO_ERR_NULL;
+  Opened o;
+  uint32_t rv = open_token(pStoInput, &o, false);
+  if (rv != STO_OK) return STO_REPORT(rv == STO_ERR_FAILED ? STO_ERR_NOT_FOUND : rv);
+  char path[STO_PATH_LEN];
+  if ((rv = object_path(o.paths, u32ObjectIndex, path)) != STO_OK) return STO_REPORT(rv);
+  // The size is known before anything is copied: a buffer too small is left
+  // as it was. (Object files change only by rename, under the lock we hold.)
+  struct stat st {};
+  if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return STO_REPORT(STO_ERR_NOT_FOUND);
+  if (st.st_size > static_cast<off_t>(STO_MAX_OBJECT_LEN)) return STO_REPORT(STO_ERR_NOT_FOUND);
+  if (static_cast<uint32_t>(st.st_size) > *pu32ObjectLen) {
+    *pu32ObjectLen = static_cast<uint32_t>(st.st_size);
+    return STO_REPORT(STO_ERR_TOO_SMALL);
+  }
+  size_t len = 0;
+  const int rc = oxlu_read_file(path, pObject, *pu32ObjectLen, &len);
+  if (rc == OXLU_E_TOOBIG) return STO_REPORT(STO_ERR_TOO_SMALL);
+  if (rc != OXLU_OK) return STO_REPORT(STO_ERR_NOT_FOUND);
+  *pu32ObjectLen = static_cast<uint32_t>(len);
+  return STO_OK;
+}
+
+uint32_t Sto_SaveObjectList(PERSISTENCY_INPUT_PTR pStoInput, STO_SEOBJ_LIST* pListData) {
+  if (pStoInput == nullptr || pListData == nullptr) return STO_ERR_NULL;
+  Opened o;
+  uint32_t rv = open_token(pStoInput, &o, true);
+  if (rv != STO_OK) return STO_REPORT(rv);
+  return save_list(*pStoInput, o.paths, o.lock, *pListData);
+}
+
+uint32_t Sto_LoadObjectList(PERSISTENCY_INPUT_PTR pStoInput, STO_SEOBJ_LIST* pListData) {
+  if (pStoInput == nullptr || pListData == nullptr) return STO_ERR_NULL;
+  Opened o;
+  uint32_t rv = open_token(pStoInput, &o, true);
+  if (rv != STO_OK) return STO_REPORT(rv);
+  return load_list(*pStoInput, o.paths, o.lock, pListData);
+}
+
+}  // extern "C"
+
+extern "C" const SA_Functions_t swstore_functions = {
+    SWStore_FUNCTIONS,  Sto_GetStorageInfo, Sto_SetLayout,     Sto_Initialize,    Sto_CreateTokenStorage,
+    Sto_CreateObject,   Sto_UpdateObject,   Sto_DeleteObject,  Sto_DeleteObjList, Sto_DeleteObjDir,
+    Sto_GetObjectSize,  Sto_GetObject,      Sto_SaveObjectList, Sto_LoadObjectList,
+};

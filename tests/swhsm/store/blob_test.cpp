@@ -1,0 +1,180 @@
+// The device object blob: meta | data | HMAC-SHA-256 under the token's MAC
+// key, checked with OpenSSL's HMAC as the oracle.
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include <vector>
+
+#include "support/hex.h"
+#include "swhsm/device/fixture.h"
+#include "swhsm/swd_blob.h"
+
+namespace {
+
+using namespace swt;
+using Bytes = std::vector<uint8_t>;
+
+class Blob : public Device {
+ protected:
+  void SetUp() override {
+    Device::SetUp();
+    ZEB_DEVICE_HANDLE a = admin_session();
+    uint8_t id[16] = {};
+    ASSERT_EQ(SWD_CreateTokenByPin(a, u8("123456"), 6, id), 0u);
+    SWD_CloseHsmSession(a);
+    id_ = reinterpret_cast<char*>(id);
+    user_ = open_token(id_);
+    ASSERT_EQ(SWD_LoginTokenByPin(user_, u8("123456"), 6), 0u);
+  }
+
+  static ZEB_DEVICE_OBJECT_META meta(uint8_t mac = 1) {
+    ZEB_DEVICE_OBJECT_META m{};
+    m.Version[0] = 1;
+    m.ObjMac = mac;
+    m.ObjEnc = 0;
+    std::memcpy(m.TknId, "Tkn01", 5);
+    std::memcpy(m.ObjId, "obj-id", 6);
+    std::memcpy(m.ObjLabel, "obj-label", 9);
+    m.ObjType = 1;
+    m.u32ObjExtIndex = 0xFFFFFFFF;
+    m.u64ObjKeyUsage = ~uint64_t{0};
+    m.u32DataLen = 5;
+    return m;
+  }
+
+  Bytes build(const ZEB_DEVICE_OBJECT_META& m, const Bytes& data) {
+    Bytes out(data.size() + 128);
+    uint32_t len = 0;
+    ZEB_DEVICE_OBJECT_META mm = m;
+    EXPECT_EQ(SWD_SetObject(user_, &mm, const_cast<uint8_t*>(data.data()), static_cast<uint32_t>(data.size()),
+                            out.data(), &len),
+              0u);
+    EXPECT_EQ(len, out.size());
+    return out;
+  }
+
+  Bytes oracle_mac(const Bytes& msg) {
+    const TKN_USER_CFG cfg = token_cfg(id_);
+    unsigned char mac[32];
+    unsigned int n = 32;
+    HMAC(EVP_sha256(), cfg.MacK, 32, msg.data(), msg.size(), mac, &n);
+    return Bytes(mac, mac + 32);
+  }
+
+  std::string id_;
+  ZEB_DEVICE_HANDLE user_ = 0;
+};
+
+const Bytes kData = {'h', 'e', 'l', 'l', 'o'};
+
+TEST_F(Blob, LayoutAndMacMatchTheOracle) {
+  const Bytes blob = build(meta(), kData);
+  EXPECT_EQ(zt::hex(blob.data(), 96),
+            "01000100"                                                          // Version, ObjMac, ObjEnc
+            "546b6e30310000000000000000000000"                                  // TknId
+            "6f626a2d696400000000000000000000"                                  // ObjId
+            "6f626a2d6c6162656c0000000000000000000000000000000000000000000000"  // ObjLabel
+            "01000000"                                                          // ObjType, ObjKeyAlgo, Res
+            "00000000"                                                          // Res2
+            "ffffffff"                                                          // u32ObjExtIndex
+            "ffffffffffffffff"                                                  // u64ObjKeyUsage
+            "05000000"                                                          // u32DataLen
+            "00000000");
+  EXPECT_EQ(Bytes(blob.begin() + 96, blob.begin() + 101), kData);
+  EXPECT_EQ(Bytes(blob.begin() + 101, blob.end()), oracle_mac(Bytes(blob.begin(), blob.begin() + 101)));
+
+  ZEB_DEVICE_OBJECT_META m{};
+  Bytes ctx(16);
+  uint32_t n = 0;
+  Bytes b = blob;
+  ASSERT_EQ(SWD_DivideObj(user_, b.data(), static_cast<uint32_t>(b.size()), &m, ctx.data(), &n), 0u);
+  EXPECT_EQ(n, 5u);
+  EXPECT_EQ(Bytes(ctx.begin(), ctx.begin() + 5), kData);
+  EXPECT_EQ(std::memcmp(&m, blob.data(), 96), 0);
+  ASSERT_EQ(SWD_GetObjMetaPtr(user_, b.data(), static_cast<uint32_t>(b.size()), &m), 0u);
+  ASSERT_EQ(SWD_GetObjCxtPtr(user_, b.data(), static_cast<uint32_t>(b.size()), ctx.data(), &n), 0u);
+  EXPECT_EQ(n, 5u);
+}
+
+TEST_F(Blob, EveryChangedByteIsRefused) {
+  const Bytes blob = build(meta(), kData);
+  for (size_t i = 0; i < blob.size(); ++i) {
+    Bytes b = blob;
+    b[i] ^= 0x01;
+    EXPECT_EQ(SWD_CheckObjMAC(user_, b.data(), static_cast<uint32_t>(b.size())), 0x560u) << i;
+  }
+}
+
+TEST_F(Blob, MacIsCheckedWhateverTheMetaSays) {
+  // Clearing the ObjMac byte of a stored blob does not switch its check off.
+  Bytes b = build(meta(1), kData);
+  b[2] = 0;
+  ZEB_DEVICE_OBJECT_META m;
+  EXPECT_EQ(SWD_GetObjMetaPtr(user_, b.data(), static_cast<uint32_t>(b.size()), &m), 0x560u);
+  // A blob built with ObjMac 0 carries a MAC all the same, and it is checked.
+  Bytes z = build(meta(0), kData);
+  EXPECT_EQ(SWD_CheckObjMAC(user_, z.data(), static_cast<uint32_t>(z.size())), 0u);
+  z[100] ^= 0xFF;
+  EXPECT_EQ(SWD_CheckObjMAC(user_, z.data(), static_cast<uint32_t>(z.size())), 0x560u);
+  // ... and only for a logged-in token user.
+  ASSERT_EQ(SWD_LogoutToken(user_), 0u);
+  EXPECT_EQ(SWD_CheckObjMAC(user_, b.data(), static_cast<uint32_t>(b.size())), 6u);
+}
+
+TEST_F(Blob, SessionsWithoutTheUserGetNoMacKey) {
+  Bytes b = build(meta(), kData);
+  const ZEB_DEVICE_HANDLE admin = admin_session();
+  EXPECT_EQ(SWD_CheckObjMAC(admin, b.data(), static_cast<uint32_t>(b.size())), 6u);
+  uint8_t key[32];
+  EXPECT_EQ(GetTknMacKey(admin, key), 6u);
+  EXPECT_EQ(GetTknMacKey(0x12345678, key), 0xB3u);
+  Bytes out(200);
+  uint32_t n = 0;
+  ZEB_DEVICE_OBJECT_META m = meta();
+  EXPECT_EQ(SWD_SetObject(0x12345678, &m, b.data(), 5, out.data(), &n), 0xB3u);
+  EXPECT_EQ(SWD_CheckObjMAC(0x12345678, b.data(), static_cast<uint32_t>(b.size())), 6u);
+}
+
+TEST_F(Blob, ShortAndNullBlobsAreRefused) {
+  Bytes b(200, 0);
+  ZEB_DEVICE_OBJECT_META m;
+  uint32_t n = 0;
+  for (uint32_t len : {0u, 1u, 31u, 32u, 96u, 127u}) {
+    EXPECT_EQ(SWD_CheckObjMAC(user_, b.data(), len), 7u) << len;
+    EXPECT_EQ(SWD_GetObjMetaPtr(user_, b.data(), len, &m), 7u) << len;
+    EXPECT_EQ(SWD_GetObjCxtPtr(user_, b.data(), len, b.data(), &n), 7u) << len;
+    EXPECT_EQ(SWD_UpdateObjectMeta(user_, b.data(), len, &m), 7u) << len;
+  }
+  EXPECT_EQ(SWD_GetObjMetaPtr(user_, nullptr, 200, &m), 7u);
+  EXPECT_EQ(CalulateMac(b.data(), nullptr, 4, b.data()), 0x500u);
+}
+
+TEST_F(Blob, EmptyData) {
+  ZEB_DEVICE_OBJECT_META m0 = meta();
+  m0.u32DataLen = 0;
+  Bytes b = build(m0, {});
+  ASSERT_EQ(b.size(), 128u);
+  Bytes ctx(1, 0xAA);
+  uint32_t n = 99;
+  ASSERT_EQ(SWD_GetObjCxtPtr(user_, b.data(), 128, ctx.data(), &n), 0u);
+  EXPECT_EQ(n, 0u);
+}
+
+TEST_F(Blob, UpdateObjectMeta) {
+  const Bytes blob = build(meta(), kData);
+  Bytes b = blob;
+  ZEB_DEVICE_OBJECT_META m = meta();
+  ASSERT_EQ(SWD_UpdateObjectMeta(user_, b.data(), static_cast<uint32_t>(b.size()), &m), 0u);
+  EXPECT_EQ(b, blob);  // same meta, same bytes
+  m.u32ObjExtIndex = 0x80000003;
+  ASSERT_EQ(SWD_UpdateObjectMeta(user_, b.data(), static_cast<uint32_t>(b.size()), &m), 0u);
+  EXPECT_EQ(std::memcmp(b.data(), &m, 96), 0);
+  EXPECT_EQ(SWD_CheckObjMAC(user_, b.data(), static_cast<uint32_t>(b.size())), 0u);
+  // A damaged blob is not rebuilt (its MAC would otherwise be made good).
+  b[97] ^= 1;
+  const Bytes damaged = b;
+  EXPECT_EQ(SWD_UpdateObjectMeta(user_, b.data(), static_cast<uint32_t>(b.size()), &m), 0x560u);
+  EXPECT_EQ(b, damaged);
+}
+
+}  // namespace
