@@ -1,0 +1,79 @@
+// EC throughput: key-pair generation, ECDSA sign and verify, ECDH.
+// Compare with `openssl speed ecdsap256 ecdsap384 ecdhp256`.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <vector>
+
+#include "quarzel/ecc.h"
+
+namespace {
+
+struct Keys {
+  ecc_prikey_t d{};
+  ecc_pubkey_t q{};
+  uint32_t L = 0;
+  explicit Keys(ecc_crv_t crv) {
+    ecc_prikey_init(&d, crv);
+    ecc_pubkey_init(&q, crv);
+    (void)ecc_prikey_value_alloc(&d);
+    (void)ecc_pubkey_value_alloc(&q);
+    (void)ecc_get_length(crv, &L);
+    if (ecc_gen_keypair(crv, ECC_KEYGEN_EXTRA_RND_BITS, &d, &q) != 0) std::abort();
+  }
+  ~Keys() {
+    (void)ecc_prikey_value_free(&d);
+    (void)ecc_pubkey_value_free(&q);
+  }
+};
+
+void BM_Keygen(benchmark::State& state) {
+  const auto crv = static_cast<ecc_crv_t>(state.range(0));
+  Keys k(crv);
+  for (auto _ : state) {
+    if (ecc_gen_keypair(crv, ECC_KEYGEN_EXTRA_RND_BITS, &k.d, &k.q) != 0) state.SkipWithError("keygen");
+  }
+  state.counters["ops/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_Sign(benchmark::State& state) {
+  const auto crv = static_cast<ecc_crv_t>(state.range(0));
+  Keys k(crv);
+  std::vector<uint8_t> digest(32, 0x5A), r(k.L), s(k.L);
+  for (auto _ : state) {
+    if (ecdsa_sign(&k.d, 32, digest.data(), nullptr, r.data(), s.data()) != 0) state.SkipWithError("sign");
+  }
+  state.counters["ops/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_Verify(benchmark::State& state) {
+  const auto crv = static_cast<ecc_crv_t>(state.range(0));
+  Keys k(crv);
+  std::vector<uint8_t> digest(32, 0x5A), r(k.L), s(k.L);
+  if (ecdsa_sign(&k.d, 32, digest.data(), nullptr, r.data(), s.data()) != 0) std::abort();
+  for (auto _ : state) {
+    uint32_t verdict = 0;
+    if (ecdsa_verify(&k.q, 32, digest.data(), r.data(), s.data(), &verdict) != 0 || verdict != QZ_TRUE)
+      state.SkipWithError("verify");
+  }
+  state.counters["ops/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_Ecdh(benchmark::State& state) {
+  const auto crv = static_cast<ecc_crv_t>(state.range(0));
+  Keys a(crv), b(crv);
+  std::vector<uint8_t> ss(a.L);
+  for (auto _ : state) {
+    uint32_t len = a.L;
+    if (ecdh_derive_shared_secret(&a.d, &b.q, &len, ss.data()) != 0) state.SkipWithError("ecdh");
+  }
+  state.counters["ops/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+#define QZ_CURVES ->Arg(ECC_CRV_NIST_P256)->Arg(ECC_CRV_NIST_P384)->Arg(ECC_CRV_NIST_P521)->Arg(ECC_CRV_SECP256K1)->Arg(ECC_CRV_BP256R1)->Unit(benchmark::kMicrosecond)
+BENCHMARK(BM_Keygen) QZ_CURVES;
+BENCHMARK(BM_Sign) QZ_CURVES;
+BENCHMARK(BM_Verify) QZ_CURVES;
+BENCHMARK(BM_Ecdh) QZ_CURVES;
+
+}  // namespace

@@ -1,0 +1,165 @@
+// EC key-pair generation (FIPS 186-4 B.4.1 and B.4.2), public keys from
+// private keys, and the curve test of a public key.
+#include <cstring>
+
+#include "ec/ecc_internal.h"
+#include "quarzel/secure.h"
+
+namespace quarzel::ec {
+
+quarzel_ret_t draw_below_n(const Engine& e, uint32_t func, uint8_t* out) {
+  const uint32_t L = e.byte_size();
+  const uint32_t zero_bytes = L - (e.nbits() + 7) / 8;
+  const uint8_t top_mask = static_cast<uint8_t>(0xFF >> ((8 - e.nbits() % 8) % 8));
+  for (int attempt = 0; attempt < 128; ++attempt) {
+    if (quarzel_get_random(out, L) != 0) {
+      secure_wipe(out, L);
+      return ecc_err(func, QZ_R_RANDOM);
+    }
+    std::memset(out, 0, zero_bytes);
+    out[zero_bytes] &= top_mask;
+    if (e.below_n(out)) return 0;
+  }
+  secure_wipe(out, L);
+  return ecc_err(func, ECC_R_NONCE);
+}
+
+void digest_to_e(const uint8_t* digest, uint32_t digest_len, uint32_t L, uint8_t* e) {
+  if (digest_len >= L) {
+    std::memcpy(e, digest, L);
+    return;
+  }
+  std::memset(e, 0, L - digest_len);
+  if (digest_len != 0) std::memcpy(e + (L - digest_len), digest, digest_len);
+}
+
+namespace {
+
+// Q = d * (bx, by) with the range test of d; infinity gives `inf_code`.
+quarzel_ret_t derive_point(const Engine& e, uint32_t func, const uint8_t* d, const uint8_t* bx,
+                           const uint8_t* by, core_ret_t inf_code, ecc_pubkey_t* Q) {
+  if (!e.scalar_valid(d)) return ecc_err(func, ECC_R_PRI_RANGE);
+  // For ECDH the result is the shared point: keep it in wiping storage.
+  SecretArray<ECC_MAX_LEN> x;
+  SecretArray<ECC_MAX_LEN> y;
+  bool infinity = false;
+  const core_ret_t ret = e.mul(d, bx, by, x.data(), y.data(), &infinity);
+  if (ret != 0) return ecc_err_core(func, ret);
+  if (infinity) return ecc_err_core(func, inf_code);
+  return ecc_pubkey_value_set(Q, e.byte_size(), x.data(), e.byte_size(), y.data());
+}
+
+// Stores d into the key and derives its public key.
+quarzel_ret_t finish_pair(const uint8_t* d, uint32_t L, ecc_prikey_t* prikey, ecc_pubkey_t* Q) {
+  if (const quarzel_ret_t ret = ecc_prikey_value_set(prikey, L, d); ret != 0) return ret;
+  return ecc_gen_puk_from_prk(prikey, Q);
+}
+
+const Engine* engine_or(uint32_t crv, uint32_t func, quarzel_ret_t* ret) {
+  const Engine* e = engine_for(crv);
+  *ret = e != nullptr ? 0 : ecc_err_core(func, ECPI_ERR_GROUP_LOAD);
+  return e;
+}
+
+}  // namespace
+}  // namespace quarzel::ec
+
+using namespace quarzel::ec;
+
+extern "C" {
+
+quarzel_ret_t ecc_gen_keypair_w_extra_bits(ecc_crv_t crv_id, ecc_prikey_t* d, ecc_pubkey_t* Q) {
+  if (d == nullptr || Q == nullptr) return ecc_err(F_GEN_KEYPAIR, ECC_R_NULL);
+  quarzel_ret_t ret = 0;
+  const Engine* e = engine_or(crv_id, F_GEN_KEYPAIR, &ret);
+  if (e == nullptr) return ret;
+  const uint32_t L = e->byte_size();
+  quarzel::SecretArray<ECC_MAX_LEN + 8> c;
+  quarzel::SecretArray<ECC_MAX_LEN> k;
+  if (quarzel_get_random(c.data(), L + 8) != 0) return ecc_err(F_GEN_KEYPAIR, QZ_R_RANDOM);
+  e->reduce_to_scalar(c.data(), L + 8, k.data());
+  return finish_pair(k.data(), L, d, Q);
+}
+
+quarzel_ret_t ecc_gen_keypair_by_reject_sampling(ecc_crv_t crv_id, ecc_prikey_t* d, ecc_pubkey_t* Q) {
+  if (d == nullptr || Q == nullptr) return ecc_err(F_GEN_KEYPAIR, ECC_R_NULL);
+  quarzel_ret_t ret = 0;
+  const Engine* e = engine_or(crv_id, F_GEN_KEYPAIR, &ret);
+  if (e == nullptr) return ret;
+  quarzel::SecretArray<ECC_MAX_LEN> k;
+  if ((ret = draw_below_n(*e, F_GEN_D, k.data())) != 0) return ret;
+  return finish_pair(k.data(), e->byte_size(), d, Q);
+}
+
+quarzel_ret_t ecc_gen_keypair(ecc_crv_t crv_id, ecc_keygen_t method, ecc_prikey_t* d, ecc_pubkey_t* Q) {
+  if (d == nullptr || Q == nullptr) return ecc_err(F_GEN_KEYPAIR, ECC_R_NULL);
+  quarzel_ret_t ret = 0;
+  if (!prikey_active(d) || !pubkey_active(Q))
+    ret = ecc_err(F_GEN_KEYPAIR, ECC_R_STATE);
+  else if (crv_id != d->crv_id || crv_id != Q->crv_id)
+    ret = ecc_err(F_GEN_KEYPAIR, ECC_R_CURVE_MISMATCH);
+  else if (method == ECC_KEYGEN_EXTRA_RND_BITS)
+    ret = ecc_gen_keypair_w_extra_bits(crv_id, d, Q);
+  else if (method == ECC_KEYGEN_REJECT_SAMPLING)
+    ret = ecc_gen_keypair_by_reject_sampling(crv_id, d, Q);
+  else
+    ret = ecc_err(F_GEN_KEYPAIR, ECC_R_KEYGEN_METHOD);
+  if (ret != 0) {
+    invalidate(d);
+    invalidate(Q);
+  }
+  return ret;
+}
+
+quarzel_ret_t ecc_gen_puk_from_prk(const ecc_prikey_t* d, ecc_pubkey_t* Q) {
+  if (d == nullptr || Q == nullptr) return ecc_err(F_PUK_FROM_PRK, ECC_R_NULL);
+  if (!prikey_usable(d) || !pubkey_active(Q)) {
+    invalidate(Q);
+    return ecc_err(F_PUK_FROM_PRK, ECC_R_STATE);
+  }
+  quarzel_ret_t ret = 0;
+  const Engine* e = nullptr;
+  if (d->crv_id != Q->crv_id)
+    ret = ecc_err(F_PUK_FROM_PRK, ECC_R_CURVE_MISMATCH);
+  else if ((e = engine_or(d->crv_id, F_PUK_FROM_PRK, &ret)) != nullptr)
+    ret = derive_point(*e, F_PUK_FROM_PRK, d->d_value, e->gx_bytes(), e->gy_bytes(),
+                       ECPI_ERR_PUBKEY_INFINITY, Q);
+  if (ret != 0) invalidate(Q);
+  return ret;
+}
+
+quarzel_ret_t ecc_gen_puk_from_prk_custom_base(const ecc_prikey_t* d, const ecc_pubkey_t* G,
+                                               ecc_pubkey_t* Q) {
+  if (d == nullptr || G == nullptr || Q == nullptr) return ecc_err(F_PUK_CUSTOM_BASE, ECC_R_NULL);
+  if (!prikey_usable(d) || !pubkey_usable(G) || !pubkey_active(Q)) {
+    invalidate(Q);
+    return ecc_err(F_PUK_CUSTOM_BASE, ECC_R_STATE);
+  }
+  quarzel_ret_t ret = 0;
+  const Engine* e = nullptr;
+  if (d->crv_id != G->crv_id || d->crv_id != Q->crv_id)
+    ret = ecc_err(F_PUK_CUSTOM_BASE, ECC_R_CURVE_MISMATCH);
+  else if ((e = engine_or(d->crv_id, F_PUK_CUSTOM_BASE, &ret)) == nullptr)
+    ;
+  else if (!e->scalar_valid(d->d_value))
+    ret = ecc_err(F_PUK_CUSTOM_BASE, ECC_R_PRI_RANGE);
+  else if (!e->on_curve(G->q_point_x, G->q_point_y))
+    ret = ecc_err(F_PUK_CUSTOM_BASE, ECC_R_NOT_ON_CURVE);
+  else
+    ret = derive_point(*e, F_PUK_CUSTOM_BASE, d->d_value, G->q_point_x, G->q_point_y,
+                       ECPI_ERR_PUBKEY_BASE_INFINITY, Q);
+  if (ret != 0) invalidate(Q);
+  return ret;
+}
+
+quarzel_ret_t ecc_check_point_on_curve(const ecc_pubkey_t* Q, uint32_t* result) {
+  if (Q == nullptr || result == nullptr) return ecc_err(F_CHECK_ON_CURVE, ECC_R_NULL);
+  if (!pubkey_usable(Q)) return ecc_err(F_CHECK_ON_CURVE, ECC_R_STATE);
+  quarzel_ret_t ret = 0;
+  const Engine* e = engine_or(Q->crv_id, F_CHECK_ON_CURVE, &ret);
+  if (e == nullptr) return ret;
+  *result = e->on_curve(Q->q_point_x, Q->q_point_y) ? QZ_TRUE : QZ_FALSE;
+  return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,385 @@
+// Point engine of one curve: the blinded Montgomery ladder, point addition,
+// curve tests, and the scalar arithmetic modulo n that ECDSA needs.
+//
+// The field arithmetic is hundreds of thousands of small limb operations per
+// second of tests; an unoptimised (debug, sanitizer) build would spend minutes
+// on the curve vectors. Optimise this file even there; the sanitizers still
+// instrument it.
+#if !defined(__OPTIMIZE__) && defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("O2")
+#endif
+
+#include "ec/engine.h"
+
+#include <array>
+#include <cstring>
+#include <memory>
+
+#include "ec/curves.h"
+#include "ec/field.h"
+#include "ec/jacobian.h"
+#include "quarzel/port.h"
+
+namespace quarzel::ec {
+namespace {
+
+constexpr uint32_t kBlindFactor = 0x2BCDEF;   // scalar blinding multiple of n
+constexpr uint32_t kMaskWord = 0x89ABCDEF;    // ladder mask pattern and rescaling word
+constexpr size_t kMaxKLimbs = 9;              // 17 words of 32 bits fit in 9 limbs
+
+// Most-significant-first 32-bit words to little-endian 64-bit limbs.
+void words_to_limbs(u64* r, size_t nl, const uint32_t* w, size_t nw) {
+  for (size_t j = 0; j < nl; ++j) r[j] = 0;
+  for (size_t i = 0; i < nw; ++i) {
+    const size_t pos = nw - 1 - i;  // word significance
+    r[pos / 2] |= static_cast<u64>(w[i]) << (32 * (pos % 2));
+  }
+}
+
+template <size_t N>
+class EngineImpl final : public Engine {
+ public:
+  explicit EngineImpl(const ecpbn_dp_t& dp) {
+    id_ = 0;
+    nw_ = dp.crv_nw;
+    nw_zdn_p_ = dp.nw_zdn_p;
+    byte_size_ = 4 * dp.crv_nw;
+    nbits_ = dp.crv_nbits;
+    u64 tmp[N];
+    words_to_limbs(tmp, N, dp.crv_p, nw_);
+    fp_.init(tmp);
+    words_to_limbs(n_l_, N, dp.crv_n, nw_);
+    fn_.init(n_l_);
+    words_to_limbs(tmp, N, dp.crv_a, nw_);
+    fp_.to_mont(a_, tmp);
+    words_to_limbs(tmp, N, dp.crv_b, nw_);
+    fp_.to_mont(b_, tmp);
+    // lambda: crv_nw words of the mask word, reduced by the Montgomery product.
+    for (size_t j = 0; j < N; ++j) tmp[j] = 0;
+    for (uint32_t i = 0; i < nw_; ++i) tmp[i / 2] |= static_cast<u64>(kMaskWord) << (32 * (i % 2));
+    fp_.to_mont(lambda_, tmp);
+    // blind = kBlindFactor * n over the working width.
+    u64 carry = 0;
+    for (size_t j = 0; j < kMaxKLimbs; ++j) {
+      const u128 x = static_cast<u128>(j < N ? n_l_[j] : 0) * kBlindFactor + carry;
+      blind_[j] = static_cast<u64>(x);
+      carry = static_cast<u64>(x >> 64);
+    }
+    u64 gx[N], gy[N];
+    words_to_limbs(gx, N, dp.crv_Gx, nw_);
+    words_to_limbs(gy, N, dp.crv_Gy, nw_);
+    fe_to_bytes<N>(gx_, byte_size_, gx);
+    fe_to_bytes<N>(gy_, byte_size_, gy);
+    fe_to_bytes<N>(n_, byte_size_, n_l_);
+  }
+  void set_id(uint32_t id) { id_ = id; }
+
+  core_ret_t mul(const uint8_t* k, const uint8_t* px, const uint8_t* py, uint8_t* rx, uint8_t* ry,
+                 bool* infinity) const override;
+  core_ret_t add(const uint8_t* px, const uint8_t* py, const uint8_t* qx, const uint8_t* qy,
+                 uint8_t* rx, uint8_t* ry, bool* infinity) const override;
+  bool on_curve(const uint8_t* x, const uint8_t* y) const override;
+  bool scalar_valid(const uint8_t* d) const override;
+  bool below_n(const uint8_t* k) const override;
+  void ecdsa_rs(const uint8_t* d, const uint8_t* e, const uint8_t* k, const uint8_t* x, uint8_t* r,
+                uint8_t* s) const override;
+  void ecdsa_u1u2(const uint8_t* e, const uint8_t* r, const uint8_t* s, uint8_t* u1,
+                  uint8_t* u2) const override;
+  bool x_mod_n_equals(const uint8_t* x, const uint8_t* r) const override;
+  void reduce_to_scalar(const uint8_t* c, size_t c_len, uint8_t* d) const override;
+  bool uses_adx() const override { return fp_.adx; }
+  void force_portable(bool portable) override {
+    fp_.adx = fn_.adx = !portable && N == 4 && cpu_has_adx();
+  }
+
+ private:
+  using P = Jac<N>;
+
+  void dbl(P& r, const P& p) const { jac_double<N>(fp_, a_, r, p); }
+  void add_jac(P& r, const P& p1, const P& p2) const { jac_add<N>(fp_, r, p1, p2); }
+  bool on_curve_jac(const P& p) const { return jac_on_curve<N>(fp_, a_, b_, p); }
+  // Affine coordinates (L bytes, any value below 2^(8L)) in Montgomery form.
+  void load_affine(u64* x, u64* y, const uint8_t* bx, const uint8_t* by) const {
+    fe_from_bytes<N>(x, bx, byte_size_);
+    fe_from_bytes<N>(y, by, byte_size_);
+    fp_.to_mont(x, x);
+    fp_.to_mont(y, y);
+  }
+  void store_affine(uint8_t* bx, uint8_t* by, const P& p) const {
+    u64 x[N], y[N];
+    jac_normalize<N>(fp_, x, y, p);
+    fe_to_bytes<N>(bx, byte_size_, x);
+    fe_to_bytes<N>(by, byte_size_, y);
+    secure_wipe(x, sizeof x);  // an ECDH result is a shared secret
+    secure_wipe(y, sizeof y);
+  }
+  // Plain integer (L bytes, may exceed n) to Montgomery form modulo n.
+  void load_mod_n(u64* r, const uint8_t* b) const {
+    fe_from_bytes<N>(r, b, byte_size_);
+    fn_.to_mont(r, r);
+  }
+  void store_mod_n(uint8_t* b, const u64* a) const {
+    u64 t[N];
+    fn_.from_mont(t, a);
+    fe_to_bytes<N>(b, byte_size_, t);
+  }
+
+  Mont<N> fp_{}, fn_{};
+  u64 a_[N]{}, b_[N]{}, lambda_[N]{};
+  u64 n_l_[N]{};
+  u64 blind_[kMaxKLimbs]{};
+  uint32_t nw_ = 0, nw_zdn_p_ = 0;
+};
+
+template <size_t N>
+core_ret_t EngineImpl<N>::mul(const uint8_t* k, const uint8_t* px, const uint8_t* py, uint8_t* rx,
+                              uint8_t* ry, bool* infinity) const {
+  bool tables_ok = false;
+  const core_ret_t ret = curve_integrity_once(id_, &tables_ok);
+  if (ret != 0) return ret;
+  if (!tables_ok) return ECPBN_ERR_MUL_CHECKSUM;
+
+  // Every secret of the multiplication lives here and is wiped on return.
+  struct Scratch {
+    P r[3];
+    u64 kk[kMaxKLimbs];
+    u64 t[N];
+  } s;
+  struct Wipe {
+    Scratch& s;
+    ~Wipe() { secure_wipe(&s, sizeof s); }
+  } wipe{s};
+
+  // Base point, rescaled to (l^2 x, l^3 y, l): same affine point, other Z.
+  P& base = s.r[1];
+  load_affine(base.x, base.y, px, py);
+  fp_.sqr(s.t, lambda_);
+  fp_.mul(base.x, base.x, s.t);
+  fp_.mul(base.y, base.y, lambda_);
+  fp_.mul(base.y, base.y, s.t);
+  std::memcpy(base.z, lambda_, sizeof base.z);
+
+  // K = k + 0x2BCDEF * n over the working width (carry out of the top dropped).
+  const size_t kbits = 32 * static_cast<size_t>(nw_zdn_p_);
+  {
+    u64 kl[kMaxKLimbs] = {};
+    fe_from_bytes<kMaxKLimbs>(kl, k, byte_size_);
+    u64 c = 0;
+    for (size_t j = 0; j < kMaxKLimbs; ++j) {
+      const u128 x = static_cast<u128>(kl[j]) + blind_[j] + c;
+      s.kk[j] = static_cast<u64>(x);
+      c = static_cast<u64>(x >> 64);
+    }
+    if (kbits % 64 != 0) s.kk[kbits / 64] &= (u64{1} << (kbits % 64)) - 1;
+    for (size_t j = (kbits + 63) / 64; j < kMaxKLimbs; ++j) s.kk[j] = 0;
+    secure_wipe(kl, sizeof kl);
+  }
+
+  jac_set_infinity<N>(fp_, s.r[0]);
+  if (!on_curve_jac(base)) return ECPBN_ERR_MUL_NOT_ON_CURVE;
+
+  // Ladder over every bit of K, leading zeros included. The pair (A, A+P) is
+  // held as (R0, R1) when m = 0 and swapped when m = 1; the mask bit d decides
+  // the storage order of the next step.
+  u64 m = 0;
+  for (size_t i = kbits; i-- > 0;) {
+    const u64 b = (s.kk[i / 64] >> (i % 64)) & 1;
+    const u64 d = (kMaskWord >> (i % 32)) & 1;
+    jac_select<N>(s.r[2], mask_from_bit(b ^ m), s.r[1], s.r[0]);
+    dbl(s.r[2], s.r[2]);
+    add_jac(s.r[1], s.r[0], s.r[1]);
+    const u64 t = mask_from_bit(b ^ d);
+    jac_select<N>(s.r[0], t, s.r[1], s.r[2]);
+    jac_select<N>(s.r[1], t, s.r[2], s.r[1]);
+    m = d;
+  }
+  P& q = s.r[0];
+  jac_select<N>(q, mask_from_bit(m), s.r[1], s.r[0]);
+
+  if (fe_is_zero_mask<N>(q.z) != 0) {
+    *infinity = true;
+    return 0;
+  }
+  *infinity = false;
+  if (!on_curve_jac(q)) return ECPBN_ERR_MUL_NOT_ON_CURVE;
+  store_affine(rx, ry, q);
+  return 0;
+}
+
+template <size_t N>
+core_ret_t EngineImpl<N>::add(const uint8_t* px, const uint8_t* py, const uint8_t* qx,
+                              const uint8_t* qy, uint8_t* rx, uint8_t* ry, bool* infinity) const {
+  P a, b;
+  load_affine(a.x, a.y, px, py);
+  load_affine(b.x, b.y, qx, qy);
+  std::memcpy(a.z, fp_.one, sizeof a.z);
+  std::memcpy(b.z, fp_.one, sizeof b.z);
+  if ((fe_eq_mask<N>(a.x, b.x) & fe_eq_mask<N>(a.y, b.y)) != 0)
+    dbl(b, a);
+  else
+    add_jac(b, b, a);
+  if (fe_is_zero_mask<N>(b.z) != 0) {
+    *infinity = true;
+    return 0;
+  }
+  *infinity = false;
+  store_affine(rx, ry, b);
+  return 0;
+}
+
+template <size_t N>
+bool EngineImpl<N>::on_curve(const uint8_t* bx, const uint8_t* by) const {
+  u64 x[N], y[N], t[N], u[N];
+  load_affine(x, y, bx, by);
+  fp_.sqr(t, x);
+  fp_.add(t, t, a_);
+  fp_.mul(t, t, x);
+  fp_.add(t, t, b_);
+  fp_.sqr(u, y);
+  return fe_eq_mask<N>(t, u) != 0;
+}
+
+template <size_t N>
+bool EngineImpl<N>::scalar_valid(const uint8_t* bd) const {
+  u64 d[N];
+  fe_from_bytes<N>(d, bd, byte_size_);
+  const u64 ok = ~fe_is_zero_mask<N>(d) & mask_from_bit(fe_lt<N>(d, n_l_));
+  secure_wipe(d, sizeof d);
+  return ok != 0;
+}
+
+template <size_t N>
+bool EngineImpl<N>::below_n(const uint8_t* bk) const {
+  u64 k[N];
+  fe_from_bytes<N>(k, bk, byte_size_);
+  const u64 lt = fe_lt<N>(k, n_l_);
+  secure_wipe(k, sizeof k);
+  return lt != 0;
+}
+
+template <size_t N>
+void EngineImpl<N>::ecdsa_rs(const uint8_t* bd, const uint8_t* be, const uint8_t* bk,
+                             const uint8_t* bx, uint8_t* br, uint8_t* bs) const {
+  struct {
+    u64 d[N], e[N], k[N], r[N], t[N];
+  } v;
+  load_mod_n(v.r, bx);  // x < p < 2^(8L): reduced modulo n on the way in
+  load_mod_n(v.d, bd);
+  load_mod_n(v.e, be);
+  load_mod_n(v.k, bk);
+  fn_.mul(v.t, v.d, v.r);
+  fn_.add(v.t, v.t, v.e);
+  fn_.inv_prime(v.k, v.k);
+  fn_.mul(v.t, v.t, v.k);
+  store_mod_n(br, v.r);
+  store_mod_n(bs, v.t);
+  secure_wipe(&v, sizeof v);
+}
+
+template <size_t N>
+void EngineImpl<N>::ecdsa_u1u2(const uint8_t* be, const uint8_t* br, const uint8_t* bs,
+                               uint8_t* bu1, uint8_t* bu2) const {
+  u64 e[N], r[N], w[N];
+  load_mod_n(e, be);
+  load_mod_n(r, br);
+  load_mod_n(w, bs);
+  fn_.inv_prime(w, w);
+  fn_.mul(e, e, w);
+  fn_.mul(r, r, w);
+  store_mod_n(bu1, e);
+  store_mod_n(bu2, r);
+}
+
+template <size_t N>
+bool EngineImpl<N>::x_mod_n_equals(const uint8_t* bx, const uint8_t* br) const {
+  u64 x[N], r[N];
+  load_mod_n(x, bx);
+  fn_.from_mont(x, x);
+  fe_from_bytes<N>(r, br, byte_size_);
+  return fe_eq_mask<N>(x, r) != 0;
+}
+
+// Bit-serial reduction modulo n - 1 by masked conditional subtraction, then +1.
+template <size_t N>
+void EngineImpl<N>::reduce_to_scalar(const uint8_t* c, size_t c_len, uint8_t* bd) const {
+  u64 m1[N], acc[N + 1] = {}, diff[N + 1];
+  std::memcpy(m1, n_l_, sizeof m1);
+  m1[0] &= ~u64{1};  // n is odd
+  for (size_t i = 0; i < 8 * c_len; ++i) {
+    const u64 bit = (c[i / 8] >> (7 - i % 8)) & 1;
+    // acc = 2 acc + bit (acc < n - 1, so it fits in N + 1 limbs)
+    u64 carry = bit;
+    for (size_t j = 0; j <= N; ++j) {
+      const u64 nv = (acc[j] << 1) | carry;
+      carry = acc[j] >> 63;
+      acc[j] = nv;
+    }
+    u64 borrow = 0;
+    for (size_t j = 0; j <= N; ++j) {
+      const u128 x = static_cast<u128>(acc[j]) - (j < N ? m1[j] : 0) - borrow;
+      diff[j] = static_cast<u64>(x);
+      borrow = static_cast<u64>(x >> 64) & 1;
+    }
+    const u64 keep = mask_from_bit(borrow);
+    for (size_t j = 0; j <= N; ++j) acc[j] = (acc[j] & keep) | (diff[j] & ~keep);
+  }
+  u64 carry = 1;
+  for (size_t j = 0; j < N; ++j) {
+    const u128 x = static_cast<u128>(acc[j]) + carry;
+    acc[j] = static_cast<u64>(x);
+    carry = static_cast<u64>(x >> 64);
+  }
+  fe_to_bytes<N>(bd, byte_size_, acc);
+  secure_wipe(acc, sizeof acc);
+  secure_wipe(diff, sizeof diff);
+}
+
+template <size_t N>
+std::unique_ptr<Engine> make_engine(uint32_t id) {
+  ecpbn_dp_t dp{};
+  if (ecpi_dp_mapping(&dp, id) != 0) return nullptr;
+  auto e = std::make_unique<EngineImpl<N>>(dp);
+  e->set_id(id);
+  return e;
+}
+
+struct Registry {
+  std::unique_ptr<Engine> p224 = make_engine<4>(17);
+  std::unique_ptr<Engine> p256 = make_engine<4>(18);
+  std::unique_ptr<Engine> p384 = make_engine<6>(19);
+  std::unique_ptr<Engine> p521 = make_engine<9>(20);
+  std::unique_ptr<Engine> k256 = make_engine<4>(34);
+  std::unique_ptr<Engine> bp256 = make_engine<4>(67);
+  std::unique_ptr<Engine> bp384 = make_engine<6>(69);
+  std::unique_ptr<Engine> bp512 = make_engine<8>(70);
+};
+
+Registry& registry() {
+  static Registry reg;  // built once, thread-safely
+  return reg;
+}
+
+}  // namespace
+
+void force_portable_for_testing(bool portable) {
+  Registry& reg = registry();
+  for (auto* e : {&reg.p224, &reg.p256, &reg.p384, &reg.p521, &reg.k256, &reg.bp256, &reg.bp384, &reg.bp512})
+    (*e)->force_portable(portable);
+}
+
+const Engine* engine_for(uint32_t crv_id) {
+  const Registry& reg = registry();
+  switch (crv_id) {
+    case 17: return reg.p224.get();
+    case 18: return reg.p256.get();
+    case 19: return reg.p384.get();
+    case 20: return reg.p521.get();
+    case 34: return reg.k256.get();
+    case 67: return reg.bp256.get();
+    case 69: return reg.bp384.get();
+    case 70: return reg.bp512.get();
+    default: return nullptr;
+  }
+}
+
+}  // namespace quarzel::ec

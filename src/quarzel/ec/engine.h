@@ -1,0 +1,77 @@
+// The point engine of one curve, behind a width-independent interface.
+//
+// Values cross this interface as big-endian byte strings of the curve's length
+// L (scalars, coordinates, signature halves). Inside, field and scalar
+// arithmetic run in Montgomery form on fixed-width limbs on the stack: no
+// operation allocates.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "quarzel/port.h"
+
+namespace quarzel::ec {
+
+class Engine {
+ public:
+  virtual ~Engine() = default;
+
+  uint32_t id() const { return id_; }
+  uint32_t byte_size() const { return byte_size_; }  // L
+  uint32_t nbits() const { return nbits_; }
+  const uint8_t* n_bytes() const { return n_; }    // group order, L bytes
+  const uint8_t* gx_bytes() const { return gx_; }  // base point, L bytes each
+  const uint8_t* gy_bytes() const { return gy_; }
+
+  // r = k * (px, py): the blinded Montgomery ladder of fixed length. The table
+  // checksum (verified once per process), the base point and the result are
+  // checked against the curve. When the result is the point at infinity,
+  // *infinity is set and rx, ry are not written.
+  virtual core_ret_t mul(const uint8_t* k, const uint8_t* px, const uint8_t* py, uint8_t* rx,
+                         uint8_t* ry, bool* infinity) const = 0;
+  // r = p + q for two finite affine points (equal points are doubled).
+  virtual core_ret_t add(const uint8_t* px, const uint8_t* py, const uint8_t* qx,
+                         const uint8_t* qy, uint8_t* rx, uint8_t* ry, bool* infinity) const = 0;
+  // y^2 == x^3 + a*x + b (mod p).
+  virtual bool on_curve(const uint8_t* x, const uint8_t* y) const = 0;
+  // 0 < d < n, in constant time.
+  virtual bool scalar_valid(const uint8_t* d) const = 0;
+  // k < n, in constant time.
+  virtual bool below_n(const uint8_t* k) const = 0;
+
+  // ECDSA: r = x mod n and s = k^-1 * (e + d*r) mod n, with e an L-byte value
+  // that may exceed n.
+  virtual void ecdsa_rs(const uint8_t* d, const uint8_t* e, const uint8_t* k, const uint8_t* x,
+                        uint8_t* r, uint8_t* s) const = 0;
+  // ECDSA verification scalars u1 = e/s and u2 = r/s mod n (s must be in 1..n-1).
+  virtual void ecdsa_u1u2(const uint8_t* e, const uint8_t* r, const uint8_t* s, uint8_t* u1,
+                          uint8_t* u2) const = 0;
+  // x mod n == r (both L bytes, r < n).
+  virtual bool x_mod_n_equals(const uint8_t* x, const uint8_t* r) const = 0;
+  // d = (c mod (n - 1)) + 1 for a big-endian c of c_len bytes (FIPS 186-4 B.4.1).
+  virtual void reduce_to_scalar(const uint8_t* c, size_t c_len, uint8_t* d) const = 0;
+
+  // True when this curve's field products run on BMI2/ADX.
+  virtual bool uses_adx() const = 0;
+  // Test seam: run the portable products (true) or the CPU's best (false).
+  virtual void force_portable(bool portable) = 0;
+
+ protected:
+  uint32_t id_ = 0;
+  uint32_t byte_size_ = 0;
+  uint32_t nbits_ = 0;
+  uint8_t n_[68] = {};
+  uint8_t gx_[68] = {};
+  uint8_t gy_[68] = {};
+};
+
+// The engine of a curve with tables, built once per process; null for any
+// other id.
+const Engine* engine_for(uint32_t crv_id);
+
+// Test seam: every engine runs the portable field products (true) or the
+// CPU's best (false). Not for concurrent use with other EC calls.
+void force_portable_for_testing(bool portable);
+
+}  // namespace quarzel::ec

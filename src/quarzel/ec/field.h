@@ -1,0 +1,295 @@
+// Fixed-width Montgomery arithmetic modulo an odd number m < 2^(64N).
+//
+// Elements are N little-endian 64-bit limbs, always fully reduced (< m), so
+// zero has one representation. Every routine runs the same instructions for
+// every value: carries and choices are masks, never branches. The width is a
+// template parameter so that the compiler unrolls the limb loops; nothing
+// allocates.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#if defined(__x86_64__)
+#include <x86intrin.h>
+#endif
+
+namespace quarzel::ec {
+
+using u64 = uint64_t;
+using u128 = unsigned __int128;
+
+#define QZ_EC_INLINE inline __attribute__((always_inline))
+
+// Add and subtract with carry: the carry chains that the compiler turns into
+// adc/sbb sequences.
+QZ_EC_INLINE unsigned char addc(unsigned char c, u64 a, u64 b, u64* out) {
+#if defined(__x86_64__)
+  unsigned long long o;
+  c = _addcarry_u64(c, a, b, &o);
+  *out = o;
+  return c;
+#else
+  const u128 x = static_cast<u128>(a) + b + c;
+  *out = static_cast<u64>(x);
+  return static_cast<unsigned char>(x >> 64);
+#endif
+}
+QZ_EC_INLINE unsigned char subb(unsigned char c, u64 a, u64 b, u64* out) {
+#if defined(__x86_64__)
+  unsigned long long o;
+  c = _subborrow_u64(c, a, b, &o);
+  *out = o;
+  return c;
+#else
+  const u128 x = static_cast<u128>(a) - b - c;
+  *out = static_cast<u64>(x);
+  return static_cast<unsigned char>((x >> 64) & 1);
+#endif
+}
+
+// All-ones when v is zero, else zero.
+inline u64 mask_is_zero(u64 v) { return ((v | (0 - v)) >> 63) - 1; }
+// All-ones when bit is 1 (bit must be 0 or 1).
+inline u64 mask_from_bit(u64 bit) { return 0 - bit; }
+
+// The 4-limb product on BMI2/ADX (field_adx.cpp): writes the low four limbs
+// of a*b*R^-1 (not yet reduced below m) and returns the top limb.
+u64 mont_mul4_adx(u64 r[4], const u64 a[4], const u64 b[4], const u64 m[4], u64 minv);
+bool cpu_has_adx();
+
+template <size_t N>
+struct Mont {
+  u64 m[N];
+  u64 minv;   // -m^-1 mod 2^64
+  u64 r2[N];  // R^2 mod m, R = 2^(64N)
+  u64 one[N]; // R mod m
+  bool adx = false;  // 4-limb products on BMI2/ADX, chosen at set-up
+
+  // r = a*b*R^-1 mod m, for a*b < m*R (so a < R and b < m suffices). r may alias.
+  void mul(u64* r, const u64* a, const u64* b) const {
+    if constexpr (N == 4) {
+      if (adx) {
+        u64 t[4];
+        const u64 hi = mont_mul4_adx(t, a, b, m, minv);
+        final_sub(r, t, hi);
+        return;
+      }
+    }
+    // Row by row suits the compiler up to six limbs; wider, the column sums
+    // keep the working set in registers.
+    if constexpr (N <= 6)
+      mul_rows(r, a, b);
+    else
+      mul_columns(r, a, b);
+  }
+
+  // Operand scanning: the full product a*b, then a word-by-word reduction.
+  void mul_rows(u64* r, const u64* a, const u64* b) const {
+    u64 t[2 * N] = {};
+    for (size_t i = 0; i < N; ++i) {
+      u64 c = 0;
+      for (size_t j = 0; j < N; ++j) {
+        const u128 x = static_cast<u128>(a[j]) * b[i] + t[i + j] + c;
+        t[i + j] = static_cast<u64>(x);
+        c = static_cast<u64>(x >> 64);
+      }
+      t[i + N] = c;
+    }
+    reduce(r, t);
+  }
+
+  // Product scanning with the reduction folded in: column k of a*b + q*m is
+  // summed in a three-word accumulator; the low columns choose the words of q
+  // that clear them, the high columns are the result.
+  void mul_columns(u64* r, const u64* a, const u64* b) const {
+    u64 q[N], t[N];
+    u128 acc = 0;
+    u64 acc2 = 0;
+    auto mac = [&](u64 x, u64 y) {
+      const u128 p = static_cast<u128>(x) * y;
+      acc += p;
+      acc2 += acc < p;
+    };
+    auto shift = [&] {
+      acc = (acc >> 64) | (static_cast<u128>(acc2) << 64);
+      acc2 = 0;
+    };
+    for (size_t i = 0; i < N; ++i) {
+      for (size_t j = 0; j < i; ++j) {
+        mac(a[j], b[i - j]);
+        mac(q[j], m[i - j]);
+      }
+      mac(a[i], b[0]);
+      q[i] = static_cast<u64>(acc) * minv;
+      mac(q[i], m[0]);
+      shift();
+    }
+    for (size_t i = N; i < 2 * N - 1; ++i) {
+      for (size_t j = i - N + 1; j < N; ++j) {
+        mac(a[j], b[i - j]);
+        mac(q[j], m[i - j]);
+      }
+      t[i - N] = static_cast<u64>(acc);
+      shift();
+    }
+    t[N - 1] = static_cast<u64>(acc);
+    final_sub(r, t, static_cast<u64>(acc >> 64));
+  }
+
+  // A dedicated squaring (each cross product once) measured no faster than
+  // the product here, and slower for six limbs.
+  void sqr(u64* r, const u64* a) const { mul(r, a, a); }
+
+  // r = t * R^-1 mod m for a 2N-limb t < m*R.
+  void reduce(u64* r, u64* t) const {
+    u64 hi = 0;  // carry above limb N + i
+    for (size_t i = 0; i < N; ++i) {
+      const u64 q = t[i] * minv;
+      u64 c = 0;
+      for (size_t j = 0; j < N; ++j) {
+        const u128 x = static_cast<u128>(q) * m[j] + t[i + j] + c;
+        t[i + j] = static_cast<u64>(x);
+        c = static_cast<u64>(x >> 64);
+      }
+      const u128 x = static_cast<u128>(t[i + N]) + c + hi;
+      t[i + N] = static_cast<u64>(x);
+      hi = static_cast<u64>(x >> 64);
+    }
+    final_sub(r, t + N, hi);
+  }
+
+  // r = (hi:t) - m when that is non-negative, else t. Needs (hi:t) < 2m.
+  QZ_EC_INLINE void final_sub(u64* r, const u64* t, u64 hi) const {
+    u64 d[N];
+    unsigned char borrow = 0;
+    for (size_t j = 0; j < N; ++j) borrow = subb(borrow, t[j], m[j], &d[j]);
+    // Keep t only when the subtraction borrowed past the high word.
+    const u64 keep = mask_from_bit(static_cast<u64>(borrow) & (hi ^ 1) & 1);
+    for (size_t j = 0; j < N; ++j) r[j] = (t[j] & keep) | (d[j] & ~keep);
+  }
+
+  QZ_EC_INLINE void add(u64* r, const u64* a, const u64* b) const {
+    u64 t[N];
+    unsigned char c = 0;
+    for (size_t j = 0; j < N; ++j) c = addc(c, a[j], b[j], &t[j]);
+    final_sub(r, t, c);
+  }
+  QZ_EC_INLINE void sub(u64* r, const u64* a, const u64* b) const {
+    u64 t[N];
+    unsigned char borrow = 0;
+    for (size_t j = 0; j < N; ++j) borrow = subb(borrow, a[j], b[j], &t[j]);
+    const u64 mask = mask_from_bit(borrow);
+    unsigned char c = 0;
+    for (size_t j = 0; j < N; ++j) c = addc(c, t[j], m[j] & mask, &r[j]);
+  }
+  QZ_EC_INLINE void dbl(u64* r, const u64* a) const { add(r, a, a); }
+
+  // Montgomery form of an integer a < R (not necessarily below m).
+  void to_mont(u64* r, const u64* a) const { mul(r, a, r2); }
+  void from_mont(u64* r, const u64* a) const {
+    u64 unit[N] = {1};
+    mul(r, a, unit);
+  }
+
+  // r = a^e for a public or secret exponent e (N limbs, plain integer); the
+  // sequence of operations depends only on N. 4-bit fixed window.
+  void pow(u64* r, const u64* a, const u64* e) const {
+    u64 table[16][N];
+    std::memcpy(table[0], one, sizeof one);
+    std::memcpy(table[1], a, sizeof table[1]);
+    for (size_t i = 2; i < 16; ++i) mul(table[i], table[i - 1], a);
+    u64 acc[N];
+    std::memcpy(acc, one, sizeof one);
+    u64 sel[N];
+    for (size_t bit = 64 * N; bit >= 4; bit -= 4) {
+      for (int s = 0; s < 4; ++s) sqr(acc, acc);
+      const u64 nib = (e[(bit - 4) / 64] >> ((bit - 4) % 64)) & 0xF;
+      for (size_t j = 0; j < N; ++j) sel[j] = 0;
+      for (u64 i = 0; i < 16; ++i) {
+        const u64 mk = mask_is_zero(i ^ nib);
+        for (size_t j = 0; j < N; ++j) sel[j] |= table[i][j] & mk;
+      }
+      mul(acc, acc, sel);
+    }
+    std::memcpy(r, acc, sizeof acc);
+  }
+  // r = a^-1 for a prime modulus (Fermat); 0 maps to 0.
+  void inv_prime(u64* r, const u64* a) const {
+    u64 e[N];
+    std::memcpy(e, m, sizeof e);
+    // m - 2: m is odd and greater than 2, so only the low limb can borrow once.
+    u128 x = static_cast<u128>(e[0]) - 2;
+    e[0] = static_cast<u64>(x);
+    u64 borrow = static_cast<u64>(x >> 64) & 1;
+    for (size_t j = 1; j < N; ++j) {
+      x = static_cast<u128>(e[j]) - borrow;
+      e[j] = static_cast<u64>(x);
+      borrow = static_cast<u64>(x >> 64) & 1;
+    }
+    pow(r, a, e);
+  }
+
+  // Sets up the constants for an odd modulus given as N limbs.
+  void init(const u64* mod) {
+    adx = N == 4 && cpu_has_adx();
+    std::memcpy(m, mod, sizeof m);
+    // Newton iteration for m^-1 mod 2^64.
+    u64 inv = mod[0];
+    for (int i = 0; i < 6; ++i) inv *= 2 - mod[0] * inv;
+    minv = 0 - inv;
+    // R mod m and R^2 mod m by doubling 1 (public values; speed is irrelevant).
+    u64 v[N] = {1};
+    for (size_t i = 0; i < 64 * N; ++i) add(v, v, v);
+    std::memcpy(one, v, sizeof v);
+    for (size_t i = 0; i < 64 * N; ++i) add(v, v, v);
+    std::memcpy(r2, v, sizeof v);
+  }
+};
+
+template <size_t N>
+inline u64 fe_is_zero_mask(const u64* a) {
+  u64 acc = 0;
+  for (size_t j = 0; j < N; ++j) acc |= a[j];
+  return mask_is_zero(acc);
+}
+template <size_t N>
+inline u64 fe_eq_mask(const u64* a, const u64* b) {
+  u64 acc = 0;
+  for (size_t j = 0; j < N; ++j) acc |= a[j] ^ b[j];
+  return mask_is_zero(acc);
+}
+// r = mask ? a : b, by masks.
+template <size_t N>
+inline void fe_select(u64* r, u64 mask, const u64* a, const u64* b) {
+  for (size_t j = 0; j < N; ++j) r[j] = (a[j] & mask) | (b[j] & ~mask);
+}
+
+// Big-endian bytes (len <= 8N) to limbs and back.
+template <size_t N>
+inline void fe_from_bytes(u64* r, const uint8_t* in, size_t len) {
+  for (size_t j = 0; j < N; ++j) r[j] = 0;
+  for (size_t i = 0; i < len; ++i) {
+    const size_t pos = len - 1 - i;  // byte significance
+    r[pos / 8] |= static_cast<u64>(in[i]) << (8 * (pos % 8));
+  }
+}
+template <size_t N>
+inline void fe_to_bytes(uint8_t* out, size_t len, const u64* a) {
+  for (size_t i = 0; i < len; ++i) {
+    const size_t pos = len - 1 - i;
+    out[i] = pos / 8 < N ? static_cast<uint8_t>(a[pos / 8] >> (8 * (pos % 8))) : 0;
+  }
+}
+// Constant-time a < b over N limbs: 1 or 0.
+template <size_t N>
+inline u64 fe_lt(const u64* a, const u64* b) {
+  u64 borrow = 0;
+  for (size_t j = 0; j < N; ++j) {
+    u128 x = static_cast<u128>(a[j]) - b[j] - borrow;
+    borrow = static_cast<u64>(x >> 64) & 1;
+  }
+  return borrow;
+}
+
+}  // namespace quarzel::ec

@@ -1,0 +1,138 @@
+// Jacobian point formulas over a Montgomery field: x = X/Z^2, y = Y/Z^3, and
+// the point at infinity (1, 1, 0). Doubling is dbl-2007-bl and addition
+// add-1998-cmo-2 of the Explicit-Formulas Database, both for general a. The
+// curve coefficients a and b are in Montgomery form. Nothing branches on
+// coordinates: the infinity cases of the addition are chosen by masks.
+#pragma once
+
+#include <cstring>
+
+#include "ec/field.h"
+
+namespace quarzel::ec {
+
+template <size_t N>
+struct Jac {
+  u64 x[N], y[N], z[N];
+};
+
+// r = mask ? a : b.
+template <size_t N>
+inline void jac_select(Jac<N>& r, u64 mask, const Jac<N>& a, const Jac<N>& b) {
+  fe_select<N>(r.x, mask, a.x, b.x);
+  fe_select<N>(r.y, mask, a.y, b.y);
+  fe_select<N>(r.z, mask, a.z, b.z);
+}
+
+template <size_t N>
+inline void jac_set_infinity(const Mont<N>& fp, Jac<N>& r) {
+  std::memcpy(r.x, fp.one, sizeof r.x);
+  std::memcpy(r.y, fp.one, sizeof r.y);
+  std::memset(r.z, 0, sizeof r.z);
+}
+
+// dbl-2007-bl: XX = X1^2, YY = Y1^2, YYYY = YY^2, ZZ = Z1^2,
+// S = 2((X1+YY)^2 - XX - YYYY), M = 3XX + a ZZ^2, X3 = M^2 - 2S,
+// Z3 = (Y1+Z1)^2 - YY - ZZ, Y3 = M(S - X3) - 8 YYYY. Z1 = 0 gives Z3 = 0.
+template <size_t N>
+void jac_double(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p) {
+  u64 xx[N], yy[N], yyyy[N], zz[N], s[N], m[N], t[N];
+  fp.sqr(xx, p.x);
+  fp.sqr(yy, p.y);
+  fp.sqr(yyyy, yy);
+  fp.sqr(zz, p.z);
+  fp.add(t, p.x, yy);
+  fp.sqr(t, t);
+  fp.sub(t, t, xx);
+  fp.sub(t, t, yyyy);
+  fp.dbl(s, t);
+  fp.sqr(t, zz);
+  fp.mul(t, t, a);
+  fp.dbl(m, xx);
+  fp.add(m, m, xx);
+  fp.add(m, m, t);
+  // Z3 first: it reads Y1 and Z1, which r may share.
+  fp.add(t, p.y, p.z);
+  fp.sqr(t, t);
+  fp.sub(t, t, yy);
+  fp.sub(r.z, t, zz);
+  fp.sqr(t, m);
+  fp.sub(t, t, s);
+  fp.sub(r.x, t, s);
+  fp.sub(t, s, r.x);
+  fp.mul(t, m, t);
+  fp.dbl(yyyy, yyyy);
+  fp.dbl(yyyy, yyyy);
+  fp.dbl(yyyy, yyyy);
+  fp.sub(r.y, t, yyyy);
+}
+
+// add-1998-cmo-2: U1 = X1 Z2^2, U2 = X2 Z1^2, S1 = Y1 Z2^3, S2 = Y2 Z1^3,
+// H = U2 - U1, r = S2 - S1, Z3 = Z1 Z2 H, X3 = r^2 - H^3 - 2 U1 H^2,
+// Y3 = r (U1 H^2 - X3) - S1 H^3. An operand at infinity yields the other
+// operand, chosen by masks. r may share storage with either operand.
+template <size_t N>
+void jac_add(const Mont<N>& fp, Jac<N>& r, const Jac<N>& p1, const Jac<N>& p2) {
+  u64 z1z1[N], z2z2[N], u1[N], u2[N], s1[N], s2[N], h[N], rr[N], t[N];
+  Jac<N> sum;
+  fp.sqr(z1z1, p1.z);
+  fp.sqr(z2z2, p2.z);
+  fp.mul(u1, p1.x, z2z2);
+  fp.mul(u2, p2.x, z1z1);
+  fp.mul(s1, p1.y, p2.z);
+  fp.mul(s1, s1, z2z2);
+  fp.mul(s2, p2.y, p1.z);
+  fp.mul(s2, s2, z1z1);
+  fp.sub(h, u2, u1);
+  fp.sub(rr, s2, s1);
+  fp.mul(sum.z, p1.z, p2.z);
+  fp.mul(sum.z, sum.z, h);
+  fp.sqr(t, h);           // H^2
+  fp.mul(u1, u1, t);      // U1 H^2
+  fp.mul(h, h, t);        // H^3
+  fp.sqr(sum.x, rr);
+  fp.sub(sum.x, sum.x, h);
+  fp.sub(sum.x, sum.x, u1);
+  fp.sub(sum.x, sum.x, u1);
+  fp.sub(t, u1, sum.x);
+  fp.mul(t, rr, t);
+  fp.mul(s1, s1, h);
+  fp.sub(sum.y, t, s1);
+  const u64 z1_zero = fe_is_zero_mask<N>(p1.z);
+  const u64 z2_zero = fe_is_zero_mask<N>(p2.z);
+  Jac<N> tmp;
+  jac_select(tmp, z2_zero, p1, sum);
+  jac_select(r, z1_zero, p2, tmp);
+}
+
+// Y^2 == X^3 + a X Z^4 + b Z^6; the point at infinity (1, 1, 0) passes.
+template <size_t N>
+bool jac_on_curve(const Mont<N>& fp, const u64* a, const u64* b, const Jac<N>& p) {
+  u64 t[N], u[N], v[N];
+  fp.sqr(t, p.z);
+  fp.sqr(u, t);
+  fp.mul(t, b, t);
+  fp.mul(v, a, p.x);
+  fp.add(t, t, v);
+  fp.mul(t, t, u);
+  fp.sqr(u, p.x);
+  fp.mul(u, u, p.x);
+  fp.add(t, t, u);
+  fp.sqr(u, p.y);
+  return fe_eq_mask<N>(t, u) != 0;
+}
+
+// Affine (X/Z^2, Y/Z^3), out of Montgomery form, for Z != 0.
+template <size_t N>
+void jac_normalize(const Mont<N>& fp, u64* x, u64* y, const Jac<N>& p) {
+  u64 zi[N], zi2[N];
+  fp.inv_prime(zi, p.z);
+  fp.sqr(zi2, zi);
+  fp.mul(x, p.x, zi2);
+  fp.mul(y, p.y, zi);
+  fp.mul(y, y, zi2);
+  fp.from_mont(x, x);
+  fp.from_mont(y, y);
+}
+
+}  // namespace quarzel::ec

@@ -1,0 +1,129 @@
+// The field arithmetic: the BMI2/ADX Montgomery product against the portable
+// one, and a proof that the fast path runs on this CPU.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <array>
+#include <initializer_list>
+#include <random>
+#include <vector>
+
+#include "../../../src/quarzel/ec/curves.h"
+#include "../../../src/quarzel/ec/engine.h"
+#include "../../../src/quarzel/ec/field.h"
+
+namespace {
+
+using quarzel::ec::Mont;
+using quarzel::ec::u64;
+
+// p and n of the curves whose values fit N limbs.
+template <size_t N>
+std::vector<std::array<u64, N>> moduli(std::initializer_list<uint32_t> curves) {
+  std::vector<std::array<u64, N>> out;
+  for (uint32_t id : curves) {
+    quarzel::ec::ecpbn_dp_t dp{};
+    EXPECT_EQ(quarzel::ec::ecpi_dp_mapping(&dp, id), 0);
+    for (const uint32_t* w : {dp.crv_p, dp.crv_n}) {
+      std::array<u64, N> m{};
+      for (uint32_t i = 0; i < dp.crv_nw; ++i) {
+        const uint32_t pos = dp.crv_nw - 1 - i;
+        m[pos / 2] |= static_cast<u64>(w[i]) << (32 * (pos % 2));
+      }
+      out.push_back(m);
+    }
+  }
+  return out;
+}
+std::vector<std::array<u64, 4>> four_limb_moduli() { return moduli<4>({17, 18, 34, 67}); }
+
+// Limbs drawn mostly from values that make long carry chains.
+struct LimbSource {
+  std::mt19937_64 rng{20261210};
+  u64 operator()() {
+    static constexpr u64 special[] = {0, 1, 2, 0xFFFFFFFFull, 0x100000000ull, 1ull << 63, ~0ull,
+                                      ~0ull - 1, 0xFFFFFFFF00000000ull};
+    const u64 k = rng() % 12;
+    return k < 9 ? special[k] : rng();
+  }
+};
+
+// The row and the column products agree on every width the curves use.
+template <size_t N>
+void rows_match_columns(std::initializer_list<uint32_t> curves) {
+  LimbSource limb;
+  for (const auto& mod : moduli<N>(curves)) {
+    Mont<N> f;
+    f.init(mod.data());
+    for (int i = 0; i < 20000; ++i) {
+      u64 a[N], b[N], r1[N], r2[N];
+      for (size_t j = 0; j < N; ++j) {
+        a[j] = limb();
+        b[j] = limb();
+      }
+      size_t top = N - 1;
+      while (mod[top] == 0) b[top--] = 0;  // P-521 fits 9 limbs with room
+      b[top] %= mod[top];
+      f.mul_rows(r1, a, b);
+      f.mul_columns(r2, a, b);
+      ASSERT_EQ(std::memcmp(r1, r2, sizeof r1), 0) << "N=" << N << " case " << i;
+    }
+  }
+}
+
+TEST(Field, RowAndColumnProductsAgree) {
+  rows_match_columns<4>({17, 18, 34, 67});
+  rows_match_columns<6>({19, 69});
+  rows_match_columns<8>({70});
+  rows_match_columns<9>({20});
+}
+
+TEST(FieldAdx, FastPathRunsOnThisCpu) {
+  ASSERT_TRUE(__builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx"))
+      << "this machine class has BMI2 and ADX";
+  EXPECT_TRUE(quarzel::ec::engine_for(18)->uses_adx());
+  EXPECT_TRUE(quarzel::ec::engine_for(34)->uses_adx());
+  EXPECT_FALSE(quarzel::ec::engine_for(19)->uses_adx());  // six limbs: portable only
+  quarzel::ec::force_portable_for_testing(true);
+  EXPECT_FALSE(quarzel::ec::engine_for(18)->uses_adx());
+  quarzel::ec::force_portable_for_testing(false);
+  EXPECT_TRUE(quarzel::ec::engine_for(18)->uses_adx());
+}
+
+TEST(FieldAdx, ProductsMatchThePortableProduct) {
+  for (const auto& mod : four_limb_moduli()) {
+    Mont<4> fast, slow;
+    fast.init(mod.data());
+    slow.init(mod.data());
+    ASSERT_TRUE(fast.adx);
+    slow.adx = false;
+    // Edge limbs and values: 0, 1, m - 1, m - 2, and (first operand only,
+    // as in conversions into Montgomery form) values up to 2^256 - 1.
+    std::array<u64, 4> m1 = mod, m2 = mod;
+    m1[0] -= 1;
+    m2[0] -= 2;
+    const std::vector<std::array<u64, 4>> edges = {
+        {0, 0, 0, 0}, {1, 0, 0, 0}, m1, m2, {~0ull, ~0ull, ~0ull, ~0ull}, {0, 0, 0, 1ull << 63}};
+    auto check = [&](const u64* a, const u64* b) {
+      u64 r1[4], r2[4];
+      fast.mul(r1, a, b);
+      slow.mul(r2, a, b);
+      ASSERT_EQ(std::memcmp(r1, r2, sizeof r1), 0);
+    };
+    for (const auto& a : edges)
+      for (const auto& b : edges)
+        if (quarzel::ec::fe_lt<4>(b.data(), mod.data())) check(a.data(), b.data());
+    LimbSource limb;
+    for (int i = 0; i < 100000; ++i) {
+      u64 a[4], b[4];
+      for (int j = 0; j < 4; ++j) {
+        a[j] = limb();
+        b[j] = limb();
+      }
+      if (!quarzel::ec::fe_lt<4>(b, mod.data())) b[3] %= mod[3];  // b below m, a any 256 bits
+      check(a, b);
+    }
+  }
+}
+
+}  // namespace
