@@ -10,11 +10,12 @@
 #include "zeb/crypto.h"
 #include "zeb/vrk_types.h"
 
-// Largest key contexts the adapter keeps (the context's fixed buffers) and
-// the digest buffer of sign and verify.
+// The digest buffer of sign and verify: a caller's raw digest (no hashing)
+// may be at most this long. Key contexts must fit CA_PRIVKEY_MAX and
+// CA_PUBKEY_MAX; larger ones are refused with 7.
 inline constexpr uint32_t CA_DIGEST_BUFFER = 512;
 
-// Cipher modes and directions of the AES calls (the block-cipher API's values).
+// Directions of the AES calls (the block-cipher API's values).
 enum : uint8_t { VRK_AES_DIR_DECRYPT = 1, VRK_AES_DIR_ENCRYPT = 2 };
 
 extern "C" {
