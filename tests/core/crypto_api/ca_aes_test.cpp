@@ -284,6 +284,13 @@ TEST_F(Gcm, WrongTagEndsWithSixAndAnIdleSession) {
   m = 64;
   ASSERT_EQ(CA_AesGcmEncryptFinal(ctx, out.data(), &m), 0);
   EXPECT_EQ(CA_AesGcmInit(ctx, 10, nullptr, 0, iv.data(), 12, blob.data(), 16), 7);
+  // Fewer bytes than a tag: no message at all.
+  ASSERT_EQ(CA_AesGcmInit(ctx, 16, nullptr, 0, iv.data(), 12, blob.data(), 16), 0);
+  n = 64;
+  ASSERT_EQ(CA_AesGcmDecryptUpdate(ctx, enc.data(), 10, out.data(), &n), 0);
+  m = 64;
+  EXPECT_EQ(CA_AesGcmDecryptFinal(ctx, last.data(), &m), 0x41);
+  EXPECT_EQ(ctx->Crypto_Operation, VRK_OP_NONE);
 }
 
 }  // namespace

@@ -259,6 +259,12 @@ TEST_F(Vrk, EcdsaOnEveryCurveVerifiesWithOpenSsl) {
   Bytes a(512), b(512);
   uint32_t al = 512, bl = 512;
   EXPECT_EQ(VRK_ECGenerateKeyPair(user, 17, id(), label(), a.data(), &al, b.data(), &bl), 104);
+  // Curves with a key algorithm but no arithmetic in the library fail cleanly.
+  for (uint8_t curve : {32, 33}) {
+    al = bl = 512;
+    EXPECT_NE(VRK_ECGenerateKeyPair(user, curve, id(), label(), a.data(), &al, b.data(), &bl), 0);
+    EXPECT_EQ(ctx->Crypto_Operation, VRK_OP_NONE);
+  }
 }
 
 TEST_F(Vrk, RsaSignaturesEqualOpenSslAndEncryptionRoundTrips) {
