@@ -1,5 +1,5 @@
 // Software crypto provider: random bytes from a CTR_DRBG seeded by the OS.
-#include "plain_api.h"
+#include "swc_internal.h"
 #include "quarzel/drbg.h"
 #include "quarzel/secure.h"
 

@@ -4,19 +4,13 @@
 #include <cstring>
 
 #include "crypto/swc_work.h"
-#include "plain_api.h"
+#include "swc_internal.h"
 #include "quarzel/hash.h"
 #include "quarzel/kdf.h"
 #include "quarzel/padding.h"
 #include "quarzel/secure.h"
 
 namespace {
-
-constexpr uint32_t SWC_ERR_ARGUMENTS = 0x007;
-constexpr uint32_t SWC_ERR_SESSION_COUNT = 0x0B1;
-constexpr uint32_t SWC_ERR_SESSION_HANDLE = 0x0B3;
-constexpr uint32_t SWC_MAX_SESSIONS = 20;
-constexpr uint32_t SWC_MK_LEN = 32;
 
 // The one multi-part operation a session runs at a time.
 union SWCryptoCtx {

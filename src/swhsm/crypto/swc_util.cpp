@@ -1,6 +1,6 @@
 // Key-blob unwrapping and wrapping for the provider's operations.
 #include "crypto/swc_work.h"
-#include "plain_api.h"
+#include "swc_internal.h"
 
 namespace swc {
 
