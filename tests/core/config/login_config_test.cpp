@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/workdir.h"
+#include "support/workdir.h"
 #include "oxlu/file.h"
 #include "zeb/login_config.h"
 #include "zeb/vrk.h"

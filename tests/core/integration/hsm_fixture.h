@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/workdir.h"
+#include "support/workdir.h"
 #include "zeb/adapters.h"
 #include "zeb/vrk.h"
 

@@ -12,7 +12,7 @@ class LockHolder {
  public:
   // Forks a child that opens `path` through fopen_safe(mode) and keeps it
   // open. ok() tells whether the child got the file.
-  LockHolder(const std::string& path, const char* mode) {
+  explicit LockHolder(const std::string& path, const char* mode = "r") {
     int up[2], down[2];
     if (pipe(up) != 0 || pipe(down) != 0) return;
     pid_ = fork();

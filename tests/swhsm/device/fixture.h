@@ -9,18 +9,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 
+#include "core/oxlu/lock_holder.h"
 #include "oxlu/file.h"
+#include "support/workdir.h"
 #include "swhsm/swd.h"
 
 namespace swt {
 
-inline std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-inline void spit(const std::string& path, const std::string& s) { std::ofstream(path, std::ios::binary) << s; }
+inline std::string slurp(const std::string& path) { return zt::read_file(path); }
+inline void spit(const std::string& path, const std::string& s) { zt::write_file(path, s); }
 inline uint8_t* u8(const char* s) { return reinterpret_cast<uint8_t*>(const_cast<char*>(s)); }
 inline std::string str(const uint8_t* p, size_t n) { return std::string(reinterpret_cast<const char*>(p), n); }
 
@@ -37,18 +37,9 @@ inline std::string admin_cfg_text(const char* pin = kAdminPin, int status = 3, i
 
 class TempDir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/swhsm_test_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
-  }
-  void TearDown() override {
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
-  }
-  std::filesystem::path dir_, old_;
+  void SetUp() override { dir_ = std::make_unique<zt::WorkDir>(); }
+  void TearDown() override { dir_.reset(); }
+  std::unique_ptr<zt::WorkDir> dir_;
 };
 
 // A device initialised on an HSM whose record the fixture wrote.
@@ -98,44 +89,6 @@ class Device : public TempDir {
   ZEB_DEVICE_HANDLE hsm_ = 0;
 };
 
-// A second process that holds a file's lock until told to let go.
-class LockHolder {
- public:
-  explicit LockHolder(const std::string& path) {
-    int up[2], down[2];
-    if (pipe(up) != 0 || pipe(down) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      FILE* f = fopen_safe(path.c_str(), "r");
-      char r = f != nullptr ? 'y' : 'n';
-      (void)!write(up[1], &r, 1);
-      char c;
-      (void)!read(down[0], &c, 1);
-      if (f != nullptr) fclose_safe(f);
-      _exit(0);
-    }
-    close(up[1]);
-    close(down[0]);
-    release_fd_ = down[1];
-    char r = 'n';
-    if (read(up[0], &r, 1) == 1) ok_ = r == 'y';
-    close(up[0]);
-  }
-  ~LockHolder() { release(); }
-  bool ok() const { return ok_; }
-  void release() {
-    if (pid_ <= 0) return;
-    (void)!write(release_fd_, "x", 1);
-    close(release_fd_);
-    int st;
-    waitpid(pid_, &st, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int release_fd_ = -1;
-  bool ok_ = false;
-};
+using ::LockHolder;  // a second process holding a file's lock
 
 }  // namespace swt

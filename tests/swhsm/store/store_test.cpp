@@ -7,7 +7,7 @@
 
 #include "oxlu/file.h"
 #include "store_fixture.h"
-#include "core/workdir.h"
+#include "support/workdir.h"
 #include "support/hex.h"
 
 namespace {
