@@ -1,6 +1,6 @@
 // Device sessions: the 20-slot table, login-state bits, login checks, the
 // session software key and key re-wrapping between token and session keys.
-#include "swc_internal.h"
+#include "provider/swc_internal.h"
 #include "swd_internal.h"
 
 namespace swd {
