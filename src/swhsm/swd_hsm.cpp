@@ -74,6 +74,24 @@ uint32_t create_token(CountRule count_rule, bool zero_on_read_failure, uint8_t* 
   return 0;
 }
 
+// Temporary files of configuration writers that were killed: the HSM's
+// directory and every token's.
+void remove_dead_config_temps() {
+  char dir[SWD_PATH_LEN];
+  if (compose_path(dir, "%s%s", g_hsmAdminPath, "SwHsm/") != 0) return;
+  oxlu::remove_dead_temps(dir);
+  ZEB_DEVICE_TKN_USER_LIST list{};
+  uint32_t rc = 0;
+  if (read_token_list(&list, &rc) != ListRead::ok) return;
+  for (size_t i = 0; i < SWD_MAX_TOKENS; ++i) {
+    if (!token_id_ok(list.TknId[i])) continue;
+    char idz[17] = {};
+    std::memcpy(idz, list.TknId[i], 16);
+    char tdir[SWD_PATH_LEN];
+    if (compose_path(tdir, "%s%s%s", g_hsmAdminPath, "SwHsm/", idz) == 0) oxlu::remove_dead_temps(tdir);
+  }
+}
+
 }  // namespace
 }  // namespace swd
 
@@ -90,6 +108,7 @@ extern "C" uint32_t SWD_Initialize(uint8_t* Sn, ZEB_DEVICE_HANDLE_PTR phHsm) {
   SWD_LoadHsmAdminFilePathConfig(path);  // a missing pointer file leaves "./"
   std::memcpy(g_hsmAdminPath, path, SWD_PATH_LEN);
   g_hsmAdminPath[SWD_PATH_LEN] = '\0';
+  remove_dead_config_temps();
 
   Wiped<HSM_ADMIN_CFG> rec;
   if (GetHsmAdminCFG(rec.get()) != 0) std::memset(rec.get(), 0, sizeof(HSM_ADMIN_CFG));
