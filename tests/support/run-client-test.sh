@@ -31,7 +31,7 @@ export ZEB_TOKEN_ID ZEBP11_MODULE ZEB_MAKE_TOKEN
 # (uninstrumented) client; the clients' own leaks are not ours to report.
 asan="$(ldd "$ZEBP11_MODULE" | awk '/libasan/ {print $3}')"
 if [ -n "$asan" ]; then
-  export LD_PRELOAD="$asan${LD_PRELOAD:+:$LD_PRELOAD}" ASAN_OPTIONS="detect_leaks=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+  export LD_PRELOAD="$asan${LD_PRELOAD:+:$LD_PRELOAD}" ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 fi
 
 case "$script" in
