@@ -71,8 +71,8 @@ void P11Test::SetUp() {
   p11 = P11Module::get().list();
   p11_set_log_level(5);
   std::string out;
-  ASSERT_EQ(run_program({"bash", ZEB_NEW_SWHSM, dir.path(), "--sn", kP11HsmSn, "--label", "test-hsm",
-                         "--admin-pin", kP11AdminPin},
+  ASSERT_EQ(run_program({"bash", ZEB_NEW_SWHSM, dir.path(), "--sn", kP11HsmSn, "--label", "test-hsm", "--admin-pin",
+                         kP11AdminPin},
                         &out),
             0)
       << out;
