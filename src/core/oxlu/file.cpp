@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdarg>
 #include <cerrno>
 #include <cstring>
+#include <climits>
+#include <cstdio>
 #include <new>
-#include <string>
 
 #include "quarzel/port.h"
 
@@ -25,12 +27,30 @@ namespace {
 
 std::atomic<unsigned> g_temp_counter{0};
 
-std::string lock_path_of(const char* path) { return std::string(path) + ".lock"; }
+// Paths built here live in fixed buffers: nothing below a C entry point
+// allocates, so nothing can throw out of one.
+struct PathBuf {
+  char s[PATH_MAX + 32];
+  const char* c_str() const { return s; }
+};
+
+// printf into a path buffer; false when it does not fit.
+bool make_path(PathBuf* out, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+bool make_path(PathBuf* out, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  const int n = std::vsnprintf(out->s, sizeof out->s, fmt, ap);
+  va_end(ap);
+  return n >= 0 && static_cast<size_t>(n) < sizeof out->s;
+}
+
+bool lock_path_of(const char* path, PathBuf* out) { return make_path(out, "%s.lock", path); }
 
 // Takes the exclusive, non-blocking lock of `path`'s companion (created when
 // missing).
 int acquire_lock(const char* path, int* lock_fd) {
-  const std::string lp = lock_path_of(path);
+  PathBuf lp;
+  if (!lock_path_of(path, &lp)) return OXLU_E_ARG;
   int fd = ::open(lp.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, OXLU_PERM_PUBLIC);
   if (fd < 0) return errno == ENOENT ? OXLU_E_NOENT : OXLU_E_IO;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -87,9 +107,12 @@ bool write_all(int fd, const void* data, size_t len) {
 }
 
 // Syncs the directory that holds `path`, so that the rename is durable.
-void sync_parent_dir(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+void sync_parent_dir(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  PathBuf dir;
+  const bool ok = slash == nullptr ? make_path(&dir, ".")
+                                   : make_path(&dir, "%.*s", static_cast<int>(slash - path + 1), path);
+  if (!ok) return;
   int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);  // some file systems refuse; the content itself is already synced
@@ -100,12 +123,13 @@ void sync_parent_dir(const std::string& path) {
 // takes that file's owner and permissions, never more open than `perm`: an
 // in-place rewrite used to keep them, and a file tightened to owner-only by
 // an administrator must stay so.
-int create_temp(const std::string& path, unsigned perm, std::string* tmp) {
+int create_temp(const char* path, unsigned perm, PathBuf* tmp) {
   struct stat st {};
-  const bool replacing = ::stat(path.c_str(), &st) == 0;
+  const bool replacing = ::stat(path, &st) == 0;
   for (int attempt = 0; attempt < 16; ++attempt) {
-    *tmp = path + ".tmp." + std::to_string(::getpid()) + "." +
-           std::to_string(g_temp_counter.fetch_add(1));
+    if (!make_path(tmp, "%s.tmp.%ld.%u", path, static_cast<long>(::getpid()), g_temp_counter.fetch_add(1))) {
+      return -1;
+    }
     // A new file gets `perm` less the process's mask; a replacement starts
     // owner-only and is then given the old file's owner and permissions.
     int fd = ::open(tmp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? (perm & 0600) : perm);
@@ -127,10 +151,10 @@ int create_temp(const std::string& path, unsigned perm, std::string* tmp) {
 }
 
 // Makes the temporary file durable and renames it over `path`.
-bool commit_temp(int fd, const std::string& tmp, const std::string& path) {
+bool commit_temp(int fd, const PathBuf& tmp, const char* path) {
   bool ok = ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
+  if (ok) ok = ::rename(tmp.c_str(), path) == 0;
   if (!ok) {
     ::unlink(tmp.c_str());
     return false;
@@ -139,7 +163,7 @@ bool commit_temp(int fd, const std::string& tmp, const std::string& path) {
   return true;
 }
 
-void abandon_temp(int fd, const std::string& tmp) {
+void abandon_temp(int fd, const PathBuf& tmp) {
   ::close(fd);
   ::unlink(tmp.c_str());
 }
@@ -150,8 +174,8 @@ struct StreamCookie {
   int fd = -1;
   bool writing = false;
   bool failed = false;
-  std::string path;
-  std::string tmp;
+  PathBuf path;
+  PathBuf tmp;
   char buf[4096];
 };
 
@@ -180,7 +204,7 @@ int cookie_close(void* c) {
     if (ck->failed) {
       abandon_temp(ck->fd, ck->tmp);
       rc = -1;
-    } else if (!commit_temp(ck->fd, ck->tmp, ck->path)) {
+    } else if (!commit_temp(ck->fd, ck->tmp, ck->path.c_str())) {
       rc = -1;
     }
   } else if (::close(ck->fd) != 0) {
@@ -202,13 +226,16 @@ extern "C" FILE* fopen_safe_perm(const char* filename, const char* mode, unsigne
   auto* ck = new (std::nothrow) StreamCookie;
   if (ck == nullptr) return nullptr;
   ck->writing = writing;
-  ck->path = filename;
+  if (!make_path(&ck->path, "%s", filename)) {
+    delete ck;
+    return nullptr;
+  }
   if (writing) {
     if (acquire_lock(filename, &ck->lock_fd) != OXLU_OK) {
       delete ck;
       return nullptr;
     }
-    ck->fd = create_temp(ck->path, perm, &ck->tmp);
+    ck->fd = create_temp(filename, perm, &ck->tmp);
     if (ck->fd < 0) {
       release_lock(ck->lock_fd);
       delete ck;
@@ -258,7 +285,8 @@ extern "C" int remove_safe(const char* path) {
   int lock_fd = -1;
   if (acquire_lock(path, &lock_fd) != OXLU_OK) return -1;
   const bool ok = ::unlink(path) == 0;
-  if (ok) ::unlink(lock_path_of(path).c_str());
+  PathBuf lp;
+  if (ok && lock_path_of(path, &lp)) ::unlink(lp.c_str());
   release_lock(lock_fd);
   return ok ? 0 : -1;
 }
@@ -268,15 +296,14 @@ extern "C" int oxlu_write_file_atomic(const char* path, const void* data, size_t
   int lock_fd = -1;
   int rc = acquire_lock(path, &lock_fd);
   if (rc != OXLU_OK) return rc;
-  const std::string target(path);
-  std::string tmp;
-  int fd = create_temp(target, perm, &tmp);
+  PathBuf tmp;
+  int fd = create_temp(path, perm, &tmp);
   if (fd < 0) {
     rc = OXLU_E_IO;
   } else if (!write_all(fd, data, len)) {
     abandon_temp(fd, tmp);
     rc = OXLU_E_IO;
-  } else if (!commit_temp(fd, tmp, target)) {
+  } else if (!commit_temp(fd, tmp, path)) {
     rc = OXLU_E_IO;
   }
   release_lock(lock_fd);

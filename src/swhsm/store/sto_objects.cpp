@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "oxlu/file.h"
+#include "quarzel/secure.h"
 #include "sto_internal.h"
 
 using namespace sto;
@@ -70,7 +71,8 @@ uint32_t Sto_CreateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t* pu32ObjectI
   Opened o;
   uint32_t rv = open_token(pStoInput, &o, true);
   if (rv != STO_OK) return STO_REPORT(rv);
-  auto list = std::make_unique<STO_SEOBJ_LIST>();
+  auto list = quarzel::make_unique_nothrow<STO_SEOBJ_LIST>();
+  if (!list) return STO_REPORT(STO_ERR_HOST_MEMORY);
   if ((rv = load_list(*pStoInput, o.paths, o.lock, list.get())) != STO_OK) return rv;
   uint32_t index = 0;
   if ((rv = allocate_index(list.get(), *pSto_objmeta, &index)) != STO_OK) return STO_REPORT(rv);
@@ -96,7 +98,8 @@ uint32_t Sto_UpdateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectInd
   Opened o;
   uint32_t rv = open_token(pStoInput, &o, true);
   if (rv != STO_OK) return STO_REPORT(rv);
-  auto list = std::make_unique<STO_SEOBJ_LIST>();
+  auto list = quarzel::make_unique_nothrow<STO_SEOBJ_LIST>();
+  if (!list) return STO_REPORT(STO_ERR_HOST_MEMORY);
   if ((rv = load_list(*pStoInput, o.paths, o.lock, list.get())) != STO_OK) return rv;
   bool found = false;
   for (auto& e : list->seobj_array) {
@@ -121,7 +124,8 @@ uint32_t Sto_DeleteObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectInd
   Opened o;
   uint32_t rv = open_token(pStoInput, &o, true);
   if (rv != STO_OK) return STO_REPORT(rv);
-  auto list = std::make_unique<STO_SEOBJ_LIST>();
+  auto list = quarzel::make_unique_nothrow<STO_SEOBJ_LIST>();
+  if (!list) return STO_REPORT(STO_ERR_HOST_MEMORY);
   if ((rv = load_list(*pStoInput, o.paths, o.lock, list.get())) != STO_OK) return rv;
   STO_SEOBJ* entry = nullptr;
   for (auto& e : list->seobj_array) {

@@ -114,8 +114,16 @@ extern "C" uint32_t Sto_Initialize(STO_TKN_OBJECT_CONFIG_PATH* pfilepathConf) {
   std::string text;
   char chunk[1024];
   size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+  bool room = true;
+  while (room && (n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+    try {
+      text.append(chunk, n);
+    } catch (const std::exception&) {
+      room = false;
+    }
+  }
   fclose_safe(f);
+  if (!room) return STO_REPORT(STO_ERR_HOST_MEMORY);
 
   // The last line that carries the key wins; the value must leave room for
   // its terminator and the rest of every path.

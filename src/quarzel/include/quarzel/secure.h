@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "quarzel/port.h"
@@ -55,5 +56,34 @@ class WipeOnExit {
  private:
   T& obj_;
 };
+
+// No exception may cross a C entry point of the system, so code under one
+// allocates in these no-throw forms and reports a failed allocation as the
+// host-memory code (CKR_HOST_MEMORY) of its layer.
+template <class T>
+[[nodiscard]] std::unique_ptr<T> make_unique_nothrow() noexcept {
+  return std::unique_ptr<T>(new (std::nothrow) T());
+}
+// n value-initialised elements; false (v emptied) when memory runs out.
+template <class V>
+[[nodiscard]] bool try_assign(V& v, size_t n) noexcept {
+  try {
+    v.assign(n, typename V::value_type{});
+    return true;
+  } catch (const std::exception&) {
+    v.clear();
+    return false;
+  }
+}
+template <class V, class It>
+[[nodiscard]] bool try_assign(V& v, It first, It last) noexcept {
+  try {
+    v.assign(first, last);
+    return true;
+  } catch (const std::exception&) {
+    v.clear();
+    return false;
+  }
+}
 
 }  // namespace quarzel

@@ -20,6 +20,7 @@
 #include "zeb/storage.h"
 
 inline constexpr uint32_t STO_OK = 0;
+inline constexpr uint32_t STO_ERR_HOST_MEMORY = 0x002;  // CKR_HOST_MEMORY
 inline constexpr uint32_t STO_ERR_FAILED = 0x006;       // file or directory cannot be used; corrupt list
 inline constexpr uint32_t STO_ERR_FULL = 0x031;         // more than 512 objects
 inline constexpr uint32_t STO_ERR_NOT_FOUND = 0x082;    // object or list entry absent
