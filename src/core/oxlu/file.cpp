@@ -7,21 +7,19 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdarg>
 #include <cerrno>
-#include <cstring>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "quarzel/port.h"
+#include "seams.h"
 
-namespace oxlu::testing {
-namespace {
-std::atomic<WriteFn> g_write_fn{nullptr};
-}
-void set_write_function(WriteFn fn) { g_write_fn.store(fn); }
-}  // namespace oxlu::testing
+namespace oxlu::seams {
+std::atomic<WriteFn> write_fn{nullptr};
+}  // namespace oxlu::seams
 
 namespace {
 
@@ -95,7 +93,7 @@ int open_locked_reader(const char* path, int* fd, int* lock_fd) {
 
 bool write_all(int fd, const void* data, size_t len) {
   const auto* p = static_cast<const uint8_t*>(data);
-  oxlu::testing::WriteFn fn = oxlu::testing::g_write_fn.load();
+  oxlu::seams::WriteFn fn = oxlu::seams::write_fn.load();
   while (len > 0) {
     ssize_t n = fn != nullptr ? fn(fd, p, len) : ::write(fd, p, len);
     if (n < 0 && errno == EINTR) continue;

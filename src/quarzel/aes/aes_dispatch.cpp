@@ -2,10 +2,11 @@
 #include <atomic>
 
 #include "quarzel/aes.h"
+#include "seams.h"
 
 namespace quarzel {
 namespace {
-std::atomic<bool> g_accel_disabled{false};
+std::atomic<bool>& g_accel_disabled = seams::aes_portable;
 }
 
 bool cipher_accel_cpu_supported() noexcept {
@@ -23,10 +24,6 @@ CipherAccel cipher_accel_default() noexcept {
     return CipherAccel::kPortable;
   }
   return CipherAccel::kAesNi;
-}
-
-void set_cipher_accel_disabled_for_testing(bool disabled) noexcept {
-  g_accel_disabled.store(disabled, std::memory_order_relaxed);
 }
 
 }  // namespace quarzel

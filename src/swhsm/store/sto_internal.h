@@ -58,8 +58,15 @@ uint32_t save_list(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreLock& 
 uint32_t write_empty_list(const TokenPaths& p, StoreLock& lock);
 // Removes the cached list of the token (if any).
 void cache_drop(const PERSISTENCY_INPUT& in);
+// Drops the whole list cache (as a fresh process would start).
+void cache_clear();
 
-// Calls the test hook, if one is set.
+// Called between the writes of the composite operations with the name of the
+// step just done ("object written", "list saved"); null in the product, set
+// by the test seams (swhsm/testing.h) to end a process there as a crash would.
+using StepHook = void (*)(const char* step);
+extern StepHook g_step_hook;
+// Calls the hook, if one is set.
 void step(const char* name);
 
 }  // namespace sto

@@ -86,7 +86,7 @@ bool cache_get(const PERSISTENCY_INPUT& in, uint64_t stamp, uint64_t file_id, ST
 
 }  // namespace
 
-void clear_cache_for_testing() {
+void cache_clear() {
   std::lock_guard<std::mutex> guard(g_cache_mutex);
   std::memset(g_objectlist_cache, 0, sizeof g_objectlist_cache);
 }

@@ -16,7 +16,6 @@ namespace sto {
 namespace {
 
 char g_TknObjPath[STO_PATH_LEN] = "";
-StepHook g_step_hook = nullptr;
 
 constexpr char kSourceName[] = "src/swhsm/store";
 
@@ -66,7 +65,7 @@ uint32_t report(uint32_t rv, int line, const char* func) {
 
 const char* root() { return g_TknObjPath; }
 
-void set_step_hook_for_testing(StepHook hook) { g_step_hook = hook; }
+StepHook g_step_hook = nullptr;
 
 void step(const char* name) {
   if (g_step_hook != nullptr) g_step_hook(name);

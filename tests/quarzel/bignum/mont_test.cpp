@@ -8,6 +8,7 @@
 #include "big_util.h"
 #include "quarzel/mpbn.h"
 #include "quarzel/mpi.h"
+#include "quarzel/testing.h"
 #include "support/oracle.h"
 
 namespace {
@@ -19,9 +20,9 @@ TEST(MpbnMont, FastPathRunsWhereTheCpuHasIt) {
   const bool has = __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx");
   EXPECT_EQ(quarzel::mpbn_mont_uses_adx(), has);
   EXPECT_TRUE(has) << "expected BMI2 and ADX on this machine class";
-  quarzel::mpbn_force_portable_for_testing(true);
+  quarzel::testing::force_portable(quarzel::testing::Path::mpbn, true);
   EXPECT_FALSE(quarzel::mpbn_mont_uses_adx());
-  quarzel::mpbn_force_portable_for_testing(false);
+  quarzel::testing::force_portable(quarzel::testing::Path::mpbn, false);
   EXPECT_EQ(quarzel::mpbn_mont_uses_adx(), has);
 }
 

@@ -87,13 +87,5 @@ uint32_t allocate_index(STO_SEOBJ_LIST* list, const STO_SEOBJ& meta, uint32_t* i
 // The root in use (for tests and diagnostics).
 const char* root();
 
-// Test seam: called between the writes of the composite operations with the
-// name of the step just done ("object written", "list saved"), so that a
-// test can end the process there as a crash would.
-using StepHook = void (*)(const char* step);
-void set_step_hook_for_testing(StepHook hook);
-
-// Drops the whole list cache (as a fresh process would start).
-void clear_cache_for_testing();
 
 }  // namespace sto

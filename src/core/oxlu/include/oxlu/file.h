@@ -60,10 +60,3 @@ int oxlu_write_file_atomic(const char* path, const void* data, size_t len, unsig
 int oxlu_read_file(const char* path, void* buf, size_t cap, size_t* len);
 
 }  // extern "C"
-
-namespace oxlu::testing {
-// Test seam: the write(2) used for file content (nullptr restores write(2)).
-// A replacement may write part of the bytes and fail, to model a full disk.
-using WriteFn = ssize_t (*)(int fd, const void* buf, size_t n);
-void set_write_function(WriteFn fn);
-}  // namespace oxlu::testing
