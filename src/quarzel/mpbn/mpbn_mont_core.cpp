@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "mpbn/mpbn_internal.h"
+#include "quarzel/cpu.h"
 #include "seams.h"
 
 namespace quarzel::mpbn_detail {
@@ -114,8 +115,7 @@ std::atomic<bool>& g_force_portable = seams::mpbn_portable;
 
 bool cpu_has_adx() {
 #if defined(__x86_64__)
-  static const bool has = __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx");
-  return has;
+  return cpu_features().bmi2 && cpu_features().adx;
 #else
   return false;
 #endif
