@@ -61,6 +61,12 @@ void cache_drop(const PERSISTENCY_INPUT& in);
 // Drops the whole list cache (as a fresh process would start).
 void cache_clear();
 
+// Moves the list's sequence above every object file in the token directory
+// when the next index's file exists (a lost or damaged list restarts the
+// sequence; a crash can leave an unlisted file): no object file is ever
+// written over. One existence check in the usual case.
+uint32_t skip_existing_objects(const TokenPaths& p, STO_SEOBJ_LIST* list);
+
 // Called between the writes of the composite operations with the name of the
 // step just done ("object written", "list saved"); null in the product, set
 // by the test seams (swhsm/testing.h) to end a process there as a crash would.

@@ -74,12 +74,13 @@ uint32_t Sto_CreateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t* pu32ObjectI
   auto list = quarzel::make_unique_nothrow<STO_SEOBJ_LIST>();
   if (!list) return STO_REPORT(STO_ERR_HOST_MEMORY);
   if ((rv = load_list(*pStoInput, o.paths, o.lock, list.get())) != STO_OK) return rv;
+  if ((rv = skip_existing_objects(o.paths, list.get())) != STO_OK) return STO_REPORT(rv);
   uint32_t index = 0;
   if ((rv = allocate_index(list.get(), *pSto_objmeta, &index)) != STO_OK) return STO_REPORT(rv);
   char path[STO_PATH_LEN];
   if ((rv = object_path(o.paths, index, path)) != STO_OK) return STO_REPORT(rv);
   // The object first: a crash before the list is saved leaves an unlisted
-  // file that the next object of this index replaces.
+  // file, and numbering goes on above it.
   if (oxlu_write_file_atomic(path, pObject, u32ObjectLen, kObjectPerm) != OXLU_OK) {
     return STO_REPORT(STO_ERR_FAILED);
   }

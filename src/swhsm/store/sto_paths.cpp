@@ -1,6 +1,8 @@
 // Object store: the root, the token paths, the directory tree and the
 // failure report.
+#include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -89,6 +91,40 @@ uint32_t token_paths(const PERSISTENCY_INPUT& in, TokenPaths* out) {
 uint32_t object_path(const TokenPaths& p, uint32_t index, char (&out)[STO_PATH_LEN]) {
   // Printed as a signed decimal, as the store always named its files.
   return compose(out, "%s/%d.obj", p.dir, static_cast<int>(index));
+}
+
+namespace {
+
+// N of a file named "N.obj" (decimal, no sign or leading zero), else 0.
+uint32_t object_number(const char* name) {
+  uint64_t n = 0;
+  size_t i = 0;
+  for (; name[i] >= '0' && name[i] <= '9'; ++i) {
+    if (i == 0 && name[i] == '0') return 0;
+    n = n * 10 + static_cast<uint32_t>(name[i] - '0');
+    if (n > UINT32_MAX) return 0;
+  }
+  return i > 0 && std::strcmp(name + i, ".obj") == 0 ? static_cast<uint32_t>(n) : 0;
+}
+
+}  // namespace
+
+uint32_t skip_existing_objects(const TokenPaths& p, STO_SEOBJ_LIST* list) {
+  if (list->ObjSeq >= STO_LAST_INDEX) return STO_OK;  // allocation refuses it
+  char path[STO_PATH_LEN];
+  const uint32_t rv = object_path(p, list->ObjSeq + 1, path);
+  if (rv != STO_OK) return rv;
+  if (::access(path, F_OK) != 0 && errno == ENOENT) return STO_OK;
+  DIR* d = ::opendir(p.dir);
+  if (d == nullptr) return STO_ERR_FAILED;
+  uint32_t highest = list->ObjSeq;
+  while (const dirent* e = ::readdir(d)) {
+    const uint32_t n = object_number(e->d_name);
+    if (n > highest) highest = n;
+  }
+  ::closedir(d);
+  list->ObjSeq = highest;
+  return STO_OK;
 }
 
 uint32_t make_dirs(const TokenPaths& p) {

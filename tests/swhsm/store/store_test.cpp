@@ -255,10 +255,11 @@ TEST_F(Store, CrashBetweenObjectAndListLeavesAReadableStore) {
   STO_SEOBJ_LIST l = load();
   EXPECT_EQ(l.ObjNum, 1u);
   EXPECT_EQ(l.ObjSeq, 1u);
-  // The unlisted file is replaced by the next object of that index.
+  // The unlisted file is never written over: numbering goes on above it.
   ASSERT_EQ(create("next", "c", &idx), 0u);
-  EXPECT_EQ(idx, 2u);
-  EXPECT_EQ(slurp(dir() + "2.obj"), "next");
+  EXPECT_EQ(idx, 3u);
+  EXPECT_EQ(slurp(dir() + "3.obj"), "next");
+  EXPECT_EQ(slurp(dir() + "2.obj"), "lost");
   EXPECT_EQ(slurp(dir() + "1.obj"), "kept");
 }
 
