@@ -44,6 +44,17 @@ struct SecretArray {
   uint8_t& operator[](size_t i) noexcept { return bytes[i]; }
 };
 
+// A record that holds PINs or keys: zeroed on creation, wiped when it leaves
+// scope.
+template <class T>
+struct Wiped : T {
+  Wiped() : T{} {}
+  Wiped(const Wiped&) = delete;
+  Wiped& operator=(const Wiped&) = delete;
+  ~Wiped() { secure_wipe(static_cast<T*>(this), sizeof(T)); }
+  T* get() noexcept { return this; }
+};
+
 // Wipes an object (e.g. a cipher context) when the guard leaves scope.
 template <class T>
 class WipeOnExit {
