@@ -33,8 +33,8 @@ uint32_t finish_user_login(VRK_SESSION_CTX* ctx, bool check_store) {
   if (rv == VRK_OK && check_store) {
     PERSISTENCY_INPUT input;
     SwStore_SetStoInput(ctx->hSe, ctx->HsmSn, ctx->TknId, &input);
-    auto list = std::make_unique<STO_SEOBJ_LIST>();
-    rv = SA_LoadObjectList(&input, list.get());
+    auto list = quarzel::make_unique_nothrow<STO_SEOBJ_LIST>();
+    rv = list ? SA_LoadObjectList(&input, list.get()) : VRK_ERR_HOST_MEMORY;
   }
   if (rv != VRK_OK) {
     CA_ClearMK(&ctx->CaCtx);

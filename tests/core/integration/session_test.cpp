@@ -5,6 +5,7 @@
 
 #include "core/integration/hsm_fixture.h"
 #include "quarzel/port.h"
+#include "quarzel/testing.h"
 #include "zeb/swhsm_services.h"
 
 using namespace zt;
@@ -47,10 +48,10 @@ uint32_t failing_source(uint8_t*, uint32_t) { return 1; }
 // time-seeded generator): four bytes of it, most significant first.
 TEST_F(CoreHsm, SessionHandlesComeFromTheOsRandomSource) {
   g_drawn.clear();
-  quarzel::set_random_source_for_testing(recording_source);
+  quarzel::testing::set_random_source(recording_source);
   VRK_HANDLE h = 0;
   const uint32_t rv = VRK_OpenHsmSession(hsm, &h);
-  quarzel::set_random_source_for_testing(nullptr);
+  quarzel::testing::set_random_source(nullptr);
   ASSERT_EQ(rv, 0u);
   bool found = false;
   for (size_t i = 0; i + 4 <= g_drawn.size(); ++i) {
@@ -62,10 +63,10 @@ TEST_F(CoreHsm, SessionHandlesComeFromTheOsRandomSource) {
 }
 
 TEST_F(CoreHsm, FailingRandomSourceFailsTheOpenCleanly) {
-  quarzel::set_random_source_for_testing(failing_source);
+  quarzel::testing::set_random_source(failing_source);
   VRK_HANDLE h = 0;
   const uint32_t rv = VRK_OpenHsmSession(hsm, &h);
-  quarzel::set_random_source_for_testing(nullptr);
+  quarzel::testing::set_random_source(nullptr);
   EXPECT_NE(rv, 0u);
   EXPECT_EQ(h, 0u);
   // No slot is left claimed: all twenty can still be opened.
