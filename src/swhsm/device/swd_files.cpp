@@ -207,7 +207,8 @@ uint32_t update_token_cfg(const char* id, CfgEdit<TKN_USER_CFG> edit, void* ctx)
   if (rc != 0) return rc;
   oxlu::WriteLock lock;
   if (lock.acquire(file) != OXLU_OK) return SWD_ERR_TKN_CFG;
-  quarzel::SecretBytes text(kMaxFile);
+  quarzel::SecretBytes text;
+  if (!quarzel::try_assign(text, kMaxFile)) return SWD_ERR_HOST_MEMORY;
   size_t len = 0;
   if (lock.read(text.data(), text.size(), &len) != OXLU_OK) return SWD_ERR_TKN_CFG;
   text.resize(len);
@@ -229,7 +230,8 @@ uint32_t update_admin_cfg(CfgEdit<HSM_ADMIN_CFG> edit, void* ctx) {
   if ((rc = ensure_dir(dir, SWD_ERR_FAILED)) != 0) return rc;
   oxlu::WriteLock lock;
   if (lock.acquire(file) != OXLU_OK) return SWD_ERR_HSM_CFG;
-  quarzel::SecretBytes text(kMaxFile);
+  quarzel::SecretBytes text;
+  if (!quarzel::try_assign(text, kMaxFile)) return SWD_ERR_HOST_MEMORY;
   size_t len = 0;
   if (lock.read(text.data(), text.size(), &len) != OXLU_OK) return SWD_ERR_HSM_CFG;
   text.resize(len);

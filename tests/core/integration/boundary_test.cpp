@@ -16,7 +16,9 @@ TEST_F(CoreHsm, UserLoginSurvivesEveryFailingAllocation) {
   const long runs = sweep_allocation_failures(
       [&] { return VRK_LoginTokenNormalUserByPin(h, u8(kUserPin), len(kUserPin)); },
       [&](uint32_t rv, bool failed) {
-        if (!failed) EXPECT_EQ(rv, VRK_OK);
+        if (!failed) {
+          EXPECT_EQ(rv, VRK_OK);
+        }
         host_memory |= rv == VRK_ERR_HOST_MEMORY;
         if (rv == VRK_OK) {
           ASSERT_EQ(VRK_LogoutTokenNormalUser(h), VRK_OK);
@@ -37,7 +39,9 @@ TEST_F(CoreHsm, TokenResetSurvivesEveryFailingAllocation) {
   bool host_memory = false;
   sweep_allocation_failures([&] { return VRK_ResetToken(su); },
                             [&](uint32_t rv, bool failed) {
-                              if (!failed) EXPECT_EQ(rv, VRK_OK);
+                              if (!failed) {
+          EXPECT_EQ(rv, VRK_OK);
+        }
                               host_memory |= rv == VRK_ERR_HOST_MEMORY;
                             });
   EXPECT_TRUE(host_memory);
@@ -52,7 +56,9 @@ TEST_F(CoreHsm, RestoreSurvivesEveryFailingAllocation) {
   bool host_memory = false;
   sweep_allocation_failures([&] { return VRK_RestoreToken(u, u8(kUserPin), len(kUserPin), backup.data(), n); },
                             [&](uint32_t rv, bool failed) {
-                              if (!failed) EXPECT_EQ(rv, VRK_OK);
+                              if (!failed) {
+          EXPECT_EQ(rv, VRK_OK);
+        }
                               host_memory |= rv == VRK_ERR_HOST_MEMORY;
                             });
   EXPECT_TRUE(host_memory);
