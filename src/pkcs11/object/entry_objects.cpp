@@ -87,7 +87,7 @@ CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_U
     uint32_t handle = 0;
     P11_TRY(named_object(hSession, hObject, &hVRK, &handle));
     VRK_UCHAR span = 0;
-    P11_TRY_CORE(VRK_GetObjectLifeSpan(hVRK, handle, &span));
+    P11_TRY(object_lifespan(hVRK, handle, &span));
     VRK_UINT32 size = 0;
     P11_TRY_CORE(span == VRK_OBJ_TOKEN ? VRK_GetObjectSize(hVRK, handle, &size)
                                        : VRK_GetSessionObjectSize(hVRK, handle, &size));

@@ -115,24 +115,26 @@ int VRK_GetObject_and_Extension(VRK_HANDLE tkn_sess_hdle, VRK_UINT32 vrk_obj_han
 VRK_RV VRK_DerQToECCPubKey(const VRK_UCHAR* Q, VRK_UINT32 Q_len, ZEBP11_EC_PUBKEY* key) {
   if (Q == nullptr || key == nullptr) return CKR_ARGUMENTS_BAD;
   const uint32_t L = zebp11::keymath::ec_length(key->grp_id);
-  const std::span<const uint8_t> point = bare_point({Q, Q_len}, L);
-  if (L == 0 || 2 * L > sizeof key->q_point || point.size() != 1 + 2 * L || point[0] != 0x04) {
-    return CKR_ATTRIBUTE_VALUE_INVALID;
-  }
-  if (!zebp11::keymath::ec_point_valid(key->grp_id, point.data() + 1, point.data() + 1 + L)) {
-    return CKR_ATTRIBUTE_VALUE_INVALID;
-  }
-  std::memset(key->q_point, 0, sizeof key->q_point);
-  std::memcpy(key->q_point, point.data() + 1, 2 * L);
+  const uint32_t F = zebp11::keymath::ec_field_length(key->grp_id);
+  if (L == 0 || 2 * L > sizeof key->q_point) return CKR_ATTRIBUTE_VALUE_INVALID;
+  const std::span<const uint8_t> point = bare_point({Q, Q_len}, F);
+  if (point.size() != 1 + 2 * F || point[0] != 0x04) return CKR_ATTRIBUTE_VALUE_INVALID;
+  // Coordinates right-aligned in the L bytes the record keeps.
+  uint8_t xy[sizeof key->q_point] = {};
+  std::memcpy(xy + (L - F), point.data() + 1, F);
+  std::memcpy(xy + L + (L - F), point.data() + 1 + F, F);
+  if (!zebp11::keymath::ec_point_valid(key->grp_id, xy, xy + L)) return CKR_ATTRIBUTE_VALUE_INVALID;
+  std::memcpy(key->q_point, xy, sizeof xy);
   return CKR_OK;
 }
 
 VRK_RV VRK_ECCPubKeyToDerQ(const ZEBP11_EC_PUBKEY* key, VRK_UCHAR* Q, VRK_UINT32* Q_len) {
   if (key == nullptr || Q_len == nullptr) return CKR_ARGUMENTS_BAD;
   const uint32_t L = zebp11::keymath::ec_length(key->grp_id);
+  const uint32_t F = zebp11::keymath::ec_field_length(key->grp_id);
   if (L == 0 || 2 * L > sizeof key->q_point) return CKR_ATTRIBUTE_VALUE_INVALID;
-  const uint32_t point = 1 + 2 * L;               // 04 || x || y
-  const uint32_t head = point < 0x80 ? 2 : 3;     // tag and length
+  const uint32_t point = 1 + 2 * F;            // 04 || x || y
+  const uint32_t head = point < 0x80 ? 2 : 3;  // tag and length
   const uint32_t need = head + point;
   if (Q == nullptr) {
     *Q_len = need;
@@ -150,7 +152,8 @@ VRK_RV VRK_ECCPubKeyToDerQ(const ZEBP11_EC_PUBKEY* key, VRK_UCHAR* Q, VRK_UINT32
     Q[2] = static_cast<VRK_UCHAR>(point);
   }
   Q[head] = 0x04;
-  std::memcpy(Q + head + 1, key->q_point, 2 * L);
+  std::memcpy(Q + head + 1, key->q_point + (L - F), F);
+  std::memcpy(Q + head + 1 + F, key->q_point + L + (L - F), F);
   *Q_len = need;
   return CKR_OK;
 }
