@@ -227,6 +227,7 @@ Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& val
       if (one_of(kPrivateParts, type) && (is_rsa_algo(algo) || (is_ec_algo(algo) && type == CKA_VALUE))) {
         return Answer::kSensitive;
       }
+      if (is_rsa_algo(algo) && type == CKA_MODULUS_BITS) return put(value, CK_ULONG{rsa_bits(algo)});
       if (is_rsa_algo(algo) && (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT)) {
         const quarzel::SecretBytes* key = o.plain_key();
         if (key == nullptr) {

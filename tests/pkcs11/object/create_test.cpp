@@ -291,11 +291,12 @@ TEST_F(Create, EcPrivateScalarsOutsideOneToNMinusOneAreRefused) {
 TEST_F(Create, RsaPrivateKeysFromComponentsMustFitTogether) {
   Pkey k = rsa_key(2048, 3);  // the exponent given is kept
   for (bool crt : {true, false}) {
-    Tmpl t = rsa_private(k.get(), crt);
+    Tmpl t = rsa_private(k.get(), crt, crt);  // the CRT key as a token object
     const CK_OBJECT_HANDLE h = made(t);
     EXPECT_EQ(attr(h, CKA_PUBLIC_EXPONENT), Bytes{3});
     EXPECT_EQ(attr(h, CKA_MODULUS), bn_param(k.get(), OSSL_PKEY_PARAM_RSA_N));
     EXPECT_EQ(attr_ulong(h, CKA_KEY_TYPE), CKK_RSA);
+    EXPECT_EQ(attr_ulong(h, CKA_MODULUS_BITS), 2048u);
   }
   Pkey other = rsa_key(2048);
   const auto with = [&](CK_ATTRIBUTE_TYPE replaced, const Bytes& v) {
