@@ -84,6 +84,14 @@ TEST_F(Create, TemplateShapesAreCheckedBeforeAnythingIsStored) {
   EXPECT_TRUE(find(none).empty());
 }
 
+TEST_F(Create, DataObjectsMayBeEmpty) {
+  Tmpl t = data_object("empty", {});
+  const CK_OBJECT_HANDLE h = made(t);
+  CK_RV rv = CKR_GENERAL_ERROR;
+  EXPECT_TRUE(attr(h, CKA_VALUE, &rv).empty());
+  EXPECT_EQ(rv, CKR_OK);
+}
+
 TEST_F(Create, UnknownAttributesAreKeptOutAndAnsweredUnavailable) {
   Tmpl t = data_object("x", b("v"));
   t.text(CKA_VENDOR_DEFINED | 0x77, "vendor").text(CKA_APPLICATION, "app");
