@@ -370,8 +370,7 @@ class Workspace {
     dir_ = tmpl;
     old_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_);
-    ready_ = run({"bash", ZEB_NEW_SWHSM, dir_.string(), "--sn", kHsmSn, "--admin-pin", kAdminPin}) == 0 &&
-             make_token();
+    ready_ = run({"bash", ZEB_NEW_SWHSM, dir_.string(), "--sn", kHsmSn, "--admin-pin", kAdminPin}) == 0 && make_token();
   }
   ~Workspace() {
     if (dir_.empty()) return;

@@ -24,7 +24,7 @@ struct P11_MECHANISM {
   CK_MECHANISM_TYPE type;
   CK_ULONG ulMinKeySize;  // bits or bytes, as PKCS#11 gives for the mechanism
   CK_ULONG ulMaxKeySize;
-  CK_FLAGS flags;         // CKF_ENCRYPT, CKF_SIGN, ... and CKF_EC_* for EC
+  CK_FLAGS flags;  // CKF_ENCRYPT, CKF_SIGN, ... and CKF_EC_* for EC
   P11_MechFamily family;
 };
 
