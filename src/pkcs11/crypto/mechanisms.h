@@ -92,7 +92,7 @@ inline constexpr std::array p11_mechanisms = {
 using zebp11::crypto::p11_mechanisms;
 
 constexpr bool P11_MechanismsSorted() {
-  for (size_t i = 1; i < p11_mechanisms.size(); ++i) {
+  for (std::size_t i = 1; i < p11_mechanisms.size(); ++i) {
     if (p11_mechanisms[i - 1].type >= p11_mechanisms[i].type) return false;
   }
   return true;

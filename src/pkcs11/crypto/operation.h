@@ -33,7 +33,7 @@ struct Operation {
   // call that takes it; that call must bring the same input.
   bool has_result = false;
   std::array<uint8_t, 32> result_for{};
-  quarzel::SecretBytes result;
+  quarzel::SecretBytes result{};
 };
 
 // Outcome of a step: its result and whether it completed the operation.
