@@ -128,7 +128,7 @@ RsaResult rsa_private_blob(const RsaComponents& c, quarzel::SecretBytes& blob) {
   const uint32_t H = L / 2;
   const bool crt = !c.p.empty() || !c.q.empty();
   quarzel::SecretBytes e(L), d(L), p(H), q(H), dp(H), dq(H), qinv(H);
-  if (!is_odd(n) || !is_odd(c.e) || significant(c.e).size() == 1 && significant(c.e)[0] < 3) {
+  if (!is_odd(n) || !is_odd(c.e) || (significant(c.e).size() == 1 && significant(c.e)[0] < 3)) {
     return RsaResult::kInconsistent;
   }
   if (!fit(c.e, L, e.data()) || !fit(c.d, L, d.data()) || significant(c.d).empty()) return RsaResult::kInconsistent;

@@ -150,7 +150,7 @@ CK_RV ECParamToVRKECCurveType(const uint8_t* ec_param, uint32_t* ecc_curve_type)
 }
 
 CK_RV VRKKeyAlgoToECParam(VRK_UCHAR vrk_key_algo, uint8_t* ec_param, uint8_t* ec_param_len) {
-  const ec_oid_t* row = curve_by_algo(vrk_key_algo == VRK_KEY_SS ? VRK_KEY_EC_NIST521 : vrk_key_algo);
+  const ec_oid_t* row = curve_by_algo(vrk_key_algo == VRK_KEY_SS ? uint8_t{VRK_KEY_EC_NIST521} : vrk_key_algo);
   if (row == nullptr) return CKR_CURVE_NOT_SUPPORTED;
   if (ec_param != nullptr) {
     ec_param[0] = 0x06;
