@@ -58,6 +58,31 @@ CK_RV check_data(const Operation& op, CK_BYTE_PTR data, CK_ULONG n) {
   return CKR_OK;
 }
 
+// The digest of CKM_ECDSA as FIPS 186-4 §6.4 reads it: its leftmost bits,
+// as many as the order has. Only P-521's order (521 bits) is no whole number
+// of bytes; there the core would read a longer digest by whole bytes, so the
+// module hands it the leftmost 521 bits, right-aligned.
+struct RawDigest {
+  uint8_t bytes[CA_DIGEST_BUFFER];
+  uint32_t len;
+};
+RawDigest raw_digest(const Operation& op, const uint8_t* data, CK_ULONG n) {
+  RawDigest d{};
+  constexpr uint32_t kP521Bytes = 66;
+  constexpr unsigned kP521Spare = 7;  // 8 * 66 - 521
+  if (op.key_len != kP521Bytes || n < kP521Bytes) {
+    d.len = static_cast<uint32_t>(n);
+    if (n != 0) std::memcpy(d.bytes, data, n);
+    return d;
+  }
+  d.len = kP521Bytes;
+  for (uint32_t i = kP521Bytes; i-- > 0;) {
+    const unsigned hi = i == 0 ? 0 : data[i - 1];
+    d.bytes[i] = static_cast<uint8_t>((hi << (8 - kP521Spare)) | (data[i] >> kP521Spare));
+  }
+  return d;
+}
+
 // Feeds data to the core's hash in pieces its 32-bit lengths can carry.
 template <class UpdateFn>
 Step feed(Operation& op, CK_BYTE_PTR part, CK_ULONG n, UpdateFn core_update) {
@@ -119,6 +144,11 @@ CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, 
     return run_step(ZEBP11_SITE, hSession, {OpKind::kSign}, {pulSignatureLen}, [&](Operation& op) {
       if (op.updated) return failed(CKR_OPERATION_ACTIVE);
       if (CK_RV rv = check_data(op, pData, ulDataLen); rv != CKR_OK) return failed(rv);
+      if (raw(op)) {
+        RawDigest d = raw_digest(op, pData, ulDataLen);
+        return sign_out(op, pSignature, pulSignatureLen,
+                        [&](uint8_t* out, VRK_UINT32* len) { return VRK_ECDSASign(op.vrk, d.bytes, d.len, out, len); });
+      }
       return sign_out(op, pSignature, pulSignatureLen, [&](uint8_t* out, VRK_UINT32* len) {
         return VRK_ECDSASign(op.vrk, pData, static_cast<uint32_t>(ulDataLen), out, len);
       });
@@ -153,6 +183,11 @@ CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen
     return run_step(ZEBP11_SITE, hSession, {OpKind::kVerify}, {pSignature}, [&](Operation& op) {
       if (op.updated) return failed(CKR_OPERATION_ACTIVE);
       if (CK_RV rv = check_data(op, pData, ulDataLen); rv != CKR_OK) return failed(rv);
+      if (raw(op)) {
+        RawDigest d = raw_digest(op, pData, ulDataLen);
+        return verify_in(op, pSignature, ulSignatureLen,
+                         [&](uint8_t* sig, uint32_t len) { return VRK_ECDSAVerify(op.vrk, d.bytes, d.len, sig, len); });
+      }
       return verify_in(op, pSignature, ulSignatureLen, [&](uint8_t* sig, uint32_t len) {
         return VRK_ECDSAVerify(op.vrk, pData, static_cast<uint32_t>(ulDataLen), sig, len);
       });
