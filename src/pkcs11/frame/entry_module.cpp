@@ -29,43 +29,47 @@ CK_RV entry_checks(const Site& site, const EntryChecks& checks) noexcept {
   return CKR_OK;
 }
 
+CK_RV exception_to_rv() noexcept {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return CKR_HOST_MEMORY;
+  } catch (...) {
+    return CKR_GENERAL_ERROR;
+  }
+}
+
 }  // namespace zebp11
 
-CK_RV C_Initialize(CK_VOID_PTR pInitArgs) {
-  return zebp11::guarded([&]() -> CK_RV {
-    std::lock_guard lock(g_lifecycle_mutex);
-    if (isInitialised()) {
-      P11_LOG_W("ZEBP11 already initialized!");
-      return CKR_CRYPTOKI_ALREADY_INITIALIZED;
-    }
-    // The locking callbacks are not needed: the module locks with the
-    // operating system's primitives.
-    const auto* args = static_cast<const CK_C_INITIALIZE_ARGS*>(pInitArgs);
-    if (args != nullptr && args->pReserved != nullptr) {
-      P11_LOG_E("pReserved must be set to NULL_PTR");
-      return CKR_ARGUMENTS_BAD;
-    }
-    P11_TRY(P11_Initialize());
-    P11_SetInitialised(true);
-    return CKR_OK;
-  });
-}
+CK_RV C_Initialize(CK_VOID_PTR pInitArgs) try {
+  std::lock_guard lock(g_lifecycle_mutex);
+  if (isInitialised()) {
+    P11_LOG_W("ZEBP11 already initialized!");
+    return CKR_CRYPTOKI_ALREADY_INITIALIZED;
+  }
+  // The locking callbacks are not needed: the module locks with the
+  // operating system's primitives.
+  const auto* args = static_cast<const CK_C_INITIALIZE_ARGS*>(pInitArgs);
+  if (args != nullptr && args->pReserved != nullptr) {
+    P11_LOG_E("pReserved must be set to NULL_PTR");
+    return CKR_ARGUMENTS_BAD;
+  }
+  P11_TRY(P11_Initialize());
+  P11_SetInitialised(true);
+  return CKR_OK;
+} P11_CATCH_ALL
 
-CK_RV C_Finalize(CK_VOID_PTR pReserved) {
-  return zebp11::guarded([&]() -> CK_RV {
-    std::lock_guard lock(g_lifecycle_mutex);
-    P11_ENTRY_CHECKS();
-    if (pReserved != nullptr) return CKR_ARGUMENTS_BAD;
-    P11_SetInitialised(false);
-    P11_TRY(P11_Finalize());
-    return CKR_OK;
-  });
-}
+CK_RV C_Finalize(CK_VOID_PTR pReserved) try {
+  std::lock_guard lock(g_lifecycle_mutex);
+  P11_ENTRY_CHECKS();
+  if (pReserved != nullptr) return CKR_ARGUMENTS_BAD;
+  P11_SetInitialised(false);
+  P11_TRY(P11_Finalize());
+  return CKR_OK;
+} P11_CATCH_ALL
 
-CK_RV C_GetInfo(CK_INFO_PTR pInfo) {
-  return zebp11::guarded([&]() -> CK_RV {
-    P11_ENTRY_CHECKS(.required = {pInfo});
-    P11_TRY(P11_GetInfo(pInfo));
-    return CKR_OK;
-  });
-}
+CK_RV C_GetInfo(CK_INFO_PTR pInfo) try {
+  P11_ENTRY_CHECKS(.required = {pInfo});
+  P11_TRY(P11_GetInfo(pInfo));
+  return CKR_OK;
+} P11_CATCH_ALL

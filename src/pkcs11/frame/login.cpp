@@ -43,39 +43,35 @@ CK_RV P11_Logout(CK_SESSION_HANDLE hSession) noexcept {
   return P11_SetSessionState(hSession, public_state(info));
 }
 
-CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen) {
-  return zebp11::guarded([&]() -> CK_RV {
-    P11_ENTRY_CHECKS(.required = {pPin});
-    if (!zebp11::pin_length_ok(ulPinLen)) return CKR_PIN_LEN_RANGE;
-    CK_SESSION_INFO info{};
-    if (userType == CKU_SO) {
-      if (P11_CheckROSessionExists()) return CKR_SESSION_READ_ONLY_EXISTS;
-      P11_TRY(P11_GetSessionInfo(hSession, &info));
-      if (info.state == CKS_RW_SO_FUNCTIONS) return CKR_USER_ALREADY_LOGGED_IN;
-      P11_TRY(P11_LoginSO(hSession, pPin, ulPinLen));
-      P11_TRY(P11_SetSessionState(hSession, CKS_RW_SO_FUNCTIONS));
-      return CKR_OK;
-    }
-    if (userType == CKU_USER) {
-      P11_TRY(P11_GetSessionInfo(hSession, &info));
-      if (info.state == CKS_RO_USER_FUNCTIONS || info.state == CKS_RW_USER_FUNCTIONS) {
-        return CKR_USER_ALREADY_LOGGED_IN;
-      }
-      P11_TRY(P11_LoginUser(hSession, pPin, ulPinLen));
-      P11_TRY(P11_SetSessionState(hSession, user_state(info)));
-      return CKR_OK;
-    }
-    return CKR_USER_TYPE_INVALID;
-  });
-}
-
-CK_RV C_Logout(CK_SESSION_HANDLE hSession) {
-  return zebp11::guarded([&]() -> CK_RV {
-    P11_ENTRY_CHECKS(.session = hSession);
-    P11_TRY(P11_Logout(hSession));
+CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen) try {
+  P11_ENTRY_CHECKS(.required = {pPin});
+  if (!zebp11::pin_length_ok(ulPinLen)) return CKR_PIN_LEN_RANGE;
+  CK_SESSION_INFO info{};
+  if (userType == CKU_SO) {
+    if (P11_CheckROSessionExists()) return CKR_SESSION_READ_ONLY_EXISTS;
+    P11_TRY(P11_GetSessionInfo(hSession, &info));
+    if (info.state == CKS_RW_SO_FUNCTIONS) return CKR_USER_ALREADY_LOGGED_IN;
+    P11_TRY(P11_LoginSO(hSession, pPin, ulPinLen));
+    P11_TRY(P11_SetSessionState(hSession, CKS_RW_SO_FUNCTIONS));
     return CKR_OK;
-  });
-}
+  }
+  if (userType == CKU_USER) {
+    P11_TRY(P11_GetSessionInfo(hSession, &info));
+    if (info.state == CKS_RO_USER_FUNCTIONS || info.state == CKS_RW_USER_FUNCTIONS) {
+      return CKR_USER_ALREADY_LOGGED_IN;
+    }
+    P11_TRY(P11_LoginUser(hSession, pPin, ulPinLen));
+    P11_TRY(P11_SetSessionState(hSession, user_state(info)));
+    return CKR_OK;
+  }
+  return CKR_USER_TYPE_INVALID;
+} P11_CATCH_ALL
+
+CK_RV C_Logout(CK_SESSION_HANDLE hSession) try {
+  P11_ENTRY_CHECKS(.session = hSession);
+  P11_TRY(P11_Logout(hSession));
+  return CKR_OK;
+} P11_CATCH_ALL
 
 // Logins by user name are not offered: a token has one user and one SO.
 CK_RV C_LoginUser(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR_PTR, CK_ULONG, CK_UTF8CHAR_PTR, CK_ULONG) {

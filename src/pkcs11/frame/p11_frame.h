@@ -106,19 +106,11 @@ void P11_FreeFindTemplate(CK_ATTRIBUTE* attrs, CK_ULONG count) noexcept;
 
 namespace zebp11 {
 
-// Runs the body of an entry point so that no C++ exception crosses the C
-// boundary: a failed allocation is CKR_HOST_MEMORY, anything else
-// CKR_GENERAL_ERROR.
-template <class Body>
-CK_RV guarded(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return CKR_HOST_MEMORY;
-  } catch (...) {
-    return CKR_GENERAL_ERROR;
-  }
-}
+// No C++ exception crosses the C boundary: every entry point is a function
+// try block ending in P11_CATCH_ALL, which answers a failed allocation with
+// CKR_HOST_MEMORY and anything else with CKR_GENERAL_ERROR.
+//   CK_RV C_Foo(...) try { ... } P11_CATCH_ALL
+[[nodiscard]] CK_RV exception_to_rv() noexcept;
 
 // The opening checks of an entry point, in this order: the initialised flag
 // (CKR_CRYPTOKI_NOT_INITIALIZED), the pointers the call needs
@@ -137,6 +129,11 @@ struct EntryChecks {
 }
 
 }  // namespace zebp11
+
+#define P11_CATCH_ALL \
+  catch (...) {       \
+    return ::zebp11::exception_to_rv(); \
+  }
 
 // P11_ENTRY_CHECKS(.required = {pInfo}, .session = hSession): returns the
 // first failure from the calling entry point.

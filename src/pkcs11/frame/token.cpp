@@ -101,53 +101,47 @@ CK_RV P11_ChangePIN(bool so, CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin
 
 }  // namespace
 
-CK_RV C_InitToken(CK_SLOT_ID slotID, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen, CK_UTF8CHAR_PTR pLabel) {
-  return zebp11::guarded([&]() -> CK_RV {
-    P11_ENTRY_CHECKS(.required = {pPin, pLabel});
-    if (!zebp11::pin_length_ok(ulPinLen)) return CKR_PIN_LEN_RANGE;
-    P11_TRY(P11_CheckSlotIDValid(slotID));
-    CK_TOKEN_INFO info{};
-    P11_TRY(P11_GetTokenInfo(slotID, &info));
-    if (info.ulSessionCount != 0) return CKR_SESSION_EXISTS;
-    const CK_BBOOL reInit = (info.flags & CKF_TOKEN_INITIALIZED) ? CK_TRUE : CK_FALSE;
-    P11_TRY(P11_InitToken(slotID, pPin, ulPinLen, pLabel, reInit));
-    return CKR_OK;
-  });
-}
+CK_RV C_InitToken(CK_SLOT_ID slotID, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen, CK_UTF8CHAR_PTR pLabel) try {
+  P11_ENTRY_CHECKS(.required = {pPin, pLabel});
+  if (!zebp11::pin_length_ok(ulPinLen)) return CKR_PIN_LEN_RANGE;
+  P11_TRY(P11_CheckSlotIDValid(slotID));
+  CK_TOKEN_INFO info{};
+  P11_TRY(P11_GetTokenInfo(slotID, &info));
+  if (info.ulSessionCount != 0) return CKR_SESSION_EXISTS;
+  const CK_BBOOL reInit = (info.flags & CKF_TOKEN_INITIALIZED) ? CK_TRUE : CK_FALSE;
+  P11_TRY(P11_InitToken(slotID, pPin, ulPinLen, pLabel, reInit));
+  return CKR_OK;
+} P11_CATCH_ALL
 
-CK_RV C_InitPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen) {
-  return zebp11::guarded([&]() -> CK_RV {
-    P11_ENTRY_CHECKS(.required = {pPin});
-    if (!zebp11::pin_length_ok(ulPinLen)) return CKR_PIN_LEN_RANGE;
-    P11_TRY(P11_CheckSessionExists(hSession));
-    CK_SESSION_INFO session{};
-    P11_TRY(P11_GetSessionInfo(hSession, &session));
-    if (session.state != CKS_RW_SO_FUNCTIONS) return CKR_USER_NOT_LOGGED_IN;
-    CK_TOKEN_INFO info{};
-    P11_TRY(P11_GetTokenInfo(session.slotID, &info));
-    const CK_BBOOL unlock = (info.flags & CKF_USER_PIN_LOCKED) ? CK_TRUE : CK_FALSE;
-    P11_TRY(P11_InitPIN(hSession, pPin, ulPinLen, unlock));
-    return CKR_OK;
-  });
-}
+CK_RV C_InitPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen) try {
+  P11_ENTRY_CHECKS(.required = {pPin});
+  if (!zebp11::pin_length_ok(ulPinLen)) return CKR_PIN_LEN_RANGE;
+  P11_TRY(P11_CheckSessionExists(hSession));
+  CK_SESSION_INFO session{};
+  P11_TRY(P11_GetSessionInfo(hSession, &session));
+  if (session.state != CKS_RW_SO_FUNCTIONS) return CKR_USER_NOT_LOGGED_IN;
+  CK_TOKEN_INFO info{};
+  P11_TRY(P11_GetTokenInfo(session.slotID, &info));
+  const CK_BBOOL unlock = (info.flags & CKF_USER_PIN_LOCKED) ? CK_TRUE : CK_FALSE;
+  P11_TRY(P11_InitPIN(hSession, pPin, ulPinLen, unlock));
+  return CKR_OK;
+} P11_CATCH_ALL
 
 CK_RV C_SetPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, CK_ULONG ulOldLen, CK_UTF8CHAR_PTR pNewPin,
-               CK_ULONG ulNewLen) {
-  return zebp11::guarded([&]() -> CK_RV {
-    P11_ENTRY_CHECKS(.required = {pOldPin, pNewPin});
-    if (!zebp11::pin_length_ok(ulOldLen) || !zebp11::pin_length_ok(ulNewLen)) return CKR_PIN_LEN_RANGE;
-    CK_SESSION_INFO session{};
-    P11_TRY(P11_GetSessionInfo(hSession, &session));
-    switch (session.state) {
-      case CKS_RW_SO_FUNCTIONS:
-        P11_TRY(P11_ChangePIN(true, hSession, pOldPin, ulOldLen, pNewPin, ulNewLen));
-        return CKR_OK;
-      case CKS_RW_PUBLIC_SESSION:
-      case CKS_RW_USER_FUNCTIONS:
-        P11_TRY(P11_ChangePIN(false, hSession, pOldPin, ulOldLen, pNewPin, ulNewLen));
-        return CKR_OK;
-      default:
-        return CKR_SESSION_READ_ONLY;
-    }
-  });
-}
+               CK_ULONG ulNewLen) try {
+  P11_ENTRY_CHECKS(.required = {pOldPin, pNewPin});
+  if (!zebp11::pin_length_ok(ulOldLen) || !zebp11::pin_length_ok(ulNewLen)) return CKR_PIN_LEN_RANGE;
+  CK_SESSION_INFO session{};
+  P11_TRY(P11_GetSessionInfo(hSession, &session));
+  switch (session.state) {
+    case CKS_RW_SO_FUNCTIONS:
+      P11_TRY(P11_ChangePIN(true, hSession, pOldPin, ulOldLen, pNewPin, ulNewLen));
+      return CKR_OK;
+    case CKS_RW_PUBLIC_SESSION:
+    case CKS_RW_USER_FUNCTIONS:
+      P11_TRY(P11_ChangePIN(false, hSession, pOldPin, ulOldLen, pNewPin, ulNewLen));
+      return CKR_OK;
+    default:
+      return CKR_SESSION_READ_ONLY;
+  }
+} P11_CATCH_ALL

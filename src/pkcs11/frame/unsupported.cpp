@@ -19,22 +19,20 @@ CK_RV C_SeedRandom(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG) {
   return not_ready("C_SeedRandom", CKR_RANDOM_SEED_NOT_SUPPORTED);
 }
 
-CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR RandomData, CK_ULONG ulRandomLen) {
-  return zebp11::guarded([&]() -> CK_RV {
-    P11_ENTRY_CHECKS(.session = hSession);
-    if (RandomData == nullptr && ulRandomLen != 0) return CKR_ARGUMENTS_BAD;
-    VRK_HANDLE hVRK = 0;
-    P11_TRY(P11_GetVRKSessionHdle(hSession, &hVRK));
-    // The core takes 32-bit lengths: a longer request goes in pieces.
-    while (ulRandomLen > 0) {
-      const auto piece = static_cast<VRK_UINT32>(std::min<CK_ULONG>(ulRandomLen, 0x10000));
-      P11_TRY_CORE(VRK_GenerateRandom(hVRK, piece, RandomData));
-      RandomData += piece;
-      ulRandomLen -= piece;
-    }
-    return CKR_OK;
-  });
-}
+CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR RandomData, CK_ULONG ulRandomLen) try {
+  P11_ENTRY_CHECKS(.session = hSession);
+  if (RandomData == nullptr && ulRandomLen != 0) return CKR_ARGUMENTS_BAD;
+  VRK_HANDLE hVRK = 0;
+  P11_TRY(P11_GetVRKSessionHdle(hSession, &hVRK));
+  // The core takes 32-bit lengths: a longer request goes in pieces.
+  while (ulRandomLen > 0) {
+    const auto piece = static_cast<VRK_UINT32>(std::min<CK_ULONG>(ulRandomLen, 0x10000));
+    P11_TRY_CORE(VRK_GenerateRandom(hVRK, piece, RandomData));
+    RandomData += piece;
+    ulRandomLen -= piece;
+  }
+  return CKR_OK;
+} P11_CATCH_ALL
 
 // Functions do not run in parallel with the application (PKCS#11 v3.0 §5.16).
 CK_RV C_GetFunctionStatus(CK_SESSION_HANDLE) { return not_ready("C_GetFunctionStatus", CKR_FUNCTION_NOT_PARALLEL); }
