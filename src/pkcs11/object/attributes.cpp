@@ -117,6 +117,15 @@ const quarzel::SecretBytes* LoadedObject::plain_key() {
   return plain_ ? &*plain_ : nullptr;
 }
 
+CK_RV object_lifespan(VRK_HANDLE hVRK, uint32_t handle, VRK_UCHAR* span) {
+  const auto rv = static_cast<CK_RV>(static_cast<uint32_t>(VRK_GetObjectLifeSpan(hVRK, handle, span)));
+  // The session's own failures stay; any other means "no such object".
+  if (rv == CKR_OK || rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_USER_NOT_LOGGED_IN || rv == CKR_MUTEX_BAD) {
+    return rv;
+  }
+  return CKR_OBJECT_HANDLE_INVALID;
+}
+
 CK_RV load_object(VRK_HANDLE hVRK, uint32_t handle, LoadedObject& out) {
   out.hVRK = hVRK;
   out.handle = handle;
@@ -125,7 +134,10 @@ CK_RV load_object(VRK_HANDLE hVRK, uint32_t handle, LoadedObject& out) {
   out.context.reset(ctx);
   out.object.reset(obj);
   out.ext.reset(ext);
-  return static_cast<CK_RV>(static_cast<uint32_t>(rv));
+  if (rv == 0) return CKR_OK;
+  VRK_UCHAR span = 0;
+  const CK_RV exists = object_lifespan(hVRK, handle, &span);
+  return exists != CKR_OK ? exists : static_cast<CK_RV>(static_cast<uint32_t>(rv));
 }
 
 std::optional<Answer> answer_from_header(uint8_t obj_type, uint8_t key_algo, const uint8_t* id, const uint8_t* label,
@@ -215,6 +227,7 @@ Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& val
       if (one_of(kPrivateParts, type) && (is_rsa_algo(algo) || (is_ec_algo(algo) && type == CKA_VALUE))) {
         return Answer::kSensitive;
       }
+      if (is_rsa_algo(algo) && type == CKA_MODULUS_BITS) return put(value, CK_ULONG{rsa_bits(algo)});
       if (is_rsa_algo(algo) && (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT)) {
         const quarzel::SecretBytes* key = o.plain_key();
         if (key == nullptr) {

@@ -186,7 +186,7 @@ CK_RV P11_DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject) {
   const auto handle = zebp11::obj::core_handle(hObject);
   if (!handle) return CKR_OBJECT_HANDLE_INVALID;
   VRK_UCHAR span = 0;
-  P11_TRY_CORE(VRK_GetObjectLifeSpan(hVRK, *handle, &span));
+  P11_TRY(zebp11::obj::object_lifespan(hVRK, *handle, &span));
   if (span == VRK_OBJ_TOKEN) {
     P11_TRY_CORE(VRK_DeleteObject(hVRK, *handle));
   } else {

@@ -148,44 +148,38 @@ CK_RV P11_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject,
 
 }  // namespace
 
-CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount) {
-  return zebp11::guarded([&]() -> CK_RV {
-    P11_ENTRY_CHECKS(.session = hSession);
-    if (pTemplate == nullptr && ulCount != 0) return CKR_ARGUMENTS_BAD;
-    for (CK_ULONG i = 0; i < ulCount; ++i) {
-      const CK_ATTRIBUTE& a = pTemplate[i];
-      P11_LOG_D("Get Value of pTemplate[%lu].type = %s(%08lx), len = %lu", i, P11_CKAToString(a.type), a.type,
-                a.ulValueLen);
-      if (a.pValue == nullptr && a.ulValueLen != 0) return CKR_ARGUMENTS_BAD;
-      const CK_ULONG width = width_bytes(width_of(a.type));
-      if (width != 0 && a.ulValueLen != width) return CKR_ATTRIBUTE_VALUE_INVALID;
-    }
-    ZEBP11_FINDOBJ_INFO find{};
-    find.target_attrs = copy_template(pTemplate, ulCount);
-    find.N_attr = ulCount + 1;
-    find.position = 0;
-    if (const CK_RV rv = P11_SetFindObjectInfo(hSession, &find); rv != CKR_OK) {
-      P11_FreeFindTemplate(find.target_attrs, find.N_attr);
-      return rv;
-    }
-    return CKR_OK;
-  });
-}
+CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount) try {
+  P11_ENTRY_CHECKS(.session = hSession);
+  if (pTemplate == nullptr && ulCount != 0) return CKR_ARGUMENTS_BAD;
+  for (CK_ULONG i = 0; i < ulCount; ++i) {
+    const CK_ATTRIBUTE& a = pTemplate[i];
+    P11_LOG_D("Get Value of pTemplate[%lu].type = %s(%08lx), len = %lu", i, P11_CKAToString(a.type), a.type,
+              a.ulValueLen);
+    if (a.pValue == nullptr && a.ulValueLen != 0) return CKR_ARGUMENTS_BAD;
+    const CK_ULONG width = width_bytes(width_of(a.type));
+    if (width != 0 && a.ulValueLen != width) return CKR_ATTRIBUTE_VALUE_INVALID;
+  }
+  ZEBP11_FINDOBJ_INFO find{};
+  find.target_attrs = copy_template(pTemplate, ulCount);
+  find.N_attr = ulCount + 1;
+  find.position = 0;
+  if (const CK_RV rv = P11_SetFindObjectInfo(hSession, &find); rv != CKR_OK) {
+    P11_FreeFindTemplate(find.target_attrs, find.N_attr);
+    return rv;
+  }
+  return CKR_OK;
+} P11_CATCH_ALL
 
 CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject, CK_ULONG ulMaxObjectCount,
-                    CK_ULONG_PTR pulObjectCount) {
-  return zebp11::guarded([&]() -> CK_RV {
-    P11_ENTRY_CHECKS(.required = {phObject, pulObjectCount}, .session = hSession);
-    P11_TRY(P11_FindObjects(hSession, phObject, ulMaxObjectCount, pulObjectCount));
-    return CKR_OK;
-  });
-}
+                    CK_ULONG_PTR pulObjectCount) try {
+  P11_ENTRY_CHECKS(.required = {phObject, pulObjectCount}, .session = hSession);
+  P11_TRY(P11_FindObjects(hSession, phObject, ulMaxObjectCount, pulObjectCount));
+  return CKR_OK;
+} P11_CATCH_ALL
 
-CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE hSession) {
-  return zebp11::guarded([&]() -> CK_RV {
-    P11_ENTRY_CHECKS(.session = hSession);
-    const ZEBP11_FINDOBJ_INFO none{};
-    P11_TRY(P11_SetFindObjectInfo(hSession, &none));
-    return CKR_OK;
-  });
-}
+CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE hSession) try {
+  P11_ENTRY_CHECKS(.session = hSession);
+  const ZEBP11_FINDOBJ_INFO none{};
+  P11_TRY(P11_SetFindObjectInfo(hSession, &none));
+  return CKR_OK;
+} P11_CATCH_ALL

@@ -83,6 +83,8 @@ uint32_t ec_length(uint32_t curve) {
   return L;
 }
 
+uint32_t ec_field_length(uint32_t curve) { return curve == ECC_CRV_NIST_P521 ? 66 : ec_length(curve); }
+
 bool ec_point_valid(uint32_t curve, const uint8_t* x, const uint8_t* y) {
   const uint32_t L = ec_length(curve);
   if (L == 0) return false;

@@ -12,8 +12,12 @@ namespace zebp11::keymath {
 
 using Bytes = std::span<const uint8_t>;
 
-// The curve's value length L; 0 for a curve without arithmetic.
+// The curve's value length L (how quarzel keeps values); 0 for an unknown
+// curve.
 uint32_t ec_length(uint32_t curve);
+// The length of a field element in the SEC 1 point encoding: L, except for
+// P-521 (66 bytes, where quarzel keeps 68 with two leading zero bytes).
+uint32_t ec_field_length(uint32_t curve);
 // x and y (L bytes each) name a point of the curve: both below p, on the
 // curve (so not the point at infinity).
 bool ec_point_valid(uint32_t curve, const uint8_t* x, const uint8_t* y);

@@ -24,11 +24,6 @@ void release(VRK_UCHAR_PTR* p) {
 // The uncompressed point 04 || x || y of a curve of value length L: given
 // bare (1 + 2L bytes), or as the content of a DER OCTET STRING (short or long
 // length form). Empty when it is neither.
-// Bytes of a coordinate in the standard point encoding (SEC 1 §2.3.3): the
-// field's length, which only for P-521 (66) is below the core's value
-// length L (68).
-uint32_t coord_len(uint32_t curve, uint32_t L) { return curve == 20 ? 66 : L; }
-
 std::span<const uint8_t> bare_point(std::span<const uint8_t> q, uint32_t L) {
   const size_t point = 1 + size_t{2} * L;
   if (q.size() == point) return q;
@@ -120,29 +115,26 @@ int VRK_GetObject_and_Extension(VRK_HANDLE tkn_sess_hdle, VRK_UINT32 vrk_obj_han
 VRK_RV VRK_DerQToECCPubKey(const VRK_UCHAR* Q, VRK_UINT32 Q_len, ZEBP11_EC_PUBKEY* key) {
   if (Q == nullptr || key == nullptr) return CKR_ARGUMENTS_BAD;
   const uint32_t L = zebp11::keymath::ec_length(key->grp_id);
-  const uint32_t C = coord_len(key->grp_id, L);
-  const std::span<const uint8_t> point = bare_point({Q, Q_len}, C);
-  if (L == 0 || 2 * L > sizeof key->q_point || point.size() != 1 + 2 * C || point[0] != 0x04) {
-    return CKR_ATTRIBUTE_VALUE_INVALID;
-  }
-  // The core's record holds each coordinate right-aligned in L bytes.
+  const uint32_t F = zebp11::keymath::ec_field_length(key->grp_id);
+  if (L == 0 || 2 * L > sizeof key->q_point) return CKR_ATTRIBUTE_VALUE_INVALID;
+  const std::span<const uint8_t> point = bare_point({Q, Q_len}, F);
+  if (point.size() != 1 + 2 * F || point[0] != 0x04) return CKR_ATTRIBUTE_VALUE_INVALID;
+  // Coordinates right-aligned in the L bytes the record keeps.
   uint8_t xy[sizeof key->q_point] = {};
-  std::memcpy(xy + (L - C), point.data() + 1, C);
-  std::memcpy(xy + L + (L - C), point.data() + 1 + C, C);
-  if (!zebp11::keymath::ec_point_valid(key->grp_id, xy, xy + L)) {
-    return CKR_ATTRIBUTE_VALUE_INVALID;
-  }
-  std::memcpy(key->q_point, xy, sizeof key->q_point);
+  std::memcpy(xy + (L - F), point.data() + 1, F);
+  std::memcpy(xy + L + (L - F), point.data() + 1 + F, F);
+  if (!zebp11::keymath::ec_point_valid(key->grp_id, xy, xy + L)) return CKR_ATTRIBUTE_VALUE_INVALID;
+  std::memcpy(key->q_point, xy, sizeof xy);
   return CKR_OK;
 }
 
 VRK_RV VRK_ECCPubKeyToDerQ(const ZEBP11_EC_PUBKEY* key, VRK_UCHAR* Q, VRK_UINT32* Q_len) {
   if (key == nullptr || Q_len == nullptr) return CKR_ARGUMENTS_BAD;
   const uint32_t L = zebp11::keymath::ec_length(key->grp_id);
+  const uint32_t F = zebp11::keymath::ec_field_length(key->grp_id);
   if (L == 0 || 2 * L > sizeof key->q_point) return CKR_ATTRIBUTE_VALUE_INVALID;
-  const uint32_t C = coord_len(key->grp_id, L);
-  const uint32_t point = 1 + 2 * C;               // 04 || x || y
-  const uint32_t head = point < 0x80 ? 2 : 3;     // tag and length
+  const uint32_t point = 1 + 2 * F;            // 04 || x || y
+  const uint32_t head = point < 0x80 ? 2 : 3;  // tag and length
   const uint32_t need = head + point;
   if (Q == nullptr) {
     *Q_len = need;
@@ -160,8 +152,8 @@ VRK_RV VRK_ECCPubKeyToDerQ(const ZEBP11_EC_PUBKEY* key, VRK_UCHAR* Q, VRK_UINT32
     Q[2] = static_cast<VRK_UCHAR>(point);
   }
   Q[head] = 0x04;
-  std::memcpy(Q + head + 1, key->q_point + (L - C), C);
-  std::memcpy(Q + head + 1 + C, key->q_point + L + (L - C), C);
+  std::memcpy(Q + head + 1, key->q_point + (L - F), F);
+  std::memcpy(Q + head + 1 + F, key->q_point + L + (L - F), F);
   *Q_len = need;
   return CKR_OK;
 }

@@ -40,7 +40,10 @@ struct LoadedObject {
   bool plain_tried_ = false;
 };
 
-// Loads the object; the core's code on failure.
+// The object's life span; CKR_OBJECT_HANDLE_INVALID when the handle names
+// no object, else the core's code.
+CK_RV object_lifespan(VRK_HANDLE hVRK, uint32_t handle, VRK_UCHAR* span);
+// Loads the object; CKR_OBJECT_HANDLE_INVALID or the core's code on failure.
 CK_RV load_object(VRK_HANDLE hVRK, uint32_t handle, LoadedObject& out);
 
 // One attribute of an object as C_GetAttributeValue answers it.
