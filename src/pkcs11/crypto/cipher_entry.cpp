@@ -56,49 +56,40 @@ CK_RV last_part(const Site& site, CK_SESSION_HANDLE hSession, OpKind kind, CK_BY
 
 extern "C" {
 
-CK_RV C_EncryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
-  return guarded([&] { return cipher_init(ZEBP11_SITE, hSession, pMechanism, hKey, OpKind::kEncrypt); });
-}
+CK_RV C_EncryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) try {
+  return cipher_init(ZEBP11_SITE, hSession, pMechanism, hKey, OpKind::kEncrypt);
+} P11_CATCH_ALL
 
 CK_RV C_Encrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pEncryptedData,
-                CK_ULONG_PTR pulEncryptedDataLen) {
-  return guarded([&] {
-    return one_call(ZEBP11_SITE, hSession, OpKind::kEncrypt, pData, ulDataLen, pEncryptedData, pulEncryptedDataLen);
-  });
-}
+                CK_ULONG_PTR pulEncryptedDataLen) try {
+  return one_call(ZEBP11_SITE, hSession, OpKind::kEncrypt, pData, ulDataLen, pEncryptedData, pulEncryptedDataLen);
+} P11_CATCH_ALL
 
 CK_RV C_EncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pEncryptedPart,
-                      CK_ULONG_PTR pulEncryptedPartLen) {
-  return guarded([&] {
-    return update(ZEBP11_SITE, hSession, OpKind::kEncrypt, pPart, ulPartLen, pEncryptedPart, pulEncryptedPartLen);
-  });
-}
+                      CK_ULONG_PTR pulEncryptedPartLen) try {
+  return update(ZEBP11_SITE, hSession, OpKind::kEncrypt, pPart, ulPartLen, pEncryptedPart, pulEncryptedPartLen);
+} P11_CATCH_ALL
 
-CK_RV C_EncryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEncryptedPart, CK_ULONG_PTR pulLastEncryptedPartLen) {
-  return guarded(
-      [&] { return last_part(ZEBP11_SITE, hSession, OpKind::kEncrypt, pLastEncryptedPart, pulLastEncryptedPartLen); });
-}
+CK_RV C_EncryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEncryptedPart, CK_ULONG_PTR pulLastEncryptedPartLen) try {
+  return last_part(ZEBP11_SITE, hSession, OpKind::kEncrypt, pLastEncryptedPart, pulLastEncryptedPartLen);
+} P11_CATCH_ALL
 
-CK_RV C_DecryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
-  return guarded([&] { return cipher_init(ZEBP11_SITE, hSession, pMechanism, hKey, OpKind::kDecrypt); });
-}
+CK_RV C_DecryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) try {
+  return cipher_init(ZEBP11_SITE, hSession, pMechanism, hKey, OpKind::kDecrypt);
+} P11_CATCH_ALL
 
 CK_RV C_Decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedData, CK_ULONG ulEncryptedDataLen, CK_BYTE_PTR pData,
-                CK_ULONG_PTR pulDataLen) {
-  return guarded([&] {
-    return one_call(ZEBP11_SITE, hSession, OpKind::kDecrypt, pEncryptedData, ulEncryptedDataLen, pData, pulDataLen);
-  });
-}
+                CK_ULONG_PTR pulDataLen) try {
+  return one_call(ZEBP11_SITE, hSession, OpKind::kDecrypt, pEncryptedData, ulEncryptedDataLen, pData, pulDataLen);
+} P11_CATCH_ALL
 
 CK_RV C_DecryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart, CK_ULONG ulEncryptedPartLen,
-                      CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen) {
-  return guarded([&] {
-    return update(ZEBP11_SITE, hSession, OpKind::kDecrypt, pEncryptedPart, ulEncryptedPartLen, pPart, pulPartLen);
-  });
-}
+                      CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen) try {
+  return update(ZEBP11_SITE, hSession, OpKind::kDecrypt, pEncryptedPart, ulEncryptedPartLen, pPart, pulPartLen);
+} P11_CATCH_ALL
 
-CK_RV C_DecryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastPart, CK_ULONG_PTR pulLastPartLen) {
-  return guarded([&] { return last_part(ZEBP11_SITE, hSession, OpKind::kDecrypt, pLastPart, pulLastPartLen); });
-}
+CK_RV C_DecryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastPart, CK_ULONG_PTR pulLastPartLen) try {
+  return last_part(ZEBP11_SITE, hSession, OpKind::kDecrypt, pLastPart, pulLastPartLen);
+} P11_CATCH_ALL
 
 }  // extern "C"

@@ -170,7 +170,6 @@ CK_RV derive_key(const Site& site, CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR 
 }  // namespace
 
 extern "C" CK_RV C_DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hBaseKey,
-                             CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phKey) {
-  return guarded(
-      [&] { return derive_key(ZEBP11_SITE, hSession, pMechanism, hBaseKey, pTemplate, ulCount, phKey); });
-}
+                             CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phKey) try {
+  return derive_key(ZEBP11_SITE, hSession, pMechanism, hBaseKey, pTemplate, ulCount, phKey);
+} P11_CATCH_ALL

@@ -47,38 +47,32 @@ Step finish(Operation& op, CK_BYTE_PTR digest, CK_ULONG_PTR digest_len) {
 
 extern "C" {
 
-CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) {
-  return guarded([&] { return digest_init(ZEBP11_SITE, hSession, pMechanism); });
-}
+CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) try {
+  return digest_init(ZEBP11_SITE, hSession, pMechanism);
+} P11_CATCH_ALL
 
 CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pDigest,
-               CK_ULONG_PTR pulDigestLen) {
-  return guarded([&] {
-    return run_step(ZEBP11_SITE, hSession, {OpKind::kDigest}, {pulDigestLen}, [&](Operation& op) {
-      if (op.updated) return failed(CKR_OPERATION_ACTIVE);
-      if (pData == nullptr && ulDataLen != 0) return failed(CKR_ARGUMENTS_BAD);
-      // The length is known before any data is hashed.
-      if (const Step* asked = output_room(pDigest, pulDigestLen, op.mech->digest_len)) return *asked;
-      const Step fed = feed(op, pData, ulDataLen);
-      return fed.rv == CKR_OK ? finish(op, pDigest, pulDigestLen) : fed;
-    });
+               CK_ULONG_PTR pulDigestLen) try {
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kDigest}, {pulDigestLen}, [&](Operation& op) {
+    if (op.updated) return failed(CKR_OPERATION_ACTIVE);
+    if (pData == nullptr && ulDataLen != 0) return failed(CKR_ARGUMENTS_BAD);
+    // The length is known before any data is hashed.
+    if (const Step* asked = output_room(pDigest, pulDigestLen, op.mech->digest_len)) return *asked;
+    const Step fed = feed(op, pData, ulDataLen);
+    return fed.rv == CKR_OK ? finish(op, pDigest, pulDigestLen) : fed;
   });
-}
+} P11_CATCH_ALL
 
-CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
-  return guarded([&] {
-    return run_step(ZEBP11_SITE, hSession, {OpKind::kDigest}, {}, [&](Operation& op) {
-      op.updated = true;
-      return feed(op, pPart, ulPartLen);
-    });
+CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) try {
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kDigest}, {}, [&](Operation& op) {
+    op.updated = true;
+    return feed(op, pPart, ulPartLen);
   });
-}
+} P11_CATCH_ALL
 
-CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen) {
-  return guarded([&] {
-    return run_step(ZEBP11_SITE, hSession, {OpKind::kDigest}, {pulDigestLen},
-                    [&](Operation& op) { return finish(op, pDigest, pulDigestLen); });
-  });
-}
+CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen) try {
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kDigest}, {pulDigestLen},
+                  [&](Operation& op) { return finish(op, pDigest, pulDigestLen); });
+} P11_CATCH_ALL
 
 }  // extern "C"

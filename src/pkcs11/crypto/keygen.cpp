@@ -78,18 +78,16 @@ CK_RV generate_key_pair(const Site& site, CK_SESSION_HANDLE hSession, CK_MECHANI
 extern "C" {
 
 CK_RV C_GenerateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_ATTRIBUTE_PTR pTemplate,
-                    CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phKey) {
-  return guarded([&] { return generate_key(ZEBP11_SITE, hSession, pMechanism, pTemplate, ulCount, phKey); });
-}
+                    CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phKey) try {
+  return generate_key(ZEBP11_SITE, hSession, pMechanism, pTemplate, ulCount, phKey);
+} P11_CATCH_ALL
 
 CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_ATTRIBUTE_PTR pPublicKeyTemplate,
                         CK_ULONG ulPublicKeyAttributeCount, CK_ATTRIBUTE_PTR pPrivateKeyTemplate,
                         CK_ULONG ulPrivateKeyAttributeCount, CK_OBJECT_HANDLE_PTR phPublicKey,
-                        CK_OBJECT_HANDLE_PTR phPrivateKey) {
-  return guarded([&] {
-    return generate_key_pair(ZEBP11_SITE, hSession, pMechanism, pPublicKeyTemplate, ulPublicKeyAttributeCount,
-                             pPrivateKeyTemplate, ulPrivateKeyAttributeCount, phPublicKey, phPrivateKey);
-  });
-}
+                        CK_OBJECT_HANDLE_PTR phPrivateKey) try {
+  return generate_key_pair(ZEBP11_SITE, hSession, pMechanism, pPublicKeyTemplate, ulPublicKeyAttributeCount,
+                           pPrivateKeyTemplate, ulPrivateKeyAttributeCount, phPublicKey, phPrivateKey);
+} P11_CATCH_ALL
 
 }  // extern "C"

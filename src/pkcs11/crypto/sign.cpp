@@ -134,82 +134,70 @@ Step verify_in(Operation& op, CK_BYTE_PTR sig, CK_ULONG sig_len, VerifyFn core_v
 
 extern "C" {
 
-CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
-  return guarded([&] { return sign_init(ZEBP11_SITE, hSession, pMechanism, hKey, OpKind::kSign); });
-}
+CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) try {
+  return sign_init(ZEBP11_SITE, hSession, pMechanism, hKey, OpKind::kSign);
+} P11_CATCH_ALL
 
 CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
-             CK_ULONG_PTR pulSignatureLen) {
-  return guarded([&] {
-    return run_step(ZEBP11_SITE, hSession, {OpKind::kSign}, {pulSignatureLen}, [&](Operation& op) {
-      if (op.updated) return failed(CKR_OPERATION_ACTIVE);
-      if (CK_RV rv = check_data(op, pData, ulDataLen); rv != CKR_OK) return failed(rv);
-      if (raw(op)) {
-        RawDigest d = raw_digest(op, pData, ulDataLen);
-        return sign_out(op, pSignature, pulSignatureLen,
-                        [&](uint8_t* out, VRK_UINT32* len) { return VRK_ECDSASign(op.vrk, d.bytes, d.len, out, len); });
-      }
-      return sign_out(op, pSignature, pulSignatureLen, [&](uint8_t* out, VRK_UINT32* len) {
-        return VRK_ECDSASign(op.vrk, pData, static_cast<uint32_t>(ulDataLen), out, len);
-      });
-    });
-  });
-}
-
-CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
-  return guarded([&] {
-    return run_step(ZEBP11_SITE, hSession, {OpKind::kSign}, {},
-                    [&](Operation& op) { return feed(op, pPart, ulPartLen, VRK_ECDSASignUpdate); });
-  });
-}
-
-CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {
-  return guarded([&] {
-    return run_step(ZEBP11_SITE, hSession, {OpKind::kSign}, {pulSignatureLen}, [&](Operation& op) {
-      if (raw(op)) return failed(CKR_FUNCTION_NOT_SUPPORTED);
+             CK_ULONG_PTR pulSignatureLen) try {
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kSign}, {pulSignatureLen}, [&](Operation& op) {
+    if (op.updated) return failed(CKR_OPERATION_ACTIVE);
+    if (CK_RV rv = check_data(op, pData, ulDataLen); rv != CKR_OK) return failed(rv);
+    if (raw(op)) {
+      RawDigest d = raw_digest(op, pData, ulDataLen);
       return sign_out(op, pSignature, pulSignatureLen,
-                      [&](uint8_t* out, VRK_UINT32* len) { return VRK_ECDSASignFinal(op.vrk, out, len); });
+                      [&](uint8_t* out, VRK_UINT32* len) { return VRK_ECDSASign(op.vrk, d.bytes, d.len, out, len); });
+    }
+    return sign_out(op, pSignature, pulSignatureLen, [&](uint8_t* out, VRK_UINT32* len) {
+      return VRK_ECDSASign(op.vrk, pData, static_cast<uint32_t>(ulDataLen), out, len);
     });
   });
-}
+} P11_CATCH_ALL
 
-CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
-  return guarded([&] { return sign_init(ZEBP11_SITE, hSession, pMechanism, hKey, OpKind::kVerify); });
-}
+CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) try {
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kSign}, {},
+                  [&](Operation& op) { return feed(op, pPart, ulPartLen, VRK_ECDSASignUpdate); });
+} P11_CATCH_ALL
+
+CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) try {
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kSign}, {pulSignatureLen}, [&](Operation& op) {
+    if (raw(op)) return failed(CKR_FUNCTION_NOT_SUPPORTED);
+    return sign_out(op, pSignature, pulSignatureLen,
+                    [&](uint8_t* out, VRK_UINT32* len) { return VRK_ECDSASignFinal(op.vrk, out, len); });
+  });
+} P11_CATCH_ALL
+
+CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) try {
+  return sign_init(ZEBP11_SITE, hSession, pMechanism, hKey, OpKind::kVerify);
+} P11_CATCH_ALL
 
 CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
-               CK_ULONG ulSignatureLen) {
-  return guarded([&] {
-    return run_step(ZEBP11_SITE, hSession, {OpKind::kVerify}, {pSignature}, [&](Operation& op) {
-      if (op.updated) return failed(CKR_OPERATION_ACTIVE);
-      if (CK_RV rv = check_data(op, pData, ulDataLen); rv != CKR_OK) return failed(rv);
-      if (raw(op)) {
-        RawDigest d = raw_digest(op, pData, ulDataLen);
-        return verify_in(op, pSignature, ulSignatureLen,
-                         [&](uint8_t* sig, uint32_t len) { return VRK_ECDSAVerify(op.vrk, d.bytes, d.len, sig, len); });
-      }
-      return verify_in(op, pSignature, ulSignatureLen, [&](uint8_t* sig, uint32_t len) {
-        return VRK_ECDSAVerify(op.vrk, pData, static_cast<uint32_t>(ulDataLen), sig, len);
-      });
-    });
-  });
-}
-
-CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
-  return guarded([&] {
-    return run_step(ZEBP11_SITE, hSession, {OpKind::kVerify}, {},
-                    [&](Operation& op) { return feed(op, pPart, ulPartLen, VRK_ECDSAVerifyUpdate); });
-  });
-}
-
-CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
-  return guarded([&] {
-    return run_step(ZEBP11_SITE, hSession, {OpKind::kVerify}, {pSignature}, [&](Operation& op) {
-      if (raw(op)) return failed(CKR_FUNCTION_NOT_SUPPORTED);
+               CK_ULONG ulSignatureLen) try {
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kVerify}, {pSignature}, [&](Operation& op) {
+    if (op.updated) return failed(CKR_OPERATION_ACTIVE);
+    if (CK_RV rv = check_data(op, pData, ulDataLen); rv != CKR_OK) return failed(rv);
+    if (raw(op)) {
+      RawDigest d = raw_digest(op, pData, ulDataLen);
       return verify_in(op, pSignature, ulSignatureLen,
-                       [&](uint8_t* sig, uint32_t len) { return VRK_ECDSAVerifyFinal(op.vrk, sig, len); });
+                       [&](uint8_t* sig, uint32_t len) { return VRK_ECDSAVerify(op.vrk, d.bytes, d.len, sig, len); });
+    }
+    return verify_in(op, pSignature, ulSignatureLen, [&](uint8_t* sig, uint32_t len) {
+      return VRK_ECDSAVerify(op.vrk, pData, static_cast<uint32_t>(ulDataLen), sig, len);
     });
   });
-}
+} P11_CATCH_ALL
+
+CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) try {
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kVerify}, {},
+                  [&](Operation& op) { return feed(op, pPart, ulPartLen, VRK_ECDSAVerifyUpdate); });
+} P11_CATCH_ALL
+
+CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) try {
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kVerify}, {pSignature}, [&](Operation& op) {
+    if (raw(op)) return failed(CKR_FUNCTION_NOT_SUPPORTED);
+    return verify_in(op, pSignature, ulSignatureLen,
+                     [&](uint8_t* sig, uint32_t len) { return VRK_ECDSAVerifyFinal(op.vrk, sig, len); });
+  });
+} P11_CATCH_ALL
 
 }  // extern "C"
