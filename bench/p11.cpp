@@ -128,17 +128,16 @@ void row_random32(benchmark::State& state, Module& m) {
   m.f->C_CloseSession(s);
 }
 
+// ---- Objects ------------------------------------------------------------------
 
-// ---- Crypto rows: a logged-in session with keys made for the run -------------
-
-// A read/write session logged in as the user, for the crypto rows.
+// A read/write session with the user logged in, closed with the holder.
 class UserSession {
  public:
-  UserSession(Module& m, Initialised& init, benchmark::State& state) : m_(m) {
-    ok_ = init.ok() &&
-          m.f->C_OpenSession(init.slot(), CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s_) == CKR_OK &&
-          m.f->C_Login(s_, CKU_USER, utf8(m.pin), m.pin.size()) == CKR_OK;
-    if (!ok_) state.SkipWithError("no logged-in session");
+  UserSession(Module& m, const Initialised& init, benchmark::State& state) : m_(m) {
+    CK_RV rv = m.f->C_OpenSession(init.slot(), CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s_);
+    if (rv == CKR_OK) rv = m.f->C_Login(s_, CKU_USER, utf8(m.pin), m.pin.size());
+    if (rv != CKR_OK) state.SkipWithError("no logged-in read/write session");
+    ok_ = rv == CKR_OK;
   }
   ~UserSession() {
     if (s_ != 0) m_.f->C_CloseSession(s_);
@@ -146,36 +145,145 @@ class UserSession {
   bool ok() const { return ok_; }
   CK_SESSION_HANDLE get() const { return s_; }
 
-  bool ec_pair(const std::vector<CK_BYTE>& oid, CK_OBJECT_HANDLE* pub, CK_OBJECT_HANDLE* priv) {
-    CK_BBOOL yes = CK_TRUE;
-    CK_ATTRIBUTE pt[] = {{CKA_EC_PARAMS, const_cast<CK_BYTE*>(oid.data()), oid.size()},
-                         {CKA_VERIFY, &yes, 1}};
-    CK_ATTRIBUTE vt[] = {{CKA_SIGN, &yes, 1}, {CKA_PRIVATE, &yes, 1}, {CKA_SENSITIVE, &yes, 1}};
-    CK_MECHANISM mech{CKM_EC_KEY_PAIR_GEN, nullptr, 0};
-    return m_.f->C_GenerateKeyPair(s_, &mech, pt, 2, vt, 3, pub, priv) == CKR_OK;
-  }
-  bool rsa_pair(CK_OBJECT_HANDLE* pub, CK_OBJECT_HANDLE* priv) {
-    CK_BBOOL yes = CK_TRUE;
-    CK_ULONG bits = 2048;
-    CK_BYTE e[] = {1, 0, 1};
-    CK_ATTRIBUTE pt[] = {{CKA_MODULUS_BITS, &bits, sizeof bits}, {CKA_PUBLIC_EXPONENT, e, 3}, {CKA_ENCRYPT, &yes, 1}};
-    CK_ATTRIBUTE vt[] = {{CKA_DECRYPT, &yes, 1}, {CKA_PRIVATE, &yes, 1}, {CKA_SENSITIVE, &yes, 1}};
-    CK_MECHANISM mech{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
-    return m_.f->C_GenerateKeyPair(s_, &mech, pt, 3, vt, 3, pub, priv) == CKR_OK;
-  }
-  bool aes256(CK_OBJECT_HANDLE* key) {
-    CK_BBOOL yes = CK_TRUE;
-    CK_ULONG len = 32;
-    CK_ATTRIBUTE t[] = {{CKA_VALUE_LEN, &len, sizeof len}, {CKA_ENCRYPT, &yes, 1}, {CKA_DECRYPT, &yes, 1}};
-    CK_MECHANISM mech{CKM_AES_KEY_GEN, nullptr, 0};
-    return m_.f->C_GenerateKey(s_, &mech, t, 3, key) == CKR_OK;
-  }
-
  private:
   Module& m_;
   CK_SESSION_HANDLE s_ = 0;
   bool ok_ = false;
 };
+
+// The generator of P-256 as an uncompressed point in a DER OCTET STRING: a
+// valid public key every module takes.
+constexpr CK_BYTE kP256Oid[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
+constexpr CK_BYTE kP256G[] = {
+    0x04, 0x41, 0x04, 0x6B, 0x17, 0xD1, 0xF2, 0xE1, 0x2C, 0x42, 0x47, 0xF8, 0xBC, 0xE6, 0xE5, 0x63, 0xA4, 0x40,
+    0xF2, 0x77, 0x03, 0x7D, 0x81, 0x2D, 0xEB, 0x33, 0xA0, 0xF4, 0xA1, 0x39, 0x45, 0xD8, 0x98, 0xC2, 0x96, 0x4F,
+    0xE3, 0x42, 0xE2, 0xFE, 0x1A, 0x7F, 0x9B, 0x8E, 0xE7, 0xEB, 0x4A, 0x7C, 0x0F, 0x9E, 0x16, 0x2B, 0xCE, 0x33,
+    0x57, 0x6B, 0x31, 0x5E, 0xCE, 0xCB, 0xB6, 0x40, 0x68, 0x37, 0xBF, 0x51, 0xF5};
+
+void create_destroy(benchmark::State& state, Module& m, CK_BBOOL token) {
+  Initialised init(m, state);
+  if (!init.ok()) return;
+  UserSession s(m, init, state);
+  if (!s.ok()) return;
+  CK_OBJECT_CLASS cls = CKO_DATA;
+  CK_BYTE value[64] = {};
+  char label[] = "bench-object";
+  CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},
+                      {CKA_TOKEN, &token, sizeof token},
+                      {CKA_LABEL, label, sizeof label - 1},
+                      {CKA_VALUE, value, sizeof value}};
+  for (auto _ : state) {
+    CK_OBJECT_HANDLE h = 0;
+    CK_RV rv = m.f->C_CreateObject(s.get(), t, 4, &h);
+    if (rv == CKR_OK) rv = m.f->C_DestroyObject(s.get(), h);
+    if (rv != CKR_OK) {
+      state.SkipWithError("create or destroy failed");
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+void row_token_object(benchmark::State& state, Module& m) { create_destroy(state, m, CK_TRUE); }
+void row_session_object(benchmark::State& state, Module& m) { create_destroy(state, m, CK_FALSE); }
+
+// 500 token data objects (the only ones of the workspace), made once per
+// module and left for the following runs of the row.
+void row_find_500(benchmark::State& state, Module& m) {
+  Initialised init(m, state);
+  if (!init.ok()) return;
+  UserSession s(m, init, state);
+  if (!s.ok()) return;
+  CK_OBJECT_CLASS data = CKO_DATA;
+  CK_BBOOL on_token = CK_TRUE;
+  CK_ATTRIBUTE by_class[] = {{CKA_CLASS, &data, sizeof data}, {CKA_TOKEN, &on_token, sizeof on_token}};
+  std::vector<CK_OBJECT_HANDLE> found(1000);
+  const auto find_all = [&] {
+    CK_ULONG n = 0;
+    if (m.f->C_FindObjectsInit(s.get(), by_class, 2) != CKR_OK ||
+        m.f->C_FindObjects(s.get(), found.data(), found.size(), &n) != CKR_OK ||
+        m.f->C_FindObjectsFinal(s.get()) != CKR_OK) {
+      return CK_ULONG{0};
+    }
+    return n;
+  };
+  for (CK_ULONG have = find_all(); have < 500; ++have) {
+    CK_OBJECT_CLASS cls = CKO_DATA;
+    CK_BBOOL token = CK_TRUE;
+    const std::string label = "bench-find-" + std::to_string(have);
+    CK_BYTE value[16] = {};
+    CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},
+                        {CKA_TOKEN, &token, sizeof token},
+                        {CKA_LABEL, const_cast<char*>(label.data()), label.size()},
+                        {CKA_VALUE, value, sizeof value}};
+    CK_OBJECT_HANDLE h = 0;
+    if (m.f->C_CreateObject(s.get(), t, 4, &h) != CKR_OK) return state.SkipWithError("cannot make 500 objects");
+  }
+  for (auto _ : state) {
+    if (find_all() != 500) {
+      state.SkipWithError("find did not give the 500 objects");
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * 500);
+}
+
+void row_get_ec_public(benchmark::State& state, Module& m) {
+  Initialised init(m, state);
+  if (!init.ok()) return;
+  UserSession s(m, init, state);
+  if (!s.ok()) return;
+  CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
+  CK_KEY_TYPE type = CKK_EC;
+  CK_BBOOL token = CK_TRUE;
+  char label[] = "bench-ec";
+  CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},
+                      {CKA_KEY_TYPE, &type, sizeof type},
+                      {CKA_TOKEN, &token, sizeof token},
+                      {CKA_LABEL, label, sizeof label - 1},
+                      {CKA_EC_PARAMS, const_cast<CK_BYTE*>(kP256Oid), sizeof kP256Oid},
+                      {CKA_EC_POINT, const_cast<CK_BYTE*>(kP256G), sizeof kP256G}};
+  CK_OBJECT_HANDLE h = 0;
+  if (m.f->C_CreateObject(s.get(), t, 6, &h) != CKR_OK) return state.SkipWithError("cannot make the EC key");
+  CK_BYTE point[sizeof kP256G], params[sizeof kP256Oid];
+  for (auto _ : state) {
+    CK_ATTRIBUTE a[] = {{CKA_EC_POINT, point, sizeof point}, {CKA_EC_PARAMS, params, sizeof params}};
+    if (m.f->C_GetAttributeValue(s.get(), h, a, 2) != CKR_OK || a[0].ulValueLen != sizeof kP256G) {
+      state.SkipWithError("C_GetAttributeValue failed");
+      break;
+    }
+    benchmark::DoNotOptimize(point);
+  }
+  state.SetItemsProcessed(state.iterations());
+  m.f->C_DestroyObject(s.get(), h);
+}
+
+// ---- Crypto ------------------------------------------------------------------
+
+// Keys for the crypto rows, made in a logged-in session as session objects.
+bool ec_pair(Module& m, CK_SESSION_HANDLE s, const std::vector<CK_BYTE>& oid, CK_OBJECT_HANDLE* pub,
+             CK_OBJECT_HANDLE* priv) {
+  CK_BBOOL yes = CK_TRUE;
+  CK_ATTRIBUTE pt[] = {{CKA_EC_PARAMS, const_cast<CK_BYTE*>(oid.data()), oid.size()}, {CKA_VERIFY, &yes, 1}};
+  CK_ATTRIBUTE vt[] = {{CKA_SIGN, &yes, 1}, {CKA_PRIVATE, &yes, 1}, {CKA_SENSITIVE, &yes, 1}};
+  CK_MECHANISM mech{CKM_EC_KEY_PAIR_GEN, nullptr, 0};
+  return m.f->C_GenerateKeyPair(s, &mech, pt, 2, vt, 3, pub, priv) == CKR_OK;
+}
+bool rsa_pair(Module& m, CK_SESSION_HANDLE s, CK_OBJECT_HANDLE* pub, CK_OBJECT_HANDLE* priv) {
+  CK_BBOOL yes = CK_TRUE;
+  CK_ULONG bits = 2048;
+  CK_BYTE e[] = {1, 0, 1};
+  CK_ATTRIBUTE pt[] = {{CKA_MODULUS_BITS, &bits, sizeof bits}, {CKA_PUBLIC_EXPONENT, e, 3}, {CKA_ENCRYPT, &yes, 1}};
+  CK_ATTRIBUTE vt[] = {{CKA_DECRYPT, &yes, 1}, {CKA_PRIVATE, &yes, 1}, {CKA_SENSITIVE, &yes, 1}};
+  CK_MECHANISM mech{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+  return m.f->C_GenerateKeyPair(s, &mech, pt, 3, vt, 3, pub, priv) == CKR_OK;
+}
+bool aes256(Module& m, CK_SESSION_HANDLE s, CK_OBJECT_HANDLE* key) {
+  CK_BBOOL yes = CK_TRUE;
+  CK_ULONG len = 32;
+  CK_ATTRIBUTE t[] = {{CKA_VALUE_LEN, &len, sizeof len}, {CKA_ENCRYPT, &yes, 1}, {CKA_DECRYPT, &yes, 1}};
+  CK_MECHANISM mech{CKM_AES_KEY_GEN, nullptr, 0};
+  return m.f->C_GenerateKey(s, &mech, t, 3, key) == CKR_OK;
+}
 
 const std::vector<CK_BYTE> kP256 = {0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07};
 const std::vector<CK_BYTE> kP384 = {0x06, 0x05, 0x2b, 0x81, 0x04, 0x00, 0x22};
@@ -189,9 +297,10 @@ bool stop(benchmark::State& state, CK_RV rv, const char* what) {
 
 void ecdsa_sign(benchmark::State& state, Module& m, const std::vector<CK_BYTE>& oid) {
   Initialised init(m, state);
+  if (!init.ok()) return;
   UserSession s(m, init, state);
   CK_OBJECT_HANDLE pub = 0, priv = 0;
-  if (!s.ok() || !s.ec_pair(oid, &pub, &priv)) return state.SkipWithError("no EC key pair");
+  if (!s.ok() || !ec_pair(m, s.get(), oid, &pub, &priv)) return state.SkipWithError("no EC key pair");
   CK_BYTE msg[32] = {1, 2, 3};  // a SHA-256 digest
   CK_BYTE sig[132];
   CK_MECHANISM mech{CKM_ECDSA, nullptr, 0};
@@ -208,9 +317,10 @@ void row_ecdsa_p384_sign(benchmark::State& state, Module& m) { ecdsa_sign(state,
 
 void row_ecdsa_p256_verify(benchmark::State& state, Module& m) {
   Initialised init(m, state);
+  if (!init.ok()) return;
   UserSession s(m, init, state);
   CK_OBJECT_HANDLE pub = 0, priv = 0;
-  if (!s.ok() || !s.ec_pair(kP256, &pub, &priv)) return state.SkipWithError("no EC key pair");
+  if (!s.ok() || !ec_pair(m, s.get(), kP256, &pub, &priv)) return state.SkipWithError("no EC key pair");
   CK_BYTE msg[32] = {1, 2, 3};  // a SHA-256 digest
   CK_BYTE sig[64];
   CK_ULONG len = sizeof sig;
@@ -228,9 +338,10 @@ void row_ecdsa_p256_verify(benchmark::State& state, Module& m) {
 
 void rsa_crypt(benchmark::State& state, Module& m, bool decrypt) {
   Initialised init(m, state);
+  if (!init.ok()) return;
   UserSession s(m, init, state);
   CK_OBJECT_HANDLE pub = 0, priv = 0;
-  if (!s.ok() || !s.rsa_pair(&pub, &priv)) return state.SkipWithError("no RSA key pair");
+  if (!s.ok() || !rsa_pair(m, s.get(), &pub, &priv)) return state.SkipWithError("no RSA key pair");
   CK_MECHANISM mech{CKM_RSA_PKCS, nullptr, 0};
   CK_BYTE msg[32] = {7};
   CK_BYTE ct[256], out[256];
@@ -255,11 +366,12 @@ void row_rsa2048_encrypt(benchmark::State& state, Module& m) { rsa_crypt(state, 
 // Key pairs made as session objects and destroyed again.
 void row_ec_p256_keygen(benchmark::State& state, Module& m) {
   Initialised init(m, state);
+  if (!init.ok()) return;
   UserSession s(m, init, state);
   if (!s.ok()) return;
   for (auto _ : state) {
     CK_OBJECT_HANDLE pub = 0, priv = 0;
-    if (!s.ec_pair(kP256, &pub, &priv)) return state.SkipWithError("keygen failed");
+    if (!ec_pair(m, s.get(), kP256, &pub, &priv)) return state.SkipWithError("keygen failed");
     m.f->C_DestroyObject(s.get(), pub);
     m.f->C_DestroyObject(s.get(), priv);
   }
@@ -267,11 +379,12 @@ void row_ec_p256_keygen(benchmark::State& state, Module& m) {
 }
 void row_rsa2048_keygen(benchmark::State& state, Module& m) {
   Initialised init(m, state);
+  if (!init.ok()) return;
   UserSession s(m, init, state);
   if (!s.ok()) return;
   for (auto _ : state) {
     CK_OBJECT_HANDLE pub = 0, priv = 0;
-    if (!s.rsa_pair(&pub, &priv)) return state.SkipWithError("keygen failed");
+    if (!rsa_pair(m, s.get(), &pub, &priv)) return state.SkipWithError("keygen failed");
     m.f->C_DestroyObject(s.get(), pub);
     m.f->C_DestroyObject(s.get(), priv);
   }
@@ -280,9 +393,10 @@ void row_rsa2048_keygen(benchmark::State& state, Module& m) {
 
 void row_aes256_cbc_1mib(benchmark::State& state, Module& m) {
   Initialised init(m, state);
+  if (!init.ok()) return;
   UserSession s(m, init, state);
   CK_OBJECT_HANDLE key = 0;
-  if (!s.ok() || !s.aes256(&key)) return state.SkipWithError("no AES key");
+  if (!s.ok() || !aes256(m, s.get(), &key)) return state.SkipWithError("no AES key");
   std::vector<CK_BYTE> in(kBulk, 0x5a), out(kBulk + 16);
   CK_BYTE iv[16] = {};
   CK_MECHANISM mech{CKM_AES_CBC_PAD, iv, sizeof iv};
@@ -297,6 +411,7 @@ void row_aes256_cbc_1mib(benchmark::State& state, Module& m) {
 
 void row_sha256_1mib(benchmark::State& state, Module& m) {
   Initialised init(m, state);
+  if (!init.ok()) return;
   UserSession s(m, init, state);
   if (!s.ok()) return;
   std::vector<CK_BYTE> in(kBulk, 0x5a);
@@ -319,6 +434,10 @@ struct ModuleRow {
 const ModuleRow kModuleRows[] = {
     {"open_login_logout_close", row_session_life},
     {"generate_random_32", row_random32},
+    {"token_object_create_destroy", row_token_object},
+    {"session_object_create_destroy", row_session_object},
+    {"find_500_token_objects", row_find_500},
+    {"get_attribute_ec_public_key", row_get_ec_public},
     {"ecdsa_p256_sign", row_ecdsa_p256_sign},
     {"ecdsa_p256_verify", row_ecdsa_p256_verify},
     {"ecdsa_p384_sign", row_ecdsa_p384_sign},
@@ -393,7 +512,6 @@ void core_random32(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
   VRK_CloseTokenSession(s);
 }
-
 
 // ---- Crypto rows through the core --------------------------------------------
 
@@ -599,8 +717,7 @@ class Workspace {
     dir_ = tmpl;
     old_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_);
-    ready_ = run({"bash", ZEB_NEW_SWHSM, dir_.string(), "--sn", kHsmSn, "--admin-pin", kAdminPin}) == 0 &&
-             make_token();
+    ready_ = run({"bash", ZEB_NEW_SWHSM, dir_.string(), "--sn", kHsmSn, "--admin-pin", kAdminPin}) == 0 && make_token();
   }
   ~Workspace() {
     if (dir_.empty()) return;

@@ -67,15 +67,28 @@ void p11_set_log_level(int level) {
   set(level);
 }
 
-void P11Test::SetUp() {
-  p11 = P11Module::get().list();
-  p11_set_log_level(5);
+void make_software_hsm(const std::string& dir) {
   std::string out;
-  ASSERT_EQ(run_program({"bash", ZEB_NEW_SWHSM, dir.path(), "--sn", kP11HsmSn, "--label", "test-hsm",
-                         "--admin-pin", kP11AdminPin},
+  ASSERT_EQ(run_program({"bash", ZEB_NEW_SWHSM, dir, "--sn", kP11HsmSn, "--label", "test-hsm", "--admin-pin",
+                         kP11AdminPin},
                         &out),
             0)
       << out;
+}
+
+std::string make_token(const std::string& pin, bool uninitialised) {
+  std::vector<std::string> argv = {ZEB_MAKE_TOKEN, kP11AdminPin, pin};
+  if (uninitialised) argv.emplace_back("--uninit");
+  std::string out;
+  EXPECT_EQ(run_program(argv, &out), 0) << out;
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+void P11Test::SetUp() {
+  p11 = P11Module::get().list();
+  p11_set_log_level(5);
+  make_software_hsm(dir.path());
 }
 
 void P11Test::TearDown() {
@@ -85,14 +98,7 @@ void P11Test::TearDown() {
   }
 }
 
-std::string P11Test::add_token(const std::string& pin, bool uninitialised) {
-  std::vector<std::string> argv = {ZEB_MAKE_TOKEN, kP11AdminPin, pin};
-  if (uninitialised) argv.emplace_back("--uninit");
-  std::string out;
-  EXPECT_EQ(run_program(argv, &out), 0) << out;
-  while (!out.empty() && out.back() == '\n') out.pop_back();
-  return out;
-}
+std::string P11Test::add_token(const std::string& pin, bool uninitialised) { return make_token(pin, uninitialised); }
 
 void P11Test::initialize() { ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK); }
 

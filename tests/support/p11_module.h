@@ -22,6 +22,14 @@ inline constexpr char kP11UserPin[] = "user-pin-1234";  // also the SO PIN of a 
 // wrote on standard output.
 int run_program(const std::vector<std::string>& argv, std::string* out = nullptr);
 
+// Sets up a software HSM (serial number kP11HsmSn, administrator PIN
+// kP11AdminPin) in `dir` with scripts/new-swhsm.sh.
+void make_software_hsm(const std::string& dir);
+// Makes a token on the software HSM of the working directory, through the
+// core, with `pin` as its user and SO PIN (or, uninitialised, with the HSM's
+// serial number as SO PIN); returns its ID.
+std::string make_token(const std::string& pin = kP11UserPin, bool uninitialised = false);
+
 // The loaded module, once per process.
 class P11Module {
  public:

@@ -27,6 +27,13 @@ cd "$work"
 ZEB_TOKEN_ID="$("$ZEB_MAKE_TOKEN" "$ZEB_ADMIN_PIN" "$ZEB_USER_PIN")"
 export ZEB_TOKEN_ID ZEBP11_MODULE ZEB_MAKE_TOKEN
 
+# A module built with AddressSanitizer needs its runtime loaded first in the
+# (uninstrumented) client; the clients' own leaks are not ours to report.
+asan="$(ldd "$ZEBP11_MODULE" | awk '/libasan/ {print $3}')"
+if [ -n "$asan" ]; then
+  export LD_PRELOAD="$asan${LD_PRELOAD:+:$LD_PRELOAD}" ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+fi
+
 case "$script" in
   *.py) /usr/bin/python3 "$script" ;;
   *) bash "$script" ;;

@@ -57,7 +57,8 @@ CK_RV C_Initialize(CK_VOID_PTR pInitArgs) try {
   P11_TRY(P11_Initialize());
   P11_SetInitialised(true);
   return CKR_OK;
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL
 
 CK_RV C_Finalize(CK_VOID_PTR pReserved) try {
   std::lock_guard lock(g_lifecycle_mutex);
@@ -66,10 +67,12 @@ CK_RV C_Finalize(CK_VOID_PTR pReserved) try {
   P11_SetInitialised(false);
   P11_TRY(P11_Finalize());
   return CKR_OK;
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL
 
 CK_RV C_GetInfo(CK_INFO_PTR pInfo) try {
   P11_ENTRY_CHECKS(.required = {pInfo});
   P11_TRY(P11_GetInfo(pInfo));
   return CKR_OK;
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL

@@ -11,26 +11,30 @@ CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR /*pApplicatio
   if (P11_CheckRWSOExists() && !(flags & CKF_RW_SESSION)) return CKR_SESSION_READ_WRITE_SO_EXISTS;
   P11_TRY(P11_OpenSession(slotID, flags, phSession));
   return CKR_OK;
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL
 
 CK_RV C_CloseSession(CK_SESSION_HANDLE hSession) try {
   P11_ENTRY_CHECKS();
   P11_TRY(P11_CloseSession(hSession));
   return CKR_OK;
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL
 
 CK_RV C_CloseAllSessions(CK_SLOT_ID slotID) try {
   P11_ENTRY_CHECKS();
   P11_TRY(P11_CheckSlotIDValid(slotID));
   P11_TRY(P11_CloseAllSession(slotID));
   return CKR_OK;
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL
 
 CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo) try {
   P11_ENTRY_CHECKS(.required = {pInfo}, .session = hSession);
   P11_TRY(P11_GetSessionInfo(hSession, pInfo));
   return CKR_OK;
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL
 
 // Operation state cannot be saved: the running operation lives in the core
 // session, which has no way to export it.

@@ -9,13 +9,15 @@ CK_RV C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR pSlotList, CK_ULONG_PT
   P11_TRY(P11_GetSlotList(pSlotList, pulCount));
   P11_LOG_D("got %lu slots %s token", *pulCount, tokenPresent == CK_TRUE ? "with" : "with/without");
   return CKR_OK;
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL
 
 CK_RV C_GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO_PTR pInfo) try {
   P11_ENTRY_CHECKS(.required = {pInfo});
   P11_TRY(P11_GetSlotInfo(slotID, pInfo));
   return CKR_OK;
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL
 
 CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) try {
   P11_ENTRY_CHECKS(.required = {pInfo});
@@ -24,7 +26,8 @@ CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) try {
   if (!(slot.flags & CKF_TOKEN_PRESENT)) return CKR_TOKEN_NOT_PRESENT;
   P11_TRY(P11_GetTokenInfo(slotID, pInfo));
   return CKR_OK;
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL
 
 CK_RV C_GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pMechanismList, CK_ULONG_PTR pulCount) try {
   P11_ENTRY_CHECKS(.required = {pulCount});
@@ -41,7 +44,8 @@ CK_RV C_GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pMechanismList
   }
   *pulCount = n;
   return CKR_OK;
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL
 
 CK_RV C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR pInfo) try {
   P11_ENTRY_CHECKS(.required = {pInfo});
@@ -52,7 +56,8 @@ CK_RV C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM
   pInfo->ulMaxKeySize = m->ulMaxKeySize;
   pInfo->flags = m->flags;
   return CKR_OK;
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL
 
 // Slots are the tokens found at start-up; no slot events happen.
 CK_RV C_WaitForSlotEvent(CK_FLAGS, CK_SLOT_ID_PTR, CK_VOID_PTR) {

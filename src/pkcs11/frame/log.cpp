@@ -24,10 +24,8 @@ struct LevelStyle {
 };
 
 constexpr LevelStyle kStyles[] = {
-    {'T', "\033[1;37m T [%s, %s, Line %d]\033[m\n"},
-    {'D', "\033[1;34m D [%s, %s, Line %d] "},
-    {'I', "\033[1;32m I [%s, %s, Line %d] "},
-    {'W', "\033[1;33m W [%s, %s, Line %d] "},
+    {'T', "\033[1;37m T [%s, %s, Line %d]\033[m\n"}, {'D', "\033[1;34m D [%s, %s, Line %d] "},
+    {'I', "\033[1;32m I [%s, %s, Line %d] "},        {'W', "\033[1;33m W [%s, %s, Line %d] "},
     {'E', "\033[1;31m E [%s, %s, Line %d] "},
 };
 
@@ -100,7 +98,8 @@ void log_dump(const Site& site, const char* name, const void* data, int len) noe
     return;
   }
   std::FILE* f = open_log_file();
-  if (f != nullptr) std::fprintf(f, "[%s, %s, Line %d] %s %s len = %d", site.file, site.func, site.line, "D", name, len);
+  if (f != nullptr)
+    std::fprintf(f, "[%s, %s, Line %d] %s %s len = %d", site.file, site.func, site.line, "D", name, len);
   const auto* bytes = static_cast<const unsigned char*>(data);
   for (int i = 0; i < len; ++i) {
     if (i % 16 == 0) {

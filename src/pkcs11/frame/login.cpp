@@ -65,13 +65,15 @@ CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR_PTR
     return CKR_OK;
   }
   return CKR_USER_TYPE_INVALID;
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL
 
 CK_RV C_Logout(CK_SESSION_HANDLE hSession) try {
   P11_ENTRY_CHECKS(.session = hSession);
   P11_TRY(P11_Logout(hSession));
   return CKR_OK;
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL
 
 // Logins by user name are not offered: a token has one user and one SO.
 CK_RV C_LoginUser(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR_PTR, CK_ULONG, CK_UTF8CHAR_PTR, CK_ULONG) {

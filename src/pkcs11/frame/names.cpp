@@ -257,8 +257,8 @@ static_assert(sorted(kAttributeNames), "attribute names sorted by value");
 
 template <size_t N>
 const char* lookup(const CodeName (&t)[N], CK_ULONG value) {
-  const auto* it = std::lower_bound(std::begin(t), std::end(t), value,
-                                    [](const CodeName& c, CK_ULONG v) { return c.value < v; });
+  const auto* it =
+      std::lower_bound(std::begin(t), std::end(t), value, [](const CodeName& c, CK_ULONG v) { return c.value < v; });
   return (it != std::end(t) && it->value == value) ? it->name : "";
 }
 

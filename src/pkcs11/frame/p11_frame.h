@@ -130,15 +130,15 @@ struct EntryChecks {
 
 }  // namespace zebp11
 
-#define P11_CATCH_ALL \
-  catch (...) {       \
+#define P11_CATCH_ALL                   \
+  catch (...) {                         \
     return ::zebp11::exception_to_rv(); \
   }
 
 // P11_ENTRY_CHECKS(.required = {pInfo}, .session = hSession): returns the
 // first failure from the calling entry point.
-#define P11_ENTRY_CHECKS(...)                                                                       \
-  do {                                                                                              \
+#define P11_ENTRY_CHECKS(...)                                                                            \
+  do {                                                                                                   \
     const CK_RV p11_entry_rv_ = ::zebp11::entry_checks(ZEBP11_SITE, ::zebp11::EntryChecks{__VA_ARGS__}); \
-    if (p11_entry_rv_ != CKR_OK) return p11_entry_rv_;                                              \
+    if (p11_entry_rv_ != CKR_OK) return p11_entry_rv_;                                                   \
   } while (0)

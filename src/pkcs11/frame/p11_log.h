@@ -56,23 +56,23 @@ void red_line(const Site& site, unsigned long rv) noexcept;
 
 // Traced call: a trace line, the call, and on failure the error line and a
 // return of the result from the calling function.
-#define P11_TRY(call)                                   \
-  do {                                                  \
-    ::zebp11::log_trace(ZEBP11_SITE);                   \
-    const CK_RV p11_rv_ = static_cast<CK_RV>(call);     \
-    if (p11_rv_ != CKR_OK) {                            \
-      ::zebp11::log_failure(ZEBP11_SITE, p11_rv_);      \
-      return p11_rv_;                                   \
-    }                                                   \
+#define P11_TRY(call)                               \
+  do {                                              \
+    ::zebp11::log_trace(ZEBP11_SITE);               \
+    const CK_RV p11_rv_ = static_cast<CK_RV>(call); \
+    if (p11_rv_ != CKR_OK) {                        \
+      ::zebp11::log_failure(ZEBP11_SITE, p11_rv_);  \
+      return p11_rv_;                               \
+    }                                               \
   } while (0)
 
 // Checked core call: nothing before it; on failure the red line on standard
 // output and a return of the result, unchanged.
-#define P11_TRY_CORE(call)                                                  \
-  do {                                                                      \
-    const CK_RV p11_rv_ = static_cast<CK_RV>(static_cast<uint32_t>(call));  \
-    if (p11_rv_ != CKR_OK) {                            \
-      ::zebp11::red_line(ZEBP11_SITE, p11_rv_);                             \
-      return p11_rv_;                                                       \
-    }                                                                       \
+#define P11_TRY_CORE(call)                                                 \
+  do {                                                                     \
+    const CK_RV p11_rv_ = static_cast<CK_RV>(static_cast<uint32_t>(call)); \
+    if (p11_rv_ != CKR_OK) {                                               \
+      ::zebp11::red_line(ZEBP11_SITE, p11_rv_);                            \
+      return p11_rv_;                                                      \
+    }                                                                      \
   } while (0)

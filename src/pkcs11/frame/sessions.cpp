@@ -231,9 +231,8 @@ CK_RV P11_GetVRKSessionHdle(CK_SESSION_HANDLE hSession, VRK_HANDLE* hVRK) noexce
 
 CK_RV P11_GetVRKTokenId(CK_SESSION_HANDLE hSession, VRK_UCHAR* tknId) noexcept {
   if (tknId == nullptr) return CKR_ARGUMENTS_BAD;
-  return with_session(hSession, [&](ZEBP11_SESSION_INFO& e) {
-    std::memcpy(tknId, e.TknId, p11_text_len(e.TknId, sizeof e.TknId));
-  });
+  return with_session(
+      hSession, [&](ZEBP11_SESSION_INFO& e) { std::memcpy(tknId, e.TknId, p11_text_len(e.TknId, sizeof e.TknId)); });
 }
 
 CK_RV P11_GetSessionMech(CK_SESSION_HANDLE hSession, CK_MECHANISM_TYPE* mech) noexcept {

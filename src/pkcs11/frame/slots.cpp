@@ -25,9 +25,7 @@ const ZEBP11_SLOT_INFO* find_slot_locked(CK_SLOT_ID slotID) noexcept {
   return nullptr;
 }
 
-size_t token_count(const VRK_TKN_USER_LIST& list) noexcept {
-  return std::min<size_t>(list.TknNum, VRK_MAX_TOKENS);
-}
+size_t token_count(const VRK_TKN_USER_LIST& list) noexcept { return std::min<size_t>(list.TknNum, VRK_MAX_TOKENS); }
 
 // Token flags from the device's status and failure counters.
 CK_FLAGS token_flags(const VRK_TOKEN_INFO& t) noexcept {
@@ -115,8 +113,7 @@ void P11_SlotInfoInit(size_t index, const VRK_UCHAR* tknId, const CK_TOKEN_INFO*
   s.ck_slot_info.firmwareVersion = info->firmwareVersion;
 }
 
-CK_RV P11_TokenInfoInit(VRK_HANDLE hHsm, const VRK_UCHAR* tknId, const VRK_UCHAR* label,
-                        CK_TOKEN_INFO* info) noexcept {
+CK_RV P11_TokenInfoInit(VRK_HANDLE hHsm, const VRK_UCHAR* tknId, const VRK_UCHAR* label, CK_TOKEN_INFO* info) noexcept {
   reset_p11_token_info(info);
   p11_pad_copy(info->label, sizeof info->label, label, P11_LABEL_LEN);
   p11_pad_copy(info->manufacturerID, sizeof info->manufacturerID, kManufacturer, sizeof kManufacturer - 1);

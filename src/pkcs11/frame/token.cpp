@@ -111,7 +111,8 @@ CK_RV C_InitToken(CK_SLOT_ID slotID, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen, CK
   const CK_BBOOL reInit = (info.flags & CKF_TOKEN_INITIALIZED) ? CK_TRUE : CK_FALSE;
   P11_TRY(P11_InitToken(slotID, pPin, ulPinLen, pLabel, reInit));
   return CKR_OK;
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL
 
 CK_RV C_InitPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen) try {
   P11_ENTRY_CHECKS(.required = {pPin});
@@ -125,7 +126,8 @@ CK_RV C_InitPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPin
   const CK_BBOOL unlock = (info.flags & CKF_USER_PIN_LOCKED) ? CK_TRUE : CK_FALSE;
   P11_TRY(P11_InitPIN(hSession, pPin, ulPinLen, unlock));
   return CKR_OK;
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL
 
 CK_RV C_SetPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, CK_ULONG ulOldLen, CK_UTF8CHAR_PTR pNewPin,
                CK_ULONG ulNewLen) try {
@@ -144,4 +146,5 @@ CK_RV C_SetPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, CK_ULONG ulO
     default:
       return CKR_SESSION_READ_ONLY;
   }
-} P11_CATCH_ALL
+}
+P11_CATCH_ALL

@@ -244,30 +244,23 @@ Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& val
   return one_of(kNoValueTypes, type) ? Answer::kNoValue : Answer::kAbsent;
 }
 
-std::vector<bool> extension_slots(VRK_HANDLE hVRK, CK_RV* error) {
-  std::vector<bool> ext(VRK_MAX_SESS_OBJECTS, false);
-  std::vector<VRK_SESS_OBJECT> slots(VRK_MAX_SESS_OBJECTS);
-  *error = static_cast<CK_RV>(static_cast<uint32_t>(VRK_ListSessionObjects(hVRK, slots.data())));
-  if (*error != CKR_OK) return ext;
-  for (const VRK_SESS_OBJECT& s : slots) {
-    if (s.pObj == nullptr) continue;
-    VRK_OBJECT_META m{};
-    if (VRK_GetObjMetaPtr(hVRK, s.pObj, s.u32DataLen, &m) != 0) continue;
-    const uint32_t x = m.u32ObjExtIndex;
-    if (x != ZEB_OBJ_NO_EXTENSION && is_session_handle(x) && x - VRK_SESS_OBJ_HANDLE_BASE < ext.size()) {
-      ext[x - VRK_SESS_OBJ_HANDLE_BASE] = true;
-    }
-  }
-  return ext;
-}
-
 bool is_extension_object(VRK_HANDLE hVRK, uint32_t handle) {
   if (!is_session_handle(handle)) return false;
   const uint32_t slot = handle - VRK_SESS_OBJ_HANDLE_BASE;
   if (slot >= VRK_MAX_SESS_OBJECTS) return false;
-  CK_RV rv = CKR_OK;
-  const std::vector<bool> ext = extension_slots(hVRK, &rv);
-  return rv == CKR_OK && ext[slot];
+  std::vector<VRK_SESS_OBJECT> slots(VRK_MAX_SESS_OBJECTS);
+  if (VRK_ListSessionObjects(hVRK, slots.data()) != 0 || slots[slot].pObj == nullptr) return false;
+  // Only an 8-byte data object can hold another object's extension word.
+  VRK_OBJECT_META m{};
+  if (VRK_GetObjMetaPtr(hVRK, slots[slot].pObj, slots[slot].u32DataLen, &m) != 0 || m.ObjType != VRK_OBJ_DATA ||
+      m.u32DataLen != sizeof(ZEBP11_COMMON_OBJ_EXTENSION)) {
+    return false;
+  }
+  for (size_t i = 0; i < slots.size(); ++i) {
+    if (i == slot || slots[i].pObj == nullptr) continue;
+    if (VRK_GetObjMetaPtr(hVRK, slots[i].pObj, slots[i].u32DataLen, &m) == 0 && m.u32ObjExtIndex == handle) return true;
+  }
+  return false;
 }
 
 }  // namespace zebp11::obj

@@ -93,13 +93,15 @@ int VRK_GetObject_and_Extension(VRK_HANDLE tkn_sess_hdle, VRK_UINT32 vrk_obj_han
   rv = token ? VRK_GetObject(tkn_sess_hdle, vrk_obj_handle, *ppObject, &len)
              : VRK_GetSessionObject(tkn_sess_hdle, vrk_obj_handle, *ppObject, &len);
   if (CORE(rv) != 0) return fail(rv);
-  if ((rv = CORE(VRK_GetObjMetaPtr(tkn_sess_hdle, *ppObject, len, pObjMeta))) != 0) return fail(rv);
-  // One byte more than the header says, so that an empty context still has
-  // a buffer.
-  *ppObjCtx = static_cast<VRK_UCHAR_PTR>(std::calloc(size_t{pObjMeta->u32DataLen} + 1, 1));
+  // Header and context in one pass over the object (one integrity check);
+  // one byte more than the object, so that an empty context still has a
+  // buffer.
+  *ppObjCtx = static_cast<VRK_UCHAR_PTR>(std::calloc(size_t{len} + 1, 1));
   if (*ppObjCtx == nullptr) return fail(CKR_HOST_MEMORY);
   VRK_UINT32 ctx_len = 0;
-  if ((rv = CORE(VRK_GetObjCtxPtr(tkn_sess_hdle, *ppObject, len, *ppObjCtx, &ctx_len))) != 0) return fail(rv);
+  if ((rv = CORE(VRK_DivideObject(tkn_sess_hdle, *ppObject, len, pObjMeta, *ppObjCtx, &ctx_len))) != 0) {
+    return fail(rv);
+  }
   if (pObjMeta->u32ObjExtIndex != ZEB_OBJ_NO_EXTENSION && exten_obj_len != 0) {
     *ppObjExt = static_cast<VRK_UCHAR_PTR>(std::calloc(exten_obj_len, 1));
     if (*ppObjExt == nullptr) return fail(CKR_HOST_MEMORY);

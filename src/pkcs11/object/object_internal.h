@@ -60,10 +60,8 @@ Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& val
 std::optional<Answer> answer_from_header(uint8_t obj_type, uint8_t key_algo, const uint8_t* id, const uint8_t* label,
                                          bool token, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& value);
 
-// The session objects that hold another session object's extension word
-// (index = slot); they are part of their object, never objects of their own.
-std::vector<bool> extension_slots(VRK_HANDLE hVRK, CK_RV* error);
-// True when the handle names such an extension object.
+// True when the handle names a session object that holds another session
+// object's extension word: part of that object, never an object of its own.
 bool is_extension_object(VRK_HANDLE hVRK, uint32_t handle);
 
 }  // namespace zebp11::obj

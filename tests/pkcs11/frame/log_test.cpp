@@ -67,10 +67,11 @@ TEST_F(Log, TracedFailureAtLevelZero) {
     EXPECT_EQ(p11->C_GetSessionInfo(42, &info), CKR_SESSION_HANDLE_INVALID);
   });
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(
-      out, m, std::regex(R"(\x1b\[1;37m T \[entry_sessions\.cpp, C_GetSessionInfo, Line (\d+)\]\x1b\[m\n)"
-                         R"(\x1b\[1;31m E \[entry_sessions\.cpp, C_GetSessionInfo, Line (\d+)\] )"
-                         R"(failed with err = 0x000000b3\(CKR_SESSION_HANDLE_INVALID\)\x1b\[m\n)")))
+  ASSERT_TRUE(
+      std::regex_search(out, m,
+                        std::regex(R"(\x1b\[1;37m T \[entry_sessions\.cpp, C_GetSessionInfo, Line (\d+)\]\x1b\[m\n)"
+                                   R"(\x1b\[1;31m E \[entry_sessions\.cpp, C_GetSessionInfo, Line (\d+)\] )"
+                                   R"(failed with err = 0x000000b3\(CKR_SESSION_HANDLE_INVALID\)\x1b\[m\n)")))
       << out;
   EXPECT_EQ(m[1], m[2]);
   const std::string line = m[1];
@@ -123,7 +124,8 @@ TEST_F(Log, DebugLinesAndDumps) {
   EXPECT_TRUE(std::regex_search(file, std::regex(R"(\] D got 1 slots with token\n)"))) << file;
   EXPECT_TRUE(std::regex_search(file, std::regex(R"(\] D got 1 slots with/without token\n)")));
   EXPECT_TRUE(std::regex_search(
-      file, std::regex(R"(\[module\.cpp, fill_slots, Line \d+\] D tkn_list len = 260\n\t00000000: ([0-9A-F]{2} ){16})")));
+      file,
+      std::regex(R"(\[module\.cpp, fill_slots, Line \d+\] D tkn_list len = 260\n\t00000000: ([0-9A-F]{2} ){16})")));
 }
 
 // A failed core call prints its red line at any level and writes no file.

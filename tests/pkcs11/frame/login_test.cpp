@@ -24,8 +24,8 @@ TEST_F(Login, PinLengthsAndArguments) {
   struct Case {
     size_t len;
     CK_RV rv;
-  } cases[] = {{0, CKR_PIN_LEN_RANGE}, {7, CKR_PIN_LEN_RANGE}, {33, CKR_PIN_LEN_RANGE}, {65, CKR_PIN_LEN_RANGE},
-               {8, kPinIncorrect},     {32, kPinIncorrect}};
+  } cases[] = {{0, CKR_PIN_LEN_RANGE},  {7, CKR_PIN_LEN_RANGE}, {33, CKR_PIN_LEN_RANGE},
+               {65, CKR_PIN_LEN_RANGE}, {8, kPinIncorrect},     {32, kPinIncorrect}};
   for (const auto& c : cases) {
     const std::string pin(c.len, 'x');
     EXPECT_EQ(p11->C_Login(s, CKU_USER, p11_bytes(pin), pin.size()), c.rv) << c.len;

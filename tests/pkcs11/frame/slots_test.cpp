@@ -98,8 +98,8 @@ TEST_F(Slots, SecondSlotShowsSecondToken) {
   add_token();
   const std::string second = add_token();
   std::string list = read_file("SwHsm/TknUser.list");
-  list = std::regex_replace(list, std::regex("TknLabel=ZEB-Default-Token-Label\nTknSeq"),
-                            "TknLabel=second token\nTknSeq");
+  list =
+      std::regex_replace(list, std::regex("TknLabel=ZEB-Default-Token-Label\nTknSeq"), "TknLabel=second token\nTknSeq");
   write_file("SwHsm/TknUser.list", list);
   initialize();
   EXPECT_EQ(p11_text(token_info(0).label), "ZEB-Default-Token-Label");

@@ -84,6 +84,14 @@ TEST_F(Create, TemplateShapesAreCheckedBeforeAnythingIsStored) {
   EXPECT_TRUE(find(none).empty());
 }
 
+TEST_F(Create, DataObjectsMayBeEmpty) {
+  Tmpl t = data_object("empty", {});
+  const CK_OBJECT_HANDLE h = made(t);
+  CK_RV rv = CKR_GENERAL_ERROR;
+  EXPECT_TRUE(attr(h, CKA_VALUE, &rv).empty());
+  EXPECT_EQ(rv, CKR_OK);
+}
+
 TEST_F(Create, UnknownAttributesAreKeptOutAndAnsweredUnavailable) {
   Tmpl t = data_object("x", b("v"));
   t.text(CKA_VENDOR_DEFINED | 0x77, "vendor").text(CKA_APPLICATION, "app");
@@ -394,6 +402,36 @@ TEST_F(Create, ReadOnlySessionsWriteNoTokenObject) {
   EXPECT_EQ(p11->C_CreateObject(ro, t.attrs(), t.count(), &h2), CKR_SESSION_READ_ONLY);
   EXPECT_EQ(attr_bool(h, CKA_TOKEN), 1);  // still there
   EXPECT_EQ(p11->C_DestroyObject(s, h), CKR_OK);
+}
+
+TEST_F(Create, WritePermissionsBySessionState) {
+  // Public and private, session and token data objects in each kind of
+  // session; the core itself writes only for a logged-in user.
+  const CK_SESSION_HANDLE ro_public = open(0, CKF_SERIAL_SESSION);
+  const CK_SESSION_HANDLE rw_public = open();
+  const CK_SESSION_HANDLE ro_user = open(0, CKF_SERIAL_SESSION);
+  ASSERT_EQ(login(ro_user), CKR_OK);
+  struct Case {
+    const char* name;
+    CK_SESSION_HANDLE session;
+    bool token, priv;
+    CK_RV rv;
+  } cases[] = {
+      {"ro public, private session object", ro_public, false, true, CKR_SESSION_READ_ONLY},
+      {"ro public, public token object", ro_public, true, false, CKR_SESSION_READ_ONLY},
+      {"ro user, private session object", ro_user, false, true, CKR_OK},
+      {"ro user, public token object", ro_user, true, false, CKR_SESSION_READ_ONLY},
+      {"rw public, private session object", rw_public, false, true, CKR_FUNCTION_REJECTED},
+      {"rw public, private token object", rw_public, true, true, CKR_FUNCTION_REJECTED},
+      {"rw public, public token object", rw_public, true, false, CKR_USER_NOT_LOGGED_IN},  // the core's answer
+      {"rw user, private token object", s, true, true, CKR_OK},
+  };
+  for (const auto& c : cases) {
+    Tmpl t = data_object("perm", b("v"), c.token);
+    t.flag(CKA_PRIVATE, c.priv);
+    CK_OBJECT_HANDLE h = 0;
+    EXPECT_EQ(create(t, &h, c.session), c.rv) << c.name;
+  }
 }
 
 TEST_F(Create, CopyIsRefusedAndAttributesCannotBeSet) {
