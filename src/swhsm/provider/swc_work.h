@@ -1,0 +1,75 @@
+// Internals shared by the software provider's operation units: a session's
+// master key and working context, result codes, and key-blob unwrapping into
+// wiped working copies.
+//
+// Plain integer types only: these units also include the primitive library's
+// headers, which must not meet the core's type headers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <new>
+
+#include "quarzel/secure.h"
+
+namespace swc {
+
+// Result codes of the provider (PKCS#11 values).
+inline constexpr uint32_t kKeySize = 0x001;         // unwrapped AES key not 16, 24 or 32 bytes
+inline constexpr uint32_t kFailed = 0x006;          // CKR_FUNCTION_FAILED (also a GCM tag mismatch)
+inline constexpr uint32_t kArguments = 0x007;       // CKR_ARGUMENTS_BAD
+inline constexpr uint32_t kEncryptedLen = 0x041;    // CKR_ENCRYPTED_DATA_LEN_RANGE
+inline constexpr uint32_t kNotSupported = 0x054;    // CKR_FUNCTION_NOT_SUPPORTED
+inline constexpr uint32_t kNotInitialized = 0x091;  // CKR_OPERATION_NOT_INITIALIZED
+inline constexpr uint32_t kSessionHandle = 0x0B3;   // CKR_SESSION_HANDLE_INVALID
+inline constexpr uint32_t kSignatureInvalid = 0x0C0;
+inline constexpr uint32_t kBufferTooSmall = 0x150;  // CKR_BUFFER_TOO_SMALL
+
+inline constexpr uint32_t kMkLen = 32;
+
+// A provider session's master key and working context, held for as long as
+// the view lives: a close in another thread waits for it, so the key and
+// context are never used after they were wiped. Empty for an unknown (or
+// just closed) handle. A thread may hold several views of one session.
+struct SessionView {
+  uint8_t* mk = nullptr;
+  uint8_t* work = nullptr;
+  size_t work_size = 0;
+  std::unique_lock<std::recursive_mutex> hold;
+  explicit operator bool() const noexcept { return mk != nullptr; }
+};
+SessionView session_view(uint32_t h);
+
+// The working context viewed as one primitive context. Null when it does not
+// fit or is misaligned (neither happens with the library's contexts).
+template <class T>
+T* work_as(const SessionView& s) noexcept {
+  if (s.work == nullptr || sizeof(T) > s.work_size || reinterpret_cast<uintptr_t>(s.work) % alignof(T) != 0) {
+    return nullptr;
+  }
+  return reinterpret_cast<T*>(s.work);
+}
+
+// Ends whatever ran in the working context.
+inline void clear_work(const SessionView& s) noexcept {
+  if (s.work != nullptr) quarzel::secure_wipe(s.work, s.work_size);
+}
+
+// The key-blob transform (AES-256-CTR under the session's master key) from
+// `in` to a separate `out` of the same length. Never in place in a caller's
+// buffer: plain keys live only in the provider's wiped working copies.
+uint32_t unwrap(const SessionView& s, const uint8_t* blob, uint32_t len, uint8_t* plain) noexcept;
+uint32_t wrap(const SessionView& s, const uint8_t* plain, uint32_t len, uint8_t* blob) noexcept;
+
+// A heap working copy that is wiped when released; false when out of memory.
+bool make_secret(quarzel::SecretBytes& buf, size_t n) noexcept;
+
+// Capacity test of an in/out length: writes the needed length when short.
+inline bool fits(uint32_t* capacity, uint32_t needed) noexcept {
+  if (*capacity >= needed) return true;
+  *capacity = needed;
+  return false;
+}
+
+}  // namespace swc
