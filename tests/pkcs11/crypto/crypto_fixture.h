@@ -3,6 +3,10 @@
 // generation through the module's function list.
 #pragma once
 
+// The EC oracle uses OpenSSL's EC_KEY interface.
+#ifndef OPENSSL_SUPPRESS_DEPRECATED
+#define OPENSSL_SUPPRESS_DEPRECATED
+#endif
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 

@@ -2,7 +2,9 @@
 // the r || s form of PKCS#11 and ECDH.
 #pragma once
 
+#ifndef OPENSSL_SUPPRESS_DEPRECATED
 #define OPENSSL_SUPPRESS_DEPRECATED
+#endif
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 #include <openssl/ecdsa.h>

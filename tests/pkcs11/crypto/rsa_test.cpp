@@ -1,7 +1,9 @@
 // RSA PKCS#1 v1.5 encryption through the module: both ways with OpenSSL on
 // imported and generated keys, Wycheproof rsa_pkcs1_* decryption, lengths,
 // key classes and failures.
+#ifndef OPENSSL_SUPPRESS_DEPRECATED
 #define OPENSSL_SUPPRESS_DEPRECATED
+#endif
 #include <openssl/bn.h>
 #include <openssl/rsa.h>
 
