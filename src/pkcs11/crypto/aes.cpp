@@ -55,7 +55,9 @@ bool final_length(const Operation& op, uint32_t held, CK_ULONG* len, CK_RV* refu
   return !padded(op);
 }
 
-// A decryption that finds bad padding reports it as the standard's code.
+// A padded decryption whose padding does not check out gets the standard's
+// code; the primitive library reports it with a code of its own, above the
+// range of PKCS#11 result values.
 CK_RV final_failure(const Operation& op, int rv) {
   const auto code = static_cast<CK_RV>(static_cast<uint32_t>(rv));
   if (!encrypting(op) && padded(op) && code > 0xFFFF) return CKR_ENCRYPTED_DATA_INVALID;
