@@ -20,10 +20,10 @@ CK_RV C_SeedRandom(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG) {
 }
 
 CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR RandomData, CK_ULONG ulRandomLen) try {
-  P11_ENTRY_CHECKS(.session = hSession);
+  P11_ENTRY_CHECKS();
   if (RandomData == nullptr && ulRandomLen != 0) return CKR_ARGUMENTS_BAD;
   VRK_HANDLE hVRK = 0;
-  P11_TRY(P11_GetVRKSessionHdle(hSession, &hVRK));
+  P11_TRY(P11_GetVRKSessionHdle(hSession, &hVRK));  // the session check and its core handle in one lookup
   // The core takes 32-bit lengths: a longer request goes in pieces.
   while (ulRandomLen > 0) {
     const auto piece = static_cast<VRK_UINT32>(std::min<CK_ULONG>(ulRandomLen, 0x10000));
