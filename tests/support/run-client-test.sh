@@ -28,10 +28,14 @@ ZEB_TOKEN_ID="$("$ZEB_MAKE_TOKEN" "$ZEB_ADMIN_PIN" "$ZEB_USER_PIN")"
 export ZEB_TOKEN_ID ZEBP11_MODULE ZEB_MAKE_TOKEN
 
 # A module built with AddressSanitizer needs its runtime loaded first in the
-# (uninstrumented) client; the clients' own leaks are not ours to report.
+# (uninstrumented) client, with the C++ runtime right after it so that
+# exceptions thrown by a client's own C++ code (PyKCS11's) still find it; the
+# clients' own leaks are not ours to report.
 asan="$(ldd "$ZEBP11_MODULE" | awk '/libasan/ {print $3}')"
+cxx="$(ldd "$ZEBP11_MODULE" | awk '/libstdc\+\+/ {print $3}')"
 if [ -n "$asan" ]; then
-  export LD_PRELOAD="$asan${LD_PRELOAD:+:$LD_PRELOAD}" ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+  export LD_PRELOAD="$asan${cxx:+:$cxx}${LD_PRELOAD:+:$LD_PRELOAD}"
+  export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 fi
 
 case "$script" in

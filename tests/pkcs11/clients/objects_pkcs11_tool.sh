@@ -12,6 +12,10 @@ expect() {  # TEXT OUTPUT
 same() {  # FILE FILE
   cmp -s "$1" "$2" || { echo "$1 and $2 differ"; exit 1; }
 }
+# pkcs11-tool frees the curve name before it makes the OpenSSL key of an EC
+# point it reads (with any module, SoftHSMv2 too): it works by chance for
+# 256-bit curves only, and never under the sanitizer's eyes.
+ec_read() { [[ "${LD_PRELOAD:-}" != *libasan* ]]; }
 
 openssl genrsa -out rsa.pem 2048 2>/dev/null
 openssl rsa -in rsa.pem -pubout -outform DER -out rsa_pub.der 2>/dev/null
@@ -42,8 +46,10 @@ p11 --read-object --type cert --id 03 --output-file cert.out >/dev/null
 same cert.der cert.out
 p11 --read-object --type pubkey --id 01 --output-file rsa_pub.out >/dev/null
 same rsa_pub.der rsa_pub.out
-p11 --read-object --type pubkey --id 02 --output-file ec_pub.out >/dev/null
-same ec_pub.der ec_pub.out
+if ec_read; then
+  p11 --read-object --type pubkey --id 02 --output-file ec_pub.out >/dev/null
+  same ec_pub.der ec_pub.out
+fi
 p11 --read-object --type data --label blob --output-file data.out >/dev/null
 same data.bin data.out
 # A private key's value never leaves.
@@ -68,9 +74,7 @@ if p11 --keygen --key-type AES:32 --id 10 --label aes >gen.out; then
     p11 --keypairgen --key-type "EC:$curve" --id 12 --label "ec-$curve" >/dev/null
     # (pkcs11-tool counts the bits of the encoded coordinates: 528 for P-521.)
     expect "EC_POINT ${spec##*:} bits" "$(p11 -O --type pubkey --label "ec-$curve")"
-    # This pkcs11-tool makes OpenSSL keys of 256-bit points only (with any
-    # module, SoftHSMv2 too): the others are checked by the module's tests.
-    [ "${spec##*:}" = 256 ] || continue
+    [ "${spec##*:}" = 256 ] && ec_read || continue
     p11 --read-object --type pubkey --label "ec-$curve" --output-file "gen_$curve.der" >/dev/null
     openssl pkey -pubin -inform DER -in "gen_$curve.der" -noout
   done
