@@ -28,6 +28,8 @@
 #include <vector>
 
 #include "zeb/vrk.h"
+#include "zeb/vrk_crypto.h"
+#include "zeb/vrk_object.h"
 
 namespace {
 
@@ -255,6 +257,175 @@ void row_get_ec_public(benchmark::State& state, Module& m) {
   m.f->C_DestroyObject(s.get(), h);
 }
 
+// ---- Crypto ------------------------------------------------------------------
+
+// Keys for the crypto rows, made in a logged-in session as session objects.
+bool ec_pair(Module& m, CK_SESSION_HANDLE s, const std::vector<CK_BYTE>& oid, CK_OBJECT_HANDLE* pub,
+             CK_OBJECT_HANDLE* priv) {
+  CK_BBOOL yes = CK_TRUE;
+  CK_ATTRIBUTE pt[] = {{CKA_EC_PARAMS, const_cast<CK_BYTE*>(oid.data()), oid.size()}, {CKA_VERIFY, &yes, 1}};
+  CK_ATTRIBUTE vt[] = {{CKA_SIGN, &yes, 1}, {CKA_PRIVATE, &yes, 1}, {CKA_SENSITIVE, &yes, 1}};
+  CK_MECHANISM mech{CKM_EC_KEY_PAIR_GEN, nullptr, 0};
+  return m.f->C_GenerateKeyPair(s, &mech, pt, 2, vt, 3, pub, priv) == CKR_OK;
+}
+bool rsa_pair(Module& m, CK_SESSION_HANDLE s, CK_OBJECT_HANDLE* pub, CK_OBJECT_HANDLE* priv) {
+  CK_BBOOL yes = CK_TRUE;
+  CK_ULONG bits = 2048;
+  CK_BYTE e[] = {1, 0, 1};
+  CK_ATTRIBUTE pt[] = {{CKA_MODULUS_BITS, &bits, sizeof bits}, {CKA_PUBLIC_EXPONENT, e, 3}, {CKA_ENCRYPT, &yes, 1}};
+  CK_ATTRIBUTE vt[] = {{CKA_DECRYPT, &yes, 1}, {CKA_PRIVATE, &yes, 1}, {CKA_SENSITIVE, &yes, 1}};
+  CK_MECHANISM mech{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+  return m.f->C_GenerateKeyPair(s, &mech, pt, 3, vt, 3, pub, priv) == CKR_OK;
+}
+bool aes256(Module& m, CK_SESSION_HANDLE s, CK_OBJECT_HANDLE* key) {
+  CK_BBOOL yes = CK_TRUE;
+  CK_ULONG len = 32;
+  CK_ATTRIBUTE t[] = {{CKA_VALUE_LEN, &len, sizeof len}, {CKA_ENCRYPT, &yes, 1}, {CKA_DECRYPT, &yes, 1}};
+  CK_MECHANISM mech{CKM_AES_KEY_GEN, nullptr, 0};
+  return m.f->C_GenerateKey(s, &mech, t, 3, key) == CKR_OK;
+}
+
+const std::vector<CK_BYTE> kP256 = {0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07};
+const std::vector<CK_BYTE> kP384 = {0x06, 0x05, 0x2b, 0x81, 0x04, 0x00, 0x22};
+constexpr size_t kBulk = 1 << 20;
+
+bool stop(benchmark::State& state, CK_RV rv, const char* what) {
+  if (rv == CKR_OK) return false;
+  state.SkipWithError(what);
+  return true;
+}
+
+void ecdsa_sign(benchmark::State& state, Module& m, const std::vector<CK_BYTE>& oid) {
+  Initialised init(m, state);
+  if (!init.ok()) return;
+  UserSession s(m, init, state);
+  CK_OBJECT_HANDLE pub = 0, priv = 0;
+  if (!s.ok() || !ec_pair(m, s.get(), oid, &pub, &priv)) return state.SkipWithError("no EC key pair");
+  CK_BYTE msg[32] = {1, 2, 3};  // a SHA-256 digest
+  CK_BYTE sig[132];
+  CK_MECHANISM mech{CKM_ECDSA, nullptr, 0};
+  for (auto _ : state) {
+    CK_ULONG len = sizeof sig;
+    CK_RV rv = m.f->C_SignInit(s.get(), &mech, priv);
+    if (rv == CKR_OK) rv = m.f->C_Sign(s.get(), msg, sizeof msg, sig, &len);
+    if (stop(state, rv, "sign failed")) break;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+void row_ecdsa_p256_sign(benchmark::State& state, Module& m) { ecdsa_sign(state, m, kP256); }
+void row_ecdsa_p384_sign(benchmark::State& state, Module& m) { ecdsa_sign(state, m, kP384); }
+
+void row_ecdsa_p256_verify(benchmark::State& state, Module& m) {
+  Initialised init(m, state);
+  if (!init.ok()) return;
+  UserSession s(m, init, state);
+  CK_OBJECT_HANDLE pub = 0, priv = 0;
+  if (!s.ok() || !ec_pair(m, s.get(), kP256, &pub, &priv)) return state.SkipWithError("no EC key pair");
+  CK_BYTE msg[32] = {1, 2, 3};  // a SHA-256 digest
+  CK_BYTE sig[64];
+  CK_ULONG len = sizeof sig;
+  CK_MECHANISM mech{CKM_ECDSA, nullptr, 0};
+  if (m.f->C_SignInit(s.get(), &mech, priv) != CKR_OK || m.f->C_Sign(s.get(), msg, 32, sig, &len) != CKR_OK) {
+    return state.SkipWithError("sign failed");
+  }
+  for (auto _ : state) {
+    CK_RV rv = m.f->C_VerifyInit(s.get(), &mech, pub);
+    if (rv == CKR_OK) rv = m.f->C_Verify(s.get(), msg, sizeof msg, sig, len);
+    if (stop(state, rv, "verify failed")) break;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void rsa_crypt(benchmark::State& state, Module& m, bool decrypt) {
+  Initialised init(m, state);
+  if (!init.ok()) return;
+  UserSession s(m, init, state);
+  CK_OBJECT_HANDLE pub = 0, priv = 0;
+  if (!s.ok() || !rsa_pair(m, s.get(), &pub, &priv)) return state.SkipWithError("no RSA key pair");
+  CK_MECHANISM mech{CKM_RSA_PKCS, nullptr, 0};
+  CK_BYTE msg[32] = {7};
+  CK_BYTE ct[256], out[256];
+  CK_ULONG ct_len = sizeof ct;
+  if (m.f->C_EncryptInit(s.get(), &mech, pub) != CKR_OK ||
+      m.f->C_Encrypt(s.get(), msg, sizeof msg, ct, &ct_len) != CKR_OK) {
+    return state.SkipWithError("encrypt failed");
+  }
+  for (auto _ : state) {
+    CK_ULONG len = sizeof out;
+    CK_RV rv = decrypt ? m.f->C_DecryptInit(s.get(), &mech, priv) : m.f->C_EncryptInit(s.get(), &mech, pub);
+    if (rv == CKR_OK) {
+      rv = decrypt ? m.f->C_Decrypt(s.get(), ct, ct_len, out, &len) : m.f->C_Encrypt(s.get(), msg, 32, out, &len);
+    }
+    if (stop(state, rv, "RSA failed")) break;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+void row_rsa2048_decrypt(benchmark::State& state, Module& m) { rsa_crypt(state, m, true); }
+void row_rsa2048_encrypt(benchmark::State& state, Module& m) { rsa_crypt(state, m, false); }
+
+// Key pairs made as session objects and destroyed again.
+void row_ec_p256_keygen(benchmark::State& state, Module& m) {
+  Initialised init(m, state);
+  if (!init.ok()) return;
+  UserSession s(m, init, state);
+  if (!s.ok()) return;
+  for (auto _ : state) {
+    CK_OBJECT_HANDLE pub = 0, priv = 0;
+    if (!ec_pair(m, s.get(), kP256, &pub, &priv)) return state.SkipWithError("keygen failed");
+    m.f->C_DestroyObject(s.get(), pub);
+    m.f->C_DestroyObject(s.get(), priv);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+void row_rsa2048_keygen(benchmark::State& state, Module& m) {
+  Initialised init(m, state);
+  if (!init.ok()) return;
+  UserSession s(m, init, state);
+  if (!s.ok()) return;
+  for (auto _ : state) {
+    CK_OBJECT_HANDLE pub = 0, priv = 0;
+    if (!rsa_pair(m, s.get(), &pub, &priv)) return state.SkipWithError("keygen failed");
+    m.f->C_DestroyObject(s.get(), pub);
+    m.f->C_DestroyObject(s.get(), priv);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void row_aes256_cbc_1mib(benchmark::State& state, Module& m) {
+  Initialised init(m, state);
+  if (!init.ok()) return;
+  UserSession s(m, init, state);
+  CK_OBJECT_HANDLE key = 0;
+  if (!s.ok() || !aes256(m, s.get(), &key)) return state.SkipWithError("no AES key");
+  std::vector<CK_BYTE> in(kBulk, 0x5a), out(kBulk + 16);
+  CK_BYTE iv[16] = {};
+  CK_MECHANISM mech{CKM_AES_CBC_PAD, iv, sizeof iv};
+  for (auto _ : state) {
+    CK_ULONG len = out.size();
+    CK_RV rv = m.f->C_EncryptInit(s.get(), &mech, key);
+    if (rv == CKR_OK) rv = m.f->C_Encrypt(s.get(), in.data(), in.size(), out.data(), &len);
+    if (stop(state, rv, "encrypt failed")) break;
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBulk));
+}
+
+void row_sha256_1mib(benchmark::State& state, Module& m) {
+  Initialised init(m, state);
+  if (!init.ok()) return;
+  UserSession s(m, init, state);
+  if (!s.ok()) return;
+  std::vector<CK_BYTE> in(kBulk, 0x5a);
+  CK_BYTE digest[32];
+  CK_MECHANISM mech{CKM_SHA256, nullptr, 0};
+  for (auto _ : state) {
+    CK_ULONG len = sizeof digest;
+    CK_RV rv = m.f->C_DigestInit(s.get(), &mech);
+    if (rv == CKR_OK) rv = m.f->C_Digest(s.get(), in.data(), in.size(), digest, &len);
+    if (stop(state, rv, "digest failed")) break;
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBulk));
+}
+
 struct ModuleRow {
   const char* name;
   void (*run)(benchmark::State&, Module&);
@@ -267,6 +438,15 @@ const ModuleRow kModuleRows[] = {
     {"session_object_create_destroy", row_session_object},
     {"find_500_token_objects", row_find_500},
     {"get_attribute_ec_public_key", row_get_ec_public},
+    {"ecdsa_p256_sign", row_ecdsa_p256_sign},
+    {"ecdsa_p256_verify", row_ecdsa_p256_verify},
+    {"ecdsa_p384_sign", row_ecdsa_p384_sign},
+    {"rsa2048_decrypt", row_rsa2048_decrypt},
+    {"rsa2048_encrypt", row_rsa2048_encrypt},
+    {"ec_p256_keypair_gen", row_ec_p256_keygen},
+    {"rsa2048_keypair_gen", row_rsa2048_keygen},
+    {"aes256_cbc_1mib", row_aes256_cbc_1mib},
+    {"sha256_1mib", row_sha256_1mib},
 };
 
 // ---- The core service, for the same sequences -------------------------------
@@ -333,6 +513,164 @@ void core_random32(benchmark::State& state) {
   VRK_CloseTokenSession(s);
 }
 
+// ---- Crypto rows through the core --------------------------------------------
+
+// A core session logged in as the token user, with key objects in buffers.
+class CoreUser {
+ public:
+  CoreUser(Core& core, benchmark::State& state) {
+    ok_ = core.ok() && VRK_OpenTokenSession(core.hsm(), core.token(), &s_) == 0 &&
+          VRK_LoginTokenNormalUserByPin(s_, u8(kUserPin), std::strlen(kUserPin)) == 0;
+    if (!ok_) state.SkipWithError("no logged-in core session");
+  }
+  ~CoreUser() {
+    if (s_ != 0) VRK_CloseTokenSession(s_);
+  }
+  bool ok() const { return ok_; }
+  VRK_HANDLE get() const { return s_; }
+
+ private:
+  VRK_HANDLE s_ = 0;
+  bool ok_ = false;
+};
+
+struct CoreKeyPair {
+  std::vector<uint8_t> priv = std::vector<uint8_t>(8192), pub = std::vector<uint8_t>(8192);
+  uint32_t priv_len = 8192, pub_len = 8192;
+};
+uint8_t kBenchId[] = "bench-id";
+uint8_t kBenchLabel[] = "bench-label";
+
+bool core_ec_pair(VRK_HANDLE s, uint8_t curve, CoreKeyPair& k) {
+  k.priv_len = k.pub_len = 8192;
+  return VRK_ECGenerateKeyPair(s, curve, kBenchId, kBenchLabel, k.priv.data(), &k.priv_len, k.pub.data(),
+                               &k.pub_len) == 0;
+}
+bool core_rsa_pair(VRK_HANDLE s, CoreKeyPair& k) {
+  k.priv_len = k.pub_len = 8192;
+  return VRK_RSAGenerateKeyPair(s, 2048, 65537, kBenchId, kBenchLabel, k.priv.data(), &k.priv_len, k.pub.data(),
+                                &k.pub_len) == 0;
+}
+
+void core_ecdsa_sign(benchmark::State& state, uint8_t curve) {
+  Core core(state);
+  CoreUser s(core, state);
+  CoreKeyPair k;
+  if (!s.ok() || !core_ec_pair(s.get(), curve, k)) return state.SkipWithError("no EC key pair");
+  uint8_t msg[32] = {1, 2, 3};
+  uint8_t sig[144];
+  for (auto _ : state) {
+    uint32_t len = sizeof sig;
+    int rv = VRK_ECDSASignInit(s.get(), NO_HASH_TYPE, k.priv.data(), k.priv_len);
+    if (rv == 0) rv = VRK_ECDSASign(s.get(), msg, sizeof msg, sig, &len);
+    if (stop(state, static_cast<CK_RV>(rv), "sign failed")) break;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+void core_ecdsa_p256_sign(benchmark::State& state) { core_ecdsa_sign(state, 18); }
+void core_ecdsa_p384_sign(benchmark::State& state) { core_ecdsa_sign(state, 19); }
+
+void core_ecdsa_p256_verify(benchmark::State& state) {
+  Core core(state);
+  CoreUser s(core, state);
+  CoreKeyPair k;
+  if (!s.ok() || !core_ec_pair(s.get(), 18, k)) return state.SkipWithError("no EC key pair");
+  uint8_t msg[32] = {1, 2, 3};
+  uint8_t sig[64];
+  uint32_t len = sizeof sig;
+  if (VRK_ECDSASignInit(s.get(), NO_HASH_TYPE, k.priv.data(), k.priv_len) != 0 ||
+      VRK_ECDSASign(s.get(), msg, sizeof msg, sig, &len) != 0) {
+    return state.SkipWithError("sign failed");
+  }
+  for (auto _ : state) {
+    int rv = VRK_ECDSAVerifyInit(s.get(), NO_HASH_TYPE, k.pub.data(), k.pub_len);
+    if (rv == 0) rv = VRK_ECDSAVerify(s.get(), msg, sizeof msg, sig, len);
+    if (stop(state, static_cast<CK_RV>(rv), "verify failed")) break;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void core_rsa_crypt(benchmark::State& state, bool decrypt) {
+  Core core(state);
+  CoreUser s(core, state);
+  CoreKeyPair k;
+  if (!s.ok() || !core_rsa_pair(s.get(), k)) return state.SkipWithError("no RSA key pair");
+  uint8_t msg[32] = {7};
+  uint8_t ct[256], out[256];
+  uint32_t ct_len = sizeof ct;
+  if (VRK_RSAEncryptInit(s.get(), k.pub.data(), k.pub_len) != 0 ||
+      VRK_RSAEncrypt(s.get(), msg, sizeof msg, ct, &ct_len) != 0) {
+    return state.SkipWithError("encrypt failed");
+  }
+  for (auto _ : state) {
+    uint32_t len = sizeof out;
+    int rv = decrypt ? VRK_RSADecryptInit(s.get(), k.priv.data(), k.priv_len)
+                     : VRK_RSAEncryptInit(s.get(), k.pub.data(), k.pub_len);
+    if (rv == 0) rv = decrypt ? VRK_RSADecrypt(s.get(), ct, ct_len, out, &len) : VRK_RSAEncrypt(s.get(), msg, 32, out, &len);
+    if (stop(state, static_cast<CK_RV>(rv), "RSA failed")) break;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+void core_rsa2048_decrypt(benchmark::State& state) { core_rsa_crypt(state, true); }
+void core_rsa2048_encrypt(benchmark::State& state) { core_rsa_crypt(state, false); }
+
+// Key pairs kept as session objects and deleted again, as the module does.
+void core_keygen(benchmark::State& state, bool rsa) {
+  Core core(state);
+  CoreUser s(core, state);
+  if (!s.ok()) return;
+  CoreKeyPair k;
+  for (auto _ : state) {
+    if (!(rsa ? core_rsa_pair(s.get(), k) : core_ec_pair(s.get(), 18, k))) return state.SkipWithError("keygen");
+    uint32_t hpriv = 0, hpub = 0;
+    if (VRK_CacheSessionObject(s.get(), k.priv.data(), k.priv_len, &hpriv) != 0 ||
+        VRK_CacheSessionObject(s.get(), k.pub.data(), k.pub_len, &hpub) != 0) {
+      return state.SkipWithError("cache failed");
+    }
+    VRK_DeleteSessionObject(s.get(), hpriv);
+    VRK_DeleteSessionObject(s.get(), hpub);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+void core_ec_p256_keygen(benchmark::State& state) { core_keygen(state, false); }
+void core_rsa2048_keygen(benchmark::State& state) { core_keygen(state, true); }
+
+void core_aes256_cbc_1mib(benchmark::State& state) {
+  Core core(state);
+  CoreUser s(core, state);
+  std::vector<uint8_t> key(512);
+  uint32_t key_len = key.size();
+  if (!s.ok() || VRK_GenerateKey(s.get(), 3, kBenchId, kBenchLabel, key.data(), &key_len) != 0) {
+    return state.SkipWithError("no AES key");
+  }
+  std::vector<uint8_t> in(kBulk, 0x5a), out(kBulk + 16);
+  uint8_t iv[16] = {};
+  for (auto _ : state) {
+    uint32_t n = out.size();
+    int rv = VRK_AesInit(s.get(), 2, 2, 3, iv, sizeof iv, key.data(), key_len);
+    if (rv == 0) rv = VRK_AesUpdate(s.get(), in.data(), in.size(), out.data(), &n);
+    uint32_t f = out.size() - n;
+    if (rv == 0) rv = VRK_AesFinal(s.get(), out.data() + n, &f);
+    if (stop(state, static_cast<CK_RV>(rv), "AES failed")) break;
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBulk));
+}
+
+void core_sha256_1mib(benchmark::State& state) {
+  Core core(state);
+  CoreUser s(core, state);
+  if (!s.ok()) return;
+  std::vector<uint8_t> in(kBulk, 0x5a);
+  uint8_t digest[32];
+  for (auto _ : state) {
+    uint32_t len = sizeof digest;
+    int rv = VRK_DigestInit(s.get(), 9);
+    if (rv == 0) rv = VRK_Digest(s.get(), in.data(), in.size(), digest, &len);
+    if (stop(state, static_cast<CK_RV>(rv), "digest failed")) break;
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBulk));
+}
+
 struct CoreRow {
   const char* name;
   void (*run)(benchmark::State&);
@@ -341,6 +679,15 @@ struct CoreRow {
 const CoreRow kCoreRows[] = {
     {"open_login_logout_close", core_session_life},
     {"generate_random_32", core_random32},
+    {"ecdsa_p256_sign", core_ecdsa_p256_sign},
+    {"ecdsa_p256_verify", core_ecdsa_p256_verify},
+    {"ecdsa_p384_sign", core_ecdsa_p384_sign},
+    {"rsa2048_decrypt", core_rsa2048_decrypt},
+    {"rsa2048_encrypt", core_rsa2048_encrypt},
+    {"ec_p256_keypair_gen", core_ec_p256_keygen},
+    {"rsa2048_keypair_gen", core_rsa2048_keygen},
+    {"aes256_cbc_1mib", core_aes256_cbc_1mib},
+    {"sha256_1mib", core_sha256_1mib},
 };
 
 // ---- Set-up of the default run --------------------------------------------------

@@ -226,15 +226,10 @@ VRK_RV VRK_LoginTokenSuperUserByPin(VRK_HANDLE hSession, VRK_UCHAR_PTR pPin, VRK
   if (!lock.ok()) return lock.error();
   const SessionRef ctx(hSession);
   if (!ctx) return VRK_ERR_SESSION_HANDLE;
-  ZEB_DEVICE_TKN_USER_LIST list{};
-  uint32_t rv = DA_ListTokens(ctx->hHsm, &list);
+  const uint32_t rv = DA_LoginTokenSuperUserByPin(ctx->hSe, pPin, u32PinLen);
   if (rv != VRK_OK) return rv;
-  rv = DA_LoginTokenSuperUserByPin(ctx->hSe, pPin, u32PinLen);
-  if (rv != VRK_OK) return rv;
-  // The super user of any token but the HSM's first may also administer it.
-  const bool first = list.TknNum > 0 && std::memcmp(ctx->TknId, list.TknId[0], VRK_ID_LEN) == 0;
-  ctx->SessStatus = first ? VRK_SESS_TOKENSUPERUSER_LOGIN
-                          : (VRK_SESS_TOKENSUPERUSER_LOGIN | VRK_SESS_HSMADMIN_LOGIN);
+  // A token's super user administers that token only, never the HSM.
+  ctx->SessStatus = VRK_SESS_TOKENSUPERUSER_LOGIN;
   return VRK_OK;
 }
 

@@ -124,7 +124,9 @@ TEST_F(CoreHsm, AdministratorLoginOnABusySessionChecksThePin) {
   EXPECT_EQ(VRK_SetHsmPolicy(u, &pol), 0x101u);
 }
 
-TEST_F(CoreHsm, SuperUserStateDependsOnTheTokensPlace) {
+// The super user of any token, first or not, gains no HSM administration
+// (it used to get the administrator bit on every token but the first).
+TEST_F(CoreHsm, SuperUserNeverGainsTheAdministratorBit) {
   auto first = create_token();
   auto second = create_token("other-pin-99");
   VRK_HANDLE s1 = token_session(first);
@@ -133,8 +135,12 @@ TEST_F(CoreHsm, SuperUserStateDependsOnTheTokensPlace) {
   EXPECT_EQ(SwSess_checkHSMAdminLoggedIn(SwSess_GetStatus(s1)), 0x101u);
   VRK_HANDLE s2 = token_session(second);
   ASSERT_EQ(VRK_LoginTokenSuperUserByPin(s2, u8("other-pin-99"), 12), 0u);
-  EXPECT_EQ(SwSess_GetStatus(s2), VRK_SESS_TOKENSUPERUSER_LOGIN | VRK_SESS_HSMADMIN_LOGIN);
-  EXPECT_EQ(SwSess_checkHSMAdminLoggedIn(SwSess_GetStatus(s2)), 0u);
+  EXPECT_EQ(SwSess_GetStatus(s2), VRK_SESS_TOKENSUPERUSER_LOGIN);
+  EXPECT_EQ(SwSess_checkHSMAdminLoggedIn(SwSess_GetStatus(s2)), 0x101u);
+  std::vector<uint8_t> id(16);
+  EXPECT_EQ(VRK_CreateTknByPin(s2, u8("third-pin-777"), 13, id.data()), 0x101u);
+  VRK_HSM_POLICY pol{};
+  EXPECT_EQ(VRK_SetHsmPolicy(s2, &pol), 0x101u);
   EXPECT_EQ(VRK_LogoutTokenNormalUser(s1), 0x101u);
   ASSERT_EQ(VRK_LogoutTokenSuperUser(s1), 0u);
   EXPECT_EQ(SwSess_GetStatus(s1), VRK_SESS_IDLE);
