@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test twice: optimised, then under ASan + UBSan.
+# Builds and runs every test twice: optimised, then under ASan + UBSan; then
+# a short run of every fuzz target (scripts/fuzz.sh, clang).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing
 
@@ -17,4 +18,6 @@ run_suite() {
 run_suite build/release -DCMAKE_BUILD_TYPE=Release
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DZEB_SANITIZE=ON -DZEB_BUILD_BENCH=OFF
+echo "=== fuzz ==="
+"$ROOT/scripts/fuzz.sh" || status=1
 exit $status
