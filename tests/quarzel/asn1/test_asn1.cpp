@@ -113,7 +113,9 @@ TEST(Asn1ParseTlv, RefusesLengthsNotInMinimalForm) {
     uint32_t left = static_cast<uint32_t>(der.size()), off = 0, len = 0;
     uint8_t tag = 0;
     EXPECT_EQ(c.want, asn1_parse_tlv(&left, der.data(), &tag, &len, &off)) << c.header << " " << c.content;
-    if (c.want == 0) EXPECT_EQ(c.content, len);
+    if (c.want == 0) {
+      EXPECT_EQ(c.content, len);
+    }
   }
 }
 

@@ -188,8 +188,11 @@ TEST(RsaDerMinimal, EveryElementInALongerFormIsRefused) {
         EXPECT_NE(0u, f.read(bent)) << "element " << at << " bend " << static_cast<int>(how);
         uint32_t bits = 0;
         const quarzel_ret_t probed = f.probe(bent, &bits);
-        if (at <= modulus) EXPECT_NE(0u, probed) << "element " << at << " bend " << static_cast<int>(how);
-        else EXPECT_TRUE(probed != 0 || bits == 2048) << "element " << at;
+        if (at <= modulus) {
+          EXPECT_NE(0u, probed) << "element " << at << " bend " << static_cast<int>(how);
+        } else {
+          EXPECT_TRUE(probed != 0 || bits == 2048) << "element " << at;
+        }
         ++tried;
       }
     }
