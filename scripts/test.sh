@@ -3,6 +3,7 @@
 # a short run of every fuzz target (scripts/fuzz.sh, clang).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing
+require_vectors
 
 WERROR=OFF
 [ "${CI:-}" = "true" ] && WERROR=ON
