@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test twice: optimised, then under ASan + UBSan; then
-# the thread and process tests under ThreadSanitizer.
+# the thread and process tests under ThreadSanitizer; then a short run of
+# every fuzz target (scripts/fuzz.sh, clang).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing
 require_vectors
@@ -23,4 +24,6 @@ ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
 CTEST_FILTER='Thread|Process|Concurren|Racing|Killed|Share|Mutex|Lock|Busy' \
   run_suite build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEB_TSAN=ON -DZEB_BUILD_BENCH=OFF
+echo "=== fuzz ==="
+"$ROOT/scripts/fuzz.sh" || status=1
 exit $status

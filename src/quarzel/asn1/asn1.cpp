@@ -19,6 +19,9 @@ core_ret_t asn1_parse_tlv(uint32_t* tlv_len, const uint8_t* tlv, uint8_t* tag, u
     if (left - 2 < count) return core_err(ASN1_FN_PARSE_TLV, ASN1_R_EMPTY);
     len = 0;
     for (uint32_t i = 0; i < count; ++i) len = (len << 8) | tlv[2 + i];
+    // DER takes the fewest length bytes (X.690 10.1): no short length in the
+    // long form, no leading zero byte.
+    if (len < 0x80 || tlv[2] == 0) return core_err(ASN1_FN_PARSE_TLV, ASN1_R_LEN_FORM);
     header += count;
   }
   if (len > left - header) return core_err(ASN1_FN_PARSE_TLV, ASN1_R_EMPTY);

@@ -96,7 +96,9 @@ quarzel_ret_t ecc_raw_to_prikey(uint32_t raw_len, const uint8_t* raw, ecc_prikey
     return ret;
   // A blob of another curve would load as a different key: refuse it.
   if (crv != prikey->crv_id) return ecc_err(F_RAW_TO_PRI, ECC_R_CURVE_MISMATCH);
-  if (raw_len < L + 4) return ecc_err(F_RAW_TO_PRI, ECC_R_BLOB_LEN);
+  // Exactly one value: a longer blob (a public key's x || y) would load its
+  // leading bytes as d.
+  if (raw_len != L + 4) return ecc_err(F_RAW_TO_PRI, ECC_R_BLOB_LEN);
   return ecc_prikey_value_set(prikey, L, raw + 4);
 }
 
@@ -108,7 +110,7 @@ quarzel_ret_t ecc_raw_to_pubkey(uint32_t raw_len, const uint8_t* raw, ecc_pubkey
   if (const quarzel_ret_t ret = ecc_raw_pubkey_get_length(raw_len, raw, &crv, &L); ret != 0)
     return ret;
   if (crv != pubkey->crv_id) return ecc_err(F_RAW_TO_PUB, ECC_R_CURVE_MISMATCH);
-  if (raw_len < 2 * L + 4) return ecc_err(F_RAW_TO_PUB, ECC_R_BLOB_LEN);
+  if (raw_len != 2 * L + 4) return ecc_err(F_RAW_TO_PUB, ECC_R_BLOB_LEN);
   return ecc_pubkey_value_set(pubkey, L, raw + 4, L, raw + 4 + L);
 }
 

@@ -63,11 +63,13 @@ quarzel_ret_t read_elem(Cursor& c, uint32_t fn, uint8_t tag, Elem* e) {
   return 0;
 }
 
-// Reads an INTEGER holding a non-negative value and drops one leading 0x00
-// of a value with more than one byte.
+// Reads an INTEGER holding a non-negative value in its minimal form (X.690
+// 8.3.2: a leading 0x00 only before a byte with its top bit set) and drops
+// that 0x00. A padded value would change the key size read from it.
 quarzel_ret_t read_uint(Cursor& c, uint32_t fn, Elem* e) {
   if (const quarzel_ret_t r = read_elem(c, fn, TAG_INTEGER, e); r != 0) return r;
   if (e->len == 0 || c.base[e->off] >= 0x80) return rsa_err(fn, RSA_R_LEN);
+  if (e->len > 1 && c.base[e->off] == 0 && c.base[e->off + 1] < 0x80) return rsa_err(fn, RSA_R_LEN);
   if (e->len > 1) {
     if (const core_ret_t r = asn1_int_to_oct(c.base[e->off], &e->len, &e->off); r != 0) {
       return rsa_err_core(fn, r);
@@ -243,6 +245,11 @@ quarzel_ret_t encode_int(uint32_t fn, const uint8_t* buf, uint32_t len, IntEnc* 
   return 0;
 }
 
+// The reader takes the key size from the modulus's DER length: a modulus with
+// leading zero bytes (a 1016-bit n in a 1024-bit key) would come back as
+// another size, so it is not written.
+bool modulus_fills_key(const IntEnc& n, uint32_t bits) { return n.copy_len == full_len(bits); }
+
 class Writer {
  public:
   explicit Writer(uint8_t* out) : out_(out) {}
@@ -289,6 +296,7 @@ quarzel_ret_t prikey_ints(const rsa_prikey_t* prikey, IntEnc ints[8], uint32_t* 
     }
     total += tlv_size(ints[i].content_len);
   }
+  if (!modulus_fills_key(ints[0], prikey->rsa_size)) return rsa_err(fn, RSA_R_MODLEN);
   *content = total;
   return 0;
 }
@@ -306,6 +314,7 @@ quarzel_ret_t pubkey_ints(const rsa_pubkey_t* pubkey, IntEnc ints[2], uint32_t* 
   if (const quarzel_ret_t r = encode_int(fn, pubkey->e_exponent, pubkey->e_exponent_len, &ints[1]); r != 0) {
     return r;
   }
+  if (!modulus_fills_key(ints[0], pubkey->rsa_size)) return rsa_err(fn, RSA_R_MODLEN);
   *content = tlv_size(ints[0].content_len) + tlv_size(ints[1].content_len);
   return 0;
 }

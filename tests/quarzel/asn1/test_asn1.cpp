@@ -90,6 +90,35 @@ TEST(Asn1ParseTlv, RefusesWhatDoesNotFit) {
   EXPECT_EQ(0xF105, asn1_parse_tlv(&left, nullptr, &tag, &len, &off));
 }
 
+// DER lengths take the fewest bytes (X.690 10.1); each header is followed by
+// the content it announces, so only the form is at fault.
+TEST(Asn1ParseTlv, RefusesLengthsNotInMinimalForm) {
+  struct Case {
+    const char* header;
+    uint32_t content;
+    uint16_t want;
+  } cases[] = {
+      {"028147", 0x47, 0xF107},        // 81 47: fits the short form
+      {"028400000047", 0x47, 0xF107},  // 84 00 00 00 47
+      {"02820005", 0x05, 0xF107},
+      {"02817f", 0x7F, 0xF107},        // the largest short length
+      {"02820080", 0x80, 0xF107},      // 82 00 80: one byte holds it
+      {"0283000100", 0x100, 0xF107},
+      {"028180", 0x80, 0},             // the smallest one-byte long form
+      {"02820100", 0x100, 0},
+  };
+  for (const auto& c : cases) {
+    Bytes der = zt::unhex(c.header);
+    der.resize(der.size() + c.content, 0x5A);
+    uint32_t left = static_cast<uint32_t>(der.size()), off = 0, len = 0;
+    uint8_t tag = 0;
+    EXPECT_EQ(c.want, asn1_parse_tlv(&left, der.data(), &tag, &len, &off)) << c.header << " " << c.content;
+    if (c.want == 0) {
+      EXPECT_EQ(c.content, len);
+    }
+  }
+}
+
 TEST(Asn1Integers, OctToIntAndBack) {
   struct Case {
     const char* oct;

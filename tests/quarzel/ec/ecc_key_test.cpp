@@ -181,6 +181,30 @@ TEST(EccKey, BlobOfAnotherCurveIsRefused) {
   }
 }
 
+// A blob is exactly one key: a public blob (x || y) offered as a private key
+// would otherwise load x as d, and bytes after a value are no key's.
+TEST(EccKey, BlobOfAnotherLengthIsRefused) {
+  struct Case {
+    uint32_t len;
+    bool pri_ok, pub_ok;
+  } cases[] = {{36, true, false}, {37, false, false}, {67, false, false}, {68, false, true}, {69, false, false}};
+  for (const Case& c : cases) {
+    Bytes raw(c.len, 0x11);
+    raw[0] = ECC_CRV_NIST_P256;
+    raw[1] = raw[2] = raw[3] = 0;
+    ect::PriKey pri(ECC_CRV_NIST_P256);
+    EXPECT_EQ(ecc_raw_to_prikey(c.len, raw.data(), &pri.k), c.pri_ok ? 0u : 0x0262FF71u) << c.len;
+    EXPECT_EQ((pri.k.state & ECC_PRIKEY_D_SET) != 0, c.pri_ok) << c.len;
+    ect::PubKey pub(ECC_CRV_NIST_P256);
+    const uint32_t rc = ecc_raw_to_pubkey(c.len, raw.data(), &pub.k);
+    if (c.pub_ok) {
+      EXPECT_NE(rc & 0xFF, 0x71u) << c.len;  // the length is right (the point itself is not on the curve)
+    } else {
+      EXPECT_EQ(rc, 0x0265FF71u) << c.len;
+    }
+  }
+}
+
 TEST(EccKey, P521BlobSizes) {
   ect::PriKey pri(ECC_CRV_NIST_P521);
   ect::PubKey pub(ECC_CRV_NIST_P521);

@@ -1,6 +1,7 @@
 // Minimal DER (ITU-T X.690) reader and length encoder used by the RSA key
 // encodings. Tags are single bytes; lengths use the short form or the long
-// form with 1 to 4 length bytes. Every read is checked against the bytes left.
+// form with 1 to 4 length bytes, the fewest that hold the length. Every read
+// is checked against the bytes left.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,8 @@ extern "C" {
 // On success *tag and *length are set, *tlv_len (bytes left) drops by the
 // header size and *value (a running offset) grows by it. The header must fit
 // in *tlv_len and the content must fit in what is left after it (0xF1A1);
-// a long-form count of 0 or above 4 gives 0xF107.
+// a long-form count of 0 or above 4, or a length not in its minimal form
+// (81 47, 82 00 80), gives 0xF107.
 [[nodiscard]] core_ret_t asn1_parse_tlv(uint32_t* tlv_len, const uint8_t* tlv, uint8_t* tag,
                                         uint32_t* length, uint32_t* value);
 

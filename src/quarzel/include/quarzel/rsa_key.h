@@ -193,7 +193,8 @@ quarzel_ret_t rsa_pubkey_value_free(rsa_pubkey_t* pubkey);
 
 // DER readers: the key object must be active with buffers for every component
 // it receives (a private key allocated as RSA_KEYTYPE_CRTFAST) and of the
-// modulus's size; the size queries give that size in bits.
+// modulus's size; the size queries give that size in bits. Only DER is read:
+// lengths and INTEGERs in their minimal form (X.690 8.3.2, 10.1).
 [[nodiscard]] quarzel_ret_t rsa_pkcs1_prikey_der_get_length(uint32_t der_len, const uint8_t* der,
                                                             uint32_t* rsa_len);
 [[nodiscard]] quarzel_ret_t rsa_pkcs1_der_to_prikey(uint32_t der_len, const uint8_t* der,
@@ -214,6 +215,8 @@ quarzel_ret_t rsa_pubkey_value_free(rsa_pubkey_t* pubkey);
                                                    uint8_t* oid);
 
 // DER writers: *der_len is the capacity in and the length written (or needed) out.
+// A modulus shorter than the key's size (leading zero bytes) is refused with
+// the reason RSA_R_MODLEN: it would read back as a key of another size.
 [[nodiscard]] quarzel_ret_t rsa_prikey_to_pkcs1_der(const rsa_prikey_t* prikey, uint32_t* der_len,
                                                     uint8_t* der);
 [[nodiscard]] quarzel_ret_t rsa_pubkey_to_pkcs1_der(const rsa_pubkey_t* pubkey, uint32_t* der_len,
