@@ -49,6 +49,7 @@ class ConsoleTransport final : public Transport {
   ConsoleTransport& operator=(const ConsoleTransport&) = delete;
 
   int send(const uint8_t* data, size_t len) override {
+    if (broken_) return SE_CONSOLE_ERROR_WRITE_FAILED;
     if (len == 0 || len > TRIX_CONSOLE_FRAME_MAX) return SE_CONSOLE_ERROR_ILL_IO_SIZE;
     uint8_t frame[4 + TRIX_CONSOLE_FRAME_MAX];
     const uint32_t n = static_cast<uint32_t>(len);
@@ -57,10 +58,21 @@ class ConsoleTransport final : public Transport {
     frame[2] = static_cast<uint8_t>(n >> 16);
     frame[3] = static_cast<uint8_t>(n >> 24);
     std::memcpy(frame + 4, data, len);
-    return write_all(fd_, frame, 4 + len) ? 0 : SE_CONSOLE_ERROR_WRITE_FAILED;
+    if (write_all(fd_, frame, 4 + len)) return 0;
+    broken_ = true;
+    return SE_CONSOLE_ERROR_WRITE_FAILED;
   }
 
   int receive(uint8_t* buf, size_t cap, size_t* len) override {
+    const int rv = receive_frame(buf, cap, len);
+    // Out of step with the server: nothing more can be read on this stream.
+    if (rv != 0) broken_ = true;
+    return rv;
+  }
+
+ private:
+  int receive_frame(uint8_t* buf, size_t cap, size_t* len) {
+    if (broken_) return SE_CONSOLE_ERROR_READ_FAILED;
     uint8_t hdr[4];
     if (!read_all(fd_, hdr, sizeof hdr)) return SE_CONSOLE_ERROR_READ_FAILED;
     const uint32_t n = hdr[0] | (uint32_t{hdr[1]} << 8) | (uint32_t{hdr[2]} << 16) | (uint32_t{hdr[3]} << 24);
@@ -70,8 +82,8 @@ class ConsoleTransport final : public Transport {
     return 0;
   }
 
- private:
   int fd_;
+  bool broken_ = false;
 };
 
 }  // namespace
