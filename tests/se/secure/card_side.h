@@ -7,6 +7,7 @@
 #include <openssl/hmac.h>
 
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
