@@ -4,15 +4,14 @@
 
 #include "se/channel.h"
 
-void se_log_failure(uint32_t rv, const std::source_location& where) {
+void se_log_failure(uint32_t rv, const SeSite& where) {
   if (rv > 0xFFFF0000u) {
     const int code = static_cast<int>(rv);
     std::printf("\033[1;31mfailed with err = %d(%s), [line %d, %s, %s]\033[m\n", code,
-                libtrix_error_to_string(code), static_cast<int>(where.line()), where.file_name(),
-                where.function_name());
+                libtrix_error_to_string(code), where.line, where.file, where.func);
   } else {
-    std::printf("\033[1;31mfailed with err = 0x%08x, [line %d, %s, %s]\033[m\n", rv, static_cast<int>(where.line()),
-                where.file_name(), where.function_name());
+    std::printf("\033[1;31mfailed with err = 0x%08x, [line %d, %s, %s]\033[m\n", rv, where.line, where.file,
+                where.func);
   }
 }
 
@@ -28,8 +27,8 @@ void se_cmd_init(se_cmd_t* cmd, uint8_t cla, uint8_t ins) {
   cmd->apdu.extended_bytes = 1;
 }
 
-uint32_t se_mw_command(uint8_t cla, uint8_t ins, const ZEB_TLV* req, uint8_t n_req, ZEB_TLV* rsp, uint8_t n_rsp,
-                       SeTagSet set, const std::source_location& where) {
+uint32_t se_mw_command(const SeSite& where, uint8_t cla, uint8_t ins, const ZEB_TLV* req, uint8_t n_req,
+                       ZEB_TLV* rsp, uint8_t n_rsp, SeTagSet set) {
   se_cmd_t cmd;
   se_cmd_init(&cmd, cla, ins);
   if (n_req > 0) {

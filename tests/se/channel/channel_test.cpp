@@ -237,8 +237,8 @@ TEST(ErrorNames, Table) {
 
 TEST(FailureLine, LibraryCodesByNameOthersInHex) {
   testing::internal::CaptureStdout();
-  se_log_failure(static_cast<uint32_t>(-176));
-  se_log_failure(0x2040);
+  se_log_failure(static_cast<uint32_t>(-176), SE_HERE);
+  se_log_failure(0x2040, SE_HERE);
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_HAS(out, "\033[1;31mfailed with err = -176(SE_CONSOLE_ERROR_CONNECT_SERVER), [line ");
   EXPECT_HAS(out, "\033[1;31mfailed with err = 0x00002040, [line ");
@@ -269,7 +269,7 @@ TEST_F(MiddlewareCommand, RequestAndResponseFields) {
   uint32_t h = 0;
   uint8_t label[8] = {};
   ZEB_TLV out[] = {se_field(TAG_ZEB_DEVICE_HANDLE, &h), ZEB_TLV{TAG_UINT8_T_ARR, sizeof label, label}};
-  ASSERT_EQ(se_mw_command(SE_CLA_DEVICE, 0x22, in, 2, out, 2), 0u);
+  ASSERT_EQ(se_mw_command(SE_HERE, SE_CLA_DEVICE, 0x22, in, 2, out, 2), 0u);
   EXPECT_EQ(h, 7u);
   EXPECT_EQ(out[1].length, 3);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(label), 3), "abc");
@@ -280,13 +280,13 @@ TEST_F(MiddlewareCommand, FailuresAreLoggedAndReturned) {
   Bytes big(4084, 0);
   const ZEB_TLV in[] = {ZEB_TLV{TAG_UINT8_T_ARR, 4084, big.data()}};
   testing::internal::CaptureStdout();
-  EXPECT_EQ(se_mw_command(SE_CLA_DEVICE, 1, in, 1, nullptr, 0), SE_ERR_SERIALIZER);
+  EXPECT_EQ(se_mw_command(SE_HERE, SE_CLA_DEVICE, 1, in, 1, nullptr, 0), SE_ERR_SERIALIZER);
   EXPECT_TRUE(script->sent().empty()) << "a request that does not fit is not sent";
   // A reply shorter than its fields.
   script->expect({}, trix::make_reply(unhex("0100"), 0x9000));
   uint32_t h = 0;
   ZEB_TLV out[] = {se_field(TAG_UINT32_T, &h)};
-  EXPECT_EQ(se_mw_command(SE_CLA_STORE, 2, nullptr, 0, out, 1, SeTagSet::store), SE_ERR_SERIALIZER);
+  EXPECT_EQ(se_mw_command(SE_HERE, SE_CLA_STORE, 2, nullptr, 0, out, 1, SeTagSet::store), SE_ERR_SERIALIZER);
   const std::string printed = testing::internal::GetCapturedStdout();
   EXPECT_HAS(printed, "failed with err = 0x00002040");
 }

@@ -78,7 +78,7 @@ enum class SeTagSet { general, store };
 // The whole middleware command pattern: serializes `req` (n_req fields; none:
 // no data) into gl_mw_cdata, sends CLA/INS through gl_device, and reads `rsp`
 // (n_rsp fields) from the reply's data. Each array field's received count is
-// left in its `length`. Failures are logged at `where` and returned.
-[[nodiscard]] uint32_t se_mw_command(uint8_t cla, uint8_t ins, const ZEB_TLV* req, uint8_t n_req, ZEB_TLV* rsp,
-                                     uint8_t n_rsp, SeTagSet set = SeTagSet::general,
-                                     const std::source_location& where = std::source_location::current());
+// left in its `length`. Failures are logged at `where` (pass SE_HERE) and
+// returned.
+[[nodiscard]] uint32_t se_mw_command(const SeSite& where, uint8_t cla, uint8_t ins, const ZEB_TLV* req,
+                                     uint8_t n_req, ZEB_TLV* rsp, uint8_t n_rsp, SeTagSet set = SeTagSet::general);

@@ -9,7 +9,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <source_location>
 
 #include "trix/trix.h"
 
@@ -135,9 +134,17 @@ uint32_t maybe_fill_tag_and_length_to_arg(ZEB_TLV* arg, uint16_t max_buf_len, ui
 
 }  // extern "C"
 
+// A place in the source, for failure lines: SE_HERE.
+struct SeSite {
+  int line;
+  const char* file;
+  const char* func;
+};
+#define SE_HERE (SeSite{__LINE__, __FILE__, __func__})
+
 // Prints the failure line of the back end for `rv` at `where` (negative
 // access-library codes with their name).
-void se_log_failure(uint32_t rv, const std::source_location& where = std::source_location::current());
+void se_log_failure(uint32_t rv, const SeSite& where);
 
 // A field list entry, for building lists in place: se_field(TAG_UINT32_T, &h).
 template <class T>
