@@ -185,16 +185,16 @@ core_ret_t EngineImpl<N>::mul(const uint8_t* k, const uint8_t* px, const uint8_t
   for (size_t i = kbits; i-- > 0;) {
     const u64 b = (s.kk[i / 64] >> (i % 64)) & 1;
     const u64 d = (kMaskWord >> (i % 32)) & 1;
-    jac_select<N>(s.r[2], mask_from_bit(b ^ m), s.r[1], s.r[0]);
+    jac_select<N>(s.r[2], ct::mask_from_bit<u64>(b ^ m), s.r[1], s.r[0]);
     dbl(s.r[2], s.r[2]);
     add_jac(s.r[1], s.r[0], s.r[1]);
-    const u64 t = mask_from_bit(b ^ d);
+    const u64 t = ct::mask_from_bit<u64>(b ^ d);
     jac_select<N>(s.r[0], t, s.r[1], s.r[2]);
     jac_select<N>(s.r[1], t, s.r[2], s.r[1]);
     m = d;
   }
   P& q = s.r[0];
-  jac_select<N>(q, mask_from_bit(m), s.r[1], s.r[0]);
+  jac_select<N>(q, ct::mask_from_bit<u64>(m), s.r[1], s.r[0]);
 
   if (fe_is_zero_mask<N>(q.z) != 0) {
     *infinity = true;
@@ -243,7 +243,7 @@ template <size_t N>
 bool EngineImpl<N>::scalar_valid(const uint8_t* bd) const {
   u64 d[N];
   fe_from_bytes<N>(d, bd, byte_size_);
-  const u64 ok = ~fe_is_zero_mask<N>(d) & mask_from_bit(fe_lt<N>(d, n_l_));
+  const u64 ok = ~fe_is_zero_mask<N>(d) & ct::mask_from_bit<u64>(fe_lt<N>(d, n_l_));
   secure_wipe(d, sizeof d);
   return ok != 0;
 }
@@ -320,7 +320,7 @@ void EngineImpl<N>::reduce_to_scalar(const uint8_t* c, size_t c_len, uint8_t* bd
       diff[j] = static_cast<u64>(x);
       borrow = static_cast<u64>(x >> 64) & 1;
     }
-    const u64 keep = mask_from_bit(borrow);
+    const u64 keep = ct::mask_from_bit<u64>(borrow);
     for (size_t j = 0; j <= N; ++j) acc[j] = (acc[j] & keep) | (diff[j] & ~keep);
   }
   u64 carry = 1;

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include "quarzel/ct.h"
+
 #if defined(__x86_64__)
 #include <x86intrin.h>
 #endif
@@ -18,6 +20,7 @@ namespace quarzel::ec {
 
 using u64 = uint64_t;
 using u128 = unsigned __int128;
+namespace ct = ::quarzel::ct;
 
 #define QZ_EC_INLINE inline __attribute__((always_inline))
 
@@ -47,11 +50,6 @@ QZ_EC_INLINE unsigned char subb(unsigned char c, u64 a, u64 b, u64* out) {
   return static_cast<unsigned char>((x >> 64) & 1);
 #endif
 }
-
-// All-ones when v is zero, else zero.
-inline u64 mask_is_zero(u64 v) { return ((v | (0 - v)) >> 63) - 1; }
-// All-ones when bit is 1 (bit must be 0 or 1).
-inline u64 mask_from_bit(u64 bit) { return 0 - bit; }
 
 // The 4-limb product on BMI2/ADX (field_adx.cpp): writes the low four limbs
 // of a*b*R^-1 (not yet reduced below m) and returns the top limb.
@@ -165,7 +163,7 @@ struct Mont {
     unsigned char borrow = 0;
     for (size_t j = 0; j < N; ++j) borrow = subb(borrow, t[j], m[j], &d[j]);
     // Keep t only when the subtraction borrowed past the high word.
-    const u64 keep = mask_from_bit(static_cast<u64>(borrow) & (hi ^ 1) & 1);
+    const u64 keep = ct::mask_from_bit<u64>(static_cast<u64>(borrow) & (hi ^ 1) & 1);
     for (size_t j = 0; j < N; ++j) r[j] = (t[j] & keep) | (d[j] & ~keep);
   }
 
@@ -179,7 +177,7 @@ struct Mont {
     u64 t[N];
     unsigned char borrow = 0;
     for (size_t j = 0; j < N; ++j) borrow = subb(borrow, a[j], b[j], &t[j]);
-    const u64 mask = mask_from_bit(borrow);
+    const u64 mask = ct::mask_from_bit<u64>(borrow);
     unsigned char c = 0;
     for (size_t j = 0; j < N; ++j) c = addc(c, t[j], m[j] & mask, &r[j]);
   }
@@ -207,7 +205,7 @@ struct Mont {
       const u64 nib = (e[(bit - 4) / 64] >> ((bit - 4) % 64)) & 0xF;
       for (size_t j = 0; j < N; ++j) sel[j] = 0;
       for (u64 i = 0; i < 16; ++i) {
-        const u64 mk = mask_is_zero(i ^ nib);
+        const u64 mk = ct::is_zero<u64>(i ^ nib);
         for (size_t j = 0; j < N; ++j) sel[j] |= table[i][j] & mk;
       }
       mul(acc, acc, sel);
@@ -251,13 +249,13 @@ template <size_t N>
 inline u64 fe_is_zero_mask(const u64* a) {
   u64 acc = 0;
   for (size_t j = 0; j < N; ++j) acc |= a[j];
-  return mask_is_zero(acc);
+  return ct::is_zero<u64>(acc);
 }
 template <size_t N>
 inline u64 fe_eq_mask(const u64* a, const u64* b) {
   u64 acc = 0;
   for (size_t j = 0; j < N; ++j) acc |= a[j] ^ b[j];
-  return mask_is_zero(acc);
+  return ct::is_zero<u64>(acc);
 }
 // r = mask ? a : b, by masks.
 template <size_t N>

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "quarzel/ct.h"
 #include "quarzel/mpbn.h"
 #include "quarzel/port.h"
 
@@ -14,15 +15,9 @@ namespace quarzel::mpbn_detail {
 __extension__ typedef unsigned __int128 u128;
 using u64 = uint64_t;
 using u32 = uint32_t;
+namespace ct = ::quarzel::ct;
 
 [[nodiscard]] constexpr core_ret_t err(uint8_t fid, uint8_t reason) { return core_err(fid, reason); }
-
-// All ones when x is non-zero, else zero; no branch.
-constexpr u32 mask_nonzero(u32 x) { return static_cast<u32>(0) - ((x | (static_cast<u32>(0) - x)) >> 31); }
-constexpr u64 mask_nonzero64(u64 x) { return static_cast<u64>(0) - ((x | (static_cast<u64>(0) - x)) >> 63); }
-// All ones when bit 0 of b is set.
-constexpr u32 mask_bit(u32 b) { return static_cast<u32>(0) - (b & 1u); }
-constexpr u64 mask_bit64(u64 b) { return static_cast<u64>(0) - (b & 1u); }
 
 // Work space of T elements: on the stack up to Inline elements, on the heap
 // above. Zero-filled on reserve; wiped (it may hold key-dependent values)
@@ -129,7 +124,7 @@ inline void mont_final_subtract(size_t L, u64* r, const u64* t, const u64* n) {
     br = static_cast<u64>(d >> 64) & 1u;
   }
   // Keep t only when it had no top limb and the subtraction borrowed.
-  const u64 keep_t = static_cast<u64>(0) - ((~t[L]) & br & 1u);
+  const u64 keep_t = ct::mask_from_bit<u64>(~t[L] & br);
   for (size_t j = 0; j < L; ++j) r[j] = (t[j] & keep_t) | (r[j] & ~keep_t);
 }
 

@@ -146,7 +146,7 @@ core_ret_t mpbn_mod_exp(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* n,
     const u32 word = e[w];
     for (int bit = 31; bit >= 0; --bit) {
       mont_sqr_limbs(L, Acc, Acc, N, ninv, T);
-      const u64 sel = mask_bit64(word >> bit);
+      const u64 sel = ct::mask_from_bit<u64>(word >> bit);
       for (size_t j = 0; j < L; ++j) M[j] = X[j] ^ (sel & (X[j] ^ Y[j]));
       mont_mul_limbs(L, Acc, M, Acc, N, ninv, T);
     }

@@ -31,7 +31,7 @@ int32_t compare_digits(size_t n, const D* a, const D* b) {
     const u32 gt = static_cast<u32>((static_cast<u64>(b[i]) - a[i]) >> 63);
     const u32 lt = static_cast<u32>((static_cast<u64>(a[i]) - b[i]) >> 63);
     const u32 d = gt - lt;
-    const u32 keep = mask_nonzero(res);
+    const u32 keep = ct::is_nonzero<u32>(res);
     res = (res & keep) | (d & ~keep);
   }
   return static_cast<int32_t>(res);
@@ -42,7 +42,7 @@ u32 is_one_digits(size_t n, const D* a) {
   u32 acc = 0;
   for (size_t i = 0; i + 1 < n; ++i) acc |= a[i];
   acc |= static_cast<u32>(a[n - 1]) ^ 1u;
-  return 1u & ~mask_nonzero(acc);
+  return 1u & ~ct::is_nonzero<u32>(acc);
 }
 
 template <class D>
@@ -129,7 +129,7 @@ core_ret_t mpbn_is_zero(uint32_t len, const mpbn_word_t* a, uint32_t* is_zero) {
   if (len % 4 != 0) return err(MPBN_FID_IS_ZERO, MPBN_R_ARG);
   u32 acc = 0;
   for (size_t i = 0; i < len / 4; ++i) acc |= a[i];
-  *is_zero = 1u & ~mask_nonzero(acc);
+  *is_zero = 1u & ~ct::is_nonzero<u32>(acc);
   return 0;
 }
 
@@ -168,7 +168,7 @@ core_ret_t mpbn_get_lead_word_index(uint32_t nw, const mpbn_word_t* a, uint32_t*
   if (!lead_word_idx || (nw && !a)) return err(MPBN_FID_LEAD_WORD_INDEX, MPBN_R_NULL);
   u32 idx = nw;
   for (size_t i = nw; i-- > 0;) {
-    const u32 m = mask_nonzero(a[i]);
+    const u32 m = ct::is_nonzero<u32>(a[i]);
     idx = (static_cast<u32>(i) & m) | (idx & ~m);
   }
   *lead_word_idx = idx;
@@ -191,7 +191,7 @@ core_ret_t mpbn_word_copy_ctl(mpbn_word_t* dest, const mpbn_word_t* src1, const 
                               mpbn_word_t sel) {
   if (nw && (!dest || !src1 || !src2)) return err(MPBN_FID_WORD_COPY_CTL, MPBN_R_NULL);
   if (sel > 1) return err(MPBN_FID_WORD_COPY_CTL, MPBN_R_ARG);
-  const u32 m = mask_bit(sel);
+  const u32 m = ct::mask_from_bit<u32>(sel);
   for (size_t i = 0; i < nw; ++i) dest[i] = src2[i] ^ (m & (src2[i] ^ src1[i]));
   return 0;
 }

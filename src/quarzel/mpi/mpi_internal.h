@@ -12,6 +12,7 @@ namespace quarzel::mpi_detail {
 using mpbn_detail::Scratch;
 using mpbn_detail::u32;
 using mpbn_detail::u64;
+namespace ct = ::quarzel::ct;
 
 [[nodiscard]] constexpr core_ret_t err(uint8_t fid, uint8_t reason) { return core_err(fid, reason); }
 inline constexpr core_ret_t kAllocFailed = core_err(MPI_FID_ALLOC, MPBN_R_ALLOC);

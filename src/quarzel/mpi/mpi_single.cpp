@@ -4,7 +4,6 @@
 #include "mpi/mpi_internal.h"
 
 using namespace quarzel::mpi_detail;
-using quarzel::mpbn_detail::mask_nonzero;
 
 namespace {
 
@@ -31,7 +30,7 @@ int32_t compare_bytes(size_t n, FA fa, FB fb) {
   for (size_t i = 0; i < n; ++i) {
     const u32 x = fa(i), y = fb(i);
     const u32 d = ((y - x) >> 31) - ((x - y) >> 31);  // bytes: differences never wrap past bit 31
-    const u32 keep = mask_nonzero(res);
+    const u32 keep = ct::is_nonzero<u32>(res);
     res = (res & keep) | (d & ~keep);
   }
   return static_cast<int32_t>(res);
@@ -39,7 +38,7 @@ int32_t compare_bytes(size_t n, FA fa, FB fb) {
 
 // The verdict word of a comparison result, without a branch.
 uint32_t cmp_word(int32_t c) {
-  const u32 e = ~mask_nonzero(static_cast<u32>(c));
+  const u32 e = ~ct::is_nonzero<u32>(static_cast<u32>(c));
   const u32 g = 0u - static_cast<u32>(c == 1);
   return (((e & 0x5C64D9A9u) ^ 0x6E49E56Au) & g) ^ (e & 0x5C64D9A9u) ^ 0xFACEB00Cu;
 }
@@ -114,7 +113,7 @@ core_ret_t mpi_is_zero(const mpi_t* X, uint32_t* is_zero) {
   if (X->size == 0) return err(MPI_FID_IS_ZERO, MPBN_R_ZERO_LENGTH);
   u32 acc = 0;
   for (size_t i = 0; i < X->size; ++i) acc |= X->ptr_value[i];
-  *is_zero = 1u & ~mask_nonzero(acc);
+  *is_zero = 1u & ~ct::is_nonzero<u32>(acc);
   return 0;
 }
 
@@ -125,7 +124,7 @@ core_ret_t mpi_is_one(const mpi_t* X, uint32_t* is_one) {
   u32 acc = 0;
   for (size_t i = 0; i + 1 < X->size; ++i) acc |= be_byte(X, i);
   acc |= static_cast<u32>(be_byte(X, X->size - 1)) ^ 1u;
-  *is_one = 1u & ~mask_nonzero(acc);
+  *is_one = 1u & ~ct::is_nonzero<u32>(acc);
   return 0;
 }
 

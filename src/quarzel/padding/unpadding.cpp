@@ -4,7 +4,7 @@
 // folds the verdict into a mask; only the final verdict is branched on.
 #include <cstring>
 
-#include "padding/ct_mask.h"
+#include "quarzel/ct.h"
 #include "padding/padding_common.h"
 
 namespace quarzel::padding {
@@ -26,7 +26,7 @@ uint32_t trailing_run(const uint8_t* blk, uint32_t block, uint32_t limit, uint32
   uint32_t run = ~0u;
   uint32_t count = 0;
   for (uint32_t d = 0; d < limit; ++d) {
-    run &= ct::eq(blk[block - 1 - d], value);
+    run &= ct::eq<uint32_t>(blk[block - 1 - d], value);
     count += run & 1u;
   }
   return count;
@@ -36,7 +36,7 @@ uint32_t trailing_run(const uint8_t* blk, uint32_t block, uint32_t limit, uint32
 // index is outside it.
 uint32_t byte_at(const uint8_t* blk, uint32_t block, uint32_t index) {
   uint32_t v = 0;
-  for (uint32_t i = 0; i < block; ++i) v |= blk[i] & ct::eq(i, index);
+  for (uint32_t i = 0; i < block; ++i) v |= blk[i] & ct::eq<uint32_t>(i, index);
   return v;
 }
 
@@ -44,14 +44,14 @@ uint32_t byte_at(const uint8_t* blk, uint32_t block, uint32_t index) {
 // ISO 10126 (k - 1 unchecked bytes, then k): k is the last byte, 1 to B.
 Verdict check_length_byte(cipher_padding_t padding, const uint8_t* blk, uint32_t block, uint32_t n) {
   const uint32_t k = blk[block - 1];
-  uint32_t good = ~ct::is_zero(k) & ~ct::lt(block, k);
+  uint32_t good = ~ct::is_zero<uint32_t>(k) & ~ct::lt<uint32_t>(block, k);
   for (uint32_t d = 1; d < block; ++d) {
-    const uint32_t in_fill = ct::lt(d, k);
+    const uint32_t in_fill = ct::lt<uint32_t>(d, k);
     const uint32_t b = blk[block - 1 - d];
     if (padding == CIPHER_PADDING_PKCS_7 || padding == CIPHER_PADDING_PKCS_5)
-      good &= ~in_fill | ct::eq(b, k);
+      good &= ~in_fill | ct::eq<uint32_t>(b, k);
     else if (padding == CIPHER_PADDING_ANSI_X9_23)
-      good &= ~in_fill | ct::is_zero(b);
+      good &= ~in_fill | ct::is_zero<uint32_t>(b);
   }
   return {good, 0, n - (k & good)};
 }
@@ -60,7 +60,7 @@ Verdict check_length_byte(cipher_padding_t padding, const uint8_t* blk, uint32_t
 Verdict check_80_zeros(const uint8_t* blk, uint32_t block, uint32_t n) {
   const uint32_t zeros = trailing_run(blk, block, block - 1, 0);
   const uint32_t marker = byte_at(blk, block, block - 1 - zeros);
-  const uint32_t good = ct::eq(marker, 0x80);
+  const uint32_t good = ct::eq<uint32_t>(marker, 0x80);
   return {good, 0, n - ((zeros + 1) & good)};
 }
 
@@ -70,14 +70,14 @@ Verdict check_80_zeros(const uint8_t* blk, uint32_t block, uint32_t n) {
 Verdict check_tbc(const uint8_t* data, uint32_t block, uint32_t n) {
   const uint8_t* blk = data + n - block;
   const uint32_t f = blk[block - 1];
-  const uint32_t is_ff = ct::eq(f, 0xFF);
-  uint32_t good = is_ff | ct::is_zero(f);
+  const uint32_t is_ff = ct::eq<uint32_t>(f, 0xFF);
+  uint32_t good = is_ff | ct::is_zero<uint32_t>(f);
   const uint32_t k = trailing_run(blk, block, block, f);
   // The byte before the fill: inside the last block, or the last byte of the
   // block before it when the fill covers a whole block. With a one-block input
   // filled entirely there is none: that is the padding of empty data (0xFF
   // fill); a 0x00 fill needs a data byte with bit 0 set and is refused.
-  const uint32_t whole = ct::eq(k, block);
+  const uint32_t whole = ct::eq<uint32_t>(k, block);
   const uint32_t outside = n > block ? data[n - block - 1] : 0u;
   const uint32_t has_outside = n > block ? ~0u : 0u;
   const uint32_t before = byte_at(blk, block, block - 1 - k) | (whole & outside);
@@ -91,7 +91,7 @@ Verdict check_tbc(const uint8_t* data, uint32_t block, uint32_t n) {
 // none): the trailing zeros of the last block.
 Verdict check_zeros(cipher_padding_t padding, const uint8_t* blk, uint32_t block, uint32_t n) {
   const uint32_t k = trailing_run(blk, block, block, 0);
-  const uint32_t good = padding == CIPHER_PADDING_ZERO_BYTES ? ~ct::is_zero(k) : ~0u;
+  const uint32_t good = padding == CIPHER_PADDING_ZERO_BYTES ? ~ct::is_zero<uint32_t>(k) : ~0u;
   return {good, 0, n - (k & good)};
 }
 
@@ -108,10 +108,10 @@ Verdict check_iso97971_3(const uint8_t* data, uint32_t block, uint32_t n) {
   uint64_t bits = 0;
   for (uint32_t i = head; i < block; ++i) bits = (bits << 8) | data[i];
   const auto len = static_cast<uint32_t>(bits >> 3);
-  uint32_t good = ct::is_zero(acc) & ~ct::lt(n - block, len);
+  uint32_t good = ct::is_zero<uint32_t>(acc) & ~ct::lt<uint32_t>(n - block, len);
   uint32_t tail = 0;
-  for (uint32_t i = 0; i < n - block; ++i) tail |= data[block + i] & ct::ge(i, len);
-  good &= ct::is_zero(tail);
+  for (uint32_t i = 0; i < n - block; ++i) tail |= data[block + i] & ct::ge<uint32_t>(i, len);
+  good &= ct::is_zero<uint32_t>(tail);
   return {good, block, len & good};
 }
 

@@ -3,6 +3,7 @@
 // mask before deciding, so the kind of padding failure does not show.
 #include <cstring>
 
+#include "quarzel/ct.h"
 #include "quarzel/rsa.h"
 #include "rsa/rsa_internal.h"
 #include "rsa/rsa_num.h"
@@ -20,12 +21,6 @@ constexpr uint32_t FN_PKCS1_ENCRYPT = 0x044A;
 constexpr uint32_t FN_PKCS1_DECRYPT = 0x044B;
 
 bool lhash_len_ok(uint32_t n) { return n == 20 || n == 28 || n == 32 || n == 48 || n == 64; }
-
-// All-ones when x == 0, else 0.
-constexpr uint32_t ct_is_zero(uint32_t x) { return static_cast<uint32_t>(0) - ((~x & (x - 1)) >> 31); }
-constexpr uint32_t ct_eq(uint32_t a, uint32_t b) { return ct_is_zero(a ^ b); }
-// All-ones when a < b (both below 2^31).
-constexpr uint32_t ct_lt(uint32_t a, uint32_t b) { return static_cast<uint32_t>(0) - ((a - b) >> 31); }
 
 quarzel_ret_t encrypt(uint32_t fn, const rsa_pubkey_t* pubkey, uint8_t* ciphertext,
                       quarzel_ret_t (*encode)(const rsa_pubkey_t*, uint8_t*, const void*), const void* arg) {
@@ -98,6 +93,7 @@ constexpr Decoder kPkcs1{FN_PKCS1_DECRYPT, 0x042D, pkcs1_decode_with};
 }  // namespace quarzel::rsa
 
 using namespace quarzel::rsa;
+namespace ct = quarzel::ct;
 
 extern "C" {
 
@@ -159,13 +155,13 @@ quarzel_ret_t rsa_eme_oaep_decode(uint32_t rsa_size, rsa_mgf_t mgf_type, uint32_
   uint8_t* d = db.data();
   for (uint32_t i = 0; i < db_len; ++i) d[i] ^= masked_db[i];
 
-  uint32_t bad = ~ct_is_zero(em[0]);
+  uint32_t bad = ~ct::is_zero<uint32_t>(em[0]);
   uint32_t diff = 0;
   for (uint32_t i = 0; i < hlen; ++i) diff |= d[i] ^ label[i];
-  bad |= ~ct_is_zero(diff);
+  bad |= ~ct::is_zero<uint32_t>(diff);
   uint32_t found = 0, sep = 0;
   for (uint32_t i = hlen; i < db_len; ++i) {
-    const uint32_t is_one = ct_eq(d[i], 1), is_zero = ct_is_zero(d[i]);
+    const uint32_t is_one = ct::eq<uint32_t>(d[i], 1), is_zero = ct::is_zero<uint32_t>(d[i]);
     sep |= i & is_one & ~found;
     bad |= ~found & ~is_one & ~is_zero;  // a non-zero byte before the separator
     found |= is_one;
@@ -214,14 +210,14 @@ quarzel_ret_t rsa_eme_pkcs1_v1_5_decode(uint32_t rsa_size, const uint8_t* em, ui
   }
   if (message == nullptr) return rsa_err(fn, RSA_R_NULL);
   *message_len = 0;
-  uint32_t bad = ~ct_is_zero(em[0]) | ~ct_eq(em[1], 2);
+  uint32_t bad = ~ct::is_zero<uint32_t>(em[0]) | ~ct::eq<uint32_t>(em[1], 2);
   uint32_t found = 0, sep = 0;
   for (uint32_t i = 2; i < k; ++i) {
-    const uint32_t is_zero = ct_is_zero(em[i]);
+    const uint32_t is_zero = ct::is_zero<uint32_t>(em[i]);
     sep |= i & is_zero & ~found;
     found |= is_zero;
   }
-  bad |= ~found | ct_lt(sep, 10);  // at least 8 padding bytes
+  bad |= ~found | ct::lt<uint32_t>(sep, 10);  // at least 8 padding bytes
   if (bad != 0) return 0;
   const uint32_t len = k - sep - 1;
   if (len != 0) std::memcpy(message, em + sep + 1, len);

@@ -11,9 +11,6 @@
 #include "swd_internal.h"
 
 namespace swd {
-
-char g_hsmAdminPath[SWD_PATH_LEN + 1] = "./";
-
 namespace {
 
 constexpr const char* kSwHsmDir = "SwHsm/";

@@ -4,8 +4,8 @@
 // lengths in their minimal form, exact nesting, no trailing bytes.
 #include <cstring>
 
-#include "crypto/swc_crypto.h"
-#include "crypto/swc_work.h"
+#include "swc_crypto.h"
+#include "swc_work.h"
 #include "zeb/swhsm_services.h"
 
 using swc::kArguments;

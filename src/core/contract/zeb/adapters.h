@@ -1,5 +1,5 @@
 // The core's device, storage and crypto adapters: each forwards through the
-// table that start-up selected. Also the key-blob cipher and the session
+// table that start-up selected. Also the core session record and the session
 // table helpers that the core's layers share.
 #pragma once
 
@@ -7,6 +7,25 @@
 #include "zeb/device.h"
 #include "zeb/storage.h"
 #include "zeb/vrk.h"
+
+static_assert(sizeof(VRK_HSM_POLICY) == sizeof(ZEB_DEVICE_HSM_POLICY));
+
+// One core session.
+typedef struct VRK_SESSION_CTX {
+  VRK_HANDLE hVrk;  // 0: free slot
+  uint32_t hHsm;
+  uint32_t hSe;     // device session
+  uint8_t HsmSn[16];
+  uint8_t TknId[16];  // zero for an HSM session
+  CryptoAdapterCtx CaCtx;
+  VRK_TOKEN_STATUS TknStatus;
+  VRK_SESSION_STATUS SessStatus;
+  VRK_SESS_OBJECT s_objlist[256];
+} VRK_SESSION_CTX;
+static_assert(offsetof(VRK_SESSION_CTX, CaCtx) == 48);
+static_assert(offsetof(VRK_SESSION_CTX, SessStatus) == 7292);
+static_assert(offsetof(VRK_SESSION_CTX, s_objlist) == 7296);
+static_assert(sizeof(VRK_SESSION_CTX) == 11392);
 
 extern "C" {
 
@@ -122,15 +141,6 @@ const C_ECCFunc_t* CA_GetECCFunctionList(void);
 const C_KeyBlobFunc_t* CA_GetKeyBlobFunctionList(void);
 const C_KdfFunc_t* CA_GetKdfFunctionList(void);
 
-// Key-blob cipher: AES-256-CTR under the wrapping key, in 1000-byte chunks,
-// each chunk started from the fixed counter block (which is left in pIV).
-// pResult may equal pData. Returns 0 or the block cipher's error.
-uint32_t keyblob_crypt(uint8_t* pKEK, uint32_t u32KEKLength, uint8_t ucDir, uint8_t* pIV, uint8_t* pData,
-                       uint32_t u32DataLength, uint8_t* pResult);
-uint32_t Key_Encrypt(uint8_t* pMK, uint32_t u32MKLength, uint8_t* pPlainKey, uint32_t u32PlainKeyLength,
-                     uint8_t* pKey, uint32_t* pu32KeyLength);
-uint32_t Key_Decrypt(uint8_t* pMK, uint32_t u32MKLength, uint8_t* pKey, uint32_t u32KeyLength, uint8_t* pPlainKey,
-                     uint32_t* pu32PlainKeyLength);
 uint32_t SwTkn_PlainKey2Sw(VRK_HANDLE hSession, uint8_t* pPlainKey, uint32_t u32PlainKeyLen, uint8_t* pSwKey,
                            uint32_t* pu32SwKeyLen);
 uint32_t SwTkn_SwKey2Plain(VRK_HANDLE hSession, uint8_t* pSwKey, uint32_t u32SwKeyLen, uint8_t* pPlainKey,

@@ -1,9 +1,6 @@
 // The crypto auxiliaries: hashing, random bytes and a self-contained EC
 // family that the core runs in-process with the primitive library, whatever
 // the session's crypto provider.
-//
-// Plain integer types only (swa.cpp includes the primitive library's headers,
-// which must not meet the core's type headers).
 #pragma once
 
 #include <cstdint>

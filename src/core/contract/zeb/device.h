@@ -2,11 +2,10 @@
 //
 // The core service reaches an HSM only through DA_Functions_t, which a back
 // end fills (the software device, or the secure-element middleware). The
-// records are plain, fixed-layout structures; ZEB_DEVICE_OBJECT_META is stored
-// in device objects and so is a storage format.
+// records that the core's API hands on are in zeb/vrk_records.h.
 #pragma once
 
-#include "zeb/vrk_types.h"
+#include "zeb/vrk_records.h"
 
 typedef uint32_t ZEB_DEVICE_HANDLE;
 typedef ZEB_DEVICE_HANDLE* ZEB_DEVICE_HANDLE_PTR;
@@ -32,18 +31,6 @@ enum : uint8_t {
   ZEB_DEVICE_HSM_ERROR = 6,
 };
 
-// Token states.
-enum : uint8_t {
-  ZEB_DEVICE_TKN_UNINIT = 1,
-  ZEB_DEVICE_TKN_SUPERUSER_INIT = 2,
-  ZEB_DEVICE_TKN_NORMALUSER_INIT = 3,
-  ZEB_DEVICE_TKN_NORMALUSER_LOCKED = 4,
-  ZEB_DEVICE_TKN_TERMINATED = 5,
-  ZEB_DEVICE_TKN_ERROR = 6,
-  ZEB_DEVICE_TKN_IDLE = 7,
-  ZEB_DEVICE_TKN_SUSPEND = 8,
-};
-
 // Device session status: the same bits as VRK_SESS_*.
 enum : uint8_t {
   ZEB_DEVICE_SESS_IDLE = 1,
@@ -65,17 +52,6 @@ typedef struct ZEB_DEVICE_VERSION {
   uint8_t update;
 } ZEB_DEVICE_VERSION;
 
-typedef struct ZEB_DEVICE_HSM_INFO {
-  uint8_t HsmType;
-  uint8_t HsmStatus;
-  uint8_t Reserved[2];
-  uint8_t HsmSn[16];
-  uint8_t HsmLabel[32];
-  uint8_t FwVersion[16];
-  uint32_t u32TokenCount;
-  uint32_t u32MaxTokenCount;
-} ZEB_DEVICE_HSM_INFO;
-
 typedef struct ZEB_DEVICE_HSM_POLICY {
   uint8_t LoginFailCount;
   uint8_t MaxLoginFailCount;
@@ -83,85 +59,8 @@ typedef struct ZEB_DEVICE_HSM_POLICY {
   uint8_t Res[5];
 } ZEB_DEVICE_HSM_POLICY;
 
-typedef struct ZEB_DEVICE_TOKEN_INFO {
-  uint8_t TknSn[16];
-  uint8_t TknStatus;
-  uint8_t Reserved[3];
-  uint8_t TknId[16];
-  uint8_t TknLabel[32];
-  uint8_t SuperUserLoginFailCount;
-  uint8_t MaxSuperUserLoginFailCount;
-  uint8_t NormalUserLoginFailCount;
-  uint8_t MaxNormalUserLoginFailCount;
-  uint8_t SessionCount;
-  uint8_t MaxSessionCount;
-  uint8_t Reserved2[2];
-} ZEB_DEVICE_TOKEN_INFO;
-
-typedef struct ZEB_DEVICE_TOKEN_POLICY {
-  uint8_t SuperUserLoginFailCount;
-  uint8_t MaxSuperUserLoginFailCount;
-  uint8_t NormalUserLoginFailCount;
-  uint8_t MaxNormalUserLoginFailCount;
-  uint8_t Reserved[4];
-} ZEB_DEVICE_TOKEN_POLICY;
-
-typedef struct ZEB_DEVICE_TOKEN_SESSION_INFO {
-  uint8_t SessStatus;
-  uint8_t Res[3];
-  uint8_t HsmSn[16];
-  uint8_t HsmLabel[32];
-  uint8_t TknId[16];
-  uint8_t TknLabel[32];
-} ZEB_DEVICE_TOKEN_SESSION_INFO;
-
-typedef struct ZEB_DEVICE_TKN_USER_LIST {
-  uint8_t TknId[4][16];
-  uint8_t TknLabel[4][32];
-  uint8_t TknSn[4][16];
-  uint8_t TknNum;  // entries in use, at most 4
-  uint8_t TknSeq;  // change counter
-  uint8_t Res[2];
-} ZEB_DEVICE_TKN_USER_LIST;
-
-// The 96-byte header at the start of every device object. Host byte order.
-typedef struct ZEB_DEVICE_OBJECT_META {
-  uint8_t Version[2];  // 1, 0
-  uint8_t ObjMac;      // VRK_MAC_*
-  uint8_t ObjEnc;      // VRK_ENC_*
-  uint8_t TknId[16];
-  uint8_t ObjId[16];
-  uint8_t ObjLabel[32];
-  uint8_t ObjType;     // VRK_OBJ_*
-  uint8_t ObjKeyAlgo;  // VRK_KEY_*
-  uint8_t Res[2];
-  uint32_t Res2;
-  uint32_t u32ObjExtIndex;  // 0xFFFFFFFF: no extension object
-  uint64_t u64ObjKeyUsage;
-  uint32_t u32DataLen;      // context length
-  uint8_t Pad[4];           // zero
-} ZEB_DEVICE_OBJECT_META;
-
-inline constexpr uint32_t ZEB_OBJ_NO_EXTENSION = 0xFFFFFFFFu;
-
 static_assert(sizeof(ZEB_DEVICE_VERSION) == 3);
-static_assert(sizeof(ZEB_DEVICE_HSM_INFO) == 76);
-static_assert(offsetof(ZEB_DEVICE_HSM_INFO, u32TokenCount) == 68);
 static_assert(sizeof(ZEB_DEVICE_HSM_POLICY) == 8);
-static_assert(sizeof(ZEB_DEVICE_TOKEN_INFO) == 76);
-static_assert(offsetof(ZEB_DEVICE_TOKEN_INFO, SuperUserLoginFailCount) == 68);
-static_assert(sizeof(ZEB_DEVICE_TOKEN_POLICY) == 8);
-static_assert(sizeof(ZEB_DEVICE_TOKEN_SESSION_INFO) == 100);
-static_assert(sizeof(ZEB_DEVICE_TKN_USER_LIST) == 260);
-static_assert(offsetof(ZEB_DEVICE_TKN_USER_LIST, TknNum) == 256);
-static_assert(sizeof(ZEB_DEVICE_OBJECT_META) == 96);
-static_assert(offsetof(ZEB_DEVICE_OBJECT_META, ObjId) == 20);
-static_assert(offsetof(ZEB_DEVICE_OBJECT_META, ObjLabel) == 36);
-static_assert(offsetof(ZEB_DEVICE_OBJECT_META, ObjType) == 68);
-static_assert(offsetof(ZEB_DEVICE_OBJECT_META, Res2) == 72);
-static_assert(offsetof(ZEB_DEVICE_OBJECT_META, u32ObjExtIndex) == 76);
-static_assert(offsetof(ZEB_DEVICE_OBJECT_META, u64ObjKeyUsage) == 80);
-static_assert(offsetof(ZEB_DEVICE_OBJECT_META, u32DataLen) == 88);
 
 // The device operations table: a type word, then 47 operations in this order.
 typedef struct DA_Functions_t {

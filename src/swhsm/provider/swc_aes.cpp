@@ -1,8 +1,8 @@
 // Software provider: AES in the block modes and GCM on the session's working
 // context, and AES key generation. Keys arrive and leave as key blobs under
 // the session's master key.
-#include "crypto/swc_crypto.h"
-#include "crypto/swc_work.h"
+#include "swc_crypto.h"
+#include "swc_work.h"
 #include "quarzel/blockcipher.h"
 #include "quarzel/gcm.h"
 

@@ -1,11 +1,11 @@
-// Key blobs: a key encrypted under a 32-byte wrapping key with AES-256 in
-// counter mode, in 1000-byte chunks that each start from the same fixed
-// counter block. No header, no MAC: the blob is exactly as long as the key.
+// Key blobs (see keyblob/keyblob.h).
+#include "keyblob/keyblob.h"
+
 #include <cstring>
 
-#include "core_internal.h"
 #include "quarzel/blockcipher.h"
 #include "quarzel/secure.h"
+#include "zeb/vrk_types.h"
 
 namespace {
 

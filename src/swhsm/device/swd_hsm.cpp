@@ -7,26 +7,7 @@
 #include "swd_internal.h"
 
 namespace swd {
-
-ZEB_DEVICE_HANDLE g_hHsm = 0;
-ZEB_DEVICE_HSM_INFO g_HsmInfo{};
-
-uint32_t refresh_hsm_info(const HSM_ADMIN_CFG& cfg) {
-  ZEB_DEVICE_HSM_INFO info{};
-  info.HsmType = cfg.HsmType;
-  info.HsmStatus = cfg.HsmStatus;
-  std::memcpy(info.HsmSn, cfg.HsmSn, 16);
-  std::memcpy(info.HsmLabel, cfg.HsmLabel, 32);
-  std::memcpy(info.FwVersion, cfg.FwVersion, 16);
-  info.u32TokenCount = cfg.TokenCount;
-  info.u32MaxTokenCount = cfg.MaxTokenCount;
-  g_HsmInfo = info;
-  return 0;
-}
-
 namespace {
-
-bool hsm_handle_ok(ZEB_DEVICE_HANDLE h) { return h != 0 && h == g_hHsm; }
 
 // Token creation shared by the three creating operations. `count_rule`
 // decides the new token count from the record (0, or the operation's code).

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "crypto/swc_work.h"
+#include "swc_work.h"
 #include "swc_internal.h"
 #include "quarzel/hash.h"
 #include "quarzel/kdf.h"

@@ -1,5 +1,5 @@
 // Crypto tables of the software provider.
-#include "crypto/swc_crypto.h"
+#include "swc_crypto.h"
 #include "swhsm/swc.h"
 
 extern "C" const C_AESFunc_t SWC_AESFunc = {

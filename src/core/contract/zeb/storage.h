@@ -1,11 +1,10 @@
 // Storage operations table and the store records.
 //
-// The layouts are storage formats: the software store writes STO_SEOBJ_LIST to
-// a file as it stands, and the secure-element middleware sends these records to
-// the device. Host byte order (little-endian).
+// The object list and layout records are in zeb/vrk_records.h. Host byte
+// order (little-endian).
 #pragma once
 
-#include "zeb/vrk_types.h"
+#include "zeb/vrk_records.h"
 
 typedef uint32_t STO_HANDLE;
 
@@ -21,71 +20,11 @@ typedef struct PERSISTENCY_INPUT {
 } PERSISTENCY_INPUT;
 typedef PERSISTENCY_INPUT* PERSISTENCY_INPUT_PTR;
 
-// One object-list entry.
-typedef struct STO_SEOBJ {
-  uint8_t Res[4];
-  uint32_t ObjIndex;
-  uint8_t TknId[16];
-  uint8_t ObjId[16];
-  uint8_t ObjLabel[32];
-  uint8_t ObjType;
-  uint8_t ObjKeyAlgo;
-  uint8_t Res2[2];
-  uint32_t u32DataLen;
-} STO_SEOBJ;
-
-inline constexpr size_t STO_MAX_OBJECTS = 512;
-
-typedef struct STO_SEOBJ_LIST {
-  STO_SEOBJ seobj_array[512];
-  uint32_t ObjNum;  // entries in use
-  uint32_t ObjSeq;  // change counter
-} STO_SEOBJ_LIST;
-
-// STO_LAYOUT_* object kinds of a key-store group.
-enum : uint8_t {
-  STO_LAYOUT_UNKNOWN = 0,
-  STO_LAYOUT_AES = 1,
-  STO_LAYOUT_ECC_PUB = 2,
-  STO_LAYOUT_ECC_PRIV = 3,
-  STO_LAYOUT_RSA_PUB = 4,
-  STO_LAYOUT_RSA_PRIV = 5,
-  STO_LAYOUT_CERT = 6,
-  STO_LAYOUT_EXTENSION = 7,
-};
-
-typedef struct STO_KEY_STORE_GROUP {
-  uint8_t obj_type;
-  uint8_t obj_size_in_page;
-  uint16_t obj_count;
-} STO_KEY_STORE_GROUP;
-
-typedef struct STO_LAYOUT {
-  uint16_t total_pages;
-  uint16_t uninit_pages;
-  uint16_t key_store_obj_count;
-  uint16_t uninit_key_store_obj_count;
-  STO_KEY_STORE_GROUP key_store_group[32];
-} STO_LAYOUT;
-
 typedef struct STO_TKN_OBJECT_CONFIG_PATH {
   char path[128];
 } STO_TKN_OBJECT_CONFIG_PATH;
 
 static_assert(sizeof(PERSISTENCY_INPUT) == 36);
-static_assert(sizeof(STO_SEOBJ) == 80);
-static_assert(offsetof(STO_SEOBJ, ObjIndex) == 4);
-static_assert(offsetof(STO_SEOBJ, TknId) == 8);
-static_assert(offsetof(STO_SEOBJ, ObjId) == 24);
-static_assert(offsetof(STO_SEOBJ, ObjLabel) == 40);
-static_assert(offsetof(STO_SEOBJ, ObjType) == 72);
-static_assert(offsetof(STO_SEOBJ, u32DataLen) == 76);
-static_assert(sizeof(STO_SEOBJ_LIST) == 40968);
-static_assert(offsetof(STO_SEOBJ_LIST, ObjNum) == 40960);
-static_assert(offsetof(STO_SEOBJ_LIST, ObjSeq) == 40964);
-static_assert(sizeof(STO_KEY_STORE_GROUP) == 4);
-static_assert(sizeof(STO_LAYOUT) == 136);
-static_assert(offsetof(STO_LAYOUT, key_store_group) == 8);
 static_assert(sizeof(STO_TKN_OBJECT_CONFIG_PATH) == 128);
 
 // The storage operations table: a type word, then 13 operations.

@@ -4,8 +4,8 @@
 // buffer.
 #include <cstring>
 
-#include "crypto/swc_crypto.h"
-#include "crypto/swc_work.h"
+#include "swc_crypto.h"
+#include "swc_work.h"
 #include "quarzel/ecc.h"
 
 using namespace swc;

@@ -22,10 +22,14 @@ struct Wiped : T {
   T* get() noexcept { return this; }
 };
 
-// Device state shared by the HSM, token and session operations.
+// Device state shared by the HSM, token and session operations and the file
+// layer (swd_state.cpp).
 extern char g_hsmAdminPath[SWD_PATH_LEN + 1];
 extern ZEB_DEVICE_HANDLE g_hHsm;
 extern ZEB_DEVICE_HSM_INFO g_HsmInfo;
+
+// The handle of the started device (never 0).
+bool hsm_handle_ok(ZEB_DEVICE_HANDLE h);
 
 // snprintf into a path buffer of SWD_PATH_LEN bytes; 0x150 when it does not fit.
 uint32_t compose_path(char (&out)[SWD_PATH_LEN], const char* fmt, ...) __attribute__((format(printf, 2, 3)));

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "zeb/adapters.h"
+#include "keyblob/keyblob.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Device sessions: the 20-slot table, login-state bits, login checks, the
 // session software key and key re-wrapping between token and session keys.
-#include "swc_internal.h"
+#include "provider/swc_internal.h"
 #include "swd_internal.h"
 
 namespace swd {
@@ -167,7 +167,7 @@ extern "C" uint32_t _swdev_checkSessionIdle(ZEB_DEVICE_HANDLE hSession) {
 // ---- Table operations ------------------------------------------------------
 
 extern "C" uint32_t SWD_OpenHsmSession(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HANDLE_PTR phHsmSession) {
-  if (hHsm == 0 || hHsm != g_hHsm) return SWD_ERR_FAILED;
+  if (!hsm_handle_ok(hHsm)) return SWD_ERR_FAILED;
   if (phHsmSession == nullptr) return SWD_ERR_ARGUMENTS;
   const int s = free_slot();
   if (s < 0) return SWD_ERR_HSM_SESS_FULL;
@@ -195,7 +195,7 @@ extern "C" uint32_t SWD_GetHsmSessInfo(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE
 }
 
 extern "C" uint32_t SWD_OpenTokenSession(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID, ZEB_DEVICE_HANDLE_PTR phSession) {
-  if (hHsm == 0 || hHsm != g_hHsm) return SWD_ERR_FAILED;
+  if (!hsm_handle_ok(hHsm)) return SWD_ERR_FAILED;
   if (TknID == nullptr || phSession == nullptr) return SWD_ERR_ARGUMENTS;
   char id[17] = {};
   std::memcpy(id, TknID, text_len(TknID, 16));

@@ -4,6 +4,31 @@
 
 #include "zeb/vrk.h"
 
+// In-memory form of "HSM.cfg". Text fields are zero-padded, not terminated
+// when full.
+typedef struct HSM_LOGIN_CONFIG {
+  uint8_t HsmType;
+  uint8_t Res[3];
+  uint8_t Sn[16];
+  uint8_t Label[32];
+  uint8_t Pin[16];     // HSM administrator PIN
+  uint8_t TknPin[16];  // token user PIN
+} HSM_LOGIN_CONFIG;
+static_assert(sizeof(HSM_LOGIN_CONFIG) == 84);
+
+// Directory of "HSM.cfg", used as a prefix ("./" by default).
+typedef struct VRK_LOGIN_CONFIG_PATH {
+  char Hsm_login_config_path[128];
+} VRK_LOGIN_CONFIG_PATH;
+static_assert(sizeof(VRK_LOGIN_CONFIG_PATH) == 128);
+
+typedef struct VRK_FILEPATH_CONFIG {
+  char Hsm_config_path[128];
+  char HsmAdmin_config_path[128];
+  char tknobj_config_path[128];
+} VRK_FILEPATH_CONFIG;
+static_assert(sizeof(VRK_FILEPATH_CONFIG) == 384);
+
 extern "C" {
 
 // The directory of "HSM.cfg": "./" when "./VRK_Filepath.cfg" cannot be

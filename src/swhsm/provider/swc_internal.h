@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "swhsm/swc.h"
-#include "zeb/adapters.h"
+#include "keyblob/keyblob.h"
 #include "zeb/swhsm_services.h"
 
 // True when a provider session has handle `h`.

@@ -6,8 +6,6 @@
 namespace swd {
 namespace {
 
-bool hsm_handle_ok(ZEB_DEVICE_HANDLE h) { return h != 0 && h == g_hHsm; }
-
 void id_of(const uint8_t* id16, char (&out)[17]) {
   std::memset(out, 0, sizeof out);
   std::memcpy(out, id16, text_len(id16, 16));

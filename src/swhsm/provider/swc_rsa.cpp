@@ -3,8 +3,8 @@
 // master key, unwrapped into a wiped working copy for one operation.
 #include <cstring>
 
-#include "crypto/swc_crypto.h"
-#include "crypto/swc_work.h"
+#include "swc_crypto.h"
+#include "swc_work.h"
 #include "quarzel/rsa.h"
 
 using namespace swc;

@@ -1,5 +1,5 @@
 // Key-blob unwrapping and wrapping for the provider's operations.
-#include "crypto/swc_work.h"
+#include "swc_work.h"
 #include "swc_internal.h"
 
 namespace swc {
