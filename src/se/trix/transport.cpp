@@ -130,6 +130,7 @@ int transport_tx(se_device_t* dev, const uint8_t* buf, size_t len) {
 }
 
 void se_delay_us(uint32_t us) {
+  if (us == 0) return;  // a zero sleep would still cost the timer slack
   timespec ts{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
   }
