@@ -48,17 +48,27 @@ Outcome exchange_once(se_device_t* dev, se_cmd_t* cmd, se_cmd_rsp_t* rsp, bool s
   if (L > SE_REPLY_COUNT_MAX) return {SE_ERROR_UNEXPECTED_RESPONSE, false};
   if (L < 2 || L + 2 > got) return {SE_ERROR_APDU_RESPONSE_LEN, true};
 
-  if (secure && is_secure_channel_rsp(buf[0], buf[1])) {
+  const bool unwrapped = secure && is_secure_channel_rsp(buf[0], buf[1]);
+  if (unwrapped) {
     uint32_t handle = 0;
     std::memcpy(&handle, cmd->inbuf, sizeof handle);
     if (uint32_t rv = secure_ch_decrypt(&handle, buf, got); rv != 0) return {static_cast<int>(rv), true};
     L = get_u16(buf);
     got = L + 2;
   }
+  // A protected command succeeds only on a checked reply: errors may come in
+  // clear, a success never does.
+  const bool unchecked = secure && !unwrapped;
 
   const uint16_t sw = static_cast<uint16_t>((buf[L] << 8) | buf[L + 1]);
-  if (sw == SE_SW_DEVICE_CODE) return {se_cmd_parse_output_4bytes(rsp, buf, got), true};
-  if (sw == SE_SW_SUCCESS) return {se_cmd_parse_output(rsp, buf, got), true};
+  if (sw == SE_SW_DEVICE_CODE) {
+    const int code = se_cmd_parse_output_4bytes(rsp, buf, got);
+    return {code == 0 && unchecked ? static_cast<int>(SDB_ERR_MAC) : code, true};
+  }
+  if (sw == SE_SW_SUCCESS) {
+    if (unchecked) return {static_cast<int>(SDB_ERR_MAC), true};
+    return {se_cmd_parse_output(rsp, buf, got), true};
+  }
   if ((sw & 0xFF00) == 0x6600) {
     CH_RED(__func__);
     std::printf("se chip err = 0x%08x\n", sw);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "trix/transport.h"
@@ -113,6 +114,7 @@ class CardTransport final : public trix::Transport {
   std::function<Bytes(const Bytes&)> answer = [](const Bytes& p) { return p; };
   std::function<void(Bytes&)> tamper;
   Bytes last_plain;
+  std::string fault;  // why the last command was refused
   std::vector<Bytes> raw_commands;
   bool protect = true;
 
@@ -120,7 +122,14 @@ class CardTransport final : public trix::Transport {
     raw_commands.emplace_back(data, data + len);
     const Bytes raw(data, data + len);
     if (protect) {
-      last_plain = card_->open_command(raw);
+      // A command the device refuses fails the send (no exception may
+      // cross the channel's C code).
+      try {
+        last_plain = card_->open_command(raw);
+      } catch (const std::exception& e) {
+        fault = e.what();
+        return SE_ERROR_TX;
+      }
       reply_ = card_->protect_reply(answer(last_plain), 0x9000);
     } else {
       last_plain.assign(raw.begin() + 10, raw.end());
