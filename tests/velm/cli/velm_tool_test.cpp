@@ -3,6 +3,7 @@
 // its effects seen through the core service.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -30,14 +31,11 @@ constexpr char kUsage[] =
     "\tex: ./VELM_Tool list hsm\n"
     "\tNote: Default token_nu_pin is token sn.\n";
 
+// A software HSM in the working directory, set up as an administrator does.
 void make_software_hsm() {
-  write_file("sw_hsm_list.txt", std::string("HSMSn=") + kSn + "\nHSMLabel=soft-hsm\nHSMType=1\n");
-  std::filesystem::create_directory("SwHsm");
-  write_file("SwHsm/HsmAdmin.cfg", std::string("Pin=") + kAdminPin + "\nPinLen=" +
-                                       std::to_string(std::strlen(kAdminPin)) + "\nSn=" + kSn +
-                                       "\nLabel=soft-hsm\nLabelLen=8\nFwVer=1.0.0\nFwVerLen=5\nType=1\nStatus=3"
-                                       "\nCurrTknCount=0\nMaxTknCount=4\nCurrLoginFail=0\nMaxLoginFail=3"
-                                       "\nDefault=\nDefaultLen=0\n");
+  const std::string cmd = std::string("bash '") + ZEB_NEW_SWHSM + "' . --sn " + kSn +
+                          " --label soft-hsm --admin-pin " + kAdminPin + " >/dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
 }
 
 // The ID printed by "create token".
