@@ -1,8 +1,8 @@
-// Secure-element back end while no device driver is built in: listing finds
-// no device, and every device, store and crypto operation fails with
-// CKR_DEVICE_ERROR, so HSM types 5, 7 and 8 fail cleanly at start-up.
-#include <cstring>
-
+// Secure-element back end while no middleware is built in: listing finds no
+// device, and every device, store and crypto operation fails with
+// CKR_DEVICE_ERROR, so HSM types 5, 7 and 8 fail cleanly at start-up. The
+// channel's own device open (channel/device_open.cpp) is left out of the
+// build while this file stands in.
 #include "zeb/se_services.h"
 
 namespace {
@@ -16,9 +16,6 @@ struct Unavailable<uint32_t (*)(A...)> {
 
 #define SE_FAIL(table, slot) .slot = Unavailable<decltype(table::slot)>::call
 
-SE_DEVICE g_current_device{};
-SE_DEVICE g_store_device{};
-
 }  // namespace
 
 extern "C" {
@@ -28,22 +25,9 @@ uint32_t FWD_ListHSMs(uint8_t*, uint8_t*, uint8_t*, uint32_t, uint32_t* pulCount
   return 0;
 }
 
+// No device opens until the middleware can drive one.
 uint32_t open_test_device(int, char**, SE_DEVICE*) { return SE_ERR_NO_DEVICE; }
-uint32_t sdb_init(void) { return 0; }
-uint32_t set_current_device(SE_DEVICE* device) {
-  if (device == nullptr) {
-    g_current_device = SE_DEVICE{};
-  } else {
-    std::memcpy(&g_current_device, device, sizeof g_current_device);
-  }
-  return 0;
-}
 uint32_t close_test_device(SE_DEVICE*) { return 0; }
-SE_DEVICE* FWD_get_se_device(void) { return &g_current_device; }
-uint32_t FWSto_set_se_device(SE_DEVICE* dev) {
-  if (dev != nullptr) std::memcpy(&g_store_device, dev, sizeof g_store_device);
-  return 0;
-}
 
 uint32_t FWC_CloseSession_mw(uint32_t) { return SE_ERR_NO_DEVICE; }
 uint32_t FWC_SetMK_mw(uint32_t, uint8_t*, uint32_t) { return SE_ERR_NO_DEVICE; }
