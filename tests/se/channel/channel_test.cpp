@@ -271,7 +271,7 @@ TEST_F(MiddlewareCommand, RequestAndResponseFields) {
   ZEB_TLV out[] = {se_field(TAG_ZEB_DEVICE_HANDLE, &h), ZEB_TLV{TAG_UINT8_T_ARR, sizeof label, label}};
   ASSERT_EQ(se_mw_command(SE_HERE, SE_CLA_DEVICE, 0x22, in, 2, out, 2), 0u);
   EXPECT_EQ(h, 7u);
-  EXPECT_EQ(out[1].length, 3);
+  EXPECT_EQ(int{out[1].length}, 3);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(label), 3), "abc");
   EXPECT_EQ(script->mismatches(), 0u);
 }

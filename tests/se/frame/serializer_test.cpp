@@ -75,7 +75,9 @@ TEST(Serializer, RequestLimits) {
     uint32_t rv = 0;
     const Bytes got = pack({ZEB_TLV{c.tag, static_cast<uint16_t>(c.len), value.data()}}, SE_MW_CDATA_SIZE, &rv);
     EXPECT_EQ(rv, c.rv);
-    if (c.rv == 0) EXPECT_EQ(got.size(), c.tag == TAG_UINT8_T_ARR ? c.len + 2 : c.len);
+    if (c.rv == 0) {
+      EXPECT_EQ(got.size(), c.tag == TAG_UINT8_T_ARR ? c.len + 2 : c.len);
+    }
   }
   // The limit holds for the running total, not just one field.
   Bytes a(2000, 1), b(2083, 2);
@@ -138,7 +140,7 @@ TEST(Serializer, EveryTagSetRoundTrips) {
     const uint32_t rv = c.store ? tlv_sto_deserialize_and_copy_to_arg(2, n, wire.data(), rsp)
                                 : tlv_deserialize_and_copy_to_arg(2, n, wire.data(), rsp);
     ASSERT_EQ(rv, 0u);
-    EXPECT_EQ(rsp[0].length, c.width);
+    EXPECT_EQ(int{rsp[0].length}, c.width);
     EXPECT_EQ(Bytes(out.begin(), out.begin() + c.width), in);
     EXPECT_EQ(out[c.width], 0xEE) << "nothing written past the field";
     EXPECT_EQ(marker_out, marker);
@@ -163,7 +165,7 @@ TEST(Deserializer, FixedReadLengthsWhateverThePreset) {
   ZEB_TLV s = se_field(TAG_STO_UINT32, &sto);
   ASSERT_EQ(tlv_sto_deserialize_and_copy_to_arg(1, static_cast<uint16_t>(wire.size()), wire.data(), &s), 0u);
   EXPECT_EQ(sto, 0x44332211u);
-  EXPECT_EQ(s.length, 4);
+  EXPECT_EQ(int{s.length}, 4);
 }
 
 TEST(Deserializer, EmptyArrayReportsZero) {
@@ -173,7 +175,7 @@ TEST(Deserializer, EmptyArrayReportsZero) {
   uint8_t after = 0;
   ZEB_TLV a[2] = {ZEB_TLV{TAG_UINT8_T_ARR, 8, arr}, se_field(TAG_UINT8_T, &after)};
   ASSERT_EQ(tlv_deserialize_and_copy_to_arg(2, 3, wire.data(), a), 0u);
-  EXPECT_EQ(a[0].length, 0);
+  EXPECT_EQ(int{a[0].length}, 0);
   EXPECT_EQ(arr[0], 0xEE);
   EXPECT_EQ(after, 0x2A);
 }
@@ -217,7 +219,7 @@ TEST(Deserializer, ArrayBoundedByCapacity) {
   for (uint8_t b : dst) EXPECT_EQ(b, 0xEE);
   a.length = 16;
   EXPECT_EQ(tlv_deserialize_and_copy_to_arg(1, static_cast<uint16_t>(wire.size()), wire.data(), &a), 0u);
-  EXPECT_EQ(a.length, 16);
+  EXPECT_EQ(int{a.length}, 16);
   // A fixed-length field needs a destination at least that wide.
   uint8_t small[8];
   ZEB_TLV n = {TAG_SC2_NONCE_T, sizeof small, small};

@@ -104,15 +104,15 @@ class Piv : public testing::Test {
 
 TEST_F(Piv, FullSetUpAgainstTheOracle) {
   prepare(unhex("0102030405060708"));
-  EXPECT_EQ(tlv_cbh.tag, TAG_UINT8_T);
-  EXPECT_EQ(tlv_cbh.length, 1);
-  EXPECT_EQ(tlv_cbh.value, &CBH);
-  EXPECT_EQ(tlv_id.tag, TAG_SC2_HOST_ID_T);
-  EXPECT_EQ(tlv_id.length, 8);
-  EXPECT_EQ(tlv_id.value, IDSH);
-  EXPECT_EQ(tlv_key.tag, TAG_SC2_PUB_KEY_T);
-  EXPECT_EQ(tlv_key.length, 64);
-  EXPECT_EQ(tlv_key.value, QeH);
+  EXPECT_EQ(int{tlv_cbh.tag}, TAG_UINT8_T);
+  EXPECT_EQ(int{tlv_cbh.length}, 1);
+  EXPECT_EQ(static_cast<void*>(tlv_cbh.value), static_cast<void*>(&CBH));
+  EXPECT_EQ(int{tlv_id.tag}, TAG_SC2_HOST_ID_T);
+  EXPECT_EQ(int{tlv_id.length}, 8);
+  EXPECT_EQ(static_cast<void*>(tlv_id.value), static_cast<void*>(IDSH));
+  EXPECT_EQ(int{tlv_key.tag}, TAG_SC2_PUB_KEY_T);
+  EXPECT_EQ(int{tlv_key.length}, 64);
+  EXPECT_EQ(static_cast<void*>(tlv_key.value), static_cast<void*>(QeH));
   EXPECT_EQ(CBH, 0);
 
   const CardView view = oracle(card, qeh(), idsh(), Bytes(nicc, nicc + 16), cvc);
@@ -212,7 +212,7 @@ TEST_F(Piv, HostIdentifier) {
   EXPECT_EQ(prepare_sess_internal_state(&tlv_cbh, &id, &tlv_key), SE_ERR_SERIALIZER);
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find("tarvin: abort memcpy due to buffer overflow!"), std::string::npos) << out;
-  EXPECT_EQ(id.length, 9) << "the records are left as they were";
+  EXPECT_EQ(int{id.length}, 9) << "the records are left as they were";
 }
 
 TEST(PivOtherInfo, Layout) {

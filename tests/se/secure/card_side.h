@@ -96,9 +96,11 @@ struct CardSide {
     const Bytes mac = hmac16(keys.rsp_mac, chain, body);
     chain = mac;
     const size_t L = ct.size() + 18;
-    Bytes r = {static_cast<uint8_t>(L), static_cast<uint8_t>(L >> 8)};
-    r.insert(r.end(), body.begin(), body.end());
-    r.insert(r.end(), mac.begin(), mac.end());
+    Bytes r(2 + body.size() + mac.size());
+    r[0] = static_cast<uint8_t>(L);
+    r[1] = static_cast<uint8_t>(L >> 8);
+    std::memcpy(r.data() + 2, body.data(), body.size());
+    std::memcpy(r.data() + 2 + body.size(), mac.data(), mac.size());
     return r;
   }
 };

@@ -107,7 +107,9 @@ TEST(CalendarTime, Refusals) {
     int rv = 0;
     (void)quietly([&] { rv = asn1_to_unix_time(&c.t, &s); });
     EXPECT_EQ(static_cast<uint32_t>(rv), c.rv);
-    if (c.rv != TIME_SUCCESS) EXPECT_EQ(s, 0u) << "the output is cleared on failure";
+    if (c.rv != TIME_SUCCESS) {
+      EXPECT_EQ(s, 0u) << "the output is cleared on failure";
+    }
   }
   asn1_time t{};
   int rv = 0;

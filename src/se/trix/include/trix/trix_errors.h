@@ -202,9 +202,9 @@ enum trix_error_t : int {
 #undef TRIX_ERROR_ENUM
 };
 
-static_assert(SE_ERROR_WRONG_RECIPIENTS == -190);
-static_assert(SE_CONSOLE_ERROR_CONNECT_SERVER == -176);
-static_assert(SE_ERROR_UNEXPECTED_RESPONSE == -23);
-static_assert(SE_ERROR_UNKNOWN == -18);
-static_assert(SE_ERROR_APDU_RESPONSE_LEN == -17);
-static_assert(SE_ERROR_HID_TX == -1);
+static_assert(SE_ERROR_WRONG_RECIPIENTS == -190, "code table out of order");
+static_assert(SE_CONSOLE_ERROR_CONNECT_SERVER == -176, "code table out of order");
+static_assert(SE_ERROR_UNEXPECTED_RESPONSE == -23, "code table out of order");
+static_assert(SE_ERROR_UNKNOWN == -18, "code table out of order");
+static_assert(SE_ERROR_APDU_RESPONSE_LEN == -17, "code table out of order");
+static_assert(SE_ERROR_HID_TX == -1, "code table out of order");
