@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/testbed.h"
 #include "support/workdir.h"
 #include "zeb/adapters.h"
 #include "zeb/vrk.h"
@@ -46,9 +47,15 @@ class CoreHsm : public ::testing::Test {
  protected:
   void SetUp() override {
     StoreLog::get() = StoreLog{};
-    write_file("sw_hsm_list.txt", std::string("HSMSn=") + kHsmSn + "\nHSMLabel=soft-hsm\nHSMType=1\n");
-    std::filesystem::create_directory("SwHsm");
-    write_file("SwHsm/HsmAdmin.cfg", admin_cfg_text());
+    if (TestBed::program() != nullptr) {
+      // The same contract on the secure element: the test bed (type 8) with
+      // this HSM's serial number and administrator PIN.
+      ASSERT_TRUE(testbed.start("testbed-state", kHsmSn, kAdminPin));
+    } else {
+      write_file("sw_hsm_list.txt", std::string("HSMSn=") + kHsmSn + "\nHSMLabel=soft-hsm\nHSMType=1\n");
+      std::filesystem::create_directory("SwHsm");
+      write_file("SwHsm/HsmAdmin.cfg", admin_cfg_text());
+    }
 
     uint8_t types[14] = {};
     uint8_t sns[14][16] = {};
@@ -65,6 +72,7 @@ class CoreHsm : public ::testing::Test {
     if (started) {
       EXPECT_EQ(VRK_Finalize(hsm), 0u);
     }
+    testbed.stop();
   }
 
   VRK_HANDLE hsm_session() {
@@ -102,6 +110,7 @@ class CoreHsm : public ::testing::Test {
   }
 
   WorkDir dir;
+  TestBed testbed;
   VRK_HANDLE hsm = 0;
   bool started = false;
 };

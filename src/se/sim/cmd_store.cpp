@@ -1,0 +1,193 @@
+// Class 0x87: the token's object store. One file per occupied slot,
+// "SeStore/<token>/obj-<slot>", holding the slot's 80-byte list entry and the
+// object; a write is collected in memory part by part and only its closing
+// part replaces the file (atomically: temporary file, fsync, rename), so a
+// kill at any point leaves either the old object or the new one.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "oxlu/file.h"
+#include "sim_internal.h"
+#include "swhsm/swd.h"
+#include "zeb/storage.h"
+
+namespace se::sim {
+
+std::string token_dir_name(const uint8_t* id) {
+  static const char* d = "0123456789abcdef";
+  std::string s;
+  for (size_t i = 0; i < 16; ++i) {
+    s += d[id[i] >> 4];
+    s += d[id[i] & 15];
+  }
+  return s;
+}
+
+namespace {
+
+constexpr uint32_t kPart = cmd::SE_STO_PART_SIZE;
+constexpr uint32_t kSlots = cmd::SE_STO_SLOTS;
+constexpr uint32_t kMaxObject = kPart * 255;  // parts 0..254; 0xFF closes
+constexpr size_t kEntry = cmd::kStoSeobj;
+constexpr size_t kEntriesPerReply = kReplyDataMax / kEntry;
+
+std::string slot_path(const std::string& tdir, uint32_t slot) {
+  char name[16];
+  std::snprintf(name, sizeof name, "obj-%03u", slot);
+  return tdir + name;
+}
+
+bool occupied(const std::string& tdir, uint32_t slot) {
+  struct stat st {};
+  return slot < kSlots && ::stat(slot_path(tdir, slot).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Reads a slot's file: entry, then object. False when the slot is empty.
+bool read_slot(const std::string& tdir, uint32_t slot, std::vector<uint8_t>* file) {
+  if (!occupied(tdir, slot)) return false;
+  file->resize(kEntry + kMaxObject);
+  size_t n = 0;
+  if (oxlu_read_file(slot_path(tdir, slot).c_str(), file->data(), file->size(), &n) != OXLU_OK || n < kEntry) {
+    return false;
+  }
+  file->resize(n);
+  return true;
+}
+
+}  // namespace
+
+Result Simulator::Impl::store(const cmd::Command& c, const Args& a) {
+  namespace s = cmd::sto;
+  PERSISTENCY_INPUT in{};
+  std::memcpy(&in, a.p(0), sizeof in);
+  // The token must exist on the device.
+  uint8_t status = 0;
+  uint32_t rc = SWD_GetTokenStatus(hsm(), in.TknId, &status);
+  if (rc != 0) return Result::err(rc);
+  const std::string tdir = dir() + "SeStore/" + token_dir_name(in.TknId) + "/";
+  const auto key = std::make_pair(tdir, in.hSession);
+
+  if (&c == &s::GetStorageInfo) {
+    STO_LAYOUT total{}, free_layout{};
+    uint16_t used = 0;
+    for (uint32_t i = 0; i < kSlots; ++i) used += occupied(tdir, i) ? 1 : 0;
+    total.total_pages = kSlots;
+    total.key_store_obj_count = kSlots;
+    free_layout.total_pages = static_cast<uint16_t>(kSlots - used);
+    free_layout.key_store_obj_count = static_cast<uint16_t>(kSlots - used);
+    return ok(std::vector<uint8_t>{1}, bytes(&total, sizeof total), bytes(&free_layout, sizeof free_layout));
+  }
+  if (&c == &s::SetLayout) return ok(std::vector<uint8_t>(a.f[1].begin(), a.f[1].end()));
+  if (&c == &s::CreateTokenStorage) {
+    if (::mkdir(tdir.c_str(), 0700) != 0 && errno != EEXIST) return Result::err(kFailed);
+    return ok();
+  }
+  if (&c == &s::DeleteObject) {
+    const uint32_t slot = a.u32(1);
+    if (!occupied(tdir, slot)) return Result::err(kObjectInvalid);
+    if (remove_safe(slot_path(tdir, slot).c_str()) != 0) return Result::err(kFailed);
+    return ok();
+  }
+  if (&c == &s::DeleteObjList || &c == &s::DeleteObjDir) {
+    for (uint32_t i = 0; i < kSlots; ++i) {
+      if (occupied(tdir, i) && remove_safe(slot_path(tdir, i).c_str()) != 0) return Result::err(kFailed);
+    }
+    for (auto p = pending.begin(); p != pending.end();) p = p->first.first == tdir ? pending.erase(p) : std::next(p);
+    if (&c == &s::DeleteObjDir) {
+      std::error_code ec;
+      std::filesystem::remove_all(tdir, ec);
+      if (ec) return Result::err(kFailed);
+    }
+    return ok();
+  }
+  if (&c == &s::GetObjectSize) {
+    std::vector<uint8_t> file;
+    if (!read_slot(tdir, a.u32(1), &file)) return Result::err(kObjectInvalid);
+    return ok(le32(static_cast<uint32_t>(file.size() - kEntry)));
+  }
+  if (&c == &s::GetObjectPart) {
+    std::vector<uint8_t> file;
+    if (!read_slot(tdir, a.u32(1), &file)) return Result::err(kObjectInvalid);
+    const size_t size = file.size() - kEntry, off = size_t{a.u8(2)} * kPart;
+    if (a.u8(2) == cmd::SE_STO_CLOSING_PART || off >= size) return Result::err(kBadArgs);
+    const size_t n = std::min<size_t>(kPart, size - off);
+    return ok(bytes(file.data() + kEntry + off, n));
+  }
+  if (&c == &s::GetOccupancyPage) {
+    std::vector<uint8_t> page(cmd::SE_STO_PAGE_SIZE, 0);
+    for (uint32_t i = 0; i < kSlots; ++i) {
+      if (occupied(tdir, i)) page[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+    }
+    return ok(std::move(page));
+  }
+  if (&c == &s::GetObjectEntries) {
+    const uint32_t start = a.u32(1), end = a.u32(2);
+    if (start >= end || end > kSlots || end - start > kEntriesPerReply) return Result::err(kBadArgs);
+    std::vector<uint8_t> out((end - start) * kEntry, 0);  // empty slots give zero entries
+    for (uint32_t i = start; i < end; ++i) {
+      std::vector<uint8_t> file;
+      if (read_slot(tdir, i, &file)) std::memcpy(out.data() + (i - start) * kEntry, file.data(), kEntry);
+    }
+    return ok(std::move(out));
+  }
+
+  // Object writes, part by part.
+  const bool create = &c == &s::CreateObjectPart;
+  if (!create && &c != &s::UpdateObjectPart) return Result::err(kNotSupported);
+  const size_t o = create ? 1 : 2;  // first field after the index
+  const auto part = a.f[o];
+  const uint8_t number = a.u8(o + 2);
+  auto it = pending.find(key);
+  if (number == 0) {
+    // A new write replaces any unfinished one of this session.
+    if (it != pending.end()) pending.erase(it);
+    Pending p;
+    p.create = create;
+    if (create) {
+      uint32_t slot = 0;
+      auto reserved = [&](uint32_t i) {
+        for (const auto& [k, v] : pending) {
+          if (k.first == tdir && v.slot == i) return true;
+        }
+        return false;
+      };
+      while (slot < kSlots && (occupied(tdir, slot) || reserved(slot))) ++slot;
+      if (slot == kSlots) return Result::err(kFailed);  // store full
+      p.slot = slot;
+    } else {
+      p.slot = a.u32(1);
+      if (!occupied(tdir, p.slot)) return Result::err(kObjectInvalid);
+    }
+    it = pending.emplace(key, std::move(p)).first;
+  }
+  if (it == pending.end() || it->second.create != create || (!create && it->second.slot != a.u32(1))) {
+    return Result::err(kOperationNotInit);
+  }
+  Pending& p = it->second;
+  std::memcpy(p.entry.data(), a.p(o + 1), kEntry);
+  if (number == cmd::SE_STO_CLOSING_PART) {
+    const uint32_t slot = p.slot;
+    std::vector<uint8_t> file(p.entry.begin(), p.entry.end());
+    file.insert(file.end(), p.data.begin(), p.data.end());
+    pending.erase(it);
+    if (!part.empty()) return Result::err(kBadArgs);  // the closing part carries no data
+    struct stat st {};
+    if (::stat(tdir.c_str(), &st) != 0 && ::mkdir(tdir.c_str(), 0700) != 0) return Result::err(kFailed);
+    if (oxlu_write_file_atomic(slot_path(tdir, slot).c_str(), file.data(), file.size(), 0600) != OXLU_OK) {
+      return Result::err(kFailed);
+    }
+    return create ? ok(le32(slot)) : ok();
+  }
+  // Parts in order, each full but the last.
+  if (number != p.next_part || part.empty() || part.size() > kPart || p.data.size() % kPart != 0) {
+    pending.erase(it);
+    return Result::err(kBadArgs);
+  }
+  p.data.insert(p.data.end(), part.begin(), part.end());
+  ++p.next_part;
+  return create ? ok(le32(p.slot)) : ok();
+}
+
+}  // namespace se::sim
