@@ -18,6 +18,9 @@ run_suite() {
 }
 
 run_suite build/release -DCMAKE_BUILD_TYPE=Release
+# The README's main job, short form, on the optimised build.
+echo "=== demo ==="
+ZEB_DEMO_BUILD=build/release bash "$ROOT/scripts/demo.sh" --short || status=1
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DZEB_SANITIZE=ON -DZEB_BUILD_BENCH=OFF
 # Tests whose names speak of threads, processes, concurrency or crashes.
