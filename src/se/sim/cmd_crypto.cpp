@@ -137,8 +137,11 @@ Result Simulator::Impl::crypto_cmd(const cmd::Command& c, const Args& a) {
     if (!byte_of(a.u32(1), &mode) || !byte_of(a.u32(2), &dir) || !byte_of(a.u32(3), &pad)) {
       return Result::err(kBadArgs);
     }
+    // The whole operation at once: the provider's init and final steps.
     return out1([&](uint8_t* o, uint32_t* n) {
-      return SWC_AESFunc.C_AesCrypt(s, mode, dir, pad, a.p(4), a.n(4), a.p(5), a.n(5), a.p(6), a.n(6), o, n);
+      uint32_t rc = SWC_AESFunc.C_AesInit(s, mode, dir, pad, a.p(4), a.n(4), a.p(5), a.n(5));
+      if (rc == 0) rc = SWC_AESFunc.C_AesFinal(s, a.p(6), a.n(6), o, n);
+      return rc;
     });
   }
   if (&c == &k::AesWrapKey || &c == &k::AesUnwrapKey) return Result::err(kNotSupported);
