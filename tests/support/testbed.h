@@ -8,6 +8,7 @@
 #pragma once
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +30,8 @@ class Testbed {
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+      // It ends with the test even when the test dies.
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
       dup2(fds[1], STDOUT_FILENO);
       close(fds[0]);
       close(fds[1]);
