@@ -46,7 +46,7 @@ case "$cmd" in
     pid="$(cat "$dir/testbed.pid")"
     kill "$pid" 2>/dev/null || true
     for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    rm -f "$dir/testbed.pid" "$dir/testbed.port" "$dir/testbed.out"
+    rm -f "$dir/testbed.pid" "$dir/testbed.port" "$dir/testbed.port.lock" "$dir/testbed.out"
     ;;
   port) cat "$dir/testbed.port" ;;
   *) usage ;;
