@@ -42,7 +42,9 @@ class Store : public Sim {
       const Bytes chunk(obj.begin() + off, obj.begin() + std::min(obj.size(), off + 768));
       auto r = l().ok(s::CreateObjectPart, {in(), chunk, e, u8(static_cast<uint8_t>(part))});
       if (r.empty()) return slot;
-      if (part > 0) EXPECT_EQ(le32(r[0]), slot);
+      if (part > 0) {
+        EXPECT_EQ(le32(r[0]), slot);
+      }
       slot = le32(r[0]);
     }
     auto r = l().ok(s::CreateObjectPart, {in(), {}, e, u8(0xFF)});
