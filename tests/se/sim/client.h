@@ -43,9 +43,12 @@ inline Bytes raw(const cmd::Command& c, const std::vector<Bytes>& fields) {
     }
     data.insert(data.end(), fields[i].begin(), fields[i].end());
   }
-  Bytes out = {c.cla, c.ins, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(data.size()),
-               static_cast<uint8_t>(data.size() >> 8)};
-  out.insert(out.end(), data.begin(), data.end());
+  Bytes out(TRIX_CMD_HEADER_SIZE + data.size(), 0);
+  out[0] = c.cla;
+  out[1] = c.ins;
+  out[8] = static_cast<uint8_t>(data.size());
+  out[9] = static_cast<uint8_t>(data.size() >> 8);
+  std::copy(data.begin(), data.end(), out.begin() + TRIX_CMD_HEADER_SIZE);
   return out;
 }
 
