@@ -72,8 +72,12 @@ int se_channel_close(se_device_t* rec) {
   return 0;
 }
 
+// The device middleware's record follows the current device, so that the
+// core's finalisation (which closes FWD_get_se_device) closes what it opened.
 uint32_t set_current_device(SE_DEVICE* device) {
   gl_device = device == nullptr ? se_device_t{} : from_core(device);
+  gl_mw_device[0] = gl_device;
+  device_dev_has_been_set = device == nullptr ? 0 : 1;
   return 0;
 }
 

@@ -26,16 +26,18 @@ TEST_F(CoreHsm, SecondInitializeKeepsTheMutex) {
   EXPECT_EQ(state, VRK_MUTEX_UNLOCK);
 }
 
-// Types 5, 7 and 8 select the secure-element tables, which cannot reach a
-// device in this build: start-up fails with a device error, nothing crashes.
-// Any type without a back end fails with 6; 257 reads as 1.
+// Types 5, 7 and 8 select the secure-element tables; with no secure element
+// attached and no test bed serving, start-up fails with the access library's
+// "no such device", nothing crashes. Any type without a back end fails with
+// 6; 257 reads as 1.
+constexpr uint32_t kNoSuchDevice = static_cast<uint32_t>(-60);  // SE_ERROR_NO_SUCH_DEVICE
 TEST_F(CoreHsm, TableSelectionByType) {
   ASSERT_EQ(VRK_Finalize(hsm), 0u);
   started = false;
   struct Case {
     const char* type;
     uint32_t rv;
-  } cases[] = {{"5", 0x30}, {"7", 0x30}, {"8", 0x30}, {"0", 6}, {"2", 6}, {"3", 6},
+  } cases[] = {{"5", kNoSuchDevice}, {"7", kNoSuchDevice}, {"8", kNoSuchDevice}, {"0", 6}, {"2", 6}, {"3", 6},
                {"4", 6},    {"6", 6},    {"9", 6},    {"257", 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.type);
@@ -53,17 +55,20 @@ TEST_F(CoreHsm, TableSelectionByType) {
   EXPECT_EQ(VRK_Initialize(&h), 0x50u);
 }
 
+// With no device opened, every secure-element call fails cleanly.
 TEST_F(CoreHsm, SecureElementTablesFailEveryCall) {
   ASSERT_EQ(DA_SetFunctionList(FWD_FUNCTIONS), 0u);
   ZEB_DEVICE_HSM_INFO info{};
-  EXPECT_EQ(DA_GetHsmInfo(1, &info), 0x30u);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(DA_GetHsmInfo(1, &info), kNoSuchDevice);
+  (void)testing::internal::GetCapturedStdout();
   EXPECT_EQ(DA_SetFunctionList(2), 7u);  // unknown selector: selection unchanged
   EXPECT_EQ(DA_GetFunctionList()->func_type, FWD_FUNCTIONS);
   ASSERT_EQ(SA_SetFunctionList(FWStore_FUNCTIONS), 0u);
   testing::internal::CaptureStdout();
-  EXPECT_EQ(SA_DeleteObjList(nullptr), 0x30u);
+  EXPECT_EQ(SA_DeleteObjList(nullptr), 7u);
   const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out.rfind("\033[1;31mfailed with err = 0x0030, [line ", 0), 0u) << out;
+  EXPECT_EQ(out.rfind("\033[1;31mfailed with err = 0x0007, [line ", 0), 0u) << out;
   EXPECT_NE(out.find(", src/Storage_Adapter/SA_Function, SA_DeleteObjList]\033[m\n"), std::string::npos) << out;
   ASSERT_EQ(DA_SetFunctionList(SWD_FUNCTIONS), 0u);
   ASSERT_EQ(SA_SetFunctionList(SWStore_FUNCTIONS), 0u);

@@ -12,9 +12,6 @@ typedef struct SE_DEVICE {
 } SE_DEVICE;
 static_assert(sizeof(SE_DEVICE) == 88);
 
-// Result of every secure-element operation while no device can be driven.
-inline constexpr uint32_t SE_ERR_NO_DEVICE = 0x00000030u;  // CKR_DEVICE_ERROR
-
 extern "C" {
 
 // Appends up to maxCount attached devices (type byte, 16-byte serial number,

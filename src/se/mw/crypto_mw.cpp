@@ -1,0 +1,151 @@
+// Crypto middleware (class 0x88): sessions, master key, mechanisms, random
+// bytes, digest, HMAC, AES in one shot, key wrapping and AES-GCM. The device
+// does the work; the host lays out arguments and copies answers back.
+#include "mw/mw_call.h"
+#include "se/middleware.h"
+
+using namespace se;
+using se::mw::cap_of;
+using se::mw::In;
+using se::mw::Out;
+
+namespace {
+
+namespace cry = se::cmd::cry;
+
+uint32_t send(const SeSite& where, const cmd::Command& c, std::initializer_list<In> in,
+              std::initializer_list<Out> out = {}) {
+  return mw::call(where, c, in, out, mw::kArgumentsBad);
+}
+
+// An output array and its in/out length.
+Out out_array(void* p, uint32_t* len) { return Out{p, cap_of(len), len}; }
+
+}  // namespace
+
+extern "C" {
+
+uint32_t FWC_OpenSession_mw(uint32_t* phSession) { return send(SE_HERE, cry::OpenSession, {}, {{phSession}}); }
+
+uint32_t FWC_CloseSession_mw(uint32_t hSession) { return send(SE_HERE, cry::CloseSession, {{&hSession}}); }
+
+uint32_t FWC_CloseAllSessions_mw(void) { return send(SE_HERE, cry::CloseAllSessions, {}); }
+
+uint32_t FWC_SetMK_mw(uint32_t hSession, uint8_t* SwMK, uint32_t SwMKLen) {
+  return send(SE_HERE, cry::SetMK, {{&hSession}, {SwMK, SwMKLen}});
+}
+
+uint32_t FWC_GetMK_mw(uint32_t hSession, uint8_t* pSwMK, uint32_t* pSwMKLen) {
+  if (pSwMKLen == nullptr) return mw::kArgumentsBad;
+  return send(SE_HERE, cry::GetMK, {{&hSession}}, {out_array(pSwMK, pSwMKLen)});
+}
+
+uint32_t FWC_ClearMK_mw(uint32_t hSession) { return send(SE_HERE, cry::ClearMK, {{&hSession}}); }
+
+uint32_t FWC_GetMechanismList_mw(uint32_t* pMechanismList, uint32_t* pCount) {
+  return send(SE_HERE, cry::GetMechanismList, {}, {{pMechanismList}, {pCount}});
+}
+
+uint32_t FWC_GetMechanismInfo_mw(uint32_t ulType, uint8_t* pInfo) {
+  return send(SE_HERE, cry::GetMechanismInfo, {{&ulType}}, {{pInfo}});
+}
+
+// DataLen bytes are asked for, and at most DataLen are taken.
+uint32_t FWC_Drng_SEED_mw(uint32_t hSession, uint8_t* pData, uint32_t DataLen) {
+  return send(SE_HERE, cry::DrngSeed, {{&hSession}, {&DataLen}}, {{pData, DataLen}});
+}
+
+uint32_t FWC_DigestInit_mw(uint32_t hSession, uint8_t HashType) {
+  return send(SE_HERE, cry::DigestInit, {{&hSession}, {&HashType}});
+}
+
+uint32_t FWC_DigestUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen) {
+  return send(SE_HERE, cry::DigestUpdate, {{&hSession}, {Data, DataLen}});
+}
+
+uint32_t FWC_DigestFinal_mw(uint32_t hSession, uint8_t* pDigest, uint32_t* pDigestLen) {
+  if (pDigestLen == nullptr) return mw::kArgumentsBad;
+  return send(SE_HERE, cry::DigestFinal, {{&hSession}}, {out_array(pDigest, pDigestLen)});
+}
+
+uint32_t FWC_HmacGenerateKey_mw(uint32_t hSession, uint8_t* pSwKey, uint32_t* pSwKeyLen) {
+  if (pSwKeyLen == nullptr) return mw::kArgumentsBad;
+  return send(SE_HERE, cry::HmacGenerateKey, {{&hSession}}, {out_array(pSwKey, pSwKeyLen)});
+}
+
+uint32_t FWC_HmacInit_mw(uint32_t hSession, uint8_t HashType, uint8_t* SwKey, uint32_t SwKeyLen) {
+  return send(SE_HERE, cry::HmacInit, {{&hSession}, {&HashType}, {SwKey, SwKeyLen}});
+}
+
+uint32_t FWC_HmacUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen) {
+  return send(SE_HERE, cry::HmacUpdate, {{&hSession}, {Data, DataLen}});
+}
+
+uint32_t FWC_HmacFinal_mw(uint32_t hSession, uint8_t* pMac, uint32_t* pMacLen) {
+  if (pMacLen == nullptr) return mw::kArgumentsBad;
+  return send(SE_HERE, cry::HmacFinal, {{&hSession}}, {out_array(pMac, pMacLen)});
+}
+
+uint32_t FWC_AesCrypt_mw(uint32_t hSession, uint8_t AESCipherMode, uint8_t AESCipherDir, uint8_t AESCipherPadding,
+                         uint8_t* IV, uint32_t IVLen, uint8_t* SwKey, uint32_t SwKeyLen, uint8_t* Data,
+                         uint32_t DataLen, uint8_t* DataOut, uint32_t* pDataOutLen) {
+  if (pDataOutLen == nullptr) return mw::kArgumentsBad;
+  // Mode, direction and padding travel as 32-bit words.
+  const uint32_t mode = AESCipherMode;
+  const uint32_t dir = AESCipherDir;
+  const uint32_t padding = AESCipherPadding;
+  return send(SE_HERE, cry::AesCrypt,
+              {{&hSession}, {&mode}, {&dir}, {&padding}, {IV, IVLen}, {SwKey, SwKeyLen}, {Data, DataLen}},
+              {out_array(DataOut, pDataOutLen)});
+}
+
+uint32_t FWC_AesWrapKey_mw(uint32_t hSession, uint32_t KeyWrapType, uint8_t* SwWrappingKey,
+                           uint32_t SwWrappingKeyLen, uint8_t* SwTargetKey, uint32_t SwTargetKeyLen,
+                           uint8_t* WrappedKey, uint32_t* pWrappedKeyLen) {
+  if (pWrappedKeyLen == nullptr) return mw::kArgumentsBad;
+  return send(SE_HERE, cry::AesWrapKey,
+              {{&hSession}, {&KeyWrapType}, {SwWrappingKey, SwWrappingKeyLen}, {SwTargetKey, SwTargetKeyLen}},
+              {out_array(WrappedKey, pWrappedKeyLen)});
+}
+
+uint32_t FWC_AesUnwrapKey_mw(uint32_t hSession, uint32_t KeyWrapType, uint8_t* SwUnwrappingKey,
+                             uint32_t SwUnwrappingKeyLen, uint8_t* WrappedKey, uint32_t WrappedKeyLen,
+                             uint8_t* SwTargetKey, uint32_t* pSwTargetKeyLen) {
+  if (pSwTargetKeyLen == nullptr) return mw::kArgumentsBad;
+  return send(SE_HERE, cry::AesUnwrapKey,
+              {{&hSession}, {&KeyWrapType}, {SwUnwrappingKey, SwUnwrappingKeyLen}, {WrappedKey, WrappedKeyLen}},
+              {out_array(SwTargetKey, pSwTargetKeyLen)});
+}
+
+uint32_t FWC_AesGcmInit_mw(uint32_t hSession, uint8_t* AAD, uint32_t AADLen, uint8_t* IV, uint32_t IVLen,
+                           uint8_t* SwKey, uint32_t SwKeyLen) {
+  return send(SE_HERE, cry::AesGcmInit, {{&hSession}, {AAD, AADLen}, {IV, IVLen}, {SwKey, SwKeyLen}});
+}
+
+uint32_t FWC_AesGcmEncryptUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* pDataOut,
+                                    uint32_t* pDataOutLen) {
+  if (pDataOutLen == nullptr) return mw::kArgumentsBad;
+  return send(SE_HERE, cry::AesGcmEncryptUpdate, {{&hSession}, {Data, DataLen}}, {out_array(pDataOut, pDataOutLen)});
+}
+
+uint32_t FWC_AesGcmEncryptFinal_mw(uint32_t hSession, uint8_t TagLen, uint8_t* Data, uint32_t DataLen,
+                                   uint8_t* pDataOut, uint32_t* pDataOutLen) {
+  if (pDataOutLen == nullptr) return mw::kArgumentsBad;
+  return send(SE_HERE, cry::AesGcmEncryptFinal, {{&hSession}, {&TagLen}, {Data, DataLen}},
+              {out_array(pDataOut, pDataOutLen)});
+}
+
+uint32_t FWC_AesGcmDecryptUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* pDataOut,
+                                    uint32_t* pDataOutLen) {
+  if (pDataOutLen == nullptr) return mw::kArgumentsBad;
+  return send(SE_HERE, cry::AesGcmDecryptUpdate, {{&hSession}, {Data, DataLen}}, {out_array(pDataOut, pDataOutLen)});
+}
+
+uint32_t FWC_AesGcmDecryptFinal_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* Tag, uint8_t TagLen,
+                                   uint8_t* pDataOut, uint32_t* pDataOutLen) {
+  if (pDataOutLen == nullptr) return mw::kArgumentsBad;
+  return send(SE_HERE, cry::AesGcmDecryptFinal, {{&hSession}, {Data, DataLen}, {Tag, TagLen}},
+              {out_array(pDataOut, pDataOutLen)});
+}
+
+}  // extern "C"
