@@ -157,6 +157,28 @@ TEST_F(Sim, AnyInputGetsAReply) {
       ASSERT_GE(r.size(), 4u) << c->name;
     }
   }
+  // Well-formed requests of every row, arrays of odd sizes, handles of live
+  // and dead sessions.
+  const Bytes id = host().token(kAdminPin, kSoPin);
+  const uint32_t live = host().user(id, kSoPin, kUserPin);
+  for (const cmd::Command* c : cmd::kAll) {
+    for (size_t n : {size_t{0}, size_t{1}, size_t{100}, size_t{3000}}) {
+      for (uint32_t h : {live, 0x5A5A5A5Au}) {
+        std::vector<Bytes> fields;
+        for (const cmd::Field& f : c->request) {
+          if (f.kind == cmd::Kind::array) {
+            fields.push_back(Bytes(f.width != 0 ? f.width : n, static_cast<uint8_t>(n)));
+          } else if (f.width == 4 && fields.empty()) {
+            fields.push_back(u32(h));
+          } else {
+            fields.push_back(Bytes(f.width, static_cast<uint8_t>(n + 1)));
+          }
+        }
+        const Bytes r = l().exchange(raw(*c, fields));
+        ASSERT_GE(r.size(), 4u) << c->name;
+      }
+    }
+  }
 }
 
 }  // namespace
