@@ -1,75 +1,86 @@
-// The secure-element test bed (se_testbed) for a test: started in a state
-// directory of the test's own, stopped by its process id, nothing left
-// behind. The program's path comes from ZEB_TESTBED.
+// Starts the secure-element test bed (se_testbed) on a state directory and
+// stops it by its process id. For C++ tests; shell scripts use
+// scripts/testbed.sh.
+//
+//   zt::Testbed tb(SE_TESTBED_PATH, dir);      // ephemeral port
+//   zt::Testbed tb(SE_TESTBED_PATH, dir, 5566);  // the console's port
+//   tb.port(); tb.stop(); tb.kill();           // kill: SIGKILL, no clean exit
 #pragma once
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
 #include <string>
-#include <thread>
+#include <vector>
 
 namespace zt {
 
-class TestBed {
+class Testbed {
  public:
-  // The program to run, or null when the test bed is not asked for.
-  static const char* program() {
-    const char* p = std::getenv("ZEB_TESTBED");
-    return p != nullptr && *p != '\0' ? p : nullptr;
-  }
-
-  // Starts the test bed with its state in `state` (created by it); true once
-  // it accepts connections.
-  bool start(const std::string& state, const std::string& sn, const std::string& admin_pin) {
-    const char* exe = program();
-    if (exe == nullptr) return false;
-    state_ = std::filesystem::absolute(state).string();
-    ready_ = state_ + ".ready";
-    std::filesystem::remove(ready_);
+  Testbed(const std::string& exe, const std::string& state, int port = 0, std::vector<std::string> extra = {}) {
+    int fds[2];
+    if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    std::vector<std::string> args = {exe, "--state", state, "--port", std::to_string(port)};
+    args.insert(args.end(), extra.begin(), extra.end());
     pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
-      execl(exe, exe, "--state", state_.c_str(), "--sn", sn.c_str(), "--admin-pin", admin_pin.c_str(), "--ready-file",
-            ready_.c_str(), static_cast<char*>(nullptr));
+      // It ends with the test even when the test dies.
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      dup2(fds[1], STDOUT_FILENO);
+      close(fds[0]);
+      close(fds[1]);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(exe.c_str(), argv.data());
       _exit(127);
     }
-    if (pid_ < 0) return false;
-    for (int i = 0; i < 1000; ++i) {
-      if (std::filesystem::exists(ready_)) return true;
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return false;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    close(fds[1]);
+    // Read its lines until the ready line (or its end).
+    FILE* out = fdopen(fds[0], "r");
+    char line[512];
+    while (out != nullptr && std::fgets(line, sizeof line, out) != nullptr) {
+      output_ += line;
+      if (std::sscanf(line, "se_testbed: ready port=%d", &port_) == 1) break;
     }
-    stop();
-    return false;
-  }
-  // Stops it (SIGTERM, or SIGKILL to kill it mid-command) and waits for it.
-  void stop(int sig = SIGTERM) {
-    if (pid_ > 0) {
-      kill(pid_, sig);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-      pid_ = -1;
+    if (out != nullptr) std::fclose(out);
+    if (port_ <= 0) {
+      stop();
+      throw std::runtime_error("se_testbed did not start: " + output_);
     }
-    std::error_code ec;
-    std::filesystem::remove(ready_, ec);
   }
-  ~TestBed() { stop(); }
-  TestBed() = default;
-  TestBed(const TestBed&) = delete;
-  TestBed& operator=(const TestBed&) = delete;
+  ~Testbed() { stop(); }
+  Testbed(const Testbed&) = delete;
+  Testbed& operator=(const Testbed&) = delete;
+
+  int port() const { return port_; }
+  pid_t pid() const { return pid_; }
+  const std::string& output() const { return output_; }  // its lines up to the ready line
+
+  // SIGTERM and wait: the exit status (-1 when already stopped).
+  int stop() { return end(SIGTERM); }
+  // SIGKILL and wait: a crash at any point.
+  int kill() { return end(SIGKILL); }
 
  private:
+  int end(int sig) {
+    if (pid_ <= 0) return -1;
+    ::kill(pid_, sig);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    return status;
+  }
   pid_t pid_ = -1;
-  std::string state_;
-  std::string ready_;
+  int port_ = 0;
+  std::string output_;
 };
 
 }  // namespace zt

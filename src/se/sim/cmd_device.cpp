@@ -3,6 +3,7 @@
 // device in its text form of a digest (pin_from_digest); the software
 // device's own default PINs (serial numbers, set at token creation and at a
 // reset) are turned into that form as soon as it writes them.
+#include <cstring>
 #include <filesystem>
 
 #include "sim_internal.h"
@@ -58,7 +59,7 @@ Result Simulator::Impl::device(const cmd::Command& c, const Args& a) {
   namespace d = cmd::dev;
   const uint32_t h = c.request.empty() ? 0 : a.u32(0);
   // Commands that name the HSM carry SE_HSM_HANDLE.
-  if (!c.request.empty() && c.request[0].name == cmd::f::hHsm.name && h != cmd::SE_HSM_HANDLE) {
+  if (!c.request.empty() && std::strcmp(c.request[0].name, cmd::f::hHsm.name) == 0 && h != cmd::SE_HSM_HANDLE) {
     return Result::err(kSessionInvalid);
   }
   uint32_t rc = 0;

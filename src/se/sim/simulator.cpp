@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 
 #include "oxlu/file.h"
@@ -172,6 +173,11 @@ uint32_t Simulator::open(const std::string& dir_in, const std::string& sn_in, co
     std::memcpy(rec.HsmSn, text.data() + p + 4, 16);
     const uint32_t rc = SWD_Initialize(rec.HsmSn, &sim->hsm_);
     if (rc != 0) return rc;
+  }
+  // Temporary files of object writes that a kill interrupted.
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir + "SeStore", ec)) {
+    if (e.is_directory(ec)) oxlu::remove_dead_temps((e.path().string() + "/").c_str());
   }
   sim->dir_ = dir;
   sim->sn_.assign(reinterpret_cast<char*>(rec.HsmSn), 16);

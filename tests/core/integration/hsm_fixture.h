@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,10 +48,11 @@ class CoreHsm : public ::testing::Test {
  protected:
   void SetUp() override {
     StoreLog::get() = StoreLog{};
-    if (TestBed::program() != nullptr) {
+    if (const char* exe = std::getenv("ZEB_TESTBED"); exe != nullptr && *exe != '\0') {
       // The same contract on the secure element: the test bed (type 8) with
-      // this HSM's serial number and administrator PIN.
-      ASSERT_TRUE(testbed.start("testbed-state", kHsmSn, kAdminPin));
+      // this HSM's serial number and administrator PIN, on the console port.
+      testbed = std::make_unique<Testbed>(exe, "testbed-state", 5566,
+                                          std::vector<std::string>{"--sn", kHsmSn, "--admin-pin", kAdminPin});
     } else {
       write_file("sw_hsm_list.txt", std::string("HSMSn=") + kHsmSn + "\nHSMLabel=soft-hsm\nHSMType=1\n");
       std::filesystem::create_directory("SwHsm");
@@ -110,7 +112,7 @@ class CoreHsm : public ::testing::Test {
   }
 
   WorkDir dir;
-  TestBed testbed;
+  std::unique_ptr<Testbed> testbed;  // only on the secure element
   VRK_HANDLE hsm = 0;
   bool started = false;
 };
