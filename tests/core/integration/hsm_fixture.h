@@ -74,7 +74,7 @@ class CoreHsm : public ::testing::Test {
     if (started) {
       EXPECT_EQ(VRK_Finalize(hsm), 0u);
     }
-    testbed.stop();
+    testbed.reset();
   }
 
   VRK_HANDLE hsm_session() {
