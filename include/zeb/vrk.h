@@ -103,11 +103,11 @@ VRK_RV VRK_GetMechanismList(VRK_UINT32_PTR pMechanismList, VRK_UINT32_PTR pu32Co
 VRK_RV VRK_GetMechanismInfo(VRK_UINT32 ulType, VRK_VOID_PTR pInfo);
 
 // Digest and random numbers (no login needed).
-int VRK_DigestInit(VRK_HANDLE hSession, VRK_UCHAR HashType);
-int VRK_DigestUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength);
-int VRK_DigestFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDigest, VRK_UINT32_PTR pu32DigestLength);
-int VRK_Digest(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDigest,
-               VRK_UINT32_PTR pu32DigestLength);
-int VRK_GenerateRandom(VRK_HANDLE hSession, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pData);
+VRK_RV VRK_DigestInit(VRK_HANDLE hSession, VRK_UCHAR HashType);
+VRK_RV VRK_DigestUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength);
+VRK_RV VRK_DigestFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDigest, VRK_UINT32_PTR pu32DigestLength);
+VRK_RV VRK_Digest(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDigest,
+                  VRK_UINT32_PTR pu32DigestLength);
+VRK_RV VRK_GenerateRandom(VRK_HANDLE hSession, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pData);
 
 }  // extern "C"

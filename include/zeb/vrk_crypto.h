@@ -19,84 +19,84 @@ enum : uint8_t { VRK_AES_DIR_DECRYPT = 1, VRK_AES_DIR_ENCRYPT = 2 };
 extern "C" {
 
 // ---- AES ----
-int VRK_GenerateKey(VRK_HANDLE hSession, VRK_UCHAR AESCipherType, VRK_UCHAR_PTR pID, VRK_UCHAR_PTR pLabel,
-                    VRK_UCHAR_PTR pKeyObject, VRK_UINT32_PTR pKeyObjectLength);
-int VRK_AesInit(VRK_HANDLE hSession, VRK_UCHAR AESCipherMode, VRK_UCHAR Dir, VRK_UCHAR Padding, VRK_UCHAR_PTR pIV,
-                VRK_UINT32 IVLength, VRK_UCHAR_PTR pKeyObject, VRK_UINT32 KeyObjectLength);
-int VRK_AesUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDataOut,
-                  VRK_UINT32_PTR pDataOutLength);
-int VRK_AesFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDataOut, VRK_UINT32_PTR pDataOutLength);
-int VRK_AesCrypt(VRK_HANDLE hSession, VRK_UCHAR AESCipherMode, VRK_UCHAR AESCipherDir, VRK_UCHAR AESCipherPadding,
-                 VRK_UCHAR_PTR IV, VRK_UINT32 IVLen, VRK_UCHAR_PTR pKeyObject, VRK_UINT32 KeyObjectLength,
-                 VRK_UCHAR_PTR Data, VRK_UINT32 DataLen, VRK_UCHAR_PTR DataOut, VRK_UINT32_PTR pDataOutLen);
-int VRK_AesGcmInit(VRK_HANDLE hSession, VRK_UCHAR TagLen, VRK_UCHAR_PTR pAAD, VRK_UINT32 AADLength, VRK_UCHAR_PTR pIV,
+VRK_RV VRK_GenerateKey(VRK_HANDLE hSession, VRK_UCHAR AESCipherType, VRK_UCHAR_PTR pID, VRK_UCHAR_PTR pLabel,
+                       VRK_UCHAR_PTR pKeyObject, VRK_UINT32_PTR pKeyObjectLength);
+VRK_RV VRK_AesInit(VRK_HANDLE hSession, VRK_UCHAR AESCipherMode, VRK_UCHAR Dir, VRK_UCHAR Padding, VRK_UCHAR_PTR pIV,
                    VRK_UINT32 IVLength, VRK_UCHAR_PTR pKeyObject, VRK_UINT32 KeyObjectLength);
-int VRK_AesGcmEncryptUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDataOut,
-                            VRK_UINT32_PTR pDataOutLength);
-int VRK_AesGcmEncryptFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDataOut, VRK_UINT32_PTR pDataOutLength);
-int VRK_AesGcmDecryptUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDataOut,
-                            VRK_UINT32_PTR pDataOutLength);
-int VRK_AesGcmDecryptFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDataOut, VRK_UINT32_PTR pDataOutLength);
+VRK_RV VRK_AesUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDataOut,
+                     VRK_UINT32_PTR pDataOutLength);
+VRK_RV VRK_AesFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDataOut, VRK_UINT32_PTR pDataOutLength);
+VRK_RV VRK_AesCrypt(VRK_HANDLE hSession, VRK_UCHAR AESCipherMode, VRK_UCHAR AESCipherDir, VRK_UCHAR AESCipherPadding,
+                    VRK_UCHAR_PTR IV, VRK_UINT32 IVLen, VRK_UCHAR_PTR pKeyObject, VRK_UINT32 KeyObjectLength,
+                    VRK_UCHAR_PTR Data, VRK_UINT32 DataLen, VRK_UCHAR_PTR DataOut, VRK_UINT32_PTR pDataOutLen);
+VRK_RV VRK_AesGcmInit(VRK_HANDLE hSession, VRK_UCHAR TagLen, VRK_UCHAR_PTR pAAD, VRK_UINT32 AADLength, VRK_UCHAR_PTR pIV,
+                      VRK_UINT32 IVLength, VRK_UCHAR_PTR pKeyObject, VRK_UINT32 KeyObjectLength);
+VRK_RV VRK_AesGcmEncryptUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDataOut,
+                               VRK_UINT32_PTR pDataOutLength);
+VRK_RV VRK_AesGcmEncryptFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDataOut, VRK_UINT32_PTR pDataOutLength);
+VRK_RV VRK_AesGcmDecryptUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDataOut,
+                               VRK_UINT32_PTR pDataOutLength);
+VRK_RV VRK_AesGcmDecryptFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDataOut, VRK_UINT32_PTR pDataOutLength);
 
 // ---- ECDSA and ECDH (signatures r || s, the curve's length each) ----
-int VRK_ECGenerateKeyPair(VRK_HANDLE hSession, VRK_UCHAR EccCurveType, VRK_UCHAR_PTR pID, VRK_UCHAR_PTR pLabel,
-                          VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32_PTR pu32PrivKeyObjectLength,
-                          VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32_PTR pu32PubKeyObjectLength);
-int VRK_ECDSASignInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPrivKeyObject,
-                      VRK_UINT32 u32PrivKeyObjectLength);
-int VRK_ECDSASignUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength);
-int VRK_ECDSASignFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32_PTR pu32SignatureLength);
-int VRK_ECDSASign(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pSignature,
-                  VRK_UINT32_PTR pu32SignatureLength);
-int VRK_ECDSASignSingle(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength,
-                        VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DigestLength, VRK_UCHAR_PTR pSignature,
-                        VRK_UINT32_PTR pu32SignatureLength);
-int VRK_ECDSAVerifyInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPubKeyObject,
-                        VRK_UINT32 u32PubKeyObjectLength);
-int VRK_ECDSAVerifyUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength);
-int VRK_ECDSAVerifyFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32 u32SignatureLength);
-int VRK_ECDSAVerify(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pSignature,
-                    VRK_UINT32 u32SignatureLength);
-int VRK_ECDSAVerifySingle(VRK_HANDLE hSession, VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength,
-                          VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DigestLength, VRK_UCHAR_PTR pSignature,
-                          VRK_UINT32 u32SignatureLength);
-int VRK_ECDH(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength,
-             VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength, VRK_UCHAR_PTR pShareSecret,
-             VRK_UINT32_PTR pu32ShareSecretLength);
+VRK_RV VRK_ECGenerateKeyPair(VRK_HANDLE hSession, VRK_UCHAR EccCurveType, VRK_UCHAR_PTR pID, VRK_UCHAR_PTR pLabel,
+                             VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32_PTR pu32PrivKeyObjectLength,
+                             VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32_PTR pu32PubKeyObjectLength);
+VRK_RV VRK_ECDSASignInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPrivKeyObject,
+                         VRK_UINT32 u32PrivKeyObjectLength);
+VRK_RV VRK_ECDSASignUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength);
+VRK_RV VRK_ECDSASignFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32_PTR pu32SignatureLength);
+VRK_RV VRK_ECDSASign(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pSignature,
+                     VRK_UINT32_PTR pu32SignatureLength);
+VRK_RV VRK_ECDSASignSingle(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength,
+                           VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DigestLength, VRK_UCHAR_PTR pSignature,
+                           VRK_UINT32_PTR pu32SignatureLength);
+VRK_RV VRK_ECDSAVerifyInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPubKeyObject,
+                           VRK_UINT32 u32PubKeyObjectLength);
+VRK_RV VRK_ECDSAVerifyUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength);
+VRK_RV VRK_ECDSAVerifyFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32 u32SignatureLength);
+VRK_RV VRK_ECDSAVerify(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pSignature,
+                       VRK_UINT32 u32SignatureLength);
+VRK_RV VRK_ECDSAVerifySingle(VRK_HANDLE hSession, VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength,
+                             VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DigestLength, VRK_UCHAR_PTR pSignature,
+                             VRK_UINT32 u32SignatureLength);
+VRK_RV VRK_ECDH(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength,
+                VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength, VRK_UCHAR_PTR pShareSecret,
+                VRK_UINT32_PTR pu32ShareSecretLength);
 
 // ---- RSA PKCS#1 v1.5 ----
-int VRK_RSAGenerateKeyPair(VRK_HANDLE hSession, VRK_UINT32 ulRsaModuleSize, VRK_UINT32 ulExponent, VRK_UCHAR_PTR pID,
-                           VRK_UCHAR_PTR pLabel, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32_PTR pu32PrivKeyObjectLength,
-                           VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32_PTR pu32PubKeyObjectLength);
-int VRK_RSASignInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPrivKeyObject,
-                    VRK_UINT32 u32PrivKeyObjectLength);
-int VRK_RSASignUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength);
-int VRK_RSASignFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32_PTR pu32SignatureLength);
-int VRK_RSASign(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 ulDataLength, VRK_UCHAR_PTR pSignature,
-                VRK_UINT32_PTR pulSignatureLength);
-int VRK_RSASign_PKCS1(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPrivKeyObject,
-                      VRK_UINT32 u32PrivKeyObjectLength, VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DataLength,
-                      VRK_UCHAR_PTR pSignature, VRK_UINT32_PTR pu32SignatureLength);
-int VRK_RSAVerifyInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPubKeyObject,
-                      VRK_UINT32 u32PubKeyObjectLength);
-int VRK_RSAVerifyUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength);
-int VRK_RSAVerifyFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32 u32SignatureLength);
-int VRK_RSAVerify(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 ulDataLength, VRK_UCHAR_PTR pSignature,
-                  VRK_UINT32 ulSignatureLength);
-int VRK_RSAVerify_PKCS1(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPubKeyObject,
-                        VRK_UINT32 u32PubKeyObjectLength, VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DataLength,
-                        VRK_UCHAR_PTR pSignature, VRK_UINT32 u32SignatureLength);
-int VRK_RSAEncryptInit(VRK_HANDLE hSession, VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength);
-int VRK_RSAEncrypt(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pCipher,
-                   VRK_UINT32_PTR pu32CipherLength);
-int VRK_RSAEncrypt_PKCS1(VRK_HANDLE hSession, VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength,
-                         VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pCipher,
-                         VRK_UINT32_PTR pu32CipherLength);
-int VRK_RSADecryptInit(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength);
-int VRK_RSADecrypt(VRK_HANDLE hSession, VRK_UCHAR_PTR pCihper, VRK_UINT32 u32CihperLength, VRK_UCHAR_PTR pPlain,
-                   VRK_UINT32_PTR pu32PlainLength);
-int VRK_RSADecrypt_PKCS1(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength,
-                         VRK_UCHAR_PTR pCihper, VRK_UINT32 u32CihperLength, VRK_UCHAR_PTR pPlain,
-                         VRK_UINT32_PTR pu32PlainLength);
+VRK_RV VRK_RSAGenerateKeyPair(VRK_HANDLE hSession, VRK_UINT32 ulRsaModuleSize, VRK_UINT32 ulExponent, VRK_UCHAR_PTR pID,
+                              VRK_UCHAR_PTR pLabel, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32_PTR pu32PrivKeyObjectLength,
+                              VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32_PTR pu32PubKeyObjectLength);
+VRK_RV VRK_RSASignInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPrivKeyObject,
+                       VRK_UINT32 u32PrivKeyObjectLength);
+VRK_RV VRK_RSASignUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength);
+VRK_RV VRK_RSASignFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32_PTR pu32SignatureLength);
+VRK_RV VRK_RSASign(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 ulDataLength, VRK_UCHAR_PTR pSignature,
+                   VRK_UINT32_PTR pulSignatureLength);
+VRK_RV VRK_RSASign_PKCS1(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPrivKeyObject,
+                         VRK_UINT32 u32PrivKeyObjectLength, VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DataLength,
+                         VRK_UCHAR_PTR pSignature, VRK_UINT32_PTR pu32SignatureLength);
+VRK_RV VRK_RSAVerifyInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPubKeyObject,
+                         VRK_UINT32 u32PubKeyObjectLength);
+VRK_RV VRK_RSAVerifyUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength);
+VRK_RV VRK_RSAVerifyFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32 u32SignatureLength);
+VRK_RV VRK_RSAVerify(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 ulDataLength, VRK_UCHAR_PTR pSignature,
+                     VRK_UINT32 ulSignatureLength);
+VRK_RV VRK_RSAVerify_PKCS1(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPubKeyObject,
+                           VRK_UINT32 u32PubKeyObjectLength, VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DataLength,
+                           VRK_UCHAR_PTR pSignature, VRK_UINT32 u32SignatureLength);
+VRK_RV VRK_RSAEncryptInit(VRK_HANDLE hSession, VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength);
+VRK_RV VRK_RSAEncrypt(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pCipher,
+                      VRK_UINT32_PTR pu32CipherLength);
+VRK_RV VRK_RSAEncrypt_PKCS1(VRK_HANDLE hSession, VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength,
+                            VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pCipher,
+                            VRK_UINT32_PTR pu32CipherLength);
+VRK_RV VRK_RSADecryptInit(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength);
+VRK_RV VRK_RSADecrypt(VRK_HANDLE hSession, VRK_UCHAR_PTR pCihper, VRK_UINT32 u32CihperLength, VRK_UCHAR_PTR pPlain,
+                      VRK_UINT32_PTR pu32PlainLength);
+VRK_RV VRK_RSADecrypt_PKCS1(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength,
+                            VRK_UCHAR_PTR pCihper, VRK_UINT32 u32CihperLength, VRK_UCHAR_PTR pPlain,
+                            VRK_UINT32_PTR pu32PlainLength);
 
 }  // extern "C"

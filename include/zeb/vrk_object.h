@@ -33,39 +33,39 @@ extern "C" {
 
 // Key size, cipher type, hash type or curve -> VRK_KEY_*; 104 (and 0) for
 // anything else.
-int VRK_GetObjKeyAlgo(VRK_UINT32 u32KeyAlgo, VRK_UINT32_PTR pu32ObjKeyAlgo);
+VRK_RV VRK_GetObjKeyAlgo(VRK_UINT32 u32KeyAlgo, VRK_UINT32_PTR pu32ObjKeyAlgo);
 // Context length + 128 bytes from the heap (release with free); 6 when none.
-int VRK_AllocObject(VRK_UINT32 u32ContextLen, VRK_UCHAR_PTR* pObject);
+VRK_RV VRK_AllocObject(VRK_UINT32 u32ContextLen, VRK_UCHAR_PTR* pObject);
 // 32 when the ID or label is null or empty; texts are cut at their field.
-int VRK_SetObjMeta(VRK_UCHAR ObjMac, VRK_UCHAR ObjEnc, VRK_UCHAR_PTR pTknId, VRK_UCHAR_PTR pObjId,
-                   VRK_UCHAR_PTR pObjLabel, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UINT32 u32ObjExtIndex,
-                   VRK_UINT64 u64ObjKeyUsage, VRK_UINT32 u32DataLen, VRK_OBJECT_META_PTR pObjMeta);
+VRK_RV VRK_SetObjMeta(VRK_UCHAR ObjMac, VRK_UCHAR ObjEnc, VRK_UCHAR_PTR pTknId, VRK_UCHAR_PTR pObjId,
+                      VRK_UCHAR_PTR pObjLabel, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UINT32 u32ObjExtIndex,
+                      VRK_UINT64 u64ObjKeyUsage, VRK_UINT32 u32DataLen, VRK_OBJECT_META_PTR pObjMeta);
 
 // Session-bound object calls: 179 unknown session, 257 unless the session's
 // status is exactly token user (8). The first four answer 6 for any device
 // failure. pObject of VRK_SetObject must hold u32ObjContextLen + 128 bytes.
-int VRK_SetObject(VRK_HANDLE hSession, VRK_OBJECT_META_PTR pObjMeta, VRK_UCHAR_PTR pObjContext,
-                  VRK_UINT32 u32ObjContextLen, VRK_UCHAR_PTR pObject, VRK_UINT32_PTR pu32ObjectLen);
-int VRK_GetObjMetaPtr(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
-                      VRK_OBJECT_META_PTR pObjMeta);
+VRK_RV VRK_SetObject(VRK_HANDLE hSession, VRK_OBJECT_META_PTR pObjMeta, VRK_UCHAR_PTR pObjContext,
+                     VRK_UINT32 u32ObjContextLen, VRK_UCHAR_PTR pObject, VRK_UINT32_PTR pu32ObjectLen);
+VRK_RV VRK_GetObjMetaPtr(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
+                         VRK_OBJECT_META_PTR pObjMeta);
 // The context is at most the header's u32DataLen bytes (an object that claims
 // less than it carries is refused with 6).
-int VRK_GetObjCtxPtr(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen, VRK_UCHAR_PTR pObjContext,
-                     VRK_UINT32_PTR pu32ObjContextLen);
-int VRK_DivideObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
-                     VRK_OBJECT_META_PTR pObjMeta, VRK_UCHAR_PTR pObjContext, VRK_UINT32_PTR pu32KeyObjectLen);
-int VRK_CheckObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen);
-int VRK_UpdObjectMeta(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 objectLen,
-                      VRK_OBJECT_META_PTR pUpdatedmeta);
+VRK_RV VRK_GetObjCtxPtr(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen, VRK_UCHAR_PTR pObjContext,
+                        VRK_UINT32_PTR pu32ObjContextLen);
+VRK_RV VRK_DivideObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
+                        VRK_OBJECT_META_PTR pObjMeta, VRK_UCHAR_PTR pObjContext, VRK_UINT32_PTR pu32KeyObjectLen);
+VRK_RV VRK_CheckObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen);
+VRK_RV VRK_UpdObjectMeta(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 objectLen,
+                         VRK_OBJECT_META_PTR pUpdatedmeta);
 // VRK_OBJ_SESSION or VRK_OBJ_TOKEN after checking that the object exists.
-int VRK_GetObjectLifeSpan(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObjLifespan);
+VRK_RV VRK_GetObjectLifeSpan(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObjLifespan);
 
 // Builds an object from raw key bytes (secret and private keys wrapped under
 // the session key). *pKeyObjectLength: capacity in, object length out; a
 // buffer too small gives 336 with the needed length written.
-int VRK_ImportRawKey(VRK_HANDLE hSession, VRK_UCHAR_PTR pRawKey, VRK_UINT32 u32RawKeyLen, VRK_UCHAR ObjKeyType,
-                     VRK_UCHAR_PTR pObjectID, VRK_UCHAR_PTR pObjectLabel, VRK_UCHAR ObjType,
-                     VRK_UCHAR_PTR pKeyObject, VRK_UINT32_PTR pKeyObjectLength);
+VRK_RV VRK_ImportRawKey(VRK_HANDLE hSession, VRK_UCHAR_PTR pRawKey, VRK_UINT32 u32RawKeyLen, VRK_UCHAR ObjKeyType,
+                        VRK_UCHAR_PTR pObjectID, VRK_UCHAR_PTR pObjectLabel, VRK_UCHAR ObjType,
+                        VRK_UCHAR_PTR pKeyObject, VRK_UINT32_PTR pKeyObjectLength);
 #define VRK_IMPORT_RAW_FORM(name)                                                                        \
   int name(VRK_HANDLE hSession, VRK_UCHAR_PTR pRawKey, VRK_UINT32 u32RawKeyLen, VRK_UCHAR_PTR pObjectID, \
            VRK_UCHAR_PTR pObjectLabel, VRK_UCHAR_PTR pKeyObject, VRK_UINT32_PTR pKeyObjectLength)
@@ -86,74 +86,74 @@ VRK_IMPORT_RAW_FORM(VRK_Import_RAW_ECC_P521_PublicKey);
 // The plain context of a token object (secret and private keys unwrapped).
 // *pu32KeyLength: capacity in, length out; 336 with the needed length when
 // the buffer is too small.
-int VRK_ExportRawKey(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pKey,
-                     VRK_UINT32_PTR pu32KeyLength);
+VRK_RV VRK_ExportRawKey(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pKey,
+                        VRK_UINT32_PTR pu32KeyLength);
 
 // ---- Session objects (256 slots per session) ---------------------------------
 
-int VRK_CacheSessionObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
-                           VRK_UINT32_PTR pu32Handle);
-int VRK_CheckSessionObjectIdConflict(VRK_HANDLE hSession, VRK_UCHAR_PTR pObjId);
-int VRK_GetSessionObjectSize(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UINT32_PTR pu32Len);
+VRK_RV VRK_CacheSessionObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
+                              VRK_UINT32_PTR pu32Handle);
+VRK_RV VRK_CheckSessionObjectIdConflict(VRK_HANDLE hSession, VRK_UCHAR_PTR pObjId);
+VRK_RV VRK_GetSessionObjectSize(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UINT32_PTR pu32Len);
 // *pu32Len: capacity in, length out; 336 (length untouched) when too small.
-int VRK_GetSessionObject(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pObject, VRK_UINT32_PTR pu32Len);
-int VRK_CheckSessionObjectExists(VRK_HANDLE hSession, VRK_UINT32 u32Handle);
-int VRK_DeleteSessionObject(VRK_HANDLE hSession, VRK_UINT32 u32Handle);
-int VRK_DeleteSessionObjects(VRK_HANDLE hSession);
-int VRK_FindSessionObjects(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjId,
-                           VRK_UCHAR_PTR pObjLabel, VRK_UINT32_PTR pu32Handle);
+VRK_RV VRK_GetSessionObject(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pObject, VRK_UINT32_PTR pu32Len);
+VRK_RV VRK_CheckSessionObjectExists(VRK_HANDLE hSession, VRK_UINT32 u32Handle);
+VRK_RV VRK_DeleteSessionObject(VRK_HANDLE hSession, VRK_UINT32 u32Handle);
+VRK_RV VRK_DeleteSessionObjects(VRK_HANDLE hSession);
+VRK_RV VRK_FindSessionObjects(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjId,
+                              VRK_UCHAR_PTR pObjLabel, VRK_UINT32_PTR pu32Handle);
 // Copies the 256 slots (the buffers stay the session's); 336 for a null list.
-int VRK_ListSessionObjects(VRK_HANDLE hSession, VRK_SESS_OBJECT* pList);
-int VRK_CacheSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pExtData,
-                                 VRK_UINT32 extDatalen);
+VRK_RV VRK_ListSessionObjects(VRK_HANDLE hSession, VRK_SESS_OBJECT* pList);
+VRK_RV VRK_CacheSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pExtData,
+                                    VRK_UINT32 extDatalen);
 // *pu32ExtDataLen: capacity in, length out; 336 with the needed length when
 // the buffer is too small.
-int VRK_GetSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pExtData,
-                               VRK_UINT32_PTR pu32ExtDataLen);
-int VRK_UpdateSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pExtData,
-                                  VRK_UINT32 extDatalen);
-int VRK_DeleteSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle);
+VRK_RV VRK_GetSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pExtData,
+                                  VRK_UINT32_PTR pu32ExtDataLen);
+VRK_RV VRK_UpdateSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pExtData,
+                                     VRK_UINT32 extDatalen);
+VRK_RV VRK_DeleteSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle);
 
 // ---- Token objects (persistency) ---------------------------------------------
 
-int VRK_GetStorageInfo(VRK_HANDLE hSession, VRK_UCHAR_PTR pStorage_status, STO_LAYOUT* pTotalLayout,
-                       STO_LAYOUT* pFreeLayout);
-int VRK_SetStorageLayout(VRK_HANDLE hSession, STO_LAYOUT* pInputLayout, STO_LAYOUT* pOutputLayout);
-int VRK_ListObjects(VRK_HANDLE hSession, VRK_SEOBJ_LIST* pObjList, VRK_UINT32_PTR pu32Count);
+VRK_RV VRK_GetStorageInfo(VRK_HANDLE hSession, VRK_UCHAR_PTR pStorage_status, STO_LAYOUT* pTotalLayout,
+                          STO_LAYOUT* pFreeLayout);
+VRK_RV VRK_SetStorageLayout(VRK_HANDLE hSession, STO_LAYOUT* pInputLayout, STO_LAYOUT* pOutputLayout);
+VRK_RV VRK_ListObjects(VRK_HANDLE hSession, VRK_SEOBJ_LIST* pObjList, VRK_UINT32_PTR pu32Count);
 // *pu32PubObjectLen: capacity in, length out (336 when too small).
-int VRK_GetPubObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pPubObject,
-                     VRK_UINT32_PTR pu32PubObjectLen);
+VRK_RV VRK_GetPubObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pPubObject,
+                        VRK_UINT32_PTR pu32PubObjectLen);
 // Stores a copy of the object (keys re-wrapped to the token key); the
 // caller's buffer is left as it was.
-int VRK_SaveObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
-                   VRK_UINT32_PTR pu32ObjectIndex);
-int VRK_DeleteTknObjects(VRK_HANDLE hHsmSess, VRK_UCHAR_PTR tknid);
-int VRK_DeleteObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex);
-int VRK_GetObjectSize(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UINT32_PTR pu32ObjectLen);
+VRK_RV VRK_SaveObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
+                      VRK_UINT32_PTR pu32ObjectIndex);
+VRK_RV VRK_DeleteTknObjects(VRK_HANDLE hHsmSess, VRK_UCHAR_PTR tknid);
+VRK_RV VRK_DeleteObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex);
+VRK_RV VRK_GetObjectSize(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UINT32_PTR pu32ObjectLen);
 // *pu32ObjectLen: capacity in, length out (336 with the needed length when
 // too small). Keys come back under the session key.
-int VRK_GetObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObject,
-                  VRK_UINT32_PTR pu32ObjectLen);
+VRK_RV VRK_GetObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObject,
+                     VRK_UINT32_PTR pu32ObjectLen);
 // Replaces a stored object; keys are re-wrapped to the token key as on save.
-int VRK_UpdObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen);
-int VRK_FindObjectsID(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectID,
-                      VRK_UINT32_PTR pu32ObjectIndex);
-int VRK_FindObjectsLabel(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectLabel,
+VRK_RV VRK_UpdObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen);
+VRK_RV VRK_FindObjectsID(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectID,
                          VRK_UINT32_PTR pu32ObjectIndex);
-int VRK_FindObjects(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectID,
-                    VRK_UCHAR_PTR pObjectLabel, VRK_UINT32_PTR pu32ObjectIndex);
-int VRK_ImportTknObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pImportObject, VRK_UINT32 u32ImportObjectLen,
-                        VRK_UCHAR object_lifespan, VRK_UINT32_PTR pobjectIndex);
+VRK_RV VRK_FindObjectsLabel(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectLabel,
+                            VRK_UINT32_PTR pu32ObjectIndex);
+VRK_RV VRK_FindObjects(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectID,
+                       VRK_UCHAR_PTR pObjectLabel, VRK_UINT32_PTR pu32ObjectIndex);
+VRK_RV VRK_ImportTknObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pImportObject, VRK_UINT32 u32ImportObjectLen,
+                           VRK_UCHAR object_lifespan, VRK_UINT32_PTR pobjectIndex);
 // *pu32ObjectLen: capacity in, length out (336 when too small).
-int VRK_ExportTknObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObject,
-                        VRK_UINT32_PTR pu32ObjectLen);
-int VRK_SaveObjExtension(VRK_HANDLE htknsess, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pExtData,
-                         VRK_UINT32 extDatalen);
-int VRK_GetObjExtension(VRK_HANDLE htknsess, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pExtData,
-                        VRK_UINT32_PTR extDatalen);
-int VRK_UpdateObjExtension(VRK_HANDLE htknsess, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pExtData,
-                           VRK_UINT32 extDatalen);
-int VRK_DeleteObjExtension(VRK_HANDLE htknsess, VRK_UINT32 u32ObjectIndex);
-int VRK_CheckObjectExist(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex);
+VRK_RV VRK_ExportTknObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObject,
+                           VRK_UINT32_PTR pu32ObjectLen);
+VRK_RV VRK_SaveObjExtension(VRK_HANDLE htknsess, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pExtData,
+                            VRK_UINT32 extDatalen);
+VRK_RV VRK_GetObjExtension(VRK_HANDLE htknsess, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pExtData,
+                           VRK_UINT32_PTR extDatalen);
+VRK_RV VRK_UpdateObjExtension(VRK_HANDLE htknsess, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pExtData,
+                              VRK_UINT32 extDatalen);
+VRK_RV VRK_DeleteObjExtension(VRK_HANDLE htknsess, VRK_UINT32 u32ObjectIndex);
+VRK_RV VRK_CheckObjectExist(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex);
 
 }  // extern "C"

@@ -19,10 +19,10 @@ class HsmLock {
   ~HsmLock();
   HsmLock(const HsmLock&) = delete;
   HsmLock& operator=(const HsmLock&) = delete;
-  bool ok() const noexcept { return rv_ == VRK_OK; }
-  uint32_t error() const noexcept { return rv_; }
+  [[nodiscard]] bool ok() const noexcept { return rv_ == VRK_OK; }
+  [[nodiscard]] uint32_t error() const noexcept { return rv_; }
   // Releases early; returns the release's result (0 if not held).
-  uint32_t release() noexcept;
+  [[nodiscard]] uint32_t release() noexcept;
 
  private:
   uint32_t rv_;
@@ -34,8 +34,8 @@ size_t field_len(const uint8_t* field, size_t width) noexcept;
 
 // PINs and labels handed to a device: at most the device's field, and free of
 // the bytes that the device's text files cannot carry (0x00, 0x0A, 0x0D).
-uint32_t check_new_pin(const uint8_t* pin, uint32_t len) noexcept;
-uint32_t check_label(const uint8_t* label, uint32_t len) noexcept;
+[[nodiscard]] uint32_t check_new_pin(const uint8_t* pin, uint32_t len) noexcept;
+[[nodiscard]] uint32_t check_label(const uint8_t* label, uint32_t len) noexcept;
 
 // Draws a session handle from the OS random source: never 0, never the
 // claimed-slot marker, never a live handle. 0 when the source fails.
@@ -115,7 +115,7 @@ void set_crypto_tables(const CryptoTables& tables) noexcept;
 
 // True when the AES, key-blob and RSA operations of this HSM type run in the
 // secure element (whose crypto session then is the context's crypto handle).
-constexpr bool uses_se_crypto(uint8_t hsm_type) noexcept {
+[[nodiscard]] constexpr bool uses_se_crypto(uint8_t hsm_type) noexcept {
   return hsm_type == VRK_HSM_TYPE_QUILLSTAR || hsm_type == VRK_HSM_TYPE_TESTBED;
 }
 

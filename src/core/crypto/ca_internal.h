@@ -26,7 +26,7 @@ inline constexpr int kNotSupported = 0x054;  // CKR_FUNCTION_NOT_SUPPORTED
 inline constexpr int kKeyTypeInconsistent = 0x063;
 inline constexpr int kEncryptedDataLen = 0x041;
 
-inline bool idle(const CryptoAdapterCtx& c) { return c.Crypto_Operation == VRK_OP_NONE; }
+[[nodiscard]] inline bool idle(const CryptoAdapterCtx& c) { return c.Crypto_Operation == VRK_OP_NONE; }
 
 inline void start_op(CryptoAdapterCtx& c, uint8_t op, CaRunning run) {
   c.Crypto_Operation = op;
@@ -37,7 +37,7 @@ inline void start_op(CryptoAdapterCtx& c, uint8_t op, CaRunning run) {
 void end_op(CryptoAdapterCtx& c) noexcept;
 
 // True when `needed` fits the in/out capacity; otherwise writes it there.
-inline bool fits(uint32_t* capacity, uint32_t needed) {
+[[nodiscard]] inline bool fits(uint32_t* capacity, uint32_t needed) {
   if (*capacity >= needed) return true;
   *capacity = needed;
   return false;
@@ -54,7 +54,7 @@ inline constexpr uint8_t kKeptEncryptKey = 0x01;
 inline constexpr uint8_t kKeptDecryptKey = 0x02;
 
 // Copies a key context into the session's buffer; 7 when it does not fit.
-int keep_key(uint8_t* buf, uint32_t cap, uint32_t* kept_len, const uint8_t* key, uint32_t len) noexcept;
+[[nodiscard]] int keep_key(uint8_t* buf, uint32_t cap, uint32_t* kept_len, const uint8_t* key, uint32_t len) noexcept;
 
 // Digest of a multi-part operation: hash the data (unless `no_hash`, where
 // the data itself is the digest) and finish into `digest` (CA_DIGEST_BUFFER
@@ -63,7 +63,7 @@ int finish_digest(CryptoAdapterCtx& c, bool no_hash, const uint8_t* data, uint32
                   uint32_t* digest_len) noexcept;
 
 // Digest of a one-call operation, in a hash context of its own.
-int digest_once(uint8_t hash_type, const uint8_t* data, uint32_t n, uint8_t* digest, uint32_t* digest_len) noexcept;
+[[nodiscard]] int digest_once(uint8_t hash_type, const uint8_t* data, uint32_t n, uint8_t* digest, uint32_t* digest_len) noexcept;
 
 // The session's running hash state, saved so that a sign step that ran into a
 // short signature buffer can be repeated.

@@ -26,8 +26,8 @@ uint8_t aes_algo(uint8_t cipher_type) {
 
 extern "C" {
 
-int VRK_GenerateKey(VRK_HANDLE hSession, VRK_UCHAR AESCipherType, VRK_UCHAR_PTR pID, VRK_UCHAR_PTR pLabel,
-                    VRK_UCHAR_PTR pKeyObject, VRK_UINT32_PTR pKeyObjectLength) {
+VRK_RV VRK_GenerateKey(VRK_HANDLE hSession, VRK_UCHAR AESCipherType, VRK_UCHAR_PTR pID, VRK_UCHAR_PTR pLabel,
+                       VRK_UCHAR_PTR pKeyObject, VRK_UINT32_PTR pKeyObjectLength) {
   VRK_SESSION_CTX* s = nullptr;
   const SessionRef held(hSession);
   if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
@@ -42,8 +42,8 @@ int VRK_GenerateKey(VRK_HANDLE hSession, VRK_UCHAR AESCipherType, VRK_UCHAR_PTR 
   return rv == VRK_OK || rv == static_cast<int>(VRK_ERR_BUFFER_TOO_SMALL) ? rv : static_cast<int>(VRK_ERR_FAILED);
 }
 
-int VRK_AesInit(VRK_HANDLE hSession, VRK_UCHAR AESCipherMode, VRK_UCHAR Dir, VRK_UCHAR Padding, VRK_UCHAR_PTR pIV,
-                VRK_UINT32 IVLength, VRK_UCHAR_PTR pKeyObject, VRK_UINT32 KeyObjectLength) {
+VRK_RV VRK_AesInit(VRK_HANDLE hSession, VRK_UCHAR AESCipherMode, VRK_UCHAR Dir, VRK_UCHAR Padding, VRK_UCHAR_PTR pIV,
+                   VRK_UINT32 IVLength, VRK_UCHAR_PTR pKeyObject, VRK_UINT32 KeyObjectLength) {
   VRK_SESSION_CTX* s = nullptr;
   const SessionRef held(hSession);
   if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
@@ -54,19 +54,19 @@ int VRK_AesInit(VRK_HANDLE hSession, VRK_UCHAR AESCipherMode, VRK_UCHAR Dir, VRK
   return CA_AesInit(&s->CaCtx, AESCipherMode, Dir, Padding, pIV, IVLength, key.data(), key.size());
 }
 
-int VRK_AesUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDataOut,
-                  VRK_UINT32_PTR pDataOutLength) {
+VRK_RV VRK_AesUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDataOut,
+                     VRK_UINT32_PTR pDataOutLength) {
   return with_user(hSession,
                    [&](CryptoAdapterCtx& c) { return CA_AesUpdate(&c, pData, DataLength, pDataOut, pDataOutLength); });
 }
 
-int VRK_AesFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDataOut, VRK_UINT32_PTR pDataOutLength) {
+VRK_RV VRK_AesFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDataOut, VRK_UINT32_PTR pDataOutLength) {
   return with_user(hSession, [&](CryptoAdapterCtx& c) { return CA_AesFinal(&c, pDataOut, pDataOutLength); });
 }
 
-int VRK_AesCrypt(VRK_HANDLE hSession, VRK_UCHAR AESCipherMode, VRK_UCHAR AESCipherDir, VRK_UCHAR AESCipherPadding,
-                 VRK_UCHAR_PTR IV, VRK_UINT32 IVLen, VRK_UCHAR_PTR pKeyObject, VRK_UINT32 KeyObjectLength,
-                 VRK_UCHAR_PTR Data, VRK_UINT32 DataLen, VRK_UCHAR_PTR DataOut, VRK_UINT32_PTR pDataOutLen) {
+VRK_RV VRK_AesCrypt(VRK_HANDLE hSession, VRK_UCHAR AESCipherMode, VRK_UCHAR AESCipherDir, VRK_UCHAR AESCipherPadding,
+                    VRK_UCHAR_PTR IV, VRK_UINT32 IVLen, VRK_UCHAR_PTR pKeyObject, VRK_UINT32 KeyObjectLength,
+                    VRK_UCHAR_PTR Data, VRK_UINT32 DataLen, VRK_UCHAR_PTR DataOut, VRK_UINT32_PTR pDataOutLen) {
   VRK_SESSION_CTX* s = nullptr;
   const SessionRef held(hSession);
   if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
@@ -76,8 +76,8 @@ int VRK_AesCrypt(VRK_HANDLE hSession, VRK_UCHAR AESCipherMode, VRK_UCHAR AESCiph
                      DataLen, DataOut, pDataOutLen);
 }
 
-int VRK_AesGcmInit(VRK_HANDLE hSession, VRK_UCHAR TagLen, VRK_UCHAR_PTR pAAD, VRK_UINT32 AADLength, VRK_UCHAR_PTR pIV,
-                   VRK_UINT32 IVLength, VRK_UCHAR_PTR pKeyObject, VRK_UINT32 KeyObjectLength) {
+VRK_RV VRK_AesGcmInit(VRK_HANDLE hSession, VRK_UCHAR TagLen, VRK_UCHAR_PTR pAAD, VRK_UINT32 AADLength, VRK_UCHAR_PTR pIV,
+                      VRK_UINT32 IVLength, VRK_UCHAR_PTR pKeyObject, VRK_UINT32 KeyObjectLength) {
   VRK_SESSION_CTX* s = nullptr;
   const SessionRef held(hSession);
   if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
@@ -88,25 +88,25 @@ int VRK_AesGcmInit(VRK_HANDLE hSession, VRK_UCHAR TagLen, VRK_UCHAR_PTR pAAD, VR
   return CA_AesGcmInit(&s->CaCtx, TagLen, pAAD, AADLength, pIV, IVLength, key.data(), key.size());
 }
 
-int VRK_AesGcmEncryptUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDataOut,
-                            VRK_UINT32_PTR pDataOutLength) {
+VRK_RV VRK_AesGcmEncryptUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDataOut,
+                               VRK_UINT32_PTR pDataOutLength) {
   return with_user(hSession, [&](CryptoAdapterCtx& c) {
     return CA_AesGcmEncryptUpdate(&c, pData, DataLength, pDataOut, pDataOutLength);
   });
 }
 
-int VRK_AesGcmEncryptFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDataOut, VRK_UINT32_PTR pDataOutLength) {
+VRK_RV VRK_AesGcmEncryptFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDataOut, VRK_UINT32_PTR pDataOutLength) {
   return with_user(hSession, [&](CryptoAdapterCtx& c) { return CA_AesGcmEncryptFinal(&c, pDataOut, pDataOutLength); });
 }
 
-int VRK_AesGcmDecryptUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDataOut,
-                            VRK_UINT32_PTR pDataOutLength) {
+VRK_RV VRK_AesGcmDecryptUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDataOut,
+                               VRK_UINT32_PTR pDataOutLength) {
   return with_user(hSession, [&](CryptoAdapterCtx& c) {
     return CA_AesGcmDecryptUpdate(&c, pData, DataLength, pDataOut, pDataOutLength);
   });
 }
 
-int VRK_AesGcmDecryptFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDataOut, VRK_UINT32_PTR pDataOutLength) {
+VRK_RV VRK_AesGcmDecryptFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDataOut, VRK_UINT32_PTR pDataOutLength) {
   return with_user(hSession, [&](CryptoAdapterCtx& c) { return CA_AesGcmDecryptFinal(&c, pDataOut, pDataOutLength); });
 }
 

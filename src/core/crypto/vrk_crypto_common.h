@@ -8,12 +8,12 @@
 namespace zeb::core {
 
 // The held session, which must be logged in as token user: 0, 179 or 257.
-int token_user(const SessionRef& held, VRK_SESSION_CTX** out) noexcept;
+[[nodiscard]] int token_user(const SessionRef& held, VRK_SESSION_CTX** out) noexcept;
 
 // A step of a running operation: the session must be the token user's; it
 // is held for the step.
 template <class Fn>
-int with_user(VRK_HANDLE hSession, Fn fn) {
+[[nodiscard]] int with_user(VRK_HANDLE hSession, Fn fn) {
   VRK_SESSION_CTX* s = nullptr;
   const SessionRef held(hSession);
   if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
@@ -33,9 +33,9 @@ class KeyContext {
   ~KeyContext();
   // 0; the device's code (also for a malformed object); 2 when out of
   // memory; 0x63 when the object is not a key of `kind`.
-  int load(const VRK_SESSION_CTX& s, const uint8_t* object, uint32_t object_len, KeyKind kind) noexcept;
+  [[nodiscard]] int load(const VRK_SESSION_CTX& s, const uint8_t* object, uint32_t object_len, KeyKind kind) noexcept;
   uint8_t* data() noexcept { return buf_; }
-  uint32_t size() const noexcept { return len_; }
+  [[nodiscard]] uint32_t size() const noexcept { return len_; }
 
  private:
   uint8_t* buf_ = nullptr;
@@ -45,7 +45,7 @@ class KeyContext {
 
 // The refused-object result: a device failure becomes `device_failure`
 // (the calls differ), the key-kind and memory results stay.
-inline int object_failure(int rv, int device_failure) {
+[[nodiscard]] inline int object_failure(int rv, int device_failure) {
   return rv == kKeyTypeInconsistent || rv == static_cast<int>(VRK_ERR_HOST_MEMORY) ? rv : device_failure;
 }
 
@@ -67,7 +67,7 @@ class ContextBuffer {
   ContextBuffer(const ContextBuffer&) = delete;
   ContextBuffer& operator=(const ContextBuffer&) = delete;
   ~ContextBuffer();
-  bool ok() const noexcept { return buf_ != nullptr; }
+  [[nodiscard]] bool ok() const noexcept { return buf_ != nullptr; }
   uint8_t* data() noexcept { return buf_; }
   uint32_t len = 0;  // capacity in, context length out
 

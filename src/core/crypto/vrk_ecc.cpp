@@ -43,9 +43,9 @@ int with_key(VRK_HANDLE hSession, const uint8_t* obj, uint32_t len, KeyKind kind
 
 extern "C" {
 
-int VRK_ECGenerateKeyPair(VRK_HANDLE hSession, VRK_UCHAR EccCurveType, VRK_UCHAR_PTR pID, VRK_UCHAR_PTR pLabel,
-                          VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32_PTR pu32PrivKeyObjectLength,
-                          VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32_PTR pu32PubKeyObjectLength) {
+VRK_RV VRK_ECGenerateKeyPair(VRK_HANDLE hSession, VRK_UCHAR EccCurveType, VRK_UCHAR_PTR pID, VRK_UCHAR_PTR pLabel,
+                             VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32_PTR pu32PrivKeyObjectLength,
+                             VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32_PTR pu32PubKeyObjectLength) {
   VRK_SESSION_CTX* s = nullptr;
   const SessionRef held(hSession);
   if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
@@ -70,73 +70,73 @@ int VRK_ECGenerateKeyPair(VRK_HANDLE hSession, VRK_UCHAR EccCurveType, VRK_UCHAR
   return rv;
 }
 
-int VRK_ECDSASignInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPrivKeyObject,
-                      VRK_UINT32 u32PrivKeyObjectLength) {
+VRK_RV VRK_ECDSASignInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPrivKeyObject,
+                         VRK_UINT32 u32PrivKeyObjectLength) {
   return with_key(
       hSession, pPrivKeyObject, u32PrivKeyObjectLength, KeyKind::kEcPrivate,
       [&](CryptoAdapterCtx& c, KeyContext& k) { return CA_ECDSASignInit(&c, HashType, k.data(), k.size()); });
 }
 
-int VRK_ECDSASignUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength) {
+VRK_RV VRK_ECDSASignUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength) {
   return with_user(hSession, [&](CryptoAdapterCtx& c) { return CA_ECDSASignUpdate(&c, pData, u32DataLength); });
 }
 
-int VRK_ECDSASignFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32_PTR pu32SignatureLength) {
+VRK_RV VRK_ECDSASignFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32_PTR pu32SignatureLength) {
   return with_user(hSession,
                    [&](CryptoAdapterCtx& c) { return CA_ECDSASignFinal(&c, pSignature, pu32SignatureLength); });
 }
 
-int VRK_ECDSASign(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pSignature,
-                  VRK_UINT32_PTR pu32SignatureLength) {
+VRK_RV VRK_ECDSASign(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pSignature,
+                     VRK_UINT32_PTR pu32SignatureLength) {
   return with_user(hSession, [&](CryptoAdapterCtx& c) {
     return CA_ECDSASign(&c, pData, u32DataLength, pSignature, pu32SignatureLength);
   });
 }
 
-int VRK_ECDSASignSingle(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength,
-                        VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DigestLength, VRK_UCHAR_PTR pSignature,
-                        VRK_UINT32_PTR pu32SignatureLength) {
+VRK_RV VRK_ECDSASignSingle(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength,
+                           VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DigestLength, VRK_UCHAR_PTR pSignature,
+                           VRK_UINT32_PTR pu32SignatureLength) {
   return with_key(
       hSession, pPrivKeyObject, u32PrivKeyObjectLength, KeyKind::kEcPrivate, [&](CryptoAdapterCtx& c, KeyContext& k) {
         return CA_ECDSASignSingle(&c, k.data(), k.size(), pDigest, u32DigestLength, pSignature, pu32SignatureLength);
       });
 }
 
-int VRK_ECDSAVerifyInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPubKeyObject,
-                        VRK_UINT32 u32PubKeyObjectLength) {
+VRK_RV VRK_ECDSAVerifyInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPubKeyObject,
+                           VRK_UINT32 u32PubKeyObjectLength) {
   return with_key(
       hSession, pPubKeyObject, u32PubKeyObjectLength, KeyKind::kEcPublic,
       [&](CryptoAdapterCtx& c, KeyContext& k) { return CA_ECDSAVerifyInit(&c, HashType, k.data(), k.size()); });
 }
 
-int VRK_ECDSAVerifyUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength) {
+VRK_RV VRK_ECDSAVerifyUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength) {
   return with_user(hSession, [&](CryptoAdapterCtx& c) { return CA_ECDSAVerifyUpdate(&c, pData, u32DataLength); });
 }
 
-int VRK_ECDSAVerifyFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32 u32SignatureLength) {
+VRK_RV VRK_ECDSAVerifyFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32 u32SignatureLength) {
   return with_user(hSession,
                    [&](CryptoAdapterCtx& c) { return CA_ECDSAVerifyFinal(&c, pSignature, u32SignatureLength); });
 }
 
-int VRK_ECDSAVerify(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pSignature,
-                    VRK_UINT32 u32SignatureLength) {
+VRK_RV VRK_ECDSAVerify(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pSignature,
+                       VRK_UINT32 u32SignatureLength) {
   return with_user(hSession, [&](CryptoAdapterCtx& c) {
     return CA_ECDSAVerify(&c, pData, u32DataLength, pSignature, u32SignatureLength);
   });
 }
 
-int VRK_ECDSAVerifySingle(VRK_HANDLE hSession, VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength,
-                          VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DigestLength, VRK_UCHAR_PTR pSignature,
-                          VRK_UINT32 u32SignatureLength) {
+VRK_RV VRK_ECDSAVerifySingle(VRK_HANDLE hSession, VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength,
+                             VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DigestLength, VRK_UCHAR_PTR pSignature,
+                             VRK_UINT32 u32SignatureLength) {
   return with_key(
       hSession, pPubKeyObject, u32PubKeyObjectLength, KeyKind::kEcPublic, [&](CryptoAdapterCtx& c, KeyContext& k) {
         return CA_ECDSAVerifySingle(&c, k.data(), k.size(), pDigest, u32DigestLength, pSignature, u32SignatureLength);
       });
 }
 
-int VRK_ECDH(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength,
-             VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength, VRK_UCHAR_PTR pShareSecret,
-             VRK_UINT32_PTR pu32ShareSecretLength) {
+VRK_RV VRK_ECDH(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength,
+                VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength, VRK_UCHAR_PTR pShareSecret,
+                VRK_UINT32_PTR pu32ShareSecretLength) {
   VRK_SESSION_CTX* s = nullptr;
   const SessionRef held(hSession);
   if (int rv = token_user(held, &s); rv != VRK_OK) return rv;

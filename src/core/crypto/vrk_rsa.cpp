@@ -44,9 +44,9 @@ int with_key(VRK_HANDLE hSession, const uint8_t* obj, uint32_t len, KeyKind kind
 
 extern "C" {
 
-int VRK_RSAGenerateKeyPair(VRK_HANDLE hSession, VRK_UINT32 ulRsaModuleSize, VRK_UINT32 ulExponent, VRK_UCHAR_PTR pID,
-                           VRK_UCHAR_PTR pLabel, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32_PTR pu32PrivKeyObjectLength,
-                           VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32_PTR pu32PubKeyObjectLength) {
+VRK_RV VRK_RSAGenerateKeyPair(VRK_HANDLE hSession, VRK_UINT32 ulRsaModuleSize, VRK_UINT32 ulExponent, VRK_UCHAR_PTR pID,
+                              VRK_UCHAR_PTR pLabel, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32_PTR pu32PrivKeyObjectLength,
+                              VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32_PTR pu32PubKeyObjectLength) {
   VRK_SESSION_CTX* s = nullptr;
   const SessionRef held(hSession);
   if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
@@ -72,30 +72,30 @@ int VRK_RSAGenerateKeyPair(VRK_HANDLE hSession, VRK_UINT32 ulRsaModuleSize, VRK_
   return rv == VRK_OK || rv == static_cast<int>(VRK_ERR_BUFFER_TOO_SMALL) ? rv : static_cast<int>(VRK_ERR_FAILED);
 }
 
-int VRK_RSASignInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPrivKeyObject,
-                    VRK_UINT32 u32PrivKeyObjectLength) {
+VRK_RV VRK_RSASignInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPrivKeyObject,
+                       VRK_UINT32 u32PrivKeyObjectLength) {
   return with_key(hSession, pPrivKeyObject, u32PrivKeyObjectLength, KeyKind::kRsaPrivate, true,
                   [&](CryptoAdapterCtx& c, KeyContext& k) { return CA_RSASignInit(&c, HashType, k.data(), k.size()); });
 }
 
-int VRK_RSASignUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength) {
+VRK_RV VRK_RSASignUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength) {
   return with_user(hSession, [&](CryptoAdapterCtx& c) { return CA_RSASignUpdate(&c, pData, u32DataLength); });
 }
 
-int VRK_RSASignFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32_PTR pu32SignatureLength) {
+VRK_RV VRK_RSASignFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32_PTR pu32SignatureLength) {
   return with_user(hSession, [&](CryptoAdapterCtx& c) { return CA_RSASignFinal(&c, pSignature, pu32SignatureLength); });
 }
 
-int VRK_RSASign(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 ulDataLength, VRK_UCHAR_PTR pSignature,
-                VRK_UINT32_PTR pulSignatureLength) {
+VRK_RV VRK_RSASign(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 ulDataLength, VRK_UCHAR_PTR pSignature,
+                   VRK_UINT32_PTR pulSignatureLength) {
   return with_user(hSession, [&](CryptoAdapterCtx& c) {
     return CA_RSASign(&c, pData, ulDataLength, pSignature, pulSignatureLength);
   });
 }
 
-int VRK_RSASign_PKCS1(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPrivKeyObject,
-                      VRK_UINT32 u32PrivKeyObjectLength, VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DataLength,
-                      VRK_UCHAR_PTR pSignature, VRK_UINT32_PTR pu32SignatureLength) {
+VRK_RV VRK_RSASign_PKCS1(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPrivKeyObject,
+                         VRK_UINT32 u32PrivKeyObjectLength, VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DataLength,
+                         VRK_UCHAR_PTR pSignature, VRK_UINT32_PTR pu32SignatureLength) {
   return with_key(hSession, pPrivKeyObject, u32PrivKeyObjectLength, KeyKind::kRsaPrivate, false,
                   [&](CryptoAdapterCtx& c, KeyContext& k) {
                     return CA_RSASign_PKCS1(&c, HashType, k.data(), k.size(), pDigest, u32DataLength, pSignature,
@@ -103,32 +103,32 @@ int VRK_RSASign_PKCS1(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPr
                   });
 }
 
-int VRK_RSAVerifyInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPubKeyObject,
-                      VRK_UINT32 u32PubKeyObjectLength) {
+VRK_RV VRK_RSAVerifyInit(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPubKeyObject,
+                         VRK_UINT32 u32PubKeyObjectLength) {
   return with_key(
       hSession, pPubKeyObject, u32PubKeyObjectLength, KeyKind::kRsaPublic, false,
       [&](CryptoAdapterCtx& c, KeyContext& k) { return CA_RSAVerifyInit(&c, HashType, k.data(), k.size()); });
 }
 
-int VRK_RSAVerifyUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength) {
+VRK_RV VRK_RSAVerifyUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength) {
   return with_user(hSession, [&](CryptoAdapterCtx& c) { return CA_RSAVerifyUpdate(&c, pData, u32DataLength); });
 }
 
-int VRK_RSAVerifyFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32 u32SignatureLength) {
+VRK_RV VRK_RSAVerifyFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pSignature, VRK_UINT32 u32SignatureLength) {
   return with_user(hSession,
                    [&](CryptoAdapterCtx& c) { return CA_RSAVerifyFinal(&c, pSignature, u32SignatureLength); });
 }
 
-int VRK_RSAVerify(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 ulDataLength, VRK_UCHAR_PTR pSignature,
-                  VRK_UINT32 ulSignatureLength) {
+VRK_RV VRK_RSAVerify(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 ulDataLength, VRK_UCHAR_PTR pSignature,
+                     VRK_UINT32 ulSignatureLength) {
   return with_user(hSession, [&](CryptoAdapterCtx& c) {
     return CA_RSAVerify(&c, pData, ulDataLength, pSignature, ulSignatureLength);
   });
 }
 
-int VRK_RSAVerify_PKCS1(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPubKeyObject,
-                        VRK_UINT32 u32PubKeyObjectLength, VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DataLength,
-                        VRK_UCHAR_PTR pSignature, VRK_UINT32 u32SignatureLength) {
+VRK_RV VRK_RSAVerify_PKCS1(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR pPubKeyObject,
+                           VRK_UINT32 u32PubKeyObjectLength, VRK_UCHAR_PTR pDigest, VRK_UINT32 u32DataLength,
+                           VRK_UCHAR_PTR pSignature, VRK_UINT32 u32SignatureLength) {
   return with_key(hSession, pPubKeyObject, u32PubKeyObjectLength, KeyKind::kRsaPublic, false,
                   [&](CryptoAdapterCtx& c, KeyContext& k) {
                     return CA_RSAVerify_PKCS1(&c, HashType, k.data(), k.size(), pDigest, u32DataLength, pSignature,
@@ -136,43 +136,43 @@ int VRK_RSAVerify_PKCS1(VRK_HANDLE hSession, VRK_UCHAR HashType, VRK_UCHAR_PTR p
                   });
 }
 
-int VRK_RSAEncryptInit(VRK_HANDLE hSession, VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength) {
+VRK_RV VRK_RSAEncryptInit(VRK_HANDLE hSession, VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength) {
   return with_key(hSession, pPubKeyObject, u32PubKeyObjectLength, KeyKind::kRsaPublic, false,
                   [&](CryptoAdapterCtx& c, KeyContext& k) { return CA_RSAEncryptInit(&c, k.data(), k.size()); });
 }
 
-int VRK_RSAEncrypt(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pCipher,
-                   VRK_UINT32_PTR pu32CipherLength) {
+VRK_RV VRK_RSAEncrypt(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pCipher,
+                      VRK_UINT32_PTR pu32CipherLength) {
   return with_user(hSession, [&](CryptoAdapterCtx& c) {
     return CA_RSAEncrypt(&c, pData, u32DataLength, pCipher, pu32CipherLength);
   });
 }
 
-int VRK_RSAEncrypt_PKCS1(VRK_HANDLE hSession, VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength,
-                         VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pCipher,
-                         VRK_UINT32_PTR pu32CipherLength) {
+VRK_RV VRK_RSAEncrypt_PKCS1(VRK_HANDLE hSession, VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength,
+                            VRK_UCHAR_PTR pData, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pCipher,
+                            VRK_UINT32_PTR pu32CipherLength) {
   return with_key(hSession, pPubKeyObject, u32PubKeyObjectLength, KeyKind::kRsaPublic, false,
                   [&](CryptoAdapterCtx& c, KeyContext& k) {
                     return CA_RSAEncrypt_PKCS1(&c, k.data(), k.size(), pData, u32DataLength, pCipher, pu32CipherLength);
                   });
 }
 
-int VRK_RSADecryptInit(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength) {
+VRK_RV VRK_RSADecryptInit(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength) {
   return with_key(hSession, pPrivKeyObject, u32PrivKeyObjectLength, KeyKind::kRsaPrivate, false,
                   [&](CryptoAdapterCtx& c, KeyContext& k) { return CA_RSADecryptInit(&c, k.data(), k.size()); });
 }
 
-int VRK_RSADecrypt(VRK_HANDLE hSession, VRK_UCHAR_PTR pCihper, VRK_UINT32 u32CihperLength, VRK_UCHAR_PTR pPlain,
-                   VRK_UINT32_PTR pu32PlainLength) {
+VRK_RV VRK_RSADecrypt(VRK_HANDLE hSession, VRK_UCHAR_PTR pCihper, VRK_UINT32 u32CihperLength, VRK_UCHAR_PTR pPlain,
+                      VRK_UINT32_PTR pu32PlainLength) {
   // Like every crypto call, decryption needs the token user's login.
   return with_user(hSession, [&](CryptoAdapterCtx& c) {
     return CA_RSADecrypt(&c, pCihper, u32CihperLength, pPlain, pu32PlainLength);
   });
 }
 
-int VRK_RSADecrypt_PKCS1(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength,
-                         VRK_UCHAR_PTR pCihper, VRK_UINT32 u32CihperLength, VRK_UCHAR_PTR pPlain,
-                         VRK_UINT32_PTR pu32PlainLength) {
+VRK_RV VRK_RSADecrypt_PKCS1(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32PrivKeyObjectLength,
+                            VRK_UCHAR_PTR pCihper, VRK_UINT32 u32CihperLength, VRK_UCHAR_PTR pPlain,
+                            VRK_UINT32_PTR pu32PlainLength) {
   return with_key(hSession, pPrivKeyObject, u32PrivKeyObjectLength, KeyKind::kRsaPrivate, false,
                   [&](CryptoAdapterCtx& c, KeyContext& k) {
                     return CA_RSADecrypt_PKCS1(&c, k.data(), k.size(), pCihper, u32CihperLength, pPlain,

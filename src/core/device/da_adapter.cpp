@@ -31,8 +31,8 @@ uint32_t DA_Initialize(uint8_t* pSn, ZEB_DEVICE_HANDLE_PTR phHsm) {
     SE_DEVICE record{};
     const uint32_t rv = open_test_device(0, nullptr, &record);
     if (rv != VRK_OK) return rv;
-    sdb_init();
-    set_current_device(&record);
+    (void)sdb_init();                 // the stand-in has nothing to set up
+    (void)set_current_device(&record);  // fails only on a null record
   }
   return forward(&DA_Functions_t::D_Initialize, pSn, phHsm);
 }

@@ -73,7 +73,7 @@ uint32_t SwHsm_LoadHsmLoginFilePathConfig(VRK_LOGIN_CONFIG_PATH* pfilepathConf) 
   while (read_line(f, line)) {
     if (scan_char(line, kLoginPathKey, value, sizeof value) == 0) found = true;
   }
-  fclose_safe(f);
+  (void)fclose_safe(f);  // read only: nothing to lose on close
   if (!found) return VRK_OK;  // the empty directory: "HSM.cfg" in the working directory
   const size_t n = field_len(value, sizeof value);
   if (n >= VRK_PATH_LEN) return VRK_ERR_BUFFER_TOO_SMALL;
@@ -99,7 +99,7 @@ uint32_t SwHsm_LoadConfig(HSM_LOGIN_CONFIG* pHSMConf) {
     scan_char(line, "TKNPin=", cfg.TknPin, sizeof cfg.TknPin);
   }
   quarzel::secure_wipe(line, sizeof line);
-  fclose_safe(f);
+  (void)fclose_safe(f);  // read only: nothing to lose on close
   *pHSMConf = cfg;
   quarzel::secure_wipe(&cfg, sizeof cfg);
   return VRK_OK;

@@ -30,13 +30,13 @@ inline constexpr size_t kMaxObjectLen = (size_t{1} << 20) + VRK_OBJ_OVERHEAD;
 class ObjBuf {
  public:
   ObjBuf() = default;
-  explicit ObjBuf(size_t n) { reset(n); }
+  explicit ObjBuf(size_t n) { (void)reset(n); }  // callers test operator bool
   ~ObjBuf() { release(); }
   ObjBuf(const ObjBuf&) = delete;
   ObjBuf& operator=(const ObjBuf&) = delete;
   // A fresh zeroed buffer of n bytes (at least one); false when none or when
   // n exceeds kMaxObjectLen.
-  bool reset(size_t n);
+  [[nodiscard]] bool reset(size_t n);
   uint8_t* data() const noexcept { return p_; }
   size_t size() const noexcept { return n_; }
   explicit operator bool() const noexcept { return p_ != nullptr; }
@@ -62,7 +62,7 @@ void* object_alloc(size_t n) noexcept;
 
 // The held session if its status is exactly token user: 0 with *ctx set,
 // 179 or 257.
-uint32_t user_session(const SessionRef& held, VRK_SESSION_CTX** ctx) noexcept;
+[[nodiscard]] uint32_t user_session(const SessionRef& held, VRK_SESSION_CTX** ctx) noexcept;
 
 // The store addressing record of a session's token.
 PERSISTENCY_INPUT sto_input(const VRK_SESSION_CTX& ctx) noexcept;
@@ -73,7 +73,7 @@ void SwObj_SetObjMeta(uint8_t ObjMac, uint8_t ObjEnc, const uint8_t* pTknId, con
                       uint64_t u64ObjKeyUsage, uint32_t u32DataLen, VRK_OBJECT_META* m);
 
 // True for the object types whose context is a key blob (secret, private).
-constexpr bool is_wrapped_type(uint8_t type) noexcept {
+[[nodiscard]] constexpr bool is_wrapped_type(uint8_t type) noexcept {
   return type == VRK_OBJ_SECRETKEY || type == VRK_OBJ_PRIVATEKEY;
 }
 

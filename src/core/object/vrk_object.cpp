@@ -54,7 +54,7 @@ void SwObj_SetObjMeta(uint8_t ObjMac, uint8_t ObjEnc, const uint8_t* pTknId, con
 
 extern "C" {
 
-int VRK_GetObjKeyAlgo(VRK_UINT32 u32KeyAlgo, VRK_UINT32_PTR pu32ObjKeyAlgo) {
+VRK_RV VRK_GetObjKeyAlgo(VRK_UINT32 u32KeyAlgo, VRK_UINT32_PTR pu32ObjKeyAlgo) {
   if (pu32ObjKeyAlgo == nullptr) return VRK_ERR_ARGUMENTS;
   for (const auto& m : kKeyAlgos) {
     if (m.input == u32KeyAlgo) {
@@ -66,7 +66,7 @@ int VRK_GetObjKeyAlgo(VRK_UINT32 u32KeyAlgo, VRK_UINT32_PTR pu32ObjKeyAlgo) {
   return VRK_ERR_KEY_ALGO;
 }
 
-int VRK_AllocObject(VRK_UINT32 u32ContextLen, VRK_UCHAR_PTR* pObject) {
+VRK_RV VRK_AllocObject(VRK_UINT32 u32ContextLen, VRK_UCHAR_PTR* pObject) {
   if (pObject == nullptr) return VRK_ERR_ARGUMENTS;
   if (u32ContextLen > UINT32_MAX - VRK_OBJ_OVERHEAD) return VRK_ERR_FAILED;
   auto* p = static_cast<uint8_t*>(object_alloc(size_t{u32ContextLen} + VRK_OBJ_OVERHEAD));
@@ -75,9 +75,9 @@ int VRK_AllocObject(VRK_UINT32 u32ContextLen, VRK_UCHAR_PTR* pObject) {
   return VRK_OK;
 }
 
-int VRK_SetObjMeta(VRK_UCHAR ObjMac, VRK_UCHAR ObjEnc, VRK_UCHAR_PTR pTknId, VRK_UCHAR_PTR pObjId,
-                   VRK_UCHAR_PTR pObjLabel, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UINT32 u32ObjExtIndex,
-                   VRK_UINT64 u64ObjKeyUsage, VRK_UINT32 u32DataLen, VRK_OBJECT_META_PTR pObjMeta) {
+VRK_RV VRK_SetObjMeta(VRK_UCHAR ObjMac, VRK_UCHAR ObjEnc, VRK_UCHAR_PTR pTknId, VRK_UCHAR_PTR pObjId,
+                      VRK_UCHAR_PTR pObjLabel, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UINT32 u32ObjExtIndex,
+                      VRK_UINT64 u64ObjKeyUsage, VRK_UINT32 u32DataLen, VRK_OBJECT_META_PTR pObjMeta) {
   if (pObjId == nullptr || pObjId[0] == 0) return VRK_ERR_EMPTY_ID;
   if (pObjLabel == nullptr || pObjLabel[0] == 0) return VRK_ERR_EMPTY_ID;
   if (pObjMeta == nullptr) return VRK_ERR_ARGUMENTS;
@@ -86,8 +86,8 @@ int VRK_SetObjMeta(VRK_UCHAR ObjMac, VRK_UCHAR ObjEnc, VRK_UCHAR_PTR pTknId, VRK
   return VRK_OK;
 }
 
-int VRK_SetObject(VRK_HANDLE hSession, VRK_OBJECT_META_PTR pObjMeta, VRK_UCHAR_PTR pObjContext,
-                  VRK_UINT32 u32ObjContextLen, VRK_UCHAR_PTR pObject, VRK_UINT32_PTR pu32ObjectLen) {
+VRK_RV VRK_SetObject(VRK_HANDLE hSession, VRK_OBJECT_META_PTR pObjMeta, VRK_UCHAR_PTR pObjContext,
+                     VRK_UINT32 u32ObjContextLen, VRK_UCHAR_PTR pObject, VRK_UINT32_PTR pu32ObjectLen) {
   VRK_SESSION_CTX* ctx = nullptr;
   const SessionRef held(hSession);
   if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
@@ -95,8 +95,8 @@ int VRK_SetObject(VRK_HANDLE hSession, VRK_OBJECT_META_PTR pObjMeta, VRK_UCHAR_P
   return as_failed(DA_SetObject(ctx->hSe, pObjMeta, pObjContext, u32ObjContextLen, pObject, pu32ObjectLen));
 }
 
-int VRK_GetObjMetaPtr(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
-                      VRK_OBJECT_META_PTR pObjMeta) {
+VRK_RV VRK_GetObjMetaPtr(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
+                         VRK_OBJECT_META_PTR pObjMeta) {
   VRK_SESSION_CTX* ctx = nullptr;
   const SessionRef held(hSession);
   if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
@@ -104,8 +104,8 @@ int VRK_GetObjMetaPtr(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32
   return as_failed(DA_GetObjMetaPtr(ctx->hSe, pObject, u32ObjectLen, pObjMeta));
 }
 
-int VRK_DivideObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
-                     VRK_OBJECT_META_PTR pObjMeta, VRK_UCHAR_PTR pObjContext, VRK_UINT32_PTR pu32KeyObjectLen) {
+VRK_RV VRK_DivideObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
+                        VRK_OBJECT_META_PTR pObjMeta, VRK_UCHAR_PTR pObjContext, VRK_UINT32_PTR pu32KeyObjectLen) {
   VRK_SESSION_CTX* ctx = nullptr;
   const SessionRef held(hSession);
   if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
@@ -126,28 +126,28 @@ int VRK_DivideObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32O
   return VRK_OK;
 }
 
-int VRK_GetObjCtxPtr(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen, VRK_UCHAR_PTR pObjContext,
-                     VRK_UINT32_PTR pu32ObjContextLen) {
+VRK_RV VRK_GetObjCtxPtr(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen, VRK_UCHAR_PTR pObjContext,
+                        VRK_UINT32_PTR pu32ObjContextLen) {
   VRK_OBJECT_META meta;
   return VRK_DivideObject(hSession, pObject, u32ObjectLen, &meta, pObjContext, pu32ObjContextLen);
 }
 
-int VRK_CheckObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen) {
+VRK_RV VRK_CheckObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen) {
   VRK_SESSION_CTX* ctx = nullptr;
   const SessionRef held(hSession);
   if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
   return static_cast<int>(DA_CheckObjMAC(ctx->hSe, pObject, u32ObjectLen));
 }
 
-int VRK_UpdObjectMeta(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 objectLen,
-                      VRK_OBJECT_META_PTR pUpdatedmeta) {
+VRK_RV VRK_UpdObjectMeta(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 objectLen,
+                         VRK_OBJECT_META_PTR pUpdatedmeta) {
   VRK_SESSION_CTX* ctx = nullptr;
   const SessionRef held(hSession);
   if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
   return static_cast<int>(DA_UpdateObjectMeta(ctx->hSe, pObject, objectLen, pUpdatedmeta));
 }
 
-int VRK_GetObjectLifeSpan(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObjLifespan) {
+VRK_RV VRK_GetObjectLifeSpan(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObjLifespan) {
   VRK_SESSION_CTX* ctx = nullptr;
   const SessionRef held(hSession);
   if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);

@@ -14,9 +14,9 @@ constexpr uint32_t kWrapHeadroom = 256;
 
 extern "C" {
 
-int VRK_ImportRawKey(VRK_HANDLE hSession, VRK_UCHAR_PTR pRawKey, VRK_UINT32 u32RawKeyLen, VRK_UCHAR ObjKeyType,
-                     VRK_UCHAR_PTR pObjectID, VRK_UCHAR_PTR pObjectLabel, VRK_UCHAR ObjType,
-                     VRK_UCHAR_PTR pKeyObject, VRK_UINT32_PTR pKeyObjectLength) {
+VRK_RV VRK_ImportRawKey(VRK_HANDLE hSession, VRK_UCHAR_PTR pRawKey, VRK_UINT32 u32RawKeyLen, VRK_UCHAR ObjKeyType,
+                        VRK_UCHAR_PTR pObjectID, VRK_UCHAR_PTR pObjectLabel, VRK_UCHAR ObjType,
+                        VRK_UCHAR_PTR pKeyObject, VRK_UINT32_PTR pKeyObjectLength) {
   VRK_SESSION_CTX* ctx = nullptr;
   const SessionRef held(hSession);
   if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
@@ -48,8 +48,8 @@ int VRK_ImportRawKey(VRK_HANDLE hSession, VRK_UCHAR_PTR pRawKey, VRK_UINT32 u32R
   return static_cast<int>(DA_SetObject(ctx->hSe, &meta, work.data(), len, pKeyObject, pKeyObjectLength));
 }
 
-int VRK_ExportRawKey(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pKey,
-                     VRK_UINT32_PTR pu32KeyLength) {
+VRK_RV VRK_ExportRawKey(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pKey,
+                        VRK_UINT32_PTR pu32KeyLength) {
   VRK_SESSION_CTX* ctx = nullptr;
   const SessionRef held(hSession);
   if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);

@@ -43,60 +43,60 @@ uint32_t build_extension(VRK_SESSION_CTX* ctx, const VRK_OBJECT_META& meta, cons
 
 extern "C" {
 
-int VRK_CacheSessionObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
-                           VRK_UINT32_PTR pu32Handle) {
+VRK_RV VRK_CacheSessionObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
+                              VRK_UINT32_PTR pu32Handle) {
   USER_SESSION(hSession);
   const int erv = CA_ExportValue(&ctx->CaCtx, pObject, u32ObjectLen, pObject, &u32ObjectLen);
   if (erv != VRK_OK) return erv;
   return static_cast<int>(SwSess_CacheSessionObject(hSession, pObject, u32ObjectLen, pu32Handle));
 }
 
-int VRK_CheckSessionObjectIdConflict(VRK_HANDLE hSession, VRK_UCHAR_PTR pObjId) {
+VRK_RV VRK_CheckSessionObjectIdConflict(VRK_HANDLE hSession, VRK_UCHAR_PTR pObjId) {
   USER_SESSION(hSession);
   return static_cast<int>(SwSess_CheckSessionObjectIdConflict(hSession, pObjId));
 }
 
-int VRK_GetSessionObjectSize(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UINT32_PTR pu32Len) {
+VRK_RV VRK_GetSessionObjectSize(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UINT32_PTR pu32Len) {
   const SessionRef held(hSession);
   if (!held) return VRK_ERR_SESSION_HANDLE;
   return static_cast<int>(SwSess_GetSessionObjectSize(hSession, u32Handle, pu32Len));
 }
 
-int VRK_GetSessionObject(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pObject, VRK_UINT32_PTR pu32Len) {
+VRK_RV VRK_GetSessionObject(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pObject, VRK_UINT32_PTR pu32Len) {
   USER_SESSION(hSession);
   return static_cast<int>(SwSess_GetSessionObject(hSession, u32Handle, pObject, pu32Len));
 }
 
-int VRK_CheckSessionObjectExists(VRK_HANDLE hSession, VRK_UINT32 u32Handle) {
+VRK_RV VRK_CheckSessionObjectExists(VRK_HANDLE hSession, VRK_UINT32 u32Handle) {
   USER_SESSION(hSession);
   return static_cast<int>(SwSess_CheckSessionObjectExists(hSession, u32Handle));
 }
 
-int VRK_DeleteSessionObject(VRK_HANDLE hSession, VRK_UINT32 u32Handle) {
+VRK_RV VRK_DeleteSessionObject(VRK_HANDLE hSession, VRK_UINT32 u32Handle) {
   USER_SESSION(hSession);
   return static_cast<int>(SwSess_DeleteSessionObject(hSession, u32Handle));
 }
 
-int VRK_DeleteSessionObjects(VRK_HANDLE hSession) {
+VRK_RV VRK_DeleteSessionObjects(VRK_HANDLE hSession) {
   USER_SESSION(hSession);
   return static_cast<int>(SwSess_DeleteSessionObjects(hSession));
 }
 
-int VRK_FindSessionObjects(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjId,
-                           VRK_UCHAR_PTR pObjLabel, VRK_UINT32_PTR pu32Handle) {
+VRK_RV VRK_FindSessionObjects(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjId,
+                              VRK_UCHAR_PTR pObjLabel, VRK_UINT32_PTR pu32Handle) {
   USER_SESSION(hSession);
   return static_cast<int>(SwSess_FindSessionObjects(hSession, ObjType, ObjKeyAlgo, pObjId, pObjLabel, pu32Handle));
 }
 
-int VRK_ListSessionObjects(VRK_HANDLE hSession, VRK_SESS_OBJECT* pList) {
+VRK_RV VRK_ListSessionObjects(VRK_HANDLE hSession, VRK_SESS_OBJECT* pList) {
   USER_SESSION(hSession);
   if (pList == nullptr) return VRK_ERR_BUFFER_TOO_SMALL;
   std::memcpy(pList, ctx->s_objlist, sizeof ctx->s_objlist);
   return VRK_OK;
 }
 
-int VRK_CacheSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pExtData,
-                                 VRK_UINT32 extDatalen) {
+VRK_RV VRK_CacheSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pExtData,
+                                    VRK_UINT32 extDatalen) {
   USER_SESSION(hSession);
   if (pExtData == nullptr && extDatalen != 0) return VRK_ERR_ARGUMENTS;
   // The owner must exist before anything is made for it.
@@ -118,13 +118,13 @@ int VRK_CacheSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_
   if (rv == VRK_OK) rv = SwSess_UpdateSessionObject(hSession, u32Handle, owner.buf.data(), owner.len);
   if (rv != VRK_OK) {
     // Not linked: the extension would only take a slot.
-    SwSess_DeleteSessionObject(hSession, ext_handle);
+    (void)SwSess_DeleteSessionObject(hSession, ext_handle);  // the link failure is what the caller hears
   }
   return static_cast<int>(rv);
 }
 
-int VRK_GetSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pExtData,
-                               VRK_UINT32_PTR pu32ExtDataLen) {
+VRK_RV VRK_GetSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pExtData,
+                                  VRK_UINT32_PTR pu32ExtDataLen) {
   USER_SESSION(hSession);
   if (pExtData == nullptr || pu32ExtDataLen == nullptr) return VRK_ERR_ARGUMENTS;
   Held owner;
@@ -149,8 +149,8 @@ int VRK_GetSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UC
   return VRK_OK;
 }
 
-int VRK_UpdateSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pExtData,
-                                  VRK_UINT32 extDatalen) {
+VRK_RV VRK_UpdateSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pExtData,
+                                     VRK_UINT32 extDatalen) {
   USER_SESSION(hSession);
   if (pExtData == nullptr && extDatalen != 0) return VRK_ERR_ARGUMENTS;
   Held owner;
@@ -168,7 +168,7 @@ int VRK_UpdateSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK
   return static_cast<int>(SwSess_UpdateSessionObject(hSession, x, fresh.data(), fresh_len));
 }
 
-int VRK_DeleteSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle) {
+VRK_RV VRK_DeleteSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle) {
   USER_SESSION(hSession);
   return static_cast<int>(SwSess_DeleteSessionObjExtension(hSession, u32Handle));
 }

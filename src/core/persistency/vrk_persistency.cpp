@@ -112,22 +112,22 @@ int find_in_list(VRK_HANDLE hSession, uint8_t type, uint8_t algo, const uint8_t*
 
 extern "C" {
 
-int VRK_GetStorageInfo(VRK_HANDLE hSession, VRK_UCHAR_PTR pStorage_status, STO_LAYOUT* pTotalLayout,
-                       STO_LAYOUT* pFreeLayout) {
+VRK_RV VRK_GetStorageInfo(VRK_HANDLE hSession, VRK_UCHAR_PTR pStorage_status, STO_LAYOUT* pTotalLayout,
+                          STO_LAYOUT* pFreeLayout) {
   const SessionRef ctx(hSession);
   if (!ctx) return VRK_ERR_SESSION_HANDLE;
   PERSISTENCY_INPUT in = sto_input(*ctx);
   return static_cast<int>(SA_GetStorageInfo(&in, pStorage_status, pTotalLayout, pFreeLayout));
 }
 
-int VRK_SetStorageLayout(VRK_HANDLE hSession, STO_LAYOUT* pInputLayout, STO_LAYOUT* pOutputLayout) {
+VRK_RV VRK_SetStorageLayout(VRK_HANDLE hSession, STO_LAYOUT* pInputLayout, STO_LAYOUT* pOutputLayout) {
   const SessionRef ctx(hSession);
   if (!ctx) return VRK_ERR_SESSION_HANDLE;
   PERSISTENCY_INPUT in = sto_input(*ctx);
   return static_cast<int>(SA_SetLayout(&in, pInputLayout, pOutputLayout));
 }
 
-int VRK_ListObjects(VRK_HANDLE hSession, VRK_SEOBJ_LIST* pObjList, VRK_UINT32_PTR pu32Count) {
+VRK_RV VRK_ListObjects(VRK_HANDLE hSession, VRK_SEOBJ_LIST* pObjList, VRK_UINT32_PTR pu32Count) {
   const SessionRef held(hSession);
   if (!held) return VRK_ERR_SESSION_HANDLE;
   if (pObjList == nullptr || pu32Count == nullptr) return VRK_ERR_ARGUMENTS;
@@ -141,8 +141,8 @@ int VRK_ListObjects(VRK_HANDLE hSession, VRK_SEOBJ_LIST* pObjList, VRK_UINT32_PT
   return VRK_OK;
 }
 
-int VRK_GetPubObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pPubObject,
-                     VRK_UINT32_PTR pu32PubObjectLen) {
+VRK_RV VRK_GetPubObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pPubObject,
+                        VRK_UINT32_PTR pu32PubObjectLen) {
   const SessionRef ctx(hSession);
   if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (pPubObject == nullptr || pu32PubObjectLen == nullptr) return VRK_ERR_ARGUMENTS;
@@ -152,8 +152,8 @@ int VRK_GetPubObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_P
   return rv == VRK_OK ? 0 : static_cast<int>(VRK_ERR_FAILED);
 }
 
-int VRK_SaveObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
-                   VRK_UINT32_PTR pu32ObjectIndex) {
+VRK_RV VRK_SaveObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
+                      VRK_UINT32_PTR pu32ObjectIndex) {
   USER_SESSION(hSession);
   if (pu32ObjectIndex == nullptr) return VRK_ERR_ARGUMENTS;
   // The caller's buffer is not touched: the token form is a private copy.
@@ -165,7 +165,7 @@ int VRK_SaveObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32Obj
   return VRK_OK;
 }
 
-int VRK_UpdObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen) {
+VRK_RV VRK_UpdObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen) {
   USER_SESSION(hSession);
   TokenForm t;
   const uint32_t rv = to_token_form(ctx, pObject, u32ObjectLen, false, &t);
@@ -174,7 +174,7 @@ int VRK_UpdObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR 
   return static_cast<int>(SA_UpdateObject(&in, u32ObjectIndex, t.obj.data(), t.len, &t.entry));
 }
 
-int VRK_DeleteTknObjects(VRK_HANDLE hHsmSess, VRK_UCHAR_PTR tknid) {
+VRK_RV VRK_DeleteTknObjects(VRK_HANDLE hHsmSess, VRK_UCHAR_PTR tknid) {
   const SessionRef ctx(hHsmSess);
   if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (tknid == nullptr) return VRK_ERR_ARGUMENTS;
@@ -197,20 +197,20 @@ int VRK_DeleteTknObjects(VRK_HANDLE hHsmSess, VRK_UCHAR_PTR tknid) {
   return static_cast<int>(SA_DeleteObjDir(&in));
 }
 
-int VRK_DeleteObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex) {
+VRK_RV VRK_DeleteObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex) {
   USER_SESSION(hSession);
   return static_cast<int>(SwStore_DeleteObject(hSession, u32ObjectIndex));
 }
 
-int VRK_GetObjectSize(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UINT32_PTR pu32ObjectLen) {
+VRK_RV VRK_GetObjectSize(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UINT32_PTR pu32ObjectLen) {
   USER_SESSION(hSession);
   if (pu32ObjectLen == nullptr) return VRK_ERR_ARGUMENTS;
   PERSISTENCY_INPUT in = sto_input(*ctx);
   return SA_GetObjectSize(&in, u32ObjectIndex, pu32ObjectLen) == VRK_OK ? 0 : static_cast<int>(VRK_ERR_FAILED);
 }
 
-int VRK_GetObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObject,
-                  VRK_UINT32_PTR pu32ObjectLen) {
+VRK_RV VRK_GetObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObject,
+                     VRK_UINT32_PTR pu32ObjectLen) {
   USER_SESSION(hSession);
   if (pObject == nullptr || pu32ObjectLen == nullptr) return VRK_ERR_ARGUMENTS;
   PERSISTENCY_INPUT in = sto_input(*ctx);
@@ -223,29 +223,29 @@ int VRK_GetObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR 
   return hand_out(obj.data(), len, pObject, pu32ObjectLen);
 }
 
-int VRK_FindObjectsID(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectID,
-                      VRK_UINT32_PTR pu32ObjectIndex) {
+VRK_RV VRK_FindObjectsID(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectID,
+                         VRK_UINT32_PTR pu32ObjectIndex) {
   const SessionRef held(hSession);
   if (!held) return VRK_ERR_SESSION_HANDLE;
   return find_in_list(hSession, ObjType, ObjKeyAlgo, pObjectID, nullptr, Match::Id, pu32ObjectIndex);
 }
 
-int VRK_FindObjectsLabel(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectLabel,
-                         VRK_UINT32_PTR pu32ObjectIndex) {
+VRK_RV VRK_FindObjectsLabel(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectLabel,
+                            VRK_UINT32_PTR pu32ObjectIndex) {
   const SessionRef held(hSession);
   if (!held) return VRK_ERR_SESSION_HANDLE;
   return find_in_list(hSession, ObjType, ObjKeyAlgo, nullptr, pObjectLabel, Match::Label, pu32ObjectIndex);
 }
 
-int VRK_FindObjects(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectID,
-                    VRK_UCHAR_PTR pObjectLabel, VRK_UINT32_PTR pu32ObjectIndex) {
+VRK_RV VRK_FindObjects(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectID,
+                       VRK_UCHAR_PTR pObjectLabel, VRK_UINT32_PTR pu32ObjectIndex) {
   const SessionRef held(hSession);
   if (!held) return VRK_ERR_SESSION_HANDLE;
   return find_in_list(hSession, ObjType, ObjKeyAlgo, pObjectID, pObjectLabel, Match::Both, pu32ObjectIndex);
 }
 
-int VRK_ImportTknObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pImportObject, VRK_UINT32 u32ImportObjectLen,
-                        VRK_UCHAR object_lifespan, VRK_UINT32_PTR pobjectIndex) {
+VRK_RV VRK_ImportTknObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pImportObject, VRK_UINT32 u32ImportObjectLen,
+                           VRK_UCHAR object_lifespan, VRK_UINT32_PTR pobjectIndex) {
   USER_SESSION(hSession);
   if (pImportObject == nullptr || u32ImportObjectLen == 0 || pobjectIndex == nullptr) return VRK_ERR_ARGUMENTS;
   VRK_OBJECT_META meta;
@@ -270,8 +270,8 @@ int VRK_ImportTknObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pImportObject, VRK_UI
   return static_cast<int>(SA_CreateObject(&in, pobjectIndex, pImportObject, u32ImportObjectLen, &entry));
 }
 
-int VRK_ExportTknObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObject,
-                        VRK_UINT32_PTR pu32ObjectLen) {
+VRK_RV VRK_ExportTknObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObject,
+                           VRK_UINT32_PTR pu32ObjectLen) {
   USER_SESSION(hSession);
   if (pObject == nullptr || pu32ObjectLen == nullptr) return VRK_ERR_ARGUMENTS;
   PERSISTENCY_INPUT in = sto_input(*ctx);
@@ -285,12 +285,12 @@ int VRK_ExportTknObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHA
 }
 
 // Token objects keep no extension: their attribute extension is not stored.
-int VRK_SaveObjExtension(VRK_HANDLE, VRK_UINT32, VRK_UCHAR_PTR, VRK_UINT32) { return VRK_OK; }
-int VRK_GetObjExtension(VRK_HANDLE, VRK_UINT32, VRK_UCHAR_PTR, VRK_UINT32_PTR) { return VRK_OK; }
-int VRK_DeleteObjExtension(VRK_HANDLE, VRK_UINT32) { return VRK_OK; }
+VRK_RV VRK_SaveObjExtension(VRK_HANDLE, VRK_UINT32, VRK_UCHAR_PTR, VRK_UINT32) { return VRK_OK; }
+VRK_RV VRK_GetObjExtension(VRK_HANDLE, VRK_UINT32, VRK_UCHAR_PTR, VRK_UINT32_PTR) { return VRK_OK; }
+VRK_RV VRK_DeleteObjExtension(VRK_HANDLE, VRK_UINT32) { return VRK_OK; }
 
-int VRK_UpdateObjExtension(VRK_HANDLE htknsess, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pExtData,
-                           VRK_UINT32 extDatalen) {
+VRK_RV VRK_UpdateObjExtension(VRK_HANDLE htknsess, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pExtData,
+                              VRK_UINT32 extDatalen) {
   USER_SESSION(htknsess);
   if (pExtData == nullptr && extDatalen != 0) return VRK_ERR_ARGUMENTS;
   if (extDatalen > UINT32_MAX - VRK_OBJ_OVERHEAD) return VRK_ERR_ARGUMENTS;
@@ -316,11 +316,11 @@ int VRK_UpdateObjExtension(VRK_HANDLE htknsess, VRK_UINT32 u32ObjectIndex, VRK_U
     return static_cast<int>(rv);
   }
   STO_SEOBJ entry;
-  SwStore_TransferObjectMeta_VRK_to_Store(ext_meta, &entry);
+  (void)SwStore_TransferObjectMeta_VRK_to_Store(ext_meta, &entry);  // fails only on a null target
   return static_cast<int>(SA_UpdateObject(&in, x, fresh.data(), fresh_len, &entry));
 }
 
-int VRK_CheckObjectExist(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex) {
+VRK_RV VRK_CheckObjectExist(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex) {
   USER_SESSION(hSession);
   return static_cast<int>(SwStore_CheckObjectExist(hSession, u32ObjectIndex));
 }

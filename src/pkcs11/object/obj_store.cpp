@@ -37,9 +37,9 @@ std::span<const uint8_t> bare_point(std::span<const uint8_t> q, uint32_t L) {
 
 extern "C" {
 
-int VRK_SaveObject_and_Extension(VRK_HANDLE tkn_sess_hdle, CK_BBOOL as_token_obj, VRK_UCHAR_PTR pVRKObj,
-                                 VRK_UINT32 VRKObjLen, VRK_UCHAR_PTR pObjExt, VRK_UINT32 VRKObjExtLen,
-                                 VRK_UINT32* vrk_obj_handle) {
+VRK_RV VRK_SaveObject_and_Extension(VRK_HANDLE tkn_sess_hdle, CK_BBOOL as_token_obj, VRK_UCHAR_PTR pVRKObj,
+                                    VRK_UINT32 VRKObjLen, VRK_UCHAR_PTR pObjExt, VRK_UINT32 VRKObjExtLen,
+                                    VRK_UINT32* vrk_obj_handle) {
   if (vrk_obj_handle == nullptr) return CKR_ARGUMENTS_BAD;
   const bool with_ext = pObjExt != nullptr && VRKObjExtLen != 0;
   VRK_UINT32 handle = 0;
@@ -66,9 +66,9 @@ int VRK_SaveObject_and_Extension(VRK_HANDLE tkn_sess_hdle, CK_BBOOL as_token_obj
   return 0;
 }
 
-int VRK_GetObject_and_Extension(VRK_HANDLE tkn_sess_hdle, VRK_UINT32 vrk_obj_handle, VRK_UINT32 exten_obj_len,
-                                VRK_OBJECT_META* pObjMeta, VRK_UCHAR_PTR* ppObjCtx, VRK_UCHAR_PTR* ppObject,
-                                VRK_UCHAR_PTR* ppObjExt) {
+VRK_RV VRK_GetObject_and_Extension(VRK_HANDLE tkn_sess_hdle, VRK_UINT32 vrk_obj_handle, VRK_UINT32 exten_obj_len,
+                                   VRK_OBJECT_META* pObjMeta, VRK_UCHAR_PTR* ppObjCtx, VRK_UCHAR_PTR* ppObject,
+                                   VRK_UCHAR_PTR* ppObjExt) {
   if (pObjMeta == nullptr || ppObjCtx == nullptr || ppObject == nullptr || ppObjExt == nullptr) {
     return CKR_ARGUMENTS_BAD;
   }

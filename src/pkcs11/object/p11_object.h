@@ -148,15 +148,15 @@ extern "C" {
 // Stores a finished object (token or session object) and then its extension
 // (none when null or 0 long); a failed extension save removes the object
 // again. The handle is written on success only.
-int VRK_SaveObject_and_Extension(VRK_HANDLE tkn_sess_hdle, CK_BBOOL as_token_obj, VRK_UCHAR_PTR pVRKObj,
-                                 VRK_UINT32 VRKObjLen, VRK_UCHAR_PTR pObjExt, VRK_UINT32 VRKObjExtLen,
-                                 VRK_UINT32* vrk_obj_handle);
+VRK_RV VRK_SaveObject_and_Extension(VRK_HANDLE tkn_sess_hdle, CK_BBOOL as_token_obj, VRK_UCHAR_PTR pVRKObj,
+                                    VRK_UINT32 VRKObjLen, VRK_UCHAR_PTR pObjExt, VRK_UINT32 VRKObjExtLen,
+                                    VRK_UINT32* vrk_obj_handle);
 // Loads an object by its core handle: header into *pObjMeta and three heap
 // buffers (context, whole object, extension or null) that the caller frees
 // with free(), whatever the result; the pointers must be null on entry.
-int VRK_GetObject_and_Extension(VRK_HANDLE tkn_sess_hdle, VRK_UINT32 vrk_obj_handle, VRK_UINT32 exten_obj_len,
-                                VRK_OBJECT_META* pObjMeta, VRK_UCHAR_PTR* ppObjCtx, VRK_UCHAR_PTR* ppObject,
-                                VRK_UCHAR_PTR* ppObjExt);
+VRK_RV VRK_GetObject_and_Extension(VRK_HANDLE tkn_sess_hdle, VRK_UINT32 vrk_obj_handle, VRK_UINT32 exten_obj_len,
+                                   VRK_OBJECT_META* pObjMeta, VRK_UCHAR_PTR* ppObjCtx, VRK_UCHAR_PTR* ppObject,
+                                   VRK_UCHAR_PTR* ppObjExt);
 // A DER OCTET STRING holding an uncompressed point (04 || x || y), or that
 // bare point, into the record; key->grp_id names the curve on entry (a
 // quarzel curve id). The point must lie on that curve (coordinates below p,

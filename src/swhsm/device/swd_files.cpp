@@ -249,7 +249,7 @@ uint32_t update_admin_cfg(CfgEdit<HSM_ADMIN_CFG> edit, void* ctx) {
   Text t;
   if (!admin_text(*cfg.get(), &t)) return SWD_ERR_PATH_LONG;
   if (lock.write(t.data(), t.size(), OXLU_PERM_SECRET) != OXLU_OK) return SWD_ERR_HSM_CFG;
-  refresh_hsm_info(*cfg.get());
+  (void)refresh_hsm_info(*cfg.get());  // fills the cache; cannot fail
   return rc;
 }
 

@@ -77,14 +77,14 @@ extern "C" uint32_t SWD_GetVersion(ZEB_DEVICE_HANDLE /*hHsm*/, ZEB_DEVICE_VERSIO
 
 extern "C" uint32_t SWD_Initialize(uint8_t* Sn, ZEB_DEVICE_HANDLE_PTR phHsm) {
   uint8_t path[SWD_PATH_LEN];
-  SWD_LoadHsmAdminFilePathConfig(path);  // a missing pointer file leaves "./"
+  (void)SWD_LoadHsmAdminFilePathConfig(path);  // a missing pointer file leaves "./"
   std::memcpy(g_hsmAdminPath, path, SWD_PATH_LEN);
   g_hsmAdminPath[SWD_PATH_LEN] = '\0';
   remove_dead_config_temps();
 
   Wiped<HSM_ADMIN_CFG> rec;
   if (GetHsmAdminCFG(rec.get()) != 0) std::memset(rec.get(), 0, sizeof(HSM_ADMIN_CFG));
-  refresh_hsm_info(*rec.get());
+  (void)refresh_hsm_info(*rec.get());  // fills the cache; cannot fail
   if (Sn == nullptr) return SWD_ERR_NULL;
   if (std::memcmp(Sn, rec.HsmSn, 16) != 0) return SWD_ERR_SN_MISMATCH;
   uint32_t h = 0;
@@ -99,7 +99,7 @@ extern "C" uint32_t SWD_Finalize(ZEB_DEVICE_HANDLE hHsm) {
   if (!hsm_handle_ok(hHsm)) return SWD_ERR_SESSION_HANDLE;
   g_hHsm = 0;
   close_all_sessions();
-  refresh_hsm_info(HSM_ADMIN_CFG{});
+  (void)refresh_hsm_info(HSM_ADMIN_CFG{});  // clears the cache; cannot fail
   return 0;
 }
 
@@ -252,7 +252,7 @@ extern "C" uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* TknI
       char dir[SWD_PATH_LEN], file[SWD_PATH_LEN];
       if ((rc = compose_path(dir, "%s%s%s", g_hsmAdminPath, "SwHsm/", idz)) != 0) return rc;
       if ((rc = compose_path(file, "%s%s%s/%s", g_hsmAdminPath, "SwHsm/", idz, "TknUser.cfg")) != 0) return rc;
-      remove_safe(file);
+      (void)remove_safe(file);  // a token file left behind is ignored once the list drops it
       if (cross_rmdir(dir) != 0) std::perror(dir);
     }
     std::memset(list.TknId[i], 0, 16);
@@ -277,7 +277,7 @@ extern "C" uint32_t SWD_ResetVrkBySn(ZEB_DEVICE_HANDLE /*hHsm*/, uint8_t* /*sn*/
   char list[SWD_PATH_LEN];
   uint32_t rc = compose_path(list, "%s%s%s", g_hsmAdminPath, "SwHsm/", "TknUser.list");
   if (rc != 0) return rc;
-  remove_safe(list);  // no list is the same as an empty one
+  (void)remove_safe(list);  // no list is the same as an empty one
   Wiped<HSM_ADMIN_CFG> rec;
   if ((rc = GetHsmAdminCFG(rec.get())) != 0) return rc;
   rec.TokenCount = 0;

@@ -22,10 +22,10 @@ extern ZEB_DEVICE_HANDLE g_hHsm;
 ZEB_DEVICE_HSM_INFO hsm_info();
 
 // The handle of the started device (never 0).
-bool hsm_handle_ok(ZEB_DEVICE_HANDLE h);
+[[nodiscard]] bool hsm_handle_ok(ZEB_DEVICE_HANDLE h);
 
 // snprintf into a path buffer of SWD_PATH_LEN bytes; 0x150 when it does not fit.
-uint32_t compose_path(char (&out)[SWD_PATH_LEN], const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+[[nodiscard]] uint32_t compose_path(char (&out)[SWD_PATH_LEN], const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
 // Length of a text field: bytes up to the first zero, at most `width`.
 inline size_t text_len(const uint8_t* p, size_t width) {
@@ -36,28 +36,28 @@ inline size_t text_len(const uint8_t* p, size_t width) {
 
 // A token id usable as one directory name: 1 to 16 bytes (up to the first
 // zero), no '/', not "." or "..".
-bool token_id_ok(const uint8_t* id);
+[[nodiscard]] bool token_id_ok(const uint8_t* id);
 
 // A PIN the files carry intact: at most 32 bytes with no 0x00, 0x0A or 0x0D.
 // 0, or SWD_ERR_PIN_LEN_RANGE / SWD_ERR_PIN_INCORRECT (CKR_PIN_INVALID).
-uint32_t check_new_pin(const uint8_t* pin, uint32_t len);
+[[nodiscard]] uint32_t check_new_pin(const uint8_t* pin, uint32_t len);
 // A label the files carry intact: at most 32 bytes, no line feed or carriage
 // return, and zero bytes only as trailing padding. 0 or 7.
-uint32_t check_new_label(const uint8_t* label, uint32_t len);
+[[nodiscard]] uint32_t check_new_label(const uint8_t* label, uint32_t len);
 
 // PIN comparison against a stored field (constant time over the field).
-bool pin_matches(const uint8_t* field, uint32_t stored_len, const uint8_t* pin, uint32_t len);
+[[nodiscard]] bool pin_matches(const uint8_t* field, uint32_t stored_len, const uint8_t* pin, uint32_t len);
 
 // Fresh OS random: digits for serial numbers, and key bytes (never 0x00,
 // 0x0A or 0x0D). False when the OS source fails.
-bool random_digits(uint8_t* out, size_t n);
-bool random_key_bytes(uint8_t* out, size_t n);
+[[nodiscard]] bool random_digits(uint8_t* out, size_t n);
+[[nodiscard]] bool random_key_bytes(uint8_t* out, size_t n);
 // A non-zero 32-bit handle from the OS source, not in `taken` (count n).
-bool random_handle(uint32_t* out, const uint32_t* taken, size_t n);
+[[nodiscard]] bool random_handle(uint32_t* out, const uint32_t* taken, size_t n);
 
 // Device session slot of a handle, or -1 (a snapshot: the session may be
 // closed the moment after; hold a SessionPin to use its record).
-int session_slot(ZEB_DEVICE_HANDLE h);
+[[nodiscard]] int session_slot(ZEB_DEVICE_HANDLE h);
 // Session record of a slot; only under that slot's SessionPin.
 ZEB_DEVICE_TOKEN_SESSION_INFO* session_info(int slot);
 
@@ -72,7 +72,7 @@ class SessionPin {
   SessionPin(const SessionPin&) = delete;
   SessionPin& operator=(const SessionPin&) = delete;
   explicit operator bool() const noexcept { return slot_ >= 0; }
-  int slot() const noexcept { return slot_; }
+  [[nodiscard]] int slot() const noexcept { return slot_; }
   ZEB_DEVICE_TOKEN_SESSION_INFO& info() const noexcept { return *session_info(slot_); }
 
  private:
@@ -107,7 +107,7 @@ class SlotLock {
 // Frees every device session slot (device finalisation).
 void close_all_sessions();
 // Sets the cached HSM information from a record; 0.
-uint32_t refresh_hsm_info(const HSM_ADMIN_CFG& cfg);
+[[nodiscard]] uint32_t refresh_hsm_info(const HSM_ADMIN_CFG& cfg);
 
 // Read-modify-write of a record under its file's writer lock, so that no
 // other process's or thread's update falls between the read and the write
@@ -117,17 +117,17 @@ uint32_t refresh_hsm_info(const HSM_ADMIN_CFG& cfg);
 // the reader's code (0x520 for a token, 0x50 for the HSM record).
 template <class T>
 using CfgEdit = uint32_t (*)(void* ctx, T& cfg, bool* write);
-uint32_t update_token_cfg(const char* id, CfgEdit<TKN_USER_CFG> edit, void* ctx);
-uint32_t update_admin_cfg(CfgEdit<HSM_ADMIN_CFG> edit, void* ctx);
+[[nodiscard]] uint32_t update_token_cfg(const char* id, CfgEdit<TKN_USER_CFG> edit, void* ctx);
+[[nodiscard]] uint32_t update_admin_cfg(CfgEdit<HSM_ADMIN_CFG> edit, void* ctx);
 
 // The same with a callable `fn(T&, bool* write) -> uint32_t`.
 template <class Fn>
-uint32_t update_token(const char* id, Fn& fn) {
+[[nodiscard]] uint32_t update_token(const char* id, Fn& fn) {
   return update_token_cfg(
       id, [](void* c, TKN_USER_CFG& cfg, bool* w) -> uint32_t { return (*static_cast<Fn*>(c))(cfg, w); }, &fn);
 }
 template <class Fn>
-uint32_t update_admin(Fn& fn) {
+[[nodiscard]] uint32_t update_admin(Fn& fn) {
   return update_admin_cfg(
       [](void* c, HSM_ADMIN_CFG& cfg, bool* w) -> uint32_t { return (*static_cast<Fn*>(c))(cfg, w); }, &fn);
 }

@@ -224,7 +224,7 @@ extern "C" uint32_t SWD_OpenHsmSession(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HANDLE
   if (phHsmSession == nullptr) return SWD_ERR_ARGUMENTS;
   const ZEB_DEVICE_HSM_INFO hsm = hsm_info();
   const int s = open_slot(phHsmSession, [&](uint8_t slot) {
-    _swdev_SetHsmSessInfo(slot, ZEB_DEVICE_SESS_IDLE, hsm.HsmSn, hsm.HsmLabel);
+    (void)_swdev_SetHsmSessInfo(slot, ZEB_DEVICE_SESS_IDLE, hsm.HsmSn, hsm.HsmLabel);  // a held slot: cannot fail
   });
   if (s == -1) return SWD_ERR_HSM_SESS_FULL;
   return s < 0 ? SWD_ERR_FAILED : 0;
@@ -233,7 +233,8 @@ extern "C" uint32_t SWD_OpenHsmSession(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HANDLE
 extern "C" uint32_t SWD_CloseHsmSession(ZEB_DEVICE_HANDLE hHsmSession) {
   const SessionPin pin(hHsmSession);
   if (!pin) return SWD_ERR_FAILED;
-  _swdev_SetHsmSessInfo(static_cast<uint8_t>(pin.slot()), ZEB_DEVICE_SESS_IDLE, nullptr, nullptr);
+  // A held slot: the updates below cannot fail.
+  (void)_swdev_SetHsmSessInfo(static_cast<uint8_t>(pin.slot()), ZEB_DEVICE_SESS_IDLE, nullptr, nullptr);
   g_hSessTkn[pin.slot()].store(0);
   return 0;
 }
@@ -259,7 +260,7 @@ extern "C" uint32_t SWD_OpenTokenSession(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID,
   // written back (a rewrite of identical content would only cost a synced
   // write of the file that holds the token's keys).
   const int s = open_slot(phSession, [&](uint8_t slot) {
-    _swdev_SetTokenSessInfo(slot, ZEB_DEVICE_SESS_IDLE, id, label);
+    (void)_swdev_SetTokenSessInfo(slot, ZEB_DEVICE_SESS_IDLE, id, label);  // a held slot: cannot fail
   });
   return s < 0 ? SWD_ERR_FAILED : 0;
 }
@@ -271,7 +272,8 @@ extern "C" uint32_t SWD_CloseTokenSession(ZEB_DEVICE_HANDLE hSession) {
   char id[17] = {}, label[33] = {};
   std::memcpy(id, r.TknId, 16);
   std::memcpy(label, r.TknLabel, 32);
-  _swdev_SetTokenSessInfo(static_cast<uint8_t>(pin.slot()), ZEB_DEVICE_SESS_IDLE, id, label);
+  // A held slot: the update cannot fail.
+  (void)_swdev_SetTokenSessInfo(static_cast<uint8_t>(pin.slot()), ZEB_DEVICE_SESS_IDLE, id, label);
   g_hSessTkn[pin.slot()].store(0);
   return 0;
 }

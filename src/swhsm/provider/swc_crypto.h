@@ -52,7 +52,7 @@ uint32_t SWC_RSAGenerateKeyPair(uint32_t hSWCryptoSession, uint32_t ulRsaKeySize
 
 // EC public point (x || y, no 0x04) to and from a DER SubjectPublicKeyInfo.
 // *pPubKeyDerLen and *pQLen are capacity in, length out.
-uint32_t ECCPubkeyToDER(uint8_t Curve, uint8_t* QKey, uint32_t QLen, uint8_t* pPubKeyDer, uint32_t* pPubKeyDerLen);
-uint32_t ECCPubkeyDERToQ(uint8_t* pPubKeyDer, uint32_t PubkeyDerLen, uint8_t* pCurve, uint8_t* QKey, uint32_t* pQLen);
+[[nodiscard]] uint32_t ECCPubkeyToDER(uint8_t Curve, uint8_t* QKey, uint32_t QLen, uint8_t* pPubKeyDer, uint32_t* pPubKeyDerLen);
+[[nodiscard]] uint32_t ECCPubkeyDERToQ(uint8_t* pPubKeyDer, uint32_t PubkeyDerLen, uint8_t* pCurve, uint8_t* QKey, uint32_t* pQLen);
 
 }  // extern "C"

@@ -59,14 +59,14 @@ inline void clear_work(const SessionView& s) noexcept {
 // The key-blob transform (AES-256-CTR under the session's master key) from
 // `in` to a separate `out` of the same length. Never in place in a caller's
 // buffer: plain keys live only in the provider's wiped working copies.
-uint32_t unwrap(const SessionView& s, const uint8_t* blob, uint32_t len, uint8_t* plain) noexcept;
-uint32_t wrap(const SessionView& s, const uint8_t* plain, uint32_t len, uint8_t* blob) noexcept;
+[[nodiscard]] uint32_t unwrap(const SessionView& s, const uint8_t* blob, uint32_t len, uint8_t* plain) noexcept;
+[[nodiscard]] uint32_t wrap(const SessionView& s, const uint8_t* plain, uint32_t len, uint8_t* blob) noexcept;
 
 // A heap working copy that is wiped when released; false when out of memory.
-bool make_secret(quarzel::SecretBytes& buf, size_t n) noexcept;
+[[nodiscard]] bool make_secret(quarzel::SecretBytes& buf, size_t n) noexcept;
 
 // Capacity test of an in/out length: writes the needed length when short.
-inline bool fits(uint32_t* capacity, uint32_t needed) noexcept {
+[[nodiscard]] inline bool fits(uint32_t* capacity, uint32_t needed) noexcept {
   if (*capacity >= needed) return true;
   *capacity = needed;
   return false;

@@ -158,7 +158,7 @@ extern "C" uint32_t Sto_Initialize(STO_TKN_OBJECT_CONFIG_PATH* pfilepathConf) {
       room = false;
     }
   }
-  fclose_safe(f);
+  (void)fclose_safe(f);  // read only: nothing to lose on close
   if (!room) return STO_REPORT(STO_ERR_HOST_MEMORY);
 
   // The last line that carries the key wins; the value must leave room for

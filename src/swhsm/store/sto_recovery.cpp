@@ -82,7 +82,7 @@ uint32_t write_pending(const TokenPaths& p, uint32_t index, const STO_SEOBJ& ent
 
 void drop_pending(const TokenPaths& p) {
   char path[STO_PATH_LEN];
-  if (pending_path(p, path) == STO_OK) remove_safe(path);
+  if (pending_path(p, path) == STO_OK) (void)remove_safe(path);  // best effort: start-up retries
 }
 
 uint32_t settle_pending(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreLock& lock) {
@@ -93,7 +93,7 @@ uint32_t settle_pending(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreL
     quarzel::SecretBytes rec(kPendingHead + STO_MAX_OBJECT_LEN);
     size_t len = 0;
     if (oxlu_read_file(path, rec.data(), rec.size(), &len) != OXLU_OK || len < kPendingHead) {
-      remove_safe(path);  // never committed whole: the list cannot name it
+      (void)remove_safe(path);  // never committed whole: the list cannot name it
       return STO_OK;
     }
     uint32_t index = 0;
@@ -112,7 +112,7 @@ uint32_t settle_pending(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreL
         return STO_ERR_FAILED;
       }
     }
-    remove_safe(path);
+    (void)remove_safe(path);  // best effort: replaying it again is harmless
     return STO_OK;
   });
 }
@@ -140,7 +140,7 @@ uint32_t tidy_token(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreLock&
       if (object_index_of(e->d_name, &index) && entry_of(*list, index) == nullptr) orphans.emplace_back(e->d_name);
     }
     ::closedir(d);
-    for (const std::string& name : orphans) remove_safe((std::string(p.dir) + "/" + name).c_str());
+    for (const std::string& name : orphans) (void)remove_safe((std::string(p.dir) + "/" + name).c_str());
     return STO_OK;
   });
 }
@@ -175,7 +175,7 @@ void tidy_store() {
         if (token_paths(in, &p) != STO_OK || ::access(p.lock, F_OK) != 0) continue;  // not a token's store
         StoreLock lock;
         if (lock.acquire(p.lock) != STO_OK) continue;  // busy: the next start-up tidies it
-        tidy_token(in, p, lock);
+        (void)tidy_token(in, p, lock);  // best effort: the next start-up tidies what is left
       }
     }
     return STO_OK;

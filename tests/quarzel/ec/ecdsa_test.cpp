@@ -3,6 +3,7 @@
 // degenerate cases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -351,8 +352,8 @@ TEST_F(P256Fixture, LongShortAndLargeDigests) {
   // A 20-byte digest is right-aligned.
   Bytes d20(20, 0xA5);
   ASSERT_EQ(ecdsa_sign(&pri.k, 20, d20.data(), nullptr, r.data(), s.data()), 0u);
-  Bytes d20p(12, 0);
-  d20p.insert(d20p.end(), d20.begin(), d20.end());
+  Bytes d20p(32, 0);
+  std::copy(d20.begin(), d20.end(), d20p.begin() + 12);
   EXPECT_EQ(verify(d20p, r, s, &ret), QZ_TRUE);
   // A digest not below n signs and verifies.
   Bytes dff(32, 0xFF);

@@ -12,14 +12,14 @@ extern "C" {
 
 // ulDataLength random bytes from a Hash_DRBG (SHA-256) instantiated for this
 // call from the OS random source; one request (at most 65,536 bytes).
-uint32_t SWA_Drng(uint32_t ulDataLength, uint8_t* pData);
+[[nodiscard]] uint32_t SWA_Drng(uint32_t ulDataLength, uint8_t* pData);
 
 // Incremental hash in a caller's context buffer of SWA_HASH_CTX_SIZE bytes,
 // aligned to 8. The final takes the capacity in *pulDigestLength and writes
 // the digest length back only on success.
-uint32_t SWA_HashInit(uint8_t* swcctx, uint8_t HashType);
-uint32_t SWA_HashUpdate(uint8_t* swcctx, uint8_t* pData, uint32_t DataLength);
-uint32_t SWA_HashFinal(uint8_t* swcctx, uint8_t* pDigest, uint32_t* pulDigestLength);
+[[nodiscard]] uint32_t SWA_HashInit(uint8_t* swcctx, uint8_t HashType);
+[[nodiscard]] uint32_t SWA_HashUpdate(uint8_t* swcctx, uint8_t* pData, uint32_t DataLength);
+[[nodiscard]] uint32_t SWA_HashFinal(uint8_t* swcctx, uint8_t* pDigest, uint32_t* pulDigestLength);
 
 // EC family over key objects of the library handed over by value. The key
 // lengths are the objects' sizes exactly. Signatures are DER ECDSA-Sig-Value;

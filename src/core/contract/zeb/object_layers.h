@@ -8,29 +8,29 @@
 extern "C" {
 
 // ---- Session-object slots --------------------------------------------------
-uint32_t SwSess_SessObjIndexToSessObjlistIndex(uint32_t u32SessObjIndex, uint32_t* pu32SessionObjlistIndex);
-uint32_t SwSess_SessObjlistIndexToSessObjIndex(uint32_t u32SessionObjlistIndex, uint32_t* pu32SessObjIndex);
-uint32_t SwSess_NewSessionObjectIndex(VRK_HANDLE hSession, uint32_t* pu32SessionObjectIndex);
+[[nodiscard]] uint32_t SwSess_SessObjIndexToSessObjlistIndex(uint32_t u32SessObjIndex, uint32_t* pu32SessionObjlistIndex);
+[[nodiscard]] uint32_t SwSess_SessObjlistIndexToSessObjIndex(uint32_t u32SessionObjlistIndex, uint32_t* pu32SessObjIndex);
+[[nodiscard]] uint32_t SwSess_NewSessionObjectIndex(VRK_HANDLE hSession, uint32_t* pu32SessionObjectIndex);
 // Allocates the new copy first: a failed allocation (2) leaves the slot as
 // it was. The old copy is wiped before it is freed.
-uint32_t SwSess_UpdateSessionObject(VRK_HANDLE hSession, uint32_t hObj, uint8_t* pObject, uint32_t u32ObjectLen);
+[[nodiscard]] uint32_t SwSess_UpdateSessionObject(VRK_HANDLE hSession, uint32_t hObj, uint8_t* pObject, uint32_t u32ObjectLen);
 uint32_t SwSess_CacheSessionObject(VRK_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen,
                                    uint32_t* pu32SessionObjectIndex);
-uint32_t SwSess_GetSessionObjectSize(VRK_HANDLE hSession, uint32_t hObj, uint32_t* pu32ObjectLen);
-uint32_t SwSess_GetSessionObject(VRK_HANDLE hSession, uint32_t hObj, uint8_t* pObject, uint32_t* pu32ObjectLen);
-uint32_t SwSess_CheckSessionObjectExists(VRK_HANDLE hSession, uint32_t hObj);
-uint32_t SwSess_CheckSessionObjectIdConflict(VRK_HANDLE hSession, const uint8_t* ObjId);
+[[nodiscard]] uint32_t SwSess_GetSessionObjectSize(VRK_HANDLE hSession, uint32_t hObj, uint32_t* pu32ObjectLen);
+[[nodiscard]] uint32_t SwSess_GetSessionObject(VRK_HANDLE hSession, uint32_t hObj, uint8_t* pObject, uint32_t* pu32ObjectLen);
+[[nodiscard]] uint32_t SwSess_CheckSessionObjectExists(VRK_HANDLE hSession, uint32_t hObj);
+[[nodiscard]] uint32_t SwSess_CheckSessionObjectIdConflict(VRK_HANDLE hSession, const uint8_t* ObjId);
 uint32_t SwSess_FindSessionObjects(VRK_HANDLE hSession, uint8_t ObjType, uint8_t ObjKeyAlgo, const uint8_t* ObjId,
                                    const uint8_t* ObjLabel, uint32_t* pu32SessionObjectIndex);
-uint32_t SwSess_DeleteSessionObject(VRK_HANDLE hSession, uint32_t hObj);
-uint32_t SwSess_DeleteSessionObjExtension(VRK_HANDLE hSession, uint32_t hObj);
+[[nodiscard]] uint32_t SwSess_DeleteSessionObject(VRK_HANDLE hSession, uint32_t hObj);
+[[nodiscard]] uint32_t SwSess_DeleteSessionObjExtension(VRK_HANDLE hSession, uint32_t hObj);
 
 // ---- Store helpers -----------------------------------------------------------
-uint32_t SwStore_TransferObjectMeta_VRK_to_Store(VRK_OBJECT_META meta, STO_SEOBJ* pSto_meta);
-uint32_t SwStore_LoadList(VRK_HANDLE hSession, VRK_SEOBJ_LIST* pObjList);
-uint32_t SwStore_LoadTknObjList(VRK_HANDLE hHsmSess, const uint8_t* tknid, VRK_SEOBJ_LIST* pObjList);
-uint32_t SwStore_DeleteObject(VRK_HANDLE hSession, uint32_t u32ObjectIndex);
-uint32_t SwStore_CheckObjectExist(VRK_HANDLE hSession, uint32_t u32ObjectIndex);
-uint32_t SwStore_DeleteObjExtension(VRK_HANDLE htknsess, uint32_t u32ObjectIndex);
+[[nodiscard]] uint32_t SwStore_TransferObjectMeta_VRK_to_Store(VRK_OBJECT_META meta, STO_SEOBJ* pSto_meta);
+[[nodiscard]] uint32_t SwStore_LoadList(VRK_HANDLE hSession, VRK_SEOBJ_LIST* pObjList);
+[[nodiscard]] uint32_t SwStore_LoadTknObjList(VRK_HANDLE hHsmSess, const uint8_t* tknid, VRK_SEOBJ_LIST* pObjList);
+[[nodiscard]] uint32_t SwStore_DeleteObject(VRK_HANDLE hSession, uint32_t u32ObjectIndex);
+[[nodiscard]] uint32_t SwStore_CheckObjectExist(VRK_HANDLE hSession, uint32_t u32ObjectIndex);
+[[nodiscard]] uint32_t SwStore_DeleteObjExtension(VRK_HANDLE htknsess, uint32_t u32ObjectIndex);
 
 }  // extern "C"

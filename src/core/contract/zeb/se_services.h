@@ -19,19 +19,19 @@ extern "C" {
 uint32_t FWD_ListHSMs(uint8_t* pHsmType, uint8_t* pHsmSnList, uint8_t* pHsmLabelList, uint32_t maxCount,
                       uint32_t* pulCount);
 
-uint32_t open_test_device(int argc, char** argv, SE_DEVICE* dev);
-uint32_t sdb_init(void);
-uint32_t set_current_device(SE_DEVICE* device);
-uint32_t close_test_device(SE_DEVICE* dev);
+[[nodiscard]] uint32_t open_test_device(int argc, char** argv, SE_DEVICE* dev);
+[[nodiscard]] uint32_t sdb_init(void);
+[[nodiscard]] uint32_t set_current_device(SE_DEVICE* device);
+[[nodiscard]] uint32_t close_test_device(SE_DEVICE* dev);
 SE_DEVICE* FWD_get_se_device(void);
-uint32_t FWSto_set_se_device(SE_DEVICE* dev);
+[[nodiscard]] uint32_t FWSto_set_se_device(SE_DEVICE* dev);
 
 extern const DA_Functions_t fwd_functions;
 extern const SA_Functions_t fwstore_functions;
 
-uint32_t FWC_CloseSession_mw(uint32_t hSession);
-uint32_t FWC_SetMK_mw(uint32_t hSession, uint8_t* pSwMK, uint32_t u32SwMKLen);
-uint32_t FWC_ClearMK_mw(uint32_t hSession);
+[[nodiscard]] uint32_t FWC_CloseSession_mw(uint32_t hSession);
+[[nodiscard]] uint32_t FWC_SetMK_mw(uint32_t hSession, uint8_t* pSwMK, uint32_t u32SwMKLen);
+[[nodiscard]] uint32_t FWC_ClearMK_mw(uint32_t hSession);
 uint32_t FWC_ExportValue_mw(uint32_t hFWCryptoSession, uint8_t* pFakeAddress, uint32_t fakeAddressLen,
                             uint8_t* pValue, uint32_t* pValueLen);
 

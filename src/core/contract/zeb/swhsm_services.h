@@ -13,7 +13,7 @@ extern "C" {
 // one type byte, one 16-byte serial number and one 32-byte label per HSM, each
 // array with room for 4 entries. Returns 0, also for an empty or unreadable
 // list (count 0).
-uint32_t SWD_ListHSMs(uint8_t* pHsmType, uint8_t* pHsmSnList, uint8_t* pHsmLabelList, uint32_t* pulCount);
+[[nodiscard]] uint32_t SWD_ListHSMs(uint8_t* pHsmType, uint8_t* pHsmSnList, uint8_t* pHsmLabelList, uint32_t* pulCount);
 
 // The software device's table (type word SWD_FUNCTIONS) and the software
 // store's table (type word SWStore_FUNCTIONS).
@@ -30,19 +30,19 @@ uint32_t _AES_Decrypt(uint8_t* pAesKey, uint32_t u32AesKeyLength, uint8_t* pCiph
                       uint8_t* IV, uint8_t* pPlain, uint32_t* pu32PlainLength);
 
 // Software crypto provider sessions (20 slots). Unknown handles give 179.
-uint32_t SWC_OpenSession(uint32_t* phSwCryptoSession);  // 177 when all slots are taken
-uint32_t SWC_CloseSession(uint32_t hSwCryptoSession);
+[[nodiscard]] uint32_t SWC_OpenSession(uint32_t* phSwCryptoSession);  // 177 when all slots are taken
+[[nodiscard]] uint32_t SWC_CloseSession(uint32_t hSwCryptoSession);
 // Master key: exactly 32 bytes; any other length is refused with 7 and the old
 // key stays.
-uint32_t SWC_SetMK(uint32_t hSwCryptoSession, uint8_t* pSwMK, uint32_t u32SwMKLen);
-uint32_t SWC_GetMK(uint32_t hSwCryptoSession, uint8_t* pSwMK, uint32_t* pu32SwMKLen);
-uint32_t SWC_ClearMK(uint32_t hSwCryptoSession);
+[[nodiscard]] uint32_t SWC_SetMK(uint32_t hSwCryptoSession, uint8_t* pSwMK, uint32_t u32SwMKLen);
+[[nodiscard]] uint32_t SWC_GetMK(uint32_t hSwCryptoSession, uint8_t* pSwMK, uint32_t* pu32SwMKLen);
+[[nodiscard]] uint32_t SWC_ClearMK(uint32_t hSwCryptoSession);
 // Fresh CTR_DRBG (AES-128 with derivation function) per call, seeded from the
 // OS random source; u32DataLength bytes in one request.
-uint32_t SWC_Drbg_SEED(uint32_t hSWCryptoSession, uint8_t* pData, uint32_t u32DataLength);
-uint32_t SWC_DigestInit(uint32_t hSWCryptoSession, uint8_t HashType);
-uint32_t SWC_DigestUpdate(uint32_t hSWCryptoSession, uint8_t* pData, uint32_t DataLength);
-uint32_t SWC_DigestFinal(uint32_t hSWCryptoSession, uint8_t* pDigest, uint32_t* pu32DigestLength);
+[[nodiscard]] uint32_t SWC_Drbg_SEED(uint32_t hSWCryptoSession, uint8_t* pData, uint32_t u32DataLength);
+[[nodiscard]] uint32_t SWC_DigestInit(uint32_t hSWCryptoSession, uint8_t HashType);
+[[nodiscard]] uint32_t SWC_DigestUpdate(uint32_t hSWCryptoSession, uint8_t* pData, uint32_t DataLength);
+[[nodiscard]] uint32_t SWC_DigestFinal(uint32_t hSWCryptoSession, uint8_t* pDigest, uint32_t* pu32DigestLength);
 // Block padding (no session).
 uint32_t SWC_Padding(uint8_t PaddingType, uint32_t BlockSize, uint8_t* pData, uint32_t DataLength, uint8_t* pDataOut,
                      uint32_t* pDataOutLength);
@@ -58,7 +58,7 @@ extern const C_KdfFunc_t SWC_KdfFunc;
 
 // DER encoding of an ECDSA signature (r, s each rsLen big-endian bytes, not
 // zero); *pDerLen is capacity in, length out. 0, 7 or 0x150.
-uint32_t SignatureToDER(uint8_t* r, uint8_t* s, uint32_t rsLen, uint8_t* pDer, uint32_t* pDerLen);
+[[nodiscard]] uint32_t SignatureToDER(uint8_t* r, uint8_t* s, uint32_t rsLen, uint8_t* pDer, uint32_t* pDerLen);
 // Strict DER reader: r and s without sign bytes; *pRLen and *pSLen are the
 // capacities in (the curve's length) and the value lengths out. A malformed
 // encoding, or an r or s longer than its capacity, gives 192.
@@ -67,7 +67,7 @@ uint32_t SignatureDERToRS(uint8_t* pDer, uint32_t derLen, uint8_t* r, uint8_t* s
 // An EC public point (x || y, without 0x04) to and from a DER
 // SubjectPublicKeyInfo on a named curve (ecc_crv_t id); *pPubKeyDerLen and
 // *pQLen are capacity in, length out. 0, 7 (malformed, unknown curve) or 0x150.
-uint32_t ECCPubkeyToDER(uint8_t Curve, uint8_t* QKey, uint32_t QLen, uint8_t* pPubKeyDer, uint32_t* pPubKeyDerLen);
+[[nodiscard]] uint32_t ECCPubkeyToDER(uint8_t Curve, uint8_t* QKey, uint32_t QLen, uint8_t* pPubKeyDer, uint32_t* pPubKeyDerLen);
 uint32_t ECCPubkeyDERToQ(uint8_t* pPubKeyDer, uint32_t PubkeyDerLen, uint8_t* pCurve, uint8_t* QKey,
                          uint32_t* pQLen);
 

@@ -54,25 +54,25 @@ extern "C" {
 // The slots of swstore_functions.
 uint32_t Sto_GetStorageInfo(PERSISTENCY_INPUT_PTR pStoInput, uint8_t* pStorage_status, STO_LAYOUT* pTotalLayout,
                             STO_LAYOUT* pFreeLayout);
-uint32_t Sto_SetLayout(PERSISTENCY_INPUT_PTR pStoInput, STO_LAYOUT* pInputLayout, STO_LAYOUT* pOutputLayout);
+[[nodiscard]] uint32_t Sto_SetLayout(PERSISTENCY_INPUT_PTR pStoInput, STO_LAYOUT* pInputLayout, STO_LAYOUT* pOutputLayout);
 // Reads the root from "./sto_filepath.cfg" ("./" when the file is absent);
 // a root of 128 bytes or more is refused with 0x150.
-uint32_t Sto_Initialize(STO_TKN_OBJECT_CONFIG_PATH* pfilepathConf);
-uint32_t Sto_CreateTokenStorage(PERSISTENCY_INPUT_PTR pStoInput);
+[[nodiscard]] uint32_t Sto_Initialize(STO_TKN_OBJECT_CONFIG_PATH* pfilepathConf);
+[[nodiscard]] uint32_t Sto_CreateTokenStorage(PERSISTENCY_INPUT_PTR pStoInput);
 uint32_t Sto_CreateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t* pu32ObjectIndex, uint8_t* pObject,
                           uint32_t u32ObjectLen, STO_SEOBJ* pSto_objmeta);
 uint32_t Sto_UpdateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint8_t* pObject,
                           uint32_t u32ObjectLen, STO_SEOBJ* pSto_objmeta);
-uint32_t Sto_DeleteObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex);
-uint32_t Sto_DeleteObjList(PERSISTENCY_INPUT_PTR pStoInput);
-uint32_t Sto_DeleteObjDir(PERSISTENCY_INPUT_PTR pStoInput);
-uint32_t Sto_GetObjectSize(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint32_t* pu32ObjectLen);
+[[nodiscard]] uint32_t Sto_DeleteObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex);
+[[nodiscard]] uint32_t Sto_DeleteObjList(PERSISTENCY_INPUT_PTR pStoInput);
+[[nodiscard]] uint32_t Sto_DeleteObjDir(PERSISTENCY_INPUT_PTR pStoInput);
+[[nodiscard]] uint32_t Sto_GetObjectSize(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint32_t* pu32ObjectLen);
 // *pu32ObjectLen: the capacity of pObject in, the object's length out. A
 // buffer too small gives 0x150 with the needed length written, nothing copied.
 uint32_t Sto_GetObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint8_t* pObject,
                        uint32_t* pu32ObjectLen);
-uint32_t Sto_SaveObjectList(PERSISTENCY_INPUT_PTR pStoInput, STO_SEOBJ_LIST* pListData);
-uint32_t Sto_LoadObjectList(PERSISTENCY_INPUT_PTR pStoInput, STO_SEOBJ_LIST* pListData);
+[[nodiscard]] uint32_t Sto_SaveObjectList(PERSISTENCY_INPUT_PTR pStoInput, STO_SEOBJ_LIST* pListData);
+[[nodiscard]] uint32_t Sto_LoadObjectList(PERSISTENCY_INPUT_PTR pStoInput, STO_SEOBJ_LIST* pListData);
 
 }  // extern "C"
 
@@ -82,7 +82,7 @@ namespace sto {
 // ObjSeq into the first free entry, filled from `meta`. 0x31 when the list
 // already holds 512 objects (or has no free entry), 0x160 when the sequence
 // is exhausted; the list is unchanged on failure.
-uint32_t allocate_index(STO_SEOBJ_LIST* list, const STO_SEOBJ& meta, uint32_t* index);
+[[nodiscard]] uint32_t allocate_index(STO_SEOBJ_LIST* list, const STO_SEOBJ& meta, uint32_t* index);
 
 // The root in use (for tests and diagnostics).
 const char* root();

@@ -17,7 +17,7 @@ inline constexpr uint32_t SWC_MK_LEN = 32;
 
 extern "C" {
 
-uint32_t SWC_CloseAllSessions(void);
+[[nodiscard]] uint32_t SWC_CloseAllSessions(void);
 
 // The key-blob transform with a given key (output length = input length).
 uint32_t _Key_Encrypt(uint8_t* pMK, uint32_t u32MKLength, uint8_t* pPlainKey, uint32_t u32PlainKeyLength,

@@ -111,91 +111,91 @@ static_assert(sizeof(SW_HSM_LIST) == 196);
 extern "C" {
 
 // ---- Files (configuration readers and writers) -------------------------
-uint32_t SWD_LoadHsmAdminFilePathConfig(uint8_t* pfilepathConf);
-uint32_t _swdev_LoadHsmSNList(SW_HSM_LIST* phsm_sn_list, uint8_t* hsm_count);
-uint32_t GetHsmAdminCFG(HSM_ADMIN_CFG* pHsmAdminCFG);
-uint32_t SetHsmAdminCFG(const HSM_ADMIN_CFG* pHsmAdminCFG);
-uint32_t _swdev_GetTokenUsrList(ZEB_DEVICE_TKN_USER_LIST* pTknUsrList);
-uint32_t _swdev_SetTokenUserList(const ZEB_DEVICE_TKN_USER_LIST* pTknUsrList);
+[[nodiscard]] uint32_t SWD_LoadHsmAdminFilePathConfig(uint8_t* pfilepathConf);
+[[nodiscard]] uint32_t _swdev_LoadHsmSNList(SW_HSM_LIST* phsm_sn_list, uint8_t* hsm_count);
+[[nodiscard]] uint32_t GetHsmAdminCFG(HSM_ADMIN_CFG* pHsmAdminCFG);
+[[nodiscard]] uint32_t SetHsmAdminCFG(const HSM_ADMIN_CFG* pHsmAdminCFG);
+[[nodiscard]] uint32_t _swdev_GetTokenUsrList(ZEB_DEVICE_TKN_USER_LIST* pTknUsrList);
+[[nodiscard]] uint32_t _swdev_SetTokenUserList(const ZEB_DEVICE_TKN_USER_LIST* pTknUsrList);
 uint32_t _swdev_addTokenInTokenUserList(ZEB_DEVICE_TKN_USER_LIST* tknusrlist, const uint8_t* tokenSN,
                                         uint8_t* pTknId);
-uint32_t _swdev_GetTokenUserCFG(const char* TknID, TKN_USER_CFG* pTknUsrCFG);
-uint32_t _swdev_SetTokenUserCFG(const char* pTknID, const TKN_USER_CFG* pTknUsrCFG);
-uint32_t _swdev_setup_token_user_cfg(TKN_USER_CFG* tknusrcfg, const uint8_t* tkn_sn, const uint8_t* hsm_sn);
+[[nodiscard]] uint32_t _swdev_GetTokenUserCFG(const char* TknID, TKN_USER_CFG* pTknUsrCFG);
+[[nodiscard]] uint32_t _swdev_SetTokenUserCFG(const char* pTknID, const TKN_USER_CFG* pTknUsrCFG);
+[[nodiscard]] uint32_t _swdev_setup_token_user_cfg(TKN_USER_CFG* tknusrcfg, const uint8_t* tkn_sn, const uint8_t* hsm_sn);
 
 // ---- Small routines -----------------------------------------------------
 // ASCII digits from the OS random source.
-uint32_t _swdev_fill_random_digits(uint8_t* input_str, uint32_t input_str_len);
+[[nodiscard]] uint32_t _swdev_fill_random_digits(uint8_t* input_str, uint32_t input_str_len);
 // Random bytes from the OS random source, none of them 0x00, 0x0A or 0x0D, so
 // that a key written as a text line is read back whole.
-uint32_t _swdev_fill_random(uint8_t* input_str, uint32_t input_str_len);
+[[nodiscard]] uint32_t _swdev_fill_random(uint8_t* input_str, uint32_t input_str_len);
 const char* hsmStatusToString(uint8_t status);
 const char* tokenStatusToString(uint8_t status);
-int _swdev_getMiliSecond(void);
+[[nodiscard]] int _swdev_getMiliSecond(void);
 
 // ---- Device session slots ----------------------------------------------
-uint32_t _swdev_SetHsmSessInfo(uint8_t slot, uint8_t status, const uint8_t* HsmSn, const uint8_t* HsmLabel);
-uint32_t _swdev_GetHsmSessInfo(uint8_t slot, ZEB_DEVICE_TOKEN_SESSION_INFO* pInfo);
-uint32_t _swdev_SetHsmSessStatus(uint8_t slot, uint8_t status);
-uint32_t _swdev_GetHsmSessStatus(uint8_t slot, uint8_t* pStatus);
-int _swdev_GetHsmSessionIndex(ZEB_DEVICE_HANDLE handle);
-uint32_t _swdev_SetTokenSessInfo(uint8_t slot, uint8_t status, const char* TknId, const char* TknLabel);
-uint32_t _swdev_GetTokenSessInfo(uint8_t slot, ZEB_DEVICE_TOKEN_SESSION_INFO* pInfo);
-uint32_t _swdev_SetTokenSessStatus(uint8_t slot, uint8_t status);
-uint32_t _swdev_GetTokenSessStatus(uint8_t slot, uint8_t* pStatus);
-int _swdev_GetTokenSessionIndex(ZEB_DEVICE_HANDLE handle);
-uint32_t _swdev_getSessionCount(uint8_t* pCount);
-uint32_t _swdev_checkHSMAdminLoggedIn(ZEB_DEVICE_HANDLE hSession);
-uint32_t _swdev_checkTokenSuperUserLoggedIn(ZEB_DEVICE_HANDLE hSession);
-uint32_t _swdev_checkTokenNormalUserLoggedIn(ZEB_DEVICE_HANDLE hSession);
-uint32_t _swdev_checkSessionIdle(ZEB_DEVICE_HANDLE hSession);
+[[nodiscard]] uint32_t _swdev_SetHsmSessInfo(uint8_t slot, uint8_t status, const uint8_t* HsmSn, const uint8_t* HsmLabel);
+[[nodiscard]] uint32_t _swdev_GetHsmSessInfo(uint8_t slot, ZEB_DEVICE_TOKEN_SESSION_INFO* pInfo);
+[[nodiscard]] uint32_t _swdev_SetHsmSessStatus(uint8_t slot, uint8_t status);
+[[nodiscard]] uint32_t _swdev_GetHsmSessStatus(uint8_t slot, uint8_t* pStatus);
+[[nodiscard]] int _swdev_GetHsmSessionIndex(ZEB_DEVICE_HANDLE handle);
+[[nodiscard]] uint32_t _swdev_SetTokenSessInfo(uint8_t slot, uint8_t status, const char* TknId, const char* TknLabel);
+[[nodiscard]] uint32_t _swdev_GetTokenSessInfo(uint8_t slot, ZEB_DEVICE_TOKEN_SESSION_INFO* pInfo);
+[[nodiscard]] uint32_t _swdev_SetTokenSessStatus(uint8_t slot, uint8_t status);
+[[nodiscard]] uint32_t _swdev_GetTokenSessStatus(uint8_t slot, uint8_t* pStatus);
+[[nodiscard]] int _swdev_GetTokenSessionIndex(ZEB_DEVICE_HANDLE handle);
+[[nodiscard]] uint32_t _swdev_getSessionCount(uint8_t* pCount);
+[[nodiscard]] uint32_t _swdev_checkHSMAdminLoggedIn(ZEB_DEVICE_HANDLE hSession);
+[[nodiscard]] uint32_t _swdev_checkTokenSuperUserLoggedIn(ZEB_DEVICE_HANDLE hSession);
+[[nodiscard]] uint32_t _swdev_checkTokenNormalUserLoggedIn(ZEB_DEVICE_HANDLE hSession);
+[[nodiscard]] uint32_t _swdev_checkSessionIdle(ZEB_DEVICE_HANDLE hSession);
 
 // ---- Device operations (the slots of swd_functions) ---------------------
-uint32_t SWD_GetVersion(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_VERSION* pVersion);
-uint32_t SWD_Initialize(uint8_t* Sn, ZEB_DEVICE_HANDLE_PTR phHsm);
-uint32_t SWD_Finalize(ZEB_DEVICE_HANDLE hHsm);
-uint32_t SWD_GetHsmInfo(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_INFO* pHSMInfo);
-uint32_t SWD_LoginHsmByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pPin, uint32_t u32PinLen);
-uint32_t SWD_SetHsmLabel(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pHsmLabel, uint32_t u32HsmLabelLen);
-uint32_t SWD_SetHsmPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pNewPin, uint32_t u32NewPinLen);
-uint32_t SWD_GetHsmPolicy(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_POLICY* pHsmPolicy);
-uint32_t SWD_SetHsmPolicy(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_HSM_POLICY* pHsmPolicy);
-uint32_t SWD_CreateToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId, uint8_t* token_sn);
-uint32_t SWD_CreateDefaultToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId, uint8_t* token_sn);
+[[nodiscard]] uint32_t SWD_GetVersion(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_VERSION* pVersion);
+[[nodiscard]] uint32_t SWD_Initialize(uint8_t* Sn, ZEB_DEVICE_HANDLE_PTR phHsm);
+[[nodiscard]] uint32_t SWD_Finalize(ZEB_DEVICE_HANDLE hHsm);
+[[nodiscard]] uint32_t SWD_GetHsmInfo(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_INFO* pHSMInfo);
+[[nodiscard]] uint32_t SWD_LoginHsmByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pPin, uint32_t u32PinLen);
+[[nodiscard]] uint32_t SWD_SetHsmLabel(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pHsmLabel, uint32_t u32HsmLabelLen);
+[[nodiscard]] uint32_t SWD_SetHsmPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pNewPin, uint32_t u32NewPinLen);
+[[nodiscard]] uint32_t SWD_GetHsmPolicy(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_POLICY* pHsmPolicy);
+[[nodiscard]] uint32_t SWD_SetHsmPolicy(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_HSM_POLICY* pHsmPolicy);
+[[nodiscard]] uint32_t SWD_CreateToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId, uint8_t* token_sn);
+[[nodiscard]] uint32_t SWD_CreateDefaultToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId, uint8_t* token_sn);
 uint32_t SWD_CreateTokenByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknPin, uint32_t u32TknPinLen,
                               uint8_t* pTknId);
-uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* TknId);
-uint32_t SWD_UnlockTokenNormalUser(ZEB_DEVICE_HANDLE hSession, uint8_t* TknId);
-uint32_t SWD_ResetVrk(ZEB_DEVICE_HANDLE hHsmSession);
-uint32_t SWD_ResetVrkBySn(ZEB_DEVICE_HANDLE hHsm, uint8_t* sn);
-uint32_t SWD_LogoutHsm(ZEB_DEVICE_HANDLE hHsmSession);
-uint32_t SWD_ListTokens(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TKN_USER_LIST* ptknuserlist);
-uint32_t SWD_GetTokenStatus(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID, uint8_t* pTokenStatus);
-uint32_t SWD_GetTokenInfo(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID, ZEB_DEVICE_TOKEN_INFO* pTokenInfo);
-uint32_t SWD_LoginTokenByPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
-uint32_t SWD_LoginTokenSuperUserByPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
-uint32_t SWD_SetTokenLabel(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknLabel, uint32_t u32TknLabelLen);
-uint32_t SWD_SetTokenPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
-uint32_t SWD_SetTokenSuperUserPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
-uint32_t SWD_GetTokenSn(ZEB_DEVICE_HANDLE hSession, uint8_t* tkn_sn);
-uint32_t SWD_GetTokenPolicy(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_POLICY* pTknPolicy);
-uint32_t SWD_SetTokenPolicy(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_POLICY* pTknPolicy);
+[[nodiscard]] uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* TknId);
+[[nodiscard]] uint32_t SWD_UnlockTokenNormalUser(ZEB_DEVICE_HANDLE hSession, uint8_t* TknId);
+[[nodiscard]] uint32_t SWD_ResetVrk(ZEB_DEVICE_HANDLE hHsmSession);
+[[nodiscard]] uint32_t SWD_ResetVrkBySn(ZEB_DEVICE_HANDLE hHsm, uint8_t* sn);
+[[nodiscard]] uint32_t SWD_LogoutHsm(ZEB_DEVICE_HANDLE hHsmSession);
+[[nodiscard]] uint32_t SWD_ListTokens(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TKN_USER_LIST* ptknuserlist);
+[[nodiscard]] uint32_t SWD_GetTokenStatus(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID, uint8_t* pTokenStatus);
+[[nodiscard]] uint32_t SWD_GetTokenInfo(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID, ZEB_DEVICE_TOKEN_INFO* pTokenInfo);
+[[nodiscard]] uint32_t SWD_LoginTokenByPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
+[[nodiscard]] uint32_t SWD_LoginTokenSuperUserByPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
+[[nodiscard]] uint32_t SWD_SetTokenLabel(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknLabel, uint32_t u32TknLabelLen);
+[[nodiscard]] uint32_t SWD_SetTokenPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
+[[nodiscard]] uint32_t SWD_SetTokenSuperUserPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
+[[nodiscard]] uint32_t SWD_GetTokenSn(ZEB_DEVICE_HANDLE hSession, uint8_t* tkn_sn);
+[[nodiscard]] uint32_t SWD_GetTokenPolicy(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_POLICY* pTknPolicy);
+[[nodiscard]] uint32_t SWD_SetTokenPolicy(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_POLICY* pTknPolicy);
 uint32_t SWD_BackupToken(ZEB_DEVICE_HANDLE hSession, uint8_t* pVerifyPin, uint32_t u32VerifyPinLen,
                          uint8_t* pBackupData, uint32_t* pu32BackupDataLen);
 uint32_t SWD_RestoreToken(ZEB_DEVICE_HANDLE hSession, uint8_t* pVerifyPin, uint32_t u32VerifyPinLen,
                           uint8_t* pBackupData, uint32_t u32BackupDataLen);
-uint32_t SWD_LogoutToken(ZEB_DEVICE_HANDLE hSession);
-uint32_t SWD_LogoutTokenSuperUser(ZEB_DEVICE_HANDLE hSession);
-uint32_t SWD_OpenHsmSession(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HANDLE_PTR phHsmSession);
-uint32_t SWD_CloseHsmSession(ZEB_DEVICE_HANDLE hHsmSession);
-uint32_t SWD_GetHsmSessInfo(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_SESSION_INFO* pHsmSessionInfo);
-uint32_t SWD_OpenTokenSession(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID, ZEB_DEVICE_HANDLE_PTR phSession);
-uint32_t SWD_CloseTokenSession(ZEB_DEVICE_HANDLE hSession);
-uint32_t SWD_GetTokenSessionInfo(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_SESSION_INFO* pSessionInfo);
+[[nodiscard]] uint32_t SWD_LogoutToken(ZEB_DEVICE_HANDLE hSession);
+[[nodiscard]] uint32_t SWD_LogoutTokenSuperUser(ZEB_DEVICE_HANDLE hSession);
+[[nodiscard]] uint32_t SWD_OpenHsmSession(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HANDLE_PTR phHsmSession);
+[[nodiscard]] uint32_t SWD_CloseHsmSession(ZEB_DEVICE_HANDLE hHsmSession);
+[[nodiscard]] uint32_t SWD_GetHsmSessInfo(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_SESSION_INFO* pHsmSessionInfo);
+[[nodiscard]] uint32_t SWD_OpenTokenSession(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID, ZEB_DEVICE_HANDLE_PTR phSession);
+[[nodiscard]] uint32_t SWD_CloseTokenSession(ZEB_DEVICE_HANDLE hSession);
+[[nodiscard]] uint32_t SWD_GetTokenSessionInfo(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_SESSION_INFO* pSessionInfo);
 uint32_t SWD_SetTknKey2Sw(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknKey, uint32_t u32TknKeyLen, uint8_t* pSwKey,
                           uint32_t* pu32SwKeyLen);
 uint32_t SWD_SetSwKey2Tkn(ZEB_DEVICE_HANDLE hSession, uint8_t* pSwKey, uint32_t u32SwKeyLen, uint8_t* pTknKey,
                           uint32_t* pu32TknKeyLen);
-uint32_t SWD_GenSwKey(ZEB_DEVICE_HANDLE hSession, uint8_t* pSwKey, uint32_t* pu32SwKeyLen);
+[[nodiscard]] uint32_t SWD_GenSwKey(ZEB_DEVICE_HANDLE hSession, uint8_t* pSwKey, uint32_t* pu32SwKeyLen);
 
 }  // extern "C"

@@ -18,10 +18,10 @@ extern "C" {
 // The 32-byte MacK of the session's token: 0xB3 unknown session, 6 unless
 // the session's status is exactly token user (8), else the configuration
 // read's code.
-uint32_t GetTknMacKey(ZEB_DEVICE_HANDLE hSession, uint8_t* MacKey);
+[[nodiscard]] uint32_t GetTknMacKey(ZEB_DEVICE_HANDLE hSession, uint8_t* MacKey);
 // HMAC-SHA-256 of pData under the 32-byte key into MacData (32 bytes).
 // 0x500 for null data.
-uint32_t CalulateMac(uint8_t* MacKey, uint8_t* pData, uint32_t u32DataLen, uint8_t* MacData);
+[[nodiscard]] uint32_t CalulateMac(uint8_t* MacKey, uint8_t* pData, uint32_t u32DataLen, uint8_t* MacData);
 
 // pObject must hold u32ObjContextLen + 128 bytes; it may overlap neither the
 // meta nor the context unless it is the blob they were taken from.
@@ -29,7 +29,7 @@ uint32_t SWD_SetObject(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_OBJECT_META* pObjM
                        uint32_t u32ObjContextLen, uint8_t* pObject, uint32_t* pu32ObjectLen);
 // 7 for a null blob or one shorter than 128 bytes; 6 when the MAC key cannot
 // be had; 0x560 when the MAC does not match (compared in constant time).
-uint32_t SWD_CheckObjMAC(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen);
+[[nodiscard]] uint32_t SWD_CheckObjMAC(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen);
 uint32_t SWD_GetObjMetaPtr(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen,
                            ZEB_DEVICE_OBJECT_META* pObjMeta);
 // Writes u32ObjectLen - 128 bytes of data; the caller's buffer must hold them.

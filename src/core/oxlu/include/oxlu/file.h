@@ -48,21 +48,21 @@ FILE* fopen_safe(const char* filename, const char* mode);
 FILE* fopen_safe_perm(const char* filename, const char* mode, unsigned perm);
 // Commits a 'w' stream (flush, sync, rename) and releases the lock.
 // 0, or -1 when anything failed (the file then keeps its old content).
-int fclose_safe(FILE* file);
+[[nodiscard]] int fclose_safe(FILE* file);
 
 // One directory level, 0777 before the mask: 0 or -1.
-int cross_mkdir(const char* path);
+[[nodiscard]] int cross_mkdir(const char* path);
 // Removes a file or an empty directory: 0 or -1.
-int cross_rmdir(const char* dir);
+[[nodiscard]] int cross_rmdir(const char* dir);
 // Removes a file and its lock companion, under the lock: 0, or -1 (busy,
 // missing, or not removable).
-int remove_safe(const char* path);
+[[nodiscard]] int remove_safe(const char* path);
 
 // Replaces the file at `path` with `len` bytes, atomically, under the lock.
-int oxlu_write_file_atomic(const char* path, const void* data, size_t len, unsigned perm);
+[[nodiscard]] int oxlu_write_file_atomic(const char* path, const void* data, size_t len, unsigned perm);
 // Reads the whole file under the lock into `buf` (capacity `cap`); `*len`
 // receives its length. OXLU_E_TOOBIG when it does not fit (nothing usable).
-int oxlu_read_file(const char* path, void* buf, size_t cap, size_t* len);
+[[nodiscard]] int oxlu_read_file(const char* path, void* buf, size_t cap, size_t* len);
 
 }  // extern "C"
 
@@ -79,11 +79,11 @@ class WriteLock {
   WriteLock(const WriteLock&) = delete;
   WriteLock& operator=(const WriteLock&) = delete;
   // OXLU_OK, OXLU_E_BUSY, OXLU_E_IO or OXLU_E_ARG.
-  int acquire(const char* path);
-  bool held() const { return fd_ >= 0; }
+  [[nodiscard]] int acquire(const char* path);
+  [[nodiscard]] bool held() const { return fd_ >= 0; }
   // As oxlu_read_file and oxlu_write_file_atomic, on the file held.
-  int read(void* buf, size_t cap, size_t* len) const;
-  int write(const void* data, size_t len, unsigned perm) const;
+  [[nodiscard]] int read(void* buf, size_t cap, size_t* len) const;
+  [[nodiscard]] int write(const void* data, size_t len, unsigned perm) const;
 
  private:
   int fd_ = -1;
@@ -95,7 +95,7 @@ class WriteLock {
 // long as its temporary file exists). Returns the number removed.
 int remove_dead_temps(const char* dir);
 // True when `name` is the temporary file of a replacement of some file.
-bool is_temp_name(const char* name);
+[[nodiscard]] bool is_temp_name(const char* name);
 
 }  // namespace oxlu
 

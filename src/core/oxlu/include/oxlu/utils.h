@@ -8,7 +8,7 @@ extern "C" {
 
 // 32 (CKR_DATA_INVALID) when `array` is null, `size` is 0 or the first byte
 // is zero (an ID or label is present when its first byte is not zero); else 0.
-int id_label_checker(const uint8_t* array, size_t size);
+[[nodiscard]] int id_label_checker(const uint8_t* array, size_t size);
 
 // Prints each byte as "%02X " with a line feed after every `lineWidth` bytes
 // and after an incomplete last line. A `lineWidth` of 0 prints one line.
@@ -24,6 +24,6 @@ double vrk_measureTime(const char* msg, int level, int isStart);
 // Prints "msg - [minute:second]" of the local time.
 void vrk_showTime(const char* msg);
 // Microsecond part (0 to 999999) of the current time of day.
-int vrk_getMiliSecond(void);
+[[nodiscard]] int vrk_getMiliSecond(void);
 
 }  // extern "C"
