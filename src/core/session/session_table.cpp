@@ -92,8 +92,9 @@ void end_all_sessions() noexcept {
     std::lock_guard<std::recursive_mutex> guard(g_slot_mutex[slot_of(&ctx)]);
     const VRK_HANDLE h = handle_of(ctx).load();
     if (h == 0 || h == kClaimedSlot) continue;
-    SwSess_DeleteSessionObjects(h);
-    if (ctx.CaCtx.hSW != 0) CA_CloseSession(&ctx.CaCtx, &ctx.CaCtx.hSW, &ctx.CaCtx.hSE);
+    // Ending everything: a failure to release one part must not keep the rest.
+    (void)SwSess_DeleteSessionObjects(h);
+    if (ctx.CaCtx.hSW != 0) (void)CA_CloseSession(&ctx.CaCtx, &ctx.CaCtx.hSW, &ctx.CaCtx.hSE);
     release_slot(&ctx);
   }
 }

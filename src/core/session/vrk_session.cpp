@@ -37,8 +37,9 @@ uint32_t finish_user_login(VRK_SESSION_CTX* ctx, bool check_store) {
     rv = list ? SA_LoadObjectList(&input, list.get()) : VRK_ERR_HOST_MEMORY;
   }
   if (rv != VRK_OK) {
-    CA_ClearMK(&ctx->CaCtx);
-    DA_LogoutToken(ctx->hSe);
+    // Undo of a failed login: the login's own failure is the one reported.
+    (void)CA_ClearMK(&ctx->CaCtx);
+    (void)DA_LogoutToken(ctx->hSe);
     return rv;
   }
   ctx->SessStatus = VRK_SESS_TOKENUSER_LOGIN;
@@ -71,7 +72,7 @@ VRK_RV VRK_OpenHsmSession(VRK_HANDLE hHsm, VRK_HANDLE_PTR phHsmSession) {
   ZEB_DEVICE_HSM_INFO info{};
   const VRK_HANDLE h = DA_GetHsmInfo(hHsm, &info) == VRK_OK ? new_session_handle() : 0;
   if (h == 0) {
-    DA_CloseHsmSession(ctx->hSe);
+    (void)DA_CloseHsmSession(ctx->hSe);  // undo; the open's failure is reported
     return VRK_ERR_FAILED;
   }
   std::memcpy(ctx->HsmSn, info.HsmSn, sizeof ctx->HsmSn);
@@ -111,7 +112,7 @@ VRK_RV VRK_OpenTokenSession(VRK_HANDLE hHsm, VRK_UCHAR_PTR pTokenID, VRK_HANDLE_
   if (!ctx) return VRK_ERR_FAILED;
   uint32_t rv = DA_OpenTokenSession(hHsm, pTokenID, &ctx->hSe);
   if (rv != VRK_OK) {
-    if (ctx->hSe != 0) DA_CloseTokenSession(ctx->hSe);
+    if (ctx->hSe != 0) (void)DA_CloseTokenSession(ctx->hSe);  // undo; the open's failure is reported
     return rv;
   }
   ctx->hHsm = hHsm;
@@ -127,8 +128,9 @@ VRK_RV VRK_OpenTokenSession(VRK_HANDLE hHsm, VRK_UCHAR_PTR pTokenID, VRK_HANDLE_
     rv = static_cast<uint32_t>(CA_OpenSession(&ctx->CaCtx, &ctx->CaCtx.hSW, &ctx->CaCtx.hSE));
   }
   if (rv != VRK_OK) {
-    if (ctx->CaCtx.hSW != 0) CA_CloseSession(&ctx->CaCtx, &ctx->CaCtx.hSW, &ctx->CaCtx.hSE);
-    DA_CloseTokenSession(ctx->hSe);
+    // Undo of a failed open: the open's failure is the one reported.
+    if (ctx->CaCtx.hSW != 0) (void)CA_CloseSession(&ctx->CaCtx, &ctx->CaCtx.hSW, &ctx->CaCtx.hSE);
+    (void)DA_CloseTokenSession(ctx->hSe);
     return rv;
   }
   ctx.publish(h);

@@ -67,7 +67,9 @@ uint32_t SA_SetLayout(PERSISTENCY_INPUT_PTR in, STO_LAYOUT* pInputLayout, STO_LA
 
 uint32_t SA_Initialize(STO_TKN_OBJECT_CONFIG_PATH* pfilepathConf) {
   if (g_StorageFunctionList == nullptr) return VRK_ERR_FAILED;
-  if (g_StorageFunctionList->func_type == FWStore_FUNCTIONS) FWSto_set_se_device(FWD_get_se_device());
+  if (g_StorageFunctionList->func_type == FWStore_FUNCTIONS) {
+    if (const uint32_t rv = FWSto_set_se_device(FWD_get_se_device()); rv != 0) return rv;
+  }
   return SA_CALL(S_Initialize, pfilepathConf);
 }
 

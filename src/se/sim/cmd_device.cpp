@@ -152,7 +152,7 @@ Result Simulator::Impl::device(const cmd::Command& c, const Args& a) {
     if ((rc = SWD_LoginTokenByPin(h, p.data(), 32)) != 0) return Result::err(rc);
     // A fresh session master key for the logged-in token user.
     if ((rc = start_crypto(h)) != 0) {
-      SWD_LogoutToken(h);
+      (void)SWD_LogoutToken(h);  // undo; the key's failure is reported
       return Result::err(rc);
     }
     return ok();

@@ -190,9 +190,10 @@ uint32_t Simulator::open(const std::string& dir_in, const std::string& sn_in, co
 
 Simulator::~Simulator() {
   if (impl_) {
-    for (auto& [h, c] : impl_->crypto) SWC_CloseSession(c->swc);
+    // Shutting down: nothing is left to report a failure to.
+    for (auto& [h, c] : impl_->crypto) (void)SWC_CloseSession(c->swc);
   }
-  SWD_Finalize(hsm_);
+  (void)SWD_Finalize(hsm_);
 }
 
 size_t Simulator::execute(std::span<const uint8_t> command, std::span<uint8_t> reply) {
@@ -255,7 +256,7 @@ uint32_t Simulator::Impl::crypto_of(uint32_t h, CryptoState** out) {
 void Simulator::Impl::drop_crypto(uint32_t h) {
   const auto it = crypto.find(h);
   if (it == crypto.end()) return;
-  SWC_CloseSession(it->second->swc);
+  (void)SWC_CloseSession(it->second->swc);  // the session is gone either way
   crypto.erase(it);
   for (auto p = pending.begin(); p != pending.end();) {
     p = p->first.second == h ? pending.erase(p) : std::next(p);
@@ -270,7 +271,7 @@ uint32_t Simulator::Impl::start_crypto(uint32_t h) {
   quarzel::SecretArray<32> key;
   uint32_t n = 32;
   if ((rc = SWD_GenSwKey(h, key.data(), &n)) != 0 || (rc = SWC_SetMK(st->swc, key.data(), n)) != 0) {
-    SWC_CloseSession(st->swc);
+    (void)SWC_CloseSession(st->swc);  // undo; the key's failure is reported
     return rc;
   }
   crypto.emplace(h, std::move(st));
