@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "quarzel/rsa.h"
+#include "rsa/rsa_crt.h"
 #include "rsa/rsa_internal.h"
 #include "rsa/rsa_num.h"
 
@@ -49,30 +50,6 @@ constexpr uint32_t FN_RSADP = 0x042D;
 constexpr uint32_t FN_RSASP1 = 0x042E;
 constexpr uint32_t FN_RSAVP1 = 0x042F;
 
-// Garner's recombination: result = q * (((m1 - m2) * qinv) mod p) + m2 with
-// m1 = (base mod p)^dp mod p and m2 = (base mod q)^dq mod q.
-quarzel_ret_t crt(uint32_t fn, uint32_t bits, const uint8_t* base, const mpi_t& P, const mpi_t& Q,
-                  const mpi_t& DP, const mpi_t& DQ, const mpi_t& QINV, uint8_t* result) {
-  const uint32_t L = full_len(bits), H = half_len(bits);
-  Num reduced, m1, m2, t;
-  RSA_TRY_CORE(fn, reduced.alloc(H));
-  RSA_TRY_CORE(fn, m1.alloc(H));
-  RSA_TRY_CORE(fn, m2.alloc(H));
-  RSA_TRY_CORE(fn, t.alloc(H));
-  const mpi_t B = view(L, base);
-  RSA_TRY_CORE(fn, mpi_mod(reduced.get(), &B, &P));
-  RSA_TRY_CORE(fn, mpi_mod_exp(m1.get(), reduced.get(), &DP, &P));
-  RSA_TRY_CORE(fn, mpi_mod(reduced.get(), &B, &Q));
-  RSA_TRY_CORE(fn, mpi_mod_exp(m2.get(), reduced.get(), &DQ, &Q));
-  RSA_TRY_CORE(fn, mpi_mod(t.get(), m2.get(), &P));  // m2 may exceed p when q > p
-  RSA_TRY_CORE(fn, mpi_mod_sub(t.get(), m1.get(), t.get(), &P));
-  RSA_TRY_CORE(fn, mpi_mod_mul(t.get(), t.get(), &QINV, &P));
-  mpi_t R = view(L, result);  // the base is no longer needed: result may be the base
-  RSA_TRY_CORE(fn, mpi_mul(&R, &Q, t.get()));
-  RSA_TRY_CORE(fn, mpi_add(&R, &R, m2.get()));
-  return 0;
-}
-
 // Public-exponent exponentiation over Montgomery products: 16 squarings and
 // one multiplication. The exponent is public, so nothing here is secret.
 quarzel_ret_t power_65537_vartime(uint32_t bits, const uint8_t* base, const uint8_t* n, uint8_t* result) {
@@ -110,13 +87,17 @@ quarzel_ret_t power_65537_vartime(uint32_t bits, const uint8_t* base, const uint
 quarzel_ret_t private_power(const rsa_prikey_t* k, const uint8_t* in, const uint8_t* n, uint8_t* out) {
   const uint32_t bits = k->rsa_size;
   quarzel_ret_t r;
+  // The key's own n (public) speeds up the set-up; one computed from p and q
+  // is not used, so that nothing derived from the primes meets a division.
+  const uint8_t* public_n = has_all(k->state, RSA_HAS_N) ? n : nullptr;
   if (has_all(k->state, RSA_SET_CRT)) {
-    r = rsa_power_crt_fast(bits, in, k->p_prime, k->q_prime, k->dp_exponent, k->dq_exponent,
-                           k->crt_coefficient, out);
+    const CrtKey key{k->p_prime, k->q_prime, k->dp_exponent, k->dq_exponent, k->crt_coefficient, nullptr, public_n};
+    r = power_crt_ct(FN_POWER_CRT_FAST, bits, in, key, out);
   } else if (has_all(k->state, RSA_SET_D_P_Q)) {
-    r = rsa_power_crt(bits, in, k->d_exponent, k->p_prime, k->q_prime, out);
+    const CrtKey key{k->p_prime, k->q_prime, nullptr, nullptr, nullptr, k->d_exponent, public_n};
+    r = power_crt_ct(FN_POWER_CRT, bits, in, key, out);
   } else {
-    r = rsa_power(bits, in, n, k->d_exponent, out);
+    r = power_ct(FN_POWER, bits, in, n, k->d_exponent, out);
   }
   return r;
 }
@@ -193,11 +174,7 @@ quarzel_ret_t rsa_power(uint32_t rsa_length, const uint8_t* base, const uint8_t*
     return rsa_err(fn, RSA_R_NULL);
   }
   if (!size_accepted(rsa_length)) return rsa_err(fn, RSA_R_SIZE);
-  const uint32_t L = full_len(rsa_length);
-  const mpi_t B = view(L, base), N = view(L, n_modulus), D = view(L, d_exponent);
-  mpi_t R = view(L, result);
-  RSA_TRY_CORE(fn, mpi_mod_exp(&R, &B, &D, &N));
-  return 0;
+  return power_ct(fn, rsa_length, base, n_modulus, d_exponent, result);
 }
 
 quarzel_ret_t rsa_power_crt(uint32_t rsa_length, const uint8_t* base, const uint8_t* d_exponent,
@@ -208,20 +185,8 @@ quarzel_ret_t rsa_power_crt(uint32_t rsa_length, const uint8_t* base, const uint
     return rsa_err(fn, RSA_R_NULL);
   }
   if (!size_accepted(rsa_length)) return rsa_err(fn, RSA_R_SIZE);
-  const uint32_t L = full_len(rsa_length), H = half_len(rsa_length);
-  const mpi_t D = view(L, d_exponent), P = view(H, p_prime), Q = view(H, q_prime);
-  Num pm1, qm1, dp, dq, qinv;
-  RSA_TRY_CORE(fn, pm1.alloc_copy(H, p_prime));
-  RSA_TRY_CORE(fn, qm1.alloc_copy(H, q_prime));
-  pm1.data()[H - 1] &= 0xFE;  // the primes are odd
-  qm1.data()[H - 1] &= 0xFE;
-  RSA_TRY_CORE(fn, dp.alloc(H));
-  RSA_TRY_CORE(fn, dq.alloc(H));
-  RSA_TRY_CORE(fn, qinv.alloc(H));
-  RSA_TRY_CORE(fn, mpi_mod(dp.get(), &D, pm1.get()));
-  RSA_TRY_CORE(fn, mpi_mod(dq.get(), &D, qm1.get()));
-  RSA_TRY_CORE(fn, mpi_mod_inv(qinv.get(), &Q, &P));
-  return crt(fn, rsa_length, base, P, Q, *dp.get(), *dq.get(), *qinv.get(), result);
+  const CrtKey key{p_prime, q_prime, nullptr, nullptr, nullptr, d_exponent, nullptr};
+  return power_crt_ct(fn, rsa_length, base, key, result);
 }
 
 quarzel_ret_t rsa_power_crt_fast(uint32_t rsa_length, const uint8_t* base, const uint8_t* p_prime,
@@ -234,10 +199,8 @@ quarzel_ret_t rsa_power_crt_fast(uint32_t rsa_length, const uint8_t* base, const
     return rsa_err(fn, RSA_R_NULL);
   }
   if (!size_accepted(rsa_length)) return rsa_err(fn, RSA_R_SIZE);
-  const uint32_t H = half_len(rsa_length);
-  const mpi_t P = view(H, p_prime), Q = view(H, q_prime), DP = view(H, dp_exponent),
-              DQ = view(H, dq_exponent), QINV = view(H, crt_coefficient);
-  return crt(fn, rsa_length, base, P, Q, DP, DQ, QINV, result);
+  const CrtKey key{p_prime, q_prime, dp_exponent, dq_exponent, crt_coefficient, nullptr, nullptr};
+  return power_crt_ct(fn, rsa_length, base, key, result);
 }
 
 quarzel_ret_t rsa_power_65537(uint32_t rsa_length, const uint8_t* base, const uint8_t* n_modulus,
