@@ -4,6 +4,7 @@
 #include "rsa/rsa_crt.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "mpbn/mpbn_internal.h"
 #include "rsa/rsa_internal.h"
@@ -218,6 +219,46 @@ quarzel_ret_t power_crt_ct(uint32_t fn, uint32_t bits, const uint8_t* base, cons
   md::mont_mul_limbs(Lp, T, T, RRp, P, pp.ninv, W);  // (m1 - m2) qinv
   mul_add(Lp, X, Q, T, M2);
   limbs_to_be(result, X, L);
+  return 0;
+}
+
+quarzel_ret_t crt_components_ct(uint32_t fn, uint32_t bits, const uint8_t* d, const uint8_t* p, const uint8_t* q,
+                                uint8_t* dp, uint8_t* dq, uint8_t* qinv) {
+  const size_t H = half_len(bits), L = full_len(bits), Lp = H / 8, Ln = L / 8;
+  const size_t work_len = std::max({md::mont_exp_work_limbs(Lp, 64 * Lp), md::mont_rr_work_limbs(Lp),
+                                    md::mod_reduce_work_limbs(Lp)});
+  Scratch<u64, 2048> s;
+  if (!s.reserve(6 * Lp + Ln + work_len)) return rsa_err(fn, RSA_R_ALLOC);
+  u64* P = s.data();
+  u64* Q = P + Lp;
+  u64* X = Q + Lp;
+  u64* RR = X + Lp;
+  u64* E = RR + Lp;
+  u64* M = E + Lp;
+  u64* D = M + Lp;
+  u64* W = D + Ln;
+  be_to_limbs(P, p, H);
+  be_to_limbs(Q, q, H);
+  be_to_limbs(D, d, L);
+  if ((P[0] & 1) == 0) return even_modulus(fn);
+  for (const auto& [prime, out] : {std::pair{P, dp}, std::pair{Q, dq}}) {
+    for (size_t j = 0; j < Lp; ++j) M[j] = prime[j];
+    M[0] &= ~u64{1};  // p - 1 for an odd p
+    mod_bitserial_ct(Lp, X, D, Ln, M, W);
+    limbs_to_be(out, X, H);
+  }
+  // q^(p-2) mod p.
+  const u64 ninv = md::neg_inv64(P[0]);
+  md::mont_rr_ct(Lp, RR, P, ninv, W);
+  md::mod_reduce_ct(Lp, X, Q, Lp, P, ninv, RR, W);
+  u64 br = 2;
+  for (size_t j = 0; j < Lp; ++j) {
+    const u128 x = static_cast<u128>(P[j]) - br;
+    E[j] = static_cast<u64>(x);
+    br = static_cast<u64>(x >> 64) & 1u;
+  }
+  md::mont_exp_ct(Lp, X, X, E, Lp, P, ninv, RR, W);
+  limbs_to_be(qinv, X, H);
   return 0;
 }
 

@@ -28,6 +28,11 @@ struct CrtKey {
 [[nodiscard]] quarzel_ret_t power_crt_ct(uint32_t fn, uint32_t bits, const uint8_t* base, const CrtKey& key,
                                          uint8_t* result);
 
+// dp = d mod (p-1), dq = d mod (q-1), qinv = q^-1 mod p (by Fermat; p prime),
+// H bytes each. The moduli p-1 and q-1 are secret: reduced bit by bit.
+[[nodiscard]] quarzel_ret_t crt_components_ct(uint32_t fn, uint32_t bits, const uint8_t* d, const uint8_t* p,
+                                              const uint8_t* q, uint8_t* dp, uint8_t* dq, uint8_t* qinv);
+
 // result (L bytes) = base^d mod n, n odd and public, d secret (L bytes).
 [[nodiscard]] quarzel_ret_t power_ct(uint32_t fn, uint32_t bits, const uint8_t* base, const uint8_t* n,
                                      const uint8_t* d, uint8_t* result);

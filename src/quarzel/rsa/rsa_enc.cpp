@@ -69,7 +69,10 @@ quarzel_ret_t decrypt(const Decoder& d, const rsa_prikey_t* prikey, const uint8_
   RSA_TRY(pub.derive(prikey));
   Buf again;
   if (!again.alloc(k)) return rsa_err(d.fn, RSA_R_ALLOC);
-  RSA_TRY(rsa_rsaep(pub.get(), em.data(), again.data()));
+  // Not rsa_rsaep: its range checks would stop at the first byte that
+  // differs from n, telling whether the recovered block starts with zero.
+  // em is below n as the result of the private operation.
+  RSA_TRY(public_power(pub.get(), em.data(), again.data()));
   if (!quarzel::ct_equal(again.data(), ciphertext, k)) return rsa_err(d.fn, RSA_R_CHECK);
   return 0;
 }

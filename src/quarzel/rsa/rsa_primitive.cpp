@@ -51,7 +51,8 @@ constexpr uint32_t FN_RSASP1 = 0x042E;
 constexpr uint32_t FN_RSAVP1 = 0x042F;
 
 // Public-exponent exponentiation over Montgomery products: 16 squarings and
-// one multiplication. The exponent is public, so nothing here is secret.
+// one multiplication. Only the (public) exponent shapes the work; the base
+// may be secret (a re-encryption check) and meets masks only.
 quarzel_ret_t power_65537_vartime(uint32_t bits, const uint8_t* base, const uint8_t* n, uint8_t* result) {
   constexpr uint32_t fn = FN_POWER_65537;
   const uint32_t nw = full_len(bits) / 4;
@@ -102,11 +103,15 @@ quarzel_ret_t private_power(const rsa_prikey_t* k, const uint8_t* in, const uint
   return r;
 }
 
+}  // namespace
+
 quarzel_ret_t public_power(const rsa_pubkey_t* k, const uint8_t* in, uint8_t* out) {
   const uint32_t bits = k->rsa_size;
   if ((k->state & RSA_FLAG_E65537) != 0) return rsa_power_65537(bits, in, k->n_modulus, out);
   return rsa_power(bits, in, k->n_modulus, k->e_exponent, out);
 }
+
+namespace {
 
 // Key components must have their field sizes before any arithmetic reads them.
 bool prikey_lengths_ok(const rsa_prikey_t* k) {
