@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ec/ecc_internal.h"
+#include "quarzel/ct.h"
 #include "quarzel/secure.h"
 
 namespace quarzel::ec {
@@ -18,7 +19,8 @@ quarzel_ret_t draw_below_n(const Engine& e, uint32_t func, uint8_t* out) {
     }
     std::memset(out, 0, zero_bytes);
     out[zero_bytes] &= top_mask;
-    if (e.below_n(out)) return 0;
+    // Whether a draw was refused says nothing about the one kept.
+    if (ct::declassify(e.below_n(out))) return 0;
   }
   secure_wipe(out, L);
   return ecc_err(func, ECC_R_NONCE);
@@ -38,7 +40,7 @@ namespace {
 // Q = d * (bx, by) with the range test of d; infinity gives `inf_code`.
 quarzel_ret_t derive_point(const Engine& e, uint32_t func, const uint8_t* d, const uint8_t* bx,
                            const uint8_t* by, core_ret_t inf_code, ecc_pubkey_t* Q) {
-  if (!e.scalar_valid(d)) return ecc_err(func, ECC_R_PRI_RANGE);
+  if (!ct::declassify(e.scalar_valid(d))) return ecc_err(func, ECC_R_PRI_RANGE);  // a key's validity is public
   // For ECDH the result is the shared point: keep it in wiping storage.
   SecretArray<ECC_MAX_LEN> x;
   SecretArray<ECC_MAX_LEN> y;
@@ -141,7 +143,7 @@ quarzel_ret_t ecc_gen_puk_from_prk_custom_base(const ecc_prikey_t* d, const ecc_
     ret = ecc_err(F_PUK_CUSTOM_BASE, ECC_R_CURVE_MISMATCH);
   else if ((e = engine_or(d->crv_id, F_PUK_CUSTOM_BASE, &ret)) == nullptr)
     ;
-  else if (!e->scalar_valid(d->d_value))
+  else if (!quarzel::ct::declassify(e->scalar_valid(d->d_value)))
     ret = ecc_err(F_PUK_CUSTOM_BASE, ECC_R_PRI_RANGE);
   else if (!e->on_curve(G->q_point_x, G->q_point_y))
     ret = ecc_err(F_PUK_CUSTOM_BASE, ECC_R_NOT_ON_CURVE);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ec/ecc_internal.h"
+#include "quarzel/ct.h"
 #include "quarzel/secure.h"
 
 namespace quarzel::ec {
@@ -24,7 +25,10 @@ quarzel_ret_t sign_with(const Engine& e, const uint8_t* d, const uint8_t* ebuf, 
   const core_ret_t ret = e.mul(k, e.gx_bytes(), e.gy_bytes(), x, y, &infinity);
   if (ret != 0) return ecc_err_core(F_ECDSA_SIGN, ret);
   if (infinity) return ecc_err_core(F_ECDSA_SIGN, ECPI_ERR_PUBKEY_INFINITY);
+  ct::declassify(x, L);  // r is x mod n: public with the signature
   e.ecdsa_rs(d, ebuf, k, x, sig_r, sig_s);
+  ct::declassify(sig_r, L);  // the signature is the output
+  ct::declassify(sig_s, L);
   *degenerate = is_zero(sig_r, L) || is_zero(sig_s, L);
   return 0;
 }
@@ -49,7 +53,7 @@ quarzel_ret_t ecdsa_sign(const ecc_prikey_t* d, uint32_t digest_len, const uint8
   bool degenerate = false;
 
   if (k != nullptr) {
-    if (!e->below_n(k)) return ecc_err(F_ECDSA_SIGN, ECC_R_NONCE);
+    if (!quarzel::ct::declassify(e->below_n(k))) return ecc_err(F_ECDSA_SIGN, ECC_R_NONCE);
     const quarzel_ret_t ret = sign_with(*e, d->d_value, ebuf, k, sig_r, sig_s, &degenerate);
     if (ret != 0) return ret;
     // r = 0 or s = 0 is no signature, and a given nonce cannot be replaced.

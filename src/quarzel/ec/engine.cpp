@@ -196,12 +196,14 @@ core_ret_t EngineImpl<N>::mul(const uint8_t* k, const uint8_t* px, const uint8_t
   P& q = s.r[0];
   jac_select<N>(q, ct::mask_from_bit<u64>(m), s.r[1], s.r[0]);
 
-  if (fe_is_zero_mask<N>(q.z) != 0) {
+  // Infinity is an output (never reached by a scalar in [1, n-1] on a point
+  // of order n), and the curve check only fails on a fault: both public.
+  if (ct::declassify(fe_is_zero_mask<N>(q.z)) != 0) {
     *infinity = true;
     return 0;
   }
   *infinity = false;
-  if (!on_curve_jac(q)) return ECPBN_ERR_MUL_NOT_ON_CURVE;
+  if (!ct::declassify(on_curve_jac(q))) return ECPBN_ERR_MUL_NOT_ON_CURVE;
   store_affine(rx, ry, q);
   return 0;
 }

@@ -88,6 +88,27 @@ inline void limbs_to_msw(u32* dst, const u64* src, size_t nw) {
   }
 }
 
+// ---- Masked addition and subtraction on MSW-first word arrays -------------
+// r = a + (b & mask) and r = a - (b & mask), mask all ones or zero: the
+// bodies of mpbn_add_ctl and mpbn_sub_ctl without their argument checks, for
+// callers whose selector is secret.
+inline void add_masked(u32 mask, size_t nw, const u32* a, const u32* b, u32* r) {
+  u64 c = 0;
+  for (size_t i = nw; i-- > 0;) {
+    const u64 s = static_cast<u64>(a[i]) + (b[i] & mask) + c;
+    r[i] = static_cast<u32>(s);
+    c = s >> 32;
+  }
+}
+inline void sub_masked(u32 mask, size_t nw, const u32* a, const u32* b, u32* r) {
+  u64 br = 0;
+  for (size_t i = nw; i-- > 0;) {
+    const u64 d = static_cast<u64>(a[i]) - (b[i] & mask) - br;
+    r[i] = static_cast<u32>(d);
+    br = (d >> 32) & 1u;
+  }
+}
+
 // ---- Word-level helpers on LSW-first arrays -------------------------------
 
 // Number of significant words of an LSW-first array (variable time).

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "mpbn/mpbn_internal.h"
+#include "quarzel/ct.h"
 #include "rsa/rsa_internal.h"
 
 namespace quarzel::rsa {
@@ -145,37 +146,12 @@ quarzel_ret_t power_crt_ct(uint32_t fn, uint32_t bits, const uint8_t* base, cons
   be_to_limbs(Q, key.q, H);
   be_to_limbs(C, base, L);
   // Oddness of a prime is public for any valid key; an even one is refused.
-  if ((P[0] & Q[0] & 1) == 0) return even_modulus(fn);
+  if (ct::declassify<u64>(P[0] & Q[0] & 1) == 0) return even_modulus(fn);
   Prime pp{P, md::neg_inv64(P[0]), RRp}, pq{Q, md::neg_inv64(Q[0]), RRq};
 
-  // R^2 mod p and mod q. With the public n: X = R^3 mod n by a division of
-  // public values, whose Montgomery reduction mod p is R^2 mod p (X < n <
-  // p R). Without it: by doublings.
-  if (key.n != nullptr) {
-    Scratch<mpbn_word_t, 512> words;
-    const size_t nw = L / 4, xw = 6 * Lp + 1;
-    if (!words.reserve(xw + 2 * nw)) return rsa_err(fn, RSA_R_ALLOC);
-    mpbn_word_t* big = words.data();  // 2^(192 Lp), MSW first
-    mpbn_word_t* nwords = big + xw;
-    mpbn_word_t* rem = nwords + nw;
-    big[0] = 1;
-    for (size_t i = 0; i < nw; ++i) {
-      const uint8_t* b = key.n + 4 * i;
-      nwords[i] = (mpbn_word_t{b[0]} << 24) | (mpbn_word_t{b[1]} << 16) | (mpbn_word_t{b[2]} << 8) | b[3];
-    }
-    if (const core_ret_t c = mpbn_mod(static_cast<uint32_t>(xw), big, static_cast<uint32_t>(nw), nwords, rem);
-        c != 0) {
-      return rsa_err_core(fn, c);
-    }
-    md::msw_to_limbs(X, rem, nw);
-    for (const Prime* pr : {&pp, &pq}) {
-      for (size_t j = 0; j < 2 * Lp + 1; ++j) W[j] = j < Ln ? X[j] : 0;
-      md::mont_redc_ct(Lp, pr->rr, W, pr->m, pr->ninv);
-    }
-  } else {
-    md::mont_rr_ct(Lp, RRp, P, pp.ninv, W);
-    md::mont_rr_ct(Lp, RRq, Q, pq.ninv, W);
-  }
+  // R^2 mod p and mod q.
+  md::mont_rr_ct(Lp, RRp, P, pp.ninv, W);
+  md::mont_rr_ct(Lp, RRq, Q, pq.ninv, W);
 
   // Exponents: given, or d mod (p-1) and d mod (q-1).
   if (key.dp != nullptr && key.dq != nullptr) {
@@ -240,7 +216,7 @@ quarzel_ret_t crt_components_ct(uint32_t fn, uint32_t bits, const uint8_t* d, co
   be_to_limbs(P, p, H);
   be_to_limbs(Q, q, H);
   be_to_limbs(D, d, L);
-  if ((P[0] & 1) == 0) return even_modulus(fn);
+  if (ct::declassify<u64>(P[0] & Q[0] & 1) == 0) return even_modulus(fn);
   for (const auto& [prime, out] : {std::pair{P, dp}, std::pair{Q, dq}}) {
     for (size_t j = 0; j < Lp; ++j) M[j] = prime[j];
     M[0] &= ~u64{1};  // p - 1 for an odd p
@@ -276,7 +252,7 @@ quarzel_ret_t power_ct(uint32_t fn, uint32_t bits, const uint8_t* base, const ui
   u64* X = D + Ln;
   u64* W = X + Ln;
   be_to_limbs(N, n, L);
-  if ((N[0] & 1) == 0) return even_modulus(fn);
+  if (ct::declassify<u64>(N[0] & 1) == 0) return even_modulus(fn);
   be_to_limbs(C, base, L);
   be_to_limbs(D, d, L);
   const u64 ninv = md::neg_inv64(N[0]);

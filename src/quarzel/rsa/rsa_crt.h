@@ -11,8 +11,7 @@ namespace quarzel::rsa {
 
 // The CRT components of a private key (big-endian, H bytes each, L for d).
 // dp, dq and qinv may be null when d is given: they are then derived from
-// d, p and q (d mod (p-1), d mod (q-1), q^(p-2) mod p). n, when not null,
-// is the public modulus (L bytes); it only speeds up the set-up.
+// d, p and q (d mod (p-1), d mod (q-1), q^(p-2) mod p).
 struct CrtKey {
   const uint8_t* p;
   const uint8_t* q;
@@ -20,7 +19,6 @@ struct CrtKey {
   const uint8_t* dq;
   const uint8_t* qinv;
   const uint8_t* d;
-  const uint8_t* n;
 };
 
 // result (L bytes) = base^d mod p*q for base (L bytes) below p*q. result may

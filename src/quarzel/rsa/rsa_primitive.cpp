@@ -3,6 +3,7 @@
 // RSAVP1 with their range checks.
 #include <cstring>
 
+#include "quarzel/ct.h"
 #include "quarzel/rsa.h"
 #include "rsa/rsa_crt.h"
 #include "rsa/rsa_internal.h"
@@ -35,6 +36,7 @@ quarzel_ret_t prikey_modulus(const rsa_prikey_t* prikey, uint32_t fn, Num& work,
   RSA_TRY_CORE(fn, work.alloc(L));
   const mpi_t p = view(H, prikey->p_prime), q = view(H, prikey->q_prime);
   RSA_TRY_CORE(fn, mpi_mul(work.get(), &p, &q));
+  ct::declassify(work.data(), L);  // n is public
   *n = work.data();
   return 0;
 }
@@ -88,14 +90,11 @@ quarzel_ret_t power_65537_vartime(uint32_t bits, const uint8_t* base, const uint
 quarzel_ret_t private_power(const rsa_prikey_t* k, const uint8_t* in, const uint8_t* n, uint8_t* out) {
   const uint32_t bits = k->rsa_size;
   quarzel_ret_t r;
-  // The key's own n (public) speeds up the set-up; one computed from p and q
-  // is not used, so that nothing derived from the primes meets a division.
-  const uint8_t* public_n = has_all(k->state, RSA_HAS_N) ? n : nullptr;
   if (has_all(k->state, RSA_SET_CRT)) {
-    const CrtKey key{k->p_prime, k->q_prime, k->dp_exponent, k->dq_exponent, k->crt_coefficient, nullptr, public_n};
+    const CrtKey key{k->p_prime, k->q_prime, k->dp_exponent, k->dq_exponent, k->crt_coefficient, nullptr};
     r = power_crt_ct(FN_POWER_CRT_FAST, bits, in, key, out);
   } else if (has_all(k->state, RSA_SET_D_P_Q)) {
-    const CrtKey key{k->p_prime, k->q_prime, nullptr, nullptr, nullptr, k->d_exponent, public_n};
+    const CrtKey key{k->p_prime, k->q_prime, nullptr, nullptr, nullptr, k->d_exponent};
     r = power_crt_ct(FN_POWER_CRT, bits, in, key, out);
   } else {
     r = power_ct(FN_POWER, bits, in, n, k->d_exponent, out);
@@ -190,7 +189,7 @@ quarzel_ret_t rsa_power_crt(uint32_t rsa_length, const uint8_t* base, const uint
     return rsa_err(fn, RSA_R_NULL);
   }
   if (!size_accepted(rsa_length)) return rsa_err(fn, RSA_R_SIZE);
-  const CrtKey key{p_prime, q_prime, nullptr, nullptr, nullptr, d_exponent, nullptr};
+  const CrtKey key{p_prime, q_prime, nullptr, nullptr, nullptr, d_exponent};
   return power_crt_ct(fn, rsa_length, base, key, result);
 }
 
@@ -204,7 +203,7 @@ quarzel_ret_t rsa_power_crt_fast(uint32_t rsa_length, const uint8_t* base, const
     return rsa_err(fn, RSA_R_NULL);
   }
   if (!size_accepted(rsa_length)) return rsa_err(fn, RSA_R_SIZE);
-  const CrtKey key{p_prime, q_prime, dp_exponent, dq_exponent, crt_coefficient, nullptr, nullptr};
+  const CrtKey key{p_prime, q_prime, dp_exponent, dq_exponent, crt_coefficient, nullptr};
   return power_crt_ct(fn, rsa_length, base, key, result);
 }
 
