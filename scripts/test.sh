@@ -2,6 +2,7 @@
 # Builds and runs every test twice: optimised, then under ASan + UBSan.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing
+require_vectors
 
 WERROR=OFF
 [ "${CI:-}" = "true" ] && WERROR=ON

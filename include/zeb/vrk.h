@@ -2,9 +2,7 @@
 // random numbers over whichever back end start-up selected.
 #pragma once
 
-#include "zeb/crypto.h"
-#include "zeb/device.h"
-#include "zeb/storage.h"
+#include "zeb/vrk_records.h"
 #include "zeb/vrk_types.h"
 
 typedef ZEB_DEVICE_HSM_INFO VRK_HSM_INFO;
@@ -25,32 +23,6 @@ typedef struct VRK_HSM_POLICY {
   uint8_t Res[6];
 } VRK_HSM_POLICY;
 typedef VRK_HSM_POLICY* VRK_HSM_POLICY_PTR;
-static_assert(sizeof(VRK_HSM_POLICY) == sizeof(ZEB_DEVICE_HSM_POLICY));
-
-// In-memory form of "HSM.cfg". Text fields are zero-padded, not terminated
-// when full.
-typedef struct HSM_LOGIN_CONFIG {
-  uint8_t HsmType;
-  uint8_t Res[3];
-  uint8_t Sn[16];
-  uint8_t Label[32];
-  uint8_t Pin[16];     // HSM administrator PIN
-  uint8_t TknPin[16];  // token user PIN
-} HSM_LOGIN_CONFIG;
-static_assert(sizeof(HSM_LOGIN_CONFIG) == 84);
-
-// Directory of "HSM.cfg", used as a prefix ("./" by default).
-typedef struct VRK_LOGIN_CONFIG_PATH {
-  char Hsm_login_config_path[128];
-} VRK_LOGIN_CONFIG_PATH;
-static_assert(sizeof(VRK_LOGIN_CONFIG_PATH) == 128);
-
-typedef struct VRK_FILEPATH_CONFIG {
-  char Hsm_config_path[128];
-  char HsmAdmin_config_path[128];
-  char tknobj_config_path[128];
-} VRK_FILEPATH_CONFIG;
-static_assert(sizeof(VRK_FILEPATH_CONFIG) == 384);
 
 // One session object: a private heap copy of a complete device object.
 typedef struct VRK_SESS_OBJECT {
@@ -58,23 +30,6 @@ typedef struct VRK_SESS_OBJECT {
   uint8_t* pObj;  // malloc'd copy owned by the slot; null: free slot
 } VRK_SESS_OBJECT;
 static_assert(sizeof(VRK_SESS_OBJECT) == 16);
-
-// One core session.
-typedef struct VRK_SESSION_CTX {
-  VRK_HANDLE hVrk;  // 0: free slot
-  uint32_t hHsm;
-  uint32_t hSe;     // device session
-  uint8_t HsmSn[16];
-  uint8_t TknId[16];  // zero for an HSM session
-  CryptoAdapterCtx CaCtx;
-  VRK_TOKEN_STATUS TknStatus;
-  VRK_SESSION_STATUS SessStatus;
-  VRK_SESS_OBJECT s_objlist[256];
-} VRK_SESSION_CTX;
-static_assert(offsetof(VRK_SESSION_CTX, CaCtx) == 48);
-static_assert(offsetof(VRK_SESSION_CTX, SessStatus) == 7292);
-static_assert(offsetof(VRK_SESSION_CTX, s_objlist) == 7296);
-static_assert(sizeof(VRK_SESSION_CTX) == 11392);
 
 // "QPX-0326" and its terminator.
 inline constexpr size_t VRK_VERSION_LEN = 9;

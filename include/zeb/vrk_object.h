@@ -10,8 +10,6 @@
 // slot), any other a token object (its store index, never 0).
 #pragma once
 
-#include "zeb/device.h"
-#include "zeb/storage.h"
 #include "zeb/vrk.h"
 
 typedef ZEB_DEVICE_OBJECT_META VRK_OBJECT_META;

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "core_internal.h"
-#include "zeb/vrk_crypto.h"
+#include "zeb/crypto_adapter.h"
 
 namespace zeb::core {
 

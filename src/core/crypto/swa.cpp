@@ -6,11 +6,7 @@
 #include "quarzel/hash.h"
 #include "quarzel/secure.h"
 #include "zeb/crypto_aux.h"
-
-// The signature DER codec of the software back end (plain types).
-extern "C" uint32_t SignatureToDER(uint8_t* r, uint8_t* s, uint32_t rsLen, uint8_t* pDer, uint32_t* pDerLen);
-extern "C" uint32_t SignatureDERToRS(uint8_t* pDer, uint32_t derLen, uint8_t* r, uint8_t* s, uint32_t* pRLen,
-                                     uint32_t* pSLen);
+#include "zeb/swhsm_services.h"  // the signature DER codec
 
 namespace {
 

@@ -1,5 +1,6 @@
 // Wrapping and unwrapping of plain keys under a session's key.
 #include "core_internal.h"
+#include "keyblob/keyblob.h"
 #include "quarzel/secure.h"
 
 extern "C" {

@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "quarzel/aes.h"
+#include "quarzel/cpu.h"
 
 namespace quarzel {
 namespace {
@@ -9,13 +10,8 @@ std::atomic<bool> g_accel_disabled{false};
 }
 
 bool cipher_accel_cpu_supported() noexcept {
-#if defined(__x86_64__) || defined(__i386__)
-  static const bool supported = __builtin_cpu_supports("aes") && __builtin_cpu_supports("pclmul") &&
-                                __builtin_cpu_supports("sse4.1");
-  return supported;
-#else
-  return false;
-#endif
+  const CpuFeatures& cpu = cpu_features();
+  return cpu.aes && cpu.pclmul && cpu.sse41;
 }
 
 CipherAccel cipher_accel_default() noexcept {

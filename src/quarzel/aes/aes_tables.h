@@ -25,16 +25,21 @@ constexpr uint8_t gf_mul(uint8_t a, uint8_t b) {
 
 constexpr uint8_t rotl8(uint8_t x, int n) { return static_cast<uint8_t>((x << n) | (x >> (8 - n))); }
 
+// Inverses through powers of the generator 3: x = 3^k, so x^-1 = 3^(255-k).
+// A search for each inverse costs too many steps for some compilers' constant
+// evaluation (clang's default limit).
 constexpr std::array<uint8_t, 256> make_sbox() {
+  std::array<uint8_t, 256> exp{};
+  std::array<uint8_t, 256> log{};
+  uint8_t p = 1;
+  for (int k = 0; k < 255; ++k) {
+    exp[k] = p;
+    log[p] = static_cast<uint8_t>(k);
+    p = static_cast<uint8_t>(p ^ gf_mul(p, 2));  // p·3
+  }
   std::array<uint8_t, 256> s{};
   for (int x = 0; x < 256; ++x) {
-    uint8_t inv = 0;
-    for (int y = 1; y < 256 && x != 0; ++y) {
-      if (gf_mul(static_cast<uint8_t>(x), static_cast<uint8_t>(y)) == 1) {
-        inv = static_cast<uint8_t>(y);
-        break;
-      }
-    }
+    const uint8_t inv = x == 0 ? 0 : exp[(255 - log[x]) % 255];
     s[x] = static_cast<uint8_t>(inv ^ rotl8(inv, 1) ^ rotl8(inv, 2) ^ rotl8(inv, 3) ^ rotl8(inv, 4) ^ 0x63);
   }
   return s;
@@ -48,6 +53,7 @@ constexpr std::array<uint8_t, 256> make_inv_sbox(const std::array<uint8_t, 256>&
 
 inline constexpr std::array<uint8_t, 256> kSbox = make_sbox();
 inline constexpr std::array<uint8_t, 256> kInvSbox = make_inv_sbox(kSbox);
+static_assert(kSbox[0x00] == 0x63 && kSbox[0x01] == 0x7C && kSbox[0x53] == 0xED && kSbox[0xFF] == 0x16);
 
 constexpr uint32_t rotl32(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 

@@ -3,6 +3,7 @@
 // are summed in two independent carry chains (adox and adcx). Only on x86-64
 // CPUs with both extensions; the portable product in field.h is the reference.
 #include "ec/field.h"
+#include "quarzel/cpu.h"
 
 namespace quarzel::ec {
 
@@ -177,7 +178,7 @@ __attribute__((target("bmi2,adx"))) u64 mont_mul4_adx(u64 r[4], const u64 a[4], 
 }
 
 bool cpu_has_adx() {
-  return __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx");
+  return cpu_features().bmi2 && cpu_features().adx;
 }
 
 #else

@@ -3,9 +3,7 @@
 
 #include "hash/internal.h"
 
-#if defined(QUARZEL_HAVE_SHA_NI)
-#include <cpuid.h>
-#endif
+#include "quarzel/cpu.h"
 
 namespace quarzel {
 namespace {
@@ -14,13 +12,8 @@ std::atomic<bool> g_force_portable{false};
 
 bool detect_sha_ni() noexcept {
 #if defined(QUARZEL_HAVE_SHA_NI)
-  unsigned a = 0, b = 0, c = 0, d = 0;
-  if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
-  const bool ssse3 = (c & bit_SSSE3) != 0;
-  const bool sse41 = (c & bit_SSE4_1) != 0;
-  if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
-  const bool sha = (b & bit_SHA) != 0;
-  return ssse3 && sse41 && sha;
+  const CpuFeatures& cpu = cpu_features();
+  return cpu.ssse3 && cpu.sse41 && cpu.sha;
 #else
   return false;
 #endif

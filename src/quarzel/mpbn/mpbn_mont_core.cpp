@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "mpbn/mpbn_internal.h"
+#include "quarzel/cpu.h"
 
 namespace quarzel::mpbn_detail {
 namespace {
@@ -113,8 +114,7 @@ std::atomic<bool> g_force_portable{false};
 
 bool cpu_has_adx() {
 #if defined(__x86_64__)
-  static const bool has = __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx");
-  return has;
+  return cpu_features().bmi2 && cpu_features().adx;
 #else
   return false;
 #endif

@@ -5,7 +5,7 @@
 
 #include "blob_mac.h"
 #include "quarzel/secure.h"
-#include "swd_internal.h"
+#include "device/swd_internal.h"
 
 using namespace swd;
 

@@ -7,7 +7,7 @@
 #include "core/crypto_api/ossl.h"
 #include "core/integration/hsm_fixture.h"
 #include "zeb/adapters.h"
-#include "zeb/vrk_crypto.h"
+#include "zeb/crypto_adapter.h"
 
 namespace ct {
 

@@ -28,7 +28,7 @@ class Provider : public ::testing::Test {
   uint32_t h = 0;
 };
 
-constexpr uint8_t kEcb = 1, kCbc = 2, kDec = 1, kEnc = 2;
+constexpr uint8_t kCbc = 2, kEnc = 2;
 
 TEST_F(Provider, AesKeyOfAnotherLengthGivesOne) {
   Bytes blob = wrap(Bytes(20, 0x11));

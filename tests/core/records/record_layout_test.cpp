@@ -7,6 +7,7 @@
 
 #include "pkcs11/pkcs11.h"
 #include "zeb/adapters.h"
+#include "zeb/login_config.h"
 #include "zeb/se_services.h"
 #include "zeb/swhsm_services.h"
 #include "zeb/sync.h"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "big_util.h"
+#include "quarzel/cpu.h"
 #include "quarzel/mpbn.h"
 #include "quarzel/mpi.h"
 #include "support/oracle.h"
@@ -16,7 +17,7 @@ using W = std::vector<mpbn_word_t>;
 
 // This machine class has BMI2 and ADX: the fast Montgomery path must run.
 TEST(MpbnMont, FastPathRunsWhereTheCpuHasIt) {
-  const bool has = __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx");
+  const bool has = quarzel::cpu_features().bmi2 && quarzel::cpu_features().adx;
   EXPECT_EQ(quarzel::mpbn_mont_uses_adx(), has);
   EXPECT_TRUE(has) << "expected BMI2 and ADX on this machine class";
   quarzel::mpbn_force_portable_for_testing(true);

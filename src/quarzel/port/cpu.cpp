@@ -1,0 +1,37 @@
+#include "quarzel/cpu.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
+namespace quarzel {
+namespace {
+
+CpuFeatures detect() noexcept {
+  CpuFeatures f;
+#if defined(__x86_64__) || defined(__i386__)
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (__get_cpuid(1, &a, &b, &c, &d)) {
+    f.ssse3 = (c & bit_SSSE3) != 0;
+    f.sse41 = (c & bit_SSE4_1) != 0;
+    f.aes = (c & bit_AES) != 0;
+    f.pclmul = (c & bit_PCLMUL) != 0;
+  }
+  // __get_cpuid_count checks the highest leaf first: leaf 7 may be absent.
+  if (__get_cpuid_count(7, 0, &a, &b, &c, &d)) {
+    f.sha = (b & bit_SHA) != 0;
+    f.bmi2 = (b & bit_BMI2) != 0;
+    f.adx = (b & bit_ADX) != 0;
+  }
+#endif
+  return f;
+}
+
+}  // namespace
+
+const CpuFeatures& cpu_features() noexcept {
+  static const CpuFeatures features = detect();
+  return features;
+}
+
+}  // namespace quarzel

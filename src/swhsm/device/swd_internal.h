@@ -1,0 +1,79 @@
+// Internal helpers shared by the software device's source files.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "quarzel/secure.h"
+#include "swhsm/swd.h"
+
+namespace swd {
+
+// A record that holds PINs or keys: zeroed on creation, wiped when it leaves
+// scope.
+template <class T>
+struct Wiped : T {
+  Wiped() : T{} {}
+  Wiped(const Wiped&) = delete;
+  Wiped& operator=(const Wiped&) = delete;
+  ~Wiped() { quarzel::secure_wipe(static_cast<T*>(this), sizeof(T)); }
+  T* get() noexcept { return this; }
+};
+
+// Device state shared by the HSM, token and session operations and the file
+// layer (swd_state.cpp).
+extern char g_hsmAdminPath[SWD_PATH_LEN + 1];
+extern ZEB_DEVICE_HANDLE g_hHsm;
+extern ZEB_DEVICE_HSM_INFO g_HsmInfo;
+
+// The handle of the started device (never 0).
+bool hsm_handle_ok(ZEB_DEVICE_HANDLE h);
+
+// snprintf into a path buffer of SWD_PATH_LEN bytes; 0x150 when it does not fit.
+uint32_t compose_path(char (&out)[SWD_PATH_LEN], const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// Length of a text field: bytes up to the first zero, at most `width`.
+inline size_t text_len(const uint8_t* p, size_t width) {
+  size_t n = 0;
+  while (n < width && p[n] != 0) ++n;
+  return n;
+}
+
+// A token id usable as one directory name: 1 to 16 bytes (up to the first
+// zero), no '/', not "." or "..".
+bool token_id_ok(const uint8_t* id);
+
+// A PIN the files carry intact: at most 32 bytes with no 0x00, 0x0A or 0x0D.
+// 0, or SWD_ERR_PIN_LEN_RANGE / SWD_ERR_PIN_INCORRECT (CKR_PIN_INVALID).
+uint32_t check_new_pin(const uint8_t* pin, uint32_t len);
+// A label the files carry intact: at most 32 bytes, no line feed or carriage
+// return, and zero bytes only as trailing padding. 0 or 7.
+uint32_t check_new_label(const uint8_t* label, uint32_t len);
+
+// PIN comparison against a stored field (constant time over the field).
+bool pin_matches(const uint8_t* field, uint32_t stored_len, const uint8_t* pin, uint32_t len);
+
+// Fresh OS random: digits for serial numbers, and key bytes (never 0x00,
+// 0x0A or 0x0D). False when the OS source fails.
+bool random_digits(uint8_t* out, size_t n);
+bool random_key_bytes(uint8_t* out, size_t n);
+// A non-zero 32-bit handle from the OS source, not in `taken` (count n).
+bool random_handle(uint32_t* out, const uint32_t* taken, size_t n);
+
+// Device session slot of a handle, or -1.
+int session_slot(ZEB_DEVICE_HANDLE h);
+// Session record access for the operations of the other files.
+ZEB_DEVICE_TOKEN_SESSION_INFO* session_info(int slot);
+
+// Frees every device session slot (device finalisation).
+void close_all_sessions();
+// Sets the cached HSM information from a record; 0.
+uint32_t refresh_hsm_info(const HSM_ADMIN_CFG& cfg);
+
+// Token list read that tells a missing list from a busy or malformed one.
+enum class ListRead { ok, missing, failed };
+ListRead read_token_list(ZEB_DEVICE_TKN_USER_LIST* out, uint32_t* code);
+
+}  // namespace swd

@@ -1,0 +1,27 @@
+// The software device's state: the administration directory, the handle of
+// the started device and its cached HSM information. The HSM, token and
+// session operations and the file layer all read it from here.
+#include "swd_internal.h"
+
+namespace swd {
+
+char g_hsmAdminPath[SWD_PATH_LEN + 1] = "./";
+ZEB_DEVICE_HANDLE g_hHsm = 0;
+ZEB_DEVICE_HSM_INFO g_HsmInfo{};
+
+bool hsm_handle_ok(ZEB_DEVICE_HANDLE h) { return h != 0 && h == g_hHsm; }
+
+uint32_t refresh_hsm_info(const HSM_ADMIN_CFG& cfg) {
+  ZEB_DEVICE_HSM_INFO info{};
+  info.HsmType = cfg.HsmType;
+  info.HsmStatus = cfg.HsmStatus;
+  std::memcpy(info.HsmSn, cfg.HsmSn, 16);
+  std::memcpy(info.HsmLabel, cfg.HsmLabel, 32);
+  std::memcpy(info.FwVersion, cfg.FwVersion, 16);
+  info.u32TokenCount = cfg.TokenCount;
+  info.u32MaxTokenCount = cfg.MaxTokenCount;
+  g_HsmInfo = info;
+  return 0;
+}
+
+}  // namespace swd

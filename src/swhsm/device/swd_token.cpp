@@ -1,0 +1,346 @@
+// The token level of the software device: listing and information, the user
+// and super-user logins with failure counting and the token state machine,
+// label, PINs and policy, unlock, backup and restore, and the logouts.
+#include "swd_internal.h"
+
+namespace swd {
+namespace {
+
+void id_of(const uint8_t* id16, char (&out)[17]) {
+  std::memset(out, 0, sizeof out);
+  std::memcpy(out, id16, text_len(id16, 16));
+}
+
+// The session's record and the configuration of its token.
+uint32_t load_session_token(int s, ZEB_DEVICE_TOKEN_SESSION_INFO* info, TKN_USER_CFG* cfg) {
+  *info = *session_info(s);
+  char id[17];
+  id_of(info->TknId, id);
+  return _swdev_GetTokenUserCFG(id, cfg);
+}
+
+uint32_t write_session_token(const ZEB_DEVICE_TOKEN_SESSION_INFO& info, const TKN_USER_CFG& cfg) {
+  char id[17];
+  id_of(info.TknId, id);
+  return _swdev_SetTokenUserCFG(id, &cfg);
+}
+
+// Rewrites session slot `s` with `status` and its token's id and `label`.
+uint32_t set_token_session(int s, uint8_t status, const uint8_t* label) {
+  char id[17], lab[33] = {};
+  id_of(session_info(s)->TknId, id);
+  std::memcpy(lab, label, text_len(label, 32));
+  return _swdev_SetTokenSessInfo(static_cast<uint8_t>(s), status, id, lab);
+}
+
+uint8_t status_of(int s) { return session_info(s)->SessStatus; }
+
+// A field that the text files carry intact: no line feed, and zero bytes
+// only as trailing padding.
+bool carried_intact(const uint8_t* p, size_t width) {
+  bool zero = false;
+  for (size_t i = 0; i < width; ++i) {
+    if (p[i] == 0x0A || (zero && p[i] != 0)) return false;
+    zero = zero || p[i] == 0;
+  }
+  return true;
+}
+
+bool restorable(const TKN_USER_CFG& c) {
+  return c.u32SuperUserPinLen <= SWD_PIN_MAX && c.u32LabelLen <= SWD_LABEL_MAX && carried_intact(c.Sn, 16) &&
+         carried_intact(c.SuperUserPin, 32) && carried_intact(c.MK, 32) && carried_intact(c.MacK, 32) &&
+         carried_intact(c.Label, 32);
+}
+
+// Shared body of the two PIN logins: the user's (true) or the super user's.
+struct LoginRule {
+  bool user;
+};
+
+uint32_t login(ZEB_DEVICE_HANDLE hSession, const uint8_t* pin, uint32_t len, LoginRule rule) {
+  const int s = session_slot(hSession);
+  if (s < 0) return SWD_ERR_SESSION_HANDLE;
+  if (status_of(s) != ZEB_DEVICE_SESS_IDLE) return rule.user ? SWD_ERR_USER_NOT_IDLE : SWD_ERR_NOT_IDLE;
+  if (pin == nullptr && len != 0) return SWD_ERR_ARGUMENTS;
+  ZEB_DEVICE_TOKEN_SESSION_INFO info;
+  Wiped<TKN_USER_CFG> cfg;
+  uint32_t rc = load_session_token(s, &info, cfg.get());
+  if (rc != 0) return rc;
+  const bool locked = rule.user ? (cfg.TknStatus == ZEB_DEVICE_TKN_NORMALUSER_LOCKED ||
+                                   cfg.TknStatus == ZEB_DEVICE_TKN_TERMINATED)
+                                : cfg.TknStatus == ZEB_DEVICE_TKN_TERMINATED;
+  if (locked) return SWD_ERR_PIN_LOCKED;
+  uint8_t& fails = rule.user ? cfg.NormalUserLoginFailCount : cfg.SuperUserLoginFailCount;
+  const uint8_t max = rule.user ? cfg.MaxNormalUserLoginFailCount : cfg.MaxSuperUserLoginFailCount;
+  const bool ok = rule.user ? pin_matches(cfg.NormalUserPin, cfg.u32NormalUserPinLen, pin, len)
+                            : pin_matches(cfg.SuperUserPin, cfg.u32SuperUserPinLen, pin, len);
+  if (!ok) {
+    fails = static_cast<uint8_t>(fails + 1);
+    if (fails >= max) cfg.TknStatus = rule.user ? ZEB_DEVICE_TKN_NORMALUSER_LOCKED : ZEB_DEVICE_TKN_TERMINATED;
+    rc = write_session_token(info, *cfg.get());
+    return rc != 0 ? rc : SWD_ERR_PIN_INCORRECT;
+  }
+  // A clean counter means the record is unchanged: rewriting it would only
+  // cost a synced write.
+  if (fails != 0) {
+    fails = 0;
+    if ((rc = write_session_token(info, *cfg.get())) != 0) return rc;
+  }
+  const uint8_t bit = rule.user ? ZEB_DEVICE_SESS_TOKENUSER_LOGIN : ZEB_DEVICE_SESS_TOKENSUPERUSER_LOGIN;
+  return set_token_session(s, bit, cfg.Label);
+}
+
+// Slot of a session whose status holds one of `bits`; else its code.
+uint32_t require_any(ZEB_DEVICE_HANDLE h, uint8_t bits, int* slot) {
+  *slot = session_slot(h);
+  if (*slot < 0) return SWD_ERR_SESSION_HANDLE;
+  return (status_of(*slot) & bits) != 0 ? 0 : SWD_ERR_NOT_LOGGED_IN;
+}
+
+// Changes one PIN of the session's token.
+uint32_t set_pin(ZEB_DEVICE_HANDLE hSession, uint8_t bits, const uint8_t* pin, uint32_t len, bool user) {
+  int s;
+  uint32_t rc = require_any(hSession, bits, &s);
+  if (rc != 0) return rc;
+  if ((rc = check_new_pin(pin, len)) != 0) return rc;
+  ZEB_DEVICE_TOKEN_SESSION_INFO info;
+  Wiped<TKN_USER_CFG> cfg;
+  if ((rc = load_session_token(s, &info, cfg.get())) != 0) return rc;
+  uint8_t* field = user ? cfg.NormalUserPin : cfg.SuperUserPin;
+  std::memset(field, 0, 32);
+  if (len != 0) std::memcpy(field, pin, len);
+  if (user) {
+    cfg.u32NormalUserPinLen = len;
+    if (cfg.TknStatus == ZEB_DEVICE_TKN_SUPERUSER_INIT) cfg.TknStatus = ZEB_DEVICE_TKN_NORMALUSER_INIT;
+  } else {
+    cfg.u32SuperUserPinLen = len;
+    if (cfg.TknStatus == ZEB_DEVICE_TKN_UNINIT) cfg.TknStatus = ZEB_DEVICE_TKN_SUPERUSER_INIT;
+  }
+  return write_session_token(info, *cfg.get());
+}
+
+uint32_t logout(ZEB_DEVICE_HANDLE hSession, uint8_t bit) {
+  int s;
+  const uint32_t rc = require_any(hSession, bit, &s);
+  if (rc != 0) return rc;
+  uint8_t label[32];
+  std::memcpy(label, session_info(s)->TknLabel, 32);
+  return set_token_session(s, ZEB_DEVICE_SESS_IDLE, label);
+}
+
+}  // namespace
+}  // namespace swd
+
+using namespace swd;
+
+extern "C" uint32_t SWD_ListTokens(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TKN_USER_LIST* ptknuserlist) {
+  if (!hsm_handle_ok(hHsm)) return SWD_ERR_SESSION_HANDLE;
+  if (ptknuserlist == nullptr) return SWD_ERR_ARGUMENTS;
+  ZEB_DEVICE_TKN_USER_LIST list{};
+  uint32_t rc = 0;
+  if (read_token_list(&list, &rc) == ListRead::failed) return rc;
+  *ptknuserlist = list;
+  return 0;
+}
+
+extern "C" uint32_t SWD_GetTokenInfo(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID, ZEB_DEVICE_TOKEN_INFO* pTokenInfo) {
+  if (!hsm_handle_ok(hHsm)) return SWD_ERR_SESSION_HANDLE;
+  if (TknID == nullptr || pTokenInfo == nullptr) return SWD_ERR_ARGUMENTS;
+  char id[17];
+  id_of(TknID, id);
+  Wiped<TKN_USER_CFG> cfg;
+  const uint32_t rc = _swdev_GetTokenUserCFG(id, cfg.get());
+  if (rc != 0) return rc;
+  ZEB_DEVICE_TOKEN_INFO info{};
+  std::memcpy(info.TknSn, cfg.Sn, 16);
+  info.TknStatus = cfg.TknStatus;
+  std::memcpy(info.TknId, id, 16);
+  std::memcpy(info.TknLabel, cfg.Label, text_len(cfg.Label, 32));
+  info.SuperUserLoginFailCount = cfg.SuperUserLoginFailCount;
+  info.MaxSuperUserLoginFailCount = cfg.MaxSuperUserLoginFailCount;
+  info.NormalUserLoginFailCount = cfg.NormalUserLoginFailCount;
+  info.MaxNormalUserLoginFailCount = cfg.MaxNormalUserLoginFailCount;
+  _swdev_getSessionCount(&info.SessionCount);
+  info.MaxSessionCount = SWD_MAX_SESSIONS;
+  *pTokenInfo = info;
+  return 0;
+}
+
+extern "C" uint32_t SWD_GetTokenStatus(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID, uint8_t* pTokenStatus) {
+  if (!hsm_handle_ok(hHsm)) return SWD_ERR_SESSION_HANDLE;
+  if (TknID == nullptr || pTokenStatus == nullptr) return SWD_ERR_ARGUMENTS;
+  char id[17];
+  id_of(TknID, id);
+  Wiped<TKN_USER_CFG> cfg;
+  const uint32_t rc = _swdev_GetTokenUserCFG(id, cfg.get());
+  if (rc != 0) return rc;
+  *pTokenStatus = cfg.TknStatus;
+  return 0;
+}
+
+extern "C" uint32_t SWD_LoginTokenByPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen) {
+  return login(hSession, pPin, u32PinLen, LoginRule{true});
+}
+
+extern "C" uint32_t SWD_LoginTokenSuperUserByPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen) {
+  const uint32_t rc = login(hSession, pPin, u32PinLen, LoginRule{false});
+  if (rc != 0) return rc;
+  ZEB_DEVICE_TKN_USER_LIST list{};
+  return _swdev_GetTokenUsrList(&list);  // the super user stays logged in either way
+}
+
+extern "C" uint32_t SWD_GetTokenSn(ZEB_DEVICE_HANDLE hSession, uint8_t* tkn_sn) {
+  const int s = session_slot(hSession);
+  if (s < 0) return SWD_ERR_SESSION_HANDLE;
+  if (tkn_sn == nullptr) return SWD_ERR_ARGUMENTS;
+  ZEB_DEVICE_TOKEN_SESSION_INFO info;
+  Wiped<TKN_USER_CFG> cfg;
+  const uint32_t rc = load_session_token(s, &info, cfg.get());
+  if (rc != 0) return rc;
+  std::memcpy(tkn_sn, cfg.Sn, 16);
+  return 0;
+}
+
+extern "C" uint32_t SWD_SetTokenLabel(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknLabel, uint32_t u32TknLabelLen) {
+  int s;
+  uint32_t rc = require_any(hSession, ZEB_DEVICE_SESS_TOKENUSER_LOGIN | ZEB_DEVICE_SESS_TOKENSUPERUSER_LOGIN, &s);
+  if (rc != 0) return rc;
+  if ((rc = check_new_label(pTknLabel, u32TknLabelLen)) != 0) return rc;
+  ZEB_DEVICE_TOKEN_SESSION_INFO info;
+  Wiped<TKN_USER_CFG> cfg;
+  if ((rc = load_session_token(s, &info, cfg.get())) != 0) return rc;
+  std::memset(cfg.Label, 0, 32);
+  if (u32TknLabelLen != 0) std::memcpy(cfg.Label, pTknLabel, u32TknLabelLen);
+  cfg.u32LabelLen = u32TknLabelLen;
+  if ((rc = write_session_token(info, *cfg.get())) != 0) return rc;
+  ZEB_DEVICE_TKN_USER_LIST list{};
+  if ((rc = _swdev_GetTokenUsrList(&list)) != 0) return rc;
+  for (size_t i = 0; i < SWD_MAX_TOKENS; ++i) {
+    if (std::memcmp(list.TknId[i], info.TknId, 16) == 0) std::memcpy(list.TknLabel[i], cfg.Label, 32);
+  }
+  if ((rc = _swdev_SetTokenUserList(&list)) != 0) return rc;
+  return set_token_session(s, info.SessStatus, cfg.Label);
+}
+
+extern "C" uint32_t SWD_SetTokenPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen) {
+  return set_pin(hSession, ZEB_DEVICE_SESS_TOKENUSER_LOGIN | ZEB_DEVICE_SESS_TOKENSUPERUSER_LOGIN, pPin, u32PinLen,
+                 true);
+}
+
+extern "C" uint32_t SWD_SetTokenSuperUserPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen) {
+  return set_pin(hSession, ZEB_DEVICE_SESS_TOKENSUPERUSER_LOGIN, pPin, u32PinLen, false);
+}
+
+extern "C" uint32_t SWD_GetTokenPolicy(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_POLICY* pTknPolicy) {
+  const int s = session_slot(hSession);
+  if (s < 0) return SWD_ERR_SESSION_HANDLE;
+  if (pTknPolicy == nullptr) return SWD_ERR_ARGUMENTS;
+  ZEB_DEVICE_TOKEN_SESSION_INFO info;
+  Wiped<TKN_USER_CFG> cfg;
+  const uint32_t rc = load_session_token(s, &info, cfg.get());
+  if (rc != 0) return rc;
+  ZEB_DEVICE_TOKEN_POLICY p{};
+  p.SuperUserLoginFailCount = cfg.SuperUserLoginFailCount;
+  p.MaxSuperUserLoginFailCount = cfg.MaxSuperUserLoginFailCount;
+  p.NormalUserLoginFailCount = cfg.NormalUserLoginFailCount;
+  p.MaxNormalUserLoginFailCount = cfg.MaxNormalUserLoginFailCount;
+  *pTknPolicy = p;
+  return 0;
+}
+
+extern "C" uint32_t SWD_SetTokenPolicy(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_POLICY* pTknPolicy) {
+  int s;
+  uint32_t rc = require_any(hSession, ZEB_DEVICE_SESS_TOKENUSER_LOGIN, &s);
+  if (rc != 0) return rc;
+  if (pTknPolicy == nullptr) return SWD_ERR_ARGUMENTS;
+  ZEB_DEVICE_TOKEN_SESSION_INFO info;
+  Wiped<TKN_USER_CFG> cfg;
+  if ((rc = load_session_token(s, &info, cfg.get())) != 0) return rc;
+  // The super user's counters belong to the super user: a user session may
+  // not rewrite them (that would undo a lock-out of the super-user PIN).
+  const bool su_changes = pTknPolicy->SuperUserLoginFailCount != cfg.SuperUserLoginFailCount ||
+                          pTknPolicy->MaxSuperUserLoginFailCount != cfg.MaxSuperUserLoginFailCount;
+  if (su_changes && (info.SessStatus & ZEB_DEVICE_SESS_TOKENSUPERUSER_LOGIN) == 0) return SWD_ERR_NOT_LOGGED_IN;
+  cfg.SuperUserLoginFailCount = pTknPolicy->SuperUserLoginFailCount;
+  cfg.MaxSuperUserLoginFailCount = pTknPolicy->MaxSuperUserLoginFailCount;
+  cfg.NormalUserLoginFailCount = pTknPolicy->NormalUserLoginFailCount;
+  cfg.MaxNormalUserLoginFailCount = pTknPolicy->MaxNormalUserLoginFailCount;
+  return write_session_token(info, *cfg.get());
+}
+
+extern "C" uint32_t SWD_BackupToken(ZEB_DEVICE_HANDLE hSession, uint8_t* pVerifyPin, uint32_t u32VerifyPinLen,
+                                    uint8_t* pBackupData, uint32_t* pu32BackupDataLen) {
+  int s;
+  uint32_t rc = require_any(hSession, ZEB_DEVICE_SESS_TOKENUSER_LOGIN, &s);
+  if (rc != 0) return rc;
+  if (u32VerifyPinLen > SWD_PIN_MAX || (pVerifyPin == nullptr && u32VerifyPinLen != 0) ||
+      pBackupData == nullptr || pu32BackupDataLen == nullptr) {
+    return SWD_ERR_ARGUMENTS;
+  }
+  ZEB_DEVICE_TOKEN_SESSION_INFO info;
+  Wiped<TKN_USER_CFG> cfg;
+  if ((rc = load_session_token(s, &info, cfg.get())) != 0) return rc;
+  const uint32_t size = u32VerifyPinLen + static_cast<uint32_t>(SWD_BACKUP_CFG_LEN);
+  if (*pu32BackupDataLen < size) return SWD_ERR_FAILED;
+  if (u32VerifyPinLen != 0) std::memcpy(pBackupData, pVerifyPin, u32VerifyPinLen);
+  std::memcpy(pBackupData + u32VerifyPinLen, cfg.get(), SWD_BACKUP_CFG_LEN);
+  *pu32BackupDataLen = size;
+  return 0;
+}
+
+extern "C" uint32_t SWD_RestoreToken(ZEB_DEVICE_HANDLE hSession, uint8_t* pVerifyPin, uint32_t u32VerifyPinLen,
+                                     uint8_t* pBackupData, uint32_t u32BackupDataLen) {
+  // A backup is exactly the verify PIN followed by the configuration: refuse
+  // anything shorter, and demand the whole PIN (an empty or shorter PIN would
+  // otherwise match any prefix).
+  if (pBackupData == nullptr || u32BackupDataLen < SWD_BACKUP_CFG_LEN || u32VerifyPinLen > SWD_PIN_MAX ||
+      (pVerifyPin == nullptr && u32VerifyPinLen != 0)) {
+    return SWD_ERR_ARGUMENTS;
+  }
+  const uint32_t prefix = u32BackupDataLen - static_cast<uint32_t>(SWD_BACKUP_CFG_LEN);
+  if (prefix > SWD_PIN_MAX) return SWD_ERR_ARGUMENTS;
+  if (prefix != u32VerifyPinLen || !pin_matches(pBackupData, prefix, pVerifyPin, u32VerifyPinLen)) {
+    return SWD_ERR_FAILED;
+  }
+  Wiped<TKN_USER_CFG> backup;
+  std::memcpy(backup.get(), pBackupData + prefix, SWD_BACKUP_CFG_LEN);
+
+  int s;
+  uint32_t rc = require_any(hSession, ZEB_DEVICE_SESS_TOKENUSER_LOGIN, &s);
+  if (rc != 0) return rc;
+  ZEB_DEVICE_TOKEN_SESSION_INFO info;
+  Wiped<TKN_USER_CFG> current;
+  if ((rc = load_session_token(s, &info, current.get())) != 0) return rc;
+  if (!restorable(*backup.get())) return SWD_ERR_ARGUMENTS;  // would not survive the text file
+  std::memcpy(backup.NormalUserPin, current.NormalUserPin, 32);
+  backup.u32NormalUserPinLen = current.u32NormalUserPinLen;
+  return write_session_token(info, *backup.get());
+}
+
+extern "C" uint32_t SWD_UnlockTokenNormalUser(ZEB_DEVICE_HANDLE hSession, uint8_t* TknId) {
+  int s;
+  uint32_t rc = require_any(hSession, ZEB_DEVICE_SESS_TOKENSUPERUSER_LOGIN, &s);
+  if (rc != 0) return rc;
+  if (TknId == nullptr) return SWD_ERR_ARGUMENTS;
+  // A token's super user unlocks that token only; the HSM administrator any.
+  char target[17], own[17];
+  id_of(TknId, target);
+  id_of(session_info(s)->TknId, own);
+  const bool admin = (status_of(s) & ZEB_DEVICE_SESS_HSMADMIN_LOGIN) != 0;
+  if (!admin && std::strcmp(target, own) != 0) return SWD_ERR_NOT_LOGGED_IN;
+  Wiped<TKN_USER_CFG> cfg;
+  if ((rc = _swdev_GetTokenUserCFG(target, cfg.get())) != 0) return rc;
+  if (cfg.TknStatus != ZEB_DEVICE_TKN_NORMALUSER_LOCKED) return SWD_ERR_FAILED;
+  cfg.TknStatus = ZEB_DEVICE_TKN_NORMALUSER_INIT;
+  cfg.NormalUserLoginFailCount = 0;
+  cfg.MaxNormalUserLoginFailCount = SWD_DEFAULT_MAX_FAILS;
+  return _swdev_SetTokenUserCFG(target, cfg.get());
+}
+
+extern "C" uint32_t SWD_LogoutToken(ZEB_DEVICE_HANDLE hSession) {
+  return logout(hSession, ZEB_DEVICE_SESS_TOKENUSER_LOGIN);
+}
+
+extern "C" uint32_t SWD_LogoutTokenSuperUser(ZEB_DEVICE_HANDLE hSession) {
+  return logout(hSession, ZEB_DEVICE_SESS_TOKENSUPERUSER_LOGIN);
+}

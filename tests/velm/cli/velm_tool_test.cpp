@@ -1,0 +1,338 @@
+// VELM_Tool as an administrator runs it: the built program in a fresh working
+// directory holding a software HSM, its output and exit status checked, and
+// its effects seen through the core service.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "cli.h"
+#include "support/workdir.h"
+#include "tool_runner.h"
+#include "zeb/vrk.h"
+
+namespace zt {
+namespace {
+
+constexpr char kSn[] = "HSM0000000000042";
+constexpr char kAdminPin[] = "admin-pin-1234";
+constexpr char kSuPin[] = "super-pin-1234";
+constexpr char kUserPin[] = "user-pin-5678";
+constexpr char kBanner[] = "==== VELM_Tool Version: v0.8.10 ==== \n";
+constexpr char kUsage[] =
+    "USAGE: \n"
+    "\tlist hsm:                                                list hsm to get hsm sn and hsm type \n"
+    "\tlist token:                                              list token\n"
+    "\tchange token_nu pin <token_id> <origin_pin> <new_pin>:   change token normal user pin\n"
+    "\treset:                                                   factory reset by hsm serial number and hsm type\n"
+    " \n"
+    "\tex: ./VELM_Tool list hsm\n"
+    "\tNote: Default token_nu_pin is token sn.\n";
+
+void make_software_hsm() {
+  write_file("sw_hsm_list.txt", std::string("HSMSn=") + kSn + "\nHSMLabel=soft-hsm\nHSMType=1\n");
+  std::filesystem::create_directory("SwHsm");
+  write_file("SwHsm/HsmAdmin.cfg", std::string("Pin=") + kAdminPin + "\nPinLen=" +
+                                       std::to_string(std::strlen(kAdminPin)) + "\nSn=" + kSn +
+                                       "\nLabel=soft-hsm\nLabelLen=8\nFwVer=1.0.0\nFwVerLen=5\nType=1\nStatus=3"
+                                       "\nCurrTknCount=0\nMaxTknCount=4\nCurrLoginFail=0\nMaxLoginFail=3"
+                                       "\nDefault=\nDefaultLen=0\n");
+}
+
+// The ID printed by "create token".
+std::string created_id(const ToolRun& r) {
+  const std::string key = "Token created, token id : ";
+  const auto at = r.out.find(key);
+  if (at == std::string::npos) return {};
+  return r.out.substr(at + key.size(), r.out.find('\n', at) - at - key.size());
+}
+
+uint32_t core_login(const std::string& id, const char* pin, bool super_user) {
+  VRK_HANDLE hsm = 0, s = 0;
+  uint32_t rv = VRK_Initialize(&hsm);
+  if (rv != 0) return rv;
+  uint8_t tid[16] = {};
+  std::memcpy(tid, id.data(), id.size());
+  rv = VRK_OpenTokenSession(hsm, tid, &s);
+  if (rv == 0) {
+    auto* p = reinterpret_cast<VRK_UCHAR*>(const_cast<char*>(pin));
+    rv = super_user ? VRK_LoginTokenSuperUserByPin(s, p, std::strlen(pin))
+                    : VRK_LoginTokenNormalUserByPin(s, p, std::strlen(pin));
+    VRK_CloseTokenSession(s);
+  }
+  VRK_Finalize(hsm);
+  return rv;
+}
+
+class VelmTool : public ::testing::Test {
+ protected:
+  void SetUp() override { make_software_hsm(); }
+  std::string create_token() {
+    const ToolRun r = run_tool({"create", "token", kAdminPin, kSuPin, kUserPin});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    return created_id(r);
+  }
+  WorkDir dir;
+};
+
+TEST(VelmToolBare, NoArgumentsPrintsUsageAndTouchesNothing) {
+  WorkDir dir;
+  const ToolRun r = run_tool({});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string(kBanner) + kUsage);
+  EXPECT_FALSE(std::filesystem::exists("HSM.cfg"));
+}
+
+TEST(VelmToolBare, ListHsmWithoutHsm) {
+  WorkDir dir;
+  const ToolRun r = run_tool({"list", "hsm"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string(kBanner) + "Device not found!\n");
+}
+
+TEST_F(VelmTool, UnmatchedCommandLinesPrintUsageAndExitTwo) {
+  const std::vector<std::vector<std::string>> lines = {
+      {"lis", "hsm"},                                          // word cut short
+      {"frobnicate"},                                          // no such word
+      {"list"},                                                // count too small
+      {"change", "token_nu", "pin", "Tkn01", "a", "b", "c"},  // count 8
+      {"get", "token", "Tkn01"},                               // "info" missing
+  };
+  for (const auto& l : lines) {
+    const ToolRun r = run_tool(l);
+    EXPECT_EQ(r.status, 2) << l[0];
+    EXPECT_EQ(r.out, std::string(kBanner) + kUsage) << l[0];
+  }
+  // Every run with an argument still records the first listed HSM first.
+  EXPECT_NE(read_file("HSM.cfg").find(std::string("HSMSn=") + kSn), std::string::npos);
+}
+
+TEST_F(VelmTool, WordsMatchAsPrefixes) {
+  const ToolRun r = run_tool({"listing", "hsmXYZ"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("    0      |    SOFTWARE        | HSM0000000000042\n"), std::string::npos) << r.out;
+}
+
+TEST_F(VelmTool, ListHsmTable) {
+  const ToolRun r = run_tool({"list", "hsm"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string(kBanner) +
+                       "---------------------------------------------------\n"
+                       "   Item    |    HSM TYPE        |      HSM SN        \n"
+                       "    0      |    SOFTWARE        | HSM0000000000042\n"
+                       "----------------------------------------------------\n");
+}
+
+TEST_F(VelmTool, SoftwareHsmIsRecordedWithItsOwnType) {
+  ASSERT_EQ(run_tool({"list", "hsm"}).status, 0);
+  const std::string cfg = read_file("HSM.cfg");
+  EXPECT_NE(cfg.find("HSMType=1\n"), std::string::npos) << cfg;
+}
+
+TEST_F(VelmTool, HsmInfoBlockMatchesTheCore) {
+  const std::string id = create_token();
+  const ToolRun r = run_tool({"get", "hsm", "info"});
+  EXPECT_EQ(r.status, 0);
+  VRK_HANDLE hsm = 0;
+  ASSERT_EQ(VRK_Initialize(&hsm), 0u);
+  VRK_HSM_INFO info{};
+  ASSERT_EQ(VRK_GetHsmInfo(hsm, &info), 0u);
+  ASSERT_EQ(VRK_Finalize(hsm), 0u);
+  EXPECT_EQ(r.out, std::string(kBanner) + "----------------- HSM INFO -------------------------\n" +
+                       "HSM SN: HSM0000000000042\nHSM Type: SOFTWARE\nHSM Status: HSM_INITED\n" +
+                       "HSM Token Count: " + std::to_string(info.u32TokenCount) +
+                       "\nHSM Max Token Count: " + std::to_string(info.u32MaxTokenCount) +
+                       "\n----------------------------------------------------\n");
+  EXPECT_EQ(info.u32TokenCount, 1u);
+}
+
+TEST_F(VelmTool, CreateListAndReadToken) {
+  const std::string id = create_token();
+  ASSERT_FALSE(id.empty());
+  ASSERT_LE(id.size(), 16u);
+
+  VRK_HANDLE hsm = 0;
+  ASSERT_EQ(VRK_Initialize(&hsm), 0u);
+  VRK_TOKEN_INFO info{};
+  uint8_t tid[16] = {};
+  std::memcpy(tid, id.data(), id.size());
+  ASSERT_EQ(VRK_GetTokenInfo(hsm, tid, &info), 0u);
+  ASSERT_EQ(VRK_Finalize(hsm), 0u);
+  const std::string sn(reinterpret_cast<const char*>(info.TknSn), 16);
+  const std::string label(reinterpret_cast<const char*>(info.TknLabel),
+                          strnlen(reinterpret_cast<const char*>(info.TknLabel), 32));
+
+  const ToolRun list = run_tool({"list", "token"});
+  EXPECT_EQ(list.status, 0);
+  const std::string dashes(98, '-');
+  char row[200];
+  std::snprintf(row, sizeof row, "    0      |  %-16s |  %-33s |  %s\n", id.c_str(), label.c_str(), sn.c_str());
+  EXPECT_EQ(list.out, std::string(kBanner) + dashes + "\n" +
+                          "   Item    |     Token ID      |          Token Label               |       Token SN        \n" +
+                          row + dashes + "\n");
+
+  const ToolRun got = run_tool({"get", "token", "info", id});
+  EXPECT_EQ(got.status, 0);
+  const std::string d52(52, '-');
+  EXPECT_EQ(got.out, std::string(kBanner) + d52 + "\nToken ID: " + id + "\nToken Label: " + label +
+                         "\nToken SN: " + sn + "\n" + d52 + "\n");
+}
+
+TEST_F(VelmTool, PinChangesTakeEffectInTheCore) {
+  const std::string id = create_token();
+  EXPECT_EQ(core_login(id, kUserPin, false), 0u);
+
+  ToolRun r = run_tool({"change", "token_nu", "pin", id, kUserPin, "new-user-pin-1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Token normal user pin changed.\n"), std::string::npos);
+  EXPECT_EQ(core_login(id, "new-user-pin-1", false), 0u);
+  EXPECT_NE(core_login(id, kUserPin, false), 0u);
+
+  r = run_tool({"change", "token_su", "pin", id, kSuPin, "new-super-pin-1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Token super user pin changed.\n"), std::string::npos);
+  EXPECT_EQ(core_login(id, "new-super-pin-1", true), 0u);
+}
+
+TEST_F(VelmTool, NewPinLengthRule) {
+  const std::string id = create_token();
+  const std::string refusal = "Token normal user pin MUST be within 8 - 63! user pin remain unchaged.\n";
+  // The tool takes 8 to 63 bytes; the software HSM itself holds at most 32.
+  enum Outcome { kToolRefuses, kChanged, kCoreRefuses };
+  struct Case {
+    size_t len;
+    Outcome outcome;
+  } cases[] = {{7, kToolRefuses}, {8, kChanged}, {32, kChanged}, {63, kCoreRefuses}, {64, kToolRefuses}};
+  std::string current = kUserPin;
+  for (const auto& c : cases) {
+    const std::string pin(c.len, static_cast<char>('a' + c.len % 26));
+    const ToolRun r = run_tool({"change", "token_nu", "pin", id, current, pin});
+    EXPECT_EQ(r.out.find(refusal) != std::string::npos, c.outcome == kToolRefuses) << c.len;
+    if (c.outcome == kChanged) {
+      EXPECT_EQ(r.status, 0) << c.len << r.err;
+      current = pin;
+    } else {
+      EXPECT_EQ(r.status, 0xA2) << c.len;  // CKR_PIN_LEN_RANGE
+      EXPECT_NE(r.err.find("CKR_PIN_LEN_RANGE"), std::string::npos);
+    }
+  }
+  EXPECT_EQ(core_login(id, current.c_str(), false), 0u);
+}
+
+TEST_F(VelmTool, WrongPinFailsWithItsCodeAndAStandardErrorLine) {
+  const std::string id = create_token();
+  const ToolRun r = run_tool({"change", "token_nu", "pin", id, "not-the-pin", "new-user-pin-1"});
+  EXPECT_EQ(r.status, 0xA1);
+  EXPECT_EQ(r.out, kBanner);  // standard output as the tool always gives it
+  EXPECT_NE(r.err.find("0x000000a1"), std::string::npos) << r.err;
+  EXPECT_EQ(core_login(id, kUserPin, false), 0u);
+}
+
+TEST_F(VelmTool, UnlockAfterLockingByWrongPins) {
+  const std::string id = create_token();
+  bool locked = false;
+  for (int i = 0; i < 20 && !locked; ++i) {
+    const uint32_t rv = core_login(id, "wrong-pin-0000", false);
+    ASSERT_NE(rv, 0u);
+    VRK_HANDLE hsm = 0;
+    ASSERT_EQ(VRK_Initialize(&hsm), 0u);
+    VRK_TOKEN_INFO info{};
+    uint8_t tid[16] = {};
+    std::memcpy(tid, id.data(), id.size());
+    ASSERT_EQ(VRK_GetTokenInfo(hsm, tid, &info), 0u);
+    ASSERT_EQ(VRK_Finalize(hsm), 0u);
+    locked = info.TknStatus == 4;  // normal user locked
+  }
+  ASSERT_TRUE(locked);
+  EXPECT_NE(core_login(id, kUserPin, false), 0u);
+
+  ToolRun r = run_tool({"unlock", "token_nu", id, "wrong-super-pin"});
+  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(r.out, kBanner);
+  r = run_tool({"unlock", "token_nu", id, kSuPin});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Token normal user unlocked.\n"), std::string::npos);
+  EXPECT_EQ(core_login(id, kUserPin, false), 0u);
+}
+
+TEST_F(VelmTool, OverlongTokenIdIsRefused) {
+  create_token();
+  const std::string id17(17, 'T');
+  const std::vector<std::vector<std::string>> lines = {
+      {"get", "token", "info", id17},
+      {"delete", "token", kAdminPin, id17},
+      {"change", "token_nu", "pin", id17, kUserPin, "new-user-pin-1"},
+      {"unlock", "token_nu", id17, kSuPin},
+  };
+  for (const auto& l : lines) {
+    const ToolRun r = run_tool(l);
+    EXPECT_EQ(r.status, 7) << l[0];  // CKR_ARGUMENTS_BAD
+    EXPECT_NE(r.out.find("tarvin: abort memcpy due to buffer overflow!"), std::string::npos) << l[0];
+    EXPECT_NE(r.err.find("CKR_ARGUMENTS_BAD"), std::string::npos) << l[0];
+  }
+}
+
+TEST_F(VelmTool, DeleteToken) {
+  const std::string id = create_token();
+  ToolRun r = run_tool({"delete", "token", "wrong-admin-pin", id});
+  EXPECT_NE(r.status, 0);
+  r = run_tool({"delete", "token", kAdminPin, id});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Token deleted.\n"), std::string::npos);
+  r = run_tool({"get", "token", "info", id});
+  EXPECT_NE(r.status, 0);
+}
+
+TEST_F(VelmTool, ResetLeavesTheSerialNumberAsPins) {
+  const std::string id = create_token();
+  const ToolRun r = run_tool({"reset"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Reset success!\n"), std::string::npos);
+  // After a reset the administrator PIN is the HSM serial number.
+  const ToolRun del = run_tool({"create", "token", kSn, kSuPin, kUserPin});
+  EXPECT_EQ(del.status, 0) << del.out << del.err;
+}
+
+TEST_F(VelmTool, SetsnPadsShortSerialNumbers) {
+  const ToolRun r = run_tool({"setsn", "ABC"});
+  EXPECT_EQ(r.status, 0);
+  const std::string cfg = read_file("HSM.cfg");
+  EXPECT_NE(cfg.find("HSMSn=ABC\n"), std::string::npos) << cfg;
+  EXPECT_NE(cfg.find("HSMType=5\n"), std::string::npos) << cfg;  // not a listed HSM
+  ASSERT_EQ(run_tool({"setsn", kSn}).status, 0);
+  EXPECT_NE(read_file("HSM.cfg").find("HSMType=1\n"), std::string::npos);
+}
+
+TEST(VelmNames, TypeAndStatusTables) {
+  struct {
+    uint8_t v;
+    const char* type;
+    const char* status;
+  } cases[] = {{0, "UNKNOWN STRING!", "HSM_FACTORY"}, {1, "SOFTWARE", "HSM_UNINIT"},
+               {3, "UNKNOWN STRING!", "HSM_INITED"},  {5, "QUILLSTAR", "UNKNOWN STRING!"},
+               {7, "TALON", "UNKNOWN STRING!"},       {8, "TESTBED", "UNKNOWN STRING!"},
+               {9, "UNKNOWN STRING!", "UNKNOWN STRING!"}};
+  for (const auto& c : cases) {
+    EXPECT_STREQ(velm::HsmTypeToString(c.v), c.type);
+    EXPECT_STREQ(velm::HsmStatusToString(c.v), c.status);
+  }
+  uint8_t t = 0xEE;
+  EXPECT_EQ(velm::get_hsm_type_from_str("TESTBED", &t), 0u);
+  EXPECT_EQ(t, 8);
+  t = 0xEE;
+  EXPECT_EQ(velm::get_hsm_type_from_str("testbed", &t), 84u);
+  EXPECT_EQ(t, 0xEE);
+  EXPECT_EQ(velm::get_hsm_type_from_str(nullptr, &t), 0x500u);
+}
+
+TEST(VelmExitStatus, AnyFailureExitsNonZero) {
+  struct {
+    uint32_t rv;
+    int status;
+  } cases[] = {{0, 0}, {0x101, 1}, {0xB3, 179}, {0x150, 0x50}, {0x500, 1}, {0x6A00, 1}, {0xFFFFFFEA, 0xEA}};
+  for (const auto& c : cases) EXPECT_EQ(velm::exit_status(c.rv), c.status) << std::hex << c.rv;
+}
+
+}  // namespace
+}  // namespace zt
