@@ -37,7 +37,8 @@ void digest_to_e(const uint8_t* digest, uint32_t digest_len, uint32_t L, uint8_t
 
 namespace {
 
-// Q = d * (bx, by) with the range test of d; infinity gives `inf_code`.
+// Q = d * (bx, by) with the range test of d; infinity gives `inf_code`. A
+// null base means the generator (its table of multiples).
 quarzel_ret_t derive_point(const Engine& e, uint32_t func, const uint8_t* d, const uint8_t* bx,
                            const uint8_t* by, core_ret_t inf_code, ecc_pubkey_t* Q) {
   if (!ct::declassify(e.scalar_valid(d))) return ecc_err(func, ECC_R_PRI_RANGE);  // a key's validity is public
@@ -45,7 +46,8 @@ quarzel_ret_t derive_point(const Engine& e, uint32_t func, const uint8_t* d, con
   SecretArray<ECC_MAX_LEN> x;
   SecretArray<ECC_MAX_LEN> y;
   bool infinity = false;
-  const core_ret_t ret = e.mul(d, bx, by, x.data(), y.data(), &infinity);
+  const core_ret_t ret = bx == nullptr ? e.mul_base(d, x.data(), y.data(), &infinity)
+                                       : e.mul(d, bx, by, x.data(), y.data(), &infinity);
   if (ret != 0) return ecc_err_core(func, ret);
   if (infinity) return ecc_err_core(func, inf_code);
   return ecc_pubkey_value_set(Q, e.byte_size(), x.data(), e.byte_size(), y.data());
@@ -124,7 +126,7 @@ quarzel_ret_t ecc_gen_puk_from_prk(const ecc_prikey_t* d, ecc_pubkey_t* Q) {
   if (d->crv_id != Q->crv_id)
     ret = ecc_err(F_PUK_FROM_PRK, ECC_R_CURVE_MISMATCH);
   else if ((e = engine_or(d->crv_id, F_PUK_FROM_PRK, &ret)) != nullptr)
-    ret = derive_point(*e, F_PUK_FROM_PRK, d->d_value, e->gx_bytes(), e->gy_bytes(),
+    ret = derive_point(*e, F_PUK_FROM_PRK, d->d_value, nullptr, nullptr,
                        ECPI_ERR_PUBKEY_INFINITY, Q);
   if (ret != 0) invalidate(Q);
   return ret;
