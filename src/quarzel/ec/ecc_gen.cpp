@@ -47,7 +47,7 @@ quarzel_ret_t derive_point(const Engine& e, uint32_t func, const uint8_t* d, con
   SecretArray<ECC_MAX_LEN> y;
   bool infinity = false;
   const core_ret_t ret = bx == nullptr ? e.mul_base(d, x.data(), y.data(), &infinity)
-                                       : e.mul(d, bx, by, x.data(), y.data(), &infinity);
+                                       : e.mul_window(d, bx, by, x.data(), y.data(), &infinity);
   if (ret != 0) return ecc_err_core(func, ret);
   if (infinity) return ecc_err_core(func, inf_code);
   return ecc_pubkey_value_set(Q, e.byte_size(), x.data(), e.byte_size(), y.data());

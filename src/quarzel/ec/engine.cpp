@@ -79,6 +79,8 @@ class EngineImpl final : public Engine {
   core_ret_t mul(const uint8_t* k, const uint8_t* px, const uint8_t* py, uint8_t* rx, uint8_t* ry,
                  bool* infinity) const override;
   core_ret_t mul_base(const uint8_t* k, uint8_t* rx, uint8_t* ry, bool* infinity) const override;
+  core_ret_t mul_window(const uint8_t* k, const uint8_t* px, const uint8_t* py, uint8_t* rx, uint8_t* ry,
+                        bool* infinity) const override;
   core_ret_t mul_dual_vartime(const uint8_t* u1, const uint8_t* u2, const uint8_t* qx, const uint8_t* qy,
                               uint8_t* rx, uint8_t* ry, bool* infinity) const override;
   core_ret_t add(const uint8_t* px, const uint8_t* py, const uint8_t* qx, const uint8_t* qy,
@@ -249,7 +251,31 @@ core_ret_t EngineImpl<N>::mul_base(const uint8_t* k, uint8_t* rx, uint8_t* ry, b
     ~Wipe() { secure_wipe(&s, sizeof s); }
   } wipe{s};
   blind_scalar(s.kk, k);
-  mul_base_ct<N>(fp_, base_table(), s.q, s.kk, kMaxKLimbs);
+  mul_base_ct<N>(fp_, a_, base_table(), s.q, s.kk, kMaxKLimbs, nbits_);
+  return finish(s.q, rx, ry, infinity);
+}
+
+template <size_t N>
+core_ret_t EngineImpl<N>::mul_window(const uint8_t* k, const uint8_t* px, const uint8_t* py, uint8_t* rx,
+                                     uint8_t* ry, bool* infinity) const {
+  bool tables_ok = false;
+  const core_ret_t ret = curve_integrity_once(id_, &tables_ok);
+  if (ret != 0) return ret;
+  if (!tables_ok) return ECPBN_ERR_MUL_CHECKSUM;
+  struct Scratch {
+    P base, q, table[kWindowEntries + 1];
+    u64 kk[kMaxKLimbs];
+  } s;
+  struct Wipe {
+    Scratch& s;
+    ~Wipe() { secure_wipe(&s, sizeof s); }
+  } wipe{s};
+  load_affine(s.base.x, s.base.y, px, py);
+  std::memcpy(s.base.z, fp_.one, sizeof s.base.z);
+  if (!on_curve_jac(s.base)) return ECPBN_ERR_MUL_NOT_ON_CURVE;
+  blind_scalar(s.kk, k);
+  const size_t windows = (32 * static_cast<size_t>(nw_zdn_p_) + kWindowBits - 1) / kWindowBits;
+  mul_window_ct<N>(fp_, a_, s.q, s.base, s.kk, kMaxKLimbs, windows, s.table);
   return finish(s.q, rx, ry, infinity);
 }
 

@@ -72,7 +72,7 @@ void jac_double(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p) {
 // Y3 = r (U1 H^2 - X3) - S1 H^3. An operand at infinity yields the other
 // operand, chosen by masks. r may share storage with either operand.
 template <size_t N>
-void jac_add(const Mont<N>& fp, Jac<N>& r, const Jac<N>& p1, const Jac<N>& p2) {
+void jac_add(const Mont<N>& fp, Jac<N>& r, const Jac<N>& p1, const Jac<N>& p2, u64* same = nullptr) {
   u64 z1z1[N], z2z2[N], u1[N], u2[N], s1[N], s2[N], h[N], rr[N], t[N];
   Jac<N> sum;
   fp.sqr(z1z1, p1.z);
@@ -85,6 +85,8 @@ void jac_add(const Mont<N>& fp, Jac<N>& r, const Jac<N>& p1, const Jac<N>& p2) {
   fp.mul(s2, s2, z1z1);
   fp.sub(h, u2, u1);
   fp.sub(rr, s2, s1);
+  // Equal finite operands give H = r = 0 (and a wrong sum): reported by mask.
+  if (same != nullptr) *same = fe_is_zero_mask<N>(h) & fe_is_zero_mask<N>(rr);
   fp.mul(sum.z, p1.z, p2.z);
   fp.mul(sum.z, sum.z, h);
   fp.sqr(t, h);           // H^2
@@ -103,6 +105,18 @@ void jac_add(const Mont<N>& fp, Jac<N>& r, const Jac<N>& p1, const Jac<N>& p2) {
   Jac<N> tmp;
   jac_select(tmp, z2_zero, p1, sum);
   jac_select(r, z1_zero, p2, tmp);
+  if (same != nullptr) *same &= ~z1_zero & ~z2_zero;
+}
+
+// p1 + p2 for any two points: the sum, or the double of p1 chosen by mask
+// when they are the same point. Constant time; r may share storage with p1.
+template <size_t N>
+void jac_add_complete(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p1, const Jac<N>& p2) {
+  Jac<N> twice;
+  jac_double<N>(fp, a, twice, p1);
+  u64 same = 0;
+  jac_add<N>(fp, r, p1, p2, &same);
+  jac_select(r, same, twice, r);
 }
 
 // Y^2 == X^3 + a X Z^4 + b Z^6; the point at infinity (1, 1, 0) passes.

@@ -20,10 +20,10 @@ struct Aff {
 // madd-2007-bl: r = p + (q.x, q.y, 1). Z1Z1 = Z1^2, U2 = X2 Z1Z1,
 // S2 = Y2 Z1 Z1Z1, H = U2 - X1, I = 4H^2, J = H I, rr = 2(S2 - Y1), V = X1 I,
 // X3 = rr^2 - J - 2V, Y3 = rr(V - X3) - 2 Y1 J, Z3 = (Z1 + H)^2 - Z1Z1 - H^2.
-// p at infinity yields q, chosen by mask; p == q is outside the formula (the
-// callers cannot reach it, see there). r may share storage with p.
+// p at infinity yields q, chosen by mask. p == q is outside the formula:
+// `same` (when given) receives a mask of that case. r may share storage with p.
 template <size_t N>
-void jac_add_affine(const Mont<N>& fp, Jac<N>& r, const Jac<N>& p, const Aff<N>& q) {
+void jac_add_affine(const Mont<N>& fp, Jac<N>& r, const Jac<N>& p, const Aff<N>& q, u64* same = nullptr) {
   u64 z1z1[N], u2[N], s2[N], h[N], hh[N], i[N], j[N], rr[N], v[N], t[N];
   Jac<N> sum;
   fp.sqr(z1z1, p.z);
@@ -36,6 +36,7 @@ void jac_add_affine(const Mont<N>& fp, Jac<N>& r, const Jac<N>& p, const Aff<N>&
   fp.dbl(i, i);
   fp.mul(j, h, i);
   fp.sub(rr, s2, p.y);
+  if (same != nullptr) *same = fe_is_zero_mask<N>(h) & fe_is_zero_mask<N>(rr) & ~fe_is_zero_mask<N>(p.z);
   fp.dbl(rr, rr);
   fp.mul(v, p.x, i);
   fp.sqr(sum.x, rr);
@@ -124,15 +125,17 @@ inline u64 scalar_window(const u64* k, size_t limbs, size_t w) {
 
 // r = k G for a secret k (limbs, at most windows() windows): one mixed
 // addition per window of an entry chosen by reading the whole row under
-// masks; window value 0 keeps the sum by mask. The partial sum is a multiple
-// of G below 2^(4w) while the entry is one of at least 2^(4w): they differ
-// unless the scalar exceeds n by construction (blinding) and collides, which
-// a secret random scalar does with negligible probability.
+// masks; window value 0 keeps the sum by mask. Before window w the sum is
+// m G with m = k mod 2^(4w), and the entry idx 2^(4w) G: below n both are
+// distinct integers, so the points differ. Only in the top windows, where
+// 2^(4w + 4) > n (nbits), can they meet mod n; there the addition also
+// computes the double and keeps it by mask when they do.
 template <size_t N>
-void mul_base_ct(const Mont<N>& fp, const BaseTable<N>& table, Jac<N>& r, const u64* k, size_t limbs) {
+void mul_base_ct(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, Jac<N>& r, const u64* k,
+                 size_t limbs, size_t nbits) {
   jac_set_infinity<N>(fp, r);
   Aff<N> sel;
-  Jac<N> sum;
+  Jac<N> sum, twice;
   for (size_t w = 0; w < table.windows(); ++w) {
     const u64 idx = scalar_window(k, limbs, w);
     std::memset(&sel, 0, sizeof sel);
@@ -144,11 +147,51 @@ void mul_base_ct(const Mont<N>& fp, const BaseTable<N>& table, Jac<N>& r, const 
         sel.y[j] |= row[i].y[j] & m;
       }
     }
-    jac_add_affine<N>(fp, sum, r, sel);
+    if (kWindowBits * (w + 1) >= nbits) {
+      u64 same = 0;
+      jac_double<N>(fp, a, twice, r);
+      jac_add_affine<N>(fp, sum, r, sel, &same);
+      jac_select(sum, same, twice, sum);
+    } else {
+      jac_add_affine<N>(fp, sum, r, sel);
+    }
     jac_select(r, ct::is_zero<u64>(idx), r, sum);
   }
   secure_wipe(&sel, sizeof sel);
   secure_wipe(&sum, sizeof sum);
+  secure_wipe(&twice, sizeof twice);
+}
+
+// r = k P for a secret k (limbs, `windows` windows of kWindowBits bits) and
+// a point P on the curve, of prime order n: from the top window down, four
+// doublings and one addition of the multiple chosen by reading all sixteen
+// (0P = infinity included) under masks. The running sum 16 m P equals the
+// chosen idx P when 16 m = idx mod n, which small scalars reach after
+// blinding (k = 2 idx): that addition doubles, by mask.
+template <size_t N>
+void mul_window_ct(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p, const u64* k, size_t limbs,
+                   size_t windows, Jac<N>* table /* kWindowEntries + 1 */) {
+  jac_set_infinity<N>(fp, table[0]);
+  table[1] = p;
+  jac_double<N>(fp, a, table[2], p);
+  for (size_t i = 3; i <= kWindowEntries; ++i) jac_add<N>(fp, table[i], table[i - 1], p);
+  jac_set_infinity<N>(fp, r);
+  Jac<N> sel;
+  for (size_t w = windows; w-- > 0;) {
+    for (unsigned d = 0; d < kWindowBits; ++d) jac_double<N>(fp, a, r, r);
+    const u64 idx = scalar_window(k, limbs, w);
+    std::memset(&sel, 0, sizeof sel);
+    for (size_t i = 0; i <= kWindowEntries; ++i) {
+      const u64 m = ct::eq<u64>(static_cast<u64>(i), idx);
+      for (size_t j = 0; j < N; ++j) {
+        sel.x[j] |= table[i].x[j] & m;
+        sel.y[j] |= table[i].y[j] & m;
+        sel.z[j] |= table[i].z[j] & m;
+      }
+    }
+    jac_add_complete<N>(fp, a, r, r, sel);
+  }
+  secure_wipe(&sel, sizeof sel);
 }
 
 // Whether two Jacobian points with non-zero Z are the same point.

@@ -73,6 +73,28 @@ TEST_P(ScalarMulMethods, BaseTableMatchesTheLadder) {
   }
 }
 
+TEST_P(ScalarMulMethods, FixedWindowMatchesTheLadder) {
+  const auto& [curve, portable] = GetParam();
+  std::unique_ptr<ect::PortableField> path(portable ? new ect::PortableField : nullptr);
+  const Engine& e = *quarzel::ec::engine_for(curve.id);
+  const uint32_t L = e.byte_size();
+  Bytes seven(L, 0);
+  seven[L - 1] = 7;
+  const Point p = ladder(e, seven, e.gx_bytes(), e.gy_bytes());
+  for (const Bytes& k : scalars(e)) {
+    Point win;
+    win.x.resize(L);
+    win.y.resize(L);
+    ASSERT_EQ(0, e.mul_window(k.data(), p.x.data(), p.y.data(), win.x.data(), win.y.data(), &win.infinity));
+    EXPECT_EQ(ladder(e, k, p.x.data(), p.y.data()), win) << zt::hex(k);
+  }
+  Bytes off = p.y;
+  off[L - 1] ^= 1;
+  bool inf = false;
+  Bytes x(L), y(L);
+  EXPECT_NE(0, e.mul_window(seven.data(), p.x.data(), off.data(), x.data(), y.data(), &inf));
+}
+
 TEST_P(ScalarMulMethods, DualProductMatchesTwoLaddersAndAnAddition) {
   const auto& [curve, portable] = GetParam();
   std::unique_ptr<ect::PortableField> path(portable ? new ect::PortableField : nullptr);
