@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test twice: optimised, then under ASan + UBSan.
+# Builds and runs every test twice: optimised, then under ASan + UBSan; then
+# the thread and process tests under ThreadSanitizer.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing
 require_vectors
@@ -12,12 +13,16 @@ run_suite() {
   local dir="$1"; shift
   echo "=== $dir ==="
   build_tree "$dir" -DZEB_WERROR=$WERROR "$@"
-  (cd "$ROOT/$dir" && ctest --output-on-failure -j "$JOBS") || status=1
+  (cd "$ROOT/$dir" && ctest --output-on-failure -j "$JOBS" ${CTEST_FILTER:+-R "$CTEST_FILTER"}) || status=1
 }
 
 run_suite build/release -DCMAKE_BUILD_TYPE=Release
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DZEB_SANITIZE=ON -DZEB_BUILD_BENCH=OFF
+# Tests whose names speak of threads, processes, concurrency or crashes.
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
+CTEST_FILTER='Thread|Process|Concurren|Racing|Killed|Share|Mutex|Lock|Busy' \
+  run_suite build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEB_TSAN=ON -DZEB_BUILD_BENCH=OFF
 
 # Constant time: the crypto library under Valgrind's memcheck with every
 # secret marked undefined; a branch or a memory address that depends on one

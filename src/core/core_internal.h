@@ -41,12 +41,58 @@ uint32_t check_label(const uint8_t* label, uint32_t len) noexcept;
 // claimed-slot marker, never a live handle. 0 when the source fails.
 VRK_HANDLE new_session_handle() noexcept;
 
-// The session table (20 contexts).
+// The session table (20 contexts). Handles (hVrk) are read and written
+// atomically, so that lookups need no lock; the rest of a live context
+// belongs to whoever holds its slot (SessionRef).
 VRK_SESSION_CTX* session_table() noexcept;
-// Claims the first free slot (marks it taken); null when all are in use.
-VRK_SESSION_CTX* claim_slot() noexcept;
-// Wipes a context (freeing its slot).
+
+// A live session held for the length of one call: while it is held, the
+// session's context stays this session's and a close in another thread
+// waits for it (so a call never works on a wiped context). Empty for a
+// handle that is not, or no longer, open. A thread may hold several
+// references to one session (nested calls); order: the HSM mutex first,
+// then a session, never the other way round.
+class SessionRef {
+ public:
+  explicit SessionRef(VRK_HANDLE h) noexcept;
+  ~SessionRef();
+  SessionRef(const SessionRef&) = delete;
+  SessionRef& operator=(const SessionRef&) = delete;
+  // The context (null when empty), valid while this reference lives.
+  operator VRK_SESSION_CTX*() const noexcept { return ctx_; }
+  VRK_SESSION_CTX* get() const noexcept { return ctx_; }
+  VRK_SESSION_CTX* operator->() const noexcept { return ctx_; }
+
+ private:
+  friend class ClaimedSlot;
+  SessionRef() = default;
+  VRK_SESSION_CTX* ctx_ = nullptr;
+  size_t slot_ = 0;
+};
+
+// A slot claimed for an open, held like a SessionRef: publish() makes the
+// session visible under its handle; a slot never published is freed again.
+class ClaimedSlot {
+ public:
+  ClaimedSlot() noexcept;  // claims the first free slot; empty when none
+  ~ClaimedSlot();
+  ClaimedSlot(const ClaimedSlot&) = delete;
+  ClaimedSlot& operator=(const ClaimedSlot&) = delete;
+  explicit operator bool() const noexcept { return ref_.ctx_ != nullptr; }
+  VRK_SESSION_CTX* operator->() const noexcept { return ref_.ctx_; }
+  void publish(VRK_HANDLE h) noexcept;
+
+ private:
+  SessionRef ref_;
+  bool published_ = false;
+};
+
+// Wipes a held context and frees its slot (close). The caller holds it.
 void release_slot(VRK_SESSION_CTX* ctx) noexcept;
+
+// Ends every live session (finalisation): session objects, provider
+// session, context.
+void end_all_sessions() noexcept;
 
 inline constexpr VRK_HANDLE kClaimedSlot = 0xFFFFFFFFu;
 

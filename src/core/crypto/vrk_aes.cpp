@@ -29,7 +29,8 @@ extern "C" {
 int VRK_GenerateKey(VRK_HANDLE hSession, VRK_UCHAR AESCipherType, VRK_UCHAR_PTR pID, VRK_UCHAR_PTR pLabel,
                     VRK_UCHAR_PTR pKeyObject, VRK_UINT32_PTR pKeyObjectLength) {
   VRK_SESSION_CTX* s = nullptr;
-  if (int rv = token_user(hSession, &s); rv != VRK_OK) return rv;
+  const SessionRef held(hSession);
+  if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
   if (pKeyObject == nullptr || pKeyObjectLength == nullptr) return VRK_ERR_ARGUMENTS;
   const uint8_t algo = aes_algo(AESCipherType);
   if (algo == VRK_KEY_NONE) return VRK_ERR_ARGUMENTS;
@@ -44,7 +45,8 @@ int VRK_GenerateKey(VRK_HANDLE hSession, VRK_UCHAR AESCipherType, VRK_UCHAR_PTR 
 int VRK_AesInit(VRK_HANDLE hSession, VRK_UCHAR AESCipherMode, VRK_UCHAR Dir, VRK_UCHAR Padding, VRK_UCHAR_PTR pIV,
                 VRK_UINT32 IVLength, VRK_UCHAR_PTR pKeyObject, VRK_UINT32 KeyObjectLength) {
   VRK_SESSION_CTX* s = nullptr;
-  if (int rv = token_user(hSession, &s); rv != VRK_OK) return rv;
+  const SessionRef held(hSession);
+  if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
   KeyContext key;
   if (int rv = key.load(*s, pKeyObject, KeyObjectLength, KeyKind::kAesSecret); rv != VRK_OK) {
     return object_failure(rv, VRK_ERR_FAILED);
@@ -66,7 +68,8 @@ int VRK_AesCrypt(VRK_HANDLE hSession, VRK_UCHAR AESCipherMode, VRK_UCHAR AESCiph
                  VRK_UCHAR_PTR IV, VRK_UINT32 IVLen, VRK_UCHAR_PTR pKeyObject, VRK_UINT32 KeyObjectLength,
                  VRK_UCHAR_PTR Data, VRK_UINT32 DataLen, VRK_UCHAR_PTR DataOut, VRK_UINT32_PTR pDataOutLen) {
   VRK_SESSION_CTX* s = nullptr;
-  if (int rv = token_user(hSession, &s); rv != VRK_OK) return rv;
+  const SessionRef held(hSession);
+  if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
   KeyContext key;
   if (int rv = key.load(*s, pKeyObject, KeyObjectLength, KeyKind::kAesSecret); rv != VRK_OK) return rv;
   return CA_AesCrypt(&s->CaCtx, AESCipherMode, AESCipherDir, AESCipherPadding, IV, IVLen, key.data(), key.size(), Data,
@@ -76,7 +79,8 @@ int VRK_AesCrypt(VRK_HANDLE hSession, VRK_UCHAR AESCipherMode, VRK_UCHAR AESCiph
 int VRK_AesGcmInit(VRK_HANDLE hSession, VRK_UCHAR TagLen, VRK_UCHAR_PTR pAAD, VRK_UINT32 AADLength, VRK_UCHAR_PTR pIV,
                    VRK_UINT32 IVLength, VRK_UCHAR_PTR pKeyObject, VRK_UINT32 KeyObjectLength) {
   VRK_SESSION_CTX* s = nullptr;
-  if (int rv = token_user(hSession, &s); rv != VRK_OK) return rv;
+  const SessionRef held(hSession);
+  if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
   KeyContext key;
   if (int rv = key.load(*s, pKeyObject, KeyObjectLength, KeyKind::kAesSecret); rv != VRK_OK) {
     return object_failure(rv, VRK_ERR_FAILED);

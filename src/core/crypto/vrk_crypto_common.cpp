@@ -41,8 +41,8 @@ void put_text(uint8_t* field, size_t width, const uint8_t* text) {
 
 }  // namespace
 
-int token_user(VRK_HANDLE hSession, VRK_SESSION_CTX** out) noexcept {
-  VRK_SESSION_CTX* s = SwSess_GetCtx(hSession);
+int token_user(const SessionRef& held, VRK_SESSION_CTX** out) noexcept {
+  VRK_SESSION_CTX* s = held.get();
   if (s == nullptr) return VRK_ERR_SESSION_HANDLE;
   if (s->SessStatus != VRK_SESS_TOKENUSER_LOGIN) return VRK_ERR_USER_NOT_LOGGED_IN;
   *out = s;

@@ -7,14 +7,16 @@
 
 namespace zeb::core {
 
-// The session, which must be logged in as token user: 0, 179 or 257.
-int token_user(VRK_HANDLE hSession, VRK_SESSION_CTX** out) noexcept;
+// The held session, which must be logged in as token user: 0, 179 or 257.
+int token_user(const SessionRef& held, VRK_SESSION_CTX** out) noexcept;
 
-// A step of a running operation: the session must be the token user's.
+// A step of a running operation: the session must be the token user's; it
+// is held for the step.
 template <class Fn>
 int with_user(VRK_HANDLE hSession, Fn fn) {
   VRK_SESSION_CTX* s = nullptr;
-  if (int rv = token_user(hSession, &s); rv != VRK_OK) return rv;
+  const SessionRef held(hSession);
+  if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
   return fn(s->CaCtx);
 }
 

@@ -1,32 +1,34 @@
 // Digest and random numbers of the core API: no login needed, no lock taken.
 #include "core_internal.h"
 
+using zeb::core::SessionRef;
+
 extern "C" {
 
 int VRK_DigestInit(VRK_HANDLE hSession, VRK_UCHAR HashType) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   return CA_DigestInit(&ctx->CaCtx, HashType);
 }
 
 int VRK_DigestUpdate(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (pData == nullptr && DataLength != 0) return VRK_ERR_ARGUMENTS;
   return CA_DigestUpdate(&ctx->CaCtx, pData, DataLength);
 }
 
 int VRK_DigestFinal(VRK_HANDLE hSession, VRK_UCHAR_PTR pDigest, VRK_UINT32_PTR pu32DigestLength) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (pDigest == nullptr || pu32DigestLength == nullptr) return VRK_ERR_ARGUMENTS;
   return CA_DigestFinal(&ctx->CaCtx, pDigest, pu32DigestLength);
 }
 
 int VRK_Digest(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, VRK_UCHAR_PTR pDigest,
                VRK_UINT32_PTR pu32DigestLength) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if ((pData == nullptr && DataLength != 0) || pDigest == nullptr || pu32DigestLength == nullptr) {
     return VRK_ERR_ARGUMENTS;
   }
@@ -37,8 +39,8 @@ int VRK_Digest(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLength, 
 }
 
 int VRK_GenerateRandom(VRK_HANDLE hSession, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pData) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (pData == nullptr && u32DataLength != 0) return VRK_ERR_ARGUMENTS;
   return CA_Drng(&ctx->CaCtx, pData, u32DataLength);
 }

@@ -32,7 +32,8 @@ uint8_t curve_algo(uint8_t curve) {
 template <class Fn>
 int with_key(VRK_HANDLE hSession, const uint8_t* obj, uint32_t len, KeyKind kind, Fn fn) {
   VRK_SESSION_CTX* s = nullptr;
-  if (int rv = token_user(hSession, &s); rv != VRK_OK) return rv;
+  const SessionRef held(hSession);
+  if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
   KeyContext key;
   if (int rv = key.load(*s, obj, len, kind); rv != VRK_OK) return object_failure(rv, VRK_ERR_FAILED);
   return fn(s->CaCtx, key);
@@ -46,7 +47,8 @@ int VRK_ECGenerateKeyPair(VRK_HANDLE hSession, VRK_UCHAR EccCurveType, VRK_UCHAR
                           VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32_PTR pu32PrivKeyObjectLength,
                           VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32_PTR pu32PubKeyObjectLength) {
   VRK_SESSION_CTX* s = nullptr;
-  if (int rv = token_user(hSession, &s); rv != VRK_OK) return rv;
+  const SessionRef held(hSession);
+  if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
   if (pPrivKeyObject == nullptr || pu32PrivKeyObjectLength == nullptr || pPubKeyObject == nullptr ||
       pu32PubKeyObjectLength == nullptr) {
     return VRK_ERR_ARGUMENTS;
@@ -136,7 +138,8 @@ int VRK_ECDH(VRK_HANDLE hSession, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32 u32Pr
              VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32 u32PubKeyObjectLength, VRK_UCHAR_PTR pShareSecret,
              VRK_UINT32_PTR pu32ShareSecretLength) {
   VRK_SESSION_CTX* s = nullptr;
-  if (int rv = token_user(hSession, &s); rv != VRK_OK) return rv;
+  const SessionRef held(hSession);
+  if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
   KeyContext priv;
   KeyContext pub;
   if (int rv = priv.load(*s, pPrivKeyObject, u32PrivKeyObjectLength, KeyKind::kEcPrivate); rv != VRK_OK) {

@@ -31,7 +31,8 @@ uint8_t rsa_algo(uint32_t bits) {
 template <class Fn>
 int with_key(VRK_HANDLE hSession, const uint8_t* obj, uint32_t len, KeyKind kind, bool device_code, Fn fn) {
   VRK_SESSION_CTX* s = nullptr;
-  if (int rv = token_user(hSession, &s); rv != VRK_OK) return rv;
+  const SessionRef held(hSession);
+  if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
   KeyContext key;
   if (int rv = key.load(*s, obj, len, kind); rv != VRK_OK) {
     return device_code ? rv : object_failure(rv, VRK_ERR_FAILED);
@@ -47,7 +48,8 @@ int VRK_RSAGenerateKeyPair(VRK_HANDLE hSession, VRK_UINT32 ulRsaModuleSize, VRK_
                            VRK_UCHAR_PTR pLabel, VRK_UCHAR_PTR pPrivKeyObject, VRK_UINT32_PTR pu32PrivKeyObjectLength,
                            VRK_UCHAR_PTR pPubKeyObject, VRK_UINT32_PTR pu32PubKeyObjectLength) {
   VRK_SESSION_CTX* s = nullptr;
-  if (int rv = token_user(hSession, &s); rv != VRK_OK) return rv;
+  const SessionRef held(hSession);
+  if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
   if (pPrivKeyObject == nullptr || pu32PrivKeyObjectLength == nullptr || pPubKeyObject == nullptr ||
       pu32PubKeyObjectLength == nullptr) {
     return VRK_ERR_ARGUMENTS;

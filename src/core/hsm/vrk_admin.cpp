@@ -12,8 +12,8 @@ namespace {
 // Opening checks of the operations that need the administrator: the session
 // and its login. 0 when the caller may go on, else the code to return.
 uint32_t admin_session(VRK_HANDLE h, VRK_SESSION_CTX** out) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(h);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(h);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   const uint32_t rv = SwSess_checkHSMAdminLoggedIn(ctx->SessStatus);
   if (rv != VRK_OK) return rv;
   *out = ctx;

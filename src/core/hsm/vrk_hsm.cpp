@@ -95,14 +95,7 @@ VRK_RV VRK_Finalize(VRK_HANDLE hHsm) {
   if (rv != VRK_OK) return rv;
   // The device has closed its sessions: end the core's too, so that a later
   // start-up begins with a free table and no provider session is left over.
-  VRK_SESSION_CTX* table = session_table();
-  for (size_t i = 0; i < VRK_MAX_SESSIONS; ++i) {
-    VRK_SESSION_CTX& ctx = table[i];
-    if (ctx.hVrk == 0) continue;
-    SwSess_DeleteSessionObjects(ctx.hVrk);
-    if (ctx.CaCtx.hSW != 0) CA_CloseSession(&ctx.CaCtx, &ctx.CaCtx.hSW, &ctx.CaCtx.hSE);
-    release_slot(&ctx);
-  }
+  end_all_sessions();
   const uint32_t destroyed = Sync_DestroyMtx(g_pHsmMutex);
   g_pHsmMutex = nullptr;
   return destroyed;

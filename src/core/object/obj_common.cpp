@@ -48,8 +48,8 @@ void ObjBuf::release() noexcept {
   n_ = 0;
 }
 
-uint32_t user_session(VRK_HANDLE hSession, VRK_SESSION_CTX** ctx) noexcept {
-  VRK_SESSION_CTX* c = SwSess_GetCtx(hSession);
+uint32_t user_session(const SessionRef& held, VRK_SESSION_CTX** ctx) noexcept {
+  VRK_SESSION_CTX* c = held.get();
   if (c == nullptr) return VRK_ERR_SESSION_HANDLE;
   if (c->SessStatus != VRK_SESS_TOKENUSER_LOGIN) return VRK_ERR_USER_NOT_LOGGED_IN;
   *ctx = c;

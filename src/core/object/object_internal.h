@@ -52,8 +52,9 @@ void free_wiped(void* p, size_t n) noexcept;
 // The allocator behind every object buffer (a test seam may make it fail).
 void* object_alloc(size_t n) noexcept;
 
-// The session if its status is exactly token user: 0 with *ctx set, 179 or 257.
-uint32_t user_session(VRK_HANDLE hSession, VRK_SESSION_CTX** ctx) noexcept;
+// The held session if its status is exactly token user: 0 with *ctx set,
+// 179 or 257.
+uint32_t user_session(const SessionRef& held, VRK_SESSION_CTX** ctx) noexcept;
 
 // The store addressing record of a session's token.
 PERSISTENCY_INPUT sto_input(const VRK_SESSION_CTX& ctx) noexcept;

@@ -54,8 +54,8 @@ uint32_t SwSess_SessObjlistIndexToSessObjIndex(uint32_t u32SessionObjlistIndex, 
 }
 
 uint32_t SwSess_NewSessionObjectIndex(VRK_HANDLE hSession, uint32_t* pu32SessionObjectIndex) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (pu32SessionObjectIndex == nullptr) return VRK_ERR_ARGUMENTS;
   for (uint32_t i = 0; i < kSlots; ++i) {
     if (ctx->s_objlist[i].pObj == nullptr) {
@@ -68,8 +68,8 @@ uint32_t SwSess_NewSessionObjectIndex(VRK_HANDLE hSession, uint32_t* pu32Session
 
 uint32_t SwSess_UpdateSessionObject(VRK_HANDLE hSession, uint32_t hObj, uint8_t* pObject, uint32_t u32ObjectLen) {
   if (pObject == nullptr) return VRK_ERR_ARGUMENTS;
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (!handle_ok(hObj)) return VRK_ERR_ARGUMENTS;
   // The new copy is made before the old one goes: a failed allocation keeps
   // the slot's object.
@@ -86,8 +86,8 @@ uint32_t SwSess_UpdateSessionObject(VRK_HANDLE hSession, uint32_t hObj, uint8_t*
 uint32_t SwSess_CacheSessionObject(VRK_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen,
                                    uint32_t* pu32SessionObjectIndex) {
   if (pObject == nullptr || u32ObjectLen == 0 || pu32SessionObjectIndex == nullptr) return VRK_ERR_ARGUMENTS;
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   VRK_OBJECT_META meta;
   uint32_t rv = DA_GetObjMetaPtr(ctx->hSe, pObject, u32ObjectLen, &meta);
   if (rv != VRK_OK) return rv;
@@ -101,8 +101,8 @@ uint32_t SwSess_CacheSessionObject(VRK_HANDLE hSession, uint8_t* pObject, uint32
 
 uint32_t SwSess_GetSessionObjectSize(VRK_HANDLE hSession, uint32_t hObj, uint32_t* pu32ObjectLen) {
   if (!handle_ok(hObj)) return VRK_ERR_ARGUMENTS;
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (pu32ObjectLen == nullptr) return VRK_ERR_ARGUMENTS;
   const VRK_SESS_OBJECT* s = slot_of(ctx, hObj);
   if (s->pObj == nullptr) return VRK_ERR_FAILED;
@@ -112,8 +112,8 @@ uint32_t SwSess_GetSessionObjectSize(VRK_HANDLE hSession, uint32_t hObj, uint32_
 
 uint32_t SwSess_GetSessionObject(VRK_HANDLE hSession, uint32_t hObj, uint8_t* pObject, uint32_t* pu32ObjectLen) {
   if (pObject == nullptr || pu32ObjectLen == nullptr) return VRK_ERR_ARGUMENTS;
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (!handle_ok(hObj)) return VRK_ERR_ARGUMENTS;
   const VRK_SESS_OBJECT* s = slot_of(ctx, hObj);
   if (s->pObj == nullptr) return VRK_ERR_FAILED;
@@ -124,8 +124,8 @@ uint32_t SwSess_GetSessionObject(VRK_HANDLE hSession, uint32_t hObj, uint8_t* pO
 }
 
 uint32_t SwSess_CheckSessionObjectExists(VRK_HANDLE hSession, uint32_t hObj) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (!handle_ok(hObj)) return VRK_ERR_ARGUMENTS;
   return slot_of(ctx, hObj)->pObj != nullptr ? VRK_OK : VRK_ERR_OBJECT_ABSENT;
 }
@@ -133,8 +133,8 @@ uint32_t SwSess_CheckSessionObjectExists(VRK_HANDLE hSession, uint32_t hObj) {
 uint32_t SwSess_CheckSessionObjectIdConflict(VRK_HANDLE hSession, const uint8_t* ObjId) {
   uint8_t id[VRK_ID_LEN] = {};
   if (ObjId != nullptr) copy_field(id, ObjId, sizeof id);
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   for (auto& s : ctx->s_objlist) {
     if (s.pObj == nullptr) continue;
     VRK_OBJECT_META meta;
@@ -151,8 +151,8 @@ uint32_t SwSess_FindSessionObjects(VRK_HANDLE hSession, uint8_t ObjType, uint8_t
   uint8_t id[VRK_ID_LEN] = {}, label[VRK_LABEL_LEN] = {};
   if (ObjId != nullptr) copy_field(id, ObjId, sizeof id);
   if (ObjLabel != nullptr) copy_field(label, ObjLabel, sizeof label);
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   for (uint32_t i = 0; i < kSlots; ++i) {
     VRK_SESS_OBJECT& s = ctx->s_objlist[i];
     if (s.pObj == nullptr) continue;
@@ -172,8 +172,8 @@ uint32_t SwSess_FindSessionObjects(VRK_HANDLE hSession, uint8_t ObjType, uint8_t
 
 uint32_t SwSess_DeleteSessionObject(VRK_HANDLE hSession, uint32_t hObj) {
   if (!handle_ok(hObj)) return VRK_ERR_ARGUMENTS;
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (slot_of(ctx, hObj)->pObj == nullptr) return VRK_ERR_OBJECT_ABSENT;
   ObjBuf tmp;
   uint32_t len = 0;
@@ -188,8 +188,8 @@ uint32_t SwSess_DeleteSessionObject(VRK_HANDLE hSession, uint32_t hObj) {
 }
 
 uint32_t SwSess_DeleteSessionObjExtension(VRK_HANDLE hSession, uint32_t hObj) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (!handle_ok(hObj)) return VRK_ERR_ARGUMENTS;
   ObjBuf tmp;
   uint32_t len = 0;

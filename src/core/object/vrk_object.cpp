@@ -89,7 +89,8 @@ int VRK_SetObjMeta(VRK_UCHAR ObjMac, VRK_UCHAR ObjEnc, VRK_UCHAR_PTR pTknId, VRK
 int VRK_SetObject(VRK_HANDLE hSession, VRK_OBJECT_META_PTR pObjMeta, VRK_UCHAR_PTR pObjContext,
                   VRK_UINT32 u32ObjContextLen, VRK_UCHAR_PTR pObject, VRK_UINT32_PTR pu32ObjectLen) {
   VRK_SESSION_CTX* ctx = nullptr;
-  if (uint32_t rv = user_session(hSession, &ctx); rv != VRK_OK) return static_cast<int>(rv);
+  const SessionRef held(hSession);
+  if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
   if (pObjMeta == nullptr || pObject == nullptr || pu32ObjectLen == nullptr) return VRK_ERR_ARGUMENTS;
   return as_failed(DA_SetObject(ctx->hSe, pObjMeta, pObjContext, u32ObjContextLen, pObject, pu32ObjectLen));
 }
@@ -97,7 +98,8 @@ int VRK_SetObject(VRK_HANDLE hSession, VRK_OBJECT_META_PTR pObjMeta, VRK_UCHAR_P
 int VRK_GetObjMetaPtr(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
                       VRK_OBJECT_META_PTR pObjMeta) {
   VRK_SESSION_CTX* ctx = nullptr;
-  if (uint32_t rv = user_session(hSession, &ctx); rv != VRK_OK) return static_cast<int>(rv);
+  const SessionRef held(hSession);
+  if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
   if (pObject == nullptr || pObjMeta == nullptr) return VRK_ERR_ARGUMENTS;
   return as_failed(DA_GetObjMetaPtr(ctx->hSe, pObject, u32ObjectLen, pObjMeta));
 }
@@ -105,7 +107,8 @@ int VRK_GetObjMetaPtr(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32
 int VRK_DivideObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
                      VRK_OBJECT_META_PTR pObjMeta, VRK_UCHAR_PTR pObjContext, VRK_UINT32_PTR pu32KeyObjectLen) {
   VRK_SESSION_CTX* ctx = nullptr;
-  if (uint32_t rv = user_session(hSession, &ctx); rv != VRK_OK) return static_cast<int>(rv);
+  const SessionRef held(hSession);
+  if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
   if (pObject == nullptr || pObjMeta == nullptr || pObjContext == nullptr || pu32KeyObjectLen == nullptr) {
     return VRK_ERR_ARGUMENTS;
   }
@@ -131,20 +134,23 @@ int VRK_GetObjCtxPtr(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32O
 
 int VRK_CheckObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen) {
   VRK_SESSION_CTX* ctx = nullptr;
-  if (uint32_t rv = user_session(hSession, &ctx); rv != VRK_OK) return static_cast<int>(rv);
+  const SessionRef held(hSession);
+  if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
   return static_cast<int>(DA_CheckObjMAC(ctx->hSe, pObject, u32ObjectLen));
 }
 
 int VRK_UpdObjectMeta(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 objectLen,
                       VRK_OBJECT_META_PTR pUpdatedmeta) {
   VRK_SESSION_CTX* ctx = nullptr;
-  if (uint32_t rv = user_session(hSession, &ctx); rv != VRK_OK) return static_cast<int>(rv);
+  const SessionRef held(hSession);
+  if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
   return static_cast<int>(DA_UpdateObjectMeta(ctx->hSe, pObject, objectLen, pUpdatedmeta));
 }
 
 int VRK_GetObjectLifeSpan(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObjLifespan) {
   VRK_SESSION_CTX* ctx = nullptr;
-  if (uint32_t rv = user_session(hSession, &ctx); rv != VRK_OK) return static_cast<int>(rv);
+  const SessionRef held(hSession);
+  if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
   if (pObjLifespan == nullptr) return VRK_ERR_ARGUMENTS;
   if (u32ObjectIndex & VRK_SESS_OBJ_HANDLE_BASE) {
     const uint32_t rv = SwSess_CheckSessionObjectExists(hSession, u32ObjectIndex);

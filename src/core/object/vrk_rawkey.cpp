@@ -18,7 +18,8 @@ int VRK_ImportRawKey(VRK_HANDLE hSession, VRK_UCHAR_PTR pRawKey, VRK_UINT32 u32R
                      VRK_UCHAR_PTR pObjectID, VRK_UCHAR_PTR pObjectLabel, VRK_UCHAR ObjType,
                      VRK_UCHAR_PTR pKeyObject, VRK_UINT32_PTR pKeyObjectLength) {
   VRK_SESSION_CTX* ctx = nullptr;
-  if (uint32_t rv = user_session(hSession, &ctx); rv != VRK_OK) return static_cast<int>(rv);
+  const SessionRef held(hSession);
+  if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
   if (pRawKey == nullptr || u32RawKeyLen == 0 || pKeyObject == nullptr || pKeyObjectLength == nullptr) {
     return VRK_ERR_ARGUMENTS;
   }
@@ -50,7 +51,8 @@ int VRK_ImportRawKey(VRK_HANDLE hSession, VRK_UCHAR_PTR pRawKey, VRK_UINT32 u32R
 int VRK_ExportRawKey(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pKey,
                      VRK_UINT32_PTR pu32KeyLength) {
   VRK_SESSION_CTX* ctx = nullptr;
-  if (uint32_t rv = user_session(hSession, &ctx); rv != VRK_OK) return static_cast<int>(rv);
+  const SessionRef held(hSession);
+  if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
   if (pKey == nullptr || pu32KeyLength == nullptr) return VRK_ERR_ARGUMENTS;
   PERSISTENCY_INPUT in = sto_input(*ctx);
   uint32_t size = 0;

@@ -10,8 +10,9 @@ const uint8_t kExtId[] = "extid";
 const uint8_t kExtLabel[] = "extlab";
 
 #define USER_SESSION(h)                                                 \
+  const SessionRef held_session((h));                                   \
   VRK_SESSION_CTX* ctx = nullptr;                                       \
-  if (uint32_t urv = user_session((h), &ctx); urv != VRK_OK) return static_cast<int>(urv)
+  if (uint32_t urv = user_session(held_session, &ctx); urv != VRK_OK) return static_cast<int>(urv)
 
 // A private copy of a session object and its header (checked by the device).
 struct Held {
@@ -56,7 +57,8 @@ int VRK_CheckSessionObjectIdConflict(VRK_HANDLE hSession, VRK_UCHAR_PTR pObjId) 
 }
 
 int VRK_GetSessionObjectSize(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UINT32_PTR pu32Len) {
-  if (SwSess_GetCtx(hSession) == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef held(hSession);
+  if (!held) return VRK_ERR_SESSION_HANDLE;
   return static_cast<int>(SwSess_GetSessionObjectSize(hSession, u32Handle, pu32Len));
 }
 

@@ -1,6 +1,7 @@
 // Locked file access with atomic replacement (see oxlu/file.h).
 #include "oxlu/file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <string>
 
@@ -27,15 +29,44 @@ std::atomic<unsigned> g_temp_counter{0};
 
 std::string lock_path_of(const char* path) { return std::string(path) + ".lock"; }
 
-// Takes the exclusive, non-blocking lock of `path`'s companion (created when
-// missing).
-int acquire_lock(const char* path, int* lock_fd) {
+void sleep_us(long us) {
+  timespec ts{us / 1000000, (us % 1000000) * 1000};
+  while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+long elapsed_us(const timespec& since) {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return (now.tv_sec - since.tv_sec) * 1000000L + (now.tv_nsec - since.tv_nsec) / 1000L;
+}
+
+// flock `op` (LOCK_SH or LOCK_EX) on `fd`, waiting up to OXLU_BUSY_WAIT_MS
+// for a holder it cannot share with. OXLU_OK, OXLU_E_BUSY or OXLU_E_IO.
+int lock_bounded(int fd, int op) {
+  timespec start{};
+  ::clock_gettime(CLOCK_MONOTONIC, &start);
+  long pause_us = 50;
+  for (;;) {
+    if (::flock(fd, op | LOCK_NB) == 0) return OXLU_OK;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return OXLU_E_IO;
+    if (elapsed_us(start) >= OXLU_BUSY_WAIT_MS * 1000L) return OXLU_E_BUSY;
+    sleep_us(pause_us);
+    if (pause_us < 200) pause_us *= 2;
+  }
+}
+
+// Takes the lock of `path`'s companion (created when missing): shared for a
+// reader, exclusive for a writer.
+int acquire_lock(const char* path, int op, int* lock_fd) {
   const std::string lp = lock_path_of(path);
   int fd = ::open(lp.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, OXLU_PERM_PUBLIC);
   if (fd < 0) return errno == ENOENT ? OXLU_E_NOENT : OXLU_E_IO;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  const int rc = lock_bounded(fd, op);
+  if (rc != OXLU_OK) {
     ::close(fd);
-    return OXLU_E_BUSY;
+    return rc;
   }
   *lock_fd = fd;
   return OXLU_OK;
@@ -47,19 +78,19 @@ void release_lock(int lock_fd) {
   ::close(lock_fd);
 }
 
-// Opens `path` read-only under its lock: `*fd` for the content, `*lock_fd`
-// for the companion (-1 when the file itself carries the lock).
+// Opens `path` read-only under a reader's lock: `*fd` for the content,
+// `*lock_fd` for the companion (-1 when the file itself carries the lock).
 int open_locked_reader(const char* path, int* fd, int* lock_fd) {
   *lock_fd = -1;
-  int rc = acquire_lock(path, lock_fd);
+  int rc = acquire_lock(path, LOCK_SH, lock_fd);
   if (rc == OXLU_E_IO && (errno == EACCES || errno == EROFS || errno == EPERM)) {
     // A read-only location can hold no companion, and no writer can replace
     // a file there: the file itself carries the lock.
     *fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (*fd < 0) return errno == ENOENT ? OXLU_E_NOENT : OXLU_E_IO;
-    if (::flock(*fd, LOCK_EX | LOCK_NB) != 0) {
+    if ((rc = lock_bounded(*fd, LOCK_SH)) != OXLU_OK) {
       ::close(*fd);
-      return OXLU_E_BUSY;
+      return rc;
     }
     return OXLU_OK;
   }
@@ -204,7 +235,7 @@ extern "C" FILE* fopen_safe_perm(const char* filename, const char* mode, unsigne
   ck->writing = writing;
   ck->path = filename;
   if (writing) {
-    if (acquire_lock(filename, &ck->lock_fd) != OXLU_OK) {
+    if (acquire_lock(filename, LOCK_EX, &ck->lock_fd) != OXLU_OK) {
       delete ck;
       return nullptr;
     }
@@ -256,55 +287,140 @@ extern "C" int cross_rmdir(const char* dir) {
 extern "C" int remove_safe(const char* path) {
   if (path == nullptr || ::access(path, F_OK) != 0) return -1;
   int lock_fd = -1;
-  if (acquire_lock(path, &lock_fd) != OXLU_OK) return -1;
+  if (acquire_lock(path, LOCK_EX, &lock_fd) != OXLU_OK) return -1;
   const bool ok = ::unlink(path) == 0;
   if (ok) ::unlink(lock_path_of(path).c_str());
   release_lock(lock_fd);
   return ok ? 0 : -1;
 }
 
-extern "C" int oxlu_write_file_atomic(const char* path, const void* data, size_t len, unsigned perm) {
-  if (path == nullptr || path[0] == '\0' || (data == nullptr && len != 0)) return OXLU_E_ARG;
-  int lock_fd = -1;
-  int rc = acquire_lock(path, &lock_fd);
-  if (rc != OXLU_OK) return rc;
+namespace {
+
+// Replaces `path` with `len` bytes; the caller holds the writer's lock.
+int write_held(const char* path, const void* data, size_t len, unsigned perm) {
   const std::string target(path);
   std::string tmp;
   int fd = create_temp(target, perm, &tmp);
-  if (fd < 0) {
-    rc = OXLU_E_IO;
-  } else if (!write_all(fd, data, len)) {
+  if (fd < 0) return OXLU_E_IO;
+  if (!write_all(fd, data, len)) {
     abandon_temp(fd, tmp);
-    rc = OXLU_E_IO;
-  } else if (!commit_temp(fd, tmp, target)) {
-    rc = OXLU_E_IO;
+    return OXLU_E_IO;
   }
-  release_lock(lock_fd);
-  return rc;
+  return commit_temp(fd, tmp, target) ? OXLU_OK : OXLU_E_IO;
 }
 
-extern "C" int oxlu_read_file(const char* path, void* buf, size_t cap, size_t* len) {
-  if (path == nullptr || len == nullptr || (buf == nullptr && cap != 0)) return OXLU_E_ARG;
-  if (::access(path, F_OK) != 0) return OXLU_E_NOENT;
-  int fd = -1, lock_fd = -1;
-  int rc = open_locked_reader(path, &fd, &lock_fd);
-  if (rc != OXLU_OK) return rc;
+// Reads the whole of `fd` into `buf` (capacity `cap`).
+int read_all(int fd, void* buf, size_t cap, size_t* len) {
   auto* out = static_cast<uint8_t*>(buf);
   size_t got = 0;
-  rc = OXLU_OK;
   for (;;) {
     uint8_t probe;
     uint8_t* dst = got < cap ? out + got : &probe;
     const size_t want = got < cap ? cap - got : 1;
     ssize_t n = ::read(fd, dst, want);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) { rc = OXLU_E_IO; break; }
+    if (n < 0) return OXLU_E_IO;
     if (n == 0) break;
-    if (got >= cap) { rc = OXLU_E_TOOBIG; break; }
+    if (got >= cap) return OXLU_E_TOOBIG;
     got += static_cast<size_t>(n);
   }
-  ::close(fd);
+  *len = got;
+  return OXLU_OK;
+}
+
+bool read_args_ok(const char* path, const void* buf, size_t cap, const size_t* len) {
+  return path != nullptr && len != nullptr && (buf != nullptr || cap == 0);
+}
+
+}  // namespace
+
+extern "C" int oxlu_write_file_atomic(const char* path, const void* data, size_t len, unsigned perm) {
+  if (path == nullptr || path[0] == '\0' || (data == nullptr && len != 0)) return OXLU_E_ARG;
+  int lock_fd = -1;
+  int rc = acquire_lock(path, LOCK_EX, &lock_fd);
+  if (rc != OXLU_OK) return rc;
+  rc = write_held(path, data, len, perm);
   release_lock(lock_fd);
-  if (rc == OXLU_OK) *len = got;
   return rc;
 }
+
+extern "C" int oxlu_read_file(const char* path, void* buf, size_t cap, size_t* len) {
+  if (!read_args_ok(path, buf, cap, len)) return OXLU_E_ARG;
+  if (::access(path, F_OK) != 0) return OXLU_E_NOENT;
+  int fd = -1, lock_fd = -1;
+  int rc = open_locked_reader(path, &fd, &lock_fd);
+  if (rc != OXLU_OK) return rc;
+  rc = read_all(fd, buf, cap, len);
+  ::close(fd);
+  release_lock(lock_fd);
+  return rc;
+}
+
+namespace oxlu {
+
+WriteLock::~WriteLock() { release_lock(fd_); }
+
+int WriteLock::acquire(const char* path) {
+  if (path == nullptr || path[0] == '\0' || std::strlen(path) >= sizeof path_) return OXLU_E_ARG;
+  if (fd_ >= 0) return OXLU_OK;
+  std::memcpy(path_, path, std::strlen(path) + 1);
+  return acquire_lock(path_, LOCK_EX, &fd_);
+}
+
+int WriteLock::read(void* buf, size_t cap, size_t* len) const {
+  if (fd_ < 0 || !read_args_ok(path_, buf, cap, len)) return OXLU_E_ARG;
+  const int fd = ::open(path_, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? OXLU_E_NOENT : OXLU_E_IO;
+  const int rc = read_all(fd, buf, cap, len);
+  ::close(fd);
+  return rc;
+}
+
+int WriteLock::write(const void* data, size_t len, unsigned perm) const {
+  if (fd_ < 0 || (data == nullptr && len != 0)) return OXLU_E_ARG;
+  return write_held(path_, data, len, perm);
+}
+
+bool is_temp_name(const char* name) {
+  // "<name>.tmp.<digits>.<digits>", as create_temp makes them.
+  const char* t = std::strstr(name, ".tmp.");
+  if (t == nullptr || t == name) return false;
+  for (;;) {
+    const char* p = t + 5;
+    const char* dot = std::strchr(p, '.');
+    bool ok = dot != nullptr && dot != p && dot[1] != '\0';
+    for (const char* q = p; ok && q < dot; ++q) ok = *q >= '0' && *q <= '9';
+    for (const char* q = dot == nullptr ? p : dot + 1; ok && *q != '\0'; ++q) ok = *q >= '0' && *q <= '9';
+    if (ok) return true;
+    t = std::strstr(t + 1, ".tmp.");  // a later occurrence may be the suffix
+    if (t == nullptr) return false;
+  }
+}
+
+int remove_dead_temps(const char* dir) {
+  if (dir == nullptr) return 0;
+  DIR* d = ::opendir(dir);
+  if (d == nullptr) return 0;
+  int removed = 0;
+  const std::string base = std::string(dir) + (dir[0] != '\0' && dir[std::strlen(dir) - 1] == '/' ? "" : "/");
+  while (dirent* e = ::readdir(d)) {
+    if (!is_temp_name(e->d_name)) continue;
+    const std::string tmp = base + e->d_name;
+    // The file it would have replaced: the name before the last ".tmp.".
+    std::string target = tmp.substr(0, tmp.rfind(".tmp."));
+    // A writer creates its temporary file only while it holds the file's
+    // writer lock, and renames or removes it before letting go: a free lock
+    // means nobody will ever commit this one.
+    const int fd = ::open(lock_path_of(target.c_str()).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      continue;  // a live writer
+    }
+    if (::unlink(tmp.c_str()) == 0) ++removed;
+    if (fd >= 0) release_lock(fd);
+  }
+  ::closedir(d);
+  return removed;
+}
+
+}  // namespace oxlu

@@ -19,15 +19,15 @@ uint32_t SwStore_TransferObjectMeta_VRK_to_Store(VRK_OBJECT_META meta, STO_SEOBJ
 }
 
 uint32_t SwStore_LoadList(VRK_HANDLE hSession, VRK_SEOBJ_LIST* pObjList) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   PERSISTENCY_INPUT in = sto_input(*ctx);
   return SA_LoadObjectList(&in, pObjList);
 }
 
 uint32_t SwStore_LoadTknObjList(VRK_HANDLE hHsmSess, const uint8_t* tknid, VRK_SEOBJ_LIST* pObjList) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hHsmSess);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hHsmSess);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   PERSISTENCY_INPUT in;
   SwStore_SetStoInput(ctx->hSe, ctx->HsmSn, nullptr, &in);
   copy_field(in.TknId, tknid, sizeof in.TknId);
@@ -37,8 +37,8 @@ uint32_t SwStore_LoadTknObjList(VRK_HANDLE hHsmSess, const uint8_t* tknid, VRK_S
 uint32_t SwStore_DeleteObjExtension(VRK_HANDLE, uint32_t) { return VRK_OK; }
 
 uint32_t SwStore_DeleteObject(VRK_HANDLE hSession, uint32_t u32ObjectIndex) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   PERSISTENCY_INPUT in = sto_input(*ctx);
   uint32_t size = 0;
   uint32_t rv = SA_GetObjectSize(&in, u32ObjectIndex, &size);
@@ -58,8 +58,8 @@ uint32_t SwStore_DeleteObject(VRK_HANDLE hSession, uint32_t u32ObjectIndex) {
 }
 
 uint32_t SwStore_CheckObjectExist(VRK_HANDLE hSession, uint32_t u32ObjectIndex) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   PERSISTENCY_INPUT in = sto_input(*ctx);
   uint32_t size = 0;
   const uint32_t rv = SA_GetObjectSize(&in, u32ObjectIndex, &size);

@@ -8,8 +8,9 @@ using namespace zeb::core;
 namespace {
 
 #define USER_SESSION(h)                                                 \
+  const SessionRef held_session((h));                                   \
   VRK_SESSION_CTX* ctx = nullptr;                                       \
-  if (uint32_t urv = user_session((h), &ctx); urv != VRK_OK) return static_cast<int>(urv)
+  if (uint32_t urv = user_session(held_session, &ctx); urv != VRK_OK) return static_cast<int>(urv)
 
 enum class Wrap { ToToken, ToSession };
 
@@ -113,21 +114,22 @@ extern "C" {
 
 int VRK_GetStorageInfo(VRK_HANDLE hSession, VRK_UCHAR_PTR pStorage_status, STO_LAYOUT* pTotalLayout,
                        STO_LAYOUT* pFreeLayout) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   PERSISTENCY_INPUT in = sto_input(*ctx);
   return static_cast<int>(SA_GetStorageInfo(&in, pStorage_status, pTotalLayout, pFreeLayout));
 }
 
 int VRK_SetStorageLayout(VRK_HANDLE hSession, STO_LAYOUT* pInputLayout, STO_LAYOUT* pOutputLayout) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   PERSISTENCY_INPUT in = sto_input(*ctx);
   return static_cast<int>(SA_SetLayout(&in, pInputLayout, pOutputLayout));
 }
 
 int VRK_ListObjects(VRK_HANDLE hSession, VRK_SEOBJ_LIST* pObjList, VRK_UINT32_PTR pu32Count) {
-  if (SwSess_GetCtx(hSession) == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef held(hSession);
+  if (!held) return VRK_ERR_SESSION_HANDLE;
   if (pObjList == nullptr || pu32Count == nullptr) return VRK_ERR_ARGUMENTS;
   ObjBuf buf;
   if (!buf.reset(sizeof(VRK_SEOBJ_LIST))) return VRK_ERR_FAILED;
@@ -141,8 +143,8 @@ int VRK_ListObjects(VRK_HANDLE hSession, VRK_SEOBJ_LIST* pObjList, VRK_UINT32_PT
 
 int VRK_GetPubObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pPubObject,
                      VRK_UINT32_PTR pu32PubObjectLen) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (pPubObject == nullptr || pu32PubObjectLen == nullptr) return VRK_ERR_ARGUMENTS;
   PERSISTENCY_INPUT in = sto_input(*ctx);
   const uint32_t rv = SA_GetObject(&in, u32ObjectIndex, pPubObject, pu32PubObjectLen);
@@ -173,8 +175,8 @@ int VRK_UpdObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR 
 }
 
 int VRK_DeleteTknObjects(VRK_HANDLE hHsmSess, VRK_UCHAR_PTR tknid) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hHsmSess);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hHsmSess);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (tknid == nullptr) return VRK_ERR_ARGUMENTS;
   ObjBuf buf;
   if (!buf.reset(sizeof(VRK_SEOBJ_LIST))) return VRK_ERR_FAILED;
@@ -223,19 +225,22 @@ int VRK_GetObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR 
 
 int VRK_FindObjectsID(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectID,
                       VRK_UINT32_PTR pu32ObjectIndex) {
-  if (SwSess_GetCtx(hSession) == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef held(hSession);
+  if (!held) return VRK_ERR_SESSION_HANDLE;
   return find_in_list(hSession, ObjType, ObjKeyAlgo, pObjectID, nullptr, Match::Id, pu32ObjectIndex);
 }
 
 int VRK_FindObjectsLabel(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectLabel,
                          VRK_UINT32_PTR pu32ObjectIndex) {
-  if (SwSess_GetCtx(hSession) == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef held(hSession);
+  if (!held) return VRK_ERR_SESSION_HANDLE;
   return find_in_list(hSession, ObjType, ObjKeyAlgo, nullptr, pObjectLabel, Match::Label, pu32ObjectIndex);
 }
 
 int VRK_FindObjects(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectID,
                     VRK_UCHAR_PTR pObjectLabel, VRK_UINT32_PTR pu32ObjectIndex) {
-  if (SwSess_GetCtx(hSession) == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef held(hSession);
+  if (!held) return VRK_ERR_SESSION_HANDLE;
   return find_in_list(hSession, ObjType, ObjKeyAlgo, pObjectID, pObjectLabel, Match::Both, pu32ObjectIndex);
 }
 

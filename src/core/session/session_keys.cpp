@@ -3,12 +3,14 @@
 #include "keyblob/keyblob.h"
 #include "quarzel/secure.h"
 
+using zeb::core::SessionRef;
+
 extern "C" {
 
 uint32_t SwTkn_PlainKey2Sw(VRK_HANDLE hSession, uint8_t* pPlainKey, uint32_t u32PlainKeyLen, uint8_t* pSwKey,
                            uint32_t* pu32SwKeyLen) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   quarzel::SecretArray<VRK_MK_LEN> mk;
   uint32_t mkLen = VRK_MK_LEN;
   const auto rv = static_cast<uint32_t>(CA_GetMK(&ctx->CaCtx, mk.data(), &mkLen));
@@ -18,8 +20,8 @@ uint32_t SwTkn_PlainKey2Sw(VRK_HANDLE hSession, uint8_t* pPlainKey, uint32_t u32
 
 uint32_t SwTkn_SwKey2Plain(VRK_HANDLE hSession, uint8_t* pSwKey, uint32_t u32SwKeyLen, uint8_t* pPlainKey,
                            uint32_t* pu32PlainKeyLen) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   quarzel::SecretArray<VRK_MK_LEN> mk;
   uint32_t mkLen = VRK_MK_LEN;
   const auto rv = static_cast<uint32_t>(CA_GetMK(&ctx->CaCtx, mk.data(), &mkLen));

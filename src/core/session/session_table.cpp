@@ -1,6 +1,9 @@
 // The table of 20 core sessions: slots, handles, lookups and login checks.
+#include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "core_internal.h"
 #include "quarzel/port.h"
@@ -9,31 +12,90 @@ namespace zeb::core {
 namespace {
 
 VRK_SESSION_CTX g_aVrkCtx[VRK_MAX_SESSIONS];
+// One per slot: held by every call working on the slot's session (and by
+// the open and close that fill and wipe it).
+std::recursive_mutex g_slot_mutex[VRK_MAX_SESSIONS];
+
+static_assert(offsetof(VRK_SESSION_CTX, hVrk) == 0);
+
+std::atomic_ref<VRK_HANDLE> handle_of(VRK_SESSION_CTX& ctx) { return std::atomic_ref<VRK_HANDLE>(ctx.hVrk); }
 
 bool handle_in_use(VRK_HANDLE h) {
-  for (const auto& ctx : g_aVrkCtx) {
-    if (ctx.hVrk == h) return true;
+  for (auto& ctx : g_aVrkCtx) {
+    if (handle_of(ctx).load() == h) return true;
   }
   return false;
+}
+
+size_t slot_of(const VRK_SESSION_CTX* ctx) { return static_cast<size_t>(ctx - g_aVrkCtx); }
+
+// Everything of a context but its handle, which lookups read meanwhile.
+void wipe_body(VRK_SESSION_CTX* ctx) {
+  quarzel::secure_wipe(reinterpret_cast<uint8_t*>(ctx) + sizeof ctx->hVrk, sizeof *ctx - sizeof ctx->hVrk);
 }
 
 }  // namespace
 
 VRK_SESSION_CTX* session_table() noexcept { return g_aVrkCtx; }
 
-VRK_SESSION_CTX* claim_slot() noexcept {
-  for (auto& ctx : g_aVrkCtx) {
-    if (ctx.hVrk == 0) {
-      std::memset(&ctx, 0, sizeof ctx);
-      ctx.hVrk = kClaimedSlot;
-      return &ctx;
-    }
+SessionRef::SessionRef(VRK_HANDLE h) noexcept {
+  VRK_SESSION_CTX* ctx = SwSess_GetCtx(h);
+  if (ctx == nullptr) return;
+  const size_t slot = slot_of(ctx);
+  g_slot_mutex[slot].lock();
+  // Closed (and perhaps reopened under another handle) while we waited.
+  if (handle_of(*ctx).load() != h) {
+    g_slot_mutex[slot].unlock();
+    return;
   }
-  return nullptr;
+  ctx_ = ctx;
+  slot_ = slot;
+}
+
+SessionRef::~SessionRef() {
+  if (ctx_ != nullptr) g_slot_mutex[slot_].unlock();
+}
+
+ClaimedSlot::ClaimedSlot() noexcept {
+  // Opens run under the HSM mutex, so no two claim at once; lookups only
+  // read the handles.
+  for (auto& ctx : g_aVrkCtx) {
+    VRK_HANDLE expected = 0;
+    if (!handle_of(ctx).compare_exchange_strong(expected, kClaimedSlot)) continue;
+    const size_t slot = slot_of(&ctx);
+    g_slot_mutex[slot].lock();
+    wipe_body(&ctx);
+    ref_.ctx_ = &ctx;
+    ref_.slot_ = slot;
+    return;
+  }
+}
+
+ClaimedSlot::~ClaimedSlot() {
+  if (ref_.ctx_ != nullptr && !published_) release_slot(ref_.ctx_);
+}
+
+void ClaimedSlot::publish(VRK_HANDLE h) noexcept {
+  if (ref_.ctx_ == nullptr) return;
+  handle_of(*ref_.ctx_).store(h);
+  published_ = true;
 }
 
 void release_slot(VRK_SESSION_CTX* ctx) noexcept {
-  if (ctx != nullptr) quarzel::secure_wipe(ctx, sizeof *ctx);
+  if (ctx == nullptr) return;
+  wipe_body(ctx);
+  handle_of(*ctx).store(0);
+}
+
+void end_all_sessions() noexcept {
+  for (auto& ctx : g_aVrkCtx) {
+    std::lock_guard<std::recursive_mutex> guard(g_slot_mutex[slot_of(&ctx)]);
+    const VRK_HANDLE h = handle_of(ctx).load();
+    if (h == 0 || h == kClaimedSlot) continue;
+    SwSess_DeleteSessionObjects(h);
+    if (ctx.CaCtx.hSW != 0) CA_CloseSession(&ctx.CaCtx, &ctx.CaCtx.hSW, &ctx.CaCtx.hSE);
+    release_slot(&ctx);
+  }
 }
 
 VRK_HANDLE new_session_handle() noexcept {
@@ -54,11 +116,13 @@ using namespace zeb::core;
 
 extern "C" {
 
+// The context of a handle, found without a lock: a snapshot for a caller
+// that holds the session (SessionRef) or the HSM mutex across an open and
+// close; everyone else takes a SessionRef.
 VRK_SESSION_CTX* SwSess_GetCtx(VRK_HANDLE hSession) {
   if (hSession == 0 || hSession == kClaimedSlot) return nullptr;
-  VRK_SESSION_CTX* table = session_table();
-  for (size_t i = 0; i < VRK_MAX_SESSIONS; ++i) {
-    if (table[i].hVrk == hSession) return &table[i];
+  for (auto& ctx : g_aVrkCtx) {
+    if (std::atomic_ref<VRK_HANDLE>(ctx.hVrk).load() == hSession) return &ctx;
   }
   return nullptr;
 }
@@ -69,8 +133,8 @@ uint8_t SwSess_GetIndex(VRK_HANDLE hSession) {
 }
 
 uint32_t SwSess_GetStatus(VRK_HANDLE hSession) {
-  const VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  return ctx == nullptr ? 255 : ctx->SessStatus;
+  const SessionRef ref(hSession);
+  return !ref ? 255 : ref->SessStatus;
 }
 
 uint32_t SwSess_checkHSMAdminLoggedIn(uint32_t status) {
@@ -85,8 +149,8 @@ uint32_t SwSess_checkTokenUserLoggedIn(uint32_t status) {
 
 // Session objects are heap copies (malloc) owned by their slots.
 uint32_t SwSess_DeleteSessionObjects(VRK_HANDLE hSession) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   for (auto& obj : ctx->s_objlist) {
     if (obj.pObj != nullptr) {
       quarzel::secure_wipe(obj.pObj, obj.u32DataLen);

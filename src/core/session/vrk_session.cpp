@@ -65,23 +65,19 @@ VRK_RV VRK_OpenHsmSession(VRK_HANDLE hHsm, VRK_HANDLE_PTR phHsmSession) {
   if (phHsmSession == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
-  VRK_SESSION_CTX* ctx = claim_slot();
-  if (ctx == nullptr) return VRK_ERR_FAILED;
-  if (DA_OpenHsmSession(hHsm, &ctx->hSe) != VRK_OK) {
-    release_slot(ctx);
-    return VRK_ERR_FAILED;
-  }
+  ClaimedSlot ctx;
+  if (!ctx) return VRK_ERR_FAILED;
+  if (DA_OpenHsmSession(hHsm, &ctx->hSe) != VRK_OK) return VRK_ERR_FAILED;
   ZEB_DEVICE_HSM_INFO info{};
   const VRK_HANDLE h = DA_GetHsmInfo(hHsm, &info) == VRK_OK ? new_session_handle() : 0;
   if (h == 0) {
     DA_CloseHsmSession(ctx->hSe);
-    release_slot(ctx);
     return VRK_ERR_FAILED;
   }
   std::memcpy(ctx->HsmSn, info.HsmSn, sizeof ctx->HsmSn);
   ctx->hHsm = hHsm;
   ctx->SessStatus = VRK_SESS_IDLE;
-  ctx->hVrk = h;
+  ctx.publish(h);
   *phHsmSession = h;
   return lock.release() == VRK_OK ? VRK_OK : VRK_ERR_MUTEX_BAD;
 }
@@ -89,10 +85,10 @@ VRK_RV VRK_OpenHsmSession(VRK_HANDLE hHsm, VRK_HANDLE_PTR phHsmSession) {
 VRK_RV VRK_CloseHsmSession(VRK_HANDLE hHsmSession) {
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hHsmSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hHsmSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (DA_CloseHsmSession(ctx->hSe) != VRK_OK) return VRK_ERR_FAILED;
-  release_slot(ctx);
+  release_slot(ctx.get());
   return VRK_OK;
 }
 
@@ -100,8 +96,8 @@ VRK_RV VRK_GetHsmSessionInfo(VRK_HANDLE hHsmSession, VRK_SESSION_INFO_PTR pHsmSe
   if (pHsmSessionInfo == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hHsmSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hHsmSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   const uint32_t rv = DA_GetHsmSessInfo(ctx->hSe, pHsmSessionInfo);
   if (rv != VRK_OK) return rv;
   return lock.release();
@@ -111,12 +107,11 @@ VRK_RV VRK_OpenTokenSession(VRK_HANDLE hHsm, VRK_UCHAR_PTR pTokenID, VRK_HANDLE_
   if (pTokenID == nullptr || phSession == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
-  VRK_SESSION_CTX* ctx = claim_slot();
-  if (ctx == nullptr) return VRK_ERR_FAILED;
+  ClaimedSlot ctx;
+  if (!ctx) return VRK_ERR_FAILED;
   uint32_t rv = DA_OpenTokenSession(hHsm, pTokenID, &ctx->hSe);
   if (rv != VRK_OK) {
     if (ctx->hSe != 0) DA_CloseTokenSession(ctx->hSe);
-    release_slot(ctx);
     return rv;
   }
   ctx->hHsm = hHsm;
@@ -134,10 +129,9 @@ VRK_RV VRK_OpenTokenSession(VRK_HANDLE hHsm, VRK_UCHAR_PTR pTokenID, VRK_HANDLE_
   if (rv != VRK_OK) {
     if (ctx->CaCtx.hSW != 0) CA_CloseSession(&ctx->CaCtx, &ctx->CaCtx.hSW, &ctx->CaCtx.hSE);
     DA_CloseTokenSession(ctx->hSe);
-    release_slot(ctx);
     return rv;
   }
-  ctx->hVrk = h;
+  ctx.publish(h);
   *phSession = h;
   return VRK_OK;
 }
@@ -145,13 +139,15 @@ VRK_RV VRK_OpenTokenSession(VRK_HANDLE hHsm, VRK_UCHAR_PTR pTokenID, VRK_HANDLE_
 VRK_RV VRK_CloseTokenSession(VRK_HANDLE hSession) {
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_FAILED;
+  // Held: a call of another thread on this session finishes first, and one
+  // that comes after finds the handle gone.
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_FAILED;
   uint32_t rv = SwSess_DeleteSessionObjects(hSession);
   if (rv == VRK_OK) rv = DA_CloseTokenSession(ctx->hSe);
   if (rv == VRK_OK) rv = static_cast<uint32_t>(CA_CloseSession(&ctx->CaCtx, &ctx->CaCtx.hSW, &ctx->CaCtx.hSE));
   if (rv != VRK_OK) return rv;
-  release_slot(ctx);
+  release_slot(ctx.get());
   return VRK_OK;
 }
 
@@ -159,8 +155,8 @@ VRK_RV VRK_GetTokenSessionInfo(VRK_HANDLE hSession, VRK_SESSION_INFO_PTR pSessio
   if (pSessionInfo == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_FAILED;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_FAILED;
   return DA_GetTokenSessionInfo(ctx->hSe, pSessionInfo) == VRK_OK ? VRK_OK : VRK_ERR_FAILED;
 }
 
@@ -168,9 +164,9 @@ VRK_RV VRK_LoginHsmByPin(VRK_HANDLE hHsmSession, VRK_UCHAR_PTR pPin, VRK_UINT32 
   if (pPin == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hHsmSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
-  const uint32_t rv = login_admin(ctx, pPin, u32PinLen);
+  const SessionRef ctx(hHsmSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
+  const uint32_t rv = login_admin(ctx.get(), pPin, u32PinLen);
   if (rv != VRK_OK) return rv;
   return lock.release();
 }
@@ -186,8 +182,8 @@ VRK_RV VRK_LoginHsm(VRK_HANDLE hHsmSession) {
   uint32_t len = 0;
   uint32_t rv = stored_pin(true, pin, &len);
   if (rv == VRK_OK) {
-    VRK_SESSION_CTX* ctx = SwSess_GetCtx(hHsmSession);
-    rv = ctx == nullptr ? VRK_ERR_SESSION_HANDLE : login_admin(ctx, pin, len);
+    const SessionRef ctx(hHsmSession);
+    rv = !ctx ? VRK_ERR_SESSION_HANDLE : login_admin(ctx.get(), pin, len);
   }
   quarzel::secure_wipe(pin, sizeof pin);
   if (rv != VRK_OK) return rv;
@@ -198,11 +194,11 @@ VRK_RV VRK_LoginTokenNormalUserByPin(VRK_HANDLE hSession, VRK_UCHAR_PTR pPin, VR
   if (pPin == nullptr) return VRK_ERR_FAILED;
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   const uint32_t rv = DA_LoginTokenByPin(ctx->hSe, pPin, u32PinLen);
   if (rv != VRK_OK) return rv;
-  return finish_user_login(ctx, true);
+  return finish_user_login(ctx.get(), true);
 }
 
 VRK_RV VRK_Login(VRK_HANDLE hSession) {
@@ -212,12 +208,12 @@ VRK_RV VRK_Login(VRK_HANDLE hSession) {
   uint32_t len = 0;
   uint32_t rv = stored_pin(false, pin, &len);
   if (rv == VRK_OK) {
-    VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-    if (ctx == nullptr) {
+    const SessionRef ctx(hSession);
+    if (!ctx) {
       rv = VRK_ERR_FAILED;
     } else {
       rv = DA_LoginTokenByPin(ctx->hSe, pin, len);
-      if (rv == VRK_OK) rv = finish_user_login(ctx, false);
+      if (rv == VRK_OK) rv = finish_user_login(ctx.get(), false);
     }
   }
   quarzel::secure_wipe(pin, sizeof pin);
@@ -228,8 +224,8 @@ VRK_RV VRK_LoginTokenSuperUserByPin(VRK_HANDLE hSession, VRK_UCHAR_PTR pPin, VRK
   if (pPin == nullptr) return VRK_ERR_FAILED;
   HsmLock lock;
   if (!lock.ok()) return lock.error();
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   ZEB_DEVICE_TKN_USER_LIST list{};
   uint32_t rv = DA_ListTokens(ctx->hHsm, &list);
   if (rv != VRK_OK) return rv;
@@ -245,8 +241,8 @@ VRK_RV VRK_LoginTokenSuperUserByPin(VRK_HANDLE hSession, VRK_UCHAR_PTR pPin, VRK
 VRK_RV VRK_LogoutHsm(VRK_HANDLE hHsmSession) {
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hHsmSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hHsmSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (!(ctx->SessStatus & VRK_SESS_HSMADMIN_LOGIN)) return VRK_OK;
   const uint32_t rv = DA_LogoutHsm(ctx->hSe);
   if (rv != VRK_OK) return rv;
@@ -257,8 +253,8 @@ VRK_RV VRK_LogoutHsm(VRK_HANDLE hHsmSession) {
 VRK_RV VRK_LogoutTokenNormalUser(VRK_HANDLE hSession) {
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   uint32_t rv = SwSess_checkTokenUserLoggedIn(ctx->SessStatus);
   if (rv == VRK_OK) rv = DA_LogoutToken(ctx->hSe);
   if (rv == VRK_OK) rv = static_cast<uint32_t>(CA_ClearMK(&ctx->CaCtx));
@@ -270,8 +266,8 @@ VRK_RV VRK_LogoutTokenNormalUser(VRK_HANDLE hSession) {
 VRK_RV VRK_LogoutTokenSuperUser(VRK_HANDLE hSession) {
   HsmLock lock;
   if (!lock.ok()) return lock.error();
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(hSession);
-  if (ctx == nullptr) return VRK_ERR_SESSION_HANDLE;
+  const SessionRef ctx(hSession);
+  if (!ctx) return VRK_ERR_SESSION_HANDLE;
   uint32_t rv = SwSess_checkTokenSuperUserLoggedIn(ctx->SessStatus);
   if (rv == VRK_OK) rv = DA_LogoutTokenSuperUser(ctx->hSe);
   if (rv != VRK_OK) return rv;

@@ -21,8 +21,8 @@ struct Checked {
   uint32_t rv;
 };
 Checked token_session(VRK_HANDLE h, uint32_t unknown_rv, uint32_t bits) {
-  VRK_SESSION_CTX* ctx = SwSess_GetCtx(h);
-  if (ctx == nullptr) return {nullptr, unknown_rv};
+  const SessionRef ctx(h);
+  if (!ctx) return {nullptr, unknown_rv};
   if ((ctx->SessStatus & bits) == 0) return {nullptr, VRK_ERR_USER_NOT_LOGGED_IN};
   return {ctx, VRK_OK};
 }

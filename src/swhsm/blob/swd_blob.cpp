@@ -1,8 +1,6 @@
 // The software device's object blob and its MAC.
 #include "swhsm/swd_blob.h"
 
-#include <ctime>
-
 #include "blob_mac.h"
 #include "quarzel/secure.h"
 #include "device/swd_internal.h"
@@ -10,19 +8,6 @@
 using namespace swd;
 
 namespace {
-
-// The token configuration is read under its file lock, which a login in
-// another process may hold for a moment: retry briefly before giving up.
-uint32_t read_token_cfg(const char* id, TKN_USER_CFG* cfg) {
-  uint32_t rc = 0;
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    rc = _swdev_GetTokenUserCFG(id, cfg);
-    if (rc != SWD_ERR_TKN_CFG) return rc;
-    timespec ts{0, 2'000'000};
-    ::nanosleep(&ts, nullptr);
-  }
-  return rc;
-}
 
 uint32_t blob_mac(const uint8_t* key, const uint8_t* meta, const uint8_t* data, uint32_t len, uint8_t* mac) {
   return swd_blob::mac2(key, meta, SWD_BLOB_META_LEN, data, len, mac);
@@ -33,17 +18,19 @@ uint32_t blob_mac(const uint8_t* key, const uint8_t* meta, const uint8_t* data, 
 extern "C" {
 
 uint32_t GetTknMacKey(ZEB_DEVICE_HANDLE hSession, uint8_t* MacKey) {
-  const int s = session_slot(hSession);
-  if (s < 0) return SWD_ERR_SESSION_HANDLE;
-  if (MacKey == nullptr) return SWD_ERR_ARGUMENTS;
-  const ZEB_DEVICE_TOKEN_SESSION_INFO* info = session_info(s);
-  // Only a session whose token user is logged in, and nothing else, may use
-  // the token's MAC key.
-  if (info->SessStatus != ZEB_DEVICE_SESS_TOKENUSER_LOGIN) return SWD_ERR_FAILED;
   char id[17] = {};
-  std::memcpy(id, info->TknId, 16);
+  {
+    const SessionPin pin(hSession);
+    if (!pin) return SWD_ERR_SESSION_HANDLE;
+    if (MacKey == nullptr) return SWD_ERR_ARGUMENTS;
+    // Only a session whose token user is logged in, and nothing else, may
+    // use the token's MAC key.
+    if (pin.info().SessStatus != ZEB_DEVICE_SESS_TOKENUSER_LOGIN) return SWD_ERR_FAILED;
+    std::memcpy(id, pin.info().TknId, 16);
+  }
+  // The file is read under a reader's lock, which waits out a writer.
   Wiped<TKN_USER_CFG> cfg;
-  const uint32_t rc = read_token_cfg(id, cfg.get());
+  const uint32_t rc = _swdev_GetTokenUserCFG(id, cfg.get());
   if (rc != 0) return rc;
   std::memcpy(MacKey, cfg.MacK, SWD_KEY_LEN);
   return 0;

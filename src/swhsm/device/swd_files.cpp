@@ -95,7 +95,148 @@ uint32_t token_paths(const char* id, char (&dir)[SWD_PATH_LEN], char (&file)[SWD
   return rc;
 }
 
+
+void parse_admin(const quarzel::SecretBytes& text, HSM_ADMIN_CFG* out) {
+  Wiped<HSM_ADMIN_CFG> c;
+  for_lines(text, 8192, [&](const char* l) {
+    sw_scan_char(l, "Pin=", c.Pin, 32);
+    sw_scan_uint32(l, "PinLen=", &c.u32PinLen);
+    sw_scan_char(l, "Sn=", c.HsmSn, 16);
+    sw_scan_char(l, "Label=", c.HsmLabel, 32);
+    sw_scan_uint32(l, "LabelLen=", &c.u32LabelLen);
+    sw_scan_char(l, "FwVer=", c.FwVersion, 16);
+    sw_scan_uint32(l, "FwVerLen=", &c.u32FwVerLen);
+    sw_scan_uint8(l, "Type=", &c.HsmType);
+    sw_scan_uint8(l, "Status=", &c.HsmStatus);
+    sw_scan_uint8(l, "CurrTknCount=", &c.TokenCount);
+    sw_scan_uint8(l, "MaxTknCount=", &c.MaxTokenCount);
+    sw_scan_uint8(l, "CurrLoginFail=", &c.LoginFailCount);
+    sw_scan_uint8(l, "MaxLoginFail=", &c.MaxLoginFailCount);
+    sw_scan_char(l, "Default=", c.Default, 32);
+    sw_scan_uint32(l, "DefaultLen=", &c.u32DefLen);
+  });
+  *out = *c.get();
+}
+
+bool admin_text(const HSM_ADMIN_CFG& c, Text* out) {
+  Text& t = *out;
+  const size_t label_len = c.u32LabelLen < 32 ? c.u32LabelLen : 32;
+  t.key("Pin=").field(c.Pin, 32).nl();
+  t.key("PinLen=").num(c.u32PinLen).nl();
+  t.key("Sn=").field(c.HsmSn, 16).nl();
+  t.key("Label=").field(c.HsmLabel, label_len).nl();
+  t.key("LabelLen=").num(c.u32LabelLen).nl();
+  t.key("FwVer=").field(c.FwVersion, 16).nl();
+  t.key("FwVerLen=").num(c.u32FwVerLen).nl();
+  t.key("Type=").num(c.HsmType).nl();
+  t.key("Status=").num(c.HsmStatus).nl();
+  t.key("CurrTknCount=").num(c.TokenCount).nl();
+  t.key("MaxTknCount=").num(c.MaxTokenCount).nl();
+  t.key("CurrLoginFail=").num(c.LoginFailCount).nl();
+  t.key("MaxLoginFail=").num(c.MaxLoginFailCount).nl();
+  t.key("Default=").field(c.Default, 32).nl();
+  t.key("DefaultLen=").num(c.u32DefLen).nl();
+  return t.ok();
+}
+
+void parse_token(const quarzel::SecretBytes& text, TKN_USER_CFG* out) {
+  Wiped<TKN_USER_CFG> c;
+  for_lines(text, 4096, [&](const char* l) {
+    sw_scan_char(l, "Sn=", c.Sn, 16);
+    sw_scan_char(l, "NormalUserPin=", c.NormalUserPin, 32);
+    sw_scan_uint32(l, "u32NormalUserPinLen=", &c.u32NormalUserPinLen);
+    sw_scan_char(l, "SuperUserPin=", c.SuperUserPin, 32);
+    sw_scan_uint32(l, "u32SuperUserPinLen=", &c.u32SuperUserPinLen);
+    sw_scan_char(l, "MK=", c.MK, 32);
+    sw_scan_char(l, "MacK=", c.MacK, 32);
+    sw_scan_char(l, "Label=", c.Label, 32);
+    sw_scan_uint32(l, "u32LabelLen=", &c.u32LabelLen);
+    sw_scan_uint8(l, "Status=", &c.TknStatus);
+    sw_scan_uint8(l, "CurrSuperUserLoginFailCount=", &c.SuperUserLoginFailCount);
+    sw_scan_uint8(l, "MaxSuperUserLoginFailCount=", &c.MaxSuperUserLoginFailCount);
+    sw_scan_uint8(l, "CurrNormalUserLoginFailCount=", &c.NormalUserLoginFailCount);
+    sw_scan_uint8(l, "MaxNormalUserLoginFailCount=", &c.MaxNormalUserLoginFailCount);
+  });
+  *out = *c.get();
+}
+
+bool token_text(const TKN_USER_CFG& c, Text* out) {
+  Text& t = *out;
+  t.key("Sn=").field(c.Sn, 16).nl();
+  t.key("NormalUserPin=").field(c.NormalUserPin, 32).nl();
+  t.key("u32NormalUserPinLen=").num(c.u32NormalUserPinLen).nl();
+  t.key("SuperUserPin=").field(c.SuperUserPin, 32).nl();
+  t.key("u32SuperUserPinLen=").num(c.u32SuperUserPinLen).nl();
+  t.key("MK=").field(c.MK, 32).nl();
+  t.key("MacK=").field(c.MacK, 32).nl();
+  t.key("Label=").field(c.Label, 32).nl();
+  t.key("u32LabelLen=").num(c.u32LabelLen).nl();
+  t.key("Status=").num(c.TknStatus).nl();
+  t.key("CurrSuperUserLoginFailCount=").num(c.SuperUserLoginFailCount).nl();
+  t.key("MaxSuperUserLoginFailCount=").num(c.MaxSuperUserLoginFailCount).nl();
+  t.key("CurrNormalUserLoginFailCount=").num(c.NormalUserLoginFailCount).nl();
+  t.key("MaxNormalUserLoginFailCount=").num(c.MaxNormalUserLoginFailCount).nl();
+  return t.ok();
+}
+
+// The configuration file of an existing token directory: 0, 0x150, or 0x50
+// when the id is unusable or the directory does not open.
+uint32_t token_cfg_path(const char* id, char (&file)[SWD_PATH_LEN]) {
+  if (!token_id_ok(reinterpret_cast<const uint8_t*>(id))) return SWD_ERR_HSM_CFG;
+  char dir[SWD_PATH_LEN];
+  uint32_t rc = token_paths(id, dir, file);
+  if (rc != 0) return rc;
+  DIR* d = opendir(dir);
+  if (d == nullptr) return SWD_ERR_HSM_CFG;
+  closedir(d);
+  return 0;
+}
+
 }  // namespace
+
+uint32_t update_token_cfg(const char* id, CfgEdit<TKN_USER_CFG> edit, void* ctx) {
+  char file[SWD_PATH_LEN];
+  uint32_t rc = token_cfg_path(id, file);
+  if (rc != 0) return rc;
+  oxlu::WriteLock lock;
+  if (lock.acquire(file) != OXLU_OK) return SWD_ERR_TKN_CFG;
+  quarzel::SecretBytes text(kMaxFile);
+  size_t len = 0;
+  if (lock.read(text.data(), text.size(), &len) != OXLU_OK) return SWD_ERR_TKN_CFG;
+  text.resize(len);
+  Wiped<TKN_USER_CFG> cfg;
+  parse_token(text, cfg.get());
+  bool write = false;
+  rc = edit(ctx, *cfg.get(), &write);
+  if (!write) return rc;
+  Text t;
+  if (!token_text(*cfg.get(), &t)) return SWD_ERR_PATH_LONG;
+  if (lock.write(t.data(), t.size(), OXLU_PERM_SECRET) != OXLU_OK) return SWD_ERR_TKN_CFG;
+  return rc;
+}
+
+uint32_t update_admin_cfg(CfgEdit<HSM_ADMIN_CFG> edit, void* ctx) {
+  char dir[SWD_PATH_LEN], file[SWD_PATH_LEN];
+  uint32_t rc = admin_paths(dir, file);
+  if (rc != 0) return rc;
+  if ((rc = ensure_dir(dir, SWD_ERR_FAILED)) != 0) return rc;
+  oxlu::WriteLock lock;
+  if (lock.acquire(file) != OXLU_OK) return SWD_ERR_HSM_CFG;
+  quarzel::SecretBytes text(kMaxFile);
+  size_t len = 0;
+  if (lock.read(text.data(), text.size(), &len) != OXLU_OK) return SWD_ERR_HSM_CFG;
+  text.resize(len);
+  Wiped<HSM_ADMIN_CFG> cfg;
+  parse_admin(text, cfg.get());
+  bool write = false;
+  rc = edit(ctx, *cfg.get(), &write);
+  if (!write) return rc;
+  Text t;
+  if (!admin_text(*cfg.get(), &t)) return SWD_ERR_PATH_LONG;
+  if (lock.write(t.data(), t.size(), OXLU_PERM_SECRET) != OXLU_OK) return SWD_ERR_HSM_CFG;
+  refresh_hsm_info(*cfg.get());
+  return rc;
+}
 
 uint32_t compose_path(char (&out)[SWD_PATH_LEN], const char* fmt, ...) {
   va_list ap;
@@ -204,55 +345,20 @@ extern "C" uint32_t GetHsmAdminCFG(HSM_ADMIN_CFG* pHsmAdminCFG) {
   if ((rc = ensure_dir(dir, SWD_ERR_FAILED)) != 0) return rc;
   quarzel::SecretBytes text;
   if (read_file(file, &text) != OXLU_OK) return SWD_ERR_HSM_CFG;
-  Wiped<HSM_ADMIN_CFG> c;
-  for_lines(text, 8192, [&](const char* l) {
-    sw_scan_char(l, "Pin=", c.Pin, 32);
-    sw_scan_uint32(l, "PinLen=", &c.u32PinLen);
-    sw_scan_char(l, "Sn=", c.HsmSn, 16);
-    sw_scan_char(l, "Label=", c.HsmLabel, 32);
-    sw_scan_uint32(l, "LabelLen=", &c.u32LabelLen);
-    sw_scan_char(l, "FwVer=", c.FwVersion, 16);
-    sw_scan_uint32(l, "FwVerLen=", &c.u32FwVerLen);
-    sw_scan_uint8(l, "Type=", &c.HsmType);
-    sw_scan_uint8(l, "Status=", &c.HsmStatus);
-    sw_scan_uint8(l, "CurrTknCount=", &c.TokenCount);
-    sw_scan_uint8(l, "MaxTknCount=", &c.MaxTokenCount);
-    sw_scan_uint8(l, "CurrLoginFail=", &c.LoginFailCount);
-    sw_scan_uint8(l, "MaxLoginFail=", &c.MaxLoginFailCount);
-    sw_scan_char(l, "Default=", c.Default, 32);
-    sw_scan_uint32(l, "DefaultLen=", &c.u32DefLen);
-  });
-  *pHsmAdminCFG = *c.get();
+  parse_admin(text, pHsmAdminCFG);
   return 0;
 }
 
 extern "C" uint32_t SetHsmAdminCFG(const HSM_ADMIN_CFG* pHsmAdminCFG) {
   if (pHsmAdminCFG == nullptr) return SWD_ERR_NULL;
-  const HSM_ADMIN_CFG& c = *pHsmAdminCFG;
   char dir[SWD_PATH_LEN], file[SWD_PATH_LEN];
   uint32_t rc = admin_paths(dir, file);
   if (rc != 0) return rc;
   Text t;
-  const size_t label_len = c.u32LabelLen < 32 ? c.u32LabelLen : 32;
-  t.key("Pin=").field(c.Pin, 32).nl();
-  t.key("PinLen=").num(c.u32PinLen).nl();
-  t.key("Sn=").field(c.HsmSn, 16).nl();
-  t.key("Label=").field(c.HsmLabel, label_len).nl();
-  t.key("LabelLen=").num(c.u32LabelLen).nl();
-  t.key("FwVer=").field(c.FwVersion, 16).nl();
-  t.key("FwVerLen=").num(c.u32FwVerLen).nl();
-  t.key("Type=").num(c.HsmType).nl();
-  t.key("Status=").num(c.HsmStatus).nl();
-  t.key("CurrTknCount=").num(c.TokenCount).nl();
-  t.key("MaxTknCount=").num(c.MaxTokenCount).nl();
-  t.key("CurrLoginFail=").num(c.LoginFailCount).nl();
-  t.key("MaxLoginFail=").num(c.MaxLoginFailCount).nl();
-  t.key("Default=").field(c.Default, 32).nl();
-  t.key("DefaultLen=").num(c.u32DefLen).nl();
-  if (!t.ok()) return SWD_ERR_PATH_LONG;
+  if (!admin_text(*pHsmAdminCFG, &t)) return SWD_ERR_PATH_LONG;
   if ((rc = ensure_dir(dir, SWD_ERR_FAILED)) != 0) return rc;
   if (oxlu_write_file_atomic(file, t.data(), t.size(), OXLU_PERM_SECRET) != OXLU_OK) return SWD_ERR_HSM_CFG;
-  return refresh_hsm_info(c);
+  return refresh_hsm_info(*pHsmAdminCFG);
 }
 
 extern "C" uint32_t _swdev_GetTokenUsrList(ZEB_DEVICE_TKN_USER_LIST* pTknUsrList) {
@@ -313,33 +419,12 @@ extern "C" uint32_t _swdev_addTokenInTokenUserList(ZEB_DEVICE_TKN_USER_LIST* tkn
 
 extern "C" uint32_t _swdev_GetTokenUserCFG(const char* TknID, TKN_USER_CFG* pTknUsrCFG) {
   if (TknID == nullptr || pTknUsrCFG == nullptr) return SWD_ERR_NULL;
-  if (!token_id_ok(reinterpret_cast<const uint8_t*>(TknID))) return SWD_ERR_HSM_CFG;
-  char dir[SWD_PATH_LEN], file[SWD_PATH_LEN];
-  uint32_t rc = token_paths(TknID, dir, file);
+  char file[SWD_PATH_LEN];
+  uint32_t rc = token_cfg_path(TknID, file);
   if (rc != 0) return rc;
-  DIR* d = opendir(dir);
-  if (d == nullptr) return SWD_ERR_HSM_CFG;
-  closedir(d);
   quarzel::SecretBytes text;
   if (read_file(file, &text) != OXLU_OK) return SWD_ERR_TKN_CFG;
-  Wiped<TKN_USER_CFG> c;
-  for_lines(text, 4096, [&](const char* l) {
-    sw_scan_char(l, "Sn=", c.Sn, 16);
-    sw_scan_char(l, "NormalUserPin=", c.NormalUserPin, 32);
-    sw_scan_uint32(l, "u32NormalUserPinLen=", &c.u32NormalUserPinLen);
-    sw_scan_char(l, "SuperUserPin=", c.SuperUserPin, 32);
-    sw_scan_uint32(l, "u32SuperUserPinLen=", &c.u32SuperUserPinLen);
-    sw_scan_char(l, "MK=", c.MK, 32);
-    sw_scan_char(l, "MacK=", c.MacK, 32);
-    sw_scan_char(l, "Label=", c.Label, 32);
-    sw_scan_uint32(l, "u32LabelLen=", &c.u32LabelLen);
-    sw_scan_uint8(l, "Status=", &c.TknStatus);
-    sw_scan_uint8(l, "CurrSuperUserLoginFailCount=", &c.SuperUserLoginFailCount);
-    sw_scan_uint8(l, "MaxSuperUserLoginFailCount=", &c.MaxSuperUserLoginFailCount);
-    sw_scan_uint8(l, "CurrNormalUserLoginFailCount=", &c.NormalUserLoginFailCount);
-    sw_scan_uint8(l, "MaxNormalUserLoginFailCount=", &c.MaxNormalUserLoginFailCount);
-  });
-  *pTknUsrCFG = *c.get();
+  parse_token(text, pTknUsrCFG);
   return 0;
 }
 
@@ -349,23 +434,8 @@ extern "C" uint32_t _swdev_SetTokenUserCFG(const char* pTknID, const TKN_USER_CF
   char dir[SWD_PATH_LEN], file[SWD_PATH_LEN];
   uint32_t rc = token_paths(pTknID, dir, file);
   if (rc != 0) return rc;
-  const TKN_USER_CFG& c = *pTknUsrCFG;
   Text t;
-  t.key("Sn=").field(c.Sn, 16).nl();
-  t.key("NormalUserPin=").field(c.NormalUserPin, 32).nl();
-  t.key("u32NormalUserPinLen=").num(c.u32NormalUserPinLen).nl();
-  t.key("SuperUserPin=").field(c.SuperUserPin, 32).nl();
-  t.key("u32SuperUserPinLen=").num(c.u32SuperUserPinLen).nl();
-  t.key("MK=").field(c.MK, 32).nl();
-  t.key("MacK=").field(c.MacK, 32).nl();
-  t.key("Label=").field(c.Label, 32).nl();
-  t.key("u32LabelLen=").num(c.u32LabelLen).nl();
-  t.key("Status=").num(c.TknStatus).nl();
-  t.key("CurrSuperUserLoginFailCount=").num(c.SuperUserLoginFailCount).nl();
-  t.key("MaxSuperUserLoginFailCount=").num(c.MaxSuperUserLoginFailCount).nl();
-  t.key("CurrNormalUserLoginFailCount=").num(c.NormalUserLoginFailCount).nl();
-  t.key("MaxNormalUserLoginFailCount=").num(c.MaxNormalUserLoginFailCount).nl();
-  if (!t.ok()) return SWD_ERR_PATH_LONG;
+  if (!token_text(*pTknUsrCFG, &t)) return SWD_ERR_PATH_LONG;
   if (ensure_dir(dir, SWD_ERR_TKN_CFG) != 0) return SWD_ERR_TKN_CFG;
   if (oxlu_write_file_atomic(file, t.data(), t.size(), OXLU_PERM_SECRET) != OXLU_OK) return SWD_ERR_TKN_CFG;
   return 0;

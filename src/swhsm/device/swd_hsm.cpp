@@ -2,6 +2,7 @@
 // administrator login with failure counting, label, PIN and policy, token
 // creation and deletion, reset, logout and the listing of software HSMs.
 #include <cstdio>
+#include <mutex>
 
 #include "oxlu/file.h"
 #include "swd_internal.h"
@@ -45,6 +46,24 @@ uint32_t create_token(CountRule count_rule, bool zero_on_read_failure, uint8_t* 
   return 0;
 }
 
+// Temporary files of configuration writers that were killed: the HSM's
+// directory and every token's.
+void remove_dead_config_temps() {
+  char dir[SWD_PATH_LEN];
+  if (compose_path(dir, "%s%s", g_hsmAdminPath, "SwHsm/") != 0) return;
+  oxlu::remove_dead_temps(dir);
+  ZEB_DEVICE_TKN_USER_LIST list{};
+  uint32_t rc = 0;
+  if (read_token_list(&list, &rc) != ListRead::ok) return;
+  for (size_t i = 0; i < SWD_MAX_TOKENS; ++i) {
+    if (!token_id_ok(list.TknId[i])) continue;
+    char idz[17] = {};
+    std::memcpy(idz, list.TknId[i], 16);
+    char tdir[SWD_PATH_LEN];
+    if (compose_path(tdir, "%s%s%s", g_hsmAdminPath, "SwHsm/", idz) == 0) oxlu::remove_dead_temps(tdir);
+  }
+}
+
 }  // namespace
 }  // namespace swd
 
@@ -61,6 +80,7 @@ extern "C" uint32_t SWD_Initialize(uint8_t* Sn, ZEB_DEVICE_HANDLE_PTR phHsm) {
   SWD_LoadHsmAdminFilePathConfig(path);  // a missing pointer file leaves "./"
   std::memcpy(g_hsmAdminPath, path, SWD_PATH_LEN);
   g_hsmAdminPath[SWD_PATH_LEN] = '\0';
+  remove_dead_config_temps();
 
   Wiped<HSM_ADMIN_CFG> rec;
   if (GetHsmAdminCFG(rec.get()) != 0) std::memset(rec.get(), 0, sizeof(HSM_ADMIN_CFG));
@@ -79,64 +99,73 @@ extern "C" uint32_t SWD_Finalize(ZEB_DEVICE_HANDLE hHsm) {
   if (!hsm_handle_ok(hHsm)) return SWD_ERR_SESSION_HANDLE;
   g_hHsm = 0;
   close_all_sessions();
-  g_HsmInfo = ZEB_DEVICE_HSM_INFO{};
+  refresh_hsm_info(HSM_ADMIN_CFG{});
   return 0;
 }
 
 extern "C" uint32_t SWD_GetHsmInfo(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_INFO* pHSMInfo) {
   if (!hsm_handle_ok(hHsm)) return SWD_ERR_SESSION_HANDLE;
   if (pHSMInfo == nullptr) return SWD_ERR_ARGUMENTS;
-  *pHSMInfo = g_HsmInfo;
+  *pHSMInfo = hsm_info();
   return 0;
 }
 
 extern "C" uint32_t SWD_LoginHsmByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pPin, uint32_t u32PinLen) {
-  const int s = session_slot(hHsmSession);
-  if (s < 0) return SWD_ERR_SESSION_HANDLE;
+  const SessionPin pin(hHsmSession);
+  if (!pin) return SWD_ERR_SESSION_HANDLE;
   uint32_t rc = _swdev_checkSessionIdle(hHsmSession);
   if (rc != 0) return rc;
   if (pPin == nullptr && u32PinLen != 0) return SWD_ERR_ARGUMENTS;
-  Wiped<HSM_ADMIN_CFG> rec;
-  if ((rc = GetHsmAdminCFG(rec.get())) != 0) return rc;
-  if (rec.HsmStatus == ZEB_DEVICE_HSM_TAMPERED) return SWD_ERR_PIN_LOCKED;
-  if (!pin_matches(rec.Pin, rec.u32PinLen, pPin, u32PinLen)) {
-    rec.LoginFailCount = static_cast<uint8_t>(rec.LoginFailCount + 1);
-    if (rec.LoginFailCount >= rec.MaxLoginFailCount) rec.HsmStatus = ZEB_DEVICE_HSM_TAMPERED;
-    rc = SetHsmAdminCFG(rec.get());
-    return rc != 0 ? rc : SWD_ERR_PIN_INCORRECT;
-  }
-  if (rec.LoginFailCount != 0) {  // else the record is unchanged: no rewrite
+  // The failure count is read, raised and written under the record's writer
+  // lock: a failed login elsewhere at the same moment is never lost.
+  uint8_t sn[16], label[32];
+  auto check = [&](HSM_ADMIN_CFG& rec, bool* write) -> uint32_t {
+    if (rec.HsmStatus == ZEB_DEVICE_HSM_TAMPERED) return SWD_ERR_PIN_LOCKED;
+    if (!pin_matches(rec.Pin, rec.u32PinLen, pPin, u32PinLen)) {
+      rec.LoginFailCount = static_cast<uint8_t>(rec.LoginFailCount + 1);
+      if (rec.LoginFailCount >= rec.MaxLoginFailCount) rec.HsmStatus = ZEB_DEVICE_HSM_TAMPERED;
+      *write = true;
+      return SWD_ERR_PIN_INCORRECT;
+    }
+    *write = rec.LoginFailCount != 0;  // else the record is unchanged: no rewrite
     rec.LoginFailCount = 0;
-    if ((rc = SetHsmAdminCFG(rec.get())) != 0) return rc;
-  }
-  const auto slot = static_cast<uint8_t>(s);
-  if ((rc = _swdev_SetHsmSessInfo(slot, ZEB_DEVICE_SESS_HSMADMIN_LOGIN, rec.HsmSn, rec.HsmLabel)) != 0) return rc;
-  return _swdev_SetHsmSessInfo(slot, ZEB_DEVICE_SESS_TOKENSUPERUSER_LOGIN, rec.HsmSn, rec.HsmLabel);
+    std::memcpy(sn, rec.HsmSn, sizeof sn);
+    std::memcpy(label, rec.HsmLabel, sizeof label);
+    return 0;
+  };
+  if ((rc = update_admin(check)) != 0) return rc;
+  const auto slot = static_cast<uint8_t>(pin.slot());
+  if ((rc = _swdev_SetHsmSessInfo(slot, ZEB_DEVICE_SESS_HSMADMIN_LOGIN, sn, label)) != 0) return rc;
+  return _swdev_SetHsmSessInfo(slot, ZEB_DEVICE_SESS_TOKENSUPERUSER_LOGIN, sn, label);
 }
 
 extern "C" uint32_t SWD_SetHsmLabel(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pHsmLabel, uint32_t u32HsmLabelLen) {
   uint32_t rc = _swdev_checkHSMAdminLoggedIn(hHsmSession);
   if (rc != 0) return rc;
   if ((rc = check_new_label(pHsmLabel, u32HsmLabelLen)) != 0) return rc;
-  Wiped<HSM_ADMIN_CFG> rec;
-  if ((rc = GetHsmAdminCFG(rec.get())) != 0) return rc;
-  std::memset(rec.HsmLabel, 0, sizeof rec.HsmLabel);
-  if (u32HsmLabelLen != 0) std::memcpy(rec.HsmLabel, pHsmLabel, u32HsmLabelLen);
-  rec.u32LabelLen = u32HsmLabelLen;
-  return SetHsmAdminCFG(rec.get());
+  auto edit = [&](HSM_ADMIN_CFG& rec, bool* write) -> uint32_t {
+    std::memset(rec.HsmLabel, 0, sizeof rec.HsmLabel);
+    if (u32HsmLabelLen != 0) std::memcpy(rec.HsmLabel, pHsmLabel, u32HsmLabelLen);
+    rec.u32LabelLen = u32HsmLabelLen;
+    *write = true;
+    return 0;
+  };
+  return update_admin(edit);
 }
 
 extern "C" uint32_t SWD_SetHsmPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pNewPin, uint32_t u32NewPinLen) {
   uint32_t rc = _swdev_checkHSMAdminLoggedIn(hHsmSession);
   if (rc != 0) return rc;
   if ((rc = check_new_pin(pNewPin, u32NewPinLen)) != 0) return rc;
-  Wiped<HSM_ADMIN_CFG> rec;
-  if ((rc = GetHsmAdminCFG(rec.get())) != 0) return rc;
-  std::memset(rec.Pin, 0, sizeof rec.Pin);
-  if (u32NewPinLen != 0) std::memcpy(rec.Pin, pNewPin, u32NewPinLen);
-  rec.u32PinLen = u32NewPinLen;
-  if (rec.HsmStatus == ZEB_DEVICE_HSM_UNINIT) rec.HsmStatus = ZEB_DEVICE_HSM_INITED;
-  return SetHsmAdminCFG(rec.get());
+  auto edit = [&](HSM_ADMIN_CFG& rec, bool* write) -> uint32_t {
+    std::memset(rec.Pin, 0, sizeof rec.Pin);
+    if (u32NewPinLen != 0) std::memcpy(rec.Pin, pNewPin, u32NewPinLen);
+    rec.u32PinLen = u32NewPinLen;
+    if (rec.HsmStatus == ZEB_DEVICE_HSM_UNINIT) rec.HsmStatus = ZEB_DEVICE_HSM_INITED;
+    *write = true;
+    return 0;
+  };
+  return update_admin(edit);
 }
 
 extern "C" uint32_t SWD_GetHsmPolicy(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_POLICY* pHsmPolicy) {
@@ -154,11 +183,13 @@ extern "C" uint32_t SWD_SetHsmPolicy(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_H
   uint32_t rc = _swdev_checkHSMAdminLoggedIn(hHsmSession);
   if (rc != 0) return rc;
   if (pHsmPolicy == nullptr) return SWD_ERR_ARGUMENTS;
-  Wiped<HSM_ADMIN_CFG> rec;
-  if ((rc = GetHsmAdminCFG(rec.get())) != 0) return rc;
-  if (rec.fipsMode == 0) rec.fipsMode = pHsmPolicy->fipsMode;  // not stored: no lasting effect
-  if (pHsmPolicy->MaxLoginFailCount != 0) rec.MaxLoginFailCount = pHsmPolicy->MaxLoginFailCount;
-  return SetHsmAdminCFG(rec.get());
+  auto edit = [&](HSM_ADMIN_CFG& rec, bool* write) -> uint32_t {
+    if (rec.fipsMode == 0) rec.fipsMode = pHsmPolicy->fipsMode;  // not stored: no lasting effect
+    if (pHsmPolicy->MaxLoginFailCount != 0) rec.MaxLoginFailCount = pHsmPolicy->MaxLoginFailCount;
+    *write = true;
+    return 0;
+  };
+  return update_admin(edit);
 }
 
 extern "C" uint32_t SWD_CreateToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId, uint8_t* token_sn) {
@@ -261,12 +292,12 @@ extern "C" uint32_t SWD_ResetVrkBySn(ZEB_DEVICE_HANDLE /*hHsm*/, uint8_t* /*sn*/
 }
 
 extern "C" uint32_t SWD_LogoutHsm(ZEB_DEVICE_HANDLE hHsmSession) {
-  const int s = session_slot(hHsmSession);
-  if (s < 0) return SWD_ERR_SESSION_HANDLE;
+  const SessionPin pin(hHsmSession);
+  if (!pin) return SWD_ERR_SESSION_HANDLE;
   const uint32_t rc = _swdev_checkHSMAdminLoggedIn(hHsmSession);
   if (rc != 0) return rc;
-  const ZEB_DEVICE_TOKEN_SESSION_INFO info = *session_info(s);
-  return _swdev_SetHsmSessInfo(static_cast<uint8_t>(s), ZEB_DEVICE_SESS_IDLE, info.HsmSn, info.HsmLabel);
+  const ZEB_DEVICE_TOKEN_SESSION_INFO info = pin.info();
+  return _swdev_SetHsmSessInfo(static_cast<uint8_t>(pin.slot()), ZEB_DEVICE_SESS_IDLE, info.HsmSn, info.HsmLabel);
 }
 
 extern "C" uint32_t SWD_ListHSMs(uint8_t* pHsmType, uint8_t* pHsmSnList, uint8_t* pHsmLabelList,

@@ -26,7 +26,9 @@ struct Wiped : T {
 // layer (swd_state.cpp).
 extern char g_hsmAdminPath[SWD_PATH_LEN + 1];
 extern ZEB_DEVICE_HANDLE g_hHsm;
-extern ZEB_DEVICE_HSM_INFO g_HsmInfo;
+// The cached HSM information (guarded: an administrator's change of the
+// record refreshes it while other threads open sessions).
+ZEB_DEVICE_HSM_INFO hsm_info();
 
 // The handle of the started device (never 0).
 bool hsm_handle_ok(ZEB_DEVICE_HANDLE h);
@@ -62,15 +64,57 @@ bool random_key_bytes(uint8_t* out, size_t n);
 // A non-zero 32-bit handle from the OS source, not in `taken` (count n).
 bool random_handle(uint32_t* out, const uint32_t* taken, size_t n);
 
-// Device session slot of a handle, or -1.
+// Device session slot of a handle, or -1 (a snapshot: the session may be
+// closed the moment after; hold a SessionPin to use its record).
 int session_slot(ZEB_DEVICE_HANDLE h);
-// Session record access for the operations of the other files.
+// Session record of a slot; only under that slot's SessionPin.
 ZEB_DEVICE_TOKEN_SESSION_INFO* session_info(int slot);
+
+// A device session held for the length of one operation: its slot stays
+// this session's, and a close in another thread waits until the holder is
+// gone. Empty (false) for a handle that is not, or no longer, open. A thread
+// may hold several pins of one session (nested operations).
+class SessionPin {
+ public:
+  explicit SessionPin(ZEB_DEVICE_HANDLE h) noexcept;
+  ~SessionPin();
+  SessionPin(const SessionPin&) = delete;
+  SessionPin& operator=(const SessionPin&) = delete;
+  explicit operator bool() const noexcept { return slot_ >= 0; }
+  int slot() const noexcept { return slot_; }
+  ZEB_DEVICE_TOKEN_SESSION_INFO& info() const noexcept { return *session_info(slot_); }
+
+ private:
+  int slot_ = -1;
+};
 
 // Frees every device session slot (device finalisation).
 void close_all_sessions();
 // Sets the cached HSM information from a record; 0.
 uint32_t refresh_hsm_info(const HSM_ADMIN_CFG& cfg);
+
+// Read-modify-write of a record under its file's writer lock, so that no
+// other process's or thread's update falls between the read and the write
+// (a failed login counted elsewhere, a PIN changed elsewhere). `edit` gets
+// the record as it stands and sets *write when it changed it; its result is
+// returned, or the write's code when the write fails. Busy or unreadable:
+// the reader's code (0x520 for a token, 0x50 for the HSM record).
+template <class T>
+using CfgEdit = uint32_t (*)(void* ctx, T& cfg, bool* write);
+uint32_t update_token_cfg(const char* id, CfgEdit<TKN_USER_CFG> edit, void* ctx);
+uint32_t update_admin_cfg(CfgEdit<HSM_ADMIN_CFG> edit, void* ctx);
+
+// The same with a callable `fn(T&, bool* write) -> uint32_t`.
+template <class Fn>
+uint32_t update_token(const char* id, Fn& fn) {
+  return update_token_cfg(
+      id, [](void* c, TKN_USER_CFG& cfg, bool* w) -> uint32_t { return (*static_cast<Fn*>(c))(cfg, w); }, &fn);
+}
+template <class Fn>
+uint32_t update_admin(Fn& fn) {
+  return update_admin_cfg(
+      [](void* c, HSM_ADMIN_CFG& cfg, bool* w) -> uint32_t { return (*static_cast<Fn*>(c))(cfg, w); }, &fn);
+}
 
 // Token list read that tells a missing list from a busy or malformed one.
 enum class ListRead { ok, missing, failed };

@@ -1,36 +1,55 @@
 // Device sessions: the 20-slot table, login-state bits, login checks, the
 // session software key and key re-wrapping between token and session keys.
+#include <atomic>
+#include <mutex>
+
 #include "provider/swc_internal.h"
 #include "swd_internal.h"
 
 namespace swd {
 
 namespace {
-ZEB_DEVICE_HANDLE g_hSessTkn[SWD_MAX_SESSIONS];
+// Handles are read without a lock by every lookup, so they are atomic; a
+// slot's record belongs to whoever holds the slot's mutex (SessionPin).
+// Opens claim slots under g_open_mutex.
+std::atomic<ZEB_DEVICE_HANDLE> g_hSessTkn[SWD_MAX_SESSIONS];
 ZEB_DEVICE_TOKEN_SESSION_INFO g_TknSessInfo[SWD_MAX_SESSIONS];
+std::recursive_mutex g_slot_mutex[SWD_MAX_SESSIONS];
+std::mutex g_open_mutex;
 
 bool slot_ok(uint8_t slot) { return slot < SWD_MAX_SESSIONS; }
 
 int free_slot() {
   for (size_t i = 0; i < SWD_MAX_SESSIONS; ++i) {
-    if (g_hSessTkn[i] == 0) return static_cast<int>(i);
+    if (g_hSessTkn[i].load() == 0) return static_cast<int>(i);
   }
   return -1;
 }
 
-// Draws a fresh handle for `slot` and stores it there and at `out`.
-bool open_slot(int slot, ZEB_DEVICE_HANDLE_PTR out) {
+// Claims a free slot for a new session with a fresh handle, fills its record
+// through `fill` and only then publishes the handle (so no lookup meets a
+// half-made session). SWD_ERR_HSM_SESS_FULL-style codes are the caller's:
+// -1 when no slot is free, -2 when no handle could be drawn.
+template <class Fill>
+int open_slot(ZEB_DEVICE_HANDLE_PTR out, Fill fill) {
+  std::lock_guard<std::mutex> guard(g_open_mutex);
+  const int s = free_slot();
+  if (s < 0) return -1;
+  uint32_t taken[SWD_MAX_SESSIONS];
+  for (size_t i = 0; i < SWD_MAX_SESSIONS; ++i) taken[i] = g_hSessTkn[i].load();
   uint32_t h = 0;
-  if (!random_handle(&h, g_hSessTkn, SWD_MAX_SESSIONS)) return false;
-  g_hSessTkn[slot] = h;
+  if (!random_handle(&h, taken, SWD_MAX_SESSIONS)) return -2;
+  std::lock_guard<std::recursive_mutex> slot_guard(g_slot_mutex[s]);
+  fill(static_cast<uint8_t>(s));
+  g_hSessTkn[s].store(h);
   *out = h;
-  return true;
+  return s;
 }
 
 uint32_t check_bits(ZEB_DEVICE_HANDLE h, uint8_t bit) {
-  const int s = session_slot(h);
-  if (s < 0) return SWD_ERR_SESSION_HANDLE;
-  return (g_TknSessInfo[s].SessStatus & bit) != 0 ? 0 : SWD_ERR_NOT_LOGGED_IN;
+  const SessionPin pin(h);
+  if (!pin) return SWD_ERR_SESSION_HANDLE;
+  return (pin.info().SessStatus & bit) != 0 ? 0 : SWD_ERR_NOT_LOGGED_IN;
 }
 
 bool session_key(ZEB_DEVICE_HANDLE h, uint8_t key[SWD_KEY_LEN]) { return session_key_digest(h, key); }
@@ -56,9 +75,25 @@ bool rewrap(const uint8_t* from_key, const uint8_t* to_key, const uint8_t* in, u
 int session_slot(ZEB_DEVICE_HANDLE h) {
   if (h == 0) return -1;  // 0 marks a free slot, never a session
   for (size_t i = 0; i < SWD_MAX_SESSIONS; ++i) {
-    if (g_hSessTkn[i] == h) return static_cast<int>(i);
+    if (g_hSessTkn[i].load() == h) return static_cast<int>(i);
   }
   return -1;
+}
+
+SessionPin::SessionPin(ZEB_DEVICE_HANDLE h) noexcept {
+  const int s = session_slot(h);
+  if (s < 0) return;
+  g_slot_mutex[s].lock();
+  // Closed (and perhaps reopened) while we waited: not this session.
+  if (g_hSessTkn[s].load() != h) {
+    g_slot_mutex[s].unlock();
+    return;
+  }
+  slot_ = s;
+}
+
+SessionPin::~SessionPin() {
+  if (slot_ >= 0) g_slot_mutex[slot_].unlock();
 }
 
 ZEB_DEVICE_TOKEN_SESSION_INFO* session_info(int slot) {
@@ -66,7 +101,10 @@ ZEB_DEVICE_TOKEN_SESSION_INFO* session_info(int slot) {
 }
 
 void close_all_sessions() {
-  std::memset(g_hSessTkn, 0, sizeof g_hSessTkn);
+  for (size_t i = 0; i < SWD_MAX_SESSIONS; ++i) {
+    std::lock_guard<std::recursive_mutex> guard(g_slot_mutex[i]);
+    g_hSessTkn[i].store(0);
+  }
 }
 
 }  // namespace swd
@@ -78,6 +116,7 @@ using namespace swd;
 extern "C" uint32_t _swdev_SetHsmSessInfo(uint8_t slot, uint8_t status, const uint8_t* HsmSn,
                                           const uint8_t* HsmLabel) {
   if (!slot_ok(slot)) return SWD_ERR_SESSION_HANDLE;
+  std::lock_guard<std::recursive_mutex> guard(g_slot_mutex[slot]);
   ZEB_DEVICE_TOKEN_SESSION_INFO& r = g_TknSessInfo[slot];
   const uint8_t old = r.SessStatus;
   std::memset(&r, 0, sizeof r);
@@ -89,12 +128,14 @@ extern "C" uint32_t _swdev_SetHsmSessInfo(uint8_t slot, uint8_t status, const ui
 
 extern "C" uint32_t _swdev_GetHsmSessInfo(uint8_t slot, ZEB_DEVICE_TOKEN_SESSION_INFO* pInfo) {
   if (!slot_ok(slot) || pInfo == nullptr) return SWD_ERR_SESSION_HANDLE;
+  std::lock_guard<std::recursive_mutex> guard(g_slot_mutex[slot]);
   *pInfo = g_TknSessInfo[slot];
   return 0;
 }
 
 extern "C" uint32_t _swdev_SetHsmSessStatus(uint8_t slot, uint8_t status) {
   if (!slot_ok(slot)) return SWD_ERR_SESSION_HANDLE;
+  std::lock_guard<std::recursive_mutex> guard(g_slot_mutex[slot]);
   uint8_t& s = g_TknSessInfo[slot].SessStatus;
   s = status == ZEB_DEVICE_SESS_IDLE ? uint8_t{ZEB_DEVICE_SESS_IDLE} : static_cast<uint8_t>(s | status);
   return 0;
@@ -102,6 +143,7 @@ extern "C" uint32_t _swdev_SetHsmSessStatus(uint8_t slot, uint8_t status) {
 
 extern "C" uint32_t _swdev_GetHsmSessStatus(uint8_t slot, uint8_t* pStatus) {
   if (!slot_ok(slot) || pStatus == nullptr) return SWD_ERR_SESSION_HANDLE;
+  std::lock_guard<std::recursive_mutex> guard(g_slot_mutex[slot]);
   *pStatus = g_TknSessInfo[slot].SessStatus;
   return 0;
 }
@@ -110,6 +152,7 @@ extern "C" int _swdev_GetHsmSessionIndex(ZEB_DEVICE_HANDLE handle) { return sess
 
 extern "C" uint32_t _swdev_SetTokenSessInfo(uint8_t slot, uint8_t status, const char* TknId, const char* TknLabel) {
   if (!slot_ok(slot)) return SWD_ERR_SESSION_HANDLE;
+  std::lock_guard<std::recursive_mutex> guard(g_slot_mutex[slot]);
   ZEB_DEVICE_TOKEN_SESSION_INFO& r = g_TknSessInfo[slot];
   std::memset(&r, 0, sizeof r);
   r.SessStatus = status;
@@ -126,6 +169,7 @@ extern "C" uint32_t _swdev_GetTokenSessInfo(uint8_t slot, ZEB_DEVICE_TOKEN_SESSI
 
 extern "C" uint32_t _swdev_SetTokenSessStatus(uint8_t slot, uint8_t status) {
   if (!slot_ok(slot)) return SWD_ERR_SESSION_HANDLE;
+  std::lock_guard<std::recursive_mutex> guard(g_slot_mutex[slot]);
   g_TknSessInfo[slot].SessStatus = status;
   return 0;
 }
@@ -139,7 +183,7 @@ extern "C" int _swdev_GetTokenSessionIndex(ZEB_DEVICE_HANDLE handle) { return se
 extern "C" uint32_t _swdev_getSessionCount(uint8_t* pCount) {
   if (pCount == nullptr) return SWD_ERR_NULL;
   uint8_t n = 0;
-  for (ZEB_DEVICE_HANDLE h : g_hSessTkn) n = static_cast<uint8_t>(n + (h != 0));
+  for (const auto& h : g_hSessTkn) n = static_cast<uint8_t>(n + (h.load() != 0));
   *pCount = n;
   return 0;
 }
@@ -159,9 +203,9 @@ extern "C" uint32_t _swdev_checkTokenNormalUserLoggedIn(ZEB_DEVICE_HANDLE hSessi
 }
 
 extern "C" uint32_t _swdev_checkSessionIdle(ZEB_DEVICE_HANDLE hSession) {
-  const int s = session_slot(hSession);
-  if (s < 0) return SWD_ERR_SESSION_HANDLE;
-  return g_TknSessInfo[s].SessStatus == ZEB_DEVICE_SESS_IDLE ? 0 : SWD_ERR_NOT_IDLE;
+  const SessionPin pin(hSession);
+  if (!pin) return SWD_ERR_SESSION_HANDLE;
+  return pin.info().SessStatus == ZEB_DEVICE_SESS_IDLE ? 0 : SWD_ERR_NOT_IDLE;
 }
 
 // ---- Table operations ------------------------------------------------------
@@ -169,28 +213,27 @@ extern "C" uint32_t _swdev_checkSessionIdle(ZEB_DEVICE_HANDLE hSession) {
 extern "C" uint32_t SWD_OpenHsmSession(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HANDLE_PTR phHsmSession) {
   if (!hsm_handle_ok(hHsm)) return SWD_ERR_FAILED;
   if (phHsmSession == nullptr) return SWD_ERR_ARGUMENTS;
-  const int s = free_slot();
-  if (s < 0) return SWD_ERR_HSM_SESS_FULL;
-  if (!open_slot(s, phHsmSession)) return SWD_ERR_FAILED;
-  const auto slot = static_cast<uint8_t>(s);
-  _swdev_SetHsmSessStatus(slot, ZEB_DEVICE_SESS_IDLE);
-  return _swdev_SetHsmSessInfo(slot, ZEB_DEVICE_SESS_IDLE, g_HsmInfo.HsmSn, g_HsmInfo.HsmLabel);
+  const ZEB_DEVICE_HSM_INFO hsm = hsm_info();
+  const int s = open_slot(phHsmSession, [&](uint8_t slot) {
+    _swdev_SetHsmSessInfo(slot, ZEB_DEVICE_SESS_IDLE, hsm.HsmSn, hsm.HsmLabel);
+  });
+  if (s == -1) return SWD_ERR_HSM_SESS_FULL;
+  return s < 0 ? SWD_ERR_FAILED : 0;
 }
 
 extern "C" uint32_t SWD_CloseHsmSession(ZEB_DEVICE_HANDLE hHsmSession) {
-  const int s = session_slot(hHsmSession);
-  if (s < 0) return SWD_ERR_FAILED;
-  const auto slot = static_cast<uint8_t>(s);
-  _swdev_SetHsmSessInfo(slot, ZEB_DEVICE_SESS_IDLE, nullptr, nullptr);
-  g_hSessTkn[s] = 0;
+  const SessionPin pin(hHsmSession);
+  if (!pin) return SWD_ERR_FAILED;
+  _swdev_SetHsmSessInfo(static_cast<uint8_t>(pin.slot()), ZEB_DEVICE_SESS_IDLE, nullptr, nullptr);
+  g_hSessTkn[pin.slot()].store(0);
   return 0;
 }
 
 extern "C" uint32_t SWD_GetHsmSessInfo(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_SESSION_INFO* pHsmSessionInfo) {
-  const int s = session_slot(hHsmSession);
-  if (s < 0) return SWD_ERR_FAILED;
+  const SessionPin pin(hHsmSession);
+  if (!pin) return SWD_ERR_FAILED;
   if (pHsmSessionInfo == nullptr) return SWD_ERR_ARGUMENTS;
-  *pHsmSessionInfo = g_TknSessInfo[s];
+  *pHsmSessionInfo = pin.info();
   return 0;
 }
 
@@ -201,26 +244,26 @@ extern "C" uint32_t SWD_OpenTokenSession(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID,
   std::memcpy(id, TknID, text_len(TknID, 16));
   Wiped<TKN_USER_CFG> cfg;
   if (_swdev_GetTokenUserCFG(id, cfg.get()) != 0) return SWD_ERR_FAILED;
-  const int s = free_slot();
-  if (s < 0) return SWD_ERR_FAILED;
-  if (!open_slot(s, phSession)) return SWD_ERR_FAILED;
   char label[33] = {};
   std::memcpy(label, cfg.Label, text_len(cfg.Label, 32));
   // The configuration was read just now and nothing in it changes: it is not
   // written back (a rewrite of identical content would only cost a synced
   // write of the file that holds the token's keys).
-  return _swdev_SetTokenSessInfo(static_cast<uint8_t>(s), ZEB_DEVICE_SESS_IDLE, id, label);
+  const int s = open_slot(phSession, [&](uint8_t slot) {
+    _swdev_SetTokenSessInfo(slot, ZEB_DEVICE_SESS_IDLE, id, label);
+  });
+  return s < 0 ? SWD_ERR_FAILED : 0;
 }
 
 extern "C" uint32_t SWD_CloseTokenSession(ZEB_DEVICE_HANDLE hSession) {
-  const int s = session_slot(hSession);
-  if (s < 0) return SWD_ERR_FAILED;
-  ZEB_DEVICE_TOKEN_SESSION_INFO& r = g_TknSessInfo[s];
+  const SessionPin pin(hSession);
+  if (!pin) return SWD_ERR_FAILED;
+  const ZEB_DEVICE_TOKEN_SESSION_INFO& r = pin.info();
   char id[17] = {}, label[33] = {};
   std::memcpy(id, r.TknId, 16);
   std::memcpy(label, r.TknLabel, 32);
-  _swdev_SetTokenSessInfo(static_cast<uint8_t>(s), ZEB_DEVICE_SESS_IDLE, id, label);
-  g_hSessTkn[s] = 0;
+  _swdev_SetTokenSessInfo(static_cast<uint8_t>(pin.slot()), ZEB_DEVICE_SESS_IDLE, id, label);
+  g_hSessTkn[pin.slot()].store(0);
   return 0;
 }
 
@@ -239,25 +282,25 @@ extern "C" uint32_t SWD_GenSwKey(ZEB_DEVICE_HANDLE hSession, uint8_t* pSwKey, ui
 }
 
 namespace {
-// Reads the configuration of the token that session slot `s` is open on.
-uint32_t session_token_cfg(int s, TKN_USER_CFG* cfg) {
+// Reads the configuration of the token of a pinned session.
+uint32_t session_token_cfg(const SessionPin& pin, TKN_USER_CFG* cfg) {
   char id[17] = {};
-  std::memcpy(id, g_TknSessInfo[s].TknId, 16);
+  std::memcpy(id, pin.info().TknId, 16);
   return _swdev_GetTokenUserCFG(id, cfg);
 }
 }  // namespace
 
 extern "C" uint32_t SWD_SetTknKey2Sw(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknKey, uint32_t u32TknKeyLen,
                                      uint8_t* pSwKey, uint32_t* pu32SwKeyLen) {
-  const int s = session_slot(hSession);
-  if (s < 0) return SWD_ERR_FAILED;
+  const SessionPin pin(hSession);
+  if (!pin) return SWD_ERR_FAILED;
   uint32_t rc = _swdev_checkTokenNormalUserLoggedIn(hSession);
   if (rc != 0) return rc;
   if ((pTknKey == nullptr && u32TknKeyLen != 0) || pSwKey == nullptr || pu32SwKeyLen == nullptr) {
     return SWD_ERR_ARGUMENTS;
   }
   Wiped<TKN_USER_CFG> cfg;
-  if (session_token_cfg(s, cfg.get()) != 0) return SWD_ERR_FAILED;
+  if (session_token_cfg(pin, cfg.get()) != 0) return SWD_ERR_FAILED;
   quarzel::SecretArray<SWD_KEY_LEN> sw;
   if (!session_key(hSession, sw.data())) return SWD_ERR_KEY_WRAP;
   if (!rewrap(cfg.MK, sw.data(), pTknKey, u32TknKeyLen, pSwKey)) return SWD_ERR_KEY_WRAP;
@@ -267,14 +310,15 @@ extern "C" uint32_t SWD_SetTknKey2Sw(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknKe
 
 extern "C" uint32_t SWD_SetSwKey2Tkn(ZEB_DEVICE_HANDLE hSession, uint8_t* pSwKey, uint32_t u32SwKeyLen,
                                      uint8_t* pTknKey, uint32_t* pu32TknKeyLen) {
+  const SessionPin pin(hSession);
   uint32_t rc = _swdev_checkTokenNormalUserLoggedIn(hSession);
   if (rc != 0) return rc;
-  const int s = session_slot(hSession);
+  if (!pin) return SWD_ERR_FAILED;
   if ((pSwKey == nullptr && u32SwKeyLen != 0) || pTknKey == nullptr || pu32TknKeyLen == nullptr) {
     return SWD_ERR_ARGUMENTS;
   }
   Wiped<TKN_USER_CFG> cfg;
-  if (session_token_cfg(s, cfg.get()) != 0) return SWD_ERR_FAILED;
+  if (session_token_cfg(pin, cfg.get()) != 0) return SWD_ERR_FAILED;
   quarzel::SecretArray<SWD_KEY_LEN> sw;
   if (!session_key(hSession, sw.data())) return SWD_ERR_FAILED;
   if (!rewrap(sw.data(), cfg.MK, pSwKey, u32SwKeyLen, pTknKey)) return SWD_ERR_FAILED;

@@ -1,13 +1,23 @@
 // The software device's state: the administration directory, the handle of
 // the started device and its cached HSM information. The HSM, token and
 // session operations and the file layer all read it from here.
+#include <mutex>
+
 #include "swd_internal.h"
 
 namespace swd {
 
 char g_hsmAdminPath[SWD_PATH_LEN + 1] = "./";
 ZEB_DEVICE_HANDLE g_hHsm = 0;
+namespace {
 ZEB_DEVICE_HSM_INFO g_HsmInfo{};
+std::mutex g_hsm_info_mutex;
+}  // namespace
+
+ZEB_DEVICE_HSM_INFO hsm_info() {
+  std::lock_guard<std::mutex> guard(g_hsm_info_mutex);
+  return g_HsmInfo;
+}
 
 bool hsm_handle_ok(ZEB_DEVICE_HANDLE h) { return h != 0 && h == g_hHsm; }
 
@@ -20,6 +30,7 @@ uint32_t refresh_hsm_info(const HSM_ADMIN_CFG& cfg) {
   std::memcpy(info.FwVersion, cfg.FwVersion, 16);
   info.u32TokenCount = cfg.TokenCount;
   info.u32MaxTokenCount = cfg.MaxTokenCount;
+  std::lock_guard<std::mutex> guard(g_hsm_info_mutex);
   g_HsmInfo = info;
   return 0;
 }

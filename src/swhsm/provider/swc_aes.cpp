@@ -34,10 +34,10 @@ uint32_t unwrap_aes(const SessionView& s, const uint8_t* blob, uint32_t len, uin
   return unwrap(s, blob, len, plain);
 }
 
-// The session's block-cipher or GCM context for a step of a running operation.
+// The held session's block-cipher or GCM context for a step of a running
+// operation.
 template <class T>
-uint32_t running(uint32_t h, T** ctx) {
-  const SessionView s = session_view(h);
+uint32_t running(const SessionView& s, T** ctx) {
   if (!s) return kSessionHandle;
   *ctx = work_as<T>(s);
   return *ctx == nullptr ? kFailed : 0;
@@ -45,13 +45,14 @@ uint32_t running(uint32_t h, T** ctx) {
 
 // One step of a block-cipher operation; the final step ends it.
 uint32_t aes_step(uint32_t h, cipher_flag_t flag, const uint8_t* in, uint32_t len, uint8_t* out, uint32_t* out_len) {
+  const SessionView s = session_view(h);
   blockcipher_ctx_t* ctx = nullptr;
-  uint32_t rc = running(h, &ctx);
+  uint32_t rc = running(s, &ctx);
   if (rc != 0) return rc;
   if (out_len == nullptr || (len != 0 && (in == nullptr || out == nullptr))) return kArguments;
   if (!fits(out_len, len)) return kBufferTooSmall;
   rc = blockcipher_calc(ctx, flag, len, in, out_len, out);
-  if (rc != 0 || flag == CIPHER_FLAG_IS_FINAL) clear_work(session_view(h));
+  if (rc != 0 || flag == CIPHER_FLAG_IS_FINAL) clear_work(s);
   return rc;
 }
 
@@ -125,20 +126,22 @@ uint32_t SWC_AesGcmInit(uint32_t hSWCryptoSession, uint8_t* pAAD, uint32_t AADLe
 
 uint32_t SWC_AesGcmEncryptUpdate(uint32_t hSWCryptoSession, uint8_t* pData, uint32_t DataLength, uint8_t* pDataOut,
                                  uint32_t* pDataOutLength) {
+  const SessionView s = session_view(hSWCryptoSession);
   gcm_ctx_t* ctx = nullptr;
-  uint32_t rc = running(hSWCryptoSession, &ctx);
+  uint32_t rc = running(s, &ctx);
   if (rc != 0) return rc;
   if (pDataOutLength == nullptr || (DataLength != 0 && (pData == nullptr || pDataOut == nullptr))) return kArguments;
   if (!fits(pDataOutLength, DataLength)) return kBufferTooSmall;
   rc = gcm_auth_enc_update(ctx, DataLength, pData, pDataOutLength, pDataOut);
-  if (rc != 0) clear_work(session_view(hSWCryptoSession));
+  if (rc != 0) clear_work(s);
   return rc;
 }
 
 uint32_t SWC_AesGcmEncryptFinal(uint32_t hSWCryptoSession, uint8_t TagLen, uint8_t* pData, uint32_t DataLength,
                                 uint8_t* pDataOut, uint32_t* pDataOutLength) {
+  const SessionView s = session_view(hSWCryptoSession);
   gcm_ctx_t* ctx = nullptr;
-  uint32_t rc = running(hSWCryptoSession, &ctx);
+  uint32_t rc = running(s, &ctx);
   if (rc != 0) return rc;
   if (pDataOutLength == nullptr || pDataOut == nullptr || (DataLength != 0 && pData == nullptr)) return kArguments;
   if (!fits(pDataOutLength, DataLength + TagLen)) return kBufferTooSmall;
@@ -147,26 +150,28 @@ uint32_t SWC_AesGcmEncryptFinal(uint32_t hSWCryptoSession, uint8_t TagLen, uint8
   uint32_t tag_len = TagLen;
   rc = gcm_auth_enc_final(ctx, DataLength, pData, &out_len, pDataOut, &tag_len, pDataOut + DataLength);
   if (rc == 0) *pDataOutLength = out_len + tag_len;
-  clear_work(session_view(hSWCryptoSession));
+  clear_work(s);
   return rc;
 }
 
 uint32_t SWC_AesGcmDecryptUpdate(uint32_t hSWCryptoSession, uint8_t* pData, uint32_t DataLength, uint8_t* pDataOut,
                                  uint32_t* pDataOutLength) {
+  const SessionView s = session_view(hSWCryptoSession);
   gcm_ctx_t* ctx = nullptr;
-  uint32_t rc = running(hSWCryptoSession, &ctx);
+  uint32_t rc = running(s, &ctx);
   if (rc != 0) return rc;
   if (pDataOutLength == nullptr || (DataLength != 0 && (pData == nullptr || pDataOut == nullptr))) return kArguments;
   if (!fits(pDataOutLength, DataLength)) return kBufferTooSmall;
   rc = gcm_auth_dec_update(ctx, DataLength, pData, pDataOutLength, pDataOut);
-  if (rc != 0) clear_work(session_view(hSWCryptoSession));
+  if (rc != 0) clear_work(s);
   return rc;
 }
 
 uint32_t SWC_AesGcmDecryptFinal(uint32_t hSWCryptoSession, uint8_t* pData, uint32_t DataLength, uint8_t* Tag,
                                 uint8_t TagLen, uint8_t* pDataOut, uint32_t* pDataOutLength) {
+  const SessionView s = session_view(hSWCryptoSession);
   gcm_ctx_t* ctx = nullptr;
-  uint32_t rc = running(hSWCryptoSession, &ctx);
+  uint32_t rc = running(s, &ctx);
   if (rc != 0) return rc;
   if (pDataOutLength == nullptr || Tag == nullptr || (DataLength != 0 && (pData == nullptr || pDataOut == nullptr))) {
     return kArguments;
@@ -174,7 +179,7 @@ uint32_t SWC_AesGcmDecryptFinal(uint32_t hSWCryptoSession, uint8_t* pData, uint3
   if (!fits(pDataOutLength, DataLength)) return kBufferTooSmall;
   uint32_t valid = GCM_TAG_INVALID;
   rc = gcm_auth_dec_final(ctx, DataLength, pData, TagLen, Tag, pDataOutLength, pDataOut, &valid);
-  clear_work(session_view(hSWCryptoSession));
+  clear_work(s);
   if (rc == 0 && valid != GCM_TAG_VALID) rc = kFailed;
   if (rc != 0) {
     // Plaintext that failed authentication is never handed out.

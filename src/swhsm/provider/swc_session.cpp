@@ -2,6 +2,7 @@
 // digests, padding and the key-blob transform.
 #include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include "swc_work.h"
 #include "swc_internal.h"
@@ -24,8 +25,13 @@ struct SWCryptoSessionCtx {
   SWCryptoCtx ctx;
 };
 
-uint32_t g_SessionHandle_t[SWC_MAX_SESSIONS];
+// Handles are read without a lock by every lookup, so they are atomic; a
+// session's context belongs to whoever holds its slot's mutex. Opens claim
+// slots under g_open_mutex.
+std::atomic<uint32_t> g_SessionHandle_t[SWC_MAX_SESSIONS];
 SWCryptoSessionCtx g_SWCryptoSessionCtx[SWC_MAX_SESSIONS];
+std::recursive_mutex g_slot_mutex[SWC_MAX_SESSIONS];
+std::mutex g_open_mutex;
 std::atomic<bool> g_quarzel_state{false};
 
 // The default master key of every new session: it wraps the key blobs made
@@ -35,17 +41,35 @@ constexpr uint8_t mk[SWC_MK_LEN] = {
     0x13, 0x7F, 0xC6, 0x2E, 0x84, 0x4B, 0xF1, 0x96, 0x3D, 0xA0, 0x65, 0xEB, 0x21, 0x8C, 0x57, 0xB4,
 };
 
+// The caller holds slot i.
 void wipe_session(size_t i) {
+  g_SessionHandle_t[i].store(0);
   quarzel::secure_wipe(&g_SWCryptoSessionCtx[i], sizeof g_SWCryptoSessionCtx[i]);
-  g_SessionHandle_t[i] = 0;
 }
 
-SWCryptoSessionCtx* find(uint32_t h) {
-  if (h == 0) return nullptr;
+int slot_of(uint32_t h) {
+  if (h == 0) return -1;
   for (size_t i = 0; i < SWC_MAX_SESSIONS; ++i) {
-    if (g_SessionHandle_t[i] == h) return &g_SWCryptoSessionCtx[i];
+    if (g_SessionHandle_t[i].load() == h) return static_cast<int>(i);
   }
-  return nullptr;
+  return -1;
+}
+
+// A session held for one call (see swc::SessionView).
+struct Held {
+  SWCryptoSessionCtx* s = nullptr;
+  std::unique_lock<std::recursive_mutex> hold;
+};
+
+Held find(uint32_t h) {
+  Held held;
+  const int i = slot_of(h);
+  if (i < 0) return held;
+  held.hold = std::unique_lock<std::recursive_mutex>(g_slot_mutex[i]);
+  // Closed (and perhaps reopened) while we waited: not this session.
+  if (g_SessionHandle_t[i].load() != h) return Held{};
+  held.s = &g_SWCryptoSessionCtx[i];
+  return held;
 }
 
 uint32_t transform(uint8_t* key, uint32_t key_len, uint8_t dir, uint8_t* in, uint32_t len, uint8_t* out,
@@ -70,48 +94,58 @@ constexpr uint8_t kDecrypt = 1;
 // The master key and working context of a session, for the provider's
 // operation units (crypto/swc_work.h).
 swc::SessionView swc::session_view(uint32_t h) {
-  SWCryptoSessionCtx* s = find(h);
-  if (s == nullptr) return {};
-  return {s->SwMK, s->ctx.raw, sizeof s->ctx.raw};
+  Held held = find(h);
+  if (held.s == nullptr) return {};
+  return {held.s->SwMK, held.s->ctx.raw, sizeof held.s->ctx.raw, std::move(held.hold)};
 }
 
 extern "C" uint32_t SWC_OpenSession(uint32_t* phSwCryptoSession) {
   if (phSwCryptoSession == nullptr) return SWC_ERR_ARGUMENTS;
+  std::lock_guard<std::mutex> guard(g_open_mutex);
   size_t slot = SWC_MAX_SESSIONS;
   for (size_t i = 0; i < SWC_MAX_SESSIONS; ++i) {
-    if (g_SessionHandle_t[i] == 0) {
+    if (g_SessionHandle_t[i].load() == 0) {
       slot = i;
       break;
     }
   }
   if (slot == SWC_MAX_SESSIONS) return SWC_ERR_SESSION_COUNT;
   uint32_t h = 0;
-  for (int attempt = 0; h == 0 || find(h) != nullptr; ++attempt) {
+  for (int attempt = 0; h == 0 || slot_of(h) >= 0; ++attempt) {
     if (attempt == 64 || quarzel_get_random(reinterpret_cast<uint8_t*>(&h), sizeof h) != 0) return 6;
   }
-  wipe_session(slot);
-  g_SessionHandle_t[slot] = h;
-  g_SWCryptoSessionCtx[slot].hSWCryptoSession = h;
-  std::memcpy(g_SWCryptoSessionCtx[slot].SwMK, mk, SWC_MK_LEN);
+  {
+    // Filled before the handle is published: no lookup meets a half-made
+    // session.
+    std::lock_guard<std::recursive_mutex> slot_guard(g_slot_mutex[slot]);
+    wipe_session(slot);
+    g_SWCryptoSessionCtx[slot].hSWCryptoSession = h;
+    std::memcpy(g_SWCryptoSessionCtx[slot].SwMK, mk, SWC_MK_LEN);
+    g_SessionHandle_t[slot].store(h);
+  }
   if (!g_quarzel_state.exchange(true)) (void)quarzel_init();
   *phSwCryptoSession = h;
   return 0;
 }
 
 extern "C" uint32_t SWC_CloseSession(uint32_t hSwCryptoSession) {
-  SWCryptoSessionCtx* s = find(hSwCryptoSession);
-  if (s == nullptr) return SWC_ERR_SESSION_HANDLE;
-  wipe_session(static_cast<size_t>(s - g_SWCryptoSessionCtx));
+  const Held held = find(hSwCryptoSession);
+  if (held.s == nullptr) return SWC_ERR_SESSION_HANDLE;
+  wipe_session(static_cast<size_t>(held.s - g_SWCryptoSessionCtx));
   return 0;
 }
 
 extern "C" uint32_t SWC_CloseAllSessions(void) {
-  for (size_t i = 0; i < SWC_MAX_SESSIONS; ++i) wipe_session(i);
+  for (size_t i = 0; i < SWC_MAX_SESSIONS; ++i) {
+    std::lock_guard<std::recursive_mutex> guard(g_slot_mutex[i]);
+    wipe_session(i);
+  }
   return 0;
 }
 
 extern "C" uint32_t SWC_SetMK(uint32_t hSwCryptoSession, uint8_t* pSwMK, uint32_t u32SwMKLen) {
-  SWCryptoSessionCtx* s = find(hSwCryptoSession);
+  const Held held = find(hSwCryptoSession);
+  SWCryptoSessionCtx* s = held.s;
   if (s == nullptr) return SWC_ERR_SESSION_HANDLE;
   // A key of any other length would leave part of the old key in force.
   if (pSwMK == nullptr || u32SwMKLen != SWC_MK_LEN) return SWC_ERR_ARGUMENTS;
@@ -120,7 +154,8 @@ extern "C" uint32_t SWC_SetMK(uint32_t hSwCryptoSession, uint8_t* pSwMK, uint32_
 }
 
 extern "C" uint32_t SWC_GetMK(uint32_t hSwCryptoSession, uint8_t* pSwMK, uint32_t* pu32SwMKLen) {
-  SWCryptoSessionCtx* s = find(hSwCryptoSession);
+  const Held held = find(hSwCryptoSession);
+  SWCryptoSessionCtx* s = held.s;
   if (s == nullptr) return SWC_ERR_SESSION_HANDLE;
   if (pSwMK == nullptr || pu32SwMKLen == nullptr) return SWC_ERR_ARGUMENTS;
   std::memcpy(pSwMK, s->SwMK, SWC_MK_LEN);
@@ -129,26 +164,30 @@ extern "C" uint32_t SWC_GetMK(uint32_t hSwCryptoSession, uint8_t* pSwMK, uint32_
 }
 
 extern "C" uint32_t SWC_ClearMK(uint32_t hSwCryptoSession) {
-  SWCryptoSessionCtx* s = find(hSwCryptoSession);
+  const Held held = find(hSwCryptoSession);
+  SWCryptoSessionCtx* s = held.s;
   if (s == nullptr) return SWC_ERR_SESSION_HANDLE;
   quarzel::secure_wipe(s->SwMK, SWC_MK_LEN);
   return 0;
 }
 
 extern "C" uint32_t SWC_DigestInit(uint32_t hSWCryptoSession, uint8_t HashType) {
-  SWCryptoSessionCtx* s = find(hSWCryptoSession);
+  const Held held = find(hSWCryptoSession);
+  SWCryptoSessionCtx* s = held.s;
   if (s == nullptr) return SWC_ERR_SESSION_HANDLE;
   return hash_init(&s->ctx.hash, static_cast<hash_type_t>(HashType));
 }
 
 extern "C" uint32_t SWC_DigestUpdate(uint32_t hSWCryptoSession, uint8_t* pData, uint32_t DataLength) {
-  SWCryptoSessionCtx* s = find(hSWCryptoSession);
+  const Held held = find(hSWCryptoSession);
+  SWCryptoSessionCtx* s = held.s;
   if (s == nullptr) return SWC_ERR_SESSION_HANDLE;
   return hash_update(&s->ctx.hash, DataLength, pData);
 }
 
 extern "C" uint32_t SWC_DigestFinal(uint32_t hSWCryptoSession, uint8_t* pDigest, uint32_t* pu32DigestLength) {
-  SWCryptoSessionCtx* s = find(hSWCryptoSession);
+  const Held held = find(hSWCryptoSession);
+  SWCryptoSessionCtx* s = held.s;
   if (s == nullptr) return SWC_ERR_SESSION_HANDLE;
   return hash_final(&s->ctx.hash, pu32DigestLength, pDigest);
 }
@@ -207,14 +246,16 @@ extern "C" uint32_t _AES_Decrypt(uint8_t* pAesKey, uint32_t u32AesKeyLength, uin
 
 extern "C" uint32_t SWC_Key_Encrypt(uint32_t hSWCryptoSession, uint8_t* pPlainKey, uint32_t u32PlainKeyLength,
                                     uint8_t* pKey, uint32_t* pu32KeyLength) {
-  SWCryptoSessionCtx* s = find(hSWCryptoSession);
+  const Held held = find(hSWCryptoSession);
+  SWCryptoSessionCtx* s = held.s;
   if (s == nullptr) return SWC_ERR_SESSION_HANDLE;
   return transform(s->SwMK, SWC_MK_LEN, kEncrypt, pPlainKey, u32PlainKeyLength, pKey, pu32KeyLength);
 }
 
 extern "C" uint32_t SWC_Key_Decrypt(uint32_t hSWCryptoSession, uint8_t* pKey, uint32_t u32KeyLength,
                                     uint8_t* pPlainKey, uint32_t* pu32PlainKeyLength) {
-  SWCryptoSessionCtx* s = find(hSWCryptoSession);
+  const Held held = find(hSWCryptoSession);
+  SWCryptoSessionCtx* s = held.s;
   if (s == nullptr) return SWC_ERR_SESSION_HANDLE;
   return transform(s->SwMK, SWC_MK_LEN, kDecrypt, pKey, u32KeyLength, pPlainKey, pu32PlainKeyLength);
 }
@@ -239,4 +280,4 @@ bool swd::session_key_digest(uint32_t handle, uint8_t key[32]) {
          hash_final(&ctx, &n, key) == 0 && n == 32;
 }
 
-bool swc_session_exists(uint32_t h) { return find(h) != nullptr; }
+bool swc_session_exists(uint32_t h) { return slot_of(h) >= 0; }

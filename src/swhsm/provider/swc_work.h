@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <new>
 
 #include "quarzel/secure.h"
@@ -27,12 +28,15 @@ inline constexpr uint32_t kBufferTooSmall = 0x150;  // CKR_BUFFER_TOO_SMALL
 
 inline constexpr uint32_t kMkLen = 32;
 
-// A provider session's master key and working context; empty for an unknown
-// handle.
+// A provider session's master key and working context, held for as long as
+// the view lives: a close in another thread waits for it, so the key and
+// context are never used after they were wiped. Empty for an unknown (or
+// just closed) handle. A thread may hold several views of one session.
 struct SessionView {
   uint8_t* mk = nullptr;
   uint8_t* work = nullptr;
   size_t work_size = 0;
+  std::unique_lock<std::recursive_mutex> hold;
   explicit operator bool() const noexcept { return mk != nullptr; }
 };
 SessionView session_view(uint32_t h);

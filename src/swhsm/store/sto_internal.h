@@ -59,6 +59,19 @@ uint32_t write_empty_list(const TokenPaths& p, StoreLock& lock);
 // Removes the cached list of the token (if any).
 void cache_drop(const PERSISTENCY_INPUT& in);
 
+// The commit record of an update (see sto_recovery.cpp): written before the
+// list is saved, dropped once the object file is replaced.
+uint32_t write_pending(const TokenPaths& p, uint32_t index, const STO_SEOBJ& entry, const uint8_t* obj,
+                       uint32_t len);
+void drop_pending(const TokenPaths& p);
+// Finishes or drops an update that a killed process left; the lock is held.
+uint32_t settle_pending(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreLock& lock);
+// settle_pending, then removes the token directory's dead temporary files
+// and the object files its list does not name; the lock is held.
+uint32_t tidy_token(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreLock& lock);
+// tidy_token for every token store under the root (start-up).
+void tidy_store();
+
 // Calls the test hook, if one is set.
 void step(const char* name);
 

@@ -28,7 +28,10 @@ uint32_t open_token(PERSISTENCY_INPUT_PTR in, Opened* o, bool create_dirs) {
   uint32_t rv = token_paths(*in, &o->paths);
   if (rv != STO_OK) return rv;
   if (create_dirs && (rv = make_dirs(o->paths)) != STO_OK) return rv;
-  return o->lock.acquire(o->paths.lock);
+  if ((rv = o->lock.acquire(o->paths.lock)) != STO_OK) return rv;
+  // An update that a killed process committed is finished before anything
+  // reads or changes the store.
+  return settle_pending(*in, o->paths, o->lock);
 }
 
 void copy_entry_fields(STO_SEOBJ& e, const STO_SEOBJ& m) {
@@ -108,12 +111,30 @@ uint32_t Sto_UpdateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectInd
   if (!found) return STO_REPORT(STO_ERR_NOT_FOUND);
   char path[STO_PATH_LEN];
   if ((rv = object_path(o.paths, u32ObjectIndex, path)) != STO_OK) return STO_REPORT(rv);
-  // The object first, so that a full disk leaves object and list as they were.
+  // One write commits: the record of the new entry and object, then the
+  // list (the commit point), then the object file. A crash anywhere leaves
+  // list and file agreeing once the next store operation settles the record.
+  STO_SEOBJ entry{};
+  for (const auto& e : list->seobj_array) {
+    if (e.ObjIndex == u32ObjectIndex && !(e.ObjIndex == 0 && e.ObjId[0] == 0)) {
+      entry = e;
+      break;
+    }
+  }
+  if ((rv = write_pending(o.paths, u32ObjectIndex, entry, pObject, u32ObjectLen)) != STO_OK) return STO_REPORT(rv);
+  step("update recorded");
+  if ((rv = save_list(*pStoInput, o.paths, o.lock, *list)) != STO_OK) {
+    drop_pending(o.paths);
+    return rv;
+  }
+  step("list saved");
   if (oxlu_write_file_atomic(path, pObject, u32ObjectLen, kObjectPerm) != OXLU_OK) {
+    // Committed all the same: the record finishes it at the next operation.
     return STO_REPORT(STO_ERR_FAILED);
   }
   step("object written");
-  return save_list(*pStoInput, o.paths, o.lock, *list);
+  drop_pending(o.paths);
+  return STO_OK;
 }
 
 uint32_t Sto_DeleteObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex) {

@@ -109,6 +109,7 @@ extern "C" uint32_t Sto_Initialize(STO_TKN_OBJECT_CONFIG_PATH* pfilepathConf) {
   FILE* f = fopen_safe("./sto_filepath.cfg", "r");
   if (f == nullptr) {
     std::snprintf(g_TknObjPath, sizeof g_TknObjPath, "%s", "./");
+    tidy_store();
     return STO_OK;
   }
   std::string text;
@@ -131,9 +132,11 @@ extern "C" uint32_t Sto_Initialize(STO_TKN_OBJECT_CONFIG_PATH* pfilepathConf) {
   });
   if (!found) {
     g_TknObjPath[0] = '\0';
+    tidy_store();
     return STO_OK;
   }
   if (text_len(value, sizeof value) >= STO_PATH_LEN) return STO_REPORT(STO_ERR_TOO_SMALL);
   std::memcpy(g_TknObjPath, value, STO_PATH_LEN);
+  tidy_store();
   return STO_OK;
 }

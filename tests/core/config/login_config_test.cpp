@@ -121,8 +121,8 @@ TEST_F(LoginConfig, BusyInAnotherProcess) {
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    FILE* f = fopen_safe("HSM.cfg", "r");
-    char c = f != nullptr ? 'y' : 'n';
+    oxlu::WriteLock lock;  // a writer of the file in the middle of its update
+    char c = lock.acquire("HSM.cfg") == OXLU_OK ? 'y' : 'n';
     (void)!write(ready[1], &c, 1);
     (void)!read(done[0], &c, 1);
     _exit(0);

@@ -1,7 +1,11 @@
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "lock_holder.h"
 #include "oxlu/file.h"
@@ -124,9 +128,9 @@ TEST_F(FileTest, ReplacementKeepsPermissionsNeverWiderThanAsked) {
   EXPECT_EQ(slurp("./k.cfg"), "c");
 }
 
-TEST_F(FileTest, FileBusyInAnotherProcessFailsAtOnce) {
+TEST_F(FileTest, FileHeldByAWriterInAnotherProcessIsBusy) {
   spit("./c.cfg", "original\n");
-  LockHolder holder("./c.cfg", "r");
+  LockHolder holder("./c.cfg", "x");
   ASSERT_TRUE(holder.ok());
 
   EXPECT_EQ(fopen_safe("./c.cfg", "r"), nullptr);
@@ -187,21 +191,110 @@ TEST_F(FileTest, FileWhereNoCompanionCanBeMadeLocksItself) {
   if (::access(path, R_OK) != 0) GTEST_SKIP() << "no " << path << " here";
   FILE* f = fopen_safe(path, "r");
   ASSERT_NE(f, nullptr);
-  EXPECT_EQ(fopen_safe(path, "r"), nullptr);
+  // Readers share the file's own lock.
+  FILE* g = fopen_safe(path, "r");
+  EXPECT_NE(g, nullptr);
+  if (g != nullptr) {
+    EXPECT_EQ(fclose_safe(g), 0);
+  }
   char buf[64];
   size_t len = 0;
-  EXPECT_EQ(oxlu_read_file(path, buf, sizeof buf, &len), OXLU_E_BUSY);
   EXPECT_EQ(fclose_safe(f), 0);
   EXPECT_EQ(oxlu_read_file(path, buf, sizeof buf, &len), OXLU_OK);
   EXPECT_FALSE(std::filesystem::exists(std::string(path) + ".lock"));
 }
 
-TEST_F(FileTest, TwoOpensInOneProcessExcludeEachOther) {
+TEST_F(FileTest, ReadersShareAFileAndAWriterWaitsForThem) {
   spit("./f.cfg", "x\n");
+  // In one process as in two: readers together, a writer alone.
   FILE* a = fopen_safe("./f.cfg", "r");
   ASSERT_NE(a, nullptr);
-  EXPECT_EQ(fopen_safe("./f.cfg", "r"), nullptr);
+  FILE* b = fopen_safe("./f.cfg", "r");
+  ASSERT_NE(b, nullptr);
+  LockHolder other("./f.cfg", "r");
+  EXPECT_TRUE(other.ok());
+  EXPECT_EQ(oxlu_write_file_atomic("./f.cfg", "y\n", 2, OXLU_PERM_PUBLIC), OXLU_E_BUSY);
+  EXPECT_EQ(fopen_safe("./f.cfg", "w"), nullptr);
   EXPECT_EQ(fclose_safe(a), 0);
+  EXPECT_EQ(fclose_safe(b), 0);
+  other.release();
+  EXPECT_EQ(oxlu_write_file_atomic("./f.cfg", "y\n", 2, OXLU_PERM_PUBLIC), OXLU_OK);
+  EXPECT_EQ(slurp("./f.cfg"), "y\n");
+}
+
+TEST_F(FileTest, AWriterHeldBrieflyIsWaitedFor) {
+  // A writer that lets go within the bounded wait costs a reader time, not
+  // a failure.
+  spit("./h.cfg", "old\n");
+  std::atomic<bool> held{false};
+  std::thread writer([&] {
+    oxlu::WriteLock lock;
+    ASSERT_EQ(lock.acquire("./h.cfg"), OXLU_OK);
+    held = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(OXLU_BUSY_WAIT_MS / 5));
+    ASSERT_EQ(lock.write("new\n", 4, OXLU_PERM_PUBLIC), OXLU_OK);
+  });
+  while (!held) std::this_thread::yield();
+  char buf[16];
+  size_t len = 0;
+  EXPECT_EQ(oxlu_read_file("./h.cfg", buf, sizeof buf, &len), OXLU_OK);
+  EXPECT_EQ(std::string(buf, len), "new\n");
+  writer.join();
+}
+
+TEST_F(FileTest, WriteLockHoldsAcrossReadModifyWrite) {
+  // Threads each add one to a counter file under the writer lock: no
+  // increment is lost.
+  ASSERT_EQ(oxlu_write_file_atomic("./n.cfg", "0", 1, OXLU_PERM_PUBLIC), OXLU_OK);
+  constexpr int kThreads = 4, kEach = 25;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < kEach; ++i) {
+        oxlu::WriteLock lock;
+        char buf[16] = {};
+        size_t len = 0;
+        if (lock.acquire("./n.cfg") != OXLU_OK || lock.read(buf, sizeof buf - 1, &len) != OXLU_OK) {
+          ++failures;
+          continue;
+        }
+        const std::string next = std::to_string(std::stoi(std::string(buf, len)) + 1);
+        if (lock.write(next.data(), next.size(), OXLU_PERM_PUBLIC) != OXLU_OK) ++failures;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(slurp("./n.cfg"), std::to_string(kThreads * kEach));
+}
+
+TEST_F(FileTest, DeadWritersTemporaryFilesAreRemoved) {
+  spit("./a.cfg", "a\n");
+  spit("./a.cfg.tmp.999999.3", "half");   // a writer that died
+  spit("./b.cfg.tmp.999998.0", "half");   // died before its file ever existed
+  spit("./c.cfg.tmp.x.1", "keep");         // not a temporary file of ours
+  spit("./d.tmp.cfg", "keep");
+  {
+    // A live writer's temporary file stays.
+    oxlu::WriteLock lock;
+    ASSERT_EQ(lock.acquire("./e.cfg"), OXLU_OK);
+    spit("./e.cfg.tmp.1.1", "live");
+    LockHolder holder("./e.cfg", "x");  // busy: another holder cannot have it
+    EXPECT_FALSE(holder.ok());
+  }
+  LockHolder live("./e.cfg", "x");
+  ASSERT_TRUE(live.ok());
+  EXPECT_EQ(oxlu::remove_dead_temps("."), 2);
+  const std::set<std::string> left = entries();
+  EXPECT_EQ(left.count("a.cfg.tmp.999999.3"), 0u);
+  EXPECT_EQ(left.count("b.cfg.tmp.999998.0"), 0u);
+  EXPECT_EQ(left.count("c.cfg.tmp.x.1"), 1u);
+  EXPECT_EQ(left.count("d.tmp.cfg"), 1u);
+  EXPECT_EQ(left.count("e.cfg.tmp.1.1"), 1u);
+  EXPECT_EQ(slurp("./a.cfg"), "a\n");
+  live.release();
+  EXPECT_EQ(oxlu::remove_dead_temps("."), 1);
 }
 
 TEST_F(FileTest, WriteInterruptedMidwayKeepsOldContent) {

@@ -11,7 +11,8 @@
 class LockHolder {
  public:
   // Forks a child that opens `path` through fopen_safe(mode) and keeps it
-  // open. ok() tells whether the child got the file.
+  // open; mode "x" holds the file's writer lock instead (a read-modify-write
+  // in progress). ok() tells whether the child got the file.
   explicit LockHolder(const std::string& path, const char* mode = "r") {
     int up[2], down[2];
     if (pipe(up) != 0 || pipe(down) != 0) return;
@@ -19,8 +20,16 @@ class LockHolder {
     if (pid_ == 0) {
       close(up[0]);
       close(down[1]);
-      FILE* f = fopen_safe(path.c_str(), mode);
-      char r = f != nullptr ? 'y' : 'n';
+      oxlu::WriteLock lock;
+      FILE* f = nullptr;
+      bool got = false;
+      if (std::string(mode) == "x") {
+        got = lock.acquire(path.c_str()) == OXLU_OK;
+      } else {
+        f = fopen_safe(path.c_str(), mode);
+        got = f != nullptr;
+      }
+      char r = got ? 'y' : 'n';
       (void)!write(up[1], &r, 1);
       char c;
       (void)!read(down[0], &c, 1);

@@ -81,7 +81,7 @@ TEST_F(ConfigFiles, HsmAdminCfgMissingOrBusy) {
   EXPECT_EQ(std::memcmp(&c, &before, sizeof c), 0);  // written only on success
   EXPECT_TRUE(std::filesystem::is_directory("./SwHsm"));  // made when missing
   ASSERT_EQ(SetHsmAdminCFG(&c), 0u);
-  LockHolder holder("./SwHsm/HsmAdmin.cfg");
+  LockHolder holder("./SwHsm/HsmAdmin.cfg", "x");
   ASSERT_TRUE(holder.ok());
   EXPECT_EQ(GetHsmAdminCFG(&c), 0x50u);
   EXPECT_EQ(SetHsmAdminCFG(&c), 0x50u);
@@ -399,12 +399,12 @@ TEST_F(ConfigFiles, WriteInterruptedMidwayLeavesEveryFileIntact) {
   }
 }
 
-TEST_F(ConfigFiles, BusyTokenFileFailsAtOnceAndStaysIntact) {
+TEST_F(ConfigFiles, TokenFileHeldByAWriterIsBusyAndStaysIntact) {
   std::filesystem::create_directory("./SwHsm");
   const TKN_USER_CFG c = sample_token();
   ASSERT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c), 0u);
   const std::string before = slurp("./SwHsm/Tkn01/TknUser.cfg");
-  LockHolder holder("./SwHsm/Tkn01/TknUser.cfg");
+  LockHolder holder("./SwHsm/Tkn01/TknUser.cfg", "x");
   ASSERT_TRUE(holder.ok());
   TKN_USER_CFG back{};
   EXPECT_EQ(_swdev_GetTokenUserCFG("Tkn01", &back), 0x520u);

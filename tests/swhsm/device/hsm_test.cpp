@@ -230,7 +230,7 @@ TEST_F(Hsm, BusyTokenListIsNeverReplaced) {
   const std::string first = create_token();
   const std::string list = slurp("./SwHsm/TknUser.list");
   const ZEB_DEVICE_HANDLE a = admin_session();
-  LockHolder holder("./SwHsm/TknUser.list");
+  LockHolder holder("./SwHsm/TknUser.list", "x");
   ASSERT_TRUE(holder.ok());
   uint8_t id[16], sn[16];
   EXPECT_EQ(SWD_CreateToken(a, id, sn), 0xE0u);

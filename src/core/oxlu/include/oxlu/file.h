@@ -1,11 +1,13 @@
 // Locked file access shared by every configuration and store file.
 //
-// Locking. A file "<name>" is guarded by an exclusive, non-blocking flock on
-// its companion "<name>.lock" (created on first use, never removed while the
-// file lives). The companion is used rather than the file itself because a
-// rewrite replaces the file's inode by rename: a lock on the old inode would
-// no longer guard the new one. A file busy in another process fails at once.
-// Within one process two opens of one file exclude each other as well.
+// Locking. A file "<name>" is guarded by a flock on its companion
+// "<name>.lock" (created on first use, never removed while the file lives).
+// The companion is used rather than the file itself because a rewrite
+// replaces the file's inode by rename: a lock on the old inode would no longer
+// guard the new one. Readers share the lock; a writer holds it alone. An open
+// that meets a holder it cannot share with waits up to OXLU_BUSY_WAIT_MS, then
+// fails busy. The locks hold between threads of one process as between
+// processes (each open has a lock of its own).
 //
 // Replacement. Every write goes to a temporary file in the same directory,
 // is flushed to disk (fsync) and renamed over the file, and the directory is
@@ -23,6 +25,9 @@ inline constexpr unsigned OXLU_PERM_SECRET = 0600;
 // Permissions of other files (before the process's file-creation mask).
 inline constexpr unsigned OXLU_PERM_PUBLIC = 0666;
 
+// How long an open waits for a file held against it before it fails busy.
+inline constexpr int OXLU_BUSY_WAIT_MS = 2000;
+
 // Result codes of the oxlu_* routines.
 inline constexpr int OXLU_OK = 0;
 inline constexpr int OXLU_E_ARG = 1;     // null argument or bad mode
@@ -37,7 +42,7 @@ extern "C" {
 // atomically when it is closed (fclose_safe, or fclose) without a write
 // error; permissions 0666 before the mask. Any other mode: the file opened
 // read-only (a missing file fails and creates nothing). Null on any failure,
-// at once when the file is busy; a refused open never changes the file.
+// also when the file stays busy; a refused open never changes the file.
 FILE* fopen_safe(const char* filename, const char* mode);
 // As fopen_safe, with the permissions of a file that 'w' creates.
 FILE* fopen_safe_perm(const char* filename, const char* mode, unsigned perm);
@@ -60,6 +65,39 @@ int oxlu_write_file_atomic(const char* path, const void* data, size_t len, unsig
 int oxlu_read_file(const char* path, void* buf, size_t cap, size_t* len);
 
 }  // extern "C"
+
+namespace oxlu {
+
+// The writer's lock of one file, held across a read-modify-write so that no
+// other writer's update falls between the read and the write (and no reader
+// sees the file while it is held). Readers and writers of the file, in this
+// process or another, wait (bounded) or fail busy meanwhile.
+class WriteLock {
+ public:
+  WriteLock() = default;
+  ~WriteLock();
+  WriteLock(const WriteLock&) = delete;
+  WriteLock& operator=(const WriteLock&) = delete;
+  // OXLU_OK, OXLU_E_BUSY, OXLU_E_IO or OXLU_E_ARG.
+  int acquire(const char* path);
+  bool held() const { return fd_ >= 0; }
+  // As oxlu_read_file and oxlu_write_file_atomic, on the file held.
+  int read(void* buf, size_t cap, size_t* len) const;
+  int write(const void* data, size_t len, unsigned perm) const;
+
+ private:
+  int fd_ = -1;
+  char path_[4096] = {};
+};
+
+// Removes, in `dir`, the temporary files ("<name>.tmp.<pid>.<n>") of writers
+// that are gone: those whose file's lock is free (a writer holds it for as
+// long as its temporary file exists). Returns the number removed.
+int remove_dead_temps(const char* dir);
+// True when `name` is the temporary file of a replacement of some file.
+bool is_temp_name(const char* name);
+
+}  // namespace oxlu
 
 namespace oxlu::testing {
 // Test seam: the write(2) used for file content (nullptr restores write(2)).
