@@ -238,6 +238,43 @@ quarzel_ret_t crt_components_ct(uint32_t fn, uint32_t bits, const uint8_t* d, co
   return 0;
 }
 
+quarzel_ret_t power_65537_limbs(uint32_t fn, uint32_t bits, const uint8_t* base, const uint8_t* n,
+                                uint8_t* result) {
+  const size_t L = full_len(bits), Ln = L / 8, nw = L / 4;
+  Scratch<u64, 1024> s;
+  Scratch<mpbn_word_t, 512> words;
+  if (!s.reserve(4 * Ln + md::mont_work_limbs(Ln)) || !words.reserve(2 * nw + 1 + nw))
+    return rsa_err(fn, RSA_R_ALLOC);
+  u64* N = s.data();
+  u64* RR = N + Ln;
+  u64* A = RR + Ln;
+  u64* X = A + Ln;
+  u64* T = X + Ln;
+  be_to_limbs(N, n, L);
+  if ((N[0] & 1) == 0) return even_modulus(fn);
+  // R^2 mod n by a division: n is public.
+  mpbn_word_t* pow2 = words.data();  // 2^(64 Ln * 2), MSW first
+  mpbn_word_t* nwords = pow2 + 2 * nw + 1;
+  pow2[0] = 1;
+  md::limbs_to_msw(nwords, N, nw);
+  if (const core_ret_t c = mpbn_mod(static_cast<uint32_t>(2 * nw + 1), pow2, static_cast<uint32_t>(nw), nwords,
+                                    pow2 + nw + 1);
+      c != 0) {
+    return rsa_err_core(fn, c);
+  }
+  md::msw_to_limbs(RR, pow2 + nw + 1, nw);
+  be_to_limbs(A, base, L);
+  const u64 ninv = md::neg_inv64(N[0]);
+  md::mont_mul_limbs(Ln, A, A, RR, N, ninv, T);  // a R
+  md::mont_sqr_limbs(Ln, X, A, N, ninv, T);
+  for (int i = 1; i < 16; ++i) md::mont_sqr_limbs(Ln, X, X, N, ninv, T);
+  md::mont_mul_limbs(Ln, X, X, A, N, ninv, T);  // a^65537 R
+  for (size_t j = 0; j < Ln; ++j) A[j] = j == 0;
+  md::mont_mul_limbs(Ln, X, X, A, N, ninv, T);
+  limbs_to_be(result, X, L);
+  return 0;
+}
+
 quarzel_ret_t power_ct(uint32_t fn, uint32_t bits, const uint8_t* base, const uint8_t* n, const uint8_t* d,
                        uint8_t* result) {
   const size_t L = full_len(bits), Ln = L / 8;

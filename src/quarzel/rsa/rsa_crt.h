@@ -31,6 +31,12 @@ struct CrtKey {
 [[nodiscard]] quarzel_ret_t crt_components_ct(uint32_t fn, uint32_t bits, const uint8_t* d, const uint8_t* p,
                                               const uint8_t* q, uint8_t* dp, uint8_t* dq, uint8_t* qinv);
 
+// result (L bytes) = base^65537 mod n for a public odd n: 16 squarings and
+// a product. The base may be secret (a re-encryption check): only the public
+// modulus meets a division.
+[[nodiscard]] quarzel_ret_t power_65537_limbs(uint32_t fn, uint32_t bits, const uint8_t* base, const uint8_t* n,
+                                              uint8_t* result);
+
 // result (L bytes) = base^d mod n, n odd and public, d secret (L bytes).
 [[nodiscard]] quarzel_ret_t power_ct(uint32_t fn, uint32_t bits, const uint8_t* base, const uint8_t* n,
                                      const uint8_t* d, uint8_t* result);

@@ -56,34 +56,7 @@ constexpr uint32_t FN_RSAVP1 = 0x042F;
 // one multiplication. Only the (public) exponent shapes the work; the base
 // may be secret (a re-encryption check) and meets masks only.
 quarzel_ret_t power_65537_vartime(uint32_t bits, const uint8_t* base, const uint8_t* n, uint8_t* result) {
-  constexpr uint32_t fn = FN_POWER_65537;
-  const uint32_t nw = full_len(bits) / 4;
-  mpbn_word_t m[128], a[128], x[128], r2[128];
-  auto to_words = [nw](const uint8_t* be, mpbn_word_t* w) {
-    for (uint32_t i = 0; i < nw; ++i) {
-      const uint8_t* p = be + 4 * i;
-      w[i] = (mpbn_word_t{p[0]} << 24) | (mpbn_word_t{p[1]} << 16) | (mpbn_word_t{p[2]} << 8) | p[3];
-    }
-  };
-  to_words(n, m);
-  to_words(base, a);
-  mpbn_mont_ctx_t ctx{};
-  RSA_TRY_CORE(fn, mpbn_mont_init(&ctx, nw, m, nullptr, r2));
-  RSA_TRY_CORE(fn, mpbn_mont_mult(&ctx, nw, m, a, r2, a));  // a*R mod m
-  std::memcpy(x, a, nw * sizeof(mpbn_word_t));
-  for (int i = 0; i < 16; ++i) RSA_TRY_CORE(fn, mpbn_mont_mult(&ctx, nw, m, x, x, x));
-  RSA_TRY_CORE(fn, mpbn_mont_mult(&ctx, nw, m, x, a, x));
-  std::memset(a, 0, nw * sizeof(mpbn_word_t));
-  a[nw - 1] = 1;
-  RSA_TRY_CORE(fn, mpbn_mont_mult(&ctx, nw, m, x, a, x));  // leave Montgomery form
-  for (uint32_t i = 0; i < nw; ++i) {
-    uint8_t* p = result + 4 * i;
-    p[0] = static_cast<uint8_t>(x[i] >> 24);
-    p[1] = static_cast<uint8_t>(x[i] >> 16);
-    p[2] = static_cast<uint8_t>(x[i] >> 8);
-    p[3] = static_cast<uint8_t>(x[i]);
-  }
-  return 0;
+  return power_65537_limbs(FN_POWER_65537, bits, base, n, result);
 }
 
 // The private exponentiation with the richest component set the key holds.
