@@ -54,6 +54,13 @@ class EngineImpl final : public Engine {
     fn_.init(n_l_);
     words_to_limbs(tmp, N, dp.crv_a, nw_);
     fp_.to_mont(a_, tmp);
+    {  // a = -3 (the NIST curves) has a cheaper doubling, chosen by a null a.
+      u64 three[N] = {}, minus3[N] = {};
+      fp_.add(three, fp_.one, fp_.one);
+      fp_.add(three, three, fp_.one);
+      fp_.sub(minus3, minus3, three);
+      dbl_a_ = fe_eq_mask<N>(minus3, a_) != 0 ? nullptr : a_;
+    }
     words_to_limbs(tmp, N, dp.crv_b, nw_);
     fp_.to_mont(b_, tmp);
     // lambda: crv_nw words of the mask word, reduced by the Montgomery product.
@@ -102,7 +109,7 @@ class EngineImpl final : public Engine {
  private:
   using P = Jac<N>;
 
-  void dbl(P& r, const P& p) const { jac_double<N>(fp_, a_, r, p); }
+  void dbl(P& r, const P& p) const { jac_double<N>(fp_, dbl_a_, r, p); }
   void add_jac(P& r, const P& p1, const P& p2) const { jac_add<N>(fp_, r, p1, p2); }
   bool on_curve_jac(const P& p) const { return jac_on_curve<N>(fp_, a_, b_, p); }
   // Affine coordinates (L bytes, any value below 2^(8L)) in Montgomery form.
@@ -151,7 +158,7 @@ class EngineImpl final : public Engine {
     std::call_once(table_once_, [this] {
       Aff<N> g;
       load_affine(g.x, g.y, gx_, gy_);
-      table_.build(fp_, a_, g, 32 * static_cast<size_t>(nw_zdn_p_));
+      table_.build(fp_, dbl_a_, g, 32 * static_cast<size_t>(nw_zdn_p_));
     });
     return table_;
   }
@@ -162,6 +169,7 @@ class EngineImpl final : public Engine {
   mutable BaseTable<N> table_;
   Mont<N> fp_{}, fn_{};
   u64 a_[N]{}, b_[N]{}, lambda_[N]{};
+  const u64* dbl_a_ = nullptr;  // a for the doubling formulas; null when a = -3
   u64 n_l_[N]{};
   u64 blind_[kMaxKLimbs]{};
   uint32_t nw_ = 0, nw_zdn_p_ = 0;
@@ -251,7 +259,7 @@ core_ret_t EngineImpl<N>::mul_base(const uint8_t* k, uint8_t* rx, uint8_t* ry, b
     ~Wipe() { secure_wipe(&s, sizeof s); }
   } wipe{s};
   blind_scalar(s.kk, k);
-  mul_base_ct<N>(fp_, a_, base_table(), s.q, s.kk, kMaxKLimbs, nbits_);
+  mul_base_ct<N>(fp_, dbl_a_, base_table(), s.q, s.kk, kMaxKLimbs, nbits_);
   return finish(s.q, rx, ry, infinity);
 }
 
@@ -275,7 +283,7 @@ core_ret_t EngineImpl<N>::mul_window(const uint8_t* k, const uint8_t* px, const 
   if (!on_curve_jac(s.base)) return ECPBN_ERR_MUL_NOT_ON_CURVE;
   blind_scalar(s.kk, k);
   const size_t windows = (32 * static_cast<size_t>(nw_zdn_p_) + kWindowBits - 1) / kWindowBits;
-  mul_window_ct<N>(fp_, a_, s.q, s.base, s.kk, kMaxKLimbs, windows, s.table);
+  mul_window_ct<N>(fp_, dbl_a_, s.q, s.base, s.kk, kMaxKLimbs, windows, s.table);
   return finish(s.q, rx, ry, infinity);
 }
 
@@ -292,7 +300,7 @@ core_ret_t EngineImpl<N>::mul_dual_vartime(const uint8_t* bu1, const uint8_t* bu
   fe_from_bytes<N>(u1, bu1, byte_size_);
   fe_from_bytes<N>(u2, bu2, byte_size_);
   P r;
-  ec::mul_dual_vartime<N>(fp_, a_, base_table(), r, u1, u2, q);
+  ec::mul_dual_vartime<N>(fp_, dbl_a_, base_table(), r, u1, u2, q);
   return finish(r, rx, ry, infinity);
 }
 

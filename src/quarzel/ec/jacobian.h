@@ -34,8 +34,42 @@ inline void jac_set_infinity(const Mont<N>& fp, Jac<N>& r) {
 // dbl-2007-bl: XX = X1^2, YY = Y1^2, YYYY = YY^2, ZZ = Z1^2,
 // S = 2((X1+YY)^2 - XX - YYYY), M = 3XX + a ZZ^2, X3 = M^2 - 2S,
 // Z3 = (Y1+Z1)^2 - YY - ZZ, Y3 = M(S - X3) - 8 YYYY. Z1 = 0 gives Z3 = 0.
+//
+// With a null a the curve has a = -3, and dbl-2001-b applies: delta = Z1^2,
+// gamma = Y1^2, beta = X1 gamma, alpha = 3 (X1 - delta)(X1 + delta),
+// X3 = alpha^2 - 8 beta, Z3 = (Y1 + Z1)^2 - gamma - delta,
+// Y3 = alpha (4 beta - X3) - 8 gamma^2.
 template <size_t N>
 void jac_double(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p) {
+  if (a == nullptr) {
+    u64 delta[N], gamma[N], beta[N], alpha[N], t[N], u[N];
+    fp.sqr(delta, p.z);
+    fp.sqr(gamma, p.y);
+    fp.mul(beta, p.x, gamma);
+    fp.sub(t, p.x, delta);
+    fp.add(u, p.x, delta);
+    fp.mul(alpha, t, u);
+    fp.dbl(t, alpha);
+    fp.add(alpha, alpha, t);
+    // Z3 first: it reads Y1 and Z1, which r may share.
+    fp.add(t, p.y, p.z);
+    fp.sqr(t, t);
+    fp.sub(t, t, gamma);
+    fp.sub(r.z, t, delta);
+    fp.dbl(beta, beta);
+    fp.dbl(beta, beta);  // 4 beta
+    fp.sqr(t, alpha);
+    fp.dbl(u, beta);     // 8 beta
+    fp.sub(r.x, t, u);
+    fp.sub(t, beta, r.x);
+    fp.mul(t, alpha, t);
+    fp.sqr(gamma, gamma);
+    fp.dbl(gamma, gamma);
+    fp.dbl(gamma, gamma);
+    fp.dbl(gamma, gamma);
+    fp.sub(r.y, t, gamma);
+    return;
+  }
   u64 xx[N], yy[N], yyyy[N], zz[N], s[N], m[N], t[N];
   fp.sqr(xx, p.x);
   fp.sqr(yy, p.y);
