@@ -7,6 +7,7 @@
 
 #include "quarzel/mpbn.h"
 #include "quarzel/mpi.h"
+#include "quarzel/testing.h"
 
 namespace {
 
@@ -99,9 +100,9 @@ namespace {
 
 // The same exponentiation on the portable Montgomery product.
 void BM_ModExpPortable(benchmark::State& state) {
-  quarzel::mpbn_force_portable_for_testing(true);
+  quarzel::testing::force_portable(quarzel::testing::Path::mpbn, true);
   BM_ModExp(state);
-  quarzel::mpbn_force_portable_for_testing(false);
+  quarzel::testing::force_portable(quarzel::testing::Path::mpbn, false);
 }
 BENCHMARK(BM_ModExpPortable)->Arg(32)->Arg(64)->Unit(benchmark::kMillisecond);
 

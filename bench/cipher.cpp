@@ -7,6 +7,7 @@
 #include "quarzel/aes.h"
 #include "quarzel/blockcipher.h"
 #include "quarzel/gcm.h"
+#include "quarzel/testing.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ const std::vector<uint8_t> kKey(32, 0x2B);
 const std::vector<uint8_t> kIv(16, 0x0F);
 
 // Arg 0: 1 = accelerated path, 0 = portable.
-void select_path(const benchmark::State& state) { quarzel::set_cipher_accel_disabled_for_testing(state.range(0) == 0); }
+void select_path(const benchmark::State& state) { quarzel::testing::force_portable(quarzel::testing::Path::aes, state.range(0) == 0); }
 
 void run_mode(benchmark::State& state, cipher_type_t type, cipher_mode_t mode, cipher_dir_t dir) {
   select_path(state);
@@ -33,7 +34,7 @@ void run_mode(benchmark::State& state, cipher_type_t type, cipher_mode_t mode, c
     benchmark::DoNotOptimize(buf.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kLen));
-  quarzel::set_cipher_accel_disabled_for_testing(false);
+  quarzel::testing::force_portable(quarzel::testing::Path::aes, false);
 }
 
 void BM_Aes256Ctr(benchmark::State& s) { run_mode(s, CIPHER_TYPE_AES256, CIPHER_MODE_CTR, CIPHER_DIR_ENC); }
@@ -57,7 +58,7 @@ void BM_Aes256Gcm(benchmark::State& state) {
     benchmark::DoNotOptimize(tag);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kLen));
-  quarzel::set_cipher_accel_disabled_for_testing(false);
+  quarzel::testing::force_portable(quarzel::testing::Path::aes, false);
 }
 
 void BM_Aes256GcmDecrypt(benchmark::State& state) {
@@ -73,7 +74,7 @@ void BM_Aes256GcmDecrypt(benchmark::State& state) {
     benchmark::DoNotOptimize(valid);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kLen));
-  quarzel::set_cipher_accel_disabled_for_testing(false);
+  quarzel::testing::force_portable(quarzel::testing::Path::aes, false);
 }
 
 }  // namespace

@@ -5,11 +5,12 @@
 
 #include "quarzel/aes.h"
 #include "quarzel/drbg.h"
+#include "quarzel/testing.h"
 
 namespace {
 
 void generate(benchmark::State& state, drbg_type_t type, uint32_t entropy_len, bool portable) {
-  quarzel::set_cipher_accel_disabled_for_testing(portable);
+  quarzel::testing::force_portable(quarzel::testing::Path::aes, portable);
   uint8_t seed[64];
   for (uint32_t i = 0; i < sizeof seed; ++i) seed[i] = static_cast<uint8_t>(i * 29 + 1);
   drbg_ctx_t ctx;
@@ -31,7 +32,7 @@ void generate(benchmark::State& state, drbg_type_t type, uint32_t entropy_len, b
   }
   state.SetItemsProcessed(state.iterations());
   state.SetBytesProcessed(state.iterations() * n);
-  quarzel::set_cipher_accel_disabled_for_testing(false);
+  quarzel::testing::force_portable(quarzel::testing::Path::aes, false);
 }
 
 void BM_CtrDrbgAes256(benchmark::State& s) { generate(s, DRBG_TYPE_CTR_AES_256_WITH_DF, 32, false); }

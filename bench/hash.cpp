@@ -6,11 +6,12 @@
 #include "quarzel/hash.h"
 #include "quarzel/hmac.h"
 #include "quarzel/kdf.h"
+#include "quarzel/testing.h"
 
 namespace {
 
 void hash_bulk(benchmark::State& state, hash_type_t type, bool portable) {
-  quarzel::force_portable_sha_for_testing(portable);
+  quarzel::testing::force_portable(quarzel::testing::Path::sha, portable);
   std::vector<uint8_t> msg(static_cast<size_t>(state.range(0)), 0xA5);
   uint8_t digest[64];
   for (auto _ : state) {
@@ -20,7 +21,7 @@ void hash_bulk(benchmark::State& state, hash_type_t type, bool portable) {
     benchmark::DoNotOptimize(hash_update(&ctx, static_cast<uint32_t>(msg.size()), msg.data()));
     benchmark::DoNotOptimize(hash_final(&ctx, &n, digest));
   }
-  quarzel::force_portable_sha_for_testing(false);
+  quarzel::testing::force_portable(quarzel::testing::Path::sha, false);
   state.SetBytesProcessed(int64_t(state.iterations()) * state.range(0));
 }
 

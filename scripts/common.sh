@@ -4,7 +4,8 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 JOBS="$(nproc)"
 
 PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev nlohmann-json3-dev
-          libssl-dev openssl python3 python3-cryptography valgrind)
+          libssl-dev openssl python3 python3-cryptography
+          opensc gnutls-bin python3-pykcs11 softhsm2 valgrind)
 
 install_missing() {
   local missing=()

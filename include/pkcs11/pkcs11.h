@@ -1066,7 +1066,11 @@ typedef CK_AES_CTR_PARAMS CK_PTR CK_AES_CTR_PARAMS_PTR;
 #define CKM_IKE1_EXTENDED_DERIVE 0x00004031UL
 #define CKM_VENDOR_DEFINED 0x80000000UL
 
-/* Function prototypes and the matching pointer types. */
+/* Function prototypes and the matching pointer types. The entry points are
+ * the module's interface: visible even in code built with hidden visibility. */
+#if defined(__GNUC__)
+#pragma GCC visibility push(default)
+#endif
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -1164,6 +1168,9 @@ CK_DECLARE_FUNCTION(CK_RV, C_VerifyMessageNext)(CK_SESSION_HANDLE hSession, CK_V
 CK_DECLARE_FUNCTION(CK_RV, C_MessageVerifyFinal)(CK_SESSION_HANDLE hSession);
 #ifdef __cplusplus
 }
+#endif
+#if defined(__GNUC__)
+#pragma GCC visibility pop
 #endif
 
 typedef CK_DECLARE_FUNCTION_POINTER(CK_RV, CK_C_Initialize)(CK_VOID_PTR pInitArgs);

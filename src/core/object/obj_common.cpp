@@ -5,15 +5,15 @@
 #include "object_internal.h"
 
 namespace zeb::core {
-namespace {
-std::atomic<long> g_alloc_budget{-1};  // -1: no test failure set
-std::atomic<testing::FreeObserver> g_free_observer{nullptr};
-}
 
-namespace testing {
-void set_object_alloc_failure(long fail_after) noexcept { g_alloc_budget.store(fail_after); }
-void set_free_observer(FreeObserver fn) noexcept { g_free_observer.store(fn); }
-}  // namespace testing
+namespace seams {
+std::atomic<long> object_alloc_budget{-1};
+std::atomic<FreeObserver> object_free_observer{nullptr};
+}  // namespace seams
+namespace {
+std::atomic<long>& g_alloc_budget = seams::object_alloc_budget;
+std::atomic<seams::FreeObserver>& g_free_observer = seams::object_free_observer;
+}  // namespace
 
 void* object_alloc(size_t n) noexcept {
   long budget = g_alloc_budget.load();
@@ -27,7 +27,7 @@ void* object_alloc(size_t n) noexcept {
 void free_wiped(void* p, size_t n) noexcept {
   if (p == nullptr) return;
   quarzel::secure_wipe(p, n);
-  if (testing::FreeObserver fn = g_free_observer.load(); fn != nullptr) fn(p, n);
+  if (seams::FreeObserver fn = g_free_observer.load(); fn != nullptr) fn(p, n);
   std::free(p);
 }
 

@@ -2,6 +2,7 @@
 // (SwSess_*), the store helpers (SwStore_*) and the buffers they share.
 #pragma once
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,8 +11,15 @@
 #include "zeb/object_layers.h"
 #include "zeb/vrk_object.h"
 
-
 namespace zeb::core {
+
+// Switches under the object buffers: never set by the product, set by the
+// test seams (zeb/core_testing.h).
+namespace seams {
+extern std::atomic<long> object_alloc_budget;  // -1: every allocation is tried
+using FreeObserver = void (*)(const void* p, size_t n);
+extern std::atomic<FreeObserver> object_free_observer;
+}  // namespace seams
 
 // Largest object (or context) the core handles: far above any key, data or
 // certificate object, and a bound on what a bad length can make it allocate.

@@ -9,25 +9,42 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
-#include <string>
 
 #include "quarzel/port.h"
+#include "seams.h"
 
-namespace oxlu::testing {
-namespace {
-std::atomic<WriteFn> g_write_fn{nullptr};
-}
-void set_write_function(WriteFn fn) { g_write_fn.store(fn); }
-}  // namespace oxlu::testing
+namespace oxlu::seams {
+std::atomic<WriteFn> write_fn{nullptr};
+}  // namespace oxlu::seams
 
 namespace {
 
 std::atomic<unsigned> g_temp_counter{0};
 
-std::string lock_path_of(const char* path) { return std::string(path) + ".lock"; }
+// Paths built here live in fixed buffers: nothing below a C entry point
+// allocates, so nothing can throw out of one.
+struct PathBuf {
+  char s[PATH_MAX + 32];
+  const char* c_str() const { return s; }
+};
+
+// printf into a path buffer; false when it does not fit.
+bool make_path(PathBuf* out, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+bool make_path(PathBuf* out, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  const int n = std::vsnprintf(out->s, sizeof out->s, fmt, ap);
+  va_end(ap);
+  return n >= 0 && static_cast<size_t>(n) < sizeof out->s;
+}
+
+bool lock_path_of(const char* path, PathBuf* out) { return make_path(out, "%s.lock", path); }
 
 void sleep_us(long us) {
   timespec ts{us / 1000000, (us % 1000000) * 1000};
@@ -60,7 +77,8 @@ int lock_bounded(int fd, int op) {
 // Takes the lock of `path`'s companion (created when missing): shared for a
 // reader, exclusive for a writer.
 int acquire_lock(const char* path, int op, int* lock_fd) {
-  const std::string lp = lock_path_of(path);
+  PathBuf lp;
+  if (!lock_path_of(path, &lp)) return OXLU_E_ARG;
   int fd = ::open(lp.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, OXLU_PERM_PUBLIC);
   if (fd < 0) return errno == ENOENT ? OXLU_E_NOENT : OXLU_E_IO;
   const int rc = lock_bounded(fd, op);
@@ -106,7 +124,7 @@ int open_locked_reader(const char* path, int* fd, int* lock_fd) {
 
 bool write_all(int fd, const void* data, size_t len) {
   const auto* p = static_cast<const uint8_t*>(data);
-  oxlu::testing::WriteFn fn = oxlu::testing::g_write_fn.load();
+  oxlu::seams::WriteFn fn = oxlu::seams::write_fn.load();
   while (len > 0) {
     ssize_t n = fn != nullptr ? fn(fd, p, len) : ::write(fd, p, len);
     if (n < 0 && errno == EINTR) continue;
@@ -118,9 +136,12 @@ bool write_all(int fd, const void* data, size_t len) {
 }
 
 // Syncs the directory that holds `path`, so that the rename is durable.
-void sync_parent_dir(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+void sync_parent_dir(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  PathBuf dir;
+  const bool ok = slash == nullptr ? make_path(&dir, ".")
+                                   : make_path(&dir, "%.*s", static_cast<int>(slash - path + 1), path);
+  if (!ok) return;
   int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);  // some file systems refuse; the content itself is already synced
@@ -131,12 +152,13 @@ void sync_parent_dir(const std::string& path) {
 // takes that file's owner and permissions, never more open than `perm`: an
 // in-place rewrite used to keep them, and a file tightened to owner-only by
 // an administrator must stay so.
-int create_temp(const std::string& path, unsigned perm, std::string* tmp) {
+int create_temp(const char* path, unsigned perm, PathBuf* tmp) {
   struct stat st {};
-  const bool replacing = ::stat(path.c_str(), &st) == 0;
+  const bool replacing = ::stat(path, &st) == 0;
   for (int attempt = 0; attempt < 16; ++attempt) {
-    *tmp = path + ".tmp." + std::to_string(::getpid()) + "." +
-           std::to_string(g_temp_counter.fetch_add(1));
+    if (!make_path(tmp, "%s.tmp.%ld.%u", path, static_cast<long>(::getpid()), g_temp_counter.fetch_add(1))) {
+      return -1;
+    }
     // A new file gets `perm` less the process's mask; a replacement starts
     // owner-only and is then given the old file's owner and permissions.
     int fd = ::open(tmp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? (perm & 0600) : perm);
@@ -158,10 +180,10 @@ int create_temp(const std::string& path, unsigned perm, std::string* tmp) {
 }
 
 // Makes the temporary file durable and renames it over `path`.
-bool commit_temp(int fd, const std::string& tmp, const std::string& path) {
+bool commit_temp(int fd, const PathBuf& tmp, const char* path) {
   bool ok = ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
+  if (ok) ok = ::rename(tmp.c_str(), path) == 0;
   if (!ok) {
     ::unlink(tmp.c_str());
     return false;
@@ -170,7 +192,7 @@ bool commit_temp(int fd, const std::string& tmp, const std::string& path) {
   return true;
 }
 
-void abandon_temp(int fd, const std::string& tmp) {
+void abandon_temp(int fd, const PathBuf& tmp) {
   ::close(fd);
   ::unlink(tmp.c_str());
 }
@@ -181,8 +203,8 @@ struct StreamCookie {
   int fd = -1;
   bool writing = false;
   bool failed = false;
-  std::string path;
-  std::string tmp;
+  PathBuf path;
+  PathBuf tmp;
   char buf[4096];
 };
 
@@ -211,7 +233,7 @@ int cookie_close(void* c) {
     if (ck->failed) {
       abandon_temp(ck->fd, ck->tmp);
       rc = -1;
-    } else if (!commit_temp(ck->fd, ck->tmp, ck->path)) {
+    } else if (!commit_temp(ck->fd, ck->tmp, ck->path.c_str())) {
       rc = -1;
     }
   } else if (::close(ck->fd) != 0) {
@@ -233,13 +255,16 @@ extern "C" FILE* fopen_safe_perm(const char* filename, const char* mode, unsigne
   auto* ck = new (std::nothrow) StreamCookie;
   if (ck == nullptr) return nullptr;
   ck->writing = writing;
-  ck->path = filename;
+  if (!make_path(&ck->path, "%s", filename)) {
+    delete ck;
+    return nullptr;
+  }
   if (writing) {
     if (acquire_lock(filename, LOCK_EX, &ck->lock_fd) != OXLU_OK) {
       delete ck;
       return nullptr;
     }
-    ck->fd = create_temp(ck->path, perm, &ck->tmp);
+    ck->fd = create_temp(filename, perm, &ck->tmp);
     if (ck->fd < 0) {
       release_lock(ck->lock_fd);
       delete ck;
@@ -289,7 +314,8 @@ extern "C" int remove_safe(const char* path) {
   int lock_fd = -1;
   if (acquire_lock(path, LOCK_EX, &lock_fd) != OXLU_OK) return -1;
   const bool ok = ::unlink(path) == 0;
-  if (ok) ::unlink(lock_path_of(path).c_str());
+  PathBuf lp;
+  if (ok && lock_path_of(path, &lp)) ::unlink(lp.c_str());
   release_lock(lock_fd);
   return ok ? 0 : -1;
 }
@@ -298,15 +324,14 @@ namespace {
 
 // Replaces `path` with `len` bytes; the caller holds the writer's lock.
 int write_held(const char* path, const void* data, size_t len, unsigned perm) {
-  const std::string target(path);
-  std::string tmp;
-  int fd = create_temp(target, perm, &tmp);
+  PathBuf tmp;
+  int fd = create_temp(path, perm, &tmp);
   if (fd < 0) return OXLU_E_IO;
   if (!write_all(fd, data, len)) {
     abandon_temp(fd, tmp);
     return OXLU_E_IO;
   }
-  return commit_temp(fd, tmp, target) ? OXLU_OK : OXLU_E_IO;
+  return commit_temp(fd, tmp, path) ? OXLU_OK : OXLU_E_IO;
 }
 
 // Reads the whole of `fd` into `buf` (capacity `cap`).
@@ -402,16 +427,23 @@ int remove_dead_temps(const char* dir) {
   DIR* d = ::opendir(dir);
   if (d == nullptr) return 0;
   int removed = 0;
-  const std::string base = std::string(dir) + (dir[0] != '\0' && dir[std::strlen(dir) - 1] == '/' ? "" : "/");
+  const char* sep = (dir[0] != '\0' && dir[std::strlen(dir) - 1] == '/') ? "" : "/";
   while (dirent* e = ::readdir(d)) {
     if (!is_temp_name(e->d_name)) continue;
-    const std::string tmp = base + e->d_name;
+    PathBuf tmp;
+    if (!make_path(&tmp, "%s%s%s", dir, sep, e->d_name)) continue;
     // The file it would have replaced: the name before the last ".tmp.".
-    std::string target = tmp.substr(0, tmp.rfind(".tmp."));
+    const char* cut = nullptr;
+    for (const char* t = std::strstr(tmp.s, ".tmp."); t != nullptr; t = std::strstr(t + 1, ".tmp.")) cut = t;
+    PathBuf target;
+    PathBuf lock;
+    if (cut == nullptr || !make_path(&target, "%.*s", static_cast<int>(cut - tmp.s), tmp.s) ||
+        !lock_path_of(target.c_str(), &lock))
+      continue;
     // A writer creates its temporary file only while it holds the file's
     // writer lock, and renames or removes it before letting go: a free lock
     // means nobody will ever commit this one.
-    const int fd = ::open(lock_path_of(target.c_str()).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       ::close(fd);
       continue;  // a live writer

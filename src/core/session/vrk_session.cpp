@@ -33,8 +33,8 @@ uint32_t finish_user_login(VRK_SESSION_CTX* ctx, bool check_store) {
   if (rv == VRK_OK && check_store) {
     PERSISTENCY_INPUT input;
     SwStore_SetStoInput(ctx->hSe, ctx->HsmSn, ctx->TknId, &input);
-    auto list = std::make_unique<STO_SEOBJ_LIST>();
-    rv = SA_LoadObjectList(&input, list.get());
+    auto list = quarzel::make_unique_nothrow<STO_SEOBJ_LIST>();
+    rv = list ? SA_LoadObjectList(&input, list.get()) : VRK_ERR_HOST_MEMORY;
   }
   if (rv != VRK_OK) {
     CA_ClearMK(&ctx->CaCtx);
@@ -226,15 +226,10 @@ VRK_RV VRK_LoginTokenSuperUserByPin(VRK_HANDLE hSession, VRK_UCHAR_PTR pPin, VRK
   if (!lock.ok()) return lock.error();
   const SessionRef ctx(hSession);
   if (!ctx) return VRK_ERR_SESSION_HANDLE;
-  ZEB_DEVICE_TKN_USER_LIST list{};
-  uint32_t rv = DA_ListTokens(ctx->hHsm, &list);
+  const uint32_t rv = DA_LoginTokenSuperUserByPin(ctx->hSe, pPin, u32PinLen);
   if (rv != VRK_OK) return rv;
-  rv = DA_LoginTokenSuperUserByPin(ctx->hSe, pPin, u32PinLen);
-  if (rv != VRK_OK) return rv;
-  // The super user of any token but the HSM's first may also administer it.
-  const bool first = list.TknNum > 0 && std::memcmp(ctx->TknId, list.TknId[0], VRK_ID_LEN) == 0;
-  ctx->SessStatus = first ? VRK_SESS_TOKENSUPERUSER_LOGIN
-                          : (VRK_SESS_TOKENSUPERUSER_LOGIN | VRK_SESS_HSMADMIN_LOGIN);
+  // A token's super user administers that token only, never the HSM.
+  ctx->SessStatus = VRK_SESS_TOKENSUPERUSER_LOGIN;
   return VRK_OK;
 }
 

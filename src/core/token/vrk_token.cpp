@@ -99,7 +99,8 @@ VRK_RV VRK_ResetToken(VRK_HANDLE hSession) {
   if (rv != VRK_OK) return rv;
   PERSISTENCY_INPUT input;
   SwStore_SetStoInput(hSession, ctx->HsmSn, ctx->TknId, &input);
-  auto list = std::make_unique<STO_SEOBJ_LIST>();
+  auto list = quarzel::make_unique_nothrow<STO_SEOBJ_LIST>();
+  if (!list) return VRK_ERR_HOST_MEMORY;
   if ((rv = SA_LoadObjectList(&input, list.get())) != VRK_OK) return rv;
   // Every used entry from the last to the first: once objects have been
   // deleted the used entries need not be the first ObjNum ones.
@@ -160,7 +161,10 @@ VRK_RV VRK_RestoreToken(VRK_HANDLE hSession, VRK_UCHAR_PTR pBackupPin, VRK_UINT3
   // Decrypt into a private buffer: the caller's backup stays intact for a
   // retry (after a wrong PIN, for example).
   const uint32_t n = u32BackupDataLen - kBackupHeaderLen;
-  quarzel::SecretBytes image(pBackupData + kBackupHeaderLen, pBackupData + u32BackupDataLen);
+  quarzel::SecretBytes image;
+  if (!quarzel::try_assign(image, pBackupData + kBackupHeaderLen, pBackupData + u32BackupDataLen)) {
+    return VRK_ERR_HOST_MEMORY;
+  }
   uint32_t outLen = 0;
   if ((rv = _AES_Decrypt(key.data(), VRK_MK_LEN, image.data(), n, iv, image.data(), &outLen)) != VRK_OK) return rv;
   return DA_RestoreToken(ctx->hSe, pBackupPin, u32BackupPinLen, image.data(), n);

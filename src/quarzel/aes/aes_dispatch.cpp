@@ -3,10 +3,11 @@
 
 #include "quarzel/aes.h"
 #include "quarzel/cpu.h"
+#include "seams.h"
 
 namespace quarzel {
 namespace {
-std::atomic<bool> g_accel_disabled{false};
+std::atomic<bool>& g_accel_disabled = seams::aes_portable;
 }
 
 bool cipher_accel_cpu_supported() noexcept {
@@ -19,10 +20,6 @@ CipherAccel cipher_accel_default() noexcept {
     return CipherAccel::kPortable;
   }
   return CipherAccel::kAesNi;
-}
-
-void set_cipher_accel_disabled_for_testing(bool disabled) noexcept {
-  g_accel_disabled.store(disabled, std::memory_order_relaxed);
 }
 
 }  // namespace quarzel

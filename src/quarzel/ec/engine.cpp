@@ -459,12 +459,6 @@ Registry& registry() {
 
 }  // namespace
 
-void force_portable_for_testing(bool portable) {
-  Registry& reg = registry();
-  for (auto* e : {&reg.p224, &reg.p256, &reg.p384, &reg.p521, &reg.k256, &reg.bp256, &reg.bp384, &reg.bp512})
-    (*e)->force_portable(portable);
-}
-
 const Engine* engine_for(uint32_t crv_id) {
   const Registry& reg = registry();
   switch (crv_id) {

@@ -81,8 +81,4 @@ class Engine {
 // other id.
 const Engine* engine_for(uint32_t crv_id);
 
-// Test seam: every engine runs the portable field products (true) or the
-// CPU's best (false). Not for concurrent use with other EC calls.
-void force_portable_for_testing(bool portable);
-
 }  // namespace quarzel::ec

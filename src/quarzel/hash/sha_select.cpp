@@ -2,13 +2,14 @@
 #include <atomic>
 
 #include "hash/internal.h"
+#include "seams.h"
 
 #include "quarzel/cpu.h"
 
 namespace quarzel {
 namespace {
 
-std::atomic<bool> g_force_portable{false};
+std::atomic<bool>& g_force_portable = seams::sha_portable;
 
 bool detect_sha_ni() noexcept {
 #if defined(QUARZEL_HAVE_SHA_NI)
@@ -29,8 +30,6 @@ bool cpu_has_sha_ni() noexcept {
 namespace {
 bool use_sha_ni() noexcept { return cpu_has_sha_ni() && !g_force_portable.load(std::memory_order_relaxed); }
 }  // namespace
-
-void force_portable_sha_for_testing(bool on) noexcept { g_force_portable.store(on, std::memory_order_relaxed); }
 
 ShaImpl sha_impl_of(const hash_ctx_t& ctx) noexcept {
 #if defined(QUARZEL_HAVE_SHA_NI)

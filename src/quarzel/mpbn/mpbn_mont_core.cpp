@@ -6,6 +6,7 @@
 
 #include "mpbn/mpbn_internal.h"
 #include "quarzel/cpu.h"
+#include "seams.h"
 
 namespace quarzel::mpbn_detail {
 namespace {
@@ -110,7 +111,7 @@ void sqr_fixed(u64* r, const u64* a, const u64* n, u64 ninv, u64* t) {
 
 // The BMI2/ADX path, chosen once from the CPU's features; a test can force
 // the portable path.
-std::atomic<bool> g_force_portable{false};
+std::atomic<bool>& g_force_portable = seams::mpbn_portable;
 
 bool cpu_has_adx() {
 #if defined(__x86_64__)
@@ -159,10 +160,6 @@ void mont_sqr_limbs(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64*
 }  // namespace quarzel::mpbn_detail
 
 namespace quarzel {
-
-void mpbn_force_portable_for_testing(bool portable) {
-  mpbn_detail::g_force_portable.store(portable, std::memory_order_relaxed);
-}
 
 bool mpbn_mont_uses_adx() { return mpbn_detail::use_adx(); }
 

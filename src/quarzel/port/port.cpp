@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "seams.h"
+
 extern "C" {
 
 uint32_t quarzel_mem_alloc(void** ptr, uint32_t size) {
@@ -51,7 +53,7 @@ uint32_t quarzel_init_impl(void) { return 0; }
 namespace quarzel {
 namespace {
 
-std::atomic<RandomSource> g_random_source{nullptr};
+std::atomic<RandomSource>& g_random_source = seams::random_source;
 
 uint32_t os_random(uint8_t* dest, uint32_t size) {
   uint32_t done = 0;
@@ -67,8 +69,6 @@ uint32_t os_random(uint8_t* dest, uint32_t size) {
 }
 
 }  // namespace
-
-void set_random_source_for_testing(RandomSource source) { g_random_source.store(source); }
 
 void secure_wipe(void* p, size_t n) noexcept {
   if (p == nullptr || n == 0) return;

@@ -115,7 +115,8 @@ uint32_t SWD_UpdateObjectMeta(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint
                               ZEB_DEVICE_OBJECT_META* pUpdatedmeta) {
   if (pObject == nullptr || pUpdatedmeta == nullptr) return SWD_ERR_ARGUMENTS;
   if (objectLen < SWD_BLOB_OVERHEAD) return SWD_ERR_ARGUMENTS;
-  quarzel::SecretBytes data(objectLen - SWD_BLOB_OVERHEAD + 1);  // +1: never empty
+  quarzel::SecretBytes data;
+  if (!quarzel::try_assign(data, objectLen - SWD_BLOB_OVERHEAD + 1)) return SWD_ERR_HOST_MEMORY;  // +1: never empty
   uint32_t n = 0;
   uint32_t rc = SWD_GetObjCxtPtr(hSession, pObject, objectLen, data.data(), &n);
   if (rc != 0) return rc;

@@ -20,6 +20,8 @@ constexpr const char* kTknCfgFile = "TknUser.cfg";
 
 // Largest file any reader accepts; the writers never come near it.
 constexpr size_t kMaxFile = 16384;
+// Longest line any reader scans.
+constexpr size_t kMaxLine = 8192;
 
 // Composes a file's text in wiped memory.
 class Text {
@@ -47,26 +49,31 @@ class Text {
     len_ += n;
     return *this;
   }
-  quarzel::SecretBytes buf_ = quarzel::SecretBytes(8192);
+  quarzel::SecretArray<8192> buf_;
   size_t len_ = 0;
   bool ok_ = true;
 };
 
-// Reads a whole file into wiped memory. OXLU_* result.
+// Reads a whole file into wiped memory. An OXLU_* result, or kNoMemory when
+// no buffer can be had.
+constexpr int kNoMemory = -1;
 int read_file(const char* path, quarzel::SecretBytes* out) {
-  out->assign(kMaxFile, 0);
+  if (!quarzel::try_assign(*out, kMaxFile)) return kNoMemory;
   size_t len = 0;
   const int rc = oxlu_read_file(path, out->data(), out->size(), &len);
   out->resize(rc == OXLU_OK ? len : 0);
   return rc;
 }
 
+// A file error of read_file as the device reports it.
+uint32_t read_error(int rc, uint32_t file_code) { return rc == kNoMemory ? SWD_ERR_HOST_MEMORY : file_code; }
+
 // Applies `fn` to every line (lines cut to `max_line` - 1 bytes).
 template <class Fn>
 void for_lines(const quarzel::SecretBytes& text, size_t max_line, Fn&& fn) {
-  quarzel::SecretBytes line(max_line);
+  quarzel::SecretArray<kMaxLine> line;
   oxlu::for_each_line(reinterpret_cast<const char*>(text.data()), text.size(),
-                      reinterpret_cast<char*>(line.data()), line.size(), fn);
+                      reinterpret_cast<char*>(line.data()), max_line < kMaxLine ? max_line : kMaxLine, fn);
 }
 
 // Makes `dir` when it does not exist. 0, or `fail` when it cannot be opened
@@ -200,7 +207,8 @@ uint32_t update_token_cfg(const char* id, CfgEdit<TKN_USER_CFG> edit, void* ctx)
   if (rc != 0) return rc;
   oxlu::WriteLock lock;
   if (lock.acquire(file) != OXLU_OK) return SWD_ERR_TKN_CFG;
-  quarzel::SecretBytes text(kMaxFile);
+  quarzel::SecretBytes text;
+  if (!quarzel::try_assign(text, kMaxFile)) return SWD_ERR_HOST_MEMORY;
   size_t len = 0;
   if (lock.read(text.data(), text.size(), &len) != OXLU_OK) return SWD_ERR_TKN_CFG;
   text.resize(len);
@@ -222,7 +230,8 @@ uint32_t update_admin_cfg(CfgEdit<HSM_ADMIN_CFG> edit, void* ctx) {
   if ((rc = ensure_dir(dir, SWD_ERR_FAILED)) != 0) return rc;
   oxlu::WriteLock lock;
   if (lock.acquire(file) != OXLU_OK) return SWD_ERR_HSM_CFG;
-  quarzel::SecretBytes text(kMaxFile);
+  quarzel::SecretBytes text;
+  if (!quarzel::try_assign(text, kMaxFile)) return SWD_ERR_HOST_MEMORY;
   size_t len = 0;
   if (lock.read(text.data(), text.size(), &len) != OXLU_OK) return SWD_ERR_HSM_CFG;
   text.resize(len);
@@ -254,7 +263,7 @@ ListRead read_token_list(ZEB_DEVICE_TKN_USER_LIST* out, uint32_t* code) {
   quarzel::SecretBytes text;
   const int rc = read_file(path, &text);
   if (rc != OXLU_OK) {
-    *code = SWD_ERR_TKN_LIST;
+    *code = read_error(rc, SWD_ERR_TKN_LIST);
     return rc == OXLU_E_NOENT ? ListRead::missing : ListRead::failed;
   }
   ZEB_DEVICE_TKN_USER_LIST list{};
@@ -306,7 +315,7 @@ extern "C" uint32_t SWD_LoadHsmAdminFilePathConfig(uint8_t* pfilepathConf) {
   std::memset(pfilepathConf, 0, SWD_PATH_LEN);
   std::memcpy(pfilepathConf, "./", 3);
   quarzel::SecretBytes text;
-  if (read_file("./device_filepath.cfg", &text) != OXLU_OK) return SWD_ERR_PATH_FILE;
+  if (const int rf = read_file("./device_filepath.cfg", &text); rf != OXLU_OK) return read_error(rf, SWD_ERR_PATH_FILE);
   for_lines(text, 1024, [&](const char* l) { sw_scan_char(l, "HsmAdmin_config_path=", pfilepathConf, SWD_PATH_LEN); });
   return 0;
 }
@@ -314,7 +323,7 @@ extern "C" uint32_t SWD_LoadHsmAdminFilePathConfig(uint8_t* pfilepathConf) {
 extern "C" uint32_t _swdev_LoadHsmSNList(SW_HSM_LIST* phsm_sn_list, uint8_t* hsm_count) {
   if (phsm_sn_list == nullptr || hsm_count == nullptr) return SWD_ERR_NULL;
   quarzel::SecretBytes text;
-  if (read_file("./sw_hsm_list.txt", &text) != OXLU_OK) return SWD_ERR_PATH_FILE;
+  if (const int rf = read_file("./sw_hsm_list.txt", &text); rf != OXLU_OK) return read_error(rf, SWD_ERR_PATH_FILE);
   SW_HSM_LIST list{};
   size_t idx = 0;
   bool too_many = false;
@@ -344,7 +353,7 @@ extern "C" uint32_t GetHsmAdminCFG(HSM_ADMIN_CFG* pHsmAdminCFG) {
   if (rc != 0) return rc;
   if ((rc = ensure_dir(dir, SWD_ERR_FAILED)) != 0) return rc;
   quarzel::SecretBytes text;
-  if (read_file(file, &text) != OXLU_OK) return SWD_ERR_HSM_CFG;
+  if (const int rf = read_file(file, &text); rf != OXLU_OK) return read_error(rf, SWD_ERR_HSM_CFG);
   parse_admin(text, pHsmAdminCFG);
   return 0;
 }
@@ -423,7 +432,7 @@ extern "C" uint32_t _swdev_GetTokenUserCFG(const char* TknID, TKN_USER_CFG* pTkn
   uint32_t rc = token_cfg_path(TknID, file);
   if (rc != 0) return rc;
   quarzel::SecretBytes text;
-  if (read_file(file, &text) != OXLU_OK) return SWD_ERR_TKN_CFG;
+  if (const int rf = read_file(file, &text); rf != OXLU_OK) return read_error(rf, SWD_ERR_TKN_CFG);
   parse_token(text, pTknUsrCFG);
   return 0;
 }

@@ -11,16 +11,7 @@
 
 namespace swd {
 
-// A record that holds PINs or keys: zeroed on creation, wiped when it leaves
-// scope.
-template <class T>
-struct Wiped : T {
-  Wiped() : T{} {}
-  Wiped(const Wiped&) = delete;
-  Wiped& operator=(const Wiped&) = delete;
-  ~Wiped() { quarzel::secure_wipe(static_cast<T*>(this), sizeof(T)); }
-  T* get() noexcept { return this; }
-};
+using quarzel::Wiped;
 
 // Device state shared by the HSM, token and session operations and the file
 // layer (swd_state.cpp).

@@ -67,7 +67,8 @@ bool transform(const uint8_t* key, const uint8_t* in, uint32_t len, uint8_t* out
 
 // Moves a key blob from one wrapping key to another through wiped memory.
 bool rewrap(const uint8_t* from_key, const uint8_t* to_key, const uint8_t* in, uint32_t len, uint8_t* out) {
-  quarzel::SecretBytes plain(len);
+  quarzel::SecretBytes plain;
+  if (!quarzel::try_assign(plain, len)) return false;
   return transform(from_key, in, len, plain.data()) && transform(to_key, plain.data(), len, out);
 }
 }  // namespace

@@ -58,6 +58,8 @@ uint32_t save_list(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreLock& 
 uint32_t write_empty_list(const TokenPaths& p, StoreLock& lock);
 // Removes the cached list of the token (if any).
 void cache_drop(const PERSISTENCY_INPUT& in);
+// Drops the whole list cache (as a fresh process would start).
+void cache_clear();
 
 // The commit record of an update (see sto_recovery.cpp): written before the
 // list is saved, dropped once the object file is replaced.
@@ -72,7 +74,18 @@ uint32_t tidy_token(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreLock&
 // tidy_token for every token store under the root (start-up).
 void tidy_store();
 
-// Calls the test hook, if one is set.
+// Moves the list's sequence above every object file in the token directory
+// when the next index's file exists (a lost or damaged list restarts the
+// sequence; a crash can leave an unlisted file): no object file is ever
+// written over. One existence check in the usual case.
+uint32_t skip_existing_objects(const TokenPaths& p, STO_SEOBJ_LIST* list);
+
+// Called between the writes of the composite operations with the name of the
+// step just done ("object written", "list saved"); null in the product, set
+// by the test seams (swhsm/testing.h) to end a process there as a crash would.
+using StepHook = void (*)(const char* step);
+extern StepHook g_step_hook;
+// Calls the hook, if one is set.
 void step(const char* name);
 
 }  // namespace sto

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "oxlu/file.h"
+#include "quarzel/secure.h"
 #include "sto_internal.h"
 
 namespace sto {
@@ -85,7 +86,7 @@ bool cache_get(const PERSISTENCY_INPUT& in, uint64_t stamp, uint64_t file_id, ST
 
 }  // namespace
 
-void clear_cache_for_testing() {
+void cache_clear() {
   std::lock_guard<std::mutex> guard(g_cache_mutex);
   std::memset(g_objectlist_cache, 0, sizeof g_objectlist_cache);
 }
@@ -127,7 +128,8 @@ uint32_t load_list(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreLock& 
   const uint64_t stamp = lock.stamp();
   const uint64_t file_id = file_identity(p.list);
   if (cache_get(in, stamp, file_id, out)) return STO_OK;
-  auto list = std::make_unique<STO_SEOBJ_LIST>();
+  auto list = quarzel::make_unique_nothrow<STO_SEOBJ_LIST>();
+  if (!list) return STO_REPORT(STO_ERR_HOST_MEMORY);
   size_t len = 0;
   int rc = oxlu_read_file(p.list, list.get(), sizeof *list, &len);
   if (rc == OXLU_E_NOENT) {
@@ -157,7 +159,8 @@ uint32_t save_list(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreLock& 
 }
 
 uint32_t write_empty_list(const TokenPaths& p, StoreLock& lock) {
-  auto list = std::make_unique<STO_SEOBJ_LIST>();
+  auto list = quarzel::make_unique_nothrow<STO_SEOBJ_LIST>();
+  if (!list) return STO_REPORT(STO_ERR_HOST_MEMORY);
   uint64_t stamp = 0;
   return STO_REPORT(write_list_file(p, lock, *list, &stamp));
 }

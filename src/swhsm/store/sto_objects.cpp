@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "oxlu/file.h"
+#include "quarzel/secure.h"
 #include "sto_internal.h"
 
 using namespace sto;
@@ -73,14 +74,16 @@ uint32_t Sto_CreateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t* pu32ObjectI
   Opened o;
   uint32_t rv = open_token(pStoInput, &o, true);
   if (rv != STO_OK) return STO_REPORT(rv);
-  auto list = std::make_unique<STO_SEOBJ_LIST>();
+  auto list = quarzel::make_unique_nothrow<STO_SEOBJ_LIST>();
+  if (!list) return STO_REPORT(STO_ERR_HOST_MEMORY);
   if ((rv = load_list(*pStoInput, o.paths, o.lock, list.get())) != STO_OK) return rv;
+  if ((rv = skip_existing_objects(o.paths, list.get())) != STO_OK) return STO_REPORT(rv);
   uint32_t index = 0;
   if ((rv = allocate_index(list.get(), *pSto_objmeta, &index)) != STO_OK) return STO_REPORT(rv);
   char path[STO_PATH_LEN];
   if ((rv = object_path(o.paths, index, path)) != STO_OK) return STO_REPORT(rv);
   // The object first: a crash before the list is saved leaves an unlisted
-  // file that the next object of this index replaces.
+  // file, and numbering goes on above it.
   if (oxlu_write_file_atomic(path, pObject, u32ObjectLen, kObjectPerm) != OXLU_OK) {
     return STO_REPORT(STO_ERR_FAILED);
   }
@@ -99,7 +102,8 @@ uint32_t Sto_UpdateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectInd
   Opened o;
   uint32_t rv = open_token(pStoInput, &o, true);
   if (rv != STO_OK) return STO_REPORT(rv);
-  auto list = std::make_unique<STO_SEOBJ_LIST>();
+  auto list = quarzel::make_unique_nothrow<STO_SEOBJ_LIST>();
+  if (!list) return STO_REPORT(STO_ERR_HOST_MEMORY);
   if ((rv = load_list(*pStoInput, o.paths, o.lock, list.get())) != STO_OK) return rv;
   bool found = false;
   for (auto& e : list->seobj_array) {
@@ -142,7 +146,8 @@ uint32_t Sto_DeleteObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectInd
   Opened o;
   uint32_t rv = open_token(pStoInput, &o, true);
   if (rv != STO_OK) return STO_REPORT(rv);
-  auto list = std::make_unique<STO_SEOBJ_LIST>();
+  auto list = quarzel::make_unique_nothrow<STO_SEOBJ_LIST>();
+  if (!list) return STO_REPORT(STO_ERR_HOST_MEMORY);
   if ((rv = load_list(*pStoInput, o.paths, o.lock, list.get())) != STO_OK) return rv;
   STO_SEOBJ* entry = nullptr;
   for (auto& e : list->seobj_array) {

@@ -1,6 +1,8 @@
 // Object store: the root, the token paths, the directory tree and the
 // failure report.
+#include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -16,7 +18,6 @@ namespace sto {
 namespace {
 
 char g_TknObjPath[STO_PATH_LEN] = "";
-StepHook g_step_hook = nullptr;
 
 constexpr char kSourceName[] = "src/swhsm/store";
 
@@ -66,7 +67,7 @@ uint32_t report(uint32_t rv, int line, const char* func) {
 
 const char* root() { return g_TknObjPath; }
 
-void set_step_hook_for_testing(StepHook hook) { g_step_hook = hook; }
+StepHook g_step_hook = nullptr;
 
 void step(const char* name) {
   if (g_step_hook != nullptr) g_step_hook(name);
@@ -92,6 +93,40 @@ uint32_t object_path(const TokenPaths& p, uint32_t index, char (&out)[STO_PATH_L
   return compose(out, "%s/%d.obj", p.dir, static_cast<int>(index));
 }
 
+namespace {
+
+// N of a file named "N.obj" (decimal, no sign or leading zero), else 0.
+uint32_t object_number(const char* name) {
+  uint64_t n = 0;
+  size_t i = 0;
+  for (; name[i] >= '0' && name[i] <= '9'; ++i) {
+    if (i == 0 && name[i] == '0') return 0;
+    n = n * 10 + static_cast<uint32_t>(name[i] - '0');
+    if (n > UINT32_MAX) return 0;
+  }
+  return i > 0 && std::strcmp(name + i, ".obj") == 0 ? static_cast<uint32_t>(n) : 0;
+}
+
+}  // namespace
+
+uint32_t skip_existing_objects(const TokenPaths& p, STO_SEOBJ_LIST* list) {
+  if (list->ObjSeq >= STO_LAST_INDEX) return STO_OK;  // allocation refuses it
+  char path[STO_PATH_LEN];
+  const uint32_t rv = object_path(p, list->ObjSeq + 1, path);
+  if (rv != STO_OK) return rv;
+  if (::access(path, F_OK) != 0 && errno == ENOENT) return STO_OK;
+  DIR* d = ::opendir(p.dir);
+  if (d == nullptr) return STO_ERR_FAILED;
+  uint32_t highest = list->ObjSeq;
+  while (const dirent* e = ::readdir(d)) {
+    const uint32_t n = object_number(e->d_name);
+    if (n > highest) highest = n;
+  }
+  ::closedir(d);
+  list->ObjSeq = highest;
+  return STO_OK;
+}
+
 uint32_t make_dirs(const TokenPaths& p) {
   for (const char* d : {p.store, p.hsm, p.dir}) {
     const uint32_t rv = ensure_dir(d);
@@ -115,8 +150,16 @@ extern "C" uint32_t Sto_Initialize(STO_TKN_OBJECT_CONFIG_PATH* pfilepathConf) {
   std::string text;
   char chunk[1024];
   size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+  bool room = true;
+  while (room && (n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+    try {
+      text.append(chunk, n);
+    } catch (const std::exception&) {
+      room = false;
+    }
+  }
   fclose_safe(f);
+  if (!room) return STO_REPORT(STO_ERR_HOST_MEMORY);
 
   // The last line that carries the key wins; the value must leave room for
   // its terminator and the rest of every path.

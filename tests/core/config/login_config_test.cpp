@@ -6,8 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "support/workdir.h"
 #include "oxlu/file.h"
+#include "oxlu/testing.h"
+#include "support/workdir.h"
 #include "zeb/login_config.h"
 #include "zeb/vrk.h"
 

@@ -5,6 +5,7 @@
 
 #include "core/integration/hsm_fixture.h"
 #include "quarzel/port.h"
+#include "quarzel/testing.h"
 #include "zeb/swhsm_services.h"
 
 using namespace zt;
@@ -47,10 +48,10 @@ uint32_t failing_source(uint8_t*, uint32_t) { return 1; }
 // time-seeded generator): four bytes of it, most significant first.
 TEST_F(CoreHsm, SessionHandlesComeFromTheOsRandomSource) {
   g_drawn.clear();
-  quarzel::set_random_source_for_testing(recording_source);
+  quarzel::testing::set_random_source(recording_source);
   VRK_HANDLE h = 0;
   const uint32_t rv = VRK_OpenHsmSession(hsm, &h);
-  quarzel::set_random_source_for_testing(nullptr);
+  quarzel::testing::set_random_source(nullptr);
   ASSERT_EQ(rv, 0u);
   bool found = false;
   for (size_t i = 0; i + 4 <= g_drawn.size(); ++i) {
@@ -62,10 +63,10 @@ TEST_F(CoreHsm, SessionHandlesComeFromTheOsRandomSource) {
 }
 
 TEST_F(CoreHsm, FailingRandomSourceFailsTheOpenCleanly) {
-  quarzel::set_random_source_for_testing(failing_source);
+  quarzel::testing::set_random_source(failing_source);
   VRK_HANDLE h = 0;
   const uint32_t rv = VRK_OpenHsmSession(hsm, &h);
-  quarzel::set_random_source_for_testing(nullptr);
+  quarzel::testing::set_random_source(nullptr);
   EXPECT_NE(rv, 0u);
   EXPECT_EQ(h, 0u);
   // No slot is left claimed: all twenty can still be opened.
@@ -123,7 +124,9 @@ TEST_F(CoreHsm, AdministratorLoginOnABusySessionChecksThePin) {
   EXPECT_EQ(VRK_SetHsmPolicy(u, &pol), 0x101u);
 }
 
-TEST_F(CoreHsm, SuperUserStateDependsOnTheTokensPlace) {
+// The super user of any token, first or not, gains no HSM administration
+// (it used to get the administrator bit on every token but the first).
+TEST_F(CoreHsm, SuperUserNeverGainsTheAdministratorBit) {
   auto first = create_token();
   auto second = create_token("other-pin-99");
   VRK_HANDLE s1 = token_session(first);
@@ -132,8 +135,12 @@ TEST_F(CoreHsm, SuperUserStateDependsOnTheTokensPlace) {
   EXPECT_EQ(SwSess_checkHSMAdminLoggedIn(SwSess_GetStatus(s1)), 0x101u);
   VRK_HANDLE s2 = token_session(second);
   ASSERT_EQ(VRK_LoginTokenSuperUserByPin(s2, u8("other-pin-99"), 12), 0u);
-  EXPECT_EQ(SwSess_GetStatus(s2), VRK_SESS_TOKENSUPERUSER_LOGIN | VRK_SESS_HSMADMIN_LOGIN);
-  EXPECT_EQ(SwSess_checkHSMAdminLoggedIn(SwSess_GetStatus(s2)), 0u);
+  EXPECT_EQ(SwSess_GetStatus(s2), VRK_SESS_TOKENSUPERUSER_LOGIN);
+  EXPECT_EQ(SwSess_checkHSMAdminLoggedIn(SwSess_GetStatus(s2)), 0x101u);
+  std::vector<uint8_t> id(16);
+  EXPECT_EQ(VRK_CreateTknByPin(s2, u8("third-pin-777"), 13, id.data()), 0x101u);
+  VRK_HSM_POLICY pol{};
+  EXPECT_EQ(VRK_SetHsmPolicy(s2, &pol), 0x101u);
   EXPECT_EQ(VRK_LogoutTokenNormalUser(s1), 0x101u);
   ASSERT_EQ(VRK_LogoutTokenSuperUser(s1), 0u);
   EXPECT_EQ(SwSess_GetStatus(s1), VRK_SESS_IDLE);

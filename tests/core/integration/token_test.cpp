@@ -3,6 +3,7 @@
 
 #include "core/integration/hsm_fixture.h"
 #include "quarzel/port.h"
+#include "quarzel/testing.h"
 
 using namespace zt;
 
@@ -303,12 +304,12 @@ TEST_F(CoreHsm, RandomNumbersAreSeededFromTheOsSource) {
   auto id = create_token();
   VRK_HANDLE s = token_session(id);
   uint8_t a[32], b[32];
-  quarzel::set_random_source_for_testing(dead_source);
+  quarzel::testing::set_random_source(dead_source);
   const int dead = VRK_GenerateRandom(s, sizeof a, a);
-  quarzel::set_random_source_for_testing(zero_source);
+  quarzel::testing::set_random_source(zero_source);
   const int r1 = VRK_GenerateRandom(s, sizeof a, a);
   const int r2 = VRK_GenerateRandom(s, sizeof b, b);
-  quarzel::set_random_source_for_testing(nullptr);
+  quarzel::testing::set_random_source(nullptr);
   EXPECT_NE(dead, 0);
   ASSERT_EQ(r1, 0);
   ASSERT_EQ(r2, 0);

@@ -2,6 +2,7 @@
 // checks of the object calls.
 #include "object_fixture.h"
 #include "support/hex.h"
+#include "zeb/core_testing.h"
 #include "zeb/object_layers.h"
 
 namespace {

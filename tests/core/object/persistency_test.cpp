@@ -5,6 +5,7 @@
 
 #include "object_fixture.h"
 #include "swhsm/sto.h"
+#include "swhsm/testing.h"
 
 namespace {
 
@@ -341,7 +342,7 @@ TEST_F(Persistency, CrashBetweenWritesLeavesAReadableStore) {
     g_crash_step = step;
     const pid_t pid = fork();
     if (pid == 0) {
-      sto::set_step_hook_for_testing(crash_at);
+      swhsm::testing::set_store_step_hook(crash_at);
       Bytes obj = make(kKinds[0], "lost", "lost", pattern(8, 2));
       uint32_t idx = 0;
       VRK_SaveObject(s, obj.data(), static_cast<uint32_t>(obj.size()), &idx);

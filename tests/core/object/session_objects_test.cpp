@@ -1,7 +1,8 @@
 // Session objects: the 256 slots, handles, finds, extension objects, and
 // what happens to slots when a session closes.
-#include "zeb/object_layers.h"
 #include "object_fixture.h"
+#include "zeb/core_testing.h"
+#include "zeb/object_layers.h"
 
 namespace {
 

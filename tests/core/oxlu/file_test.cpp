@@ -9,6 +9,7 @@
 
 #include "lock_holder.h"
 #include "oxlu/file.h"
+#include "oxlu/testing.h"
 #include "temp_dir.h"
 
 namespace {

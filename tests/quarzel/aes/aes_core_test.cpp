@@ -7,6 +7,7 @@
 #include "path_fixture.h"
 #include "quarzel/aes.h"
 #include "quarzel/blockcipher.h"
+#include "quarzel/testing.h"
 #include "support/hex.h"
 
 namespace {
@@ -76,9 +77,9 @@ TEST(AesCore, MatchesOpenSsl) {
 TEST(AesDispatch, AcceleratedPathIsTheDefaultOnCapableCpus) {
   if (!quarzel::cipher_accel_cpu_supported()) GTEST_SKIP() << "no AES-NI";
   EXPECT_EQ(quarzel::cipher_accel_default(), quarzel::CipherAccel::kAesNi);
-  quarzel::set_cipher_accel_disabled_for_testing(true);
+  quarzel::testing::force_portable(quarzel::testing::Path::aes, true);
   EXPECT_EQ(quarzel::cipher_accel_default(), quarzel::CipherAccel::kPortable);
-  quarzel::set_cipher_accel_disabled_for_testing(false);
+  quarzel::testing::force_portable(quarzel::testing::Path::aes, false);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "quarzel/aes.h"
+#include "quarzel/testing.h"
 
 namespace zt {
 
@@ -21,9 +22,9 @@ class PathTest : public ::testing::TestWithParam<Path> {
     if (GetParam() == Path::kAccel && !quarzel::cipher_accel_cpu_supported()) {
       GTEST_SKIP() << "CPU lacks AES-NI/PCLMULQDQ";
     }
-    quarzel::set_cipher_accel_disabled_for_testing(GetParam() == Path::kPortable);
+    quarzel::testing::force_portable(quarzel::testing::Path::aes, GetParam() == Path::kPortable);
   }
-  void TearDown() override { quarzel::set_cipher_accel_disabled_for_testing(false); }
+  void TearDown() override { quarzel::testing::force_portable(quarzel::testing::Path::aes, false); }
   quarzel::CipherAccel expected_accel() const {
     return GetParam() == Path::kPortable ? quarzel::CipherAccel::kPortable : quarzel::CipherAccel::kAesNi;
   }

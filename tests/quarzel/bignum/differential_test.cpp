@@ -9,6 +9,7 @@
 #include "quarzel/mpbn.h"
 #include "quarzel/mpi.h"
 #include "support/oracle.h"
+#include "support/seams.h"
 
 namespace {
 
@@ -386,16 +387,10 @@ void run_differential() {
   oracle.check();
 }
 
-// Forces the portable Montgomery product for one scope.
-struct PortableScope {
-  PortableScope() { quarzel::mpbn_force_portable_for_testing(true); }
-  ~PortableScope() { quarzel::mpbn_force_portable_for_testing(false); }
-};
-
 TEST(Differential, AgreesWithPythonOnTheDefaultPath) { run_differential(); }
 
 TEST(Differential, AgreesWithPythonOnThePortablePath) {
-  PortableScope portable;
+  zt::PortablePath portable(quarzel::testing::Path::mpbn);
   ASSERT_FALSE(quarzel::mpbn_mont_uses_adx());
   run_differential();
 }

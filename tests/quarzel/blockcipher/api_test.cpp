@@ -6,6 +6,7 @@
 
 #include "cipher_util.h"
 #include "quarzel/secure.h"
+#include "quarzel/testing.h"
 
 namespace {
 
@@ -229,10 +230,10 @@ TEST(BlockcipherKeygen, LengthsAndParity) {
   EXPECT_EQ(len, 32u);
   EXPECT_EQ(blockcipher_keygen(CIPHER_TYPE_SERPENT, &len, key), 0x0131FF32u);
   EXPECT_EQ(blockcipher_keygen(CIPHER_TYPE_AES128, nullptr, key), 0x0131FF05u);
-  quarzel::set_random_source_for_testing([](uint8_t*, uint32_t) -> uint32_t { return 1; });
+  quarzel::testing::set_random_source([](uint8_t*, uint32_t) -> uint32_t { return 1; });
   len = 16;
   EXPECT_EQ(blockcipher_keygen(CIPHER_TYPE_AES128, &len, key), 0x0131FF04u);
-  quarzel::set_random_source_for_testing(nullptr);
+  quarzel::testing::set_random_source(nullptr);
 }
 
 }  // namespace

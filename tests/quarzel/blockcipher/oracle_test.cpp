@@ -7,6 +7,7 @@
 
 #include "cipher_util.h"
 #include "quarzel/aes/path_fixture.h"
+#include "quarzel/testing.h"
 
 namespace {
 
@@ -146,11 +147,11 @@ TEST(OraclePaths, SchedulesAgree) {
     for (cipher_dir_t dir : {CIPHER_DIR_ENC, CIPHER_DIR_DEC}) {
       const Bytes key = zt::random_bytes(rng, key_len_of(type));
       blockcipher_ctx_t a, b;
-      quarzel::set_cipher_accel_disabled_for_testing(true);
+      quarzel::testing::force_portable(quarzel::testing::Path::aes, true);
       ASSERT_EQ(blockcipher_init(&a, type, CIPHER_MODE_ECB, dir, static_cast<uint32_t>(key.size()), key.data(), 0,
                                  nullptr),
                 0u);
-      quarzel::set_cipher_accel_disabled_for_testing(false);
+      quarzel::testing::force_portable(quarzel::testing::Path::aes, false);
       ASSERT_EQ(blockcipher_init(&b, type, CIPHER_MODE_ECB, dir, static_cast<uint32_t>(key.size()), key.data(), 0,
                                  nullptr),
                 0u);

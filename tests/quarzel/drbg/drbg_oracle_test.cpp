@@ -13,6 +13,7 @@
 #include "quarzel/drbg.h"
 #include "support/hex.h"
 #include "support/oracle.h"
+#include "support/seams.h"
 #include "support/vectors.h"
 
 namespace {
@@ -76,9 +77,8 @@ std::string run_reference(const nlohmann::json& cases) {
 
 // The AES block function runs on the path the key set-up picks (AES-NI
 // where the CPU has it, the portable tables otherwise, or when forced).
-struct CipherPath {
-  explicit CipherPath(bool portable) { quarzel::set_cipher_accel_disabled_for_testing(portable); }
-  ~CipherPath() { quarzel::set_cipher_accel_disabled_for_testing(false); }
+struct CipherPath : zt::PortablePath {
+  explicit CipherPath(bool portable) : zt::PortablePath(quarzel::testing::Path::aes, portable) {}
 };
 
 void check_against_reference(bool portable) {

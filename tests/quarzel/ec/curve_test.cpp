@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "../../../src/quarzel/ec/curves.h"
+#include "ec/curves.h"
 #include "ec_test_util.h"
 #include "support/oracle.h"
 #include "support/vectors.h"

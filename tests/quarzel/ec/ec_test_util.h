@@ -14,9 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "../../../src/quarzel/ec/engine.h"
+#include "ec/engine.h"
 #include "quarzel/ecc.h"
 #include "support/hex.h"
+#include "support/seams.h"
 
 namespace ect {
 
@@ -58,11 +59,8 @@ inline bool four_limb_file(const std::string& file) {
 }
 
 // Runs the portable field products while in scope.
-struct PortableField {
-  PortableField() { quarzel::ec::force_portable_for_testing(true); }
-  ~PortableField() { quarzel::ec::force_portable_for_testing(false); }
-  PortableField(const PortableField&) = delete;
-  PortableField& operator=(const PortableField&) = delete;
+struct PortableField : zt::PortablePath {
+  PortableField() : zt::PortablePath(quarzel::testing::Path::ec) {}
 };
 
 // Right-aligns v into exactly L bytes; false when v has non-zero bytes beyond L.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ec_test_util.h"
+#include "quarzel/testing.h"
 
 namespace {
 
@@ -254,16 +255,16 @@ uint32_t failing(uint8_t*, uint32_t) { return 1; }
 TEST(EccKeygen, RejectionSamplingGivesUpAndRandomFailureIsReported) {
   ect::PriKey pri(ECC_CRV_NIST_P256);
   ect::PubKey pub(ECC_CRV_NIST_P256);
-  quarzel::set_random_source_for_testing(all_ff);
+  quarzel::testing::set_random_source(all_ff);
   const quarzel_ret_t r1 = ecc_gen_keypair(ECC_CRV_NIST_P256, ECC_KEYGEN_REJECT_SAMPLING, &pri.k, &pub.k);
   Bytes digest(32, 1), r(32), s(32);
   ect::PriKey signer(ECC_CRV_NIST_P256, Bytes(32, 1));
   const quarzel_ret_t r2 = ecdsa_sign(&signer.k, 32, digest.data(), nullptr, r.data(), s.data());
-  quarzel::set_random_source_for_testing(failing);
+  quarzel::testing::set_random_source(failing);
   ect::PriKey pri2(ECC_CRV_NIST_P256);
   ect::PubKey pub2(ECC_CRV_NIST_P256);
   const quarzel_ret_t r3 = ecc_gen_keypair(ECC_CRV_NIST_P256, ECC_KEYGEN_EXTRA_RND_BITS, &pri2.k, &pub2.k);
-  quarzel::set_random_source_for_testing(nullptr);
+  quarzel::testing::set_random_source(nullptr);
   EXPECT_EQ(r1, 0x0213FF32u);
   EXPECT_EQ(r2, 0x0223FF32u);
   EXPECT_EQ(r3, 0x0215FF04u);

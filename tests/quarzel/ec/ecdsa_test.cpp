@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ec_test_util.h"
+#include "quarzel/testing.h"
 #include "support/oracle.h"
 #include "support/vectors.h"
 
@@ -431,10 +432,10 @@ TEST_F(P256Fixture, ZeroSWithDrawnNonceDrawsAgain) {
   const Bytes digest = digest_for_zero_s(pri.d(32), k);
   g_scripted = k;
   g_draws = 0;
-  quarzel::set_random_source_for_testing(scripted_source);
+  quarzel::testing::set_random_source(scripted_source);
   Bytes r(32), s(32);
   const quarzel_ret_t sret = ecdsa_sign(&pri.k, 32, digest.data(), nullptr, r.data(), s.data());
-  quarzel::set_random_source_for_testing(nullptr);
+  quarzel::testing::set_random_source(nullptr);
   ASSERT_EQ(sret, 0u);
   EXPECT_EQ(g_draws, 2);
   EXPECT_NE(zt::hex(s), std::string(64, '0'));

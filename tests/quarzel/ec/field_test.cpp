@@ -8,10 +8,11 @@
 #include <random>
 #include <vector>
 
-#include "../../../src/quarzel/ec/curves.h"
-#include "../../../src/quarzel/ec/engine.h"
-#include "../../../src/quarzel/ec/field.h"
+#include "ec/curves.h"
+#include "ec/engine.h"
+#include "ec/field.h"
 #include "quarzel/cpu.h"
+#include "quarzel/testing.h"
 
 namespace {
 
@@ -85,9 +86,9 @@ TEST(FieldAdx, FastPathRunsOnThisCpu) {
   EXPECT_TRUE(quarzel::ec::engine_for(18)->uses_adx());
   EXPECT_TRUE(quarzel::ec::engine_for(34)->uses_adx());
   EXPECT_FALSE(quarzel::ec::engine_for(19)->uses_adx());  // six limbs: portable only
-  quarzel::ec::force_portable_for_testing(true);
+  quarzel::testing::force_portable(quarzel::testing::Path::ec, true);
   EXPECT_FALSE(quarzel::ec::engine_for(18)->uses_adx());
-  quarzel::ec::force_portable_for_testing(false);
+  quarzel::testing::force_portable(quarzel::testing::Path::ec, false);
   EXPECT_TRUE(quarzel::ec::engine_for(18)->uses_adx());
 }
 

@@ -8,6 +8,7 @@
 
 #include "quarzel/hash.h"
 #include "support/hex.h"
+#include "support/seams.h"
 
 namespace hash_test {
 
@@ -70,13 +71,8 @@ inline zt::Bytes digest_onestep(hash_type_t type, const zt::Bytes& msg, uint32_t
 }
 
 // Runs the SHA-1/SHA-256 cores on the portable code while alive.
-class PortableSha {
- public:
-  explicit PortableSha(bool on) { quarzel::force_portable_sha_for_testing(on); }
-  ~PortableSha() { quarzel::force_portable_sha_for_testing(false); }
-  PortableSha(const PortableSha&) = delete;
-  PortableSha& operator=(const PortableSha&) = delete;
-
+struct PortableSha : zt::PortablePath {
+  explicit PortableSha(bool on) : zt::PortablePath(quarzel::testing::Path::sha, on) {}
 };
 
 // Parameter for tests that run on both block-function paths.

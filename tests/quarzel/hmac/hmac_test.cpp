@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "quarzel/hmac.h"
+#include "quarzel/testing.h"
 #include "support/hex.h"
 
 namespace {
@@ -223,13 +224,13 @@ TEST(HmacKeygen, FillsFromTheRandomSource) {
   uint8_t key[40];
   std::memset(key, 0xEE, sizeof key);
   const uint32_t len = 33;
-  quarzel::set_random_source_for_testing(&counting_source);
+  quarzel::testing::set_random_source(&counting_source);
   EXPECT_EQ(hmac_keygen(&len, key), 0u);
-  quarzel::set_random_source_for_testing(&failing_source);
+  quarzel::testing::set_random_source(&failing_source);
   uint8_t other[4];
   const uint32_t four = 4;
   EXPECT_EQ(hmac_keygen(&four, other), 0x0601FF04u);
-  quarzel::set_random_source_for_testing(nullptr);
+  quarzel::testing::set_random_source(nullptr);
   EXPECT_EQ(key[0], 0);
   EXPECT_EQ(key[32], 32);
   EXPECT_EQ(key[33], 0xEE);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "quarzel/hmac.h"
+#include "quarzel/testing.h"
 #include "support/hex.h"
 #include "support/vectors.h"
 
@@ -49,8 +50,8 @@ bool verifies(hash_type_t type, const Bytes& key, const Bytes& msg, uint32_t tag
 
 class HmacWycheproof : public ::testing::TestWithParam<File> {
  protected:
-  void SetUp() override { quarzel::force_portable_sha_for_testing(GetParam().portable); }
-  void TearDown() override { quarzel::force_portable_sha_for_testing(false); }
+  void SetUp() override { quarzel::testing::force_portable(quarzel::testing::Path::sha, GetParam().portable); }
+  void TearDown() override { quarzel::testing::force_portable(quarzel::testing::Path::sha, false); }
 };
 
 TEST_P(HmacWycheproof, ValidAcceptedInvalidRefused) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "quarzel/kdf.h"
+#include "quarzel/testing.h"
 #include "support/hex.h"
 #include "support/vectors.h"
 
@@ -83,9 +84,9 @@ class Pbkdf2Wycheproof : public ::testing::TestWithParam<File> {
     // Unoptimised builds are too slow for a second pass of millions of block
     // functions; there the HMAC vectors cover the portable path.
     if (GetParam().portable && !kOptimisedBuild) GTEST_SKIP() << "portable path: optimised builds only";
-    quarzel::force_portable_sha_for_testing(GetParam().portable);
+    quarzel::testing::force_portable(quarzel::testing::Path::sha, GetParam().portable);
   }
-  void TearDown() override { quarzel::force_portable_sha_for_testing(false); }
+  void TearDown() override { quarzel::testing::force_portable(quarzel::testing::Path::sha, false); }
 };
 
 TEST_P(Pbkdf2Wycheproof, DerivedKeysMatch) { EXPECT_GT(run_cases(GetParam(), Which::ordinary), 0u); }

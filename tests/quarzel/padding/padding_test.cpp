@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "quarzel/padding.h"
+#include "quarzel/testing.h"
 #include "support/hex.h"
 
 namespace {
@@ -308,20 +309,20 @@ TEST(Padding, RefusesOutputLongerThan32Bits) {
 uint32_t failing_source(uint8_t*, uint32_t) { return 1; }
 
 TEST(Padding, Iso10126ReportsRandomSourceFailure) {
-  quarzel::set_random_source_for_testing(failing_source);
+  quarzel::testing::set_random_source(failing_source);
   const Bytes data = zt::unhex("0102");
   uint8_t out[8];
   std::memset(out, 0xAA, sizeof out);
   uint32_t len = 8;
   const quarzel_ret_t r = blockcipher_padding(CIPHER_PADDING_ISO_10126, 8, 2, data.data(), &len, out);
-  quarzel::set_random_source_for_testing(nullptr);
+  quarzel::testing::set_random_source(nullptr);
   EXPECT_EQ(r, kPadRandom);
   EXPECT_EQ(out[0], 0xAA);
   // A fill of one byte needs no random bytes.
-  quarzel::set_random_source_for_testing(failing_source);
+  quarzel::testing::set_random_source(failing_source);
   const Bytes seven = zt::unhex("01020304050607");
   const quarzel_ret_t r2 = blockcipher_padding(CIPHER_PADDING_ISO_10126, 8, 7, seven.data(), &len, out);
-  quarzel::set_random_source_for_testing(nullptr);
+  quarzel::testing::set_random_source(nullptr);
   EXPECT_EQ(r2, 0u);
   EXPECT_EQ(zt::hex(out, 8), "0102030405060701");
 }

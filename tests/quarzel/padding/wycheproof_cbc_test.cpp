@@ -8,6 +8,7 @@
 #include "quarzel/aes.h"
 #include "quarzel/blockcipher.h"
 #include "quarzel/padding.h"
+#include "quarzel/testing.h"
 #include "support/hex.h"
 #include "support/vectors.h"
 
@@ -34,7 +35,7 @@ quarzel_ret_t cbc(cipher_dir_t dir, cipher_type_t type, const Bytes& key, const 
 }
 
 void run_all(bool portable) {
-  quarzel::set_cipher_accel_disabled_for_testing(portable);
+  quarzel::testing::force_portable(quarzel::testing::Path::aes, portable);
   const auto doc = zt::load_vectors("aes_cbc_pkcs5.json");
   int valid = 0, refused = 0;
   for (const auto& group : doc["testGroups"]) {
@@ -81,7 +82,7 @@ void run_all(bool portable) {
       }
     }
   }
-  quarzel::set_cipher_accel_disabled_for_testing(false);
+  quarzel::testing::force_portable(quarzel::testing::Path::aes, false);
   EXPECT_GT(valid, 0);
   EXPECT_GT(refused, 0);
 }

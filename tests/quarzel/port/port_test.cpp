@@ -9,6 +9,7 @@
 
 #include "quarzel/port.h"
 #include "quarzel/secure.h"
+#include "quarzel/testing.h"
 
 namespace {
 
@@ -62,12 +63,12 @@ uint32_t failing(uint8_t*, uint32_t) { return 1; }
 
 TEST(Random, SeamSubstitutesAndReportsFailure) {
   uint8_t a[4];
-  quarzel::set_random_source_for_testing(scripted);
+  quarzel::testing::set_random_source(scripted);
   EXPECT_EQ(quarzel_get_random(a, 4), 0u);
   EXPECT_EQ(a[3], 3);
-  quarzel::set_random_source_for_testing(failing);
+  quarzel::testing::set_random_source(failing);
   EXPECT_NE(quarzel_get_random(a, 4), 0u);
-  quarzel::set_random_source_for_testing(nullptr);
+  quarzel::testing::set_random_source(nullptr);
   EXPECT_EQ(quarzel_get_random(a, 4), 0u);
 }
 

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "fixture.h"
+#include "oxlu/testing.h"
 #include "quarzel/port.h"
+#include "quarzel/testing.h"
 
 namespace {
 
@@ -157,7 +159,7 @@ TEST_F(ConfigFiles, KeysMatchOnlyAtLineStart) {
 
 TEST_F(ConfigFiles, GeneratedKeysSurviveTheTextFormat) {
   // A random source that yields the bytes the text lines cannot carry.
-  quarzel::set_random_source_for_testing([](uint8_t* d, uint32_t n) -> uint32_t {
+  quarzel::testing::set_random_source([](uint8_t* d, uint32_t n) -> uint32_t {
     static uint32_t k = 0;
     static const uint8_t bad[] = {0x00, 0x0A, 0x0D, 0x00, 0x0A};
     for (uint32_t i = 0; i < n; ++i, ++k) d[i] = (k % 3 == 0) ? static_cast<uint8_t>(0x30 + k % 50) : bad[k % 5];
@@ -165,7 +167,7 @@ TEST_F(ConfigFiles, GeneratedKeysSurviveTheTextFormat) {
   });
   TKN_USER_CFG c{};
   const uint32_t rc = _swdev_setup_token_user_cfg(&c, u8("1111222233334444"), u8(kHsmSn));
-  quarzel::set_random_source_for_testing(nullptr);
+  quarzel::testing::set_random_source(nullptr);
   ASSERT_EQ(rc, 0u);
   std::filesystem::create_directory("./SwHsm");
   for (int i = 0; i < 32; ++i) {
@@ -197,11 +199,11 @@ TEST_F(ConfigFiles, NewTokenRecordFromOsRandom) {
   EXPECT_EQ(a.MaxNormalUserLoginFailCount, 10);
   EXPECT_EQ(a.MaxSuperUserLoginFailCount, 10);
   // A failing OS source makes no keys at all.
-  quarzel::set_random_source_for_testing([](uint8_t*, uint32_t) -> uint32_t { return 1; });
+  quarzel::testing::set_random_source([](uint8_t*, uint32_t) -> uint32_t { return 1; });
   EXPECT_EQ(_swdev_setup_token_user_cfg(&a, u8("1111222233334444"), u8(kHsmSn)), 6u);
   uint8_t sn[16];
   EXPECT_NE(_swdev_fill_random_digits(sn, 16), 0u);
-  quarzel::set_random_source_for_testing(nullptr);
+  quarzel::testing::set_random_source(nullptr);
   ASSERT_EQ(_swdev_fill_random_digits(sn, 16), 0u);
   for (uint8_t d : sn) EXPECT_TRUE(d >= '0' && d <= '9');
 }

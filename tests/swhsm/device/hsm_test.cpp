@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "fixture.h"
+#include "oxlu/testing.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "quarzel/port.h"
+#include "quarzel/testing.h"
 #include "swhsm/swc.h"
 
 namespace {
@@ -16,7 +17,7 @@ class Provider : public ::testing::Test {
  protected:
   void TearDown() override {
     SWC_CloseAllSessions();
-    quarzel::set_random_source_for_testing(nullptr);
+    quarzel::testing::set_random_source(nullptr);
   }
   uint32_t open() {
     uint32_t h = 0;
@@ -152,11 +153,11 @@ TEST_F(Provider, RandomBytesDrawSeedsFromTheOsSource) {
 
   // The seed is exactly what the OS source gives: a fixed source gives fixed
   // bytes (the C library's rand() plays no part), and a failing one none.
-  quarzel::set_random_source_for_testing(fixed_source);
+  quarzel::testing::set_random_source(fixed_source);
   ASSERT_EQ(SWC_Drbg_SEED(h, a.data(), 100), 0u);
   ASSERT_EQ(SWC_Drbg_SEED(h, b.data(), 100), 0u);
   EXPECT_EQ(std::vector<uint8_t>(a.begin(), a.begin() + 100), std::vector<uint8_t>(b.begin(), b.begin() + 100));
-  quarzel::set_random_source_for_testing([](uint8_t*, uint32_t) -> uint32_t { return 1; });
+  quarzel::testing::set_random_source([](uint8_t*, uint32_t) -> uint32_t { return 1; });
   EXPECT_NE(SWC_Drbg_SEED(h, a.data(), 100), 0u);
 }
 

@@ -13,6 +13,7 @@
 #include <chrono>
 
 #include "swhsm/store/store_fixture.h"
+#include "swhsm/testing.h"
 
 namespace stt {
 namespace {
@@ -43,7 +44,7 @@ const STO_SEOBJ* listed(const STO_SEOBJ_LIST& l, uint32_t index) {
 
 // Restarts the store as a fresh process would.
 void restart() {
-  sto::clear_cache_for_testing();
+  swhsm::testing::clear_store_cache();
   STO_TKN_OBJECT_CONFIG_PATH cfg{};
   ASSERT_EQ(Sto_Initialize(&cfg), 0u);
 }
@@ -61,7 +62,7 @@ TEST_F(Store, UpdateKilledAtAnyStepLeavesListAndFileAgreeing) {
     ASSERT_EQ(create("old-contents", "old-id", &idx), 0u);
     g_crash_at = c.step;
     EXPECT_EQ(in_child([&] {
-                sto::set_step_hook_for_testing(crash_hook);
+                swhsm::testing::set_store_step_hook(crash_hook);
                 update(in_, idx, "new-contents!", "new-id");
                 return 0;
               }),
@@ -88,7 +89,7 @@ TEST_F(Store, StartUpRemovesDeadTemporaryFilesAndUnlistedObjects) {
   // A delete killed after the list was saved leaves 2.obj unlisted.
   g_crash_at = "list saved";
   EXPECT_EQ(in_child([&] {
-              sto::set_step_hook_for_testing(crash_hook);
+              swhsm::testing::set_store_step_hook(crash_hook);
               Sto_DeleteObject(&in_, 2);
               return 0;
             }),

@@ -12,6 +12,7 @@
 
 #include "swhsm/device/fixture.h"
 #include "swhsm/sto.h"
+#include "swhsm/testing.h"
 
 namespace stt {
 
@@ -41,14 +42,14 @@ class Store : public swt::TempDir {
  protected:
   void SetUp() override {
     TempDir::SetUp();
-    sto::clear_cache_for_testing();
+    swhsm::testing::clear_store_cache();
     STO_TKN_OBJECT_CONFIG_PATH cfg{};
     ASSERT_EQ(Sto_Initialize(&cfg), 0u);
     in_ = input();
   }
   void TearDown() override {
-    sto::set_step_hook_for_testing(nullptr);
-    sto::clear_cache_for_testing();
+    swhsm::testing::set_store_step_hook(nullptr);
+    swhsm::testing::clear_store_cache();
     TempDir::TearDown();
   }
   std::string dir() const { return "./Store/HSM0000000000042/Tkn01/"; }

@@ -6,9 +6,11 @@
 #include <thread>
 
 #include "oxlu/file.h"
+#include "oxlu/testing.h"
 #include "store_fixture.h"
-#include "support/workdir.h"
 #include "support/hex.h"
+#include "support/workdir.h"
+#include "swhsm/testing.h"
 
 namespace {
 
@@ -195,7 +197,7 @@ TEST_F(Store, ListOfAnyOtherSizeIsRefusedNotZeroFilled) {
   uint32_t idx = 0;
   ASSERT_EQ(create("first", "a", &idx), 0u);
   for (size_t size : {size_t{0}, size_t{100}, size_t{40967}, size_t{40969}}) {
-    sto::clear_cache_for_testing();
+    swhsm::testing::clear_store_cache();
     std::string file(size, '\0');
     spit(dir() + "objlist.cfg", file);
     STO_SEOBJ_LIST l;
@@ -244,7 +246,7 @@ TEST_F(Store, CrashBetweenObjectAndListLeavesAReadableStore) {
   ASSERT_EQ(create("kept", "a", &idx), 0u);
   g_crash_at = "object written";
   EXPECT_EQ(in_child([&] {
-              sto::set_step_hook_for_testing(crash_hook);
+              swhsm::testing::set_store_step_hook(crash_hook);
               uint32_t i = 0;
               create("lost", "b", &i);
               return 0;
@@ -253,10 +255,11 @@ TEST_F(Store, CrashBetweenObjectAndListLeavesAReadableStore) {
   STO_SEOBJ_LIST l = load();
   EXPECT_EQ(l.ObjNum, 1u);
   EXPECT_EQ(l.ObjSeq, 1u);
-  // The unlisted file is replaced by the next object of that index.
+  // The unlisted file is never written over: numbering goes on above it.
   ASSERT_EQ(create("next", "c", &idx), 0u);
-  EXPECT_EQ(idx, 2u);
-  EXPECT_EQ(slurp(dir() + "2.obj"), "next");
+  EXPECT_EQ(idx, 3u);
+  EXPECT_EQ(slurp(dir() + "3.obj"), "next");
+  EXPECT_EQ(slurp(dir() + "2.obj"), "lost");
   EXPECT_EQ(slurp(dir() + "1.obj"), "kept");
 }
 
@@ -265,7 +268,7 @@ TEST_F(Store, CrashDuringDeleteLeavesNoDanglingEntry) {
   ASSERT_EQ(create("doomed", "a", &idx), 0u);
   g_crash_at = "list saved";
   EXPECT_EQ(in_child([&] {
-              sto::set_step_hook_for_testing(crash_hook);
+              swhsm::testing::set_store_step_hook(crash_hook);
               Sto_DeleteObject(&in_, 1);
               return 0;
             }),

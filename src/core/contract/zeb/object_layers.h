@@ -34,13 +34,3 @@ uint32_t SwStore_CheckObjectExist(VRK_HANDLE hSession, uint32_t u32ObjectIndex);
 uint32_t SwStore_DeleteObjExtension(VRK_HANDLE htknsess, uint32_t u32ObjectIndex);
 
 }  // extern "C"
-
-namespace zeb::core::testing {
-// Object buffers: `fail_after` allocations succeed, then every one fails;
-// -1 restores normal allocation.
-void set_object_alloc_failure(long fail_after) noexcept;
-// Called with every object buffer just before it goes back to the heap
-// (after it was wiped); null removes the observer.
-using FreeObserver = void (*)(const void* p, size_t n);
-void set_free_observer(FreeObserver fn) noexcept;
-}  // namespace zeb::core::testing

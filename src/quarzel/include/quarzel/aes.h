@@ -44,7 +44,5 @@ enum class CipherAccel : uint32_t {
 [[nodiscard]] CipherAccel cipher_accel_default() noexcept;
 // Whether the CPU itself offers the accelerated path.
 [[nodiscard]] bool cipher_accel_cpu_supported() noexcept;
-// Test seam: when true, key set-ups made afterwards choose the portable path.
-void set_cipher_accel_disabled_for_testing(bool disabled) noexcept;
 
 }  // namespace quarzel

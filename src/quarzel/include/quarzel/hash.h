@@ -265,8 +265,5 @@ enum class ShaImpl { portable, sha_ni };
 [[nodiscard]] bool cpu_has_sha_ni() noexcept;
 // The implementation bound into a SHA-1, SHA-224 or SHA-256 context.
 [[nodiscard]] ShaImpl sha_impl_of(const hash_ctx_t& ctx) noexcept;
-// Test seam: while set, contexts initialised afterwards use the portable code
-// even where the CPU has SHA extensions.
-void force_portable_sha_for_testing(bool on) noexcept;
 
 }  // namespace quarzel

@@ -214,8 +214,6 @@ core_ret_t mpbn_mul_inv_word(mpbn_word_t m, mpbn_word_t* mns_m_inv);
 }  // extern "C"
 
 namespace quarzel {
-// Test seam: run the portable Montgomery product even on CPUs with BMI2/ADX.
-void mpbn_force_portable_for_testing(bool portable);
 // True when Montgomery products run on the BMI2/ADX path.
 [[nodiscard]] bool mpbn_mont_uses_adx();
 }  // namespace quarzel

@@ -99,10 +99,9 @@ void quarzel_stdout_print_message(const char* s, int num, int enable);
 
 namespace quarzel {
 
-// Test seam: replace the random source (nullptr restores the OS source). The
-// function fills `size` bytes and returns 0, or non-zero to simulate failure.
+// A replacement random source (test-only, see quarzel/testing.h): fills
+// `size` bytes and returns 0, or non-zero to simulate failure.
 using RandomSource = uint32_t (*)(uint8_t* dest, uint32_t size);
-void set_random_source_for_testing(RandomSource source);
 
 // Wipes memory in a way the compiler cannot elide.
 void secure_wipe(void* p, size_t n) noexcept;

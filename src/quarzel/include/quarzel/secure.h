@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "quarzel/port.h"
@@ -43,6 +44,17 @@ struct SecretArray {
   uint8_t& operator[](size_t i) noexcept { return bytes[i]; }
 };
 
+// A record that holds PINs or keys: zeroed on creation, wiped when it leaves
+// scope.
+template <class T>
+struct Wiped : T {
+  Wiped() : T{} {}
+  Wiped(const Wiped&) = delete;
+  Wiped& operator=(const Wiped&) = delete;
+  ~Wiped() { secure_wipe(static_cast<T*>(this), sizeof(T)); }
+  T* get() noexcept { return this; }
+};
+
 // Wipes an object (e.g. a cipher context) when the guard leaves scope.
 template <class T>
 class WipeOnExit {
@@ -55,5 +67,34 @@ class WipeOnExit {
  private:
   T& obj_;
 };
+
+// No exception may cross a C entry point of the system, so code under one
+// allocates in these no-throw forms and reports a failed allocation as the
+// host-memory code (CKR_HOST_MEMORY) of its layer.
+template <class T>
+[[nodiscard]] std::unique_ptr<T> make_unique_nothrow() noexcept {
+  return std::unique_ptr<T>(new (std::nothrow) T());
+}
+// n value-initialised elements; false (v emptied) when memory runs out.
+template <class V>
+[[nodiscard]] bool try_assign(V& v, size_t n) noexcept {
+  try {
+    v.assign(n, typename V::value_type{});
+    return true;
+  } catch (const std::exception&) {
+    v.clear();
+    return false;
+  }
+}
+template <class V, class It>
+[[nodiscard]] bool try_assign(V& v, It first, It last) noexcept {
+  try {
+    v.assign(first, last);
+    return true;
+  } catch (const std::exception&) {
+    v.clear();
+    return false;
+  }
+}
 
 }  // namespace quarzel

@@ -20,6 +20,7 @@
 #include "zeb/storage.h"
 
 inline constexpr uint32_t STO_OK = 0;
+inline constexpr uint32_t STO_ERR_HOST_MEMORY = 0x002;  // CKR_HOST_MEMORY
 inline constexpr uint32_t STO_ERR_FAILED = 0x006;       // file or directory cannot be used; corrupt list
 inline constexpr uint32_t STO_ERR_FULL = 0x031;         // more than 512 objects
 inline constexpr uint32_t STO_ERR_NOT_FOUND = 0x082;    // object or list entry absent
@@ -86,13 +87,5 @@ uint32_t allocate_index(STO_SEOBJ_LIST* list, const STO_SEOBJ& meta, uint32_t* i
 // The root in use (for tests and diagnostics).
 const char* root();
 
-// Test seam: called between the writes of the composite operations with the
-// name of the step just done ("object written", "list saved"), so that a
-// test can end the process there as a crash would.
-using StepHook = void (*)(const char* step);
-void set_step_hook_for_testing(StepHook hook);
-
-// Drops the whole list cache (as a fresh process would start).
-void clear_cache_for_testing();
 
 }  // namespace sto

@@ -17,6 +17,7 @@
 
 // Result codes of the software device besides the PKCS#11 ones it shares.
 inline constexpr uint32_t SWD_OK = 0;
+inline constexpr uint32_t SWD_ERR_HOST_MEMORY = 0x002;     // CKR_HOST_MEMORY
 inline constexpr uint32_t SWD_ERR_PATH_FILE = 0x005;       // "./device_filepath.cfg" missing or busy
 inline constexpr uint32_t SWD_ERR_FAILED = 0x006;
 inline constexpr uint32_t SWD_ERR_ARGUMENTS = 0x007;

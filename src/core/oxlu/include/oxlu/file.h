@@ -99,9 +99,3 @@ bool is_temp_name(const char* name);
 
 }  // namespace oxlu
 
-namespace oxlu::testing {
-// Test seam: the write(2) used for file content (nullptr restores write(2)).
-// A replacement may write part of the bytes and fail, to model a full disk.
-using WriteFn = ssize_t (*)(int fd, const void* buf, size_t n);
-void set_write_function(WriteFn fn);
-}  // namespace oxlu::testing

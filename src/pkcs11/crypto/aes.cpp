@@ -1,0 +1,186 @@
+// AES through the core's operation. The core hands the cipher only whole
+// blocks and keeps the last 16 to 31 bytes of the input back for the final
+// (fewer than 32 in all: everything); the module follows that count so that
+// it can name every output length before the core writes anything.
+#include <zeb/vrk_crypto.h>
+
+#include <algorithm>
+
+#include "crypto/cipher.h"
+#include "crypto/key_object.h"
+#include "object/p11_object.h"
+
+namespace zebp11::crypto {
+
+namespace {
+
+constexpr uint32_t kBlock = 16;
+constexpr uint32_t kHeldMax = 2 * kBlock;
+constexpr uint8_t kModeEcb = 1;
+constexpr uint8_t kModeCbc = 2;
+constexpr uint8_t kPaddingNone = 0;
+constexpr uint8_t kPaddingPkcs7 = 3;
+
+bool padded(const Operation& op) { return op.mech->worker == Worker::kAesCbcPad; }
+bool encrypting(const Operation& op) { return op.kind == OpKind::kEncrypt; }
+
+// Output of an update of n bytes over h held ones, and the bytes then held.
+struct Split {
+  uint64_t out;
+  uint64_t held;
+};
+Split split(uint64_t h, uint64_t n) {
+  const uint64_t t = h + n;
+  if (t < kHeldMax) return {0, t};
+  const uint64_t out = (t / kBlock - 1) * kBlock;
+  return {out, t - out};
+}
+
+// The data-length code of the running direction.
+CK_RV len_range(const Operation& op) { return encrypting(op) ? CKR_DATA_LEN_RANGE : CKR_ENCRYPTED_DATA_LEN_RANGE; }
+
+// Exact output of the final for `held` bytes; false when only the
+// decryption can tell (PKCS#7 padding removed) or the length is refused.
+bool final_length(const Operation& op, uint32_t held, CK_ULONG* len, CK_RV* refused) {
+  *refused = CKR_OK;
+  if (padded(op) && encrypting(op)) {
+    *len = (held / kBlock + 1) * kBlock;
+    return true;
+  }
+  if (held % kBlock != 0 || (padded(op) && held == 0)) {
+    *refused = len_range(op);
+    return false;
+  }
+  *len = held;
+  return !padded(op);
+}
+
+// A padded decryption whose padding does not check out gets the standard's
+// code; the primitive library reports it with a code of its own, above the
+// range of PKCS#11 result values.
+CK_RV final_failure(const Operation& op, int rv) {
+  const auto code = static_cast<CK_RV>(static_cast<uint32_t>(rv));
+  if (!encrypting(op) && padded(op) && code > 0xFFFF) return CKR_ENCRYPTED_DATA_INVALID;
+  return code;
+}
+
+// An update the caller's buffer has room for: `room` bytes.
+CK_RV core_update(Operation& op, CK_BYTE_PTR in, uint32_t n, CK_BYTE_PTR out, CK_ULONG room, CK_ULONG* written) {
+  VRK_UINT32 got = static_cast<VRK_UINT32>(std::min<CK_ULONG>(room, UINT32_MAX));
+  const int rv = VRK_AesUpdate(op.vrk, in, n, out, &got);
+  if (rv != 0) return static_cast<CK_RV>(static_cast<uint32_t>(rv));
+  op.held = static_cast<uint32_t>(split(op.held, n).held);
+  *written = got;
+  return CKR_OK;
+}
+
+CK_RV core_final(Operation& op, CK_BYTE_PTR out, CK_ULONG room, CK_ULONG* written) {
+  VRK_UINT32 got = static_cast<VRK_UINT32>(std::min<CK_ULONG>(room, UINT32_MAX));
+  const int rv = VRK_AesFinal(op.vrk, out, &got);
+  op.held = 0;
+  if (rv != 0) return final_failure(op, rv);
+  *written = got;
+  return CKR_OK;
+}
+
+// The whole of a one-call operation into `out`, which has room for it.
+CK_RV run_all(Operation& op, CK_BYTE_PTR in, uint32_t n, CK_BYTE_PTR out, CK_ULONG room, CK_ULONG* written) {
+  CK_ULONG first = 0;
+  CK_ULONG last = 0;
+  if (CK_RV rv = core_update(op, in, n, out, room, &first); rv != CKR_OK) return rv;
+  if (CK_RV rv = core_final(op, out + first, room - first, &last); rv != CKR_OK) return rv;
+  *written = first + last;
+  return CKR_OK;
+}
+
+}  // namespace
+
+CK_RV aes_init(const Site& site, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey, Operation& op) {
+  const bool cbc = op.mech->worker == Worker::kAesCbcPad;
+  // CBC needs its 16-byte IV; a missing one never reaches the cipher.
+  if (cbc && (pMechanism->pParameter == nullptr || pMechanism->ulParameterLen != kBlock)) {
+    return CKR_MECHANISM_PARAM_INVALID;
+  }
+  KeyObject key;
+  if (CK_RV rv = key.load(op.vrk, hKey); rv != CKR_OK) return rv;
+  if (CK_RV rv = key.expect(VRK_OBJ_SECRETKEY, is_aes_algo); rv != CKR_OK) return rv;
+  if (CK_RV rv = key.permits(encrypting(op) ? P11_USAGE_ENCRYPT : P11_USAGE_DECRYPT); rv != CKR_OK) return rv;
+  const uint8_t dir = encrypting(op) ? VRK_AES_DIR_ENCRYPT : VRK_AES_DIR_DECRYPT;
+  auto* iv = cbc ? static_cast<VRK_UCHAR_PTR>(pMechanism->pParameter) : nullptr;
+  const int rv = VRK_AesInit(op.vrk, cbc ? kModeCbc : kModeEcb, dir, cbc ? kPaddingPkcs7 : kPaddingNone, iv,
+                             cbc ? kBlock : 0, key.data(), key.size());
+  if (rv != 0) red_line(site, static_cast<uint32_t>(rv));
+  return static_cast<CK_RV>(static_cast<uint32_t>(rv));
+}
+
+Step aes_update(Operation& op, CK_BYTE_PTR in, CK_ULONG n, CK_BYTE_PTR out, CK_ULONG_PTR out_len) {
+  if (in == nullptr && n != 0) return failed(CKR_ARGUMENTS_BAD);
+  if (!fits_u32(n)) return failed(len_range(op));
+  const Split s = split(op.held, n);
+  if (const Step* asked = output_room(out, out_len, s.out)) return *asked;
+  op.updated = true;
+  CK_ULONG written = 0;
+  if (CK_RV rv = core_update(op, in, static_cast<uint32_t>(n), out, *out_len, &written); rv != CKR_OK) {
+    return failed(rv);
+  }
+  *out_len = written;
+  return kGoesOn;
+}
+
+Step aes_final(Operation& op, CK_BYTE_PTR out, CK_ULONG_PTR out_len) {
+  if (op.has_result) return deliver_result(op, out, out_len);
+  CK_ULONG len = 0;
+  CK_RV refused = CKR_OK;
+  if (final_length(op, op.held, &len, &refused)) {
+    if (const Step* asked = output_room(out, out_len, len)) return *asked;
+    CK_ULONG written = 0;
+    if (CK_RV rv = core_final(op, out, *out_len, &written); rv != CKR_OK) return failed(rv);
+    *out_len = written;
+    return kDone;
+  }
+  if (refused != CKR_OK) return failed(refused);
+  // Unpadding decides the length: decrypt into a buffer of the module's and
+  // keep the plaintext until the caller takes it.
+  quarzel::SecretBytes plain(kHeldMax);
+  CK_ULONG written = 0;
+  if (CK_RV rv = core_final(op, plain.data(), plain.size(), &written); rv != CKR_OK) return failed(rv);
+  plain.resize(written);
+  if (CK_RV rv = keep_result(op, nullptr, 0, std::move(plain)); rv != CKR_OK) return failed(rv);
+  return deliver_result(op, out, out_len);
+}
+
+Step aes_single(Operation& op, CK_BYTE_PTR in, CK_ULONG n, CK_BYTE_PTR out, CK_ULONG_PTR out_len) {
+  if (in == nullptr && n != 0) return failed(CKR_ARGUMENTS_BAD);
+  if (op.has_result && has_result_for(op, in, n)) return deliver_result(op, out, out_len);
+  if (!fits_u32(n)) return failed(len_range(op));
+  // ECB takes whole blocks; a padded decryption at least one. The length is
+  // then known ahead except where unpadding decides it.
+  const bool pad_enc = padded(op) && encrypting(op);
+  const bool exact = !padded(op) || encrypting(op);
+  if ((n % kBlock != 0 && !pad_enc) || (!exact && n == 0)) return failed(len_range(op));
+  const CK_ULONG needed = pad_enc ? (n / kBlock + 1) * kBlock : n;
+  const auto n32 = static_cast<uint32_t>(n);
+  if (exact) {
+    if (const Step* asked = output_room(out, out_len, needed)) return *asked;
+    CK_ULONG written = 0;
+    if (CK_RV rv = run_all(op, in, n32, out, *out_len, &written); rv != CKR_OK) return failed(rv);
+    *out_len = written;
+    return kDone;
+  }
+  // A padded decryption fits any buffer of the ciphertext's length; a smaller
+  // one, or a length query, needs the plaintext first.
+  if (out != nullptr && *out_len >= needed) {
+    CK_ULONG written = 0;
+    if (CK_RV rv = run_all(op, in, n32, out, *out_len, &written); rv != CKR_OK) return failed(rv);
+    *out_len = written;
+    return kDone;
+  }
+  quarzel::SecretBytes plain(needed);
+  CK_ULONG written = 0;
+  if (CK_RV rv = run_all(op, in, n32, plain.data(), plain.size(), &written); rv != CKR_OK) return failed(rv);
+  plain.resize(written);
+  if (CK_RV rv = keep_result(op, in, n, std::move(plain)); rv != CKR_OK) return failed(rv);
+  return deliver_result(op, out, out_len);
+}
+
+}  // namespace zebp11::crypto

@@ -1,0 +1,76 @@
+// RSA PKCS#1 v1.5 encryption with a public key and decryption with a private
+// key, single-part; the core keeps only the key between Init and the call.
+#include <zeb/vrk_crypto.h>
+
+#include <algorithm>
+
+#include "crypto/cipher.h"
+#include "crypto/key_object.h"
+#include "object/p11_object.h"
+
+namespace zebp11::crypto {
+
+namespace {
+
+constexpr uint32_t kPkcs1Overhead = 11;  // RFC 8017 §7.2.1: mLen <= k - 11
+
+bool is_rsa_algo(uint8_t algo) { return rsa_modulus_bytes(algo) != 0; }
+
+CK_RV decrypt_into(Operation& op, CK_BYTE_PTR in, CK_BYTE_PTR out, CK_ULONG room, CK_ULONG* written) {
+  VRK_UINT32 got = static_cast<VRK_UINT32>(std::min<CK_ULONG>(room, UINT32_MAX));
+  const int rv = VRK_RSADecrypt(op.vrk, in, op.key_len, out, &got);
+  if (rv != 0) {
+    // A block that does not unpad is the ciphertext's fault.
+    return rv == static_cast<int>(CKR_SIGNATURE_INVALID) ? CKR_ENCRYPTED_DATA_INVALID
+                                                         : static_cast<CK_RV>(static_cast<uint32_t>(rv));
+  }
+  *written = got;
+  return CKR_OK;
+}
+
+}  // namespace
+
+CK_RV rsa_init(const Site& site, CK_OBJECT_HANDLE hKey, Operation& op) {
+  const bool enc = op.kind == OpKind::kEncrypt;
+  KeyObject key;
+  if (CK_RV rv = key.load(op.vrk, hKey); rv != CKR_OK) return rv;
+  if (CK_RV rv = key.expect(enc ? VRK_OBJ_PUBLICKEY : VRK_OBJ_PRIVATEKEY, is_rsa_algo); rv != CKR_OK) return rv;
+  if (CK_RV rv = key.permits(enc ? P11_USAGE_ENCRYPT : P11_USAGE_DECRYPT); rv != CKR_OK) return rv;
+  op.key_len = rsa_modulus_bytes(key.meta().ObjKeyAlgo);
+  const int rv = enc ? VRK_RSAEncryptInit(op.vrk, key.data(), key.size())
+                     : VRK_RSADecryptInit(op.vrk, key.data(), key.size());
+  if (rv != 0) red_line(site, static_cast<uint32_t>(rv));
+  return static_cast<CK_RV>(static_cast<uint32_t>(rv));
+}
+
+Step rsa_single(Operation& op, CK_BYTE_PTR in, CK_ULONG n, CK_BYTE_PTR out, CK_ULONG_PTR out_len) {
+  if (in == nullptr && n != 0) return failed(CKR_ARGUMENTS_BAD);
+  const CK_ULONG k = op.key_len;
+  if (op.kind == OpKind::kEncrypt) {
+    if (n > k - kPkcs1Overhead) return failed(CKR_DATA_LEN_RANGE);
+    if (const Step* asked = output_room(out, out_len, k)) return *asked;
+    VRK_UINT32 got = static_cast<VRK_UINT32>(std::min<CK_ULONG>(*out_len, UINT32_MAX));
+    const int rv = VRK_RSAEncrypt(op.vrk, in, static_cast<uint32_t>(n), out, &got);
+    if (rv != 0) return core_result(rv);
+    *out_len = got;
+    return kDone;
+  }
+  if (n != k) return failed(CKR_ENCRYPTED_DATA_LEN_RANGE);
+  if (op.has_result && has_result_for(op, in, n)) return deliver_result(op, out, out_len);
+  // Any message fits k - 11 bytes; a smaller buffer, or a length query,
+  // needs the message first.
+  if (out != nullptr && *out_len >= k - kPkcs1Overhead) {
+    CK_ULONG written = 0;
+    if (CK_RV rv = decrypt_into(op, in, out, *out_len, &written); rv != CKR_OK) return failed(rv);
+    *out_len = written;
+    return kDone;
+  }
+  quarzel::SecretBytes plain(k);
+  CK_ULONG written = 0;
+  if (CK_RV rv = decrypt_into(op, in, plain.data(), plain.size(), &written); rv != CKR_OK) return failed(rv);
+  plain.resize(written);
+  if (CK_RV rv = keep_result(op, in, n, std::move(plain)); rv != CKR_OK) return failed(rv);
+  return deliver_result(op, out, out_len);
+}
+
+}  // namespace zebp11::crypto

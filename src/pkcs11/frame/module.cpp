@@ -1,0 +1,91 @@
+// Module start-up and shutdown: the first listed HSM becomes the one the core
+// service runs on, and each of its tokens becomes a slot.
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "frame/frame_internal.h"
+
+namespace {
+
+std::atomic<bool> g_initialised{false};
+std::atomic<VRK_HANDLE> gl_Hsm{0};
+
+constexpr size_t kMaxListedHsms = VRK_MAX_LISTED_HSMS;
+
+// Start-up after the core service is up: one slot per listed token.
+CK_RV fill_slots(VRK_HANDLE hsm) noexcept {
+  VRK_TKN_USER_LIST list{};
+  P11_TRY_CORE(VRK_ListTokens(hsm, &list));
+  P11_DUMP("tkn_list", &list, sizeof list);
+  P11_LOG_I("got %d token!", list.TknNum);
+  const size_t n = std::min<size_t>(list.TknNum, VRK_MAX_TOKENS);
+  for (size_t i = 0; i < n; ++i) {
+    CK_TOKEN_INFO info{};
+    P11_TRY(P11_TokenInfoInit(hsm, list.TknId[i], list.TknLabel[i], &info));
+    P11_SlotInfoInit(i, list.TknId[i], &info);
+  }
+  return CKR_OK;
+}
+
+}  // namespace
+
+bool isInitialised() noexcept { return g_initialised.load(std::memory_order_acquire); }
+
+void P11_SetInitialised(bool on) noexcept { g_initialised.store(on, std::memory_order_release); }
+
+VRK_HANDLE P11_GetHsmHandle() noexcept { return gl_Hsm.load(std::memory_order_acquire); }
+
+CK_RV P11_Initialize() noexcept {
+  reset_p11_slot_table();
+  reset_p11_session_table();
+
+  VRK_UCHAR types[kMaxListedHsms] = {};
+  VRK_UCHAR sns[kMaxListedHsms][VRK_SN_LEN] = {};
+  VRK_UCHAR labels[kMaxListedHsms][VRK_LABEL_LEN] = {};
+  VRK_UINT32 count = 0;
+  P11_TRY(VRK_ListHSMs(types, reinterpret_cast<VRK_UCHAR**>(sns), reinterpret_cast<VRK_UCHAR**>(labels), &count));
+  // With no HSM listed there is nothing to run on; writing an empty record
+  // into the login configuration would lose the one it names.
+  if (count == 0) {
+    P11_LOG_E("no HSM listed");
+    return CKR_FUNCTION_FAILED;
+  }
+  P11_TRY(VRK_SetHsmSnToLoginConfig(sns[0], types[0]));
+
+  VRK_HANDLE hsm = 0;
+  P11_TRY_CORE(VRK_Initialize(&hsm));
+  gl_Hsm.store(hsm, std::memory_order_release);
+  const CK_RV rv = fill_slots(hsm);
+  if (rv != CKR_OK) {
+    // Leave nothing half started: a later C_Initialize starts afresh.
+    (void)VRK_Finalize(hsm);
+    reset_p11_slot_table();
+  }
+  return rv;
+}
+
+CK_RV P11_Finalize() noexcept {
+  // Sessions still open end here, so that their core sessions are free for
+  // the next start-up.
+  P11_CloseEverySession();
+  P11_TRY_CORE(VRK_Finalize(P11_GetHsmHandle()));
+  reset_p11_slot_table();
+  reset_p11_session_table();
+  return CKR_OK;
+}
+
+CK_RV P11_GetInfo(CK_INFO* info) noexcept {
+  static constexpr char kManufacturer[] = "Valdoren Technologies";
+  info->cryptokiVersion = CK_VERSION{3, 1};
+  p11_pad_copy(info->manufacturerID, sizeof info->manufacturerID, kManufacturer, sizeof kManufacturer - 1);
+  info->flags = 0;
+  char version[VRK_VERSION_LEN + 1] = {};
+  P11_TRY_CORE(VRK_GetVersion(version));
+  char description[32] = {};
+  std::snprintf(description, sizeof description, "vrk version: %s", version);
+  p11_pad_copy(info->libraryDescription, sizeof info->libraryDescription, description, sizeof description);
+  info->libraryVersion = CK_VERSION{0, 6};
+  return CKR_OK;
+}

@@ -1,0 +1,266 @@
+// The attributes of a stored object, derived from its header, context and
+// extension word on every call (the module keeps none of its own).
+#include <cstring>
+
+#include "frame/p11_frame.h"
+#include "object/key_math.h"
+#include "object/object_internal.h"
+
+namespace zebp11::obj {
+
+namespace {
+
+// Types answered with length 0: attributes of the standard's object classes
+// that the object header has no field for.
+constexpr CK_ATTRIBUTE_TYPE kNoValueTypes[] = {
+    CKA_WRAP_TEMPLATE, CKA_UNWRAP_TEMPLATE,  CKA_END_DATE,         CKA_START_DATE,
+    CKA_VERIFY_RECOVER, CKA_KEY_GEN_MECHANISM, CKA_TRUSTED,        CKA_LOCAL,
+    CKA_SUBJECT,       CKA_ALLOWED_MECHANISMS, CKA_ALWAYS_AUTHENTICATE, CKA_ALWAYS_SENSITIVE,
+    CKA_NEVER_EXTRACTABLE, CKA_EXTRACTABLE,  CKA_WRAP_WITH_TRUSTED, CKA_SIGN_RECOVER,
+};
+
+struct UsageAttr {
+  CK_ATTRIBUTE_TYPE type;
+  VRK_UINT64 bit;
+};
+constexpr UsageAttr kUsageAttrs[] = {
+    {CKA_ENCRYPT, P11_USAGE_ENCRYPT}, {CKA_DECRYPT, P11_USAGE_DECRYPT}, {CKA_SIGN, P11_USAGE_SIGN},
+    {CKA_VERIFY, P11_USAGE_VERIFY},   {CKA_WRAP, P11_USAGE_WRAP},       {CKA_UNWRAP, P11_USAGE_UNWRAP},
+    {CKA_SENSITIVE, P11_USAGE_SENSITIVE},
+};
+
+// Private-key components, never handed out.
+constexpr CK_ATTRIBUTE_TYPE kPrivateParts[] = {CKA_VALUE,   CKA_PRIVATE_EXPONENT, CKA_PRIME_1,    CKA_PRIME_2,
+                                               CKA_EXPONENT_1, CKA_EXPONENT_2,   CKA_COEFFICIENT};
+
+template <class T>
+Answer put(quarzel::SecretBytes& value, const T& v) {
+  const auto* p = reinterpret_cast<const uint8_t*>(&v);
+  value.assign(p, p + sizeof v);
+  return Answer::kValue;
+}
+Answer put_bool(quarzel::SecretBytes& value, bool b) { return put(value, static_cast<CK_BBOOL>(b ? CK_TRUE : CK_FALSE)); }
+Answer put_bytes(quarzel::SecretBytes& value, std::span<const uint8_t> b) {
+  value.assign(b.begin(), b.end());
+  return Answer::kValue;
+}
+
+template <size_t N>
+bool one_of(const CK_ATTRIBUTE_TYPE (&types)[N], CK_ATTRIBUTE_TYPE t) {
+  for (CK_ATTRIBUTE_TYPE x : types) {
+    if (x == t) return true;
+  }
+  return false;
+}
+
+size_t text_len(const uint8_t* field, size_t width) {
+  const void* z = std::memchr(field, 0, width);
+  return z == nullptr ? width : static_cast<size_t>(static_cast<const uint8_t*>(z) - field);
+}
+
+bool is_key(uint8_t type) {
+  return type == VRK_OBJ_SECRETKEY || type == VRK_OBJ_PRIVATEKEY || type == VRK_OBJ_PUBLICKEY;
+}
+
+Answer ec_params(uint8_t algo, quarzel::SecretBytes& value) {
+  uint8_t der[P11_EC_PARAMS_MAX] = {};
+  uint8_t len = 0;
+  if (VRKKeyAlgoToECParam(algo, der, &len) != CKR_OK) return Answer::kAbsent;
+  return put_bytes(value, {der, len});
+}
+
+Answer ec_point(const LoadedObject& o, quarzel::SecretBytes& value) {
+  ZEBP11_EC_PUBKEY rec{};
+  const std::span<const uint8_t> ctx = o.ctx();
+  if (ctx.size() < 4 || ctx.size() > sizeof rec) return Answer::kAbsent;
+  std::memcpy(&rec, ctx.data(), ctx.size());
+  if (P11_EcPubKeyLength(rec) != ctx.size()) return Answer::kAbsent;
+  uint8_t der[4 + sizeof rec.q_point] = {};
+  VRK_UINT32 len = sizeof der;
+  if (VRK_ECCPubKeyToDerQ(&rec, der, &len) != CKR_OK) return Answer::kAbsent;
+  return put_bytes(value, {der, len});
+}
+
+Answer rsa_part(std::span<const uint8_t> blob, bool is_private, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& value) {
+  quarzel::SecretBytes n, e;
+  if (!keymath::rsa_public_parts(blob, is_private, n, e)) return Answer::kAbsent;
+  return put_bytes(value, type == CKA_MODULUS ? n : e);
+}
+
+}  // namespace
+
+std::optional<uint32_t> core_handle(CK_OBJECT_HANDLE h) {
+  if (h == CK_INVALID_HANDLE || h > 0xFFFFFFFFul) return std::nullopt;
+  return static_cast<uint32_t>(h);
+}
+
+VRK_UINT64 LoadedObject::ext_word() const {
+  if (ext == nullptr) return 0;
+  VRK_UINT64 w = 0;
+  std::memcpy(&w, ext.get(), sizeof w);
+  return w;
+}
+
+const quarzel::SecretBytes* LoadedObject::plain_key() {
+  if (!plain_tried_) {
+    plain_tried_ = true;
+    // Room beyond the context for a back end whose plain form is longer.
+    quarzel::SecretBytes buf(size_t{meta.u32DataLen} + 256);
+    VRK_UINT32 len = static_cast<VRK_UINT32>(buf.size());
+    const int rv = token() ? VRK_ExportRawKey(hVRK, handle, buf.data(), &len)
+                           : static_cast<int>(VRK_SetSwKey2Plain(hVRK, context.get(), meta.u32DataLen, buf.data(), &len));
+    if (rv == 0 && len <= buf.size()) {
+      buf.resize(len);
+      plain_ = std::move(buf);
+    }
+  }
+  return plain_ ? &*plain_ : nullptr;
+}
+
+CK_RV object_lifespan(VRK_HANDLE hVRK, uint32_t handle, VRK_UCHAR* span) {
+  const auto rv = static_cast<CK_RV>(static_cast<uint32_t>(VRK_GetObjectLifeSpan(hVRK, handle, span)));
+  // The session's own failures stay; any other means "no such object".
+  if (rv == CKR_OK || rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_USER_NOT_LOGGED_IN || rv == CKR_MUTEX_BAD) {
+    return rv;
+  }
+  return CKR_OBJECT_HANDLE_INVALID;
+}
+
+CK_RV load_object(VRK_HANDLE hVRK, uint32_t handle, LoadedObject& out) {
+  out.hVRK = hVRK;
+  out.handle = handle;
+  VRK_UCHAR_PTR ctx = nullptr, obj = nullptr, ext = nullptr;
+  const int rv = VRK_GetObject_and_Extension(hVRK, handle, sizeof(ZEBP11_COMMON_OBJ_EXTENSION), &out.meta, &ctx, &obj, &ext);
+  out.context.reset(ctx);
+  out.object.reset(obj);
+  out.ext.reset(ext);
+  if (rv == 0) return CKR_OK;
+  VRK_UCHAR span = 0;
+  const CK_RV exists = object_lifespan(hVRK, handle, &span);
+  return exists != CKR_OK ? exists : static_cast<CK_RV>(static_cast<uint32_t>(rv));
+}
+
+std::optional<Answer> answer_from_header(uint8_t obj_type, uint8_t key_algo, const uint8_t* id, const uint8_t* label,
+                                         bool token, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& value) {
+  switch (type) {
+    case CKA_CLASS: {
+      CK_OBJECT_CLASS c = 0;
+      if (P11_VRKObjTypeToCKObjClass(obj_type, &c) != CKR_OK) return Answer::kAbsent;
+      return put(value, c);
+    }
+    case CKA_KEY_TYPE: {
+      if (obj_type != VRK_OBJ_DATA && !is_key(obj_type)) return Answer::kAbsent;
+      CK_KEY_TYPE k = CKK_VENDOR_DEFINED;
+      if (P11_VRKKeyAlgoToCKKeyType(key_algo, &k) != CKR_OK) return Answer::kAbsent;
+      return put(value, k);
+    }
+    case CKA_TOKEN:
+      return put_bool(value, token);
+    case CKA_ID:
+      return put_bytes(value, {id, text_len(id, P11_ID_LEN)});
+    case CKA_LABEL:
+      return put_bytes(value, {label, text_len(label, P11_LABEL_MAX)});
+    default:
+      return std::nullopt;
+  }
+}
+
+Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& value, CK_RV* error) {
+  *error = CKR_OK;
+  const VRK_OBJECT_META& m = o.meta;
+  if (auto a = answer_from_header(m.ObjType, m.ObjKeyAlgo, m.ObjId, m.ObjLabel, o.token(), type, value)) return *a;
+  const VRK_UINT64 ext = o.ext_word();
+  const VRK_UINT64 usage = m.u64ObjKeyUsage;
+  const bool sensitive = (usage & P11_USAGE_SENSITIVE) != 0;
+  switch (type) {
+    case CKA_PRIVATE:
+      return put_bool(value, (ext & P11_EXT_PRIVATE) != 0);
+    case CKA_MODIFIABLE:
+      return put_bool(value, (ext & P11_EXT_MODIFIABLE) != 0);
+    case CKA_COPYABLE:
+      return put_bool(value, (ext & P11_EXT_COPYABLE) != 0);
+    case CKA_DESTROYABLE:
+      return put_bool(value, true);
+    default:
+      break;
+  }
+  for (const UsageAttr& u : kUsageAttrs) {
+    if (u.type == type) return put_bool(value, (usage & u.bit) != 0);
+  }
+  const uint8_t algo = m.ObjKeyAlgo;
+  if (is_key(m.ObjType) && type == CKA_DERIVE) return put_bool(value, (usage & P11_USAGE_DERIVE) != 0);
+  switch (m.ObjType) {
+    case VRK_OBJ_DATA:
+      if (type == CKA_VALUE) return put_bytes(value, o.ctx());
+      break;
+    case VRK_OBJ_CERTIFICATE:
+      if (type == CKA_VALUE) return put_bytes(value, o.ctx());
+      if (type == CKA_CERTIFICATE_TYPE) return put(value, CK_CERTIFICATE_TYPE{CKC_X_509});
+      break;
+    case VRK_OBJ_SECRETKEY:
+      if (type == CKA_EXTRACTABLE) return put_bool(value, !sensitive);
+      if (type == CKA_VALUE_LEN) {
+        return put(value, CK_ULONG{is_aes_algo(algo) ? aes_len(algo) : m.u32DataLen});
+      }
+      if (type == CKA_VALUE) {
+        if (sensitive) return Answer::kSensitive;
+        const quarzel::SecretBytes* key = o.plain_key();
+        if (key == nullptr) {
+          *error = CKR_FUNCTION_FAILED;
+          return Answer::kAbsent;
+        }
+        return put_bytes(value, *key);
+      }
+      break;
+    case VRK_OBJ_PUBLICKEY:
+      if (is_rsa_algo(algo)) {
+        if (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT) return rsa_part(o.ctx(), false, type, value);
+        if (type == CKA_MODULUS_BITS) return put(value, CK_ULONG{rsa_bits(algo)});
+        if (type == CKA_VALUE) return put_bytes(value, o.ctx());
+      } else if (is_ec_algo(algo)) {
+        if (type == CKA_EC_PARAMS) return ec_params(algo, value);
+        if (type == CKA_EC_POINT) return ec_point(o, value);
+      }
+      break;
+    case VRK_OBJ_PRIVATEKEY:
+      if (type == CKA_EXTRACTABLE) return put_bool(value, false);
+      if (one_of(kPrivateParts, type) && (is_rsa_algo(algo) || (is_ec_algo(algo) && type == CKA_VALUE))) {
+        return Answer::kSensitive;
+      }
+      if (is_rsa_algo(algo) && type == CKA_MODULUS_BITS) return put(value, CK_ULONG{rsa_bits(algo)});
+      if (is_rsa_algo(algo) && (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT)) {
+        const quarzel::SecretBytes* key = o.plain_key();
+        if (key == nullptr) {
+          *error = CKR_FUNCTION_FAILED;
+          return Answer::kAbsent;
+        }
+        return rsa_part(*key, true, type, value);
+      }
+      if (is_ec_algo(algo) && type == CKA_EC_PARAMS) return ec_params(algo, value);
+      break;
+    default:
+      break;
+  }
+  return one_of(kNoValueTypes, type) ? Answer::kNoValue : Answer::kAbsent;
+}
+
+bool is_extension_object(VRK_HANDLE hVRK, uint32_t handle) {
+  if (!is_session_handle(handle)) return false;
+  const uint32_t slot = handle - VRK_SESS_OBJ_HANDLE_BASE;
+  if (slot >= VRK_MAX_SESS_OBJECTS) return false;
+  std::vector<VRK_SESS_OBJECT> slots(VRK_MAX_SESS_OBJECTS);
+  if (VRK_ListSessionObjects(hVRK, slots.data()) != 0 || slots[slot].pObj == nullptr) return false;
+  // Only an 8-byte data object can hold another object's extension word.
+  VRK_OBJECT_META m{};
+  if (VRK_GetObjMetaPtr(hVRK, slots[slot].pObj, slots[slot].u32DataLen, &m) != 0 || m.ObjType != VRK_OBJ_DATA ||
+      m.u32DataLen != sizeof(ZEBP11_COMMON_OBJ_EXTENSION)) {
+    return false;
+  }
+  for (size_t i = 0; i < slots.size(); ++i) {
+    if (i == slot || slots[i].pObj == nullptr) continue;
+    if (VRK_GetObjMetaPtr(hVRK, slots[i].pObj, slots[i].u32DataLen, &m) == 0 && m.u32ObjExtIndex == handle) return true;
+  }
+  return false;
+}
+
+}  // namespace zebp11::obj

@@ -1,0 +1,149 @@
+// Entry points of objects: create, copy, destroy, size and attributes.
+#include <cstdio>
+#include <cstring>
+
+#include "frame/p11_frame.h"
+#include "object/object_internal.h"
+
+namespace {
+
+using namespace zebp11::obj;
+
+constexpr CK_ULONG kMaxTemplate = 32;
+
+// A write the session may not make: a read-only session keeps its own
+// code, every other refusal is reported as CKR_FUNCTION_REJECTED.
+CK_RV write_refusal(CK_RV rv) {
+  if (rv == CKR_OK || rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_SESSION_READ_ONLY) return rv;
+  return CKR_FUNCTION_REJECTED;
+}
+
+// The core session and handle of an object the application may name: not
+// an extension word kept for another object.
+CK_RV named_object(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, VRK_HANDLE* hVRK, uint32_t* handle) {
+  P11_TRY(P11_GetVRKSessionHdle(hSession, hVRK));
+  const auto h = core_handle(hObject);
+  if (!h || is_extension_object(*hVRK, *h)) return CKR_OBJECT_HANDLE_INVALID;
+  *handle = *h;
+  return CKR_OK;
+}
+
+}  // namespace
+
+CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
+                     CK_OBJECT_HANDLE_PTR phObject) try {
+  P11_ENTRY_CHECKS(.required = {pTemplate, phObject});
+  if (ulCount > kMaxTemplate) return CKR_DATA_LEN_RANGE;
+  P11_LOG_D("ulCount = %lu", ulCount);
+  P11_TRY(P11_CheckTemplateShape(pTemplate, ulCount));
+  P11_TRY(P11_CheckSessionExists(hSession));
+  CK_OBJECT_CLASS objclass = CKO_DATA;
+  CK_BBOOL token = CK_FALSE;
+  CK_BBOOL priv = CK_TRUE;
+  P11_TRY(P11_GetCommonAttribute(pTemplate, ulCount, &objclass, &token, &priv));
+  if (const CK_RV rv = write_refusal(P11_CheckWriteObjectPermitted(hSession, token, priv)); rv != CKR_OK) return rv;
+  P11_TRY(P11_CheckOPLegalwithCKAttr(pTemplate, ulCount, OP_CREATE_OBJECT));
+  P11_TRY(P11_CreateObject(hSession, pTemplate, ulCount, token, phObject));
+  return CKR_OK;
+} P11_CATCH_ALL
+
+CK_RV C_CopyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
+                   CK_OBJECT_HANDLE_PTR phNewObject) try {
+  P11_ENTRY_CHECKS(.required = {pTemplate, phNewObject});
+  if (ulCount > kMaxTemplate) return CKR_DATA_LEN_RANGE;
+  P11_TRY(P11_CheckSessionExists(hSession));
+  if (P11_CheckReadObjectPermitted(hSession, CK_FALSE, CK_TRUE) != CKR_OK) return CKR_USER_NOT_LOGGED_IN;
+  return CKR_FUNCTION_NOT_SUPPORTED;
+} P11_CATCH_ALL
+
+CK_RV C_DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject) try {
+  P11_ENTRY_CHECKS(.session = hSession);
+  const auto h = core_handle(hObject);
+  if (!h) return CKR_OBJECT_HANDLE_INVALID;
+  // A token object is written by its destruction; any object asks for
+  // the user (the header keeps no private flag of a token object).
+  const CK_BBOOL token = is_session_handle(*h) ? CK_FALSE : CK_TRUE;
+  if (const CK_RV rv = write_refusal(P11_CheckWriteObjectPermitted(hSession, token, CK_TRUE)); rv != CKR_OK) {
+    return rv;
+  }
+  VRK_HANDLE hVRK = 0;
+  uint32_t handle = 0;
+  P11_TRY(named_object(hSession, hObject, &hVRK, &handle));
+  P11_TRY(P11_DestroyObject(hSession, hObject));
+  return CKR_OK;
+} P11_CATCH_ALL
+
+CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ULONG_PTR pulSize) try {
+  P11_ENTRY_CHECKS(.required = {pulSize}, .session = hSession);
+  if (P11_CheckReadObjectPermitted(hSession, CK_FALSE, CK_TRUE) != CKR_OK) return CKR_USER_NOT_LOGGED_IN;
+  VRK_HANDLE hVRK = 0;
+  uint32_t handle = 0;
+  P11_TRY(named_object(hSession, hObject, &hVRK, &handle));
+  VRK_UCHAR span = 0;
+  P11_TRY(object_lifespan(hVRK, handle, &span));
+  VRK_UINT32 size = 0;
+  P11_TRY_CORE(span == VRK_OBJ_TOKEN ? VRK_GetObjectSize(hVRK, handle, &size)
+                                     : VRK_GetSessionObjectSize(hVRK, handle, &size));
+  *pulSize = size;
+  return CKR_OK;
+} P11_CATCH_ALL
+
+CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
+                          CK_ULONG ulCount) try {
+  P11_ENTRY_CHECKS(.required = {pTemplate}, .session = hSession);
+  if (P11_CheckReadObjectPermitted(hSession, CK_FALSE, CK_TRUE) != CKR_OK) return CKR_USER_NOT_LOGGED_IN;
+  P11_LOG_D("hObject = %08lx, ulCount = %08lu", hObject, ulCount);
+  VRK_HANDLE hVRK = 0;
+  P11_TRY(P11_GetVRKSessionHdle(hSession, &hVRK));
+  const auto handle = core_handle(hObject);
+  if (!handle) return CKR_OBJECT_HANDLE_INVALID;
+  LoadedObject o;
+  P11_TRY(load_object(hVRK, *handle, o));
+  // Only an 8-byte data object can be another object's extension word.
+  if (o.meta.ObjType == VRK_OBJ_DATA && o.meta.u32DataLen == sizeof(ZEBP11_COMMON_OBJ_EXTENSION) &&
+      is_extension_object(hVRK, *handle)) {
+    return CKR_OBJECT_HANDLE_INVALID;
+  }
+  bool sensitive = false, invalid = false, small = false;
+  quarzel::SecretBytes value;
+  for (CK_ULONG i = 0; i < ulCount; ++i) {
+    CK_ATTRIBUTE& a = pTemplate[i];
+    CK_RV err = CKR_OK;
+    const Answer ans = answer(o, a.type, value, &err);
+    if (err != CKR_OK) return err;
+    switch (ans) {
+      case Answer::kValue:
+        if (a.pValue == nullptr) {
+          a.ulValueLen = value.size();
+        } else if (a.ulValueLen < value.size()) {
+          a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+          small = true;
+        } else {
+          if (!value.empty()) std::memcpy(a.pValue, value.data(), value.size());
+          a.ulValueLen = value.size();
+        }
+        break;
+      case Answer::kNoValue:
+        a.ulValueLen = 0;
+        break;
+      case Answer::kAbsent:
+        P11_LOG_D("non-fatal error, attribute %s(%08lx) not found", P11_CKAToString(a.type), a.type);
+        a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+        invalid = true;
+        break;
+      case Answer::kSensitive:
+        a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+        sensitive = true;
+        break;
+    }
+  }
+  if (sensitive) return CKR_ATTRIBUTE_SENSITIVE;
+  if (invalid) return CKR_ATTRIBUTE_TYPE_INVALID;
+  return small ? CKR_BUFFER_TOO_SMALL : CKR_OK;
+} P11_CATCH_ALL
+
+// Attributes are fixed at creation: the object header has no way to change
+// them in place.
+CK_RV C_SetAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE_PTR, CK_ULONG) {
+  return CKR_FUNCTION_NOT_SUPPORTED;
+}

@@ -1,0 +1,11 @@
+// The switches of seams.h, all off: the product never sets them.
+#include "seams.h"
+
+namespace quarzel::seams {
+
+std::atomic<bool> aes_portable{false};
+std::atomic<bool> sha_portable{false};
+std::atomic<bool> mpbn_portable{false};
+std::atomic<RandomSource> random_source{nullptr};
+
+}  // namespace quarzel::seams

@@ -1,0 +1,17 @@
+// Switches under the library's choices of code path and random source. The
+// product only reads them; the test-only library quarzel_testing sets them
+// (quarzel/testing.h). Not exported from any shared library.
+#pragma once
+
+#include <atomic>
+
+#include "quarzel/port.h"
+
+namespace quarzel::seams {
+
+extern std::atomic<bool> aes_portable;    // key set-ups take the portable AES/GHASH code
+extern std::atomic<bool> sha_portable;    // hash contexts take the portable SHA code
+extern std::atomic<bool> mpbn_portable;   // Montgomery products take the portable code
+extern std::atomic<RandomSource> random_source;  // null: the OS source
+
+}  // namespace quarzel::seams

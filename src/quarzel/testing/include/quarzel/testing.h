@@ -1,0 +1,26 @@
+// Test seams of the primitive library, in the test-only library
+// quarzel_testing: the product never links them. Not for concurrent use with
+// the operations they affect.
+#pragma once
+
+#include <cstdint>
+
+#include "quarzel/port.h"
+
+namespace quarzel::testing {
+
+// The code paths with an instruction-set variant.
+enum class Path : uint8_t {
+  aes,   // AES and GHASH (AES-NI, PCLMULQDQ): key set-ups made afterwards
+  sha,   // SHA-1 and SHA-256 (SHA extensions): contexts initialised afterwards
+  mpbn,  // Montgomery products (BMI2/ADX)
+  ec,    // EC field products of every curve engine (ADX)
+};
+
+// While on, `path` runs its portable code even where the CPU offers more.
+void force_portable(Path path, bool on);
+
+// Replaces the OS random source for the whole process; nullptr restores it.
+void set_random_source(RandomSource source);
+
+}  // namespace quarzel::testing

@@ -1,0 +1,35 @@
+// Test seams of the primitive library (see quarzel/testing.h).
+#include "quarzel/testing.h"
+
+#include "ec/engine.h"
+#include "seams.h"
+
+namespace quarzel::testing {
+
+namespace {
+
+// Every curve with an engine (ecc_crv_t ids).
+constexpr uint32_t kEngineCurves[] = {17, 18, 19, 20, 34, 67, 69, 70};
+
+void force_portable_ec(bool on) {
+  for (uint32_t id : kEngineCurves) {
+    // The engines are built mutable, once per process; the registry hands
+    // them out read-only to the product.
+    if (const ec::Engine* e = ec::engine_for(id)) const_cast<ec::Engine*>(e)->force_portable(on);
+  }
+}
+
+}  // namespace
+
+void force_portable(Path path, bool on) {
+  switch (path) {
+    case Path::aes: seams::aes_portable.store(on, std::memory_order_relaxed); break;
+    case Path::sha: seams::sha_portable.store(on, std::memory_order_relaxed); break;
+    case Path::mpbn: seams::mpbn_portable.store(on, std::memory_order_relaxed); break;
+    case Path::ec: force_portable_ec(on); break;
+  }
+}
+
+void set_random_source(RandomSource source) { seams::random_source.store(source); }
+
+}  // namespace quarzel::testing

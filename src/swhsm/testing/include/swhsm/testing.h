@@ -1,0 +1,16 @@
+// Test seams of the software HSM, in the test-only library swhsm_testing: the
+// product never links them.
+#pragma once
+
+namespace swhsm::testing {
+
+// Called between the writes of the store's composite operations with the name
+// of the step just done ("object written", "list saved"), so that a test can
+// end the process there as a crash would; nullptr removes it.
+using StoreStepHook = void (*)(const char* step);
+void set_store_step_hook(StoreStepHook hook);
+
+// Drops the store's whole list cache (as a fresh process would start).
+void clear_store_cache();
+
+}  // namespace swhsm::testing

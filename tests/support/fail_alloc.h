@@ -1,0 +1,52 @@
+// Allocation failure on demand, for the tests of the rule that no exception
+// crosses a C entry point. A binary that links zeb_fail_alloc gets an
+// operator new that fails while a FailAllocations guard is armed.
+#pragma once
+
+namespace zt {
+
+// The first `after` allocations under the guard succeed, then every one fails
+// (std::bad_alloc, or null for the nothrow forms).
+class FailAllocations {
+ public:
+  explicit FailAllocations(long after);
+  ~FailAllocations();
+  FailAllocations(const FailAllocations&) = delete;
+  FailAllocations& operator=(const FailAllocations&) = delete;
+  // Whether an allocation was made to fail.
+  bool fired() const;
+};
+
+// Lets test scaffolding (stand-ins, loggers) allocate while a guard is armed.
+class AllowAllocations {
+ public:
+  AllowAllocations();
+  ~AllowAllocations();
+  AllowAllocations(const AllowAllocations&) = delete;
+  AllowAllocations& operator=(const AllowAllocations&) = delete;
+};
+
+}  // namespace zt
+
+namespace zt {
+
+// Runs `call` with the first, second, ... allocation under it failing, until
+// a run completes without a failure; `after_each(result, failed)` checks each
+// run. Returns the number of runs that had an allocation fail.
+template <class Call, class Check>
+long sweep_allocation_failures(Call&& call, Check&& after_each) {
+  for (long k = 0; k < 100000; ++k) {
+    bool failed = false;
+    auto rv = [&] {
+      FailAllocations f(k);
+      auto r = call();
+      failed = f.fired();
+      return r;
+    }();
+    after_each(rv, failed);
+    if (!failed) return k;
+  }
+  return -1;
+}
+
+}  // namespace zt
