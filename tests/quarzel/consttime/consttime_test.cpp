@@ -31,6 +31,7 @@
 #include "quarzel/port.h"
 #include "quarzel/rsa.h"
 #include "quarzel/rsa_key.h"
+#include "support/seams.h"
 
 namespace {
 
@@ -58,9 +59,8 @@ uint32_t secret_random(uint8_t* dest, uint32_t size) {
   secret(dest, size);
   return 0;
 }
-struct SecretRandom {
-  SecretRandom() { quarzel::set_random_source_for_testing(secret_random); }
-  ~SecretRandom() { quarzel::set_random_source_for_testing(nullptr); }
+struct SecretRandom : zt::RandomSourceScope {
+  SecretRandom() : zt::RandomSourceScope(secret_random) {}
 };
 
 // Every CPU path of the big-number, EC and SHA code: the best the CPU offers,
@@ -69,14 +69,11 @@ template <class F>
 void on_every_path(F&& body) {
   for (const bool portable : {false, true}) {
     SCOPED_TRACE(portable ? "portable path" : "CPU path");
-    quarzel::mpbn_force_portable_for_testing(portable);
-    quarzel::ec::force_portable_for_testing(portable);
-    quarzel::force_portable_sha_for_testing(portable);
+    const zt::PortablePath mpbn(quarzel::testing::Path::mpbn, portable);
+    const zt::PortablePath ec(quarzel::testing::Path::ec, portable);
+    const zt::PortablePath sha(quarzel::testing::Path::sha, portable);
     body();
   }
-  quarzel::mpbn_force_portable_for_testing(false);
-  quarzel::ec::force_portable_for_testing(false);
-  quarzel::force_portable_sha_for_testing(false);
 }
 
 // ---- Elliptic curves ----

@@ -9,6 +9,7 @@
 
 #include "../../../src/quarzel/ec/curves.h"
 #include "quarzel/port.h"
+#include "support/seams.h"
 
 namespace {
 
@@ -134,11 +135,6 @@ uint32_t all_ones(uint8_t* dest, uint32_t size) {
 }
 uint32_t failing(uint8_t*, uint32_t) { return 1; }
 
-struct RandomSource {
-  explicit RandomSource(quarzel::RandomSource s) { quarzel::set_random_source_for_testing(s); }
-  ~RandomSource() { quarzel::set_random_source_for_testing(nullptr); }
-};
-
 TEST(RejectionSampling, DrawsBelowNInBothLayouts) {
   for (const auto& curve : ect::curves()) {
     const quarzel::ec::Engine& e = *quarzel::ec::engine_for(curve.id);
@@ -171,12 +167,12 @@ TEST(RejectionSampling, ExhaustedDrawsAndRandomFailures) {
   ASSERT_EQ(0, mpi_mapping(&N, MPI_ENDIAN_MF_U8, 32, n.data()));
   ASSERT_EQ(0, mpi_mapping(&V, MPI_ENDIAN_MF_U8, 32, v.data()));
   {
-    RandomSource src(all_ones);  // every draw is 2^256 - 1 > n
+    zt::RandomSourceScope src(all_ones);  // every draw is 2^256 - 1 > n
     EXPECT_EQ(0x0213FF32u, ecc_gen_d(256, 32, &N, &V));
     EXPECT_EQ(0x0223FF32u, ecdsa_gen_k(256, 32, &N, &V));
   }
   {
-    RandomSource src(failing);
+    zt::RandomSourceScope src(failing);
     EXPECT_EQ(0x0213FF04u, ecc_gen_d(256, 32, &N, &V));
   }
   EXPECT_EQ(0x0213FF05u, ecc_gen_d(256, 32, nullptr, &V));

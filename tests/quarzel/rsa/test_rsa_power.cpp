@@ -12,6 +12,7 @@
 #include "quarzel/mpbn.h"
 #include "quarzel/rsa.h"
 #include "rsa_test_util.h"
+#include "support/seams.h"
 
 using rt::Bytes;
 
@@ -59,11 +60,6 @@ std::vector<Bytes> bases(const Bytes& n) {
   return v;
 }
 
-struct PortablePath {
-  explicit PortablePath(bool on) { quarzel::mpbn_force_portable_for_testing(on); }
-  ~PortablePath() { quarzel::mpbn_force_portable_for_testing(false); }
-};
-
 // One OpenSSL key per size for the whole binary (4096-bit generation is slow).
 const rt::Components& key_of(uint32_t bits) {
   static std::map<uint32_t, rt::Components>* keys = new std::map<uint32_t, rt::Components>;
@@ -79,7 +75,7 @@ class RsaPower : public ::testing::TestWithParam<std::tuple<uint32_t, bool>> {};
 
 TEST_P(RsaPower, EveryKeyFormMatchesOpenSsl) {
   const auto [bits, portable] = GetParam();
-  const PortablePath path(portable);
+  const zt::PortablePath path(quarzel::testing::Path::mpbn, portable);
   const rt::Components& c = key_of(bits);
   const size_t L = bits / 8;
   for (const Bytes& x : bases(c.n)) {
@@ -104,7 +100,7 @@ TEST_P(RsaPower, EveryKeyFormMatchesOpenSsl) {
 
 TEST_P(RsaPower, CrtComponentsFromDMatchOpenSsl) {
   const auto [bits, portable] = GetParam();
-  const PortablePath path(portable);
+  const zt::PortablePath path(quarzel::testing::Path::mpbn, portable);
   const rt::Components& c = key_of(bits);
   const size_t H = bits / 16;
   Bytes dp(H), dq(H), qinv(H);
