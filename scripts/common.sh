@@ -5,7 +5,7 @@ JOBS="$(nproc)"
 
 PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev nlohmann-json3-dev
           libssl-dev openssl python3 python3-cryptography
-          opensc gnutls-bin python3-pykcs11 softhsm2)
+          opensc gnutls-bin python3-pykcs11 softhsm2 valgrind)
 
 install_missing() {
   local missing=()

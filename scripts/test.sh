@@ -27,6 +27,15 @@ ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
 CTEST_FILTER='Thread|Process|Concurren|Racing|Killed|Share|Mutex|Lock|Busy' \
   run_suite build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEB_TSAN=ON -DZEB_BUILD_BENCH=OFF
+# Constant time: the crypto library under Valgrind's memcheck with every
+# secret marked undefined; a branch or a memory address that depends on one
+# is reported and fails the step. ZEB_CT_VALIDATION tells Valgrind which
+# values the library makes public on purpose (validity flags, lengths).
+echo "=== constant time (valgrind) ==="
+cmake -S "$ROOT" -B "$ROOT/build/ct" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEB_CT_VALIDATION=ON \
+  -DZEB_BUILD_BENCH=OFF -DZEB_WERROR=$WERROR >/dev/null
+cmake --build "$ROOT/build/ct" -j "$JOBS" --target test_quarzel_consttime
+valgrind --error-exitcode=1 -q "$ROOT/build/ct/tests/test_quarzel_consttime" --gtest_brief=1 || status=1
 echo "=== fuzz ==="
 "$ROOT/scripts/fuzz.sh" || status=1
 exit $status

@@ -3,25 +3,33 @@
 #include <cstring>
 
 #include "ec/ecc_internal.h"
+#include "quarzel/ct.h"
 #include "quarzel/secure.h"
 
 namespace quarzel::ec {
 
-quarzel_ret_t draw_below_n(const Engine& e, uint32_t func, uint8_t* out) {
-  const uint32_t L = e.byte_size();
-  const uint32_t zero_bytes = L - (e.nbits() + 7) / 8;
-  const uint8_t top_mask = static_cast<uint8_t>(0xFF >> ((8 - e.nbits() % 8) % 8));
+quarzel_ret_t draw_below(uint32_t nbits, uint32_t len, const uint8_t* n, uint32_t func, uint8_t* out) {
+  const uint32_t zero_bytes = len - (nbits + 7) / 8;
+  const uint8_t top_mask = static_cast<uint8_t>(0xFF >> ((8 - nbits % 8) % 8));
   for (int attempt = 0; attempt < 128; ++attempt) {
-    if (quarzel_get_random(out, L) != 0) {
-      secure_wipe(out, L);
+    if (quarzel_get_random(out, len) != 0) {
+      secure_wipe(out, len);
       return ecc_err(func, QZ_R_RANDOM);
     }
     std::memset(out, 0, zero_bytes);
     out[zero_bytes] &= top_mask;
-    if (e.below_n(out)) return 0;
+    // out < n by the borrow of out - n over every byte.
+    uint32_t borrow = 0;
+    for (uint32_t i = len; i-- > 0;) borrow = (static_cast<uint32_t>(out[i]) - n[i] - borrow) >> 31;
+    // Whether a draw was refused says nothing about the one kept.
+    if (ct::declassify(borrow) != 0) return 0;
   }
-  secure_wipe(out, L);
+  secure_wipe(out, len);
   return ecc_err(func, ECC_R_NONCE);
+}
+
+quarzel_ret_t draw_below_n(const Engine& e, uint32_t func, uint8_t* out) {
+  return draw_below(e.nbits(), e.byte_size(), e.n_bytes(), func, out);
 }
 
 void digest_to_e(const uint8_t* digest, uint32_t digest_len, uint32_t L, uint8_t* e) {
@@ -35,15 +43,48 @@ void digest_to_e(const uint8_t* digest, uint32_t digest_len, uint32_t L, uint8_t
 
 namespace {
 
-// Q = d * (bx, by) with the range test of d; infinity gives `inf_code`.
+// Big-endian bytes of an mpi value of either byte layout (MPI_ENDIAN_MF_U32
+// holds native 32-bit words, most significant first), and back.
+void mpi_to_be(const mpi_t& x, uint8_t* be) {
+  for (uint32_t i = 0; i < x.size; ++i) {
+    be[i] = x.ptr_value[x.endian == MPI_ENDIAN_MF_U32 ? (i & ~3u) + (3 - (i & 3u)) : i];
+  }
+}
+void be_to_mpi(const uint8_t* be, mpi_t& x) {
+  for (uint32_t i = 0; i < x.size; ++i) {
+    x.ptr_value[x.endian == MPI_ENDIAN_MF_U32 ? (i & ~3u) + (3 - (i & 3u)) : i] = be[i];
+  }
+}
+
+// ecc_gen_d and ecdsa_gen_k: a random value below n into out.
+quarzel_ret_t gen_below(uint32_t func, uint32_t nbits, uint32_t n_len, const mpi_t* n, mpi_t* out) {
+  if (n == nullptr || out == nullptr || n->ptr_value == nullptr || out->ptr_value == nullptr)
+    return ecc_err(func, ECC_R_NULL);
+  const bool tags_ok = (n->endian == MPI_ENDIAN_MF_U8 || n->endian == MPI_ENDIAN_MF_U32) &&
+                       (out->endian == MPI_ENDIAN_MF_U8 || out->endian == MPI_ENDIAN_MF_U32);
+  const bool words_ok = (n->endian != MPI_ENDIAN_MF_U32 && out->endian != MPI_ENDIAN_MF_U32) || n_len % 4 == 0;
+  if (!tags_ok || !words_ok || n_len == 0 || n_len > ECC_MAX_LEN || n->size != n_len || out->size != n_len ||
+      nbits == 0 || nbits > 8 * n_len)
+    return ecc_err(func, ECC_R_PRI_LEN);
+  uint8_t nb[ECC_MAX_LEN];
+  SecretArray<ECC_MAX_LEN> v;
+  mpi_to_be(*n, nb);
+  const quarzel_ret_t ret = draw_below(nbits, n_len, nb, func, v.data());
+  if (ret == 0) be_to_mpi(v.data(), *out);
+  return ret;
+}
+
+// Q = d * (bx, by) with the range test of d; infinity gives `inf_code`. A
+// null base means the generator (its table of multiples).
 quarzel_ret_t derive_point(const Engine& e, uint32_t func, const uint8_t* d, const uint8_t* bx,
                            const uint8_t* by, core_ret_t inf_code, ecc_pubkey_t* Q) {
-  if (!e.scalar_valid(d)) return ecc_err(func, ECC_R_PRI_RANGE);
+  if (!ct::declassify(e.scalar_valid(d))) return ecc_err(func, ECC_R_PRI_RANGE);  // a key's validity is public
   // For ECDH the result is the shared point: keep it in wiping storage.
   SecretArray<ECC_MAX_LEN> x;
   SecretArray<ECC_MAX_LEN> y;
   bool infinity = false;
-  const core_ret_t ret = e.mul(d, bx, by, x.data(), y.data(), &infinity);
+  const core_ret_t ret = bx == nullptr ? e.mul_base(d, x.data(), y.data(), &infinity)
+                                       : e.mul_window(d, bx, by, x.data(), y.data(), &infinity);
   if (ret != 0) return ecc_err_core(func, ret);
   if (infinity) return ecc_err_core(func, inf_code);
   return ecc_pubkey_value_set(Q, e.byte_size(), x.data(), e.byte_size(), y.data());
@@ -67,6 +108,14 @@ const Engine* engine_or(uint32_t crv, uint32_t func, quarzel_ret_t* ret) {
 using namespace quarzel::ec;
 
 extern "C" {
+
+quarzel_ret_t ecc_gen_d(uint32_t nbits, uint32_t n_len, const mpi_t* n, mpi_t* d) {
+  return gen_below(F_GEN_D, nbits, n_len, n, d);
+}
+
+quarzel_ret_t ecdsa_gen_k(uint32_t nbits, uint32_t n_len, const mpi_t* n, mpi_t* k) {
+  return gen_below(F_ECDSA_GEN_K, nbits, n_len, n, k);
+}
 
 quarzel_ret_t ecc_gen_keypair_w_extra_bits(ecc_crv_t crv_id, ecc_prikey_t* d, ecc_pubkey_t* Q) {
   if (d == nullptr || Q == nullptr) return ecc_err(F_GEN_KEYPAIR, ECC_R_NULL);
@@ -122,7 +171,7 @@ quarzel_ret_t ecc_gen_puk_from_prk(const ecc_prikey_t* d, ecc_pubkey_t* Q) {
   if (d->crv_id != Q->crv_id)
     ret = ecc_err(F_PUK_FROM_PRK, ECC_R_CURVE_MISMATCH);
   else if ((e = engine_or(d->crv_id, F_PUK_FROM_PRK, &ret)) != nullptr)
-    ret = derive_point(*e, F_PUK_FROM_PRK, d->d_value, e->gx_bytes(), e->gy_bytes(),
+    ret = derive_point(*e, F_PUK_FROM_PRK, d->d_value, nullptr, nullptr,
                        ECPI_ERR_PUBKEY_INFINITY, Q);
   if (ret != 0) invalidate(Q);
   return ret;
@@ -141,7 +190,7 @@ quarzel_ret_t ecc_gen_puk_from_prk_custom_base(const ecc_prikey_t* d, const ecc_
     ret = ecc_err(F_PUK_CUSTOM_BASE, ECC_R_CURVE_MISMATCH);
   else if ((e = engine_or(d->crv_id, F_PUK_CUSTOM_BASE, &ret)) == nullptr)
     ;
-  else if (!e->scalar_valid(d->d_value))
+  else if (!quarzel::ct::declassify(e->scalar_valid(d->d_value)))
     ret = ecc_err(F_PUK_CUSTOM_BASE, ECC_R_PRI_RANGE);
   else if (!e->on_curve(G->q_point_x, G->q_point_y))
     ret = ecc_err(F_PUK_CUSTOM_BASE, ECC_R_NOT_ON_CURVE);

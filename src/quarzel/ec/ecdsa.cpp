@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ec/ecc_internal.h"
+#include "quarzel/ct.h"
 #include "quarzel/secure.h"
 
 namespace quarzel::ec {
@@ -21,10 +22,13 @@ quarzel_ret_t sign_with(const Engine& e, const uint8_t* d, const uint8_t* ebuf, 
   const uint32_t L = e.byte_size();
   uint8_t x[ECC_MAX_LEN], y[ECC_MAX_LEN];
   bool infinity = false;
-  const core_ret_t ret = e.mul(k, e.gx_bytes(), e.gy_bytes(), x, y, &infinity);
+  const core_ret_t ret = e.mul_base(k, x, y, &infinity);
   if (ret != 0) return ecc_err_core(F_ECDSA_SIGN, ret);
   if (infinity) return ecc_err_core(F_ECDSA_SIGN, ECPI_ERR_PUBKEY_INFINITY);
+  ct::declassify(x, L);  // r is x mod n: public with the signature
   e.ecdsa_rs(d, ebuf, k, x, sig_r, sig_s);
+  ct::declassify(sig_r, L);  // the signature is the output
+  ct::declassify(sig_s, L);
   *degenerate = is_zero(sig_r, L) || is_zero(sig_s, L);
   return 0;
 }
@@ -49,7 +53,7 @@ quarzel_ret_t ecdsa_sign(const ecc_prikey_t* d, uint32_t digest_len, const uint8
   bool degenerate = false;
 
   if (k != nullptr) {
-    if (!e->below_n(k)) return ecc_err(F_ECDSA_SIGN, ECC_R_NONCE);
+    if (!quarzel::ct::declassify(e->below_n(k))) return ecc_err(F_ECDSA_SIGN, ECC_R_NONCE);
     const quarzel_ret_t ret = sign_with(*e, d->d_value, ebuf, k, sig_r, sig_s, &degenerate);
     if (ret != 0) return ret;
     // r = 0 or s = 0 is no signature, and a given nonce cannot be replaced.
@@ -87,19 +91,10 @@ quarzel_ret_t ecdsa_verify(const ecc_pubkey_t* Q, uint32_t digest_len, const uin
   digest_to_e(digest, digest_len, L, ebuf);
   e->ecdsa_u1u2(ebuf, sig_r, sig_s, u1, u2);
 
-  uint8_t x1[ECC_MAX_LEN], y1[ECC_MAX_LEN], x2[ECC_MAX_LEN], y2[ECC_MAX_LEN];
-  bool inf1 = false, inf2 = false;
-  core_ret_t ret = e->mul(u1, e->gx_bytes(), e->gy_bytes(), x1, y1, &inf1);
-  if (ret == 0) ret = e->mul(u2, Q->q_point_x, Q->q_point_y, x2, y2, &inf2);
+  uint8_t rx[ECC_MAX_LEN], ry[ECC_MAX_LEN];
+  bool infinity = false;
+  const core_ret_t ret = e->mul_dual_vartime(u1, u2, Q->q_point_x, Q->q_point_y, rx, ry, &infinity);
   if (ret != 0) return ecc_err_core(F_ECDSA_VERIFY, ret);
-  const uint8_t* rx = x1;
-  bool infinity = inf1 && inf2;
-  if (inf1) {
-    rx = x2;
-  } else if (!inf2) {
-    ret = e->add(x1, y1, x2, y2, x1, y1, &infinity);
-    if (ret != 0) return ecc_err_core(F_ECDSA_VERIFY, ret);
-  }
   if (!infinity && e->x_mod_n_equals(rx, sig_r)) *verify_result = QZ_TRUE;
   return 0;
 }

@@ -14,10 +14,12 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "ec/curves.h"
 #include "ec/field.h"
 #include "ec/jacobian.h"
+#include "ec/scalar_mul.h"
 #include "quarzel/port.h"
 
 namespace quarzel::ec {
@@ -52,6 +54,13 @@ class EngineImpl final : public Engine {
     fn_.init(n_l_);
     words_to_limbs(tmp, N, dp.crv_a, nw_);
     fp_.to_mont(a_, tmp);
+    {  // a = -3 (the NIST curves) has a cheaper doubling, chosen by a null a.
+      u64 three[N] = {}, minus3[N] = {};
+      fp_.add(three, fp_.one, fp_.one);
+      fp_.add(three, three, fp_.one);
+      fp_.sub(minus3, minus3, three);
+      dbl_a_ = fe_eq_mask<N>(minus3, a_) != 0 ? nullptr : a_;
+    }
     words_to_limbs(tmp, N, dp.crv_b, nw_);
     fp_.to_mont(b_, tmp);
     // lambda: crv_nw words of the mask word, reduced by the Montgomery product.
@@ -76,6 +85,11 @@ class EngineImpl final : public Engine {
 
   core_ret_t mul(const uint8_t* k, const uint8_t* px, const uint8_t* py, uint8_t* rx, uint8_t* ry,
                  bool* infinity) const override;
+  core_ret_t mul_base(const uint8_t* k, uint8_t* rx, uint8_t* ry, bool* infinity) const override;
+  core_ret_t mul_window(const uint8_t* k, const uint8_t* px, const uint8_t* py, uint8_t* rx, uint8_t* ry,
+                        bool* infinity) const override;
+  core_ret_t mul_dual_vartime(const uint8_t* u1, const uint8_t* u2, const uint8_t* qx, const uint8_t* qy,
+                              uint8_t* rx, uint8_t* ry, bool* infinity) const override;
   core_ret_t add(const uint8_t* px, const uint8_t* py, const uint8_t* qx, const uint8_t* qy,
                  uint8_t* rx, uint8_t* ry, bool* infinity) const override;
   bool on_curve(const uint8_t* x, const uint8_t* y) const override;
@@ -95,7 +109,7 @@ class EngineImpl final : public Engine {
  private:
   using P = Jac<N>;
 
-  void dbl(P& r, const P& p) const { jac_double<N>(fp_, a_, r, p); }
+  void dbl(P& r, const P& p) const { jac_double<N>(fp_, dbl_a_, r, p); }
   void add_jac(P& r, const P& p1, const P& p2) const { jac_add<N>(fp_, r, p1, p2); }
   bool on_curve_jac(const P& p) const { return jac_on_curve<N>(fp_, a_, b_, p); }
   // Affine coordinates (L bytes, any value below 2^(8L)) in Montgomery form.
@@ -124,8 +138,38 @@ class EngineImpl final : public Engine {
     fe_to_bytes<N>(b, byte_size_, t);
   }
 
+  // K = k + 0x2BCDEF * n over the working width (carry out of the top dropped).
+  void blind_scalar(u64* kk, const uint8_t* k) const {
+    const size_t kbits = 32 * static_cast<size_t>(nw_zdn_p_);
+    u64 kl[kMaxKLimbs] = {};
+    fe_from_bytes<kMaxKLimbs>(kl, k, byte_size_);
+    u64 c = 0;
+    for (size_t j = 0; j < kMaxKLimbs; ++j) {
+      const u128 x = static_cast<u128>(kl[j]) + blind_[j] + c;
+      kk[j] = static_cast<u64>(x);
+      c = static_cast<u64>(x >> 64);
+    }
+    if (kbits % 64 != 0) kk[kbits / 64] &= (u64{1} << (kbits % 64)) - 1;
+    for (size_t j = (kbits + 63) / 64; j < kMaxKLimbs; ++j) kk[j] = 0;
+    secure_wipe(kl, sizeof kl);
+  }
+  // Multiples of G for every window of a blinded scalar, built on first use.
+  const BaseTable<N>& base_table() const {
+    std::call_once(table_once_, [this] {
+      Aff<N> g;
+      load_affine(g.x, g.y, gx_, gy_);
+      table_.build(fp_, dbl_a_, g, 32 * static_cast<size_t>(nw_zdn_p_));
+    });
+    return table_;
+  }
+  // The common end of the multiplications: infinity, curve check, output.
+  core_ret_t finish(const P& q, uint8_t* rx, uint8_t* ry, bool* infinity) const;
+
+  mutable std::once_flag table_once_;
+  mutable BaseTable<N> table_;
   Mont<N> fp_{}, fn_{};
   u64 a_[N]{}, b_[N]{}, lambda_[N]{};
+  const u64* dbl_a_ = nullptr;  // a for the doubling formulas; null when a = -3
   u64 n_l_[N]{};
   u64 blind_[kMaxKLimbs]{};
   uint32_t nw_ = 0, nw_zdn_p_ = 0;
@@ -159,21 +203,8 @@ core_ret_t EngineImpl<N>::mul(const uint8_t* k, const uint8_t* px, const uint8_t
   fp_.mul(base.y, base.y, s.t);
   std::memcpy(base.z, lambda_, sizeof base.z);
 
-  // K = k + 0x2BCDEF * n over the working width (carry out of the top dropped).
   const size_t kbits = 32 * static_cast<size_t>(nw_zdn_p_);
-  {
-    u64 kl[kMaxKLimbs] = {};
-    fe_from_bytes<kMaxKLimbs>(kl, k, byte_size_);
-    u64 c = 0;
-    for (size_t j = 0; j < kMaxKLimbs; ++j) {
-      const u128 x = static_cast<u128>(kl[j]) + blind_[j] + c;
-      s.kk[j] = static_cast<u64>(x);
-      c = static_cast<u64>(x >> 64);
-    }
-    if (kbits % 64 != 0) s.kk[kbits / 64] &= (u64{1} << (kbits % 64)) - 1;
-    for (size_t j = (kbits + 63) / 64; j < kMaxKLimbs; ++j) s.kk[j] = 0;
-    secure_wipe(kl, sizeof kl);
-  }
+  blind_scalar(s.kk, k);
 
   jac_set_infinity<N>(fp_, s.r[0]);
   if (!on_curve_jac(base)) return ECPBN_ERR_MUL_NOT_ON_CURVE;
@@ -196,14 +227,81 @@ core_ret_t EngineImpl<N>::mul(const uint8_t* k, const uint8_t* px, const uint8_t
   P& q = s.r[0];
   jac_select<N>(q, ct::mask_from_bit<u64>(m), s.r[1], s.r[0]);
 
-  if (fe_is_zero_mask<N>(q.z) != 0) {
+  return finish(q, rx, ry, infinity);
+}
+
+template <size_t N>
+core_ret_t EngineImpl<N>::finish(const P& q, uint8_t* rx, uint8_t* ry, bool* infinity) const {
+  // Infinity is an output (never reached by a scalar in [1, n-1] on a point
+  // of order n), and the curve check only fails on a fault: both public.
+  if (ct::declassify(fe_is_zero_mask<N>(q.z)) != 0) {
     *infinity = true;
     return 0;
   }
   *infinity = false;
-  if (!on_curve_jac(q)) return ECPBN_ERR_MUL_NOT_ON_CURVE;
+  if (!ct::declassify(on_curve_jac(q))) return ECPBN_ERR_MUL_NOT_ON_CURVE;
   store_affine(rx, ry, q);
   return 0;
+}
+
+template <size_t N>
+core_ret_t EngineImpl<N>::mul_base(const uint8_t* k, uint8_t* rx, uint8_t* ry, bool* infinity) const {
+  bool tables_ok = false;
+  const core_ret_t ret = curve_integrity_once(id_, &tables_ok);
+  if (ret != 0) return ret;
+  if (!tables_ok) return ECPBN_ERR_MUL_CHECKSUM;
+  struct Scratch {
+    P q;
+    u64 kk[kMaxKLimbs];
+  } s;
+  struct Wipe {
+    Scratch& s;
+    ~Wipe() { secure_wipe(&s, sizeof s); }
+  } wipe{s};
+  blind_scalar(s.kk, k);
+  mul_base_ct<N>(fp_, dbl_a_, base_table(), s.q, s.kk, kMaxKLimbs, nbits_);
+  return finish(s.q, rx, ry, infinity);
+}
+
+template <size_t N>
+core_ret_t EngineImpl<N>::mul_window(const uint8_t* k, const uint8_t* px, const uint8_t* py, uint8_t* rx,
+                                     uint8_t* ry, bool* infinity) const {
+  bool tables_ok = false;
+  const core_ret_t ret = curve_integrity_once(id_, &tables_ok);
+  if (ret != 0) return ret;
+  if (!tables_ok) return ECPBN_ERR_MUL_CHECKSUM;
+  struct Scratch {
+    P base, q, table[kWindowEntries + 1];
+    u64 kk[kMaxKLimbs];
+  } s;
+  struct Wipe {
+    Scratch& s;
+    ~Wipe() { secure_wipe(&s, sizeof s); }
+  } wipe{s};
+  load_affine(s.base.x, s.base.y, px, py);
+  std::memcpy(s.base.z, fp_.one, sizeof s.base.z);
+  if (!on_curve_jac(s.base)) return ECPBN_ERR_MUL_NOT_ON_CURVE;
+  blind_scalar(s.kk, k);
+  const size_t windows = (32 * static_cast<size_t>(nw_zdn_p_) + kWindowBits - 1) / kWindowBits;
+  mul_window_ct<N>(fp_, dbl_a_, s.q, s.base, s.kk, kMaxKLimbs, windows, s.table);
+  return finish(s.q, rx, ry, infinity);
+}
+
+template <size_t N>
+core_ret_t EngineImpl<N>::mul_dual_vartime(const uint8_t* bu1, const uint8_t* bu2, const uint8_t* qx,
+                                           const uint8_t* qy, uint8_t* rx, uint8_t* ry, bool* infinity) const {
+  bool tables_ok = false;
+  const core_ret_t ret = curve_integrity_once(id_, &tables_ok);
+  if (ret != 0) return ret;
+  if (!tables_ok) return ECPBN_ERR_MUL_CHECKSUM;
+  Aff<N> q;
+  load_affine(q.x, q.y, qx, qy);
+  u64 u1[N], u2[N];
+  fe_from_bytes<N>(u1, bu1, byte_size_);
+  fe_from_bytes<N>(u2, bu2, byte_size_);
+  P r;
+  ec::mul_dual_vartime<N>(fp_, dbl_a_, base_table(), r, u1, u2, q);
+  return finish(r, rx, ry, infinity);
 }
 
 template <size_t N>

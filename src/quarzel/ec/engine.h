@@ -30,6 +30,17 @@ class Engine {
   // *infinity is set and rx, ry are not written.
   virtual core_ret_t mul(const uint8_t* k, const uint8_t* px, const uint8_t* py, uint8_t* rx,
                          uint8_t* ry, bool* infinity) const = 0;
+  // r = k * G, the same result as mul() on the base point, from a table of
+  // multiples of G read under masks (k blinded as in mul()).
+  virtual core_ret_t mul_base(const uint8_t* k, uint8_t* rx, uint8_t* ry, bool* infinity) const = 0;
+  // r = k * (px, py), the same result as mul(), by fixed 4-bit windows over
+  // the multiples 0P .. 15P read under masks (k blinded as in mul()).
+  virtual core_ret_t mul_window(const uint8_t* k, const uint8_t* px, const uint8_t* py, uint8_t* rx,
+                                uint8_t* ry, bool* infinity) const = 0;
+  // r = u1 * G + u2 * (qx, qy) for public u1, u2 below n and a public point on
+  // the curve: variable time, for verification only.
+  virtual core_ret_t mul_dual_vartime(const uint8_t* u1, const uint8_t* u2, const uint8_t* qx,
+                                      const uint8_t* qy, uint8_t* rx, uint8_t* ry, bool* infinity) const = 0;
   // r = p + q for two finite affine points (equal points are doubled).
   virtual core_ret_t add(const uint8_t* px, const uint8_t* py, const uint8_t* qx,
                          const uint8_t* qy, uint8_t* rx, uint8_t* ry, bool* infinity) const = 0;

@@ -34,8 +34,42 @@ inline void jac_set_infinity(const Mont<N>& fp, Jac<N>& r) {
 // dbl-2007-bl: XX = X1^2, YY = Y1^2, YYYY = YY^2, ZZ = Z1^2,
 // S = 2((X1+YY)^2 - XX - YYYY), M = 3XX + a ZZ^2, X3 = M^2 - 2S,
 // Z3 = (Y1+Z1)^2 - YY - ZZ, Y3 = M(S - X3) - 8 YYYY. Z1 = 0 gives Z3 = 0.
+//
+// With a null a the curve has a = -3, and dbl-2001-b applies: delta = Z1^2,
+// gamma = Y1^2, beta = X1 gamma, alpha = 3 (X1 - delta)(X1 + delta),
+// X3 = alpha^2 - 8 beta, Z3 = (Y1 + Z1)^2 - gamma - delta,
+// Y3 = alpha (4 beta - X3) - 8 gamma^2.
 template <size_t N>
 void jac_double(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p) {
+  if (a == nullptr) {
+    u64 delta[N], gamma[N], beta[N], alpha[N], t[N], u[N];
+    fp.sqr(delta, p.z);
+    fp.sqr(gamma, p.y);
+    fp.mul(beta, p.x, gamma);
+    fp.sub(t, p.x, delta);
+    fp.add(u, p.x, delta);
+    fp.mul(alpha, t, u);
+    fp.dbl(t, alpha);
+    fp.add(alpha, alpha, t);
+    // Z3 first: it reads Y1 and Z1, which r may share.
+    fp.add(t, p.y, p.z);
+    fp.sqr(t, t);
+    fp.sub(t, t, gamma);
+    fp.sub(r.z, t, delta);
+    fp.dbl(beta, beta);
+    fp.dbl(beta, beta);  // 4 beta
+    fp.sqr(t, alpha);
+    fp.dbl(u, beta);     // 8 beta
+    fp.sub(r.x, t, u);
+    fp.sub(t, beta, r.x);
+    fp.mul(t, alpha, t);
+    fp.sqr(gamma, gamma);
+    fp.dbl(gamma, gamma);
+    fp.dbl(gamma, gamma);
+    fp.dbl(gamma, gamma);
+    fp.sub(r.y, t, gamma);
+    return;
+  }
   u64 xx[N], yy[N], yyyy[N], zz[N], s[N], m[N], t[N];
   fp.sqr(xx, p.x);
   fp.sqr(yy, p.y);
@@ -72,7 +106,7 @@ void jac_double(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p) {
 // Y3 = r (U1 H^2 - X3) - S1 H^3. An operand at infinity yields the other
 // operand, chosen by masks. r may share storage with either operand.
 template <size_t N>
-void jac_add(const Mont<N>& fp, Jac<N>& r, const Jac<N>& p1, const Jac<N>& p2) {
+void jac_add(const Mont<N>& fp, Jac<N>& r, const Jac<N>& p1, const Jac<N>& p2, u64* same = nullptr) {
   u64 z1z1[N], z2z2[N], u1[N], u2[N], s1[N], s2[N], h[N], rr[N], t[N];
   Jac<N> sum;
   fp.sqr(z1z1, p1.z);
@@ -85,6 +119,8 @@ void jac_add(const Mont<N>& fp, Jac<N>& r, const Jac<N>& p1, const Jac<N>& p2) {
   fp.mul(s2, s2, z1z1);
   fp.sub(h, u2, u1);
   fp.sub(rr, s2, s1);
+  // Equal finite operands give H = r = 0 (and a wrong sum): reported by mask.
+  if (same != nullptr) *same = fe_is_zero_mask<N>(h) & fe_is_zero_mask<N>(rr);
   fp.mul(sum.z, p1.z, p2.z);
   fp.mul(sum.z, sum.z, h);
   fp.sqr(t, h);           // H^2
@@ -103,6 +139,18 @@ void jac_add(const Mont<N>& fp, Jac<N>& r, const Jac<N>& p1, const Jac<N>& p2) {
   Jac<N> tmp;
   jac_select(tmp, z2_zero, p1, sum);
   jac_select(r, z1_zero, p2, tmp);
+  if (same != nullptr) *same &= ~z1_zero & ~z2_zero;
+}
+
+// p1 + p2 for any two points: the sum, or the double of p1 chosen by mask
+// when they are the same point. Constant time; r may share storage with p1.
+template <size_t N>
+void jac_add_complete(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p1, const Jac<N>& p2) {
+  Jac<N> twice;
+  jac_double<N>(fp, a, twice, p1);
+  u64 same = 0;
+  jac_add<N>(fp, r, p1, p2, &same);
+  jac_select(r, same, twice, r);
 }
 
 // Y^2 == X^3 + a X Z^4 + b Z^6; the point at infinity (1, 1, 0) passes.

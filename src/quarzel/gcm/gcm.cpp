@@ -4,6 +4,7 @@
 
 #include "blockcipher/cipher_info.h"
 #include "gcm/gcm_internal.h"
+#include "quarzel/ct.h"
 #include "quarzel/gcm.h"
 #include "quarzel/secure.h"
 
@@ -209,7 +210,7 @@ quarzel_ret_t gcm_auth_dec(gcm_ctx_t* ctx, cipher_flag_t flag_final, uint32_t da
     if (data_in_len != 0) quarzel::secure_wipe(data_out, data_in_len);
     return fail(ctx, ret);
   }
-  const bool match = quarzel::ct_equal(computed.data(), tag, tag_len);
+  const bool match = quarzel::ct::declassify(quarzel::ct_equal(computed.data(), tag, tag_len));  // the verdict is output
   *valid = match ? GCM_TAG_VALID : GCM_TAG_INVALID;
   // No unauthenticated plaintext from this call is left behind.
   if (!match && data_in_len != 0) quarzel::secure_wipe(data_out, data_in_len);

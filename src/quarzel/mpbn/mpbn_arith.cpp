@@ -126,26 +126,14 @@ core_ret_t mpbn_sub(mpbn_endian_t endian, uint32_t len_a, const void* a, uint32_
 core_ret_t mpbn_add_ctl(mpbn_word_t sel, uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* b, mpbn_word_t* r) {
   if (nw && (!a || !b || !r)) return err(MPBN_FID_ADD_CTL, MPBN_R_NULL);
   if (sel > 1) return err(MPBN_FID_ADD_CTL, MPBN_R_ARG);
-  const u32 m = ct::mask_from_bit<u32>(sel);
-  u64 c = 0;
-  for (size_t i = nw; i-- > 0;) {
-    const u64 s = static_cast<u64>(a[i]) + (b[i] & m) + c;
-    r[i] = static_cast<u32>(s);
-    c = s >> 32;
-  }
+  add_masked(ct::mask_from_bit<u32>(sel), nw, a, b, r);
   return 0;
 }
 
 core_ret_t mpbn_sub_ctl(mpbn_word_t sel, uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* b, mpbn_word_t* r) {
   if (nw && (!a || !b || !r)) return err(MPBN_FID_SUB_CTL, MPBN_R_NULL);
   if (sel > 1) return err(MPBN_FID_SUB_CTL, MPBN_R_ARG);
-  const u32 m = ct::mask_from_bit<u32>(sel);
-  u64 br = 0;
-  for (size_t i = nw; i-- > 0;) {
-    const u64 d = static_cast<u64>(a[i]) - (b[i] & m) - br;
-    r[i] = static_cast<u32>(d);
-    br = (d >> 32) & 1u;
-  }
+  sub_masked(ct::mask_from_bit<u32>(sel), nw, a, b, r);
   return 0;
 }
 

@@ -88,6 +88,27 @@ inline void limbs_to_msw(u32* dst, const u64* src, size_t nw) {
   }
 }
 
+// ---- Masked addition and subtraction on MSW-first word arrays -------------
+// r = a + (b & mask) and r = a - (b & mask), mask all ones or zero: the
+// bodies of mpbn_add_ctl and mpbn_sub_ctl without their argument checks, for
+// callers whose selector is secret.
+inline void add_masked(u32 mask, size_t nw, const u32* a, const u32* b, u32* r) {
+  u64 c = 0;
+  for (size_t i = nw; i-- > 0;) {
+    const u64 s = static_cast<u64>(a[i]) + (b[i] & mask) + c;
+    r[i] = static_cast<u32>(s);
+    c = s >> 32;
+  }
+}
+inline void sub_masked(u32 mask, size_t nw, const u32* a, const u32* b, u32* r) {
+  u64 br = 0;
+  for (size_t i = nw; i-- > 0;) {
+    const u64 d = static_cast<u64>(a[i]) - (b[i] & mask) - br;
+    r[i] = static_cast<u32>(d);
+    br = (d >> 32) & 1u;
+  }
+}
+
 // ---- Word-level helpers on LSW-first arrays -------------------------------
 
 // Number of significant words of an LSW-first array (variable time).
@@ -138,6 +159,26 @@ void mont_mul_limbs_adx(size_t L, u64* r, const u64* a, const u64* b, const u64*
 void mont_sqr_limbs_adx(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64* T);
 // Work space (limbs) that mont_mul_limbs and mont_sqr_limbs need.
 constexpr size_t mont_work_limbs(size_t L) { return 2 * L + 2; }
+// ---- Constant-time set-up, reduction and exponentiation (mpbn_ctexp.cpp) ----
+// For an odd modulus n of L limbs, R = 2^(64L), ninv = -n^-1 mod 2^64. None
+// of them divides or branches on a value: they serve secret moduli.
+
+// rr = R^2 mod n by doublings and squarings. t: mont_rr_work_limbs(L).
+void mont_rr_ct(size_t L, u64* rr, const u64* n, u64 ninv, u64* t);
+constexpr size_t mont_rr_work_limbs(size_t L) { return 3 * L + 2; }
+// r = t / R mod n for t of 2L+1 limbs (top limb 0) below n*R; t is destroyed.
+void mont_redc_ct(size_t L, u64* r, u64* t, const u64* n, u64 ninv);
+// r = a mod n for a of La <= 2L limbs below n*R (any a of L limbs, any
+// product of two values below n). t: mod_reduce_work_limbs(L).
+void mod_reduce_ct(size_t L, u64* r, const u64* a, size_t La, const u64* n, u64 ninv, const u64* rr, u64* t);
+constexpr size_t mod_reduce_work_limbs(size_t L) { return mont_work_limbs(L) + 2 * L + 1; }
+// r = base^e mod n for base < n and e of Le limbs, by fixed windows with a
+// masked table look-up: the same operations for every e of Le limbs.
+// work: mont_exp_work_limbs(L, 64 * Le) limbs. r may alias base.
+void mont_exp_ct(size_t L, u64* r, const u64* base, const u64* e, size_t Le, const u64* n, u64 ninv,
+                 const u64* rr, u64* work);
+size_t mont_exp_work_limbs(size_t L, size_t ebits);
+
 // -n^-1 mod 2^64 for an odd n.
 inline u64 neg_inv64(u64 n) {
   u64 x = n;                               // n*n == 1 mod 8: 3 valid bits

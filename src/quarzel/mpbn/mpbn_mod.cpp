@@ -90,8 +90,8 @@ core_ret_t mpbn_mod_add(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* b,
   }
   u64 br = 0;
   for (size_t i = nw; i-- > 0;) br = ((static_cast<u64>(r[i]) - n[i] - br) >> 32) & 1u;
-  const u32 sel = static_cast<u32>(c | (br ^ 1u));
-  return mpbn_sub_ctl(sel, nw, r, n, r);
+  sub_masked(ct::mask_from_bit<u32>(static_cast<u32>(c | (br ^ 1u))), nw, r, n, r);
+  return 0;
 }
 
 core_ret_t mpbn_mod_sub(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* b, const mpbn_word_t* n,
@@ -104,7 +104,8 @@ core_ret_t mpbn_mod_sub(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* b,
     r[i] = static_cast<u32>(d);
     br = (d >> 32) & 1u;
   }
-  return mpbn_add_ctl(static_cast<u32>(br), nw, r, n, r);
+  add_masked(ct::mask_from_bit<u32>(static_cast<u32>(br)), nw, r, n, r);
+  return 0;
 }
 
 core_ret_t mpbn_mod_mul(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* b, const mpbn_word_t* n,

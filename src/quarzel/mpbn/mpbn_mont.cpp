@@ -1,4 +1,6 @@
 // Montgomery set-up and product, modular exponentiation.
+#include <algorithm>
+
 #include "mpbn/mpbn_internal.h"
 
 using namespace quarzel::mpbn_detail;
@@ -25,7 +27,9 @@ core_ret_t pow2_mod(size_t exp_words, uint32_t nw, const u32* m, u32* r, uint8_t
   return mpbn_mod(static_cast<uint32_t>(exp_words + 1), p.data(), nw, m, r);
 }
 
-bool odd(uint32_t nw, const u32* m) { return (m[nw - 1] & 1u) != 0; }
+// Every modulus here is odd when valid, an RSA prime included: its parity is
+// public.
+bool odd(uint32_t nw, const u32* m) { return ct::declassify<u32>(m[nw - 1] & 1u) != 0; }
 
 }  // namespace
 
@@ -118,41 +122,24 @@ core_ret_t mpbn_mod_exp(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* n,
   if (nw == 0) return err(fid, MPBN_R_ZERO_LENGTH);
   if (!odd(nw, n)) return err(fid, MPBN_R_EVEN_MODULUS);
   // Everything runs on L limbs with R' = 2^(64L); the result does not
-  // depend on the choice of R.
-  const size_t L = (static_cast<size_t>(nw) + 1) / 2;
-  Scratch<u32, 512> words;
+  // depend on the choice of R. The modulus may be secret (a prime under
+  // test, an RSA factor): the set-up divides nothing.
+  const size_t L = (static_cast<size_t>(nw) + 1) / 2, Le = (static_cast<size_t>(nw_e) + 1) / 2;
   Scratch<u64, 1024> work;
-  if (!words.reserve(nw) || !work.reserve(6 * L + mont_work_limbs(L))) return err(fid, MPBN_R_ALLOC);
-  const core_ret_t rc = pow2_mod(4 * L, nw, n, words.data(), fid);  // R'^2 mod n
-  if (rc != 0) return rc;
+  const size_t exp_work = mont_exp_work_limbs(L, 64 * Le);
+  if (!work.reserve(3 * L + Le + std::max(exp_work, mont_rr_work_limbs(L)))) return err(fid, MPBN_R_ALLOC);
   u64* N = work.data();
-  u64* X = N + L;    // Montgomery one: R' mod n
-  u64* Y = X + L;    // Montgomery form of a
-  u64* M = Y + L;    // multiplier of the step: Y or X
-  u64* Acc = M + L;  // accumulator
-  u64* One = Acc + L;
-  u64* T = One + L;  // 2L+2
+  u64* RR = N + L;
+  u64* X = RR + L;
+  u64* E = X + L;
+  u64* W = E + Le;
   msw_to_limbs(N, n, nw);
-  msw_to_limbs(M, words.data(), nw);
-  msw_to_limbs(Acc, a, nw);
-  One[0] = 1;
+  msw_to_limbs(X, a, nw);
+  if (nw_e != 0) msw_to_limbs(E, e, nw_e);
   const u64 ninv = neg_inv64(N[0]);
-  mont_mul_limbs(L, X, M, One, N, ninv, T);  // R'^2 / R' = R'
-  mont_mul_limbs(L, Y, Acc, M, N, ninv, T);  // a R' (a < R', R'^2 mod n < n)
-  for (size_t j = 0; j < L; ++j) Acc[j] = X[j];
-  // Left to right, square and multiply always: every bit costs a squaring
-  // and a product with a multiplier selected by mask from Y and X.
-  for (size_t w = 0; w < nw_e; ++w) {
-    const u32 word = e[w];
-    for (int bit = 31; bit >= 0; --bit) {
-      mont_sqr_limbs(L, Acc, Acc, N, ninv, T);
-      const u64 sel = ct::mask_from_bit<u64>(word >> bit);
-      for (size_t j = 0; j < L; ++j) M[j] = X[j] ^ (sel & (X[j] ^ Y[j]));
-      mont_mul_limbs(L, Acc, M, Acc, N, ninv, T);
-    }
-  }
-  mont_mul_limbs(L, Acc, Acc, One, N, ninv, T);  // leave Montgomery form
-  limbs_to_msw(r, Acc, nw);
+  mont_rr_ct(L, RR, N, ninv, W);
+  mont_exp_ct(L, X, X, E, Le, N, ninv, RR, W);
+  limbs_to_msw(r, X, nw);
   return 0;
 }
 

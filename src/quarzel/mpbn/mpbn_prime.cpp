@@ -1,4 +1,6 @@
 // Greatest common divisor and the e = 65537 coprimality test.
+#include <utility>
+
 #include "mpbn/mpbn_internal.h"
 
 using namespace quarzel::mpbn_detail;
@@ -12,40 +14,40 @@ core_ret_t mpbn_gcd(uint32_t max_nw, uint32_t nw_a, const mpbn_word_t* a, uint32
   if (max_nw == 0 || nw_a == 0 || nw_b == 0 || nw_r == 0) return err(fid, MPBN_R_ZERO_LENGTH);
   // The work arrays follow the operands (not a fixed size): any key size.
   const size_t w = nw_a > nw_b ? nw_a : nw_b;
-  Scratch<u32, 2048> work;
+  Scratch<u32, 1024> work;
   if (!work.reserve(3 * w)) return err(fid, MPBN_R_ALLOC);
   u32* x = work.data();
   u32* y = x + w;
-  u32* rem = y + w;
-  msw_to_lsw(x, a, nw_a);
-  msw_to_lsw(y, b, nw_b);
-  size_t sx = sig_words_lsw(x, w), sy = sig_words_lsw(y, w);
-  // A zero operand means a reduction modulo zero.
-  if (sx == 0 || sy == 0) return core_err(MPBN_FID_MOD, MPBN_R_ZERO_DIVISOR);
-  // Euclid by remainders (variable time). The division needs at least as
-  // many words in x as in y; for equal lengths x < y is fine (the first
-  // remainder is x itself).
-  for (;;) {
-    if (sx < sy) {
-      std::swap(x, y);
-      std::swap(sx, sy);
-    }
-    std::memset(rem, 0, w * sizeof(u32));
-    if (!divmod_lsw(x, sx, y, sy, nullptr, rem)) return err(fid, MPBN_R_ALLOC);
-    const size_t sr = sig_words_lsw(rem, sy);
-    if (sr == 0) break;
-    // (x, y) = (y, rem)
-    u32* old_x = x;
-    x = y;
-    sx = sy;
-    y = rem;
-    sy = sr;
-    rem = old_x;
-  }
-  // The gcd is y; right-aligned into r, its top dropped if r is shorter.
+  u32* g = y + w;
+  std::memcpy(x + (w - nw_a), a, nw_a * sizeof(u32));
+  std::memcpy(y + (w - nw_b), b, nw_b * sizeof(u32));
+  int cmp = 0;
+  if (const core_ret_t rc = mpbn_comp(MPBN_ENDIAN_MF_U32, static_cast<uint32_t>(4 * w), x, y, &cmp); rc != 0)
+    return rc;
+  if (cmp < 0) std::swap(x, y);
+  if (const core_ret_t rc = mpbn_gcd_primitive(static_cast<uint32_t>(w), x, y, g); rc != 0) return rc;
+  // Right-aligned into r, its top dropped if r is shorter.
   mpbn_word_clear(r, nw_r);
-  const size_t keep = sy < nw_r ? sy : nw_r;
-  for (size_t i = 0; i < keep; ++i) r[nw_r - 1 - i] = y[i];
+  const size_t keep = w < nw_r ? w : nw_r;
+  for (size_t i = 0; i < keep; ++i) r[nw_r - 1 - i] = g[w - 1 - i];
+  return 0;
+}
+
+core_ret_t mpbn_gcd_primitive(uint32_t nw, mpbn_word_t* a, mpbn_word_t* b, mpbn_word_t* r) {
+  constexpr uint8_t fid = MPBN_FID_GCD;
+  if (!a || !b || !r) return err(fid, MPBN_R_NULL);
+  if (nw == 0) return err(fid, MPBN_R_ZERO_LENGTH);
+  Scratch<u32, 512> rem;
+  if (!rem.reserve(nw)) return err(fid, MPBN_R_ALLOC);
+  // Euclid by remainders (variable time: public values and the primes' p-1,
+  // q-1 of key generation only). A zero b is a reduction modulo zero.
+  for (;;) {
+    if (const core_ret_t rc = mpbn_mod(nw, a, nw, b, rem.data()); rc != 0) return rc;
+    if (lead_index_vartime(rem.data(), nw) == nw) break;
+    std::memcpy(a, b, nw * sizeof(u32));
+    std::memcpy(b, rem.data(), nw * sizeof(u32));
+  }
+  std::memcpy(r, b, nw * sizeof(u32));
   return 0;
 }
 

@@ -69,8 +69,12 @@ quarzel_ret_t decrypt(const Decoder& d, const rsa_prikey_t* prikey, const uint8_
   RSA_TRY(pub.derive(prikey));
   Buf again;
   if (!again.alloc(k)) return rsa_err(d.fn, RSA_R_ALLOC);
-  RSA_TRY(rsa_rsaep(pub.get(), em.data(), again.data()));
-  if (!quarzel::ct_equal(again.data(), ciphertext, k)) return rsa_err(d.fn, RSA_R_CHECK);
+  // Not rsa_rsaep: its range checks would stop at the first byte that
+  // differs from n, telling whether the recovered block starts with zero.
+  // em is below n as the result of the private operation.
+  RSA_TRY(public_power(pub.get(), em.data(), again.data()));
+  // The outcome of the check is public: it only fails on a fault.
+  if (!ct::declassify(quarzel::ct_equal(again.data(), ciphertext, k))) return rsa_err(d.fn, RSA_R_CHECK);
   return 0;
 }
 
@@ -167,9 +171,10 @@ quarzel_ret_t rsa_eme_oaep_decode(uint32_t rsa_size, rsa_mgf_t mgf_type, uint32_
     found |= is_one;
   }
   bad |= ~found;
-  if (bad != 0) return 0;
-  const uint32_t len = db_len - sep - 1;
-  if (len != 0) std::memcpy(message, d + sep + 1, len);
+  // Validity and length reach the caller: public from here on.
+  if (ct::declassify(bad) != 0) return 0;
+  const uint32_t len = ct::declassify(db_len - sep - 1);
+  if (len != 0) std::memcpy(message, d + (db_len - len), len);
   *message_len = len;
   *valid = QZ_TRUE;
   return 0;
@@ -218,9 +223,10 @@ quarzel_ret_t rsa_eme_pkcs1_v1_5_decode(uint32_t rsa_size, const uint8_t* em, ui
     found |= is_zero;
   }
   bad |= ~found | ct::lt<uint32_t>(sep, 10);  // at least 8 padding bytes
-  if (bad != 0) return 0;
-  const uint32_t len = k - sep - 1;
-  if (len != 0) std::memcpy(message, em + sep + 1, len);
+  // Validity and length reach the caller: public from here on.
+  if (ct::declassify(bad) != 0) return 0;
+  const uint32_t len = ct::declassify(k - sep - 1);
+  if (len != 0) std::memcpy(message, em + (k - len), len);
   *message_len = len;
   *valid = QZ_TRUE;
   return 0;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "quarzel/rsa.h"
+#include "rsa/rsa_crt.h"
 #include "rsa/rsa_internal.h"
 #include "rsa/rsa_num.h"
 #include "rsa/rsa_prime.h"
@@ -136,18 +137,8 @@ quarzel_ret_t rsa_gen_crt_component_from_prikey(uint32_t rsa_length, const uint8
     return rsa_err(fn, RSA_R_NULL);
   }
   if (!size_accepted(rsa_length)) return rsa_err(fn, RSA_R_SIZE);
-  const uint32_t L = full_len(rsa_length), H = half_len(rsa_length);
-  Num pm1, qm1;
-  RSA_TRY_CORE(fn, pm1.alloc_copy(H, p_prime));
-  RSA_TRY_CORE(fn, qm1.alloc_copy(H, q_prime));
-  pm1.data()[H - 1] &= 0xFE;
-  qm1.data()[H - 1] &= 0xFE;
-  const mpi_t D = view(L, d_exponent), P = view(H, p_prime), Q = view(H, q_prime);
-  mpi_t DP = view(H, dp_exponent), DQ = view(H, dq_exponent), QINV = view(H, crt_coefficient);
-  RSA_TRY_CORE(fn, mpi_mod(&DP, &D, pm1.get()));
-  RSA_TRY_CORE(fn, mpi_mod(&DQ, &D, qm1.get()));
-  RSA_TRY_CORE(fn, mpi_mod_inv(&QINV, &Q, &P));
-  return 0;
+  return crt_components_ct(fn, rsa_length, d_exponent, p_prime, q_prime, dp_exponent, dq_exponent,
+                           crt_coefficient);
 }
 
 quarzel_ret_t rsa_gen_keypair(rsa_prikey_t* prikey, rsa_pubkey_t* pubkey, rsa_keytype_t rsa_keytype,

@@ -114,4 +114,9 @@ bool is_zero_or_one_vartime(const uint8_t* a, uint32_t len);
 // On success *n points at L bytes.
 quarzel_ret_t prikey_modulus(const rsa_prikey_t* prikey, uint32_t fn, Num& work, const uint8_t** n);
 
+// out = in^e mod n of a usable public key whose fields have their sizes,
+// without range checks: in may be a secret (a recovered block re-encrypted
+// for checking), and nothing here branches on it.
+[[nodiscard]] quarzel_ret_t public_power(const rsa_pubkey_t* k, const uint8_t* in, uint8_t* out);
+
 }  // namespace quarzel::rsa

@@ -3,7 +3,9 @@
 // RSAVP1 with their range checks.
 #include <cstring>
 
+#include "quarzel/ct.h"
 #include "quarzel/rsa.h"
+#include "rsa/rsa_crt.h"
 #include "rsa/rsa_internal.h"
 #include "rsa/rsa_num.h"
 
@@ -34,6 +36,7 @@ quarzel_ret_t prikey_modulus(const rsa_prikey_t* prikey, uint32_t fn, Num& work,
   RSA_TRY_CORE(fn, work.alloc(L));
   const mpi_t p = view(H, prikey->p_prime), q = view(H, prikey->q_prime);
   RSA_TRY_CORE(fn, mpi_mul(work.get(), &p, &q));
+  ct::declassify(work.data(), L);  // n is public
   *n = work.data();
   return 0;
 }
@@ -49,61 +52,11 @@ constexpr uint32_t FN_RSADP = 0x042D;
 constexpr uint32_t FN_RSASP1 = 0x042E;
 constexpr uint32_t FN_RSAVP1 = 0x042F;
 
-// Garner's recombination: result = q * (((m1 - m2) * qinv) mod p) + m2 with
-// m1 = (base mod p)^dp mod p and m2 = (base mod q)^dq mod q.
-quarzel_ret_t crt(uint32_t fn, uint32_t bits, const uint8_t* base, const mpi_t& P, const mpi_t& Q,
-                  const mpi_t& DP, const mpi_t& DQ, const mpi_t& QINV, uint8_t* result) {
-  const uint32_t L = full_len(bits), H = half_len(bits);
-  Num reduced, m1, m2, t;
-  RSA_TRY_CORE(fn, reduced.alloc(H));
-  RSA_TRY_CORE(fn, m1.alloc(H));
-  RSA_TRY_CORE(fn, m2.alloc(H));
-  RSA_TRY_CORE(fn, t.alloc(H));
-  const mpi_t B = view(L, base);
-  RSA_TRY_CORE(fn, mpi_mod(reduced.get(), &B, &P));
-  RSA_TRY_CORE(fn, mpi_mod_exp(m1.get(), reduced.get(), &DP, &P));
-  RSA_TRY_CORE(fn, mpi_mod(reduced.get(), &B, &Q));
-  RSA_TRY_CORE(fn, mpi_mod_exp(m2.get(), reduced.get(), &DQ, &Q));
-  RSA_TRY_CORE(fn, mpi_mod(t.get(), m2.get(), &P));  // m2 may exceed p when q > p
-  RSA_TRY_CORE(fn, mpi_mod_sub(t.get(), m1.get(), t.get(), &P));
-  RSA_TRY_CORE(fn, mpi_mod_mul(t.get(), t.get(), &QINV, &P));
-  mpi_t R = view(L, result);  // the base is no longer needed: result may be the base
-  RSA_TRY_CORE(fn, mpi_mul(&R, &Q, t.get()));
-  RSA_TRY_CORE(fn, mpi_add(&R, &R, m2.get()));
-  return 0;
-}
-
 // Public-exponent exponentiation over Montgomery products: 16 squarings and
-// one multiplication. The exponent is public, so nothing here is secret.
+// one multiplication. Only the (public) exponent shapes the work; the base
+// may be secret (a re-encryption check) and meets masks only.
 quarzel_ret_t power_65537_vartime(uint32_t bits, const uint8_t* base, const uint8_t* n, uint8_t* result) {
-  constexpr uint32_t fn = FN_POWER_65537;
-  const uint32_t nw = full_len(bits) / 4;
-  mpbn_word_t m[128], a[128], x[128], r2[128];
-  auto to_words = [nw](const uint8_t* be, mpbn_word_t* w) {
-    for (uint32_t i = 0; i < nw; ++i) {
-      const uint8_t* p = be + 4 * i;
-      w[i] = (mpbn_word_t{p[0]} << 24) | (mpbn_word_t{p[1]} << 16) | (mpbn_word_t{p[2]} << 8) | p[3];
-    }
-  };
-  to_words(n, m);
-  to_words(base, a);
-  mpbn_mont_ctx_t ctx{};
-  RSA_TRY_CORE(fn, mpbn_mont_init(&ctx, nw, m, nullptr, r2));
-  RSA_TRY_CORE(fn, mpbn_mont_mult(&ctx, nw, m, a, r2, a));  // a*R mod m
-  std::memcpy(x, a, nw * sizeof(mpbn_word_t));
-  for (int i = 0; i < 16; ++i) RSA_TRY_CORE(fn, mpbn_mont_mult(&ctx, nw, m, x, x, x));
-  RSA_TRY_CORE(fn, mpbn_mont_mult(&ctx, nw, m, x, a, x));
-  std::memset(a, 0, nw * sizeof(mpbn_word_t));
-  a[nw - 1] = 1;
-  RSA_TRY_CORE(fn, mpbn_mont_mult(&ctx, nw, m, x, a, x));  // leave Montgomery form
-  for (uint32_t i = 0; i < nw; ++i) {
-    uint8_t* p = result + 4 * i;
-    p[0] = static_cast<uint8_t>(x[i] >> 24);
-    p[1] = static_cast<uint8_t>(x[i] >> 16);
-    p[2] = static_cast<uint8_t>(x[i] >> 8);
-    p[3] = static_cast<uint8_t>(x[i]);
-  }
-  return 0;
+  return power_65537_limbs(FN_POWER_65537, bits, base, n, result);
 }
 
 // The private exponentiation with the richest component set the key holds.
@@ -111,21 +64,26 @@ quarzel_ret_t private_power(const rsa_prikey_t* k, const uint8_t* in, const uint
   const uint32_t bits = k->rsa_size;
   quarzel_ret_t r;
   if (has_all(k->state, RSA_SET_CRT)) {
-    r = rsa_power_crt_fast(bits, in, k->p_prime, k->q_prime, k->dp_exponent, k->dq_exponent,
-                           k->crt_coefficient, out);
+    const CrtKey key{k->p_prime, k->q_prime, k->dp_exponent, k->dq_exponent, k->crt_coefficient, nullptr};
+    r = power_crt_ct(FN_POWER_CRT_FAST, bits, in, key, out);
   } else if (has_all(k->state, RSA_SET_D_P_Q)) {
-    r = rsa_power_crt(bits, in, k->d_exponent, k->p_prime, k->q_prime, out);
+    const CrtKey key{k->p_prime, k->q_prime, nullptr, nullptr, nullptr, k->d_exponent};
+    r = power_crt_ct(FN_POWER_CRT, bits, in, key, out);
   } else {
-    r = rsa_power(bits, in, n, k->d_exponent, out);
+    r = power_ct(FN_POWER, bits, in, n, k->d_exponent, out);
   }
   return r;
 }
+
+}  // namespace
 
 quarzel_ret_t public_power(const rsa_pubkey_t* k, const uint8_t* in, uint8_t* out) {
   const uint32_t bits = k->rsa_size;
   if ((k->state & RSA_FLAG_E65537) != 0) return rsa_power_65537(bits, in, k->n_modulus, out);
   return rsa_power(bits, in, k->n_modulus, k->e_exponent, out);
 }
+
+namespace {
 
 // Key components must have their field sizes before any arithmetic reads them.
 bool prikey_lengths_ok(const rsa_prikey_t* k) {
@@ -193,11 +151,7 @@ quarzel_ret_t rsa_power(uint32_t rsa_length, const uint8_t* base, const uint8_t*
     return rsa_err(fn, RSA_R_NULL);
   }
   if (!size_accepted(rsa_length)) return rsa_err(fn, RSA_R_SIZE);
-  const uint32_t L = full_len(rsa_length);
-  const mpi_t B = view(L, base), N = view(L, n_modulus), D = view(L, d_exponent);
-  mpi_t R = view(L, result);
-  RSA_TRY_CORE(fn, mpi_mod_exp(&R, &B, &D, &N));
-  return 0;
+  return power_ct(fn, rsa_length, base, n_modulus, d_exponent, result);
 }
 
 quarzel_ret_t rsa_power_crt(uint32_t rsa_length, const uint8_t* base, const uint8_t* d_exponent,
@@ -208,20 +162,8 @@ quarzel_ret_t rsa_power_crt(uint32_t rsa_length, const uint8_t* base, const uint
     return rsa_err(fn, RSA_R_NULL);
   }
   if (!size_accepted(rsa_length)) return rsa_err(fn, RSA_R_SIZE);
-  const uint32_t L = full_len(rsa_length), H = half_len(rsa_length);
-  const mpi_t D = view(L, d_exponent), P = view(H, p_prime), Q = view(H, q_prime);
-  Num pm1, qm1, dp, dq, qinv;
-  RSA_TRY_CORE(fn, pm1.alloc_copy(H, p_prime));
-  RSA_TRY_CORE(fn, qm1.alloc_copy(H, q_prime));
-  pm1.data()[H - 1] &= 0xFE;  // the primes are odd
-  qm1.data()[H - 1] &= 0xFE;
-  RSA_TRY_CORE(fn, dp.alloc(H));
-  RSA_TRY_CORE(fn, dq.alloc(H));
-  RSA_TRY_CORE(fn, qinv.alloc(H));
-  RSA_TRY_CORE(fn, mpi_mod(dp.get(), &D, pm1.get()));
-  RSA_TRY_CORE(fn, mpi_mod(dq.get(), &D, qm1.get()));
-  RSA_TRY_CORE(fn, mpi_mod_inv(qinv.get(), &Q, &P));
-  return crt(fn, rsa_length, base, P, Q, *dp.get(), *dq.get(), *qinv.get(), result);
+  const CrtKey key{p_prime, q_prime, nullptr, nullptr, nullptr, d_exponent};
+  return power_crt_ct(fn, rsa_length, base, key, result);
 }
 
 quarzel_ret_t rsa_power_crt_fast(uint32_t rsa_length, const uint8_t* base, const uint8_t* p_prime,
@@ -234,10 +176,8 @@ quarzel_ret_t rsa_power_crt_fast(uint32_t rsa_length, const uint8_t* base, const
     return rsa_err(fn, RSA_R_NULL);
   }
   if (!size_accepted(rsa_length)) return rsa_err(fn, RSA_R_SIZE);
-  const uint32_t H = half_len(rsa_length);
-  const mpi_t P = view(H, p_prime), Q = view(H, q_prime), DP = view(H, dp_exponent),
-              DQ = view(H, dq_exponent), QINV = view(H, crt_coefficient);
-  return crt(fn, rsa_length, base, P, Q, DP, DQ, QINV, result);
+  const CrtKey key{p_prime, q_prime, dp_exponent, dq_exponent, crt_coefficient, nullptr};
+  return power_crt_ct(fn, rsa_length, base, key, result);
 }
 
 quarzel_ret_t rsa_power_65537(uint32_t rsa_length, const uint8_t* base, const uint8_t* n_modulus,

@@ -6,6 +6,9 @@
 // keys of the equivalent inverse cipher (same forward order, InvMixColumns
 // applied to round keys 1 .. Nr-1). The portable table code and the AES-NI
 // code read the same layout, so a schedule serves both.
+//
+// The portable path looks up tables indexed by key and data bytes: it is
+// variable-time (cache timing) and chosen only where the CPU lacks AES-NI.
 #pragma once
 
 #include <cstdint>

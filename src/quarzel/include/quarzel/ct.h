@@ -11,6 +11,10 @@
 #include <cstdint>
 #include <type_traits>
 
+#if defined(QUARZEL_CT_VALIDATION)
+#include <valgrind/memcheck.h>
+#endif
+
 namespace quarzel::ct {
 
 template <class W>
@@ -80,6 +84,25 @@ inline void swap_words(W mask, W* a, W* b, size_t n) {
     a[i] ^= t;
     b[i] ^= t;
   }
+}
+
+// Marks a value derived from secrets as public from here on: a validity
+// flag or a length the caller receives anyway, the oddness of a prime. Only
+// the constant-time test build (QUARZEL_CT_VALIDATION, run under Valgrind
+// with the secrets marked undefined) does anything with it; every call is a
+// statement that the value may leak.
+inline void declassify(const void* p, size_t n) {
+#if defined(QUARZEL_CT_VALIDATION)
+  (void)VALGRIND_MAKE_MEM_DEFINED(p, n);
+#else
+  (void)p;
+  (void)n;
+#endif
+}
+template <class T>
+[[nodiscard]] inline T declassify(T v) {
+  declassify(&v, sizeof v);
+  return v;
 }
 
 }  // namespace quarzel::ct

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "quarzel/mpi.h"
 #include "quarzel/port.h"
 
 // Curve identifiers. P-192, secp192k1 and secp224k1 have a length but no
@@ -153,6 +154,15 @@ quarzel_ret_t ecc_pubkey_init(ecc_pubkey_t* pubkey, ecc_crv_t crv_id);
                                                          ecc_pubkey_t* Q);
 [[nodiscard]] quarzel_ret_t ecc_gen_keypair_by_reject_sampling(ecc_crv_t crv_id, ecc_prikey_t* d,
                                                                ecc_pubkey_t* Q);
+// A uniformly random value below n by rejection sampling (FIPS 186-4 B.4.2):
+// each draw of n_len bytes is cut to nbits bits; at most 128 draws, then
+// 0x0213FF32 (ecdsa_gen_k: 0x0223FF32). n and the result are mpi values of
+// n_len bytes, big-endian (MPI_ENDIAN_MF_U8) or in 32-bit words
+// (MPI_ENDIAN_MF_U32, n_len a multiple of 4). A result of 0 is possible and
+// refused later by key derivation or signing.
+[[nodiscard]] quarzel_ret_t ecc_gen_d(uint32_t nbits, uint32_t n_len, const mpi_t* n, mpi_t* d);
+[[nodiscard]] quarzel_ret_t ecdsa_gen_k(uint32_t nbits, uint32_t n_len, const mpi_t* n, mpi_t* k);
+
 // Q = d*G, and Q = d*G for a caller's point G.
 [[nodiscard]] quarzel_ret_t ecc_gen_puk_from_prk(const ecc_prikey_t* d, ecc_pubkey_t* Q);
 [[nodiscard]] quarzel_ret_t ecc_gen_puk_from_prk_custom_base(const ecc_prikey_t* d,

@@ -201,6 +201,10 @@ core_ret_t mpbn_mul_inv_word(mpbn_word_t m, mpbn_word_t* mns_m_inv);
                                       const mpbn_word_t* e, mpbn_word_t* r);
 // r = gcd(a, b) right-aligned in nw_r words. Counts non-zero; the work arrays
 // are sized from the operands. A zero operand gives 0x3B36.
+// gcd(a, b) by Euclid's remainders: r = a mod b until it is zero; the last
+// non-zero remainder (nw words) goes to r. a and b (nw words each) are
+// overwritten. A zero b gives mpbn_mod's 0x3B36. Variable time.
+[[nodiscard]] core_ret_t mpbn_gcd_primitive(uint32_t nw, mpbn_word_t* a, mpbn_word_t* b, mpbn_word_t* r);
 [[nodiscard]] core_ret_t mpbn_gcd(uint32_t max_nw, uint32_t nw_a, const mpbn_word_t* a, uint32_t nw_b,
                                   const mpbn_word_t* b, uint32_t nw_r, mpbn_word_t* r);
 // is_coprime = 0 when a mod 65537 == 1, else 1; written only on success.

@@ -1,0 +1,154 @@
+// The table and double-scalar multiplications against the ladder (and the
+// ladder-plus-addition of verification) on every curve and both field paths,
+// for edge scalars and random ones.
+#include "ec_test_util.h"
+
+#include <gtest/gtest.h>
+#include <openssl/rand.h>
+
+#include <vector>
+
+namespace {
+
+using ect::Bytes;
+using quarzel::ec::Engine;
+
+// L-byte scalars: 0, 1, 2, n-1, n, n+1 (beyond n, the ladder's contract still
+// holds), long runs of ones and zeros, alternating bits, and random values.
+std::vector<Bytes> scalars(const Engine& e) {
+  const uint32_t L = e.byte_size();
+  const Bytes n(e.n_bytes(), e.n_bytes() + L);
+  auto add = [](Bytes x, int delta) {
+    int carry = delta;
+    for (size_t i = x.size(); i-- > 0 && carry != 0;) {
+      const int v = x[i] + carry;
+      x[i] = static_cast<uint8_t>(v & 0xFF);
+      carry = v < 0 ? -1 : (v >> 8);
+    }
+    return x;
+  };
+  std::vector<Bytes> v = {Bytes(L, 0), add(Bytes(L, 0), 1), add(Bytes(L, 0), 2), add(n, -1), n, add(n, 1)};
+  Bytes ones_low(L, 0), ones_high(L, 0), alternating(L, 0x55), sparse(L, 0);
+  for (uint32_t i = L / 2; i < L; ++i) ones_low[i] = 0xFF;  // a long run of ones, then of zeros above
+  for (uint32_t i = 0; i < L / 2; ++i) ones_high[i] = 0xFF;
+  ones_high[0] = 0;
+  ones_high[1] = 0x7F;  // stays below n on every curve
+  sparse[L - 1] = 0x80;
+  sparse[L / 2] = 0x01;
+  v.insert(v.end(), {ones_low, ones_high, alternating, sparse});
+  for (int i = 0; i < 6; ++i) {
+    Bytes r(L);
+    RAND_bytes(r.data(), static_cast<int>(L));
+    v.push_back(r);
+  }
+  return v;
+}
+
+struct Point {
+  bool infinity = false;
+  Bytes x, y;
+  bool operator==(const Point& o) const { return infinity == o.infinity && (infinity || (x == o.x && y == o.y)); }
+};
+
+Point ladder(const Engine& e, const Bytes& k, const uint8_t* px, const uint8_t* py) {
+  Point p;
+  p.x.resize(e.byte_size());
+  p.y.resize(e.byte_size());
+  EXPECT_EQ(0, e.mul(k.data(), px, py, p.x.data(), p.y.data(), &p.infinity));
+  return p;
+}
+
+class ScalarMulMethods : public ::testing::TestWithParam<std::tuple<ect::CurveCase, bool>> {};
+
+TEST_P(ScalarMulMethods, BaseTableMatchesTheLadder) {
+  const auto& [curve, portable] = GetParam();
+  std::unique_ptr<ect::PortableField> path(portable ? new ect::PortableField : nullptr);
+  const Engine& e = *quarzel::ec::engine_for(curve.id);
+  for (const Bytes& k : scalars(e)) {
+    Point table;
+    table.x.resize(e.byte_size());
+    table.y.resize(e.byte_size());
+    ASSERT_EQ(0, e.mul_base(k.data(), table.x.data(), table.y.data(), &table.infinity));
+    EXPECT_EQ(ladder(e, k, e.gx_bytes(), e.gy_bytes()), table) << zt::hex(k);
+  }
+}
+
+TEST_P(ScalarMulMethods, FixedWindowMatchesTheLadder) {
+  const auto& [curve, portable] = GetParam();
+  std::unique_ptr<ect::PortableField> path(portable ? new ect::PortableField : nullptr);
+  const Engine& e = *quarzel::ec::engine_for(curve.id);
+  const uint32_t L = e.byte_size();
+  Bytes seven(L, 0);
+  seven[L - 1] = 7;
+  const Point p = ladder(e, seven, e.gx_bytes(), e.gy_bytes());
+  for (const Bytes& k : scalars(e)) {
+    Point win;
+    win.x.resize(L);
+    win.y.resize(L);
+    ASSERT_EQ(0, e.mul_window(k.data(), p.x.data(), p.y.data(), win.x.data(), win.y.data(), &win.infinity));
+    EXPECT_EQ(ladder(e, k, p.x.data(), p.y.data()), win) << zt::hex(k);
+  }
+  Bytes off = p.y;
+  off[L - 1] ^= 1;
+  bool inf = false;
+  Bytes x(L), y(L);
+  EXPECT_NE(0, e.mul_window(seven.data(), p.x.data(), off.data(), x.data(), y.data(), &inf));
+}
+
+TEST_P(ScalarMulMethods, DualProductMatchesTwoLaddersAndAnAddition) {
+  const auto& [curve, portable] = GetParam();
+  std::unique_ptr<ect::PortableField> path(portable ? new ect::PortableField : nullptr);
+  const Engine& e = *quarzel::ec::engine_for(curve.id);
+  const uint32_t L = e.byte_size();
+  // Q = 5 G; with u2 = 0 or u1 G = +-u2 Q the sum meets both special cases.
+  Bytes five(L, 0);
+  five[L - 1] = 5;
+  const Point q = ladder(e, five, e.gx_bytes(), e.gy_bytes());
+  const Bytes n(e.n_bytes(), e.n_bytes() + L);
+  std::vector<Bytes> all;
+  for (const Bytes& k : scalars(e))
+    if (k < n) all.push_back(k);  // verification scalars are below n (equal lengths: byte order is numeric order)
+  std::vector<std::pair<Bytes, Bytes>> pairs;
+  for (size_t i = 0; i < all.size(); ++i) pairs.emplace_back(all[i], all[(i + 3) % all.size()]);
+  Bytes ten(L, 0), two(L, 0), nm10 = n;
+  ten[L - 1] = 10;
+  two[L - 1] = 2;
+  int borrow = 10;  // n - 10
+  for (size_t i = L; i-- > 0 && borrow != 0;) {
+    const int v = nm10[i] - borrow;
+    nm10[i] = static_cast<uint8_t>(v & 0xFF);
+    borrow = v < 0 ? 1 : 0;
+  }
+  pairs.emplace_back(ten, two);   // 10 G + 2 Q: equal halves, doubled
+  pairs.emplace_back(nm10, two);  // -10 G + 2 Q: infinity
+  for (const auto& [u1, u2] : pairs) {
+    const Point a = ladder(e, u1, e.gx_bytes(), e.gy_bytes());
+    const Point b = ladder(e, u2, q.x.data(), q.y.data());
+    Point want;
+    if (a.infinity) {
+      want = b;
+    } else if (b.infinity) {
+      want = a;
+    } else {
+      want.x.resize(L);
+      want.y.resize(L);
+      ASSERT_EQ(0, e.add(a.x.data(), a.y.data(), b.x.data(), b.y.data(), want.x.data(), want.y.data(),
+                         &want.infinity));
+    }
+    Point got;
+    got.x.resize(L);
+    got.y.resize(L);
+    ASSERT_EQ(0, e.mul_dual_vartime(u1.data(), u2.data(), q.x.data(), q.y.data(), got.x.data(), got.y.data(),
+                                    &got.infinity));
+    EXPECT_EQ(want, got) << zt::hex(u1) << " " << zt::hex(u2);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(CurvesAndPaths, ScalarMulMethods,
+                         ::testing::Combine(::testing::ValuesIn(ect::curves()), ::testing::Bool()),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).wycheproof) +
+                                  (std::get<1>(info.param) ? "_portable" : "_cpu");
+                         });
+
+}  // namespace
