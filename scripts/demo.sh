@@ -144,6 +144,9 @@ se_sign_verify() {
     openssl dgst -sha256 -verify se_pub.pem -signature se.sig data.bin
 }
 step "sign on the secure element, OpenSSL verifies" se_sign_verify
+step "pkcs11-tool: generate an RSA-2048 key pair on the secure element" \
+  p11u --keypairgen --key-type RSA:2048 --id 03 --label se-rsa
+step "OpenSSL encrypts with the exported RSA key, the secure element decrypts" rsa_roundtrip
 kill "$TESTBED_PID" && wait "$TESTBED_PID" 2>/dev/null || true
 TESTBED_PID=""
 cd "$WORK"

@@ -146,8 +146,10 @@ VRK_RV VRK_CloseTokenSession(VRK_HANDLE hSession) {
   const SessionRef ctx(hSession);
   if (!ctx) return VRK_ERR_FAILED;
   uint32_t rv = SwSess_DeleteSessionObjects(hSession);
-  if (rv == VRK_OK) rv = DA_CloseTokenSession(ctx->hSe);
+  // The crypto session stands on the device session (on a secure element its
+  // handle is the device session's): it is closed first.
   if (rv == VRK_OK) rv = static_cast<uint32_t>(CA_CloseSession(&ctx->CaCtx, &ctx->CaCtx.hSW, &ctx->CaCtx.hSE));
+  if (rv == VRK_OK) rv = DA_CloseTokenSession(ctx->hSe);
   if (rv != VRK_OK) return rv;
   release_slot(ctx.get());
   return VRK_OK;
