@@ -140,12 +140,12 @@ class FrameServer {
       if (!read_all(c, req.data(), n)) break;
       Bytes reply = answer_(req);
       Bytes frame;
+      frame.reserve(4 + reply.size());
       if (!raw_) {
         const uint32_t m = static_cast<uint32_t>(reply.size());
-        frame = {static_cast<uint8_t>(m), static_cast<uint8_t>(m >> 8), static_cast<uint8_t>(m >> 16),
-                 static_cast<uint8_t>(m >> 24)};
+        for (int shift = 0; shift < 32; shift += 8) frame.push_back(static_cast<uint8_t>(m >> shift));
       }
-      frame.insert(frame.end(), reply.begin(), reply.end());
+      for (const uint8_t b : reply) frame.push_back(b);
       if (frame.empty()) break;  // hang up
       if (::send(c, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size())) break;
       if (raw_) break;  // a raw frame is the last word
