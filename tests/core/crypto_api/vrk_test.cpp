@@ -107,6 +107,40 @@ TEST_F(Vrk, AesInRandomSplitsEqualsOpenSsl) {
   }
 }
 
+// A mebibyte of AES-256-CBC with PKCS#7 padding, in one update and in uneven
+// parts: far more than one secure-element command carries.
+TEST_F(Vrk, MebibyteCbcPadEqualsOpenSsl) {
+  Bytes key(32), iv(16), msg(1 << 20);
+  for (auto& b : key) b = static_cast<uint8_t>(rng());
+  for (auto& b : iv) b = static_cast<uint8_t>(rng());
+  for (auto& b : msg) b = static_cast<uint8_t>(rng());
+  Bytes obj = import(key, VRK_KEY_AES256, VRK_OBJ_SECRETKEY);
+  const Bytes cipher = ct::aes(key, true, true, true, iv, msg);
+  for (bool enc : {true, false}) {
+    const Bytes& in = enc ? msg : cipher;
+    for (size_t part : {in.size(), size_t{65536 + 7}, size_t{4099}}) {
+      SCOPED_TRACE(testing::Message() << (enc ? "encrypt" : "decrypt") << " in parts of " << part);
+      ASSERT_EQ(VRK_AesInit(user, kCbc, enc ? kEnc : kDec, kPkcs7, iv.data(), 16, obj.data(),
+                            static_cast<uint32_t>(obj.size())),
+                0);
+      Bytes out(in.size() + 32);
+      size_t done = 0;
+      for (size_t at = 0; at < in.size(); at += part) {
+        const size_t n = std::min(part, in.size() - at);
+        uint32_t got = static_cast<uint32_t>(out.size() - done);
+        ASSERT_EQ(VRK_AesUpdate(user, const_cast<uint8_t*>(in.data()) + at, static_cast<uint32_t>(n),
+                                out.data() + done, &got),
+                  0);
+        done += got;
+      }
+      uint32_t got = static_cast<uint32_t>(out.size() - done);
+      ASSERT_EQ(VRK_AesFinal(user, out.data() + done, &got), 0);
+      out.resize(done + got);
+      EXPECT_TRUE(out == (enc ? cipher : msg));
+    }
+  }
+}
+
 TEST_F(Vrk, GeneratedAesKeyObjectsWork) {
   Bytes obj(256);
   uint32_t n = 10;
