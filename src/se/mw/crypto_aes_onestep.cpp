@@ -73,8 +73,8 @@ AES_ONE_STEP_TEMPLATE gl_aes_one_step_template{};
 void clear_template() { quarzel::secure_wipe(&gl_aes_one_step_template, sizeof gl_aes_one_step_template); }
 
 void overflow_message(const char* func, int line) {
-  std::printf("\033[1;31m[%s, %s, Line %d] tarvin: abort memcpy due to buffer overflow!\033[m\n", "zeb_crypto_mw",
-              func, line);
+  std::printf("\033[1;31m[%s, %s, Line %d] tarvin: abort memcpy due to buffer overflow!\033[m\n", "zeb_crypto_mw", func,
+              line);
 }
 
 // Data bytes one command carries besides the template's IV and key, in whole
@@ -119,9 +119,8 @@ uint32_t send_piece(AES_ONE_STEP_TEMPLATE& t, const uint8_t* in, uint32_t n, boo
   if (!last) std::memcpy(last_in, in + n - kBlock, kBlock);
   uint32_t len = room;
   const auto padding = static_cast<uint8_t>(last ? t.AESCipherPadding : CIPHER_PADDING_NONE);
-  uint32_t rv = FWC_AesCrypt_mw(t.hSession, static_cast<uint8_t>(t.AESCipherMode),
-                                static_cast<uint8_t>(t.AESCipherDir), padding, t.IV, t.IVLen, t.SwKey, t.SwKeyLen,
-                                const_cast<uint8_t*>(in), n, out, &len);
+  uint32_t rv = FWC_AesCrypt_mw(t.hSession, static_cast<uint8_t>(t.AESCipherMode), static_cast<uint8_t>(t.AESCipherDir),
+                                padding, t.IV, t.IVLen, t.SwKey, t.SwKeyLen, const_cast<uint8_t*>(in), n, out, &len);
   ++t.pieces_sent;
   if (rv == 0 && !last) {
     // A piece of whole blocks answers as many bytes, or the chain is lost.
@@ -161,8 +160,7 @@ uint32_t run(AES_ONE_STEP_TEMPLATE& t, const uint8_t* in, uint32_t n, bool last,
 }
 
 // The opening checks of a step; 0 to go on.
-uint32_t step_checks(uint32_t hSession, const uint8_t* in, uint32_t n, const uint8_t* out,
-                     const uint32_t* out_len) {
+uint32_t step_checks(uint32_t hSession, const uint8_t* in, uint32_t n, const uint8_t* out, const uint32_t* out_len) {
   if (hSession != gl_aes_one_step_template.hSession) return mw::kNotInitialized;
   if (out_len == nullptr || (n != 0 && in == nullptr)) return mw::kArgumentsBad;
   // Every step answers as many bytes as it is given (the Final's padding is
@@ -202,8 +200,7 @@ uint32_t FWC_AesInit_mw(uint32_t hSession, uint8_t AESCipherMode, uint8_t AESCip
 
 // Whole blocks in, as many out. A refusal before anything is sent leaves the
 // operation as it was; a failed command ends it.
-uint32_t FWC_AesUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* DataOut,
-                          uint32_t* pDataOutLen) {
+uint32_t FWC_AesUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* DataOut, uint32_t* pDataOutLen) {
   std::lock_guard lock(mw::channel_lock());
   if (uint32_t rv = step_checks(hSession, Data, DataLen, DataOut, pDataOutLen); rv != 0) return rv;
   if (DataLen % kBlock != 0) return mw::kDataLenRange;
@@ -218,8 +215,7 @@ uint32_t FWC_AesUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, ui
 
 // *pDataOutLen is the room of DataOut. The template is emptied whatever the
 // commands give, once the step has passed its checks.
-uint32_t FWC_AesFinal_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* DataOut,
-                         uint32_t* pDataOutLen) {
+uint32_t FWC_AesFinal_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* DataOut, uint32_t* pDataOutLen) {
   std::lock_guard lock(mw::channel_lock());
   if (uint32_t rv = step_checks(hSession, Data, DataLen, DataOut, pDataOutLen); rv != 0) return rv;
   uint32_t done = 0;
