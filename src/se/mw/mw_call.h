@@ -52,8 +52,8 @@ struct Out {
                             std::initializer_list<Out> out, uint32_t bad_args);
 
 // Held across every command, and across the operations made of several
-// commands (object writes and reads in parts, the blob MAC, the one-step AES
-// template), so that threads of the core never interleave on the one request
+// commands (object writes and reads in parts, the blob MAC, AES and GCM
+// steps in pieces), so that threads of the core never interleave on the one request
 // buffer and device.
 [[nodiscard]] std::recursive_mutex& channel_lock();
 
