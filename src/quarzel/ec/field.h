@@ -10,46 +10,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include "quarzel/ct.h"
 
-#if defined(__x86_64__)
-#include <x86intrin.h>
-#endif
+#include "ec/field_p256.h"
+#include "ec/limbs.h"
 
 namespace quarzel::ec {
-
-using u64 = uint64_t;
-using u128 = unsigned __int128;
-namespace ct = ::quarzel::ct;
-
-#define QZ_EC_INLINE inline __attribute__((always_inline))
-
-// Add and subtract with carry: the carry chains that the compiler turns into
-// adc/sbb sequences.
-QZ_EC_INLINE unsigned char addc(unsigned char c, u64 a, u64 b, u64* out) {
-#if defined(__x86_64__)
-  unsigned long long o;
-  c = _addcarry_u64(c, a, b, &o);
-  *out = o;
-  return c;
-#else
-  const u128 x = static_cast<u128>(a) + b + c;
-  *out = static_cast<u64>(x);
-  return static_cast<unsigned char>(x >> 64);
-#endif
-}
-QZ_EC_INLINE unsigned char subb(unsigned char c, u64 a, u64 b, u64* out) {
-#if defined(__x86_64__)
-  unsigned long long o;
-  c = _subborrow_u64(c, a, b, &o);
-  *out = o;
-  return c;
-#else
-  const u128 x = static_cast<u128>(a) - b - c;
-  *out = static_cast<u64>(x);
-  return static_cast<unsigned char>((x >> 64) & 1);
-#endif
-}
 
 // The 4-limb product on BMI2/ADX (field_adx.cpp): writes the low four limbs
 // of a*b*R^-1 (not yet reduced below m) and returns the top limb.
@@ -62,11 +27,18 @@ struct Mont {
   u64 minv;   // -m^-1 mod 2^64
   u64 r2[N];  // R^2 mod m, R = 2^(64N)
   u64 one[N]; // R mod m
-  bool adx = false;  // 4-limb products on BMI2/ADX, chosen at set-up
+  bool adx = false;   // 4-limb products on BMI2/ADX, chosen at set-up
+  bool p256 = false;  // m is the P-256 prime: products use its form
 
   // r = a*b*R^-1 mod m, for a*b < m*R (so a < R and b < m suffices). r may alias.
   void mul(u64* r, const u64* a, const u64* b) const {
     if constexpr (N == 4) {
+      if (p256) {
+        u64 t[4];
+        const u64 hi = adx ? p256_mul_adx(t, a, b) : p256_mul_portable(t, a, b);
+        final_sub(r, t, hi);
+        return;
+      }
       if (adx) {
         u64 t[4];
         const u64 hi = mont_mul4_adx(t, a, b, m, minv);
@@ -135,9 +107,25 @@ struct Mont {
     final_sub(r, t, static_cast<u64>(acc >> 64));
   }
 
-  // A dedicated squaring (each cross product once) measured no faster than
-  // the product here, and slower for six limbs.
-  void sqr(u64* r, const u64* a) const { mul(r, a, a); }
+  // r = a^2 R^-1 mod m for a < m. A dedicated squaring (each cross product
+  // once) pays with the P-256 reduction; with the general one it measured no
+  // faster than the product, and slower for six limbs.
+  void sqr(u64* r, const u64* a) const {
+    if constexpr (N == 4) {
+      if (p256) {
+        u64 t[4];
+        const u64 hi = adx ? p256_sqr_adx(t, a) : p256_sqr_portable(t, a);
+        final_sub(r, t, hi);
+        return;
+      }
+    }
+    mul(r, a, a);
+  }
+  // r = a^(2^k) for k >= 1.
+  void sqr_n(u64* r, const u64* a, int k) const {
+    sqr(r, a);
+    while (--k > 0) sqr(r, r);
+  }
 
   // r = t * R^-1 mod m for a 2N-limb t < m*R.
   void reduce(u64* r, u64* t) const {
@@ -214,6 +202,9 @@ struct Mont {
   }
   // r = a^-1 for a prime modulus (Fermat); 0 maps to 0.
   void inv_prime(u64* r, const u64* a) const {
+    if constexpr (N == 4) {
+      if (p256) return inv_p256(r, a);
+    }
     u64 e[N];
     std::memcpy(e, m, sizeof e);
     // m - 2: m is odd and greater than 2, so only the low limb can borrow once.
@@ -228,9 +219,41 @@ struct Mont {
     pow(r, a, e);
   }
 
+  // a^(p-2) for the P-256 prime by a fixed addition chain: 255 squarings and
+  // 12 products. x_k denotes a^(2^k - 1); p - 2 in binary is 32 ones, 31
+  // zeros, a one, 96 zeros, 94 ones, a zero and a one.
+  void inv_p256(u64* r, const u64* a) const {
+    u64 x2[N], x3[N], x6[N], x12[N], x15[N], x30[N], x32[N], t[N];
+    sqr(t, a);
+    mul(x2, t, a);
+    sqr(t, x2);
+    mul(x3, t, a);
+    sqr_n(t, x3, 3);
+    mul(x6, t, x3);
+    sqr_n(t, x6, 6);
+    mul(x12, t, x6);
+    sqr_n(t, x12, 3);
+    mul(x15, t, x3);
+    sqr_n(t, x15, 15);
+    mul(x30, t, x15);
+    sqr_n(t, x30, 2);
+    mul(x32, t, x2);
+    sqr_n(t, x32, 32);  // 32 ones, 32 zeros
+    mul(t, t, a);       // ... 31 zeros and a one
+    sqr_n(t, t, 128);
+    mul(t, t, x32);     // ... 96 zeros, 32 ones
+    sqr_n(t, t, 32);
+    mul(t, t, x32);     // ... 64 ones
+    sqr_n(t, t, 30);
+    mul(t, t, x30);     // ... 94 ones
+    sqr_n(t, t, 2);
+    mul(r, t, a);       // ... a zero and a one
+  }
+
   // Sets up the constants for an odd modulus given as N limbs.
   void init(const u64* mod) {
     adx = N == 4 && cpu_has_adx();
+    if constexpr (N == 4) p256 = std::memcmp(mod, kP256, sizeof kP256) == 0;
     std::memcpy(m, mod, sizeof m);
     // Newton iteration for m^-1 mod 2^64.
     u64 inv = mod[0];

@@ -128,4 +128,58 @@ TEST(FieldAdx, ProductsMatchThePortableProduct) {
   }
 }
 
+// The P-256 prime's products and inversion (both paths) against the general
+// Montgomery arithmetic on the same prime: operands at the edges of the carry
+// chains (0, 1, p - 1, p - 2, limbs of all ones or at 2^32 boundaries), and
+// any 256-bit first operand as conversions into Montgomery form pass.
+TEST(FieldP256, SpecialFormMatchesTheGeneralReduction) {
+  const std::array<u64, 4> p = {quarzel::ec::kP256[0], quarzel::ec::kP256[1], quarzel::ec::kP256[2],
+                                quarzel::ec::kP256[3]};
+  Mont<4> general;
+  general.init(p.data());
+  ASSERT_TRUE(general.p256);
+  general.p256 = false;
+  general.adx = false;
+  for (const bool adx : {false, true}) {
+    Mont<4> special;
+    special.init(p.data());
+    special.adx = adx && quarzel::ec::cpu_has_adx();
+    std::array<u64, 4> p1 = p, p2 = p, half = p;
+    p1[0] -= 1;
+    p2[0] -= 2;
+    half[3] >>= 1;
+    std::vector<std::array<u64, 4>> values = {{0, 0, 0, 0}, {1, 0, 0, 0}, {2, 0, 0, 0}, p1, p2, half,
+                                              {~0ull, ~0ull, ~0ull, ~0ull}, {0, 0, 0, 1ull << 63},
+                                              {~0ull, 0, ~0ull, 0}, {0, ~0ull, 0, 0xFFFFFFFF00000000ull},
+                                              {0xFFFFFFFFull, 0x100000000ull, ~0ull, 0xFFFFFFFEFFFFFFFFull}};
+    LimbSource limb;
+    for (int i = 0; i < 200000; ++i) {
+      std::array<u64, 4> v;
+      for (auto& w : v) w = limb();
+      values.push_back(v);
+    }
+    for (size_t i = 0; i < values.size(); ++i) {
+      const u64* a = values[i].data();
+      std::array<u64, 4> b = values[(i * 7 + 3) % values.size()];
+      if (!quarzel::ec::fe_lt<4>(b.data(), p.data())) b[3] %= p[3];  // b < p, a any 256 bits
+      u64 want[4], got[4];
+      general.mul(want, a, b.data());
+      special.mul(got, a, b.data());
+      ASSERT_EQ(std::memcmp(want, got, sizeof want), 0) << "mul, adx=" << adx << " case " << i;
+      general.mul(want, b.data(), b.data());
+      special.sqr(got, b.data());
+      ASSERT_EQ(std::memcmp(want, got, sizeof want), 0) << "sqr, adx=" << adx << " case " << i;
+      if (i % 64 == 0) {  // the addition chain against the windowed power
+        general.inv_prime(want, b.data());
+        special.inv_prime(got, b.data());
+        ASSERT_EQ(std::memcmp(want, got, sizeof want), 0) << "inv, adx=" << adx << " case " << i;
+        special.mul(got, got, b.data());  // b b^-1 is one (R in Montgomery form), or 0 for b = 0
+        const u64 zero[4] = {};
+        const u64* unit = quarzel::ec::fe_is_zero_mask<4>(b.data()) != 0 ? zero : special.one;
+        ASSERT_EQ(std::memcmp(got, unit, sizeof got), 0) << "inv, adx=" << adx << " case " << i;
+      }
+    }
+  }
+}
+
 }  // namespace
