@@ -34,9 +34,9 @@ struct Mont {
   void mul(u64* r, const u64* a, const u64* b) const {
     if constexpr (N == 4) {
       if (p256) {
+        if (adx) return p256_mul_adx(r, a, b);
         u64 t[4];
-        const u64 hi = adx ? p256_mul_adx(t, a, b) : p256_mul_portable(t, a, b);
-        final_sub(r, t, hi);
+        final_sub(r, t, p256_mul_portable(t, a, b));
         return;
       }
       if (adx) {
@@ -113,9 +113,9 @@ struct Mont {
   void sqr(u64* r, const u64* a) const {
     if constexpr (N == 4) {
       if (p256) {
+        if (adx) return p256_sqr_adx(r, a);
         u64 t[4];
-        const u64 hi = adx ? p256_sqr_adx(t, a) : p256_sqr_portable(t, a);
-        final_sub(r, t, hi);
+        final_sub(r, t, p256_sqr_portable(t, a));
         return;
       }
     }

@@ -179,10 +179,11 @@ __attribute__((target("bmi2,adx"))) u64 mont_mul4_adx(u64 r[4], const u64 a[4], 
 
 // The P-256 product, CIOS as above, with the reduction word q = t0 (since
 // -p^-1 = 1 mod 2^64) and q p added as q 2^96 (two shifts) plus q times the
-// top limb of p (field_p256.h).
-__attribute__((target("bmi2,adx"))) u64 p256_mul_adx(u64 r[4], const u64 a[4], const u64 b[4]) {
+// top limb of p (field_p256.h); p is subtracted at the end, kept by cmov.
+// The result leaves through memory, so the asm is volatile.
+__attribute__((target("bmi2,adx"))) void p256_mul_adx(u64 r[4], const u64 a[4], const u64 b[4]) {
   u64 t0 = 0, t1 = 0, t2 = 0, t3 = 0, t4 = 0, t5 = 0, lo, hi;
-  asm("# p256_mul_adx\n\t"
+  asm volatile("# p256_mul_adx\n\t"
       "# word 0 of b: t += a * b[0]\n\t"
       "xorl %%eax, %%eax\n\t"
       "movq 0(%[b]), %%rdx\n\t"
@@ -307,23 +308,36 @@ __attribute__((target("bmi2,adx"))) u64 p256_mul_adx(u64 r[4], const u64 a[4], c
       "adcq %[hi], %[t1]\n\t"
       "adcq $0, %[t2]\n\t"
       "xorl %k[t3], %k[t3]\n\t"
+      "# the result t4 t5 t0 t1 (t2 on top, below 2p) less p, unless that borrows\n\t"
+      "movq %[t4], %[lo]\n\t"
+      "movq %[t5], %[hi]\n\t"
+      "movq %[t0], %[t3]\n\t"
+      "movq %[t1], %%rdx\n\t"
+      "subq $-1, %[lo]\n\t"
+      "sbbq %[p1], %[hi]\n\t"
+      "sbbq $0, %[t3]\n\t"
+      "sbbq %[p3], %%rdx\n\t"
+      "sbbq $0, %[t2]\n\t"
+      "cmovcq %[t4], %[lo]\n\t"
+      "cmovcq %[t5], %[hi]\n\t"
+      "cmovcq %[t0], %[t3]\n\t"
+      "cmovcq %[t1], %%rdx\n\t"
+      "movq %[lo], 0(%[r])\n\t"
+      "movq %[hi], 8(%[r])\n\t"
+      "movq %[t3], 16(%[r])\n\t"
+      "movq %%rdx, 24(%[r])\n\t"
       : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [t4] "+&r"(t4),
         [t5] "+&r"(t5), [lo] "=&r"(lo), [hi] "=&r"(hi)
-      : [a] "r"(a), [b] "r"(b), [p3] "m"(kP256[3])
+      : [r] "r"(r), [a] "r"(a), [b] "r"(b), [p1] "m"(kP256[1]), [p3] "m"(kP256[3])
       : "rax", "rdx", "cc", "memory");
-  r[0] = t4;
-  r[1] = t5;
-  r[2] = t0;
-  r[3] = t1;
-  return t2;
 }
 
 // The P-256 square: the six cross products once, doubled, plus the four
 // squares, then the low half reduced word by word into four limbs and the
 // high half added.
-__attribute__((target("bmi2,adx"))) u64 p256_sqr_adx(u64 r[4], const u64 a[4]) {
+__attribute__((target("bmi2,adx"))) void p256_sqr_adx(u64 r[4], const u64 a[4]) {
   u64 t0, t1, t2, t3, t4, t5, t6, t7, lo, hi;
-  asm("# p256_sqr_adx\n\t"
+  asm volatile("# p256_sqr_adx\n\t"
       "# cross products a_i a_j, i < j, into t1..t6\n\t"
       "movq 0(%[a]), %%rdx\n\t"
       "mulxq 8(%[a]), %[t1], %[t2]\n\t"
@@ -417,15 +431,28 @@ __attribute__((target("bmi2,adx"))) u64 p256_sqr_adx(u64 r[4], const u64 a[4]) {
       "adcq %[t7], %[t3]\n\t"
       "movq $0, %[lo]\n\t"
       "adcq $0, %[lo]\n\t"
+      "# less p, unless that borrows\n\t"
+      "movq %[t0], %[t4]\n\t"
+      "movq %[t1], %[t5]\n\t"
+      "movq %[t2], %[t6]\n\t"
+      "movq %[t3], %[t7]\n\t"
+      "subq $-1, %[t4]\n\t"
+      "sbbq %[p1], %[t5]\n\t"
+      "sbbq $0, %[t6]\n\t"
+      "sbbq %[p3], %[t7]\n\t"
+      "sbbq $0, %[lo]\n\t"
+      "cmovcq %[t0], %[t4]\n\t"
+      "cmovcq %[t1], %[t5]\n\t"
+      "cmovcq %[t2], %[t6]\n\t"
+      "cmovcq %[t3], %[t7]\n\t"
+      "movq %[t4], 0(%[r])\n\t"
+      "movq %[t5], 8(%[r])\n\t"
+      "movq %[t6], 16(%[r])\n\t"
+      "movq %[t7], 24(%[r])\n\t"
       : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
         [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [lo] "=&r"(lo), [hi] "=&r"(hi)
-      : [a] "r"(a), [p3] "m"(kP256[3])
+      : [r] "r"(r), [a] "r"(a), [p1] "m"(kP256[1]), [p3] "m"(kP256[3])
       : "rdx", "cc", "memory");
-  r[0] = t0;
-  r[1] = t1;
-  r[2] = t2;
-  r[3] = t3;
-  return lo;
 }
 
 bool cpu_has_adx() {
@@ -435,8 +462,8 @@ bool cpu_has_adx() {
 #else
 
 u64 mont_mul4_adx(u64*, const u64*, const u64*, const u64*, u64) { return 0; }
-u64 p256_mul_adx(u64*, const u64*, const u64*) { return 0; }
-u64 p256_sqr_adx(u64*, const u64*) { return 0; }
+void p256_mul_adx(u64*, const u64*, const u64*) {}
+void p256_sqr_adx(u64*, const u64*) {}
 bool cpu_has_adx() { return false; }
 
 #endif

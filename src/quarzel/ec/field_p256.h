@@ -16,9 +16,9 @@ namespace quarzel::ec {
 
 constexpr u64 kP256[4] = {0xFFFFFFFFFFFFFFFFull, 0x00000000FFFFFFFFull, 0, 0xFFFFFFFF00000001ull};
 
-// The same products with MULX/ADX (field_adx.cpp).
-u64 p256_mul_adx(u64 r[4], const u64 a[4], const u64 b[4]);
-u64 p256_sqr_adx(u64 r[4], const u64 a[4]);
+// The same products with MULX/ADX (field_adx.cpp), fully reduced: r < p.
+void p256_mul_adx(u64 r[4], const u64 a[4], const u64 b[4]);
+void p256_sqr_adx(u64 r[4], const u64 a[4]);
 
 // (t + q p) / 2^256 for the q < 2^256 that clears the low half of the 8-limb
 // t. The low half is reduced on its own, one word at a time, into four new
