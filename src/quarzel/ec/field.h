@@ -16,9 +16,8 @@
 
 namespace quarzel::ec {
 
-// The 4-limb product on BMI2/ADX (field_adx.cpp): writes the low four limbs
-// of a*b*R^-1 (not yet reduced below m) and returns the top limb.
-u64 mont_mul4_adx(u64 r[4], const u64 a[4], const u64 b[4], const u64 m[4], u64 minv);
+// The 4-limb product on BMI2/ADX (field_adx.cpp): r = a*b*R^-1 mod m, r < m.
+void mont_mul4_adx(u64 r[4], const u64 a[4], const u64 b[4], const u64 m[4], u64 minv);
 bool cpu_has_adx();
 
 template <size_t N>
@@ -39,12 +38,7 @@ struct Mont {
         final_sub(r, t, p256_mul_portable(t, a, b));
         return;
       }
-      if (adx) {
-        u64 t[4];
-        const u64 hi = mont_mul4_adx(t, a, b, m, minv);
-        final_sub(r, t, hi);
-        return;
-      }
+      if (adx) return mont_mul4_adx(r, a, b, m, minv);
     }
     // Row by row suits the compiler up to six limbs; wider, the column sums
     // keep the working set in registers.

@@ -11,11 +11,11 @@ namespace quarzel::ec {
 
 // CIOS, fully unrolled: for each word b[i], t += a * b[i], then
 // t += q * m with q = t[0] * minv, which clears t[0]. Six accumulator
-// registers rotate instead of shifting t down a word. Returns the top word of
-// the unreduced result (below 2m); r holds its low four limbs.
-__attribute__((target("bmi2,adx"))) u64 mont_mul4_adx(u64 r[4], const u64 a[4], const u64 b[4],
+// registers rotate instead of shifting t down a word. The result (below 2m)
+// less m is kept by cmov unless the subtraction borrows.
+__attribute__((target("bmi2,adx"))) void mont_mul4_adx(u64 r[4], const u64 a[4], const u64 b[4],
                                                        const u64 m[4], u64 minv) {
-  u64 t0 = 0, t1 = 0, t2 = 0, t3 = 0, t4 = 0, t5 = 0, lo, hi;
+  u64 t0 = 0, t1 = 0, t2 = 0, t3 = 0, t4 = 0, t5 = 0, lo, hi, top;
   asm("# mont_mul4_adx\n\t"
       "# word 0 of b: t += a * b[0]\n\t"
       "xorl %%eax, %%eax\n\t"
@@ -165,16 +165,28 @@ __attribute__((target("bmi2,adx"))) u64 mont_mul4_adx(u64 r[4], const u64 a[4], 
       "adoxq %%rax, %[t1]\n\t"
       "adcxq %%rax, %[t2]\n\t"
       "adoxq %%rax, %[t2]\n\t"
+      "# the result t4 t5 t0 t1 (t2 on top, below 2m) less m, unless that borrows\n\t"
+      "movq %[t4], %[lo]\n\t"
+      "movq %[t5], %[hi]\n\t"
+      "movq %[t0], %[t3]\n\t"
+      "movq %[t1], %%rax\n\t"
+      "subq 0(%[m]), %[lo]\n\t"
+      "sbbq 8(%[m]), %[hi]\n\t"
+      "sbbq 16(%[m]), %[t3]\n\t"
+      "sbbq 24(%[m]), %%rax\n\t"
+      "sbbq $0, %[t2]\n\t"
+      "cmovcq %[t4], %[lo]\n\t"
+      "cmovcq %[t5], %[hi]\n\t"
+      "cmovcq %[t0], %[t3]\n\t"
+      "cmovcq %[t1], %%rax\n\t"
       : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [t4] "+&r"(t4),
-        [t5] "+&r"(t5), [lo] "=&r"(lo), [hi] "=&r"(hi)
+        [t5] "+&r"(t5), [lo] "=&r"(lo), [hi] "=&r"(hi), [top] "=&a"(top)
       : [a] "r"(a), [b] "r"(b), [m] "r"(m), [minv] "rm"(minv)
-      : "rax", "rdx", "cc", "memory");
-  // After four rounds the result sits in t4, t5, t0, t1 with t2 on top (t3 is 0).
-  r[0] = t4;
-  r[1] = t5;
-  r[2] = t0;
-  r[3] = t1;
-  return t2;
+      : "rdx", "cc", "memory");
+  r[0] = lo;
+  r[1] = hi;
+  r[2] = t3;
+  r[3] = top;
 }
 
 // The P-256 product, CIOS as above, with the reduction word q = t0 (since
@@ -461,7 +473,7 @@ bool cpu_has_adx() {
 
 #else
 
-u64 mont_mul4_adx(u64*, const u64*, const u64*, const u64*, u64) { return 0; }
+void mont_mul4_adx(u64*, const u64*, const u64*, const u64*, u64) {}
 void p256_mul_adx(u64*, const u64*, const u64*) {}
 void p256_sqr_adx(u64*, const u64*) {}
 bool cpu_has_adx() { return false; }
