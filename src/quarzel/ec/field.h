@@ -172,29 +172,40 @@ struct Mont {
     mul(r, a, unit);
   }
 
-  // r = a^e for a public or secret exponent e (N limbs, plain integer); the
-  // sequence of operations depends only on N. 4-bit fixed window.
-  void pow(u64* r, const u64* a, const u64* e) const {
-    u64 table[16][N];
-    std::memcpy(table[0], one, sizeof one);
-    std::memcpy(table[1], a, sizeof table[1]);
-    for (size_t i = 2; i < 16; ++i) mul(table[i], table[i - 1], a);
-    u64 acc[N];
-    std::memcpy(acc, one, sizeof one);
-    u64 sel[N];
-    for (size_t bit = 64 * N; bit >= 4; bit -= 4) {
-      for (int s = 0; s < 4; ++s) sqr(acc, acc);
-      const u64 nib = (e[(bit - 4) / 64] >> ((bit - 4) % 64)) & 0xF;
-      for (size_t j = 0; j < N; ++j) sel[j] = 0;
-      for (u64 i = 0; i < 16; ++i) {
-        const u64 mk = ct::is_zero<u64>(i ^ nib);
-        for (size_t j = 0; j < N; ++j) sel[j] |= table[i][j] & mk;
+  // r = a^e for a public exponent e (N limbs, plain integer) by sliding
+  // windows of up to five bits over the odd powers a, a^3, .. a^31: which
+  // products run, and on which table entries, depends on e alone, never on a.
+  void pow_public(u64* r, const u64* a, const u64* e) const {
+    constexpr int kW = 5;
+    u64 odd[1 << (kW - 1)][N], a2[N], acc[N];
+    std::memcpy(odd[0], a, sizeof odd[0]);
+    sqr(a2, a);
+    for (size_t i = 1; i < (1 << (kW - 1)); ++i) mul(odd[i], odd[i - 1], a2);
+    auto bit = [e](int i) { return static_cast<int>((e[i / 64] >> (i % 64)) & 1); };
+    std::memcpy(acc, one, sizeof acc);
+    bool started = false;
+    for (int i = static_cast<int>(64 * N) - 1; i >= 0;) {
+      if (bit(i) == 0) {
+        if (started) sqr(acc, acc);
+        --i;
+        continue;
       }
-      mul(acc, acc, sel);
+      int j = i - kW + 1 < 0 ? 0 : i - kW + 1;
+      while (bit(j) == 0) ++j;
+      int v = 0;
+      for (int k = i; k >= j; --k) v = 2 * v + bit(k);
+      if (started) {
+        for (int k = i; k >= j; --k) sqr(acc, acc);
+        mul(acc, acc, odd[v >> 1]);
+      } else {
+        std::memcpy(acc, odd[v >> 1], sizeof acc);
+        started = true;
+      }
+      i = j - 1;
     }
     std::memcpy(r, acc, sizeof acc);
   }
-  // r = a^-1 for a prime modulus (Fermat); 0 maps to 0.
+  // r = a^-1 for a prime modulus (Fermat: a^(m-2), m public); 0 maps to 0.
   void inv_prime(u64* r, const u64* a) const {
     if constexpr (N == 4) {
       if (p256) return inv_p256(r, a);
@@ -210,7 +221,7 @@ struct Mont {
       e[j] = static_cast<u64>(x);
       borrow = static_cast<u64>(x >> 64) & 1;
     }
-    pow(r, a, e);
+    pow_public(r, a, e);
   }
 
   // a^(p-2) for the P-256 prime by a fixed addition chain: 255 squarings and

@@ -128,6 +128,46 @@ TEST(FieldAdx, ProductsMatchThePortableProduct) {
   }
 }
 
+// a a^-1 = 1 modulo every curve's p and n (the sliding windows over m - 2),
+// for edge values and random ones, on both 4-limb paths; 0 inverts to 0.
+template <size_t N>
+void inverses_give_one(std::initializer_list<uint32_t> curves) {
+  LimbSource limb;
+  for (const auto& mod : moduli<N>(curves)) {
+    for (const bool adx : {false, true}) {
+      Mont<N> f;
+      f.init(mod.data());
+      f.p256 = false;
+      f.adx = adx && f.adx;
+      std::vector<std::array<u64, N>> values(3);
+      values[1][0] = 1;
+      values[2] = mod;
+      values[2][0] -= 1;  // m - 1
+      for (int i = 0; i < 300; ++i) {
+        std::array<u64, N> v;
+        for (auto& w : v) w = limb();
+        if (!quarzel::ec::fe_lt<N>(v.data(), mod.data())) v[N - 1] %= mod[N - 1] | 1;
+        if (quarzel::ec::fe_lt<N>(v.data(), mod.data())) values.push_back(v);
+      }
+      for (const auto& v : values) {
+        u64 inv[N], prod[N];
+        f.inv_prime(inv, v.data());
+        f.mul(prod, inv, v.data());
+        const u64 zero[N] = {};
+        const u64* want = quarzel::ec::fe_is_zero_mask<N>(v.data()) != 0 ? zero : f.one;
+        ASSERT_EQ(std::memcmp(prod, want, sizeof prod), 0) << "N=" << N << " adx=" << adx;
+      }
+    }
+  }
+}
+
+TEST(Field, InversesGiveOne) {
+  inverses_give_one<4>({17, 18, 34, 67});
+  inverses_give_one<6>({19, 69});
+  inverses_give_one<8>({70});
+  inverses_give_one<9>({20});
+}
+
 // The P-256 prime's products and inversion (both paths) against the general
 // Montgomery arithmetic on the same prime: operands at the edges of the carry
 // chains (0, 1, p - 1, p - 2, limbs of all ones or at 2^32 boundaries), and
