@@ -1,7 +1,9 @@
-// Montgomery product of 4-limb numbers with the BMI2/ADX instructions: mulx
+// Montgomery products of 4-limb numbers with the BMI2/ADX instructions: mulx
 // leaves the flags alone, so the low and high halves of the partial products
-// are summed in two independent carry chains (adox and adcx). Only on x86-64
-// CPUs with both extensions; the portable product in field.h is the reference.
+// are summed in two independent carry chains (adox and adcx). The general
+// product, and the P-256 product and square using the prime's form. Only on
+// x86-64 CPUs with both extensions; the portable code in field.h and
+// field_p256.h is the reference.
 #include "ec/field.h"
 #include "quarzel/cpu.h"
 

@@ -1,6 +1,7 @@
 // The field arithmetic: the BMI2/ADX Montgomery product against the portable
 // one, and a proof that the fast path runs on this CPU.
 #include <gtest/gtest.h>
+#include <openssl/bn.h>
 
 #include <cstring>
 #include <array>
@@ -220,6 +221,79 @@ TEST(FieldP256, SpecialFormMatchesTheGeneralReduction) {
       }
     }
   }
+}
+
+// The P-256 field on both paths against OpenSSL's big numbers: a b, a^2 and
+// a^-1 mod p, in and out of Montgomery form, for values at the carry edges
+// (below p: p - 1, all-ones limbs, 2^255, 2^224 boundaries) and random ones.
+TEST(FieldP256, MatchesOpenSslBigNumbers) {
+  const u64* p = quarzel::ec::kP256;
+  BN_CTX* ctx = BN_CTX_new();
+  BIGNUM *bp = BN_new(), *ba = BN_new(), *bb = BN_new(), *want = BN_new();
+  auto to_bn = [](const u64* v, BIGNUM* b) {
+    uint8_t be[32];
+    quarzel::ec::fe_to_bytes<4>(be, 32, v);
+    BN_bin2bn(be, 32, b);
+  };
+  auto from_bn = [](const BIGNUM* b, u64* v) {
+    uint8_t be[32];
+    BN_bn2binpad(b, be, 32);
+    quarzel::ec::fe_from_bytes<4>(v, be, 32);
+  };
+  to_bn(p, bp);
+  std::vector<std::array<u64, 4>> values = {{0, 0, 0, 0},
+                                            {1, 0, 0, 0},
+                                            {p[0] - 1, p[1], p[2], p[3]},
+                                            {p[0] - 2, p[1], p[2], p[3]},
+                                            {~0ull, ~0ull, ~0ull, 0xFFFFFFFEFFFFFFFFull},
+                                            {0, 0, 0, 1ull << 63},
+                                            {0, 0, 0, 0xFFFFFFFF00000000ull},
+                                            {~0ull, 0xFFFFFFFFull, 0, 0xFFFFFFFF00000000ull},
+                                            {0, 0x100000000ull, 0, 1}};
+  LimbSource limb;
+  for (int i = 0; i < 3000; ++i) {
+    std::array<u64, 4> v;
+    for (auto& w : v) w = limb();
+    if (!quarzel::ec::fe_lt<4>(v.data(), p)) v[3] &= 0x7FFFFFFFFFFFFFFFull;
+    values.push_back(v);
+  }
+  for (const bool adx : {false, true}) {
+    Mont<4> f;
+    f.init(p);
+    ASSERT_TRUE(f.p256);
+    f.adx = adx && f.adx;
+    for (size_t i = 0; i < values.size(); ++i) {
+      const auto& a = values[i];
+      const auto& b = values[(i * 5 + 1) % values.size()];
+      u64 ma[4], mb[4], got[4], exp[4];
+      f.to_mont(ma, a.data());
+      f.to_mont(mb, b.data());
+      to_bn(a.data(), ba);
+      to_bn(b.data(), bb);
+      f.mul(got, ma, mb);
+      f.from_mont(got, got);
+      ASSERT_EQ(1, BN_mod_mul(want, ba, bb, bp, ctx));
+      from_bn(want, exp);
+      ASSERT_EQ(std::memcmp(got, exp, sizeof got), 0) << "mul, adx=" << adx << " case " << i;
+      f.sqr(got, ma);
+      f.from_mont(got, got);
+      ASSERT_EQ(1, BN_mod_sqr(want, ba, bp, ctx));
+      from_bn(want, exp);
+      ASSERT_EQ(std::memcmp(got, exp, sizeof got), 0) << "sqr, adx=" << adx << " case " << i;
+      if (i % 8 == 0 && !BN_is_zero(ba)) {
+        f.inv_prime(got, ma);
+        f.from_mont(got, got);
+        ASSERT_NE(nullptr, BN_mod_inverse(want, ba, bp, ctx));
+        from_bn(want, exp);
+        ASSERT_EQ(std::memcmp(got, exp, sizeof got), 0) << "inv, adx=" << adx << " case " << i;
+      }
+    }
+  }
+  BN_free(bp);
+  BN_free(ba);
+  BN_free(bb);
+  BN_free(want);
+  BN_CTX_free(ctx);
 }
 
 }  // namespace
