@@ -290,7 +290,7 @@ core_ret_t EngineImpl<N>::mul_window(const uint8_t* k, const uint8_t* px, const 
   if (!on_curve_jac(s.base)) return ECPBN_ERR_MUL_NOT_ON_CURVE;
   blind_scalar(s.kk, k);
   const size_t windows = (32 * static_cast<size_t>(nw_zdn_p_) + kWindowBits - 1) / kWindowBits;
-  mul_window_ct<N>(fp_, dbl_a_, s.q, s.base, s.kk, kMaxKLimbs, windows, s.table);
+  mul_window_ct<N>(fp_, dbl_a_, s.q, s.base, s.kk, kMaxKLimbs, windows, nbits_, s.table);
   return finish(s.q, rx, ry, infinity);
 }
 

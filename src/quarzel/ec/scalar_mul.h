@@ -190,14 +190,18 @@ void mul_base_ct(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, Jac
 }
 
 // r = k P for a secret k (limbs, `windows` windows of kWindowBits bits) and
-// a point P on the curve, of prime order n: from the top window down, four
-// doublings and one addition of the multiple chosen by reading all sixteen
-// (0P = infinity included) under masks. The running sum 16 m P equals the
-// chosen idx P when 16 m = idx mod n, which small scalars reach after
-// blinding (k = 2 idx): that addition doubles, by mask.
+// a point P on the curve, of prime order n (nbits bits): from the top window
+// down, four doublings and one addition of the multiple chosen by reading all
+// sixteen (0P = infinity included) under masks. Before window w the sum is
+// 16 m P with 16 m + idx = v, the scalar's bits from window w up; it equals
+// the chosen idx P when v = 2 idx mod n. While v < 2^(nbits-1) < n that
+// means v = 2 idx, so m = idx = 0: both at infinity, which the addition
+// handles. Only in the low windows, where v may exceed n (blinded scalars
+// are longer than n), can the points meet otherwise (small scalars after
+// blinding reach it: k = 2 idx); there the addition also doubles, by mask.
 template <size_t N>
 void mul_window_ct(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p, const u64* k, size_t limbs,
-                   size_t windows, Jac<N>* table /* kWindowEntries + 1 */) {
+                   size_t windows, size_t nbits, Jac<N>* table /* kWindowEntries + 1 */) {
   jac_set_infinity<N>(fp, table[0]);
   table[1] = p;
   jac_double<N>(fp, a, table[2], p);
@@ -216,7 +220,11 @@ void mul_window_ct(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p, 
         sel.z[j] |= table[i].z[j] & m;
       }
     }
-    jac_add_complete<N>(fp, a, r, r, sel);
+    // v < 2^(kWindowBits (windows - w)), public bounds only.
+    if (kWindowBits * (windows - w) >= nbits)
+      jac_add_complete<N>(fp, a, r, r, sel);
+    else
+      jac_add<N>(fp, r, r, sel);
   }
   secure_wipe(&sel, sizeof sel);
 }
