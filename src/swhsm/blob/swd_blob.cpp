@@ -18,22 +18,15 @@ uint32_t blob_mac(const uint8_t* key, const uint8_t* meta, const uint8_t* data, 
 extern "C" {
 
 uint32_t GetTknMacKey(ZEB_DEVICE_HANDLE hSession, uint8_t* MacKey) {
-  char id[17] = {};
-  {
-    const SessionPin pin(hSession);
-    if (!pin) return SWD_ERR_SESSION_HANDLE;
-    if (MacKey == nullptr) return SWD_ERR_ARGUMENTS;
-    // Only a session whose token user is logged in, and nothing else, may
-    // use the token's MAC key.
-    if (pin.info().SessStatus != ZEB_DEVICE_SESS_TOKENUSER_LOGIN) return SWD_ERR_FAILED;
-    std::memcpy(id, pin.info().TknId, 16);
-  }
-  // The file is read under a reader's lock, which waits out a writer.
-  Wiped<TKN_USER_CFG> cfg;
-  const uint32_t rc = _swdev_GetTokenUserCFG(id, cfg.get());
-  if (rc != 0) return rc;
-  std::memcpy(MacKey, cfg.MacK, SWD_KEY_LEN);
-  return 0;
+  const SessionPin pin(hSession);
+  if (!pin) return SWD_ERR_SESSION_HANDLE;
+  if (MacKey == nullptr) return SWD_ERR_ARGUMENTS;
+  // Only a session whose token user is logged in, and nothing else, may
+  // use the token's MAC key.
+  if (pin.info().SessStatus != ZEB_DEVICE_SESS_TOKENUSER_LOGIN) return SWD_ERR_FAILED;
+  // The session's copy while the file is unchanged; else the file, read under
+  // a reader's lock, which waits out a writer.
+  return session_token_keys(pin, MacKey, nullptr);
 }
 
 uint32_t CalulateMac(uint8_t* MacKey, uint8_t* pData, uint32_t u32DataLen, uint8_t* MacData) {

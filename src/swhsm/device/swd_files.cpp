@@ -201,6 +201,20 @@ uint32_t token_cfg_path(const char* id, char (&file)[SWD_PATH_LEN]) {
 
 }  // namespace
 
+bool parse_token_text(const uint8_t* text, size_t len, TKN_USER_CFG* out) {
+  quarzel::SecretBytes copy;
+  if (!quarzel::try_assign(copy, len)) return false;
+  if (len != 0) std::memcpy(copy.data(), text, len);
+  parse_token(copy, out);
+  return true;
+}
+
+uint32_t token_cfg_file(const char* id, char (&file)[SWD_PATH_LEN]) {
+  if (!token_id_ok(reinterpret_cast<const uint8_t*>(id))) return SWD_ERR_HSM_CFG;
+  char dir[SWD_PATH_LEN];
+  return token_paths(id, dir, file);
+}
+
 uint32_t update_token_cfg(const char* id, CfgEdit<TKN_USER_CFG> edit, void* ctx) {
   char file[SWD_PATH_LEN];
   uint32_t rc = token_cfg_path(id, file);

@@ -79,6 +79,33 @@ class SessionPin {
   int slot_ = -1;
 };
 
+// The MAC key and wrapping key of a pinned session's token, from the
+// session's copy while the token file is the one it came from and holds the
+// same bytes, else from the file (its read's code on failure). Either output may be null. The caller
+// checks the session's login first.
+uint32_t session_token_keys(const SessionPin& pin, uint8_t* mac, uint8_t* mk);
+// Wipes a slot's copy of its token's keys (the slot's record changed).
+void forget_session_keys(int slot);
+// Whether a slot holds such a copy (for the test seam).
+bool session_keys_held(int slot);
+// Parses the text of a token configuration file; false when no memory.
+[[nodiscard]] bool parse_token_text(const uint8_t* text, size_t len, TKN_USER_CFG* out);
+// The configuration file of a token id: 0 or the path's code (no check that
+// the token exists).
+uint32_t token_cfg_file(const char* id, char (&file)[SWD_PATH_LEN]);
+
+// The mutex of a slot, held to look at the slot whatever session it holds.
+class SlotLock {
+ public:
+  explicit SlotLock(int slot) noexcept;
+  ~SlotLock();
+  SlotLock(const SlotLock&) = delete;
+  SlotLock& operator=(const SlotLock&) = delete;
+
+ private:
+  int slot_;
+};
+
 // Frees every device session slot (device finalisation).
 void close_all_sessions();
 // Sets the cached HSM information from a record; 0.
