@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "oxlu/file.h"
 #include "quarzel/secure.h"
 #include "swhsm/swd.h"
 
@@ -137,5 +138,24 @@ template <class Fn>
 // Token list read that tells a missing list from a busy or malformed one.
 enum class ListRead { ok, missing, failed };
 ListRead read_token_list(ZEB_DEVICE_TKN_USER_LIST* out, uint32_t* code);
+
+// A read-modify-write of the token list under the list's writer lock, held
+// from begin() until the edit is destroyed, so that two processes or threads
+// creating or deleting tokens at once never lose one's entry (nor, as every
+// creator and deleter holds it, the HSM's token count). The list's own reads
+// and writes meanwhile go through this object only.
+class TokenListEdit {
+ public:
+  // Takes the lock and reads the list (empty when missing); code as
+  // read_token_list's.
+  [[nodiscard]] ListRead begin(uint32_t* code);
+  ZEB_DEVICE_TKN_USER_LIST& list() { return list_; }
+  // Writes the list: 0 or the write's code.
+  [[nodiscard]] uint32_t commit();
+
+ private:
+  oxlu::WriteLock lock_;
+  ZEB_DEVICE_TKN_USER_LIST list_{};
+};
 
 }  // namespace swd
