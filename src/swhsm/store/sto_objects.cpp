@@ -35,6 +35,17 @@ uint32_t open_token(PERSISTENCY_INPUT_PTR in, Opened* o, bool create_dirs) {
   return settle_pending(*in, o->paths, o->lock);
 }
 
+// open_token for a reader: the lock shared with other readers, or, when a
+// killed writer's update waits to be settled, held alone to settle it first.
+uint32_t open_token_to_read(PERSISTENCY_INPUT_PTR in, Opened* o) {
+  uint32_t rv = token_paths(*in, &o->paths);
+  if (rv != STO_OK) return rv;
+  if ((rv = o->lock.acquire(o->paths.lock, true)) != STO_OK) return rv;
+  if (!pending_exists(o->paths)) return STO_OK;
+  o->lock.release();
+  return open_token(in, o, false);
+}
+
 void copy_entry_fields(STO_SEOBJ& e, const STO_SEOBJ& m) {
   std::memcpy(e.TknId, m.TknId, sizeof e.TknId);
   std::memcpy(e.ObjId, m.ObjId, sizeof e.ObjId);
@@ -218,12 +229,13 @@ uint32_t Sto_GetObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex,
                        uint32_t* pu32ObjectLen) {
   if (pStoInput == nullptr || pObject == nullptr || pu32ObjectLen == nullptr) return STO_ERR_NULL;
   Opened o;
-  uint32_t rv = open_token(pStoInput, &o, false);
+  uint32_t rv = open_token_to_read(pStoInput, &o);
   if (rv != STO_OK) return STO_REPORT(rv == STO_ERR_FAILED ? STO_ERR_NOT_FOUND : rv);
   char path[STO_PATH_LEN];
   if ((rv = object_path(o.paths, u32ObjectIndex, path)) != STO_OK) return STO_REPORT(rv);
   // The size is known before anything is copied: a buffer too small is left
-  // as it was. (Object files change only by rename, under the lock we hold.)
+  // as it was. (Object files change only by rename, under the lock that no
+  // writer holds while we share it.)
   struct stat st {};
   if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return STO_REPORT(STO_ERR_NOT_FOUND);
   if (st.st_size > static_cast<off_t>(STO_MAX_OBJECT_LEN)) return STO_REPORT(STO_ERR_NOT_FOUND);
