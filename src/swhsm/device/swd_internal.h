@@ -85,6 +85,9 @@ class SessionPin {
 // same bytes, else from the file (its read's code on failure). Either output may be null. The caller
 // checks the session's login first.
 uint32_t session_token_keys(const SessionPin& pin, uint8_t* mac, uint8_t* mk);
+// Tells the copies that this process wrote or removed a token's
+// configuration file (so none is used unchecked again).
+void token_file_written();
 // Wipes a slot's copy of its token's keys (the slot's record changed).
 void forget_session_keys(int slot);
 // Whether a slot holds such a copy (for the test seam).

@@ -14,10 +14,18 @@
 // means one more full read under the file's lock, never a stale key. The copy
 // is wiped and the descriptor closed whenever the session's record is
 // rewritten (login, logout, close) and at device finalisation.
+//
+// Within one call of the core (SWD_BeginCall .. SWD_EndCall on this thread)
+// the keys checked at their first use serve the rest of the call unchecked:
+// the call sees the token's keys as they stood when it began, as if it had
+// run before any replacement by another process that falls inside it. A
+// token file written by this process meanwhile (a restore, a new token under
+// the same id) ends that at once.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "swd_internal.h"
@@ -30,8 +38,18 @@ namespace {
 // time instead of being kept.
 constexpr size_t kMaxKept = 2048;
 
+// Core calls: a number per outermost call on a thread (never 0), and
+// the nesting depth.
+std::atomic<uint64_t> g_calls{0};
+thread_local uint64_t t_call = 0;
+thread_local unsigned t_depth = 0;
+// Token configuration files written or removed by this process.
+std::atomic<uint64_t> g_local_writes{0};
+
 // One session slot's copy; only under that slot's mutex (SessionPin).
 struct CachedKeys {
+  uint64_t checked_in = 0;   // the core call that last checked it (0: none)
+  uint64_t writes_seen = 0;  // g_local_writes before that check
   int fd = -1;  // the file the copy was read from, held open
   dev_t dev = 0;
   ino_t ino = 0;
@@ -97,17 +115,26 @@ bool load(CachedKeys& c, const char* file) {
 }  // namespace
 
 uint32_t session_token_keys(const SessionPin& pin, uint8_t* mac, uint8_t* mk) {
+  CachedKeys& c = g_keys[pin.slot()];
+  const uint64_t writes = g_local_writes.load();
+  if (c.fd >= 0 && t_call != 0 && c.checked_in == t_call && c.writes_seen == writes) {
+    copy_out(c, mac, mk);
+    return 0;
+  }
   char id[17] = {};
   std::memcpy(id, pin.info().TknId, 16);
-  CachedKeys& c = g_keys[pin.slot()];
   char file[SWD_PATH_LEN];
   const bool named = token_cfg_file(id, file) == 0;
   if (named && c.fd >= 0 && still_current(c, file)) {
+    c.checked_in = t_call;
+    c.writes_seen = writes;
     copy_out(c, mac, mk);
     return 0;
   }
   forget_session_keys(pin.slot());
   if (named && load(c, file)) {
+    c.checked_in = t_call;
+    c.writes_seen = writes;
     copy_out(c, mac, mk);
     return 0;
   }
@@ -121,9 +148,13 @@ uint32_t session_token_keys(const SessionPin& pin, uint8_t* mac, uint8_t* mk) {
   return 0;
 }
 
+void token_file_written() { g_local_writes.fetch_add(1); }
+
 void forget_session_keys(int slot) {
   if (slot < 0 || static_cast<size_t>(slot) >= SWD_MAX_SESSIONS) return;
   CachedKeys& c = g_keys[slot];
+  c.checked_in = 0;
+  c.writes_seen = 0;
   if (c.fd >= 0) ::close(c.fd);
   c.fd = -1;
   c.dev = 0;
@@ -141,3 +172,11 @@ bool session_keys_held(int slot) {
 }
 
 }  // namespace swd
+
+extern "C" void SWD_BeginCall(void) {
+  if (swd::t_depth++ == 0) swd::t_call = ++swd::g_calls;
+}
+
+extern "C" void SWD_EndCall(void) {
+  if (swd::t_depth > 0 && --swd::t_depth == 0) swd::t_call = 0;
+}

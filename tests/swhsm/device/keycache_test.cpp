@@ -15,6 +15,7 @@
 #include "swhsm/device/fixture.h"
 #include "swhsm/swd_blob.h"
 #include "swhsm/testing.h"
+#include "zeb/swhsm_services.h"
 
 namespace swt {
 namespace {
@@ -160,6 +161,31 @@ TEST_F(KeyCache, FileRewrittenInPlaceIsRead) {
   const Bytes now = mac_key();
   EXPECT_EQ(now, file_mac_key());
   EXPECT_NE(now, before);
+}
+
+// One call of the core checks the file once and keeps to what it saw; the
+// next call sees another process's replacement, and a file this process
+// writes counts at once, inside the call too.
+TEST_F(KeyCache, OneCoreCallChecksOnceAndSeesItsOwnWritesAtOnce) {
+  SWD_BeginCall();
+  const Bytes before = mac_key();
+  in_child(reverse_keys);
+  SWD_BeginCall();  // nested: the same call
+  EXPECT_EQ(mac_key(), before);
+  SWD_EndCall();
+  EXPECT_EQ(mac_key(), before);
+  SWD_EndCall();
+  const Bytes theirs = mac_key();
+  EXPECT_EQ(theirs, file_mac_key());
+  EXPECT_NE(theirs, before);
+
+  SWD_BeginCall();
+  EXPECT_EQ(mac_key(), theirs);
+  TKN_USER_CFG c = token_cfg(id_);
+  reverse_keys(c);
+  ASSERT_EQ(_swdev_SetTokenUserCFG(id_.c_str(), &c), 0u);
+  EXPECT_EQ(mac_key(), before);
+  SWD_EndCall();
 }
 
 TEST_F(KeyCache, PinChangedElsewhereKeepsTheKeys) {
