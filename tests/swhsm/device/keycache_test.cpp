@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "swhsm/device/fixture.h"
@@ -186,6 +188,38 @@ TEST_F(KeyCache, OneCoreCallChecksOnceAndSeesItsOwnWritesAtOnce) {
   ASSERT_EQ(_swdev_SetTokenUserCFG(id_.c_str(), &c), 0u);
   EXPECT_EQ(mac_key(), before);
   SWD_EndCall();
+}
+
+// Threads of two sessions of the token reading the MAC key while another
+// thread replaces the token file again and again: every read is one of the
+// file's versions, and once the writer stops each session has the last.
+TEST_F(KeyCache, ThreadsReadingWhileTheFileIsReplacedSeeOnlyItsVersions) {
+  const ZEB_DEVICE_HANDLE other = open_token(id_);
+  ASSERT_EQ(SWD_LoginTokenByPin(other, u8(sn_.c_str()), 16), 0u);
+  const TKN_USER_CFG a = token_cfg(id_);
+  TKN_USER_CFG b = a;
+  reverse_keys(b);
+  const Bytes key_a(a.MacK, a.MacK + 32), key_b(b.MacK, b.MacK + 32);
+  std::atomic<bool> done{false};
+  std::atomic<int> bad{0};
+  auto reader = [&](ZEB_DEVICE_HANDLE s) {
+    while (!done.load()) {
+      Bytes k(32);
+      if (GetTknMacKey(s, k.data()) != 0 || (k != key_a && k != key_b)) ++bad;
+    }
+  };
+  std::thread t1(reader, s_), t2(reader, other);
+  for (int i = 0; i < 30; ++i) {
+    ASSERT_EQ(_swdev_SetTokenUserCFG(id_.c_str(), i % 2 == 0 ? &b : &a), 0u);
+  }
+  done = true;
+  t1.join();
+  t2.join();
+  EXPECT_EQ(bad.load(), 0);
+  Bytes k(32);
+  ASSERT_EQ(GetTknMacKey(other, k.data()), 0u);
+  EXPECT_EQ(k, key_a);
+  EXPECT_EQ(mac_key(), key_a);
 }
 
 TEST_F(KeyCache, PinChangedElsewhereKeepsTheKeys) {
