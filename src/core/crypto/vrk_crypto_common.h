@@ -4,6 +4,7 @@
 #pragma once
 
 #include "crypto/ca_internal.h"
+#include "quarzel/secure.h"
 
 namespace zeb::core {
 
@@ -27,19 +28,14 @@ enum class KeyKind { kAesSecret, kEcPrivate, kEcPublic, kRsaPrivate, kRsaPublic 
 // integrity tag) into a buffer that is wiped and freed with this holder.
 class KeyContext {
  public:
-  KeyContext() = default;
-  KeyContext(const KeyContext&) = delete;
-  KeyContext& operator=(const KeyContext&) = delete;
-  ~KeyContext();
   // 0; the device's code (also for a malformed object); 2 when out of
   // memory; 0x63 when the object is not a key of `kind`.
   [[nodiscard]] int load(const VRK_SESSION_CTX& s, const uint8_t* object, uint32_t object_len, KeyKind kind) noexcept;
-  uint8_t* data() noexcept { return buf_; }
+  uint8_t* data() noexcept { return buf_.data(); }
   [[nodiscard]] uint32_t size() const noexcept { return len_; }
 
  private:
-  uint8_t* buf_ = nullptr;
-  uint32_t cap_ = 0;
+  quarzel::SecretBuffer buf_;
   uint32_t len_ = 0;
 };
 
@@ -59,21 +55,5 @@ struct ObjectSpec {
 };
 int build_object(const VRK_SESSION_CTX& s, const ObjectSpec& spec, const uint8_t* id, const uint8_t* label,
                  uint8_t* context, uint32_t context_len, uint8_t* object, uint32_t* object_len) noexcept;
-
-// A heap buffer for a provider's key context, wiped and freed on release.
-class ContextBuffer {
- public:
-  explicit ContextBuffer(uint32_t cap) noexcept;
-  ContextBuffer(const ContextBuffer&) = delete;
-  ContextBuffer& operator=(const ContextBuffer&) = delete;
-  ~ContextBuffer();
-  [[nodiscard]] bool ok() const noexcept { return buf_ != nullptr; }
-  uint8_t* data() noexcept { return buf_; }
-  uint32_t len = 0;  // capacity in, context length out
-
- private:
-  uint8_t* buf_;
-  uint32_t cap_;
-};
 
 }  // namespace zeb::core
