@@ -61,7 +61,7 @@ TEST_F(ConfigFiles, HsmAdminCfgGoldenAndRoundTrip) {
   const mode_t old = umask(022);
   ASSERT_EQ(SetHsmAdminCFG(&c), 0u);
   umask(old);
-  EXPECT_EQ(slurp("./SwHsm/HsmAdmin.cfg"),
+  EXPECT_EQ(zt::read_file("./SwHsm/HsmAdmin.cfg"),
             "Pin=1234\nPinLen=4\nSn=HSM0000000000042\nLabel=lab\nLabelLen=3\nFwVer=1.0.0\nFwVerLen=5\n"
             "Type=1\nStatus=3\nCurrTknCount=2\nMaxTknCount=4\nCurrLoginFail=1\nMaxLoginFail=10\n"
             "Default=d\nDefaultLen=1\n");
@@ -116,7 +116,7 @@ TEST_F(ConfigFiles, TknUserCfgGoldenAndRoundTrip) {
   const mode_t old = umask(022);
   ASSERT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c), 0u);
   umask(old);
-  EXPECT_EQ(slurp("./SwHsm/Tkn01/TknUser.cfg"),
+  EXPECT_EQ(zt::read_file("./SwHsm/Tkn01/TknUser.cfg"),
             "Sn=1234567890123456\nNormalUserPin=userpin\nu32NormalUserPinLen=7\nSuperUserPin=sopin\n"
             "u32SuperUserPinLen=5\nMK=ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEF\nMacK=abcdefghijklmnopqrstuvwxyzabcdef\n"
             "Label=tok\nu32LabelLen=3\nStatus=3\nCurrSuperUserLoginFailCount=1\nMaxSuperUserLoginFailCount=10\n"
@@ -147,9 +147,9 @@ TEST_F(ConfigFiles, KeysMatchOnlyAtLineStart) {
   std::filesystem::create_directories("./SwHsm/Tkn01");
   const TKN_USER_CFG c = sample_token();
   ASSERT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c), 0u);
-  std::string text = slurp("./SwHsm/Tkn01/TknUser.cfg");
+  std::string text = zt::read_file("./SwHsm/Tkn01/TknUser.cfg");
   text += "Label=MK=" + std::string(29, '0') + "Sn=999\n";
-  spit("./SwHsm/Tkn01/TknUser.cfg", text);
+  zt::write_file("./SwHsm/Tkn01/TknUser.cfg", text);
   TKN_USER_CFG back{};
   ASSERT_EQ(_swdev_GetTokenUserCFG("Tkn01", &back), 0u);
   EXPECT_EQ(str(back.MK, 32), str(c.MK, 32));
@@ -221,7 +221,7 @@ TEST_F(ConfigFiles, TokenListGoldenAndGaps) {
   l.TknNum = 3;
   l.TknSeq = 3;
   ASSERT_EQ(_swdev_SetTokenUserList(&l), 0u);
-  EXPECT_EQ(slurp("./SwHsm/TknUser.list"),
+  EXPECT_EQ(zt::read_file("./SwHsm/TknUser.list"),
             "TknID=Tkn01\nTknSn=1111111111111111\nTknLabel=L1\n"
             "TknID=Tkn03\nTknSn=3333333333333333\nTknLabel=L3\nTknSeq=3\n");
   ZEB_DEVICE_TKN_USER_LIST back{};
@@ -233,7 +233,7 @@ TEST_F(ConfigFiles, TokenListGoldenAndGaps) {
 
   ZEB_DEVICE_TKN_USER_LIST empty{};
   ASSERT_EQ(_swdev_SetTokenUserList(&empty), 0u);
-  EXPECT_EQ(slurp("./SwHsm/TknUser.list"), "TknSeq=0\n");
+  EXPECT_EQ(zt::read_file("./SwHsm/TknUser.list"), "TknSeq=0\n");
 }
 
 TEST_F(ConfigFiles, TokenListReaderEdgeCases) {
@@ -241,14 +241,14 @@ TEST_F(ConfigFiles, TokenListReaderEdgeCases) {
   ZEB_DEVICE_TKN_USER_LIST l{};
   EXPECT_EQ(_swdev_GetTokenUsrList(&l), 0xE0u);
   // An entry without a label line merges with the next.
-  spit("./SwHsm/TknUser.list", "TknID=A\nTknSn=1\nTknID=B\nTknSn=2\nTknLabel=LB\nTknSeq=7\n");
+  zt::write_file("./SwHsm/TknUser.list", "TknID=A\nTknSn=1\nTknID=B\nTknSn=2\nTknLabel=LB\nTknSeq=7\n");
   ASSERT_EQ(_swdev_GetTokenUsrList(&l), 0u);
   EXPECT_EQ(l.TknNum, 1);
   EXPECT_EQ(str(l.TknId[0], 2), std::string("B\0", 2));
   // A fifth entry is refused, never written past the arrays.
   std::string five;
   for (int i = 1; i <= 5; ++i) five += "TknID=T" + std::to_string(i) + "\nTknSn=1\nTknLabel=L\n";
-  spit("./SwHsm/TknUser.list", five + "TknSeq=5\n");
+  zt::write_file("./SwHsm/TknUser.list", five + "TknSeq=5\n");
   EXPECT_EQ(_swdev_GetTokenUsrList(&l), 6u);
 }
 
@@ -276,7 +276,7 @@ TEST_F(ConfigFiles, HsmListParsing) {
   uint8_t count = 9;
   EXPECT_EQ(_swdev_LoadHsmSNList(&list, &count), 5u);
   EXPECT_EQ(count, 9);
-  spit("./sw_hsm_list.txt",
+  zt::write_file("./sw_hsm_list.txt",
        "HSMSn=HSM0000000000042\nHSMLabel=first\nHSMType=1\n# comment line\nHSMSn=SECOND\nHSMLabel=second\nHSMType=300\n");
   ASSERT_EQ(_swdev_LoadHsmSNList(&list, &count), 0u);
   EXPECT_EQ(count, 2);
@@ -296,7 +296,7 @@ TEST_F(ConfigFiles, HsmListParsing) {
   // More than four entries: refused as a whole, nothing listed.
   std::string five;
   for (int i = 0; i < 5; ++i) five += "HSMSn=S" + std::to_string(i) + "\nHSMLabel=L\nHSMType=1\n";
-  spit("./sw_hsm_list.txt", five);
+  zt::write_file("./sw_hsm_list.txt", five);
   EXPECT_NE(_swdev_LoadHsmSNList(&list, &count), 0u);
   n = 7;
   ASSERT_EQ(SWD_ListHSMs(types, sns, labels, &n), 0u);
@@ -307,10 +307,10 @@ TEST_F(ConfigFiles, AdministrationDirectoryPointer) {
   uint8_t p[SWD_PATH_LEN];
   EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(p), 5u);
   EXPECT_EQ(str(p, 3), std::string("./\0", 3));
-  spit("./device_filepath.cfg", "other=1\n");
+  zt::write_file("./device_filepath.cfg", "other=1\n");
   EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(p), 0u);
   EXPECT_EQ(str(p, 3), std::string("./\0", 3));
-  spit("./device_filepath.cfg", "HsmAdmin_config_path=./admin/\n");
+  zt::write_file("./device_filepath.cfg", "HsmAdmin_config_path=./admin/\n");
   EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(p), 0u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(p)), "./admin/");
   EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(nullptr), 0x500u);
@@ -323,7 +323,7 @@ TEST_F(ConfigFiles, PathLengthLimits) {
     while (p.size() + 1 < len) p += 'd';
     p += '/';
     std::filesystem::create_directories(p + "SwHsm");
-    spit("./device_filepath.cfg", "HsmAdmin_config_path=" + p + "\n");
+    zt::write_file("./device_filepath.cfg", "HsmAdmin_config_path=" + p + "\n");
     uint8_t sn[16] = {};
     ZEB_DEVICE_HANDLE h;
     (void)SWD_Initialize(sn, &h);  // takes the directory; the serial number does not matter here
@@ -338,7 +338,7 @@ TEST_F(ConfigFiles, PathLengthLimits) {
   EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &t), 0u);
   use_path(105);
   EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &t), 0x150u);
-  spit("./device_filepath.cfg", "HsmAdmin_config_path=./\n");
+  zt::write_file("./device_filepath.cfg", "HsmAdmin_config_path=./\n");
   uint8_t sn[16] = {};
   ZEB_DEVICE_HANDLE h;
   (void)SWD_Initialize(sn, &h);  // not what this test checks
@@ -369,10 +369,10 @@ TEST_F(ConfigFiles, WriteInterruptedMidwayLeavesEveryFileIntact) {
   l.TknNum = 1;
   l.TknSeq = 1;
   ASSERT_EQ(_swdev_SetTokenUserList(&l), 0u);
-  ASSERT_GT(slurp("./SwHsm/TknUser.list").size(), 80u);
-  const std::string cfg0 = slurp("./SwHsm/Tkn01/TknUser.cfg");
-  const std::string adm0 = slurp("./SwHsm/HsmAdmin.cfg");
-  const std::string lst0 = slurp("./SwHsm/TknUser.list");
+  ASSERT_GT(zt::read_file("./SwHsm/TknUser.list").size(), 80u);
+  const std::string cfg0 = zt::read_file("./SwHsm/Tkn01/TknUser.cfg");
+  const std::string adm0 = zt::read_file("./SwHsm/HsmAdmin.cfg");
+  const std::string lst0 = zt::read_file("./SwHsm/TknUser.list");
 
   TKN_USER_CFG c2 = sample_token();
   c2.NormalUserLoginFailCount = 7;
@@ -389,9 +389,9 @@ TEST_F(ConfigFiles, WriteInterruptedMidwayLeavesEveryFileIntact) {
     g_budget = budget;
     EXPECT_EQ(_swdev_SetTokenUserList(&l2), 0x520u) << budget;
     oxlu::testing::set_write_function(nullptr);
-    EXPECT_EQ(slurp("./SwHsm/Tkn01/TknUser.cfg"), cfg0);
-    EXPECT_EQ(slurp("./SwHsm/HsmAdmin.cfg"), adm0);
-    EXPECT_EQ(slurp("./SwHsm/TknUser.list"), lst0);
+    EXPECT_EQ(zt::read_file("./SwHsm/Tkn01/TknUser.cfg"), cfg0);
+    EXPECT_EQ(zt::read_file("./SwHsm/HsmAdmin.cfg"), adm0);
+    EXPECT_EQ(zt::read_file("./SwHsm/TknUser.list"), lst0);
   }
   TKN_USER_CFG back{};
   ASSERT_EQ(_swdev_GetTokenUserCFG("Tkn01", &back), 0u);
@@ -405,7 +405,7 @@ TEST_F(ConfigFiles, TokenFileHeldByAWriterIsBusyAndStaysIntact) {
   std::filesystem::create_directory("./SwHsm");
   const TKN_USER_CFG c = sample_token();
   ASSERT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c), 0u);
-  const std::string before = slurp("./SwHsm/Tkn01/TknUser.cfg");
+  const std::string before = zt::read_file("./SwHsm/Tkn01/TknUser.cfg");
   LockHolder holder("./SwHsm/Tkn01/TknUser.cfg", "x");
   ASSERT_TRUE(holder.ok());
   TKN_USER_CFG back{};
@@ -414,12 +414,12 @@ TEST_F(ConfigFiles, TokenFileHeldByAWriterIsBusyAndStaysIntact) {
   c2.TknStatus = 4;
   EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c2), 0x520u);
   holder.release();
-  EXPECT_EQ(slurp("./SwHsm/Tkn01/TknUser.cfg"), before);
+  EXPECT_EQ(zt::read_file("./SwHsm/Tkn01/TknUser.cfg"), before);
 }
 
 TEST_F(ConfigFiles, ValuesKeepCarriageReturnsAndLongLinesAreCut) {
   std::filesystem::create_directories("./SwHsm/Tkn01");
-  spit("./SwHsm/Tkn01/TknUser.cfg", "Label=abc\r\nu32LabelLen=" + std::string(5000, '7') + "\nStatus=3\n");
+  zt::write_file("./SwHsm/Tkn01/TknUser.cfg", "Label=abc\r\nu32LabelLen=" + std::string(5000, '7') + "\nStatus=3\n");
   TKN_USER_CFG back{};
   ASSERT_EQ(_swdev_GetTokenUserCFG("Tkn01", &back), 0u);
   EXPECT_EQ(str(back.Label, 5), std::string("abc\r\0", 5));

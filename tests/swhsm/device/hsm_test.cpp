@@ -46,7 +46,7 @@ TEST_F(Hsm, InitializeWithoutRecordAndFinalize) {
   ZEB_DEVICE_HANDLE s;
   EXPECT_EQ(SWD_OpenHsmSession(hsm_, &s), 6u);  // no device any more
   EXPECT_EQ(SWD_Finalize(hsm_), 0xB3u);
-  spit("./SwHsm/HsmAdmin.cfg", admin_cfg_text());
+  zt::write_file("./SwHsm/HsmAdmin.cfg", zt::admin_cfg_text({kHsmSn, kAdminPin}));
   ASSERT_EQ(SWD_Initialize(u8(kHsmSn), &hsm_), 0u);
 }
 
@@ -177,11 +177,11 @@ TEST_F(Hsm, CreateAndDeleteTokens) {
 
   ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);
   ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);
-  const std::string list_before = slurp("./SwHsm/TknUser.list");
+  const std::string list_before = zt::read_file("./SwHsm/TknUser.list");
   EXPECT_EQ(SWD_CreateToken(a, id, sn), 6u);  // a fifth token
   ASSERT_EQ(SWD_GetHsmInfo(hsm_, &info), 0u);
   EXPECT_EQ(info.u32TokenCount, 4u);
-  EXPECT_EQ(slurp("./SwHsm/TknUser.list"), list_before);
+  EXPECT_EQ(zt::read_file("./SwHsm/TknUser.list"), list_before);
 
   EXPECT_EQ(SWD_CreateDefaultToken(0, id, sn), 0x50u);
   EXPECT_EQ(SWD_CreateToken(open_hsm_session(), id, sn), 0x101u);
@@ -213,15 +213,15 @@ ssize_t disk_full(int, const void*, size_t) {
 TEST_F(Hsm, FailedWriteDuringCreationLeavesTheHsmAsItWas) {
   create_token();
   const ZEB_DEVICE_HANDLE a = admin_session();
-  const std::string list = slurp("./SwHsm/TknUser.list");
-  const std::string admin = slurp("./SwHsm/HsmAdmin.cfg");
+  const std::string list = zt::read_file("./SwHsm/TknUser.list");
+  const std::string admin = zt::read_file("./SwHsm/HsmAdmin.cfg");
   uint8_t id[16], sn[16];
   oxlu::testing::set_write_function(disk_full);
   const uint32_t rc = SWD_CreateToken(a, id, sn);
   oxlu::testing::set_write_function(nullptr);
   EXPECT_EQ(rc, 0x520u);
-  EXPECT_EQ(slurp("./SwHsm/TknUser.list"), list);
-  EXPECT_EQ(slurp("./SwHsm/HsmAdmin.cfg"), admin);
+  EXPECT_EQ(zt::read_file("./SwHsm/TknUser.list"), list);
+  EXPECT_EQ(zt::read_file("./SwHsm/HsmAdmin.cfg"), admin);
   EXPECT_EQ(list_ids(hsm_), (std::vector<std::string>{"Tkn01", "", "", ""}));
   ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);  // and the next attempt works
   EXPECT_EQ(str(id, 6), std::string("Tkn02\0", 6));
@@ -229,14 +229,14 @@ TEST_F(Hsm, FailedWriteDuringCreationLeavesTheHsmAsItWas) {
 
 TEST_F(Hsm, BusyTokenListIsNeverReplaced) {
   const std::string first = create_token();
-  const std::string list = slurp("./SwHsm/TknUser.list");
+  const std::string list = zt::read_file("./SwHsm/TknUser.list");
   const ZEB_DEVICE_HANDLE a = admin_session();
   LockHolder holder("./SwHsm/TknUser.list", "x");
   ASSERT_TRUE(holder.ok());
   uint8_t id[16], sn[16];
   EXPECT_EQ(SWD_CreateToken(a, id, sn), 0xE0u);
   holder.release();
-  EXPECT_EQ(slurp("./SwHsm/TknUser.list"), list);
+  EXPECT_EQ(zt::read_file("./SwHsm/TknUser.list"), list);
   EXPECT_EQ(list_ids(hsm_)[0], first);
 }
 
@@ -264,7 +264,7 @@ TEST_F(Hsm, ResetKeepsTokenFilesButForgetsTokens) {
 }
 
 TEST_F(Hsm, ListHsmsFromFile) {
-  spit("./sw_hsm_list.txt", "HSMSn=HSM0000000000042\nHSMLabel=soft\nHSMType=1\n");
+  zt::write_file("./sw_hsm_list.txt", "HSMSn=HSM0000000000042\nHSMLabel=soft\nHSMType=1\n");
   uint8_t types[4], sns[64], labels[128];
   uint32_t n = 0;
   ASSERT_EQ(SWD_ListHSMs(types, sns, labels, &n), 0u);

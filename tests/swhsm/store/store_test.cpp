@@ -20,7 +20,7 @@ TEST_F(Store, FirstObjectGetsIndexOneAndIndexesAreNeverReused) {
   uint32_t idx = 0;
   ASSERT_EQ(create("object one", "id1", &idx), 0u);
   EXPECT_EQ(idx, 1u);
-  EXPECT_EQ(slurp(dir() + "1.obj"), "object one");
+  EXPECT_EQ(zt::read_file(dir() + "1.obj"), "object one");
   ASSERT_EQ(Sto_DeleteObject(&in_, 1), 0u);
   EXPECT_FALSE(std::filesystem::exists(dir() + "1.obj"));
   ASSERT_EQ(create("object two", "id2", &idx), 0u);
@@ -34,7 +34,7 @@ TEST_F(Store, FirstObjectGetsIndexOneAndIndexesAreNeverReused) {
 TEST_F(Store, LoadingCreatesTheTreeAndAnEmptyList) {
   const STO_SEOBJ_LIST l = load();
   EXPECT_EQ(l.ObjNum, 0u);
-  EXPECT_EQ(slurp(dir() + "objlist.cfg"), std::string(40968, '\0'));
+  EXPECT_EQ(zt::read_file(dir() + "objlist.cfg"), std::string(40968, '\0'));
 }
 
 TEST_F(Store, GoldenListFileAndEntry) {
@@ -44,7 +44,7 @@ TEST_F(Store, GoldenListFileAndEntry) {
   ASSERT_EQ(Sto_CreateObject(&in_, &idx, obj, 3, &e), 0u);
   e = entry("cert", "a certificate", 5, 0, 700);
   ASSERT_EQ(Sto_CreateObject(&in_, &idx, obj, 3, &e), 0u);
-  const std::string file = slurp(dir() + "objlist.cfg");
+  const std::string file = zt::read_file(dir() + "objlist.cfg");
   ASSERT_EQ(file.size(), 40968u);
   // Res, ObjIndex, TknId, ObjId, ObjLabel, ObjType, ObjKeyAlgo, Res2, u32DataLen.
   EXPECT_EQ(zt::hex(reinterpret_cast<const uint8_t*>(file.data()), 80),
@@ -67,7 +67,7 @@ TEST_F(Store, ObjectFilesAreTheBytesAsGivenWithOwnerOnlyAccess) {
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
   uint32_t idx = 0;
   ASSERT_EQ(create(bytes, "big", &idx), 0u);
-  EXPECT_EQ(slurp(dir() + "1.obj"), bytes);
+  EXPECT_EQ(zt::read_file(dir() + "1.obj"), bytes);
   EXPECT_EQ(zt::file_mode(dir() + "1.obj"), 0600u);
   uint32_t size = 0;
   ASSERT_EQ(Sto_GetObjectSize(&in_, 1, &size), 0u);
@@ -109,7 +109,7 @@ TEST_F(Store, UpdateRewritesEntryAndFile) {
   STO_SEOBJ e = entry("new-id", "new label", 4, 64, 3);
   uint8_t bytes[] = {'n', 'e', 'w'};
   ASSERT_EQ(Sto_UpdateObject(&in_, idx, bytes, 3, &e), 0u);
-  EXPECT_EQ(slurp(dir() + "1.obj"), "new");
+  EXPECT_EQ(zt::read_file(dir() + "1.obj"), "new");
   const STO_SEOBJ_LIST l = load();
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(l.seobj_array[0].ObjLabel)), "new label");
   EXPECT_EQ(l.seobj_array[0].ObjType, 4);
@@ -199,11 +199,11 @@ TEST_F(Store, ListOfAnyOtherSizeIsRefusedNotZeroFilled) {
   for (size_t size : {size_t{0}, size_t{100}, size_t{40967}, size_t{40969}}) {
     swhsm::testing::clear_store_cache();
     std::string file(size, '\0');
-    spit(dir() + "objlist.cfg", file);
+    zt::write_file(dir() + "objlist.cfg", file);
     STO_SEOBJ_LIST l;
     EXPECT_EQ(Sto_LoadObjectList(&in_, &l), 6u) << size;
     EXPECT_EQ(create("second", "b", &idx), 6u) << size;
-    EXPECT_EQ(slurp(dir() + "1.obj"), "first") << size;  // never overwritten by a restarted sequence
+    EXPECT_EQ(zt::read_file(dir() + "1.obj"), "first") << size;  // never overwritten by a restarted sequence
   }
 }
 
@@ -218,7 +218,7 @@ ssize_t half_then_fail(int fd, const void* buf, size_t n) {
 TEST_F(Store, FailedWritesLeaveFilesWhole) {
   uint32_t idx = 0;
   ASSERT_EQ(create("first", "a", &idx), 0u);
-  const std::string before = slurp(dir() + "objlist.cfg");
+  const std::string before = zt::read_file(dir() + "objlist.cfg");
   oxlu::testing::set_write_function(half_then_fail);
   g_fail_writes = true;
   EXPECT_EQ(create(std::string(5000, 'z'), "b", &idx), 6u);
@@ -227,8 +227,8 @@ TEST_F(Store, FailedWritesLeaveFilesWhole) {
   EXPECT_EQ(Sto_UpdateObject(&in_, 1, upd, 1, &e), 6u);
   g_fail_writes = false;
   oxlu::testing::set_write_function(nullptr);
-  EXPECT_EQ(slurp(dir() + "objlist.cfg"), before);
-  EXPECT_EQ(slurp(dir() + "1.obj"), "first");
+  EXPECT_EQ(zt::read_file(dir() + "objlist.cfg"), before);
+  EXPECT_EQ(zt::read_file(dir() + "1.obj"), "first");
   EXPECT_FALSE(std::filesystem::exists(dir() + "2.obj"));
   ASSERT_EQ(create("second", "b", &idx), 0u);
   EXPECT_EQ(idx, 2u);
@@ -258,9 +258,9 @@ TEST_F(Store, CrashBetweenObjectAndListLeavesAReadableStore) {
   // The unlisted file is never written over: numbering goes on above it.
   ASSERT_EQ(create("next", "c", &idx), 0u);
   EXPECT_EQ(idx, 3u);
-  EXPECT_EQ(slurp(dir() + "3.obj"), "next");
-  EXPECT_EQ(slurp(dir() + "2.obj"), "lost");
-  EXPECT_EQ(slurp(dir() + "1.obj"), "kept");
+  EXPECT_EQ(zt::read_file(dir() + "3.obj"), "next");
+  EXPECT_EQ(zt::read_file(dir() + "2.obj"), "lost");
+  EXPECT_EQ(zt::read_file(dir() + "1.obj"), "kept");
 }
 
 TEST_F(Store, CrashDuringDeleteLeavesNoDanglingEntry) {
@@ -316,7 +316,7 @@ TEST_F(Store, TwoProcessesCreatingAtOnceLoseNothing) {
     EXPECT_FALSE(seen[e.ObjIndex]) << e.ObjIndex;
     seen[e.ObjIndex] = true;
     // Each listed object's file holds that object's own bytes.
-    EXPECT_EQ(slurp(dir() + std::to_string(e.ObjIndex) + ".obj"), reinterpret_cast<const char*>(e.ObjId));
+    EXPECT_EQ(zt::read_file(dir() + std::to_string(e.ObjIndex) + ".obj"), reinterpret_cast<const char*>(e.ObjId));
   }
 }
 
@@ -332,7 +332,7 @@ TEST_F(Store, CachedListIsReloadedAfterAnotherProcessChangedIt) {
   EXPECT_EQ(load().ObjNum, 2u);
   ASSERT_EQ(create("mine again", "c", &idx), 0u);
   EXPECT_EQ(idx, 3u);
-  EXPECT_EQ(slurp(dir() + "2.obj"), "theirs");
+  EXPECT_EQ(zt::read_file(dir() + "2.obj"), "theirs");
 }
 
 TEST_F(Store, ThreadsOnTwoTokensLoseNothing) {
@@ -393,7 +393,7 @@ TEST_F(Store, ElevenTokensShareTenCacheSlots) {
 
 TEST_F(Store, CreateTokenStorageDeleteListAndDirectory) {
   ASSERT_EQ(Sto_CreateTokenStorage(&in_), 0u);
-  EXPECT_EQ(slurp(dir() + "objlist.cfg").size(), 40968u);
+  EXPECT_EQ(zt::read_file(dir() + "objlist.cfg").size(), 40968u);
   uint32_t idx = 0;
   ASSERT_EQ(create("o", "a", &idx), 0u);
   EXPECT_EQ(load().ObjNum, 1u);
@@ -409,13 +409,13 @@ TEST_F(Store, CreateTokenStorageDeleteListAndDirectory) {
 
 TEST_F(Store, RootFromConfiguration) {
   std::filesystem::create_directory("objects");
-  spit("sto_filepath.cfg", "tknobj_config_path=./nowhere/\ntknobj_config_path=./objects/\n");
+  zt::write_file("sto_filepath.cfg", "tknobj_config_path=./nowhere/\ntknobj_config_path=./objects/\n");
   STO_TKN_OBJECT_CONFIG_PATH cfg{};
   ASSERT_EQ(Sto_Initialize(&cfg), 0u);
   EXPECT_STREQ(sto::root(), "./objects/");
   load();
   EXPECT_TRUE(std::filesystem::exists("./objects/Store/HSM0000000000042/Tkn01/objlist.cfg"));
-  spit("sto_filepath.cfg", "tknobj_config_path=" + std::string(128, 'p') + "\n");
+  zt::write_file("sto_filepath.cfg", "tknobj_config_path=" + std::string(128, 'p') + "\n");
   EXPECT_EQ(Sto_Initialize(&cfg), 0x150u);
   std::remove("sto_filepath.cfg");
   ASSERT_EQ(Sto_Initialize(&cfg), 0u);
