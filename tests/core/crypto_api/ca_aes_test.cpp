@@ -53,7 +53,7 @@ TEST_F(Aes, RandomSplitsEqualOpenSslOneShot) {
           for (auto& b : msg) b = static_cast<uint8_t>(rng());
           const uint8_t mode = cbc ? kCbc : kEcb;
           const uint8_t p = pad ? kPkcs7 : kNoPad;
-          const Bytes expect = ct::aes(key, cbc, pad, true, iv, msg);
+          const Bytes expect = zt::openssl_aes(key, cbc, pad, true, iv, msg);
           for (bool in_place : {false, true}) {
             EXPECT_EQ(run(key, mode, kEnc, p, iv, msg, in_place), expect);
             EXPECT_EQ(run(key, mode, kDec, p, iv, expect, in_place), msg);
@@ -67,7 +67,7 @@ TEST_F(Aes, RandomSplitsEqualOpenSslOneShot) {
 TEST_F(Aes, HeldBytesFollowTheBlocks) {
   Bytes key(32, 7), iv(16, 9), msg(64);
   for (size_t i = 0; i < msg.size(); ++i) msg[i] = static_cast<uint8_t>(i);
-  const Bytes expect = ct::aes(key, true, false, true, iv, msg);
+  const Bytes expect = zt::openssl_aes(key, true, false, true, iv, msg);
   Bytes blob = session_blob(key);
   ASSERT_EQ(CA_AesInit(ctx, kCbc, kEnc, kNoPad, iv.data(), 16, blob.data(), 32), 0);
   Bytes out(64);
@@ -116,12 +116,12 @@ TEST_F(Aes, PaddedBlockComesOutAtTheFinal) {
   ASSERT_EQ(CA_AesFinal(ctx, out.data(), &n), 0);
   ASSERT_EQ(n, 32u);
   out.resize(32);
-  EXPECT_EQ(out, ct::aes(key, true, true, true, iv, msg));
+  EXPECT_EQ(out, zt::openssl_aes(key, true, true, true, iv, msg));
 }
 
 TEST_F(Aes, ShortOutputBufferKeepsTheOperation) {
   Bytes key(16, 1), iv(16, 2), msg(64, 3);
-  const Bytes expect = ct::aes(key, true, false, true, iv, msg);
+  const Bytes expect = zt::openssl_aes(key, true, false, true, iv, msg);
   Bytes blob = session_blob(key);
   ASSERT_EQ(CA_AesInit(ctx, kCbc, kEnc, kNoPad, iv.data(), 16, blob.data(), 16), 0);
   Bytes out(64);
@@ -154,7 +154,7 @@ TEST_F(Aes, OneOperationAtATime) {
   n = 64;
   ASSERT_EQ(CA_AesFinal(ctx, out.data() + 16, &n), 0);
   out.resize(32);
-  EXPECT_EQ(out, ct::aes(key, true, false, true, iv, msg));
+  EXPECT_EQ(out, zt::openssl_aes(key, true, false, true, iv, msg));
   // Steps without a start.
   n = 64;
   EXPECT_EQ(CA_AesUpdate(ctx, msg.data(), 32, out.data(), &n), 0x91);
