@@ -1,14 +1,13 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
 #include <vector>
 
 #include "oxlu/file.h"
-#include "oxlu/testing.h"
+#include "support/full_disk.h"
 #include "support/lock_holder.h"
 #include "support/workdir.h"
 
@@ -17,24 +16,7 @@ namespace {
 using FileTest = zt::WorkDirTest;
 using zt::LockHolder;
 
-// Writes at most `budget_` bytes in all, then fails as a full disk does.
-size_t g_budget = 0;
-ssize_t write_until_full(int fd, const void* buf, size_t n) {
-  if (g_budget == 0) {
-    errno = ENOSPC;
-    return -1;
-  }
-  const size_t k = n < g_budget ? n : g_budget;
-  g_budget -= k;
-  return ::write(fd, buf, k);
-}
-struct FullDisk {
-  explicit FullDisk(size_t budget) {
-    g_budget = budget;
-    oxlu::testing::set_write_function(write_until_full);
-  }
-  ~FullDisk() { oxlu::testing::set_write_function(nullptr); }
-};
+using zt::FullDisk;
 
 std::string read_stream(FILE* f) {
   std::string s;

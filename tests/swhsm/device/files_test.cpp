@@ -2,11 +2,10 @@
 // readers, limits, locking and interrupted writes.
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <vector>
 
 #include "fixture.h"
-#include "oxlu/testing.h"
+#include "support/full_disk.h"
 #include "quarzel/port.h"
 #include "quarzel/testing.h"
 
@@ -344,18 +343,6 @@ TEST_F(ConfigFiles, PathLengthLimits) {
   (void)SWD_Initialize(sn, &h);  // not what this test checks
 }
 
-// Writes at most g_budget bytes, then fails as a full disk does.
-size_t g_budget = 0;
-ssize_t write_until_full(int fd, const void* buf, size_t n) {
-  if (g_budget == 0) {
-    errno = ENOSPC;
-    return -1;
-  }
-  const size_t k = n < g_budget ? n : g_budget;
-  g_budget -= k;
-  return ::write(fd, buf, k);
-}
-
 TEST_F(ConfigFiles, WriteInterruptedMidwayLeavesEveryFileIntact) {
   std::filesystem::create_directory("./SwHsm");
   const TKN_USER_CFG c = sample_token();
@@ -381,14 +368,14 @@ TEST_F(ConfigFiles, WriteInterruptedMidwayLeavesEveryFileIntact) {
   ZEB_DEVICE_TKN_USER_LIST l2 = l;
   l2.TknSeq = 2;
   for (size_t budget : {size_t{0}, size_t{1}, size_t{40}, size_t{80}}) {
-    g_budget = budget;
-    oxlu::testing::set_write_function(write_until_full);
-    EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c2), 0x520u) << budget;
-    g_budget = budget;
-    EXPECT_EQ(SetHsmAdminCFG(&a2), 0x50u) << budget;
-    g_budget = budget;
-    EXPECT_EQ(_swdev_SetTokenUserList(&l2), 0x520u) << budget;
-    oxlu::testing::set_write_function(nullptr);
+    {
+      zt::FullDisk disk(budget);
+      EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c2), 0x520u) << budget;
+      disk.refill(budget);
+      EXPECT_EQ(SetHsmAdminCFG(&a2), 0x50u) << budget;
+      disk.refill(budget);
+      EXPECT_EQ(_swdev_SetTokenUserList(&l2), 0x520u) << budget;
+    }
     EXPECT_EQ(zt::read_file("./SwHsm/Tkn01/TknUser.cfg"), cfg0);
     EXPECT_EQ(zt::read_file("./SwHsm/HsmAdmin.cfg"), adm0);
     EXPECT_EQ(zt::read_file("./SwHsm/TknUser.list"), lst0);

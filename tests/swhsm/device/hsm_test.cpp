@@ -1,9 +1,8 @@
 // HSM level: start-up, administrator login and locking, label, PIN, policy,
 // token creation and deletion, reset, listing.
-#include <cerrno>
 
 #include "fixture.h"
-#include "oxlu/testing.h"
+#include "support/full_disk.h"
 
 namespace {
 
@@ -205,20 +204,16 @@ TEST_F(Hsm, DefaultTokenAndTokenByPin) {
   EXPECT_EQ(c.TknStatus, 3);
 }
 
-ssize_t disk_full(int, const void*, size_t) {
-  errno = ENOSPC;
-  return -1;
-}
-
 TEST_F(Hsm, FailedWriteDuringCreationLeavesTheHsmAsItWas) {
   create_token();
   const ZEB_DEVICE_HANDLE a = admin_session();
   const std::string list = zt::read_file("./SwHsm/TknUser.list");
   const std::string admin = zt::read_file("./SwHsm/HsmAdmin.cfg");
   uint8_t id[16], sn[16];
-  oxlu::testing::set_write_function(disk_full);
-  const uint32_t rc = SWD_CreateToken(a, id, sn);
-  oxlu::testing::set_write_function(nullptr);
+  const uint32_t rc = [&] {
+    zt::FullDisk disk(0);
+    return SWD_CreateToken(a, id, sn);
+  }();
   EXPECT_EQ(rc, 0x520u);
   EXPECT_EQ(zt::read_file("./SwHsm/TknUser.list"), list);
   EXPECT_EQ(zt::read_file("./SwHsm/HsmAdmin.cfg"), admin);
