@@ -78,14 +78,14 @@ TEST_F(ConfigFiles, HsmAdminCfgGoldenAndRoundTrip) {
 TEST_F(ConfigFiles, HsmAdminCfgMissingOrBusy) {
   HSM_ADMIN_CFG c = sample_admin();
   const HSM_ADMIN_CFG before = c;
-  EXPECT_EQ(GetHsmAdminCFG(&c), 0x50u);
+  EXPECT_EQ(GetHsmAdminCFG(&c), SWD_ERR_HSM_CFG);
   EXPECT_EQ(std::memcmp(&c, &before, sizeof c), 0);  // written only on success
   EXPECT_TRUE(std::filesystem::is_directory("./SwHsm"));  // made when missing
   ASSERT_EQ(SetHsmAdminCFG(&c), 0u);
   LockHolder holder("./SwHsm/HsmAdmin.cfg", "x");
   ASSERT_TRUE(holder.ok());
-  EXPECT_EQ(GetHsmAdminCFG(&c), 0x50u);
-  EXPECT_EQ(SetHsmAdminCFG(&c), 0x50u);
+  EXPECT_EQ(GetHsmAdminCFG(&c), SWD_ERR_HSM_CFG);
+  EXPECT_EQ(SetHsmAdminCFG(&c), SWD_ERR_HSM_CFG);
 }
 
 TKN_USER_CFG sample_token() {
@@ -130,13 +130,13 @@ TEST_F(ConfigFiles, TknUserCfgGoldenAndRoundTrip) {
 
 TEST_F(ConfigFiles, TokenCfgReaderCodes) {
   TKN_USER_CFG c{};
-  EXPECT_EQ(_swdev_GetTokenUserCFG("Tkn09", &c), 0x50u);  // no token directory
+  EXPECT_EQ(_swdev_GetTokenUserCFG("Tkn09", &c), SWD_ERR_HSM_CFG);  // no token directory
   std::filesystem::create_directories("./SwHsm/Tkn09");
-  EXPECT_EQ(_swdev_GetTokenUserCFG("Tkn09", &c), 0x520u);  // no file
+  EXPECT_EQ(_swdev_GetTokenUserCFG("Tkn09", &c), SWD_ERR_TKN_CFG);  // no file
   // Ids that would leave the HSM's directory are refused.
-  EXPECT_EQ(_swdev_GetTokenUserCFG("..", &c), 0x50u);
-  EXPECT_EQ(_swdev_GetTokenUserCFG("../SwHsm", &c), 0x50u);
-  EXPECT_EQ(_swdev_SetTokenUserCFG("a/b", &c), 0x520u);
+  EXPECT_EQ(_swdev_GetTokenUserCFG("..", &c), SWD_ERR_HSM_CFG);
+  EXPECT_EQ(_swdev_GetTokenUserCFG("../SwHsm", &c), SWD_ERR_HSM_CFG);
+  EXPECT_EQ(_swdev_SetTokenUserCFG("a/b", &c), SWD_ERR_TKN_CFG);
   EXPECT_FALSE(std::filesystem::exists("./SwHsm/a"));
 }
 
@@ -199,7 +199,7 @@ TEST_F(ConfigFiles, NewTokenRecordFromOsRandom) {
   EXPECT_EQ(a.MaxSuperUserLoginFailCount, 10);
   // A failing OS source makes no keys at all.
   quarzel::testing::set_random_source([](uint8_t*, uint32_t) -> uint32_t { return 1; });
-  EXPECT_EQ(_swdev_setup_token_user_cfg(&a, u8("1111222233334444"), u8(kHsmSn)), 6u);
+  EXPECT_EQ(_swdev_setup_token_user_cfg(&a, u8("1111222233334444"), u8(kHsmSn)), SWD_ERR_FAILED);
   uint8_t sn[16];
   EXPECT_NE(_swdev_fill_random_digits(sn, 16), 0u);
   quarzel::testing::set_random_source(nullptr);
@@ -238,7 +238,7 @@ TEST_F(ConfigFiles, TokenListGoldenAndGaps) {
 TEST_F(ConfigFiles, TokenListReaderEdgeCases) {
   std::filesystem::create_directory("./SwHsm");
   ZEB_DEVICE_TKN_USER_LIST l{};
-  EXPECT_EQ(_swdev_GetTokenUsrList(&l), 0xE0u);
+  EXPECT_EQ(_swdev_GetTokenUsrList(&l), SWD_ERR_TKN_LIST);
   // An entry without a label line merges with the next.
   zt::write_file("./SwHsm/TknUser.list", "TknID=A\nTknSn=1\nTknID=B\nTknSn=2\nTknLabel=LB\nTknSeq=7\n");
   ASSERT_EQ(_swdev_GetTokenUsrList(&l), 0u);
@@ -248,7 +248,7 @@ TEST_F(ConfigFiles, TokenListReaderEdgeCases) {
   std::string five;
   for (int i = 1; i <= 5; ++i) five += "TknID=T" + std::to_string(i) + "\nTknSn=1\nTknLabel=L\n";
   zt::write_file("./SwHsm/TknUser.list", five + "TknSeq=5\n");
-  EXPECT_EQ(_swdev_GetTokenUsrList(&l), 6u);
+  EXPECT_EQ(_swdev_GetTokenUsrList(&l), SWD_ERR_FAILED);
 }
 
 TEST_F(ConfigFiles, AddTokenEntryNumbering) {
@@ -266,14 +266,14 @@ TEST_F(ConfigFiles, AddTokenEntryNumbering) {
   EXPECT_EQ(l.TknSeq, 6);
   ASSERT_EQ(_swdev_addTokenInTokenUserList(&l, u8("6666666666666666"), id), 0u);
   const ZEB_DEVICE_TKN_USER_LIST full = l;
-  EXPECT_EQ(_swdev_addTokenInTokenUserList(&l, u8("7777777777777777"), id), 6u);
+  EXPECT_EQ(_swdev_addTokenInTokenUserList(&l, u8("7777777777777777"), id), SWD_ERR_FAILED);
   EXPECT_EQ(std::memcmp(&l, &full, sizeof l), 0);
 }
 
 TEST_F(ConfigFiles, HsmListParsing) {
   SW_HSM_LIST list{};
   uint8_t count = 9;
-  EXPECT_EQ(_swdev_LoadHsmSNList(&list, &count), 5u);
+  EXPECT_EQ(_swdev_LoadHsmSNList(&list, &count), SWD_ERR_PATH_FILE);
   EXPECT_EQ(count, 9);
   zt::write_file("./sw_hsm_list.txt",
        "HSMSn=HSM0000000000042\nHSMLabel=first\nHSMType=1\n# comment line\nHSMSn=SECOND\nHSMLabel=second\nHSMType=300\n");
@@ -304,7 +304,7 @@ TEST_F(ConfigFiles, HsmListParsing) {
 
 TEST_F(ConfigFiles, AdministrationDirectoryPointer) {
   uint8_t p[SWD_PATH_LEN];
-  EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(p), 5u);
+  EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(p), SWD_ERR_PATH_FILE);
   EXPECT_EQ(str(p, 3), std::string("./\0", 3));
   zt::write_file("./device_filepath.cfg", "other=1\n");
   EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(p), 0u);
@@ -312,7 +312,7 @@ TEST_F(ConfigFiles, AdministrationDirectoryPointer) {
   zt::write_file("./device_filepath.cfg", "HsmAdmin_config_path=./admin/\n");
   EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(p), 0u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(p)), "./admin/");
-  EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(nullptr), 0x500u);
+  EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(nullptr), SWD_ERR_NULL);
 }
 
 TEST_F(ConfigFiles, PathLengthLimits) {
@@ -330,13 +330,13 @@ TEST_F(ConfigFiles, PathLengthLimits) {
   };
   use_path(110);
   HSM_ADMIN_CFG c = sample_admin();
-  EXPECT_EQ(GetHsmAdminCFG(&c), 0x150u);
-  EXPECT_EQ(SetHsmAdminCFG(&c), 0x150u);
+  EXPECT_EQ(GetHsmAdminCFG(&c), SWD_ERR_PATH_LONG);
+  EXPECT_EQ(SetHsmAdminCFG(&c), SWD_ERR_PATH_LONG);
   const TKN_USER_CFG t = sample_token();
   use_path(104);
   EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &t), 0u);
   use_path(105);
-  EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &t), 0x150u);
+  EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &t), SWD_ERR_PATH_LONG);
   zt::write_file("./device_filepath.cfg", "HsmAdmin_config_path=./\n");
   uint8_t sn[16] = {};
   ZEB_DEVICE_HANDLE h;
@@ -370,11 +370,11 @@ TEST_F(ConfigFiles, WriteInterruptedMidwayLeavesEveryFileIntact) {
   for (size_t budget : {size_t{0}, size_t{1}, size_t{40}, size_t{80}}) {
     {
       zt::FullDisk disk(budget);
-      EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c2), 0x520u) << budget;
+      EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c2), SWD_ERR_TKN_CFG) << budget;
       disk.refill(budget);
-      EXPECT_EQ(SetHsmAdminCFG(&a2), 0x50u) << budget;
+      EXPECT_EQ(SetHsmAdminCFG(&a2), SWD_ERR_HSM_CFG) << budget;
       disk.refill(budget);
-      EXPECT_EQ(_swdev_SetTokenUserList(&l2), 0x520u) << budget;
+      EXPECT_EQ(_swdev_SetTokenUserList(&l2), SWD_ERR_TKN_CFG) << budget;
     }
     EXPECT_EQ(zt::read_file("./SwHsm/Tkn01/TknUser.cfg"), cfg0);
     EXPECT_EQ(zt::read_file("./SwHsm/HsmAdmin.cfg"), adm0);
@@ -396,10 +396,10 @@ TEST_F(ConfigFiles, TokenFileHeldByAWriterIsBusyAndStaysIntact) {
   LockHolder holder("./SwHsm/Tkn01/TknUser.cfg", "x");
   ASSERT_TRUE(holder.ok());
   TKN_USER_CFG back{};
-  EXPECT_EQ(_swdev_GetTokenUserCFG("Tkn01", &back), 0x520u);
+  EXPECT_EQ(_swdev_GetTokenUserCFG("Tkn01", &back), SWD_ERR_TKN_CFG);
   TKN_USER_CFG c2 = sample_token();
   c2.TknStatus = 4;
-  EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c2), 0x520u);
+  EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c2), SWD_ERR_TKN_CFG);
   holder.release();
   EXPECT_EQ(zt::read_file("./SwHsm/Tkn01/TknUser.cfg"), before);
 }

@@ -83,7 +83,7 @@ TEST_F(Store, ReadsRespectTheCallersCapacity) {
   ASSERT_EQ(create(std::string(9000, 'x'), "big", &idx), 0u);  // larger than any fixed staging buffer
   std::vector<uint8_t> out(8999, 0xEE);
   uint32_t len = 8999;
-  EXPECT_EQ(Sto_GetObject(&in_, idx, out.data(), &len), 0x150u);
+  EXPECT_EQ(Sto_GetObject(&in_, idx, out.data(), &len), STO_ERR_TOO_SMALL);
   EXPECT_EQ(len, 9000u);
   EXPECT_EQ(out, std::vector<uint8_t>(8999, 0xEE));
   out.resize(9000);
@@ -94,12 +94,12 @@ TEST_F(Store, ReadsRespectTheCallersCapacity) {
 TEST_F(Store, MissingObjects) {
   uint8_t buf[16];
   uint32_t len = sizeof buf;
-  EXPECT_EQ(Sto_GetObject(&in_, 7, buf, &len), 0x82u);
-  EXPECT_EQ(Sto_GetObjectSize(&in_, 7, &len), 6u);
+  EXPECT_EQ(Sto_GetObject(&in_, 7, buf, &len), STO_ERR_NOT_FOUND);
+  EXPECT_EQ(Sto_GetObjectSize(&in_, 7, &len), STO_ERR_FAILED);
   load();
-  EXPECT_EQ(Sto_DeleteObject(&in_, 7), 0x82u);
+  EXPECT_EQ(Sto_DeleteObject(&in_, 7), STO_ERR_NOT_FOUND);
   STO_SEOBJ e = entry("x");
-  EXPECT_EQ(Sto_UpdateObject(&in_, 7, buf, 1, &e), 0x82u);
+  EXPECT_EQ(Sto_UpdateObject(&in_, 7, buf, 1, &e), STO_ERR_NOT_FOUND);
   EXPECT_FALSE(std::filesystem::exists(dir() + "7.obj"));
 }
 
@@ -120,13 +120,13 @@ TEST_F(Store, NullArguments) {
   uint32_t idx;
   uint8_t b[1] = {};
   STO_SEOBJ e{};
-  EXPECT_EQ(Sto_CreateObject(nullptr, &idx, b, 1, &e), 0x600u);
-  EXPECT_EQ(Sto_CreateObject(&in_, nullptr, b, 1, &e), 0x600u);
-  EXPECT_EQ(Sto_GetObject(&in_, 1, nullptr, &idx), 0x600u);
-  EXPECT_EQ(Sto_GetObjectSize(&in_, 1, nullptr), 0x600u);
-  EXPECT_EQ(Sto_LoadObjectList(&in_, nullptr), 0x600u);
-  EXPECT_EQ(Sto_DeleteObject(nullptr, 1), 0x600u);
-  EXPECT_EQ(Sto_Initialize(nullptr), 0x600u);
+  EXPECT_EQ(Sto_CreateObject(nullptr, &idx, b, 1, &e), STO_ERR_NULL);
+  EXPECT_EQ(Sto_CreateObject(&in_, nullptr, b, 1, &e), STO_ERR_NULL);
+  EXPECT_EQ(Sto_GetObject(&in_, 1, nullptr, &idx), STO_ERR_NULL);
+  EXPECT_EQ(Sto_GetObjectSize(&in_, 1, nullptr), STO_ERR_NULL);
+  EXPECT_EQ(Sto_LoadObjectList(&in_, nullptr), STO_ERR_NULL);
+  EXPECT_EQ(Sto_DeleteObject(nullptr, 1), STO_ERR_NULL);
+  EXPECT_EQ(Sto_Initialize(nullptr), STO_ERR_NULL);
   EXPECT_EQ(Sto_GetStorageInfo(&in_, nullptr, nullptr, nullptr), 0u);
   EXPECT_EQ(Sto_SetLayout(&in_, nullptr, nullptr), 0u);
 }
@@ -135,7 +135,7 @@ TEST_F(Store, UnusableNamesAreRefused) {
   for (const char* id : {"", ".", "..", "a/b"}) {
     PERSISTENCY_INPUT in = input("HSM0000000000042", id);
     STO_SEOBJ_LIST l;
-    EXPECT_EQ(Sto_LoadObjectList(&in, &l), 6u) << id;
+    EXPECT_EQ(Sto_LoadObjectList(&in, &l), STO_ERR_FAILED) << id;
   }
   EXPECT_FALSE(std::filesystem::exists("./Store/HSM0000000000042/a"));
 }
@@ -201,7 +201,7 @@ TEST_F(Store, ListOfAnyOtherSizeIsRefusedNotZeroFilled) {
     std::string file(size, '\0');
     zt::write_file(dir() + "objlist.cfg", file);
     STO_SEOBJ_LIST l;
-    EXPECT_EQ(Sto_LoadObjectList(&in_, &l), 6u) << size;
+    EXPECT_EQ(Sto_LoadObjectList(&in_, &l), STO_ERR_FAILED) << size;
     EXPECT_EQ(create("second", "b", &idx), 6u) << size;
     EXPECT_EQ(zt::read_file(dir() + "1.obj"), "first") << size;  // never overwritten by a restarted sequence
   }
@@ -224,7 +224,7 @@ TEST_F(Store, FailedWritesLeaveFilesWhole) {
   EXPECT_EQ(create(std::string(5000, 'z'), "b", &idx), 6u);
   uint8_t upd[] = {'u'};
   STO_SEOBJ e = entry("a");
-  EXPECT_EQ(Sto_UpdateObject(&in_, 1, upd, 1, &e), 6u);
+  EXPECT_EQ(Sto_UpdateObject(&in_, 1, upd, 1, &e), STO_ERR_FAILED);
   g_fail_writes = false;
   oxlu::testing::set_write_function(nullptr);
   EXPECT_EQ(zt::read_file(dir() + "objlist.cfg"), before);
@@ -416,7 +416,7 @@ TEST_F(Store, RootFromConfiguration) {
   load();
   EXPECT_TRUE(std::filesystem::exists("./objects/Store/HSM0000000000042/Tkn01/objlist.cfg"));
   zt::write_file("sto_filepath.cfg", "tknobj_config_path=" + std::string(128, 'p') + "\n");
-  EXPECT_EQ(Sto_Initialize(&cfg), 0x150u);
+  EXPECT_EQ(Sto_Initialize(&cfg), STO_ERR_TOO_SMALL);
   std::remove("sto_filepath.cfg");
   ASSERT_EQ(Sto_Initialize(&cfg), 0u);
   EXPECT_STREQ(sto::root(), "./");
