@@ -163,7 +163,7 @@ TEST_F(SessionObjects, FailedAllocationKeepsTheSlotsObject) {
   zeb::core::testing::set_object_alloc_failure(0);
   const uint32_t rv = SwSess_UpdateSessionObject(s, h, other.data(), static_cast<uint32_t>(other.size()));
   zeb::core::testing::set_object_alloc_failure(-1);
-  EXPECT_EQ(rv, 2u);
+  EXPECT_EQ(rv, VRK_ERR_HOST_MEMORY);
   Bytes back(obj.size());
   uint32_t len = static_cast<uint32_t>(back.size());
   ASSERT_EQ(VRK_GetSessionObject(s, h, back.data(), &len), 0);

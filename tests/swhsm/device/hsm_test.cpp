@@ -214,7 +214,7 @@ TEST_F(Hsm, FailedWriteDuringCreationLeavesTheHsmAsItWas) {
     zt::FullDisk disk(0);
     return SWD_CreateToken(a, id, sn);
   }();
-  EXPECT_EQ(rc, 0x520u);
+  EXPECT_EQ(rc, SWD_ERR_TKN_CFG);
   EXPECT_EQ(zt::read_file("./SwHsm/TknUser.list"), list);
   EXPECT_EQ(zt::read_file("./SwHsm/HsmAdmin.cfg"), admin);
   EXPECT_EQ(list_ids(hsm_), (std::vector<std::string>{"Tkn01", "", "", ""}));
