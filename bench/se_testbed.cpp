@@ -5,42 +5,19 @@
 // 3,968-byte operations; type 1 runs the same chain and one streamed
 // operation. The difference is the wire's cost per command.
 #include <benchmark/benchmark.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <stdlib.h>
 
-#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-extern "C" {
-uint32_t VRK_ListHSMs(uint8_t* pHsmType, uint8_t** ppHsmSnList, uint8_t** ppHsmLabelList, uint32_t* pulCount);
-uint32_t VRK_SetHsmSnToLoginConfig(uint8_t* sn, uint8_t hsmtype);
-uint32_t VRK_Initialize(uint32_t* phHsm);
-uint32_t VRK_Finalize(uint32_t hHsm);
-uint32_t VRK_OpenHsmSession(uint32_t hHsm, uint32_t* phHsmSession);
-uint32_t VRK_CloseHsmSession(uint32_t hHsmSession);
-uint32_t VRK_LoginHsmAdminByPin(uint32_t hHsmSession, uint8_t* pPin, uint32_t u32PinLen);
-uint32_t VRK_CreateTknByPin(uint32_t hHsmSession, uint8_t* pTknPin, uint32_t u32TknPinLen, uint8_t* pTknId);
-uint32_t VRK_OpenTokenSession(uint32_t hHsm, uint8_t* pTokenID, uint32_t* phSession);
-uint32_t VRK_LoginTokenNormalUserByPin(uint32_t hSession, uint8_t* pPin, uint32_t u32PinLen);
-int VRK_ECGenerateKeyPair(uint32_t hSession, uint8_t EccCurveType, uint8_t* pID, uint8_t* pLabel,
-                          uint8_t* pPrivKeyObject, uint32_t* pu32PrivKeyObjectLength, uint8_t* pPubKeyObject,
-                          uint32_t* pu32PubKeyObjectLength);
-int VRK_ECDSASignSingle(uint32_t hSession, uint8_t* pPrivKeyObject, uint32_t u32PrivKeyObjectLength, uint8_t* pDigest,
-                        uint32_t u32DigestLength, uint8_t* pSignature, uint32_t* pu32SignatureLength);
-int VRK_GenerateKey(uint32_t hSession, uint8_t AESCipherType, uint8_t* pID, uint8_t* pLabel, uint8_t* pKeyObject,
-                    uint32_t* pKeyObjectLength);
-int VRK_AesInit(uint32_t hSession, uint8_t AESCipherMode, uint8_t Dir, uint8_t Padding, uint8_t* pIV, uint32_t IVLength,
-                uint8_t* pKeyObject, uint32_t KeyObjectLength);
-int VRK_AesUpdate(uint32_t hSession, uint8_t* pData, uint32_t DataLength, uint8_t* pDataOut, uint32_t* pDataOutLength);
-int VRK_AesFinal(uint32_t hSession, uint8_t* pDataOut, uint32_t* pDataOutLength);
-}
+#include "support/testbed.h"
+#include "zeb/vrk.h"
+#include "zeb/vrk_crypto.h"
 
 namespace {
 
@@ -61,17 +38,7 @@ class Hsm {
     dir_ = mkdtemp(tmpl);
     old_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_);
-    if (type == 8) {
-      if (!start_testbed()) return;
-    } else {
-      std::ofstream("sw_hsm_list.txt") << "HSMSn=" << kSn << "\nHSMLabel=bench\nHSMType=1\n";
-      std::filesystem::create_directory("SwHsm");
-      std::ofstream("SwHsm/HsmAdmin.cfg") << "Pin=" << kAdminPin << "\nPinLen=" << std::strlen(kAdminPin)
-                                          << "\nSn=" << kSn
-                                          << "\nLabel=bench\nLabelLen=5\nFwVer=1.0.0\nFwVerLen=5\nType=1\nStatus=3\n"
-                                             "CurrTknCount=0\nMaxTknCount=4\nCurrLoginFail=0\nMaxLoginFail=3\n"
-                                             "Default=\nDefaultLen=0\n";
-    }
+    if (!(type == 8 ? start_testbed() : new_swhsm())) return;
     uint8_t types[14] = {};
     uint8_t sns[14][16] = {};
     uint8_t labels[14][32] = {};
@@ -89,10 +56,7 @@ class Hsm {
   }
   ~Hsm() {
     if (hsm_ != 0 || ok_) VRK_Finalize(hsm_);
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
+    testbed_.reset();
     std::filesystem::current_path(old_);
     std::filesystem::remove_all(dir_);
   }
@@ -100,24 +64,25 @@ class Hsm {
   uint32_t user() const { return user_; }
 
  private:
+  // The test bed on the console's port 5566, where the core looks for it.
   bool start_testbed() {
 #ifdef ZEB_TESTBED_PATH
-    const std::string ready = (dir_ / "ready").string();
-    pid_ = fork();
-    if (pid_ == 0) {
-      execl(ZEB_TESTBED_PATH, ZEB_TESTBED_PATH, "--state", (dir_ / "state").c_str(), "--sn", kSn, "--admin-pin",
-            kAdminPin, "--ready-file", ready.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    for (int i = 0; pid_ > 0 && i < 1000; ++i) {
-      if (std::filesystem::exists(ready)) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    try {
+      testbed_ = std::make_unique<zt::Testbed>(ZEB_TESTBED_PATH, (dir_ / "state").string(), 5566,
+                                               std::vector<std::string>{"--sn", kSn, "--admin-pin", kAdminPin});
+      return true;
+    } catch (const std::exception&) {
     }
 #endif
     return false;
   }
+  bool new_swhsm() {
+    const std::string cmd = std::string("bash " ZEB_NEW_SWHSM " . --sn ") + kSn + " --label bench --admin-pin " +
+                            kAdminPin + " >/dev/null";
+    return std::system(cmd.c_str()) == 0;
+  }
   std::filesystem::path dir_, old_;
-  pid_t pid_ = -1;
+  std::unique_ptr<zt::Testbed> testbed_;
   uint32_t hsm_ = 0, user_ = 0;
   bool ok_ = false;
 };

@@ -28,14 +28,15 @@ fi
 cmake --build "$B" -j "$JOBS" --target "${targets[@]}" >/dev/null
 MODULE="$B/src/pkcs11/libzebp11.so"
 TOOL="$B/src/velm/VELM_Tool"
-TESTBED="$(find "$B/src/se" -name se_testbed -type f -perm -u+x | head -1)"
+# scripts/testbed.sh starts and stops the test bed; SE_TESTBED names its binary.
+SE_TESTBED="$(find "$B/src/se" -name se_testbed -type f -perm -u+x | head -1)"
+export SE_TESTBED
 
 WORK="$(mktemp -d /tmp/zebp11-demo-XXXXXX)"
-TESTBED_PID=""
+SE="$WORK/se"
 cleanup() {
-  if [ -n "$TESTBED_PID" ]; then
-    kill "$TESTBED_PID" 2>/dev/null || true
-    wait "$TESTBED_PID" 2>/dev/null || true
+  if [ -f "$SE/state/testbed.pid" ]; then
+    "$ROOT/scripts/testbed.sh" stop "$SE/state" 2>/dev/null || true
   fi
   rm -rf "$WORK"
 }
@@ -112,26 +113,10 @@ list_objects() {
 step "pkcs11-tool: list the token's objects" list_objects
 
 # ---- The simulated secure element of the test bed ---------------------------
-SE="$WORK/se"
 mkdir -p "$SE/state"
 cd "$SE"
-start_testbed() {
-  "$TESTBED" --state "$SE/state" --sn SE00000000000007 --admin-pin "$ADMIN_PIN" >testbed.log 2>&1 &
-  TESTBED_PID=$!
-  for _ in $(seq 1 100); do
-    grep -qi "ready\|listening" testbed.log 2>/dev/null && return 0
-    kill -0 "$TESTBED_PID" 2>/dev/null || { cat testbed.log; return 1; }
-    sleep 0.1
-  done
-  cat testbed.log
-  return 1
-}
-if start_testbed; then
-  printf '[%2d] ok      %s\n' $((n += 1)) "start the secure-element test bed on 127.0.0.1:5566"
-else
-  printf '[%2d] FAILED  %s\n' $((n += 1)) "start the secure-element test bed on 127.0.0.1:5566"
-  exit 1
-fi
+step "start the secure-element test bed on 127.0.0.1:5566" \
+  "$ROOT/scripts/testbed.sh" start "$SE/state" --sn SE00000000000007 --admin-pin "$ADMIN_PIN"
 list_se() { "$TOOL" list hsm | tee hsms.txt; grep -q "TESTBED" hsms.txt; }
 step "VELM_Tool: the test bed is listed" list_se
 step "VELM_Tool: HSM information of the test bed" "$TOOL" get hsm info
@@ -153,8 +138,7 @@ step "pkcs11-tool: round-trip 100 kB through AES-CBC-PAD on the secure element" 
 step "pkcs11-tool: generate an RSA-2048 key pair on the secure element" \
   p11u --keypairgen --key-type RSA:2048 --id 03 --label se-rsa
 step "OpenSSL encrypts with the exported RSA key, the secure element decrypts" rsa_roundtrip
-kill "$TESTBED_PID" && wait "$TESTBED_PID" 2>/dev/null || true
-TESTBED_PID=""
+"$ROOT/scripts/testbed.sh" stop "$SE/state"
 cd "$WORK"
 
 # ---- The module beside SoftHSMv2 --------------------------------------------

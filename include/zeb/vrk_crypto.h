@@ -1,16 +1,18 @@
 // The core service's AES, EC and RSA calls (VRK_*). Every call here needs a
-// session logged in as token user (else 0x101; unknown session 0xB3); keys
-// are passed as device objects. Output lengths are capacity in, bytes written
-// out: a short buffer gives 0x150 with the needed length, and a multi-part
-// operation then goes on. A start while another operation holds the session's crypto
-// context gives 0x51; a step without its start gives 0x91.
+// session logged in as token user (else VRK_ERR_USER_NOT_LOGGED_IN; unknown
+// session VRK_ERR_SESSION_HANDLE); keys are passed as device objects. Output
+// lengths are capacity in, bytes written out: a short buffer gives
+// VRK_ERR_BUFFER_TOO_SMALL with the needed length, and a multi-part operation
+// then goes on. A start while another operation holds the session's crypto
+// context gives VRK_ERR_OPERATION_ACTIVE; a step without its start gives
+// VRK_ERR_NOT_INITIALIZED.
 #pragma once
 
 #include "zeb/vrk_types.h"
 
 // The digest buffer of sign and verify: a caller's raw digest (no hashing)
 // may be at most this long. Key contexts must fit 4,096 bytes (private) and
-// 2,048 bytes (public); larger ones are refused with 7.
+// 2,048 bytes (public); larger ones are refused with VRK_ERR_ARGUMENTS.
 inline constexpr uint32_t CA_DIGEST_BUFFER = 512;
 
 // Directions of the AES calls (the block-cipher API's values).

@@ -31,25 +31,28 @@ extern "C" {
 
 // ---- Objects ---------------------------------------------------------------
 
-// Key size, cipher type, hash type or curve -> VRK_KEY_*; 104 (and 0) for
-// anything else.
+// Key size, cipher type, hash type or curve -> VRK_KEY_*; VRK_ERR_KEY_ALGO
+// (and 0) for anything else.
 VRK_RV VRK_GetObjKeyAlgo(VRK_UINT32 u32KeyAlgo, VRK_UINT32_PTR pu32ObjKeyAlgo);
-// Context length + 128 bytes from the heap (release with free); 6 when none.
+// Context length + 128 bytes from the heap (release with free);
+// VRK_ERR_FAILED when none.
 VRK_RV VRK_AllocObject(VRK_UINT32 u32ContextLen, VRK_UCHAR_PTR* pObject);
-// 32 when the ID or label is null or empty; texts are cut at their field.
+// VRK_ERR_EMPTY_ID when the ID or label is null or empty; texts are cut at
+// their field.
 VRK_RV VRK_SetObjMeta(VRK_UCHAR ObjMac, VRK_UCHAR ObjEnc, VRK_UCHAR_PTR pTknId, VRK_UCHAR_PTR pObjId,
                       VRK_UCHAR_PTR pObjLabel, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UINT32 u32ObjExtIndex,
                       VRK_UINT64 u64ObjKeyUsage, VRK_UINT32 u32DataLen, VRK_OBJECT_META_PTR pObjMeta);
 
-// Session-bound object calls: 179 unknown session, 257 unless the session's
-// status is exactly token user (8). The first four answer 6 for any device
+// Session-bound object calls: VRK_ERR_SESSION_HANDLE for an unknown session,
+// VRK_ERR_USER_NOT_LOGGED_IN unless the session's status is exactly
+// VRK_SESS_TOKENUSER_LOGIN. The first four answer VRK_ERR_FAILED for any device
 // failure. pObject of VRK_SetObject must hold u32ObjContextLen + 128 bytes.
 VRK_RV VRK_SetObject(VRK_HANDLE hSession, VRK_OBJECT_META_PTR pObjMeta, VRK_UCHAR_PTR pObjContext,
                      VRK_UINT32 u32ObjContextLen, VRK_UCHAR_PTR pObject, VRK_UINT32_PTR pu32ObjectLen);
 VRK_RV VRK_GetObjMetaPtr(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
                          VRK_OBJECT_META_PTR pObjMeta);
 // The context is at most the header's u32DataLen bytes (an object that claims
-// less than it carries is refused with 6).
+// less than it carries is refused with VRK_ERR_FAILED).
 VRK_RV VRK_GetObjCtxPtr(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen, VRK_UCHAR_PTR pObjContext,
                         VRK_UINT32_PTR pu32ObjContextLen);
 VRK_RV VRK_DivideObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
@@ -62,7 +65,8 @@ VRK_RV VRK_GetObjectLifeSpan(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK
 
 // Builds an object from raw key bytes (secret and private keys wrapped under
 // the session key). *pKeyObjectLength: capacity in, object length out; a
-// buffer too small gives 336 with the needed length written.
+// buffer too small gives VRK_ERR_BUFFER_TOO_SMALL with the needed length
+// written.
 VRK_RV VRK_ImportRawKey(VRK_HANDLE hSession, VRK_UCHAR_PTR pRawKey, VRK_UINT32 u32RawKeyLen, VRK_UCHAR ObjKeyType,
                         VRK_UCHAR_PTR pObjectID, VRK_UCHAR_PTR pObjectLabel, VRK_UCHAR ObjType,
                         VRK_UCHAR_PTR pKeyObject, VRK_UINT32_PTR pKeyObjectLength);
@@ -84,8 +88,8 @@ VRK_IMPORT_RAW_FORM(VRK_Import_RAW_ECC_P521_PrivateKey);
 VRK_IMPORT_RAW_FORM(VRK_Import_RAW_ECC_P521_PublicKey);
 #undef VRK_IMPORT_RAW_FORM
 // The plain context of a token object (secret and private keys unwrapped).
-// *pu32KeyLength: capacity in, length out; 336 with the needed length when
-// the buffer is too small.
+// *pu32KeyLength: capacity in, length out; VRK_ERR_BUFFER_TOO_SMALL with the
+// needed length when the buffer is too small.
 VRK_RV VRK_ExportRawKey(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pKey,
                         VRK_UINT32_PTR pu32KeyLength);
 
@@ -95,19 +99,21 @@ VRK_RV VRK_CacheSessionObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UI
                               VRK_UINT32_PTR pu32Handle);
 VRK_RV VRK_CheckSessionObjectIdConflict(VRK_HANDLE hSession, VRK_UCHAR_PTR pObjId);
 VRK_RV VRK_GetSessionObjectSize(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UINT32_PTR pu32Len);
-// *pu32Len: capacity in, length out; 336 (length untouched) when too small.
+// *pu32Len: capacity in, length out; VRK_ERR_BUFFER_TOO_SMALL (length
+// untouched) when too small.
 VRK_RV VRK_GetSessionObject(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pObject, VRK_UINT32_PTR pu32Len);
 VRK_RV VRK_CheckSessionObjectExists(VRK_HANDLE hSession, VRK_UINT32 u32Handle);
 VRK_RV VRK_DeleteSessionObject(VRK_HANDLE hSession, VRK_UINT32 u32Handle);
 VRK_RV VRK_DeleteSessionObjects(VRK_HANDLE hSession);
 VRK_RV VRK_FindSessionObjects(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjId,
                               VRK_UCHAR_PTR pObjLabel, VRK_UINT32_PTR pu32Handle);
-// Copies the 256 slots (the buffers stay the session's); 336 for a null list.
+// Copies the 256 slots (the buffers stay the session's);
+// VRK_ERR_BUFFER_TOO_SMALL for a null list.
 VRK_RV VRK_ListSessionObjects(VRK_HANDLE hSession, VRK_SESS_OBJECT* pList);
 VRK_RV VRK_CacheSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pExtData,
                                     VRK_UINT32 extDatalen);
-// *pu32ExtDataLen: capacity in, length out; 336 with the needed length when
-// the buffer is too small.
+// *pu32ExtDataLen: capacity in, length out; VRK_ERR_BUFFER_TOO_SMALL with the
+// needed length when the buffer is too small.
 VRK_RV VRK_GetSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pExtData,
                                   VRK_UINT32_PTR pu32ExtDataLen);
 VRK_RV VRK_UpdateSessionObjExtension(VRK_HANDLE hSession, VRK_UINT32 u32Handle, VRK_UCHAR_PTR pExtData,
@@ -120,7 +126,8 @@ VRK_RV VRK_GetStorageInfo(VRK_HANDLE hSession, VRK_UCHAR_PTR pStorage_status, ST
                           STO_LAYOUT* pFreeLayout);
 VRK_RV VRK_SetStorageLayout(VRK_HANDLE hSession, STO_LAYOUT* pInputLayout, STO_LAYOUT* pOutputLayout);
 VRK_RV VRK_ListObjects(VRK_HANDLE hSession, VRK_SEOBJ_LIST* pObjList, VRK_UINT32_PTR pu32Count);
-// *pu32PubObjectLen: capacity in, length out (336 when too small).
+// *pu32PubObjectLen: capacity in, length out (VRK_ERR_BUFFER_TOO_SMALL when
+// too small).
 VRK_RV VRK_GetPubObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pPubObject,
                         VRK_UINT32_PTR pu32PubObjectLen);
 // Stores a copy of the object (keys re-wrapped to the token key); the
@@ -130,8 +137,8 @@ VRK_RV VRK_SaveObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32
 VRK_RV VRK_DeleteTknObjects(VRK_HANDLE hHsmSess, VRK_UCHAR_PTR tknid);
 VRK_RV VRK_DeleteObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex);
 VRK_RV VRK_GetObjectSize(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UINT32_PTR pu32ObjectLen);
-// *pu32ObjectLen: capacity in, length out (336 with the needed length when
-// too small). Keys come back under the session key.
+// *pu32ObjectLen: capacity in, length out (VRK_ERR_BUFFER_TOO_SMALL with the
+// needed length when too small). Keys come back under the session key.
 VRK_RV VRK_GetObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObject,
                      VRK_UINT32_PTR pu32ObjectLen);
 // Replaces a stored object; keys are re-wrapped to the token key as on save.
@@ -144,7 +151,8 @@ VRK_RV VRK_FindObjects(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyA
                        VRK_UCHAR_PTR pObjectLabel, VRK_UINT32_PTR pu32ObjectIndex);
 VRK_RV VRK_ImportTknObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pImportObject, VRK_UINT32 u32ImportObjectLen,
                            VRK_UCHAR object_lifespan, VRK_UINT32_PTR pobjectIndex);
-// *pu32ObjectLen: capacity in, length out (336 when too small).
+// *pu32ObjectLen: capacity in, length out (VRK_ERR_BUFFER_TOO_SMALL when too
+// small).
 VRK_RV VRK_ExportTknObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pObject,
                            VRK_UINT32_PTR pu32ObjectLen);
 VRK_RV VRK_SaveObjExtension(VRK_HANDLE htknsess, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_PTR pExtData,

@@ -1,5 +1,5 @@
 // Replaceable global operator new and delete over malloc and free, failing on
-// demand (see fail_alloc.h).
+// demand and looking at a watched block before it is freed (see fail_alloc.h).
 #include "support/fail_alloc.h"
 
 #include <atomic>
@@ -27,6 +27,23 @@ bool should_fail() noexcept {
 
 void* allocate(std::size_t n) noexcept { return should_fail() ? nullptr : std::malloc(n == 0 ? 1 : n); }
 
+std::atomic<const void*> g_watched{nullptr};
+std::size_t g_watched_len = 0;
+std::atomic<bool> g_watched_freed{false};
+bool g_watched_zero = false;
+
+void release(void* p) noexcept {
+  if (p != nullptr && p == g_watched.load()) {
+    const auto* b = static_cast<const unsigned char*>(p);
+    bool zero = true;
+    for (std::size_t i = 0; i < g_watched_len; ++i) zero = zero && b[i] == 0;
+    g_watched_zero = zero;
+    g_watched_freed.store(true);
+    g_watched.store(nullptr);
+  }
+  std::free(p);
+}
+
 }  // namespace
 
 namespace zt {
@@ -38,6 +55,15 @@ FailAllocations::~FailAllocations() { g_budget.store(-1); }
 bool FailAllocations::fired() const { return g_fired.load(); }
 AllowAllocations::AllowAllocations() { ++t_allowed; }
 AllowAllocations::~AllowAllocations() { --t_allowed; }
+WatchFree::WatchFree(const void* block, std::size_t n) {
+  g_watched_len = n;
+  g_watched_zero = false;
+  g_watched_freed.store(false);
+  g_watched.store(block);
+}
+WatchFree::~WatchFree() { g_watched.store(nullptr); }
+bool WatchFree::freed() const { return g_watched_freed.load(); }
+bool WatchFree::was_zero() const { return g_watched_zero; }
 }  // namespace zt
 
 void* operator new(std::size_t n) {
@@ -52,9 +78,9 @@ void* operator new[](std::size_t n) {
 }
 void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return allocate(n); }
 void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return allocate(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p) noexcept { release(p); }
+void operator delete[](void* p) noexcept { release(p); }
+void operator delete(void* p, std::size_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t) noexcept { release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }

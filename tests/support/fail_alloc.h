@@ -1,7 +1,10 @@
 // Allocation failure on demand, for the tests of the rule that no exception
 // crosses a C entry point. A binary that links zeb_fail_alloc gets an
-// operator new that fails while a FailAllocations guard is armed.
+// operator new that fails while a FailAllocations guard is armed, and an
+// operator delete that can look at a block before it is freed.
 #pragma once
+
+#include <cstddef>
 
 namespace zt {
 
@@ -24,6 +27,19 @@ class AllowAllocations {
   ~AllowAllocations();
   AllowAllocations(const AllowAllocations&) = delete;
   AllowAllocations& operator=(const AllowAllocations&) = delete;
+};
+
+// Watches one heap block: when operator delete frees it, records whether its
+// first `n` bytes were all zero at that moment (for holders that must wipe
+// secrets before they give memory back).
+class WatchFree {
+ public:
+  WatchFree(const void* block, std::size_t n);
+  ~WatchFree();
+  WatchFree(const WatchFree&) = delete;
+  WatchFree& operator=(const WatchFree&) = delete;
+  bool freed() const;
+  bool was_zero() const;
 };
 
 }  // namespace zt

@@ -1,4 +1,4 @@
-// Hex helpers for tests.
+// Hex and byte-string helpers for tests.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -11,4 +11,11 @@ Bytes unhex(std::string_view hex);
 std::string hex(const uint8_t* p, size_t n);
 inline std::string hex(const Bytes& b) { return hex(b.data(), b.size()); }
 Bytes ascii(std::string_view s);
+// n bytes from a seeded generator: random-looking and reproducible.
+template <class Rng>
+Bytes random_bytes(Rng& rng, size_t n) {
+  Bytes b(n);
+  for (auto& x : b) x = static_cast<uint8_t>(rng());
+  return b;
+}
 }  // namespace zt

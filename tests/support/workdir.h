@@ -10,6 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <set>
+#include <stdexcept>
 #include <string>
 
 namespace zt {
@@ -38,6 +41,14 @@ class WorkDir {
   std::filesystem::path old_;
 };
 
+// A test fixture whose every test runs in a fresh WorkDir.
+class WorkDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = std::make_unique<WorkDir>(); }
+  void TearDown() override { dir_.reset(); }
+  std::unique_ptr<WorkDir> dir_;
+};
+
 inline void write_file(const std::string& path, const std::string& content) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   f << content;
@@ -46,6 +57,13 @@ inline void write_file(const std::string& path, const std::string& content) {
 inline std::string read_file(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// The names in a directory.
+inline std::set<std::string> dir_entries(const std::string& dir = ".") {
+  std::set<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) out.insert(e.path().filename().string());
+  return out;
 }
 
 inline unsigned file_mode(const std::string& path) {

@@ -34,11 +34,12 @@ VRK_RV VRK_GenerateKey(VRK_HANDLE hSession, VRK_UCHAR AESCipherType, VRK_UCHAR_P
   if (pKeyObject == nullptr || pKeyObjectLength == nullptr) return VRK_ERR_ARGUMENTS;
   const uint8_t algo = aes_algo(AESCipherType);
   if (algo == VRK_KEY_NONE) return VRK_ERR_ARGUMENTS;
-  ContextBuffer key(kWrappedKeyArea);
+  quarzel::SecretBuffer key(kWrappedKeyArea);
+  uint32_t key_len = kWrappedKeyArea;  // capacity in, context length out
   if (!key.ok()) return VRK_ERR_HOST_MEMORY;
-  if (int rv = CA_AESGenerateKey(&s->CaCtx, AESCipherType, key.data(), &key.len); rv != VRK_OK) return rv;
+  if (int rv = CA_AESGenerateKey(&s->CaCtx, AESCipherType, key.data(), &key_len); rv != VRK_OK) return rv;
   const int rv = build_object(*s, {VRK_OBJ_SECRETKEY, algo, VRK_MAC_SHA_256, VRK_ENC_CTR}, pID, pLabel, key.data(),
-                              key.len, pKeyObject, pKeyObjectLength);
+                              key_len, pKeyObject, pKeyObjectLength);
   return rv == VRK_OK || rv == static_cast<int>(VRK_ERR_BUFFER_TOO_SMALL) ? rv : static_cast<int>(VRK_ERR_FAILED);
 }
 

@@ -3,9 +3,6 @@
 #include "crypto/vrk_crypto_common.h"
 
 #include <cstring>
-#include <new>
-
-#include "quarzel/port.h"
 
 namespace zeb::core {
 
@@ -49,23 +46,15 @@ int token_user(const SessionRef& held, VRK_SESSION_CTX** out) noexcept {
   return VRK_OK;
 }
 
-KeyContext::~KeyContext() {
-  if (buf_ != nullptr) {
-    quarzel::secure_wipe(buf_, cap_);
-    delete[] buf_;
-  }
-}
-
 int KeyContext::load(const VRK_SESSION_CTX& s, const uint8_t* object, uint32_t object_len, KeyKind kind) noexcept {
   if (object == nullptr || object_len < kObjectOverhead) return VRK_ERR_ARGUMENTS;
-  cap_ = object_len;
-  buf_ = new (std::nothrow) uint8_t[cap_];
-  if (buf_ == nullptr) return VRK_ERR_HOST_MEMORY;
+  buf_ = quarzel::SecretBuffer(object_len);
+  if (!buf_.ok()) return VRK_ERR_HOST_MEMORY;
   ZEB_DEVICE_OBJECT_META meta{};
-  uint32_t len = cap_;
-  const uint32_t rv = DA_DivideObj(s.hSe, const_cast<uint8_t*>(object), object_len, &meta, buf_, &len);
+  uint32_t len = object_len;
+  const uint32_t rv = DA_DivideObj(s.hSe, const_cast<uint8_t*>(object), object_len, &meta, buf_.data(), &len);
   if (rv != VRK_OK) return static_cast<int>(rv);
-  if (len > cap_) return VRK_ERR_FAILED;
+  if (len > object_len) return VRK_ERR_FAILED;
   if (!matches(meta, kind)) return kKeyTypeInconsistent;
   len_ = len;
   return VRK_OK;
@@ -89,15 +78,6 @@ int build_object(const VRK_SESSION_CTX& s, const ObjectSpec& spec, const uint8_t
   meta.u64ObjKeyUsage = ~uint64_t{0};
   meta.u32DataLen = context_len;
   return static_cast<int>(DA_SetObject(s.hSe, &meta, context, context_len, object, object_len));
-}
-
-ContextBuffer::ContextBuffer(uint32_t cap) noexcept : len(cap), buf_(new (std::nothrow) uint8_t[cap]()), cap_(cap) {}
-
-ContextBuffer::~ContextBuffer() {
-  if (buf_ != nullptr) {
-    quarzel::secure_wipe(buf_, cap_);
-    delete[] buf_;
-  }
 }
 
 }  // namespace zeb::core

@@ -4,10 +4,12 @@
 #pragma once
 
 #include "crypto/ca_internal.h"
+#include "quarzel/secure.h"
 
 namespace zeb::core {
 
-// The held session, which must be logged in as token user: 0, 179 or 257.
+// The held session, which must be logged in as token user: VRK_OK,
+// VRK_ERR_SESSION_HANDLE or VRK_ERR_USER_NOT_LOGGED_IN.
 [[nodiscard]] int token_user(const SessionRef& held, VRK_SESSION_CTX** out) noexcept;
 
 // A step of a running operation: the session must be the token user's; it
@@ -27,19 +29,15 @@ enum class KeyKind { kAesSecret, kEcPrivate, kEcPublic, kRsaPrivate, kRsaPublic 
 // integrity tag) into a buffer that is wiped and freed with this holder.
 class KeyContext {
  public:
-  KeyContext() = default;
-  KeyContext(const KeyContext&) = delete;
-  KeyContext& operator=(const KeyContext&) = delete;
-  ~KeyContext();
-  // 0; the device's code (also for a malformed object); 2 when out of
-  // memory; 0x63 when the object is not a key of `kind`.
+  // VRK_OK; the device's code (also for a malformed object);
+  // VRK_ERR_HOST_MEMORY when out of memory; VRK_ERR_KEY_TYPE_INCONSISTENT
+  // when the object is not a key of `kind`.
   [[nodiscard]] int load(const VRK_SESSION_CTX& s, const uint8_t* object, uint32_t object_len, KeyKind kind) noexcept;
-  uint8_t* data() noexcept { return buf_; }
+  uint8_t* data() noexcept { return buf_.data(); }
   [[nodiscard]] uint32_t size() const noexcept { return len_; }
 
  private:
-  uint8_t* buf_ = nullptr;
-  uint32_t cap_ = 0;
+  quarzel::SecretBuffer buf_;
   uint32_t len_ = 0;
 };
 
@@ -50,7 +48,7 @@ class KeyContext {
 }
 
 // Composes a generated key's object into the caller's buffer (capacity in,
-// length out; 0x150 with the needed length when short).
+// length out; VRK_ERR_BUFFER_TOO_SMALL with the needed length when short).
 struct ObjectSpec {
   uint8_t type;  // VRK_OBJ_*
   uint8_t algo;  // VRK_KEY_*
@@ -59,21 +57,5 @@ struct ObjectSpec {
 };
 int build_object(const VRK_SESSION_CTX& s, const ObjectSpec& spec, const uint8_t* id, const uint8_t* label,
                  uint8_t* context, uint32_t context_len, uint8_t* object, uint32_t* object_len) noexcept;
-
-// A heap buffer for a provider's key context, wiped and freed on release.
-class ContextBuffer {
- public:
-  explicit ContextBuffer(uint32_t cap) noexcept;
-  ContextBuffer(const ContextBuffer&) = delete;
-  ContextBuffer& operator=(const ContextBuffer&) = delete;
-  ~ContextBuffer();
-  [[nodiscard]] bool ok() const noexcept { return buf_ != nullptr; }
-  uint8_t* data() noexcept { return buf_; }
-  uint32_t len = 0;  // capacity in, context length out
-
- private:
-  uint8_t* buf_;
-  uint32_t cap_;
-};
 
 }  // namespace zeb::core

@@ -56,16 +56,18 @@ VRK_RV VRK_RSAGenerateKeyPair(VRK_HANDLE hSession, VRK_UINT32 ulRsaModuleSize, V
   }
   const uint8_t algo = rsa_algo(ulRsaModuleSize);
   if (algo == VRK_KEY_NONE) return VRK_ERR_FAILED;
-  ContextBuffer priv(kPrivContextCap);
-  ContextBuffer pub(kPubContextCap);
+  quarzel::SecretBuffer priv(kPrivContextCap);
+  quarzel::SecretBuffer pub(kPubContextCap);
   if (!priv.ok() || !pub.ok()) return VRK_ERR_HOST_MEMORY;
-  int rv = CA_RSAGenerateKeyPair(&s->CaCtx, ulRsaModuleSize, ulExponent, priv.data(), &priv.len, pub.data(), &pub.len);
+  uint32_t priv_len = kPrivContextCap;  // capacities in, context lengths out
+  uint32_t pub_len = kPubContextCap;
+  int rv = CA_RSAGenerateKeyPair(&s->CaCtx, ulRsaModuleSize, ulExponent, priv.data(), &priv_len, pub.data(), &pub_len);
   if (rv == VRK_OK) {
-    rv = build_object(*s, {VRK_OBJ_PRIVATEKEY, algo, VRK_MAC_SHA_256, VRK_ENC_CTR}, pID, pLabel, priv.data(), priv.len,
+    rv = build_object(*s, {VRK_OBJ_PRIVATEKEY, algo, VRK_MAC_SHA_256, VRK_ENC_CTR}, pID, pLabel, priv.data(), priv_len,
                       pPrivKeyObject, pu32PrivKeyObjectLength);
   }
   if (rv == VRK_OK) {
-    rv = build_object(*s, {VRK_OBJ_PUBLICKEY, algo, VRK_MAC_NONE, VRK_ENC_NONE}, pID, pLabel, pub.data(), pub.len,
+    rv = build_object(*s, {VRK_OBJ_PUBLICKEY, algo, VRK_MAC_NONE, VRK_ENC_NONE}, pID, pLabel, pub.data(), pub_len,
                       pPubKeyObject, pu32PubKeyObjectLength);
   }
   // Failures are reported as 6, but a short object buffer says so.

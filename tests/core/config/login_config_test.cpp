@@ -74,7 +74,7 @@ TEST_F(LoginConfig, SixteenCharacterSerialRoundTrips) {
 
 TEST_F(LoginConfig, MissingFileIs80) {
   HSM_LOGIN_CONFIG cfg{};
-  EXPECT_EQ(SwHsm_LoadConfig(&cfg), 0x50u);
+  EXPECT_EQ(SwHsm_LoadConfig(&cfg), VRK_ERR_CONFIG_OPEN);
 }
 
 TEST_F(LoginConfig, DirectoryFromFilePathConfig) {
@@ -92,7 +92,7 @@ TEST_F(LoginConfig, FilePathConfigWithoutKey) {
   HSM_LOGIN_CONFIG cfg{};
   ASSERT_EQ(SwHsm_LoadConfig(&cfg), 0u);  // the working directory
   EXPECT_EQ(cfg.HsmType, 8);
-  EXPECT_EQ(VRK_SetHsmSnToLoginConfig(kSn, 1), 6u);  // an empty directory name cannot be made
+  EXPECT_EQ(VRK_SetHsmSnToLoginConfig(kSn, 1), VRK_ERR_FAILED);  // an empty directory name cannot be made
 }
 
 // A directory value that would fill its 128-byte field (or a path of
@@ -101,17 +101,17 @@ TEST_F(LoginConfig, OverlongPathsAre336) {
   HSM_LOGIN_CONFIG cfg{};
   VRK_LOGIN_CONFIG_PATH dir{};
   zt::write_file("VRK_Filepath.cfg", "Hsm_login_config_path=" + std::string(128, 'a') + "\n");
-  EXPECT_EQ(SwHsm_LoadHsmLoginFilePathConfig(&dir), 336u);
-  EXPECT_EQ(SwHsm_LoadConfig(&cfg), 336u);
-  EXPECT_EQ(VRK_SetHsmSnToLoginConfig(kSn, 1), 336u);
+  EXPECT_EQ(SwHsm_LoadHsmLoginFilePathConfig(&dir), VRK_ERR_BUFFER_TOO_SMALL);
+  EXPECT_EQ(SwHsm_LoadConfig(&cfg), VRK_ERR_BUFFER_TOO_SMALL);
+  EXPECT_EQ(VRK_SetHsmSnToLoginConfig(kSn, 1), VRK_ERR_BUFFER_TOO_SMALL);
 
   zt::write_file("VRK_Filepath.cfg", "Hsm_login_config_path=" + std::string(121, 'a') + "\n");
   EXPECT_EQ(SwHsm_LoadHsmLoginFilePathConfig(&dir), 0u);
-  EXPECT_EQ(SwHsm_LoadConfig(&cfg), 336u);  // 121 + 7 characters
+  EXPECT_EQ(SwHsm_LoadConfig(&cfg), VRK_ERR_BUFFER_TOO_SMALL);  // 121 + 7 characters
 
   const std::string ok = "./" + std::string(118, 'b') + "/";  // 121 - 1 + 7 = 127
   zt::write_file("VRK_Filepath.cfg", "Hsm_login_config_path=" + ok.substr(0, 120) + "\n");
-  EXPECT_EQ(SwHsm_LoadConfig(&cfg), 0x50u);  // formed, just missing
+  EXPECT_EQ(SwHsm_LoadConfig(&cfg), VRK_ERR_CONFIG_OPEN);  // formed, just missing
 }
 
 TEST_F(LoginConfig, BusyInAnotherProcess) {
@@ -132,7 +132,7 @@ TEST_F(LoginConfig, BusyInAnotherProcess) {
   ASSERT_EQ(read(ready[0], &c, 1), 1);
   ASSERT_EQ(c, 'y');
   HSM_LOGIN_CONFIG cfg{};
-  EXPECT_EQ(SwHsm_LoadConfig(&cfg), 0x50u);
+  EXPECT_EQ(SwHsm_LoadConfig(&cfg), VRK_ERR_CONFIG_OPEN);
   EXPECT_NE(SwHsm_UpdateVRKLoginConfig(&cfg), 0u);
   EXPECT_EQ(zt::read_file("HSM.cfg"), "HSMType=1\nHSMSn=KEEP\n");
   (void)!write(done[1], "x", 1);
@@ -155,7 +155,7 @@ TEST_F(LoginConfig, InterruptedWriteKeepsTheOldFile) {
     }
     return ::write(fd, buf, n);
   });
-  EXPECT_EQ(SwHsm_UpdateVRKLoginConfig(&cfg), 6u);
+  EXPECT_EQ(SwHsm_UpdateVRKLoginConfig(&cfg), VRK_ERR_FAILED);
   oxlu::testing::set_write_function(nullptr);
   EXPECT_EQ(zt::read_file("HSM.cfg"), "HSMType=1\nHSMSn=KEEP\n");
   ASSERT_EQ(SwHsm_UpdateVRKLoginConfig(&cfg), 0u);
@@ -173,11 +173,11 @@ TEST_F(LoginConfig, FilePathChecker) {
   EXPECT_STREQ(c.tknobj_config_path, "./");
   std::memset(c.Hsm_config_path, 'x', 126);
   c.Hsm_config_path[126] = '\0';
-  EXPECT_EQ(SwHsm_FilePathChecker(&c), 33u);
+  EXPECT_EQ(SwHsm_FilePathChecker(&c), VRK_ERR_DATA_LEN);
 }
 
 TEST_F(LoginConfig, NullArguments) {
-  EXPECT_EQ(VRK_SetHsmSnToLoginConfig(nullptr, 1), 7u);
-  EXPECT_EQ(SwHsm_LoadConfig(nullptr), 7u);
-  EXPECT_EQ(SwHsm_UpdateVRKLoginConfig(nullptr), 7u);
+  EXPECT_EQ(VRK_SetHsmSnToLoginConfig(nullptr, 1), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(SwHsm_LoadConfig(nullptr), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(SwHsm_UpdateVRKLoginConfig(nullptr), VRK_ERR_ARGUMENTS);
 }

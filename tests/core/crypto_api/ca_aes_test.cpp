@@ -53,7 +53,7 @@ TEST_F(Aes, RandomSplitsEqualOpenSslOneShot) {
           for (auto& b : msg) b = static_cast<uint8_t>(rng());
           const uint8_t mode = cbc ? kCbc : kEcb;
           const uint8_t p = pad ? kPkcs7 : kNoPad;
-          const Bytes expect = ct::aes(key, cbc, pad, true, iv, msg);
+          const Bytes expect = zt::openssl_aes(key, cbc, pad, true, iv, msg);
           for (bool in_place : {false, true}) {
             EXPECT_EQ(run(key, mode, kEnc, p, iv, msg, in_place), expect);
             EXPECT_EQ(run(key, mode, kDec, p, iv, expect, in_place), msg);
@@ -67,7 +67,7 @@ TEST_F(Aes, RandomSplitsEqualOpenSslOneShot) {
 TEST_F(Aes, HeldBytesFollowTheBlocks) {
   Bytes key(32, 7), iv(16, 9), msg(64);
   for (size_t i = 0; i < msg.size(); ++i) msg[i] = static_cast<uint8_t>(i);
-  const Bytes expect = ct::aes(key, true, false, true, iv, msg);
+  const Bytes expect = zt::openssl_aes(key, true, false, true, iv, msg);
   Bytes blob = session_blob(key);
   ASSERT_EQ(CA_AesInit(ctx, kCbc, kEnc, kNoPad, iv.data(), 16, blob.data(), 32), 0);
   Bytes out(64);
@@ -116,23 +116,23 @@ TEST_F(Aes, PaddedBlockComesOutAtTheFinal) {
   ASSERT_EQ(CA_AesFinal(ctx, out.data(), &n), 0);
   ASSERT_EQ(n, 32u);
   out.resize(32);
-  EXPECT_EQ(out, ct::aes(key, true, true, true, iv, msg));
+  EXPECT_EQ(out, zt::openssl_aes(key, true, true, true, iv, msg));
 }
 
 TEST_F(Aes, ShortOutputBufferKeepsTheOperation) {
   Bytes key(16, 1), iv(16, 2), msg(64, 3);
-  const Bytes expect = ct::aes(key, true, false, true, iv, msg);
+  const Bytes expect = zt::openssl_aes(key, true, false, true, iv, msg);
   Bytes blob = session_blob(key);
   ASSERT_EQ(CA_AesInit(ctx, kCbc, kEnc, kNoPad, iv.data(), 16, blob.data(), 16), 0);
   Bytes out(64);
   uint32_t n = 8;
-  EXPECT_EQ(CA_AesUpdate(ctx, msg.data(), 64, out.data(), &n), 0x150);
+  EXPECT_EQ(CA_AesUpdate(ctx, msg.data(), 64, out.data(), &n), VRK_ERR_BUFFER_TOO_SMALL);
   EXPECT_EQ(n, 48u);
   n = 64;
   ASSERT_EQ(CA_AesUpdate(ctx, msg.data(), 64, out.data(), &n), 0);
   ASSERT_EQ(n, 48u);
   uint32_t f = 4;
-  EXPECT_EQ(CA_AesFinal(ctx, out.data() + 48, &f), 0x150);
+  EXPECT_EQ(CA_AesFinal(ctx, out.data() + 48, &f), VRK_ERR_BUFFER_TOO_SMALL);
   EXPECT_EQ(f, 16u);
   ASSERT_EQ(CA_AesFinal(ctx, out.data() + 48, &f), 0);
   EXPECT_EQ(out, expect);
@@ -143,29 +143,30 @@ TEST_F(Aes, OneOperationAtATime) {
   Bytes blob = session_blob(key);
   ASSERT_EQ(CA_AesInit(ctx, kCbc, kEnc, kNoPad, iv.data(), 16, blob.data(), 16), 0);
   // A second start, a digest or a GCM step is refused; the AES goes on.
-  EXPECT_EQ(CA_AesInit(ctx, kEcb, kDec, kNoPad, iv.data(), 16, blob.data(), 16), 0x51);
-  EXPECT_EQ(CA_AesGcmInit(ctx, 16, nullptr, 0, iv.data(), 12, blob.data(), 16), 0x51);
-  EXPECT_EQ(VRK_DigestInit(user, 9), 0x51);
+  EXPECT_EQ(CA_AesInit(ctx, kEcb, kDec, kNoPad, iv.data(), 16, blob.data(), 16), VRK_ERR_OPERATION_ACTIVE);
+  EXPECT_EQ(CA_AesGcmInit(ctx, 16, nullptr, 0, iv.data(), 12, blob.data(), 16), VRK_ERR_OPERATION_ACTIVE);
+  EXPECT_EQ(VRK_DigestInit(user, 9), VRK_ERR_OPERATION_ACTIVE);
   Bytes out(64);
   uint32_t n = 64;
-  EXPECT_EQ(CA_AesGcmEncryptUpdate(ctx, msg.data(), 32, out.data(), &n), 0x91);
+  EXPECT_EQ(CA_AesGcmEncryptUpdate(ctx, msg.data(), 32, out.data(), &n), VRK_ERR_NOT_INITIALIZED);
   n = 64;
   ASSERT_EQ(CA_AesUpdate(ctx, msg.data(), 32, out.data(), &n), 0);
   n = 64;
   ASSERT_EQ(CA_AesFinal(ctx, out.data() + 16, &n), 0);
   out.resize(32);
-  EXPECT_EQ(out, ct::aes(key, true, false, true, iv, msg));
+  EXPECT_EQ(out, zt::openssl_aes(key, true, false, true, iv, msg));
   // Steps without a start.
   n = 64;
-  EXPECT_EQ(CA_AesUpdate(ctx, msg.data(), 32, out.data(), &n), 0x91);
-  EXPECT_EQ(CA_AesFinal(ctx, out.data(), &n), 0x91);
+  EXPECT_EQ(CA_AesUpdate(ctx, msg.data(), 32, out.data(), &n), VRK_ERR_NOT_INITIALIZED);
+  EXPECT_EQ(CA_AesFinal(ctx, out.data(), &n), VRK_ERR_NOT_INITIALIZED);
 }
 
 TEST_F(Aes, OneCallOnTheSoftwareTablesIsNotSupported) {
   Bytes key(16, 1), iv(16, 2), msg(32, 3), out(48);
   Bytes blob = session_blob(key);
   uint32_t n = 48;
-  EXPECT_EQ(CA_AesCrypt(ctx, kCbc, kEnc, kNoPad, iv.data(), 16, blob.data(), 16, msg.data(), 32, out.data(), &n), 0x54);
+  EXPECT_EQ(CA_AesCrypt(ctx, kCbc, kEnc, kNoPad, iv.data(), 16, blob.data(), 16, msg.data(), 32, out.data(), &n),
+            VRK_ERR_NOT_SUPPORTED);
   EXPECT_EQ(ctx->Crypto_Operation, VRK_OP_NONE);
   EXPECT_EQ(CA_AesInit(ctx, kCbc, kEnc, kNoPad, iv.data(), 16, blob.data(), 16), 0);
 }
@@ -248,7 +249,7 @@ TEST_F(Gcm, WycheproofCases) {
       EXPECT_EQ(rv, 0);
       EXPECT_EQ(dec, c.msg);
     } else {
-      EXPECT_EQ(rv, 6);
+      EXPECT_EQ(rv, VRK_ERR_FAILED);
     }
     EXPECT_EQ(ctx->Crypto_Operation, VRK_OP_NONE);
     ++checked;
@@ -272,7 +273,7 @@ TEST_F(Gcm, WrongTagEndsWithSixAndAnIdleSession) {
   ASSERT_EQ(CA_AesGcmDecryptUpdate(ctx, enc.data() + 40, 16, mid.data(), &m), 0);
   Bytes last(64, 0xEE);
   m = 64;
-  EXPECT_EQ(CA_AesGcmDecryptFinal(ctx, last.data(), &m), 6);
+  EXPECT_EQ(CA_AesGcmDecryptFinal(ctx, last.data(), &m), VRK_ERR_FAILED);
   EXPECT_EQ(m, 0u);
   EXPECT_EQ(last, Bytes(64, 0xEE));  // nothing unauthenticated written
   EXPECT_EQ(CA_AesGcmInit(ctx, 16, nullptr, 0, iv.data(), 12, blob.data(), 16), 0);
@@ -280,10 +281,10 @@ TEST_F(Gcm, WrongTagEndsWithSixAndAnIdleSession) {
   n = 64;
   ASSERT_EQ(CA_AesGcmEncryptUpdate(ctx, msg.data(), 40, out.data(), &n), 0);
   n = 64;
-  EXPECT_EQ(CA_AesGcmDecryptUpdate(ctx, msg.data(), 40, out.data(), &n), 0x91);
+  EXPECT_EQ(CA_AesGcmDecryptUpdate(ctx, msg.data(), 40, out.data(), &n), VRK_ERR_NOT_INITIALIZED);
   m = 64;
   ASSERT_EQ(CA_AesGcmEncryptFinal(ctx, out.data(), &m), 0);
-  EXPECT_EQ(CA_AesGcmInit(ctx, 10, nullptr, 0, iv.data(), 12, blob.data(), 16), 7);
+  EXPECT_EQ(CA_AesGcmInit(ctx, 10, nullptr, 0, iv.data(), 12, blob.data(), 16), VRK_ERR_ARGUMENTS);
   // Fewer bytes than a tag: no message at all.
   ASSERT_EQ(CA_AesGcmInit(ctx, 16, nullptr, 0, iv.data(), 12, blob.data(), 16), 0);
   n = 64;

@@ -77,13 +77,14 @@ TEST_F(Sign, EcdsaSignaturesVerifyWithOpenSslOnEveryCurve) {
       EXPECT_EQ(CA_ECDSAVerifyFinal(ctx, sig.data(), n), 0);
       ASSERT_EQ(CA_ECDSAVerifyInit(ctx, hc.type, k.pub.data(), static_cast<uint32_t>(k.pub.size())), 0);
       msg[0] ^= 1;
-      EXPECT_EQ(CA_ECDSAVerify(ctx, msg.data(), static_cast<uint32_t>(msg.size()), sig.data(), n), 0xC0);
+      EXPECT_EQ(CA_ECDSAVerify(ctx, msg.data(), static_cast<uint32_t>(msg.size()), sig.data(), n),
+                VRK_ERR_SIGNATURE_INVALID);
       msg[0] ^= 1;
     }
     // Raw: the data is the digest, in one call or as a single operation.
     Bytes digest = ct::digest(EVP_sha256(), msg);
     ASSERT_EQ(CA_ECDSASignInit(ctx, NO_HASH_TYPE, k.priv.data(), static_cast<uint32_t>(k.priv.size())), 0);
-    EXPECT_EQ(CA_ECDSASignUpdate(ctx, digest.data(), 32), 6);
+    EXPECT_EQ(CA_ECDSASignUpdate(ctx, digest.data(), 32), VRK_ERR_FAILED);
     Bytes sig(2 * c.L);
     uint32_t n = static_cast<uint32_t>(sig.size());
     ASSERT_EQ(CA_ECDSASign(ctx, digest.data(), 32, sig.data(), &n), 0);
@@ -118,17 +119,19 @@ TEST_F(Sign, OperationsDoNotOverwriteARunningOne) {
   Bytes msg = zt::ascii("the whole message");
   // A verification holds the context until it ends.
   ASSERT_EQ(CA_ECDSAVerifyInit(ctx, kSha256, ec.pub.data(), static_cast<uint32_t>(ec.pub.size())), 0);
-  EXPECT_EQ(CA_ECDSASignInit(ctx, kSha256, ec.priv.data(), static_cast<uint32_t>(ec.priv.size())), 0x51);
-  EXPECT_EQ(CA_RSAEncryptInit(ctx, rsa.pub.data(), static_cast<uint32_t>(rsa.pub.size())), 0x51);
+  EXPECT_EQ(CA_ECDSASignInit(ctx, kSha256, ec.priv.data(), static_cast<uint32_t>(ec.priv.size())),
+            VRK_ERR_OPERATION_ACTIVE);
+  EXPECT_EQ(CA_RSAEncryptInit(ctx, rsa.pub.data(), static_cast<uint32_t>(rsa.pub.size())), VRK_ERR_OPERATION_ACTIVE);
   Bytes sig(64);
-  EXPECT_EQ(CA_ECDSAVerifyFinal(ctx, sig.data(), 64), 0xC0);
+  EXPECT_EQ(CA_ECDSAVerifyFinal(ctx, sig.data(), 64), VRK_ERR_SIGNATURE_INVALID);
   // An RSA signature in several calls: a sign init, a decrypt init or a
   // digest is refused; a single-call signature does not touch its hash.
   ASSERT_EQ(CA_RSASignInit(ctx, kSha256, rsa.priv.data(), static_cast<uint32_t>(rsa.priv.size())), 0);
   ASSERT_EQ(CA_RSASignUpdate(ctx, msg.data(), 9), 0);
-  EXPECT_EQ(CA_ECDSASignInit(ctx, kSha256, ec.priv.data(), static_cast<uint32_t>(ec.priv.size())), 0x51);
-  EXPECT_EQ(CA_RSADecryptInit(ctx, rsa.priv.data(), static_cast<uint32_t>(rsa.priv.size())), 0x51);
-  EXPECT_EQ(VRK_DigestInit(user, kSha256), 0x51);
+  EXPECT_EQ(CA_ECDSASignInit(ctx, kSha256, ec.priv.data(), static_cast<uint32_t>(ec.priv.size())),
+            VRK_ERR_OPERATION_ACTIVE);
+  EXPECT_EQ(CA_RSADecryptInit(ctx, rsa.priv.data(), static_cast<uint32_t>(rsa.priv.size())), VRK_ERR_OPERATION_ACTIVE);
+  EXPECT_EQ(VRK_DigestInit(user, kSha256), VRK_ERR_OPERATION_ACTIVE);
   Bytes other(256);
   uint32_t on = 256;
   Bytes junk = zt::ascii("something else");
@@ -141,7 +144,7 @@ TEST_F(Sign, OperationsDoNotOverwriteARunningOne) {
   Bytes rsig(256);
   uint32_t rn = 255;
   // A short buffer leaves the signature open.
-  EXPECT_EQ(CA_RSASignFinal(ctx, rsig.data(), &rn), 0x150);
+  EXPECT_EQ(CA_RSASignFinal(ctx, rsig.data(), &rn), VRK_ERR_BUFFER_TOO_SMALL);
   EXPECT_EQ(rn, 256u);
   ASSERT_EQ(CA_RSASignFinal(ctx, rsig.data(), &rn), 0);
   ct::Rsa ossl = ct::rsa_private(session_plain(rsa.priv));
@@ -151,23 +154,23 @@ TEST_F(Sign, OperationsDoNotOverwriteARunningOne) {
   ASSERT_EQ(RSA_sign(NID_sha256, digest.data(), 32, expect.data(), &en, ossl.get()), 1);
   EXPECT_EQ(rsig, expect);
   // Steps without their start.
-  EXPECT_EQ(CA_RSASignUpdate(ctx, msg.data(), 1), 0x91);
-  EXPECT_EQ(CA_ECDSAVerifyUpdate(ctx, msg.data(), 1), 0x91);
-  EXPECT_EQ(CA_RSAEncrypt(ctx, msg.data(), 1, rsig.data(), &rn), 0x91);
+  EXPECT_EQ(CA_RSASignUpdate(ctx, msg.data(), 1), VRK_ERR_NOT_INITIALIZED);
+  EXPECT_EQ(CA_ECDSAVerifyUpdate(ctx, msg.data(), 1), VRK_ERR_NOT_INITIALIZED);
+  EXPECT_EQ(CA_RSAEncrypt(ctx, msg.data(), 1, rsig.data(), &rn), VRK_ERR_NOT_INITIALIZED);
 }
 
 TEST_F(Sign, KeyContextsAndRawDataMustFitTheirBuffers) {
   Bytes huge(4097, 1);
-  EXPECT_EQ(CA_ECDSASignInit(ctx, kSha256, huge.data(), 4097), 7);
-  EXPECT_EQ(CA_ECDSAVerifyInit(ctx, kSha256, huge.data(), 2049), 7);
-  EXPECT_EQ(CA_RSASignInit(ctx, kSha256, huge.data(), 4097), 7);
-  EXPECT_EQ(CA_RSAEncryptInit(ctx, huge.data(), 2049), 7);
+  EXPECT_EQ(CA_ECDSASignInit(ctx, kSha256, huge.data(), 4097), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(CA_ECDSAVerifyInit(ctx, kSha256, huge.data(), 2049), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(CA_RSASignInit(ctx, kSha256, huge.data(), 4097), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(CA_RSAEncryptInit(ctx, huge.data(), 2049), VRK_ERR_ARGUMENTS);
   EXPECT_EQ(ctx->Crypto_Operation, VRK_OP_NONE);
   Pair ec = ec_pair(18);
   ASSERT_EQ(CA_ECDSASignInit(ctx, NO_HASH_TYPE, ec.priv.data(), static_cast<uint32_t>(ec.priv.size())), 0);
   Bytes sig(64);
   uint32_t n = 64;
-  EXPECT_EQ(CA_ECDSASign(ctx, huge.data(), 513, sig.data(), &n), 7);
+  EXPECT_EQ(CA_ECDSASign(ctx, huge.data(), 513, sig.data(), &n), VRK_ERR_ARGUMENTS);
   EXPECT_EQ(ctx->Crypto_Operation, VRK_OP_NONE);
 }
 
@@ -200,7 +203,8 @@ TEST_F(Sign, RsaPkcs1MatchesOpenSslAndRoundTrips) {
               0);
     ASSERT_EQ(CA_RSAVerifyInit(ctx, type, pub.data(), static_cast<uint32_t>(pub.size())), 0);
     sig[0] ^= 1;
-    EXPECT_EQ(CA_RSAVerify(ctx, msg.data(), static_cast<uint32_t>(msg.size()), sig.data(), 256), 0xC0);
+    EXPECT_EQ(CA_RSAVerify(ctx, msg.data(), static_cast<uint32_t>(msg.size()), sig.data(), 256),
+              VRK_ERR_SIGNATURE_INVALID);
   }
   // Encrypt with the kept key several times; OpenSSL decrypts each, and what
   // OpenSSL encrypts decrypts with the kept private key.

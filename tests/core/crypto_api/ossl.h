@@ -1,6 +1,6 @@
-// OpenSSL as the independent oracle of the crypto API tests: AES one-shot,
-// EC keys from raw blobs, ECDSA verification, ECDH, and RSA keys from raw
-// blobs with PKCS#1 v1.5 signatures and encryption.
+// OpenSSL as the independent oracle of the crypto API tests: EC keys from raw
+// blobs, ECDSA verification, ECDH, and RSA keys from raw blobs with PKCS#1
+// v1.5 signatures and encryption (AES one-shot: support/openssl_aes.h).
 #pragma once
 
 #define OPENSSL_SUPPRESS_DEPRECATED
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "support/hex.h"
+#include "support/openssl_aes.h"
 
 namespace ct {
 
@@ -157,34 +158,6 @@ inline Bytes digest(const EVP_MD* md, const Bytes& data) {
   unsigned n = 0;
   EVP_Digest(data.data(), data.size(), out.data(), &n, md, nullptr);
   out.resize(n);
-  return out;
-}
-
-// One-shot AES (ECB or CBC, PKCS#7 padding or none) with OpenSSL.
-inline Bytes aes(const Bytes& key, bool cbc, bool pad, bool enc, const Bytes& iv, const Bytes& in) {
-  const EVP_CIPHER* c = nullptr;
-  switch (key.size()) {
-    case 16:
-      c = cbc ? EVP_aes_128_cbc() : EVP_aes_128_ecb();
-      break;
-    case 24:
-      c = cbc ? EVP_aes_192_cbc() : EVP_aes_192_ecb();
-      break;
-    default:
-      c = cbc ? EVP_aes_256_cbc() : EVP_aes_256_ecb();
-      break;
-  }
-  EVP_CIPHER_CTX* x = EVP_CIPHER_CTX_new();
-  EVP_CipherInit_ex(x, c, nullptr, key.data(), cbc ? iv.data() : nullptr, enc ? 1 : 0);
-  EVP_CIPHER_CTX_set_padding(x, pad ? 1 : 0);
-  Bytes out(in.size() + 32);
-  int n1 = 0;
-  int n2 = 0;
-  EVP_CipherUpdate(x, out.data(), &n1, in.data(), static_cast<int>(in.size()));
-  const int ok = EVP_CipherFinal_ex(x, out.data() + n1, &n2);
-  EVP_CIPHER_CTX_free(x);
-  if (ok != 1) throw std::runtime_error("OpenSSL AES final");
-  out.resize(static_cast<size_t>(n1 + n2));
   return out;
 }
 

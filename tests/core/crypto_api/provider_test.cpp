@@ -52,7 +52,7 @@ TEST_F(Provider, AesCbcStepsEqualOpenSsl) {
   EXPECT_EQ(n, 64u);
   n = 32;
   ASSERT_EQ(SWC_AESFunc.C_AesFinal(h, data.data() + 64, 32, out.data() + 64, &n), 0u);
-  EXPECT_EQ(out, ct::aes(key, true, false, true, iv, data));
+  EXPECT_EQ(out, zt::openssl_aes(key, true, false, true, iv, data));
   // The operation ended with its final step.
   n = 16;
   EXPECT_NE(SWC_AESFunc.C_AesUpdate(h, data.data(), 16, out.data(), &n), 0u);

@@ -80,7 +80,7 @@ TEST_F(Vrk, AesInRandomSplitsEqualsOpenSsl) {
         for (auto& b : msg) b = static_cast<uint8_t>(rng());
         for (bool enc : {true, false}) {
           SCOPED_TRACE(testing::Message() << key_len << cbc << pad << enc);
-          const Bytes in = enc ? msg : ct::aes(key, cbc, pad, true, iv, msg);
+          const Bytes in = enc ? msg : zt::openssl_aes(key, cbc, pad, true, iv, msg);
           Bytes ivc = iv;
           ASSERT_EQ(VRK_AesInit(user, cbc ? kCbc : kEcb, enc ? kEnc : kDec, pad ? kPkcs7 : kNoPad, ivc.data(), 16,
                                 obj.data(), static_cast<uint32_t>(obj.size())),
@@ -100,7 +100,7 @@ TEST_F(Vrk, AesInRandomSplitsEqualsOpenSsl) {
           uint32_t got = 48;
           ASSERT_EQ(VRK_AesFinal(user, last.data(), &got), 0);
           out.insert(out.end(), last.begin(), last.begin() + got);
-          EXPECT_EQ(out, enc ? ct::aes(key, cbc, pad, true, iv, msg) : msg);
+          EXPECT_EQ(out, enc ? zt::openssl_aes(key, cbc, pad, true, iv, msg) : msg);
         }
       }
     }
@@ -115,7 +115,7 @@ TEST_F(Vrk, MebibyteCbcPadEqualsOpenSsl) {
   for (auto& b : iv) b = static_cast<uint8_t>(rng());
   for (auto& b : msg) b = static_cast<uint8_t>(rng());
   Bytes obj = import(key, VRK_KEY_AES256, VRK_OBJ_SECRETKEY);
-  const Bytes cipher = ct::aes(key, true, true, true, iv, msg);
+  const Bytes cipher = zt::openssl_aes(key, true, true, true, iv, msg);
   for (bool enc : {true, false}) {
     const Bytes& in = enc ? msg : cipher;
     for (size_t part : {in.size(), size_t{65536 + 7}, size_t{4099}}) {
@@ -144,7 +144,7 @@ TEST_F(Vrk, MebibyteCbcPadEqualsOpenSsl) {
 TEST_F(Vrk, GeneratedAesKeyObjectsWork) {
   Bytes obj(256);
   uint32_t n = 10;
-  EXPECT_EQ(VRK_GenerateKey(user, 3, id(), label(), obj.data(), &n), 0x150);
+  EXPECT_EQ(VRK_GenerateKey(user, 3, id(), label(), obj.data(), &n), VRK_ERR_BUFFER_TOO_SMALL);
   EXPECT_EQ(n, 160u);
   ASSERT_EQ(VRK_GenerateKey(user, 3, id(), label(), obj.data(), &n), 0);
   obj.resize(n);
@@ -163,7 +163,8 @@ TEST_F(Vrk, GeneratedAesKeyObjectsWork) {
   EXPECT_EQ(pt, msg);
   // The one-call form has no software implementation.
   uint32_t c = 64;
-  EXPECT_EQ(VRK_AesCrypt(user, kCbc, kEnc, kNoPad, iv.data(), 16, obj.data(), n, msg.data(), 32, ct_.data(), &c), 0x54);
+  EXPECT_EQ(VRK_AesCrypt(user, kCbc, kEnc, kNoPad, iv.data(), 16, obj.data(), n, msg.data(), 32, ct_.data(), &c),
+            VRK_ERR_NOT_SUPPORTED);
 }
 
 TEST_F(Vrk, AesGcmWycheproof) {
@@ -328,7 +329,7 @@ TEST_F(Vrk, EcdsaOnEveryCurveVerifiesWithOpenSsl) {
   // A curve without a key algorithm.
   Bytes a(512), b(512);
   uint32_t al = 512, bl = 512;
-  EXPECT_EQ(VRK_ECGenerateKeyPair(user, 17, id(), label(), a.data(), &al, b.data(), &bl), 104);
+  EXPECT_EQ(VRK_ECGenerateKeyPair(user, 17, id(), label(), a.data(), &al, b.data(), &bl), VRK_ERR_KEY_ALGO);
   // Curves with a key algorithm but no arithmetic in the library fail cleanly.
   for (uint8_t curve : {32, 33}) {
     al = bl = 512;
@@ -392,7 +393,7 @@ TEST_F(Vrk, RsaSignaturesEqualOpenSslAndEncryptionRoundTrips) {
   // Decryption needs the login like every other call.
   ASSERT_EQ(VRK_LogoutTokenNormalUser(user), 0u);
   n = 16;
-  EXPECT_EQ(VRK_RSADecrypt(user, c1.data(), 256, p2.data(), &n), 0x101);
+  EXPECT_EQ(VRK_RSADecrypt(user, c1.data(), 256, p2.data(), &n), VRK_ERR_USER_NOT_LOGGED_IN);
 }
 
 TEST_F(Vrk, WrongKeyKindsAreRefused) {
@@ -402,21 +403,25 @@ TEST_F(Vrk, WrongKeyKindsAreRefused) {
   Bytes iv(16), sig(256), d(32, 1);
   uint32_t n = 256;
   auto len = [](const Bytes& b) { return static_cast<uint32_t>(b.size()); };
-  EXPECT_EQ(VRK_AesInit(user, kCbc, kEnc, kNoPad, iv.data(), 16, ec.priv.data(), len(ec.priv)), 0x63);
-  EXPECT_EQ(VRK_AesGcmInit(user, 16, nullptr, 0, iv.data(), 12, rsa.priv.data(), len(rsa.priv)), 0x63);
-  EXPECT_EQ(VRK_ECDSASignInit(user, kSha256, rsa.priv.data(), len(rsa.priv)), 0x63);
-  EXPECT_EQ(VRK_ECDSASignInit(user, kSha256, ec.pub.data(), len(ec.pub)), 0x63);
-  EXPECT_EQ(VRK_ECDSAVerifyInit(user, kSha256, rsa.pub.data(), len(rsa.pub)), 0x63);
-  EXPECT_EQ(VRK_ECDSASignSingle(user, aes.data(), len(aes), d.data(), 32, sig.data(), &n), 0x63);
-  EXPECT_EQ(VRK_ECDH(user, ec.priv.data(), len(ec.priv), rsa.pub.data(), len(rsa.pub), sig.data(), &n), 0x63);
-  EXPECT_EQ(VRK_RSASignInit(user, kSha256, ec.priv.data(), len(ec.priv)), 0x63);
-  EXPECT_EQ(VRK_RSAVerifyInit(user, kSha256, ec.pub.data(), len(ec.pub)), 0x63);
-  EXPECT_EQ(VRK_RSAEncryptInit(user, rsa.priv.data(), len(rsa.priv)), 0x63);
-  EXPECT_EQ(VRK_RSADecryptInit(user, aes.data(), len(aes)), 0x63);
+  EXPECT_EQ(VRK_AesInit(user, kCbc, kEnc, kNoPad, iv.data(), 16, ec.priv.data(), len(ec.priv)),
+            VRK_ERR_KEY_TYPE_INCONSISTENT);
+  EXPECT_EQ(VRK_AesGcmInit(user, 16, nullptr, 0, iv.data(), 12, rsa.priv.data(), len(rsa.priv)),
+            VRK_ERR_KEY_TYPE_INCONSISTENT);
+  EXPECT_EQ(VRK_ECDSASignInit(user, kSha256, rsa.priv.data(), len(rsa.priv)), VRK_ERR_KEY_TYPE_INCONSISTENT);
+  EXPECT_EQ(VRK_ECDSASignInit(user, kSha256, ec.pub.data(), len(ec.pub)), VRK_ERR_KEY_TYPE_INCONSISTENT);
+  EXPECT_EQ(VRK_ECDSAVerifyInit(user, kSha256, rsa.pub.data(), len(rsa.pub)), VRK_ERR_KEY_TYPE_INCONSISTENT);
+  EXPECT_EQ(VRK_ECDSASignSingle(user, aes.data(), len(aes), d.data(), 32, sig.data(), &n),
+            VRK_ERR_KEY_TYPE_INCONSISTENT);
+  EXPECT_EQ(VRK_ECDH(user, ec.priv.data(), len(ec.priv), rsa.pub.data(), len(rsa.pub), sig.data(), &n),
+            VRK_ERR_KEY_TYPE_INCONSISTENT);
+  EXPECT_EQ(VRK_RSASignInit(user, kSha256, ec.priv.data(), len(ec.priv)), VRK_ERR_KEY_TYPE_INCONSISTENT);
+  EXPECT_EQ(VRK_RSAVerifyInit(user, kSha256, ec.pub.data(), len(ec.pub)), VRK_ERR_KEY_TYPE_INCONSISTENT);
+  EXPECT_EQ(VRK_RSAEncryptInit(user, rsa.priv.data(), len(rsa.priv)), VRK_ERR_KEY_TYPE_INCONSISTENT);
+  EXPECT_EQ(VRK_RSADecryptInit(user, aes.data(), len(aes)), VRK_ERR_KEY_TYPE_INCONSISTENT);
   EXPECT_EQ(ctx->Crypto_Operation, VRK_OP_NONE);
   // A corrupted object: the device refuses it.
   ec.priv[100] ^= 1;
-  EXPECT_EQ(VRK_ECDSASignInit(user, kSha256, ec.priv.data(), len(ec.priv)), 6);
+  EXPECT_EQ(VRK_ECDSASignInit(user, kSha256, ec.priv.data(), len(ec.priv)), VRK_ERR_FAILED);
 }
 
 TEST_F(Vrk, AStartWhileAnOperationRunsIsRefused) {
@@ -426,18 +431,19 @@ TEST_F(Vrk, AStartWhileAnOperationRunsIsRefused) {
   const auto al = static_cast<uint32_t>(aes.size());
   const auto el = static_cast<uint32_t>(ec.priv.size());
   ASSERT_EQ(VRK_DigestInit(user, kSha256), 0);
-  EXPECT_EQ(VRK_AesInit(user, kCbc, kEnc, kNoPad, iv.data(), 16, aes.data(), al), 0x51);
-  EXPECT_EQ(VRK_AesGcmInit(user, 16, nullptr, 0, iv.data(), 12, aes.data(), al), 0x51);
-  EXPECT_EQ(VRK_ECDSASignInit(user, kSha256, ec.priv.data(), el), 0x51);
-  EXPECT_EQ(VRK_DigestInit(user, kSha256), 0x51);
+  EXPECT_EQ(VRK_AesInit(user, kCbc, kEnc, kNoPad, iv.data(), 16, aes.data(), al), VRK_ERR_OPERATION_ACTIVE);
+  EXPECT_EQ(VRK_AesGcmInit(user, 16, nullptr, 0, iv.data(), 12, aes.data(), al), VRK_ERR_OPERATION_ACTIVE);
+  EXPECT_EQ(VRK_ECDSASignInit(user, kSha256, ec.priv.data(), el), VRK_ERR_OPERATION_ACTIVE);
+  EXPECT_EQ(VRK_DigestInit(user, kSha256), VRK_ERR_OPERATION_ACTIVE);
   Bytes d(32);
   uint32_t n = 32;
   ASSERT_EQ(VRK_DigestFinal(user, d.data(), &n), 0);
   ASSERT_EQ(VRK_ECDSASignInit(user, kSha256, ec.priv.data(), el), 0);
-  EXPECT_EQ(VRK_ECDSASignInit(user, kSha256, ec.priv.data(), el), 0x51);
-  EXPECT_EQ(VRK_ECDSAVerifyInit(user, kSha256, ec.pub.data(), static_cast<uint32_t>(ec.pub.size())), 0x51);
-  EXPECT_EQ(VRK_AesInit(user, kCbc, kEnc, kNoPad, iv.data(), 16, aes.data(), al), 0x51);
-  EXPECT_EQ(VRK_DigestInit(user, kSha256), 0x51);
+  EXPECT_EQ(VRK_ECDSASignInit(user, kSha256, ec.priv.data(), el), VRK_ERR_OPERATION_ACTIVE);
+  EXPECT_EQ(VRK_ECDSAVerifyInit(user, kSha256, ec.pub.data(), static_cast<uint32_t>(ec.pub.size())),
+            VRK_ERR_OPERATION_ACTIVE);
+  EXPECT_EQ(VRK_AesInit(user, kCbc, kEnc, kNoPad, iv.data(), 16, aes.data(), al), VRK_ERR_OPERATION_ACTIVE);
+  EXPECT_EQ(VRK_DigestInit(user, kSha256), VRK_ERR_OPERATION_ACTIVE);
 }
 
 TEST_F(Vrk, RandomBytesDoNotDisturbARunningDigest) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/swhsm_files.h"
 #include "support/testbed.h"
 #include "support/workdir.h"
 #include "zeb/adapters.h"
@@ -25,13 +26,6 @@ inline constexpr uint8_t kMaxAdminFails = 3;
 
 inline uint8_t* u8(const char* s) { return reinterpret_cast<uint8_t*>(const_cast<char*>(s)); }
 inline uint32_t len(const char* s) { return static_cast<uint32_t>(std::strlen(s)); }
-
-inline std::string admin_cfg_text() {
-  return std::string("Pin=") + kAdminPin + "\nPinLen=" + std::to_string(std::strlen(kAdminPin)) + "\nSn=" + kHsmSn +
-         "\nLabel=soft-hsm\nLabelLen=8\nFwVer=1.0.0\nFwVerLen=5\nType=1\nStatus=3\nCurrTknCount=0\nMaxTknCount=4"
-         "\nCurrLoginFail=0\nMaxLoginFail=" +
-         std::to_string(kMaxAdminFails) + "\nDefault=\nDefaultLen=0\n";
-}
 
 // The token store while the software store is not part of this build: an
 // in-memory list per token, with a log of the calls.
@@ -54,9 +48,9 @@ class CoreHsm : public ::testing::Test {
       testbed = std::make_unique<Testbed>(exe, "testbed-state", 5566,
                                           std::vector<std::string>{"--sn", kHsmSn, "--admin-pin", kAdminPin});
     } else {
-      write_file("sw_hsm_list.txt", std::string("HSMSn=") + kHsmSn + "\nHSMLabel=soft-hsm\nHSMType=1\n");
+      write_file("sw_hsm_list.txt", sw_hsm_list_text(kHsmSn));
       std::filesystem::create_directory("SwHsm");
-      write_file("SwHsm/HsmAdmin.cfg", admin_cfg_text());
+      write_file("SwHsm/HsmAdmin.cfg", admin_cfg_text({kHsmSn, kAdminPin, 3, 0, kMaxAdminFails}));
     }
 
     uint8_t types[14] = {};

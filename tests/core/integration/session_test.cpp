@@ -23,7 +23,7 @@ TEST_F(CoreHsm, TwentySessionsFillTheTable) {
   }
   EXPECT_EQ(handles.size(), 20u);
   VRK_HANDLE h = 0;
-  EXPECT_EQ(VRK_OpenHsmSession(hsm, &h), 6u);
+  EXPECT_EQ(VRK_OpenHsmSession(hsm, &h), VRK_ERR_FAILED);
   ASSERT_EQ(VRK_CloseHsmSession(open[7]), 0u);
   EXPECT_EQ(SwSess_GetIndex(open[7]), 255);
   ASSERT_EQ(VRK_OpenHsmSession(hsm, &h), 0u);
@@ -76,19 +76,19 @@ TEST_F(CoreHsm, FailingRandomSourceFailsTheOpenCleanly) {
 TEST_F(CoreHsm, UnknownHandles) {
   const VRK_HANDLE bogus = 0x12345678;
   VRK_SESSION_INFO info{};
-  EXPECT_EQ(VRK_CloseHsmSession(bogus), 0xB3u);
-  EXPECT_EQ(VRK_CloseTokenSession(bogus), 6u);
-  EXPECT_EQ(VRK_GetTokenSessionInfo(bogus, &info), 6u);
-  EXPECT_EQ(VRK_GetHsmSessionInfo(bogus, &info), 0xB3u);
-  EXPECT_EQ(VRK_LoginHsmByPin(bogus, u8(kAdminPin), len(kAdminPin)), 0xB3u);
-  EXPECT_EQ(VRK_LoginTokenNormalUserByPin(bogus, u8(kUserPin), len(kUserPin)), 0xB3u);
-  EXPECT_EQ(VRK_Login(bogus), 6u);
-  EXPECT_EQ(VRK_LogoutHsm(bogus), 0xB3u);
-  EXPECT_EQ(VRK_LogoutTokenNormalUser(bogus), 0xB3u);
-  EXPECT_EQ(VRK_SetTokenLabel(bogus, u8("x"), 1), 6u);
-  EXPECT_EQ(VRK_SetTokenNormalUserPin(bogus, u8("123456"), 6), 0x1A0u);
-  EXPECT_EQ(VRK_SetTokenSuperUserPin(bogus, u8("123456"), 6), 0x1A0u);
-  EXPECT_EQ(VRK_DigestInit(bogus, 9), 0xB3);
+  EXPECT_EQ(VRK_CloseHsmSession(bogus), VRK_ERR_SESSION_HANDLE);
+  EXPECT_EQ(VRK_CloseTokenSession(bogus), VRK_ERR_FAILED);
+  EXPECT_EQ(VRK_GetTokenSessionInfo(bogus, &info), VRK_ERR_FAILED);
+  EXPECT_EQ(VRK_GetHsmSessionInfo(bogus, &info), VRK_ERR_SESSION_HANDLE);
+  EXPECT_EQ(VRK_LoginHsmByPin(bogus, u8(kAdminPin), len(kAdminPin)), VRK_ERR_SESSION_HANDLE);
+  EXPECT_EQ(VRK_LoginTokenNormalUserByPin(bogus, u8(kUserPin), len(kUserPin)), VRK_ERR_SESSION_HANDLE);
+  EXPECT_EQ(VRK_Login(bogus), VRK_ERR_FAILED);
+  EXPECT_EQ(VRK_LogoutHsm(bogus), VRK_ERR_SESSION_HANDLE);
+  EXPECT_EQ(VRK_LogoutTokenNormalUser(bogus), VRK_ERR_SESSION_HANDLE);
+  EXPECT_EQ(VRK_SetTokenLabel(bogus, u8("x"), 1), VRK_ERR_FAILED);
+  EXPECT_EQ(VRK_SetTokenNormalUserPin(bogus, u8("123456"), 6), VRK_ERR_MUTEX_BAD);
+  EXPECT_EQ(VRK_SetTokenSuperUserPin(bogus, u8("123456"), 6), VRK_ERR_MUTEX_BAD);
+  EXPECT_EQ(VRK_DigestInit(bogus, 9), VRK_ERR_SESSION_HANDLE);
   EXPECT_EQ(SwSess_GetIndex(bogus), 255);
   EXPECT_EQ(SwSess_GetStatus(bogus), 255u);
   EXPECT_EQ(SwSess_GetCtx(0), nullptr);
@@ -105,7 +105,7 @@ TEST_F(CoreHsm, AdministratorLoginCountsFailuresAndLocks) {
   EXPECT_EQ(VRK_LogoutHsm(h), 0u);  // nobody logged in: nothing to do
 
   for (int i = 0; i < kMaxAdminFails; ++i) EXPECT_NE(VRK_LoginHsmByPin(h, u8("wrong"), 5), 0u);
-  EXPECT_EQ(VRK_LoginHsmByPin(h, u8(kAdminPin), len(kAdminPin)), 0xA4u);  // locked
+  EXPECT_EQ(VRK_LoginHsmByPin(h, u8(kAdminPin), len(kAdminPin)), VRK_ERR_PIN_LOCKED);  // locked
   EXPECT_EQ(SwSess_GetStatus(h), VRK_SESS_IDLE);
 }
 
@@ -121,7 +121,7 @@ TEST_F(CoreHsm, AdministratorLoginOnABusySessionChecksThePin) {
   EXPECT_NE(VRK_LoginHsmAdminByPin(u, u8("wrong"), 5), 0u);
   EXPECT_EQ(SwSess_GetStatus(u), VRK_SESS_TOKENUSER_LOGIN);
   VRK_HSM_POLICY pol{};
-  EXPECT_EQ(VRK_SetHsmPolicy(u, &pol), 0x101u);
+  EXPECT_EQ(VRK_SetHsmPolicy(u, &pol), VRK_ERR_USER_NOT_LOGGED_IN);
 }
 
 // The super user of any token, first or not, gains no HSM administration
@@ -138,14 +138,14 @@ TEST_F(CoreHsm, SuperUserNeverGainsTheAdministratorBit) {
   EXPECT_EQ(SwSess_GetStatus(s2), VRK_SESS_TOKENSUPERUSER_LOGIN);
   EXPECT_EQ(SwSess_checkHSMAdminLoggedIn(SwSess_GetStatus(s2)), 0x101u);
   std::vector<uint8_t> id(16);
-  EXPECT_EQ(VRK_CreateTknByPin(s2, u8("third-pin-777"), 13, id.data()), 0x101u);
+  EXPECT_EQ(VRK_CreateTknByPin(s2, u8("third-pin-777"), 13, id.data()), VRK_ERR_USER_NOT_LOGGED_IN);
   VRK_HSM_POLICY pol{};
-  EXPECT_EQ(VRK_SetHsmPolicy(s2, &pol), 0x101u);
-  EXPECT_EQ(VRK_LogoutTokenNormalUser(s1), 0x101u);
+  EXPECT_EQ(VRK_SetHsmPolicy(s2, &pol), VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_LogoutTokenNormalUser(s1), VRK_ERR_USER_NOT_LOGGED_IN);
   ASSERT_EQ(VRK_LogoutTokenSuperUser(s1), 0u);
   EXPECT_EQ(SwSess_GetStatus(s1), VRK_SESS_IDLE);
-  EXPECT_EQ(VRK_LogoutTokenSuperUser(s1), 0x101u);
-  EXPECT_EQ(VRK_LoginTokenSuperUserByPin(s1, nullptr, 0), 6u);
+  EXPECT_EQ(VRK_LogoutTokenSuperUser(s1), VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_LoginTokenSuperUserByPin(s1, nullptr, 0), VRK_ERR_FAILED);
 }
 
 TEST_F(CoreHsm, UserLoginInstallsTheSessionKeyAndLogoutWipesIt) {
@@ -165,8 +165,8 @@ TEST_F(CoreHsm, UserLoginInstallsTheSessionKeyAndLogoutWipesIt) {
   EXPECT_EQ(SwSess_GetStatus(u), VRK_SESS_IDLE);
   ASSERT_EQ(CA_GetMK(&ctx->CaCtx, after, &n), 0);
   EXPECT_EQ(std::memcmp(after, std::vector<uint8_t>(32, 0).data(), 32), 0);
-  EXPECT_EQ(VRK_LogoutTokenNormalUser(u), 0x101u);
-  EXPECT_EQ(VRK_LoginTokenNormalUserByPin(u, nullptr, 0), 6u);
+  EXPECT_EQ(VRK_LogoutTokenNormalUser(u), VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_LoginTokenNormalUserByPin(u, nullptr, 0), VRK_ERR_FAILED);
 }
 
 // A master key of any length but 32 bytes is refused and the old key stays.
@@ -178,9 +178,9 @@ TEST_F(CoreHsm, MasterKeyOfTheWrongLengthIsRefused) {
   uint32_t n = 32;
   ASSERT_EQ(CA_GetMK(&ctx->CaCtx, mk, &n), 0);
   uint8_t shorter[16] = {1, 2, 3}, longer[48] = {4, 5, 6};
-  EXPECT_EQ(CA_SetMK(&ctx->CaCtx, shorter, 16), 7);
-  EXPECT_EQ(CA_SetMK(&ctx->CaCtx, longer, 48), 7);
-  EXPECT_EQ(CA_SetMK(&ctx->CaCtx, longer, 0), 7);
+  EXPECT_EQ(CA_SetMK(&ctx->CaCtx, shorter, 16), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(CA_SetMK(&ctx->CaCtx, longer, 48), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(CA_SetMK(&ctx->CaCtx, longer, 0), VRK_ERR_ARGUMENTS);
   ASSERT_EQ(CA_GetMK(&ctx->CaCtx, now, &n), 0);
   EXPECT_EQ(std::memcmp(mk, now, 32), 0);
   uint8_t fresh[32] = {9, 9, 9};
@@ -199,7 +199,7 @@ TEST_F(CoreHsm, ClosingATokenSessionEndsItsProviderSession) {
   EXPECT_EQ(SwSess_GetCtx(u), nullptr);
   uint8_t mk[32];
   uint32_t n = 32;
-  EXPECT_EQ(SWC_GetMK(hSW, mk, &n), 0xB3u);
+  EXPECT_EQ(SWC_GetMK(hSW, mk, &n), VRK_ERR_SESSION_HANDLE);
 }
 
 // The HSM mutex serialises session and login calls of several threads.

@@ -52,7 +52,7 @@ TEST_F(CoreHsm, TableSelectionByType) {
   // With no configuration at all: 80.
   std::filesystem::remove("HSM.cfg");
   VRK_HANDLE h = 0;
-  EXPECT_EQ(VRK_Initialize(&h), 0x50u);
+  EXPECT_EQ(VRK_Initialize(&h), VRK_ERR_CONFIG_OPEN);
 }
 
 // With no device opened, every secure-element call fails cleanly.
@@ -62,11 +62,11 @@ TEST_F(CoreHsm, SecureElementTablesFailEveryCall) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(DA_GetHsmInfo(1, &info), kNoSuchDevice);
   (void)testing::internal::GetCapturedStdout();
-  EXPECT_EQ(DA_SetFunctionList(2), 7u);  // unknown selector: selection unchanged
+  EXPECT_EQ(DA_SetFunctionList(2), VRK_ERR_ARGUMENTS);  // unknown selector: selection unchanged
   EXPECT_EQ(DA_GetFunctionList()->func_type, FWD_FUNCTIONS);
   ASSERT_EQ(SA_SetFunctionList(FWStore_FUNCTIONS), 0u);
   testing::internal::CaptureStdout();
-  EXPECT_EQ(SA_DeleteObjList(nullptr), 7u);
+  EXPECT_EQ(SA_DeleteObjList(nullptr), VRK_ERR_ARGUMENTS);
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out.rfind("\033[1;31mfailed with err = 0x0007, [line ", 0), 0u) << out;
   EXPECT_NE(out.find(", src/Storage_Adapter/SA_Function, SA_DeleteObjList]\033[m\n"), std::string::npos) << out;
@@ -87,37 +87,37 @@ TEST_F(CoreHsm, ListingSkipsSoftwareEntriesOfOtherTypes) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(sns[0]), 16), "BBBBBBBBBBBBBBBB");
   EXPECT_EQ(std::string(reinterpret_cast<char*>(labels[0])), "b");
   EXPECT_EQ(VRK_ListHSMs(nullptr, reinterpret_cast<VRK_UCHAR**>(sns), reinterpret_cast<VRK_UCHAR**>(labels), &count),
-            7u);
+            VRK_ERR_ARGUMENTS);
   EXPECT_EQ(VRK_ListHSMs(types, reinterpret_cast<VRK_UCHAR**>(sns), reinterpret_cast<VRK_UCHAR**>(labels), nullptr),
-            7u);
+            VRK_ERR_ARGUMENTS);
 }
 
 // Null output pointers at the API boundary are refused, not written through.
 TEST_F(CoreHsm, NullOutputPointersAre7) {
   VRK_HANDLE a = admin_session();
   auto id = create_token();
-  EXPECT_EQ(VRK_Initialize(nullptr), 7u);
-  EXPECT_EQ(VRK_GetHsmInfo(hsm, nullptr), 7u);
-  EXPECT_EQ(VRK_OpenHsmSession(hsm, nullptr), 7u);
-  EXPECT_EQ(VRK_OpenTokenSession(hsm, id.data(), nullptr), 7u);
-  EXPECT_EQ(VRK_OpenTokenSession(hsm, nullptr, &a), 7u);
-  EXPECT_EQ(VRK_GetHsmSessionInfo(a, nullptr), 7u);
-  EXPECT_EQ(VRK_ListTokens(hsm, nullptr), 7u);
-  EXPECT_EQ(VRK_GetTokenInfo(hsm, id.data(), nullptr), 7u);
-  EXPECT_EQ(VRK_GetHsmPolicy(hsm, nullptr), 7u);
-  EXPECT_EQ(VRK_SetHsmPolicy(a, nullptr), 7u);
-  EXPECT_EQ(VRK_CreateTknByPin(a, u8(kUserPin), len(kUserPin), nullptr), 7u);
-  EXPECT_EQ(VRK_GetMutexState(nullptr), 7u);
-  EXPECT_EQ(VRK_GetVersion(nullptr), 7u);
+  EXPECT_EQ(VRK_Initialize(nullptr), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_GetHsmInfo(hsm, nullptr), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_OpenHsmSession(hsm, nullptr), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_OpenTokenSession(hsm, id.data(), nullptr), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_OpenTokenSession(hsm, nullptr, &a), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_GetHsmSessionInfo(a, nullptr), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_ListTokens(hsm, nullptr), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_GetTokenInfo(hsm, id.data(), nullptr), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_GetHsmPolicy(hsm, nullptr), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_SetHsmPolicy(a, nullptr), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_CreateTknByPin(a, u8(kUserPin), len(kUserPin), nullptr), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_GetMutexState(nullptr), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_GetVersion(nullptr), VRK_ERR_ARGUMENTS);
   VRK_HANDLE u = user_session(id);
   uint32_t n = 100;
-  EXPECT_EQ(VRK_BackupToken(u, u8(kUserPin), len(kUserPin), nullptr, &n), 7u);
+  EXPECT_EQ(VRK_BackupToken(u, u8(kUserPin), len(kUserPin), nullptr, &n), VRK_ERR_ARGUMENTS);
   uint8_t buf[8];
-  EXPECT_EQ(VRK_BackupToken(u, u8(kUserPin), len(kUserPin), buf, nullptr), 7u);
-  EXPECT_EQ(VRK_GetTokenSessionInfo(u, nullptr), 7u);
-  EXPECT_EQ(VRK_GetTokenPolicy(u, nullptr), 7u);
-  EXPECT_EQ(VRK_DigestFinal(u, nullptr, &n), 7);
-  EXPECT_EQ(VRK_GenerateRandom(u, 8, nullptr), 7);
+  EXPECT_EQ(VRK_BackupToken(u, u8(kUserPin), len(kUserPin), buf, nullptr), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_GetTokenSessionInfo(u, nullptr), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_GetTokenPolicy(u, nullptr), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_DigestFinal(u, nullptr, &n), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_GenerateRandom(u, 8, nullptr), VRK_ERR_ARGUMENTS);
   EXPECT_EQ(VRK_CloseTokenSession(u), 0u);
   EXPECT_EQ(VRK_CloseHsmSession(a), 0u);
 }
@@ -130,7 +130,7 @@ TEST_F(CoreHsm, FinalizeEndsSessionsAndStartsClean) {
   VRK_HANDLE u = user_session(id);
   ASSERT_EQ(VRK_Finalize(hsm), 0u);
   VRK_HANDLE h = 0;
-  EXPECT_EQ(VRK_OpenHsmSession(hsm, &h), 0x1A0u);  // no mutex any more
+  EXPECT_EQ(VRK_OpenHsmSession(hsm, &h), VRK_ERR_MUTEX_BAD);  // no mutex any more
   EXPECT_EQ(SwSess_GetCtx(u), nullptr);
   ASSERT_EQ(VRK_Initialize(&hsm), 0u);
   for (int i = 0; i < 20; ++i) ASSERT_EQ(VRK_OpenHsmSession(hsm, &h), 0u) << i;
@@ -141,8 +141,8 @@ TEST_F(CoreHsm, KeyConversionsRefuseNullPointers) {
   VRK_HANDLE u = user_session(id);
   uint8_t k[32] = {};
   uint32_t n = 32;
-  EXPECT_EQ(VRK_SetTknKey2Sw(u, k, 32, nullptr, &n), 7u);
-  EXPECT_EQ(VRK_SetSwKey2Tkn(u, k, 32, k, nullptr), 7u);
-  EXPECT_EQ(VRK_SetPlainKey2Sw(u, nullptr, 32, k, &n), 7u);
-  EXPECT_EQ(VRK_SetSwKey2Plain(u, k, 32, nullptr, &n), 7u);
+  EXPECT_EQ(VRK_SetTknKey2Sw(u, k, 32, nullptr, &n), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_SetSwKey2Tkn(u, k, 32, k, nullptr), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_SetPlainKey2Sw(u, nullptr, 32, k, &n), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_SetSwKey2Plain(u, k, 32, nullptr, &n), VRK_ERR_ARGUMENTS);
 }

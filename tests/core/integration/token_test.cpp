@@ -30,16 +30,16 @@ TEST_F(CoreHsm, CreateListInfoDeleteTokens) {
   l = tokens();
   ASSERT_EQ(l.TknNum, 1);
   EXPECT_EQ(id_str(l.TknId[0]), id_str(b.data()));
-  EXPECT_EQ(VRK_GetTokenInfo(hsm, a.data(), &info), 6u);
+  EXPECT_EQ(VRK_GetTokenInfo(hsm, a.data(), &info), VRK_ERR_FAILED);
 }
 
 TEST_F(CoreHsm, TokenCreationNeedsTheAdministrator) {
   VRK_HANDLE h = hsm_session();
   uint8_t id[16];
-  EXPECT_EQ(VRK_CreateTknByPin(h, u8(kUserPin), len(kUserPin), id), 0x101u);
-  EXPECT_EQ(VRK_DeleteToken(h, id), 0x101u);
-  EXPECT_EQ(VRK_ResetVrk(h), 0x101u);
-  EXPECT_EQ(VRK_CreateTknByPin(0x1234, u8(kUserPin), len(kUserPin), id), 0xB3u);
+  EXPECT_EQ(VRK_CreateTknByPin(h, u8(kUserPin), len(kUserPin), id), VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_DeleteToken(h, id), VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_ResetVrk(h), VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_CreateTknByPin(0x1234, u8(kUserPin), len(kUserPin), id), VRK_ERR_SESSION_HANDLE);
 }
 
 // PINs and labels are checked before a device sees them: the device keeps
@@ -63,9 +63,9 @@ TEST_F(CoreHsm, PinsAndLabelsAreChecked) {
   EXPECT_EQ(VRK_CreateTknByPin(adm, u8(pin32.data()), 32, id), 0u);
 
   const std::string long_label(33, 'l');
-  EXPECT_EQ(VRK_SetHsmLabel(adm, u8(long_label.data()), 33), 7u);
-  EXPECT_EQ(VRK_SetHsmLabel(adm, u8("a\nb"), 3), 7u);
-  EXPECT_EQ(VRK_SetHsmLabel(adm, u8("a\0b"), 3), 7u);
+  EXPECT_EQ(VRK_SetHsmLabel(adm, u8(long_label.data()), 33), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_SetHsmLabel(adm, u8("a\nb"), 3), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_SetHsmLabel(adm, u8("a\0b"), 3), VRK_ERR_ARGUMENTS);
   EXPECT_EQ(VRK_SetHsmLabel(adm, u8("new label"), 9), 0u);
   VRK_HSM_INFO info{};
   ASSERT_EQ(VRK_GetHsmInfo(hsm, &info), 0u);
@@ -73,11 +73,11 @@ TEST_F(CoreHsm, PinsAndLabelsAreChecked) {
 
   std::vector<uint8_t> tid(id, id + 16);
   VRK_HANDLE u = user_session(tid, pin32.c_str());
-  EXPECT_EQ(VRK_SetTokenLabel(u, u8(long_label.data()), 33), 7u);
-  EXPECT_EQ(VRK_SetTokenLabel(u, u8("x\ry"), 3), 7u);
+  EXPECT_EQ(VRK_SetTokenLabel(u, u8(long_label.data()), 33), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_SetTokenLabel(u, u8("x\ry"), 3), VRK_ERR_ARGUMENTS);
   EXPECT_EQ(VRK_SetTokenLabel(u, u8("token label"), 11), 0u);
-  EXPECT_EQ(VRK_SetTokenNormalUserPin(u, u8(long_pin.data()), 33), 0xA2u);
-  EXPECT_EQ(VRK_SetTokenNormalUserPin(u, u8("a\nb"), 3), 0xA1u);
+  EXPECT_EQ(VRK_SetTokenNormalUserPin(u, u8(long_pin.data()), 33), VRK_ERR_PIN_LEN_RANGE);
+  EXPECT_EQ(VRK_SetTokenNormalUserPin(u, u8("a\nb"), 3), VRK_ERR_PIN_INVALID);
   VRK_TOKEN_INFO ti{};
   ASSERT_EQ(VRK_GetTokenInfo(hsm, id, &ti), 0u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(ti.TknLabel)), "token label");
@@ -99,13 +99,13 @@ TEST_F(CoreHsm, UserLoginFailuresLockAndTheSuperUserUnlocks) {
     EXPECT_EQ(info.NormalUserLoginFailCount, i);
     EXPECT_EQ(SwSess_GetStatus(u), VRK_SESS_IDLE);
   }
-  EXPECT_EQ(VRK_LoginTokenNormalUserByPin(u, u8(kUserPin), len(kUserPin)), 0xA4u);  // locked
+  EXPECT_EQ(VRK_LoginTokenNormalUserByPin(u, u8(kUserPin), len(kUserPin)), VRK_ERR_PIN_LOCKED);  // locked
   VRK_TOKEN_INFO info{};
   ASSERT_EQ(VRK_GetTokenInfo(hsm, id.data(), &info), 0u);
   EXPECT_EQ(info.TknStatus, ZEB_DEVICE_TKN_NORMALUSER_LOCKED);
 
   VRK_HANDLE su = token_session(id);
-  EXPECT_EQ(VRK_UnlockTokenNormalUser(su, id.data()), 0x101u);  // needs the super user
+  EXPECT_EQ(VRK_UnlockTokenNormalUser(su, id.data()), VRK_ERR_USER_NOT_LOGGED_IN);  // needs the super user
   ASSERT_EQ(VRK_LoginTokenSuperUserByPin(su, u8(kUserPin), len(kUserPin)), 0u);
   ASSERT_EQ(VRK_UnlockTokenNormalUser(su, id.data()), 0u);
   EXPECT_EQ(VRK_LoginTokenNormalUserByPin(u, u8(kUserPin), len(kUserPin)), 0u);
@@ -115,7 +115,8 @@ TEST_F(CoreHsm, PinChanges) {
   auto id = create_token();
   VRK_HANDLE u = user_session(id);
   ASSERT_EQ(VRK_SetTokenNormalUserPin(u, u8("fresh-user-pin"), 14), 0u);
-  EXPECT_EQ(VRK_SetTokenSuperUserPin(u, u8("fresh-su-pin"), 12), 0x101u);  // the user is not the super user
+  EXPECT_EQ(VRK_SetTokenSuperUserPin(u, u8("fresh-su-pin"), 12),
+            VRK_ERR_USER_NOT_LOGGED_IN);  // the user is not the super user
   ASSERT_EQ(VRK_LogoutTokenNormalUser(u), 0u);
   EXPECT_NE(VRK_LoginTokenNormalUserByPin(u, u8(kUserPin), len(kUserPin)), 0u);
   ASSERT_EQ(VRK_LoginTokenNormalUserByPin(u, u8("fresh-user-pin"), 14), 0u);
@@ -129,7 +130,7 @@ TEST_F(CoreHsm, PinChanges) {
   ASSERT_EQ(VRK_LoginTokenSuperUserByPin(su, u8("fresh-su-pin"), 12), 0u);
 
   VRK_HANDLE idle = token_session(id);
-  EXPECT_EQ(VRK_SetTokenNormalUserPin(idle, u8("nobody"), 6), 0x101u);
+  EXPECT_EQ(VRK_SetTokenNormalUserPin(idle, u8("nobody"), 6), VRK_ERR_USER_NOT_LOGGED_IN);
 
   VRK_HANDLE adm = admin_session();
   ASSERT_EQ(VRK_SetHsmPin(adm, u8("new-admin-pin"), 13), 0u);
@@ -182,19 +183,19 @@ TEST_F(CoreHsm, BackupBufferBoundsAndShortRestore) {
   EXPECT_EQ(n, full);
   for (uint32_t i = full; i < full + 8; ++i) EXPECT_EQ(exact[i], 0xEE);
   n = full - 1;
-  EXPECT_EQ(VRK_BackupToken(u, u8(kUserPin), len(kUserPin), exact.data(), &n), 6u);
+  EXPECT_EQ(VRK_BackupToken(u, u8(kUserPin), len(kUserPin), exact.data(), &n), VRK_ERR_FAILED);
   n = 10;
-  EXPECT_EQ(VRK_BackupToken(u, u8(kUserPin), len(kUserPin), exact.data(), &n), 0x150u);
+  EXPECT_EQ(VRK_BackupToken(u, u8(kUserPin), len(kUserPin), exact.data(), &n), VRK_ERR_BUFFER_TOO_SMALL);
 
   uint8_t small[24] = {};
-  EXPECT_EQ(VRK_RestoreToken(u, u8(kUserPin), len(kUserPin), small, 23), 7u);
-  EXPECT_EQ(VRK_RestoreToken(u, u8(kUserPin), len(kUserPin), small, 0), 7u);
+  EXPECT_EQ(VRK_RestoreToken(u, u8(kUserPin), len(kUserPin), small, 23), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_RestoreToken(u, u8(kUserPin), len(kUserPin), small, 0), VRK_ERR_ARGUMENTS);
   EXPECT_NE(VRK_RestoreToken(u, u8(kUserPin), len(kUserPin), small, 24), 0u);  // empty image
 
   VRK_HANDLE idle = token_session(id);
   n = 1024;
-  EXPECT_EQ(VRK_BackupToken(idle, u8(kUserPin), len(kUserPin), big.data(), &n), 0x101u);
-  EXPECT_EQ(VRK_RestoreToken(idle, u8(kUserPin), len(kUserPin), big.data(), full), 0x101u);
+  EXPECT_EQ(VRK_BackupToken(idle, u8(kUserPin), len(kUserPin), big.data(), &n), VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_RestoreToken(idle, u8(kUserPin), len(kUserPin), big.data(), full), VRK_ERR_USER_NOT_LOGGED_IN);
 }
 
 TEST_F(CoreHsm, HsmResetEndsTheSessionAndLeavesOneToken) {
@@ -203,7 +204,7 @@ TEST_F(CoreHsm, HsmResetEndsTheSessionAndLeavesOneToken) {
   VRK_HANDLE adm = admin_session();
   ASSERT_EQ(VRK_ResetVrk(adm), 0u);
   EXPECT_EQ(SwSess_GetCtx(adm), nullptr);
-  EXPECT_EQ(VRK_LogoutHsm(adm), 0xB3u);
+  EXPECT_EQ(VRK_LogoutHsm(adm), VRK_ERR_SESSION_HANDLE);
   VRK_TKN_USER_LIST l = tokens();
   ASSERT_EQ(l.TknNum, 1);
   EXPECT_EQ(StoreLog::get().lists.count(id_str(l.TknId[0])), 1u);
@@ -217,7 +218,7 @@ TEST_F(CoreHsm, TokenResetDeletesObjectsLastFirstAndSetsThePinToTheSerial) {
   list.seobj_array[1].ObjIndex = 11;
   list.seobj_array[2].ObjIndex = 12;
   VRK_HANDLE su = token_session(id);
-  EXPECT_EQ(VRK_ResetToken(su), 0x101u);
+  EXPECT_EQ(VRK_ResetToken(su), VRK_ERR_USER_NOT_LOGGED_IN);
   ASSERT_EQ(VRK_LoginTokenSuperUserByPin(su, u8(kUserPin), len(kUserPin)), 0u);
   StoreLog::get().calls.clear();
   ASSERT_EQ(VRK_ResetToken(su), 0u);
@@ -234,7 +235,7 @@ TEST_F(CoreHsm, DigestAndRandomNeedNoLogin) {
   auto id = create_token();
   VRK_HANDLE s = token_session(id);
   ASSERT_EQ(VRK_DigestInit(s, 9), 0);
-  EXPECT_EQ(VRK_DigestInit(s, 9), 0x51);  // one at a time; the first goes on
+  EXPECT_EQ(VRK_DigestInit(s, 9), VRK_ERR_OPERATION_ACTIVE);  // one at a time; the first goes on
   ASSERT_EQ(VRK_DigestUpdate(s, u8("ab"), 2), 0);
   uint8_t d[64];
   uint32_t n = sizeof d;
@@ -243,7 +244,7 @@ TEST_F(CoreHsm, DigestAndRandomNeedNoLogin) {
   SHA256(reinterpret_cast<const unsigned char*>("abc"), 3, ref);
   ASSERT_EQ(n, 32u);
   EXPECT_EQ(std::memcmp(d, ref, 32), 0);
-  EXPECT_EQ(VRK_DigestFinal(s, d, &n), 0x91);  // nothing running any more
+  EXPECT_EQ(VRK_DigestFinal(s, d, &n), VRK_ERR_NOT_INITIALIZED);  // nothing running any more
 
   ASSERT_EQ(VRK_DigestInit(s, 11), 0);
   n = sizeof d;
@@ -260,7 +261,7 @@ TEST_F(CoreHsm, DigestAndRandomNeedNoLogin) {
   ASSERT_EQ(VRK_GenerateRandom(s, sizeof r1, r1), 0);
   ASSERT_EQ(VRK_GenerateRandom(s, sizeof r2, r2), 0);
   EXPECT_NE(std::memcmp(r1, r2, sizeof r1), 0);
-  EXPECT_EQ(VRK_GenerateRandom(0x77, sizeof r1, r1), 0xB3);
+  EXPECT_EQ(VRK_GenerateRandom(0x77, sizeof r1, r1), VRK_ERR_SESSION_HANDLE);
 }
 
 TEST_F(CoreHsm, KeyRewrapping) {
@@ -280,14 +281,14 @@ TEST_F(CoreHsm, KeyRewrapping) {
   ASSERT_EQ(VRK_SetTknKey2Sw(u, tkn, tn, sw, &sn), 0u);
   EXPECT_EQ(std::memcmp(sw, wrapped, 32), 0);
   VRK_HANDLE idle = token_session(id);
-  EXPECT_EQ(VRK_SetTknKey2Sw(idle, tkn, tn, sw, &sn), 0x101u);
-  EXPECT_EQ(VRK_SetPlainKey2Sw(idle, plain, 32, wrapped, &wn), 0x101u);
+  EXPECT_EQ(VRK_SetTknKey2Sw(idle, tkn, tn, sw, &sn), VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_SetPlainKey2Sw(idle, plain, 32, wrapped, &wn), VRK_ERR_USER_NOT_LOGGED_IN);
 }
 
 TEST_F(CoreHsm, MechanismCallsAnswer8) {
   uint32_t list[4], n = 4;
-  EXPECT_EQ(VRK_GetMechanismList(list, &n), 8u);
-  EXPECT_EQ(VRK_GetMechanismInfo(0x1087, nullptr), 8u);
+  EXPECT_EQ(VRK_GetMechanismList(list, &n), VRK_ERR_NO_MECHANISM_INFO);
+  EXPECT_EQ(VRK_GetMechanismInfo(0x1087, nullptr), VRK_ERR_NO_MECHANISM_INFO);
 }
 
 namespace {

@@ -24,7 +24,7 @@ TEST(ObjectKeyAlgo, Table) {
   }
   for (uint32_t bad : {0u, 5u, 68u, 4097u}) {
     uint32_t algo = 99;
-    EXPECT_EQ(VRK_GetObjKeyAlgo(bad, &algo), 0x68) << bad;
+    EXPECT_EQ(VRK_GetObjKeyAlgo(bad, &algo), VRK_ERR_KEY_ALGO) << bad;
     EXPECT_EQ(algo, 0u);
   }
 }
@@ -48,8 +48,8 @@ TEST(ObjectMeta, GoldenHeader) {
   VRK_OBJECT_META untouched;
   std::memset(&untouched, 0xAB, sizeof untouched);
   VRK_OBJECT_META copy = untouched;
-  EXPECT_EQ(VRK_SetObjMeta(1, 1, nullptr, u8("id"), u8(""), 1, 0, 0, 0, 0, &copy), 0x20);
-  EXPECT_EQ(VRK_SetObjMeta(1, 1, nullptr, nullptr, u8("l"), 1, 0, 0, 0, 0, &copy), 0x20);
+  EXPECT_EQ(VRK_SetObjMeta(1, 1, nullptr, u8("id"), u8(""), 1, 0, 0, 0, 0, &copy), VRK_ERR_EMPTY_ID);
+  EXPECT_EQ(VRK_SetObjMeta(1, 1, nullptr, nullptr, u8("l"), 1, 0, 0, 0, 0, &copy), VRK_ERR_EMPTY_ID);
   EXPECT_EQ(std::memcmp(&copy, &untouched, sizeof copy), 0);
 }
 
@@ -59,28 +59,30 @@ TEST(ObjectBuffers, AllocObject) {
   std::memset(p, 0, 228);  // context + 128 bytes are usable
   std::free(p);
   zeb::core::testing::set_object_alloc_failure(0);
-  EXPECT_EQ(VRK_AllocObject(100, &p), 6);
+  EXPECT_EQ(VRK_AllocObject(100, &p), VRK_ERR_FAILED);
   zeb::core::testing::set_object_alloc_failure(-1);
 }
 
 TEST_F(ObjectModel, ObjectCallsNeedExactlyTheTokenUser) {
   Bytes obj = make(kKinds[0], "x", "x", pattern(8, 1));
   VRK_OBJECT_META m;
-  EXPECT_EQ(VRK_GetObjMetaPtr(0x1234, obj.data(), static_cast<uint32_t>(obj.size()), &m), 0xB3);
+  EXPECT_EQ(VRK_GetObjMetaPtr(0x1234, obj.data(), static_cast<uint32_t>(obj.size()), &m), VRK_ERR_SESSION_HANDLE);
   // A super-user session gets 257 from every object call.
   VRK_HANDLE so = token_session(tkn);
   ASSERT_EQ(VRK_LoginTokenSuperUserByPin(so, u8(kUserPin), len(kUserPin)), 0u);
   uint32_t n = 0;
   uint8_t span = 0;
   Bytes buf(400);
-  EXPECT_EQ(VRK_GetObjMetaPtr(so, obj.data(), static_cast<uint32_t>(obj.size()), &m), 0x101);
-  EXPECT_EQ(VRK_SetObject(so, &m, buf.data(), 8, buf.data(), &n), 0x101);
-  EXPECT_EQ(VRK_GetObjCtxPtr(so, obj.data(), static_cast<uint32_t>(obj.size()), buf.data(), &n), 0x101);
-  EXPECT_EQ(VRK_CheckObject(so, obj.data(), static_cast<uint32_t>(obj.size())), 0x101);
-  EXPECT_EQ(VRK_GetObjectLifeSpan(so, 1, &span), 0x101);
+  EXPECT_EQ(VRK_GetObjMetaPtr(so, obj.data(), static_cast<uint32_t>(obj.size()), &m), VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_SetObject(so, &m, buf.data(), 8, buf.data(), &n), VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_GetObjCtxPtr(so, obj.data(), static_cast<uint32_t>(obj.size()), buf.data(), &n),
+            VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_CheckObject(so, obj.data(), static_cast<uint32_t>(obj.size())), VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_GetObjectLifeSpan(so, 1, &span), VRK_ERR_USER_NOT_LOGGED_IN);
   n = static_cast<uint32_t>(buf.size());
-  EXPECT_EQ(VRK_Import_RAW_AES128_Key(so, buf.data(), 16, u8("i"), u8("l"), buf.data(), &n), 0x101);
-  EXPECT_EQ(VRK_ExportRawKey(so, 1, buf.data(), &n), 0x101);
+  EXPECT_EQ(VRK_Import_RAW_AES128_Key(so, buf.data(), 16, u8("i"), u8("l"), buf.data(), &n),
+            VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_ExportRawKey(so, 1, buf.data(), &n), VRK_ERR_USER_NOT_LOGGED_IN);
 }
 
 TEST_F(ObjectModel, DeviceFailuresAndShortObjects) {
@@ -89,14 +91,14 @@ TEST_F(ObjectModel, DeviceFailuresAndShortObjects) {
   Bytes ctx(64);
   uint32_t n = 0;
   obj[97] ^= 1;
-  EXPECT_EQ(VRK_GetObjMetaPtr(s, obj.data(), static_cast<uint32_t>(obj.size()), &m), 6);
-  EXPECT_EQ(VRK_GetObjCtxPtr(s, obj.data(), static_cast<uint32_t>(obj.size()), ctx.data(), &n), 6);
+  EXPECT_EQ(VRK_GetObjMetaPtr(s, obj.data(), static_cast<uint32_t>(obj.size()), &m), VRK_ERR_FAILED);
+  EXPECT_EQ(VRK_GetObjCtxPtr(s, obj.data(), static_cast<uint32_t>(obj.size()), ctx.data(), &n), VRK_ERR_FAILED);
   EXPECT_EQ(VRK_CheckObject(s, obj.data(), static_cast<uint32_t>(obj.size())), 0x560);
   // Lengths no object can have are refused before anything is allocated.
-  EXPECT_EQ(VRK_GetObjCtxPtr(s, obj.data(), 0xFFFFFFFFu, ctx.data(), &n), 6);
+  EXPECT_EQ(VRK_GetObjCtxPtr(s, obj.data(), 0xFFFFFFFFu, ctx.data(), &n), VRK_ERR_FAILED);
   for (uint32_t short_len : {0u, 31u, 127u}) {
-    EXPECT_EQ(VRK_CheckObject(s, obj.data(), short_len), 7) << short_len;
-    EXPECT_EQ(VRK_GetObjMetaPtr(s, obj.data(), short_len, &m), 6) << short_len;
+    EXPECT_EQ(VRK_CheckObject(s, obj.data(), short_len), VRK_ERR_ARGUMENTS) << short_len;
+    EXPECT_EQ(VRK_GetObjMetaPtr(s, obj.data(), short_len, &m), VRK_ERR_FAILED) << short_len;
   }
 }
 
@@ -110,7 +112,7 @@ TEST_F(ObjectModel, ContextIsNeverLongerThanTheHeaderSays) {
   ASSERT_EQ(VRK_SetObject(s, &m, ctx.data(), 64, obj.data(), &len), 0);
   Bytes out(4);
   uint32_t n = 0;
-  EXPECT_EQ(VRK_GetObjCtxPtr(s, obj.data(), len, out.data(), &n), 6);
+  EXPECT_EQ(VRK_GetObjCtxPtr(s, obj.data(), len, out.data(), &n), VRK_ERR_FAILED);
 }
 
 TEST_F(ObjectModel, ImportedKeysAreWrappedUnderTheSessionKey) {
@@ -137,8 +139,8 @@ TEST_F(ObjectModel, ImportedKeysAreWrappedUnderTheSessionKey) {
   EXPECT_EQ(plain, raw);
   Bytes bad(160);
   len = 160;
-  EXPECT_EQ(VRK_ImportRawKey(s, nullptr, 32, 18, u8("a"), u8("b"), 2, bad.data(), &len), 7);
-  EXPECT_EQ(VRK_ImportRawKey(s, bad.data(), 0, 18, u8("a"), u8("b"), 2, bad.data(), &len), 7);
+  EXPECT_EQ(VRK_ImportRawKey(s, nullptr, 32, 18, u8("a"), u8("b"), 2, bad.data(), &len), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_ImportRawKey(s, bad.data(), 0, 18, u8("a"), u8("b"), 2, bad.data(), &len), VRK_ERR_ARGUMENTS);
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ TEST_F(Persistency, EveryKindSavedListedFoundReadAndDeleted) {
   for (size_t i = 0; i < std::size(kKinds); ++i) {
     ASSERT_EQ(VRK_DeleteObject(s, handles[i]), 0) << kKinds[i].name;
     EXPECT_FALSE(std::filesystem::exists(token_dir() + std::to_string(handles[i]) + ".obj"));
-    EXPECT_EQ(VRK_CheckObjectExist(s, handles[i]), 6);
+    EXPECT_EQ(VRK_CheckObjectExist(s, handles[i]), VRK_ERR_FAILED);
   }
   ASSERT_EQ(VRK_ListObjects(s, &list, &count), 0);
   EXPECT_EQ(count, 0u);
@@ -99,23 +99,23 @@ TEST_F(Persistency, ExportAndImportCapacities) {
   const uint32_t idx = save(make(kKinds[1], "k", "k", raw));
   Bytes key(31, 0xEE);
   uint32_t n = 31;
-  EXPECT_EQ(VRK_ExportRawKey(s, idx, key.data(), &n), 0x150);
+  EXPECT_EQ(VRK_ExportRawKey(s, idx, key.data(), &n), VRK_ERR_BUFFER_TOO_SMALL);
   EXPECT_EQ(n, 32u);
   EXPECT_EQ(key, Bytes(31, 0xEE));
 
   Bytes obj(159, 0xEE);
   uint32_t len = 159;
   EXPECT_EQ(VRK_Import_RAW_AES256_Key(s, const_cast<uint8_t*>(raw.data()), 32, u8("k"), u8("k"), obj.data(), &len),
-            0x150);
+            VRK_ERR_BUFFER_TOO_SMALL);
   EXPECT_EQ(len, 160u);
   EXPECT_EQ(obj, Bytes(159, 0xEE));
 
   Bytes read_buf(159);
   len = 159;
-  EXPECT_EQ(VRK_GetObject(s, idx, read_buf.data(), &len), 0x150);
+  EXPECT_EQ(VRK_GetObject(s, idx, read_buf.data(), &len), VRK_ERR_BUFFER_TOO_SMALL);
   EXPECT_EQ(len, 160u);
   uint8_t one = 0;
-  EXPECT_EQ(VRK_ExportRawKey(s, 999, &one, &n), 0x82);
+  EXPECT_EQ(VRK_ExportRawKey(s, 999, &one, &n), VRK_ERR_OBJECT_ABSENT);
 }
 
 TEST_F(Persistency, ImportedPublicKeyIsStoredPlainWithEncFlag) {
@@ -171,12 +171,12 @@ TEST_F(Persistency, FindsAndTheirMisses) {
   uint32_t found = 0;
   ASSERT_EQ(VRK_FindObjectsID(s, VRK_OBJ_DATA, VRK_KEY_NONE, u8("same"), &found), 0);
   EXPECT_EQ(found, a);  // the lower list entry
-  EXPECT_EQ(VRK_FindObjectsLabel(s, VRK_OBJ_DATA, VRK_KEY_NONE, u8("none"), &found), 6);
+  EXPECT_EQ(VRK_FindObjectsLabel(s, VRK_OBJ_DATA, VRK_KEY_NONE, u8("none"), &found), VRK_ERR_FAILED);
   EXPECT_EQ(found, 0xFFFFFFFFu);
   found = 0;
   EXPECT_EQ(VRK_FindObjects(s, VRK_OBJ_DATA, VRK_KEY_NONE, u8("same"), u8("none"), &found), 0);
   EXPECT_EQ(found, 0xFFFFFFFFu);
-  EXPECT_EQ(VRK_FindObjectsID(s, VRK_OBJ_SECRETKEY, VRK_KEY_NONE, u8("same"), &found), 6);  // type counts
+  EXPECT_EQ(VRK_FindObjectsID(s, VRK_OBJ_SECRETKEY, VRK_KEY_NONE, u8("same"), &found), VRK_ERR_FAILED);  // type counts
 }
 
 TEST_F(Persistency, LoginRules) {
@@ -184,14 +184,14 @@ TEST_F(Persistency, LoginRules) {
   ASSERT_EQ(VRK_LogoutTokenNormalUser(s), 0u);
   Bytes obj(200);
   uint32_t len = 200;
-  EXPECT_EQ(VRK_GetObject(s, idx, obj.data(), &len), 0x101);
-  EXPECT_EQ(VRK_SaveObject(s, obj.data(), len, &len), 0x101);
-  EXPECT_EQ(VRK_DeleteObject(s, idx), 0x101);
+  EXPECT_EQ(VRK_GetObject(s, idx, obj.data(), &len), VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_SaveObject(s, obj.data(), len, &len), VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_DeleteObject(s, idx), VRK_ERR_USER_NOT_LOGGED_IN);
   VRK_SEOBJ_LIST list;
   uint32_t count = 0;
   EXPECT_EQ(VRK_ListObjects(s, &list, &count), 0);  // listing needs no login
   EXPECT_EQ(count, 1u);
-  EXPECT_EQ(VRK_GetObject(0x1234, idx, obj.data(), &len), 0xB3);
+  EXPECT_EQ(VRK_GetObject(0x1234, idx, obj.data(), &len), VRK_ERR_SESSION_HANDLE);
 }
 
 TEST_F(Persistency, ObjectWithoutIdIsNotSaved) {
@@ -200,7 +200,7 @@ TEST_F(Persistency, ObjectWithoutIdIsNotSaved) {
   std::memset(m.ObjId, 0, sizeof m.ObjId);
   ASSERT_EQ(VRK_UpdObjectMeta(s, obj.data(), static_cast<uint32_t>(obj.size()), &m), 0);
   uint32_t idx = 0;
-  EXPECT_EQ(VRK_SaveObject(s, obj.data(), static_cast<uint32_t>(obj.size()), &idx), 0x20);
+  EXPECT_EQ(VRK_SaveObject(s, obj.data(), static_cast<uint32_t>(obj.size()), &idx), VRK_ERR_EMPTY_ID);
 }
 
 TEST_F(Persistency, TokenObjectImportAndExport) {
@@ -250,17 +250,17 @@ TEST_F(Persistency, FullListAndExhaustedSequence) {
   ASSERT_EQ(Sto_SaveObjectList(&in, list.get()), 0u);
   Bytes obj = make(kKinds[0], "d", "d", pattern(8, 1));
   uint32_t idx = 0;
-  EXPECT_EQ(VRK_SaveObject(s, obj.data(), static_cast<uint32_t>(obj.size()), &idx), 6);
+  EXPECT_EQ(VRK_SaveObject(s, obj.data(), static_cast<uint32_t>(obj.size()), &idx), VRK_ERR_FAILED);
   EXPECT_FALSE(std::filesystem::exists(token_dir() + "513.obj"));
   // A refused save leaves a key object in the caller's hands as it was.
   Bytes key = make(kKinds[1], "k", "k", pattern(32, 1));
   const Bytes key_before = key;
-  EXPECT_EQ(VRK_SaveObject(s, key.data(), static_cast<uint32_t>(key.size()), &idx), 6);
+  EXPECT_EQ(VRK_SaveObject(s, key.data(), static_cast<uint32_t>(key.size()), &idx), VRK_ERR_FAILED);
   EXPECT_EQ(key, key_before);
   *list = STO_SEOBJ_LIST{};
   list->ObjSeq = 0xFFFFFFFE;
   ASSERT_EQ(Sto_SaveObjectList(&in, list.get()), 0u);
-  EXPECT_EQ(VRK_SaveObject(s, obj.data(), static_cast<uint32_t>(obj.size()), &idx), 6);
+  EXPECT_EQ(VRK_SaveObject(s, obj.data(), static_cast<uint32_t>(obj.size()), &idx), VRK_ERR_FAILED);
   *list = STO_SEOBJ_LIST{};
   list->ObjSeq = 0xFFFFFFFD;
   ASSERT_EQ(Sto_SaveObjectList(&in, list.get()), 0u);
@@ -276,10 +276,10 @@ TEST_F(Persistency, ShortListFileIsRefusedNotReset) {
   write_file(path, read_file(path).substr(0, 40000));
   VRK_SEOBJ_LIST list;
   uint32_t count = 0;
-  EXPECT_EQ(VRK_ListObjects(s, &list, &count), 6);
+  EXPECT_EQ(VRK_ListObjects(s, &list, &count), VRK_ERR_FAILED);
   Bytes obj = make(kKinds[0], "b", "b", pattern(8, 2));
   uint32_t idx = 0;
-  EXPECT_EQ(VRK_SaveObject(s, obj.data(), static_cast<uint32_t>(obj.size()), &idx), 6);
+  EXPECT_EQ(VRK_SaveObject(s, obj.data(), static_cast<uint32_t>(obj.size()), &idx), VRK_ERR_FAILED);
   EXPECT_EQ(read(first), make(kKinds[0], "a", "a", pattern(8, 1)));  // 1.obj not overwritten
 }
 

@@ -37,8 +37,8 @@ TEST_F(SessionObjects, EveryKindCachedFoundReadAndDeleted) {
     ASSERT_EQ(VRK_GetObjectLifeSpan(s, h, &span), 0);
     EXPECT_EQ(span, VRK_OBJ_SESSION);
     ASSERT_EQ(VRK_DeleteSessionObject(s, h), 0);
-    EXPECT_EQ(VRK_CheckSessionObjectExists(s, h), 0x82);
-    EXPECT_EQ(VRK_FindSessionObjects(s, k.type, k.algo, u8(id.c_str()), nullptr, &found), 0x50);
+    EXPECT_EQ(VRK_CheckSessionObjectExists(s, h), VRK_ERR_OBJECT_ABSENT);
+    EXPECT_EQ(VRK_FindSessionObjects(s, k.type, k.algo, u8(id.c_str()), nullptr, &found), VRK_ERR_NO_MATCH);
   }
 }
 
@@ -47,7 +47,7 @@ TEST_F(SessionObjects, TwoHundredFiftySixSlotsAndTheLowestFreeOne) {
   for (uint32_t i = 0; i < 256; ++i) EXPECT_EQ(cache(s, obj), 0x80000000u + i);
   uint32_t h = 0;
   Bytes o = obj;
-  EXPECT_EQ(VRK_CacheSessionObject(s, o.data(), static_cast<uint32_t>(o.size()), &h), 0x160);
+  EXPECT_EQ(VRK_CacheSessionObject(s, o.data(), static_cast<uint32_t>(o.size()), &h), VRK_ERR_SESS_OBJECTS_FULL);
   ASSERT_EQ(VRK_DeleteSessionObject(s, 0x80000000u + 77), 0);
   ASSERT_EQ(VRK_DeleteSessionObject(s, 0x80000000u + 12), 0);
   EXPECT_EQ(cache(s, obj), 0x80000000u + 12);
@@ -58,15 +58,15 @@ TEST_F(SessionObjects, HandlesOutsideTheSlotsAreRejected) {
   uint32_t len = 0;
   uint8_t b[8];
   for (uint32_t h : {0x80000100u, 5u, 0xFFFFFFFFu}) {
-    EXPECT_EQ(VRK_GetSessionObjectSize(s, h, &len), 7) << h;
+    EXPECT_EQ(VRK_GetSessionObjectSize(s, h, &len), VRK_ERR_ARGUMENTS) << h;
     len = sizeof b;
-    EXPECT_EQ(VRK_GetSessionObject(s, h, b, &len), 7) << h;
-    EXPECT_EQ(VRK_CheckSessionObjectExists(s, h), 7) << h;
-    EXPECT_EQ(VRK_DeleteSessionObject(s, h), 7) << h;
+    EXPECT_EQ(VRK_GetSessionObject(s, h, b, &len), VRK_ERR_ARGUMENTS) << h;
+    EXPECT_EQ(VRK_CheckSessionObjectExists(s, h), VRK_ERR_ARGUMENTS) << h;
+    EXPECT_EQ(VRK_DeleteSessionObject(s, h), VRK_ERR_ARGUMENTS) << h;
   }
   uint8_t span;
-  EXPECT_EQ(VRK_GetObjectLifeSpan(s, 0x80000005u, &span), 0x82);  // a free slot
-  EXPECT_EQ(VRK_GetObjectLifeSpan(s, 5, &span), 6);                // no such store object
+  EXPECT_EQ(VRK_GetObjectLifeSpan(s, 0x80000005u, &span), VRK_ERR_OBJECT_ABSENT);  // a free slot
+  EXPECT_EQ(VRK_GetObjectLifeSpan(s, 5, &span), VRK_ERR_FAILED);                   // no such store object
 }
 
 TEST_F(SessionObjects, FindRules) {
@@ -80,9 +80,9 @@ TEST_F(SessionObjects, FindRules) {
   EXPECT_EQ(f, ab);
   ASSERT_EQ(VRK_FindSessionObjects(s, VRK_OBJ_DATA, 0, u8("A"), u8("three"), &f), 0);
   EXPECT_EQ(f, a2);  // both must match
-  EXPECT_EQ(VRK_FindSessionObjects(s, VRK_OBJ_DATA, 0, u8("AB"), u8("three"), &f), 0x50);
-  EXPECT_EQ(VRK_FindSessionObjects(s, VRK_OBJ_DATA, 0, nullptr, nullptr, &f), 7);
-  EXPECT_EQ(VRK_CheckSessionObjectIdConflict(s, u8("AB")), 7);
+  EXPECT_EQ(VRK_FindSessionObjects(s, VRK_OBJ_DATA, 0, u8("AB"), u8("three"), &f), VRK_ERR_NO_MATCH);
+  EXPECT_EQ(VRK_FindSessionObjects(s, VRK_OBJ_DATA, 0, nullptr, nullptr, &f), VRK_ERR_ARGUMENTS);
+  EXPECT_EQ(VRK_CheckSessionObjectIdConflict(s, u8("AB")), VRK_ERR_ARGUMENTS);
   EXPECT_EQ(VRK_CheckSessionObjectIdConflict(s, u8("ABC")), 0);
 }
 
@@ -91,7 +91,7 @@ TEST_F(SessionObjects, CopiesOutNeedRoom) {
   const uint32_t h = cache(s, obj);
   Bytes out(obj.size() - 1, 0xEE);
   uint32_t len = static_cast<uint32_t>(out.size());
-  EXPECT_EQ(VRK_GetSessionObject(s, h, out.data(), &len), 0x150);
+  EXPECT_EQ(VRK_GetSessionObject(s, h, out.data(), &len), VRK_ERR_BUFFER_TOO_SMALL);
   EXPECT_EQ(len, obj.size() - 1);
   EXPECT_EQ(out, Bytes(obj.size() - 1, 0xEE));
 }
@@ -102,11 +102,11 @@ TEST_F(SessionObjects, ObjectsWithoutIdAndDamagedObjectsAreNotCached) {
   m.ObjId[0] = 0;
   ASSERT_EQ(VRK_UpdObjectMeta(s, obj.data(), static_cast<uint32_t>(obj.size()), &m), 0);
   uint32_t h = 0;
-  EXPECT_EQ(VRK_CacheSessionObject(s, obj.data(), static_cast<uint32_t>(obj.size()), &h), 0x20);
+  EXPECT_EQ(VRK_CacheSessionObject(s, obj.data(), static_cast<uint32_t>(obj.size()), &h), VRK_ERR_EMPTY_ID);
   Bytes bad = make(kKinds[0], "y", "y", pattern(10, 1));
   bad[100] ^= 1;
   EXPECT_EQ(VRK_CacheSessionObject(s, bad.data(), static_cast<uint32_t>(bad.size()), &h), 0x560);
-  EXPECT_EQ(VRK_CacheSessionObject(s, bad.data(), 0, &h), 7);
+  EXPECT_EQ(VRK_CacheSessionObject(s, bad.data(), 0, &h), VRK_ERR_ARGUMENTS);
 }
 
 TEST_F(SessionObjects, ExtensionObjects) {
@@ -132,7 +132,7 @@ TEST_F(SessionObjects, ExtensionObjects) {
   EXPECT_EQ(n, 8u);
   EXPECT_EQ(got[0], 0x05);
   n = 4;
-  EXPECT_EQ(VRK_GetSessionObjExtension(s, h, got, &n), 0x150);
+  EXPECT_EQ(VRK_GetSessionObjExtension(s, h, got, &n), VRK_ERR_BUFFER_TOO_SMALL);
   EXPECT_EQ(n, 8u);
   uint8_t word2[8] = {0x40, 0, 0, 0, 0, 0, 0, 1};
   ASSERT_EQ(VRK_UpdateSessionObjExtension(s, h, word2, 8), 0);
@@ -141,19 +141,19 @@ TEST_F(SessionObjects, ExtensionObjects) {
   EXPECT_EQ(std::memcmp(got, word2, 8), 0);
 
   ASSERT_EQ(VRK_DeleteSessionObjExtension(s, h), 0);
-  EXPECT_EQ(VRK_CheckSessionObjectExists(s, 0x80000001u), 0x82);
+  EXPECT_EQ(VRK_CheckSessionObjectExists(s, 0x80000001u), VRK_ERR_OBJECT_ABSENT);
   ASSERT_EQ(VRK_ListSessionObjects(s, slots), 0);
   owner.assign(slots[0].pObj, slots[0].pObj + slots[0].u32DataLen);
   EXPECT_EQ(meta_of(owner).u32ObjExtIndex, 0xFFFFFFFFu);
-  EXPECT_EQ(VRK_GetSessionObjExtension(s, h, got, &n), 6);
-  EXPECT_EQ(VRK_DeleteSessionObjExtension(s, h), 0x82);
+  EXPECT_EQ(VRK_GetSessionObjExtension(s, h, got, &n), VRK_ERR_FAILED);
+  EXPECT_EQ(VRK_DeleteSessionObjExtension(s, h), VRK_ERR_OBJECT_ABSENT);
 
   // Deleting an object that has an extension frees both slots.
   ASSERT_EQ(VRK_CacheSessionObjExtension(s, h, word, 8), 0);
   ASSERT_EQ(VRK_DeleteSessionObject(s, h), 0);
-  EXPECT_EQ(VRK_CheckSessionObjectExists(s, 0x80000000u), 0x82);
-  EXPECT_EQ(VRK_CheckSessionObjectExists(s, 0x80000001u), 0x82);
-  EXPECT_EQ(VRK_ListSessionObjects(s, nullptr), 0x150);
+  EXPECT_EQ(VRK_CheckSessionObjectExists(s, 0x80000000u), VRK_ERR_OBJECT_ABSENT);
+  EXPECT_EQ(VRK_CheckSessionObjectExists(s, 0x80000001u), VRK_ERR_OBJECT_ABSENT);
+  EXPECT_EQ(VRK_ListSessionObjects(s, nullptr), VRK_ERR_BUFFER_TOO_SMALL);
 }
 
 TEST_F(SessionObjects, FailedAllocationKeepsTheSlotsObject) {
@@ -163,7 +163,7 @@ TEST_F(SessionObjects, FailedAllocationKeepsTheSlotsObject) {
   zeb::core::testing::set_object_alloc_failure(0);
   const uint32_t rv = SwSess_UpdateSessionObject(s, h, other.data(), static_cast<uint32_t>(other.size()));
   zeb::core::testing::set_object_alloc_failure(-1);
-  EXPECT_EQ(rv, 2u);
+  EXPECT_EQ(rv, VRK_ERR_HOST_MEMORY);
   Bytes back(obj.size());
   uint32_t len = static_cast<uint32_t>(back.size());
   ASSERT_EQ(VRK_GetSessionObject(s, h, back.data(), &len), 0);
@@ -196,9 +196,9 @@ TEST_F(SessionObjects, LoginRules) {
   ASSERT_EQ(VRK_LogoutTokenNormalUser(s), 0u);
   uint32_t len = 0;
   EXPECT_EQ(VRK_GetSessionObjectSize(s, h, &len), 0);  // the one call without a login
-  EXPECT_EQ(VRK_CheckSessionObjectExists(s, h), 0x101);
-  EXPECT_EQ(VRK_DeleteSessionObject(s, h), 0x101);
-  EXPECT_EQ(VRK_GetSessionObjectSize(0x1234, h, &len), 0xB3);
+  EXPECT_EQ(VRK_CheckSessionObjectExists(s, h), VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_DeleteSessionObject(s, h), VRK_ERR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(VRK_GetSessionObjectSize(0x1234, h, &len), VRK_ERR_SESSION_HANDLE);
 }
 
 }  // namespace

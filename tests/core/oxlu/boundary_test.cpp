@@ -7,11 +7,11 @@
 
 #include "oxlu/file.h"
 #include "support/fail_alloc.h"
-#include "temp_dir.h"
+#include "support/workdir.h"
 
 namespace {
 
-class FileBoundary : public TempDirTest {};
+class FileBoundary : public zt::WorkDirTest {};
 
 TEST_F(FileBoundary, WritesAndReadsWithEveryAllocationFailing) {
   char buf[16] = {};

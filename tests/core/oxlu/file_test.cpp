@@ -1,39 +1,22 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
 #include <vector>
 
-#include "lock_holder.h"
 #include "oxlu/file.h"
-#include "oxlu/testing.h"
-#include "temp_dir.h"
+#include "support/full_disk.h"
+#include "support/lock_holder.h"
+#include "support/workdir.h"
 
 namespace {
 
-using FileTest = TempDirTest;
+using FileTest = zt::WorkDirTest;
+using zt::LockHolder;
 
-// Writes at most `budget_` bytes in all, then fails as a full disk does.
-size_t g_budget = 0;
-ssize_t write_until_full(int fd, const void* buf, size_t n) {
-  if (g_budget == 0) {
-    errno = ENOSPC;
-    return -1;
-  }
-  const size_t k = n < g_budget ? n : g_budget;
-  g_budget -= k;
-  return ::write(fd, buf, k);
-}
-struct FullDisk {
-  explicit FullDisk(size_t budget) {
-    g_budget = budget;
-    oxlu::testing::set_write_function(write_until_full);
-  }
-  ~FullDisk() { oxlu::testing::set_write_function(nullptr); }
-};
+using zt::FullDisk;
 
 std::string read_stream(FILE* f) {
   std::string s;
@@ -49,7 +32,7 @@ TEST_F(FileTest, ReadOfMissingFileFailsAndCreatesNothing) {
   size_t len = 0;
   char buf[8];
   EXPECT_EQ(oxlu_read_file("./absent.cfg", buf, sizeof buf, &len), OXLU_E_NOENT);
-  EXPECT_TRUE(entries().empty());
+  EXPECT_TRUE(zt::dir_entries().empty());
 }
 
 TEST_F(FileTest, WriteStreamCreatesAndReplacesWhole) {
@@ -57,27 +40,27 @@ TEST_F(FileTest, WriteStreamCreatesAndReplacesWhole) {
   ASSERT_NE(f, nullptr);
   fputs("first version, long\n", f);
   ASSERT_EQ(fclose_safe(f), 0);
-  EXPECT_EQ(slurp("./a.cfg"), "first version, long\n");
+  EXPECT_EQ(zt::read_file("./a.cfg"), "first version, long\n");
 
   f = fopen_safe("./a.cfg", "wb");
   ASSERT_NE(f, nullptr);
   fputs("v2\n", f);
   ASSERT_EQ(fclose_safe(f), 0);
-  EXPECT_EQ(slurp("./a.cfg"), "v2\n");
+  EXPECT_EQ(zt::read_file("./a.cfg"), "v2\n");
 
   f = fopen_safe("./a.cfg", "r");
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(read_stream(f), "v2\n");
   EXPECT_EQ(fclose_safe(f), 0);
   // Only the file and its lock companion remain: no temporary files.
-  EXPECT_EQ(entries(), (std::set<std::string>{"a.cfg", "a.cfg.lock"}));
+  EXPECT_EQ(zt::dir_entries(), (std::set<std::string>{"a.cfg", "a.cfg.lock"}));
 }
 
 TEST_F(FileTest, EmptyWriteStreamLeavesEmptyFile) {
   FILE* f = fopen_safe("./e.cfg", "w");
   ASSERT_NE(f, nullptr);
   ASSERT_EQ(fclose_safe(f), 0);
-  EXPECT_EQ(slurp("./e.cfg"), "");
+  EXPECT_EQ(zt::read_file("./e.cfg"), "");
 }
 
 TEST_F(FileTest, AtomicWriteAndReadRoundTrip) {
@@ -126,11 +109,11 @@ TEST_F(FileTest, ReplacementKeepsPermissionsNeverWiderThanAsked) {
   ASSERT_EQ(stat("./k.cfg", &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   umask(old);
-  EXPECT_EQ(slurp("./k.cfg"), "c");
+  EXPECT_EQ(zt::read_file("./k.cfg"), "c");
 }
 
 TEST_F(FileTest, FileHeldByAWriterInAnotherProcessIsBusy) {
-  spit("./c.cfg", "original\n");
+  zt::write_file("./c.cfg", "original\n");
   LockHolder holder("./c.cfg", "x");
   ASSERT_TRUE(holder.ok());
 
@@ -141,7 +124,7 @@ TEST_F(FileTest, FileHeldByAWriterInAnotherProcessIsBusy) {
   size_t len = 0;
   EXPECT_EQ(oxlu_read_file("./c.cfg", buf, sizeof buf, &len), OXLU_E_BUSY);
   EXPECT_EQ(remove_safe("./c.cfg"), -1);
-  EXPECT_EQ(slurp("./c.cfg"), "original\n");
+  EXPECT_EQ(zt::read_file("./c.cfg"), "original\n");
 
   holder.release();
   FILE* f = fopen_safe("./c.cfg", "r");
@@ -164,18 +147,18 @@ TEST_F(FileTest, LockStillGuardsAfterReplacement) {
   ASSERT_TRUE(writer.ok());
   EXPECT_EQ(fopen_safe("./d.cfg", "r"), nullptr);
   writer.release();
-  EXPECT_EQ(slurp("./d.cfg"), "");  // the other process wrote nothing
+  EXPECT_EQ(zt::read_file("./d.cfg"), "");  // the other process wrote nothing
 }
 
 TEST_F(FileTest, ReadOnlyDirectoryIsStillReadableUnderLock) {
   std::filesystem::create_directory("./ro");
-  spit("./ro/conf.cfg", "k=v\n");
+  zt::write_file("./ro/conf.cfg", "k=v\n");
   ASSERT_EQ(chmod("./ro", 0555), 0);
   FILE* f = fopen_safe("./ro/conf.cfg", "r");
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(read_stream(f), "k=v\n");
   if (geteuid() != 0) {  // root writes anywhere; others get no companion here
-    EXPECT_EQ(entries("./ro"), (std::set<std::string>{"conf.cfg"}));
+    EXPECT_EQ(zt::dir_entries("./ro"), (std::set<std::string>{"conf.cfg"}));
     EXPECT_EQ(fopen_safe("./ro/conf.cfg", "r"), nullptr);  // the file itself is locked
   }
   EXPECT_EQ(fclose_safe(f), 0);
@@ -206,7 +189,7 @@ TEST_F(FileTest, FileWhereNoCompanionCanBeMadeLocksItself) {
 }
 
 TEST_F(FileTest, ReadersShareAFileAndAWriterWaitsForThem) {
-  spit("./f.cfg", "x\n");
+  zt::write_file("./f.cfg", "x\n");
   // In one process as in two: readers together, a writer alone.
   FILE* a = fopen_safe("./f.cfg", "r");
   ASSERT_NE(a, nullptr);
@@ -220,13 +203,13 @@ TEST_F(FileTest, ReadersShareAFileAndAWriterWaitsForThem) {
   EXPECT_EQ(fclose_safe(b), 0);
   other.release();
   EXPECT_EQ(oxlu_write_file_atomic("./f.cfg", "y\n", 2, OXLU_PERM_PUBLIC), OXLU_OK);
-  EXPECT_EQ(slurp("./f.cfg"), "y\n");
+  EXPECT_EQ(zt::read_file("./f.cfg"), "y\n");
 }
 
 TEST_F(FileTest, AWriterHeldBrieflyIsWaitedFor) {
   // A writer that lets go within the bounded wait costs a reader time, not
   // a failure.
-  spit("./h.cfg", "old\n");
+  zt::write_file("./h.cfg", "old\n");
   std::atomic<bool> held{false};
   std::thread writer([&] {
     oxlu::WriteLock lock;
@@ -267,33 +250,33 @@ TEST_F(FileTest, WriteLockHoldsAcrossReadModifyWrite) {
   }
   for (auto& t : threads) t.join();
   EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(slurp("./n.cfg"), std::to_string(kThreads * kEach));
+  EXPECT_EQ(zt::read_file("./n.cfg"), std::to_string(kThreads * kEach));
 }
 
 TEST_F(FileTest, DeadWritersTemporaryFilesAreRemoved) {
-  spit("./a.cfg", "a\n");
-  spit("./a.cfg.tmp.999999.3", "half");   // a writer that died
-  spit("./b.cfg.tmp.999998.0", "half");   // died before its file ever existed
-  spit("./c.cfg.tmp.x.1", "keep");         // not a temporary file of ours
-  spit("./d.tmp.cfg", "keep");
+  zt::write_file("./a.cfg", "a\n");
+  zt::write_file("./a.cfg.tmp.999999.3", "half");   // a writer that died
+  zt::write_file("./b.cfg.tmp.999998.0", "half");   // died before its file ever existed
+  zt::write_file("./c.cfg.tmp.x.1", "keep");         // not a temporary file of ours
+  zt::write_file("./d.tmp.cfg", "keep");
   {
     // A live writer's temporary file stays.
     oxlu::WriteLock lock;
     ASSERT_EQ(lock.acquire("./e.cfg"), OXLU_OK);
-    spit("./e.cfg.tmp.1.1", "live");
+    zt::write_file("./e.cfg.tmp.1.1", "live");
     LockHolder holder("./e.cfg", "x");  // busy: another holder cannot have it
     EXPECT_FALSE(holder.ok());
   }
   LockHolder live("./e.cfg", "x");
   ASSERT_TRUE(live.ok());
   EXPECT_EQ(oxlu::remove_dead_temps("."), 2);
-  const std::set<std::string> left = entries();
+  const std::set<std::string> left = zt::dir_entries();
   EXPECT_EQ(left.count("a.cfg.tmp.999999.3"), 0u);
   EXPECT_EQ(left.count("b.cfg.tmp.999998.0"), 0u);
   EXPECT_EQ(left.count("c.cfg.tmp.x.1"), 1u);
   EXPECT_EQ(left.count("d.tmp.cfg"), 1u);
   EXPECT_EQ(left.count("e.cfg.tmp.1.1"), 1u);
-  EXPECT_EQ(slurp("./a.cfg"), "a\n");
+  EXPECT_EQ(zt::read_file("./a.cfg"), "a\n");
   live.release();
   EXPECT_EQ(oxlu::remove_dead_temps("."), 1);
 }
@@ -308,7 +291,7 @@ TEST_F(FileTest, WriteInterruptedMidwayKeepsOldContent) {
     EXPECT_EQ(oxlu_write_file_atomic("./g.cfg", new_text.data(), new_text.size(), OXLU_PERM_SECRET),
               OXLU_E_IO);
   }
-  EXPECT_EQ(slurp("./g.cfg"), old_text);
+  EXPECT_EQ(zt::read_file("./g.cfg"), old_text);
   {
     FullDisk full(10);
     FILE* f = fopen_safe("./g.cfg", "w");
@@ -316,14 +299,14 @@ TEST_F(FileTest, WriteInterruptedMidwayKeepsOldContent) {
     fwrite(new_text.data(), 1, new_text.size(), f);
     EXPECT_EQ(fclose_safe(f), -1);
   }
-  EXPECT_EQ(slurp("./g.cfg"), old_text);
+  EXPECT_EQ(zt::read_file("./g.cfg"), old_text);
   {
     FullDisk full(0);  // nothing at all can be written
     EXPECT_EQ(oxlu_write_file_atomic("./h.cfg", "abc", 3, OXLU_PERM_PUBLIC), OXLU_E_IO);
   }
   EXPECT_FALSE(std::filesystem::exists("./h.cfg"));
   // No temporary file is left behind, and the file is free again.
-  for (const auto& e : entries()) EXPECT_EQ(e.find(".tmp."), std::string::npos) << e;
+  for (const auto& e : zt::dir_entries()) EXPECT_EQ(e.find(".tmp."), std::string::npos) << e;
   FILE* f = fopen_safe("./g.cfg", "r");
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(read_stream(f), old_text);
@@ -342,7 +325,7 @@ TEST_F(FileTest, DirectoriesAndRemoval) {
   ASSERT_EQ(oxlu_write_file_atomic("./sub/k.cfg", "a", 1, OXLU_PERM_PUBLIC), OXLU_OK);
   EXPECT_EQ(cross_rmdir("./sub"), -1);  // not empty
   EXPECT_EQ(remove_safe("./sub/k.cfg"), 0);
-  EXPECT_TRUE(entries("./sub").empty());  // lock companion gone as well
+  EXPECT_TRUE(zt::dir_entries("./sub").empty());  // lock companion gone as well
   EXPECT_EQ(remove_safe("./sub/k.cfg"), -1);
   EXPECT_EQ(cross_rmdir("./sub"), 0);
   EXPECT_EQ(cross_rmdir("./sub"), -1);

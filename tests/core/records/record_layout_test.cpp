@@ -74,5 +74,5 @@ TEST(RecordLayout, Version) {
   ASSERT_EQ(VRK_GetVersion(v), 0u);
   EXPECT_STREQ(v, "QPX-0326");
   EXPECT_EQ(static_cast<unsigned char>(v[VRK_VERSION_LEN]), 0x55);  // exactly 9 bytes
-  EXPECT_EQ(VRK_GetVersion(nullptr), 7u);
+  EXPECT_EQ(VRK_GetVersion(nullptr), VRK_ERR_ARGUMENTS);
 }

@@ -8,34 +8,15 @@
 
 #include "crypto_fixture.h"
 #include "keys.h"
+#include "support/openssl_aes.h"
 #include "support/vectors.h"
 
 namespace zt {
 namespace {
 
+// CBC with PKCS#7 padding, ECB without (the module's two AES mechanisms).
 Bytes openssl_aes(bool cbc, bool enc, const Bytes& key, const Bytes& iv, const Bytes& in) {
-  const EVP_CIPHER* c = nullptr;
-  switch (key.size()) {
-    case 16:
-      c = cbc ? EVP_aes_128_cbc() : EVP_aes_128_ecb();
-      break;
-    case 24:
-      c = cbc ? EVP_aes_192_cbc() : EVP_aes_192_ecb();
-      break;
-    default:
-      c = cbc ? EVP_aes_256_cbc() : EVP_aes_256_ecb();
-  }
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  EVP_CipherInit_ex(ctx, c, nullptr, key.data(), cbc ? iv.data() : nullptr, enc ? 1 : 0);
-  EVP_CIPHER_CTX_set_padding(ctx, cbc ? 1 : 0);
-  Bytes out(in.size() + 32);
-  int n = 0;
-  int m = 0;
-  EVP_CipherUpdate(ctx, out.data(), &n, in.data(), static_cast<int>(in.size()));
-  EVP_CipherFinal_ex(ctx, out.data() + n, &m);
-  EVP_CIPHER_CTX_free(ctx);
-  out.resize(static_cast<size_t>(n + m));
-  return out;
+  return zt::openssl_aes(key, cbc, cbc, enc, iv, in);
 }
 
 class Aes : public CryptoTest {

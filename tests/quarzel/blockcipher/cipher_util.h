@@ -70,10 +70,4 @@ inline std::vector<size_t> random_chunks(std::mt19937& rng, size_t len, size_t u
   return chunks;
 }
 
-inline Bytes random_bytes(std::mt19937& rng, size_t n) {
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(rng());
-  return b;
-}
-
 }  // namespace zt

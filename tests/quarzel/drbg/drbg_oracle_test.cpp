@@ -19,6 +19,7 @@
 namespace {
 
 using zt::Bytes;
+using zt::random_bytes;
 
 struct Scenario {
   drbg_type_t type;
@@ -61,12 +62,6 @@ struct Step {
   uint32_t n;  // generate: bytes
   Bytes entropy, addin;
 };
-
-Bytes random_bytes(std::mt19937& rng, size_t n) {
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(rng());
-  return b;
-}
 
 const uint8_t* ptr(const Bytes& b) { return b.empty() ? nullptr : b.data(); }
 

@@ -84,10 +84,4 @@ inline GcmResult gcm_run(cipher_type_t type, const Bytes& key, const Bytes& iv, 
   return r;
 }
 
-inline Bytes random_bytes(std::mt19937& rng, size_t n) {
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(rng());
-  return b;
-}
-
 }  // namespace zt

@@ -13,6 +13,7 @@
 namespace {
 
 using zt::Bytes;
+using zt::random_bytes;
 
 constexpr uint64_t kSeed = 0x5EED2026;
 
@@ -40,12 +41,6 @@ std::vector<size_t> random_split(std::mt19937_64& rng, size_t len) {
     len -= p;
   }
   return pieces;
-}
-
-Bytes random_bytes(std::mt19937_64& rng, size_t len) {
-  Bytes b(len);
-  for (auto& x : b) x = static_cast<uint8_t>(rng());
-  return b;
 }
 
 std::vector<size_t> lengths_for(std::mt19937_64& rng, uint32_t block) {

@@ -101,7 +101,7 @@ TEST_F(Blob, EveryChangedByteIsRefused) {
   for (size_t i = 0; i < blob.size(); ++i) {
     Bytes b = blob;
     b[i] ^= 0x01;
-    EXPECT_EQ(SWD_CheckObjMAC(user_, b.data(), static_cast<uint32_t>(b.size())), 0x560u) << i;
+    EXPECT_EQ(SWD_CheckObjMAC(user_, b.data(), static_cast<uint32_t>(b.size())), SWD_ERR_MAC_MISMATCH) << i;
   }
 }
 
@@ -110,29 +110,29 @@ TEST_F(Blob, MacIsCheckedWhateverTheMetaSays) {
   Bytes b = build(meta(1), kData);
   b[2] = 0;
   ZEB_DEVICE_OBJECT_META m;
-  EXPECT_EQ(SWD_GetObjMetaPtr(user_, b.data(), static_cast<uint32_t>(b.size()), &m), 0x560u);
+  EXPECT_EQ(SWD_GetObjMetaPtr(user_, b.data(), static_cast<uint32_t>(b.size()), &m), SWD_ERR_MAC_MISMATCH);
   // A blob built with ObjMac 0 carries a MAC all the same, and it is checked.
   Bytes z = build(meta(0), kData);
   EXPECT_EQ(SWD_CheckObjMAC(user_, z.data(), static_cast<uint32_t>(z.size())), 0u);
   z[100] ^= 0xFF;
-  EXPECT_EQ(SWD_CheckObjMAC(user_, z.data(), static_cast<uint32_t>(z.size())), 0x560u);
+  EXPECT_EQ(SWD_CheckObjMAC(user_, z.data(), static_cast<uint32_t>(z.size())), SWD_ERR_MAC_MISMATCH);
   // ... and only for a logged-in token user.
   ASSERT_EQ(SWD_LogoutToken(user_), 0u);
-  EXPECT_EQ(SWD_CheckObjMAC(user_, b.data(), static_cast<uint32_t>(b.size())), 6u);
+  EXPECT_EQ(SWD_CheckObjMAC(user_, b.data(), static_cast<uint32_t>(b.size())), SWD_ERR_FAILED);
 }
 
 TEST_F(Blob, SessionsWithoutTheUserGetNoMacKey) {
   Bytes b = build(meta(), kData);
   const ZEB_DEVICE_HANDLE admin = admin_session();
-  EXPECT_EQ(SWD_CheckObjMAC(admin, b.data(), static_cast<uint32_t>(b.size())), 6u);
+  EXPECT_EQ(SWD_CheckObjMAC(admin, b.data(), static_cast<uint32_t>(b.size())), SWD_ERR_FAILED);
   uint8_t key[32];
   EXPECT_EQ(GetTknMacKey(admin, key), 6u);
   EXPECT_EQ(GetTknMacKey(0x12345678, key), 0xB3u);
   Bytes out(200);
   uint32_t n = 0;
   ZEB_DEVICE_OBJECT_META m = meta();
-  EXPECT_EQ(SWD_SetObject(0x12345678, &m, b.data(), 5, out.data(), &n), 0xB3u);
-  EXPECT_EQ(SWD_CheckObjMAC(0x12345678, b.data(), static_cast<uint32_t>(b.size())), 6u);
+  EXPECT_EQ(SWD_SetObject(0x12345678, &m, b.data(), 5, out.data(), &n), SWD_ERR_SESSION_HANDLE);
+  EXPECT_EQ(SWD_CheckObjMAC(0x12345678, b.data(), static_cast<uint32_t>(b.size())), SWD_ERR_FAILED);
 }
 
 TEST_F(Blob, ShortAndNullBlobsAreRefused) {
@@ -140,12 +140,12 @@ TEST_F(Blob, ShortAndNullBlobsAreRefused) {
   ZEB_DEVICE_OBJECT_META m;
   uint32_t n = 0;
   for (uint32_t len : {0u, 1u, 31u, 32u, 96u, 127u}) {
-    EXPECT_EQ(SWD_CheckObjMAC(user_, b.data(), len), 7u) << len;
-    EXPECT_EQ(SWD_GetObjMetaPtr(user_, b.data(), len, &m), 7u) << len;
-    EXPECT_EQ(SWD_GetObjCxtPtr(user_, b.data(), len, b.data(), &n), 7u) << len;
-    EXPECT_EQ(SWD_UpdateObjectMeta(user_, b.data(), len, &m), 7u) << len;
+    EXPECT_EQ(SWD_CheckObjMAC(user_, b.data(), len), SWD_ERR_ARGUMENTS) << len;
+    EXPECT_EQ(SWD_GetObjMetaPtr(user_, b.data(), len, &m), SWD_ERR_ARGUMENTS) << len;
+    EXPECT_EQ(SWD_GetObjCxtPtr(user_, b.data(), len, b.data(), &n), SWD_ERR_ARGUMENTS) << len;
+    EXPECT_EQ(SWD_UpdateObjectMeta(user_, b.data(), len, &m), SWD_ERR_ARGUMENTS) << len;
   }
-  EXPECT_EQ(SWD_GetObjMetaPtr(user_, nullptr, 200, &m), 7u);
+  EXPECT_EQ(SWD_GetObjMetaPtr(user_, nullptr, 200, &m), SWD_ERR_ARGUMENTS);
   EXPECT_EQ(CalulateMac(b.data(), nullptr, 4, b.data()), 0x500u);
 }
 
@@ -173,7 +173,7 @@ TEST_F(Blob, UpdateObjectMeta) {
   // A damaged blob is not rebuilt (its MAC would otherwise be made good).
   b[97] ^= 1;
   const Bytes damaged = b;
-  EXPECT_EQ(SWD_UpdateObjectMeta(user_, b.data(), static_cast<uint32_t>(b.size()), &m), 0x560u);
+  EXPECT_EQ(SWD_UpdateObjectMeta(user_, b.data(), static_cast<uint32_t>(b.size()), &m), SWD_ERR_MAC_MISMATCH);
   EXPECT_EQ(b, damaged);
 }
 

@@ -2,11 +2,10 @@
 // readers, limits, locking and interrupted writes.
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <vector>
 
 #include "fixture.h"
-#include "oxlu/testing.h"
+#include "support/full_disk.h"
 #include "quarzel/port.h"
 #include "quarzel/testing.h"
 
@@ -61,7 +60,7 @@ TEST_F(ConfigFiles, HsmAdminCfgGoldenAndRoundTrip) {
   const mode_t old = umask(022);
   ASSERT_EQ(SetHsmAdminCFG(&c), 0u);
   umask(old);
-  EXPECT_EQ(slurp("./SwHsm/HsmAdmin.cfg"),
+  EXPECT_EQ(zt::read_file("./SwHsm/HsmAdmin.cfg"),
             "Pin=1234\nPinLen=4\nSn=HSM0000000000042\nLabel=lab\nLabelLen=3\nFwVer=1.0.0\nFwVerLen=5\n"
             "Type=1\nStatus=3\nCurrTknCount=2\nMaxTknCount=4\nCurrLoginFail=1\nMaxLoginFail=10\n"
             "Default=d\nDefaultLen=1\n");
@@ -79,14 +78,14 @@ TEST_F(ConfigFiles, HsmAdminCfgGoldenAndRoundTrip) {
 TEST_F(ConfigFiles, HsmAdminCfgMissingOrBusy) {
   HSM_ADMIN_CFG c = sample_admin();
   const HSM_ADMIN_CFG before = c;
-  EXPECT_EQ(GetHsmAdminCFG(&c), 0x50u);
+  EXPECT_EQ(GetHsmAdminCFG(&c), SWD_ERR_HSM_CFG);
   EXPECT_EQ(std::memcmp(&c, &before, sizeof c), 0);  // written only on success
   EXPECT_TRUE(std::filesystem::is_directory("./SwHsm"));  // made when missing
   ASSERT_EQ(SetHsmAdminCFG(&c), 0u);
   LockHolder holder("./SwHsm/HsmAdmin.cfg", "x");
   ASSERT_TRUE(holder.ok());
-  EXPECT_EQ(GetHsmAdminCFG(&c), 0x50u);
-  EXPECT_EQ(SetHsmAdminCFG(&c), 0x50u);
+  EXPECT_EQ(GetHsmAdminCFG(&c), SWD_ERR_HSM_CFG);
+  EXPECT_EQ(SetHsmAdminCFG(&c), SWD_ERR_HSM_CFG);
 }
 
 TKN_USER_CFG sample_token() {
@@ -116,7 +115,7 @@ TEST_F(ConfigFiles, TknUserCfgGoldenAndRoundTrip) {
   const mode_t old = umask(022);
   ASSERT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c), 0u);
   umask(old);
-  EXPECT_EQ(slurp("./SwHsm/Tkn01/TknUser.cfg"),
+  EXPECT_EQ(zt::read_file("./SwHsm/Tkn01/TknUser.cfg"),
             "Sn=1234567890123456\nNormalUserPin=userpin\nu32NormalUserPinLen=7\nSuperUserPin=sopin\n"
             "u32SuperUserPinLen=5\nMK=ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEF\nMacK=abcdefghijklmnopqrstuvwxyzabcdef\n"
             "Label=tok\nu32LabelLen=3\nStatus=3\nCurrSuperUserLoginFailCount=1\nMaxSuperUserLoginFailCount=10\n"
@@ -131,13 +130,13 @@ TEST_F(ConfigFiles, TknUserCfgGoldenAndRoundTrip) {
 
 TEST_F(ConfigFiles, TokenCfgReaderCodes) {
   TKN_USER_CFG c{};
-  EXPECT_EQ(_swdev_GetTokenUserCFG("Tkn09", &c), 0x50u);  // no token directory
+  EXPECT_EQ(_swdev_GetTokenUserCFG("Tkn09", &c), SWD_ERR_HSM_CFG);  // no token directory
   std::filesystem::create_directories("./SwHsm/Tkn09");
-  EXPECT_EQ(_swdev_GetTokenUserCFG("Tkn09", &c), 0x520u);  // no file
+  EXPECT_EQ(_swdev_GetTokenUserCFG("Tkn09", &c), SWD_ERR_TKN_CFG);  // no file
   // Ids that would leave the HSM's directory are refused.
-  EXPECT_EQ(_swdev_GetTokenUserCFG("..", &c), 0x50u);
-  EXPECT_EQ(_swdev_GetTokenUserCFG("../SwHsm", &c), 0x50u);
-  EXPECT_EQ(_swdev_SetTokenUserCFG("a/b", &c), 0x520u);
+  EXPECT_EQ(_swdev_GetTokenUserCFG("..", &c), SWD_ERR_HSM_CFG);
+  EXPECT_EQ(_swdev_GetTokenUserCFG("../SwHsm", &c), SWD_ERR_HSM_CFG);
+  EXPECT_EQ(_swdev_SetTokenUserCFG("a/b", &c), SWD_ERR_TKN_CFG);
   EXPECT_FALSE(std::filesystem::exists("./SwHsm/a"));
 }
 
@@ -147,9 +146,9 @@ TEST_F(ConfigFiles, KeysMatchOnlyAtLineStart) {
   std::filesystem::create_directories("./SwHsm/Tkn01");
   const TKN_USER_CFG c = sample_token();
   ASSERT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c), 0u);
-  std::string text = slurp("./SwHsm/Tkn01/TknUser.cfg");
+  std::string text = zt::read_file("./SwHsm/Tkn01/TknUser.cfg");
   text += "Label=MK=" + std::string(29, '0') + "Sn=999\n";
-  spit("./SwHsm/Tkn01/TknUser.cfg", text);
+  zt::write_file("./SwHsm/Tkn01/TknUser.cfg", text);
   TKN_USER_CFG back{};
   ASSERT_EQ(_swdev_GetTokenUserCFG("Tkn01", &back), 0u);
   EXPECT_EQ(str(back.MK, 32), str(c.MK, 32));
@@ -200,7 +199,7 @@ TEST_F(ConfigFiles, NewTokenRecordFromOsRandom) {
   EXPECT_EQ(a.MaxSuperUserLoginFailCount, 10);
   // A failing OS source makes no keys at all.
   quarzel::testing::set_random_source([](uint8_t*, uint32_t) -> uint32_t { return 1; });
-  EXPECT_EQ(_swdev_setup_token_user_cfg(&a, u8("1111222233334444"), u8(kHsmSn)), 6u);
+  EXPECT_EQ(_swdev_setup_token_user_cfg(&a, u8("1111222233334444"), u8(kHsmSn)), SWD_ERR_FAILED);
   uint8_t sn[16];
   EXPECT_NE(_swdev_fill_random_digits(sn, 16), 0u);
   quarzel::testing::set_random_source(nullptr);
@@ -221,7 +220,7 @@ TEST_F(ConfigFiles, TokenListGoldenAndGaps) {
   l.TknNum = 3;
   l.TknSeq = 3;
   ASSERT_EQ(_swdev_SetTokenUserList(&l), 0u);
-  EXPECT_EQ(slurp("./SwHsm/TknUser.list"),
+  EXPECT_EQ(zt::read_file("./SwHsm/TknUser.list"),
             "TknID=Tkn01\nTknSn=1111111111111111\nTknLabel=L1\n"
             "TknID=Tkn03\nTknSn=3333333333333333\nTknLabel=L3\nTknSeq=3\n");
   ZEB_DEVICE_TKN_USER_LIST back{};
@@ -233,23 +232,23 @@ TEST_F(ConfigFiles, TokenListGoldenAndGaps) {
 
   ZEB_DEVICE_TKN_USER_LIST empty{};
   ASSERT_EQ(_swdev_SetTokenUserList(&empty), 0u);
-  EXPECT_EQ(slurp("./SwHsm/TknUser.list"), "TknSeq=0\n");
+  EXPECT_EQ(zt::read_file("./SwHsm/TknUser.list"), "TknSeq=0\n");
 }
 
 TEST_F(ConfigFiles, TokenListReaderEdgeCases) {
   std::filesystem::create_directory("./SwHsm");
   ZEB_DEVICE_TKN_USER_LIST l{};
-  EXPECT_EQ(_swdev_GetTokenUsrList(&l), 0xE0u);
+  EXPECT_EQ(_swdev_GetTokenUsrList(&l), SWD_ERR_TKN_LIST);
   // An entry without a label line merges with the next.
-  spit("./SwHsm/TknUser.list", "TknID=A\nTknSn=1\nTknID=B\nTknSn=2\nTknLabel=LB\nTknSeq=7\n");
+  zt::write_file("./SwHsm/TknUser.list", "TknID=A\nTknSn=1\nTknID=B\nTknSn=2\nTknLabel=LB\nTknSeq=7\n");
   ASSERT_EQ(_swdev_GetTokenUsrList(&l), 0u);
   EXPECT_EQ(l.TknNum, 1);
   EXPECT_EQ(str(l.TknId[0], 2), std::string("B\0", 2));
   // A fifth entry is refused, never written past the arrays.
   std::string five;
   for (int i = 1; i <= 5; ++i) five += "TknID=T" + std::to_string(i) + "\nTknSn=1\nTknLabel=L\n";
-  spit("./SwHsm/TknUser.list", five + "TknSeq=5\n");
-  EXPECT_EQ(_swdev_GetTokenUsrList(&l), 6u);
+  zt::write_file("./SwHsm/TknUser.list", five + "TknSeq=5\n");
+  EXPECT_EQ(_swdev_GetTokenUsrList(&l), SWD_ERR_FAILED);
 }
 
 TEST_F(ConfigFiles, AddTokenEntryNumbering) {
@@ -267,16 +266,16 @@ TEST_F(ConfigFiles, AddTokenEntryNumbering) {
   EXPECT_EQ(l.TknSeq, 6);
   ASSERT_EQ(_swdev_addTokenInTokenUserList(&l, u8("6666666666666666"), id), 0u);
   const ZEB_DEVICE_TKN_USER_LIST full = l;
-  EXPECT_EQ(_swdev_addTokenInTokenUserList(&l, u8("7777777777777777"), id), 6u);
+  EXPECT_EQ(_swdev_addTokenInTokenUserList(&l, u8("7777777777777777"), id), SWD_ERR_FAILED);
   EXPECT_EQ(std::memcmp(&l, &full, sizeof l), 0);
 }
 
 TEST_F(ConfigFiles, HsmListParsing) {
   SW_HSM_LIST list{};
   uint8_t count = 9;
-  EXPECT_EQ(_swdev_LoadHsmSNList(&list, &count), 5u);
+  EXPECT_EQ(_swdev_LoadHsmSNList(&list, &count), SWD_ERR_PATH_FILE);
   EXPECT_EQ(count, 9);
-  spit("./sw_hsm_list.txt",
+  zt::write_file("./sw_hsm_list.txt",
        "HSMSn=HSM0000000000042\nHSMLabel=first\nHSMType=1\n# comment line\nHSMSn=SECOND\nHSMLabel=second\nHSMType=300\n");
   ASSERT_EQ(_swdev_LoadHsmSNList(&list, &count), 0u);
   EXPECT_EQ(count, 2);
@@ -296,7 +295,7 @@ TEST_F(ConfigFiles, HsmListParsing) {
   // More than four entries: refused as a whole, nothing listed.
   std::string five;
   for (int i = 0; i < 5; ++i) five += "HSMSn=S" + std::to_string(i) + "\nHSMLabel=L\nHSMType=1\n";
-  spit("./sw_hsm_list.txt", five);
+  zt::write_file("./sw_hsm_list.txt", five);
   EXPECT_NE(_swdev_LoadHsmSNList(&list, &count), 0u);
   n = 7;
   ASSERT_EQ(SWD_ListHSMs(types, sns, labels, &n), 0u);
@@ -305,15 +304,15 @@ TEST_F(ConfigFiles, HsmListParsing) {
 
 TEST_F(ConfigFiles, AdministrationDirectoryPointer) {
   uint8_t p[SWD_PATH_LEN];
-  EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(p), 5u);
+  EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(p), SWD_ERR_PATH_FILE);
   EXPECT_EQ(str(p, 3), std::string("./\0", 3));
-  spit("./device_filepath.cfg", "other=1\n");
+  zt::write_file("./device_filepath.cfg", "other=1\n");
   EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(p), 0u);
   EXPECT_EQ(str(p, 3), std::string("./\0", 3));
-  spit("./device_filepath.cfg", "HsmAdmin_config_path=./admin/\n");
+  zt::write_file("./device_filepath.cfg", "HsmAdmin_config_path=./admin/\n");
   EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(p), 0u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(p)), "./admin/");
-  EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(nullptr), 0x500u);
+  EXPECT_EQ(SWD_LoadHsmAdminFilePathConfig(nullptr), SWD_ERR_NULL);
 }
 
 TEST_F(ConfigFiles, PathLengthLimits) {
@@ -323,7 +322,7 @@ TEST_F(ConfigFiles, PathLengthLimits) {
     while (p.size() + 1 < len) p += 'd';
     p += '/';
     std::filesystem::create_directories(p + "SwHsm");
-    spit("./device_filepath.cfg", "HsmAdmin_config_path=" + p + "\n");
+    zt::write_file("./device_filepath.cfg", "HsmAdmin_config_path=" + p + "\n");
     uint8_t sn[16] = {};
     ZEB_DEVICE_HANDLE h;
     (void)SWD_Initialize(sn, &h);  // takes the directory; the serial number does not matter here
@@ -331,29 +330,17 @@ TEST_F(ConfigFiles, PathLengthLimits) {
   };
   use_path(110);
   HSM_ADMIN_CFG c = sample_admin();
-  EXPECT_EQ(GetHsmAdminCFG(&c), 0x150u);
-  EXPECT_EQ(SetHsmAdminCFG(&c), 0x150u);
+  EXPECT_EQ(GetHsmAdminCFG(&c), SWD_ERR_PATH_LONG);
+  EXPECT_EQ(SetHsmAdminCFG(&c), SWD_ERR_PATH_LONG);
   const TKN_USER_CFG t = sample_token();
   use_path(104);
   EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &t), 0u);
   use_path(105);
-  EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &t), 0x150u);
-  spit("./device_filepath.cfg", "HsmAdmin_config_path=./\n");
+  EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &t), SWD_ERR_PATH_LONG);
+  zt::write_file("./device_filepath.cfg", "HsmAdmin_config_path=./\n");
   uint8_t sn[16] = {};
   ZEB_DEVICE_HANDLE h;
   (void)SWD_Initialize(sn, &h);  // not what this test checks
-}
-
-// Writes at most g_budget bytes, then fails as a full disk does.
-size_t g_budget = 0;
-ssize_t write_until_full(int fd, const void* buf, size_t n) {
-  if (g_budget == 0) {
-    errno = ENOSPC;
-    return -1;
-  }
-  const size_t k = n < g_budget ? n : g_budget;
-  g_budget -= k;
-  return ::write(fd, buf, k);
 }
 
 TEST_F(ConfigFiles, WriteInterruptedMidwayLeavesEveryFileIntact) {
@@ -369,10 +356,10 @@ TEST_F(ConfigFiles, WriteInterruptedMidwayLeavesEveryFileIntact) {
   l.TknNum = 1;
   l.TknSeq = 1;
   ASSERT_EQ(_swdev_SetTokenUserList(&l), 0u);
-  ASSERT_GT(slurp("./SwHsm/TknUser.list").size(), 80u);
-  const std::string cfg0 = slurp("./SwHsm/Tkn01/TknUser.cfg");
-  const std::string adm0 = slurp("./SwHsm/HsmAdmin.cfg");
-  const std::string lst0 = slurp("./SwHsm/TknUser.list");
+  ASSERT_GT(zt::read_file("./SwHsm/TknUser.list").size(), 80u);
+  const std::string cfg0 = zt::read_file("./SwHsm/Tkn01/TknUser.cfg");
+  const std::string adm0 = zt::read_file("./SwHsm/HsmAdmin.cfg");
+  const std::string lst0 = zt::read_file("./SwHsm/TknUser.list");
 
   TKN_USER_CFG c2 = sample_token();
   c2.NormalUserLoginFailCount = 7;
@@ -381,17 +368,17 @@ TEST_F(ConfigFiles, WriteInterruptedMidwayLeavesEveryFileIntact) {
   ZEB_DEVICE_TKN_USER_LIST l2 = l;
   l2.TknSeq = 2;
   for (size_t budget : {size_t{0}, size_t{1}, size_t{40}, size_t{80}}) {
-    g_budget = budget;
-    oxlu::testing::set_write_function(write_until_full);
-    EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c2), 0x520u) << budget;
-    g_budget = budget;
-    EXPECT_EQ(SetHsmAdminCFG(&a2), 0x50u) << budget;
-    g_budget = budget;
-    EXPECT_EQ(_swdev_SetTokenUserList(&l2), 0x520u) << budget;
-    oxlu::testing::set_write_function(nullptr);
-    EXPECT_EQ(slurp("./SwHsm/Tkn01/TknUser.cfg"), cfg0);
-    EXPECT_EQ(slurp("./SwHsm/HsmAdmin.cfg"), adm0);
-    EXPECT_EQ(slurp("./SwHsm/TknUser.list"), lst0);
+    {
+      zt::FullDisk disk(budget);
+      EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c2), SWD_ERR_TKN_CFG) << budget;
+      disk.refill(budget);
+      EXPECT_EQ(SetHsmAdminCFG(&a2), SWD_ERR_HSM_CFG) << budget;
+      disk.refill(budget);
+      EXPECT_EQ(_swdev_SetTokenUserList(&l2), SWD_ERR_TKN_CFG) << budget;
+    }
+    EXPECT_EQ(zt::read_file("./SwHsm/Tkn01/TknUser.cfg"), cfg0);
+    EXPECT_EQ(zt::read_file("./SwHsm/HsmAdmin.cfg"), adm0);
+    EXPECT_EQ(zt::read_file("./SwHsm/TknUser.list"), lst0);
   }
   TKN_USER_CFG back{};
   ASSERT_EQ(_swdev_GetTokenUserCFG("Tkn01", &back), 0u);
@@ -405,21 +392,21 @@ TEST_F(ConfigFiles, TokenFileHeldByAWriterIsBusyAndStaysIntact) {
   std::filesystem::create_directory("./SwHsm");
   const TKN_USER_CFG c = sample_token();
   ASSERT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c), 0u);
-  const std::string before = slurp("./SwHsm/Tkn01/TknUser.cfg");
+  const std::string before = zt::read_file("./SwHsm/Tkn01/TknUser.cfg");
   LockHolder holder("./SwHsm/Tkn01/TknUser.cfg", "x");
   ASSERT_TRUE(holder.ok());
   TKN_USER_CFG back{};
-  EXPECT_EQ(_swdev_GetTokenUserCFG("Tkn01", &back), 0x520u);
+  EXPECT_EQ(_swdev_GetTokenUserCFG("Tkn01", &back), SWD_ERR_TKN_CFG);
   TKN_USER_CFG c2 = sample_token();
   c2.TknStatus = 4;
-  EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c2), 0x520u);
+  EXPECT_EQ(_swdev_SetTokenUserCFG("Tkn01", &c2), SWD_ERR_TKN_CFG);
   holder.release();
-  EXPECT_EQ(slurp("./SwHsm/Tkn01/TknUser.cfg"), before);
+  EXPECT_EQ(zt::read_file("./SwHsm/Tkn01/TknUser.cfg"), before);
 }
 
 TEST_F(ConfigFiles, ValuesKeepCarriageReturnsAndLongLinesAreCut) {
   std::filesystem::create_directories("./SwHsm/Tkn01");
-  spit("./SwHsm/Tkn01/TknUser.cfg", "Label=abc\r\nu32LabelLen=" + std::string(5000, '7') + "\nStatus=3\n");
+  zt::write_file("./SwHsm/Tkn01/TknUser.cfg", "Label=abc\r\nu32LabelLen=" + std::string(5000, '7') + "\nStatus=3\n");
   TKN_USER_CFG back{};
   ASSERT_EQ(_swdev_GetTokenUserCFG("Tkn01", &back), 0u);
   EXPECT_EQ(str(back.Label, 5), std::string("abc\r\0", 5));

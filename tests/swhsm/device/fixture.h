@@ -12,35 +12,22 @@
 #include <memory>
 #include <string>
 
-#include "core/oxlu/lock_holder.h"
 #include "oxlu/file.h"
+#include "support/lock_holder.h"
+#include "support/swhsm_files.h"
 #include "support/workdir.h"
 #include "swhsm/swd.h"
 
 namespace swt {
 
-inline std::string slurp(const std::string& path) { return zt::read_file(path); }
-inline void spit(const std::string& path, const std::string& s) { zt::write_file(path, s); }
 inline uint8_t* u8(const char* s) { return reinterpret_cast<uint8_t*>(const_cast<char*>(s)); }
 inline std::string str(const uint8_t* p, size_t n) { return std::string(reinterpret_cast<const char*>(p), n); }
 
 inline constexpr const char* kHsmSn = "HSM0000000000042";  // 16 bytes
 inline constexpr const char* kAdminPin = "admin-pin-1234";
 
-// An HsmAdmin.cfg as an administrator would have it after setting a PIN.
-inline std::string admin_cfg_text(const char* pin = kAdminPin, int status = 3, int fails = 0) {
-  return std::string("Pin=") + pin + "\nPinLen=" + std::to_string(std::strlen(pin)) + "\nSn=" + kHsmSn +
-         "\nLabel=soft-hsm\nLabelLen=8\nFwVer=1.0.0\nFwVerLen=5\nType=1\nStatus=" + std::to_string(status) +
-         "\nCurrTknCount=0\nMaxTknCount=4\nCurrLoginFail=" + std::to_string(fails) +
-         "\nMaxLoginFail=10\nDefault=\nDefaultLen=0\n";
-}
-
-class TempDir : public ::testing::Test {
- protected:
-  void SetUp() override { dir_ = std::make_unique<zt::WorkDir>(); }
-  void TearDown() override { dir_.reset(); }
-  std::unique_ptr<zt::WorkDir> dir_;
-};
+using TempDir = zt::WorkDirTest;
+using zt::LockHolder;  // a second process holding a file's lock
 
 // A device initialised on an HSM whose record the fixture wrote.
 class Device : public TempDir {
@@ -48,7 +35,7 @@ class Device : public TempDir {
   void SetUp() override {
     TempDir::SetUp();
     std::filesystem::create_directory("./SwHsm");
-    spit("./SwHsm/HsmAdmin.cfg", admin_cfg_text());
+    zt::write_file("./SwHsm/HsmAdmin.cfg", zt::admin_cfg_text({kHsmSn, kAdminPin}));
     ASSERT_EQ(SWD_Initialize(u8(kHsmSn), &hsm_), 0u);
   }
   void TearDown() override {
@@ -88,7 +75,5 @@ class Device : public TempDir {
   }
   ZEB_DEVICE_HANDLE hsm_ = 0;
 };
-
-using ::LockHolder;  // a second process holding a file's lock
 
 }  // namespace swt

@@ -1,9 +1,8 @@
 // HSM level: start-up, administrator login and locking, label, PIN, policy,
 // token creation and deletion, reset, listing.
-#include <cerrno>
 
 #include "fixture.h"
-#include "oxlu/testing.h"
+#include "support/full_disk.h"
 
 namespace {
 
@@ -16,14 +15,14 @@ TEST_F(Hsm, InitializeChecksSerialNumberAndHandles) {
   std::memcpy(wrong, kHsmSn, 16);
   wrong[15] = '9';
   const ZEB_DEVICE_HANDLE before = hsm_;
-  EXPECT_EQ(SWD_Initialize(wrong, &h), 0x501u);
+  EXPECT_EQ(SWD_Initialize(wrong, &h), SWD_ERR_SN_MISMATCH);
   EXPECT_EQ(h, 0u);
   ZEB_DEVICE_HSM_INFO info{};
   EXPECT_EQ(SWD_GetHsmInfo(before, &info), 0u);  // the device stays as it was
-  EXPECT_EQ(SWD_Initialize(u8(kHsmSn), nullptr), 0x500u);
+  EXPECT_EQ(SWD_Initialize(u8(kHsmSn), nullptr), SWD_ERR_NULL);
   ASSERT_EQ(SWD_Initialize(u8(kHsmSn), &hsm_), 0u);
   EXPECT_NE(hsm_, 0u);
-  EXPECT_EQ(SWD_GetHsmInfo(hsm_ + 1, &info), 0xB3u);
+  EXPECT_EQ(SWD_GetHsmInfo(hsm_ + 1, &info), SWD_ERR_SESSION_HANDLE);
   ASSERT_EQ(SWD_GetHsmInfo(hsm_, &info), 0u);
   EXPECT_EQ(str(info.HsmSn, 16), kHsmSn);
   EXPECT_EQ(str(info.HsmLabel, 9), std::string("soft-hsm\0", 9));
@@ -40,27 +39,27 @@ TEST_F(Hsm, InitializeChecksSerialNumberAndHandles) {
 TEST_F(Hsm, InitializeWithoutRecordAndFinalize) {
   std::filesystem::remove("./SwHsm/HsmAdmin.cfg");
   ZEB_DEVICE_HANDLE h = 0;
-  EXPECT_EQ(SWD_Initialize(u8(kHsmSn), &h), 0x501u);
-  EXPECT_EQ(SWD_Finalize(hsm_ + 1), 0xB3u);
+  EXPECT_EQ(SWD_Initialize(u8(kHsmSn), &h), SWD_ERR_SN_MISMATCH);
+  EXPECT_EQ(SWD_Finalize(hsm_ + 1), SWD_ERR_SESSION_HANDLE);
   ASSERT_EQ(SWD_Finalize(hsm_), 0u);
   ZEB_DEVICE_HANDLE s;
-  EXPECT_EQ(SWD_OpenHsmSession(hsm_, &s), 6u);  // no device any more
-  EXPECT_EQ(SWD_Finalize(hsm_), 0xB3u);
-  spit("./SwHsm/HsmAdmin.cfg", admin_cfg_text());
+  EXPECT_EQ(SWD_OpenHsmSession(hsm_, &s), SWD_ERR_FAILED);  // no device any more
+  EXPECT_EQ(SWD_Finalize(hsm_), SWD_ERR_SESSION_HANDLE);
+  zt::write_file("./SwHsm/HsmAdmin.cfg", zt::admin_cfg_text({kHsmSn, kAdminPin}));
   ASSERT_EQ(SWD_Initialize(u8(kHsmSn), &hsm_), 0u);
 }
 
 TEST_F(Hsm, AdministratorLoginCountsFailuresAndLocks) {
   const ZEB_DEVICE_HANDLE s = open_hsm_session();
-  for (int i = 1; i <= 9; ++i) ASSERT_EQ(SWD_LoginHsmByPin(s, u8("wrong"), 5), 0xA1u) << i;
+  for (int i = 1; i <= 9; ++i) ASSERT_EQ(SWD_LoginHsmByPin(s, u8("wrong"), 5), SWD_ERR_PIN_INCORRECT) << i;
   HSM_ADMIN_CFG rec{};
   ASSERT_EQ(GetHsmAdminCFG(&rec), 0u);
   EXPECT_EQ(rec.LoginFailCount, 9);
   EXPECT_EQ(rec.HsmStatus, 3);
-  EXPECT_EQ(SWD_LoginHsmByPin(s, u8("wrong"), 5), 0xA1u);  // the tenth locks
+  EXPECT_EQ(SWD_LoginHsmByPin(s, u8("wrong"), 5), SWD_ERR_PIN_INCORRECT);  // the tenth locks
   ASSERT_EQ(GetHsmAdminCFG(&rec), 0u);
   EXPECT_EQ(rec.HsmStatus, 4);
-  EXPECT_EQ(SWD_LoginHsmByPin(s, u8(kAdminPin), std::strlen(kAdminPin)), 0xA4u);
+  EXPECT_EQ(SWD_LoginHsmByPin(s, u8(kAdminPin), std::strlen(kAdminPin)), SWD_ERR_PIN_LOCKED);
   // Only a reset leaves the locked state.
   ASSERT_EQ(SWD_ResetVrkBySn(hsm_, nullptr), 0u);
   EXPECT_EQ(SWD_LoginHsmByPin(s, u8(kHsmSn), 16), 0u);
@@ -68,9 +67,9 @@ TEST_F(Hsm, AdministratorLoginCountsFailuresAndLocks) {
 
 TEST_F(Hsm, RightPinClearsCounterAndSetsBits) {
   const ZEB_DEVICE_HANDLE s = open_hsm_session();
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(SWD_LoginHsmByPin(s, u8("x"), 1), 0xA1u);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(SWD_LoginHsmByPin(s, u8("x"), 1), SWD_ERR_PIN_INCORRECT);
   // The right bytes at another length are a wrong PIN too.
-  EXPECT_EQ(SWD_LoginHsmByPin(s, u8(kAdminPin), std::strlen(kAdminPin) - 1), 0xA1u);
+  EXPECT_EQ(SWD_LoginHsmByPin(s, u8(kAdminPin), std::strlen(kAdminPin) - 1), SWD_ERR_PIN_INCORRECT);
   ASSERT_EQ(SWD_LoginHsmByPin(s, u8(kAdminPin), std::strlen(kAdminPin)), 0u);
   HSM_ADMIN_CFG rec{};
   ASSERT_EQ(GetHsmAdminCFG(&rec), 0u);
@@ -79,22 +78,22 @@ TEST_F(Hsm, RightPinClearsCounterAndSetsBits) {
   ASSERT_EQ(SWD_GetHsmSessInfo(s, &info), 0u);
   EXPECT_EQ(info.SessStatus, 7);
   EXPECT_EQ(str(info.HsmSn, 16), kHsmSn);
-  EXPECT_EQ(SWD_LoginHsmByPin(s, u8(kAdminPin), std::strlen(kAdminPin)), 0x100u);  // not idle
-  EXPECT_EQ(SWD_LoginHsmByPin(s + 1, u8(kAdminPin), std::strlen(kAdminPin)), 0xB3u);
+  EXPECT_EQ(SWD_LoginHsmByPin(s, u8(kAdminPin), std::strlen(kAdminPin)), SWD_ERR_NOT_IDLE);  // not idle
+  EXPECT_EQ(SWD_LoginHsmByPin(s + 1, u8(kAdminPin), std::strlen(kAdminPin)), SWD_ERR_SESSION_HANDLE);
   ASSERT_EQ(SWD_LogoutHsm(s), 0u);
   ASSERT_EQ(SWD_GetHsmSessInfo(s, &info), 0u);
   EXPECT_EQ(info.SessStatus, 1);
-  EXPECT_EQ(SWD_LogoutHsm(s), 0x101u);
+  EXPECT_EQ(SWD_LogoutHsm(s), SWD_ERR_NOT_LOGGED_IN);
 }
 
 TEST_F(Hsm, PinAndLabelChangesAndTheirLimits) {
   const ZEB_DEVICE_HANDLE idle = open_hsm_session();
-  EXPECT_EQ(SWD_SetHsmPin(idle, u8("newpin"), 6), 0x101u);
+  EXPECT_EQ(SWD_SetHsmPin(idle, u8("newpin"), 6), SWD_ERR_NOT_LOGGED_IN);
   const ZEB_DEVICE_HANDLE a = admin_session();
   const std::string long_pin(33, 'p');
-  EXPECT_EQ(SWD_SetHsmPin(a, u8(long_pin.c_str()), 33), 0xA2u);
-  EXPECT_EQ(SWD_SetHsmPin(a, u8("ab\ncd"), 5), 0xA1u);
-  EXPECT_EQ(SWD_SetHsmPin(a, u8("ab\0cd"), 5), 0xA1u);
+  EXPECT_EQ(SWD_SetHsmPin(a, u8(long_pin.c_str()), 33), SWD_ERR_PIN_LEN_RANGE);
+  EXPECT_EQ(SWD_SetHsmPin(a, u8("ab\ncd"), 5), SWD_ERR_PIN_INCORRECT);
+  EXPECT_EQ(SWD_SetHsmPin(a, u8("ab\0cd"), 5), SWD_ERR_PIN_INCORRECT);
   const std::string pin32(32, 'q');
   ASSERT_EQ(SWD_SetHsmPin(a, u8(pin32.c_str()), 32), 0u);
   HSM_ADMIN_CFG rec{};
@@ -103,8 +102,8 @@ TEST_F(Hsm, PinAndLabelChangesAndTheirLimits) {
   EXPECT_EQ(rec.u32PinLen, 32u);
 
   const std::string long_label(33, 'l');
-  EXPECT_EQ(SWD_SetHsmLabel(a, u8(long_label.c_str()), 33), 7u);
-  EXPECT_EQ(SWD_SetHsmLabel(a, u8("a\nb"), 3), 7u);
+  EXPECT_EQ(SWD_SetHsmLabel(a, u8(long_label.c_str()), 33), SWD_ERR_ARGUMENTS);
+  EXPECT_EQ(SWD_SetHsmLabel(a, u8("a\nb"), 3), SWD_ERR_ARGUMENTS);
   ASSERT_EQ(SWD_SetHsmLabel(a, u8("new label"), 9), 0u);
   ZEB_DEVICE_HSM_INFO info{};
   ASSERT_EQ(SWD_GetHsmInfo(hsm_, &info), 0u);  // refreshed by the write
@@ -138,7 +137,7 @@ TEST_F(Hsm, Policy) {
   ASSERT_EQ(SWD_SetHsmPolicy(a, &p), 0u);
   ASSERT_EQ(SWD_GetHsmPolicy(hsm_, &p), 0u);
   EXPECT_EQ(p.MaxLoginFailCount, 3);
-  EXPECT_EQ(SWD_SetHsmPolicy(open_hsm_session(), &p), 0x101u);
+  EXPECT_EQ(SWD_SetHsmPolicy(open_hsm_session(), &p), SWD_ERR_NOT_LOGGED_IN);
 }
 
 std::vector<std::string> list_ids(ZEB_DEVICE_HANDLE hsm) {
@@ -177,15 +176,15 @@ TEST_F(Hsm, CreateAndDeleteTokens) {
 
   ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);
   ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);
-  const std::string list_before = slurp("./SwHsm/TknUser.list");
-  EXPECT_EQ(SWD_CreateToken(a, id, sn), 6u);  // a fifth token
+  const std::string list_before = zt::read_file("./SwHsm/TknUser.list");
+  EXPECT_EQ(SWD_CreateToken(a, id, sn), SWD_ERR_FAILED);  // a fifth token
   ASSERT_EQ(SWD_GetHsmInfo(hsm_, &info), 0u);
   EXPECT_EQ(info.u32TokenCount, 4u);
-  EXPECT_EQ(slurp("./SwHsm/TknUser.list"), list_before);
+  EXPECT_EQ(zt::read_file("./SwHsm/TknUser.list"), list_before);
 
-  EXPECT_EQ(SWD_CreateDefaultToken(0, id, sn), 0x50u);
-  EXPECT_EQ(SWD_CreateToken(open_hsm_session(), id, sn), 0x101u);
-  EXPECT_EQ(SWD_DeleteToken(open_hsm_session(), id), 0x101u);
+  EXPECT_EQ(SWD_CreateDefaultToken(0, id, sn), SWD_ERR_HSM_CFG);
+  EXPECT_EQ(SWD_CreateToken(open_hsm_session(), id, sn), SWD_ERR_NOT_LOGGED_IN);
+  EXPECT_EQ(SWD_DeleteToken(open_hsm_session(), id), SWD_ERR_NOT_LOGGED_IN);
 }
 
 TEST_F(Hsm, DefaultTokenAndTokenByPin) {
@@ -194,8 +193,8 @@ TEST_F(Hsm, DefaultTokenAndTokenByPin) {
   EXPECT_EQ(str(id, 6), std::string("Tkn01\0", 6));
   const ZEB_DEVICE_HANDLE a = admin_session();
   const std::string long_pin(33, '1');
-  EXPECT_EQ(SWD_CreateTokenByPin(a, u8(long_pin.c_str()), 33, id), 0xA2u);
-  EXPECT_EQ(SWD_CreateTokenByPin(a, u8("12\n4"), 4, id), 0xA1u);
+  EXPECT_EQ(SWD_CreateTokenByPin(a, u8(long_pin.c_str()), 33, id), SWD_ERR_PIN_LEN_RANGE);
+  EXPECT_EQ(SWD_CreateTokenByPin(a, u8("12\n4"), 4, id), SWD_ERR_PIN_INCORRECT);
   EXPECT_EQ(list_ids(hsm_), (std::vector<std::string>{"Tkn01", "", "", ""}));  // nothing created
   ASSERT_EQ(SWD_CreateTokenByPin(a, u8("123456"), 6, id), 0u);
   const TKN_USER_CFG c = token_cfg("Tkn02");
@@ -205,23 +204,19 @@ TEST_F(Hsm, DefaultTokenAndTokenByPin) {
   EXPECT_EQ(c.TknStatus, 3);
 }
 
-ssize_t disk_full(int, const void*, size_t) {
-  errno = ENOSPC;
-  return -1;
-}
-
 TEST_F(Hsm, FailedWriteDuringCreationLeavesTheHsmAsItWas) {
   create_token();
   const ZEB_DEVICE_HANDLE a = admin_session();
-  const std::string list = slurp("./SwHsm/TknUser.list");
-  const std::string admin = slurp("./SwHsm/HsmAdmin.cfg");
+  const std::string list = zt::read_file("./SwHsm/TknUser.list");
+  const std::string admin = zt::read_file("./SwHsm/HsmAdmin.cfg");
   uint8_t id[16], sn[16];
-  oxlu::testing::set_write_function(disk_full);
-  const uint32_t rc = SWD_CreateToken(a, id, sn);
-  oxlu::testing::set_write_function(nullptr);
-  EXPECT_EQ(rc, 0x520u);
-  EXPECT_EQ(slurp("./SwHsm/TknUser.list"), list);
-  EXPECT_EQ(slurp("./SwHsm/HsmAdmin.cfg"), admin);
+  const uint32_t rc = [&] {
+    zt::FullDisk disk(0);
+    return SWD_CreateToken(a, id, sn);
+  }();
+  EXPECT_EQ(rc, SWD_ERR_TKN_CFG);
+  EXPECT_EQ(zt::read_file("./SwHsm/TknUser.list"), list);
+  EXPECT_EQ(zt::read_file("./SwHsm/HsmAdmin.cfg"), admin);
   EXPECT_EQ(list_ids(hsm_), (std::vector<std::string>{"Tkn01", "", "", ""}));
   ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);  // and the next attempt works
   EXPECT_EQ(str(id, 6), std::string("Tkn02\0", 6));
@@ -229,14 +224,14 @@ TEST_F(Hsm, FailedWriteDuringCreationLeavesTheHsmAsItWas) {
 
 TEST_F(Hsm, BusyTokenListIsNeverReplaced) {
   const std::string first = create_token();
-  const std::string list = slurp("./SwHsm/TknUser.list");
+  const std::string list = zt::read_file("./SwHsm/TknUser.list");
   const ZEB_DEVICE_HANDLE a = admin_session();
   LockHolder holder("./SwHsm/TknUser.list", "x");
   ASSERT_TRUE(holder.ok());
   uint8_t id[16], sn[16];
-  EXPECT_EQ(SWD_CreateToken(a, id, sn), 0xE0u);
+  EXPECT_EQ(SWD_CreateToken(a, id, sn), SWD_ERR_TKN_LIST);
   holder.release();
-  EXPECT_EQ(slurp("./SwHsm/TknUser.list"), list);
+  EXPECT_EQ(zt::read_file("./SwHsm/TknUser.list"), list);
   EXPECT_EQ(list_ids(hsm_)[0], first);
 }
 
@@ -260,17 +255,17 @@ TEST_F(Hsm, ResetKeepsTokenFilesButForgetsTokens) {
   uint8_t id[16], sn[16];
   ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);
   EXPECT_EQ(str(id, 6), std::string("Tkn01\0", 6));
-  EXPECT_EQ(SWD_ResetVrk(open_hsm_session()), 0x101u);
+  EXPECT_EQ(SWD_ResetVrk(open_hsm_session()), SWD_ERR_NOT_LOGGED_IN);
 }
 
 TEST_F(Hsm, ListHsmsFromFile) {
-  spit("./sw_hsm_list.txt", "HSMSn=HSM0000000000042\nHSMLabel=soft\nHSMType=1\n");
+  zt::write_file("./sw_hsm_list.txt", "HSMSn=HSM0000000000042\nHSMLabel=soft\nHSMType=1\n");
   uint8_t types[4], sns[64], labels[128];
   uint32_t n = 0;
   ASSERT_EQ(SWD_ListHSMs(types, sns, labels, &n), 0u);
   ASSERT_EQ(n, 1u);
   EXPECT_EQ(str(sns, 16), kHsmSn);
-  EXPECT_EQ(SWD_ListHSMs(nullptr, sns, labels, &n), 7u);
+  EXPECT_EQ(SWD_ListHSMs(nullptr, sns, labels, &n), SWD_ERR_ARGUMENTS);
 }
 
 }  // namespace

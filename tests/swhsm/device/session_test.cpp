@@ -25,25 +25,25 @@ TEST_F(Sessions, TableOfTwenty) {
   ASSERT_EQ(_swdev_getSessionCount(&n), 0u);
   EXPECT_EQ(n, 20);
   ZEB_DEVICE_HANDLE h;
-  EXPECT_EQ(SWD_OpenHsmSession(hsm_, &h), 0x580u);
+  EXPECT_EQ(SWD_OpenHsmSession(hsm_, &h), SWD_ERR_HSM_SESS_FULL);
   uint8_t tid[16] = {};
   std::memcpy(tid, id.data(), id.size());
-  EXPECT_EQ(SWD_OpenTokenSession(hsm_, tid, &h), 6u);
+  EXPECT_EQ(SWD_OpenTokenSession(hsm_, tid, &h), SWD_ERR_FAILED);
   ASSERT_EQ(SWD_CloseHsmSession(*handles.begin()), 0u);
-  EXPECT_EQ(SWD_CloseHsmSession(*handles.begin()), 6u);
+  EXPECT_EQ(SWD_CloseHsmSession(*handles.begin()), SWD_ERR_FAILED);
   ASSERT_EQ(SWD_OpenHsmSession(hsm_, &h), 0u);
-  EXPECT_EQ(SWD_OpenHsmSession(hsm_ + 1, &h), 6u);
+  EXPECT_EQ(SWD_OpenHsmSession(hsm_ + 1, &h), SWD_ERR_FAILED);
 }
 
 TEST_F(Sessions, LoginChecks) {
   const ZEB_DEVICE_HANDLE a = admin_session();
   EXPECT_EQ(_swdev_checkHSMAdminLoggedIn(a), 0u);
   EXPECT_EQ(_swdev_checkTokenSuperUserLoggedIn(a), 0u);
-  EXPECT_EQ(_swdev_checkTokenNormalUserLoggedIn(a), 0x101u);
-  EXPECT_EQ(_swdev_checkSessionIdle(a), 0x100u);
+  EXPECT_EQ(_swdev_checkTokenNormalUserLoggedIn(a), SWD_ERR_NOT_LOGGED_IN);
+  EXPECT_EQ(_swdev_checkSessionIdle(a), SWD_ERR_NOT_IDLE);
   const ZEB_DEVICE_HANDLE idle = open_hsm_session();
   EXPECT_EQ(_swdev_checkSessionIdle(idle), 0u);
-  EXPECT_EQ(_swdev_checkHSMAdminLoggedIn(idle), 0x101u);
+  EXPECT_EQ(_swdev_checkHSMAdminLoggedIn(idle), SWD_ERR_NOT_LOGGED_IN);
   for (auto check : {_swdev_checkHSMAdminLoggedIn, _swdev_checkTokenSuperUserLoggedIn,
                      _swdev_checkTokenNormalUserLoggedIn, _swdev_checkSessionIdle}) {
     EXPECT_EQ(check(0), 0xB3u);  // 0 marks free slots, never a session
@@ -70,7 +70,7 @@ TEST_F(Sessions, StatusSetterRules) {
   ASSERT_EQ(_swdev_GetTokenSessInfo(slot, &info), 0u);
   EXPECT_EQ(str(info.TknLabel, 8), std::string("a-label\0", 8));
   EXPECT_EQ(str(info.HsmSn, 16), std::string(16, '\0'));
-  EXPECT_EQ(_swdev_SetHsmSessStatus(20, 1), 0xB3u);
+  EXPECT_EQ(_swdev_SetHsmSessStatus(20, 1), SWD_ERR_SESSION_HANDLE);
   EXPECT_EQ(_swdev_GetHsmSessionIndex(0), -1);
 }
 
@@ -82,13 +82,13 @@ TEST_F(Sessions, LogoutLoginAgainAndCloseWhileLoggedIn) {
   ASSERT_EQ(SWD_LogoutToken(s), 0u);
   ASSERT_EQ(SWD_LoginTokenByPin(s, u8(sn.c_str()), 16), 0u);
   ASSERT_EQ(SWD_CloseTokenSession(s), 0u);
-  EXPECT_EQ(_swdev_checkTokenNormalUserLoggedIn(s), 0xB3u);
-  EXPECT_EQ(SWD_CloseTokenSession(s), 6u);
+  EXPECT_EQ(_swdev_checkTokenNormalUserLoggedIn(s), SWD_ERR_SESSION_HANDLE);
+  EXPECT_EQ(SWD_CloseTokenSession(s), SWD_ERR_FAILED);
 }
 
 TEST_F(Sessions, OpenForUnknownTokenTakesNoSlot) {
   ZEB_DEVICE_HANDLE h = 0;
-  EXPECT_EQ(SWD_OpenTokenSession(hsm_, u8("Tkn42"), &h), 6u);
+  EXPECT_EQ(SWD_OpenTokenSession(hsm_, u8("Tkn42"), &h), SWD_ERR_FAILED);
   uint8_t n = 9;
   ASSERT_EQ(_swdev_getSessionCount(&n), 0u);
   EXPECT_EQ(n, 0);
@@ -113,7 +113,7 @@ TEST_F(Sessions, SoftwareKeyIsSha3OfTheHandle) {
   EXPECT_EQ(ka, sha3_256(a));
   ASSERT_EQ(SWD_GenSwKey(a, ka2.data(), &n), 0u);
   EXPECT_EQ(ka, ka2);
-  EXPECT_EQ(SWD_GenSwKey(a ^ 1, ka2.data(), &n), 6u);
+  EXPECT_EQ(SWD_GenSwKey(a ^ 1, ka2.data(), &n), SWD_ERR_FAILED);
 }
 
 TEST_F(Sessions, KeyRewrapRoundTrip) {
@@ -124,8 +124,8 @@ TEST_F(Sessions, KeyRewrapRoundTrip) {
   for (size_t i = 0; i < tkn_blob.size(); ++i) tkn_blob[i] = static_cast<uint8_t>(i * 7 + 3);
   std::vector<uint8_t> sw(2500), back(2500);
   uint32_t n = 0;
-  EXPECT_EQ(SWD_SetTknKey2Sw(s, tkn_blob.data(), 2500, sw.data(), &n), 0x101u);
-  EXPECT_EQ(SWD_SetSwKey2Tkn(s, sw.data(), 2500, back.data(), &n), 0x101u);
+  EXPECT_EQ(SWD_SetTknKey2Sw(s, tkn_blob.data(), 2500, sw.data(), &n), SWD_ERR_NOT_LOGGED_IN);
+  EXPECT_EQ(SWD_SetSwKey2Tkn(s, sw.data(), 2500, back.data(), &n), SWD_ERR_NOT_LOGGED_IN);
   ASSERT_EQ(SWD_LoginTokenByPin(s, u8(sn.c_str()), 16), 0u);
   ASSERT_EQ(SWD_SetTknKey2Sw(s, tkn_blob.data(), 2500, sw.data(), &n), 0u);
   EXPECT_EQ(n, 2500u);
@@ -140,8 +140,8 @@ TEST_F(Sessions, KeyRewrapRoundTrip) {
   std::vector<uint8_t> sw2(2500);
   ASSERT_EQ(SWD_SetTknKey2Sw(s2, tkn_blob.data(), 2500, sw2.data(), &n), 0u);
   EXPECT_NE(sw2, sw);
-  EXPECT_EQ(SWD_SetTknKey2Sw(s ^ 0x10, tkn_blob.data(), 2500, sw.data(), &n), 6u);
-  EXPECT_EQ(SWD_SetSwKey2Tkn(s ^ 0x10, sw.data(), 2500, back.data(), &n), 0xB3u);
+  EXPECT_EQ(SWD_SetTknKey2Sw(s ^ 0x10, tkn_blob.data(), 2500, sw.data(), &n), SWD_ERR_FAILED);
+  EXPECT_EQ(SWD_SetSwKey2Tkn(s ^ 0x10, sw.data(), 2500, back.data(), &n), SWD_ERR_SESSION_HANDLE);
 }
 
 TEST_F(Sessions, FinalizeFreesEverySlot) {

@@ -36,7 +36,7 @@ TEST_F(Token, NewTokenPinsAreSerialNumbers) {
   EXPECT_EQ(user_login(s, sn_), 0x521u);  // already logged in
   ASSERT_EQ(SWD_LogoutToken(s), 0u);
   EXPECT_EQ(status_of(s), 1);
-  EXPECT_EQ(SWD_LogoutToken(s), 0x101u);
+  EXPECT_EQ(SWD_LogoutToken(s), SWD_ERR_NOT_LOGGED_IN);
   ASSERT_EQ(so_login(s, kHsmSn), 0u);
   EXPECT_EQ(status_of(s), 4);
   EXPECT_EQ(so_login(s, kHsmSn), 0x100u);
@@ -88,13 +88,13 @@ TEST_F(Token, UserLockedAfterMaxFailuresAndUnlockedBySuperUser) {
   ASSERT_EQ(so_login(so, kHsmSn), 0u);
   ASSERT_EQ(SWD_SetTokenPin(so, u8("newuserpin"), 10), 0u);
   EXPECT_EQ(token_cfg(id_).TknStatus, 4);
-  EXPECT_EQ(SWD_UnlockTokenNormalUser(s, u8(id_.c_str())), 0x101u);  // the user's session
+  EXPECT_EQ(SWD_UnlockTokenNormalUser(s, u8(id_.c_str())), SWD_ERR_NOT_LOGGED_IN);  // the user's session
   ASSERT_EQ(SWD_UnlockTokenNormalUser(so, u8(id_.c_str())), 0u);
   const TKN_USER_CFG c = token_cfg(id_);
   EXPECT_EQ(c.TknStatus, 3);
   EXPECT_EQ(c.NormalUserLoginFailCount, 0);
   EXPECT_EQ(c.MaxNormalUserLoginFailCount, 10);
-  EXPECT_EQ(SWD_UnlockTokenNormalUser(so, u8(id_.c_str())), 6u);  // not locked any more
+  EXPECT_EQ(SWD_UnlockTokenNormalUser(so, u8(id_.c_str())), SWD_ERR_FAILED);  // not locked any more
   EXPECT_EQ(user_login(s, "newuserpin"), 0u);
 }
 
@@ -121,15 +121,15 @@ TEST_F(Token, WrongPinShapes) {
 
 TEST_F(Token, PinChangesAndTheirLimits) {
   const ZEB_DEVICE_HANDLE s = open_token(id_);
-  EXPECT_EQ(SWD_SetTokenPin(s, u8("1234"), 4), 0x101u);
+  EXPECT_EQ(SWD_SetTokenPin(s, u8("1234"), 4), SWD_ERR_NOT_LOGGED_IN);
   ASSERT_EQ(so_login(s, kHsmSn), 0u);
   ASSERT_EQ(SWD_SetTokenSuperUserPin(s, u8("so-pin"), 6), 0u);
   EXPECT_EQ(token_cfg(id_).TknStatus, 2);
   const std::string p33(33, '3');
-  EXPECT_EQ(SWD_SetTokenPin(s, u8(p33.c_str()), 33), 0xA2u);
-  EXPECT_EQ(SWD_SetTokenSuperUserPin(s, u8(p33.c_str()), 33), 0xA2u);
-  EXPECT_EQ(SWD_SetTokenPin(s, u8("12\r4"), 4), 0xA1u);
-  EXPECT_EQ(SWD_SetTokenPin(s, u8("12\0\x34"), 4), 0xA1u);
+  EXPECT_EQ(SWD_SetTokenPin(s, u8(p33.c_str()), 33), SWD_ERR_PIN_LEN_RANGE);
+  EXPECT_EQ(SWD_SetTokenSuperUserPin(s, u8(p33.c_str()), 33), SWD_ERR_PIN_LEN_RANGE);
+  EXPECT_EQ(SWD_SetTokenPin(s, u8("12\r4"), 4), SWD_ERR_PIN_INCORRECT);
+  EXPECT_EQ(SWD_SetTokenPin(s, u8("12\0\x34"), 4), SWD_ERR_PIN_INCORRECT);
   const std::string p32(32, 'u');
   ASSERT_EQ(SWD_SetTokenPin(s, u8(p32.c_str()), 32), 0u);
   const TKN_USER_CFG c = token_cfg(id_);
@@ -138,7 +138,7 @@ TEST_F(Token, PinChangesAndTheirLimits) {
   ASSERT_EQ(SWD_LogoutTokenSuperUser(s), 0u);
   ASSERT_EQ(user_login(s, p32), 0u);
   ASSERT_EQ(SWD_SetTokenPin(s, u8("short"), 5), 0u);  // the user changes their own PIN
-  EXPECT_EQ(SWD_SetTokenSuperUserPin(s, u8("x"), 1), 0x101u);
+  EXPECT_EQ(SWD_SetTokenSuperUserPin(s, u8("x"), 1), SWD_ERR_NOT_LOGGED_IN);
   ASSERT_EQ(SWD_LogoutToken(s), 0u);
   EXPECT_EQ(user_login(s, p32), 0xA1u);
   EXPECT_EQ(user_login(s, "short"), 0u);
@@ -146,12 +146,12 @@ TEST_F(Token, PinChangesAndTheirLimits) {
 
 TEST_F(Token, LabelChanges) {
   const ZEB_DEVICE_HANDLE s = open_token(id_);
-  EXPECT_EQ(SWD_SetTokenLabel(s, u8("x"), 1), 0x101u);
+  EXPECT_EQ(SWD_SetTokenLabel(s, u8("x"), 1), SWD_ERR_NOT_LOGGED_IN);
   ASSERT_EQ(user_login(s, sn_), 0u);
   const std::string l33(33, 'L');
-  EXPECT_EQ(SWD_SetTokenLabel(s, u8(l33.c_str()), 33), 7u);
-  EXPECT_EQ(SWD_SetTokenLabel(s, u8("a\nMK=x"), 6), 7u);
-  EXPECT_EQ(SWD_SetTokenLabel(s, u8("a\0b"), 3), 7u);
+  EXPECT_EQ(SWD_SetTokenLabel(s, u8(l33.c_str()), 33), SWD_ERR_ARGUMENTS);
+  EXPECT_EQ(SWD_SetTokenLabel(s, u8("a\nMK=x"), 6), SWD_ERR_ARGUMENTS);
+  EXPECT_EQ(SWD_SetTokenLabel(s, u8("a\0b"), 3), SWD_ERR_ARGUMENTS);
   const std::string l32 = "abcdefghijklmnopqrstuvwxyz012345";
   ASSERT_EQ(SWD_SetTokenLabel(s, u8(l32.c_str()), 32), 0u);
   ZEB_DEVICE_TOKEN_INFO info{};
@@ -182,9 +182,9 @@ TEST_F(Token, InfoCountsEveryOpenSession) {
   EXPECT_EQ(str(info.TknSn, 16), sn_);
   EXPECT_EQ(info.TknStatus, 1);
   EXPECT_EQ(str(info.TknId, 6), id_ + std::string(1, '\0'));
-  EXPECT_EQ(SWD_GetTokenInfo(hsm_ + 1, u8(id_.c_str()), &info), 0xB3u);
-  EXPECT_EQ(SWD_GetTokenInfo(hsm_, u8("Tkn77"), &info), 0x50u);
-  EXPECT_EQ(SWD_GetTokenInfo(hsm_, u8("../SwHsm"), &info), 0x50u);
+  EXPECT_EQ(SWD_GetTokenInfo(hsm_ + 1, u8(id_.c_str()), &info), SWD_ERR_SESSION_HANDLE);
+  EXPECT_EQ(SWD_GetTokenInfo(hsm_, u8("Tkn77"), &info), SWD_ERR_HSM_CFG);
+  EXPECT_EQ(SWD_GetTokenInfo(hsm_, u8("../SwHsm"), &info), SWD_ERR_HSM_CFG);
 }
 
 TEST_F(Token, PolicyUserCannotTouchSuperUserCounters) {
@@ -201,10 +201,10 @@ TEST_F(Token, PolicyUserCannotTouchSuperUserCounters) {
   // Clearing the super user's failures (or raising its maximum) is refused.
   ZEB_DEVICE_TOKEN_POLICY q = p;
   q.SuperUserLoginFailCount = 0;
-  EXPECT_EQ(SWD_SetTokenPolicy(s, &q), 0x101u);
+  EXPECT_EQ(SWD_SetTokenPolicy(s, &q), SWD_ERR_NOT_LOGGED_IN);
   q = p;
   q.MaxSuperUserLoginFailCount = 255;
-  EXPECT_EQ(SWD_SetTokenPolicy(s, &q), 0x101u);
+  EXPECT_EQ(SWD_SetTokenPolicy(s, &q), SWD_ERR_NOT_LOGGED_IN);
   EXPECT_EQ(token_cfg(id_).SuperUserLoginFailCount, 2);
   // The user's own counters may change; the state does not.
   q = p;
@@ -214,7 +214,7 @@ TEST_F(Token, PolicyUserCannotTouchSuperUserCounters) {
   const TKN_USER_CFG c = token_cfg(id_);
   EXPECT_EQ(c.MaxNormalUserLoginFailCount, 3);
   EXPECT_EQ(c.TknStatus, 1);
-  EXPECT_EQ(SWD_SetTokenPolicy(open_token(id_), &q), 0x101u);
+  EXPECT_EQ(SWD_SetTokenPolicy(open_token(id_), &q), SWD_ERR_NOT_LOGGED_IN);
 }
 
 TEST_F(Token, SuperUserUnlocksOnlyItsOwnToken) {
@@ -225,7 +225,7 @@ TEST_F(Token, SuperUserUnlocksOnlyItsOwnToken) {
   ASSERT_EQ(token_cfg(id2).TknStatus, 4);
   const ZEB_DEVICE_HANDLE so1 = open_token(id_);
   ASSERT_EQ(so_login(so1, kHsmSn), 0u);
-  EXPECT_EQ(SWD_UnlockTokenNormalUser(so1, u8(id2.c_str())), 0x101u);
+  EXPECT_EQ(SWD_UnlockTokenNormalUser(so1, u8(id2.c_str())), SWD_ERR_NOT_LOGGED_IN);
   EXPECT_EQ(token_cfg(id2).TknStatus, 4);
   // The HSM administrator may unlock any token.
   const ZEB_DEVICE_HANDLE a = admin_session();
@@ -237,10 +237,10 @@ TEST_F(Token, BackupAndRestore) {
   const ZEB_DEVICE_HANDLE s = open_token(id_);
   uint8_t buf[300];
   uint32_t len = sizeof buf;
-  EXPECT_EQ(SWD_BackupToken(s, u8("vpin"), 4, buf, &len), 0x101u);
+  EXPECT_EQ(SWD_BackupToken(s, u8("vpin"), 4, buf, &len), SWD_ERR_NOT_LOGGED_IN);
   ASSERT_EQ(user_login(s, sn_), 0u);
   len = 4 + 196 - 1;
-  EXPECT_EQ(SWD_BackupToken(s, u8("vpin"), 4, buf, &len), 6u);
+  EXPECT_EQ(SWD_BackupToken(s, u8("vpin"), 4, buf, &len), SWD_ERR_FAILED);
   EXPECT_EQ(len, 199u);
   len = 200;
   ASSERT_EQ(SWD_BackupToken(s, u8("vpin"), 4, buf, &len), 0u);
@@ -252,11 +252,11 @@ TEST_F(Token, BackupAndRestore) {
   // Change the token, then restore.
   ASSERT_EQ(SWD_SetTokenLabel(s, u8("changed"), 7), 0u);
   ASSERT_EQ(SWD_SetTokenPin(s, u8("current"), 7), 0u);
-  EXPECT_EQ(SWD_RestoreToken(s, u8("vpiX"), 4, buf, 200), 6u);
-  EXPECT_EQ(SWD_RestoreToken(s, u8(""), 0, buf, 200), 6u);     // no PIN does not match any prefix
-  EXPECT_EQ(SWD_RestoreToken(s, u8("vpi"), 3, buf, 200), 6u);  // nor does a shorter one
-  EXPECT_EQ(SWD_RestoreToken(s, u8("vpin"), 4, buf, 195), 7u);  // shorter than a record
-  EXPECT_EQ(SWD_RestoreToken(s, u8("vpin"), 4, buf, 196 + 33), 7u);
+  EXPECT_EQ(SWD_RestoreToken(s, u8("vpiX"), 4, buf, 200), SWD_ERR_FAILED);
+  EXPECT_EQ(SWD_RestoreToken(s, u8(""), 0, buf, 200), SWD_ERR_FAILED);         // no PIN does not match any prefix
+  EXPECT_EQ(SWD_RestoreToken(s, u8("vpi"), 3, buf, 200), SWD_ERR_FAILED);      // nor does a shorter one
+  EXPECT_EQ(SWD_RestoreToken(s, u8("vpin"), 4, buf, 195), SWD_ERR_ARGUMENTS);  // shorter than a record
+  EXPECT_EQ(SWD_RestoreToken(s, u8("vpin"), 4, buf, 196 + 33), SWD_ERR_ARGUMENTS);
   ASSERT_EQ(SWD_RestoreToken(s, u8("vpin"), 4, buf, 200), 0u);
   const TKN_USER_CFG after = token_cfg(id_);
   EXPECT_EQ(std::memcmp(after.MK, before.MK, 32), 0);
@@ -268,7 +268,7 @@ TEST_F(Token, BackupAndRestore) {
 
   // A record whose key the text file could not carry is refused.
   buf[4 + 88 + 5] = 0x0A;
-  EXPECT_EQ(SWD_RestoreToken(s, u8("vpin"), 4, buf, 200), 7u);
+  EXPECT_EQ(SWD_RestoreToken(s, u8("vpin"), 4, buf, 200), SWD_ERR_ARGUMENTS);
 }
 
 }  // namespace

@@ -32,12 +32,12 @@ TEST_F(Provider, TwentySessions) {
   EXPECT_EQ(handles.size(), 20u);
   EXPECT_EQ(handles.count(0), 0u);
   uint32_t h = 0;
-  EXPECT_EQ(SWC_OpenSession(&h), 0xB1u);
+  EXPECT_EQ(SWC_OpenSession(&h), SWC_ERR_SESSION_COUNT);
   EXPECT_EQ(SWC_CloseSession(*handles.begin()), 0u);
-  EXPECT_EQ(SWC_CloseSession(*handles.begin()), 0xB3u);
-  EXPECT_EQ(SWC_CloseSession(0), 0xB3u);
+  EXPECT_EQ(SWC_CloseSession(*handles.begin()), SWC_ERR_SESSION_HANDLE);
+  EXPECT_EQ(SWC_CloseSession(0), SWC_ERR_SESSION_HANDLE);
   EXPECT_EQ(SWC_OpenSession(&h), 0u);
-  EXPECT_EQ(SWC_OpenSession(nullptr), 7u);
+  EXPECT_EQ(SWC_OpenSession(nullptr), SWC_ERR_ARGUMENTS);
 }
 
 TEST_F(Provider, MasterKeyMustBe32Bytes) {
@@ -54,18 +54,18 @@ TEST_F(Provider, MasterKeyMustBe32Bytes) {
   // silently ignored: both are refused and the key stays.
   uint8_t other[33];
   std::memset(other, 0x11, sizeof other);
-  EXPECT_EQ(SWC_SetMK(h, other, 31), 7u);
-  EXPECT_EQ(SWC_SetMK(h, other, 33), 7u);
-  EXPECT_EQ(SWC_SetMK(h, other, 0), 7u);
-  EXPECT_EQ(SWC_SetMK(h, nullptr, 32), 7u);
+  EXPECT_EQ(SWC_SetMK(h, other, 31), SWC_ERR_ARGUMENTS);
+  EXPECT_EQ(SWC_SetMK(h, other, 33), SWC_ERR_ARGUMENTS);
+  EXPECT_EQ(SWC_SetMK(h, other, 0), SWC_ERR_ARGUMENTS);
+  EXPECT_EQ(SWC_SetMK(h, nullptr, 32), SWC_ERR_ARGUMENTS);
   ASSERT_EQ(SWC_GetMK(h, got, &len), 0u);
   EXPECT_EQ(std::memcmp(got, mk, 32), 0);
   ASSERT_EQ(SWC_ClearMK(h), 0u);
   ASSERT_EQ(SWC_GetMK(h, got, &len), 0u);
   EXPECT_EQ(std::vector<uint8_t>(got, got + 32), std::vector<uint8_t>(32, 0));
-  EXPECT_EQ(SWC_SetMK(h + 1, mk, 32), 0xB3u);
-  EXPECT_EQ(SWC_GetMK(h + 1, got, &len), 0xB3u);
-  EXPECT_EQ(SWC_ClearMK(h + 1), 0xB3u);
+  EXPECT_EQ(SWC_SetMK(h + 1, mk, 32), SWC_ERR_SESSION_HANDLE);
+  EXPECT_EQ(SWC_GetMK(h + 1, got, &len), SWC_ERR_SESSION_HANDLE);
+  EXPECT_EQ(SWC_ClearMK(h + 1), SWC_ERR_SESSION_HANDLE);
   // Every new session starts from the same default key.
   uint8_t def2[32];
   ASSERT_EQ(SWC_GetMK(open(), def2, &len), 0u);
@@ -86,7 +86,7 @@ TEST_F(Provider, KeyBlobsUnderTheDefaultKeyMoveBetweenSessions) {
   ASSERT_EQ(SWC_SetMK(b, mk, 32), 0u);
   ASSERT_EQ(SWC_Key_Decrypt(b, blob.data(), 1500, back.data(), &n), 0u);
   EXPECT_NE(back, plain);
-  EXPECT_EQ(SWC_Key_Encrypt(0, plain.data(), 1500, blob.data(), &n), 0xB3u);
+  EXPECT_EQ(SWC_Key_Encrypt(0, plain.data(), 1500, blob.data(), &n), SWC_ERR_SESSION_HANDLE);
   EXPECT_EQ(SWC_KeyBlobFunc.func_type, 1u);
 
   // The plain transform with a given key, as the backup uses it.
@@ -125,8 +125,8 @@ TEST_F(Provider, DigestsMatchOpenSsl) {
     out.resize(n);
     EXPECT_EQ(out, oracle_digest(c.md, msg)) << int(c.type);
   }
-  EXPECT_EQ(SWC_DigestInit(h + 1, 9), 0xB3u);
-  EXPECT_EQ(SWC_DigestUpdate(h + 1, msg.data(), 1), 0xB3u);
+  EXPECT_EQ(SWC_DigestInit(h + 1, 9), SWC_ERR_SESSION_HANDLE);
+  EXPECT_EQ(SWC_DigestUpdate(h + 1, msg.data(), 1), SWC_ERR_SESSION_HANDLE);
   ASSERT_EQ(SWC_DigestInit(h, 9), 0u);
   uint8_t small[16];
   uint32_t n = sizeof small;
@@ -147,8 +147,8 @@ TEST_F(Provider, RandomBytesDrawSeedsFromTheOsSource) {
   ASSERT_EQ(SWC_Drbg_SEED(h, b.data(), 3000), 0u);
   EXPECT_NE(a, b);
   EXPECT_NE(std::vector<uint8_t>(a.begin() + 1024, a.begin() + 2048), std::vector<uint8_t>(a.begin(), a.begin() + 1024));
-  EXPECT_EQ(SWC_Drbg_SEED(h + 1, a.data(), 16), 0xB3u);
-  EXPECT_EQ(SWC_Drbg_SEED(h, nullptr, 16), 7u);
+  EXPECT_EQ(SWC_Drbg_SEED(h + 1, a.data(), 16), SWC_ERR_SESSION_HANDLE);
+  EXPECT_EQ(SWC_Drbg_SEED(h, nullptr, 16), SWC_ERR_ARGUMENTS);
   EXPECT_EQ(SWC_Drbg_SEED(h, nullptr, 0), 0u);
 
   // The seed is exactly what the OS source gives: a fixed source gives fixed
@@ -182,10 +182,10 @@ TEST_F(Provider, PbkdfMatchesOpenSsl) {
   ASSERT_EQ(SWC_KdfFunc.C_Pbkdf(h, pw, 16, salt, 8, dk, &n), 0u);
   PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(pw), 16, salt, 8, 4096, EVP_sha256(), 32, ref);
   EXPECT_EQ(std::memcmp(dk, ref, 32), 0);
-  EXPECT_EQ(SWC_Pbkdf(h, pw, 0, salt, 8, dk, &n), 7u);
-  EXPECT_EQ(SWC_Pbkdf(h, pw, 16, salt, 0, dk, &n), 7u);
+  EXPECT_EQ(SWC_Pbkdf(h, pw, 0, salt, 8, dk, &n), SWC_ERR_ARGUMENTS);
+  EXPECT_EQ(SWC_Pbkdf(h, pw, 16, salt, 0, dk, &n), SWC_ERR_ARGUMENTS);
   n = 0;
-  EXPECT_EQ(SWC_Pbkdf(h, pw, 16, salt, 8, dk, &n), 7u);
+  EXPECT_EQ(SWC_Pbkdf(h, pw, 16, salt, 8, dk, &n), SWC_ERR_ARGUMENTS);
 }
 
 TEST_F(Provider, PaddingPassesThrough) {

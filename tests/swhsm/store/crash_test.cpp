@@ -116,10 +116,10 @@ TEST_F(Store, StartUpRemovesDeadTemporaryFilesAndUnlistedObjects) {
             42);
   // A create killed before its list was saved leaves 3.obj unlisted; writers
   // killed mid-write leave temporary files.
-  spit(dir() + "3.obj", "never listed");
-  spit(dir() + "objlist.cfg.tmp.999999.7", std::string(40968, 'x'));
-  spit(dir() + "1.obj.tmp.999998.2", "half");
-  spit(dir() + "notes.txt", "not ours");
+  zt::write_file(dir() + "3.obj", "never listed");
+  zt::write_file(dir() + "objlist.cfg.tmp.999999.7", std::string(40968, 'x'));
+  zt::write_file(dir() + "1.obj.tmp.999998.2", "half");
+  zt::write_file(dir() + "notes.txt", "not ours");
   restart();
   const std::set<std::string> left = names(dir());
   EXPECT_EQ(left.count("1.obj"), 1u);
@@ -128,19 +128,19 @@ TEST_F(Store, StartUpRemovesDeadTemporaryFilesAndUnlistedObjects) {
   EXPECT_EQ(left.count("objlist.cfg.tmp.999999.7"), 0u);
   EXPECT_EQ(left.count("1.obj.tmp.999998.2"), 0u);
   EXPECT_EQ(left.count("notes.txt"), 1u);
-  EXPECT_EQ(slurp(dir() + "1.obj"), "kept");
+  EXPECT_EQ(zt::read_file(dir() + "1.obj"), "kept");
   EXPECT_EQ(load().ObjNum, 1u);
 }
 
 TEST_F(Store, StartUpNeverRemovesObjectsOfADamagedList) {
   uint32_t idx = 0;
   ASSERT_EQ(create("kept", "a", &idx), 0u);
-  spit(dir() + "objlist.cfg", "short");
+  zt::write_file(dir() + "objlist.cfg", "short");
   restart();
-  EXPECT_EQ(slurp(dir() + "1.obj"), "kept");
+  EXPECT_EQ(zt::read_file(dir() + "1.obj"), "kept");
   std::filesystem::remove(dir() + "objlist.cfg");
   restart();
-  EXPECT_EQ(slurp(dir() + "1.obj"), "kept");
+  EXPECT_EQ(zt::read_file(dir() + "1.obj"), "kept");
 }
 
 // A writer process that creates, updates and deletes objects is killed at a

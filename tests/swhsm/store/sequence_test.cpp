@@ -22,8 +22,8 @@ class StoreSequence : public Store {
     ASSERT_EQ(i, 2u);
   }
   void expect_kept() {
-    EXPECT_EQ(slurp(dir() + "1.obj"), "first");
-    EXPECT_EQ(slurp(dir() + "2.obj"), "second");
+    EXPECT_EQ(zt::read_file(dir() + "1.obj"), "first");
+    EXPECT_EQ(zt::read_file(dir() + "2.obj"), "second");
   }
 };
 
@@ -35,7 +35,7 @@ TEST_F(StoreSequence, MissingListNumbersAboveTheObjectFiles) {
   ASSERT_EQ(create("third", "c", &i), STO_OK);
   EXPECT_EQ(i, 3u);
   expect_kept();
-  EXPECT_EQ(slurp(dir() + "3.obj"), "third");
+  EXPECT_EQ(zt::read_file(dir() + "3.obj"), "third");
 }
 
 TEST_F(StoreSequence, SequenceDamagedToZeroNumbersAboveTheObjectFiles) {

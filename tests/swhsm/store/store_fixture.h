@@ -16,8 +16,6 @@
 
 namespace stt {
 
-using swt::slurp;
-using swt::spit;
 
 inline PERSISTENCY_INPUT input(const char* sn = "HSM0000000000042", const char* id = "Tkn01") {
   PERSISTENCY_INPUT in{};
@@ -38,10 +36,10 @@ inline STO_SEOBJ entry(const char* id, const char* label = "lab", uint8_t type =
   return e;
 }
 
-class Store : public swt::TempDir {
+class Store : public zt::WorkDirTest {
  protected:
   void SetUp() override {
-    TempDir::SetUp();
+    WorkDirTest::SetUp();
     swhsm::testing::clear_store_cache();
     STO_TKN_OBJECT_CONFIG_PATH cfg{};
     ASSERT_EQ(Sto_Initialize(&cfg), 0u);
@@ -50,7 +48,7 @@ class Store : public swt::TempDir {
   void TearDown() override {
     swhsm::testing::set_store_step_hook(nullptr);
     swhsm::testing::clear_store_cache();
-    TempDir::TearDown();
+    WorkDirTest::TearDown();
   }
   std::string dir() const { return "./Store/HSM0000000000042/Tkn01/"; }
   uint32_t create(const std::string& bytes, const char* id, uint32_t* index) {

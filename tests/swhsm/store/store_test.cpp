@@ -23,7 +23,7 @@ TEST_F(Store, FirstObjectGetsIndexOneAndIndexesAreNeverReused) {
   uint32_t idx = 0;
   ASSERT_EQ(create("object one", "id1", &idx), 0u);
   EXPECT_EQ(idx, 1u);
-  EXPECT_EQ(slurp(dir() + "1.obj"), "object one");
+  EXPECT_EQ(zt::read_file(dir() + "1.obj"), "object one");
   ASSERT_EQ(Sto_DeleteObject(&in_, 1), 0u);
   EXPECT_FALSE(std::filesystem::exists(dir() + "1.obj"));
   ASSERT_EQ(create("object two", "id2", &idx), 0u);
@@ -37,7 +37,7 @@ TEST_F(Store, FirstObjectGetsIndexOneAndIndexesAreNeverReused) {
 TEST_F(Store, LoadingCreatesTheTreeAndAnEmptyList) {
   const STO_SEOBJ_LIST l = load();
   EXPECT_EQ(l.ObjNum, 0u);
-  EXPECT_EQ(slurp(dir() + "objlist.cfg"), std::string(40968, '\0'));
+  EXPECT_EQ(zt::read_file(dir() + "objlist.cfg"), std::string(40968, '\0'));
 }
 
 TEST_F(Store, GoldenListFileAndEntry) {
@@ -47,7 +47,7 @@ TEST_F(Store, GoldenListFileAndEntry) {
   ASSERT_EQ(Sto_CreateObject(&in_, &idx, obj, 3, &e), 0u);
   e = entry("cert", "a certificate", 5, 0, 700);
   ASSERT_EQ(Sto_CreateObject(&in_, &idx, obj, 3, &e), 0u);
-  const std::string file = slurp(dir() + "objlist.cfg");
+  const std::string file = zt::read_file(dir() + "objlist.cfg");
   ASSERT_EQ(file.size(), 40968u);
   // Res, ObjIndex, TknId, ObjId, ObjLabel, ObjType, ObjKeyAlgo, Res2, u32DataLen.
   EXPECT_EQ(zt::hex(reinterpret_cast<const uint8_t*>(file.data()), 80),
@@ -70,7 +70,7 @@ TEST_F(Store, ObjectFilesAreTheBytesAsGivenWithOwnerOnlyAccess) {
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
   uint32_t idx = 0;
   ASSERT_EQ(create(bytes, "big", &idx), 0u);
-  EXPECT_EQ(slurp(dir() + "1.obj"), bytes);
+  EXPECT_EQ(zt::read_file(dir() + "1.obj"), bytes);
   EXPECT_EQ(zt::file_mode(dir() + "1.obj"), 0600u);
   uint32_t size = 0;
   ASSERT_EQ(Sto_GetObjectSize(&in_, 1, &size), 0u);
@@ -86,7 +86,7 @@ TEST_F(Store, ReadsRespectTheCallersCapacity) {
   ASSERT_EQ(create(std::string(9000, 'x'), "big", &idx), 0u);  // larger than any fixed staging buffer
   std::vector<uint8_t> out(8999, 0xEE);
   uint32_t len = 8999;
-  EXPECT_EQ(Sto_GetObject(&in_, idx, out.data(), &len), 0x150u);
+  EXPECT_EQ(Sto_GetObject(&in_, idx, out.data(), &len), STO_ERR_TOO_SMALL);
   EXPECT_EQ(len, 9000u);
   EXPECT_EQ(out, std::vector<uint8_t>(8999, 0xEE));
   out.resize(9000);
@@ -97,12 +97,12 @@ TEST_F(Store, ReadsRespectTheCallersCapacity) {
 TEST_F(Store, MissingObjects) {
   uint8_t buf[16];
   uint32_t len = sizeof buf;
-  EXPECT_EQ(Sto_GetObject(&in_, 7, buf, &len), 0x82u);
-  EXPECT_EQ(Sto_GetObjectSize(&in_, 7, &len), 6u);
+  EXPECT_EQ(Sto_GetObject(&in_, 7, buf, &len), STO_ERR_NOT_FOUND);
+  EXPECT_EQ(Sto_GetObjectSize(&in_, 7, &len), STO_ERR_FAILED);
   load();
-  EXPECT_EQ(Sto_DeleteObject(&in_, 7), 0x82u);
+  EXPECT_EQ(Sto_DeleteObject(&in_, 7), STO_ERR_NOT_FOUND);
   STO_SEOBJ e = entry("x");
-  EXPECT_EQ(Sto_UpdateObject(&in_, 7, buf, 1, &e), 0x82u);
+  EXPECT_EQ(Sto_UpdateObject(&in_, 7, buf, 1, &e), STO_ERR_NOT_FOUND);
   EXPECT_FALSE(std::filesystem::exists(dir() + "7.obj"));
 }
 
@@ -112,7 +112,7 @@ TEST_F(Store, UpdateRewritesEntryAndFile) {
   STO_SEOBJ e = entry("new-id", "new label", 4, 64, 3);
   uint8_t bytes[] = {'n', 'e', 'w'};
   ASSERT_EQ(Sto_UpdateObject(&in_, idx, bytes, 3, &e), 0u);
-  EXPECT_EQ(slurp(dir() + "1.obj"), "new");
+  EXPECT_EQ(zt::read_file(dir() + "1.obj"), "new");
   const STO_SEOBJ_LIST l = load();
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(l.seobj_array[0].ObjLabel)), "new label");
   EXPECT_EQ(l.seobj_array[0].ObjType, 4);
@@ -123,13 +123,13 @@ TEST_F(Store, NullArguments) {
   uint32_t idx;
   uint8_t b[1] = {};
   STO_SEOBJ e{};
-  EXPECT_EQ(Sto_CreateObject(nullptr, &idx, b, 1, &e), 0x600u);
-  EXPECT_EQ(Sto_CreateObject(&in_, nullptr, b, 1, &e), 0x600u);
-  EXPECT_EQ(Sto_GetObject(&in_, 1, nullptr, &idx), 0x600u);
-  EXPECT_EQ(Sto_GetObjectSize(&in_, 1, nullptr), 0x600u);
-  EXPECT_EQ(Sto_LoadObjectList(&in_, nullptr), 0x600u);
-  EXPECT_EQ(Sto_DeleteObject(nullptr, 1), 0x600u);
-  EXPECT_EQ(Sto_Initialize(nullptr), 0x600u);
+  EXPECT_EQ(Sto_CreateObject(nullptr, &idx, b, 1, &e), STO_ERR_NULL);
+  EXPECT_EQ(Sto_CreateObject(&in_, nullptr, b, 1, &e), STO_ERR_NULL);
+  EXPECT_EQ(Sto_GetObject(&in_, 1, nullptr, &idx), STO_ERR_NULL);
+  EXPECT_EQ(Sto_GetObjectSize(&in_, 1, nullptr), STO_ERR_NULL);
+  EXPECT_EQ(Sto_LoadObjectList(&in_, nullptr), STO_ERR_NULL);
+  EXPECT_EQ(Sto_DeleteObject(nullptr, 1), STO_ERR_NULL);
+  EXPECT_EQ(Sto_Initialize(nullptr), STO_ERR_NULL);
   EXPECT_EQ(Sto_GetStorageInfo(&in_, nullptr, nullptr, nullptr), 0u);
   EXPECT_EQ(Sto_SetLayout(&in_, nullptr, nullptr), 0u);
 }
@@ -138,7 +138,7 @@ TEST_F(Store, UnusableNamesAreRefused) {
   for (const char* id : {"", ".", "..", "a/b"}) {
     PERSISTENCY_INPUT in = input("HSM0000000000042", id);
     STO_SEOBJ_LIST l;
-    EXPECT_EQ(Sto_LoadObjectList(&in, &l), 6u) << id;
+    EXPECT_EQ(Sto_LoadObjectList(&in, &l), STO_ERR_FAILED) << id;
   }
   EXPECT_FALSE(std::filesystem::exists("./Store/HSM0000000000042/a"));
 }
@@ -202,11 +202,11 @@ TEST_F(Store, ListOfAnyOtherSizeIsRefusedNotZeroFilled) {
   for (size_t size : {size_t{0}, size_t{100}, size_t{40967}, size_t{40969}}) {
     swhsm::testing::clear_store_cache();
     std::string file(size, '\0');
-    spit(dir() + "objlist.cfg", file);
+    zt::write_file(dir() + "objlist.cfg", file);
     STO_SEOBJ_LIST l;
-    EXPECT_EQ(Sto_LoadObjectList(&in_, &l), 6u) << size;
+    EXPECT_EQ(Sto_LoadObjectList(&in_, &l), STO_ERR_FAILED) << size;
     EXPECT_EQ(create("second", "b", &idx), 6u) << size;
-    EXPECT_EQ(slurp(dir() + "1.obj"), "first") << size;  // never overwritten by a restarted sequence
+    EXPECT_EQ(zt::read_file(dir() + "1.obj"), "first") << size;  // never overwritten by a restarted sequence
   }
 }
 
@@ -221,17 +221,17 @@ ssize_t half_then_fail(int fd, const void* buf, size_t n) {
 TEST_F(Store, FailedWritesLeaveFilesWhole) {
   uint32_t idx = 0;
   ASSERT_EQ(create("first", "a", &idx), 0u);
-  const std::string before = slurp(dir() + "objlist.cfg");
+  const std::string before = zt::read_file(dir() + "objlist.cfg");
   oxlu::testing::set_write_function(half_then_fail);
   g_fail_writes = true;
   EXPECT_EQ(create(std::string(5000, 'z'), "b", &idx), 6u);
   uint8_t upd[] = {'u'};
   STO_SEOBJ e = entry("a");
-  EXPECT_EQ(Sto_UpdateObject(&in_, 1, upd, 1, &e), 6u);
+  EXPECT_EQ(Sto_UpdateObject(&in_, 1, upd, 1, &e), STO_ERR_FAILED);
   g_fail_writes = false;
   oxlu::testing::set_write_function(nullptr);
-  EXPECT_EQ(slurp(dir() + "objlist.cfg"), before);
-  EXPECT_EQ(slurp(dir() + "1.obj"), "first");
+  EXPECT_EQ(zt::read_file(dir() + "objlist.cfg"), before);
+  EXPECT_EQ(zt::read_file(dir() + "1.obj"), "first");
   EXPECT_FALSE(std::filesystem::exists(dir() + "2.obj"));
   ASSERT_EQ(create("second", "b", &idx), 0u);
   EXPECT_EQ(idx, 2u);
@@ -261,9 +261,9 @@ TEST_F(Store, CrashBetweenObjectAndListLeavesAReadableStore) {
   // The unlisted file is never written over: numbering goes on above it.
   ASSERT_EQ(create("next", "c", &idx), 0u);
   EXPECT_EQ(idx, 3u);
-  EXPECT_EQ(slurp(dir() + "3.obj"), "next");
-  EXPECT_EQ(slurp(dir() + "2.obj"), "lost");
-  EXPECT_EQ(slurp(dir() + "1.obj"), "kept");
+  EXPECT_EQ(zt::read_file(dir() + "3.obj"), "next");
+  EXPECT_EQ(zt::read_file(dir() + "2.obj"), "lost");
+  EXPECT_EQ(zt::read_file(dir() + "1.obj"), "kept");
 }
 
 TEST_F(Store, CrashDuringDeleteLeavesNoDanglingEntry) {
@@ -319,7 +319,7 @@ TEST_F(Store, TwoProcessesCreatingAtOnceLoseNothing) {
     EXPECT_FALSE(seen[e.ObjIndex]) << e.ObjIndex;
     seen[e.ObjIndex] = true;
     // Each listed object's file holds that object's own bytes.
-    EXPECT_EQ(slurp(dir() + std::to_string(e.ObjIndex) + ".obj"), reinterpret_cast<const char*>(e.ObjId));
+    EXPECT_EQ(zt::read_file(dir() + std::to_string(e.ObjIndex) + ".obj"), reinterpret_cast<const char*>(e.ObjId));
   }
 }
 
@@ -400,7 +400,7 @@ TEST_F(Store, CachedListIsReloadedAfterAnotherProcessChangedIt) {
   EXPECT_EQ(load().ObjNum, 2u);
   ASSERT_EQ(create("mine again", "c", &idx), 0u);
   EXPECT_EQ(idx, 3u);
-  EXPECT_EQ(slurp(dir() + "2.obj"), "theirs");
+  EXPECT_EQ(zt::read_file(dir() + "2.obj"), "theirs");
 }
 
 TEST_F(Store, ThreadsOnTwoTokensLoseNothing) {
@@ -461,7 +461,7 @@ TEST_F(Store, ElevenTokensShareTenCacheSlots) {
 
 TEST_F(Store, CreateTokenStorageDeleteListAndDirectory) {
   ASSERT_EQ(Sto_CreateTokenStorage(&in_), 0u);
-  EXPECT_EQ(slurp(dir() + "objlist.cfg").size(), 40968u);
+  EXPECT_EQ(zt::read_file(dir() + "objlist.cfg").size(), 40968u);
   uint32_t idx = 0;
   ASSERT_EQ(create("o", "a", &idx), 0u);
   EXPECT_EQ(load().ObjNum, 1u);
@@ -477,14 +477,14 @@ TEST_F(Store, CreateTokenStorageDeleteListAndDirectory) {
 
 TEST_F(Store, RootFromConfiguration) {
   std::filesystem::create_directory("objects");
-  spit("sto_filepath.cfg", "tknobj_config_path=./nowhere/\ntknobj_config_path=./objects/\n");
+  zt::write_file("sto_filepath.cfg", "tknobj_config_path=./nowhere/\ntknobj_config_path=./objects/\n");
   STO_TKN_OBJECT_CONFIG_PATH cfg{};
   ASSERT_EQ(Sto_Initialize(&cfg), 0u);
   EXPECT_STREQ(sto::root(), "./objects/");
   load();
   EXPECT_TRUE(std::filesystem::exists("./objects/Store/HSM0000000000042/Tkn01/objlist.cfg"));
-  spit("sto_filepath.cfg", "tknobj_config_path=" + std::string(128, 'p') + "\n");
-  EXPECT_EQ(Sto_Initialize(&cfg), 0x150u);
+  zt::write_file("sto_filepath.cfg", "tknobj_config_path=" + std::string(128, 'p') + "\n");
+  EXPECT_EQ(Sto_Initialize(&cfg), STO_ERR_TOO_SMALL);
   std::remove("sto_filepath.cfg");
   ASSERT_EQ(Sto_Initialize(&cfg), 0u);
   EXPECT_STREQ(sto::root(), "./");

@@ -29,8 +29,8 @@ static_assert(sizeof(VRK_SESSION_CTX) == 11392);
 
 extern "C" {
 
-// Device adapter. Every DA_* returns 6 while no table is selected, else the
-// table's result unchanged.
+// Device adapter. Every DA_* returns VRK_ERR_FAILED while no table is
+// selected, else the table's result unchanged.
 [[nodiscard]] uint32_t DA_SetFunctionList(zeb_device_function_type func_type);
 const DA_Functions_t* DA_GetFunctionList(void);
 [[nodiscard]] uint32_t DA_GetVersion(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_VERSION* pVersion);

@@ -30,7 +30,8 @@ uint32_t SWA_ECDH(uint8_t* pPrivKey, uint32_t PrivKeyLength, uint8_t* pPubKey, u
                   uint8_t* ShareSercet, uint32_t* ShareSercetLength);
 uint32_t SWA_ECDSASignSingle(uint8_t* pPrivKey, uint32_t PrivKeyLength, uint8_t* pDigest, uint32_t DigestLength,
                              uint8_t* pSignature, uint32_t* pSignatureLength);
-// 0 good, 192 bad or malformed (r or s longer than the curve's length too).
+// VRK_OK good, VRK_ERR_SIGNATURE_INVALID bad or malformed (r or s longer than
+// the curve's length too).
 uint32_t SWA_ECDSAVerifySingle(uint8_t* pPubKey, uint32_t PubKeyLength, uint8_t* pDigest, uint32_t DigestLength,
                                uint8_t* pSignature, uint32_t SignatureLength);
 

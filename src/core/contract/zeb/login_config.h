@@ -32,11 +32,11 @@ static_assert(sizeof(VRK_FILEPATH_CONFIG) == 384);
 extern "C" {
 
 // The directory of "HSM.cfg": "./" when "./VRK_Filepath.cfg" cannot be
-// opened, "" when it has no "Hsm_login_config_path=" line. 336 for a value of
-// 128 bytes or more.
+// opened, "" when it has no "Hsm_login_config_path=" line.
+// VRK_ERR_BUFFER_TOO_SMALL for a value of 128 bytes or more.
 [[nodiscard]] uint32_t SwHsm_LoadHsmLoginFilePathConfig(VRK_LOGIN_CONFIG_PATH* pfilepathConf);
-// Reads "HSM.cfg": 80 when it cannot be opened (missing or busy), 336 when its
-// path needs 128 characters or more.
+// Reads "HSM.cfg": VRK_ERR_CONFIG_OPEN when it cannot be opened (missing or
+// busy), VRK_ERR_BUFFER_TOO_SMALL when its path needs 128 characters or more.
 [[nodiscard]] uint32_t SwHsm_LoadConfig(HSM_LOGIN_CONFIG* pHSMConf);
 // Rewrites "HSM.cfg" atomically, owner-only (it may hold PINs).
 [[nodiscard]] uint32_t SwHsm_UpdateVRKLoginConfig(const HSM_LOGIN_CONFIG* config);

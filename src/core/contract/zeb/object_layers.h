@@ -11,8 +11,8 @@ extern "C" {
 [[nodiscard]] uint32_t SwSess_SessObjIndexToSessObjlistIndex(uint32_t u32SessObjIndex, uint32_t* pu32SessionObjlistIndex);
 [[nodiscard]] uint32_t SwSess_SessObjlistIndexToSessObjIndex(uint32_t u32SessionObjlistIndex, uint32_t* pu32SessObjIndex);
 [[nodiscard]] uint32_t SwSess_NewSessionObjectIndex(VRK_HANDLE hSession, uint32_t* pu32SessionObjectIndex);
-// Allocates the new copy first: a failed allocation (2) leaves the slot as
-// it was. The old copy is wiped before it is freed.
+// Allocates the new copy first: a failed allocation (VRK_ERR_HOST_MEMORY)
+// leaves the slot as it was. The old copy is wiped before it is freed.
 [[nodiscard]] uint32_t SwSess_UpdateSessionObject(VRK_HANDLE hSession, uint32_t hObj, uint8_t* pObject, uint32_t u32ObjectLen);
 uint32_t SwSess_CacheSessionObject(VRK_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen,
                                    uint32_t* pu32SessionObjectIndex);

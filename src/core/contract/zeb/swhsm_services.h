@@ -35,11 +35,12 @@ uint32_t _AES_Encrypt(uint8_t* pAesKey, uint32_t u32AesKeyLength, uint8_t* pPlai
 uint32_t _AES_Decrypt(uint8_t* pAesKey, uint32_t u32AesKeyLength, uint8_t* pCipherData, uint32_t u32CipherDataLength,
                       uint8_t* IV, uint8_t* pPlain, uint32_t* pu32PlainLength);
 
-// Software crypto provider sessions (20 slots). Unknown handles give 179.
-[[nodiscard]] uint32_t SWC_OpenSession(uint32_t* phSwCryptoSession);  // 177 when all slots are taken
+// Software crypto provider sessions (20 slots). Unknown handles give
+// VRK_ERR_SESSION_HANDLE; an open with all slots taken VRK_ERR_SESSION_COUNT.
+[[nodiscard]] uint32_t SWC_OpenSession(uint32_t* phSwCryptoSession);
 [[nodiscard]] uint32_t SWC_CloseSession(uint32_t hSwCryptoSession);
-// Master key: exactly 32 bytes; any other length is refused with 7 and the old
-// key stays.
+// Master key: exactly 32 bytes; any other length is refused with
+// VRK_ERR_ARGUMENTS and the old key stays.
 [[nodiscard]] uint32_t SWC_SetMK(uint32_t hSwCryptoSession, uint8_t* pSwMK, uint32_t u32SwMKLen);
 [[nodiscard]] uint32_t SWC_GetMK(uint32_t hSwCryptoSession, uint8_t* pSwMK, uint32_t* pu32SwMKLen);
 [[nodiscard]] uint32_t SWC_ClearMK(uint32_t hSwCryptoSession);
@@ -63,16 +64,19 @@ extern const C_KeyBlobFunc_t SWC_KeyBlobFunc;
 extern const C_KdfFunc_t SWC_KdfFunc;
 
 // DER encoding of an ECDSA signature (r, s each rsLen big-endian bytes, not
-// zero); *pDerLen is capacity in, length out. 0, 7 or 0x150.
+// zero); *pDerLen is capacity in, length out. VRK_OK, VRK_ERR_ARGUMENTS or
+// VRK_ERR_BUFFER_TOO_SMALL.
 [[nodiscard]] uint32_t SignatureToDER(uint8_t* r, uint8_t* s, uint32_t rsLen, uint8_t* pDer, uint32_t* pDerLen);
 // Strict DER reader: r and s without sign bytes; *pRLen and *pSLen are the
 // capacities in (the curve's length) and the value lengths out. A malformed
-// encoding, or an r or s longer than its capacity, gives 192.
+// encoding, or an r or s longer than its capacity, gives
+// VRK_ERR_SIGNATURE_INVALID.
 uint32_t SignatureDERToRS(uint8_t* pDer, uint32_t derLen, uint8_t* r, uint8_t* s, uint32_t* pRLen,
                           uint32_t* pSLen);
 // An EC public point (x || y, without 0x04) to and from a DER
 // SubjectPublicKeyInfo on a named curve (ecc_crv_t id); *pPubKeyDerLen and
-// *pQLen are capacity in, length out. 0, 7 (malformed, unknown curve) or 0x150.
+// *pQLen are capacity in, length out. VRK_OK, VRK_ERR_ARGUMENTS (malformed,
+// unknown curve) or VRK_ERR_BUFFER_TOO_SMALL.
 [[nodiscard]] uint32_t ECCPubkeyToDER(uint8_t Curve, uint8_t* QKey, uint32_t QLen, uint8_t* pPubKeyDer, uint32_t* pPubKeyDerLen);
 uint32_t ECCPubkeyDERToQ(uint8_t* pPubKeyDer, uint32_t PubkeyDerLen, uint8_t* pCurve, uint8_t* QKey,
                          uint32_t* pQLen);

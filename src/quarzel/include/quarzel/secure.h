@@ -55,6 +55,52 @@ struct Wiped : T {
   T* get() noexcept { return this; }
 };
 
+// Heap buffer of a fixed capacity for secrets whose size is known only at
+// run time (key contexts, unwrapped key objects): allocated zeroed without
+// throwing (check ok()), wiped and freed with the holder, moved, never copied.
+class SecretBuffer {
+ public:
+  SecretBuffer() noexcept = default;
+  explicit SecretBuffer(size_t capacity) noexcept
+      : buf_(new (std::nothrow) uint8_t[capacity]()), cap_(buf_ != nullptr ? capacity : 0) {}
+  SecretBuffer(SecretBuffer&& other) noexcept : buf_(other.buf_), cap_(other.cap_) {
+    other.buf_ = nullptr;
+    other.cap_ = 0;
+  }
+  SecretBuffer& operator=(SecretBuffer&& other) noexcept {
+    if (this != &other) {
+      reset();
+      buf_ = other.buf_;
+      cap_ = other.cap_;
+      other.buf_ = nullptr;
+      other.cap_ = 0;
+    }
+    return *this;
+  }
+  SecretBuffer(const SecretBuffer&) = delete;
+  SecretBuffer& operator=(const SecretBuffer&) = delete;
+  ~SecretBuffer() { reset(); }
+
+  // False when the allocation failed (or the holder is empty or moved from).
+  [[nodiscard]] bool ok() const noexcept { return buf_ != nullptr; }
+  uint8_t* data() noexcept { return buf_; }
+  const uint8_t* data() const noexcept { return buf_; }
+  [[nodiscard]] size_t capacity() const noexcept { return cap_; }
+  // Wipes and frees the buffer now; the holder is left empty.
+  void reset() noexcept {
+    if (buf_ != nullptr) {
+      secure_wipe(buf_, cap_);
+      delete[] buf_;
+    }
+    buf_ = nullptr;
+    cap_ = 0;
+  }
+
+ private:
+  uint8_t* buf_ = nullptr;
+  size_t cap_ = 0;
+};
+
 // Wipes an object (e.g. a cipher context) when the guard leaves scope.
 template <class T>
 class WipeOnExit {

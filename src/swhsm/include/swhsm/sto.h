@@ -56,7 +56,7 @@ uint32_t Sto_GetStorageInfo(PERSISTENCY_INPUT_PTR pStoInput, uint8_t* pStorage_s
                             STO_LAYOUT* pFreeLayout);
 [[nodiscard]] uint32_t Sto_SetLayout(PERSISTENCY_INPUT_PTR pStoInput, STO_LAYOUT* pInputLayout, STO_LAYOUT* pOutputLayout);
 // Reads the root from "./sto_filepath.cfg" ("./" when the file is absent);
-// a root of 128 bytes or more is refused with 0x150.
+// a root of 128 bytes or more is refused with STO_ERR_TOO_SMALL.
 [[nodiscard]] uint32_t Sto_Initialize(STO_TKN_OBJECT_CONFIG_PATH* pfilepathConf);
 [[nodiscard]] uint32_t Sto_CreateTokenStorage(PERSISTENCY_INPUT_PTR pStoInput);
 uint32_t Sto_CreateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t* pu32ObjectIndex, uint8_t* pObject,
@@ -68,7 +68,8 @@ uint32_t Sto_UpdateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectInd
 [[nodiscard]] uint32_t Sto_DeleteObjDir(PERSISTENCY_INPUT_PTR pStoInput);
 [[nodiscard]] uint32_t Sto_GetObjectSize(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint32_t* pu32ObjectLen);
 // *pu32ObjectLen: the capacity of pObject in, the object's length out. A
-// buffer too small gives 0x150 with the needed length written, nothing copied.
+// buffer too small gives STO_ERR_TOO_SMALL with the needed length written,
+// nothing copied.
 uint32_t Sto_GetObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint8_t* pObject,
                        uint32_t* pu32ObjectLen);
 [[nodiscard]] uint32_t Sto_SaveObjectList(PERSISTENCY_INPUT_PTR pStoInput, STO_SEOBJ_LIST* pListData);
@@ -79,9 +80,9 @@ uint32_t Sto_GetObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex,
 namespace sto {
 
 // Index allocation on a loaded list (no file access): the next index from
-// ObjSeq into the first free entry, filled from `meta`. 0x31 when the list
-// already holds 512 objects (or has no free entry), 0x160 when the sequence
-// is exhausted; the list is unchanged on failure.
+// ObjSeq into the first free entry, filled from `meta`. STO_ERR_FULL when the
+// list already holds 512 objects (or has no free entry), STO_ERR_SEQUENCE
+// when the sequence is exhausted; the list is unchanged on failure.
 [[nodiscard]] uint32_t allocate_index(STO_SEOBJ_LIST* list, const STO_SEOBJ& meta, uint32_t* index);
 
 // The root in use (for tests and diagnostics).

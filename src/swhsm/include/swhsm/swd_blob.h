@@ -15,20 +15,21 @@ inline constexpr uint32_t SWD_ERR_MAC_MISMATCH = 0x560;
 
 extern "C" {
 
-// The 32-byte MacK of the session's token: 0xB3 unknown session, 6 unless
-// the session's status is exactly token user (8), else the configuration
-// read's code.
+// The 32-byte MacK of the session's token: SWD_ERR_SESSION_HANDLE for an
+// unknown session, SWD_ERR_FAILED unless the session's status is exactly
+// ZEB_DEVICE_SESS_TOKENUSER_LOGIN, else the configuration read's code.
 [[nodiscard]] uint32_t GetTknMacKey(ZEB_DEVICE_HANDLE hSession, uint8_t* MacKey);
 // HMAC-SHA-256 of pData under the 32-byte key into MacData (32 bytes).
-// 0x500 for null data.
+// SWD_ERR_MAC_NULL for null data.
 [[nodiscard]] uint32_t CalulateMac(uint8_t* MacKey, uint8_t* pData, uint32_t u32DataLen, uint8_t* MacData);
 
 // pObject must hold u32ObjContextLen + 128 bytes; it may overlap neither the
 // meta nor the context unless it is the blob they were taken from.
 uint32_t SWD_SetObject(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_OBJECT_META* pObjMeta, uint8_t* pObjContext,
                        uint32_t u32ObjContextLen, uint8_t* pObject, uint32_t* pu32ObjectLen);
-// 7 for a null blob or one shorter than 128 bytes; 6 when the MAC key cannot
-// be had; 0x560 when the MAC does not match (compared in constant time).
+// SWD_ERR_ARGUMENTS for a null blob or one shorter than 128 bytes;
+// SWD_ERR_FAILED when the MAC key cannot be had; SWD_ERR_MAC_MISMATCH when
+// the MAC does not match (compared in constant time).
 [[nodiscard]] uint32_t SWD_CheckObjMAC(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen);
 uint32_t SWD_GetObjMetaPtr(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen,
                            ZEB_DEVICE_OBJECT_META* pObjMeta);

@@ -1,4 +1,5 @@
-// A second process that holds a file's lock until told to let go.
+// A second process that holds a file's lock until told to let go (the tests
+// of the file layer and of the software HSM's files).
 #pragma once
 
 #include <sys/wait.h>
@@ -7,6 +8,8 @@
 #include <string>
 
 #include "oxlu/file.h"
+
+namespace zt {
 
 class LockHolder {
  public:
@@ -60,3 +63,5 @@ class LockHolder {
   int release_fd_ = -1;
   bool ok_ = false;
 };
+
+}  // namespace zt
