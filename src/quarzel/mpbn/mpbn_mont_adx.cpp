@@ -1,6 +1,10 @@
 // Montgomery product and squaring with MULX/ADCX/ADOX (BMI2 + ADX): each
 // row runs two independent carry chains (CF for the accumulator, OF for the
-// high halves). Chosen at run time when the CPU has both extensions.
+// high halves). Chosen at run time when the CPU has both extensions. The
+// sizes of RSA's CRT halves and moduli get rows unrolled by the assembler;
+// any other size runs the looped row.
+#include <utility>
+
 #include "mpbn/mpbn_internal.h"
 
 #if defined(__x86_64__)
@@ -68,7 +72,138 @@ __attribute__((target("bmi2,adx"))) inline u64 mac_row(u64* t, const u64* b, u64
   return hp;
 }
 
+// The same row for a length K known when compiling, unrolled by `.rept`:
+// two limbs per repetition, the high halves alternating between h0 and h1
+// so that no move sits on the carry chains.
+template <size_t K>
+__attribute__((always_inline)) inline u64 row(u64* t, const u64* b, u64 ai) {
+  static_assert(K >= 1);
+  u64 lo, h0 = 0, h1;
+#define ZEB_ROW_PAIR                               \
+  "mulx zeb_off(%[b]), %[lo], %[h1]\n\t"           \
+  "adcx zeb_off(%[t]), %[lo]\n\t"                  \
+  "adox %[h0], %[lo]\n\t"                          \
+  "mov %[lo], zeb_off(%[t])\n\t"                   \
+  "mulx zeb_off+8(%[b]), %[lo], %[h0]\n\t"         \
+  "adcx zeb_off+8(%[t]), %[lo]\n\t"                \
+  "adox %[h1], %[lo]\n\t"                          \
+  "mov %[lo], zeb_off+8(%[t])\n\t"                 \
+  ".set zeb_off, zeb_off+16\n\t"
+  if constexpr (K % 2 == 0) {
+    asm volatile(
+        "xor %k[lo], %k[lo]\n\t"  // clears CF and OF
+        ".set zeb_off, 0\n\t"
+        ".rept %c[pairs]\n\t" ZEB_ROW_PAIR
+        ".endr\n\t"
+        "mov $0, %[lo]\n\t"
+        "adcx %[lo], %[h0]\n\t"
+        "adox %[lo], %[h0]\n\t"
+        : [lo] "=&r"(lo), [h0] "+&r"(h0), [h1] "=&r"(h1)
+        : [t] "r"(t), [b] "r"(b), "d"(ai), [pairs] "i"(K / 2)
+        : "cc", "memory");
+    return h0;
+  } else {
+    asm volatile(
+        "xor %k[lo], %k[lo]\n\t"
+        ".set zeb_off, 0\n\t"
+        ".rept %c[pairs]\n\t" ZEB_ROW_PAIR
+        ".endr\n\t"
+        "mulx zeb_off(%[b]), %[lo], %[h1]\n\t"
+        "adcx zeb_off(%[t]), %[lo]\n\t"
+        "adox %[h0], %[lo]\n\t"
+        "mov %[lo], zeb_off(%[t])\n\t"
+        "mov $0, %[lo]\n\t"
+        "adcx %[lo], %[h1]\n\t"
+        "adox %[lo], %[h1]\n\t"
+        : [lo] "=&r"(lo), [h0] "+&r"(h0), [h1] "=&r"(h1)
+        : [t] "r"(t), [b] "r"(b), "d"(ai), [pairs] "i"(K / 2)
+        : "cc", "memory");
+    return h1;
+  }
+#undef ZEB_ROW_PAIR
+}
+
+// Cross products a_i*a_j (i < j) of the squaring, every row unrolled.
+template <size_t L, size_t... I>
+__attribute__((always_inline)) inline void triangle(u64* T, const u64* a, std::index_sequence<I...>) {
+  ((T[I + L] = row<L - 1 - I>(T + 2 * I + 1, a + I + 1, a[I])), ...);
+}
+
+// T = 2*T + the squares a_i^2 (T of 2L limbs holding the cross products).
+template <size_t L>
+inline void double_add_squares(u64* T, const u64* a) {
+  u64 top = 0;
+  for (size_t k = 0; k < 2 * L; ++k) {
+    const u64 v = T[k];
+    T[k] = (v << 1) | top;
+    top = v >> 63;
+  }
+  u64 c = 0;
+  for (size_t i = 0; i < L; ++i) {
+    const u128 sq = static_cast<u128>(a[i]) * a[i];
+    u128 x = static_cast<u128>(T[2 * i]) + static_cast<u64>(sq) + c;
+    T[2 * i] = static_cast<u64>(x);
+    x = static_cast<u128>(T[2 * i + 1]) + static_cast<u64>(sq >> 64) + static_cast<u64>(x >> 64);
+    T[2 * i + 1] = static_cast<u64>(x);
+    c = static_cast<u64>(x >> 64);
+  }
+}
+
 }  // namespace
+
+// The instructions are in the assembly text, so no target attribute is needed
+// here; callers reach these only when the CPU has BMI2 and ADX.
+template <size_t L>
+void mont_mul_adx_fixed(size_t, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* T) {
+  for (size_t j = 0; j < L + 2; ++j) T[j] = 0;
+  for (size_t i = 0; i < L; ++i) {
+    u64* t = T + i;
+    u64 c = row<L>(t, b, a[i]);
+    u128 s = static_cast<u128>(t[L]) + c;
+    t[L] = static_cast<u64>(s);
+    t[L + 1] = static_cast<u64>(s >> 64);
+    const u64 q = t[0] * ninv;
+    c = row<L>(t, n, q);  // t[0] becomes zero
+    s = static_cast<u128>(t[L]) + c;
+    t[L] = static_cast<u64>(s);
+    t[L + 1] += static_cast<u64>(s >> 64);
+  }
+  mont_final_subtract(L, r, T + L, n);
+}
+
+template <size_t L>
+void mont_sqr_adx_fixed(size_t, u64* r, const u64* a, const u64* n, u64 ninv, u64* T) {
+  // Each row of the triangle sets the limb above its last; only the limbs
+  // below the first carry, and the top one, start at zero.
+  for (size_t j = 0; j < L; ++j) T[j] = 0;
+  T[2 * L - 1] = 0;
+  if constexpr (L <= 32) {
+    triangle<L>(T, a, std::make_index_sequence<L - 1>{});
+  } else {  // the unrolled triangle would outgrow the instruction cache
+    for (size_t i = 0; i + 1 < L; ++i) T[i + L] = mac_row(T + 2 * i + 1, a + i + 1, a[i], L - 1 - i);
+  }
+  double_add_squares<L>(T, a);
+  u64 hi = 0;
+  for (size_t i = 0; i < L; ++i) {
+    const u64 q = T[i] * ninv;
+    const u64 cc = row<L>(T + i, n, q);
+    const u128 s = static_cast<u128>(T[i + L]) + cc + hi;
+    T[i + L] = static_cast<u64>(s);
+    hi = static_cast<u64>(s >> 64);
+  }
+  T[2 * L] = hi;
+  mont_final_subtract(L, r, T + L, n);
+}
+
+#define ZEB_MONT_ADX_SIZE(L)                                                                            \
+  template void mont_mul_adx_fixed<L>(size_t, u64*, const u64*, const u64*, const u64*, u64, u64*); \
+  template void mont_sqr_adx_fixed<L>(size_t, u64*, const u64*, const u64*, u64, u64*);
+ZEB_MONT_ADX_SIZE(16)
+ZEB_MONT_ADX_SIZE(24)
+ZEB_MONT_ADX_SIZE(32)
+ZEB_MONT_ADX_SIZE(48)
+ZEB_MONT_ADX_SIZE(64)
+#undef ZEB_MONT_ADX_SIZE
 
 // T: 2L+2 limbs. The window T+i holds the accumulator of step i, so the
 // division by 2^64 of each step is a pointer move, not a copy.

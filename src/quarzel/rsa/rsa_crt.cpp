@@ -265,12 +265,13 @@ quarzel_ret_t power_65537_limbs(uint32_t fn, uint32_t bits, const uint8_t* base,
   md::msw_to_limbs(RR, pow2 + nw + 1, nw);
   be_to_limbs(A, base, L);
   const u64 ninv = md::neg_inv64(N[0]);
-  md::mont_mul_limbs(Ln, A, A, RR, N, ninv, T);  // a R
-  md::mont_sqr_limbs(Ln, X, A, N, ninv, T);
-  for (int i = 1; i < 16; ++i) md::mont_sqr_limbs(Ln, X, X, N, ninv, T);
-  md::mont_mul_limbs(Ln, X, X, A, N, ninv, T);  // a^65537 R
+  const md::MontKernel k = md::mont_kernel(Ln);
+  k.mul(Ln, A, A, RR, N, ninv, T);  // a R
+  k.sqr(Ln, X, A, N, ninv, T);
+  for (int i = 1; i < 16; ++i) k.sqr(Ln, X, X, N, ninv, T);
+  k.mul(Ln, X, X, A, N, ninv, T);  // a^65537 R
   for (size_t j = 0; j < Ln; ++j) A[j] = j == 0;
-  md::mont_mul_limbs(Ln, X, X, A, N, ninv, T);
+  k.mul(Ln, X, X, A, N, ninv, T);
   limbs_to_be(result, X, L);
   return 0;
 }
