@@ -50,6 +50,28 @@ u64 window_bits(const u64* e, size_t Le, size_t pos, unsigned w) {
   return v & ((u64{1} << w) - 1);
 }
 
+// sel (L limbs) = entry idx of the table, every entry read under a mask.
+// Two limbs at a time, collected in registers across the entries.
+void gather(u64* sel, const u64* table, size_t entries, size_t L, u64 idx) {
+  typedef u64 v2 __attribute__((vector_size(16), aligned(8), may_alias));
+  u64 masks[64];
+  for (size_t i = 0; i < entries; ++i) masks[i] = ct::eq<u64>(static_cast<u64>(i), idx);
+  size_t j = 0;
+  for (; j + 2 <= L; j += 2) {
+    v2 acc = {0, 0};
+    for (size_t i = 0; i < entries; ++i) {
+      const v2 m = {masks[i], masks[i]};
+      acc |= *reinterpret_cast<const v2*>(table + i * L + j) & m;
+    }
+    std::memcpy(sel + j, &acc, sizeof acc);
+  }
+  for (; j < L; ++j) {
+    u64 acc = 0;
+    for (size_t i = 0; i < entries; ++i) acc |= table[i * L + j] & masks[i];
+    sel[j] = acc;
+  }
+}
+
 }  // namespace
 
 void mont_rr_ct(size_t L, u64* rr, const u64* n, u64 ninv, u64* t) {
@@ -135,13 +157,7 @@ void mont_exp_ct(size_t L, u64* r, const u64* base, const u64* e, size_t Le, con
   for (size_t j = 0; j < L; ++j) acc[j] = table[j];
   for (size_t k = windows; k-- > 0;) {
     for (unsigned s = 0; s < w; ++s) kern.sqr(L, acc, acc, n, ninv, t);
-    const u64 idx = window_bits(e, Le, k * w, w);
-    for (size_t j = 0; j < L; ++j) sel[j] = 0;
-    for (size_t i = 0; i < entries; ++i) {
-      const u64 m = ct::eq<u64>(static_cast<u64>(i), idx);
-      const u64* row = table + i * L;
-      for (size_t j = 0; j < L; ++j) sel[j] |= row[j] & m;
-    }
+    gather(sel, table, entries, L, window_bits(e, Le, k * w, w));
     kern.mul(L, acc, acc, sel, n, ninv, t);
   }
   kern.mul(L, r, acc, unit, n, ninv, t);  // leave Montgomery form

@@ -129,24 +129,31 @@ __attribute__((always_inline)) inline void triangle(u64* T, const u64* a, std::i
   ((T[I + L] = row<L - 1 - I>(T + 2 * I + 1, a + I + 1, a[I])), ...);
 }
 
-// T = 2*T + the squares a_i^2 (T of 2L limbs holding the cross products).
+// T = 2*T + the squares a_i^2 (T of 2L limbs holding the cross products):
+// the doubling rides the CF chain (adcx x, x), the squares the OF chain.
+// Neither carries out: the result is a^2 < 2^(128L).
 template <size_t L>
-inline void double_add_squares(u64* T, const u64* a) {
-  u64 top = 0;
-  for (size_t k = 0; k < 2 * L; ++k) {
-    const u64 v = T[k];
-    T[k] = (v << 1) | top;
-    top = v >> 63;
-  }
-  u64 c = 0;
-  for (size_t i = 0; i < L; ++i) {
-    const u128 sq = static_cast<u128>(a[i]) * a[i];
-    u128 x = static_cast<u128>(T[2 * i]) + static_cast<u64>(sq) + c;
-    T[2 * i] = static_cast<u64>(x);
-    x = static_cast<u128>(T[2 * i + 1]) + static_cast<u64>(sq >> 64) + static_cast<u64>(x >> 64);
-    T[2 * i + 1] = static_cast<u64>(x);
-    c = static_cast<u64>(x >> 64);
-  }
+__attribute__((always_inline)) inline void double_add_squares(u64* T, const u64* a) {
+  u64 lo, hi, x;
+  asm volatile(
+      "xor %k[lo], %k[lo]\n\t"
+      ".set zeb_off, 0\n\t"
+      ".rept %c[limbs]\n\t"
+      "mov zeb_off(%[a]), %%rdx\n\t"
+      "mulx %%rdx, %[lo], %[hi]\n\t"
+      "mov 2*zeb_off(%[T]), %[x]\n\t"
+      "adcx %[x], %[x]\n\t"
+      "adox %[lo], %[x]\n\t"
+      "mov %[x], 2*zeb_off(%[T])\n\t"
+      "mov 2*zeb_off+8(%[T]), %[x]\n\t"
+      "adcx %[x], %[x]\n\t"
+      "adox %[hi], %[x]\n\t"
+      "mov %[x], 2*zeb_off+8(%[T])\n\t"
+      ".set zeb_off, zeb_off+8\n\t"
+      ".endr\n\t"
+      : [lo] "=&r"(lo), [hi] "=&r"(hi), [x] "=&r"(x)
+      : [T] "r"(T), [a] "r"(a), [limbs] "i"(L)
+      : "rdx", "cc", "memory");
 }
 
 }  // namespace
