@@ -120,6 +120,58 @@ __attribute__((always_inline)) inline u64 row(u64* t, const u64* b, u64 ai) {
         : "cc", "memory");
     return h1;
   }
+}
+
+// t[0..K) += ai*b[0..K), then t[K] += the carry limb + extra; returns the
+// carry out of t[K]. With next_q, also *next_q = (new t[1]) * ninv: the
+// next reduction step's multiple, taken from a register rather than after a
+// store. K even.
+template <size_t K, bool NextQ>
+__attribute__((always_inline)) inline u64 row_top(u64* t, const u64* b, u64 ai, u64 extra, u64 ninv = 0,
+                                                  u64* next_q = nullptr) {
+  static_assert(K >= 2 && K % 2 == 0);
+  u64 lo, h0 = 0, h1, q = ninv, t1;
+#define ZEB_ROW_TAIL                      \
+  "mov $0, %[lo]\n\t"                     \
+  "adcx %[lo], %[h0]\n\t"                 \
+  "adox %[lo], %[h0]\n\t"                 \
+  "xor %k[lo], %k[lo]\n\t"                \
+  "add %[h0], %c[top](%[t])\n\t"          \
+  "adc $0, %[lo]\n\t"                     \
+  "add %[extra], %c[top](%[t])\n\t"       \
+  "adc $0, %[lo]\n\t"
+  if constexpr (NextQ) {
+    asm volatile(
+        "xor %k[lo], %k[lo]\n\t"
+        "mulx 0(%[b]), %[lo], %[h1]\n\t"
+        "adcx 0(%[t]), %[lo]\n\t"
+        "adox %[h0], %[lo]\n\t"
+        "mov %[lo], 0(%[t])\n\t"
+        "mulx 8(%[b]), %[lo], %[h0]\n\t"
+        "adcx 8(%[t]), %[lo]\n\t"
+        "adox %[h1], %[lo]\n\t"
+        "mov %[lo], 8(%[t])\n\t"
+        "mov %[lo], %[t1]\n\t"
+        ".set zeb_off, 16\n\t"
+        ".rept %c[pairs]\n\t" ZEB_ROW_PAIR
+        ".endr\n\t" ZEB_ROW_TAIL
+        "imul %[t1], %[q]\n\t"  // after the chains: imul writes CF and OF
+        : [lo] "=&r"(lo), [h0] "+&r"(h0), [h1] "=&r"(h1), [q] "+&r"(q), [t1] "=&r"(t1)
+        : [t] "r"(t), [b] "r"(b), "d"(ai), [pairs] "i"(K / 2 - 1), [top] "i"(8 * K), [extra] "r"(extra)
+        : "cc", "memory");
+    *next_q = q;
+  } else {
+    asm volatile(
+        "xor %k[lo], %k[lo]\n\t"
+        ".set zeb_off, 0\n\t"
+        ".rept %c[pairs]\n\t" ZEB_ROW_PAIR
+        ".endr\n\t" ZEB_ROW_TAIL
+        : [lo] "=&r"(lo), [h0] "+&r"(h0), [h1] "=&r"(h1)
+        : [t] "r"(t), [b] "r"(b), "d"(ai), [pairs] "i"(K / 2), [top] "i"(8 * K), [extra] "r"(extra)
+        : "cc", "memory");
+  }
+  return lo;
+#undef ZEB_ROW_TAIL
 #undef ZEB_ROW_PAIR
 }
 
@@ -156,6 +208,35 @@ __attribute__((always_inline)) inline void double_add_squares(u64* T, const u64*
       : "rdx", "cc", "memory");
 }
 
+// r = t - n when t (L+1 limbs, t[L] in {0, 1}) is not below n, else t: the
+// subtraction always runs, the choice is a cmov per limb on its borrow.
+// r must not overlap t.
+template <size_t L>
+__attribute__((always_inline)) inline void final_subtract(u64* r, const u64* t, const u64* n) {
+  u64 x;
+  asm volatile(
+      "clc\n\t"
+      ".set zeb_off, 0\n\t"
+      ".rept %c[limbs]\n\t"
+      "mov zeb_off(%[t]), %[x]\n\t"
+      "sbb zeb_off(%[n]), %[x]\n\t"
+      "mov %[x], zeb_off(%[r])\n\t"
+      ".set zeb_off, zeb_off+8\n\t"
+      ".endr\n\t"
+      "mov %c[top](%[t]), %[x]\n\t"
+      "sbb $0, %[x]\n\t"  // borrow out: t < n, keep t
+      ".set zeb_off, 0\n\t"
+      ".rept %c[limbs]\n\t"
+      "mov zeb_off(%[r]), %[x]\n\t"
+      "cmovc zeb_off(%[t]), %[x]\n\t"
+      "mov %[x], zeb_off(%[r])\n\t"
+      ".set zeb_off, zeb_off+8\n\t"
+      ".endr\n\t"
+      : [x] "=&r"(x)
+      : [r] "r"(r), [t] "r"(t), [n] "r"(n), [limbs] "i"(L), [top] "i"(8 * L)
+      : "cc", "memory");
+}
+
 }  // namespace
 
 // The instructions are in the assembly text, so no target attribute is needed
@@ -165,17 +246,11 @@ void mont_mul_adx_fixed(size_t, u64* r, const u64* a, const u64* b, const u64* n
   for (size_t j = 0; j < L + 2; ++j) T[j] = 0;
   for (size_t i = 0; i < L; ++i) {
     u64* t = T + i;
-    u64 c = row<L>(t, b, a[i]);
-    u128 s = static_cast<u128>(t[L]) + c;
-    t[L] = static_cast<u64>(s);
-    t[L + 1] = static_cast<u64>(s >> 64);
+    t[L + 1] = row_top<L, false>(t, b, a[i], 0);
     const u64 q = t[0] * ninv;
-    c = row<L>(t, n, q);  // t[0] becomes zero
-    s = static_cast<u128>(t[L]) + c;
-    t[L] = static_cast<u64>(s);
-    t[L + 1] += static_cast<u64>(s >> 64);
+    t[L + 1] += row_top<L, false>(t, n, q, 0);  // t[0] becomes zero
   }
-  mont_final_subtract(L, r, T + L, n);
+  final_subtract<L>(r, T + L, n);
 }
 
 template <size_t L>
@@ -190,16 +265,12 @@ void mont_sqr_adx_fixed(size_t, u64* r, const u64* a, const u64* n, u64 ninv, u6
     for (size_t i = 0; i + 1 < L; ++i) T[i + L] = mac_row(T + 2 * i + 1, a + i + 1, a[i], L - 1 - i);
   }
   double_add_squares<L>(T, a);
-  u64 hi = 0;
-  for (size_t i = 0; i < L; ++i) {
-    const u64 q = T[i] * ninv;
-    const u64 cc = row<L>(T + i, n, q);
-    const u128 s = static_cast<u128>(T[i + L]) + cc + hi;
-    T[i + L] = static_cast<u64>(s);
-    hi = static_cast<u64>(s >> 64);
-  }
+  // Reduction, one limb per step; the carry out of T[i+L] joins the next
+  // step's top limb.
+  u64 hi = 0, q = T[0] * ninv;
+  for (size_t i = 0; i < L; ++i) hi = row_top<L, true>(T + i, n, q, hi, ninv, &q);
   T[2 * L] = hi;
-  mont_final_subtract(L, r, T + L, n);
+  final_subtract<L>(r, T + L, n);
 }
 
 #define ZEB_MONT_ADX_SIZE(L)                                                                            \
