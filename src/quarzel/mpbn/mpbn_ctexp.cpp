@@ -91,7 +91,11 @@ void mont_rr_ct(size_t L, u64* rr, const u64* n, u64 ninv, u64* t) {
   } else {
     const u64 z = clz64_ct(n[L - 1]);
     rr[L - 1] = (u64{1} << 63) >> z;
-    for (size_t i = 0; i < L + 64; ++i) double_mod(L, rr, n, ct::lt<u64>(i, L + 1 + z), d, e);
+    for (size_t i = 0; i < L + 64; ++i) {
+      // The barrier keeps the compiler from folding the secret z into the
+      // loop counter.
+      double_mod(L, rr, n, ct::lt<u64>(ct::value_barrier<u64>(i), L + 1 + z), d, e);
+    }
   }
   for (int i = 0; i < 6; ++i) k.sqr(L, rr, rr, n, ninv, t);
 }

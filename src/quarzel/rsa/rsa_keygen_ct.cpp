@@ -291,7 +291,7 @@ quarzel_ret_t miller_rabin_ct(uint32_t fn, uint32_t len, const uint8_t* w, uint3
     // b^(2^j m) for j < a, every step run for every possible a and masked.
     // A 1 met before -1 stays 1, so such a base never passes.
     for (size_t j = 1; j < 8 * static_cast<size_t>(len); ++j) {
-      const u64 active = ct::lt<u64>(j, a);
+      const u64 active = ct::lt<u64>(ct::value_barrier<u64>(j), a);  // j kept apart from a
       k.sqr(Lw, B, Z, W, ninv, Wk);
       ct::select_words<u64>(Z, active, B, Z, Lw);
       pass |= active & eq_limbs(Lw, Z, Mone);
