@@ -169,7 +169,7 @@ quarzel_ret_t key_from_primes_ct(uint32_t fn, uint32_t bits, const uint8_t* p, c
                                  uint8_t* d) {
   const size_t H = half_len(bits), L = full_len(bits), Lp = H / 8, Ln = L / 8;
   Scratch<u64, 1024> s;
-  if (!s.reserve(8 * Lp + 5 * Ln + 2)) return rsa_err(fn, RSA_R_ALLOC);
+  if (!s.reserve(9 * Lp + 5 * Ln + 2)) return rsa_err(fn, RSA_R_ALLOC);
   u64* P = s.data();
   u64* Q = P + Lp;
   u64* U = Q + Lp;      // p - 1, then work
