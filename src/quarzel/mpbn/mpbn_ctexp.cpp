@@ -50,21 +50,29 @@ u64 window_bits(const u64* e, size_t Le, size_t pos, unsigned w) {
   return v & ((u64{1} << w) - 1);
 }
 
+typedef u64 v2 __attribute__((vector_size(16), aligned(8), may_alias));
+
+// C limbs (C even) of the selected entry, collected in C/2 128-bit
+// registers across all the entries: one pass over the table, no stores.
+template <size_t C>
+inline void gather_chunk(u64* sel, const u64* table, size_t entries, size_t L, const u64* masks) {
+  v2 acc[C / 2] = {};
+  for (size_t i = 0; i < entries; ++i) {
+    const v2 m = {masks[i], masks[i]};
+    const u64* row = table + i * L;
+#pragma GCC unroll 8
+    for (size_t c = 0; c < C / 2; ++c) acc[c] |= *reinterpret_cast<const v2*>(row + 2 * c) & m;
+  }
+  std::memcpy(sel, acc, sizeof acc);
+}
+
 // sel (L limbs) = entry idx of the table, every entry read under a mask.
-// Two limbs at a time, collected in registers across the entries.
 void gather(u64* sel, const u64* table, size_t entries, size_t L, u64 idx) {
-  typedef u64 v2 __attribute__((vector_size(16), aligned(8), may_alias));
   u64 masks[64];
   for (size_t i = 0; i < entries; ++i) masks[i] = ct::eq<u64>(static_cast<u64>(i), idx);
   size_t j = 0;
-  for (; j + 2 <= L; j += 2) {
-    v2 acc = {0, 0};
-    for (size_t i = 0; i < entries; ++i) {
-      const v2 m = {masks[i], masks[i]};
-      acc |= *reinterpret_cast<const v2*>(table + i * L + j) & m;
-    }
-    std::memcpy(sel + j, &acc, sizeof acc);
-  }
+  for (; j + 16 <= L; j += 16) gather_chunk<16>(sel + j, table + j, entries, L, masks);
+  for (; j + 2 <= L; j += 2) gather_chunk<2>(sel + j, table + j, entries, L, masks);
   for (; j < L; ++j) {
     u64 acc = 0;
     for (size_t i = 0; i < entries; ++i) acc |= table[i * L + j] & masks[i];
