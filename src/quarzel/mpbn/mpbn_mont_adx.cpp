@@ -123,10 +123,10 @@ __attribute__((always_inline)) inline u64 row(u64* t, const u64* b, u64 ai) {
 }
 
 // t[0..K) += ai*b[0..K), then t[K] += the carry limb + extra; returns the
-// carry out of t[K]. With next_q, also *next_q = (new t[1]) * ninv: the
-// next reduction step's multiple, taken from a register rather than after a
-// store. K even.
-template <size_t K, bool NextQ>
+// carry out of t[K]. With QLimb 0 or 1, also *next_q = (new t[QLimb]) *
+// ninv: the multiple of the next reduction step, taken from a register
+// rather than after a store (QLimb -1: none). K even.
+template <size_t K, int QLimb>
 __attribute__((always_inline)) inline u64 row_top(u64* t, const u64* b, u64 ai, u64 extra, u64 ninv = 0,
                                                   u64* next_q = nullptr) {
   static_assert(K >= 2 && K % 2 == 0);
@@ -140,25 +140,35 @@ __attribute__((always_inline)) inline u64 row_top(u64* t, const u64* b, u64 ai, 
   "adc $0, %[lo]\n\t"                     \
   "add %[extra], %c[top](%[t])\n\t"       \
   "adc $0, %[lo]\n\t"
-  if constexpr (NextQ) {
-    asm volatile(
-        "xor %k[lo], %k[lo]\n\t"
-        "mulx 0(%[b]), %[lo], %[h1]\n\t"
-        "adcx 0(%[t]), %[lo]\n\t"
-        "adox %[h0], %[lo]\n\t"
-        "mov %[lo], 0(%[t])\n\t"
-        "mulx 8(%[b]), %[lo], %[h0]\n\t"
-        "adcx 8(%[t]), %[lo]\n\t"
-        "adox %[h1], %[lo]\n\t"
-        "mov %[lo], 8(%[t])\n\t"
-        "mov %[lo], %[t1]\n\t"
-        ".set zeb_off, 16\n\t"
-        ".rept %c[pairs]\n\t" ZEB_ROW_PAIR
-        ".endr\n\t" ZEB_ROW_TAIL
-        "imul %[t1], %[q]\n\t"  // after the chains: imul writes CF and OF
-        : [lo] "=&r"(lo), [h0] "+&r"(h0), [h1] "=&r"(h1), [q] "+&r"(q), [t1] "=&r"(t1)
-        : [t] "r"(t), [b] "r"(b), "d"(ai), [pairs] "i"(K / 2 - 1), [top] "i"(8 * K), [extra] "r"(extra)
-        : "cc", "memory");
+#define ZEB_FIRST_PAIR(AFTER0, AFTER1)  \
+  "xor %k[lo], %k[lo]\n\t"               \
+  "mulx 0(%[b]), %[lo], %[h1]\n\t"       \
+  "adcx 0(%[t]), %[lo]\n\t"              \
+  "adox %[h0], %[lo]\n\t"                \
+  "mov %[lo], 0(%[t])\n\t" AFTER0        \
+  "mulx 8(%[b]), %[lo], %[h0]\n\t"       \
+  "adcx 8(%[t]), %[lo]\n\t"              \
+  "adox %[h1], %[lo]\n\t"                \
+  "mov %[lo], 8(%[t])\n\t" AFTER1        \
+  ".set zeb_off, 16\n\t"                 \
+  ".rept %c[pairs]\n\t" ZEB_ROW_PAIR ".endr\n\t" ZEB_ROW_TAIL
+  if constexpr (QLimb >= 0) {
+    if constexpr (QLimb == 0) {
+      asm volatile(ZEB_FIRST_PAIR("mov %[lo], %[t1]\n\t", "")
+                   "imul %[t1], %[q]\n\t"  // after the chains: imul writes CF and OF
+                   : [lo] "=&r"(lo), [h0] "+&r"(h0), [h1] "=&r"(h1), [q] "+&r"(q), [t1] "=&r"(t1)
+                   : [t] "r"(t), [b] "r"(b), "d"(ai), [pairs] "i"(K / 2 - 1), [top] "i"(8 * K),
+                     [extra] "r"(extra)
+                   : "cc", "memory");
+    } else {
+      static_assert(QLimb == 1);
+      asm volatile(ZEB_FIRST_PAIR("", "mov %[lo], %[t1]\n\t")
+                   "imul %[t1], %[q]\n\t"
+                   : [lo] "=&r"(lo), [h0] "+&r"(h0), [h1] "=&r"(h1), [q] "+&r"(q), [t1] "=&r"(t1)
+                   : [t] "r"(t), [b] "r"(b), "d"(ai), [pairs] "i"(K / 2 - 1), [top] "i"(8 * K),
+                     [extra] "r"(extra)
+                   : "cc", "memory");
+    }
     *next_q = q;
   } else {
     asm volatile(
@@ -171,6 +181,7 @@ __attribute__((always_inline)) inline u64 row_top(u64* t, const u64* b, u64 ai, 
         : "cc", "memory");
   }
   return lo;
+#undef ZEB_FIRST_PAIR
 #undef ZEB_ROW_TAIL
 #undef ZEB_ROW_PAIR
 }
@@ -246,9 +257,9 @@ void mont_mul_adx_fixed(size_t, u64* r, const u64* a, const u64* b, const u64* n
   for (size_t j = 0; j < L + 2; ++j) T[j] = 0;
   for (size_t i = 0; i < L; ++i) {
     u64* t = T + i;
-    t[L + 1] = row_top<L, false>(t, b, a[i], 0);
-    const u64 q = t[0] * ninv;
-    t[L + 1] += row_top<L, false>(t, n, q, 0);  // t[0] becomes zero
+    u64 q;
+    t[L + 1] = row_top<L, 0>(t, b, a[i], 0, ninv, &q);  // q = (new t[0]) * ninv
+    t[L + 1] += row_top<L, -1>(t, n, q, 0);             // t[0] becomes zero
   }
   final_subtract<L>(r, T + L, n);
 }
@@ -268,7 +279,7 @@ void mont_sqr_adx_fixed(size_t, u64* r, const u64* a, const u64* n, u64 ninv, u6
   // Reduction, one limb per step; the carry out of T[i+L] joins the next
   // step's top limb.
   u64 hi = 0, q = T[0] * ninv;
-  for (size_t i = 0; i < L; ++i) hi = row_top<L, true>(T + i, n, q, hi, ninv, &q);
+  for (size_t i = 0; i < L; ++i) hi = row_top<L, 1>(T + i, n, q, hi, ninv, &q);
   T[2 * L] = hi;
   final_subtract<L>(r, T + L, n);
 }
