@@ -183,8 +183,8 @@ quarzel_ret_t crt_components_ct(uint32_t fn, uint32_t bits, const uint8_t* d, co
   return 0;
 }
 
-quarzel_ret_t power_65537_limbs(uint32_t fn, uint32_t bits, const uint8_t* base, const uint8_t* n,
-                                uint8_t* result) {
+quarzel_ret_t power_public_vartime(uint32_t fn, uint32_t bits, const uint8_t* base, const uint8_t* n,
+                                   const uint8_t* e, uint32_t e_len, uint8_t* result) {
   const size_t L = full_len(bits), Ln = L / 8, nw = L / 4;
   Scratch<u64, 1024> s;
   Scratch<mpbn_word_t, 512> words;
@@ -211,14 +211,31 @@ quarzel_ret_t power_65537_limbs(uint32_t fn, uint32_t bits, const uint8_t* base,
   be_to_limbs(A, base, L);
   const u64 ninv = md::neg_inv64(N[0]);
   const md::MontKernel k = md::mont_kernel(Ln);
+  // Left to right over the bits of e below its top one (e is public: the
+  // sequence of squarings and products follows it; the base meets masks only).
+  size_t top = 8 * static_cast<size_t>(e_len);
+  while (top > 0 && ((e[e_len - 1 - (top - 1) / 8] >> ((top - 1) % 8)) & 1) == 0) --top;
   k.mul(Ln, A, A, RR, N, ninv, T);  // a R
-  k.sqr(Ln, X, A, N, ninv, T);
-  for (int i = 1; i < 16; ++i) k.sqr(Ln, X, X, N, ninv, T);
-  k.mul(Ln, X, X, A, N, ninv, T);  // a^65537 R
+  if (top == 0) {                   // a^0 = 1
+    for (size_t j = 0; j < Ln; ++j) X[j] = j == 0;
+    k.mul(Ln, X, X, RR, N, ninv, T);
+  } else {
+    for (size_t j = 0; j < Ln; ++j) X[j] = A[j];
+  }
+  for (size_t bit = top > 0 ? top - 1 : 0; bit-- > 0;) {
+    k.sqr(Ln, X, X, N, ninv, T);
+    if ((e[e_len - 1 - bit / 8] >> (bit % 8)) & 1) k.mul(Ln, X, X, A, N, ninv, T);
+  }
   for (size_t j = 0; j < Ln; ++j) A[j] = j == 0;
-  k.mul(Ln, X, X, A, N, ninv, T);
+  k.mul(Ln, X, X, A, N, ninv, T);  // out of Montgomery form
   limbs_to_be(result, X, L);
   return 0;
+}
+
+quarzel_ret_t power_65537_limbs(uint32_t fn, uint32_t bits, const uint8_t* base, const uint8_t* n,
+                                uint8_t* result) {
+  static constexpr uint8_t kE[3] = {0x01, 0x00, 0x01};
+  return power_public_vartime(fn, bits, base, n, kE, 3, result);
 }
 
 quarzel_ret_t power_ct(uint32_t fn, uint32_t bits, const uint8_t* base, const uint8_t* n, const uint8_t* d,
