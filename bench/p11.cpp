@@ -409,6 +409,29 @@ void row_aes256_cbc_1mib(benchmark::State& state, Module& m) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBulk));
 }
 
+void row_aes256_cbc_decrypt_1mib(benchmark::State& state, Module& m) {
+  Initialised init(m, state);
+  if (!init.ok()) return;
+  UserSession s(m, init, state);
+  CK_OBJECT_HANDLE key = 0;
+  if (!s.ok() || !aes256(m, s.get(), &key)) return state.SkipWithError("no AES key");
+  std::vector<CK_BYTE> in(kBulk, 0x5a), ct(kBulk + 16), out(kBulk + 16);
+  CK_BYTE iv[16] = {};
+  CK_MECHANISM mech{CKM_AES_CBC_PAD, iv, sizeof iv};
+  CK_ULONG ct_len = ct.size();
+  if (m.f->C_EncryptInit(s.get(), &mech, key) != CKR_OK ||
+      m.f->C_Encrypt(s.get(), in.data(), in.size(), ct.data(), &ct_len) != CKR_OK) {
+    return state.SkipWithError("encrypt failed");
+  }
+  for (auto _ : state) {
+    CK_ULONG len = out.size();
+    CK_RV rv = m.f->C_DecryptInit(s.get(), &mech, key);
+    if (rv == CKR_OK) rv = m.f->C_Decrypt(s.get(), ct.data(), ct_len, out.data(), &len);
+    if (stop(state, rv, "decrypt failed")) break;
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBulk));
+}
+
 void row_sha256_1mib(benchmark::State& state, Module& m) {
   Initialised init(m, state);
   if (!init.ok()) return;
@@ -446,6 +469,7 @@ const ModuleRow kModuleRows[] = {
     {"ec_p256_keypair_gen", row_ec_p256_keygen},
     {"rsa2048_keypair_gen", row_rsa2048_keygen},
     {"aes256_cbc_1mib", row_aes256_cbc_1mib},
+    {"aes256_cbc_decrypt_1mib", row_aes256_cbc_decrypt_1mib},
     {"sha256_1mib", row_sha256_1mib},
 };
 

@@ -7,6 +7,7 @@
 
 #include "core_internal.h"
 #include "quarzel/port.h"
+#include "zeb/swhsm_services.h"
 
 namespace zeb::core {
 namespace {
@@ -50,10 +51,13 @@ SessionRef::SessionRef(VRK_HANDLE h) noexcept {
   }
   ctx_ = ctx;
   slot_ = slot;
+  SWD_BeginCall();
 }
 
 SessionRef::~SessionRef() {
-  if (ctx_ != nullptr) g_slot_mutex[slot_].unlock();
+  if (ctx_ == nullptr) return;
+  SWD_EndCall();
+  g_slot_mutex[slot_].unlock();
 }
 
 ClaimedSlot::ClaimedSlot() noexcept {
@@ -67,6 +71,7 @@ ClaimedSlot::ClaimedSlot() noexcept {
     wipe_body(&ctx);
     ref_.ctx_ = &ctx;
     ref_.slot_ = slot;
+    SWD_BeginCall();  // ended with the reference
     return;
   }
 }

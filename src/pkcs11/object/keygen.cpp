@@ -35,7 +35,11 @@ CK_RV alloc(VRK_UINT32 capacity, Generated& g) {
 
 // The template's usage attributes applied to the all-ones word the core
 // gives a generated key; the header is rewritten only when they change it.
+// A template that turns no usage off leaves the all-ones word as it is, so
+// it needs no device call at all.
 CK_RV apply_usage(VRK_HANDLE hVRK, const CK_ATTRIBUTE* attrs, CK_ULONG count, Generated& g) {
+  constexpr VRK_UINT64 kAllUsage = ~VRK_UINT64{0};
+  if (P11_ApplyUsage(attrs, count, kAllUsage) == kAllUsage) return CKR_OK;
   VRK_OBJECT_META meta{};
   P11_TRY_CORE(VRK_GetObjMetaPtr(hVRK, g.object.get(), g.len, &meta));
   const VRK_UINT64 usage = P11_ApplyUsage(attrs, count, meta.u64ObjKeyUsage);

@@ -18,22 +18,15 @@ uint32_t blob_mac(const uint8_t* key, const uint8_t* meta, const uint8_t* data, 
 extern "C" {
 
 uint32_t GetTknMacKey(ZEB_DEVICE_HANDLE hSession, uint8_t* MacKey) {
-  char id[17] = {};
-  {
-    const SessionPin pin(hSession);
-    if (!pin) return SWD_ERR_SESSION_HANDLE;
-    if (MacKey == nullptr) return SWD_ERR_ARGUMENTS;
-    // Only a session whose token user is logged in, and nothing else, may
-    // use the token's MAC key.
-    if (pin.info().SessStatus != ZEB_DEVICE_SESS_TOKENUSER_LOGIN) return SWD_ERR_FAILED;
-    std::memcpy(id, pin.info().TknId, 16);
-  }
-  // The file is read under a reader's lock, which waits out a writer.
-  Wiped<TKN_USER_CFG> cfg;
-  const uint32_t rc = _swdev_GetTokenUserCFG(id, cfg.get());
-  if (rc != 0) return rc;
-  std::memcpy(MacKey, cfg.MacK, SWD_KEY_LEN);
-  return 0;
+  const SessionPin pin(hSession);
+  if (!pin) return SWD_ERR_SESSION_HANDLE;
+  if (MacKey == nullptr) return SWD_ERR_ARGUMENTS;
+  // Only a session whose token user is logged in, and nothing else, may
+  // use the token's MAC key.
+  if (pin.info().SessStatus != ZEB_DEVICE_SESS_TOKENUSER_LOGIN) return SWD_ERR_FAILED;
+  // The session's copy while the file is unchanged; else the file, read under
+  // a reader's lock, which waits out a writer.
+  return session_token_keys(pin, MacKey, nullptr);
 }
 
 uint32_t CalulateMac(uint8_t* MacKey, uint8_t* pData, uint32_t u32DataLen, uint8_t* MacData) {
@@ -115,13 +108,22 @@ uint32_t SWD_UpdateObjectMeta(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint
                               ZEB_DEVICE_OBJECT_META* pUpdatedmeta) {
   if (pObject == nullptr || pUpdatedmeta == nullptr) return SWD_ERR_ARGUMENTS;
   if (objectLen < SWD_BLOB_OVERHEAD) return SWD_ERR_ARGUMENTS;
-  quarzel::SecretBytes data;
-  if (!quarzel::try_assign(data, objectLen - SWD_BLOB_OVERHEAD + 1)) return SWD_ERR_HOST_MEMORY;  // +1: never empty
-  uint32_t n = 0;
-  uint32_t rc = SWD_GetObjCxtPtr(hSession, pObject, objectLen, data.data(), &n);
+  // One fetch of the key for the check of the old MAC and the new one.
+  quarzel::SecretArray<SWD_KEY_LEN> key;
+  if (GetTknMacKey(hSession, key.data()) != 0) return SWD_ERR_FAILED;
+  const uint32_t data_len = objectLen - SWD_BLOB_OVERHEAD;
+  uint8_t* const data = pObject + SWD_BLOB_META_LEN;
+  uint8_t* const stored = data + data_len;
+  uint8_t mac[SWD_BLOB_MAC_LEN];
+  uint32_t rc = blob_mac(key.data(), pObject, data, data_len, mac);
   if (rc != 0) return rc;
-  uint32_t out = 0;
-  return SWD_SetObject(hSession, pUpdatedmeta, data.data(), n, pObject, &out);
+  if (!quarzel::ct_equal(mac, stored, sizeof mac)) return SWD_ERR_MAC_MISMATCH;
+  ZEB_DEVICE_OBJECT_META meta;
+  std::memcpy(&meta, pUpdatedmeta, sizeof meta);
+  if ((rc = blob_mac(key.data(), reinterpret_cast<const uint8_t*>(&meta), data, data_len, mac)) != 0) return rc;
+  std::memcpy(pObject, &meta, sizeof meta);
+  std::memcpy(stored, mac, sizeof mac);
+  return 0;
 }
 
 }  // extern "C"

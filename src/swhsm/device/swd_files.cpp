@@ -201,6 +201,20 @@ uint32_t token_cfg_path(const char* id, char (&file)[SWD_PATH_LEN]) {
 
 }  // namespace
 
+bool parse_token_text(const uint8_t* text, size_t len, TKN_USER_CFG* out) {
+  quarzel::SecretBytes copy;
+  if (!quarzel::try_assign(copy, len)) return false;
+  if (len != 0) std::memcpy(copy.data(), text, len);
+  parse_token(copy, out);
+  return true;
+}
+
+uint32_t token_cfg_file(const char* id, char (&file)[SWD_PATH_LEN]) {
+  if (!token_id_ok(reinterpret_cast<const uint8_t*>(id))) return SWD_ERR_HSM_CFG;
+  char dir[SWD_PATH_LEN];
+  return token_paths(id, dir, file);
+}
+
 uint32_t update_token_cfg(const char* id, CfgEdit<TKN_USER_CFG> edit, void* ctx) {
   char file[SWD_PATH_LEN];
   uint32_t rc = token_cfg_path(id, file);
@@ -219,6 +233,7 @@ uint32_t update_token_cfg(const char* id, CfgEdit<TKN_USER_CFG> edit, void* ctx)
   if (!write) return rc;
   Text t;
   if (!token_text(*cfg.get(), &t)) return SWD_ERR_PATH_LONG;
+  token_file_written();  // whether or not the write succeeds
   if (lock.write(t.data(), t.size(), OXLU_PERM_SECRET) != OXLU_OK) return SWD_ERR_TKN_CFG;
   return rc;
 }
@@ -256,16 +271,15 @@ uint32_t compose_path(char (&out)[SWD_PATH_LEN], const char* fmt, ...) {
   return 0;
 }
 
-ListRead read_token_list(ZEB_DEVICE_TKN_USER_LIST* out, uint32_t* code) {
-  char path[SWD_PATH_LEN];
-  *code = compose_path(path, "%s%s%s", g_hsmAdminPath, kSwHsmDir, kTknListFile);
-  if (*code != 0) return ListRead::failed;
-  quarzel::SecretBytes text;
-  const int rc = read_file(path, &text);
-  if (rc != OXLU_OK) {
-    *code = read_error(rc, SWD_ERR_TKN_LIST);
-    return rc == OXLU_E_NOENT ? ListRead::missing : ListRead::failed;
-  }
+namespace {
+
+uint32_t token_list_path(char (&path)[SWD_PATH_LEN]) {
+  return compose_path(path, "%s%s%s", g_hsmAdminPath, kSwHsmDir, kTknListFile);
+}
+
+// The list's text read into `out`: false (code set) when it holds more
+// entries than the device has slots.
+bool parse_token_list(const quarzel::SecretBytes& text, ZEB_DEVICE_TKN_USER_LIST* out, uint32_t* code) {
   ZEB_DEVICE_TKN_USER_LIST list{};
   size_t idx = 0;
   bool too_many = false;
@@ -288,12 +302,73 @@ ListRead read_token_list(ZEB_DEVICE_TKN_USER_LIST* out, uint32_t* code) {
   });
   if (too_many) {
     *code = SWD_ERR_FAILED;
-    return ListRead::failed;
+    return false;
   }
   list.TknNum = static_cast<uint8_t>(idx);
   *out = list;
   *code = 0;
-  return ListRead::ok;
+  return true;
+}
+
+bool token_list_text(const ZEB_DEVICE_TKN_USER_LIST& l, Text* out) {
+  Text& t = *out;
+  const size_t want = l.TknNum > static_cast<size_t>(l.TknSeq) + 1 ? l.TknNum : static_cast<size_t>(l.TknSeq) + 1;
+  const size_t n = want < SWD_MAX_TOKENS ? want : SWD_MAX_TOKENS;
+  for (size_t i = 0; i < n; ++i) {
+    static const uint8_t kZero[16] = {};
+    if (std::memcmp(l.TknId[i], kZero, 16) == 0) continue;  // an empty slot
+    t.key("TknID=").field(l.TknId[i], 16).nl();
+    t.key("TknSn=").field(l.TknSn[i], 16).nl();
+    t.key("TknLabel=").field(l.TknLabel[i], 32).nl();
+  }
+  t.key("TknSeq=").num(l.TknSeq).nl();
+  return t.ok();
+}
+
+}  // namespace
+
+ListRead read_token_list(ZEB_DEVICE_TKN_USER_LIST* out, uint32_t* code) {
+  char path[SWD_PATH_LEN];
+  *code = token_list_path(path);
+  if (*code != 0) return ListRead::failed;
+  quarzel::SecretBytes text;
+  const int rc = read_file(path, &text);
+  if (rc != OXLU_OK) {
+    *code = read_error(rc, SWD_ERR_TKN_LIST);
+    return rc == OXLU_E_NOENT ? ListRead::missing : ListRead::failed;
+  }
+  return parse_token_list(text, out, code) ? ListRead::ok : ListRead::failed;
+}
+
+ListRead TokenListEdit::begin(uint32_t* code) {
+  char path[SWD_PATH_LEN];
+  *code = token_list_path(path);
+  if (*code != 0) return ListRead::failed;
+  if (lock_.acquire(path) != OXLU_OK) {
+    *code = SWD_ERR_TKN_LIST;
+    return ListRead::failed;
+  }
+  quarzel::SecretBytes text;
+  if (!quarzel::try_assign(text, kMaxFile)) {
+    *code = SWD_ERR_HOST_MEMORY;
+    return ListRead::failed;
+  }
+  size_t len = 0;
+  const int rc = lock_.read(text.data(), text.size(), &len);
+  if (rc != OXLU_OK) {
+    *code = SWD_ERR_TKN_LIST;
+    return rc == OXLU_E_NOENT ? ListRead::missing : ListRead::failed;
+  }
+  text.resize(len);
+  return parse_token_list(text, &list_, code) ? ListRead::ok : ListRead::failed;
+}
+
+uint32_t TokenListEdit::commit() {
+  if (!lock_.held()) return SWD_ERR_TKN_LIST;
+  Text t;
+  if (!token_list_text(list_, &t)) return SWD_ERR_PATH_LONG;
+  if (lock_.write(t.data(), t.size(), OXLU_PERM_PUBLIC) != OXLU_OK) return SWD_ERR_TKN_CFG;
+  return 0;
 }
 
 bool token_id_ok(const uint8_t* id) {
@@ -379,22 +454,11 @@ extern "C" uint32_t _swdev_GetTokenUsrList(ZEB_DEVICE_TKN_USER_LIST* pTknUsrList
 
 extern "C" uint32_t _swdev_SetTokenUserList(const ZEB_DEVICE_TKN_USER_LIST* pTknUsrList) {
   if (pTknUsrList == nullptr) return SWD_ERR_NULL;
-  const ZEB_DEVICE_TKN_USER_LIST& l = *pTknUsrList;
   char path[SWD_PATH_LEN];
-  uint32_t rc = compose_path(path, "%s%s%s", g_hsmAdminPath, kSwHsmDir, kTknListFile);
+  const uint32_t rc = token_list_path(path);
   if (rc != 0) return rc;
-  const size_t want = l.TknNum > static_cast<size_t>(l.TknSeq) + 1 ? l.TknNum : static_cast<size_t>(l.TknSeq) + 1;
-  const size_t n = want < SWD_MAX_TOKENS ? want : SWD_MAX_TOKENS;
   Text t;
-  for (size_t i = 0; i < n; ++i) {
-    static const uint8_t kZero[16] = {};
-    if (std::memcmp(l.TknId[i], kZero, 16) == 0) continue;  // an empty slot
-    t.key("TknID=").field(l.TknId[i], 16).nl();
-    t.key("TknSn=").field(l.TknSn[i], 16).nl();
-    t.key("TknLabel=").field(l.TknLabel[i], 32).nl();
-  }
-  t.key("TknSeq=").num(l.TknSeq).nl();
-  if (!t.ok()) return SWD_ERR_PATH_LONG;
+  if (!token_list_text(*pTknUsrList, &t)) return SWD_ERR_PATH_LONG;
   if (oxlu_write_file_atomic(path, t.data(), t.size(), OXLU_PERM_PUBLIC) != OXLU_OK) return SWD_ERR_TKN_CFG;
   return 0;
 }
@@ -446,6 +510,7 @@ extern "C" uint32_t _swdev_SetTokenUserCFG(const char* pTknID, const TKN_USER_CF
   Text t;
   if (!token_text(*pTknUsrCFG, &t)) return SWD_ERR_PATH_LONG;
   if (ensure_dir(dir, SWD_ERR_TKN_CFG) != 0) return SWD_ERR_TKN_CFG;
+  token_file_written();  // whether or not the write succeeds
   if (oxlu_write_file_atomic(file, t.data(), t.size(), OXLU_PERM_SECRET) != OXLU_OK) return SWD_ERR_TKN_CFG;
   return 0;
 }

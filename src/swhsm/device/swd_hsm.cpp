@@ -14,8 +14,14 @@ namespace {
 // decides the new token count from the record (0, or the operation's code).
 template <class CountRule>
 uint32_t create_token(CountRule count_rule, bool zero_on_read_failure, uint8_t* pTknId, uint8_t* token_sn) {
+  // The list's lock first, held to the end: another creator's entry and
+  // count go in before or after this one's, never in between.
+  TokenListEdit edit;
+  uint32_t rc = 0;
+  const ListRead read = edit.begin(&rc);
+  if (read == ListRead::failed) return rc;
   Wiped<HSM_ADMIN_CFG> rec;
-  uint32_t rc = GetHsmAdminCFG(rec.get());
+  rc = GetHsmAdminCFG(rec.get());
   if (rc != 0) {
     if (!zero_on_read_failure) return rc;
     std::memset(rec.get(), 0, sizeof(HSM_ADMIN_CFG));
@@ -25,8 +31,7 @@ uint32_t create_token(CountRule count_rule, bool zero_on_read_failure, uint8_t* 
   // Prepare the list entry before anything is written, so that a full or
   // unreadable list leaves every file as it was. Only a missing list starts a
   // new one: a busy or damaged list must never be replaced by a fresh one.
-  ZEB_DEVICE_TKN_USER_LIST list{};
-  if (read_token_list(&list, &rc) == ListRead::failed) return rc;
+  ZEB_DEVICE_TKN_USER_LIST& list = edit.list();
   uint8_t sn[16];
   if (!random_digits(sn, sizeof sn)) return SWD_ERR_FAILED;
   uint8_t id[16] = {};
@@ -39,7 +44,7 @@ uint32_t create_token(CountRule count_rule, bool zero_on_read_failure, uint8_t* 
   char idz[17] = {};
   std::memcpy(idz, id, 16);
   if ((rc = _swdev_SetTokenUserCFG(idz, cfg.get())) != 0) return rc;
-  if ((rc = _swdev_SetTokenUserList(&list)) != 0) return rc;
+  if ((rc = edit.commit()) != 0) return rc;
   if ((rc = SetHsmAdminCFG(rec.get())) != 0) return rc;
   std::memcpy(pTknId, id, 16);
   if (token_sn != nullptr) std::memcpy(token_sn, sn, 16);
@@ -240,8 +245,9 @@ extern "C" uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* TknI
   uint32_t rc = _swdev_checkHSMAdminLoggedIn(hHsmSession);
   if (rc != 0) return rc;
   if (TknId == nullptr) return SWD_ERR_ARGUMENTS;
-  ZEB_DEVICE_TKN_USER_LIST list{};
-  if ((rc = _swdev_GetTokenUsrList(&list)) != 0) return rc;
+  TokenListEdit edit;
+  if (edit.begin(&rc) != ListRead::ok) return rc;
+  ZEB_DEVICE_TKN_USER_LIST& list = edit.list();
   bool found = false;
   for (size_t i = 0; i < SWD_MAX_TOKENS; ++i) {
     if (std::memcmp(list.TknId[i], TknId, 16) != 0) continue;
@@ -252,6 +258,7 @@ extern "C" uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* TknI
       char dir[SWD_PATH_LEN], file[SWD_PATH_LEN];
       if ((rc = compose_path(dir, "%s%s%s", g_hsmAdminPath, "SwHsm/", idz)) != 0) return rc;
       if ((rc = compose_path(file, "%s%s%s/%s", g_hsmAdminPath, "SwHsm/", idz, "TknUser.cfg")) != 0) return rc;
+      token_file_written();
       (void)remove_safe(file);  // a token file left behind is ignored once the list drops it
       if (cross_rmdir(dir) != 0) std::perror(dir);
     }
@@ -260,7 +267,7 @@ extern "C" uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* TknI
   }
   // No such token: nothing to delete, and the token count must not drop.
   if (!found) return 0;
-  if ((rc = _swdev_SetTokenUserList(&list)) != 0) return rc;
+  if ((rc = edit.commit()) != 0) return rc;
   Wiped<HSM_ADMIN_CFG> rec;
   if ((rc = GetHsmAdminCFG(rec.get())) != 0) return rc;
   if (rec.TokenCount > 0) rec.TokenCount = static_cast<uint8_t>(rec.TokenCount - 1);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "oxlu/file.h"
 #include "quarzel/secure.h"
 #include "swhsm/swd.h"
 
@@ -79,6 +80,36 @@ class SessionPin {
   int slot_ = -1;
 };
 
+// The MAC key and wrapping key of a pinned session's token, from the
+// session's copy while the token file is the one it came from and holds the
+// same bytes, else from the file (its read's code on failure). Either output may be null. The caller
+// checks the session's login first.
+uint32_t session_token_keys(const SessionPin& pin, uint8_t* mac, uint8_t* mk);
+// Tells the copies that this process wrote or removed a token's
+// configuration file (so none is used unchecked again).
+void token_file_written();
+// Wipes a slot's copy of its token's keys (the slot's record changed).
+void forget_session_keys(int slot);
+// Whether a slot holds such a copy (for the test seam).
+bool session_keys_held(int slot);
+// Parses the text of a token configuration file; false when no memory.
+[[nodiscard]] bool parse_token_text(const uint8_t* text, size_t len, TKN_USER_CFG* out);
+// The configuration file of a token id: 0 or the path's code (no check that
+// the token exists).
+uint32_t token_cfg_file(const char* id, char (&file)[SWD_PATH_LEN]);
+
+// The mutex of a slot, held to look at the slot whatever session it holds.
+class SlotLock {
+ public:
+  explicit SlotLock(int slot) noexcept;
+  ~SlotLock();
+  SlotLock(const SlotLock&) = delete;
+  SlotLock& operator=(const SlotLock&) = delete;
+
+ private:
+  int slot_;
+};
+
 // Frees every device session slot (device finalisation).
 void close_all_sessions();
 // Sets the cached HSM information from a record; 0.
@@ -110,5 +141,24 @@ template <class Fn>
 // Token list read that tells a missing list from a busy or malformed one.
 enum class ListRead { ok, missing, failed };
 ListRead read_token_list(ZEB_DEVICE_TKN_USER_LIST* out, uint32_t* code);
+
+// A read-modify-write of the token list under the list's writer lock, held
+// from begin() until the edit is destroyed, so that two processes or threads
+// creating or deleting tokens at once never lose one's entry (nor, as every
+// creator and deleter holds it, the HSM's token count). The list's own reads
+// and writes meanwhile go through this object only.
+class TokenListEdit {
+ public:
+  // Takes the lock and reads the list (empty when missing); code as
+  // read_token_list's.
+  [[nodiscard]] ListRead begin(uint32_t* code);
+  ZEB_DEVICE_TKN_USER_LIST& list() { return list_; }
+  // Writes the list: 0 or the write's code.
+  [[nodiscard]] uint32_t commit();
+
+ private:
+  oxlu::WriteLock lock_;
+  ZEB_DEVICE_TKN_USER_LIST list_{};
+};
 
 }  // namespace swd

@@ -97,6 +97,9 @@ SessionPin::~SessionPin() {
   if (slot_ >= 0) g_slot_mutex[slot_].unlock();
 }
 
+SlotLock::SlotLock(int slot) noexcept : slot_(slot) { g_slot_mutex[slot_].lock(); }
+SlotLock::~SlotLock() { g_slot_mutex[slot_].unlock(); }
+
 ZEB_DEVICE_TOKEN_SESSION_INFO* session_info(int slot) {
   return slot >= 0 && static_cast<size_t>(slot) < SWD_MAX_SESSIONS ? &g_TknSessInfo[slot] : nullptr;
 }
@@ -104,6 +107,7 @@ ZEB_DEVICE_TOKEN_SESSION_INFO* session_info(int slot) {
 void close_all_sessions() {
   for (size_t i = 0; i < SWD_MAX_SESSIONS; ++i) {
     std::lock_guard<std::recursive_mutex> guard(g_slot_mutex[i]);
+    forget_session_keys(static_cast<int>(i));
     g_hSessTkn[i].store(0);
   }
 }
@@ -118,6 +122,7 @@ extern "C" uint32_t _swdev_SetHsmSessInfo(uint8_t slot, uint8_t status, const ui
                                           const uint8_t* HsmLabel) {
   if (!slot_ok(slot)) return SWD_ERR_SESSION_HANDLE;
   std::lock_guard<std::recursive_mutex> guard(g_slot_mutex[slot]);
+  forget_session_keys(slot);
   ZEB_DEVICE_TOKEN_SESSION_INFO& r = g_TknSessInfo[slot];
   const uint8_t old = r.SessStatus;
   std::memset(&r, 0, sizeof r);
@@ -137,6 +142,7 @@ extern "C" uint32_t _swdev_GetHsmSessInfo(uint8_t slot, ZEB_DEVICE_TOKEN_SESSION
 extern "C" uint32_t _swdev_SetHsmSessStatus(uint8_t slot, uint8_t status) {
   if (!slot_ok(slot)) return SWD_ERR_SESSION_HANDLE;
   std::lock_guard<std::recursive_mutex> guard(g_slot_mutex[slot]);
+  forget_session_keys(slot);
   uint8_t& s = g_TknSessInfo[slot].SessStatus;
   s = status == ZEB_DEVICE_SESS_IDLE ? uint8_t{ZEB_DEVICE_SESS_IDLE} : static_cast<uint8_t>(s | status);
   return 0;
@@ -154,6 +160,7 @@ extern "C" int _swdev_GetHsmSessionIndex(ZEB_DEVICE_HANDLE handle) { return sess
 extern "C" uint32_t _swdev_SetTokenSessInfo(uint8_t slot, uint8_t status, const char* TknId, const char* TknLabel) {
   if (!slot_ok(slot)) return SWD_ERR_SESSION_HANDLE;
   std::lock_guard<std::recursive_mutex> guard(g_slot_mutex[slot]);
+  forget_session_keys(slot);
   ZEB_DEVICE_TOKEN_SESSION_INFO& r = g_TknSessInfo[slot];
   std::memset(&r, 0, sizeof r);
   r.SessStatus = status;
@@ -171,6 +178,7 @@ extern "C" uint32_t _swdev_GetTokenSessInfo(uint8_t slot, ZEB_DEVICE_TOKEN_SESSI
 extern "C" uint32_t _swdev_SetTokenSessStatus(uint8_t slot, uint8_t status) {
   if (!slot_ok(slot)) return SWD_ERR_SESSION_HANDLE;
   std::lock_guard<std::recursive_mutex> guard(g_slot_mutex[slot]);
+  forget_session_keys(slot);
   g_TknSessInfo[slot].SessStatus = status;
   return 0;
 }
@@ -284,15 +292,6 @@ extern "C" uint32_t SWD_GenSwKey(ZEB_DEVICE_HANDLE hSession, uint8_t* pSwKey, ui
   return 0;
 }
 
-namespace {
-// Reads the configuration of the token of a pinned session.
-uint32_t session_token_cfg(const SessionPin& pin, TKN_USER_CFG* cfg) {
-  char id[17] = {};
-  std::memcpy(id, pin.info().TknId, 16);
-  return _swdev_GetTokenUserCFG(id, cfg);
-}
-}  // namespace
-
 extern "C" uint32_t SWD_SetTknKey2Sw(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknKey, uint32_t u32TknKeyLen,
                                      uint8_t* pSwKey, uint32_t* pu32SwKeyLen) {
   const SessionPin pin(hSession);
@@ -302,11 +301,11 @@ extern "C" uint32_t SWD_SetTknKey2Sw(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknKe
   if ((pTknKey == nullptr && u32TknKeyLen != 0) || pSwKey == nullptr || pu32SwKeyLen == nullptr) {
     return SWD_ERR_ARGUMENTS;
   }
-  Wiped<TKN_USER_CFG> cfg;
-  if (session_token_cfg(pin, cfg.get()) != 0) return SWD_ERR_FAILED;
+  quarzel::SecretArray<SWD_KEY_LEN> mk;
+  if (session_token_keys(pin, nullptr, mk.data()) != 0) return SWD_ERR_FAILED;
   quarzel::SecretArray<SWD_KEY_LEN> sw;
   if (!session_key(hSession, sw.data())) return SWD_ERR_KEY_WRAP;
-  if (!rewrap(cfg.MK, sw.data(), pTknKey, u32TknKeyLen, pSwKey)) return SWD_ERR_KEY_WRAP;
+  if (!rewrap(mk.data(), sw.data(), pTknKey, u32TknKeyLen, pSwKey)) return SWD_ERR_KEY_WRAP;
   *pu32SwKeyLen = u32TknKeyLen;
   return 0;
 }
@@ -320,11 +319,11 @@ extern "C" uint32_t SWD_SetSwKey2Tkn(ZEB_DEVICE_HANDLE hSession, uint8_t* pSwKey
   if ((pSwKey == nullptr && u32SwKeyLen != 0) || pTknKey == nullptr || pu32TknKeyLen == nullptr) {
     return SWD_ERR_ARGUMENTS;
   }
-  Wiped<TKN_USER_CFG> cfg;
-  if (session_token_cfg(pin, cfg.get()) != 0) return SWD_ERR_FAILED;
+  quarzel::SecretArray<SWD_KEY_LEN> mk;
+  if (session_token_keys(pin, nullptr, mk.data()) != 0) return SWD_ERR_FAILED;
   quarzel::SecretArray<SWD_KEY_LEN> sw;
   if (!session_key(hSession, sw.data())) return SWD_ERR_FAILED;
-  if (!rewrap(sw.data(), cfg.MK, pSwKey, u32SwKeyLen, pTknKey)) return SWD_ERR_FAILED;
+  if (!rewrap(sw.data(), mk.data(), pSwKey, u32SwKeyLen, pTknKey)) return SWD_ERR_FAILED;
   *pu32TknKeyLen = u32SwKeyLen;
   return 0;
 }

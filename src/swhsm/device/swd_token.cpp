@@ -225,12 +225,13 @@ extern "C" uint32_t SWD_SetTokenLabel(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknL
     return 0;
   };
   if ((rc = update_session_token(pin, edit)) != 0) return rc;
-  ZEB_DEVICE_TKN_USER_LIST list{};
-  if ((rc = _swdev_GetTokenUsrList(&list)) != 0) return rc;
+  TokenListEdit list_edit;
+  if (list_edit.begin(&rc) != ListRead::ok) return rc;
+  ZEB_DEVICE_TKN_USER_LIST& list = list_edit.list();
   for (size_t i = 0; i < SWD_MAX_TOKENS; ++i) {
     if (std::memcmp(list.TknId[i], info.TknId, 16) == 0) std::memcpy(list.TknLabel[i], label, 32);
   }
-  if ((rc = _swdev_SetTokenUserList(&list)) != 0) return rc;
+  if ((rc = list_edit.commit()) != 0) return rc;
   return set_token_session(pin, info.SessStatus, label);
 }
 

@@ -30,14 +30,16 @@ struct TokenPaths {
 [[nodiscard]] uint32_t make_dirs(const TokenPaths& p);
 
 // The token's store lock. acquire() waits a bounded time for it (6 when it
-// cannot be had); the destructor releases it.
+// cannot be had); the destructor releases it. Every change holds it alone; a
+// read of one object shares it with other readers.
 class StoreLock {
  public:
   StoreLock() = default;
   ~StoreLock();
   StoreLock(const StoreLock&) = delete;
   StoreLock& operator=(const StoreLock&) = delete;
-  [[nodiscard]] uint32_t acquire(const char* lock_path);
+  [[nodiscard]] uint32_t acquire(const char* lock_path, bool shared = false);
+  void release();
   // The change stamp (0 when none was ever written).
   uint64_t stamp() const;
   // Draws and records a new stamp; false when it cannot be written.
@@ -66,6 +68,8 @@ void cache_clear();
 uint32_t write_pending(const TokenPaths& p, uint32_t index, const STO_SEOBJ& entry, const uint8_t* obj,
                        uint32_t len);
 void drop_pending(const TokenPaths& p);
+// Whether a commit record lies in the token directory (a killed writer's).
+[[nodiscard]] bool pending_exists(const TokenPaths& p);
 // Finishes or drops an update that a killed process left; the lock is held.
 [[nodiscard]] uint32_t settle_pending(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreLock& lock);
 // settle_pending, then removes the token directory's dead temporary files

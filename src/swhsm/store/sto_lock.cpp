@@ -33,20 +33,22 @@ bool still_linked(int fd, const char* path) {
 
 }  // namespace
 
-StoreLock::~StoreLock() {
-  if (fd_ >= 0) {
-    ::flock(fd_, LOCK_UN);
-    ::close(fd_);
-  }
+StoreLock::~StoreLock() { release(); }
+
+void StoreLock::release() {
+  if (fd_ < 0) return;
+  ::flock(fd_, LOCK_UN);
+  ::close(fd_);
+  fd_ = -1;
 }
 
-uint32_t StoreLock::acquire(const char* lock_path) {
+uint32_t StoreLock::acquire(const char* lock_path, bool shared) {
   if (fd_ >= 0) return STO_OK;
   long waited_us = 0, pause_us = 50;
   for (;;) {
     const int fd = ::open(lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return STO_ERR_FAILED;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    if (::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) == 0) {
       if (still_linked(fd, lock_path)) {
         fd_ = fd;
         return STO_OK;

@@ -1,4 +1,5 @@
 // Object store: the storage operations (the slots of swstore_functions).
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,39 @@ uint32_t open_token(PERSISTENCY_INPUT_PTR in, Opened* o, bool create_dirs) {
   // An update that a killed process committed is finished before anything
   // reads or changes the store.
   return settle_pending(*in, o->paths, o->lock);
+}
+
+// open_token for a reader: the lock shared with other readers, or, when a
+// killed writer's update waits to be settled, held alone to settle it first.
+uint32_t open_token_to_read(PERSISTENCY_INPUT_PTR in, Opened* o) {
+  uint32_t rv = token_paths(*in, &o->paths);
+  if (rv != STO_OK) return rv;
+  if ((rv = o->lock.acquire(o->paths.lock, true)) != STO_OK) return rv;
+  if (!pending_exists(o->paths)) return STO_OK;
+  o->lock.release();
+  return open_token(in, o, false);
+}
+
+// Reads a whole object file through `fd` into `out` (capacity *len): its
+// length to *len, or the size needed with STO_ERR_TOO_SMALL.
+uint32_t read_object(int fd, uint8_t* out, uint32_t* len) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return STO_ERR_NOT_FOUND;
+  if (st.st_size > static_cast<off_t>(STO_MAX_OBJECT_LEN)) return STO_ERR_NOT_FOUND;
+  const auto size = static_cast<uint32_t>(st.st_size);
+  if (size > *len) {
+    *len = size;
+    return STO_ERR_TOO_SMALL;
+  }
+  uint32_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::pread(fd, out + got, size - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return STO_ERR_NOT_FOUND;
+    got += static_cast<uint32_t>(n);
+  }
+  *len = size;
+  return STO_OK;
 }
 
 void copy_entry_fields(STO_SEOBJ& e, const STO_SEOBJ& m) {
@@ -218,25 +252,20 @@ uint32_t Sto_GetObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex,
                        uint32_t* pu32ObjectLen) {
   if (pStoInput == nullptr || pObject == nullptr || pu32ObjectLen == nullptr) return STO_ERR_NULL;
   Opened o;
-  uint32_t rv = open_token(pStoInput, &o, false);
+  uint32_t rv = open_token_to_read(pStoInput, &o);
   if (rv != STO_OK) return STO_REPORT(rv == STO_ERR_FAILED ? STO_ERR_NOT_FOUND : rv);
   char path[STO_PATH_LEN];
   if ((rv = object_path(o.paths, u32ObjectIndex, path)) != STO_OK) return STO_REPORT(rv);
-  // The size is known before anything is copied: a buffer too small is left
-  // as it was. (Object files change only by rename, under the lock we hold.)
-  struct stat st {};
-  if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return STO_REPORT(STO_ERR_NOT_FOUND);
-  if (st.st_size > static_cast<off_t>(STO_MAX_OBJECT_LEN)) return STO_REPORT(STO_ERR_NOT_FOUND);
-  if (static_cast<uint32_t>(st.st_size) > *pu32ObjectLen) {
-    *pu32ObjectLen = static_cast<uint32_t>(st.st_size);
-    return STO_REPORT(STO_ERR_TOO_SMALL);
-  }
-  size_t len = 0;
-  const int rc = oxlu_read_file(path, pObject, *pu32ObjectLen, &len);
-  if (rc == OXLU_E_TOOBIG) return STO_REPORT(STO_ERR_TOO_SMALL);
-  if (rc != OXLU_OK) return STO_REPORT(STO_ERR_NOT_FOUND);
-  *pu32ObjectLen = static_cast<uint32_t>(len);
-  return STO_OK;
+  // Object files change only by rename, under the store lock held alone: with
+  // the lock shared, the file opened is one whole object and stays as it is,
+  // so it needs no lock of its own. Its size is known before anything is
+  // copied: a buffer too small is left as it was.
+  // (Non-blocking: something other than a file there is refused, not waited on.)
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return STO_REPORT(STO_ERR_NOT_FOUND);
+  rv = read_object(fd, pObject, pu32ObjectLen);
+  ::close(fd);
+  return rv == STO_OK ? STO_OK : STO_REPORT(rv);
 }
 
 uint32_t Sto_SaveObjectList(PERSISTENCY_INPUT_PTR pStoInput, STO_SEOBJ_LIST* pListData) {

@@ -85,6 +85,12 @@ void drop_pending(const TokenPaths& p) {
   if (pending_path(p, path) == STO_OK) (void)remove_safe(path);  // best effort: start-up retries
 }
 
+bool pending_exists(const TokenPaths& p) {
+  char path[STO_PATH_LEN];
+  // A path that does not fit is no record: settle_pending says the same.
+  return pending_path(p, path) == STO_OK && ::access(path, F_OK) == 0;
+}
+
 uint32_t settle_pending(const PERSISTENCY_INPUT& in, const TokenPaths& p, StoreLock& lock) {
   // Containers below may fail to allocate: report it, never throw.
   return guarded([&]() -> uint32_t {

@@ -1,5 +1,6 @@
 // Processes sharing one token's files: a PIN change racing failed logins of
-// another process is never undone, and no failed login goes uncounted.
+// another process is never undone, and no failed login goes uncounted; two
+// processes creating tokens at once both get theirs.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -123,6 +124,52 @@ TEST_F(Device, FailedLoginsOfTwoProcessesAreAllCounted) {
   ASSERT_GE(theirs, 0);
   // A guesser gets no more tries than were counted.
   EXPECT_EQ(token_cfg(id).NormalUserLoginFailCount, mine + theirs);
+}
+
+TEST_F(Device, TokensCreatedByTwoProcessesAtOnceAreBothListed) {
+  constexpr int kRounds = 15;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE(round);
+    int go[2], results[2];
+    ASSERT_EQ(pipe(go), 0);
+    ASSERT_EQ(pipe(results), 0);
+    // Each creator logs in first, then waits for the start signal, so that
+    // the two creations meet.
+    auto creator = [&] {
+      const ZEB_DEVICE_HANDLE a = admin_session();
+      char start = 0;
+      if (read(go[0], &start, 1) != 1) return -1;
+      uint8_t id[16] = {}, sn[16] = {};
+      const uint32_t rc = SWD_CreateToken(a, id, sn);
+      return rc == 0 ? 0 : static_cast<int>(rc);
+    };
+    const pid_t one = spawn(results[1], creator);
+    const pid_t two = spawn(results[1], creator);
+    ASSERT_EQ(write(go[1], "ab", 2), 2);
+    const int r1 = collect(one, results[0]);
+    const int r2 = collect(two, results[0]);
+    for (int fd : {go[0], go[1], results[0], results[1]}) close(fd);
+    ASSERT_EQ(r1, 0);
+    ASSERT_EQ(r2, 0);
+    ZEB_DEVICE_TKN_USER_LIST list{};
+    ASSERT_EQ(SWD_ListTokens(hsm_, &list), 0u);
+    ASSERT_EQ(list.TknNum, 2);
+    EXPECT_NE(std::memcmp(list.TknId[0], list.TknId[1], 16), 0);
+    HSM_ADMIN_CFG rec{};
+    ASSERT_EQ(GetHsmAdminCFG(&rec), 0u);
+    EXPECT_EQ(rec.TokenCount, 2);
+    // Each listed token has its own file, and both go again for the next
+    // round.
+    const ZEB_DEVICE_HANDLE a = admin_session();
+    for (int i = 0; i < 2; ++i) {
+      const std::string id(reinterpret_cast<const char*>(list.TknId[i]), strnlen(reinterpret_cast<const char*>(list.TknId[i]), 16));
+      EXPECT_EQ(token_cfg(id).TknStatus, ZEB_DEVICE_TKN_UNINIT);
+      uint8_t tid[16] = {};
+      std::memcpy(tid, list.TknId[i], 16);
+      ASSERT_EQ(SWD_DeleteToken(a, tid), 0u);
+    }
+    (void)SWD_CloseHsmSession(a);
+  }
 }
 
 }  // namespace

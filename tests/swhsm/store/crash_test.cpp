@@ -82,6 +82,26 @@ TEST_F(Store, UpdateKilledAtAnyStepLeavesListAndFileAgreeing) {
   }
 }
 
+// A read in the same process after a writer was killed past its commit
+// point (no restart between): the read settles the update first and gets
+// the new version.
+TEST_F(Store, ReadAfterAWriterKilledPastItsCommitGetsTheNewVersion) {
+  uint32_t idx = 0;
+  ASSERT_EQ(create("old-contents", "old-id", &idx), 0u);
+  g_crash_at = "list saved";
+  EXPECT_EQ(in_child([&] {
+              swhsm::testing::set_store_step_hook(crash_hook);
+              update(in_, idx, "new-contents!", "new-id");
+              return 0;
+            }),
+            42);
+  uint8_t buf[64];
+  uint32_t len = sizeof buf;
+  ASSERT_EQ(Sto_GetObject(&in_, idx, buf, &len), 0u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), len), "new-contents!");
+  EXPECT_EQ(names(dir()).count("update.pending"), 0u);
+}
+
 TEST_F(Store, StartUpRemovesDeadTemporaryFilesAndUnlistedObjects) {
   uint32_t idx = 0;
   ASSERT_EQ(create("kept", "a", &idx), 0u);

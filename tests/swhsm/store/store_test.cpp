@@ -1,5 +1,8 @@
 // The object store: indexes, list file, object files, limits, the cache and
 // the root configuration.
+#include <fcntl.h>
+#include <sys/file.h>
+
 #include <atomic>
 #include <filesystem>
 #include <set>
@@ -318,6 +321,71 @@ TEST_F(Store, TwoProcessesCreatingAtOnceLoseNothing) {
     // Each listed object's file holds that object's own bytes.
     EXPECT_EQ(slurp(dir() + std::to_string(e.ObjIndex) + ".obj"), reinterpret_cast<const char*>(e.ObjId));
   }
+}
+
+// A read shares the token's store lock with other readers: another process
+// reading (holding the lock shared) does not hold it up.
+TEST_F(Store, ReadersShareTheStoreLock) {
+  uint32_t idx = 0;
+  ASSERT_EQ(create("shared", "a", &idx), 0u);
+  int up[2], down[2];
+  ASSERT_EQ(pipe(up), 0);
+  ASSERT_EQ(pipe(down), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int fd = ::open((dir() + "objlist.lock").c_str(), O_RDWR);
+    const char got = fd >= 0 && ::flock(fd, LOCK_SH) == 0 ? 'y' : 'n';
+    (void)!write(up[1], &got, 1);
+    char c;
+    (void)!read(down[0], &c, 1);
+    _exit(0);
+  }
+  char got = 'n';
+  ASSERT_EQ(read(up[0], &got, 1), 1);
+  ASSERT_EQ(got, 'y');
+  uint8_t buf[16];
+  uint32_t len = sizeof buf;
+  EXPECT_EQ(Sto_GetObject(&in_, idx, buf, &len), 0u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), len), "shared");
+  (void)!write(down[1], "x", 1);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  for (int fd : {up[0], up[1], down[0], down[1]}) close(fd);
+}
+
+// Threads reading one object while another rewrites it: each read is one
+// whole version, never a mix or a size of one with the bytes of the other.
+TEST_F(Store, ConcurrentReadersOfAnUpdatedObjectSeeWholeVersions) {
+  const std::string a(100, 'a'), b(300, 'b');
+  uint32_t idx = 0;
+  ASSERT_EQ(create(a, "obj", &idx), 0u);
+  std::atomic<bool> done{false};
+  std::atomic<int> bad{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 3; ++t) {
+    readers.emplace_back([&] {
+      std::vector<uint8_t> buf(400);
+      while (!done.load()) {
+        uint32_t len = static_cast<uint32_t>(buf.size());
+        if (Sto_GetObject(&in_, idx, buf.data(), &len) != 0) {
+          ++bad;
+          continue;
+        }
+        const std::string got(buf.begin(), buf.begin() + len);
+        if (got != a && got != b) ++bad;
+      }
+    });
+  }
+  for (int k = 0; k < 40; ++k) {
+    const std::string& next = k % 2 == 0 ? b : a;
+    STO_SEOBJ e = entry("obj", "lab", 1, 0, static_cast<uint32_t>(next.size()));
+    ASSERT_EQ(Sto_UpdateObject(&in_, idx, reinterpret_cast<uint8_t*>(const_cast<char*>(next.data())),
+                               static_cast<uint32_t>(next.size()), &e),
+              0u);
+  }
+  done = true;
+  for (auto& t : readers) t.join();
+  EXPECT_EQ(bad.load(), 0);
 }
 
 TEST_F(Store, CachedListIsReloadedAfterAnotherProcessChangedIt) {

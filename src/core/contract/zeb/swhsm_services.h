@@ -15,6 +15,12 @@ extern "C" {
 // list (count 0).
 [[nodiscard]] uint32_t SWD_ListHSMs(uint8_t* pHsmType, uint8_t* pHsmSnList, uint8_t* pHsmLabelList, uint32_t* pulCount);
 
+// One call of the core on this thread, begun and ended around its device
+// operations (nested pairs count as one): within it the software device
+// checks a token's keys against the token's file once, at their first use.
+void SWD_BeginCall(void);
+void SWD_EndCall(void);
+
 // The software device's table (type word SWD_FUNCTIONS) and the software
 // store's table (type word SWStore_FUNCTIONS).
 extern const DA_Functions_t swd_functions;

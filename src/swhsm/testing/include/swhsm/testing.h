@@ -13,4 +13,7 @@ void set_store_step_hook(StoreStepHook hook);
 // Drops the store's whole list cache (as a fresh process would start).
 void clear_store_cache();
 
+// Whether a device session slot holds its copy of the token's keys.
+bool session_holds_token_keys(int slot);
+
 }  // namespace swhsm::testing

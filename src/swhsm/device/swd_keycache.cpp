@@ -1,0 +1,182 @@
+// Per-session copy of the token's MAC key and wrapping key.
+//
+// Every object MAC check and every re-wrap needs one of the two keys, which
+// live in the token's configuration file; opening, locking, reading and
+// parsing that file on every call was most of the cost of a session object's
+// life. A logged-in session keeps the pair here instead, with the file's
+// whole text and an open descriptor of the file it came from, and trusts no
+// file stamp: before each use the path must still name the very file held
+// open (an open file keeps its inode, so its number cannot pass to a
+// replacement, however quickly one follows), and that file must still hold
+// the same bytes (compared in constant time). Every writer replaces the file
+// by rename and a rename is atomic, so the text read through the descriptor
+// is always one whole version of the file. Anything else, or any failure,
+// means one more full read under the file's lock, never a stale key. The copy
+// is wiped and the descriptor closed whenever the session's record is
+// rewritten (login, logout, close) and at device finalisation.
+//
+// Within one call of the core (SWD_BeginCall .. SWD_EndCall on this thread)
+// the keys checked at their first use serve the rest of the call unchecked:
+// the call sees the token's keys as they stood when it began, as if it had
+// run before any replacement by another process that falls inside it. A
+// token file written by this process meanwhile (a restore, a new token under
+// the same id) ends that at once.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include "swd_internal.h"
+
+namespace swd {
+
+namespace {
+
+// The token file is a few hundred bytes; a larger one is read in full each
+// time instead of being kept.
+constexpr size_t kMaxKept = 2048;
+
+// Core calls: a number per outermost call on a thread (never 0), and
+// the nesting depth.
+std::atomic<uint64_t> g_calls{0};
+thread_local uint64_t t_call = 0;
+thread_local unsigned t_depth = 0;
+// Token configuration files written or removed by this process.
+std::atomic<uint64_t> g_local_writes{0};
+
+// One session slot's copy; only under that slot's mutex (SessionPin).
+struct CachedKeys {
+  uint64_t checked_in = 0;   // the core call that last checked it (0: none)
+  uint64_t writes_seen = 0;  // g_local_writes before that check
+  int fd = -1;  // the file the copy was read from, held open
+  dev_t dev = 0;
+  ino_t ino = 0;
+  size_t len = 0;
+  quarzel::SecretArray<kMaxKept> text;
+  quarzel::SecretArray<SWD_KEY_LEN> mac;
+  quarzel::SecretArray<SWD_KEY_LEN> mk;
+};
+CachedKeys g_keys[SWD_MAX_SESSIONS];
+
+void copy_out(const CachedKeys& c, uint8_t* mac, uint8_t* mk) {
+  if (mac != nullptr) std::memcpy(mac, c.mac.data(), SWD_KEY_LEN);
+  if (mk != nullptr) std::memcpy(mk, c.mk.data(), SWD_KEY_LEN);
+}
+
+// Reads a file from its start through `fd`: the length read (at most `cap`),
+// or -1.
+ssize_t read_at_start(int fd, uint8_t* buf, size_t cap) {
+  size_t got = 0;
+  while (got < cap) {
+    const ssize_t n = ::pread(fd, buf + got, cap - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+// Whether `file` is still the file held and holds the text kept.
+bool still_current(const CachedKeys& c, const char* file) {
+  struct stat st{};
+  if (::stat(file, &st) != 0 || st.st_dev != c.dev || st.st_ino != c.ino) return false;
+  quarzel::SecretArray<kMaxKept + 1> now;  // one byte more: a longer file differs
+  const ssize_t n = read_at_start(c.fd, now.data(), now.size());
+  if (n < 0 || static_cast<size_t>(n) != c.len) return false;
+  return quarzel::ct_equal(now.data(), c.text.data(), c.len);
+}
+
+// Opens `file`, reads it through that descriptor and keeps descriptor, text
+// and keys. False, with nothing kept, when any step fails.
+bool load(CachedKeys& c, const char* file) {
+  const int fd = ::open(file, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st{};
+  quarzel::SecretArray<kMaxKept + 1> text;
+  const ssize_t n = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read_at_start(fd, text.data(), text.size()) : -1;
+  Wiped<TKN_USER_CFG> cfg;
+  if (n < 0 || static_cast<size_t>(n) > kMaxKept || !parse_token_text(text.data(), static_cast<size_t>(n), cfg.get())) {
+    ::close(fd);
+    return false;
+  }
+  c.fd = fd;
+  c.dev = st.st_dev;
+  c.ino = st.st_ino;
+  c.len = static_cast<size_t>(n);
+  std::memcpy(c.text.data(), text.data(), c.len);
+  std::memcpy(c.mac.data(), cfg.MacK, SWD_KEY_LEN);
+  std::memcpy(c.mk.data(), cfg.MK, SWD_KEY_LEN);
+  return true;
+}
+
+}  // namespace
+
+uint32_t session_token_keys(const SessionPin& pin, uint8_t* mac, uint8_t* mk) {
+  CachedKeys& c = g_keys[pin.slot()];
+  const uint64_t writes = g_local_writes.load();
+  if (c.fd >= 0 && t_call != 0 && c.checked_in == t_call && c.writes_seen == writes) {
+    copy_out(c, mac, mk);
+    return 0;
+  }
+  char id[17] = {};
+  std::memcpy(id, pin.info().TknId, 16);
+  char file[SWD_PATH_LEN];
+  const bool named = token_cfg_file(id, file) == 0;
+  if (named && c.fd >= 0 && still_current(c, file)) {
+    c.checked_in = t_call;
+    c.writes_seen = writes;
+    copy_out(c, mac, mk);
+    return 0;
+  }
+  forget_session_keys(pin.slot());
+  if (named && load(c, file)) {
+    c.checked_in = t_call;
+    c.writes_seen = writes;
+    copy_out(c, mac, mk);
+    return 0;
+  }
+  // The locked read reports every failure as before (missing token, busy or
+  // oversized file).
+  Wiped<TKN_USER_CFG> cfg;
+  const uint32_t rc = _swdev_GetTokenUserCFG(id, cfg.get());
+  if (rc != 0) return rc;
+  if (mac != nullptr) std::memcpy(mac, cfg.MacK, SWD_KEY_LEN);
+  if (mk != nullptr) std::memcpy(mk, cfg.MK, SWD_KEY_LEN);
+  return 0;
+}
+
+void token_file_written() { g_local_writes.fetch_add(1); }
+
+void forget_session_keys(int slot) {
+  if (slot < 0 || static_cast<size_t>(slot) >= SWD_MAX_SESSIONS) return;
+  CachedKeys& c = g_keys[slot];
+  c.checked_in = 0;
+  c.writes_seen = 0;
+  if (c.fd >= 0) ::close(c.fd);
+  c.fd = -1;
+  c.dev = 0;
+  c.ino = 0;
+  quarzel::secure_wipe(c.text.data(), c.len);
+  c.len = 0;
+  quarzel::secure_wipe(c.mac.data(), SWD_KEY_LEN);
+  quarzel::secure_wipe(c.mk.data(), SWD_KEY_LEN);
+}
+
+bool session_keys_held(int slot) {
+  if (slot < 0 || static_cast<size_t>(slot) >= SWD_MAX_SESSIONS) return false;
+  const SlotLock lock(slot);
+  return g_keys[slot].fd >= 0;
+}
+
+}  // namespace swd
+
+extern "C" void SWD_BeginCall(void) {
+  if (swd::t_depth++ == 0) swd::t_call = ++swd::g_calls;
+}
+
+extern "C" void SWD_EndCall(void) {
+  if (swd::t_depth > 0 && --swd::t_depth == 0) swd::t_call = 0;
+}

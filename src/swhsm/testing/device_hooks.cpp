@@ -1,0 +1,9 @@
+// Test seams of the software device (see swhsm/testing.h).
+#include "device/swd_internal.h"
+#include "swhsm/testing.h"
+
+namespace swhsm::testing {
+
+bool session_holds_token_keys(int slot) { return swd::session_keys_held(slot); }
+
+}  // namespace swhsm::testing

@@ -1,0 +1,248 @@
+// The logged-in session's copy of its token's MAC and wrapping keys: wiped
+// when the session's login ends, and never used once the token file holds
+// other keys (another process restored or replaced it).
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "swhsm/device/fixture.h"
+#include "swhsm/swd_blob.h"
+#include "swhsm/testing.h"
+#include "zeb/swhsm_services.h"
+
+namespace swt {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class KeyCache : public Device {
+ protected:
+  void SetUp() override {
+    Device::SetUp();
+    id_ = create_token(&sn_);
+    s_ = open_token(id_);
+    ASSERT_EQ(SWD_LoginTokenByPin(s_, u8(sn_.c_str()), 16), 0u);
+    slot_ = _swdev_GetTokenSessionIndex(s_);
+  }
+  Bytes mac_key() {
+    Bytes k(32);
+    EXPECT_EQ(GetTknMacKey(s_, k.data()), 0u);
+    return k;
+  }
+  Bytes file_mac_key() {
+    const TKN_USER_CFG c = token_cfg(id_);
+    return Bytes(c.MacK, c.MacK + 32);
+  }
+  // The token blob as the session software key wraps it.
+  Bytes to_sw(const Bytes& tkn) {
+    Bytes out(tkn.size());
+    uint32_t n = 0;
+    EXPECT_EQ(SWD_SetTknKey2Sw(s_, const_cast<uint8_t*>(tkn.data()), static_cast<uint32_t>(tkn.size()), out.data(),
+                               &n),
+              0u);
+    return out;
+  }
+  // Rewrites the token file in a child process, as another process would.
+  void in_child(const std::function<void(TKN_USER_CFG&)>& edit) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      TKN_USER_CFG c{};
+      if (_swdev_GetTokenUserCFG(id_.c_str(), &c) != 0) _exit(1);
+      edit(c);
+      _exit(_swdev_SetTokenUserCFG(id_.c_str(), &c) == 0 ? 0 : 1);
+    }
+    int st = -1;
+    ASSERT_EQ(waitpid(pid, &st, 0), pid);
+    ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  }
+  std::string id_, sn_;
+  ZEB_DEVICE_HANDLE s_ = 0;
+  int slot_ = -1;
+};
+
+TEST_F(KeyCache, HeldOnlyWhileTheLoginLasts) {
+  struct Case {
+    const char* end;
+    std::function<uint32_t(ZEB_DEVICE_HANDLE)> fn;
+  };
+  const Case cases[] = {
+      {"logout", SWD_LogoutToken},
+      {"close", SWD_CloseTokenSession},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.end);
+    if (_swdev_GetTokenSessionIndex(s_) < 0) {
+      s_ = open_token(id_);
+      slot_ = _swdev_GetTokenSessionIndex(s_);
+    }
+    if (_swdev_checkTokenNormalUserLoggedIn(s_) != 0) {
+      ASSERT_EQ(SWD_LoginTokenByPin(s_, u8(sn_.c_str()), 16), 0u);
+    }
+    EXPECT_FALSE(swhsm::testing::session_holds_token_keys(slot_));  // nothing before first use
+    EXPECT_EQ(mac_key(), file_mac_key());
+    EXPECT_TRUE(swhsm::testing::session_holds_token_keys(slot_));
+    ASSERT_EQ(c.fn(s_), 0u);
+    EXPECT_FALSE(swhsm::testing::session_holds_token_keys(slot_));
+  }
+}
+
+TEST_F(KeyCache, WipedAtFinalisation) {
+  mac_key();
+  ASSERT_TRUE(swhsm::testing::session_holds_token_keys(slot_));
+  ASSERT_EQ(SWD_Finalize(hsm_), 0u);
+  EXPECT_FALSE(swhsm::testing::session_holds_token_keys(slot_));
+  ASSERT_EQ(SWD_Initialize(u8(kHsmSn), &hsm_), 0u);
+}
+
+// Other keys of the same length and the same byte set (a key never holds
+// 0x00, 0x0A or 0x0D, which the file cannot carry): the bytes reversed.
+void reverse_keys(TKN_USER_CFG& c) {
+  std::reverse(std::begin(c.MacK), std::end(c.MacK));
+  std::reverse(std::begin(c.MK), std::end(c.MK));
+}
+
+TEST_F(KeyCache, KeysReplacedByAnotherProcessAreUsedAtOnce) {
+  const Bytes blob(100, 0x5C);
+  const Bytes mac_before = mac_key(), sw_before = to_sw(blob);
+  in_child(reverse_keys);
+  EXPECT_EQ(mac_key(), file_mac_key());
+  EXPECT_NE(mac_key(), mac_before);
+  EXPECT_NE(to_sw(blob), sw_before);
+  // And back: a wrap with the restored key equals the first.
+  in_child(reverse_keys);
+  EXPECT_EQ(mac_key(), mac_before);
+  EXPECT_EQ(to_sw(blob), sw_before);
+}
+
+// Two replacements in a row, within one tick of the file system's clock and
+// of the same size: the second file may get the inode the first one freed,
+// so no stamp of the file tells the copy from the file. Repeated, as the
+// reuse depends on the file system's allocator.
+TEST_F(KeyCache, QuickSuccessiveReplacementsAreNeverMissed) {
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    const Bytes before = mac_key();
+    in_child([this](TKN_USER_CFG& c) {
+      // The first replacement here, the second by in_child.
+      std::rotate(std::begin(c.MacK), std::begin(c.MacK) + 1, std::end(c.MacK));
+      if (_swdev_SetTokenUserCFG(id_.c_str(), &c) != 0) _exit(1);
+      std::rotate(std::begin(c.MacK), std::begin(c.MacK) + 1, std::end(c.MacK));
+    });
+    const Bytes now = mac_key();
+    ASSERT_EQ(now, file_mac_key());
+    ASSERT_NE(now, before);
+  }
+}
+
+// A file rewritten in place (same inode, same size), as an editor might.
+TEST_F(KeyCache, FileRewrittenInPlaceIsRead) {
+  const Bytes before = mac_key();
+  const std::filesystem::path file = std::filesystem::path("./SwHsm") / id_ / "TknUser.cfg";
+  std::string text;
+  {
+    std::ifstream in(file, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  const size_t at = text.find("MacK=");
+  ASSERT_NE(at, std::string::npos);
+  std::swap(text[at + 5], text[at + 6]);
+  if (text[at + 5] == text[at + 6]) std::swap(text[at + 5], text[at + 7]);
+  {
+    std::fstream out(file, std::ios::binary | std::ios::in | std::ios::out);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  }
+  const Bytes now = mac_key();
+  EXPECT_EQ(now, file_mac_key());
+  EXPECT_NE(now, before);
+}
+
+// One call of the core checks the file once and keeps to what it saw; the
+// next call sees another process's replacement, and a file this process
+// writes counts at once, inside the call too.
+TEST_F(KeyCache, OneCoreCallChecksOnceAndSeesItsOwnWritesAtOnce) {
+  SWD_BeginCall();
+  const Bytes before = mac_key();
+  in_child(reverse_keys);
+  SWD_BeginCall();  // nested: the same call
+  EXPECT_EQ(mac_key(), before);
+  SWD_EndCall();
+  EXPECT_EQ(mac_key(), before);
+  SWD_EndCall();
+  const Bytes theirs = mac_key();
+  EXPECT_EQ(theirs, file_mac_key());
+  EXPECT_NE(theirs, before);
+
+  SWD_BeginCall();
+  EXPECT_EQ(mac_key(), theirs);
+  TKN_USER_CFG c = token_cfg(id_);
+  reverse_keys(c);
+  ASSERT_EQ(_swdev_SetTokenUserCFG(id_.c_str(), &c), 0u);
+  EXPECT_EQ(mac_key(), before);
+  SWD_EndCall();
+}
+
+// Threads of two sessions of the token reading the MAC key while another
+// thread replaces the token file again and again: every read is one of the
+// file's versions, and once the writer stops each session has the last.
+TEST_F(KeyCache, ThreadsReadingWhileTheFileIsReplacedSeeOnlyItsVersions) {
+  const ZEB_DEVICE_HANDLE other = open_token(id_);
+  ASSERT_EQ(SWD_LoginTokenByPin(other, u8(sn_.c_str()), 16), 0u);
+  const TKN_USER_CFG a = token_cfg(id_);
+  TKN_USER_CFG b = a;
+  reverse_keys(b);
+  const Bytes key_a(a.MacK, a.MacK + 32), key_b(b.MacK, b.MacK + 32);
+  std::atomic<bool> done{false};
+  std::atomic<int> bad{0};
+  auto reader = [&](ZEB_DEVICE_HANDLE s) {
+    while (!done.load()) {
+      Bytes k(32);
+      if (GetTknMacKey(s, k.data()) != 0 || (k != key_a && k != key_b)) ++bad;
+    }
+  };
+  std::thread t1(reader, s_), t2(reader, other);
+  for (int i = 0; i < 30; ++i) {
+    ASSERT_EQ(_swdev_SetTokenUserCFG(id_.c_str(), i % 2 == 0 ? &b : &a), 0u);
+  }
+  done = true;
+  t1.join();
+  t2.join();
+  EXPECT_EQ(bad.load(), 0);
+  Bytes k(32);
+  ASSERT_EQ(GetTknMacKey(other, k.data()), 0u);
+  EXPECT_EQ(k, key_a);
+  EXPECT_EQ(mac_key(), key_a);
+}
+
+TEST_F(KeyCache, PinChangedElsewhereKeepsTheKeys) {
+  const Bytes blob(64, 0x3A);
+  const Bytes mac_before = mac_key(), sw_before = to_sw(blob);
+  in_child([](TKN_USER_CFG& c) {
+    std::memset(c.NormalUserPin, 0, sizeof c.NormalUserPin);
+    std::memcpy(c.NormalUserPin, "another-pin-0001", 16);
+  });
+  EXPECT_EQ(mac_key(), mac_before);
+  EXPECT_EQ(to_sw(blob), sw_before);
+}
+
+TEST_F(KeyCache, TokenFileGoneIsAnErrorNotTheCopy) {
+  mac_key();
+  const TKN_USER_CFG cfg = token_cfg(id_);
+  const std::filesystem::path file = std::filesystem::path("./SwHsm") / id_ / "TknUser.cfg";
+  ASSERT_TRUE(std::filesystem::remove(file));
+  uint8_t k[32] = {};
+  EXPECT_NE(GetTknMacKey(s_, k), 0u);
+  ASSERT_EQ(_swdev_SetTokenUserCFG(id_.c_str(), &cfg), 0u);
+  EXPECT_EQ(mac_key(), Bytes(cfg.MacK, cfg.MacK + 32));
+}
+
+}  // namespace
+}  // namespace swt
