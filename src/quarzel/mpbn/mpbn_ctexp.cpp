@@ -8,24 +8,37 @@
 namespace quarzel::mpbn_detail {
 namespace {
 
-// r = 2r mod n for r < n: the doubled value (with its carry limb) loses n
-// under a mask when it is not below n.
-void double_mod(size_t L, u64* r, const u64* n, u64* d) {
+// r = 2r mod n for r < n when `active` is all ones, r unchanged when it is
+// zero: the doubled value (with its carry limb) loses n under a mask when it
+// is not below n. d and e: L limbs each.
+void double_mod(size_t L, u64* r, const u64* n, u64 active, u64* d, u64* e) {
   u64 top = 0;
   for (size_t j = 0; j < L; ++j) {
     const u64 v = r[j];
-    r[j] = (v << 1) | top;
+    d[j] = (v << 1) | top;
     top = v >> 63;
   }
   u64 br = 0;
   for (size_t j = 0; j < L; ++j) {
-    const u128 x = static_cast<u128>(r[j]) - n[j] - br;
-    d[j] = static_cast<u64>(x);
+    const u128 x = static_cast<u128>(d[j]) - n[j] - br;
+    e[j] = static_cast<u64>(x);
     br = static_cast<u64>(x >> 64) & 1u;
   }
   // Keep the doubled value only when it had no carry limb and was below n.
   const u64 keep = ct::mask_from_bit<u64>(~top & br);
-  ct::select_words<u64>(r, keep, r, d, L);
+  ct::select_words<u64>(d, keep, d, e, L);
+  ct::select_words<u64>(r, active, d, r, L);
+}
+
+// Leading zero bits of v != 0, by masks.
+u64 clz64_ct(u64 v) {
+  u64 z = 0;
+  for (unsigned s = 32; s != 0; s /= 2) {
+    const u64 high_clear = ct::is_zero<u64>(v >> (64 - s));
+    z += s & high_clear;
+    v = ct::select<u64>(high_clear, v << s, v);
+  }
+  return z;
 }
 
 // Bits [pos, pos + w) of the exponent e (Le limbs); bits past the end read 0.
@@ -37,17 +50,62 @@ u64 window_bits(const u64* e, size_t Le, size_t pos, unsigned w) {
   return v & ((u64{1} << w) - 1);
 }
 
+typedef u64 v2 __attribute__((vector_size(16), aligned(8), may_alias));
+
+// C limbs (C even) of the selected entry, collected in C/2 128-bit
+// registers across all the entries: one pass over the table, no stores.
+template <size_t C>
+inline void gather_chunk(u64* sel, const u64* table, size_t entries, size_t L, const u64* masks) {
+  v2 acc[C / 2] = {};
+  for (size_t i = 0; i < entries; ++i) {
+    const v2 m = {masks[i], masks[i]};
+    const u64* row = table + i * L;
+#pragma GCC unroll 8
+    for (size_t c = 0; c < C / 2; ++c) acc[c] |= *reinterpret_cast<const v2*>(row + 2 * c) & m;
+  }
+  std::memcpy(sel, acc, sizeof acc);
+}
+
+// sel (L limbs) = entry idx of the table, every entry read under a mask.
+void gather(u64* sel, const u64* table, size_t entries, size_t L, u64 idx) {
+  u64 masks[64];
+  for (size_t i = 0; i < entries; ++i) masks[i] = ct::eq<u64>(static_cast<u64>(i), idx);
+  size_t j = 0;
+  for (; j + 16 <= L; j += 16) gather_chunk<16>(sel + j, table + j, entries, L, masks);
+  for (; j + 2 <= L; j += 2) gather_chunk<2>(sel + j, table + j, entries, L, masks);
+  for (; j < L; ++j) {
+    u64 acc = 0;
+    for (size_t i = 0; i < entries; ++i) acc |= table[i * L + j] & masks[i];
+    sel[j] = acc;
+  }
+}
+
 }  // namespace
 
 void mont_rr_ct(size_t L, u64* rr, const u64* n, u64 ninv, u64* t) {
-  // 2^(65*64L/64) = 2^(64L + L) by doubling 1, then six Montgomery squarings
-  // take R*2^L to R*2^(64L) = R^2 (each squaring doubles the exponent of the
-  // factor beside R).
+  // R*2^L mod n = 2^(64L + L) by doublings, then six Montgomery squarings
+  // take it to R*2^(64L) = R^2 (each squaring doubles the exponent of the
+  // factor beside R). The doublings start from the largest power of two not
+  // above n, 2^(64L-1-z) for z leading zero bits of n, so L+1+z of them are
+  // needed: a fixed L+64 steps, those past the count masked off. A modulus
+  // with an empty top limb (no key has one; its size is public) starts from 1.
+  const MontKernel k = mont_kernel(L);
   u64* d = t + 2 * L + 2;
+  u64* e = t;
   for (size_t j = 0; j < L; ++j) rr[j] = 0;
-  rr[0] = 1;
-  for (size_t i = 0; i < 64 * L + L; ++i) double_mod(L, rr, n, d);
-  for (int i = 0; i < 6; ++i) mont_sqr_limbs(L, rr, rr, n, ninv, t);
+  if (ct::declassify<u64>(ct::is_zero<u64>(n[L - 1])) != 0) {
+    rr[0] = 1;
+    for (size_t i = 0; i < 64 * L + L; ++i) double_mod(L, rr, n, ~u64{0}, d, e);
+  } else {
+    const u64 z = clz64_ct(n[L - 1]);
+    rr[L - 1] = (u64{1} << 63) >> z;
+    for (size_t i = 0; i < L + 64; ++i) {
+      // The barrier keeps the compiler from folding the secret z into the
+      // loop counter.
+      double_mod(L, rr, n, ct::lt<u64>(ct::value_barrier<u64>(i), L + 1 + z), d, e);
+    }
+  }
+  for (int i = 0; i < 6; ++i) k.sqr(L, rr, rr, n, ninv, t);
 }
 
 void mont_redc_ct(size_t L, u64* r, u64* t, const u64* n, u64 ninv) {
@@ -84,6 +142,7 @@ size_t mont_exp_work_limbs(size_t L, size_t ebits) {
 
 void mont_exp_ct(size_t L, u64* r, const u64* base, const u64* e, size_t Le, const u64* n, u64 ninv,
                  const u64* rr, u64* work) {
+  const MontKernel kern = mont_kernel(L);
   const size_t ebits = 64 * Le;
   const unsigned w = exp_window(ebits);
   const size_t entries = size_t{1} << w;
@@ -94,14 +153,14 @@ void mont_exp_ct(size_t L, u64* r, const u64* base, const u64* e, size_t Le, con
   u64* t = unit + L;                 // mont_work_limbs(L)
   for (size_t j = 0; j < L; ++j) unit[j] = 0;
   unit[0] = 1;
-  mont_mul_limbs(L, table, rr, unit, n, ninv, t);          // R mod n
-  mont_mul_limbs(L, table + L, base, rr, n, ninv, t);      // b R mod n
+  kern.mul(L, table, rr, unit, n, ninv, t);          // R mod n
+  kern.mul(L, table + L, base, rr, n, ninv, t);      // b R mod n
   for (size_t i = 2; i < entries; ++i) {
     u64* dst = table + i * L;
     if ((i & 1) == 0) {
-      mont_sqr_limbs(L, dst, table + (i / 2) * L, n, ninv, t);
+      kern.sqr(L, dst, table + (i / 2) * L, n, ninv, t);
     } else {
-      mont_mul_limbs(L, dst, table + (i - 1) * L, table + L, n, ninv, t);
+      kern.mul(L, dst, table + (i - 1) * L, table + L, n, ninv, t);
     }
   }
   // Left to right over windows of w bits, the top window possibly partial;
@@ -109,17 +168,11 @@ void mont_exp_ct(size_t L, u64* r, const u64* base, const u64* e, size_t Le, con
   const size_t windows = (ebits + w - 1) / w;
   for (size_t j = 0; j < L; ++j) acc[j] = table[j];
   for (size_t k = windows; k-- > 0;) {
-    for (unsigned s = 0; s < w; ++s) mont_sqr_limbs(L, acc, acc, n, ninv, t);
-    const u64 idx = window_bits(e, Le, k * w, w);
-    for (size_t j = 0; j < L; ++j) sel[j] = 0;
-    for (size_t i = 0; i < entries; ++i) {
-      const u64 m = ct::eq<u64>(static_cast<u64>(i), idx);
-      const u64* row = table + i * L;
-      for (size_t j = 0; j < L; ++j) sel[j] |= row[j] & m;
-    }
-    mont_mul_limbs(L, acc, acc, sel, n, ninv, t);
+    for (unsigned s = 0; s < w; ++s) kern.sqr(L, acc, acc, n, ninv, t);
+    gather(sel, table, entries, L, window_bits(e, Le, k * w, w));
+    kern.mul(L, acc, acc, sel, n, ninv, t);
   }
-  mont_mul_limbs(L, r, acc, unit, n, ninv, t);  // leave Montgomery form
+  kern.mul(L, r, acc, unit, n, ninv, t);  // leave Montgomery form
 }
 
 }  // namespace quarzel::mpbn_detail

@@ -157,8 +157,24 @@ void mont_sqr_limbs(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64*
 // The same on the BMI2/ADX path (mpbn_mont_adx.cpp); T: 2L+2 limbs for both.
 void mont_mul_limbs_adx(size_t L, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* T);
 void mont_sqr_limbs_adx(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64* T);
+// Unrolled for the limb counts of RSA's CRT halves and moduli (16, 24, 32,
+// 48, 64); L is ignored.
+template <size_t L>
+void mont_mul_adx_fixed(size_t, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* T);
+template <size_t L>
+void mont_sqr_adx_fixed(size_t, u64* r, const u64* a, const u64* n, u64 ninv, u64* T);
 // Work space (limbs) that mont_mul_limbs and mont_sqr_limbs need.
 constexpr size_t mont_work_limbs(size_t L) { return 2 * L + 2; }
+
+// The product and squaring for one limb count on this CPU, picked once by a
+// caller that runs many of them (an exponentiation keeps it for its whole
+// run). Same contracts as mont_mul_limbs and mont_sqr_limbs.
+struct MontKernel {
+  void (*mul)(size_t L, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* t);
+  void (*sqr)(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64* t);
+  const char* name;  // "adx16", "adx", "portable32", ...: for tests
+};
+[[nodiscard]] MontKernel mont_kernel(size_t L);
 // ---- Constant-time set-up, reduction and exponentiation (mpbn_ctexp.cpp) ----
 // For an odd modulus n of L limbs, R = 2^(64L), ninv = -n^-1 mod 2^64. None
 // of them divides or branches on a value: they serve secret moduli.

@@ -101,21 +101,59 @@ inline void mont_sqr_impl(Len len, u64* r, const u64* a, const u64* n, u64 ninv,
 }
 
 template <size_t N>
-void mul_fixed(u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* t) {
+void mul_fixed(size_t, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* t) {
   mont_mul_impl(Fixed<N>{}, r, a, b, n, ninv, t);
 }
 template <size_t N>
-void sqr_fixed(u64* r, const u64* a, const u64* n, u64 ninv, u64* t) {
+void sqr_fixed(size_t, u64* r, const u64* a, const u64* n, u64 ninv, u64* t) {
   mont_sqr_impl(Fixed<N>{}, r, a, n, ninv, t);
 }
+void mul_any(size_t L, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* t) {
+  mont_mul_impl(L, r, a, b, n, ninv, t);
+}
+void sqr_any(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64* t) {
+  mont_sqr_impl(L, r, a, n, ninv, t);
+}
 
-// The BMI2/ADX path, chosen once from the CPU's features; a test can force
-// the portable path.
+// Kernels by limb count, one table per path.
+struct SizedKernel {
+  size_t limbs;
+  MontKernel k;
+};
+constexpr SizedKernel kPortable[] = {
+    {4, {mul_fixed<4>, sqr_fixed<4>, "portable4"}},     {8, {mul_fixed<8>, sqr_fixed<8>, "portable8"}},
+    {16, {mul_fixed<16>, sqr_fixed<16>, "portable16"}}, {24, {mul_fixed<24>, sqr_fixed<24>, "portable24"}},
+    {32, {mul_fixed<32>, sqr_fixed<32>, "portable32"}}, {48, {mul_fixed<48>, sqr_fixed<48>, "portable48"}},
+    {64, {mul_fixed<64>, sqr_fixed<64>, "portable64"}},
+};
+constexpr MontKernel kPortableAny{mul_any, sqr_any, "portable"};
+#if defined(__x86_64__)
+constexpr SizedKernel kAdx[] = {
+    {16, {mont_mul_adx_fixed<16>, mont_sqr_adx_fixed<16>, "adx16"}},
+    {24, {mont_mul_adx_fixed<24>, mont_sqr_adx_fixed<24>, "adx24"}},
+    {32, {mont_mul_adx_fixed<32>, mont_sqr_adx_fixed<32>, "adx32"}},
+    {48, {mont_mul_adx_fixed<48>, mont_sqr_adx_fixed<48>, "adx48"}},
+    {64, {mont_mul_adx_fixed<64>, mont_sqr_adx_fixed<64>, "adx64"}},
+};
+constexpr MontKernel kAdxAny{mont_mul_limbs_adx, mont_sqr_limbs_adx, "adx"};
+#endif
+
+template <size_t N>
+MontKernel find(const SizedKernel (&table)[N], size_t L, const MontKernel& any) {
+  for (const SizedKernel& s : table) {
+    if (s.limbs == L) return s.k;
+  }
+  return any;
+}
+
+// The BMI2/ADX path, chosen from the CPU's features (read once, at the first
+// use); a test can force the portable path.
 std::atomic<bool>& g_force_portable = seams::mpbn_portable;
 
 bool cpu_has_adx() {
 #if defined(__x86_64__)
-  return cpu_features().bmi2 && cpu_features().adx;
+  static const bool has = cpu_features().bmi2 && cpu_features().adx;
+  return has;
 #else
   return false;
 #endif
@@ -125,36 +163,19 @@ inline bool use_adx() { return cpu_has_adx() && !g_force_portable.load(std::memo
 
 }  // namespace
 
-void mont_mul_limbs(size_t L, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* t) {
+MontKernel mont_kernel(size_t L) {
 #if defined(__x86_64__)
-  if (use_adx()) return mont_mul_limbs_adx(L, r, a, b, n, ninv, t);
+  if (use_adx()) return find(kAdx, L, kAdxAny);
 #endif
-  switch (L) {
-    case 4: return mul_fixed<4>(r, a, b, n, ninv, t);
-    case 8: return mul_fixed<8>(r, a, b, n, ninv, t);
-    case 16: return mul_fixed<16>(r, a, b, n, ninv, t);
-    case 24: return mul_fixed<24>(r, a, b, n, ninv, t);
-    case 32: return mul_fixed<32>(r, a, b, n, ninv, t);
-    case 48: return mul_fixed<48>(r, a, b, n, ninv, t);
-    case 64: return mul_fixed<64>(r, a, b, n, ninv, t);
-    default: return mont_mul_impl(L, r, a, b, n, ninv, t);
-  }
+  return find(kPortable, L, kPortableAny);
+}
+
+void mont_mul_limbs(size_t L, u64* r, const u64* a, const u64* b, const u64* n, u64 ninv, u64* t) {
+  mont_kernel(L).mul(L, r, a, b, n, ninv, t);
 }
 
 void mont_sqr_limbs(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64* t) {
-#if defined(__x86_64__)
-  if (use_adx()) return mont_sqr_limbs_adx(L, r, a, n, ninv, t);
-#endif
-  switch (L) {
-    case 4: return sqr_fixed<4>(r, a, n, ninv, t);
-    case 8: return sqr_fixed<8>(r, a, n, ninv, t);
-    case 16: return sqr_fixed<16>(r, a, n, ninv, t);
-    case 24: return sqr_fixed<24>(r, a, n, ninv, t);
-    case 32: return sqr_fixed<32>(r, a, n, ninv, t);
-    case 48: return sqr_fixed<48>(r, a, n, ninv, t);
-    case 64: return sqr_fixed<64>(r, a, n, ninv, t);
-    default: return mont_sqr_impl(L, r, a, n, ninv, t);
-  }
+  mont_kernel(L).sqr(L, r, a, n, ninv, t);
 }
 
 }  // namespace quarzel::mpbn_detail
@@ -162,5 +183,7 @@ void mont_sqr_limbs(size_t L, u64* r, const u64* a, const u64* n, u64 ninv, u64*
 namespace quarzel {
 
 bool mpbn_mont_uses_adx() { return mpbn_detail::use_adx(); }
+
+const char* mpbn_mont_kernel_name(size_t limbs) { return mpbn_detail::mont_kernel(limbs).name; }
 
 }  // namespace quarzel

@@ -55,9 +55,11 @@ core_ret_t mpbn_coprime_a_minus_1_with_0x10001(uint32_t nw, const mpbn_word_t* a
   constexpr uint8_t fid = MPBN_FID_COPRIME_0X10001;
   if (!a || !is_coprime) return err(fid, MPBN_R_NULL);
   if (nw == 0) return err(fid, MPBN_R_ZERO_LENGTH);
+  // A constant divisor: the compiler multiplies by its reciprocal, so a
+  // secret a (an RSA prime candidate) meets no divide instruction.
   u64 rem = 0;
   for (size_t i = 0; i < nw; ++i) rem = ((rem << 32) | a[i]) % 0x10001u;
-  *is_coprime = rem == 1 ? 0u : 1u;
+  *is_coprime = static_cast<uint32_t>(~ct::eq<u64>(rem, 1) & 1);
   return 0;
 }
 

@@ -9,6 +9,7 @@
 #include "mpbn/mpbn_internal.h"
 #include "quarzel/ct.h"
 #include "rsa/rsa_internal.h"
+#include "rsa/rsa_limbs.h"
 
 namespace quarzel::rsa {
 namespace {
@@ -17,62 +18,6 @@ using mpbn_detail::Scratch;
 using mpbn_detail::u128;
 using mpbn_detail::u64;
 namespace md = mpbn_detail;
-
-void be_to_limbs(u64* dst, const uint8_t* src, size_t len) {
-  const size_t limbs = len / 8;
-  for (size_t i = 0; i < limbs; ++i) {
-    const uint8_t* b = src + len - 8 * (i + 1);
-    u64 v = 0;
-    for (int k = 0; k < 8; ++k) v = (v << 8) | b[k];
-    dst[i] = v;
-  }
-}
-void limbs_to_be(uint8_t* dst, const u64* src, size_t len) {
-  const size_t limbs = len / 8;
-  for (size_t i = 0; i < limbs; ++i) {
-    uint8_t* b = dst + len - 8 * (i + 1);
-    for (int k = 0; k < 8; ++k) b[k] = static_cast<uint8_t>(src[i] >> (56 - 8 * k));
-  }
-}
-
-// r (Lm limbs) = a mod m for a of La limbs and any m > 0, bit by bit: shift
-// a bit in, subtract m under a mask. For the even moduli p-1 and q-1.
-void mod_bitserial_ct(size_t Lm, u64* r, const u64* a, size_t La, const u64* m, u64* d) {
-  for (size_t j = 0; j < Lm; ++j) r[j] = 0;
-  for (size_t bit = 64 * La; bit-- > 0;) {
-    u64 top = (a[bit / 64] >> (bit % 64)) & 1;
-    for (size_t j = 0; j < Lm; ++j) {
-      const u64 v = r[j];
-      r[j] = (v << 1) | top;
-      top = v >> 63;
-    }
-    u64 br = 0;
-    for (size_t j = 0; j < Lm; ++j) {
-      const u128 x = static_cast<u128>(r[j]) - m[j] - br;
-      d[j] = static_cast<u64>(x);
-      br = static_cast<u64>(x >> 64) & 1u;
-    }
-    ct::select_words<u64>(r, ct::mask_from_bit<u64>(~top & br), r, d, Lm);
-  }
-}
-
-// r (2L limbs) = a * b + c for a, b, c of L limbs; fixed loops.
-void mul_add(size_t L, u64* r, const u64* a, const u64* b, const u64* c) {
-  for (size_t j = 0; j < 2 * L; ++j) r[j] = j < L ? c[j] : 0;
-  for (size_t i = 0; i < L; ++i) {
-    u64 carry = 0;
-    for (size_t j = 0; j < L; ++j) {
-      const u128 x = static_cast<u128>(a[i]) * b[j] + r[i + j] + carry;
-      r[i + j] = static_cast<u64>(x);
-      carry = static_cast<u64>(x >> 64);
-    }
-    for (size_t j = i + L; j < 2 * L; ++j) {  // a*b + c < 2^(128L): the carry dies out
-      const u128 x = static_cast<u128>(r[j]) + carry;
-      r[j] = static_cast<u64>(x);
-      carry = static_cast<u64>(x >> 64);
-    }
-  }
-}
 
 // r = (a - b) mod m for a, b < m: n added back under the borrow.
 void mod_sub(size_t L, u64* r, const u64* a, const u64* b, const u64* m) {
@@ -238,8 +183,8 @@ quarzel_ret_t crt_components_ct(uint32_t fn, uint32_t bits, const uint8_t* d, co
   return 0;
 }
 
-quarzel_ret_t power_65537_limbs(uint32_t fn, uint32_t bits, const uint8_t* base, const uint8_t* n,
-                                uint8_t* result) {
+quarzel_ret_t power_public_vartime(uint32_t fn, uint32_t bits, const uint8_t* base, const uint8_t* n,
+                                   const uint8_t* e, uint32_t e_len, uint8_t* result) {
   const size_t L = full_len(bits), Ln = L / 8, nw = L / 4;
   Scratch<u64, 1024> s;
   Scratch<mpbn_word_t, 512> words;
@@ -265,14 +210,32 @@ quarzel_ret_t power_65537_limbs(uint32_t fn, uint32_t bits, const uint8_t* base,
   md::msw_to_limbs(RR, pow2 + nw + 1, nw);
   be_to_limbs(A, base, L);
   const u64 ninv = md::neg_inv64(N[0]);
-  md::mont_mul_limbs(Ln, A, A, RR, N, ninv, T);  // a R
-  md::mont_sqr_limbs(Ln, X, A, N, ninv, T);
-  for (int i = 1; i < 16; ++i) md::mont_sqr_limbs(Ln, X, X, N, ninv, T);
-  md::mont_mul_limbs(Ln, X, X, A, N, ninv, T);  // a^65537 R
+  const md::MontKernel k = md::mont_kernel(Ln);
+  // Left to right over the bits of e below its top one (e is public: the
+  // sequence of squarings and products follows it; the base meets masks only).
+  size_t top = 8 * static_cast<size_t>(e_len);
+  while (top > 0 && ((e[e_len - 1 - (top - 1) / 8] >> ((top - 1) % 8)) & 1) == 0) --top;
+  k.mul(Ln, A, A, RR, N, ninv, T);  // a R
+  if (top == 0) {                   // a^0 = 1
+    for (size_t j = 0; j < Ln; ++j) X[j] = j == 0;
+    k.mul(Ln, X, X, RR, N, ninv, T);
+  } else {
+    for (size_t j = 0; j < Ln; ++j) X[j] = A[j];
+  }
+  for (size_t bit = top > 0 ? top - 1 : 0; bit-- > 0;) {
+    k.sqr(Ln, X, X, N, ninv, T);
+    if ((e[e_len - 1 - bit / 8] >> (bit % 8)) & 1) k.mul(Ln, X, X, A, N, ninv, T);
+  }
   for (size_t j = 0; j < Ln; ++j) A[j] = j == 0;
-  md::mont_mul_limbs(Ln, X, X, A, N, ninv, T);
+  k.mul(Ln, X, X, A, N, ninv, T);  // out of Montgomery form
   limbs_to_be(result, X, L);
   return 0;
+}
+
+quarzel_ret_t power_65537_limbs(uint32_t fn, uint32_t bits, const uint8_t* base, const uint8_t* n,
+                                uint8_t* result) {
+  static constexpr uint8_t kE[3] = {0x01, 0x00, 0x01};
+  return power_public_vartime(fn, bits, base, n, kE, 3, result);
 }
 
 quarzel_ret_t power_ct(uint32_t fn, uint32_t bits, const uint8_t* base, const uint8_t* n, const uint8_t* d,

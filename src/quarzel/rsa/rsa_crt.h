@@ -37,6 +37,12 @@ struct CrtKey {
 [[nodiscard]] quarzel_ret_t power_65537_limbs(uint32_t fn, uint32_t bits, const uint8_t* base, const uint8_t* n,
                                               uint8_t* result);
 
+// result (L bytes) = base^e mod n for a public odd n and a public exponent e
+// (e_len bytes, big-endian): square-and-multiply over the bits of e, so only
+// e shapes the work; the base may be secret (an encryption's message).
+[[nodiscard]] quarzel_ret_t power_public_vartime(uint32_t fn, uint32_t bits, const uint8_t* base, const uint8_t* n,
+                                                 const uint8_t* e, uint32_t e_len, uint8_t* result);
+
 // result (L bytes) = base^d mod n, n odd and public, d secret (L bytes).
 [[nodiscard]] quarzel_ret_t power_ct(uint32_t fn, uint32_t bits, const uint8_t* base, const uint8_t* n,
                                      const uint8_t* d, uint8_t* result);

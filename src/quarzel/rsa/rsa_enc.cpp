@@ -189,12 +189,20 @@ quarzel_ret_t rsa_eme_pkcs1_v1_5_encode(uint32_t rsa_size, uint32_t message_len,
   const uint32_t ps_len = k - message_len - 3;
   em[0] = 0x00;
   em[1] = 0x02;
-  for (uint32_t i = 0; i < ps_len; ++i) {
-    uint8_t b = 0;
-    do {
-      if (quarzel_get_random(&b, 1) != 0) return rsa_err(fn, QZ_R_RANDOM);
-    } while (b == 0);
-    em[2 + i] = b;
+  // PS: random non-zero bytes. One draw fills it; the zero bytes (about one
+  // in 256) are drawn again together, pass after pass.
+  uint8_t* ps = em + 2;
+  if (quarzel_get_random(ps, ps_len) != 0) return rsa_err(fn, QZ_R_RANDOM);
+  uint8_t refill[64];
+  for (;;) {
+    uint32_t zeros = 0;
+    for (uint32_t i = 0; i < ps_len; ++i) zeros += ps[i] == 0 ? 1u : 0u;
+    if (zeros == 0) break;
+    const uint32_t n = zeros < sizeof refill ? zeros : static_cast<uint32_t>(sizeof refill);
+    if (quarzel_get_random(refill, n) != 0) return rsa_err(fn, QZ_R_RANDOM);
+    for (uint32_t i = 0, j = 0; i < ps_len && j < n; ++i) {
+      if (ps[i] == 0) ps[i] = refill[j++];
+    }
   }
   em[2 + ps_len] = 0x00;
   if (message_len != 0) std::memcpy(em + 3 + ps_len, message, message_len);

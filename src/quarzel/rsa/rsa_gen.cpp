@@ -5,6 +5,7 @@
 #include "quarzel/rsa.h"
 #include "rsa/rsa_crt.h"
 #include "rsa/rsa_internal.h"
+#include "rsa/rsa_keygen_ct.h"
 #include "rsa/rsa_num.h"
 #include "rsa/rsa_prime.h"
 
@@ -99,27 +100,7 @@ quarzel_ret_t rsa_key_from_prime(uint32_t rsa_length, const uint8_t* p, const ui
   constexpr uint32_t fn = FN_KEY_FROM_PRIME;
   if (p == nullptr || q == nullptr || N == nullptr || d == nullptr) return rsa_err(fn, RSA_R_NULL);
   if (!size_accepted(rsa_length)) return rsa_err(fn, RSA_R_SIZE);
-  const uint32_t L = full_len(rsa_length), H = half_len(rsa_length);
-  Num pm1, qm1, g, phi, lambda, e;
-  RSA_TRY_CORE(fn, pm1.alloc_copy(H, p));
-  RSA_TRY_CORE(fn, qm1.alloc_copy(H, q));
-  pm1.data()[H - 1] &= 0xFE;
-  qm1.data()[H - 1] &= 0xFE;
-  RSA_TRY_CORE(fn, g.alloc(H));
-  RSA_TRY_CORE(fn, phi.alloc(L));
-  RSA_TRY_CORE(fn, lambda.alloc(L));
-  RSA_TRY_CORE(fn, e.alloc(L));
-  e.data()[L - 3] = 1;
-  e.data()[L - 1] = 1;
-  RSA_TRY_CORE(fn, mpi_gcd(g.get(), pm1.get(), qm1.get()));
-  RSA_TRY_CORE(fn, mpi_mul(phi.get(), pm1.get(), qm1.get()));
-  RSA_TRY_CORE(fn, mpi_div(lambda.get(), nullptr, phi.get(), g.get()));  // lcm(p - 1, q - 1)
-  mpi_t D = view(L, d);
-  RSA_TRY_CORE(fn, mpi_mod_inv(&D, e.get(), lambda.get()));
-  const mpi_t P = view(H, p), Q = view(H, q);
-  mpi_t n = view(L, N);
-  RSA_TRY_CORE(fn, mpi_mul(&n, &P, &Q));
-  return 0;
+  return key_from_primes_ct(fn, rsa_length, p, q, N, d);
 }
 
 quarzel_ret_t rsa_keygen(uint32_t rsa_length, uint8_t* p, uint8_t* q, uint8_t* N, uint8_t* d) {

@@ -3,8 +3,10 @@
 // division by small primes and Miller-Rabin rounds (FIPS 186-4 C.3.1).
 #include <cstring>
 
+#include "quarzel/ct.h"
 #include "quarzel/rsa.h"
 #include "rsa/rsa_internal.h"
+#include "rsa/rsa_keygen_ct.h"
 #include "rsa/rsa_num.h"
 #include "rsa/rsa_prime.h"
 
@@ -35,22 +37,20 @@ constexpr uint16_t kSmallPrimes[] = {
 constexpr uint32_t kRangeEnd[3] = {78, 78 + 59, 78 + 59 + 54};
 static_assert(sizeof(kSmallPrimes) / sizeof(kSmallPrimes[0]) == kRangeEnd[2]);
 
-// Remainder of a big-endian number modulo a small prime, one 32-bit word at a
-// time; every word is read whatever its value.
+// Remainder of a big-endian number modulo a small (public) prime, one 32-bit
+// word at a time, by Barrett's method: a product with floor(2^64 / p) and a
+// masked correction, no divide instruction on the candidate.
 uint32_t mod_small(const uint8_t* x, uint32_t len, uint32_t p) {
+  const uint64_t m = ~uint64_t{0} / p;  // public
   uint64_t r = 0;
   for (uint32_t i = 0; i < len; i += 4) {
     const uint32_t w = (uint32_t{x[i]} << 24) | (uint32_t{x[i + 1]} << 16) | (uint32_t{x[i + 2]} << 8) | x[i + 3];
-    r = ((r << 32) | w) % p;
+    const uint64_t v = (r << 32) | w;  // below p * 2^32
+    const uint64_t q = static_cast<uint64_t>((static_cast<unsigned __int128>(v) * m) >> 64);
+    r = v - q * p;  // below 2p
+    r -= p & ct::ge<uint64_t>(r, p);
   }
   return static_cast<uint32_t>(r);
-}
-
-// True when the big-endian string is 1.
-bool is_one_be(const uint8_t* x, uint32_t len) {
-  uint8_t acc = static_cast<uint8_t>(x[len - 1] ^ 1);
-  for (uint32_t i = 0; i + 1 < len; ++i) acc |= x[i];
-  return acc == 0;
 }
 
 }  // namespace
@@ -110,8 +110,8 @@ quarzel_ret_t known_prime_test(uint32_t len, const uint8_t* p, uint8_t* compos_r
   const uint32_t ranges = len == 256 ? 3 : 1;
   uint32_t composite = 0;
   for (uint32_t r = 0, i = 0; r < ranges; ++r) {
-    for (; i < kRangeEnd[r]; ++i) composite |= mod_small(p, len, kSmallPrimes[i]) == 0;
-    if (composite != 0) {
+    for (; i < kRangeEnd[r]; ++i) composite |= ct::is_zero<uint32_t>(mod_small(p, len, kSmallPrimes[i]));
+    if (ct::declassify(composite) != 0) {  // the verdict is public
       *compos_result = 0;
       return 0;
     }
@@ -124,64 +124,26 @@ void check_prime_distance(const uint8_t* p, const uint8_t* q, uint8_t* check_res
   uint8_t diff = 0;
   for (int i = 0; i < 12; ++i) diff |= p[i] ^ q[i];
   diff |= (p[12] ^ q[12]) & 0xF0;
-  *check_result = diff != 0 ? 1 : 0;
+  *check_result = static_cast<uint8_t>(ct::is_nonzero<uint32_t>(diff) & 1);
 }
 
 quarzel_ret_t miller_rabin_test(uint32_t len, const uint8_t* w, uint8_t* is_prime, uint32_t iterations) {
   constexpr uint32_t fn = FN_MILLER_RABIN;
   if (w == nullptr || is_prime == nullptr || len == 0 || len % 4 != 0) return rsa_err(fn, RSA_R_NULL);
   *is_prime = 0;
-  // Small and even w: no random base 1 < b < w - 1 may exist; answer directly.
-  bool high_zero = true;
-  for (uint32_t i = 0; i + 1 < len; ++i) high_zero = high_zero && w[i] == 0;
-  if (high_zero && w[len - 1] < 5) {
-    *is_prime = (w[len - 1] == 2 || w[len - 1] == 3) ? 1 : 0;
+  // Small and even w: no random base 1 < b < w - 1 may exist; answer
+  // directly. Whether w is one of them is public (a prime candidate is
+  // neither); a small w itself is no secret.
+  uint32_t high = 0;
+  for (uint32_t i = 0; i + 1 < len; ++i) high |= w[i];
+  const uint32_t small = ct::is_zero<uint32_t>(high) & ct::lt<uint32_t>(w[len - 1], 5);
+  if (ct::declassify(small) != 0) {
+    const uint8_t last = ct::declassify(w[len - 1]);
+    *is_prime = (last == 2 || last == 3) ? 1 : 0;
     return 0;
   }
-  if ((w[len - 1] & 1) == 0) return 0;
-  // Random bases keep w's top byte masked to w's bit length, so that a draw
-  // is below w with probability at least 1/2.
-  uint32_t top = 0;
-  while (w[top] == 0) ++top;
-  uint8_t top_mask = 0xFF;
-  while ((top_mask >> 1) >= w[top]) top_mask >>= 1;
-  const mpi_t W = view(len, w);
-  Num w1, m, b, z;
-  RSA_TRY_CORE(fn, w1.alloc_copy(len, w));
-  RSA_TRY_CORE(fn, mpi_decrement(w1.get()));
-  // w - 1 = 2^a * m
-  uint32_t a = 0;
-  for (uint32_t i = len; i-- > 0 && w1.data()[i] == 0;) a += 8;
-  if (a == 8 * len) return 0;  // w = 1
-  {
-    const uint8_t last = w1.data()[len - 1 - a / 8];
-    a += static_cast<uint32_t>(__builtin_ctz(last));
-  }
-  RSA_TRY_CORE(fn, m.alloc_copy(len, w1.data()));
-  RSA_TRY_CORE(fn, mpi_shift_r(m.get(), a));
-  RSA_TRY_CORE(fn, b.alloc(len));
-  RSA_TRY_CORE(fn, z.alloc(len));
-  for (uint32_t round = 0; round < iterations; ++round) {
-    if (round == 0) {
-      RSA_TRY_CORE(fn, mpi_set_two(b.get(), MPI_ENDIAN_MF_U8));
-    } else {
-      // 1 < b < w - 1
-      do {
-        if (quarzel_get_random(b.data() + top, len - top) != 0) return rsa_err(fn, QZ_R_RANDOM);
-        b.data()[top] &= top_mask;
-      } while (is_zero_or_one_vartime(b.data(), len) || cmp_be_vartime(b.data(), w1.data(), len) >= 0);
-    }
-    RSA_TRY_CORE(fn, mpi_mod_exp(z.get(), b.get(), m.get(), &W));
-    bool pass = is_one_be(z.data(), len) || cmp_be_vartime(z.data(), w1.data(), len) == 0;
-    for (uint32_t j = 1; j < a && !pass; ++j) {
-      RSA_TRY_CORE(fn, mpi_mod_mul(z.get(), z.get(), z.get(), &W));
-      if (cmp_be_vartime(z.data(), w1.data(), len) == 0) pass = true;
-      else if (is_one_be(z.data(), len)) return 0;
-    }
-    if (!pass) return 0;
-  }
-  *is_prime = 1;
-  return 0;
+  if (ct::declassify<uint32_t>(w[len - 1] & 1u) == 0) return 0;
+  return miller_rabin_ct(fn, len, w, iterations, is_prime);
 }
 
 quarzel_ret_t primegen(uint32_t rsa_length, uint8_t* p, uint8_t* q) {
@@ -200,13 +162,15 @@ quarzel_ret_t primegen(uint32_t rsa_length, uint8_t* p, uint8_t* q) {
     target[H - 1] |= 0x01;
     ++counter;
     const mpi_t cand = view(H, target);
+    // Each verdict is public: a rejected candidate is discarded, and an
+    // accepted one is known to have passed.
     uint32_t coprime = 0;
     RSA_TRY_CORE(fn, mpi_coprime_a_minus_1_with_0x10001(&cand, &coprime));
-    if (coprime == 0) continue;
+    if (ct::declassify(coprime) == 0) continue;
     if (target == q) {
       uint8_t far = 0;
       check_prime_distance(p, q, &far);
-      if (far == 0) continue;
+      if (ct::declassify(far) == 0) continue;
     }
     uint8_t small = 0;
     RSA_TRY(known_prime_test(H, target, &small));

@@ -77,10 +77,13 @@ quarzel_ret_t private_power(const rsa_prikey_t* k, const uint8_t* in, const uint
 
 }  // namespace
 
+// The public exponent is public: its exponentiation runs over its bits only
+// (17 Montgomery operations for 65537), never the constant-time path of a
+// private exponent.
 quarzel_ret_t public_power(const rsa_pubkey_t* k, const uint8_t* in, uint8_t* out) {
   const uint32_t bits = k->rsa_size;
   if ((k->state & RSA_FLAG_E65537) != 0) return rsa_power_65537(bits, in, k->n_modulus, out);
-  return rsa_power(bits, in, k->n_modulus, k->e_exponent, out);
+  return power_public_vartime(FN_POWER, bits, in, k->n_modulus, k->e_exponent, full_len(bits), out);
 }
 
 namespace {

@@ -310,6 +310,59 @@ TEST(ConstantTimeRsa, CrtComponentsFromD) {
   EXPECT_EQ(key.qinv, qinv);
 }
 
+// Key generation: the steps on accepted primes (the prime tests that pass,
+// gcd, lcm, d, the CRT components) with the primes secret, then a whole
+// key-pair generation from secret random bytes. Rejected candidates are made
+// public on purpose (their verdicts); nothing else may be.
+TEST(ConstantTimeRsa, KeyGenerationOnSecretPrimes) {
+  const RsaKey& key = rsa_key();
+  on_every_path([&] {
+    SecretRandom rnd;
+    Bytes p = key.p, q = key.q;
+    secret(p);
+    secret(q);
+    mpi_t P = mpi_default;
+    ASSERT_EQ(0u, mpi_mapping(&P, MPI_ENDIAN_MF_U8, 128, p.data()));
+    uint32_t coprime = 0;
+    ASSERT_EQ(0u, declassify(mpi_coprime_a_minus_1_with_0x10001(&P, &coprime)));
+    EXPECT_EQ(1u, declassify(coprime));
+    uint8_t verdict = 0;
+    ASSERT_EQ(0u, declassify(mpi_known_prime_test(&P, &verdict)));
+    EXPECT_EQ(1, declassify(verdict));
+    ASSERT_EQ(0u, declassify(mpi_miller_rabin_test(&P, &verdict, get_MR_iteration(2048, 0))));
+    EXPECT_EQ(1, declassify(verdict));
+
+    Bytes n(256), d(256);
+    ASSERT_EQ(0u, declassify(rsa_key_from_prime(2048, p.data(), q.data(), n.data(), d.data())));
+    declassify(d);
+    EXPECT_EQ(key.n, n);
+    // d = e^-1 mod lcm(p - 1, q - 1), computed here with OpenSSL.
+    BN_CTX* ctx = BN_CTX_new();
+    BIGNUM *pm1 = BN_bin2bn(key.p.data(), 128, nullptr), *qm1 = BN_bin2bn(key.q.data(), 128, nullptr);
+    BIGNUM *g = BN_new(), *t = BN_new(), *lambda = BN_new(), *e = BN_new(), *want = BN_new();
+    BN_sub_word(pm1, 1);
+    BN_sub_word(qm1, 1);
+    BN_gcd(g, pm1, qm1, ctx);
+    BN_mul(t, pm1, qm1, ctx);
+    BN_div(lambda, nullptr, t, g, ctx);
+    BN_set_word(e, 65537);
+    ASSERT_NE(nullptr, BN_mod_inverse(want, e, lambda, ctx));
+    EXPECT_EQ(bn_bytes(want, 256), d);
+    for (BIGNUM* b : {pm1, qm1, g, t, lambda, e, want}) BN_free(b);
+    BN_CTX_free(ctx);
+
+    rsa_prikey_t pri{};
+    rsa_pubkey_t pub{};
+    ASSERT_EQ(0u, rsa_prikey_init(&pri, RSA_SIZE_2048));
+    ASSERT_EQ(0u, rsa_pubkey_init(&pub, RSA_SIZE_2048));
+    ASSERT_EQ(0u, rsa_prikey_value_alloc(&pri, RSA_KEYTYPE_CRTFAST));
+    ASSERT_EQ(0u, rsa_pubkey_value_alloc(&pub));
+    EXPECT_EQ(0u, declassify(rsa_gen_keypair(&pri, &pub, RSA_KEYTYPE_CRTFAST, 0, nullptr)));
+    (void)rsa_prikey_value_free(&pri);
+    (void)rsa_pubkey_value_free(&pub);
+  });
+}
+
 // ---- Big numbers ----
 
 TEST(ConstantTimeBigNumber, ExponentiationAndPrimeInverseWithSecretModulus) {

@@ -239,3 +239,76 @@ TEST(RsaPrimeSearch, MillerRabin) {
   EXPECT_EQ(22u, get_MR_iteration(4096, 1));
   EXPECT_EQ(0u, get_MR_iteration(1536, 0));
 }
+
+namespace {
+
+// A prime of `bits` bits with p = 1 mod `add`, as H big-endian bytes.
+Bytes prime_one_mod(int bits, const BIGNUM* add) {
+  Bn p;
+  EXPECT_EQ(1, BN_generate_prime_ex(p.b, bits, 0, add, BN_value_one(), nullptr));
+  Bytes out(static_cast<size_t>(bits) / 8);
+  EXPECT_GT(BN_bn2binpad(p.b, out.data(), static_cast<int>(out.size())), 0);
+  return out;
+}
+
+}  // namespace
+
+// n and d from the primes against OpenSSL, where gcd(p - 1, q - 1) is 2 (the
+// usual case) and where it is large, so that the lcm differs much from phi.
+TEST(RsaKeyFromPrime, AgreesWithOpenSslForSmallAndLargeCommonFactors) {
+  struct Case {
+    uint32_t bits;
+    int shared_pow2;  // p = q = 1 mod 2^shared_pow2 * 3 * 5 * 7; 0: independent primes
+  };
+  for (const Case c : {Case{1024, 0}, Case{1024, 40}, Case{2048, 0}, Case{2048, 300}, Case{4096, 64}}) {
+    SCOPED_TRACE(std::to_string(c.bits) + "/" + std::to_string(c.shared_pow2));
+    const uint32_t L = c.bits / 8, H = c.bits / 16;
+    BnCtx ctx;
+    Bn add;
+    BN_set_word(add.b, c.shared_pow2 == 0 ? 2 : 105);
+    if (c.shared_pow2 != 0) BN_lshift(add.b, add.b, c.shared_pow2);
+    Bytes p, q;
+    for (;;) {  // e = 65537 must have an inverse mod lambda
+      p = prime_one_mod(static_cast<int>(8 * H), add.b);
+      q = prime_one_mod(static_cast<int>(8 * H), add.b);
+      Bn bp(p.data(), H), bq(q.data(), H);
+      BN_sub_word(bp.b, 1);
+      BN_sub_word(bq.b, 1);
+      if (BN_mod_word(bp.b, 65537) != 0 && BN_mod_word(bq.b, 65537) != 0) break;
+    }
+    Bytes n(L), d(L);
+    ASSERT_EQ(0u, rsa_key_from_prime(c.bits, p.data(), q.data(), n.data(), d.data()));
+    Bn bp(p.data(), H), bq(q.data(), H), pm1, qm1, g, t, lambda, e, want;
+    BN_mul(t.b, bp.b, bq.b, ctx.c);
+    EXPECT_TRUE(bn_eq(t.b, Bn(n.data(), L).b));
+    BN_sub(pm1.b, bp.b, BN_value_one());
+    BN_sub(qm1.b, bq.b, BN_value_one());
+    BN_gcd(g.b, pm1.b, qm1.b, ctx.c);
+    if (c.shared_pow2 != 0) {
+      EXPECT_GE(BN_num_bits(g.b), c.shared_pow2 + 7);
+    }
+    BN_mul(t.b, pm1.b, qm1.b, ctx.c);
+    BN_div(lambda.b, nullptr, t.b, g.b, ctx.c);
+    BN_set_word(e.b, 65537);
+    ASSERT_NE(nullptr, BN_mod_inverse(want.b, e.b, lambda.b, ctx.c));
+    EXPECT_TRUE(bn_eq(want.b, Bn(d.data(), L).b));
+  }
+}
+
+// No key where 65537 divides p - 1, or where p - 1 is zero: the error words
+// of the division-based computation they replace.
+TEST(RsaKeyFromPrime, RefusesPrimesWithoutAnInverseOrWithPOne) {
+  Bn add;
+  BN_set_word(add.b, 65537 * 2);
+  const Bytes p = prime_one_mod(512, add.b);
+  Bn two;
+  BN_set_word(two.b, 2);
+  const Bytes q = prime_one_mod(512, two.b);
+  Bytes n(128), d(128);
+  EXPECT_EQ(rsa_err_core(0x0409, core_err(MPBN_FID_MOD_INV_SLOW, MPBN_R_NO_INVERSE)),
+            rsa_key_from_prime(1024, p.data(), q.data(), n.data(), d.data()));
+  Bytes one(64, 0);
+  one[63] = 1;
+  EXPECT_EQ(rsa_err_core(0x0409, core_err(MPBN_FID_MOD, MPBN_R_ZERO_DIVISOR)),
+            rsa_key_from_prime(1024, one.data(), q.data(), n.data(), d.data()));
+}

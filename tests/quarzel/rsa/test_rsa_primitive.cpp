@@ -173,3 +173,40 @@ TEST(RsaPublicFromPrivate, CrtKeyWithoutModulus) {
   rt::PubKey other(1024);
   EXPECT_EQ(0x046AFF5Cu, rsa_gen_puk_from_prk(&pri, other.get()));
 }
+
+// Public exponents other than 65537 take the public-exponent path (their
+// bits only) and agree with OpenSSL: small, large, and as long as n.
+TEST(RsaPublicExponent, AnyExponentMatchesOpenSsl) {
+  rt::Evp evp = rt::openssl_keygen(2048);
+  const rt::Components c = rt::components_of(evp.get(), 2048);
+  const size_t L = 256;
+  Bytes full_e(L, 0xA5);
+  full_e[0] = 0x01;
+  const Bytes exponents[] = {rt::Bytes{0x03}, rt::Bytes{0x11}, rt::Bytes{0x01, 0x00, 0x00, 0x00, 0x01},
+                             rt::Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, full_e};
+  BN_CTX* ctx = BN_CTX_new();
+  for (const Bytes& e : exponents) {
+    Bytes padded(L, 0);
+    std::memcpy(padded.data() + L - e.size(), e.data(), e.size());
+    Bytes n = c.n;
+    rsa_pubkey_t pub{};
+    ASSERT_EQ(0u, rsa_pubkey_init(&pub, RSA_SIZE_2048));
+    ASSERT_EQ(0u, rsa_pubkey_value_mapping(&pub, static_cast<uint32_t>(L), n.data(), static_cast<uint32_t>(L),
+                                           padded.data()));
+    EXPECT_EQ(e.size() == 3 && e[0] == 1 && e[2] == 1, (pub.state & RSA_FLAG_E65537) != 0);
+    Bytes m(L, 0x3C), out(L);
+    m[0] = 0x01;
+    ASSERT_EQ(0u, rsa_rsaep(&pub, m.data(), out.data()));
+    (void)rsa_pubkey_value_free(&pub);
+    BIGNUM* bm = BN_bin2bn(m.data(), static_cast<int>(L), nullptr);
+    BIGNUM* be = BN_bin2bn(e.data(), static_cast<int>(e.size()), nullptr);
+    BIGNUM* bn = BN_bin2bn(n.data(), static_cast<int>(L), nullptr);
+    BIGNUM* r = BN_new();
+    ASSERT_EQ(1, BN_mod_exp(r, bm, be, bn, ctx));
+    Bytes want(L);
+    BN_bn2binpad(r, want.data(), static_cast<int>(L));
+    EXPECT_EQ(want, out) << e.size();
+    for (BIGNUM* b : {bm, be, bn, r}) BN_free(b);
+  }
+  BN_CTX_free(ctx);
+}

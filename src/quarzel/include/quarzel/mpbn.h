@@ -22,6 +22,7 @@
 // inversions and the gcd do (they are `_vartime` in effect).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "quarzel/port.h"
@@ -216,4 +217,7 @@ core_ret_t mpbn_mul_inv_word(mpbn_word_t m, mpbn_word_t* mns_m_inv);
 namespace quarzel {
 // True when Montgomery products run on the BMI2/ADX path.
 [[nodiscard]] bool mpbn_mont_uses_adx();
+// Name of the Montgomery kernel that serves moduli of `limbs` 64-bit limbs
+// ("adx16", "portable32", "adx" for an unlisted size...).
+[[nodiscard]] const char* mpbn_mont_kernel_name(size_t limbs);
 }  // namespace quarzel
