@@ -110,4 +110,11 @@ VRK_RV VRK_Digest(VRK_HANDLE hSession, VRK_UCHAR_PTR pData, VRK_UINT32 DataLengt
                   VRK_UINT32_PTR pu32DigestLength);
 VRK_RV VRK_GenerateRandom(VRK_HANDLE hSession, VRK_UINT32 u32DataLength, VRK_UCHAR_PTR pData);
 
+// One caller's operation made of several core calls on this thread: a
+// session's token keys checked at their first use in the scope serve the
+// rest of it, as within a single core call. Scopes nest; each begin is ended
+// on the thread that began it.
+void VRK_BeginCallScope(void);
+void VRK_EndCallScope(void);
+
 }  // extern "C"

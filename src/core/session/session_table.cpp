@@ -176,4 +176,8 @@ void SwStore_SetStoInput(uint32_t hSession, const uint8_t* pHsmSn, const uint8_t
   if (pTknId != nullptr) std::memcpy(pInput->TknId, pTknId, sizeof pInput->TknId);
 }
 
+void VRK_BeginCallScope(void) { SWD_BeginCall(); }
+
+void VRK_EndCallScope(void) { SWD_EndCall(); }
+
 }  // extern "C"

@@ -79,6 +79,7 @@ void end_core(const Operation& op) noexcept {
 
 CK_RV open_init(const Site& site, CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                 std::initializer_list<Worker> workers, const Mechanism** row, VRK_HANDLE* vrk) {
+  const CallScope scope;
   if (CK_RV rv = entry_checks(site, EntryChecks{.required = {pMechanism}, .session = hSession}); rv != CKR_OK) {
     return rv;
   }

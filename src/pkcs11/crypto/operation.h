@@ -90,6 +90,7 @@ void end_core(const Operation& op) noexcept;
 template <class Fn>
 CK_RV run_step(const Site& site, CK_SESSION_HANDLE hSession, std::initializer_list<OpKind> kinds,
                std::initializer_list<const void*> required, Fn&& fn) {
+  const CallScope scope;
   if (CK_RV rv = entry_checks(site, EntryChecks{.session = hSession}); rv != CKR_OK) return rv;
   Operation* op = nullptr;
   if (CK_RV rv = detail::find_running(hSession, kinds, &op); rv != CKR_OK) return rv;

@@ -123,6 +123,17 @@ struct EntryChecks {
 };
 [[nodiscard]] CK_RV entry_checks(const Site& site, const EntryChecks& checks) noexcept;
 
+// The core calls of one entry point share one call scope (see
+// VRK_BeginCallScope): the token keys are checked once per entry point,
+// not once per core call.
+class CallScope {
+ public:
+  CallScope() noexcept { VRK_BeginCallScope(); }
+  ~CallScope() { VRK_EndCallScope(); }
+  CallScope(const CallScope&) = delete;
+  CallScope& operator=(const CallScope&) = delete;
+};
+
 // True when a PIN length is one the token takes.
 [[nodiscard]] constexpr bool pin_length_ok(CK_ULONG len) noexcept {
   return len >= P11_MIN_PIN_LEN && len <= P11_MAX_PIN_LEN;
@@ -135,9 +146,11 @@ struct EntryChecks {
     return ::zebp11::exception_to_rv(); \
   }
 
-// P11_ENTRY_CHECKS(.required = {pInfo}, .session = hSession): returns the
-// first failure from the calling entry point.
+// P11_ENTRY_CHECKS(.required = {pInfo}, .session = hSession): opens the
+// entry point's call scope, then returns the first failure from the calling
+// entry point.
 #define P11_ENTRY_CHECKS(...)                                                                            \
+  const ::zebp11::CallScope p11_call_scope_;                                                             \
   do {                                                                                                   \
     const CK_RV p11_entry_rv_ = ::zebp11::entry_checks(ZEBP11_SITE, ::zebp11::EntryChecks{__VA_ARGS__}); \
     if (p11_entry_rv_ != CKR_OK) return p11_entry_rv_;                                                   \

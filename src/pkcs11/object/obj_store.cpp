@@ -16,6 +16,10 @@ int reported(const zebp11::Site& site, int rv) {
 }
 #define CORE(call) reported(ZEBP11_SITE, (call))
 
+// The first buffer for reading a token object: more than any EC or RSA-2048
+// key object takes.
+constexpr VRK_UINT32 kFirstReadLen = 4096;
+
 void release(VRK_UCHAR_PTR* p) {
   std::free(*p);
   *p = nullptr;
@@ -72,27 +76,43 @@ VRK_RV VRK_GetObject_and_Extension(VRK_HANDLE tkn_sess_hdle, VRK_UINT32 vrk_obj_
   if (pObjMeta == nullptr || ppObjCtx == nullptr || ppObject == nullptr || ppObjExt == nullptr) {
     return CKR_ARGUMENTS_BAD;
   }
-  VRK_UCHAR span = 0;
-  if (const int rv = CORE(VRK_GetObjectLifeSpan(tkn_sess_hdle, vrk_obj_handle, &span)); rv != 0) return rv;
-  const bool token = span == VRK_OBJ_TOKEN;
+  // The handle tells the lifespan; a handle naming no object fails below, and
+  // the caller tells the cause apart.
+  const bool token = (vrk_obj_handle & VRK_SESS_OBJ_HANDLE_BASE) == 0;
   P11_LOG_I("vrk_obj_handle = %08x is %s object", vrk_obj_handle, token ? "token" : "session");
-  VRK_UINT32 size = 0;
-  int rv = token ? VRK_GetObjectSize(tkn_sess_hdle, vrk_obj_handle, &size)
-                 : VRK_GetSessionObjectSize(tkn_sess_hdle, vrk_obj_handle, &size);
-  if (CORE(rv) != 0) return rv;
-  if (size < VRK_OBJ_OVERHEAD) return CKR_GENERAL_ERROR;
   const auto fail = [&](int code) {
     release(ppObject);
     release(ppObjCtx);
     release(ppObjExt);
     return code;
   };
-  *ppObject = static_cast<VRK_UCHAR_PTR>(std::malloc(size));
-  if (*ppObject == nullptr) return CKR_HOST_MEMORY;
-  VRK_UINT32 len = size;
-  rv = token ? VRK_GetObject(tkn_sess_hdle, vrk_obj_handle, *ppObject, &len)
-             : VRK_GetSessionObject(tkn_sess_hdle, vrk_obj_handle, *ppObject, &len);
+  int rv = 0;
+  VRK_UINT32 len = 0;
+  if (token) {
+    // A token object is read whole from its file on every call: a buffer
+    // that holds most objects saves asking for the size (one more look at
+    // the file); a larger object is read once more into a buffer of its size.
+    VRK_UINT32 cap = kFirstReadLen;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      release(ppObject);
+      *ppObject = static_cast<VRK_UCHAR_PTR>(std::malloc(cap));
+      if (*ppObject == nullptr) return CKR_HOST_MEMORY;
+      len = cap;
+      rv = VRK_GetObject(tkn_sess_hdle, vrk_obj_handle, *ppObject, &len);
+      if (rv != VRK_ERR_BUFFER_TOO_SMALL || len <= cap) break;
+      cap = len;
+    }
+  } else {
+    VRK_UINT32 size = 0;
+    if ((rv = CORE(VRK_GetSessionObjectSize(tkn_sess_hdle, vrk_obj_handle, &size))) != 0) return rv;
+    if (size < VRK_OBJ_OVERHEAD) return CKR_GENERAL_ERROR;
+    *ppObject = static_cast<VRK_UCHAR_PTR>(std::malloc(size));
+    if (*ppObject == nullptr) return CKR_HOST_MEMORY;
+    len = size;
+    rv = VRK_GetSessionObject(tkn_sess_hdle, vrk_obj_handle, *ppObject, &len);
+  }
   if (CORE(rv) != 0) return fail(rv);
+  if (len < VRK_OBJ_OVERHEAD) return fail(CKR_GENERAL_ERROR);
   // Header and context in one pass over the object (one integrity check);
   // one byte more than the object, so that an empty context still has a
   // buffer.

@@ -83,8 +83,14 @@ ssize_t read_at_start(int fd, uint8_t* buf, size_t cap) {
 bool still_current(const CachedKeys& c, const char* file) {
   struct stat st{};
   if (::stat(file, &st) != 0 || st.st_dev != c.dev || st.st_ino != c.ino) return false;
+  // One read: a regular file reads short only at its end, and a read cut
+  // short otherwise reads as a different file (one full read more, never a
+  // stale key).
   quarzel::SecretArray<kMaxKept + 1> now;  // one byte more: a longer file differs
-  const ssize_t n = read_at_start(c.fd, now.data(), now.size());
+  ssize_t n = -1;
+  do {
+    n = ::pread(c.fd, now.data(), now.size(), 0);
+  } while (n < 0 && errno == EINTR);
   if (n < 0 || static_cast<size_t>(n) != c.len) return false;
   return quarzel::ct_equal(now.data(), c.text.data(), c.len);
 }

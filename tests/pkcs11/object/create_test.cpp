@@ -92,6 +92,23 @@ TEST_F(Create, DataObjectsMayBeEmpty) {
   EXPECT_EQ(rv, CKR_OK);
 }
 
+// Values on both sides of the buffer a token object is first read into.
+TEST_F(Create, DataValuesOfEveryLengthReadBackWhole) {
+  for (const size_t n : {size_t{1}, size_t{3900}, size_t{4096}, size_t{5000}, size_t{70000}}) {
+    for (const bool token : {true, false}) {
+      SCOPED_TRACE(std::to_string(n) + (token ? " token" : " session"));
+      Bytes value(n);
+      for (size_t i = 0; i < n; ++i) value[i] = static_cast<uint8_t>(i * 131 + n);
+      Tmpl t = data_object("long", value, token);
+      const CK_OBJECT_HANDLE h = made(t);
+      CK_RV rv = CKR_GENERAL_ERROR;
+      EXPECT_EQ(attr(h, CKA_VALUE, &rv), value);
+      EXPECT_EQ(rv, CKR_OK);
+      EXPECT_EQ(p11->C_DestroyObject(s, h), CKR_OK);
+    }
+  }
+}
+
 TEST_F(Create, UnknownAttributesAreKeptOutAndAnsweredUnavailable) {
   Tmpl t = data_object("x", b("v"));
   t.text(CKA_VENDOR_DEFINED | 0x77, "vendor").text(CKA_APPLICATION, "app");
