@@ -87,10 +87,12 @@ ec_verify() {
 step "OpenSSL: verify the signature with the public key read from the token" ec_verify
 step "pkcs11-tool: generate an AES-256 key" p11u --keygen --key-type AES:32 --id 02 --label demo-aes
 IV="000102030405060708090a0b0c0d0e0f"
+# aes_roundtrip [FILE]: encrypts FILE (data.bin) with key 02, decrypts it back.
 aes_roundtrip() {
-  p11u --encrypt -m AES-CBC-PAD --id 02 --iv "$IV" -i data.bin -o data.enc &&
-    p11u --decrypt -m AES-CBC-PAD --id 02 --iv "$IV" -i data.enc -o data.dec &&
-    cmp data.bin data.dec
+  local f="${1:-data.bin}"
+  p11u --encrypt -m AES-CBC-PAD --id 02 --iv "$IV" -i "$f" -o "$f.enc" &&
+    p11u --decrypt -m AES-CBC-PAD --id 02 --iv "$IV" -i "$f.enc" -o "$f.dec" &&
+    cmp "$f" "$f.dec"
 }
 step "pkcs11-tool: round-trip the file through AES-CBC-PAD" aes_roundtrip
 step "pkcs11-tool: generate an RSA-2048 key pair" p11u --keypairgen --key-type RSA:2048 --id 03 --label demo-rsa
@@ -144,6 +146,10 @@ se_sign_verify() {
     openssl dgst -sha256 -verify se_pub.pem -signature se.sig data.bin
 }
 step "sign on the secure element, OpenSSL verifies" se_sign_verify
+step "pkcs11-tool: generate an AES-256 key on the secure element" \
+  p11u --keygen --key-type AES:32 --id 02 --label se-aes
+head -c 100000 /dev/urandom > big.bin
+step "pkcs11-tool: round-trip 100 kB through AES-CBC-PAD on the secure element" aes_roundtrip big.bin
 step "pkcs11-tool: generate an RSA-2048 key pair on the secure element" \
   p11u --keypairgen --key-type RSA:2048 --id 03 --label se-rsa
 step "OpenSSL encrypts with the exported RSA key, the secure element decrypts" rsa_roundtrip

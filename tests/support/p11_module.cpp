@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -88,7 +89,12 @@ std::string make_token(const std::string& pin, bool uninitialised) {
 void P11Test::SetUp() {
   p11 = P11Module::get().list();
   p11_set_log_level(5);
-  make_software_hsm(dir.path());
+  if (const char* exe = std::getenv("ZEB_TESTBED"); exe != nullptr && *exe != '\0') {
+    testbed = std::make_unique<Testbed>(exe, dir.path() + "/testbed-state", 5566,
+                                        std::vector<std::string>{"--sn", kP11HsmSn, "--admin-pin", kP11AdminPin});
+  } else {
+    make_software_hsm(dir.path());
+  }
 }
 
 void P11Test::TearDown() {
@@ -96,6 +102,7 @@ void P11Test::TearDown() {
   if (p11 != nullptr && p11->C_GetInfo(&info) != CKR_CRYPTOKI_NOT_INITIALIZED) {
     EXPECT_EQ(p11->C_Finalize(nullptr), CKR_OK);
   }
+  testbed.reset();
 }
 
 std::string P11Test::add_token(const std::string& pin, bool uninitialised) { return make_token(pin, uninitialised); }

@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 #include <pkcs11/pkcs11.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "support/testbed.h"
 #include "support/workdir.h"
 
 namespace zt {
@@ -56,6 +58,11 @@ void p11_set_log_level(int level);
 // A fresh working directory with a software HSM; tokens are added with
 // add_token() before the module is initialised. Initialises nothing itself;
 // TearDown finalises the module when a test left it initialised.
+//
+// With ZEB_TESTBED naming the se_testbed program, the HSM is instead the
+// secure-element test bed on 127.0.0.1:5566 (serial number kP11HsmSn,
+// administrator PIN kP11AdminPin), started in the working directory and
+// stopped after the test, so that the same tests run on both back ends.
 class P11Test : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -73,6 +80,7 @@ class P11Test : public ::testing::Test {
   CK_SESSION_INFO session_info(CK_SESSION_HANDLE s);
 
   WorkDir dir;
+  std::unique_ptr<Testbed> testbed;  // only on the secure element
   CK_FUNCTION_LIST_3_0* p11 = nullptr;
 };
 

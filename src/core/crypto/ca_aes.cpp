@@ -16,9 +16,6 @@ namespace {
 constexpr uint32_t kBlock = 16;
 constexpr uint32_t kHeldMax = 2 * kBlock;  // held bytes stay below this
 constexpr uint32_t kFinalArea = 64;        // padded or tagged final data
-// The secure element's one-step AES answers the whole operation at the
-// final: up to its 4 KiB of collected data.
-constexpr uint32_t kWholeOpArea = 4096 + kFinalArea;
 
 // Padding methods under which the adapter pads nothing.
 bool pads(uint8_t padding) { return padding != 0 && padding != 1 && padding != 96; }
@@ -193,32 +190,27 @@ int CA_AesFinal(CryptoAdapterCtx* pCaCtx, uint8_t* pDataOut, uint32_t* pDataOutL
     end_op(c);
     return static_cast<int>(rv);
   }
-  // A provider that outputs as it goes gives at most the held bytes here
-  // (unpadding never lengthens); one that answers the whole operation at the
-  // final gets room for all of it, and its output is checked against the
-  // caller's room once known.
-  const bool whole_op = aes_table()->func_type == FWC_FUNCTIONS;
-  if (!whole_op && !fits(pDataOutLength, in_len)) {
+  // Every provider answers each step's data in that step (unpadding never
+  // lengthens), so the final gives at most the bytes handed to it.
+  if (!fits(pDataOutLength, in_len)) {
     quarzel::secure_wipe(in, sizeof in);
     return VRK_ERR_BUFFER_TOO_SMALL;
   }
-  if (pDataOut == nullptr && (in_len != 0 || whole_op)) return VRK_ERR_ARGUMENTS;
-  uint8_t whole[kWholeOpArea];
-  uint8_t* area = whole_op ? whole : res;
-  uint32_t res_len = whole_op ? kWholeOpArea : kFinalArea;
-  rv = aes_table()->C_AesFinal(c.hCrypto, in, in_len, area, &res_len);
+  if (pDataOut == nullptr && in_len != 0) return VRK_ERR_ARGUMENTS;
+  uint32_t res_len = kFinalArea;
+  rv = aes_table()->C_AesFinal(c.hCrypto, in, in_len, res, &res_len);
   if (rv == VRK_OK) {
     if (padded && c.Dir == VRK_AES_DIR_DECRYPT) {
-      rv = SWC_Unpadding(c.Padding, kBlock, area, res_len, pDataOut, pDataOutLength);
+      rv = SWC_Unpadding(c.Padding, kBlock, res, res_len, pDataOut, pDataOutLength);
     } else if (!fits(pDataOutLength, res_len)) {
       rv = VRK_ERR_BUFFER_TOO_SMALL;
     } else {
-      if (res_len != 0) std::memcpy(pDataOut, area, res_len);
+      if (res_len != 0) std::memcpy(pDataOut, res, res_len);
       *pDataOutLength = res_len;
     }
   }
   quarzel::secure_wipe(in, sizeof in);
-  quarzel::secure_wipe(area, whole_op ? sizeof whole : sizeof res);
+  quarzel::secure_wipe(res, sizeof res);
   end_op(c);
   return static_cast<int>(rv);
 }

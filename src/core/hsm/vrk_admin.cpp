@@ -87,9 +87,10 @@ VRK_RV VRK_DeleteToken(VRK_HANDLE hHsmSession, VRK_UCHAR_PTR pTknId) {
   if (rv != VRK_OK) return rv;
   const DA_Functions_t* table = DA_GetFunctionList();
   if (table != nullptr && table->func_type == FWD_FUNCTIONS) {
-    // A secure element's first token cannot be deleted.
+    // A secure element's first token cannot be deleted. The device lists
+    // tokens by its HSM handle, not by the administrator's session.
     ZEB_DEVICE_TKN_USER_LIST list{};
-    rv = DA_ListTokens(ctx->hSe, &list);
+    rv = DA_ListTokens(ctx->hHsm, &list);
     if (rv != VRK_OK) return rv;
     if (std::memcmp(pTknId, list.TknId[0], VRK_ID_LEN) == 0) return VRK_ERR_FIRST_TOKEN;
   }

@@ -91,11 +91,10 @@ quarzel_ret_t ecdsa_verify(const ecc_pubkey_t* Q, uint32_t digest_len, const uin
   digest_to_e(digest, digest_len, L, ebuf);
   e->ecdsa_u1u2(ebuf, sig_r, sig_s, u1, u2);
 
-  uint8_t rx[ECC_MAX_LEN], ry[ECC_MAX_LEN];
-  bool infinity = false;
-  const core_ret_t ret = e->mul_dual_vartime(u1, u2, Q->q_point_x, Q->q_point_y, rx, ry, &infinity);
+  bool match = false;
+  const core_ret_t ret = e->ecdsa_check_vartime(u1, u2, Q->q_point_x, Q->q_point_y, sig_r, &match);
   if (ret != 0) return ecc_err_core(F_ECDSA_VERIFY, ret);
-  if (!infinity && e->x_mod_n_equals(rx, sig_r)) *verify_result = QZ_TRUE;
+  if (match) *verify_result = QZ_TRUE;
   return 0;
 }
 

@@ -58,8 +58,12 @@ class Engine {
   // ECDSA verification scalars u1 = e/s and u2 = r/s mod n (s must be in 1..n-1).
   virtual void ecdsa_u1u2(const uint8_t* e, const uint8_t* r, const uint8_t* s, uint8_t* u1,
                           uint8_t* u2) const = 0;
-  // x mod n == r (both L bytes, r < n).
-  virtual bool x_mod_n_equals(const uint8_t* x, const uint8_t* r) const = 0;
+  // ECDSA's final test: whether R = u1 * G + u2 * (qx, qy) (as for
+  // mul_dual_vartime) is finite with x(R) mod n == r, for r in 1..n-1. The
+  // x-coordinate is compared projectively (X == c Z^2 for c = r and, when
+  // below p, r + n): no inversion. Variable time: verification only.
+  virtual core_ret_t ecdsa_check_vartime(const uint8_t* u1, const uint8_t* u2, const uint8_t* qx,
+                                         const uint8_t* qy, const uint8_t* r, bool* match) const = 0;
   // d = (c mod (n - 1)) + 1 for a big-endian c of c_len bytes (FIPS 186-4 B.4.1).
   virtual void reduce_to_scalar(const uint8_t* c, size_t c_len, uint8_t* d) const = 0;
 

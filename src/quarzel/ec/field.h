@@ -10,50 +10,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include "quarzel/ct.h"
 
-#if defined(__x86_64__)
-#include <x86intrin.h>
-#endif
+#include "ec/field_p256.h"
+#include "ec/limbs.h"
 
 namespace quarzel::ec {
 
-using u64 = uint64_t;
-using u128 = unsigned __int128;
-namespace ct = ::quarzel::ct;
-
-#define QZ_EC_INLINE inline __attribute__((always_inline))
-
-// Add and subtract with carry: the carry chains that the compiler turns into
-// adc/sbb sequences.
-QZ_EC_INLINE unsigned char addc(unsigned char c, u64 a, u64 b, u64* out) {
-#if defined(__x86_64__)
-  unsigned long long o;
-  c = _addcarry_u64(c, a, b, &o);
-  *out = o;
-  return c;
-#else
-  const u128 x = static_cast<u128>(a) + b + c;
-  *out = static_cast<u64>(x);
-  return static_cast<unsigned char>(x >> 64);
-#endif
-}
-QZ_EC_INLINE unsigned char subb(unsigned char c, u64 a, u64 b, u64* out) {
-#if defined(__x86_64__)
-  unsigned long long o;
-  c = _subborrow_u64(c, a, b, &o);
-  *out = o;
-  return c;
-#else
-  const u128 x = static_cast<u128>(a) - b - c;
-  *out = static_cast<u64>(x);
-  return static_cast<unsigned char>((x >> 64) & 1);
-#endif
-}
-
-// The 4-limb product on BMI2/ADX (field_adx.cpp): writes the low four limbs
-// of a*b*R^-1 (not yet reduced below m) and returns the top limb.
-u64 mont_mul4_adx(u64 r[4], const u64 a[4], const u64 b[4], const u64 m[4], u64 minv);
+// The 4-limb product on BMI2/ADX (field_adx.cpp): r = a*b*R^-1 mod m, r < m.
+void mont_mul4_adx(u64 r[4], const u64 a[4], const u64 b[4], const u64 m[4], u64 minv);
 bool cpu_has_adx();
 
 template <size_t N>
@@ -62,17 +26,19 @@ struct Mont {
   u64 minv;   // -m^-1 mod 2^64
   u64 r2[N];  // R^2 mod m, R = 2^(64N)
   u64 one[N]; // R mod m
-  bool adx = false;  // 4-limb products on BMI2/ADX, chosen at set-up
+  bool adx = false;   // 4-limb products on BMI2/ADX, chosen at set-up
+  bool p256 = false;  // m is the P-256 prime: products use its form
 
   // r = a*b*R^-1 mod m, for a*b < m*R (so a < R and b < m suffices). r may alias.
   void mul(u64* r, const u64* a, const u64* b) const {
     if constexpr (N == 4) {
-      if (adx) {
+      if (p256) {
+        if (adx) return p256_mul_adx(r, a, b);
         u64 t[4];
-        const u64 hi = mont_mul4_adx(t, a, b, m, minv);
-        final_sub(r, t, hi);
+        final_sub(r, t, p256_mul_portable(t, a, b));
         return;
       }
+      if (adx) return mont_mul4_adx(r, a, b, m, minv);
     }
     // Row by row suits the compiler up to six limbs; wider, the column sums
     // keep the working set in registers.
@@ -135,9 +101,25 @@ struct Mont {
     final_sub(r, t, static_cast<u64>(acc >> 64));
   }
 
-  // A dedicated squaring (each cross product once) measured no faster than
-  // the product here, and slower for six limbs.
-  void sqr(u64* r, const u64* a) const { mul(r, a, a); }
+  // r = a^2 R^-1 mod m for a < m. A dedicated squaring (each cross product
+  // once) pays with the P-256 reduction; with the general one it measured no
+  // faster than the product, and slower for six limbs.
+  void sqr(u64* r, const u64* a) const {
+    if constexpr (N == 4) {
+      if (p256) {
+        if (adx) return p256_sqr_adx(r, a);
+        u64 t[4];
+        final_sub(r, t, p256_sqr_portable(t, a));
+        return;
+      }
+    }
+    mul(r, a, a);
+  }
+  // r = a^(2^k) for k >= 1.
+  void sqr_n(u64* r, const u64* a, int k) const {
+    sqr(r, a);
+    while (--k > 0) sqr(r, r);
+  }
 
   // r = t * R^-1 mod m for a 2N-limb t < m*R.
   void reduce(u64* r, u64* t) const {
@@ -190,30 +172,44 @@ struct Mont {
     mul(r, a, unit);
   }
 
-  // r = a^e for a public or secret exponent e (N limbs, plain integer); the
-  // sequence of operations depends only on N. 4-bit fixed window.
-  void pow(u64* r, const u64* a, const u64* e) const {
-    u64 table[16][N];
-    std::memcpy(table[0], one, sizeof one);
-    std::memcpy(table[1], a, sizeof table[1]);
-    for (size_t i = 2; i < 16; ++i) mul(table[i], table[i - 1], a);
-    u64 acc[N];
-    std::memcpy(acc, one, sizeof one);
-    u64 sel[N];
-    for (size_t bit = 64 * N; bit >= 4; bit -= 4) {
-      for (int s = 0; s < 4; ++s) sqr(acc, acc);
-      const u64 nib = (e[(bit - 4) / 64] >> ((bit - 4) % 64)) & 0xF;
-      for (size_t j = 0; j < N; ++j) sel[j] = 0;
-      for (u64 i = 0; i < 16; ++i) {
-        const u64 mk = ct::is_zero<u64>(i ^ nib);
-        for (size_t j = 0; j < N; ++j) sel[j] |= table[i][j] & mk;
+  // r = a^e for a public exponent e (N limbs, plain integer) by sliding
+  // windows of up to five bits over the odd powers a, a^3, .. a^31: which
+  // products run, and on which table entries, depends on e alone, never on a.
+  void pow_public(u64* r, const u64* a, const u64* e) const {
+    constexpr int kW = 5;
+    u64 odd[1 << (kW - 1)][N], a2[N], acc[N];
+    std::memcpy(odd[0], a, sizeof odd[0]);
+    sqr(a2, a);
+    for (size_t i = 1; i < (1 << (kW - 1)); ++i) mul(odd[i], odd[i - 1], a2);
+    auto bit = [e](int i) { return static_cast<int>((e[i / 64] >> (i % 64)) & 1); };
+    std::memcpy(acc, one, sizeof acc);
+    bool started = false;
+    for (int i = static_cast<int>(64 * N) - 1; i >= 0;) {
+      if (bit(i) == 0) {
+        if (started) sqr(acc, acc);
+        --i;
+        continue;
       }
-      mul(acc, acc, sel);
+      int j = i - kW + 1 < 0 ? 0 : i - kW + 1;
+      while (bit(j) == 0) ++j;
+      int v = 0;
+      for (int k = i; k >= j; --k) v = 2 * v + bit(k);
+      if (started) {
+        for (int k = i; k >= j; --k) sqr(acc, acc);
+        mul(acc, acc, odd[v >> 1]);
+      } else {
+        std::memcpy(acc, odd[v >> 1], sizeof acc);
+        started = true;
+      }
+      i = j - 1;
     }
     std::memcpy(r, acc, sizeof acc);
   }
-  // r = a^-1 for a prime modulus (Fermat); 0 maps to 0.
+  // r = a^-1 for a prime modulus (Fermat: a^(m-2), m public); 0 maps to 0.
   void inv_prime(u64* r, const u64* a) const {
+    if constexpr (N == 4) {
+      if (p256) return inv_p256(r, a);
+    }
     u64 e[N];
     std::memcpy(e, m, sizeof e);
     // m - 2: m is odd and greater than 2, so only the low limb can borrow once.
@@ -225,12 +221,44 @@ struct Mont {
       e[j] = static_cast<u64>(x);
       borrow = static_cast<u64>(x >> 64) & 1;
     }
-    pow(r, a, e);
+    pow_public(r, a, e);
+  }
+
+  // a^(p-2) for the P-256 prime by a fixed addition chain: 255 squarings and
+  // 12 products. x_k denotes a^(2^k - 1); p - 2 in binary is 32 ones, 31
+  // zeros, a one, 96 zeros, 94 ones, a zero and a one.
+  void inv_p256(u64* r, const u64* a) const {
+    u64 x2[N], x3[N], x6[N], x12[N], x15[N], x30[N], x32[N], t[N];
+    sqr(t, a);
+    mul(x2, t, a);
+    sqr(t, x2);
+    mul(x3, t, a);
+    sqr_n(t, x3, 3);
+    mul(x6, t, x3);
+    sqr_n(t, x6, 6);
+    mul(x12, t, x6);
+    sqr_n(t, x12, 3);
+    mul(x15, t, x3);
+    sqr_n(t, x15, 15);
+    mul(x30, t, x15);
+    sqr_n(t, x30, 2);
+    mul(x32, t, x2);
+    sqr_n(t, x32, 32);  // 32 ones, 32 zeros
+    mul(t, t, a);       // ... 31 zeros and a one
+    sqr_n(t, t, 128);
+    mul(t, t, x32);     // ... 96 zeros, 32 ones
+    sqr_n(t, t, 32);
+    mul(t, t, x32);     // ... 64 ones
+    sqr_n(t, t, 30);
+    mul(t, t, x30);     // ... 94 ones
+    sqr_n(t, t, 2);
+    mul(r, t, a);       // ... a zero and a one
   }
 
   // Sets up the constants for an odd modulus given as N limbs.
   void init(const u64* mod) {
     adx = N == 4 && cpu_has_adx();
+    if constexpr (N == 4) p256 = std::memcmp(mod, kP256, sizeof kP256) == 0;
     std::memcpy(m, mod, sizeof m);
     // Newton iteration for m^-1 mod 2^64.
     u64 inv = mod[0];

@@ -1,7 +1,9 @@
-// Montgomery product of 4-limb numbers with the BMI2/ADX instructions: mulx
+// Montgomery products of 4-limb numbers with the BMI2/ADX instructions: mulx
 // leaves the flags alone, so the low and high halves of the partial products
-// are summed in two independent carry chains (adox and adcx). Only on x86-64
-// CPUs with both extensions; the portable product in field.h is the reference.
+// are summed in two independent carry chains (adox and adcx). The general
+// product, and the P-256 product and square using the prime's form. Only on
+// x86-64 CPUs with both extensions; the portable code in field.h and
+// field_p256.h is the reference.
 #include "ec/field.h"
 #include "quarzel/cpu.h"
 
@@ -11,11 +13,11 @@ namespace quarzel::ec {
 
 // CIOS, fully unrolled: for each word b[i], t += a * b[i], then
 // t += q * m with q = t[0] * minv, which clears t[0]. Six accumulator
-// registers rotate instead of shifting t down a word. Returns the top word of
-// the unreduced result (below 2m); r holds its low four limbs.
-__attribute__((target("bmi2,adx"))) u64 mont_mul4_adx(u64 r[4], const u64 a[4], const u64 b[4],
+// registers rotate instead of shifting t down a word. The result (below 2m)
+// less m is kept by cmov unless the subtraction borrows.
+__attribute__((target("bmi2,adx"))) void mont_mul4_adx(u64 r[4], const u64 a[4], const u64 b[4],
                                                        const u64 m[4], u64 minv) {
-  u64 t0 = 0, t1 = 0, t2 = 0, t3 = 0, t4 = 0, t5 = 0, lo, hi;
+  u64 t0 = 0, t1 = 0, t2 = 0, t3 = 0, t4 = 0, t5 = 0, lo, hi, top;
   asm("# mont_mul4_adx\n\t"
       "# word 0 of b: t += a * b[0]\n\t"
       "xorl %%eax, %%eax\n\t"
@@ -165,16 +167,306 @@ __attribute__((target("bmi2,adx"))) u64 mont_mul4_adx(u64 r[4], const u64 a[4], 
       "adoxq %%rax, %[t1]\n\t"
       "adcxq %%rax, %[t2]\n\t"
       "adoxq %%rax, %[t2]\n\t"
+      "# the result t4 t5 t0 t1 (t2 on top, below 2m) less m, unless that borrows\n\t"
+      "movq %[t4], %[lo]\n\t"
+      "movq %[t5], %[hi]\n\t"
+      "movq %[t0], %[t3]\n\t"
+      "movq %[t1], %%rax\n\t"
+      "subq 0(%[m]), %[lo]\n\t"
+      "sbbq 8(%[m]), %[hi]\n\t"
+      "sbbq 16(%[m]), %[t3]\n\t"
+      "sbbq 24(%[m]), %%rax\n\t"
+      "sbbq $0, %[t2]\n\t"
+      "cmovcq %[t4], %[lo]\n\t"
+      "cmovcq %[t5], %[hi]\n\t"
+      "cmovcq %[t0], %[t3]\n\t"
+      "cmovcq %[t1], %%rax\n\t"
+      : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [t4] "+&r"(t4),
+        [t5] "+&r"(t5), [lo] "=&r"(lo), [hi] "=&r"(hi), [top] "=&a"(top)
+      : [a] "r"(a), [b] "r"(b), [m] "r"(m), [minv] "rm"(minv)
+      : "rdx", "cc", "memory");
+  r[0] = lo;
+  r[1] = hi;
+  r[2] = t3;
+  r[3] = top;
+}
+
+// The P-256 product, CIOS as above, with the reduction word q = t0 (since
+// -p^-1 = 1 mod 2^64) and q p added as q 2^96 (two shifts) plus q times the
+// top limb of p (field_p256.h); p is subtracted at the end, kept by cmov.
+// The result leaves through memory, so the asm is volatile.
+__attribute__((target("bmi2,adx"))) void p256_mul_adx(u64 r[4], const u64 a[4], const u64 b[4]) {
+  u64 t0 = 0, t1 = 0, t2 = 0, t3 = 0, t4 = 0, t5 = 0, lo, hi;
+  asm volatile("# p256_mul_adx\n\t"
+      "# word 0 of b: t += a * b[0]\n\t"
+      "xorl %%eax, %%eax\n\t"
+      "movq 0(%[b]), %%rdx\n\t"
+      "mulxq 0(%[a]), %[lo], %[hi]\n\t"
+      "adoxq %[lo], %[t0]\n\t"
+      "adcxq %[hi], %[t1]\n\t"
+      "mulxq 8(%[a]), %[lo], %[hi]\n\t"
+      "adoxq %[lo], %[t1]\n\t"
+      "adcxq %[hi], %[t2]\n\t"
+      "mulxq 16(%[a]), %[lo], %[hi]\n\t"
+      "adoxq %[lo], %[t2]\n\t"
+      "adcxq %[hi], %[t3]\n\t"
+      "mulxq 24(%[a]), %[lo], %[hi]\n\t"
+      "adoxq %[lo], %[t3]\n\t"
+      "adcxq %[hi], %[t4]\n\t"
+      "adoxq %%rax, %[t4]\n\t"
+      "adcxq %%rax, %[t5]\n\t"
+      "adoxq %%rax, %[t5]\n\t"
+      "# reduce: t += q p with q = t0; t0 becomes 0\n\t"
+      "movq %[t0], %%rdx\n\t"
+      "movq %[t0], %[lo]\n\t"
+      "shlq $32, %[lo]\n\t"
+      "movq %[t0], %[hi]\n\t"
+      "shrq $32, %[hi]\n\t"
+      "addq %[lo], %[t1]\n\t"
+      "adcq %[hi], %[t2]\n\t"
+      "mulxq %[p3], %[lo], %[hi]\n\t"
+      "adcq %[lo], %[t3]\n\t"
+      "adcq %[hi], %[t4]\n\t"
+      "adcq $0, %[t5]\n\t"
+      "xorl %k[t0], %k[t0]\n\t"
+      "# word 1 of b: t += a * b[1]\n\t"
+      "xorl %%eax, %%eax\n\t"
+      "movq 8(%[b]), %%rdx\n\t"
+      "mulxq 0(%[a]), %[lo], %[hi]\n\t"
+      "adoxq %[lo], %[t1]\n\t"
+      "adcxq %[hi], %[t2]\n\t"
+      "mulxq 8(%[a]), %[lo], %[hi]\n\t"
+      "adoxq %[lo], %[t2]\n\t"
+      "adcxq %[hi], %[t3]\n\t"
+      "mulxq 16(%[a]), %[lo], %[hi]\n\t"
+      "adoxq %[lo], %[t3]\n\t"
+      "adcxq %[hi], %[t4]\n\t"
+      "mulxq 24(%[a]), %[lo], %[hi]\n\t"
+      "adoxq %[lo], %[t4]\n\t"
+      "adcxq %[hi], %[t5]\n\t"
+      "adoxq %%rax, %[t5]\n\t"
+      "adcxq %%rax, %[t0]\n\t"
+      "adoxq %%rax, %[t0]\n\t"
+      "# reduce: t += q p with q = t1; t1 becomes 0\n\t"
+      "movq %[t1], %%rdx\n\t"
+      "movq %[t1], %[lo]\n\t"
+      "shlq $32, %[lo]\n\t"
+      "movq %[t1], %[hi]\n\t"
+      "shrq $32, %[hi]\n\t"
+      "addq %[lo], %[t2]\n\t"
+      "adcq %[hi], %[t3]\n\t"
+      "mulxq %[p3], %[lo], %[hi]\n\t"
+      "adcq %[lo], %[t4]\n\t"
+      "adcq %[hi], %[t5]\n\t"
+      "adcq $0, %[t0]\n\t"
+      "xorl %k[t1], %k[t1]\n\t"
+      "# word 2 of b: t += a * b[2]\n\t"
+      "xorl %%eax, %%eax\n\t"
+      "movq 16(%[b]), %%rdx\n\t"
+      "mulxq 0(%[a]), %[lo], %[hi]\n\t"
+      "adoxq %[lo], %[t2]\n\t"
+      "adcxq %[hi], %[t3]\n\t"
+      "mulxq 8(%[a]), %[lo], %[hi]\n\t"
+      "adoxq %[lo], %[t3]\n\t"
+      "adcxq %[hi], %[t4]\n\t"
+      "mulxq 16(%[a]), %[lo], %[hi]\n\t"
+      "adoxq %[lo], %[t4]\n\t"
+      "adcxq %[hi], %[t5]\n\t"
+      "mulxq 24(%[a]), %[lo], %[hi]\n\t"
+      "adoxq %[lo], %[t5]\n\t"
+      "adcxq %[hi], %[t0]\n\t"
+      "adoxq %%rax, %[t0]\n\t"
+      "adcxq %%rax, %[t1]\n\t"
+      "adoxq %%rax, %[t1]\n\t"
+      "# reduce: t += q p with q = t2; t2 becomes 0\n\t"
+      "movq %[t2], %%rdx\n\t"
+      "movq %[t2], %[lo]\n\t"
+      "shlq $32, %[lo]\n\t"
+      "movq %[t2], %[hi]\n\t"
+      "shrq $32, %[hi]\n\t"
+      "addq %[lo], %[t3]\n\t"
+      "adcq %[hi], %[t4]\n\t"
+      "mulxq %[p3], %[lo], %[hi]\n\t"
+      "adcq %[lo], %[t5]\n\t"
+      "adcq %[hi], %[t0]\n\t"
+      "adcq $0, %[t1]\n\t"
+      "xorl %k[t2], %k[t2]\n\t"
+      "# word 3 of b: t += a * b[3]\n\t"
+      "xorl %%eax, %%eax\n\t"
+      "movq 24(%[b]), %%rdx\n\t"
+      "mulxq 0(%[a]), %[lo], %[hi]\n\t"
+      "adoxq %[lo], %[t3]\n\t"
+      "adcxq %[hi], %[t4]\n\t"
+      "mulxq 8(%[a]), %[lo], %[hi]\n\t"
+      "adoxq %[lo], %[t4]\n\t"
+      "adcxq %[hi], %[t5]\n\t"
+      "mulxq 16(%[a]), %[lo], %[hi]\n\t"
+      "adoxq %[lo], %[t5]\n\t"
+      "adcxq %[hi], %[t0]\n\t"
+      "mulxq 24(%[a]), %[lo], %[hi]\n\t"
+      "adoxq %[lo], %[t0]\n\t"
+      "adcxq %[hi], %[t1]\n\t"
+      "adoxq %%rax, %[t1]\n\t"
+      "adcxq %%rax, %[t2]\n\t"
+      "adoxq %%rax, %[t2]\n\t"
+      "# reduce: t += q p with q = t3; t3 becomes 0\n\t"
+      "movq %[t3], %%rdx\n\t"
+      "movq %[t3], %[lo]\n\t"
+      "shlq $32, %[lo]\n\t"
+      "movq %[t3], %[hi]\n\t"
+      "shrq $32, %[hi]\n\t"
+      "addq %[lo], %[t4]\n\t"
+      "adcq %[hi], %[t5]\n\t"
+      "mulxq %[p3], %[lo], %[hi]\n\t"
+      "adcq %[lo], %[t0]\n\t"
+      "adcq %[hi], %[t1]\n\t"
+      "adcq $0, %[t2]\n\t"
+      "xorl %k[t3], %k[t3]\n\t"
+      "# the result t4 t5 t0 t1 (t2 on top, below 2p) less p, unless that borrows\n\t"
+      "movq %[t4], %[lo]\n\t"
+      "movq %[t5], %[hi]\n\t"
+      "movq %[t0], %[t3]\n\t"
+      "movq %[t1], %%rdx\n\t"
+      "subq $-1, %[lo]\n\t"
+      "sbbq %[p1], %[hi]\n\t"
+      "sbbq $0, %[t3]\n\t"
+      "sbbq %[p3], %%rdx\n\t"
+      "sbbq $0, %[t2]\n\t"
+      "cmovcq %[t4], %[lo]\n\t"
+      "cmovcq %[t5], %[hi]\n\t"
+      "cmovcq %[t0], %[t3]\n\t"
+      "cmovcq %[t1], %%rdx\n\t"
+      "movq %[lo], 0(%[r])\n\t"
+      "movq %[hi], 8(%[r])\n\t"
+      "movq %[t3], 16(%[r])\n\t"
+      "movq %%rdx, 24(%[r])\n\t"
       : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [t4] "+&r"(t4),
         [t5] "+&r"(t5), [lo] "=&r"(lo), [hi] "=&r"(hi)
-      : [a] "r"(a), [b] "r"(b), [m] "r"(m), [minv] "rm"(minv)
+      : [r] "r"(r), [a] "r"(a), [b] "r"(b), [p1] "m"(kP256[1]), [p3] "m"(kP256[3])
       : "rax", "rdx", "cc", "memory");
-  // After four rounds the result sits in t4, t5, t0, t1 with t2 on top (t3 is 0).
-  r[0] = t4;
-  r[1] = t5;
-  r[2] = t0;
-  r[3] = t1;
-  return t2;
+}
+
+// The P-256 square: the six cross products once, doubled, plus the four
+// squares, then the low half reduced word by word into four limbs and the
+// high half added.
+__attribute__((target("bmi2,adx"))) void p256_sqr_adx(u64 r[4], const u64 a[4]) {
+  u64 t0, t1, t2, t3, t4, t5, t6, t7, lo, hi;
+  asm volatile("# p256_sqr_adx\n\t"
+      "# cross products a_i a_j, i < j, into t1..t6\n\t"
+      "movq 0(%[a]), %%rdx\n\t"
+      "mulxq 8(%[a]), %[t1], %[t2]\n\t"
+      "mulxq 16(%[a]), %[lo], %[t3]\n\t"
+      "addq %[lo], %[t2]\n\t"
+      "mulxq 24(%[a]), %[lo], %[t4]\n\t"
+      "adcq %[lo], %[t3]\n\t"
+      "adcq $0, %[t4]\n\t"
+      "movq 8(%[a]), %%rdx\n\t"
+      "mulxq 16(%[a]), %[lo], %[hi]\n\t"
+      "mulxq 24(%[a]), %[t6], %[t5]\n\t"
+      "addq %[lo], %[t3]\n\t"
+      "adcq %[hi], %[t4]\n\t"
+      "adcq $0, %[t5]\n\t"
+      "addq %[t6], %[t4]\n\t"
+      "adcq $0, %[t5]\n\t"
+      "movq 16(%[a]), %%rdx\n\t"
+      "mulxq 24(%[a]), %[lo], %[t6]\n\t"
+      "addq %[lo], %[t5]\n\t"
+      "adcq $0, %[t6]\n\t"
+      "# doubled into t1..t7\n\t"
+      "xorl %k[t7], %k[t7]\n\t"
+      "addq %[t1], %[t1]\n\t"
+      "adcq %[t2], %[t2]\n\t"
+      "adcq %[t3], %[t3]\n\t"
+      "adcq %[t4], %[t4]\n\t"
+      "adcq %[t5], %[t5]\n\t"
+      "adcq %[t6], %[t6]\n\t"
+      "adcq $0, %[t7]\n\t"
+      "# plus the squares a_i^2\n\t"
+      "movq 0(%[a]), %%rdx\n\t"
+      "mulxq %%rdx, %[t0], %[hi]\n\t"
+      "addq %[hi], %[t1]\n\t"
+      "movq 8(%[a]), %%rdx\n\t"
+      "mulxq %%rdx, %[lo], %[hi]\n\t"
+      "adcq %[lo], %[t2]\n\t"
+      "adcq %[hi], %[t3]\n\t"
+      "movq 16(%[a]), %%rdx\n\t"
+      "mulxq %%rdx, %[lo], %[hi]\n\t"
+      "adcq %[lo], %[t4]\n\t"
+      "adcq %[hi], %[t5]\n\t"
+      "movq 24(%[a]), %%rdx\n\t"
+      "mulxq %%rdx, %[lo], %[hi]\n\t"
+      "adcq %[lo], %[t6]\n\t"
+      "adcq %[hi], %[t7]\n\t"
+      "# reduce the low half, one word at a time, into t0..t3\n\t"
+      "movq %[t0], %%rdx\n\t"
+      "movq %[t0], %[lo]\n\t"
+      "shlq $32, %[lo]\n\t"
+      "movq %[t0], %[hi]\n\t"
+      "shrq $32, %[hi]\n\t"
+      "addq %[lo], %[t1]\n\t"
+      "adcq %[hi], %[t2]\n\t"
+      "mulxq %[p3], %[lo], %[t0]\n\t"
+      "adcq %[lo], %[t3]\n\t"
+      "adcq $0, %[t0]\n\t"
+      "movq %[t1], %%rdx\n\t"
+      "movq %[t1], %[lo]\n\t"
+      "shlq $32, %[lo]\n\t"
+      "movq %[t1], %[hi]\n\t"
+      "shrq $32, %[hi]\n\t"
+      "addq %[lo], %[t2]\n\t"
+      "adcq %[hi], %[t3]\n\t"
+      "mulxq %[p3], %[lo], %[t1]\n\t"
+      "adcq %[lo], %[t0]\n\t"
+      "adcq $0, %[t1]\n\t"
+      "movq %[t2], %%rdx\n\t"
+      "movq %[t2], %[lo]\n\t"
+      "shlq $32, %[lo]\n\t"
+      "movq %[t2], %[hi]\n\t"
+      "shrq $32, %[hi]\n\t"
+      "addq %[lo], %[t3]\n\t"
+      "adcq %[hi], %[t0]\n\t"
+      "mulxq %[p3], %[lo], %[t2]\n\t"
+      "adcq %[lo], %[t1]\n\t"
+      "adcq $0, %[t2]\n\t"
+      "movq %[t3], %%rdx\n\t"
+      "movq %[t3], %[lo]\n\t"
+      "shlq $32, %[lo]\n\t"
+      "movq %[t3], %[hi]\n\t"
+      "shrq $32, %[hi]\n\t"
+      "addq %[lo], %[t0]\n\t"
+      "adcq %[hi], %[t1]\n\t"
+      "mulxq %[p3], %[lo], %[t3]\n\t"
+      "adcq %[lo], %[t2]\n\t"
+      "adcq $0, %[t3]\n\t"
+      "# plus the high half\n\t"
+      "addq %[t4], %[t0]\n\t"
+      "adcq %[t5], %[t1]\n\t"
+      "adcq %[t6], %[t2]\n\t"
+      "adcq %[t7], %[t3]\n\t"
+      "movq $0, %[lo]\n\t"
+      "adcq $0, %[lo]\n\t"
+      "# less p, unless that borrows\n\t"
+      "movq %[t0], %[t4]\n\t"
+      "movq %[t1], %[t5]\n\t"
+      "movq %[t2], %[t6]\n\t"
+      "movq %[t3], %[t7]\n\t"
+      "subq $-1, %[t4]\n\t"
+      "sbbq %[p1], %[t5]\n\t"
+      "sbbq $0, %[t6]\n\t"
+      "sbbq %[p3], %[t7]\n\t"
+      "sbbq $0, %[lo]\n\t"
+      "cmovcq %[t0], %[t4]\n\t"
+      "cmovcq %[t1], %[t5]\n\t"
+      "cmovcq %[t2], %[t6]\n\t"
+      "cmovcq %[t3], %[t7]\n\t"
+      "movq %[t4], 0(%[r])\n\t"
+      "movq %[t5], 8(%[r])\n\t"
+      "movq %[t6], 16(%[r])\n\t"
+      "movq %[t7], 24(%[r])\n\t"
+      : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
+        [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [lo] "=&r"(lo), [hi] "=&r"(hi)
+      : [r] "r"(r), [a] "r"(a), [p1] "m"(kP256[1]), [p3] "m"(kP256[3])
+      : "rdx", "cc", "memory");
 }
 
 bool cpu_has_adx() {
@@ -183,7 +475,9 @@ bool cpu_has_adx() {
 
 #else
 
-u64 mont_mul4_adx(u64*, const u64*, const u64*, const u64*, u64) { return 0; }
+void mont_mul4_adx(u64*, const u64*, const u64*, const u64*, u64) {}
+void p256_mul_adx(u64*, const u64*, const u64*) {}
+void p256_sqr_adx(u64*, const u64*) {}
 bool cpu_has_adx() { return false; }
 
 #endif

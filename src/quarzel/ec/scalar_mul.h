@@ -1,7 +1,7 @@
 // Scalar multiplication methods beside the ladder: a fixed-base table of
 // multiples of the generator read with masked selection (secret scalars),
-// and a variable-time double-scalar product for verification (public
-// scalars and points only).
+// fixed windows over a variable base (secret scalars), and a variable-time
+// double-scalar product for verification (public scalars and points only).
 #pragma once
 
 #include <cstring>
@@ -87,6 +87,23 @@ void jac_batch_to_affine_vartime(const Mont<N>& fp, Aff<N>* out, const Jac<N>* i
 constexpr unsigned kWindowBits = 4;
 constexpr size_t kWindowEntries = (size_t{1} << kWindowBits) - 1;
 
+// Widths of the signed digits of verification: the generator's odd multiples
+// 1G .. 63G are built once, a public key's 1Q .. 15Q on every call.
+constexpr unsigned kWnafWidthG = 7;
+constexpr unsigned kWnafWidthQ = 5;
+constexpr size_t kWnafOddG = size_t{1} << (kWnafWidthG - 2);
+constexpr size_t kWnafOddQ = size_t{1} << (kWnafWidthQ - 2);
+
+// The odd multiples 1P, 3P, .. (2 count - 1)P of a point of prime order
+// (far above 2 count), Jacobian.
+template <size_t N>
+void jac_odd_multiples(const Mont<N>& fp, const u64* a, Jac<N>* out, const Jac<N>& p, size_t count) {
+  Jac<N> twice;
+  jac_double<N>(fp, a, twice, p);
+  out[0] = p;
+  for (size_t i = 1; i < count; ++i) jac_add<N>(fp, out[i], out[i - 1], twice);
+}
+
 template <size_t N>
 class BaseTable {
  public:
@@ -106,13 +123,23 @@ class BaseTable {
       jac_batch_to_affine_vartime<N>(fp, entries_.get() + w * kWindowEntries, row, kWindowEntries, prefix);
       for (unsigned d = 0; d < kWindowBits; ++d) jac_double<N>(fp, a, base, base);
     }
+    Jac<N> g1, odd[kWnafOddG];
+    u64 odd_prefix[kWnafOddG][N];
+    std::memcpy(g1.x, g.x, sizeof g1.x);
+    std::memcpy(g1.y, g.y, sizeof g1.y);
+    std::memcpy(g1.z, fp.one, sizeof g1.z);
+    jac_odd_multiples<N>(fp, a, odd, g1, kWnafOddG);
+    jac_batch_to_affine_vartime<N>(fp, odd_, odd, kWnafOddG, odd_prefix);
   }
   size_t windows() const { return windows_; }
   const Aff<N>* row(size_t w) const { return entries_.get() + w * kWindowEntries; }
+  // (2 i + 1) G for i < kWnafOddG.
+  const Aff<N>& odd(size_t i) const { return odd_[i]; }
 
  private:
   std::unique_ptr<Aff<N>[]> entries_;
   size_t windows_ = 0;
+  Aff<N> odd_[kWnafOddG];
 };
 
 // Window w (kWindowBits bits) of a scalar of little-endian limbs.
@@ -163,14 +190,18 @@ void mul_base_ct(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, Jac
 }
 
 // r = k P for a secret k (limbs, `windows` windows of kWindowBits bits) and
-// a point P on the curve, of prime order n: from the top window down, four
-// doublings and one addition of the multiple chosen by reading all sixteen
-// (0P = infinity included) under masks. The running sum 16 m P equals the
-// chosen idx P when 16 m = idx mod n, which small scalars reach after
-// blinding (k = 2 idx): that addition doubles, by mask.
+// a point P on the curve, of prime order n (nbits bits): from the top window
+// down, four doublings and one addition of the multiple chosen by reading all
+// sixteen (0P = infinity included) under masks. Before window w the sum is
+// 16 m P with 16 m + idx = v, the scalar's bits from window w up; it equals
+// the chosen idx P when v = 2 idx mod n. While v < 2^(nbits-1) < n that
+// means v = 2 idx, so m = idx = 0: both at infinity, which the addition
+// handles. Only in the low windows, where v may exceed n (blinded scalars
+// are longer than n), can the points meet otherwise (small scalars after
+// blinding reach it: k = 2 idx); there the addition also doubles, by mask.
 template <size_t N>
 void mul_window_ct(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p, const u64* k, size_t limbs,
-                   size_t windows, Jac<N>* table /* kWindowEntries + 1 */) {
+                   size_t windows, size_t nbits, Jac<N>* table /* kWindowEntries + 1 */) {
   jac_set_infinity<N>(fp, table[0]);
   table[1] = p;
   jac_double<N>(fp, a, table[2], p);
@@ -189,64 +220,89 @@ void mul_window_ct(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p, 
         sel.z[j] |= table[i].z[j] & m;
       }
     }
-    jac_add_complete<N>(fp, a, r, r, sel);
+    // v < 2^(kWindowBits (windows - w)), public bounds only.
+    if (kWindowBits * (windows - w) >= nbits)
+      jac_add_complete<N>(fp, a, r, r, sel);
+    else
+      jac_add<N>(fp, r, r, sel);
   }
   secure_wipe(&sel, sizeof sel);
 }
 
-// Whether two Jacobian points with non-zero Z are the same point.
+// Width-w non-adjacent form of a public scalar of N limbs: 64N + 1 digits,
+// least significant first, each zero or odd with |d| < 2^(w-1), any w
+// consecutive holding at most one non-zero; the scalar is the sum d_i 2^i.
 template <size_t N>
-bool jac_equal_vartime(const Mont<N>& fp, const Jac<N>& p, const Jac<N>& q) {
-  u64 z1z1[N], z2z2[N], a[N], b[N];
-  fp.sqr(z1z1, p.z);
-  fp.sqr(z2z2, q.z);
-  fp.mul(a, p.x, z2z2);
-  fp.mul(b, q.x, z1z1);
-  if (fe_eq_mask<N>(a, b) == 0) return false;
-  fp.mul(a, p.y, z2z2);
-  fp.mul(a, a, q.z);
-  fp.mul(b, q.y, z1z1);
-  fp.mul(b, b, p.z);
-  return fe_eq_mask<N>(a, b) != 0;
+void wnaf_vartime(int8_t* out, const u64* k, unsigned w) {
+  u64 v[N + 1];
+  std::memcpy(v, k, N * sizeof(u64));
+  v[N] = 0;
+  const int full = 1 << w, half = full >> 1;
+  for (size_t i = 0; i <= 64 * N; ++i) {
+    int d = 0;
+    if (v[0] & 1) {
+      d = static_cast<int>(v[0] & static_cast<u64>(full - 1));
+      if (d >= half) d -= full;
+      // v -= d, which clears the low w bits.
+      unsigned char c = 0;
+      if (d > 0) {
+        c = subb(0, v[0], static_cast<u64>(d), &v[0]);
+        for (size_t j = 1; j <= N; ++j) c = subb(c, v[j], 0, &v[j]);
+      } else {
+        c = addc(0, v[0], static_cast<u64>(-d), &v[0]);
+        for (size_t j = 1; j <= N; ++j) c = addc(c, v[j], 0, &v[j]);
+      }
+    }
+    out[i] = static_cast<int8_t>(d);
+    for (size_t j = 0; j < N; ++j) v[j] = (v[j] >> 1) | (v[j + 1] << 63);
+    v[N] >>= 1;
+  }
 }
 
-// r = u1 G + u2 Q for public scalars below n and a public point Q (Montgomery
-// affine, on the curve): u1 G from the table, u2 Q by 4-bit windows over a
-// table of 1Q .. 15Q, then one addition that doubles when the halves agree.
-// Variable time: verification only.
+// r = u1 G + u2 Q for public scalars below 2^(64N) and a public point Q
+// (Montgomery affine, on the curve, of prime order): Shamir's trick over
+// signed digits, one chain of doublings shared by both halves, with width-7
+// digits of u1 over the generator's precomputed odd multiples (mixed
+// additions) and width-5 digits of u2 over 1Q .. 15Q. An addition that meets
+// its own operand doubles instead. Variable time: verification only.
 template <size_t N>
 void mul_dual_vartime(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, Jac<N>& r, const u64* u1,
                       const u64* u2, const Aff<N>& q) {
-  Jac<N> g_part, q_part;
-  jac_set_infinity<N>(fp, g_part);
-  for (size_t w = 0; w < table.windows(); ++w) {
-    const u64 idx = scalar_window(u1, N, w);
-    if (idx != 0) jac_add_affine<N>(fp, g_part, g_part, table.row(w)[idx - 1]);
-  }
-  Jac<N> multiples[kWindowEntries];
-  std::memcpy(multiples[0].x, q.x, sizeof q.x);
-  std::memcpy(multiples[0].y, q.y, sizeof q.y);
-  std::memcpy(multiples[0].z, fp.one, sizeof multiples[0].z);
-  jac_double<N>(fp, a, multiples[1], multiples[0]);
-  for (size_t i = 2; i < kWindowEntries; ++i) jac_add<N>(fp, multiples[i], multiples[i - 1], multiples[0]);
-  jac_set_infinity<N>(fp, q_part);
-  const size_t windows = (64 * N + kWindowBits - 1) / kWindowBits;
+  constexpr size_t kDigits = 64 * N + 1;
+  int8_t d1[kDigits], d2[kDigits];
+  wnaf_vartime<N>(d1, u1, kWnafWidthG);
+  wnaf_vartime<N>(d2, u2, kWnafWidthQ);
+  Jac<N> q1, odd[kWnafOddQ], sum, addend;
+  std::memcpy(q1.x, q.x, sizeof q1.x);
+  std::memcpy(q1.y, q.y, sizeof q1.y);
+  std::memcpy(q1.z, fp.one, sizeof q1.z);
+  jac_odd_multiples<N>(fp, a, odd, q1, kWnafOddQ);
+  const u64 zero[N] = {};
+  jac_set_infinity<N>(fp, r);
   bool started = false;
-  for (size_t w = windows; w-- > 0;) {
-    if (started) {
-      for (unsigned d = 0; d < kWindowBits; ++d) jac_double<N>(fp, a, q_part, q_part);
+  for (size_t i = kDigits; i-- > 0;) {
+    if (started) jac_double<N>(fp, a, r, r);
+    u64 same = 0;
+    if (const int d = d1[i]; d != 0) {
+      Aff<N> g = table.odd(static_cast<size_t>(d < 0 ? -d : d) >> 1);
+      if (d < 0) fp.sub(g.y, zero, g.y);
+      jac_add_affine<N>(fp, sum, r, g, &same);
+      if (same != 0)
+        jac_double<N>(fp, a, r, r);
+      else
+        r = sum;
+      started = true;
     }
-    const u64 idx = scalar_window(u2, N, w);
-    if (idx == 0) continue;
-    // q_part is 16 m Q with m < u2 < n and idx < 16: never equal to idx Q.
-    jac_add<N>(fp, q_part, q_part, multiples[idx - 1]);
-    started = true;
-  }
-  const bool g_inf = fe_is_zero_mask<N>(g_part.z) != 0, q_inf = fe_is_zero_mask<N>(q_part.z) != 0;
-  if (!g_inf && !q_inf && jac_equal_vartime<N>(fp, g_part, q_part)) {
-    jac_double<N>(fp, a, r, g_part);
-  } else {
-    jac_add<N>(fp, r, g_part, q_part);
+    if (const int d = d2[i]; d != 0) {
+      addend = odd[static_cast<size_t>(d < 0 ? -d : d) >> 1];
+      if (d < 0) fp.sub(addend.y, zero, addend.y);
+      jac_add<N>(fp, sum, r, addend, &same);
+      if (same != 0)
+        jac_double<N>(fp, a, r, r);
+      else
+        r = sum;
+      started = true;
+    }
   }
 }
 

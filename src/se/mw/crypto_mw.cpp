@@ -1,6 +1,8 @@
 // Crypto middleware (class 0x88): sessions, master key, mechanisms, random
 // bytes, digest, HMAC, AES in one shot, key wrapping and AES-GCM. The device
 // does the work; the host lays out arguments and copies answers back.
+#include <mutex>
+
 #include "mw/mw_call.h"
 #include "se/middleware.h"
 
@@ -18,8 +20,58 @@ uint32_t send(const SeSite& where, const cmd::Command& c, std::initializer_list<
   return mw::call(where, c, in, out, mw::kArgumentsBad);
 }
 
-// An output array and its in/out length.
+// Output array and its in/out length.
 Out out_array(void* p, uint32_t* len) { return Out{p, cap_of(len), len}; }
+
+// GCM data crosses in pieces of whole blocks that one request carries with
+// room to spare; the device keeps the GCM state between them, so a long step
+// is the same operation as several short ones.
+constexpr uint32_t kBlock = 16;
+constexpr uint32_t kGcmPiece = 4032;
+static_assert(kGcmPiece % kBlock == 0 && kGcmPiece + 16 < SE_REQ_MAX);
+
+// Bytes of a final's data sent ahead through update commands, so that at
+// most `last_max` remain for the final command.
+uint32_t gcm_lead_length(uint32_t n, uint32_t last_max) {
+  return n <= last_max ? 0 : (n - last_max + kBlock - 1) / kBlock * kBlock;
+}
+
+// Update commands over n bytes in pieces; `*done` answer bytes land at out,
+// whose room is `room`.
+uint32_t gcm_pieces(const cmd::Command& c, const SeSite& where, uint32_t h, const uint8_t* in, uint32_t n,
+                    uint8_t* out, uint32_t room, uint32_t* done) {
+  *done = 0;
+  while (n != 0) {
+    const uint32_t take = n < kGcmPiece ? n : kGcmPiece;
+    uint32_t got = room - *done;
+    if (uint32_t rv = send(where, c, {{&h}, {in, take}}, {out_array(out == nullptr ? nullptr : out + *done, &got)});
+        rv != 0) {
+      return rv;
+    }
+    *done += got;
+    in += take;
+    n -= take;
+  }
+  return 0;
+}
+
+uint32_t gcm_update(const cmd::Command& c, const SeSite& where, uint32_t h, const uint8_t* in, uint32_t n,
+                    uint8_t* out, uint32_t* out_len) {
+  if (out_len == nullptr || (in == nullptr && n != 0)) return mw::kArgumentsBad;
+  if (n <= kGcmPiece) return send(where, c, {{&h}, {in, n}}, {out_array(out, out_len)});
+  std::lock_guard lock(mw::channel_lock());
+  uint32_t done = 0;
+  if (uint32_t rv = gcm_pieces(c, where, h, in, n, out, *out_len, &done); rv != 0) return rv;
+  *out_len = done;
+  return 0;
+}
+
+// The head of a final's data, through update commands.
+uint32_t gcm_lead(const cmd::Command& c, const SeSite& where, uint32_t h, const uint8_t* in, uint32_t n,
+                  uint32_t last_max, uint8_t* out, uint32_t room, uint32_t* done) {
+  if (in == nullptr && n != 0) return mw::kArgumentsBad;
+  return gcm_pieces(c, where, h, in, gcm_lead_length(n, last_max), out, room, done);
+}
 
 }  // namespace
 
@@ -124,28 +176,51 @@ uint32_t FWC_AesGcmInit_mw(uint32_t hSession, uint8_t* AAD, uint32_t AADLen, uin
 
 uint32_t FWC_AesGcmEncryptUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* pDataOut,
                                     uint32_t* pDataOutLen) {
-  if (pDataOutLen == nullptr) return mw::kArgumentsBad;
-  return send(SE_HERE, cry::AesGcmEncryptUpdate, {{&hSession}, {Data, DataLen}}, {out_array(pDataOut, pDataOutLen)});
+  return gcm_update(cry::AesGcmEncryptUpdate, SE_HERE, hSession, Data, DataLen, pDataOut, pDataOutLen);
 }
 
 uint32_t FWC_AesGcmEncryptFinal_mw(uint32_t hSession, uint8_t TagLen, uint8_t* Data, uint32_t DataLen,
                                    uint8_t* pDataOut, uint32_t* pDataOutLen) {
   if (pDataOutLen == nullptr) return mw::kArgumentsBad;
-  return send(SE_HERE, cry::AesGcmEncryptFinal, {{&hSession}, {&TagLen}, {Data, DataLen}},
-              {out_array(pDataOut, pDataOutLen)});
+  std::lock_guard lock(mw::channel_lock());
+  uint32_t lead = 0;
+  if (uint32_t rv = gcm_lead(cry::AesGcmEncryptUpdate, SE_HERE, hSession, Data, DataLen, kGcmPiece, pDataOut,
+                             *pDataOutLen, &lead);
+      rv != 0) {
+    return rv;
+  }
+  const uint32_t rest = DataLen - gcm_lead_length(DataLen, kGcmPiece);
+  uint32_t got = *pDataOutLen - lead;
+  const uint32_t rv = send(SE_HERE, cry::AesGcmEncryptFinal, {{&hSession}, {&TagLen}, {Data + (DataLen - rest), rest}},
+                           {out_array(pDataOut == nullptr ? nullptr : pDataOut + lead, &got)});
+  if (rv == 0) *pDataOutLen = lead + got;
+  return rv;
 }
 
 uint32_t FWC_AesGcmDecryptUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* pDataOut,
                                     uint32_t* pDataOutLen) {
-  if (pDataOutLen == nullptr) return mw::kArgumentsBad;
-  return send(SE_HERE, cry::AesGcmDecryptUpdate, {{&hSession}, {Data, DataLen}}, {out_array(pDataOut, pDataOutLen)});
+  return gcm_update(cry::AesGcmDecryptUpdate, SE_HERE, hSession, Data, DataLen, pDataOut, pDataOutLen);
 }
 
 uint32_t FWC_AesGcmDecryptFinal_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* Tag, uint8_t TagLen,
                                    uint8_t* pDataOut, uint32_t* pDataOutLen) {
   if (pDataOutLen == nullptr) return mw::kArgumentsBad;
-  return send(SE_HERE, cry::AesGcmDecryptFinal, {{&hSession}, {Data, DataLen}, {Tag, TagLen}},
-              {out_array(pDataOut, pDataOutLen)});
+  std::lock_guard lock(mw::channel_lock());
+  // The last command carries the tag as well.
+  constexpr uint32_t kLastMax = kGcmPiece - kBlock;
+  uint32_t lead = 0;
+  if (uint32_t rv = gcm_lead(cry::AesGcmDecryptUpdate, SE_HERE, hSession, Data, DataLen, kLastMax, pDataOut,
+                             *pDataOutLen, &lead);
+      rv != 0) {
+    return rv;
+  }
+  const uint32_t rest = DataLen - gcm_lead_length(DataLen, kLastMax);
+  uint32_t got = *pDataOutLen - lead;
+  const uint32_t rv =
+      send(SE_HERE, cry::AesGcmDecryptFinal, {{&hSession}, {Data + (DataLen - rest), rest}, {Tag, TagLen}},
+           {out_array(pDataOut == nullptr ? nullptr : pDataOut + lead, &got)});
+  if (rv == 0) *pDataOutLen = lead + got;
+  return rv;
 }
 
 }  // extern "C"

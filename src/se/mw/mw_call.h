@@ -25,6 +25,8 @@ inline constexpr uint32_t kDataLenRange = 0x21;             // CKR_DATA_LEN_RANG
 inline constexpr uint32_t kGeneralError = 0x05;             // CKR_GENERAL_ERROR
 inline constexpr uint32_t kAttributeValueInvalid = 0x13;    // CKR_ATTRIBUTE_VALUE_INVALID
 inline constexpr uint32_t kHostMemory = 0x02;               // CKR_HOST_MEMORY
+inline constexpr uint32_t kMechanismInvalid = 0x70;         // CKR_MECHANISM_INVALID
+inline constexpr uint32_t kBufferTooSmall = 0x150;          // CKR_BUFFER_TOO_SMALL
 
 // A request value: raw fields take the row's width from `p`; array fields
 // `len` bytes (a length that the u16 count cannot carry is refused).
@@ -50,8 +52,8 @@ struct Out {
                             std::initializer_list<Out> out, uint32_t bad_args);
 
 // Held across every command, and across the operations made of several
-// commands (object writes and reads in parts, the blob MAC, the one-step AES
-// template), so that threads of the core never interleave on the one request
+// commands (object writes and reads in parts, the blob MAC, AES and GCM
+// steps in pieces), so that threads of the core never interleave on the one request
 // buffer and device.
 [[nodiscard]] std::recursive_mutex& channel_lock();
 

@@ -107,6 +107,40 @@ TEST_F(Vrk, AesInRandomSplitsEqualsOpenSsl) {
   }
 }
 
+// A mebibyte of AES-256-CBC with PKCS#7 padding, in one update and in uneven
+// parts: far more than one secure-element command carries.
+TEST_F(Vrk, MebibyteCbcPadEqualsOpenSsl) {
+  Bytes key(32), iv(16), msg(1 << 20);
+  for (auto& b : key) b = static_cast<uint8_t>(rng());
+  for (auto& b : iv) b = static_cast<uint8_t>(rng());
+  for (auto& b : msg) b = static_cast<uint8_t>(rng());
+  Bytes obj = import(key, VRK_KEY_AES256, VRK_OBJ_SECRETKEY);
+  const Bytes cipher = ct::aes(key, true, true, true, iv, msg);
+  for (bool enc : {true, false}) {
+    const Bytes& in = enc ? msg : cipher;
+    for (size_t part : {in.size(), size_t{65536 + 7}, size_t{4099}}) {
+      SCOPED_TRACE(testing::Message() << (enc ? "encrypt" : "decrypt") << " in parts of " << part);
+      ASSERT_EQ(VRK_AesInit(user, kCbc, enc ? kEnc : kDec, kPkcs7, iv.data(), 16, obj.data(),
+                            static_cast<uint32_t>(obj.size())),
+                0);
+      Bytes out(in.size() + 32);
+      size_t done = 0;
+      for (size_t at = 0; at < in.size(); at += part) {
+        const size_t n = std::min(part, in.size() - at);
+        uint32_t got = static_cast<uint32_t>(out.size() - done);
+        ASSERT_EQ(VRK_AesUpdate(user, const_cast<uint8_t*>(in.data()) + at, static_cast<uint32_t>(n),
+                                out.data() + done, &got),
+                  0);
+        done += got;
+      }
+      uint32_t got = static_cast<uint32_t>(out.size() - done);
+      ASSERT_EQ(VRK_AesFinal(user, out.data() + done, &got), 0);
+      out.resize(done + got);
+      EXPECT_TRUE(out == (enc ? cipher : msg));
+    }
+  }
+}
+
 TEST_F(Vrk, GeneratedAesKeyObjectsWork) {
   Bytes obj(256);
   uint32_t n = 10;
@@ -180,6 +214,42 @@ TEST_F(Vrk, AesGcmWycheproof) {
     }
   }
   EXPECT_GT(checked, 100);
+}
+
+// GCM over 100,000 bytes in one update each way: many device commands.
+TEST_F(Vrk, LongGcmEqualsOpenSsl) {
+  Bytes key(32), iv(12), aad(20), msg(100000);
+  for (Bytes* b : {&key, &iv, &aad, &msg}) {
+    for (auto& x : *b) x = static_cast<uint8_t>(rng());
+  }
+  Bytes expect(msg.size() + 16);
+  EVP_CIPHER_CTX* c = EVP_CIPHER_CTX_new();
+  int n = 0, m = 0;
+  ASSERT_EQ(EVP_EncryptInit_ex(c, EVP_aes_256_gcm(), nullptr, key.data(), iv.data()), 1);
+  ASSERT_EQ(EVP_EncryptUpdate(c, nullptr, &n, aad.data(), static_cast<int>(aad.size())), 1);
+  ASSERT_EQ(EVP_EncryptUpdate(c, expect.data(), &n, msg.data(), static_cast<int>(msg.size())), 1);
+  ASSERT_EQ(EVP_EncryptFinal_ex(c, expect.data() + n, &m), 1);
+  ASSERT_EQ(EVP_CIPHER_CTX_ctrl(c, EVP_CTRL_GCM_GET_TAG, 16, expect.data() + msg.size()), 1);
+  EVP_CIPHER_CTX_free(c);
+
+  Bytes obj = import(key, VRK_KEY_AES256, VRK_OBJ_SECRETKEY);
+  const auto obj_len = static_cast<uint32_t>(obj.size());
+  for (bool enc : {true, false}) {
+    SCOPED_TRACE(enc ? "encrypt" : "decrypt");
+    Bytes& in = enc ? msg : expect;
+    ASSERT_EQ(VRK_AesGcmInit(user, 16, aad.data(), 20, iv.data(), 12, obj.data(), obj_len), 0);
+    Bytes out(in.size() + 32);
+    uint32_t a = static_cast<uint32_t>(out.size());
+    const auto in_len = static_cast<uint32_t>(in.size());
+    ASSERT_EQ(enc ? VRK_AesGcmEncryptUpdate(user, in.data(), in_len, out.data(), &a)
+                  : VRK_AesGcmDecryptUpdate(user, in.data(), in_len, out.data(), &a),
+              0);
+    uint32_t b = static_cast<uint32_t>(out.size() - a);
+    ASSERT_EQ(enc ? VRK_AesGcmEncryptFinal(user, out.data() + a, &b) : VRK_AesGcmDecryptFinal(user, out.data() + a, &b),
+              0);
+    out.resize(a + b);
+    EXPECT_TRUE(out == (enc ? expect : msg));
+  }
 }
 
 TEST_F(Vrk, DigestsEqualHashlib) {

@@ -1,6 +1,7 @@
 // AES ECB and CBC-PAD through the module against OpenSSL, in one call and in
-// random parts with every length query honoured; Wycheproof aes_cbc_pkcs5;
-// the length convention of the finals; refusals and failures.
+// random parts with every length query honoured, up to a mebibyte; Wycheproof
+// aes_cbc_pkcs5; the length convention of the finals; refusals and failures.
+// Run a second time on the secure-element test bed (ZEB_TESTBED).
 #include <openssl/evp.h>
 
 #include <functional>
@@ -113,6 +114,25 @@ TEST_F(Aes, OneCallAndRandomPartsEqualOpenSsl) {
       }
     }
   }
+}
+
+// A mebibyte of AES-256 CBC-PAD in one call and in parts of uneven sizes,
+// each length asked first: much more than one command of a secure element.
+TEST_F(Aes, MebibyteCbcPadEqualsOpenSsl) {
+  const Bytes key = random_bytes(32);
+  const CK_OBJECT_HANDLE k = keys().aes(key);
+  Bytes iv = random_bytes(16);
+  const Bytes plain = random_bytes(1 << 20);
+  const Bytes cipher = openssl_aes(true, true, key, iv, plain);
+  ASSERT_EQ(cipher.size(), plain.size() + 16);
+  ASSERT_EQ(init(true, CKM_AES_CBC_PAD, k, &iv), CKR_OK);
+  EXPECT_TRUE(run_one(true, plain) == cipher);
+  ASSERT_EQ(init(true, CKM_AES_CBC_PAD, k, &iv), CKR_OK);
+  EXPECT_TRUE(run_parts(true, plain) == cipher);
+  ASSERT_EQ(init(false, CKM_AES_CBC_PAD, k, &iv), CKR_OK);
+  EXPECT_TRUE(run_one(false, cipher) == plain);
+  ASSERT_EQ(init(false, CKM_AES_CBC_PAD, k, &iv), CKR_OK);
+  EXPECT_TRUE(run_parts(false, cipher) == plain);
 }
 
 TEST_F(Aes, GeneratedAndTokenKeysAndTheFips197Vector) {

@@ -1,6 +1,7 @@
 // The field arithmetic: the BMI2/ADX Montgomery product against the portable
 // one, and a proof that the fast path runs on this CPU.
 #include <gtest/gtest.h>
+#include <openssl/bn.h>
 
 #include <cstring>
 #include <array>
@@ -126,6 +127,173 @@ TEST(FieldAdx, ProductsMatchThePortableProduct) {
       check(a, b);
     }
   }
+}
+
+// a a^-1 = 1 modulo every curve's p and n (the sliding windows over m - 2),
+// for edge values and random ones, on both 4-limb paths; 0 inverts to 0.
+template <size_t N>
+void inverses_give_one(std::initializer_list<uint32_t> curves) {
+  LimbSource limb;
+  for (const auto& mod : moduli<N>(curves)) {
+    for (const bool adx : {false, true}) {
+      Mont<N> f;
+      f.init(mod.data());
+      f.p256 = false;
+      f.adx = adx && f.adx;
+      std::vector<std::array<u64, N>> values(3);
+      values[1][0] = 1;
+      values[2] = mod;
+      values[2][0] -= 1;  // m - 1
+      for (int i = 0; i < 300; ++i) {
+        std::array<u64, N> v;
+        for (auto& w : v) w = limb();
+        if (!quarzel::ec::fe_lt<N>(v.data(), mod.data())) v[N - 1] %= mod[N - 1] | 1;
+        if (quarzel::ec::fe_lt<N>(v.data(), mod.data())) values.push_back(v);
+      }
+      for (const auto& v : values) {
+        u64 inv[N], prod[N];
+        f.inv_prime(inv, v.data());
+        f.mul(prod, inv, v.data());
+        const u64 zero[N] = {};
+        const u64* want = quarzel::ec::fe_is_zero_mask<N>(v.data()) != 0 ? zero : f.one;
+        ASSERT_EQ(std::memcmp(prod, want, sizeof prod), 0) << "N=" << N << " adx=" << adx;
+      }
+    }
+  }
+}
+
+TEST(Field, InversesGiveOne) {
+  inverses_give_one<4>({17, 18, 34, 67});
+  inverses_give_one<6>({19, 69});
+  inverses_give_one<8>({70});
+  inverses_give_one<9>({20});
+}
+
+// The P-256 prime's products and inversion (both paths) against the general
+// Montgomery arithmetic on the same prime: operands at the edges of the carry
+// chains (0, 1, p - 1, p - 2, limbs of all ones or at 2^32 boundaries), and
+// any 256-bit first operand as conversions into Montgomery form pass.
+TEST(FieldP256, SpecialFormMatchesTheGeneralReduction) {
+  const std::array<u64, 4> p = {quarzel::ec::kP256[0], quarzel::ec::kP256[1], quarzel::ec::kP256[2],
+                                quarzel::ec::kP256[3]};
+  Mont<4> general;
+  general.init(p.data());
+  ASSERT_TRUE(general.p256);
+  general.p256 = false;
+  general.adx = false;
+  for (const bool adx : {false, true}) {
+    Mont<4> special;
+    special.init(p.data());
+    special.adx = adx && quarzel::ec::cpu_has_adx();
+    std::array<u64, 4> p1 = p, p2 = p, half = p;
+    p1[0] -= 1;
+    p2[0] -= 2;
+    half[3] >>= 1;
+    std::vector<std::array<u64, 4>> values = {{0, 0, 0, 0}, {1, 0, 0, 0}, {2, 0, 0, 0}, p1, p2, half,
+                                              {~0ull, ~0ull, ~0ull, ~0ull}, {0, 0, 0, 1ull << 63},
+                                              {~0ull, 0, ~0ull, 0}, {0, ~0ull, 0, 0xFFFFFFFF00000000ull},
+                                              {0xFFFFFFFFull, 0x100000000ull, ~0ull, 0xFFFFFFFEFFFFFFFFull}};
+    LimbSource limb;
+    for (int i = 0; i < 200000; ++i) {
+      std::array<u64, 4> v;
+      for (auto& w : v) w = limb();
+      values.push_back(v);
+    }
+    for (size_t i = 0; i < values.size(); ++i) {
+      const u64* a = values[i].data();
+      std::array<u64, 4> b = values[(i * 7 + 3) % values.size()];
+      if (!quarzel::ec::fe_lt<4>(b.data(), p.data())) b[3] %= p[3];  // b < p, a any 256 bits
+      u64 want[4], got[4];
+      general.mul(want, a, b.data());
+      special.mul(got, a, b.data());
+      ASSERT_EQ(std::memcmp(want, got, sizeof want), 0) << "mul, adx=" << adx << " case " << i;
+      general.mul(want, b.data(), b.data());
+      special.sqr(got, b.data());
+      ASSERT_EQ(std::memcmp(want, got, sizeof want), 0) << "sqr, adx=" << adx << " case " << i;
+      if (i % 64 == 0) {  // the addition chain against the windowed power
+        general.inv_prime(want, b.data());
+        special.inv_prime(got, b.data());
+        ASSERT_EQ(std::memcmp(want, got, sizeof want), 0) << "inv, adx=" << adx << " case " << i;
+        special.mul(got, got, b.data());  // b b^-1 is one (R in Montgomery form), or 0 for b = 0
+        const u64 zero[4] = {};
+        const u64* unit = quarzel::ec::fe_is_zero_mask<4>(b.data()) != 0 ? zero : special.one;
+        ASSERT_EQ(std::memcmp(got, unit, sizeof got), 0) << "inv, adx=" << adx << " case " << i;
+      }
+    }
+  }
+}
+
+// The P-256 field on both paths against OpenSSL's big numbers: a b, a^2 and
+// a^-1 mod p, in and out of Montgomery form, for values at the carry edges
+// (below p: p - 1, all-ones limbs, 2^255, 2^224 boundaries) and random ones.
+TEST(FieldP256, MatchesOpenSslBigNumbers) {
+  const u64* p = quarzel::ec::kP256;
+  BN_CTX* ctx = BN_CTX_new();
+  BIGNUM *bp = BN_new(), *ba = BN_new(), *bb = BN_new(), *want = BN_new();
+  auto to_bn = [](const u64* v, BIGNUM* b) {
+    uint8_t be[32];
+    quarzel::ec::fe_to_bytes<4>(be, 32, v);
+    BN_bin2bn(be, 32, b);
+  };
+  auto from_bn = [](const BIGNUM* b, u64* v) {
+    uint8_t be[32];
+    BN_bn2binpad(b, be, 32);
+    quarzel::ec::fe_from_bytes<4>(v, be, 32);
+  };
+  to_bn(p, bp);
+  std::vector<std::array<u64, 4>> values = {{0, 0, 0, 0},
+                                            {1, 0, 0, 0},
+                                            {p[0] - 1, p[1], p[2], p[3]},
+                                            {p[0] - 2, p[1], p[2], p[3]},
+                                            {~0ull, ~0ull, ~0ull, 0xFFFFFFFEFFFFFFFFull},
+                                            {0, 0, 0, 1ull << 63},
+                                            {0, 0, 0, 0xFFFFFFFF00000000ull},
+                                            {~0ull, 0xFFFFFFFFull, 0, 0xFFFFFFFF00000000ull},
+                                            {0, 0x100000000ull, 0, 1}};
+  LimbSource limb;
+  for (int i = 0; i < 3000; ++i) {
+    std::array<u64, 4> v;
+    for (auto& w : v) w = limb();
+    if (!quarzel::ec::fe_lt<4>(v.data(), p)) v[3] &= 0x7FFFFFFFFFFFFFFFull;
+    values.push_back(v);
+  }
+  for (const bool adx : {false, true}) {
+    Mont<4> f;
+    f.init(p);
+    ASSERT_TRUE(f.p256);
+    f.adx = adx && f.adx;
+    for (size_t i = 0; i < values.size(); ++i) {
+      const auto& a = values[i];
+      const auto& b = values[(i * 5 + 1) % values.size()];
+      u64 ma[4], mb[4], got[4], exp[4];
+      f.to_mont(ma, a.data());
+      f.to_mont(mb, b.data());
+      to_bn(a.data(), ba);
+      to_bn(b.data(), bb);
+      f.mul(got, ma, mb);
+      f.from_mont(got, got);
+      ASSERT_EQ(1, BN_mod_mul(want, ba, bb, bp, ctx));
+      from_bn(want, exp);
+      ASSERT_EQ(std::memcmp(got, exp, sizeof got), 0) << "mul, adx=" << adx << " case " << i;
+      f.sqr(got, ma);
+      f.from_mont(got, got);
+      ASSERT_EQ(1, BN_mod_sqr(want, ba, bp, ctx));
+      from_bn(want, exp);
+      ASSERT_EQ(std::memcmp(got, exp, sizeof got), 0) << "sqr, adx=" << adx << " case " << i;
+      if (i % 8 == 0 && !BN_is_zero(ba)) {
+        f.inv_prime(got, ma);
+        f.from_mont(got, got);
+        ASSERT_NE(nullptr, BN_mod_inverse(want, ba, bp, ctx));
+        from_bn(want, exp);
+        ASSERT_EQ(std::memcmp(got, exp, sizeof got), 0) << "inv, adx=" << adx << " case " << i;
+      }
+    }
+  }
+  BN_free(bp);
+  BN_free(ba);
+  BN_free(bb);
+  BN_free(want);
+  BN_CTX_free(ctx);
 }
 
 }  // namespace

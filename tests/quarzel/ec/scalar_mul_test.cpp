@@ -13,20 +13,31 @@ namespace {
 using ect::Bytes;
 using quarzel::ec::Engine;
 
+// Big-endian byte strings of one length: x + delta (small), and x - y for x >= y.
+Bytes add(Bytes x, int delta) {
+  int carry = delta;
+  for (size_t i = x.size(); i-- > 0 && carry != 0;) {
+    const int v = x[i] + carry;
+    x[i] = static_cast<uint8_t>(v & 0xFF);
+    carry = v < 0 ? -1 : (v >> 8);
+  }
+  return x;
+}
+Bytes sub(Bytes x, const Bytes& y) {
+  int borrow = 0;
+  for (size_t i = x.size(); i-- > 0;) {
+    const int v = x[i] - y[i] - borrow;
+    x[i] = static_cast<uint8_t>(v & 0xFF);
+    borrow = v < 0 ? 1 : 0;
+  }
+  return x;
+}
+
 // L-byte scalars: 0, 1, 2, n-1, n, n+1 (beyond n, the ladder's contract still
 // holds), long runs of ones and zeros, alternating bits, and random values.
 std::vector<Bytes> scalars(const Engine& e) {
   const uint32_t L = e.byte_size();
   const Bytes n(e.n_bytes(), e.n_bytes() + L);
-  auto add = [](Bytes x, int delta) {
-    int carry = delta;
-    for (size_t i = x.size(); i-- > 0 && carry != 0;) {
-      const int v = x[i] + carry;
-      x[i] = static_cast<uint8_t>(v & 0xFF);
-      carry = v < 0 ? -1 : (v >> 8);
-    }
-    return x;
-  };
   std::vector<Bytes> v = {Bytes(L, 0), add(Bytes(L, 0), 1), add(Bytes(L, 0), 2), add(n, -1), n, add(n, 1)};
   Bytes ones_low(L, 0), ones_high(L, 0), alternating(L, 0x55), sparse(L, 0);
   for (uint32_t i = L / 2; i < L; ++i) ones_low[i] = 0xFF;  // a long run of ones, then of zeros above
@@ -100,47 +111,58 @@ TEST_P(ScalarMulMethods, DualProductMatchesTwoLaddersAndAnAddition) {
   std::unique_ptr<ect::PortableField> path(portable ? new ect::PortableField : nullptr);
   const Engine& e = *quarzel::ec::engine_for(curve.id);
   const uint32_t L = e.byte_size();
-  // Q = 5 G; with u2 = 0 or u1 G = +-u2 Q the sum meets both special cases.
-  Bytes five(L, 0);
-  five[L - 1] = 5;
-  const Point q = ladder(e, five, e.gx_bytes(), e.gy_bytes());
   const Bytes n(e.n_bytes(), e.n_bytes() + L);
+  auto small = [L](uint8_t v) {
+    Bytes b(L, 0);
+    b[L - 1] = v;
+    return b;
+  };
+  const Bytes nm1 = sub(n, small(1)), nm10 = sub(n, small(10));
   std::vector<Bytes> all;
   for (const Bytes& k : scalars(e))
     if (k < n) all.push_back(k);  // verification scalars are below n (equal lengths: byte order is numeric order)
   std::vector<std::pair<Bytes, Bytes>> pairs;
   for (size_t i = 0; i < all.size(); ++i) pairs.emplace_back(all[i], all[(i + 3) % all.size()]);
-  Bytes ten(L, 0), two(L, 0), nm10 = n;
-  ten[L - 1] = 10;
-  two[L - 1] = 2;
-  int borrow = 10;  // n - 10
-  for (size_t i = L; i-- > 0 && borrow != 0;) {
-    const int v = nm10[i] - borrow;
-    nm10[i] = static_cast<uint8_t>(v & 0xFF);
-    borrow = v < 0 ? 1 : 0;
-  }
-  pairs.emplace_back(ten, two);   // 10 G + 2 Q: equal halves, doubled
-  pairs.emplace_back(nm10, two);  // -10 G + 2 Q: infinity
-  for (const auto& [u1, u2] : pairs) {
-    const Point a = ladder(e, u1, e.gx_bytes(), e.gy_bytes());
-    const Point b = ladder(e, u2, q.x.data(), q.y.data());
-    Point want;
-    if (a.infinity) {
-      want = b;
-    } else if (b.infinity) {
-      want = a;
-    } else {
-      want.x.resize(L);
-      want.y.resize(L);
-      ASSERT_EQ(0, e.add(a.x.data(), a.y.data(), b.x.data(), b.y.data(), want.x.data(), want.y.data(),
-                         &want.infinity));
+  // With Q = 5 G: 10 G + 2 Q has equal halves, -10 G + 2 Q is infinity. With
+  // Q = G or -G the shared chain of doublings also adds a point to itself or
+  // to its negative on the way.
+  for (const auto& u : {small(10), nm10, small(1), nm1, small(3)})
+    for (const auto& v : {small(2), small(10), small(1), small(3)}) pairs.emplace_back(u, v);
+  for (const Bytes& base : {small(5), small(1), nm1}) {
+    const Point q = ladder(e, base, e.gx_bytes(), e.gy_bytes());
+    for (const auto& [u1, u2] : pairs) {
+      const Point a = ladder(e, u1, e.gx_bytes(), e.gy_bytes());
+      const Point b = ladder(e, u2, q.x.data(), q.y.data());
+      Point want;
+      if (a.infinity) {
+        want = b;
+      } else if (b.infinity) {
+        want = a;
+      } else {
+        want.x.resize(L);
+        want.y.resize(L);
+        ASSERT_EQ(0, e.add(a.x.data(), a.y.data(), b.x.data(), b.y.data(), want.x.data(), want.y.data(),
+                           &want.infinity));
+      }
+      Point got;
+      got.x.resize(L);
+      got.y.resize(L);
+      ASSERT_EQ(0, e.mul_dual_vartime(u1.data(), u2.data(), q.x.data(), q.y.data(), got.x.data(),
+                                      got.y.data(), &got.infinity));
+      EXPECT_EQ(want, got) << zt::hex(base) << ": " << zt::hex(u1) << " " << zt::hex(u2);
+      // ECDSA's projective test of x(R) mod n against r, and against r + 1.
+      if (want.infinity) continue;
+      Bytes r = want.x;
+      if (!(r < n)) r = sub(r, n);  // x < p < 2n
+      if (r == Bytes(L, 0)) continue;
+      for (const bool same : {true, false}) {
+        const Bytes candidate = same ? r : add(r, 1);
+        bool match = !same;
+        ASSERT_EQ(0, e.ecdsa_check_vartime(u1.data(), u2.data(), q.x.data(), q.y.data(), candidate.data(),
+                                           &match));
+        EXPECT_EQ(same, match) << zt::hex(u1) << " " << zt::hex(u2);
+      }
     }
-    Point got;
-    got.x.resize(L);
-    got.y.resize(L);
-    ASSERT_EQ(0, e.mul_dual_vartime(u1.data(), u2.data(), q.x.data(), q.y.data(), got.x.data(), got.y.data(),
-                                    &got.infinity));
-    EXPECT_EQ(want, got) << zt::hex(u1) << " " << zt::hex(u2);
   }
 }
 

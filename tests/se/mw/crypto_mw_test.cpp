@@ -1,5 +1,5 @@
 // Crypto middleware over a scripted device: request layouts, answers bounded
-// by the caller's room, and the one-step AES template.
+// by the caller's room, and AES in steps.
 #include "scripted_device.h"
 #include "se/middleware.h"
 
@@ -112,81 +112,178 @@ TEST_F(CryptoMw, RsaSignatureIntoAShortBufferGivesTheLengthNeeded) {
   EXPECT_EQ(out, sig);
 }
 
-// --- One-step AES ---
+// --- AES in steps ---
 
-Bytes aes_request(uint32_t h, const Bytes& iv, const Bytes& key, const Bytes& data) {
-  return cat({le32(h), le32(2), le32(2), le32(0), arr(iv), arr(key), arr(data)});
+// Mode, direction, padding: 32-bit words on the wire.
+Bytes aes_request(uint32_t h, uint32_t mode, uint32_t dir, uint32_t pad, const Bytes& iv, const Bytes& key,
+                  const Bytes& data) {
+  return cat({le32(h), le32(mode), le32(dir), le32(pad), arr(iv), arr(key), arr(data)});
+}
+Bytes slice(const Bytes& b, size_t from, size_t n) { return Bytes(b.begin() + from, b.begin() + from + n); }
+Bytes counting(size_t n, uint8_t from) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(from + i);
+  return b;
 }
 
-TEST_F(CryptoMw, OneStepAesSendsOneCommandAtTheFinal) {
-  Bytes iv = fill(16, 0x1F), key = fill(32, 0x2E), a = fill(100, 0xA1), b = fill(28, 0xB2);
-  ASSERT_EQ(FWC_AesInit_mw(4, 2, 2, 0, iv.data(), 16, key.data(), 32), 0u);
-  uint32_t n = 999;
-  ASSERT_EQ(FWC_AesUpdate_mw(4, a.data(), 100, nullptr, &n), 0u);
-  EXPECT_EQ(n, 0u);
+constexpr uint32_t kEcb = 1, kCbc = 2, kOfb = 4, kCtr = 5;
+constexpr uint32_t kDec = 1, kEnc = 2;
+constexpr uint32_t kPadNone = 1, kPadPkcs7 = 3;
+
+// Each step answers its own data; the CBC chain goes on from the last
+// ciphertext block, and only the final carries the padding word.
+TEST_F(CryptoMw, StepsAnswerTheirOwnData) {
+  Bytes iv = fill(16, 0x1F), key = fill(32, 0x2E), a = fill(96, 0xA1), b = fill(32, 0xB2);
+  Bytes c1 = counting(96, 0x40), c2 = fill(32, 0xC3);
+  ASSERT_EQ(FWC_AesInit_mw(4, kCbc, kEnc, kPadPkcs7, iv.data(), 16, key.data(), 32), 0u);
   EXPECT_EQ(sent(), 0u);
+  Bytes out(96);
+  uint32_t n = 96;
+  expect(cry::AesCrypt, aes_request(4, kCbc, kEnc, kPadNone, iv, key, a), arr(c1));
+  ASSERT_EQ(FWC_AesUpdate_mw(4, a.data(), 96, out.data(), &n), 0u);
+  EXPECT_EQ(n, 96u);
+  EXPECT_EQ(out, c1);
   // Another handle is not the running operation.
-  EXPECT_EQ(FWC_AesUpdate_mw(5, a.data(), 100, nullptr, &n), 0x91u);
-  std::vector<uint8_t> out(128);
-  n = 128;
-  expect(cry::AesCrypt, aes_request(4, iv, key, cat({a, b})), arr(fill(128, 0xC3)));
-  ASSERT_EQ(FWC_AesFinal_mw(4, b.data(), 28, out.data(), &n), 0u);
-  EXPECT_EQ(n, 128u);
+  EXPECT_EQ(FWC_AesUpdate_mw(5, a.data(), 16, out.data(), &n), 0x91u);
+  n = 96;
+  expect(cry::AesCrypt, aes_request(4, kCbc, kEnc, kPadPkcs7, slice(c1, 80, 16), key, b), arr(c2));
+  ASSERT_EQ(FWC_AesFinal_mw(4, b.data(), 32, out.data(), &n), 0u);
+  EXPECT_EQ(n, 32u);
+  EXPECT_EQ(slice(out, 0, 32), c2);
   // The template is empty after the final.
   EXPECT_EQ(FWC_AesFinal_mw(4, nullptr, 0, out.data(), &n), 0x91u);
 }
 
-// The whole output comes back at the final: bounded by the caller's room.
-TEST_F(CryptoMw, OneStepFinalIsBoundedByTheCallersRoom) {
-  Bytes key = fill(16, 1), data = fill(4000, 2);
-  ASSERT_EQ(FWC_AesInit_mw(4, 1, 2, 0, nullptr, 0, key.data(), 16), 0u);
-  uint8_t out[64];
-  uint32_t n = sizeof out;
-  expect(cry::AesCrypt, cat({le32(4), le32(1), le32(2), le32(0), le16(0), arr(key), arr(data)}),
-         arr(fill(4000, 3)));
-  EXPECT_EQ(quietly([&] { return FWC_AesFinal_mw(4, data.data(), 4000, out, &n); }), SE_ERR_SERIALIZER);
-  EXPECT_EQ(n, 64u);
+// A step longer than a request goes in pieces. In place, a CBC decryption
+// still chains from the ciphertext the piece was given.
+TEST_F(CryptoMw, LongStepGoesInPiecesInPlace) {
+  Bytes iv = fill(16, 0x11), key = fill(32, 0x22), data = counting(4800, 0);
+  const Bytes given = data;
+  // 4085 - 22 - 16 - 32 = 4015: 4000 bytes a piece.
+  ASSERT_EQ(FWC_AesInit_mw(7, kCbc, kDec, kPadPkcs7, iv.data(), 16, key.data(), 32), 0u);
+  expect(cry::AesCrypt, aes_request(7, kCbc, kDec, kPadNone, iv, key, slice(given, 0, 4000)), arr(fill(4000, 0xD1)));
+  expect(cry::AesCrypt, aes_request(7, kCbc, kDec, kPadNone, slice(given, 3984, 16), key, slice(given, 4000, 800)),
+         arr(fill(800, 0xD2)));
+  uint32_t n = 4800;
+  ASSERT_EQ(FWC_AesUpdate_mw(7, data.data(), 4800, data.data(), &n), 0u);
+  EXPECT_EQ(n, 4800u);
+  EXPECT_EQ(data, cat({fill(4000, 0xD1), fill(800, 0xD2)}));
 }
 
-// Refusals of the one-step operations are reported, not just printed.
-TEST_F(CryptoMw, OneStepRefusalsAreReturned) {
-  Bytes iv(17, 1), key(65, 2), data(4096, 3);
-  EXPECT_EQ(quietly([&] { return FWC_AesInit_mw(4, 1, 2, 0, iv.data(), 17, key.data(), 32); }), 0x07u);
-  EXPECT_EQ(quietly([&] { return FWC_AesInit_mw(4, 1, 2, 0, iv.data(), 16, key.data(), 65); }), 0x07u);
+// The final's last piece keeps a whole block ahead of a partial one, for
+// ciphertext stealing.
+TEST_F(CryptoMw, FinalKeepsABlockBeforeAPartialOne) {
+  Bytes key = fill(16, 0x33), data = counting(4040, 7);
+  // 4085 - 22 - 16 = 4047: 4032 bytes a piece; 4040 = 4016 + 24.
+  ASSERT_EQ(FWC_AesInit_mw(2, kEcb, kEnc, 0, nullptr, 0, key.data(), 16), 0u);
+  expect(cry::AesCrypt, aes_request(2, kEcb, kEnc, kPadNone, {}, key, slice(data, 0, 4016)), arr(fill(4016, 1)));
+  expect(cry::AesCrypt, aes_request(2, kEcb, kEnc, 0, {}, key, slice(data, 4016, 24)), arr(fill(24, 2)));
+  Bytes out(4040);
+  uint32_t n = 4040;
+  ASSERT_EQ(FWC_AesFinal_mw(2, data.data(), 4040, out.data(), &n), 0u);
+  EXPECT_EQ(n, 4040u);
+  EXPECT_EQ(out, cat({fill(4016, 1), fill(24, 2)}));
+}
+
+// The next command's IV: CTR's counter advanced by the blocks sent (carry
+// across bytes), OFB's last key-stream block (input XOR output).
+TEST_F(CryptoMw, ChainingValues) {
+  Bytes key = fill(16, 0x44), data = fill(4032, 0x0F);
+  Bytes ctr = cat({fill(14, 0), {0xFF, 0xFF}});
+  // 4085 - 22 - 16 - 16 = 4031: 4016 bytes (251 blocks) a piece.
+  ASSERT_EQ(FWC_AesInit_mw(3, kCtr, kEnc, 0, ctr.data(), 16, key.data(), 16), 0u);
+  Bytes next = cat({fill(13, 0), {0x01, 0x00, 0xFA}});
+  expect(cry::AesCrypt, aes_request(3, kCtr, kEnc, kPadNone, ctr, key, slice(data, 0, 4016)), arr(fill(4016, 0)));
+  expect(cry::AesCrypt, aes_request(3, kCtr, kEnc, kPadNone, next, key, slice(data, 4016, 16)), arr(fill(16, 0)));
+  Bytes out(4032);
+  uint32_t n = 4032;
+  ASSERT_EQ(FWC_AesUpdate_mw(3, data.data(), 4032, out.data(), &n), 0u);
+
+  Bytes iv = fill(16, 0x5A), a = fill(32, 0x0F), c = cat({fill(16, 0), fill(16, 0xF0)});
+  ASSERT_EQ(FWC_AesInit_mw(3, kOfb, kEnc, 0, iv.data(), 16, key.data(), 16), 0u);
+  expect(cry::AesCrypt, aes_request(3, kOfb, kEnc, kPadNone, iv, key, a), arr(c));
+  n = 32;
+  ASSERT_EQ(FWC_AesUpdate_mw(3, a.data(), 32, out.data(), &n), 0u);
+  expect(cry::AesCrypt, aes_request(3, kOfb, kEnc, 0, fill(16, 0xFF), key, slice(a, 0, 16)), arr(fill(16, 7)));
+  n = 32;
+  ASSERT_EQ(FWC_AesFinal_mw(3, a.data(), 16, out.data(), &n), 0u);
+  EXPECT_EQ(n, 16u);
+  // Once something went out, an empty final sends nothing more.
+  ASSERT_EQ(FWC_AesInit_mw(3, kEcb, kEnc, 0, nullptr, 0, key.data(), 16), 0u);
+  expect(cry::AesCrypt, aes_request(3, kEcb, kEnc, kPadNone, {}, key, a), arr(fill(32, 8)));
+  n = 32;
+  ASSERT_EQ(FWC_AesUpdate_mw(3, a.data(), 32, out.data(), &n), 0u);
+  ASSERT_EQ(FWC_AesFinal_mw(3, nullptr, 0, out.data(), &n), 0u);
+  EXPECT_EQ(n, 0u);
+}
+
+// Refusals come back as codes before anything is sent, and a refused step
+// leaves the operation running.
+TEST_F(CryptoMw, StepRefusalsAreReturned) {
+  Bytes iv(17, 1), key(65, 2), data(64, 3), out(64);
+  EXPECT_EQ(quietly([&] { return FWC_AesInit_mw(4, kEcb, kEnc, 0, iv.data(), 17, key.data(), 32); }), 0x07u);
+  EXPECT_EQ(quietly([&] { return FWC_AesInit_mw(4, kEcb, kEnc, 0, iv.data(), 16, key.data(), 65); }), 0x07u);
+  // A mode whose chaining the host does not know (CFB-1).
+  EXPECT_EQ(FWC_AesInit_mw(4, 16, kEnc, 0, iv.data(), 16, key.data(), 32), 0x70u);
   // Nothing stays armed after a refused Init.
-  uint32_t n = 0;
-  EXPECT_EQ(FWC_AesUpdate_mw(4, data.data(), 1, nullptr, &n), 0x91u);
+  uint32_t n = 64;
+  EXPECT_EQ(FWC_AesUpdate_mw(4, data.data(), 16, out.data(), &n), 0x91u);
 
-  ASSERT_EQ(FWC_AesInit_mw(4, 1, 2, 0, nullptr, 0, key.data(), 32), 0u);
-  ASSERT_EQ(FWC_AesUpdate_mw(4, data.data(), 4000, nullptr, &n), 0u);
-  EXPECT_EQ(quietly([&] { return FWC_AesUpdate_mw(4, data.data(), 100, nullptr, &n); }), 0x21u);
-  // Exactly the room left is accepted.
-  EXPECT_EQ(FWC_AesUpdate_mw(4, data.data(), 96, nullptr, &n), 0u);
-  // 4096 bytes do not fit one request: refused at the final, nothing sent.
-  uint8_t out[16];
-  n = sizeof out;
-  EXPECT_EQ(quietly([&] { return FWC_AesFinal_mw(4, nullptr, 0, out, &n); }), SE_ERR_SERIALIZER);
+  ASSERT_EQ(FWC_AesInit_mw(4, kEcb, kEnc, 0, nullptr, 0, key.data(), 32), 0u);
+  EXPECT_EQ(FWC_AesUpdate_mw(4, data.data(), 20, out.data(), &n), 0x21u);  // not whole blocks
+  n = 31;
+  EXPECT_EQ(FWC_AesUpdate_mw(4, data.data(), 32, out.data(), &n), 0x150u);
+  EXPECT_EQ(n, 31u);
+  n = 15;
+  EXPECT_EQ(FWC_AesFinal_mw(4, data.data(), 16, out.data(), &n), 0x150u);
+  n = 64;
+  EXPECT_EQ(FWC_AesUpdate_mw(4, data.data(), 16, nullptr, &n), 0x07u);
   EXPECT_EQ(sent(), 0u);
+  // Still running.
+  expect(cry::AesCrypt, aes_request(4, kEcb, kEnc, 0, {}, Bytes(32, 2), slice(data, 0, 16)), arr(fill(16, 9)));
+  n = 16;
+  EXPECT_EQ(FWC_AesFinal_mw(4, data.data(), 16, out.data(), &n), 0u);
 }
 
-// Data of an operation that never reached its Final is not sent with the next.
-TEST_F(CryptoMw, InitEmptiesTheDataBuffer) {
-  Bytes key = fill(16, 1), stale = fill(48, 0x5A), fresh = fill(16, 0xF0);
-  uint32_t n = 0;
-  ASSERT_EQ(FWC_AesInit_mw(4, 1, 2, 0, nullptr, 0, key.data(), 16), 0u);
-  ASSERT_EQ(FWC_AesUpdate_mw(4, stale.data(), 48, nullptr, &n), 0u);
-  ASSERT_EQ(FWC_AesInit_mw(4, 1, 2, 0, nullptr, 0, key.data(), 16), 0u);
-  uint8_t out[16];
-  n = sizeof out;
-  expect(cry::AesCrypt, cat({le32(4), le32(1), le32(2), le32(0), le16(0), arr(key), arr(fresh)}),
-         arr(fill(16, 0xE0)));
-  ASSERT_EQ(FWC_AesFinal_mw(4, fresh.data(), 16, out, &n), 0u);
-  // A failed command also empties the template.
-  ASSERT_EQ(FWC_AesInit_mw(4, 1, 2, 0, nullptr, 0, key.data(), 16), 0u);
-  expect_code(cry::AesCrypt, cat({le32(4), le32(1), le32(2), le32(0), le16(0), arr(key), arr(fresh)}), 0x6A);
-  n = sizeof out;
-  EXPECT_EQ(quietly([&] { return FWC_AesFinal_mw(4, fresh.data(), 16, out, &n); }), 0x6Au);
-  EXPECT_EQ(FWC_AesFinal_mw(4, nullptr, 0, out, &n), 0x91u);
+// A failed command, or a piece answered with a length other than its own,
+// ends the operation.
+TEST_F(CryptoMw, FailedCommandEndsTheOperation) {
+  Bytes key = fill(16, 1), data = fill(32, 0xF0), out(32);
+  uint32_t n = 32;
+  ASSERT_EQ(FWC_AesInit_mw(4, kEcb, kEnc, 0, nullptr, 0, key.data(), 16), 0u);
+  expect_code(cry::AesCrypt, aes_request(4, kEcb, kEnc, kPadNone, {}, key, data), 0x6A);
+  EXPECT_EQ(quietly([&] { return FWC_AesUpdate_mw(4, data.data(), 32, out.data(), &n); }), 0x6Au);
+  EXPECT_EQ(n, 32u);
+  EXPECT_EQ(FWC_AesUpdate_mw(4, data.data(), 32, out.data(), &n), 0x91u);
+
+  ASSERT_EQ(FWC_AesInit_mw(4, kEcb, kEnc, 0, nullptr, 0, key.data(), 16), 0u);
+  expect(cry::AesCrypt, aes_request(4, kEcb, kEnc, kPadNone, {}, key, data), arr(fill(16, 0)));
+  EXPECT_EQ(FWC_AesUpdate_mw(4, data.data(), 32, out.data(), &n), 0x05u);
+  EXPECT_EQ(FWC_AesFinal_mw(4, nullptr, 0, out.data(), &n), 0x91u);
+
+  ASSERT_EQ(FWC_AesInit_mw(4, kEcb, kEnc, 0, nullptr, 0, key.data(), 16), 0u);
+  expect_code(cry::AesCrypt, aes_request(4, kEcb, kEnc, 0, {}, key, data), 0x6A);
+  EXPECT_EQ(quietly([&] { return FWC_AesFinal_mw(4, data.data(), 32, out.data(), &n); }), 0x6Au);
+  EXPECT_EQ(FWC_AesFinal_mw(4, nullptr, 0, out.data(), &n), 0x91u);
+}
+
+// A GCM step longer than a request goes in pieces through the update
+// command; the final command gets the rest.
+TEST_F(CryptoMw, LongGcmStepsGoInPieces) {
+  Bytes data = counting(4100, 3), out(4200);
+  expect(cry::AesGcmEncryptUpdate, cat({le32(6), arr(slice(data, 0, 4032))}), arr(fill(4032, 1)));
+  expect(cry::AesGcmEncryptUpdate, cat({le32(6), arr(slice(data, 4032, 68))}), arr(fill(68, 2)));
+  uint32_t n = 4100;
+  ASSERT_EQ(FWC_AesGcmEncryptUpdate_mw(6, data.data(), 4100, out.data(), &n), 0u);
+  EXPECT_EQ(n, 4100u);
+  EXPECT_EQ(slice(out, 0, 4100), cat({fill(4032, 1), fill(68, 2)}));
+
+  // 4100 - 4032 = 68 left: 80 (whole blocks) go ahead, 4020 with the final.
+  expect(cry::AesGcmEncryptUpdate, cat({le32(6), arr(slice(data, 0, 80))}), arr(fill(80, 3)));
+  expect(cry::AesGcmEncryptFinal, cat({le32(6), {16}, arr(slice(data, 80, 4020))}), arr(fill(4036, 4)));
+  n = 4200;
+  ASSERT_EQ(FWC_AesGcmEncryptFinal_mw(6, 16, data.data(), 4100, out.data(), &n), 0u);
+  EXPECT_EQ(n, 4116u);
 }
 
 TEST_F(CryptoMw, TablesAreFilled) {

@@ -1,5 +1,5 @@
-// The core's direct calls into the secure element: the AES final's room for
-// the secure element's whole-operation answer, and the device open and HSM
+// The core's direct calls into the secure element: AES steps answered as they
+// go and the final's room, and the device open and HSM
 // listing reaching a test bed on the console port (a stand-in console server
 // in this test).
 #include <arpa/inet.h>
@@ -54,17 +54,28 @@ class AesFinal : public testing::Test {
     (void)trix::detach(&gl_device);
     (void)CA_SetFunctionList(VRK_HSM_TYPE_SOFTWARE);
   }
-  // Init, one update of n bytes (no output: the device answers at the end).
-  void start(uint32_t n) {
-    ASSERT_EQ(CA_AesInit(&ctx, 1, 2, 0, nullptr, 0, key.data(), 16), 0);
-    data.assign(n, 0x3C);
-    std::vector<uint8_t> out(n);
-    uint32_t out_len = n;
-    ASSERT_EQ(CA_AesUpdate(&ctx, data.data(), n, out.data(), &out_len), 0);
-    EXPECT_EQ(out_len, 0u);
+  static Bytes request(const Bytes& key, uint32_t padding, const Bytes& data) {
     Bytes req = le32(5);
-    for (const Bytes& b : {le32(1), le32(2), le32(0), arr({}), arr(key), arr(data)}) req.insert(req.end(), b.begin(), b.end());
-    script->expect(trix::make_command(0x88, 0x15, 0, 0, 0, 0, req), trix::make_reply(arr(Bytes(n, 0xC3)), 0x9000));
+    for (const Bytes& b : {le32(1), le32(2), le32(padding), arr({}), arr(key), arr(data)}) {
+      req.insert(req.end(), b.begin(), b.end());
+    }
+    return req;
+  }
+  // Init and one update of 1000 bytes: the adapter hands on 976 and holds
+  // 24, and the device answers the 976 at once.
+  void start() {
+    ASSERT_EQ(CA_AesInit(&ctx, 1, 2, 0, nullptr, 0, key.data(), 16), 0);
+    data.assign(1000, 0x3C);
+    script->expect(trix::make_command(0x88, 0x15, 0, 0, 0, 0, request(key, 1, Bytes(976, 0x3C))),
+                   trix::make_reply(arr(Bytes(976, 0xC3)), 0x9000));
+    std::vector<uint8_t> out(1000);
+    uint32_t out_len = 1000;
+    ASSERT_EQ(CA_AesUpdate(&ctx, data.data(), 1000, out.data(), &out_len), 0);
+    EXPECT_EQ(out_len, 976u);
+  }
+  void expect_final() {
+    script->expect(trix::make_command(0x88, 0x15, 0, 0, 0, 0, request(key, 0, Bytes(24, 0x3C))),
+                   trix::make_reply(arr(Bytes(24, 0xC4)), 0x9000));
   }
   CryptoAdapterCtx ctx{};
   trix::ScriptedTransport* script = nullptr;
@@ -72,26 +83,33 @@ class AesFinal : public testing::Test {
   Bytes data;
 };
 
-// The whole operation's output arrives at the final and reaches the caller,
-// however much larger than the adapter's usual final area.
-TEST_F(AesFinal, WholeOperationReachesTheCaller) {
-  start(1000);
-  std::vector<uint8_t> out(1000);
-  uint32_t n = 1000;
+// The secure element answers each step as it goes, so the final gives only
+// what the adapter held back.
+TEST_F(AesFinal, FinalAnswersTheHeldBytes) {
+  start();
+  expect_final();
+  std::vector<uint8_t> out(24);
+  uint32_t n = 24;
   ASSERT_EQ(CA_AesFinal(&ctx, out.data(), &n), 0);
-  EXPECT_EQ(n, 1000u);
-  EXPECT_EQ(out, Bytes(1000, 0xC3));
+  EXPECT_EQ(n, 24u);
+  EXPECT_EQ(out, Bytes(24, 0xC4));
   EXPECT_EQ(ctx.Crypto_Operation, 1);
 }
 
-TEST_F(AesFinal, ShortRoomIsRefusedNotOverrun) {
-  start(200);
-  std::vector<uint8_t> out(64 + 16, 0xEE);
-  uint32_t n = 64;
+// Too little room: refused before anything is sent, and the operation lives
+// on for a retry (PKCS#11 v3.0 5.2).
+TEST_F(AesFinal, ShortRoomIsRefusedAndTheOperationLives) {
+  start();
+  std::vector<uint8_t> out(24 + 8, 0xEE);
+  uint32_t n = 16;
   EXPECT_EQ(CA_AesFinal(&ctx, out.data(), &n), 0x150);
-  EXPECT_EQ(n, 200u);
-  EXPECT_EQ(out[64], 0xEE);
-  EXPECT_EQ(ctx.Crypto_Operation, 1);
+  EXPECT_EQ(out[0], 0xEE);
+  EXPECT_EQ(ctx.Crypto_Operation, 3);
+  expect_final();
+  n = 24;
+  ASSERT_EQ(CA_AesFinal(&ctx, out.data(), &n), 0);
+  EXPECT_EQ(n, 24u);
+  EXPECT_EQ(out[24], 0xEE);
 }
 
 // A stand-in test bed on the console port: answers every command with the

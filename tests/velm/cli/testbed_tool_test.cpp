@@ -49,6 +49,25 @@ TEST_F(VelmToolOnTestbed, ListsAndAdministersTheTestbed) {
   r = run_tool({"change", "token_nu", "pin", id, "se-user-pin-1", "se-user-pin-3"});  // the old PIN is gone
   EXPECT_NE(r.status, 0);
   EXPECT_FALSE(r.err.empty());
+
+  // A second token is deleted; the secure element's first one is not.
+  r = run_tool({"create", "token", kAdminPin, "se-so-pin-5678", "se-user-pin-5"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const auto at2 = r.out.find(key);
+  ASSERT_NE(at2, std::string::npos);
+  const std::string second = r.out.substr(at2 + key.size(), r.out.find('\n', at2) - at2 - key.size());
+  ASSERT_NE(second, id);
+  r = run_tool({"delete", "token", kAdminPin, second});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("Token deleted."), std::string::npos) << r.out;
+  r = run_tool({"list", "token"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(id), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(second), std::string::npos) << r.out;
+  r = run_tool({"delete", "token", kAdminPin, id});
+  EXPECT_EQ(r.status, 1) << r.out;  // 0x200: its low byte is zero
+  EXPECT_NE(r.err.find("0x00000200"), std::string::npos) << r.err;
+  EXPECT_NE(run_tool({"list", "token"}).out.find(id), std::string::npos);
 }
 
 TEST_F(VelmToolOnTestbed, TestbedDownIsAFailure) {

@@ -2,8 +2,9 @@
 // fill the core's tables (fwd_functions, fwstore_functions, FWC_*Func), HSM
 // discovery, and the calls the core makes directly. Each command operation
 // sends one command of the command set (se/commands.h) through the channel's
-// current device; the object-blob operations and the one-step AES Init and
-// Update work on the host.
+// current device; the object-blob operations work on the host, and the AES
+// Init keeps the operation's parameters there for the Update and Final, which
+// send their data as AES commands of at most one request each.
 //
 // Lengths are in/out where a buffer is filled: the value on entry is the
 // buffer's room, a reply that does not fit is refused (SE_ERR_SERIALIZER) and
