@@ -22,7 +22,37 @@ namespace zt {
 
 class Testbed {
  public:
+  // On a fixed port the start is tried again for a while: another test bed
+  // may hold it (one of another test run on this machine, or one just
+  // stopped), and give it up before it could be looked at.
   Testbed(const std::string& exe, const std::string& state, int port = 0, std::vector<std::string> extra = {}) {
+    for (int attempt = 0;; ++attempt) {
+      if (start(exe, state, port, extra)) return;
+      if (port == 0 || attempt >= 300) {
+        throw std::runtime_error("se_testbed did not start: " + output_);
+      }
+      usleep(200 * 1000);
+    }
+  }
+  ~Testbed() { stop(); }
+  Testbed(const Testbed&) = delete;
+  Testbed& operator=(const Testbed&) = delete;
+
+  int port() const { return port_; }
+  pid_t pid() const { return pid_; }
+  const std::string& output() const { return output_; }  // its lines up to the ready line
+
+  // SIGTERM and wait: the exit status (-1 when already stopped).
+  int stop() { return end(SIGTERM); }
+  // SIGKILL and wait: a crash at any point.
+  int kill() { return end(SIGKILL); }
+
+ private:
+  // Starts it and reads its lines until the ready line; false (stopped) when
+  // it ended first.
+  bool start(const std::string& exe, const std::string& state, int port, const std::vector<std::string>& extra) {
+    output_.clear();
+    port_ = 0;
     int fds[2];
     if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
     std::vector<std::string> args = {exe, "--state", state, "--port", std::to_string(port)};
@@ -52,23 +82,10 @@ class Testbed {
     if (out != nullptr) std::fclose(out);
     if (port_ <= 0) {
       stop();
-      throw std::runtime_error("se_testbed did not start: " + output_);
+      return false;
     }
+    return true;
   }
-  ~Testbed() { stop(); }
-  Testbed(const Testbed&) = delete;
-  Testbed& operator=(const Testbed&) = delete;
-
-  int port() const { return port_; }
-  pid_t pid() const { return pid_; }
-  const std::string& output() const { return output_; }  // its lines up to the ready line
-
-  // SIGTERM and wait: the exit status (-1 when already stopped).
-  int stop() { return end(SIGTERM); }
-  // SIGKILL and wait: a crash at any point.
-  int kill() { return end(SIGKILL); }
-
- private:
   int end(int sig) {
     if (pid_ <= 0) return -1;
     ::kill(pid_, sig);

@@ -3,10 +3,14 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -17,26 +21,71 @@
 
 namespace zt {
 
+// The directory is /tmp/zeb-core-<pid>-XXXXXX and goes when the object goes,
+// after a failed assertion too. A process that never reaches the destructor
+// (a crash, a timeout's kill, an exit() under test) leaves its directories
+// behind: the first WorkDir of every later test process removes those of
+// processes that are gone (after a while).
 class WorkDir {
  public:
   WorkDir() {
-    char tmpl[] = "/tmp/zeb-core-XXXXXX";
-    const char* d = mkdtemp(tmpl);
+    sweep_once();
+    std::string tmpl = std::string(kPrefix) + std::to_string(getpid()) + "-XXXXXX";
+    const char* d = mkdtemp(tmpl.data());
     if (d == nullptr) throw std::runtime_error("mkdtemp failed");
     dir_ = d;
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
+    try {
+      old_ = std::filesystem::current_path();
+      std::filesystem::current_path(dir_);
+    } catch (...) {
+      std::error_code ec;
+      std::filesystem::remove_all(dir_, ec);
+      throw;
+    }
   }
   ~WorkDir() {
     std::error_code ec;
     std::filesystem::current_path(old_, ec);
-    std::filesystem::remove_all(dir_, ec);
+    // A writer that has not quite stopped (a test bed ending, a lock file
+    // being dropped) can refill a directory under the removal: try again.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      std::filesystem::remove_all(dir_, ec);
+      if (!std::filesystem::exists(dir_, ec)) break;
+      usleep(20 * 1000);
+    }
   }
   WorkDir(const WorkDir&) = delete;
   WorkDir& operator=(const WorkDir&) = delete;
   const std::string& path() const { return dir_; }
 
  private:
+  static constexpr const char* kPrefix = "/tmp/zeb-core-";
+
+  // Removes the directories of test processes that no longer run.
+  static void sweep_once() {
+    static const bool swept = [] {
+      std::error_code ec;
+      const std::string prefix = std::filesystem::path(kPrefix).filename().string();
+      for (const auto& e : std::filesystem::directory_iterator("/tmp", ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind(prefix, 0) != 0) continue;
+        char* end = nullptr;
+        const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+        if (pid <= 0 || end == nullptr || *end != '-') continue;
+        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        // Only old ones: a process of another PID namespace sharing /tmp
+        // may look gone while its tests still run.
+        std::error_code age;
+        const auto written = std::filesystem::last_write_time(e.path(), age);
+        if (age || std::filesystem::file_time_type::clock::now() - written < std::chrono::minutes(30)) continue;
+        std::error_code rm;
+        std::filesystem::remove_all(e.path(), rm);
+      }
+      return true;
+    }();
+    (void)swept;
+  }
+
   std::string dir_;
   std::filesystem::path old_;
 };

@@ -28,6 +28,10 @@ const DA_Functions_t* DA_GetFunctionList(void) { return g_pDeviceFunctionList; }
 uint32_t DA_Initialize(uint8_t* pSn, ZEB_DEVICE_HANDLE_PTR phHsm) {
   if (g_pDeviceFunctionList == nullptr) return VRK_ERR_FAILED;
   if (g_pDeviceFunctionList->func_type == FWD_FUNCTIONS) {
+    // A second start-up replaces the device record: release the link an
+    // earlier one opened first (the test bed also serves one client at a
+    // time). The device keeps its sessions across the new link.
+    (void)close_test_device(FWD_get_se_device());
     SE_DEVICE record{};
     const uint32_t rv = open_test_device(0, nullptr, &record);
     if (rv != VRK_OK) return rv;
@@ -44,6 +48,12 @@ uint32_t DA_Finalize(ZEB_DEVICE_HANDLE hHsm) {
     if (rv != VRK_OK) return rv;
   }
   return forward(&DA_Functions_t::D_Finalize, hHsm);
+}
+
+uint32_t DA_CheckIncomingObject(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen) {
+  if (g_pDeviceFunctionList == nullptr) return VRK_ERR_FAILED;
+  if (g_pDeviceFunctionList->func_type != FWD_FUNCTIONS) return VRK_OK;
+  return forward(&DA_Functions_t::D_CheckObjMAC, hSession, pObject, u32ObjectLen);
 }
 
 #define DA_FORWARD(name, params, args) \

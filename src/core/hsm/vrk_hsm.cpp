@@ -91,11 +91,13 @@ VRK_RV VRK_Initialize(VRK_HANDLE_PTR phHsm) {
 }
 
 VRK_RV VRK_Finalize(VRK_HANDLE hHsm) {
+  // The core's sessions end first, while the device is still reachable: a
+  // secure element keeps its device and crypto sessions after the link
+  // closes, so a later start-up would find them taken. A later start-up also
+  // begins with a free table and no provider session left over.
+  end_all_sessions();
   const uint32_t rv = DA_Finalize(hHsm);
   if (rv != VRK_OK) return rv;
-  // The device has closed its sessions: end the core's too, so that a later
-  // start-up begins with a free table and no provider session is left over.
-  end_all_sessions();
   const uint32_t destroyed = Sync_DestroyMtx(g_pHsmMutex);
   g_pHsmMutex = nullptr;
   return destroyed;

@@ -101,7 +101,9 @@ VRK_RV VRK_GetObjMetaPtr(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 
   const SessionRef held(hSession);
   if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
   if (pObject == nullptr || pObjMeta == nullptr) return VRK_ERR_ARGUMENTS;
-  return as_failed(DA_GetObjMetaPtr(ctx->hSe, pObject, u32ObjectLen, pObjMeta));
+  uint32_t rv = DA_CheckIncomingObject(ctx->hSe, pObject, u32ObjectLen);
+  if (rv == VRK_OK) rv = DA_GetObjMetaPtr(ctx->hSe, pObject, u32ObjectLen, pObjMeta);
+  return as_failed(rv);
 }
 
 VRK_RV VRK_DivideObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
@@ -118,7 +120,10 @@ VRK_RV VRK_DivideObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u
   if (!work.reset(u32ObjectLen)) return VRK_ERR_FAILED;
   VRK_OBJECT_META meta;
   uint32_t n = 0;
-  if (DA_DivideObj(ctx->hSe, pObject, u32ObjectLen, &meta, work.data(), &n) != VRK_OK) return VRK_ERR_FAILED;
+  if (DA_CheckIncomingObject(ctx->hSe, pObject, u32ObjectLen) != VRK_OK ||
+      DA_DivideObj(ctx->hSe, pObject, u32ObjectLen, &meta, work.data(), &n) != VRK_OK) {
+    return VRK_ERR_FAILED;
+  }
   if (n > meta.u32DataLen) return VRK_ERR_FAILED;
   std::memcpy(pObjContext, work.data(), n);
   *pObjMeta = meta;
@@ -136,6 +141,9 @@ VRK_RV VRK_CheckObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u3
   VRK_SESSION_CTX* ctx = nullptr;
   const SessionRef held(hSession);
   if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
+  // No object is shorter than its header and tag: refused here for every
+  // device alike.
+  if (pObject == nullptr || u32ObjectLen < VRK_OBJ_OVERHEAD) return VRK_ERR_ARGUMENTS;
   return static_cast<int>(DA_CheckObjMAC(ctx->hSe, pObject, u32ObjectLen));
 }
 

@@ -1,8 +1,10 @@
 // The table of 20 core sessions: slots, handles, lookups and login checks.
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 
 #include "core_internal.h"
@@ -100,6 +102,9 @@ void end_all_sessions() noexcept {
     // Ending everything: a failure to release one part must not keep the rest.
     (void)SwSess_DeleteSessionObjects(h);
     if (ctx.CaCtx.hSW != 0) (void)CA_CloseSession(&ctx.CaCtx, &ctx.CaCtx.hSW, &ctx.CaCtx.hSE);
+    // The device session under it (an HSM session has no token ID).
+    const bool token = std::any_of(std::begin(ctx.TknId), std::end(ctx.TknId), [](uint8_t b) { return b != 0; });
+    (void)(token ? DA_CloseTokenSession(ctx.hSe) : DA_CloseHsmSession(ctx.hSe));
     release_slot(&ctx);
   }
 }

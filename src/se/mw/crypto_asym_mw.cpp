@@ -1,6 +1,8 @@
 // Crypto middleware (class 0x88): ECC, RSA, key derivation, key generation,
 // key blobs and padding. Keys pass as the caller holds them; the device works
 // with them.
+#include <cstring>
+
 #include "mw/mw_call.h"
 #include "se/middleware.h"
 
@@ -12,6 +14,9 @@ using se::mw::Out;
 namespace {
 
 namespace cry = se::cmd::cry;
+
+constexpr uint32_t kRsaSignatureMax = 512;  // RSA-4096
+constexpr uint32_t kBufferTooSmall = 0x150;  // CKR_BUFFER_TOO_SMALL
 
 uint32_t send(const SeSite& where, const cmd::Command& c, std::initializer_list<In> in,
               std::initializer_list<Out> out = {}) {
@@ -50,13 +55,29 @@ uint32_t FWC_ECDH_mw(uint32_t hSession, uint8_t* SwPrivKeyA, uint32_t SwPrivKeyA
               {out_array(ShareSercet, ShareSercetLen)});
 }
 
-// The hash type travels as a 32-bit word.
+// The hash type travels as a 32-bit word. The signature comes back into a
+// buffer for the largest modulus: a caller's buffer shorter than it gets
+// CKR_BUFFER_TOO_SMALL with the length it needs, as from the software
+// provider, so that it can retry (the reply alone would not say).
 uint32_t FWC_RSASign_PKCS1_mw(uint32_t hSession, uint8_t HashType, uint8_t* SwPrivKey, uint32_t SwPrivKeyLen,
                               uint8_t* Data, uint32_t DataLen, uint8_t* Signature, uint32_t* pSignatureLen) {
   if (pSignatureLen == nullptr) return mw::kArgumentsBad;
   const uint32_t hash = HashType;
-  return send(SE_HERE, cry::RSASign, {{&hSession}, {&hash}, {SwPrivKey, SwPrivKeyLen}, {Data, DataLen}},
-              {out_array(Signature, pSignatureLen)});
+  uint8_t sig[kRsaSignatureMax];
+  uint32_t n = sizeof sig;
+  const uint32_t rv = send(SE_HERE, cry::RSASign, {{&hSession}, {&hash}, {SwPrivKey, SwPrivKeyLen}, {Data, DataLen}},
+                           {out_array(sig, &n)});
+  if (rv != 0) return rv;
+  if (n > *pSignatureLen) {
+    *pSignatureLen = n;
+    return kBufferTooSmall;
+  }
+  if (n != 0) {
+    if (Signature == nullptr) return mw::kArgumentsBad;
+    std::memcpy(Signature, sig, n);
+  }
+  *pSignatureLen = n;
+  return 0;
 }
 
 uint32_t FWC_RSAVerify_PKCS1_mw(uint32_t hSession, uint8_t HashType, uint8_t* PubKey, uint32_t PubKeyLen,

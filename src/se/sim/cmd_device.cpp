@@ -86,8 +86,10 @@ Result Simulator::Impl::device(const cmd::Command& c, const Args& a) {
     return done(SWD_SetHsmPin(h, p.data(), 32));
   }
   if (&c == &d::GetHsmPolicy) {
+    // The core asks with the HSM's handle (as of the software device, which
+    // needs no session for it); any other handle must be an HSM session.
     ZEB_DEVICE_TOKEN_SESSION_INFO s{};
-    if ((rc = SWD_GetHsmSessInfo(h, &s)) != 0) return Result::err(rc);
+    if (h != cmd::SE_HSM_HANDLE && (rc = SWD_GetHsmSessInfo(h, &s)) != 0) return Result::err(rc);
     ZEB_DEVICE_HSM_POLICY p{};
     rc = SWD_GetHsmPolicy(hsm(), &p);
     return rc ? Result::err(rc) : ok(rec(p));

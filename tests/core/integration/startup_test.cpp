@@ -1,4 +1,6 @@
 // Start-up on the software HSM, table selection by HSM type, HSM listing.
+#include <filesystem>
+
 #include "core/integration/hsm_fixture.h"
 #include "quarzel/port.h"
 #include "zeb/login_config.h"
@@ -24,6 +26,34 @@ TEST_F(CoreHsm, SecondInitializeKeepsTheMutex) {
   uint32_t state = 9;
   ASSERT_EQ(VRK_GetMutexState(&state), 0u);
   EXPECT_EQ(state, VRK_MUTEX_UNLOCK);
+}
+
+size_t open_descriptors() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+// Every start-up and shut-down pair gives back what it took, also a start-up
+// over a live one: no descriptor is left open (on the test bed, its console
+// connection) and no device session stays taken. LeakSanitizer checks the
+// memory in the sanitizer build.
+TEST_F(CoreHsm, StartUpAndShutDownPairsReleaseWhatTheyTook) {
+  const size_t before = open_descriptors();
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    auto id = create_token();
+    (void)hsm_session();
+    (void)user_session(id);
+    VRK_HANDLE again = 0;
+    ASSERT_EQ(VRK_Initialize(&again), 0u);
+    ASSERT_EQ(VRK_Finalize(again), 0u);
+    ASSERT_EQ(VRK_Initialize(&hsm), 0u);
+    EXPECT_EQ(open_descriptors(), before);
+  }
+  // Nothing of the earlier rounds holds a device session.
+  VRK_HANDLE h = 0;
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(VRK_OpenHsmSession(hsm, &h), 0u) << i;
 }
 
 // Types 5, 7 and 8 select the secure-element tables; with no secure element

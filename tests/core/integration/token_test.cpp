@@ -18,7 +18,9 @@ TEST_F(CoreHsm, CreateListInfoDeleteTokens) {
   ASSERT_EQ(l.TknNum, 2);
   EXPECT_EQ(id_str(l.TknId[0]), id_str(a.data()));
   EXPECT_EQ(id_str(l.TknId[1]), id_str(b.data()));
-  EXPECT_EQ(StoreLog::get().lists.count(id_str(a.data())), 1u);  // each got its store
+  if (testbed == nullptr) {
+    EXPECT_EQ(StoreLog::get().lists.count(id_str(a.data())), 1u);  // each got its store
+  }
 
   VRK_TOKEN_INFO info{};
   ASSERT_EQ(VRK_GetTokenInfo(hsm, a.data(), &info), 0u);
@@ -26,6 +28,11 @@ TEST_F(CoreHsm, CreateListInfoDeleteTokens) {
   EXPECT_EQ(info.NormalUserLoginFailCount, 0);
 
   VRK_HANDLE adm = admin_session();
+  if (testbed != nullptr) {
+    // A secure element keeps its first token: the second goes instead.
+    EXPECT_EQ(VRK_DeleteToken(adm, a.data()), static_cast<uint32_t>(VRK_ERR_FIRST_TOKEN));
+    std::swap(a, b);
+  }
   ASSERT_EQ(VRK_DeleteToken(adm, a.data()), 0u);
   l = tokens();
   ASSERT_EQ(l.TknNum, 1);
@@ -207,7 +214,9 @@ TEST_F(CoreHsm, HsmResetEndsTheSessionAndLeavesOneToken) {
   EXPECT_EQ(VRK_LogoutHsm(adm), VRK_ERR_SESSION_HANDLE);
   VRK_TKN_USER_LIST l = tokens();
   ASSERT_EQ(l.TknNum, 1);
-  EXPECT_EQ(StoreLog::get().lists.count(id_str(l.TknId[0])), 1u);
+  if (testbed == nullptr) {
+    EXPECT_EQ(StoreLog::get().lists.count(id_str(l.TknId[0])), 1u);
+  }
 }
 
 TEST_F(CoreHsm, TokenResetDeletesObjectsLastFirstAndSetsThePinToTheSerial) {

@@ -48,6 +48,10 @@ class ObjectHsm : public CoreHsm {
     s = user_session(tkn);
   }
 
+  // A token object that is not there fails with the store's own code: the
+  // software store's failed read (6) or the secure element's "absent" (0x82).
+  static bool absent(int rv) { return rv == 6 || rv == VRK_ERR_OBJECT_ABSENT; }
+
   std::string token_dir() const {
     return std::string(".//Store/") + kHsmSn + "/" + reinterpret_cast<const char*>(tkn.data()) + "/";
   }

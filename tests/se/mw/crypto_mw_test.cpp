@@ -85,6 +85,33 @@ TEST_F(CryptoMw, KeyPairLengthsComeFromTheAnswer) {
   EXPECT_EQ(quietly([&] { return FWC_Key_Encrypt_mw(5, big.data(), 0x10000, priv, &n); }), SE_ERR_SERIALIZER);
 }
 
+// A signature longer than the caller's buffer: CKR_BUFFER_TOO_SMALL with the
+// length needed, nothing written; a buffer that holds it gets it exactly.
+TEST_F(CryptoMw, RsaSignatureIntoAShortBufferGivesTheLengthNeeded) {
+  const Bytes key = fill(40, 0x4B), dig = fill(32, 0xD1), sig = fill(256, 0x5A);
+  const Bytes request = cat({le32(5), le32(9), arr(key), arr(dig)});
+  Bytes out(256, 0);
+  uint32_t n = 255;
+  expect(cry::RSASign, request, arr(sig));
+  EXPECT_EQ(FWC_RSASign_PKCS1_mw(5, 9, const_cast<uint8_t*>(key.data()), 40, const_cast<uint8_t*>(dig.data()), 32,
+                                 out.data(), &n),
+            0x150u);
+  EXPECT_EQ(n, 256u);
+  EXPECT_EQ(out, Bytes(256, 0));
+  n = 0;  // a length query
+  expect(cry::RSASign, request, arr(sig));
+  EXPECT_EQ(FWC_RSASign_PKCS1_mw(5, 9, const_cast<uint8_t*>(key.data()), 40, const_cast<uint8_t*>(dig.data()), 32,
+                                 nullptr, &n),
+            0x150u);
+  EXPECT_EQ(n, 256u);
+  expect(cry::RSASign, request, arr(sig));
+  ASSERT_EQ(FWC_RSASign_PKCS1_mw(5, 9, const_cast<uint8_t*>(key.data()), 40, const_cast<uint8_t*>(dig.data()), 32,
+                                 out.data(), &n),
+            0u);
+  EXPECT_EQ(n, 256u);
+  EXPECT_EQ(out, sig);
+}
+
 // --- AES in steps ---
 
 // Mode, direction, padding: 32-bit words on the wire.

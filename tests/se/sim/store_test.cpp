@@ -18,9 +18,13 @@ class Store : public Sim {
     EXPECT_EQ(l().code(s::CreateTokenStorage, {in()}), 0u);
   }
   Bytes in() const {
-    Bytes b = u32(session_);
-    b.insert(b.end(), kSn, kSn + 16);
-    b.insert(b.end(), id_.begin(), id_.end());
+    // Laid out in one sized buffer (GCC 12 at -O3 misreads inserts that
+    // grow a four-byte vector).
+    Bytes b(4 + 16 + id_.size());
+    const Bytes h = u32(session_);
+    std::copy(h.begin(), h.end(), b.begin());
+    std::copy(kSn, kSn + 16, b.begin() + 4);
+    std::copy(id_.begin(), id_.end(), b.begin() + 20);
     return b;
   }
   static Bytes entry(uint32_t data_len, uint8_t tag) {
