@@ -4,8 +4,8 @@
 // their data as such commands, a request's worth at a time, carrying the
 // chaining value (the next IV or counter) from one command to the next. So
 // each step answers its own data, as the software provider does, and an
-// operation of any length reaches the device whole. One operation at a time in
-// the process: an Init from another session takes the template over.
+// operation of any length reaches the device whole. Each session keeps its own
+// template, so sessions on several threads run their operations side by side.
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -68,9 +68,44 @@ struct AES_ONE_STEP_TEMPLATE {
   uint32_t pieces_sent;
 };
 
-AES_ONE_STEP_TEMPLATE gl_aes_one_step_template{};
+// One template per session running an operation (the device opens far fewer
+// sessions). Should every slot be busy, an Init takes over the one least
+// recently started: its session's next step then reports no operation.
+// Guarded by the channel lock.
+constexpr size_t kSlots = 64;
+struct Slot {
+  bool busy;
+  uint64_t started;
+  AES_ONE_STEP_TEMPLATE t;
+};
+Slot gl_aes_slots[kSlots]{};
+uint64_t gl_aes_inits = 0;
 
-void clear_template() { quarzel::secure_wipe(&gl_aes_one_step_template, sizeof gl_aes_one_step_template); }
+void clear_slot(Slot& s) { quarzel::secure_wipe(&s, sizeof s); }
+
+Slot* find_slot(uint32_t hSession) {
+  for (Slot& s : gl_aes_slots) {
+    if (s.busy && s.t.hSession == hSession) return &s;
+  }
+  return nullptr;
+}
+
+// The session's slot, else a free one, else the oldest; always emptied.
+Slot& slot_for_init(uint32_t hSession) {
+  Slot* pick = find_slot(hSession);
+  for (Slot& s : gl_aes_slots) {
+    if (pick != nullptr) break;
+    if (!s.busy) pick = &s;
+  }
+  if (pick == nullptr) {
+    pick = &gl_aes_slots[0];
+    for (Slot& s : gl_aes_slots) {
+      if (s.started < pick->started) pick = &s;
+    }
+  }
+  clear_slot(*pick);
+  return *pick;
+}
 
 void overflow_message(const char* func, int line) {
   std::printf("\033[1;31m[%s, %s, Line %d] tarvin: abort memcpy due to buffer overflow!\033[m\n", "zeb_crypto_mw", func,
@@ -160,8 +195,8 @@ uint32_t run(AES_ONE_STEP_TEMPLATE& t, const uint8_t* in, uint32_t n, bool last,
 }
 
 // The opening checks of a step; 0 to go on.
-uint32_t step_checks(uint32_t hSession, const uint8_t* in, uint32_t n, const uint8_t* out, const uint32_t* out_len) {
-  if (hSession != gl_aes_one_step_template.hSession) return mw::kNotInitialized;
+uint32_t step_checks(const Slot* slot, const uint8_t* in, uint32_t n, const uint8_t* out, const uint32_t* out_len) {
+  if (slot == nullptr) return mw::kNotInitialized;
   if (out_len == nullptr || (n != 0 && in == nullptr)) return mw::kArgumentsBad;
   // Every step answers as many bytes as it is given (the Final's padding is
   // added and removed by the caller).
@@ -178,8 +213,8 @@ extern "C" {
 uint32_t FWC_AesInit_mw(uint32_t hSession, uint8_t AESCipherMode, uint8_t AESCipherDir, uint8_t AESCipherPadding,
                         uint8_t* IV, uint32_t IVLen, uint8_t* SwKey, uint32_t SwKeyLen) {
   std::lock_guard lock(mw::channel_lock());
-  clear_template();
-  AES_ONE_STEP_TEMPLATE& t = gl_aes_one_step_template;
+  Slot& slot = slot_for_init(hSession);
+  AES_ONE_STEP_TEMPLATE& t = slot.t;
   if (IVLen > kIvMax || SwKeyLen > kKeyMax) {
     overflow_message(__func__, __LINE__);
     return mw::kArgumentsBad;
@@ -195,6 +230,8 @@ uint32_t FWC_AesInit_mw(uint32_t hSession, uint8_t AESCipherMode, uint8_t AESCip
   t.IVLen = IVLen;
   if (SwKeyLen != 0) std::memcpy(t.SwKey, SwKey, SwKeyLen);
   t.SwKeyLen = SwKeyLen;
+  slot.busy = true;
+  slot.started = ++gl_aes_inits;
   return 0;
 }
 
@@ -202,11 +239,12 @@ uint32_t FWC_AesInit_mw(uint32_t hSession, uint8_t AESCipherMode, uint8_t AESCip
 // operation as it was; a failed command ends it.
 uint32_t FWC_AesUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* DataOut, uint32_t* pDataOutLen) {
   std::lock_guard lock(mw::channel_lock());
-  if (uint32_t rv = step_checks(hSession, Data, DataLen, DataOut, pDataOutLen); rv != 0) return rv;
+  Slot* slot = find_slot(hSession);
+  if (uint32_t rv = step_checks(slot, Data, DataLen, DataOut, pDataOutLen); rv != 0) return rv;
   if (DataLen % kBlock != 0) return mw::kDataLenRange;
   uint32_t done = 0;
-  if (uint32_t rv = run(gl_aes_one_step_template, Data, DataLen, false, DataOut, *pDataOutLen, &done); rv != 0) {
-    clear_template();
+  if (uint32_t rv = run(slot->t, Data, DataLen, false, DataOut, *pDataOutLen, &done); rv != 0) {
+    clear_slot(*slot);
     return rv;
   }
   *pDataOutLen = done;
@@ -217,10 +255,11 @@ uint32_t FWC_AesUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, ui
 // commands give, once the step has passed its checks.
 uint32_t FWC_AesFinal_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* DataOut, uint32_t* pDataOutLen) {
   std::lock_guard lock(mw::channel_lock());
-  if (uint32_t rv = step_checks(hSession, Data, DataLen, DataOut, pDataOutLen); rv != 0) return rv;
+  Slot* slot = find_slot(hSession);
+  if (uint32_t rv = step_checks(slot, Data, DataLen, DataOut, pDataOutLen); rv != 0) return rv;
   uint32_t done = 0;
-  const uint32_t rv = run(gl_aes_one_step_template, Data, DataLen, true, DataOut, *pDataOutLen, &done);
-  clear_template();
+  const uint32_t rv = run(slot->t, Data, DataLen, true, DataOut, *pDataOutLen, &done);
+  clear_slot(*slot);
   if (rv == 0) *pDataOutLen = done;
   return rv;
 }

@@ -15,9 +15,14 @@ class UserSession : public zt::CoreHsm {
  protected:
   void SetUp() override {
     zt::CoreHsm::SetUp();
+    if (HasFatalFailure()) return;
     token = create_token();
     user = user_session(token);
-    ctx = &SwSess_GetCtx(user)->CaCtx;
+    // A session that failed to open has no context: stop here rather than
+    // let every test dereference nothing.
+    VRK_SESSION_CTX* s = SwSess_GetCtx(user);
+    ASSERT_NE(s, nullptr) << "no session";
+    ctx = &s->CaCtx;
   }
   // A plain key wrapped under the session key, as the provider takes it.
   Bytes session_blob(const Bytes& plain) {

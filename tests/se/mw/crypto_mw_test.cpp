@@ -217,6 +217,34 @@ TEST_F(CryptoMw, ChainingValues) {
   EXPECT_EQ(n, 0u);
 }
 
+// Sessions keep their own operations: another session's Init leaves the
+// first one running. With every slot taken, the operation started longest
+// ago gives way, and only its session is told there is none.
+TEST_F(CryptoMw, SessionsKeepTheirOwnOperations) {
+  Bytes k1 = fill(16, 0x61), k2 = fill(32, 0x62), a = fill(16, 0x63), out(16);
+  ASSERT_EQ(FWC_AesInit_mw(11, kEcb, kEnc, 0, nullptr, 0, k1.data(), 16), 0u);
+  ASSERT_EQ(FWC_AesInit_mw(12, kEcb, kDec, 0, nullptr, 0, k2.data(), 32), 0u);
+  uint32_t n = 16;
+  expect(cry::AesCrypt, aes_request(11, kEcb, kEnc, 0, {}, k1, a), arr(fill(16, 1)));
+  ASSERT_EQ(FWC_AesFinal_mw(11, a.data(), 16, out.data(), &n), 0u);
+  EXPECT_EQ(out, fill(16, 1));
+  n = 16;
+  expect(cry::AesCrypt, aes_request(12, kEcb, kDec, 0, {}, k2, a), arr(fill(16, 2)));
+  ASSERT_EQ(FWC_AesFinal_mw(12, a.data(), 16, out.data(), &n), 0u);
+  EXPECT_EQ(out, fill(16, 2));
+
+  constexpr uint32_t kFirst = 100, kMany = 65;  // one more than there are slots
+  for (uint32_t h = kFirst; h < kFirst + kMany; ++h) {
+    ASSERT_EQ(FWC_AesInit_mw(h, kEcb, kEnc, 0, nullptr, 0, k1.data(), 16), 0u) << h;
+  }
+  n = 16;
+  EXPECT_EQ(FWC_AesUpdate_mw(kFirst, a.data(), 16, out.data(), &n), 0x91u);
+  expect(cry::AesCrypt, aes_request(kFirst + 1, kEcb, kEnc, kPadNone, {}, k1, a), arr(fill(16, 3)));
+  EXPECT_EQ(FWC_AesUpdate_mw(kFirst + 1, a.data(), 16, out.data(), &n), 0u);
+  // A refused Init empties its session's slot: leave none running.
+  for (uint32_t h = kFirst; h < kFirst + kMany; ++h) (void)FWC_AesInit_mw(h, 16, kEnc, 0, nullptr, 0, nullptr, 0);
+}
+
 // Refusals come back as codes before anything is sent, and a refused step
 // leaves the operation running.
 TEST_F(CryptoMw, StepRefusalsAreReturned) {
