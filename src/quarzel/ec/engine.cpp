@@ -172,6 +172,8 @@ class EngineImpl final : public Engine {
   }
   // The common end of the multiplications: infinity, curve check, output.
   core_ret_t finish(const P& q, uint8_t* rx, uint8_t* ry, bool* infinity) const;
+  [[nodiscard]] core_ret_t dual_product(const uint8_t* u1, const uint8_t* u2, const uint8_t* qx, const uint8_t* qy,
+                                        P& out) const;
 
   mutable std::once_flag table_once_;
   mutable BaseTable<N> table_;
@@ -298,6 +300,16 @@ core_ret_t EngineImpl<N>::mul_window(const uint8_t* k, const uint8_t* px, const 
 template <size_t N>
 core_ret_t EngineImpl<N>::mul_dual_vartime(const uint8_t* bu1, const uint8_t* bu2, const uint8_t* qx,
                                            const uint8_t* qy, uint8_t* rx, uint8_t* ry, bool* infinity) const {
+  P r;
+  const core_ret_t ret = dual_product(bu1, bu2, qx, qy, r);
+  if (ret != 0) return ret;
+  return finish(r, rx, ry, infinity);
+}
+
+// u1 G + u2 Q in Jacobian form, once the curve's tables passed their check.
+template <size_t N>
+core_ret_t EngineImpl<N>::dual_product(const uint8_t* bu1, const uint8_t* bu2, const uint8_t* qx,
+                                       const uint8_t* qy, P& out) const {
   bool tables_ok = false;
   const core_ret_t ret = curve_integrity_once(id_, &tables_ok);
   if (ret != 0) return ret;
@@ -307,9 +319,8 @@ core_ret_t EngineImpl<N>::mul_dual_vartime(const uint8_t* bu1, const uint8_t* bu
   u64 u1[N], u2[N];
   fe_from_bytes<N>(u1, bu1, byte_size_);
   fe_from_bytes<N>(u2, bu2, byte_size_);
-  P r;
-  ec::mul_dual_vartime<N>(fp_, dbl_a_, base_table(), r, u1, u2, q);
-  return finish(r, rx, ry, infinity);
+  ec::mul_dual_vartime<N>(fp_, dbl_a_, base_table(), out, u1, u2, q);
+  return 0;
 }
 
 template <size_t N>
@@ -400,17 +411,9 @@ template <size_t N>
 core_ret_t EngineImpl<N>::ecdsa_check_vartime(const uint8_t* bu1, const uint8_t* bu2, const uint8_t* qx,
                                               const uint8_t* qy, const uint8_t* br, bool* match) const {
   *match = false;
-  bool tables_ok = false;
-  const core_ret_t ret = curve_integrity_once(id_, &tables_ok);
-  if (ret != 0) return ret;
-  if (!tables_ok) return ECPBN_ERR_MUL_CHECKSUM;
-  Aff<N> q;
-  load_affine(q.x, q.y, qx, qy);
-  u64 u1[N], u2[N];
-  fe_from_bytes<N>(u1, bu1, byte_size_);
-  fe_from_bytes<N>(u2, bu2, byte_size_);
   P pt;
-  ec::mul_dual_vartime<N>(fp_, dbl_a_, base_table(), pt, u1, u2, q);
+  const core_ret_t ret = dual_product(bu1, bu2, qx, qy, pt);
+  if (ret != 0) return ret;
   if (fe_is_zero_mask<N>(pt.z) != 0) return 0;
   if (!on_curve_jac(pt)) return ECPBN_ERR_MUL_NOT_ON_CURVE;
   // x = X / Z^2 < p, and x mod n = r means x = r or x = r + n.

@@ -94,8 +94,7 @@ Slot* find_slot(uint32_t hSession) {
 Slot& slot_for_init(uint32_t hSession) {
   Slot* pick = find_slot(hSession);
   for (Slot& s : gl_aes_slots) {
-    if (pick != nullptr) break;
-    if (!s.busy) pick = &s;
+    if (pick == nullptr && !s.busy) pick = &s;
   }
   if (pick == nullptr) {
     pick = &gl_aes_slots[0];

@@ -1,13 +1,11 @@
 // Class 0x88 on the simulator, in process: results checked against OpenSSL.
-#define OPENSSL_SUPPRESS_DEPRECATED  // the EC_KEY calls name the point directly
-#include <openssl/bn.h>
-#include <openssl/ec.h>
-#include <openssl/ecdsa.h>
+#define OPENSSL_SUPPRESS_DEPRECATED  // support/openssl_ec.h names the point through EC_KEY
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <openssl/obj_mac.h>
 
 #include "fixture.h"
+#include "support/openssl_ec.h"
 
 namespace sst {
 namespace {
@@ -43,17 +41,7 @@ TEST_F(Crypto, EcdsaP256SignatureVerifiesWithOpenSsl) {
   const Bytes sig = l().ok(k::ECDSASignSingle, {h(), kp[0], digest})[0];
   ASSERT_EQ(sig.size(), 64u);
 
-  EC_KEY* key = EC_KEY_new_by_curve_name(NID_X9_62_prime256v1);
-  BIGNUM* x = BN_bin2bn(pub.data() + 4, 32, nullptr);
-  BIGNUM* y = BN_bin2bn(pub.data() + 36, 32, nullptr);
-  ASSERT_EQ(EC_KEY_set_public_key_affine_coordinates(key, x, y), 1);
-  ECDSA_SIG* es = ECDSA_SIG_new();
-  ECDSA_SIG_set0(es, BN_bin2bn(sig.data(), 32, nullptr), BN_bin2bn(sig.data() + 32, 32, nullptr));
-  EXPECT_EQ(ECDSA_do_verify(digest.data(), 32, es, key), 1);
-  ECDSA_SIG_free(es);
-  BN_free(x);
-  BN_free(y);
-  EC_KEY_free(key);
+  EXPECT_TRUE(zt::openssl_ecdsa_verify(NID_X9_62_prime256v1, pub.data() + 4, pub.data() + 36, 32, digest.data(), 32, sig.data()));
 
   // The device's own verification agrees, and refuses a changed digest.
   EXPECT_EQ(l().code(k::ECDSAVerifySingle, {h(), pub, digest, sig}), 0u);

@@ -2,10 +2,7 @@
 // simulated device both ways: in process, the record's transport calling the
 // simulator's dispatch (fast), and over TCP to the test bed (the real road).
 // Crypto results are checked against OpenSSL.
-#define OPENSSL_SUPPRESS_DEPRECATED  // the EC_KEY calls name the point directly
-#include <openssl/bn.h>
-#include <openssl/ec.h>
-#include <openssl/ecdsa.h>
+#define OPENSSL_SUPPRESS_DEPRECATED  // support/openssl_ec.h names the point through EC_KEY
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <openssl/obj_mac.h>
@@ -16,6 +13,7 @@
 #include <vector>
 
 #include "se/channel.h"
+#include "support/openssl_ec.h"
 #include "se/commands.h"
 #include "se/middleware.h"
 #include "se_sim/simulator.h"
@@ -371,17 +369,7 @@ TEST_P(MiddlewareCrypto, EcdsaAndEcdhAgreeWithOpenSsl) {
   uint32_t sl = 128;
   ASSERT_EQ(FWC_ECDSASignSingle_mw(s_, priv.data(), pl, digest.data(), 32, sig.data(), &sl), 0u);
   ASSERT_EQ(sl, 64u);
-  EC_KEY* key = EC_KEY_new_by_curve_name(NID_X9_62_prime256v1);
-  BIGNUM* x = BN_bin2bn(pub.data() + 4, 32, nullptr);
-  BIGNUM* y = BN_bin2bn(pub.data() + 36, 32, nullptr);
-  ASSERT_EQ(EC_KEY_set_public_key_affine_coordinates(key, x, y), 1);
-  ECDSA_SIG* es = ECDSA_SIG_new();
-  ECDSA_SIG_set0(es, BN_bin2bn(sig.data(), 32, nullptr), BN_bin2bn(sig.data() + 32, 32, nullptr));
-  EXPECT_EQ(ECDSA_do_verify(digest.data(), 32, es, key), 1);
-  ECDSA_SIG_free(es);
-  BN_free(x);
-  BN_free(y);
-  EC_KEY_free(key);
+  EXPECT_TRUE(zt::openssl_ecdsa_verify(NID_X9_62_prime256v1, pub.data() + 4, pub.data() + 36, 32, digest.data(), 32, sig.data()));
   EXPECT_EQ(FWC_ECDSAVerifySingle_mw(s_, pub.data(), ql, digest.data(), 32, sig.data(), 64), 0u);
   sig[5] ^= 1;
   EXPECT_NE(quietly([&] { return FWC_ECDSAVerifySingle_mw(s_, pub.data(), ql, digest.data(), 32, sig.data(), 64); }),
