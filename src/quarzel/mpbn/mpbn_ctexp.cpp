@@ -41,15 +41,6 @@ u64 clz64_ct(u64 v) {
   return z;
 }
 
-// Bits [pos, pos + w) of the exponent e (Le limbs); bits past the end read 0.
-// Positions and widths are public; only the bits are secret.
-u64 window_bits(const u64* e, size_t Le, size_t pos, unsigned w) {
-  const size_t limb = pos / 64, shift = pos % 64;
-  u64 v = limb < Le ? e[limb] >> shift : 0;
-  if (shift + w > 64 && limb + 1 < Le) v |= e[limb + 1] << (64 - shift);
-  return v & ((u64{1} << w) - 1);
-}
-
 typedef u64 v2 __attribute__((vector_size(16), aligned(8), may_alias));
 
 // C limbs (C even) of the selected entry, collected in C/2 128-bit
@@ -81,6 +72,10 @@ void gather(u64* sel, const u64* table, size_t entries, size_t L, u64 idx) {
 }
 
 }  // namespace
+
+void mod_double_ct(size_t L, u64* r, const u64* n, size_t times, u64* t) {
+  for (size_t i = 0; i < times; ++i) double_mod(L, r, n, ~u64{0}, t, t + L);
+}
 
 void mont_rr_ct(size_t L, u64* rr, const u64* n, u64 ninv, u64* t) {
   // R*2^L mod n = 2^(64L + L) by doublings, then six Montgomery squarings

@@ -194,6 +194,45 @@ constexpr size_t mod_reduce_work_limbs(size_t L) { return mont_work_limbs(L) + 2
 void mont_exp_ct(size_t L, u64* r, const u64* base, const u64* e, size_t Le, const u64* n, u64 ninv,
                  const u64* rr, u64* work);
 size_t mont_exp_work_limbs(size_t L, size_t ebits);
+// r = r * 2^times mod n for r < n, by masked doublings. t: 2L limbs.
+void mod_double_ct(size_t L, u64* r, const u64* n, size_t times, u64* t);
+// Window width of the fixed-window exponentiations for exponents of ebits.
+unsigned exp_window(size_t ebits);
+// Bits [pos, pos + w) of the exponent e (Le limbs); bits past the end read 0.
+// Positions and widths are public; only the bits are secret.
+inline u64 window_bits(const u64* e, size_t Le, size_t pos, unsigned w) {
+  const size_t limb = pos / 64, shift = pos % 64;
+  u64 v = limb < Le ? e[limb] >> shift : 0;
+  if (shift + w > 64 && limb + 1 < Le) v |= e[limb + 1] << (64 - shift);
+  return v & ((u64{1} << w) - 1);
+}
+
+// ---- Two exponentiations side by side (mpbn_exp2*.cpp) ---------------------
+// RSA's CRT halves run together on 52-bit digits, each hiding the other's
+// latency: with AVX-512 IFMA where the CPU has it, or on a portable model of
+// the same vector operations that tests run anywhere (under Valgrind too).
+
+// One exponentiation: r = base^e mod n for an odd n of L limbs, base < n, e
+// of L limbs; rr = 2^(128L) mod n (mont_rr_ct), ninv = -n^-1 mod 2^64. r may
+// alias base. Constant time like mont_exp_ct.
+struct ExpOperand {
+  u64* r;
+  const u64* base;
+  const u64* e;
+  const u64* n;
+  u64 ninv;
+  const u64* rr;
+};
+struct MontExp2Kernel {
+  // Both exponentiations; false when work space cannot be had.
+  bool (*run)(const ExpOperand (&ops)[2]);
+  const char* name;  // "ifma16", "model32", ...; run is null for "none"
+};
+// For the limb counts of RSA's CRT halves (8, 16, 24, 32) on this CPU; run is
+// null where mont_exp_ct serves each half alone.
+[[nodiscard]] MontExp2Kernel mont_exp2_kernel(size_t L);
+[[nodiscard]] MontExp2Kernel mont_exp2_ifma(size_t L);   // the IFMA kernels
+[[nodiscard]] MontExp2Kernel mont_exp2_model(size_t L);  // their portable model
 
 // -n^-1 mod 2^64 for an odd n.
 inline u64 neg_inv64(u64 n) {

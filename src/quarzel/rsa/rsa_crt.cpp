@@ -112,11 +112,17 @@ quarzel_ret_t power_crt_ct(uint32_t fn, uint32_t bits, const uint8_t* base, cons
     Q[0] ^= 1;
   }
 
-  // m1 = c^dp mod p, m2 = c^dq mod q.
+  // m1 = c^dp mod p, m2 = c^dq mod q: side by side where a kernel pairs
+  // them, else one after the other.
   reduce_wide(Lp, M1, C, pp, W);
-  md::mont_exp_ct(Lp, M1, M1, DP, Lp, P, pp.ninv, RRp, W);
   reduce_wide(Lp, M2, C, pq, W);
-  md::mont_exp_ct(Lp, M2, M2, DQ, Lp, Q, pq.ninv, RRq, W);
+  if (const md::MontExp2Kernel pair = md::mont_exp2_kernel(Lp); pair.run != nullptr) {
+    const md::ExpOperand ops[2] = {{M1, M1, DP, P, pp.ninv, RRp}, {M2, M2, DQ, Q, pq.ninv, RRq}};
+    if (!pair.run(ops)) return rsa_err(fn, RSA_R_ALLOC);
+  } else {
+    md::mont_exp_ct(Lp, M1, M1, DP, Lp, P, pp.ninv, RRp, W);
+    md::mont_exp_ct(Lp, M2, M2, DQ, Lp, Q, pq.ninv, RRq, W);
+  }
 
   // q^-1 mod p: given (reduced, in case it is not below p), or by Fermat.
   if (key.qinv != nullptr) {

@@ -26,6 +26,7 @@ void force_portable(Path path, bool on) {
     case Path::aes: seams::aes_portable.store(on, std::memory_order_relaxed); break;
     case Path::sha: seams::sha_portable.store(on, std::memory_order_relaxed); break;
     case Path::mpbn: seams::mpbn_portable.store(on, std::memory_order_relaxed); break;
+    case Path::mpbn_exp2: seams::mpbn_exp2_model.store(on, std::memory_order_relaxed); break;
     case Path::ec: force_portable_ec(on); break;
   }
 }

@@ -1,7 +1,7 @@
 // The Montgomery kernels of every path (the MULX/ADX ones unrolled per size,
-// the looped one, the portable ones) against OpenSSL's BIGNUM on random and
-// edge operands: 0, 1, n-1, n-2, all-ones limbs, moduli of one bit and of
-// all ones.
+// the looped one, the portable ones) and the paired exponentiations (IFMA
+// and its model) against OpenSSL's BIGNUM on random and edge operands: 0, 1,
+// n-1, n-2, all-ones limbs, moduli of one bit and of all ones.
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 
@@ -175,6 +175,93 @@ TEST(MontKernel, SizesGetTheirKernels) {
     EXPECT_EQ("adx" + std::to_string(L), quarzel::mpbn_mont_kernel_name(L));
   }
   EXPECT_STREQ("adx", quarzel::mpbn_mont_kernel_name(17));
+}
+
+// ---- RSA's paired exponentiations on 52-bit digits ----
+
+bool cpu_has_ifma() { return quarzel::cpu_features().avx512ifma; }
+
+Limbs bn_mod_exp(const Limbs& b, const Limbs& e, const Limbs& n) {
+  Bn B(b), E(e), N(n), r;
+  BN_CTX* ctx = BN_CTX_new();
+  EXPECT_EQ(1, BN_mod_exp(r.b, B.b, E.b, N.b, ctx));
+  BN_CTX_free(ctx);
+  return r.limbs(n.size());
+}
+
+// Exponents of L limbs: 0, 1, all ones, one top bit, and random ones.
+std::vector<Limbs> exponents(size_t L, std::mt19937_64& rng) {
+  Limbs zero(L, 0), one(L, 0), ones(L, ~uint64_t{0}), top(L, 0), r1(L), r2(L);
+  one[0] = 1;
+  top[L - 1] = uint64_t{1} << 63;
+  for (auto& x : r1) x = rng();
+  for (auto& x : r2) x = rng();
+  return {zero, one, ones, top, r1, r2};
+}
+
+// Every modulus beside the next, every base shape beside some exponent
+// shape: both results against OpenSSL.
+void check_exp2(const md::MontExp2Kernel& k, size_t L) {
+  ASSERT_NE(nullptr, k.run) << k.name;
+  SCOPED_TRACE(std::string(k.name) + " L=" + std::to_string(L));
+  std::mt19937_64 rng(0x45585032 + L);
+  const std::vector<Limbs> ns = moduli(L, rng);
+  const std::vector<Limbs> es = exponents(L, rng);
+  for (size_t m = 0; m < ns.size(); ++m) {
+    const Limbs* n[2] = {&ns[m], &ns[(m + 1) % ns.size()]};
+    Limbs rr[2], t(md::mont_rr_work_limbs(L));
+    uint64_t ninv[2];
+    for (size_t h = 0; h < 2; ++h) {
+      ninv[h] = md::neg_inv64((*n[h])[0]);
+      rr[h].resize(L);
+      md::mont_rr_ct(L, rr[h].data(), n[h]->data(), ninv[h], t.data());
+    }
+    const std::vector<Limbs> bases[2] = {operands(*n[0], rng), operands(*n[1], rng)};
+    for (size_t i = 0; i < bases[0].size(); ++i) {
+      const Limbs* e[2] = {&es[i % es.size()], &es[(i + 1) % es.size()]};
+      Limbs r[2] = {Limbs(L), bases[1][i]};  // the second runs in place
+      const md::ExpOperand ops[2] = {
+          {r[0].data(), bases[0][i].data(), e[0]->data(), n[0]->data(), ninv[0], rr[0].data()},
+          {r[1].data(), r[1].data(), e[1]->data(), n[1]->data(), ninv[1], rr[1].data()}};
+      ASSERT_TRUE(k.run(ops));
+      for (size_t h = 0; h < 2; ++h) {
+        EXPECT_EQ(bn_mod_exp(bases[h][i], *e[h], *n[h]), r[h]) << "modulus " << m << " base " << i << " half " << h;
+      }
+    }
+  }
+}
+
+constexpr size_t kCrtHalves[] = {8, 16, 24, 32};
+
+TEST(MontExp2, ModelAgreesWithOpenSsl) {
+  for (size_t L : kCrtHalves) check_exp2(md::mont_exp2_model(L), L);
+}
+
+TEST(MontExp2, IfmaAgreesWithOpenSsl) {
+  if (!cpu_has_ifma()) GTEST_SKIP() << "this CPU has no AVX-512 IFMA";
+  for (size_t L : kCrtHalves) check_exp2(md::mont_exp2_ifma(L), L);
+}
+
+// IFMA pairs the halves where the CPU has it; forcing the portable
+// Montgomery kernels turns pairing off, forcing the pair's model turns the
+// model on; other sizes are never paired.
+TEST(MontExp2, SizesGetTheirKernels) {
+  {
+    const zt::PortablePath model(quarzel::testing::Path::mpbn_exp2);
+    EXPECT_STREQ("model16", quarzel::mpbn_exp2_kernel_name(16));
+    EXPECT_STREQ("model32", quarzel::mpbn_exp2_kernel_name(32));
+  }
+  {
+    const zt::PortablePath portable(quarzel::testing::Path::mpbn);
+    EXPECT_STREQ("none", quarzel::mpbn_exp2_kernel_name(16));
+  }
+  EXPECT_STREQ("none", quarzel::mpbn_exp2_kernel_name(17));
+  EXPECT_EQ(nullptr, md::mont_exp2_ifma(12).run);
+  if (!cpu_has_ifma()) {
+    EXPECT_STREQ("none", quarzel::mpbn_exp2_kernel_name(16));
+    GTEST_SKIP() << "this CPU has no AVX-512 IFMA";
+  }
+  for (size_t L : kCrtHalves) EXPECT_EQ("ifma" + std::to_string(L), quarzel::mpbn_exp2_kernel_name(L));
 }
 
 }  // namespace

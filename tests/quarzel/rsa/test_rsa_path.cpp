@@ -1,6 +1,8 @@
-// The suite runs twice (see tests/CMakeLists.txt): on the best Montgomery
-// kernels of the CPU, and with ZEB_TEST_PORTABLE=mpbn on the portable ones,
-// so that every vector and interop case meets both.
+// The suite runs three times (see tests/CMakeLists.txt): on the best kernels
+// of the CPU, with ZEB_TEST_PORTABLE=mpbn on the portable Montgomery ones,
+// and with ZEB_TEST_PORTABLE=mpbn_exp2 with the CRT halves paired on the
+// portable model of the IFMA kernels, so that every vector and interop case
+// meets each.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,26 +15,39 @@
 
 namespace {
 
-bool portable_requested() {
+std::string requested() {
   const char* v = std::getenv("ZEB_TEST_PORTABLE");
-  return v != nullptr && std::strcmp(v, "mpbn") == 0;
+  return v != nullptr ? v : "";
 }
 
 class PathEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { quarzel::testing::force_portable(quarzel::testing::Path::mpbn, portable_requested()); }
-  void TearDown() override { quarzel::testing::force_portable(quarzel::testing::Path::mpbn, false); }
+  void SetUp() override {
+    quarzel::testing::force_portable(quarzel::testing::Path::mpbn, requested() == "mpbn");
+    quarzel::testing::force_portable(quarzel::testing::Path::mpbn_exp2, requested() == "mpbn_exp2");
+  }
+  void TearDown() override {
+    quarzel::testing::force_portable(quarzel::testing::Path::mpbn, false);
+    quarzel::testing::force_portable(quarzel::testing::Path::mpbn_exp2, false);
+  }
 };
 
 const bool registered = (::testing::AddGlobalTestEnvironment(new PathEnvironment), true);
 
 TEST(RsaPath, RunsOnTheRequestedKernels) {
   ASSERT_TRUE(registered);
-  const std::string name = quarzel::mpbn_mont_kernel_name(16);
-  if (portable_requested()) {
-    EXPECT_EQ("portable16", name);
-  } else if (quarzel::cpu_features().bmi2 && quarzel::cpu_features().adx) {
-    EXPECT_EQ("adx16", name);
+  const std::string mont = quarzel::mpbn_mont_kernel_name(16), pair = quarzel::mpbn_exp2_kernel_name(16);
+  const quarzel::CpuFeatures& cpu = quarzel::cpu_features();
+  if (requested() == "mpbn") {
+    EXPECT_EQ("portable16", mont);
+    EXPECT_EQ("none", pair);
+    return;
+  }
+  if (cpu.bmi2 && cpu.adx) EXPECT_EQ("adx16", mont);
+  if (requested() == "mpbn_exp2") {
+    EXPECT_EQ("model16", pair);
+  } else {
+    EXPECT_EQ(cpu.avx512ifma ? "ifma16" : "none", pair);
   }
 }
 

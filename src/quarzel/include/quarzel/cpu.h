@@ -14,6 +14,7 @@ struct CpuFeatures {
   bool sha = false;     // SHA-1 / SHA-256 extensions
   bool bmi2 = false;    // MULX
   bool adx = false;     // ADCX / ADOX
+  bool avx512ifma = false;  // AVX-512F + IFMA (VPMADD52), with the OS saving ZMM state
 };
 
 // All false off x86.

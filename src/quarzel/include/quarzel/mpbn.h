@@ -220,4 +220,8 @@ namespace quarzel {
 // Name of the Montgomery kernel that serves moduli of `limbs` 64-bit limbs
 // ("adx16", "portable32", "adx" for an unlisted size...).
 [[nodiscard]] const char* mpbn_mont_kernel_name(size_t limbs);
+// Name of the kernel that runs RSA's two CRT exponentiations side by side
+// for primes of `limbs` 64-bit limbs ("ifma16", "model32"), "none" where
+// each half runs alone on the Montgomery kernel.
+[[nodiscard]] const char* mpbn_exp2_kernel_name(size_t limbs);
 }  // namespace quarzel

@@ -13,7 +13,8 @@ namespace quarzel::testing {
 enum class Path : uint8_t {
   aes,   // AES and GHASH (AES-NI, PCLMULQDQ): key set-ups made afterwards
   sha,   // SHA-1 and SHA-256 (SHA extensions): contexts initialised afterwards
-  mpbn,  // Montgomery products (BMI2/ADX)
+  mpbn,  // Montgomery products (BMI2/ADX); RSA's paired exponentiations (IFMA) off
+  mpbn_exp2,  // RSA's paired CRT exponentiations (AVX-512 IFMA) on their portable model
   ec,    // EC field products of every curve engine (ADX)
 };
 
