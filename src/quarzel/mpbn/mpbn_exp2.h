@@ -47,23 +47,25 @@ struct Engine {
   };
 
   // R += a*b_i, then the multiple of n that clears the low digit, then one
-  // digit down. Lanes stay far below 2^64: each gains under 2^54 per step.
-  EXP2_TARGET static inline void step(vec (&R)[NV], const vec (&A)[NV], const vec (&N)[NV], u64 b, u64 k0,
-                                      u64 n0) {
+  // digit down. Lane 0 lives in t0, a scalar: y and the carry come from it
+  // without a trip through the vector unit, and the lane that moves into
+  // place is read before the high halves land on it (those of lane 0 are in
+  // the carry already). The vector's own lane 0 is shifted out unread.
+  // Lanes stay far below 2^64: each gains under 2^54 per step.
+  EXP2_TARGET static inline void step(vec (&R)[NV], u64& t0, const vec (&A)[NV], const vec (&N)[NV], u64 b,
+                                      u64 a0, u64 n0, u64 k0) {
     const vec bv = V::set1(b);
-#pragma GCC unroll 8
-    for (size_t v = 0; v < NV; ++v) R[v] = V::madd_lo(R[v], A[v], bv);
-    const u64 r0 = V::lane0(R[0]);
-    const u64 y = (r0 * k0) & kMask52;
+    const u128 ab = static_cast<u128>(a0) * b;
+    const u64 y = ((t0 + static_cast<u64>(ab)) * k0) & kMask52;
     const vec yv = V::set1(y);
+    // t0 + a0 b + n0 y is a multiple of 2^52; what lies above moves down.
+    const u64 carry = static_cast<u64>((t0 + ab + static_cast<u128>(n0) * y) >> 52);
 #pragma GCC unroll 8
-    for (size_t v = 0; v < NV; ++v) R[v] = V::madd_lo(R[v], N[v], yv);
-    // Lane 0 is now a multiple of 2^52: only its carry survives the shift.
-    const u64 carry = (r0 + ((n0 * y) & kMask52)) >> 52;
+    for (size_t v = 0; v < NV; ++v) R[v] = V::madd_lo(V::madd_lo(R[v], A[v], bv), N[v], yv);
+    t0 = V::lane1(R[0]) + carry;
 #pragma GCC unroll 8
     for (size_t v = 0; v + 1 < NV; ++v) R[v] = V::shift_down(R[v], R[v + 1]);
     R[NV - 1] = V::shift_down(R[NV - 1], V::zero());
-    R[0] = V::add_lane0(R[0], carry);
     // The high halves belong one digit up, which the shift has made digit j.
 #pragma GCC unroll 8
     for (size_t v = 0; v < NV; ++v) R[v] = V::madd_hi(V::madd_hi(R[v], A[v], bv), N[v], yv);
@@ -108,12 +110,15 @@ struct Engine {
       N1[v] = V::load(m1.n + 8 * v);
       R0[v] = R1[v] = V::zero();
     }
-    const u64 n00 = m0.n[0], n10 = m1.n[0];
+    const u64 a00 = a0[0], a10 = a1[0], n00 = m0.n[0], n10 = m1.n[0];
+    u64 t00 = 0, t10 = 0;
     for (size_t i = 0; i < D; ++i) {
       const u64 b0i = b0[i], b1i = b1[i];
-      step(R0, A0, N0, b0i, m0.k0, n00);
-      step(R1, A1, N1, b1i, m1.k0, n10);
+      step(R0, t00, A0, N0, b0i, a00, n00, m0.k0);
+      step(R1, t10, A1, N1, b1i, a10, n10, m1.k0);
     }
+    R0[0] = V::set_lane0(R0[0], t00);
+    R1[0] = V::set_lane0(R1[0], t10);
     normalize(R0);
     normalize(R1);
 #pragma GCC unroll 8

@@ -31,10 +31,10 @@ struct Ifma {
   EXP2_TARGET static vec set1(u64 x) { return _mm512_set1_epi64(static_cast<long long>(x)); }
   EXP2_TARGET static vec madd_lo(vec acc, vec a, vec b) { return _mm512_madd52lo_epu64(acc, a, b); }
   EXP2_TARGET static vec madd_hi(vec acc, vec a, vec b) { return _mm512_madd52hi_epu64(acc, a, b); }
-  EXP2_TARGET static u64 lane0(vec v) { return static_cast<u64>(_mm_cvtsi128_si64(_mm512_castsi512_si128(v))); }
+  EXP2_TARGET static u64 lane1(vec v) { return static_cast<u64>(_mm_extract_epi64(_mm512_castsi512_si128(v), 1)); }
+  EXP2_TARGET static vec set_lane0(vec v, u64 x) { return _mm512_mask_set1_epi64(v, 1, static_cast<long long>(x)); }
   EXP2_TARGET static vec shift_down(vec lo, vec hi) { return _mm512_alignr_epi64(hi, lo, 1); }
   EXP2_TARGET static vec shift_up(vec prev, vec cur) { return _mm512_alignr_epi64(cur, prev, 7); }
-  EXP2_TARGET static vec add_lane0(vec v, u64 c) { return _mm512_mask_add_epi64(v, 1, v, set1(c)); }
   EXP2_TARGET static vec add(vec a, vec b) { return _mm512_add_epi64(a, b); }
   EXP2_TARGET static vec srl52(vec v) { return _mm512_srli_epi64(v, 52); }
   EXP2_TARGET static vec and52(vec v) { return _mm512_and_si512(v, set1(kMask52)); }

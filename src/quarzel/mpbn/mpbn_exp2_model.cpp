@@ -38,7 +38,11 @@ struct Model {
     for (size_t i = 0; i < 8; ++i) acc.l[i] += static_cast<u64>(product(a.l[i], b.l[i]) >> 52);
     return acc;
   }
-  static u64 lane0(const vec& v) { return v.l[0]; }
+  static u64 lane1(const vec& v) { return v.l[1]; }
+  static vec set_lane0(vec v, u64 x) {
+    v.l[0] = x;
+    return v;
+  }
   // Lanes 1..7 of lo, then lane 0 of hi (VALIGNQ by one).
   static vec shift_down(const vec& lo, const vec& hi) {
     vec r;
@@ -52,10 +56,6 @@ struct Model {
     r.l[0] = prev.l[7];
     for (size_t i = 1; i < 8; ++i) r.l[i] = cur.l[i - 1];
     return r;
-  }
-  static vec add_lane0(vec v, u64 c) {
-    v.l[0] += c;
-    return v;
   }
   static vec add(vec a, const vec& b) {
     for (size_t i = 0; i < 8; ++i) a.l[i] += b.l[i];
