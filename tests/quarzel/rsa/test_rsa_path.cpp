@@ -43,7 +43,9 @@ TEST(RsaPath, RunsOnTheRequestedKernels) {
     EXPECT_EQ("none", pair);
     return;
   }
-  if (cpu.bmi2 && cpu.adx) EXPECT_EQ("adx16", mont);
+  if (cpu.bmi2 && cpu.adx) {
+    EXPECT_EQ("adx16", mont);
+  }
   if (requested() == "mpbn_exp2") {
     EXPECT_EQ("model16", pair);
   } else {
