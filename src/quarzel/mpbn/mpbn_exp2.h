@@ -142,18 +142,17 @@ struct Engine {
     for (size_t v = 0; v < NV; ++v) V::store(sel + 8 * v, acc[v]);
   }
 
-  // Per modulus: the table, then acc, sel, rr, n, one; W u64 each.
-  static constexpr size_t work(unsigned w) { return 2 * ((size_t{1} << w) + 5) * W; }
+  // Per modulus the table, then acc, sel, rr, n and one (W u64 each); then
+  // 2L limbs for the doublings and L+1 for the way out.
+  static size_t work_limbs() { return 2 * ((size_t{1} << exp_window(64 * L)) + 5) * W + 3 * L + 1; }
 
-  EXP2_TARGET static bool run(const ExpOperand (&ops)[2]) {
+  EXP2_TARGET static void run(const ExpOperand (&ops)[2], u64* work) {
     const unsigned w = exp_window(64 * L);
     const size_t entries = size_t{1} << w;
-    Scratch<u64, 1> s;
-    if (!s.reserve(work(w) + 2 * L + L + 1)) return false;
     u64* table[2];
     u64 *acc[2], *sel[2], *rr[2], *n[2], *one[2];
     Mod mod[2];
-    u64* p = s.data();
+    u64* p = work;
     for (size_t h = 0; h < 2; ++h) {
       table[h] = p;
       acc[h] = table[h] + entries * W;
@@ -173,7 +172,7 @@ struct Engine {
       limbs_to_digits(rr[h], W, out, L);
       limbs_to_digits(n[h], W, op.n, L);
       limbs_to_digits(sel[h], W, op.base, L);
-      one[h][0] = 1;
+      for (size_t j = 0; j < W; ++j) one[h][j] = j == 0;
       mod[h] = Mod{n[h], op.ninv & kMask52};
     }
     mul2(table[0], rr[0], one[0], mod[0], table[1], rr[1], one[1], mod[1]);  // R mod n
@@ -201,8 +200,20 @@ struct Engine {
       out[L] = 0;
       mont_final_subtract(L, ops[h].r, out, ops[h].n);
     }
-    return true;
   }
 };
+
+// The kernels of policy V for the limb counts of RSA's CRT halves, named
+// names[0..3] for 8, 16, 24 and 32 limbs.
+template <class V>
+MontExp2Kernel kernel_for(size_t L, const char* const (&names)[4]) {
+  switch (L) {
+    case 8: return {Engine<V, 8>::run, Engine<V, 8>::work_limbs(), names[0]};
+    case 16: return {Engine<V, 16>::run, Engine<V, 16>::work_limbs(), names[1]};
+    case 24: return {Engine<V, 24>::run, Engine<V, 24>::work_limbs(), names[2]};
+    case 32: return {Engine<V, 32>::run, Engine<V, 32>::work_limbs(), names[3]};
+    default: return {nullptr, 0, "none"};
+  }
+}
 
 }  // namespace quarzel::mpbn_detail::exp2

@@ -45,21 +45,10 @@ struct Ifma {
   EXP2_TARGET static vec add_one(vec v, uint8_t k) { return _mm512_mask_add_epi64(v, k, v, set1(1)); }
 };
 
-template <size_t L>
-bool run(const ExpOperand (&ops)[2]) {
-  return exp2::Engine<Ifma, L>::run(ops);
-}
-
 }  // namespace
 
 MontExp2Kernel mont_exp2_ifma(size_t L) {
-  switch (L) {
-    case 8: return {run<8>, "ifma8"};
-    case 16: return {run<16>, "ifma16"};
-    case 24: return {run<24>, "ifma24"};
-    case 32: return {run<32>, "ifma32"};
-    default: return {nullptr, "none"};
-  }
+  return exp2::kernel_for<Ifma>(L, {"ifma8", "ifma16", "ifma24", "ifma32"});
 }
 
 }  // namespace quarzel::mpbn_detail
@@ -67,7 +56,7 @@ MontExp2Kernel mont_exp2_ifma(size_t L) {
 #else
 
 namespace quarzel::mpbn_detail {
-MontExp2Kernel mont_exp2_ifma(size_t) { return {nullptr, "none"}; }
+MontExp2Kernel mont_exp2_ifma(size_t) { return {nullptr, 0, "none"}; }
 }  // namespace quarzel::mpbn_detail
 
 #endif

@@ -100,21 +100,10 @@ struct Model {
   static u128 product(u64 a, u64 b) { return static_cast<u128>(a & kMask52) * (b & kMask52); }
 };
 
-template <size_t L>
-bool run(const ExpOperand (&ops)[2]) {
-  return exp2::Engine<Model, L>::run(ops);
-}
-
 }  // namespace
 
 MontExp2Kernel mont_exp2_model(size_t L) {
-  switch (L) {
-    case 8: return {run<8>, "model8"};
-    case 16: return {run<16>, "model16"};
-    case 24: return {run<24>, "model24"};
-    case 32: return {run<32>, "model32"};
-    default: return {nullptr, "none"};
-  }
+  return exp2::kernel_for<Model>(L, {"model8", "model16", "model24", "model32"});
 }
 
 }  // namespace quarzel::mpbn_detail

@@ -224,8 +224,9 @@ struct ExpOperand {
   const u64* rr;
 };
 struct MontExp2Kernel {
-  // Both exponentiations; false when work space cannot be had.
-  bool (*run)(const ExpOperand (&ops)[2]);
+  // Both exponentiations, on `work` limbs of work space.
+  void (*run)(const ExpOperand (&ops)[2], u64* work);
+  size_t work;
   const char* name;  // "ifma16", "model32", ...; run is null for "none"
 };
 // For the limb counts of RSA's CRT halves (8, 16, 24, 32) on this CPU; run is

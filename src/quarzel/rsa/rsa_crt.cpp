@@ -70,7 +70,9 @@ quarzel_ret_t power_crt_ct(uint32_t fn, uint32_t bits, const uint8_t* base, cons
                            uint8_t* result) {
   const size_t H = half_len(bits), L = full_len(bits), Lp = H / 8, Ln = L / 8;
   const size_t exp_work = md::mont_exp_work_limbs(Lp, 64 * Lp);
-  const size_t work_len = std::max({exp_work, md::mont_rr_work_limbs(Lp), Lp + 1 + md::mod_reduce_work_limbs(Lp)});
+  const md::MontExp2Kernel pair = md::mont_exp2_kernel(Lp);
+  const size_t work_len =
+      std::max({exp_work, pair.work, md::mont_rr_work_limbs(Lp), Lp + 1 + md::mod_reduce_work_limbs(Lp)});
   Scratch<u64, 2048> s;
   if (!s.reserve(12 * Lp + 3 * Ln + work_len)) return rsa_err(fn, RSA_R_ALLOC);
   u64* P = s.data();
@@ -116,9 +118,9 @@ quarzel_ret_t power_crt_ct(uint32_t fn, uint32_t bits, const uint8_t* base, cons
   // them, else one after the other.
   reduce_wide(Lp, M1, C, pp, W);
   reduce_wide(Lp, M2, C, pq, W);
-  if (const md::MontExp2Kernel pair = md::mont_exp2_kernel(Lp); pair.run != nullptr) {
+  if (pair.run != nullptr) {
     const md::ExpOperand ops[2] = {{M1, M1, DP, P, pp.ninv, RRp}, {M2, M2, DQ, Q, pq.ninv, RRq}};
-    if (!pair.run(ops)) return rsa_err(fn, RSA_R_ALLOC);
+    pair.run(ops, W);
   } else {
     md::mont_exp_ct(Lp, M1, M1, DP, Lp, P, pp.ninv, RRp, W);
     md::mont_exp_ct(Lp, M2, M2, DQ, Lp, Q, pq.ninv, RRq, W);
