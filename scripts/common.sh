@@ -3,9 +3,16 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 JOBS="$(nproc)"
 
+# What the demo and the test suites need: every command the scripts and the
+# tests run comes from these or from the base system (tests/scripts/
+# packaged_commands.py checks it). iproute2: the private network namespace of
+# scripts/test.sh.
 PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev nlohmann-json3-dev
           libssl-dev openssl python3 python3-cryptography
-          opensc gnutls-bin python3-pykcs11 softhsm2 valgrind)
+          opensc gnutls-bin python3-pykcs11 softhsm2 valgrind iproute2)
+# The fuzz targets' compiler and runtime (scripts/fuzz.sh, and scripts/test.sh
+# which ends with it).
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 install_missing() {
   local missing=()
@@ -35,6 +42,25 @@ require_vectors() {
     echo "The test vectors are missing: expected the Wycheproof files in $VECTORS_DIR" >&2
     echo "(set ZEB_VECTORS_DIR to their folder)." >&2
     exit 1
+  fi
+}
+
+# in_private_netns COMMAND...: runs COMMAND in a network namespace of its own
+# with only the loopback, up, so that no server of another run on this machine
+# (the secure-element test bed on 127.0.0.1:5566) is seen, and none of ours is
+# seen by another run. Root gets one with unshare -n, others as a user
+# namespace's root (unshare -rn) where the system allows it. Where it does not,
+# it says so and runs COMMAND on the machine's own network.
+in_private_netns() {
+  local ns=(unshare -n)
+  [ "$(id -u)" -eq 0 ] || ns=(unshare -rn)
+  if "${ns[@]}" ip link set lo up 2>/dev/null; then
+    echo "In a private network namespace (${ns[*]}): only this run's servers on 127.0.0.1"
+    "${ns[@]}" bash -c 'ip link set lo up && exec "$@"' bash "$@"
+  else
+    echo "No private network namespace here (${ns[*]} refused): running on the machine's network, where" \
+      "another run's test bed on 127.0.0.1:5566 can be seen" >&2
+    "$@"
   fi
 }
 

@@ -6,7 +6,7 @@
 #   scripts/fuzz.sh rsa_der ...   only the targets named
 # A crash leaves its input in build/fuzz/crashes/<target>/ and fails the run.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-install_missing clang libclang-rt-14-dev
+install_missing "${FUZZ_PACKAGES[@]}"
 
 SECONDS_EACH="${FUZZ_SECONDS:-15}"
 if [ "${1:-}" = "--long" ]; then

@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
 # Builds and runs every test twice: optimised, then under ASan + UBSan; then
 # the thread and process tests under ThreadSanitizer; then a short run of
-# every fuzz target (scripts/fuzz.sh, clang).
+# every fuzz target (scripts/fuzz.sh, clang). Everything runs in a private
+# network namespace where the system allows one (see in_private_netns).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-install_missing
-require_vectors
+if [ -z "${ZEB_TEST_NETNS:-}" ]; then
+  # Every package of the whole run up front (the namespace has no network).
+  install_missing "${FUZZ_PACKAGES[@]}"
+  require_vectors
+  export ZEB_TEST_NETNS=1
+  in_private_netns bash "${BASH_SOURCE[0]}" "$@"
+  exit
+fi
 
 WERROR=OFF
 [ "${CI:-}" = "true" ] && WERROR=ON

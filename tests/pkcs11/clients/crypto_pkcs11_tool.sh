@@ -44,9 +44,9 @@ p11 --verify -m ECDSA-SHA256 --id 12 -i data.bin --signature-file theirs.sig --s
   | grep -q "Signature is valid"
 
 # AES with a known key: both modes equal OpenSSL, both ways.
-key="$(openssl rand -hex 32)"
+openssl rand -out aes.key 32
+key="$(od -An -v -tx1 aes.key | tr -d ' \n')"
 iv="$(openssl rand -hex 16)"
-printf '%s' "$key" | xxd -r -p > aes.key
 p11 --write-object aes.key --type secrkey --key-type AES:32 --id 20 --label aes --usage-decrypt >/dev/null
 p11 --encrypt -m AES-CBC-PAD --id 20 --iv "$iv" -i data.bin -o ct.bin >/dev/null
 openssl enc -aes-256-cbc -K "$key" -iv "$iv" -in data.bin -out ct.ossl
