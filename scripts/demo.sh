@@ -22,10 +22,25 @@ targets=(zebp11 VELM_Tool se_testbed)
 [ $short = 1 ] || targets+=(bench_p11)
 echo "Building ${targets[*]} in $B ..."
 if [ -z "${ZEB_DEMO_BUILD:-}" ]; then
+  echo "  configuring (cmake)"
   cmake -S "$ROOT" -B "$B" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEB_BUILD_TESTS=OFF \
     -DZEB_BUILD_BENCH=$([ $short = 1 ] && echo OFF || echo ON) >/dev/null
 fi
-cmake --build "$B" -j "$JOBS" --target "${targets[@]}" >/dev/null
+# Ninja's "[n/N]" lines as one line per tenth of the way; the whole output
+# is shown only when the build fails.
+build_log="$B/demo-build.log"
+if ! cmake --build "$B" -j "$JOBS" --target "${targets[@]}" 2>&1 | tee "$build_log" |
+    awk -F'[][/]' '/^\[[0-9]+\/[0-9]+\]/ && $3 > 0 {
+                     pct = int(100 * $2 / $3)
+                     if (pct >= next_pct) { printf "  compiled %d of %d steps (%d%%)\n", $2, $3, pct; fflush(); next_pct = pct - pct % 10 + 10 }
+                   }
+                   /no work to do/ { print "  up to date"; fflush() }'; then
+  tail -40 "$build_log"
+  rm -f "$build_log"
+  echo "The build failed." >&2
+  exit 1
+fi
+rm -f "$build_log"
 MODULE="$B/src/pkcs11/libzebp11.so"
 TOOL="$B/src/velm/VELM_Tool"
 # scripts/testbed.sh starts and stops the test bed; SE_TESTBED names its binary.

@@ -9,19 +9,27 @@
 #   scripts/testbed.sh port DIR     prints the port it listens on
 #
 # The pid, port and output go to DIR/testbed.{pid,port,out} while it runs;
-# stop removes them. SE_TESTBED names the binary (default: the Release build's).
+# stop removes them. SE_TESTBED names the binary; by default the one the
+# scripts build: scripts/test.sh's (build/release), then scripts/demo.sh's
+# (build/demo), then the sanitizer build's (build/asan).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BIN="${SE_TESTBED:-$ROOT/build/rel/src/se/sim/se_testbed}"
+BIN="${SE_TESTBED:-}"
+if [ -z "$BIN" ]; then
+  for b in release demo asan; do
+    BIN="$ROOT/build/$b/src/se/sim/se_testbed"
+    [ -x "$BIN" ] && break
+  done
+fi
 
-usage() { sed -n '4,12p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '4,9p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 [ $# -ge 2 ] || usage
 cmd="$1" dir="$2"
 shift 2
 
 case "$cmd" in
   start)
-    [ -x "$BIN" ] || { echo "no se_testbed at $BIN (ninja -C build/rel se_testbed, or set SE_TESTBED)" >&2; exit 1; }
+    [ -x "$BIN" ] || { echo "no se_testbed built (scripts/demo.sh or scripts/test.sh build it; or set SE_TESTBED)" >&2; exit 1; }
     mkdir -p "$dir"
     if [ -f "$dir/testbed.pid" ] && kill -0 "$(cat "$dir/testbed.pid")" 2>/dev/null; then
       echo "already running: pid $(cat "$dir/testbed.pid")" >&2; exit 1
