@@ -194,6 +194,12 @@ int velm_main(int argc, char** argv) {
   }
   HsmList list;
   VRK_RV rv = mt_list_hsm(list);
+  // With no HSM there is nothing to run a command on, and recording an empty
+  // serial number would lose the HSM the login configuration names.
+  if (rv == 0 && list.count == 0) {
+    std::puts("Device not found!");
+    rv = kNoHsmFound;
+  }
   if (rv == 0) rv = cli_set_hsm_sn_to_login_config(list.sns[0], list.types[0]);
   if (rv != 0) {
     std::fflush(stdout);

@@ -80,7 +80,7 @@ VRK_RV cli_list_hsm() {
   if (rv != 0) return rv;
   if (list.count == 0) {
     std::puts("Device not found!");
-    return 0;
+    return kNoHsmFound;
   }
   std::puts(kDashes51);
   std::puts("   Item    |    HSM TYPE        |      HSM SN        ");

@@ -11,6 +11,8 @@ namespace velm {
 
 // The tool's own code for a null argument handed to a call sequence.
 inline constexpr VRK_RV kNullArgument = 0x500;
+// No HSM found (CKR_DEVICE_REMOVED): nothing to run a command on.
+inline constexpr VRK_RV kNoHsmFound = 0x32;
 // HSM listing capacity: at most 4 software HSMs and 10 secure elements.
 inline constexpr uint32_t kHsmListCapacity = 14;
 

@@ -9,6 +9,9 @@ using namespace zeb::core;
 
 namespace {
 
+// CKR_TOKEN_NOT_PRESENT, as the devices answer when they hold no token list.
+constexpr uint32_t kNoSuchToken = 0x0E0;
+
 // Opening checks of the operations that need the administrator: the session
 // and its login. 0 when the caller may go on, else the code to return.
 uint32_t admin_session(VRK_HANDLE h, VRK_SESSION_CTX** out) {
@@ -85,14 +88,22 @@ VRK_RV VRK_DeleteToken(VRK_HANDLE hHsmSession, VRK_UCHAR_PTR pTknId) {
   VRK_SESSION_CTX* ctx = nullptr;
   uint32_t rv = admin_session(hHsmSession, &ctx);
   if (rv != VRK_OK) return rv;
+  // The devices answer success for a token they do not hold: a token that is
+  // not listed is refused here, whatever else the HSM holds. The device lists
+  // tokens by its HSM handle, not by the administrator's session.
+  ZEB_DEVICE_TKN_USER_LIST list{};
+  rv = DA_ListTokens(ctx->hHsm, &list);
+  if (rv != VRK_OK) return rv;
+  static constexpr uint8_t kEmpty[VRK_ID_LEN] = {};
+  bool listed = false;
+  for (const auto& id : list.TknId) {
+    listed = listed || (std::memcmp(id, kEmpty, VRK_ID_LEN) != 0 && std::memcmp(pTknId, id, VRK_ID_LEN) == 0);
+  }
+  if (!listed) return kNoSuchToken;
+  // A secure element's first token cannot be deleted.
   const DA_Functions_t* table = DA_GetFunctionList();
-  if (table != nullptr && table->func_type == FWD_FUNCTIONS) {
-    // A secure element's first token cannot be deleted. The device lists
-    // tokens by its HSM handle, not by the administrator's session.
-    ZEB_DEVICE_TKN_USER_LIST list{};
-    rv = DA_ListTokens(ctx->hHsm, &list);
-    if (rv != VRK_OK) return rv;
-    if (std::memcmp(pTknId, list.TknId[0], VRK_ID_LEN) == 0) return VRK_ERR_FIRST_TOKEN;
+  if (table != nullptr && table->func_type == FWD_FUNCTIONS && std::memcmp(pTknId, list.TknId[0], VRK_ID_LEN) == 0) {
+    return VRK_ERR_FIRST_TOKEN;
   }
   return DA_DeleteToken(ctx->hSe, pTknId);
 }

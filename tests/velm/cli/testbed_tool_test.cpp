@@ -57,6 +57,9 @@ TEST_F(VelmToolOnTestbed, ListsAndAdministersTheTestbed) {
   ASSERT_NE(at2, std::string::npos);
   const std::string second = r.out.substr(at2 + key.size(), r.out.find('\n', at2) - at2 - key.size());
   ASSERT_NE(second, id);
+  r = run_tool({"delete", "token", kAdminPin, "NoSuchTkn"});
+  EXPECT_EQ(r.status, 0xE0) << r.out << r.err;  // CKR_TOKEN_NOT_PRESENT, nothing deleted
+  EXPECT_NE(run_tool({"list", "token"}).out.find(second), std::string::npos);
   r = run_tool({"delete", "token", kAdminPin, second});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("Token deleted."), std::string::npos) << r.out;

@@ -82,11 +82,20 @@ TEST(VelmToolBare, NoArgumentsPrintsUsageAndTouchesNothing) {
   EXPECT_FALSE(std::filesystem::exists("HSM.cfg"));
 }
 
-TEST(VelmToolBare, ListHsmWithoutHsm) {
+// No HSM found is a failure of every command, and the HSM the login
+// configuration names is kept (no record of an empty serial number).
+TEST(VelmToolBare, NoHsmFoundFailsAndKeepsTheLoginConfiguration) {
   WorkDir dir;
-  const ToolRun r = run_tool({"list", "hsm"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string(kBanner) + "Device not found!\n");
+  const std::string configured = "HSMType=1\nHSMSn=HSM0000000000042\nHSMLabel=\nHSMPin=\nTKNPin=\n";
+  write_file("HSM.cfg", configured);
+  for (const std::vector<std::string>& l : std::vector<std::vector<std::string>>{
+           {"list", "hsm"}, {"get", "hsm", "info"}, {"list", "token"}, {"setsn", "ABC"}, {"frobnicate"}}) {
+    const ToolRun r = run_tool(l);
+    EXPECT_EQ(r.status, 0x32) << l[0];  // CKR_DEVICE_REMOVED
+    EXPECT_EQ(r.out, std::string(kBanner) + "Device not found!\n") << l[0];
+    EXPECT_NE(r.err.find("CKR_DEVICE_REMOVED"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file("HSM.cfg"), configured) << l[0];
+  }
 }
 
 TEST_F(VelmTool, UnmatchedCommandLinesPrintUsageAndExitTwo) {
@@ -275,6 +284,12 @@ TEST_F(VelmTool, DeleteToken) {
   const std::string id = create_token();
   ToolRun r = run_tool({"delete", "token", "wrong-admin-pin", id});
   EXPECT_NE(r.status, 0);
+  // A token that does not exist is refused, while another one is present.
+  r = run_tool({"delete", "token", kAdminPin, "NoSuchTkn"});
+  EXPECT_EQ(r.status, 0xE0) << r.out;
+  EXPECT_NE(r.err.find("CKR_TOKEN_NOT_PRESENT"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("Token deleted."), std::string::npos) << r.out;
+  EXPECT_NE(run_tool({"list", "token"}).out.find(id), std::string::npos);
   r = run_tool({"delete", "token", kAdminPin, id});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Token deleted.\n"), std::string::npos);
