@@ -44,6 +44,10 @@ void ZEBVRK_set_log_level(int level);
 VRK_RV VRK_ListHSMs(VRK_UCHAR* pHsmType, VRK_UCHAR** ppHsmSnList, VRK_UCHAR** ppHsmLabelList,
                     VRK_UINT32_PTR pulCount);
 VRK_RV VRK_SetHsmSnToLoginConfig(VRK_HSM_SN* sn, VRK_UCHAR hsmtype);
+// Why this thread's last file access failed, when the system gave a reason:
+// one line naming the file ("cannot read ./HSM.cfg: Permission denied"), cut
+// to `u32TextLen` bytes with its terminator; an empty text when there was none.
+VRK_RV VRK_GetFileError(char* pText, VRK_UINT32 u32TextLen);
 VRK_RV VRK_Initialize(VRK_HANDLE_PTR phHsm);
 VRK_RV VRK_Finalize(VRK_HANDLE hHsm);
 VRK_RV VRK_GetHsmInfo(VRK_HANDLE hHsm, VRK_HSM_INFO_PTR pHSMInfo);

@@ -93,6 +93,13 @@ bool matches(const Command& c, int argc, char** argv) {
 }
 
 void report_failure(VRK_RV rv) {
+  // A file that could not be read or written is named with the system's
+  // reason: the code alone ("operation cancelled") tells the user nothing.
+  char why[512] = {};
+  if (VRK_GetFileError(why, sizeof why) == 0 && why[0] != '\0') {
+    std::fprintf(stderr, "VELM_Tool: failed with err = 0x%08x (%s)\n", rv, why);
+    return;
+  }
   const RvName* n = find_rv_name(rv);
   if (n != nullptr) {
     std::fprintf(stderr, "VELM_Tool: failed with err = 0x%08x (%s: %s)\n", rv, n->name, n->meaning);

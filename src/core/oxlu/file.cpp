@@ -27,6 +27,27 @@ namespace {
 
 std::atomic<unsigned> g_temp_counter{0};
 
+// The last failure of this thread's file access that the system gave a
+// reason for (oxlu_file_error).
+struct FileError {
+  const char* what = nullptr;  // "read", "write", "replace"
+  char path[PATH_MAX] = {};
+  int err = 0;
+};
+thread_local FileError t_file_error;
+
+// Records `errno` as the reason `what` failed on `path`. Keeps errno.
+void note_failure(const char* what, const char* path) {
+  const int err = errno;
+  if (err == 0 || path == nullptr) return;
+  t_file_error.what = what;
+  const size_t n = strnlen(path, sizeof t_file_error.path - 1);
+  std::memcpy(t_file_error.path, path, n);
+  t_file_error.path[n] = '\0';
+  t_file_error.err = err;
+  errno = err;
+}
+
 // Paths built here live in fixed buffers: nothing below a C entry point
 // allocates, so nothing can throw out of one.
 struct PathBuf {
@@ -105,17 +126,25 @@ int open_locked_reader(const char* path, int* fd, int* lock_fd) {
     // A read-only location can hold no companion, and no writer can replace
     // a file there: the file itself carries the lock.
     *fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (*fd < 0) return errno == ENOENT ? OXLU_E_NOENT : OXLU_E_IO;
+    if (*fd < 0) {
+      if (errno == ENOENT) return OXLU_E_NOENT;
+      note_failure("read", path);
+      return OXLU_E_IO;
+    }
     if ((rc = lock_bounded(*fd, LOCK_SH)) != OXLU_OK) {
       ::close(*fd);
       return rc;
     }
     return OXLU_OK;
   }
-  if (rc != OXLU_OK) return rc;
+  if (rc != OXLU_OK) {
+    if (rc == OXLU_E_IO) note_failure("read", path);
+    return rc;
+  }
   *fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (*fd < 0) {
     rc = errno == ENOENT ? OXLU_E_NOENT : OXLU_E_IO;
+    if (rc == OXLU_E_IO) note_failure("read", path);
     release_lock(*lock_fd);
     *lock_fd = -1;
   }
@@ -164,11 +193,13 @@ int create_temp(const char* path, unsigned perm, PathBuf* tmp) {
     int fd = ::open(tmp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? (perm & 0600) : perm);
     if (fd < 0) {
       if (errno == EEXIST) continue;
+      note_failure("write", path);
       return -1;
     }
     if (replacing) {
       (void)!::fchown(fd, st.st_uid, st.st_gid);  // only possible with the right to do so
       if (::fchmod(fd, st.st_mode & perm & 0777) != 0) {
+        note_failure("write", path);
         ::close(fd);
         ::unlink(tmp->c_str());
         return -1;
@@ -185,6 +216,7 @@ bool commit_temp(int fd, const PathBuf& tmp, const char* path) {
   ok = (::close(fd) == 0) && ok;
   if (ok) ok = ::rename(tmp.c_str(), path) == 0;
   if (!ok) {
+    note_failure("replace", path);
     ::unlink(tmp.c_str());
     return false;
   }
@@ -213,6 +245,7 @@ ssize_t cookie_read(void* c, char* buf, size_t n) {
   for (;;) {
     ssize_t r = ::read(ck->fd, buf, n);
     if (r < 0 && errno == EINTR) continue;
+    if (r < 0) note_failure("read", ck->path.c_str());
     return r;
   }
 }
@@ -220,6 +253,7 @@ ssize_t cookie_read(void* c, char* buf, size_t n) {
 ssize_t cookie_write(void* c, const char* buf, size_t n) {
   auto* ck = static_cast<StreamCookie*>(c);
   if (ck->failed || !write_all(ck->fd, buf, n)) {
+    if (!ck->failed) note_failure("write", ck->path.c_str());
     ck->failed = true;
     return 0;  // stdio marks the stream as failed
   }
@@ -250,7 +284,10 @@ int cookie_close(void* c) {
 extern "C" FILE* fopen_safe_perm(const char* filename, const char* mode, unsigned perm) {
   if (filename == nullptr || mode == nullptr || filename[0] == '\0') return nullptr;
   const bool writing = mode[0] == 'w';
-  if (!writing && ::access(filename, F_OK) != 0) return nullptr;  // create nothing
+  if (!writing && ::access(filename, F_OK) != 0) {  // create nothing
+    if (errno != ENOENT) note_failure("read", filename);
+    return nullptr;
+  }
 
   auto* ck = new (std::nothrow) StreamCookie;
   if (ck == nullptr) return nullptr;
@@ -260,7 +297,8 @@ extern "C" FILE* fopen_safe_perm(const char* filename, const char* mode, unsigne
     return nullptr;
   }
   if (writing) {
-    if (acquire_lock(filename, LOCK_EX, &ck->lock_fd) != OXLU_OK) {
+    if (const int rc = acquire_lock(filename, LOCK_EX, &ck->lock_fd); rc != OXLU_OK) {
+      if (rc != OXLU_E_BUSY) note_failure("write", filename);
       delete ck;
       return nullptr;
     }
@@ -328,6 +366,7 @@ int write_held(const char* path, const void* data, size_t len, unsigned perm) {
   int fd = create_temp(path, perm, &tmp);
   if (fd < 0) return OXLU_E_IO;
   if (!write_all(fd, data, len)) {
+    note_failure("write", path);
     abandon_temp(fd, tmp);
     return OXLU_E_IO;
   }
@@ -344,7 +383,7 @@ int read_all(int fd, void* buf, size_t cap, size_t* len) {
     const size_t want = got < cap ? cap - got : 1;
     ssize_t n = ::read(fd, dst, want);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return OXLU_E_IO;
+    if (n < 0) return OXLU_E_IO;  // errno tells why
     if (n == 0) break;
     if (got >= cap) return OXLU_E_TOOBIG;
     got += static_cast<size_t>(n);
@@ -363,7 +402,10 @@ extern "C" int oxlu_write_file_atomic(const char* path, const void* data, size_t
   if (path == nullptr || path[0] == '\0' || (data == nullptr && len != 0)) return OXLU_E_ARG;
   int lock_fd = -1;
   int rc = acquire_lock(path, LOCK_EX, &lock_fd);
-  if (rc != OXLU_OK) return rc;
+  if (rc != OXLU_OK) {
+    if (rc == OXLU_E_IO) note_failure("write", path);
+    return rc;
+  }
   rc = write_held(path, data, len, perm);
   release_lock(lock_fd);
   return rc;
@@ -376,6 +418,7 @@ extern "C" int oxlu_read_file(const char* path, void* buf, size_t cap, size_t* l
   int rc = open_locked_reader(path, &fd, &lock_fd);
   if (rc != OXLU_OK) return rc;
   rc = read_all(fd, buf, cap, len);
+  if (rc == OXLU_E_IO) note_failure("read", path);
   ::close(fd);
   release_lock(lock_fd);
   return rc;
@@ -395,8 +438,13 @@ int WriteLock::acquire(const char* path) {
 int WriteLock::read(void* buf, size_t cap, size_t* len) const {
   if (fd_ < 0 || !read_args_ok(path_, buf, cap, len)) return OXLU_E_ARG;
   const int fd = ::open(path_, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? OXLU_E_NOENT : OXLU_E_IO;
+  if (fd < 0) {
+    if (errno == ENOENT) return OXLU_E_NOENT;
+    note_failure("read", path_);
+    return OXLU_E_IO;
+  }
   const int rc = read_all(fd, buf, cap, len);
+  if (rc == OXLU_E_IO) note_failure("read", path_);
   ::close(fd);
   return rc;
 }
@@ -422,14 +470,23 @@ bool is_temp_name(const char* name) {
   }
 }
 
-int remove_dead_temps(const char* dir) {
+namespace {
+
+// remove_dead_temps in `dir`; with `only` set, of the file of that name alone.
+int remove_dead_temps_in(const char* dir, const char* only) {
   if (dir == nullptr) return 0;
   DIR* d = ::opendir(dir);
   if (d == nullptr) return 0;
   int removed = 0;
+  const size_t only_len = only == nullptr ? 0 : std::strlen(only);
   const char* sep = (dir[0] != '\0' && dir[std::strlen(dir) - 1] == '/') ? "" : "/";
   while (dirent* e = ::readdir(d)) {
     if (!is_temp_name(e->d_name)) continue;
+    // "<only>.tmp.<pid>.<n>": the name before its last ".tmp." is `only`.
+    if (only != nullptr && (std::strncmp(e->d_name, only, only_len) != 0 ||
+                            std::strncmp(e->d_name + only_len, ".tmp.", 5) != 0 ||
+                            std::strstr(e->d_name + only_len + 1, ".tmp.") != nullptr))
+      continue;
     PathBuf tmp;
     if (!make_path(&tmp, "%s%s%s", dir, sep, e->d_name)) continue;
     // The file it would have replaced: the name before the last ".tmp.".
@@ -455,4 +512,37 @@ int remove_dead_temps(const char* dir) {
   return removed;
 }
 
+}  // namespace
+
+int remove_dead_temps(const char* dir) { return remove_dead_temps_in(dir, nullptr); }
+
+int remove_dead_temps_of(const char* path) {
+  if (path == nullptr || path[0] == '\0') return 0;
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) return remove_dead_temps_in(".", path);
+  if (slash[1] == '\0') return 0;
+  PathBuf dir;
+  if (!make_path(&dir, "%.*s", static_cast<int>(slash - path + 1), path)) return 0;
+  return remove_dead_temps_in(dir.c_str(), slash + 1);
+}
+
 }  // namespace oxlu
+
+extern "C" size_t oxlu_file_error(char* text, size_t cap) {
+  if (text == nullptr || cap == 0) return 0;
+  const FileError& e = t_file_error;
+  if (e.what == nullptr) {
+    text[0] = '\0';
+    return 0;
+  }
+  char reason[128];
+  const char* why = ::strerror_r(e.err, reason, sizeof reason);  // GNU: may return a static text
+  const int n = std::snprintf(text, cap, "cannot %s %s: %s", e.what, e.path, why);
+  if (n < 0) {
+    text[0] = '\0';
+    return 0;
+  }
+  return static_cast<size_t>(n) < cap ? static_cast<size_t>(n) : cap - 1;
+}
+
+extern "C" void oxlu_clear_file_error() { t_file_error.what = nullptr; }

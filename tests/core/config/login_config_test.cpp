@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "oxlu/file.h"
 #include "oxlu/testing.h"
@@ -180,4 +182,112 @@ TEST_F(LoginConfig, NullArguments) {
   EXPECT_EQ(VRK_SetHsmSnToLoginConfig(nullptr, 1), VRK_ERR_ARGUMENTS);
   EXPECT_EQ(SwHsm_LoadConfig(nullptr), VRK_ERR_ARGUMENTS);
   EXPECT_EQ(SwHsm_UpdateVRKLoginConfig(nullptr), VRK_ERR_ARGUMENTS);
+}
+
+namespace {
+
+// The pid of a process that has ended.
+pid_t dead_pid() {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(0);
+  waitpid(pid, nullptr, 0);
+  return pid;
+}
+
+std::vector<std::string> temps_of(const std::string& name) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator("."))
+    if (e.path().filename().string().rfind(name + ".tmp.", 0) == 0) out.push_back(e.path().filename().string());
+  return out;
+}
+
+}  // namespace
+
+// A writer killed mid-write leaves a full copy of the file (PINs included):
+// start-up removes it, and only temporaries of HSM.cfg.
+TEST_F(LoginConfig, StartupRemovesTheTemporariesOfKilledWriters) {
+  zt::write_file("HSM.cfg", "HSMType=1\nHSMSn=OLD\nHSMPin=12345678\n");
+  const std::string dead = "HSM.cfg.tmp." + std::to_string(dead_pid()) + ".3";
+  const std::string other = "other.cfg.tmp." + std::to_string(dead_pid()) + ".0";
+  zt::write_file(dead, "HSMType=1\nHSMSn=HALF\nHSMPin=12345678\n");
+  zt::write_file(other, "not ours");
+  ASSERT_EQ(VRK_SetHsmSnToLoginConfig(kSn, 1), 0u);
+  EXPECT_TRUE(temps_of("HSM.cfg").empty());
+  EXPECT_EQ(zt::read_file(other), "not ours");
+  EXPECT_NE(zt::read_file("HSM.cfg").find("HSMSn=0123456789ABCDEF\nHSMLabel=\nHSMPin=12345678\n"), std::string::npos);
+}
+
+// A writer still at work in another process keeps its temporary file (and
+// with it every other of that file, until it is done); once it has committed,
+// the dead writer's copy goes.
+TEST_F(LoginConfig, ALiveWritersTemporaryStays) {
+  zt::write_file("HSM.cfg", "HSMType=1\nHSMSn=OLD\n");
+  const std::string dead = "HSM.cfg.tmp." + std::to_string(dead_pid()) + ".7";
+  zt::write_file(dead, "HSMType=1\nHSMSn=HALF\n");
+  int ready[2], done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    FILE* f = fopen_safe_perm("HSM.cfg", "w", OXLU_PERM_SECRET);
+    char c = f != nullptr && std::fputs("HSMType=1\nHSMSn=LIVE\n", f) >= 0 && std::fflush(f) == 0 ? 'y' : 'n';
+    (void)!write(ready[1], &c, 1);
+    (void)!read(done[0], &c, 1);
+    _exit(f != nullptr && fclose_safe(f) == 0 ? 0 : 1);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  ASSERT_EQ(c, 'y');
+  EXPECT_EQ(temps_of("HSM.cfg").size(), 2u);
+  // What start-up does first: nothing may go while the writer holds the file.
+  EXPECT_EQ(oxlu::remove_dead_temps_of("./HSM.cfg"), 0);
+  EXPECT_EQ(temps_of("HSM.cfg").size(), 2u);
+  (void)!write(done[1], "x", 1);
+  int status = -1;
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(temps_of("HSM.cfg"), std::vector<std::string>{dead});
+  EXPECT_EQ(zt::read_file("HSM.cfg"), "HSMType=1\nHSMSn=LIVE\n");
+  ASSERT_EQ(VRK_SetHsmSnToLoginConfig(kSn, 1), 0u);
+  EXPECT_TRUE(temps_of("HSM.cfg").empty());
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+}
+
+// A configuration file that is there but cannot be read is a failure that
+// names the file and the system's reason; it is never taken for a missing or
+// empty file (which would rewrite HSM.cfg without its label and PINs, or look
+// for it in the wrong directory).
+TEST_F(LoginConfig, UnreadableFilesFailWithTheirNameAndReason) {
+  struct Case {
+    const char* dir;  // made a directory where the file is expected
+    const char* error;
+  } cases[] = {{"HSM.cfg", "cannot read ./HSM.cfg: Is a directory"},
+               {"VRK_Filepath.cfg", "cannot read ./VRK_Filepath.cfg: Is a directory"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dir);
+    oxlu_clear_file_error();
+    ASSERT_TRUE(std::filesystem::create_directory(c.dir));
+    HSM_LOGIN_CONFIG cfg{};
+    EXPECT_EQ(SwHsm_LoadConfig(&cfg), VRK_ERR_CONFIG_OPEN);
+    EXPECT_EQ(VRK_SetHsmSnToLoginConfig(kSn, 1), VRK_ERR_CONFIG_OPEN);
+    char text[256];
+    std::memset(text, 'x', sizeof text);
+    ASSERT_EQ(VRK_GetFileError(text, sizeof text), 0u);
+    EXPECT_STREQ(text, c.error);
+    EXPECT_TRUE(std::filesystem::is_directory(c.dir));
+    std::filesystem::remove(c.dir);
+  }
+  // A text cut to the caller's buffer, and none after a clear.
+  char small[12];
+  ASSERT_EQ(VRK_GetFileError(small, sizeof small), 0u);
+  EXPECT_STREQ(small, "cannot read");
+  oxlu_clear_file_error();
+  ASSERT_EQ(VRK_GetFileError(small, sizeof small), 0u);
+  EXPECT_STREQ(small, "");
+  EXPECT_EQ(VRK_GetFileError(nullptr, 4), VRK_ERR_ARGUMENTS);
+  // A missing file is no such failure: the defaults apply and nothing is noted.
+  ASSERT_EQ(VRK_SetHsmSnToLoginConfig(kSn, 1), 0u);
+  ASSERT_EQ(VRK_GetFileError(small, sizeof small), 0u);
+  EXPECT_STREQ(small, "");
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +20,9 @@ struct ToolRun {
   std::string err;
 };
 
-inline ToolRun run_tool(const std::vector<std::string>& args) {
+// `as_uid` >= 0: the tool runs as that user (and group), as a user without
+// the rights of the one who set the HSM up would (the caller must be root).
+inline ToolRun run_tool(const std::vector<std::string>& args, int as_uid = -1) {
   std::vector<std::string> argv_s{VELM_TOOL_PATH};
   argv_s.insert(argv_s.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -32,6 +35,9 @@ inline ToolRun run_tool(const std::vector<std::string>& args) {
     if (out < 0 || err < 0) _exit(127);
     dup2(out, 1);
     dup2(err, 2);
+    if (as_uid >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(as_uid)) != 0 ||
+                        setuid(static_cast<uid_t>(as_uid)) != 0))
+      _exit(126);
     execv(argv[0], argv.data());
     _exit(127);
   }

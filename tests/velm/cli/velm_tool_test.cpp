@@ -2,7 +2,9 @@
 // directory holding a software HSM, its output and exit status checked, and
 // its effects seen through the core service.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -261,6 +263,35 @@ TEST_F(VelmTool, UnlockAfterLockingByWrongPins) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Token normal user unlocked.\n"), std::string::npos);
   EXPECT_EQ(core_login(id, kUserPin, false), 0u);
+}
+
+// A file the user may not read, or that is no file, is named on the error
+// line with the system's reason, not as a bare code ("operation cancelled").
+TEST_F(VelmTool, UnreadableFileIsNamedWithTheSystemsReason) {
+  ASSERT_EQ(run_tool({"list", "hsm"}).status, 0);  // HSM.cfg written, owner-only
+  // Another user: root hands the run to "nobody"; anyone else takes the
+  // read right from the file.
+  const bool root = geteuid() == 0;
+  ASSERT_EQ(chmod(".", 0755), 0);
+  if (!root) {
+    ASSERT_EQ(chmod("HSM.cfg", 0), 0);
+  }
+  ToolRun r = run_tool({"list", "hsm"}, root ? 65534 : -1);
+  if (r.status == 126 || r.status == 127) {
+    GTEST_SKIP() << "the tool cannot run as another user here";
+  }
+  EXPECT_EQ(r.status, 0x50) << r.out << r.err;
+  EXPECT_EQ(r.err, std::string("VELM_Tool: failed with err = 0x00000050 (cannot read ./HSM.cfg: ") +
+                       std::strerror(EACCES) + ")\n");
+  ASSERT_EQ(chmod("HSM.cfg", 0600), 0);
+
+  std::filesystem::remove("HSM.cfg");
+  std::filesystem::create_directory("HSM.cfg");
+  r = run_tool({"get", "hsm", "info"});
+  EXPECT_EQ(r.status, 0x50) << r.out << r.err;
+  EXPECT_EQ(r.err, std::string("VELM_Tool: failed with err = 0x00000050 (cannot read ./HSM.cfg: ") +
+                       std::strerror(EISDIR) + ")\n");
+  EXPECT_TRUE(std::filesystem::is_directory("HSM.cfg"));
 }
 
 TEST_F(VelmTool, OverlongTokenIdIsRefused) {

@@ -64,6 +64,14 @@ FILE* fopen_safe_perm(const char* filename, const char* mode, unsigned perm);
 // receives its length. OXLU_E_TOOBIG when it does not fit (nothing usable).
 [[nodiscard]] int oxlu_read_file(const char* path, void* buf, size_t cap, size_t* len);
 
+// Why this thread's last failed file access failed, when the system gave a
+// reason (a file that is missing when read, or busy, is no such failure):
+// "cannot read ./HSM.cfg: Permission denied" in `text` (cut to `cap`), and
+// its length; 0 and an empty text when there was none.
+size_t oxlu_file_error(char* text, size_t cap);
+// Forgets it.
+void oxlu_clear_file_error();
+
 }  // extern "C"
 
 namespace oxlu {
@@ -94,6 +102,8 @@ class WriteLock {
 // that are gone: those whose file's lock is free (a writer holds it for as
 // long as its temporary file exists). Returns the number removed.
 int remove_dead_temps(const char* dir);
+// The same for the temporary files of the one file at `path` alone.
+int remove_dead_temps_of(const char* path);
 // True when `name` is the temporary file of a replacement of some file.
 [[nodiscard]] bool is_temp_name(const char* name);
 
