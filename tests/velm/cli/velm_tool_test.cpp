@@ -333,6 +333,16 @@ TEST_F(VelmTool, ResetLeavesTheSerialNumberAsPins) {
   const ToolRun r = run_tool({"reset"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Reset success!\n"), std::string::npos);
+  // The default token: its security officer PIN is the HSM serial number,
+  // its user PIN its own serial number (as "get token info" shows it).
+  const ToolRun info = run_tool({"get", "token", "info", id});
+  ASSERT_EQ(info.status, 0) << info.err;
+  const auto at = info.out.find("Token SN: ");
+  ASSERT_NE(at, std::string::npos) << info.out;
+  const std::string token_sn = info.out.substr(at + 10, 16);
+  EXPECT_EQ(core_login(id, token_sn.c_str(), false), 0u);
+  EXPECT_EQ(core_login(id, kSn, true), 0u);
+  EXPECT_NE(core_login(id, kSn, false), 0u);
   // After a reset the administrator PIN is the HSM serial number.
   const ToolRun del = run_tool({"create", "token", kSn, kSuPin, kUserPin});
   EXPECT_EQ(del.status, 0) << del.out << del.err;
