@@ -30,7 +30,7 @@ fi
 # is shown only when the build fails.
 build_log="$B/demo-build.log"
 if ! cmake --build "$B" -j "$JOBS" --target "${targets[@]}" 2>&1 | tee "$build_log" |
-    awk -F'[][/]' '/^\[[0-9]+\/[0-9]+\]/ && $3 > 0 {
+    awk -F'[][/]' '/^\[[0-9]+\/[0-9]+\]/ && $2 > 0 && $3 > 0 {
                      pct = int(100 * $2 / $3)
                      if (pct >= next_pct) { printf "  compiled %d of %d steps (%d%%)\n", $2, $3, pct; fflush(); next_pct = pct - pct % 10 + 10 }
                    }
