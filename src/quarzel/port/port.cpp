@@ -106,20 +106,20 @@ extern "C" {
 
 void quarzel_debug_print_array(const char* name, const uint8_t* arr, uint32_t size, int enable) {
   if (enable <= 0) return;
-  std::printf("\n[%s]\n", name ? name : "");
+  std::fprintf(stderr, "\n[%s]\n", name ? name : "");
   for (uint32_t i = 0; i < size; ++i) {
-    std::printf("%02X ", arr[i]);
-    if ((i + 1) % 16 == 0) std::printf("\n");
+    std::fprintf(stderr, "%02X ", arr[i]);
+    if ((i + 1) % 16 == 0) std::fprintf(stderr, "\n");
   }
-  if (size % 16 != 0) std::printf("\n");
+  if (size % 16 != 0) std::fprintf(stderr, "\n");
 }
 
 void quarzel_debug_print_uint32(const char* name, uint32_t data, int enable) {
-  if (enable > 0) std::printf("\n%s = %x\n", name ? name : "", data);
+  if (enable > 0) std::fprintf(stderr, "\n%s = %x\n", name ? name : "", data);
 }
 
 void quarzel_debug_print_message(const char* func_name, int line_num, const char* msg, int enable) {
-  if (enable > 0) std::printf("[%s]:%d %s\n", func_name ? func_name : "", line_num, msg ? msg : "");
+  if (enable > 0) std::fprintf(stderr, "[%s]:%d %s\n", func_name ? func_name : "", line_num, msg ? msg : "");
 }
 
 void quarzel_stdout_print_string(const char* s, int enable) {
@@ -130,7 +130,7 @@ void quarzel_stdout_print_string(const char* s, int enable) {
 
 void quarzel_stdout_print_message(const char* s, int num, int enable) {
   if (enable <= 0) return;
-  std::printf("%s %d\n", s ? s : "", num);
+  std::fprintf(stderr, "%s %d\n", s ? s : "", num);
   std::fflush(stdout);
 }
 

@@ -108,16 +108,16 @@ TEST(Memory, ConstantTimeEqual) {
 TEST(DebugPrint, LineBreaksFollowSixteenBytes) {
   uint8_t d[17] = {};
   auto capture = [&](uint32_t n) {
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     quarzel_debug_print_array("x", d, n, 1);
-    return testing::internal::GetCapturedStdout();
+    return testing::internal::GetCapturedStderr();
   };
   auto count = [](const std::string& s) { return std::count(s.begin(), s.end(), '\n'); };
   EXPECT_EQ(count(capture(16)), 3);  // "\n[x]\n" + one after the bytes
   EXPECT_EQ(count(capture(17)), 4);
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   quarzel_debug_print_array("x", d, 17, 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 }  // namespace
