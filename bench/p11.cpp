@@ -227,14 +227,13 @@ void row_find_500(benchmark::State& state, Module& m) {
   state.SetItemsProcessed(state.iterations() * 500);
 }
 
-void row_get_ec_public(benchmark::State& state, Module& m) {
+void get_ec_public(benchmark::State& state, Module& m, CK_BBOOL token) {
   Initialised init(m, state);
   if (!init.ok()) return;
   UserSession s(m, init, state);
   if (!s.ok()) return;
   CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
   CK_KEY_TYPE type = CKK_EC;
-  CK_BBOOL token = CK_TRUE;
   char label[] = "bench-ec";
   CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},
                       {CKA_KEY_TYPE, &type, sizeof type},
@@ -256,6 +255,8 @@ void row_get_ec_public(benchmark::State& state, Module& m) {
   state.SetItemsProcessed(state.iterations());
   m.f->C_DestroyObject(s.get(), h);
 }
+void row_get_ec_public(benchmark::State& state, Module& m) { get_ec_public(state, m, CK_TRUE); }
+void row_get_ec_public_session(benchmark::State& state, Module& m) { get_ec_public(state, m, CK_FALSE); }
 
 // ---- Crypto ------------------------------------------------------------------
 
@@ -461,6 +462,7 @@ const ModuleRow kModuleRows[] = {
     {"session_object_create_destroy", row_session_object},
     {"find_500_token_objects", row_find_500},
     {"get_attribute_ec_public_key", row_get_ec_public},
+    {"get_attribute_ec_public_key_session", row_get_ec_public_session},
     {"ecdsa_p256_sign", row_ecdsa_p256_sign},
     {"ecdsa_p256_verify", row_ecdsa_p256_verify},
     {"ecdsa_p384_sign", row_ecdsa_p384_sign},

@@ -26,7 +26,7 @@ extern "C" int oxlu_bounded_copy(void* dst, size_t dst_size, const void* src, si
   }
   char name[128];
   print_base_name(file, name, sizeof name);
-  std::printf("\033[1;31m[%s, %s, Line %d] tarvin: abort memcpy due to buffer overflow!\033[m\n",
+  std::fprintf(stderr, "\033[1;31m[%s, %s, Line %d] tarvin: abort memcpy due to buffer overflow!\033[m\n",
               name, func != nullptr ? func : "", line);
   std::fflush(stdout);
   return -1;

@@ -20,14 +20,14 @@ extern "C" int id_label_checker(const uint8_t* array, size_t size) {
 extern "C" void dumpdata(const uint8_t* data, size_t dataLength, size_t lineWidth) {
   if (data == nullptr) return;
   for (size_t i = 0; i < dataLength; ++i) {
-    std::printf("%02X ", data[i]);
-    if (lineWidth != 0 && (i + 1) % lineWidth == 0) std::printf("\n");
+    std::fprintf(stderr, "%02X ", data[i]);
+    if (lineWidth != 0 && (i + 1) % lineWidth == 0) std::fprintf(stderr, "\n");
   }
-  if (lineWidth == 0 || dataLength % lineWidth != 0) std::printf("\n");
+  if (lineWidth == 0 || dataLength % lineWidth != 0) std::fprintf(stderr, "\n");
 }
 
 extern "C" void dumpdata_withmsg(const char* msg, const uint8_t* data, size_t dataLength, size_t lineWidth) {
-  if (msg != nullptr) std::printf("[%s], length = %d\n", msg, static_cast<int>(dataLength));
+  if (msg != nullptr) std::fprintf(stderr, "[%s], length = %d\n", msg, static_cast<int>(dataLength));
   dumpdata(data, dataLength, lineWidth);
 }
 
@@ -55,7 +55,7 @@ extern "C" void vrk_showTime(const char* msg) {
   const time_t t = time(nullptr);
   struct tm lt;
   localtime_r(&t, &lt);
-  std::printf("%s - [%d:%d]\n", msg != nullptr ? msg : "", lt.tm_min, lt.tm_sec);
+  std::fprintf(stderr, "%s - [%d:%d]\n", msg != nullptr ? msg : "", lt.tm_min, lt.tm_sec);
 }
 
 extern "C" int vrk_getMiliSecond(void) {

@@ -14,7 +14,7 @@ constexpr char kSourceName[] = "src/Storage_Adapter/SA_Function";
 
 uint32_t report(uint32_t rv, int line, const char* op) {
   if (rv != VRK_OK) {
-    std::printf("\033[1;31mfailed with err = 0x%04x, [line %d, %s, %s]\033[m\n", rv, line, kSourceName, op);
+    std::fprintf(stderr, "\033[1;31mfailed with err = 0x%04x, [line %d, %s, %s]\033[m\n", rv, line, kSourceName, op);
   }
   return rv;
 }

@@ -46,13 +46,13 @@ uint32_t DestroyMtx_Lin(VRK_VOID_PTR mutex) {
   // glibc destroys a locked default mutex without complaint; refuse it here so
   // that a mutex still in use is never freed under its holder.
   if (pthread_mutex_trylock(m) != 0) {
-    std::printf("strerror(rv) = %s\n", std::strerror(EBUSY));
+    std::fprintf(stderr, "strerror(rv) = %s\n", std::strerror(EBUSY));
     return EBUSY;
   }
   pthread_mutex_unlock(m);
   const int rv = pthread_mutex_destroy(m);
   if (rv != 0) {
-    std::printf("strerror(rv) = %s\n", std::strerror(rv));
+    std::fprintf(stderr, "strerror(rv) = %s\n", std::strerror(rv));
     return static_cast<uint32_t>(rv);
   }
   delete m;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "quarzel/ct.h"
 #include "seams.h"
 
 extern "C" {
@@ -76,11 +77,20 @@ void secure_wipe(void* p, size_t n) noexcept {
 }
 
 bool ct_equal(const void* a, const void* b, size_t n) noexcept {
-  auto* x = static_cast<const volatile uint8_t*>(a);
-  auto* y = static_cast<const volatile uint8_t*>(b);
-  uint8_t diff = 0;
-  for (size_t i = 0; i < n; ++i) diff |= static_cast<uint8_t>(x[i] ^ y[i]);
-  return diff == 0;
+  // Eight bytes a step, then the tail; every byte is read whatever differs,
+  // and only the folded difference, through a barrier, decides.
+  const auto* x = static_cast<const uint8_t*>(a);
+  const auto* y = static_cast<const uint8_t*>(b);
+  uint64_t diff = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t u, v;
+    std::memcpy(&u, x + i, 8);
+    std::memcpy(&v, y + i, 8);
+    diff |= ct::value_barrier<uint64_t>(u ^ v);
+  }
+  for (; i < n; ++i) diff |= ct::value_barrier<uint64_t>(static_cast<uint64_t>(x[i] ^ y[i]));
+  return ct::value_barrier<uint64_t>(diff) == 0;
 }
 
 }  // namespace quarzel
@@ -96,20 +106,20 @@ extern "C" {
 
 void quarzel_debug_print_array(const char* name, const uint8_t* arr, uint32_t size, int enable) {
   if (enable <= 0) return;
-  std::printf("\n[%s]\n", name ? name : "");
+  std::fprintf(stderr, "\n[%s]\n", name ? name : "");
   for (uint32_t i = 0; i < size; ++i) {
-    std::printf("%02X ", arr[i]);
-    if ((i + 1) % 16 == 0) std::printf("\n");
+    std::fprintf(stderr, "%02X ", arr[i]);
+    if ((i + 1) % 16 == 0) std::fprintf(stderr, "\n");
   }
-  if (size % 16 != 0) std::printf("\n");
+  if (size % 16 != 0) std::fprintf(stderr, "\n");
 }
 
 void quarzel_debug_print_uint32(const char* name, uint32_t data, int enable) {
-  if (enable > 0) std::printf("\n%s = %x\n", name ? name : "", data);
+  if (enable > 0) std::fprintf(stderr, "\n%s = %x\n", name ? name : "", data);
 }
 
 void quarzel_debug_print_message(const char* func_name, int line_num, const char* msg, int enable) {
-  if (enable > 0) std::printf("[%s]:%d %s\n", func_name ? func_name : "", line_num, msg ? msg : "");
+  if (enable > 0) std::fprintf(stderr, "[%s]:%d %s\n", func_name ? func_name : "", line_num, msg ? msg : "");
 }
 
 void quarzel_stdout_print_string(const char* s, int enable) {
@@ -120,7 +130,7 @@ void quarzel_stdout_print_string(const char* s, int enable) {
 
 void quarzel_stdout_print_message(const char* s, int num, int enable) {
   if (enable <= 0) return;
-  std::printf("%s %d\n", s ? s : "", num);
+  std::fprintf(stderr, "%s %d\n", s ? s : "", num);
   std::fflush(stdout);
 }
 

@@ -5,8 +5,8 @@
 #include "se/channel.h"
 #include "se/secure_channel.h"
 
-#define CH_RED(fn) std::printf("\033[1;31m[%s,%s,%d]\033[m ", "apdu_channel", fn, __LINE__)
-#define CH_GREEN(fn) std::printf("\033[1;32m[%s,%s,%d]\033[m ", "apdu_channel", fn, __LINE__)
+#define CH_RED(fn) std::fprintf(stderr, "\033[1;31m[%s,%s,%d]\033[m ", "apdu_channel", fn, __LINE__)
+#define CH_GREEN(fn) std::fprintf(stderr, "\033[1;32m[%s,%s,%d]\033[m ", "apdu_channel", fn, __LINE__)
 
 namespace {
 
@@ -19,7 +19,7 @@ void failure_dump(const se_cmd_t* cmd, const se_device_t* dev, int rv) {
   const size_t cdata = cmd->inbuf == nullptr ? 0 : (cmd->inbuf_len < 128 ? cmd->inbuf_len : 128);
   __debug_dumpbuf("se_cmd cdata", cmd->inbuf, static_cast<uint32_t>(cdata));
   CH_RED(__func__);
-  std::printf("error = 0x%08x\n", static_cast<unsigned>(rv));
+  std::fprintf(stderr, "error = 0x%08x\n", static_cast<unsigned>(rv));
   CH_GREEN(__func__);
   __debug_dumpbuf("dev->buf", dev->buf, dev->buf == nullptr ? 0 : 20);
 }
@@ -71,11 +71,11 @@ Outcome exchange_once(se_device_t* dev, se_cmd_t* cmd, se_cmd_rsp_t* rsp, bool s
   }
   if ((sw & 0xFF00) == 0x6600) {
     CH_RED(__func__);
-    std::printf("se chip err = 0x%08x\n", sw);
+    std::fprintf(stderr, "se chip err = 0x%08x\n", sw);
     return {sw, true};
   }
   CH_RED(__func__);
-  std::printf("other chip err = 0x%08x\n", sw);
+  std::fprintf(stderr, "other chip err = 0x%08x\n", sw);
   // Only 90 00 is success: a zero status word carries no reply.
   return {sw != 0 ? static_cast<int>(sw) : static_cast<int>(SE_ERROR_PROTOCOL_STATUS), true};
 }
@@ -101,7 +101,7 @@ int transport_normal_cmd_v2(se_device_t* device, se_cmd_t* se_cmd, se_cmd_rsp_t*
     if (static_cast<uint32_t>(out.rv) != SE_DEVICE_MAC_FAILURE) break;
     --sends_left;
     CH_GREEN(__func__);
-    std::printf("mac fail retry: %d\n", sends_left);
+    std::fprintf(stderr, "mac fail retry: %d\n", sends_left);
     if (sends_left > 0) out.rv = 0;
   }
   if (out.dump) failure_dump(se_cmd, device, out.rv);
@@ -124,13 +124,13 @@ int se_cmd_parse_output_4bytes(se_cmd_rsp_t* response, uint8_t* buf, size_t coun
 void __debug_dumpbuf(const char* label, const void* buf, uint32_t size) {
   if (buf == nullptr || size == 0) return;
   const auto* p = static_cast<const uint8_t*>(buf);
-  if (label != nullptr) std::printf("\n\t%s size = %d\n", label, static_cast<int>(size));
+  if (label != nullptr) std::fprintf(stderr, "\n\t%s size = %d\n", label, static_cast<int>(size));
   for (uint32_t i = 0; i < size; ++i) {
-    if (i % 16 == 0) std::printf("\t%08x: ", i);
-    std::printf("%02X ", p[i]);
-    if (i % 16 == 15) std::printf("\n");
+    if (i % 16 == 0) std::fprintf(stderr, "\t%08x: ", i);
+    std::fprintf(stderr, "%02X ", p[i]);
+    if (i % 16 == 15) std::fprintf(stderr, "\n");
   }
-  std::printf(size % 16 == 0 ? "\n" : "\n\n");
+  std::fprintf(stderr, size % 16 == 0 ? "\n" : "\n\n");
 }
 
 }  // extern "C"

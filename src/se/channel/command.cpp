@@ -7,10 +7,10 @@
 void se_log_failure(uint32_t rv, const SeSite& where) {
   if (rv > 0xFFFF0000u) {
     const int code = static_cast<int>(rv);
-    std::printf("\033[1;31mfailed with err = %d(%s), [line %d, %s, %s]\033[m\n", code,
+    std::fprintf(stderr, "\033[1;31mfailed with err = %d(%s), [line %d, %s, %s]\033[m\n", code,
                 libtrix_error_to_string(code), where.line, where.file, where.func);
   } else {
-    std::printf("\033[1;31mfailed with err = 0x%08x, [line %d, %s, %s]\033[m\n", rv, where.line, where.file,
+    std::fprintf(stderr, "\033[1;31mfailed with err = 0x%08x, [line %d, %s, %s]\033[m\n", rv, where.line, where.file,
                 where.func);
   }
 }

@@ -107,7 +107,7 @@ Slot& slot_for_init(uint32_t hSession) {
 }
 
 void overflow_message(const char* func, int line) {
-  std::printf("\033[1;31m[%s, %s, Line %d] tarvin: abort memcpy due to buffer overflow!\033[m\n", "zeb_crypto_mw", func,
+  std::fprintf(stderr, "\033[1;31m[%s, %s, Line %d] tarvin: abort memcpy due to buffer overflow!\033[m\n", "zeb_crypto_mw", func,
               line);
 }
 

@@ -29,8 +29,8 @@ uint32_t send_pin(const SeSite& where, const cmd::Command& c, uint32_t h, const 
   uint32_t digest_len = cmd::SE_PIN_DIGEST_LEN;
   const quarzel_ret_t rv = hash_onestep(HASH_TYPE_SHA2_256, pin_len, pin, &digest_len, digest.data());
   if (rv != 0 || digest_len != cmd::SE_PIN_DIGEST_LEN) {
-    std::printf("\033[1;32m[%s,%s,%d]\033[m ", "zeb_device_mw", where.func, where.line);
-    std::printf("hash_onestep failed, ret:%d\n\n", static_cast<int>(rv));
+    std::fprintf(stderr, "\033[1;32m[%s,%s,%d]\033[m ", "zeb_device_mw", where.func, where.line);
+    std::fprintf(stderr, "hash_onestep failed, ret:%d\n\n", static_cast<int>(rv));
     return mw::MW_ERR_QUARZEL;
   }
   return mw::call(where, c, {{&h}, {digest.data(), digest_len}}, out, kBad);

@@ -80,7 +80,7 @@ uint32_t prepare_sess_internal_state(ZEB_TLV* tlv_cbh, ZEB_TLV* tlv_id, ZEB_TLV*
   if (tlv_cbh == nullptr || tlv_id == nullptr || tlv_key == nullptr) return SE_ERR_SERIALIZER;
   // An identifier that does not fit is refused, not replaced by zeros.
   if (tlv_id->length > PIV_HOST_ID_LEN || (tlv_id->length > 0 && tlv_id->value == nullptr)) {
-    std::printf("\033[1;31m[%s, %s, Line %d] tarvin: abort memcpy due to buffer overflow!\033[m\n", "piv", __func__,
+    std::fprintf(stderr, "\033[1;31m[%s, %s, Line %d] tarvin: abort memcpy due to buffer overflow!\033[m\n", "piv", __func__,
                 __LINE__);
     return SE_ERR_SERIALIZER;
   }

@@ -28,9 +28,9 @@ static_assert(year_start(2000) == 946684800);
 // The message lines of a step.
 void report(const char* fn, int line, uint32_t rv) {
   if (rv == TIME_SUCCESS) {
-    std::printf("\033[1;32m[%s,%s,%d]\033[m time function passed!\n", "systime", fn, line);
+    std::fprintf(stderr, "\033[1;32m[%s,%s,%d]\033[m time function passed!\n", "systime", fn, line);
   } else {
-    std::printf("\033[1;31m[%s,%s,%d]\033[m time function failed! error code = %08x\n", "systime", fn, line, rv);
+    std::fprintf(stderr, "\033[1;31m[%s,%s,%d]\033[m time function failed! error code = %08x\n", "systime", fn, line, rv);
   }
 }
 #define REPORT(rv) report(__func__, __LINE__, static_cast<uint32_t>(rv))

@@ -29,6 +29,7 @@
 #include <cerrno>
 
 #include "swd_internal.h"
+#include "../blob/blob_mac.h"
 
 namespace swd {
 
@@ -154,6 +155,8 @@ uint32_t session_token_keys(const SessionPin& pin, uint8_t* mac, uint8_t* mk) {
   return 0;
 }
 
+bool in_core_call() noexcept { return t_depth > 0; }
+
 void token_file_written() { g_local_writes.fetch_add(1); }
 
 void forget_session_keys(int slot) {
@@ -184,5 +187,8 @@ extern "C" void SWD_BeginCall(void) {
 }
 
 extern "C" void SWD_EndCall(void) {
-  if (swd::t_depth > 0 && --swd::t_depth == 0) swd::t_call = 0;
+  if (swd::t_depth > 0 && --swd::t_depth == 0) {
+    swd::t_call = 0;
+    swd_blob::forget_last_mac();
+  }
 }

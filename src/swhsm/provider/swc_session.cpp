@@ -23,6 +23,7 @@ struct SWCryptoSessionCtx {
   uint32_t hSWCryptoSession;
   uint8_t SwMK[SWC_MK_LEN];
   SWCryptoCtx ctx;
+  swc::SessionRandom random;  // apart from ctx: a draw never disturbs a digest in progress
 };
 
 // Handles are read without a lock by every lookup, so they are atomic; a
@@ -96,7 +97,7 @@ constexpr uint8_t kDecrypt = 1;
 swc::SessionView swc::session_view(uint32_t h) {
   Held held = find(h);
   if (held.s == nullptr) return {};
-  return {held.s->SwMK, held.s->ctx.raw, sizeof held.s->ctx.raw, std::move(held.hold)};
+  return {held.s->SwMK, held.s->ctx.raw, sizeof held.s->ctx.raw, &held.s->random, std::move(held.hold)};
 }
 
 extern "C" uint32_t SWC_OpenSession(uint32_t* phSwCryptoSession) {

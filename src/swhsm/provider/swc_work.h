@@ -11,6 +11,7 @@
 #include <mutex>
 #include <new>
 
+#include "quarzel/drbg.h"
 #include "quarzel/secure.h"
 
 namespace swc {
@@ -28,6 +29,18 @@ inline constexpr uint32_t kBufferTooSmall = 0x150;  // CKR_BUFFER_TOO_SMALL
 
 inline constexpr uint32_t kMkLen = 32;
 
+// A session's own random generator (CTR_DRBG, AES-128 with the derivation
+// function): instantiated at the session's first draw and kept, so a draw
+// costs no key expansion and no system call. Reseeded from the OS source
+// every kReseedEvery requests (well inside SP 800-90A's interval), and
+// instantiated anew after fork(): a child never repeats its parent's bytes.
+struct SessionRandom {
+  drbg_ctx_t drbg;
+  uint64_t requests;  // since the last (re)seeding
+  uint64_t fork_generation;
+  bool ready;
+};
+
 // A provider session's master key and working context, held for as long as
 // the view lives: a close in another thread waits for it, so the key and
 // context are never used after they were wiped. Empty for an unknown (or
@@ -36,6 +49,7 @@ struct SessionView {
   uint8_t* mk = nullptr;
   uint8_t* work = nullptr;
   size_t work_size = 0;
+  SessionRandom* random = nullptr;
   std::unique_lock<std::recursive_mutex> hold;
   explicit operator bool() const noexcept { return mk != nullptr; }
 };

@@ -60,7 +60,7 @@ uint32_t ensure_dir(const char* path) {
 
 uint32_t report(uint32_t rv, int line, const char* func) {
   if (rv != STO_OK) {
-    std::printf("\033[1;31mfailed with err = 0x%04x, [line %d, %s, %s]\033[m\n", rv, line, kSourceName, func);
+    std::fprintf(stderr, "\033[1;31mfailed with err = 0x%04x, [line %d, %s, %s]\033[m\n", rv, line, kSourceName, func);
   }
   return rv;
 }

@@ -167,9 +167,9 @@ TEST_F(Adapters, DefaultLayoutOfANewToken) {
 
 TEST_F(Adapters, StoreFailuresArePrintedAndReturned) {
   fake().store_rv = 0x501;
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_EQ(SA_DeleteObjList(nullptr), 0x501u);
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = testing::internal::GetCapturedStderr();
   EXPECT_EQ(out.rfind("\033[1;31mfailed with err = 0x0501, [line ", 0), 0u) << out;
   EXPECT_NE(out.find(", src/Storage_Adapter/SA_Function, SA_DeleteObjList]\033[m\n"), std::string::npos) << out;
 }

@@ -89,15 +89,15 @@ TEST_F(CoreHsm, TableSelectionByType) {
 TEST_F(CoreHsm, SecureElementTablesFailEveryCall) {
   ASSERT_EQ(DA_SetFunctionList(FWD_FUNCTIONS), 0u);
   ZEB_DEVICE_HSM_INFO info{};
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_EQ(DA_GetHsmInfo(1, &info), kNoSuchDevice);
-  (void)testing::internal::GetCapturedStdout();
+  (void)testing::internal::GetCapturedStderr();
   EXPECT_EQ(DA_SetFunctionList(2), VRK_ERR_ARGUMENTS);  // unknown selector: selection unchanged
   EXPECT_EQ(DA_GetFunctionList()->func_type, FWD_FUNCTIONS);
   ASSERT_EQ(SA_SetFunctionList(FWStore_FUNCTIONS), 0u);
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_EQ(SA_DeleteObjList(nullptr), VRK_ERR_ARGUMENTS);
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = testing::internal::GetCapturedStderr();
   EXPECT_EQ(out.rfind("\033[1;31mfailed with err = 0x0007, [line ", 0), 0u) << out;
   EXPECT_NE(out.find(", src/Storage_Adapter/SA_Function, SA_DeleteObjList]\033[m\n"), std::string::npos) << out;
   ASSERT_EQ(DA_SetFunctionList(SWD_FUNCTIONS), 0u);

@@ -106,9 +106,9 @@ TEST(ForEachLine, SplitsAndSkipsRemainderOfLongLines) {
 TEST(BoundedCopy, RefusesOverflowAndKeepsDestination) {
   uint8_t dst[4] = {9, 9, 9, 9};
   const uint8_t src[5] = {1, 2, 3, 4, 5};
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_EQ(OXLU_BOUNDED_COPY(dst, sizeof dst, src, 5), -1);
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = testing::internal::GetCapturedStderr();
   EXPECT_NE(out.find("\033[1;31m[scan_test, "), std::string::npos) << out;
   EXPECT_NE(out.find("tarvin: abort memcpy due to buffer overflow!\033[m\n"), std::string::npos);
   EXPECT_EQ(field(dst, 4), std::string(4, '\x09'));
@@ -128,12 +128,12 @@ TEST(Utils, IdLabelChecker) {
 
 TEST(Utils, Dumps) {
   const uint8_t d[5] = {0x00, 0xAB, 0x10, 0xFF, 0x01};
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   dumpdata_withmsg("m", d, 5, 2);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "[m], length = 5\n00 AB \n10 FF \n01 \n");
-  testing::internal::CaptureStdout();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "[m], length = 5\n00 AB \n10 FF \n01 \n");
+  testing::internal::CaptureStderr();
   dumpdata(d, 4, 2);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "00 AB \n10 FF \n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "00 AB \n10 FF \n");
 }
 
 TEST(Utils, StopwatchMeasuresConsecutiveIntervals) {

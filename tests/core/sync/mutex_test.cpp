@@ -43,9 +43,9 @@ TEST(Mutex, UnlockOfUnlockedIsHarmless) {
 TEST(Mutex, DestroyingALockedMutexIsRefusedAndItStaysUsable) {
   Mutex mx;
   ASSERT_EQ(Sync_Lock_Mtx(mx.m), 0u);
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_EQ(Sync_DestroyMtx(mx.m), 16u);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("strerror(rv) = "), std::string::npos);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("strerror(rv) = "), std::string::npos);
   EXPECT_EQ(Sync_Unlock_Mtx(mx.m), 0u);
   EXPECT_EQ(Sync_Lock_Mtx(mx.m), 0u);
   EXPECT_EQ(Sync_Unlock_Mtx(mx.m), 0u);

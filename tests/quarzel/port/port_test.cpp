@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <cstring>
 #include <algorithm>
 #include <set>
@@ -87,21 +89,35 @@ TEST(Memory, ConstantTimeEqual) {
   EXPECT_TRUE(quarzel::ct_equal(a, a, 5));
   EXPECT_FALSE(quarzel::ct_equal(a, b, 5));
   EXPECT_TRUE(quarzel::ct_equal(a, b, 4));
+  // Every length across the word steps and their tails, with one bit
+  // flipped at each position in turn, and unaligned starts.
+  std::vector<uint8_t> x(48), y(48);
+  for (size_t i = 0; i < x.size(); ++i) x[i] = y[i] = static_cast<uint8_t>(i * 37 + 1);
+  for (size_t off = 0; off < 3; ++off) {
+    for (size_t n = 0; n + off <= 40; ++n) {
+      EXPECT_TRUE(quarzel::ct_equal(x.data() + off, y.data() + off, n)) << n;
+      for (size_t at = 0; at < n; ++at) {
+        y[off + at] ^= 0x80;
+        EXPECT_FALSE(quarzel::ct_equal(x.data() + off, y.data() + off, n)) << n << " " << at;
+        y[off + at] ^= 0x80;
+      }
+    }
+  }
 }
 
 TEST(DebugPrint, LineBreaksFollowSixteenBytes) {
   uint8_t d[17] = {};
   auto capture = [&](uint32_t n) {
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     quarzel_debug_print_array("x", d, n, 1);
-    return testing::internal::GetCapturedStdout();
+    return testing::internal::GetCapturedStderr();
   };
   auto count = [](const std::string& s) { return std::count(s.begin(), s.end(), '\n'); };
   EXPECT_EQ(count(capture(16)), 3);  // "\n[x]\n" + one after the bytes
   EXPECT_EQ(count(capture(17)), 4);
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   quarzel_debug_print_array("x", d, 17, 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 }  // namespace

@@ -39,9 +39,9 @@ class Channel : public testing::Test {
   }
   // Sends `cmd`, returning the result and the printed output.
   int send(std::string* out = nullptr) {
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     const int rv = transport_normal_cmd_v2(&dev, &cmd, &rsp);
-    const std::string printed = testing::internal::GetCapturedStdout();
+    const std::string printed = testing::internal::GetCapturedStderr();
     if (out != nullptr) *out = printed;
     return rv;
   }
@@ -213,12 +213,12 @@ TEST_F(Channel, FailureDumpFormat) {
 
 TEST(DebugDump, Layout) {
   const uint8_t b[17] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0xFF};
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   __debug_dumpbuf("x", b, 16);
   __debug_dumpbuf(nullptr, b, 17);
   __debug_dumpbuf("none", b, 0);
   __debug_dumpbuf("null", nullptr, 4);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "\n\tx size = 16\n\t00000000: 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \n\n"
             "\t00000000: 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \n\t00000010: FF \n\n");
 }
@@ -236,10 +236,10 @@ TEST(ErrorNames, Table) {
 }
 
 TEST(FailureLine, LibraryCodesByNameOthersInHex) {
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   se_log_failure(static_cast<uint32_t>(-176), SE_HERE);
   se_log_failure(0x2040, SE_HERE);
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = testing::internal::GetCapturedStderr();
   EXPECT_HAS(out, "\033[1;31mfailed with err = -176(SE_CONSOLE_ERROR_CONNECT_SERVER), [line ");
   EXPECT_HAS(out, "\033[1;31mfailed with err = 0x00002040, [line ");
   EXPECT_HAS(out, "channel_test.cpp");
@@ -279,7 +279,7 @@ TEST_F(MiddlewareCommand, RequestAndResponseFields) {
 TEST_F(MiddlewareCommand, FailuresAreLoggedAndReturned) {
   Bytes big(4084, 0);
   const ZEB_TLV in[] = {ZEB_TLV{TAG_UINT8_T_ARR, 4084, big.data()}};
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_EQ(se_mw_command(SE_HERE, SE_CLA_DEVICE, 1, in, 1, nullptr, 0), SE_ERR_SERIALIZER);
   EXPECT_TRUE(script->sent().empty()) << "a request that does not fit is not sent";
   // A reply shorter than its fields.
@@ -287,7 +287,7 @@ TEST_F(MiddlewareCommand, FailuresAreLoggedAndReturned) {
   uint32_t h = 0;
   ZEB_TLV out[] = {se_field(TAG_UINT32_T, &h)};
   EXPECT_EQ(se_mw_command(SE_HERE, SE_CLA_STORE, 2, nullptr, 0, out, 1, SeTagSet::store), SE_ERR_SERIALIZER);
-  const std::string printed = testing::internal::GetCapturedStdout();
+  const std::string printed = testing::internal::GetCapturedStderr();
   EXPECT_HAS(printed, "failed with err = 0x00002040");
 }
 

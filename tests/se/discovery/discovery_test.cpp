@@ -130,9 +130,9 @@ class Discovery : public testing::Test {
     for (se_device_t& d : world.left_open) (void)trix::detach(&d);
   }
   uint32_t list(uint32_t room) {
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     const uint32_t rv = FWD_ListHSMs(types, &sns[0][0], &labels[0][0], room, &count);
-    (void)testing::internal::GetCapturedStdout();
+    (void)testing::internal::GetCapturedStderr();
     return rv;
   }
   World world;
@@ -193,9 +193,9 @@ TEST_F(Discovery, RoomLimits) {
   world.hid.assign(10, FakeDevice{.tag = 9});
   count = 10;
   uint32_t n = 10;
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_EQ(Testbed_Hsm_ListHSMs(types, &sns[0][0], &labels[0][0], 10, &n), SE_ERR_HSM_LIST_FULL);
-  (void)testing::internal::GetCapturedStdout();
+  (void)testing::internal::GetCapturedStderr();
   EXPECT_EQ(list(10), 0u);
   EXPECT_EQ(count, 10u);
   EXPECT_EQ(types[9], 5);

@@ -73,9 +73,9 @@ class ScriptedDevice : public testing::Test {
 // Runs f with standard output captured (failure lines), returning its result.
 template <class F>
 auto quietly(F f, std::string* printed = nullptr) {
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   auto rv = f();
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = testing::internal::GetCapturedStderr();
   if (printed != nullptr) *printed = out;
   return rv;
 }

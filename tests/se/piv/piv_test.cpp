@@ -208,9 +208,9 @@ TEST_F(Piv, HostIdentifier) {
   // Longer than 8 bytes: refused, not turned into a zero identifier.
   Bytes nine = unhex("010203040506070809");
   ZEB_TLV id = {TAG_SC2_HOST_ID_T, 9, nine.data()};
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_EQ(prepare_sess_internal_state(&tlv_cbh, &id, &tlv_key), SE_ERR_SERIALIZER);
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = testing::internal::GetCapturedStderr();
   EXPECT_NE(out.find("tarvin: abort memcpy due to buffer overflow!"), std::string::npos) << out;
   EXPECT_EQ(int{id.length}, 9) << "the records are left as they were";
 }

@@ -73,9 +73,9 @@ TEST(SessionTable, FieldsAndKeys) {
   for (auto* get : {sdb_get_state, sdb_get_pktnum, sdb_get_cipher_suite}) EXPECT_EQ(get(7, &v), SDB_ERR_NO_SESSION);
   for (auto* set : {sdb_set_state, sdb_set_pkt_num, sdb_set_cipher_suite}) EXPECT_EQ(set(7, 1), SDB_ERR_NO_SESSION);
   // The last-access stamp: the host's current time, 1970-01-01 00:00:00.
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_EQ(sdb_refresh_sess_time(kHandle), TIME_SUCCESS);
-  (void)testing::internal::GetCapturedStdout();
+  (void)testing::internal::GetCapturedStderr();
   EXPECT_EQ(zt::hex(reinterpret_cast<const uint8_t*>(&s->last_acc_time), 8), "b207010100000000");
   EXPECT_EQ(sdb_open_session(0, nullptr), SDB_ERR_NOT_IMPLEMENTED);
   EXPECT_EQ(sdb_close_session(kHandle), 0u);
@@ -152,9 +152,9 @@ class Secure : public testing::Test {
   }
   int send(std::string* printed = nullptr) {
     rsp = se_cmd_rsp_t{};
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     const int rv = transport_normal_cmd_v2(&dev, &cmd, &rsp);
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = testing::internal::GetCapturedStderr();
     if (printed != nullptr) *printed = out;
     return rv;
   }

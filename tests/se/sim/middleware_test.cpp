@@ -98,9 +98,9 @@ class Middleware : public ::testing::TestWithParam<Road> {
 // Runs f with standard output captured: refusals print a failure line.
 template <class F>
 auto quietly(F f) {
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   auto rv = f();
-  (void)testing::internal::GetCapturedStdout();
+  (void)testing::internal::GetCapturedStderr();
   return rv;
 }
 

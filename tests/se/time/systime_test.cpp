@@ -17,9 +17,9 @@ constexpr uint64_t kEnd = 253402300800ull;  // 10000-01-01 00:00:00
 // Runs f with standard output captured (the time functions print every step).
 template <class F>
 std::string quietly(F&& f) {
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   f();
-  return testing::internal::GetCapturedStdout();
+  return testing::internal::GetCapturedStderr();
 }
 
 asn1_time make(uint16_t y, uint8_t mo, uint8_t d, uint8_t h = 0, uint8_t mi = 0, uint8_t s = 0) {

@@ -239,11 +239,11 @@ TEST(Console, MalformedFramesAndHangUps) {
     se_cmd_init(&cmd, SE_CLA_DEVICE, 1);
     cmd.host_dly = 0;
     se_cmd_rsp_t rsp{};
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_EQ(transport_normal_cmd_v2(&dev, &cmd, &rsp), c.rv);
     // The stream is out of step: the client refuses to go on with it.
     EXPECT_EQ(transport_normal_cmd_v2(&dev, &cmd, &rsp), SE_CONSOLE_ERROR_WRITE_FAILED);
-    (void)testing::internal::GetCapturedStdout();
+    (void)testing::internal::GetCapturedStderr();
     EXPECT_EQ(zeb_console_client_close(&dev), 0);
   }
 }

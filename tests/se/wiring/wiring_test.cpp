@@ -183,10 +183,10 @@ TEST(TestBedRoad, ListedAndOpened) {
   uint8_t sns[14][16] = {};
   uint8_t labels[14][32] = {};
   uint32_t count = 0;
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   ASSERT_EQ(VRK_ListHSMs(types, reinterpret_cast<VRK_UCHAR**>(sns), reinterpret_cast<VRK_UCHAR**>(labels), &count),
             0u);
-  (void)testing::internal::GetCapturedStdout();
+  (void)testing::internal::GetCapturedStderr();
   ASSERT_GE(count, 1u);
   EXPECT_EQ(types[count - 1], ZEB_DEVICE_HSM_TYPE_TESTBED);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(labels[count - 1])), "test bed");

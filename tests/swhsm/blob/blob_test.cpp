@@ -8,6 +8,7 @@
 #include "support/hex.h"
 #include "swhsm/device/fixture.h"
 #include "swhsm/swd_blob.h"
+#include "zeb/swhsm_services.h"
 
 namespace {
 
@@ -103,6 +104,26 @@ TEST_F(Blob, EveryChangedByteIsRefused) {
     b[i] ^= 0x01;
     EXPECT_EQ(SWD_CheckObjMAC(user_, b.data(), static_cast<uint32_t>(b.size())), SWD_ERR_MAC_MISMATCH) << i;
   }
+}
+
+// Within one core call a blob's MAC, once computed, answers its repeats: a
+// changed byte anywhere, in place or in a copy, must still be refused, and
+// the unchanged blob accepted again after each.
+TEST_F(Blob, RepeatedChecksWithinOneCallStillSeeEveryChange) {
+  const Bytes blob = build(meta(), kData);
+  Bytes other = build(meta(2), kData);
+  SWD_BeginCall();
+  Bytes b = blob;
+  for (size_t i = 0; i < b.size(); ++i) {
+    ASSERT_EQ(SWD_CheckObjMAC(user_, b.data(), static_cast<uint32_t>(b.size())), 0u) << i;
+    ASSERT_EQ(SWD_CheckObjMAC(user_, other.data(), static_cast<uint32_t>(other.size())), 0u) << i;
+    b[i] ^= 0x01;
+    EXPECT_EQ(SWD_CheckObjMAC(user_, b.data(), static_cast<uint32_t>(b.size())), SWD_ERR_MAC_MISMATCH) << i;
+    b[i] ^= 0x01;
+  }
+  // One byte shorter.
+  EXPECT_NE(SWD_CheckObjMAC(user_, b.data(), static_cast<uint32_t>(b.size() - 1)), 0u);
+  SWD_EndCall();
 }
 
 TEST_F(Blob, MacIsCheckedWhateverTheMetaSays) {

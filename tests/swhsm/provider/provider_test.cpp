@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
 #include <cstring>
 #include <set>
 #include <vector>
@@ -151,14 +155,44 @@ TEST_F(Provider, RandomBytesDrawSeedsFromTheOsSource) {
   EXPECT_EQ(SWC_Drbg_SEED(h, nullptr, 16), SWC_ERR_ARGUMENTS);
   EXPECT_EQ(SWC_Drbg_SEED(h, nullptr, 0), 0u);
 
-  // The seed is exactly what the OS source gives: a fixed source gives fixed
-  // bytes (the C library's rand() plays no part), and a failing one none.
+  // The seed is exactly what the OS source gives: under a fixed source two
+  // new sessions draw the same bytes (the C library's rand() plays no part),
+  // and a session that can't seed draws none, then recovers with the source.
+  const uint32_t h1 = open(), h2 = open(), h3 = open();  // handles come from the source too
   quarzel::testing::set_random_source(fixed_source);
-  ASSERT_EQ(SWC_Drbg_SEED(h, a.data(), 100), 0u);
-  ASSERT_EQ(SWC_Drbg_SEED(h, b.data(), 100), 0u);
+  ASSERT_EQ(SWC_Drbg_SEED(h1, a.data(), 100), 0u);
+  ASSERT_EQ(SWC_Drbg_SEED(h2, b.data(), 100), 0u);
   EXPECT_EQ(std::vector<uint8_t>(a.begin(), a.begin() + 100), std::vector<uint8_t>(b.begin(), b.begin() + 100));
   quarzel::testing::set_random_source([](uint8_t*, uint32_t) -> uint32_t { return 1; });
-  EXPECT_NE(SWC_Drbg_SEED(h, a.data(), 100), 0u);
+  EXPECT_NE(SWC_Drbg_SEED(h3, a.data(), 100), 0u);
+  quarzel::testing::set_random_source(nullptr);
+  EXPECT_EQ(SWC_Drbg_SEED(h3, a.data(), 100), 0u);
+}
+
+// A session keeps its generator from draw to draw; a forked child must not
+// repeat its parent's bytes, though it inherits the generator's state.
+TEST_F(Provider, RandomBytesOfAForkedChildDifferFromItsParents) {
+  const uint32_t h = open();
+  std::array<uint8_t, 32> first{}, parent{}, child{};
+  ASSERT_EQ(SWC_Drbg_SEED(h, first.data(), 32), 0u);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::array<uint8_t, 32> mine{};
+    const bool ok = SWC_Drbg_SEED(h, mine.data(), 32) == 0 && write(fds[1], mine.data(), 32) == 32;
+    _exit(ok ? 0 : 1);
+  }
+  close(fds[1]);
+  ASSERT_EQ(SWC_Drbg_SEED(h, parent.data(), 32), 0u);
+  ASSERT_EQ(read(fds[0], child.data(), 32), 32);
+  close(fds[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_NE(parent, child);
+  EXPECT_NE(first, parent);
 }
 
 TEST_F(Provider, RandomBytesDoNotDisturbADigest) {
