@@ -59,9 +59,9 @@ Result Simulator::Impl::crypto_cmd(const cmd::Command& c, const Args& a) {
   if (&c == &k::GetMechanismInfo) return Result::err(kMechanismInvalid);
   if (&c == &k::Padding || &c == &k::Unpadding) {
     uint8_t type = 0;
-    if (!byte_of(a.u32(0), &type)) return Result::err(kBadArgs);
+    if (!byte_of(a.u32(0), &type)) return Result::err(kArguments);
     const uint32_t bs = a.u32(1);
-    if (bs == 0 || bs > 255) return Result::err(kBadArgs);
+    if (bs == 0 || bs > 255) return Result::err(kArguments);
     return out1([&](uint8_t* o, uint32_t* n) {
       return &c == &k::Padding ? SWC_Padding(type, bs, a.p(2), a.n(2), o, n)
                                : SWC_Unpadding(type, bs, a.p(2), a.n(2), o, n);
@@ -125,7 +125,7 @@ Result Simulator::Impl::crypto_cmd(const cmd::Command& c, const Args& a) {
     return ok();
   }
   if (&c == &k::HmacUpdate || &c == &k::HmacFinal) {
-    if (!st->hmac_running) return Result::err(kOperationNotInit);
+    if (!st->hmac_running) return Result::err(kNotInitialized);
     if (&c == &k::HmacUpdate) {
       if (hmac_update(&st->hmac, a.n(1), a.p(1)) != 0) return Result::err(kFailed);
       return ok();
@@ -139,7 +139,7 @@ Result Simulator::Impl::crypto_cmd(const cmd::Command& c, const Args& a) {
   if (&c == &k::AesCrypt) {
     uint8_t mode = 0, dir = 0, pad = 0;
     if (!byte_of(a.u32(1), &mode) || !byte_of(a.u32(2), &dir) || !byte_of(a.u32(3), &pad)) {
-      return Result::err(kBadArgs);
+      return Result::err(kArguments);
     }
     // The software provider has no one-call AES: its init and final, with
     // the padding word carried but not applied (the host pads).
@@ -164,7 +164,7 @@ Result Simulator::Impl::crypto_cmd(const cmd::Command& c, const Args& a) {
     });
   }
   if (&c == &k::AesGcmDecryptFinal) {
-    if (a.n(2) > 16) return Result::err(kBadArgs);
+    if (a.n(2) > 16) return Result::err(kArguments);
     return out1([&](uint8_t* o, uint32_t* n) {
       return SWC_AESFunc.C_AesGcmDecryptFinal(s, a.p(1), a.n(1), a.p(2), static_cast<uint8_t>(a.n(2)), o, n);
     });
@@ -182,7 +182,7 @@ Result Simulator::Impl::crypto_cmd(const cmd::Command& c, const Args& a) {
   }
   if (&c == &k::RSASign || &c == &k::RSAVerify) {
     uint8_t ht = 0;
-    if (!byte_of(a.u32(1), &ht)) return Result::err(kBadArgs);
+    if (!byte_of(a.u32(1), &ht)) return Result::err(kArguments);
     if (&c == &k::RSAVerify) {
       return done(SWC_RSAFunc.C_RSAVerify_PKCS1(s, ht, a.p(2), a.n(2), a.p(3), a.n(3), a.p(4), a.n(4)));
     }
@@ -217,7 +217,7 @@ Result Simulator::Impl::crypto_cmd(const cmd::Command& c, const Args& a) {
   }
   if (&c == &k::AESGenerateKey) {
     uint8_t type = 0;
-    if (!byte_of(a.u32(1), &type)) return Result::err(kBadArgs);
+    if (!byte_of(a.u32(1), &type)) return Result::err(kArguments);
     return out1([&](uint8_t* o, uint32_t* n) { return SWC_AESFunc.C_AESGenerateKey(s, type, o, n); });
   }
   if (&c == &k::ECGenerateKeyPair || &c == &k::ECGenerateKeyPairExtraB) {
@@ -226,7 +226,7 @@ Result Simulator::Impl::crypto_cmd(const cmd::Command& c, const Args& a) {
     });
   }
   if (&c == &k::RSAGenerateKeyPair) {
-    if (a.u32(1) > 4096) return Result::err(kBadArgs);
+    if (a.u32(1) > 4096) return Result::err(kArguments);
     return out2([&](uint8_t* p, uint32_t* np, uint8_t* q, uint32_t* nq) {
       return SWC_RSAFunc.C_RSAGenerateKeyPair(s, a.u32(1), a.u32(2), p, np, q, nq);
     });

@@ -60,7 +60,7 @@ Result Simulator::Impl::device(const cmd::Command& c, const Args& a) {
   const uint32_t h = c.request.empty() ? 0 : a.u32(0);
   // Commands that name the HSM carry SE_HSM_HANDLE.
   if (!c.request.empty() && std::strcmp(c.request[0].name, cmd::f::hHsm.name) == 0 && h != cmd::SE_HSM_HANDLE) {
-    return Result::err(kSessionInvalid);
+    return Result::err(kSessionHandle);
   }
   uint32_t rc = 0;
   auto pin = [&](size_t i) { return pin_from_digest(a.f[i]); };
@@ -122,7 +122,7 @@ Result Simulator::Impl::device(const cmd::Command& c, const Args& a) {
   }
   if (&c == &d::UnlockToken) return done(SWD_UnlockTokenNormalUser(h, a.p(1)));
   if (&c == &d::ResetVrk || &c == &d::ResetVrkBySn) {
-    if (&c == &d::ResetVrkBySn && std::memcmp(a.p(1), sim.sn().data(), 16) != 0) return Result::err(kBadArgs);
+    if (&c == &d::ResetVrkBySn && std::memcmp(a.p(1), sim.sn().data(), 16) != 0) return Result::err(kArguments);
     rc = &c == &d::ResetVrk ? SWD_ResetVrk(h) : SWD_ResetVrkBySn(hsm(), a.p(1));
     if (rc == 0) rc = fix_admin_pin();
     if (rc != 0) return Result::err(rc);

@@ -111,7 +111,7 @@ Result Simulator::Impl::store(const cmd::Command& c, const Args& a) {
     std::vector<uint8_t> file;
     if (!read_slot(tdir, a.u32(1), &file)) return Result::err(kObjectInvalid);
     const size_t size = file.size() - kEntry, off = size_t{a.u8(2)} * kPart;
-    if (a.u8(2) == cmd::SE_STO_CLOSING_PART || off >= size) return Result::err(kBadArgs);
+    if (a.u8(2) == cmd::SE_STO_CLOSING_PART || off >= size) return Result::err(kArguments);
     const size_t n = std::min<size_t>(kPart, size - off);
     return ok(bytes(file.data() + kEntry + off, n));
   }
@@ -124,7 +124,7 @@ Result Simulator::Impl::store(const cmd::Command& c, const Args& a) {
   }
   if (&c == &s::GetObjectEntries) {
     const uint32_t start = a.u32(1), end = a.u32(2);
-    if (start >= end || end > kSlots || end - start > kEntriesPerReply) return Result::err(kBadArgs);
+    if (start >= end || end > kSlots || end - start > kEntriesPerReply) return Result::err(kArguments);
     std::vector<uint8_t> out((end - start) * kEntry, 0);  // empty slots give zero entries
     for (uint32_t i = start; i < end; ++i) {
       std::vector<uint8_t> file;
@@ -163,7 +163,7 @@ Result Simulator::Impl::store(const cmd::Command& c, const Args& a) {
     it = pending.emplace(key, std::move(p)).first;
   }
   if (it == pending.end() || it->second.create != create || (!create && it->second.slot != a.u32(1))) {
-    return Result::err(kOperationNotInit);
+    return Result::err(kNotInitialized);
   }
   Pending& p = it->second;
   std::memcpy(p.entry.data(), a.p(o + 1), kEntry);
@@ -172,7 +172,7 @@ Result Simulator::Impl::store(const cmd::Command& c, const Args& a) {
     std::vector<uint8_t> file(p.entry.begin(), p.entry.end());
     file.insert(file.end(), p.data.begin(), p.data.end());
     pending.erase(it);
-    if (!part.empty()) return Result::err(kBadArgs);  // the closing part carries no data
+    if (!part.empty()) return Result::err(kArguments);  // the closing part carries no data
     struct stat st {};
     if (::stat(tdir.c_str(), &st) != 0 && ::mkdir(tdir.c_str(), 0700) != 0) return Result::err(kFailed);
     if (oxlu_write_file_atomic(slot_path(tdir, slot).c_str(), file.data(), file.size(), 0600) != OXLU_OK) {
@@ -183,7 +183,7 @@ Result Simulator::Impl::store(const cmd::Command& c, const Args& a) {
   // Parts in order, each full but the last.
   if (number != p.next_part || part.empty() || part.size() > kPart || p.data.size() % kPart != 0) {
     pending.erase(it);
-    return Result::err(kBadArgs);
+    return Result::err(kArguments);
   }
   p.data.insert(p.data.end(), part.begin(), part.end());
   ++p.next_part;

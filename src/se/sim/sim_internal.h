@@ -14,21 +14,22 @@
 #include "quarzel/hmac.h"
 #include "quarzel/secure.h"
 #include "se/commands.h"
+#include "zeb/backend_codes.h"
 #include "se_sim/simulator.h"
 
 namespace se::sim {
 
 // Device codes (PKCS#11 results, as the software device gives them).
 inline constexpr uint32_t kOk = 0;
-inline constexpr uint32_t kFailed = 0x06;
-inline constexpr uint32_t kBadArgs = 0x07;
-inline constexpr uint32_t kDataLenRange = 0x21;
-inline constexpr uint32_t kNotSupported = 0x54;
-inline constexpr uint32_t kMechanismInvalid = 0x70;
-inline constexpr uint32_t kObjectInvalid = 0x82;
-inline constexpr uint32_t kOperationNotInit = 0x91;
-inline constexpr uint32_t kSessionInvalid = 0xB3;
-inline constexpr uint32_t kNotLoggedIn = 0x101;
+using zeb::rc::kFailed;
+using zeb::rc::kArguments;
+using zeb::rc::kDataLenRange;
+using zeb::rc::kNotSupported;
+using zeb::rc::kMechanismInvalid;
+using zeb::rc::kObjectInvalid;
+using zeb::rc::kNotInitialized;
+using zeb::rc::kSessionHandle;
+using zeb::rc::kNotLoggedIn;
 inline constexpr uint32_t kReplyTooLong = 0x2040;  // the reply would not fit the channel's limit
 
 // Largest reply data: the channel accepts a count L of at most 4086 (2 + data).

@@ -2,10 +2,11 @@
 #include "swc_internal.h"
 #include "quarzel/drbg.h"
 #include "quarzel/secure.h"
+#include "zeb/backend_codes.h"
 
 namespace {
-constexpr uint32_t kArguments = 0x007;
-constexpr uint32_t kFailed = 0x006;
+using zeb::rc::kArguments;
+using zeb::rc::kFailed;
 // CTR_DRBG requests are at most this long; larger requests are served by
 // several requests of one instantiation.
 constexpr uint32_t kChunk = DRBG_CTR_MAX_REQUEST_BITS / 8;
