@@ -43,195 +43,302 @@ bool byte_of(uint32_t v, uint8_t* out) {
   return v <= 0xFF;
 }
 
+namespace k = cmd::cry;
+using Impl = Simulator::Impl;
+
+// A crypto command without a session.
+struct Plain {
+  const cmd::Command& c;
+  const Args& a;
+};
+
+// A crypto command on a token session whose token user is logged in: the
+// session's handle, its state and its provider session.
+struct Call {
+  const cmd::Command& c;
+  const Args& a;
+  uint32_t h;
+  Simulator::CryptoState& st;
+  uint32_t s;
+};
+
+Result not_supported(Impl&, const Plain&) { return Result::err(kNotSupported); }
+
+Result close_all_sessions(Impl& s, const Plain&) {
+  while (!s.crypto.empty()) s.drop_crypto(s.crypto.begin()->first);
+  return ok();
+}
+
+Result mechanism_list(Impl&, const Plain&) { return ok(le32(0), le32(0)); }
+Result mechanism_info(Impl&, const Plain&) { return Result::err(kMechanismInvalid); }
+
+Result padding(Impl&, const Plain& x) {
+  uint8_t type = 0;
+  if (!byte_of(x.a.u32(0), &type)) return Result::err(kArguments);
+  const uint32_t bs = x.a.u32(1);
+  if (bs == 0 || bs > 255) return Result::err(kArguments);
+  const Args& a = x.a;
+  return out1([&](uint8_t* o, uint32_t* n) {
+    return &x.c == &k::Padding ? SWC_Padding(type, bs, a.p(2), a.n(2), o, n)
+                               : SWC_Unpadding(type, bs, a.p(2), a.n(2), o, n);
+  });
+}
+
+// A session that has no crypto state is closed already when its token user
+// is not logged in.
+Result close_session(Impl& s, const Plain& x) {
+  const uint32_t h = x.a.u32(0);
+  if (s.crypto.count(h) != 0) {
+    s.drop_crypto(h);
+    return ok();
+  }
+  Simulator::CryptoState* none = nullptr;
+  const uint32_t rc = s.crypto_of(h, &none);
+  return rc == kNotLoggedIn ? ok() : Result::err(rc);
+}
+
+constexpr Route<Plain> kPlainRoutes[] = {
+    {&k::OpenSession, not_supported},  // the crypto handle is the token session's
+    {&k::CloseAllSessions, close_all_sessions},
+    {&k::GetMechanismList, mechanism_list},
+    {&k::GetMechanismInfo, mechanism_info},
+    {&k::Padding, padding},
+    {&k::Unpadding, padding},
+    {&k::CloseSession, close_session},
+};
+
+Result session_not_supported(Impl&, const Call&) { return Result::err(kNotSupported); }
+Result set_mk(Impl&, const Call& x) { return done(SWC_SetMK(x.s, x.a.p(1), x.a.n(1))); }
+
+Result get_mk(Impl&, const Call& x) {
+  quarzel::SecretArray<SWC_MK_LEN> mk;
+  uint32_t n = SWC_MK_LEN;
+  if (const uint32_t rc = SWC_GetMK(x.s, mk.data(), &n); rc != 0) return Result::err(rc);
+  return ok(bytes(mk.data(), n));
+}
+
+Result clear_mk(Impl&, const Call& x) { return done(SWC_ClearMK(x.s)); }
+
+Result drng_seed(Impl&, const Call& x) {
+  const uint32_t want = x.a.u32(1);
+  if (want > kReplyDataMax - 2) return Result::err(kDataLenRange);
+  std::vector<uint8_t> out(want);
+  if (const uint32_t rc = SWC_Drbg_SEED(x.s, out.data(), want); rc != 0) return Result::err(rc);
+  return ok(std::move(out));
+}
+
+Result digest_init(Impl&, const Call& x) { return done(SWC_DigestInit(x.s, x.a.u8(1))); }
+Result digest_update(Impl&, const Call& x) { return done(SWC_DigestUpdate(x.s, x.a.p(1), x.a.n(1))); }
+Result digest_final(Impl&, const Call& x) {
+  return out1([&](uint8_t* o, uint32_t* n) { return SWC_DigestFinal(x.s, o, n); });
+}
+
+Result hmac_generate_key(Impl&, const Call& x) {
+  quarzel::SecretArray<32> key;
+  if (const uint32_t rc = SWC_Drbg_SEED(x.s, key.data(), 32); rc != 0) return Result::err(rc);
+  return out1([&](uint8_t* o, uint32_t* n) { return SWC_Key_Encrypt(x.s, key.data(), 32, o, n); });
+}
+
+// An empty key selects the token's object-MAC key.
+Result hmac_start(Impl&, const Call& x) {
+  const Args& a = x.a;
+  quarzel::SecretBytes key(a.n(2) == 0 ? 32 : a.n(2));
+  uint32_t n = static_cast<uint32_t>(key.size());
+  const uint32_t rc = a.n(2) == 0 ? GetTknMacKey(x.h, key.data()) : SWC_Key_Decrypt(x.s, a.p(2), a.n(2), key.data(), &n);
+  if (rc != 0) return Result::err(rc);
+  x.st.hmac_running = false;
+  if (hmac_init(&x.st.hmac, static_cast<hash_type_t>(a.u8(1)), n, key.data()) != 0) {
+    return Result::err(kMechanismInvalid);
+  }
+  x.st.hmac_running = true;
+  return ok();
+}
+
+Result hmac_more(Impl&, const Call& x) {
+  if (!x.st.hmac_running) return Result::err(kNotInitialized);
+  if (hmac_update(&x.st.hmac, x.a.n(1), x.a.p(1)) != 0) return Result::err(kFailed);
+  return ok();
+}
+
+Result hmac_end(Impl&, const Call& x) {
+  if (!x.st.hmac_running) return Result::err(kNotInitialized);
+  uint8_t mac[64];
+  uint32_t n = sizeof mac;
+  x.st.hmac_running = false;
+  if (hmac_final(&x.st.hmac, &n, mac) != 0) return Result::err(kFailed);
+  return ok(bytes(mac, n));
+}
+
+// The software provider has no one-call AES: its init and final, with the
+// padding word carried but not applied (the host pads).
+Result aes_crypt(Impl&, const Call& x) {
+  const Args& a = x.a;
+  uint8_t mode = 0, dir = 0, pad = 0;
+  if (!byte_of(a.u32(1), &mode) || !byte_of(a.u32(2), &dir) || !byte_of(a.u32(3), &pad)) {
+    return Result::err(kArguments);
+  }
+  return out1([&](uint8_t* o, uint32_t* n) {
+    uint32_t rc = SWC_AESFunc.C_AesInit(x.s, mode, dir, pad, a.p(4), a.n(4), a.p(5), a.n(5));
+    if (rc == 0) rc = SWC_AESFunc.C_AesFinal(x.s, a.p(6), a.n(6), o, n);
+    return rc;
+  });
+}
+
+Result gcm_init(Impl&, const Call& x) {
+  const Args& a = x.a;
+  return done(SWC_AESFunc.C_AesGcmInit(x.s, a.p(1), a.n(1), a.p(2), a.n(2), a.p(3), a.n(3)));
+}
+
+Result gcm_update(Impl&, const Call& x) {
+  const auto fn = &x.c == &k::AesGcmEncryptUpdate ? SWC_AESFunc.C_AesGcmEncryptUpdate
+                                                  : SWC_AESFunc.C_AesGcmDecryptUpdate;
+  return out1([&](uint8_t* o, uint32_t* n) { return fn(x.s, x.a.p(1), x.a.n(1), o, n); });
+}
+
+Result gcm_encrypt_final(Impl&, const Call& x) {
+  return out1([&](uint8_t* o, uint32_t* n) {
+    return SWC_AESFunc.C_AesGcmEncryptFinal(x.s, x.a.u8(1), x.a.p(2), x.a.n(2), o, n);
+  });
+}
+
+Result gcm_decrypt_final(Impl&, const Call& x) {
+  const Args& a = x.a;
+  if (a.n(2) > 16) return Result::err(kArguments);
+  return out1([&](uint8_t* o, uint32_t* n) {
+    return SWC_AESFunc.C_AesGcmDecryptFinal(x.s, a.p(1), a.n(1), a.p(2), static_cast<uint8_t>(a.n(2)), o, n);
+  });
+}
+
+Result ecdsa_sign(Impl&, const Call& x) {
+  const Args& a = x.a;
+  return out1([&](uint8_t* o, uint32_t* n) {
+    return SWC_ECCFunc.C_ECDSASignSingle(x.s, a.p(1), a.n(1), a.p(2), a.n(2), o, n);
+  });
+}
+
+Result ecdsa_verify(Impl&, const Call& x) {
+  const Args& a = x.a;
+  return done(SWC_ECCFunc.C_ECDSAVerifySingle(x.s, a.p(1), a.n(1), a.p(2), a.n(2), a.p(3), a.n(3)));
+}
+
+Result ecdh(Impl&, const Call& x) {
+  const Args& a = x.a;
+  return out1([&](uint8_t* o, uint32_t* n) { return SWC_ECCFunc.C_ECDH(x.s, a.p(1), a.n(1), a.p(2), a.n(2), o, n); });
+}
+
+Result rsa_sign_verify(Impl&, const Call& x) {
+  const Args& a = x.a;
+  uint8_t ht = 0;
+  if (!byte_of(a.u32(1), &ht)) return Result::err(kArguments);
+  if (&x.c == &k::RSAVerify) {
+    return done(SWC_RSAFunc.C_RSAVerify_PKCS1(x.s, ht, a.p(2), a.n(2), a.p(3), a.n(3), a.p(4), a.n(4)));
+  }
+  return out1([&](uint8_t* o, uint32_t* n) {
+    return SWC_RSAFunc.C_RSASign_PKCS1(x.s, ht, a.p(2), a.n(2), a.p(3), a.n(3), o, n);
+  });
+}
+
+Result rsa_encrypt(Impl&, const Call& x) {
+  const Args& a = x.a;
+  return out1([&](uint8_t* o, uint32_t* n) {
+    return SWC_RSAFunc.C_RSAEncrypt_PKCS1(x.s, a.p(1), a.n(1), a.p(2), a.n(2), o, n);
+  });
+}
+
+Result rsa_decrypt(Impl&, const Call& x) {
+  const Args& a = x.a;
+  return out1([&](uint8_t* o, uint32_t* n) {
+    return SWC_RSAFunc.C_RSADecrypt_PKCS1(x.s, a.p(1), a.n(1), a.p(2), a.n(2), o, n);
+  });
+}
+
+Result pbkdf(Impl&, const Call& x) {
+  const Args& a = x.a;
+  std::vector<uint8_t> dk(32);
+  uint32_t n = 32;
+  if (const uint32_t rc = SWC_Pbkdf(x.s, a.p(1), a.n(1), a.p(2), a.n(2), dk.data(), &n); rc != 0) {
+    return Result::err(rc);
+  }
+  dk.resize(std::min<uint32_t>(n, 32));
+  return ok(std::move(dk));
+}
+
+Result key_encrypt(Impl&, const Call& x) {
+  return out1([&](uint8_t* o, uint32_t* n) { return SWC_Key_Encrypt(x.s, x.a.p(1), x.a.n(1), o, n); });
+}
+
+Result key_decrypt(Impl&, const Call& x) {
+  return out1([&](uint8_t* o, uint32_t* n) { return SWC_Key_Decrypt(x.s, x.a.p(1), x.a.n(1), o, n); });
+}
+
+Result aes_generate_key(Impl&, const Call& x) {
+  uint8_t type = 0;
+  if (!byte_of(x.a.u32(1), &type)) return Result::err(kArguments);
+  return out1([&](uint8_t* o, uint32_t* n) { return SWC_AESFunc.C_AESGenerateKey(x.s, type, o, n); });
+}
+
+Result ec_generate_key_pair(Impl&, const Call& x) {
+  return out2([&](uint8_t* p, uint32_t* np, uint8_t* q, uint32_t* nq) {
+    return SWC_ECCFunc.C_ECGenerateKeyPair(x.s, x.a.u8(1), p, np, q, nq);
+  });
+}
+
+Result rsa_generate_key_pair(Impl&, const Call& x) {
+  if (x.a.u32(1) > 4096) return Result::err(kArguments);
+  return out2([&](uint8_t* p, uint32_t* np, uint8_t* q, uint32_t* nq) {
+    return SWC_RSAFunc.C_RSAGenerateKeyPair(x.s, x.a.u32(1), x.a.u32(2), p, np, q, nq);
+  });
+}
+
+constexpr Route<Call> kSessionRoutes[] = {
+    {&k::SetMK, set_mk},
+    {&k::GetMK, get_mk},
+    {&k::ClearMK, clear_mk},
+    {&k::DrngSeed, drng_seed},
+    {&k::DigestInit, digest_init},
+    {&k::DigestUpdate, digest_update},
+    {&k::DigestFinal, digest_final},
+    {&k::HmacGenerateKey, hmac_generate_key},
+    {&k::HmacInit, hmac_start},
+    {&k::HmacUpdate, hmac_more},
+    {&k::HmacFinal, hmac_end},
+    {&k::AesCrypt, aes_crypt},
+    {&k::AesWrapKey, session_not_supported},
+    {&k::AesUnwrapKey, session_not_supported},
+    {&k::AesGcmInit, gcm_init},
+    {&k::AesGcmEncryptUpdate, gcm_update},
+    {&k::AesGcmDecryptUpdate, gcm_update},
+    {&k::AesGcmEncryptFinal, gcm_encrypt_final},
+    {&k::AesGcmDecryptFinal, gcm_decrypt_final},
+    {&k::ECDSASignSingle, ecdsa_sign},
+    {&k::ECDSAVerifySingle, ecdsa_verify},
+    {&k::ECDH, ecdh},
+    {&k::RSASign, rsa_sign_verify},
+    {&k::RSAVerify, rsa_sign_verify},
+    {&k::RSAEncrypt, rsa_encrypt},
+    {&k::RSADecrypt, rsa_decrypt},
+    {&k::Pbkdf, pbkdf},
+    {&k::KeyEncrypt, key_encrypt},
+    {&k::KeyDecrypt, key_decrypt},
+    {&k::AESGenerateKey, aes_generate_key},
+    {&k::ECGenerateKeyPair, ec_generate_key_pair},
+    {&k::ECGenerateKeyPairExtraB, ec_generate_key_pair},
+    {&k::RSAGenerateKeyPair, rsa_generate_key_pair},
+};
+
 }  // namespace
 
 Result Simulator::Impl::crypto_cmd(const cmd::Command& c, const Args& a) {
-  namespace k = cmd::cry;
-  auto done = [](uint32_t code) { return code == 0 ? ok() : Result::err(code); };
-
-  // Commands without a session.
-  if (&c == &k::OpenSession) return Result::err(kNotSupported);  // the crypto handle is the token session's
-  if (&c == &k::CloseAllSessions) {
-    while (!crypto.empty()) drop_crypto(crypto.begin()->first);
-    return ok();
-  }
-  if (&c == &k::GetMechanismList) return ok(le32(0), le32(0));
-  if (&c == &k::GetMechanismInfo) return Result::err(kMechanismInvalid);
-  if (&c == &k::Padding || &c == &k::Unpadding) {
-    uint8_t type = 0;
-    if (!byte_of(a.u32(0), &type)) return Result::err(kArguments);
-    const uint32_t bs = a.u32(1);
-    if (bs == 0 || bs > 255) return Result::err(kArguments);
-    return out1([&](uint8_t* o, uint32_t* n) {
-      return &c == &k::Padding ? SWC_Padding(type, bs, a.p(2), a.n(2), o, n)
-                               : SWC_Unpadding(type, bs, a.p(2), a.n(2), o, n);
-    });
-  }
-
+  if (const Route<Plain>* r = route_of(kPlainRoutes, c); r != nullptr) return r->handle(*this, Plain{c, a});
   const uint32_t h = a.u32(0);
-  if (&c == &k::CloseSession) {
-    if (crypto.count(h) != 0) {
-      drop_crypto(h);
-      return ok();
-    }
-    CryptoState* none = nullptr;
-    const uint32_t rc = crypto_of(h, &none);
-    return rc == kNotLoggedIn ? ok() : Result::err(rc);
-  }
   CryptoState* st = nullptr;
   if (const uint32_t rc = crypto_of(h, &st); rc != 0) {
     // The token user's logout already wiped the key: nothing left to clear.
     if (&c == &k::ClearMK && rc == kNotLoggedIn) return ok();
     return Result::err(rc);
   }
-  const uint32_t s = st->swc;
-
-  if (&c == &k::SetMK) return done(SWC_SetMK(s, a.p(1), a.n(1)));
-  if (&c == &k::GetMK) {
-    quarzel::SecretArray<SWC_MK_LEN> mk;
-    uint32_t n = SWC_MK_LEN;
-    if (const uint32_t rc = SWC_GetMK(s, mk.data(), &n); rc != 0) return Result::err(rc);
-    return ok(bytes(mk.data(), n));
-  }
-  if (&c == &k::ClearMK) return done(SWC_ClearMK(s));
-  if (&c == &k::DrngSeed) {
-    const uint32_t want = a.u32(1);
-    if (want > kReplyDataMax - 2) return Result::err(kDataLenRange);
-    std::vector<uint8_t> out(want);
-    if (const uint32_t rc = SWC_Drbg_SEED(s, out.data(), want); rc != 0) return Result::err(rc);
-    return ok(std::move(out));
-  }
-  if (&c == &k::DigestInit) return done(SWC_DigestInit(s, a.u8(1)));
-  if (&c == &k::DigestUpdate) return done(SWC_DigestUpdate(s, a.p(1), a.n(1)));
-  if (&c == &k::DigestFinal) {
-    return out1([&](uint8_t* o, uint32_t* n) { return SWC_DigestFinal(s, o, n); });
-  }
-  if (&c == &k::HmacGenerateKey) {
-    quarzel::SecretArray<32> key;
-    if (const uint32_t rc = SWC_Drbg_SEED(s, key.data(), 32); rc != 0) return Result::err(rc);
-    return out1([&](uint8_t* o, uint32_t* n) { return SWC_Key_Encrypt(s, key.data(), 32, o, n); });
-  }
-  if (&c == &k::HmacInit) {
-    // An empty key selects the token's object-MAC key.
-    quarzel::SecretBytes key(a.n(2) == 0 ? 32 : a.n(2));
-    uint32_t n = static_cast<uint32_t>(key.size());
-    const uint32_t rc = a.n(2) == 0 ? GetTknMacKey(h, key.data()) : SWC_Key_Decrypt(s, a.p(2), a.n(2), key.data(), &n);
-    if (rc != 0) return Result::err(rc);
-    st->hmac_running = false;
-    if (hmac_init(&st->hmac, static_cast<hash_type_t>(a.u8(1)), n, key.data()) != 0) {
-      return Result::err(kMechanismInvalid);
-    }
-    st->hmac_running = true;
-    return ok();
-  }
-  if (&c == &k::HmacUpdate || &c == &k::HmacFinal) {
-    if (!st->hmac_running) return Result::err(kNotInitialized);
-    if (&c == &k::HmacUpdate) {
-      if (hmac_update(&st->hmac, a.n(1), a.p(1)) != 0) return Result::err(kFailed);
-      return ok();
-    }
-    uint8_t mac[64];
-    uint32_t n = sizeof mac;
-    st->hmac_running = false;
-    if (hmac_final(&st->hmac, &n, mac) != 0) return Result::err(kFailed);
-    return ok(bytes(mac, n));
-  }
-  if (&c == &k::AesCrypt) {
-    uint8_t mode = 0, dir = 0, pad = 0;
-    if (!byte_of(a.u32(1), &mode) || !byte_of(a.u32(2), &dir) || !byte_of(a.u32(3), &pad)) {
-      return Result::err(kArguments);
-    }
-    // The software provider has no one-call AES: its init and final, with
-    // the padding word carried but not applied (the host pads).
-    return out1([&](uint8_t* o, uint32_t* n) {
-      uint32_t rc = SWC_AESFunc.C_AesInit(s, mode, dir, pad, a.p(4), a.n(4), a.p(5), a.n(5));
-      if (rc == 0) rc = SWC_AESFunc.C_AesFinal(s, a.p(6), a.n(6), o, n);
-      return rc;
-    });
-  }
-  if (&c == &k::AesWrapKey || &c == &k::AesUnwrapKey) return Result::err(kNotSupported);
-  if (&c == &k::AesGcmInit) {
-    return done(SWC_AESFunc.C_AesGcmInit(s, a.p(1), a.n(1), a.p(2), a.n(2), a.p(3), a.n(3)));
-  }
-  if (&c == &k::AesGcmEncryptUpdate || &c == &k::AesGcmDecryptUpdate) {
-    const auto fn = &c == &k::AesGcmEncryptUpdate ? SWC_AESFunc.C_AesGcmEncryptUpdate
-                                                  : SWC_AESFunc.C_AesGcmDecryptUpdate;
-    return out1([&](uint8_t* o, uint32_t* n) { return fn(s, a.p(1), a.n(1), o, n); });
-  }
-  if (&c == &k::AesGcmEncryptFinal) {
-    return out1([&](uint8_t* o, uint32_t* n) {
-      return SWC_AESFunc.C_AesGcmEncryptFinal(s, a.u8(1), a.p(2), a.n(2), o, n);
-    });
-  }
-  if (&c == &k::AesGcmDecryptFinal) {
-    if (a.n(2) > 16) return Result::err(kArguments);
-    return out1([&](uint8_t* o, uint32_t* n) {
-      return SWC_AESFunc.C_AesGcmDecryptFinal(s, a.p(1), a.n(1), a.p(2), static_cast<uint8_t>(a.n(2)), o, n);
-    });
-  }
-  if (&c == &k::ECDSASignSingle) {
-    return out1([&](uint8_t* o, uint32_t* n) {
-      return SWC_ECCFunc.C_ECDSASignSingle(s, a.p(1), a.n(1), a.p(2), a.n(2), o, n);
-    });
-  }
-  if (&c == &k::ECDSAVerifySingle) {
-    return done(SWC_ECCFunc.C_ECDSAVerifySingle(s, a.p(1), a.n(1), a.p(2), a.n(2), a.p(3), a.n(3)));
-  }
-  if (&c == &k::ECDH) {
-    return out1([&](uint8_t* o, uint32_t* n) { return SWC_ECCFunc.C_ECDH(s, a.p(1), a.n(1), a.p(2), a.n(2), o, n); });
-  }
-  if (&c == &k::RSASign || &c == &k::RSAVerify) {
-    uint8_t ht = 0;
-    if (!byte_of(a.u32(1), &ht)) return Result::err(kArguments);
-    if (&c == &k::RSAVerify) {
-      return done(SWC_RSAFunc.C_RSAVerify_PKCS1(s, ht, a.p(2), a.n(2), a.p(3), a.n(3), a.p(4), a.n(4)));
-    }
-    return out1([&](uint8_t* o, uint32_t* n) {
-      return SWC_RSAFunc.C_RSASign_PKCS1(s, ht, a.p(2), a.n(2), a.p(3), a.n(3), o, n);
-    });
-  }
-  if (&c == &k::RSAEncrypt) {
-    return out1([&](uint8_t* o, uint32_t* n) {
-      return SWC_RSAFunc.C_RSAEncrypt_PKCS1(s, a.p(1), a.n(1), a.p(2), a.n(2), o, n);
-    });
-  }
-  if (&c == &k::RSADecrypt) {
-    return out1([&](uint8_t* o, uint32_t* n) {
-      return SWC_RSAFunc.C_RSADecrypt_PKCS1(s, a.p(1), a.n(1), a.p(2), a.n(2), o, n);
-    });
-  }
-  if (&c == &k::Pbkdf) {
-    std::vector<uint8_t> dk(32);
-    uint32_t n = 32;
-    if (const uint32_t rc = SWC_Pbkdf(s, a.p(1), a.n(1), a.p(2), a.n(2), dk.data(), &n); rc != 0) {
-      return Result::err(rc);
-    }
-    dk.resize(std::min<uint32_t>(n, 32));
-    return ok(std::move(dk));
-  }
-  if (&c == &k::KeyEncrypt) {
-    return out1([&](uint8_t* o, uint32_t* n) { return SWC_Key_Encrypt(s, a.p(1), a.n(1), o, n); });
-  }
-  if (&c == &k::KeyDecrypt) {
-    return out1([&](uint8_t* o, uint32_t* n) { return SWC_Key_Decrypt(s, a.p(1), a.n(1), o, n); });
-  }
-  if (&c == &k::AESGenerateKey) {
-    uint8_t type = 0;
-    if (!byte_of(a.u32(1), &type)) return Result::err(kArguments);
-    return out1([&](uint8_t* o, uint32_t* n) { return SWC_AESFunc.C_AESGenerateKey(s, type, o, n); });
-  }
-  if (&c == &k::ECGenerateKeyPair || &c == &k::ECGenerateKeyPairExtraB) {
-    return out2([&](uint8_t* p, uint32_t* np, uint8_t* q, uint32_t* nq) {
-      return SWC_ECCFunc.C_ECGenerateKeyPair(s, a.u8(1), p, np, q, nq);
-    });
-  }
-  if (&c == &k::RSAGenerateKeyPair) {
-    if (a.u32(1) > 4096) return Result::err(kArguments);
-    return out2([&](uint8_t* p, uint32_t* np, uint8_t* q, uint32_t* nq) {
-      return SWC_RSAFunc.C_RSAGenerateKeyPair(s, a.u32(1), a.u32(2), p, np, q, nq);
-    });
-  }
-  return Result::err(kNotSupported);
+  const Route<Call>* r = route_of(kSessionRoutes, c);
+  return r == nullptr ? Result::err(kNotSupported) : r->handle(*this, Call{c, a, h, *st, st->swc});
 }
 
 }  // namespace se::sim

@@ -69,6 +69,25 @@ inline std::vector<uint8_t> le32(uint32_t v) {
           static_cast<uint8_t>(v >> 24)};
 }
 
+// A command's handler, keyed by its row of the command set (se/commands.h).
+// `Call` is what the class's common part worked out for the command.
+template <class Call>
+struct Route {
+  const cmd::Command* command;
+  Result (*handle)(Simulator::Impl& s, const Call& call);
+};
+
+// The route of `c` in `table`, or null.
+template <class Call, size_t N>
+const Route<Call>* route_of(const Route<Call> (&table)[N], const cmd::Command& c) {
+  for (const Route<Call>& r : table) {
+    if (r.command == &c) return &r;
+  }
+  return nullptr;
+}
+
+inline Result done(uint32_t code) { return code == 0 ? ok() : Result::err(code); }
+
 struct Simulator::Pending {
   uint32_t slot = 0;
   bool create = false;
@@ -95,12 +114,15 @@ struct Simulator::Impl {
   uint32_t hsm() const { return sim.hsm_; }
   const std::string& dir() const { return sim.dir_; }
 
-  // Crypto state of a token session: kSessionInvalid for an unknown session,
+  // Crypto state of a token session: kSessionHandle for an unknown session,
   // kNotLoggedIn when its token user is not logged in.
   uint32_t crypto_of(uint32_t h, CryptoState** out);
   void drop_crypto(uint32_t h);
   uint32_t start_crypto(uint32_t h);  // after the token user's login
 
+  // Each class's common part (its handle or token checks), then the
+  // command's handler from the class's table; kNotSupported for a row
+  // without one.
   Result device(const se::cmd::Command& c, const Args& a);
   Result crypto_cmd(const se::cmd::Command& c, const Args& a);
   Result store(const se::cmd::Command& c, const Args& a);
