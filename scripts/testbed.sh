@@ -12,7 +12,7 @@
 # stop removes them. SE_TESTBED names the binary (default: the Release build's).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BIN="${SE_TESTBED:-$ROOT/build/rel/src/se/sim/se_testbed}"
+BIN="${SE_TESTBED:-$ROOT/build/rel/src/testbed/se_testbed}"
 
 usage() { sed -n '4,12p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 [ $# -ge 2 ] || usage
