@@ -17,7 +17,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BIN="${SE_TESTBED:-}"
 if [ -z "$BIN" ]; then
   for b in release demo asan; do
-    BIN="$ROOT/build/$b/src/se/sim/se_testbed"
+    BIN="$ROOT/build/$b/src/testbed/se_testbed"
     [ -x "$BIN" ] && break
   done
 fi

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "quarzel/blockcipher.h"
+#include "quarzel/aes.h"
 #include "quarzel/secure.h"
 #include "zeb/vrk_types.h"
 
@@ -11,7 +12,7 @@ namespace {
 
 constexpr uint32_t kChunk = 1000;
 constexpr uint8_t kCounterByte = 0x5A;  // every byte of the fixed counter block
-constexpr uint32_t kBlock = 16;
+constexpr uint32_t kBlock = AES_BLOCK_SIZE;
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "crypto/ca_internal.h"
+#include "quarzel/aes.h"
 #include "quarzel/port.h"
 #include "zeb/swhsm_services.h"
 
@@ -13,7 +14,7 @@ using namespace zeb::core;
 
 namespace {
 
-constexpr uint32_t kBlock = 16;
+constexpr uint32_t kBlock = AES_BLOCK_SIZE;
 constexpr uint32_t kHeldMax = 2 * kBlock;  // held bytes stay below this
 constexpr uint32_t kFinalArea = 64;        // padded or tagged final data
 

@@ -5,13 +5,14 @@
 #include "quarzel/ecc.h"
 #include "quarzel/hash.h"
 #include "quarzel/secure.h"
+#include "zeb/backend_codes.h"
 #include "zeb/crypto_aux.h"
 #include "zeb/swhsm_services.h"  // the signature DER codec
 
 namespace {
 
-constexpr uint32_t kArguments = 0x007;
-constexpr uint32_t kSignatureInvalid = 0x0C0;
+using zeb::rc::kArguments;
+using zeb::rc::kSignatureInvalid;
 
 static_assert(sizeof(hash_ctx_t) <= SWA_HASH_CTX_SIZE);
 

@@ -61,7 +61,7 @@ extern "C" {
 uint32_t Tem44hid_Hsm_ListHSMs(uint8_t* pHsmType, uint8_t* pHsmSnList, uint8_t* pHsmLabelList, uint32_t maxCount,
                                uint32_t* pulCount) {
   if (pHsmType == nullptr || pHsmSnList == nullptr || pHsmLabelList == nullptr || pulCount == nullptr) {
-    return se::mw::kArgumentsBad;
+    return se::mw::kArguments;
   }
   io_info_list* list = g_ops->list_new();
   if (list == nullptr) return static_cast<uint32_t>(SE_ERROR_MALLOC);
@@ -88,7 +88,7 @@ uint32_t Tem44hid_Hsm_ListHSMs(uint8_t* pHsmType, uint8_t* pHsmSnList, uint8_t* 
 uint32_t Testbed_Hsm_ListHSMs(uint8_t* pHsmType, uint8_t* pHsmSnList, uint8_t* pHsmLabelList, uint32_t maxCount,
                               uint32_t* pulCount) {
   if (pHsmType == nullptr || pHsmSnList == nullptr || pHsmLabelList == nullptr || pulCount == nullptr) {
-    return se::mw::kArgumentsBad;
+    return se::mw::kArguments;
   }
   const uint32_t index = *pulCount;
   std::lock_guard lock(se::mw::channel_lock());

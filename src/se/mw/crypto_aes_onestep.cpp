@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "mw/mw_call.h"
+#include "quarzel/aes.h"
 #include "quarzel/blockcipher.h"
 #include "quarzel/padding.h"
 #include "quarzel/port.h"
@@ -20,7 +21,7 @@ using namespace se;
 
 namespace {
 
-constexpr uint32_t kBlock = 16;
+constexpr uint32_t kBlock = AES_BLOCK_SIZE;
 constexpr uint32_t kIvMax = 16;
 constexpr uint32_t kKeyMax = 64;
 // Handle, mode, direction and padding words, and the three array counts.
@@ -196,11 +197,11 @@ uint32_t run(AES_ONE_STEP_TEMPLATE& t, const uint8_t* in, uint32_t n, bool last,
 // The opening checks of a step; 0 to go on.
 uint32_t step_checks(const Slot* slot, const uint8_t* in, uint32_t n, const uint8_t* out, const uint32_t* out_len) {
   if (slot == nullptr) return mw::kNotInitialized;
-  if (out_len == nullptr || (n != 0 && in == nullptr)) return mw::kArgumentsBad;
+  if (out_len == nullptr || (n != 0 && in == nullptr)) return mw::kArguments;
   // Every step answers as many bytes as it is given (the Final's padding is
   // added and removed by the caller).
   if (*out_len < n) return mw::kBufferTooSmall;
-  if (n != 0 && out == nullptr) return mw::kArgumentsBad;
+  if (n != 0 && out == nullptr) return mw::kArguments;
   return 0;
 }
 
@@ -216,9 +217,9 @@ uint32_t FWC_AesInit_mw(uint32_t hSession, uint8_t AESCipherMode, uint8_t AESCip
   AES_ONE_STEP_TEMPLATE& t = slot.t;
   if (IVLen > kIvMax || SwKeyLen > kKeyMax) {
     overflow_message(__func__, __LINE__);
-    return mw::kArgumentsBad;
+    return mw::kArguments;
   }
-  if ((IV == nullptr && IVLen != 0) || (SwKey == nullptr && SwKeyLen != 0)) return mw::kArgumentsBad;
+  if ((IV == nullptr && IVLen != 0) || (SwKey == nullptr && SwKeyLen != 0)) return mw::kArguments;
   // Only a mode whose chaining the host can carry runs in several commands.
   if (mode_row(AESCipherMode) == nullptr) return mw::kMechanismInvalid;
   t.hSession = hSession;

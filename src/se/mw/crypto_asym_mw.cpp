@@ -16,18 +16,17 @@ namespace {
 namespace cry = se::cmd::cry;
 
 constexpr uint32_t kRsaSignatureMax = 512;  // RSA-4096
-constexpr uint32_t kBufferTooSmall = 0x150;  // CKR_BUFFER_TOO_SMALL
 
 uint32_t send(const SeSite& where, const cmd::Command& c, std::initializer_list<In> in,
               std::initializer_list<Out> out = {}) {
-  return mw::call(where, c, in, out, mw::kArgumentsBad);
+  return mw::call(where, c, in, out, mw::kArguments);
 }
 
 Out out_array(void* p, uint32_t* len) { return Out{p, cap_of(len), len}; }
 
 uint32_t gen_pair(const SeSite& where, const cmd::Command& c, std::initializer_list<In> in, uint8_t* priv,
                   uint32_t* priv_len, uint8_t* pub, uint32_t* pub_len) {
-  if (priv_len == nullptr || pub_len == nullptr) return mw::kArgumentsBad;
+  if (priv_len == nullptr || pub_len == nullptr) return mw::kArguments;
   return send(where, c, in, {out_array(priv, priv_len), out_array(pub, pub_len)});
 }
 
@@ -37,7 +36,7 @@ extern "C" {
 
 uint32_t FWC_ECDSASignSingle_mw(uint32_t hSession, uint8_t* FWPrivKey, uint32_t FWPrivKeyLen, uint8_t* Digest,
                                 uint32_t DigestLen, uint8_t* pSignature, uint32_t* pSignatureLen) {
-  if (pSignatureLen == nullptr) return mw::kArgumentsBad;
+  if (pSignatureLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::ECDSASignSingle, {{&hSession}, {FWPrivKey, FWPrivKeyLen}, {Digest, DigestLen}},
               {out_array(pSignature, pSignatureLen)});
 }
@@ -50,7 +49,7 @@ uint32_t FWC_ECDSAVerifySingle_mw(uint32_t hSession, uint8_t* pPubKeyDer, uint32
 
 uint32_t FWC_ECDH_mw(uint32_t hSession, uint8_t* SwPrivKeyA, uint32_t SwPrivKeyALen, uint8_t* PubKeyDerB,
                      uint32_t PubKeyDerBLen, uint8_t* ShareSercet, uint32_t* ShareSercetLen) {
-  if (ShareSercetLen == nullptr) return mw::kArgumentsBad;
+  if (ShareSercetLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::ECDH, {{&hSession}, {SwPrivKeyA, SwPrivKeyALen}, {PubKeyDerB, PubKeyDerBLen}},
               {out_array(ShareSercet, ShareSercetLen)});
 }
@@ -61,7 +60,7 @@ uint32_t FWC_ECDH_mw(uint32_t hSession, uint8_t* SwPrivKeyA, uint32_t SwPrivKeyA
 // provider, so that it can retry (the reply alone would not say).
 uint32_t FWC_RSASign_PKCS1_mw(uint32_t hSession, uint8_t HashType, uint8_t* SwPrivKey, uint32_t SwPrivKeyLen,
                               uint8_t* Data, uint32_t DataLen, uint8_t* Signature, uint32_t* pSignatureLen) {
-  if (pSignatureLen == nullptr) return mw::kArgumentsBad;
+  if (pSignatureLen == nullptr) return mw::kArguments;
   const uint32_t hash = HashType;
   uint8_t sig[kRsaSignatureMax];
   uint32_t n = sizeof sig;
@@ -70,10 +69,10 @@ uint32_t FWC_RSASign_PKCS1_mw(uint32_t hSession, uint8_t HashType, uint8_t* SwPr
   if (rv != 0) return rv;
   if (n > *pSignatureLen) {
     *pSignatureLen = n;
-    return kBufferTooSmall;
+    return mw::kBufferTooSmall;
   }
   if (n != 0) {
-    if (Signature == nullptr) return mw::kArgumentsBad;
+    if (Signature == nullptr) return mw::kArguments;
     std::memcpy(Signature, sig, n);
   }
   *pSignatureLen = n;
@@ -89,38 +88,38 @@ uint32_t FWC_RSAVerify_PKCS1_mw(uint32_t hSession, uint8_t HashType, uint8_t* Pu
 
 uint32_t FWC_RSAEncrypt_PKCS1_mw(uint32_t hSession, uint8_t* PubKey, uint32_t PubKeyLen, uint8_t* Data,
                                  uint32_t DataLen, uint8_t* Cipher, uint32_t* pCipherLen) {
-  if (pCipherLen == nullptr) return mw::kArgumentsBad;
+  if (pCipherLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::RSAEncrypt, {{&hSession}, {PubKey, PubKeyLen}, {Data, DataLen}},
               {out_array(Cipher, pCipherLen)});
 }
 
 uint32_t FWC_RSADecrypt_PKCS1_mw(uint32_t hSession, uint8_t* SwPrivKey, uint32_t SwPrivKeyLen, uint8_t* Cihper,
                                  uint32_t CihperLen, uint8_t* pPlain, uint32_t* pPlainLen) {
-  if (pPlainLen == nullptr) return mw::kArgumentsBad;
+  if (pPlainLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::RSADecrypt, {{&hSession}, {SwPrivKey, SwPrivKeyLen}, {Cihper, CihperLen}},
               {out_array(pPlain, pPlainLen)});
 }
 
 uint32_t FWC_Pbkdf_mw(uint32_t hSession, uint8_t* password, uint32_t password_len, uint8_t* salt, uint32_t salt_len,
                       uint8_t* dk, uint32_t* dk_len) {
-  if (dk_len == nullptr) return mw::kArgumentsBad;
+  if (dk_len == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::Pbkdf, {{&hSession}, {password, password_len}, {salt, salt_len}}, {out_array(dk, dk_len)});
 }
 
 uint32_t FWC_Key_Encrypt_mw(uint32_t hSession, uint8_t* PlainKey, uint32_t PlainKeyLen, uint8_t* SwKey,
                             uint32_t* pSwKeyLen) {
-  if (pSwKeyLen == nullptr) return mw::kArgumentsBad;
+  if (pSwKeyLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::KeyEncrypt, {{&hSession}, {PlainKey, PlainKeyLen}}, {out_array(SwKey, pSwKeyLen)});
 }
 
 uint32_t FWC_Key_Decrypt_mw(uint32_t hSession, uint8_t* SwKey, uint32_t SwKeyLen, uint8_t* PlainKey,
                             uint32_t* pPlainKeyLen) {
-  if (pPlainKeyLen == nullptr) return mw::kArgumentsBad;
+  if (pPlainKeyLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::KeyDecrypt, {{&hSession}, {SwKey, SwKeyLen}}, {out_array(PlainKey, pPlainKeyLen)});
 }
 
 uint32_t FWC_AESGenerateKey_mw(uint32_t hSession, uint8_t AESCipherType, uint8_t* SwKey, uint32_t* pSwKeyLen) {
-  if (pSwKeyLen == nullptr) return mw::kArgumentsBad;
+  if (pSwKeyLen == nullptr) return mw::kArguments;
   const uint32_t type = AESCipherType;
   return send(SE_HERE, cry::AESGenerateKey, {{&hSession}, {&type}}, {out_array(SwKey, pSwKeyLen)});
 }
@@ -145,14 +144,14 @@ uint32_t FWC_RSAGenerateKeyPair_mw(uint32_t hSession, uint32_t RsaModeSize, uint
 
 uint32_t FWC_Padding_mw(uint32_t PaddingType, uint32_t BlockSize, uint8_t* Data, uint32_t DataLen, uint8_t* pDataOut,
                         uint32_t* pDataOutLen) {
-  if (pDataOutLen == nullptr) return mw::kArgumentsBad;
+  if (pDataOutLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::Padding, {{&PaddingType}, {&BlockSize}, {Data, DataLen}},
               {out_array(pDataOut, pDataOutLen)});
 }
 
 uint32_t FWC_Unpadding_mw(uint32_t PaddingType, uint32_t BlockSize, uint8_t* Data, uint32_t DataLen,
                           uint8_t* pDataOut, uint32_t* pDataOutLen) {
-  if (pDataOutLen == nullptr) return mw::kArgumentsBad;
+  if (pDataOutLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::Unpadding, {{&PaddingType}, {&BlockSize}, {Data, DataLen}},
               {out_array(pDataOut, pDataOutLen)});
 }

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "mw/mw_call.h"
+#include "quarzel/aes.h"
 #include "se/middleware.h"
 
 using namespace se;
@@ -17,7 +18,7 @@ namespace cry = se::cmd::cry;
 
 uint32_t send(const SeSite& where, const cmd::Command& c, std::initializer_list<In> in,
               std::initializer_list<Out> out = {}) {
-  return mw::call(where, c, in, out, mw::kArgumentsBad);
+  return mw::call(where, c, in, out, mw::kArguments);
 }
 
 // Output array and its in/out length.
@@ -26,7 +27,7 @@ Out out_array(void* p, uint32_t* len) { return Out{p, cap_of(len), len}; }
 // GCM data crosses in pieces of whole blocks that one request carries with
 // room to spare; the device keeps the GCM state between them, so a long step
 // is the same operation as several short ones.
-constexpr uint32_t kBlock = 16;
+constexpr uint32_t kBlock = AES_BLOCK_SIZE;
 constexpr uint32_t kGcmPiece = 4032;
 static_assert(kGcmPiece % kBlock == 0 && kGcmPiece + 16 < SE_REQ_MAX);
 
@@ -57,7 +58,7 @@ uint32_t gcm_pieces(const cmd::Command& c, const SeSite& where, uint32_t h, cons
 
 uint32_t gcm_update(const cmd::Command& c, const SeSite& where, uint32_t h, const uint8_t* in, uint32_t n,
                     uint8_t* out, uint32_t* out_len) {
-  if (out_len == nullptr || (in == nullptr && n != 0)) return mw::kArgumentsBad;
+  if (out_len == nullptr || (in == nullptr && n != 0)) return mw::kArguments;
   if (n <= kGcmPiece) return send(where, c, {{&h}, {in, n}}, {out_array(out, out_len)});
   std::lock_guard lock(mw::channel_lock());
   uint32_t done = 0;
@@ -69,7 +70,7 @@ uint32_t gcm_update(const cmd::Command& c, const SeSite& where, uint32_t h, cons
 // The head of a final's data, through update commands.
 uint32_t gcm_lead(const cmd::Command& c, const SeSite& where, uint32_t h, const uint8_t* in, uint32_t n,
                   uint32_t last_max, uint8_t* out, uint32_t room, uint32_t* done) {
-  if (in == nullptr && n != 0) return mw::kArgumentsBad;
+  if (in == nullptr && n != 0) return mw::kArguments;
   return gcm_pieces(c, where, h, in, gcm_lead_length(n, last_max), out, room, done);
 }
 
@@ -88,7 +89,7 @@ uint32_t FWC_SetMK_mw(uint32_t hSession, uint8_t* SwMK, uint32_t SwMKLen) {
 }
 
 uint32_t FWC_GetMK_mw(uint32_t hSession, uint8_t* pSwMK, uint32_t* pSwMKLen) {
-  if (pSwMKLen == nullptr) return mw::kArgumentsBad;
+  if (pSwMKLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::GetMK, {{&hSession}}, {out_array(pSwMK, pSwMKLen)});
 }
 
@@ -116,12 +117,12 @@ uint32_t FWC_DigestUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen)
 }
 
 uint32_t FWC_DigestFinal_mw(uint32_t hSession, uint8_t* pDigest, uint32_t* pDigestLen) {
-  if (pDigestLen == nullptr) return mw::kArgumentsBad;
+  if (pDigestLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::DigestFinal, {{&hSession}}, {out_array(pDigest, pDigestLen)});
 }
 
 uint32_t FWC_HmacGenerateKey_mw(uint32_t hSession, uint8_t* pSwKey, uint32_t* pSwKeyLen) {
-  if (pSwKeyLen == nullptr) return mw::kArgumentsBad;
+  if (pSwKeyLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::HmacGenerateKey, {{&hSession}}, {out_array(pSwKey, pSwKeyLen)});
 }
 
@@ -134,14 +135,14 @@ uint32_t FWC_HmacUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen) {
 }
 
 uint32_t FWC_HmacFinal_mw(uint32_t hSession, uint8_t* pMac, uint32_t* pMacLen) {
-  if (pMacLen == nullptr) return mw::kArgumentsBad;
+  if (pMacLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::HmacFinal, {{&hSession}}, {out_array(pMac, pMacLen)});
 }
 
 uint32_t FWC_AesCrypt_mw(uint32_t hSession, uint8_t AESCipherMode, uint8_t AESCipherDir, uint8_t AESCipherPadding,
                          uint8_t* IV, uint32_t IVLen, uint8_t* SwKey, uint32_t SwKeyLen, uint8_t* Data,
                          uint32_t DataLen, uint8_t* DataOut, uint32_t* pDataOutLen) {
-  if (pDataOutLen == nullptr) return mw::kArgumentsBad;
+  if (pDataOutLen == nullptr) return mw::kArguments;
   // Mode, direction and padding travel as 32-bit words.
   const uint32_t mode = AESCipherMode;
   const uint32_t dir = AESCipherDir;
@@ -154,7 +155,7 @@ uint32_t FWC_AesCrypt_mw(uint32_t hSession, uint8_t AESCipherMode, uint8_t AESCi
 uint32_t FWC_AesWrapKey_mw(uint32_t hSession, uint32_t KeyWrapType, uint8_t* SwWrappingKey,
                            uint32_t SwWrappingKeyLen, uint8_t* SwTargetKey, uint32_t SwTargetKeyLen,
                            uint8_t* WrappedKey, uint32_t* pWrappedKeyLen) {
-  if (pWrappedKeyLen == nullptr) return mw::kArgumentsBad;
+  if (pWrappedKeyLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::AesWrapKey,
               {{&hSession}, {&KeyWrapType}, {SwWrappingKey, SwWrappingKeyLen}, {SwTargetKey, SwTargetKeyLen}},
               {out_array(WrappedKey, pWrappedKeyLen)});
@@ -163,7 +164,7 @@ uint32_t FWC_AesWrapKey_mw(uint32_t hSession, uint32_t KeyWrapType, uint8_t* SwW
 uint32_t FWC_AesUnwrapKey_mw(uint32_t hSession, uint32_t KeyWrapType, uint8_t* SwUnwrappingKey,
                              uint32_t SwUnwrappingKeyLen, uint8_t* WrappedKey, uint32_t WrappedKeyLen,
                              uint8_t* SwTargetKey, uint32_t* pSwTargetKeyLen) {
-  if (pSwTargetKeyLen == nullptr) return mw::kArgumentsBad;
+  if (pSwTargetKeyLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::AesUnwrapKey,
               {{&hSession}, {&KeyWrapType}, {SwUnwrappingKey, SwUnwrappingKeyLen}, {WrappedKey, WrappedKeyLen}},
               {out_array(SwTargetKey, pSwTargetKeyLen)});
@@ -181,7 +182,7 @@ uint32_t FWC_AesGcmEncryptUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t D
 
 uint32_t FWC_AesGcmEncryptFinal_mw(uint32_t hSession, uint8_t TagLen, uint8_t* Data, uint32_t DataLen,
                                    uint8_t* pDataOut, uint32_t* pDataOutLen) {
-  if (pDataOutLen == nullptr) return mw::kArgumentsBad;
+  if (pDataOutLen == nullptr) return mw::kArguments;
   std::lock_guard lock(mw::channel_lock());
   uint32_t lead = 0;
   if (uint32_t rv = gcm_lead(cry::AesGcmEncryptUpdate, SE_HERE, hSession, Data, DataLen, kGcmPiece, pDataOut,
@@ -204,7 +205,7 @@ uint32_t FWC_AesGcmDecryptUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t D
 
 uint32_t FWC_AesGcmDecryptFinal_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* Tag, uint8_t TagLen,
                                    uint8_t* pDataOut, uint32_t* pDataOutLen) {
-  if (pDataOutLen == nullptr) return mw::kArgumentsBad;
+  if (pDataOutLen == nullptr) return mw::kArguments;
   std::lock_guard lock(mw::channel_lock());
   // The last command carries the tag as well.
   constexpr uint32_t kLastMax = kGcmPiece - kBlock;

@@ -9,6 +9,7 @@
 
 #include "se/channel.h"
 #include "se/commands.h"
+#include "zeb/backend_codes.h"
 
 namespace se::mw {
 
@@ -19,14 +20,14 @@ inline constexpr uint32_t MW_ERR_PARAMETER = 0x3009;
 inline constexpr uint32_t MW_ERR_OBJ_OPERATION = 0x300A;
 
 // Results the crypto and store middleware give for their own refusals.
-inline constexpr uint32_t kArgumentsBad = 0x07;             // CKR_ARGUMENTS_BAD
-inline constexpr uint32_t kNotInitialized = 0x91;           // CKR_OPERATION_NOT_INITIALIZED
-inline constexpr uint32_t kDataLenRange = 0x21;             // CKR_DATA_LEN_RANGE
-inline constexpr uint32_t kGeneralError = 0x05;             // CKR_GENERAL_ERROR
-inline constexpr uint32_t kAttributeValueInvalid = 0x13;    // CKR_ATTRIBUTE_VALUE_INVALID
-inline constexpr uint32_t kHostMemory = 0x02;               // CKR_HOST_MEMORY
-inline constexpr uint32_t kMechanismInvalid = 0x70;         // CKR_MECHANISM_INVALID
-inline constexpr uint32_t kBufferTooSmall = 0x150;          // CKR_BUFFER_TOO_SMALL
+using zeb::rc::kArguments;
+using zeb::rc::kNotInitialized;
+using zeb::rc::kDataLenRange;
+using zeb::rc::kGeneralError;
+using zeb::rc::kAttributeValueInvalid;
+using zeb::rc::kHostMemory;
+using zeb::rc::kMechanismInvalid;
+using zeb::rc::kBufferTooSmall;
 
 // A request value: raw fields take the row's width from `p`; array fields
 // `len` bytes (a length that the u16 count cannot carry is refused).

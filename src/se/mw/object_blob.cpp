@@ -1,12 +1,13 @@
-// Device middleware: object blobs, the form the core keeps every object in
-// while a secure element serves it: the 96-byte header, the context, and an
-// HMAC-SHA-256 over both under the token's object-MAC key. That key never
-// leaves the device: the MAC is computed by the device's HMAC commands.
+// Device middleware: object blobs (keyblob/object_blob.h), the form the core
+// keeps every object in while a secure element serves it: the 96-byte header,
+// the context, and an HMAC-SHA-256 over both under the token's object-MAC
+// key. That key never leaves the device: the MAC is computed by the device's
+// HMAC commands. Every read checks the MAC, as on the software HSM.
 #include <cstdio>
 #include <cstring>
 
+#include "keyblob/object_blob.h"
 #include "mw/mw_call.h"
-#include "quarzel/port.h"
 #include "se/middleware.h"
 
 using namespace se;
@@ -15,17 +16,14 @@ namespace {
 
 namespace cry = se::cmd::cry;
 
-constexpr uint32_t kMeta = sizeof(ZEB_DEVICE_OBJECT_META);  // 96
-constexpr uint32_t kMac = 32;
-constexpr uint32_t kOverhead = kMeta + kMac;                // 128
+constexpr uint32_t kMeta = keyblob::kObjectMetaLen;  // 96
+constexpr uint32_t kMac = keyblob::kObjectMacLen;
 // Data bytes of one HMAC update: the handle and the array count take 6 of a
 // request's SE_REQ_MAX bytes.
 constexpr uint32_t kUpdateChunk = SE_REQ_MAX - 6;
-static_assert(kMeta == 96);
+static_assert(sizeof(ZEB_DEVICE_OBJECT_META) == kMeta);
 
-// A blob's MAC result: the device's own code for a failed command, kept to
-// the middleware's code by the callers.
-inline constexpr uint32_t kMacMismatch = 0x560;
+using zeb::rc::kMacMismatch;
 
 uint32_t hmac_update(const SeSite& where, uint32_t h, const uint8_t* p, uint32_t n) {
   while (n > 0) {
@@ -51,6 +49,26 @@ uint32_t object_mac(const SeSite& where, uint32_t h, const uint8_t* meta, const 
   return rv;
 }
 
+// The device's MAC for the framing; any failure of it is `failure`.
+class DeviceMac final : public keyblob::ObjectMac {
+ public:
+  DeviceMac(const SeSite& where, uint32_t h, uint32_t failure) : where_(where), h_(h), failure_(failure) {}
+  uint32_t compute(const uint8_t* meta, const uint8_t* context, uint32_t n, uint8_t* mac) override {
+    return object_mac(where_, h_, meta, context, n, mac) == 0 ? 0 : failure_;
+  }
+
+ private:
+  SeSite where_;
+  uint32_t h_;
+  uint32_t failure_;
+};
+
+constexpr keyblob::ObjectCodes kCodes{mw::MW_ERR_PARAMETER, kMacMismatch};
+// A header update answers every failure but a mismatch with its own code.
+constexpr keyblob::ObjectCodes kUpdateCodes{mw::MW_ERR_OBJ_OPERATION, kMacMismatch};
+
+uint8_t* bytes(ZEB_DEVICE_OBJECT_META* m) { return reinterpret_cast<uint8_t*>(m); }
+
 }  // namespace
 
 extern "C" {
@@ -58,77 +76,55 @@ extern "C" {
 uint32_t FWD_SetObject_mw(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_OBJECT_META* pMeta, uint8_t* pContext,
                           uint32_t u32ContextLen, uint8_t* pObject, uint32_t* pu32ObjectLen) {
   if (pMeta == nullptr || pObject == nullptr || pu32ObjectLen == nullptr ||
-      (pContext == nullptr && u32ContextLen != 0) || u32ContextLen > UINT32_MAX - kOverhead) {
+      (pContext == nullptr && u32ContextLen != 0)) {
     return mw::MW_ERR_PARAMETER;
   }
-  uint8_t meta[kMeta];
-  std::memcpy(meta, pMeta, kMeta);
-  uint8_t mac[kMac];
-  if (object_mac(SE_HERE, hSession, meta, pContext, u32ContextLen, mac) != 0) {
-    std::printf("[%s] hmac_onestep Fail\n", __func__);
-    return mw::MW_ERR_QUARZEL;
-  }
-  // The context may already lie where it goes (a rebuild in place).
-  if (u32ContextLen != 0) std::memmove(pObject + kMeta, pContext, u32ContextLen);
-  std::memcpy(pObject, meta, kMeta);
-  std::memcpy(pObject + kMeta + u32ContextLen, mac, kMac);
-  *pu32ObjectLen = u32ContextLen + kOverhead;
-  return 0;
+  DeviceMac mac(SE_HERE, hSession, mw::MW_ERR_QUARZEL);
+  const uint32_t rv = keyblob::object_build(mac, kCodes, bytes(pMeta), pContext, u32ContextLen, pObject, pu32ObjectLen);
+  if (rv == mw::MW_ERR_QUARZEL) std::fprintf(stderr, "[%s] hmac_onestep Fail\n", __func__);
+  return rv;
 }
 
-uint32_t FWD_GetObjMetaPtr_mw(ZEB_DEVICE_HANDLE /*hSession*/, uint8_t* pObject, uint32_t u32ObjectLen,
+uint32_t FWD_GetObjMetaPtr_mw(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen,
                               ZEB_DEVICE_OBJECT_META* pMeta) {
-  if (pObject == nullptr || pMeta == nullptr || u32ObjectLen < kOverhead) return mw::MW_ERR_PARAMETER;
-  std::memcpy(pMeta, pObject, kMeta);
-  return 0;
+  if (pObject == nullptr || pMeta == nullptr) return mw::MW_ERR_PARAMETER;
+  DeviceMac mac(SE_HERE, hSession, mw::MW_ERR_QUARZEL);
+  return keyblob::object_divide(mac, kCodes, pObject, u32ObjectLen, bytes(pMeta), nullptr, nullptr);
 }
 
-// A blob shorter than its header and MAC has no context length: refused
-// before anything is copied.
-uint32_t FWD_GetObjCxtPtr_mw(ZEB_DEVICE_HANDLE /*hSession*/, uint8_t* pObject, uint32_t u32ObjectLen,
+// An empty context needs no buffer.
+uint32_t FWD_GetObjCxtPtr_mw(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen,
                              uint8_t* pContext, uint32_t* pu32ContextLen) {
-  if (pObject == nullptr || pu32ContextLen == nullptr || u32ObjectLen < kOverhead) return mw::MW_ERR_PARAMETER;
-  const uint32_t n = u32ObjectLen - kOverhead;
-  if (n != 0) {
-    if (pContext == nullptr) return mw::MW_ERR_PARAMETER;
-    std::memmove(pContext, pObject + kMeta, n);
+  if (pObject == nullptr || pu32ContextLen == nullptr || u32ObjectLen < keyblob::kObjectOverhead) {
+    return mw::MW_ERR_PARAMETER;
   }
-  *pu32ContextLen = n;
-  return 0;
+  if (pContext == nullptr && u32ObjectLen != keyblob::kObjectOverhead) return mw::MW_ERR_PARAMETER;
+  DeviceMac mac(SE_HERE, hSession, mw::MW_ERR_QUARZEL);
+  return keyblob::object_divide(mac, kCodes, pObject, u32ObjectLen, nullptr, pContext, pu32ContextLen);
 }
 
 uint32_t FWD_DivideObj_mw(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen,
                           ZEB_DEVICE_OBJECT_META* pMeta, uint8_t* pContext, uint32_t* pu32ContextLen) {
-  if (pMeta == nullptr) return mw::MW_ERR_PARAMETER;
-  ZEB_DEVICE_OBJECT_META meta;
-  if (uint32_t rv = FWD_GetObjMetaPtr_mw(hSession, pObject, u32ObjectLen, &meta); rv != 0) return rv;
-  if (uint32_t rv = FWD_GetObjCxtPtr_mw(hSession, pObject, u32ObjectLen, pContext, pu32ContextLen); rv != 0) return rv;
-  std::memcpy(pMeta, &meta, kMeta);
-  return 0;
+  if (pObject == nullptr || pMeta == nullptr || pu32ContextLen == nullptr ||
+      u32ObjectLen < keyblob::kObjectOverhead) {
+    return mw::MW_ERR_PARAMETER;
+  }
+  if (pContext == nullptr && u32ObjectLen != keyblob::kObjectOverhead) return mw::MW_ERR_PARAMETER;
+  DeviceMac mac(SE_HERE, hSession, mw::MW_ERR_QUARZEL);
+  return keyblob::object_divide(mac, kCodes, pObject, u32ObjectLen, bytes(pMeta), pContext, pu32ContextLen);
 }
 
-// The MAC of a blob read back, compared in constant time.
 uint32_t FWD_CheckObjMAC_mw(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen) {
-  if (pObject == nullptr || u32ObjectLen < kOverhead) return mw::MW_ERR_PARAMETER;
-  const uint32_t n = u32ObjectLen - kOverhead;
-  uint8_t mac[kMac];
-  if (object_mac(SE_HERE, hSession, pObject, pObject + kMeta, n, mac) != 0) return mw::MW_ERR_QUARZEL;
-  return quarzel::ct_equal(mac, pObject + kMeta + n, kMac) ? 0 : kMacMismatch;
+  if (pObject == nullptr) return mw::MW_ERR_PARAMETER;
+  DeviceMac mac(SE_HERE, hSession, mw::MW_ERR_QUARZEL);
+  return keyblob::object_check(mac, kCodes, pObject, u32ObjectLen);
 }
 
-// New header, same context: only the first 96 and the last 32 bytes change.
-// A failure leaves the blob as it was.
 uint32_t FWD_UpdateObjectMeta_mw(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen,
                                  ZEB_DEVICE_OBJECT_META* pMeta) {
-  if (pObject == nullptr || pMeta == nullptr || u32ObjectLen < kOverhead) return mw::MW_ERR_OBJ_OPERATION;
-  const uint32_t n = u32ObjectLen - kOverhead;
-  uint8_t meta[kMeta];
-  std::memcpy(meta, pMeta, kMeta);
-  uint8_t mac[kMac];
-  if (object_mac(SE_HERE, hSession, meta, pObject + kMeta, n, mac) != 0) return mw::MW_ERR_OBJ_OPERATION;
-  std::memcpy(pObject, meta, kMeta);
-  std::memcpy(pObject + kMeta + n, mac, kMac);
-  return 0;
+  if (pObject == nullptr || pMeta == nullptr) return mw::MW_ERR_OBJ_OPERATION;
+  DeviceMac mac(SE_HERE, hSession, mw::MW_ERR_OBJ_OPERATION);
+  return keyblob::object_update_meta(mac, kUpdateCodes, pObject, u32ObjectLen, bytes(pMeta));
 }
 
 }  // extern "C"

@@ -18,12 +18,11 @@ namespace sto = se::cmd::sto;
 constexpr uint32_t kPart = cmd::SE_STO_PART_SIZE;
 constexpr uint32_t kMaxParts = cmd::SE_STO_CLOSING_PART;  // data parts 0..254
 constexpr uint32_t kObjectOverhead = 128;                 // header and MAC around the data
-constexpr uint32_t kBufferTooSmall = 0x150;               // CKR_BUFFER_TOO_SMALL
 constexpr uint32_t kReplyMax = SE_REPLY_COUNT_MAX;
 
 uint32_t send(const SeSite& where, const cmd::Command& c, std::initializer_list<In> in,
               std::initializer_list<Out> out = {}) {
-  return mw::call(where, c, in, out, mw::kArgumentsBad);
+  return mw::call(where, c, in, out, mw::kArguments);
 }
 
 // The device slot of a core index: 1 names slot 0. Index 0 names no slot
@@ -81,7 +80,7 @@ uint32_t FWSto_CreateObject_mw(PERSISTENCY_INPUT_PTR pStoInput, uint32_t* pu32Ob
                                uint32_t u32ObjectLen, STO_SEOBJ* pSto_objmeta) {
   if (pStoInput == nullptr || pu32ObjectIndex == nullptr || pSto_objmeta == nullptr ||
       (pObject == nullptr && u32ObjectLen != 0)) {
-    return mw::kArgumentsBad;
+    return mw::kArguments;
   }
   if (!length_matches(u32ObjectLen, pSto_objmeta)) return mw::kAttributeValueInvalid;
   if (u32ObjectLen > kMaxParts * kPart) return mw::kDataLenRange;
@@ -104,10 +103,10 @@ uint32_t FWSto_CreateObject_mw(PERSISTENCY_INPUT_PTR pStoInput, uint32_t* pu32Ob
 uint32_t FWSto_UpdateObject_mw(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint8_t* pObject,
                                uint32_t u32ObjectLen, STO_SEOBJ* pSto_objmeta) {
   if (pStoInput == nullptr || pSto_objmeta == nullptr || (pObject == nullptr && u32ObjectLen != 0)) {
-    return mw::kArgumentsBad;
+    return mw::kArguments;
   }
   uint32_t slot = 0;
-  if (!device_index(u32ObjectIndex, &slot)) return mw::kArgumentsBad;
+  if (!device_index(u32ObjectIndex, &slot)) return mw::kArguments;
   if (!length_matches(u32ObjectLen, pSto_objmeta)) return mw::kAttributeValueInvalid;
   if (u32ObjectLen > kMaxParts * kPart) return mw::kDataLenRange;
   pSto_objmeta->u32DataLen = u32ObjectLen - kObjectOverhead;
@@ -117,7 +116,7 @@ uint32_t FWSto_UpdateObject_mw(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32Obje
 
 uint32_t FWSto_DeleteObject_mw(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex) {
   uint32_t slot = 0;
-  if (!device_index(u32ObjectIndex, &slot)) return mw::kArgumentsBad;
+  if (!device_index(u32ObjectIndex, &slot)) return mw::kArguments;
   return send(SE_HERE, sto::DeleteObject, {{pStoInput}, {&slot}});
 }
 
@@ -131,7 +130,7 @@ uint32_t FWSto_DeleteObjDir_mw(PERSISTENCY_INPUT_PTR pStoInput) {
 
 uint32_t FWSto_GetObjectSize_mw(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint32_t* outObjectLen) {
   uint32_t slot = 0;
-  if (!device_index(u32ObjectIndex, &slot)) return mw::kArgumentsBad;
+  if (!device_index(u32ObjectIndex, &slot)) return mw::kArguments;
   return send(SE_HERE, sto::GetObjectSize, {{pStoInput}, {&slot}}, {{outObjectLen}});
 }
 
@@ -140,18 +139,18 @@ uint32_t FWSto_GetObjectSize_mw(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32Obj
 // reported size.
 uint32_t FWSto_GetObject_mw(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint8_t* pObject,
                             uint32_t* pObjectLen) {
-  if (pObjectLen == nullptr) return mw::kArgumentsBad;
+  if (pObjectLen == nullptr) return mw::kArguments;
   uint32_t slot = 0;
-  if (!device_index(u32ObjectIndex, &slot)) return mw::kArgumentsBad;
+  if (!device_index(u32ObjectIndex, &slot)) return mw::kArguments;
   std::lock_guard lock(mw::channel_lock());
   uint32_t size = 0;
   if (uint32_t rv = FWSto_GetObjectSize_mw(pStoInput, u32ObjectIndex, &size); rv != 0) return rv;
   if (size > *pObjectLen) {
     *pObjectLen = size;
-    return kBufferTooSmall;
+    return mw::kBufferTooSmall;
   }
   if (size > kMaxParts * kPart) return mw::kGeneralError;
-  if (size != 0 && pObject == nullptr) return mw::kArgumentsBad;
+  if (size != 0 && pObject == nullptr) return mw::kArguments;
   const uint32_t parts = (size + kPart - 1) / kPart;
   uint32_t offset = 0;
   for (uint32_t i = 0; i < parts; ++i) {
@@ -177,7 +176,7 @@ int check_object_tag_list(const uint8_t* obj_bit_list, uint32_t index) {
 // Every reply is read into a buffer of the largest reply first, so its length
 // is checked before anything reaches the caller's list.
 uint32_t FWSto_LoadObjectList_mw(PERSISTENCY_INPUT_PTR pStoInput, STO_SEOBJ_LIST* pListData) {
-  if (pStoInput == nullptr || pListData == nullptr) return mw::kArgumentsBad;
+  if (pStoInput == nullptr || pListData == nullptr) return mw::kArguments;
   std::lock_guard lock(mw::channel_lock());
   uint8_t reply[kReplyMax];
   uint32_t got = 0;

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "quarzel/blockcipher.h"
+#include "quarzel/aes.h"
 #include "quarzel/hmac.h"
 #include "quarzel/secure.h"
 #include "se/frame.h"
@@ -9,7 +10,7 @@
 
 namespace {
 
-constexpr uint32_t kBlock = 16;
+constexpr uint32_t kBlock = AES_BLOCK_SIZE;
 constexpr uint32_t kKeyLen = 16;  // AES-128, and each CS2 MAC key
 
 // The slot of `handle` when it does packet work: 0 and *out = null for other

@@ -1,7 +1,8 @@
-// The software device's object blob and its MAC.
+// The software device's object blob (keyblob/object_blob.h) and its MAC.
 #include "swhsm/swd_blob.h"
 
 #include "blob_mac.h"
+#include "keyblob/object_blob.h"
 #include "quarzel/secure.h"
 #include "device/swd_internal.h"
 
@@ -9,9 +10,33 @@ using namespace swd;
 
 namespace {
 
-uint32_t blob_mac(const uint8_t* key, const uint8_t* meta, const uint8_t* data, uint32_t len, uint8_t* mac) {
-  return swd_blob::mac2(key, meta, SWD_BLOB_META_LEN, data, len, mac);
-}
+static_assert(SWD_BLOB_META_LEN == keyblob::kObjectMetaLen && SWD_BLOB_MAC_LEN == keyblob::kObjectMacLen);
+static_assert(sizeof(ZEB_DEVICE_OBJECT_META) == SWD_BLOB_META_LEN);
+
+// HMAC-SHA-256 under the token's MAC key, fetched at the first MAC (after the
+// framing's length check). A key that cannot be had gives `key_failure`, or
+// the fetch's own code when that is 0.
+class TokenMac final : public keyblob::ObjectMac {
+ public:
+  TokenMac(ZEB_DEVICE_HANDLE h, uint32_t key_failure) : h_(h), key_failure_(key_failure) {}
+  uint32_t compute(const uint8_t* meta, const uint8_t* context, uint32_t n, uint8_t* mac) override {
+    if (!have_key_) {
+      if (const uint32_t rc = GetTknMacKey(h_, key_.data()); rc != 0) return key_failure_ != 0 ? key_failure_ : rc;
+      have_key_ = true;
+    }
+    return swd_blob::mac2(key_.data(), meta, SWD_BLOB_META_LEN, context, n, mac);
+  }
+
+ private:
+  ZEB_DEVICE_HANDLE h_;
+  uint32_t key_failure_;
+  bool have_key_ = false;
+  quarzel::SecretArray<SWD_KEY_LEN> key_;
+};
+
+constexpr keyblob::ObjectCodes kCodes{SWD_ERR_ARGUMENTS, SWD_ERR_MAC_MISMATCH};
+
+uint8_t* bytes(ZEB_DEVICE_OBJECT_META* m) { return reinterpret_cast<uint8_t*>(m); }
 
 }  // namespace
 
@@ -41,53 +66,29 @@ uint32_t SWD_SetObject(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_OBJECT_META* pObjM
       (pObjContext == nullptr && u32ObjContextLen != 0)) {
     return SWD_ERR_ARGUMENTS;
   }
-  if (u32ObjContextLen > UINT32_MAX - SWD_BLOB_OVERHEAD) return SWD_ERR_ARGUMENTS;
-  quarzel::SecretArray<SWD_KEY_LEN> key;
-  uint32_t rc = GetTknMacKey(hSession, key.data());
-  if (rc != 0) return rc;
   // Always MACed, whatever ObjMac says: every reader checks the MAC.
-  ZEB_DEVICE_OBJECT_META meta;
-  std::memcpy(&meta, pObjMeta, sizeof meta);
-  uint8_t mac[SWD_BLOB_MAC_LEN];
-  rc = blob_mac(key.data(), reinterpret_cast<const uint8_t*>(&meta), pObjContext, u32ObjContextLen, mac);
-  if (rc != 0) return rc;
-  if (u32ObjContextLen != 0) std::memmove(pObject + SWD_BLOB_META_LEN, pObjContext, u32ObjContextLen);
-  std::memcpy(pObject, &meta, sizeof meta);
-  std::memcpy(pObject + SWD_BLOB_META_LEN + u32ObjContextLen, mac, sizeof mac);
-  *pu32ObjectLen = u32ObjContextLen + SWD_BLOB_OVERHEAD;
-  return 0;
+  TokenMac mac(hSession, 0);
+  return keyblob::object_build(mac, kCodes, bytes(pObjMeta), pObjContext, u32ObjContextLen, pObject, pu32ObjectLen);
 }
 
 uint32_t SWD_CheckObjMAC(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen) {
-  if (pObject == nullptr || u32ObjectLen < SWD_BLOB_OVERHEAD) return SWD_ERR_ARGUMENTS;
-  quarzel::SecretArray<SWD_KEY_LEN> key;
-  if (GetTknMacKey(hSession, key.data()) != 0) return SWD_ERR_FAILED;
-  const uint32_t data_len = u32ObjectLen - SWD_BLOB_OVERHEAD;
-  uint8_t mac[SWD_BLOB_MAC_LEN];
-  const uint32_t rc = blob_mac(key.data(), pObject, pObject + SWD_BLOB_META_LEN, data_len, mac);
-  if (rc != 0) return rc;
-  const bool equal = quarzel::ct_equal(mac, pObject + SWD_BLOB_META_LEN + data_len, sizeof mac);
-  return equal ? 0 : SWD_ERR_MAC_MISMATCH;
+  if (pObject == nullptr) return SWD_ERR_ARGUMENTS;
+  TokenMac mac(hSession, SWD_ERR_FAILED);
+  return keyblob::object_check(mac, kCodes, pObject, u32ObjectLen);
 }
 
 uint32_t SWD_GetObjMetaPtr(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen,
                            ZEB_DEVICE_OBJECT_META* pObjMeta) {
   if (pObject == nullptr || pObjMeta == nullptr) return SWD_ERR_ARGUMENTS;
-  const uint32_t rc = SWD_CheckObjMAC(hSession, pObject, u32ObjectLen);
-  if (rc != 0) return rc;
-  std::memcpy(pObjMeta, pObject, SWD_BLOB_META_LEN);
-  return 0;
+  TokenMac mac(hSession, SWD_ERR_FAILED);
+  return keyblob::object_divide(mac, kCodes, pObject, u32ObjectLen, bytes(pObjMeta), nullptr, nullptr);
 }
 
 uint32_t SWD_GetObjCxtPtr(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen, uint8_t* pObjContext,
                           uint32_t* pu32ObjContextLen) {
   if (pObject == nullptr || pObjContext == nullptr || pu32ObjContextLen == nullptr) return SWD_ERR_ARGUMENTS;
-  const uint32_t rc = SWD_CheckObjMAC(hSession, pObject, u32ObjectLen);
-  if (rc != 0) return rc;
-  const uint32_t n = u32ObjectLen - SWD_BLOB_OVERHEAD;
-  if (n != 0) std::memmove(pObjContext, pObject + SWD_BLOB_META_LEN, n);
-  *pu32ObjContextLen = n;
-  return 0;
+  TokenMac mac(hSession, SWD_ERR_FAILED);
+  return keyblob::object_divide(mac, kCodes, pObject, u32ObjectLen, nullptr, pObjContext, pu32ObjContextLen);
 }
 
 uint32_t SWD_DivideObj(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen,
@@ -95,35 +96,16 @@ uint32_t SWD_DivideObj(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u3
   if (pObject == nullptr || pObjMeta == nullptr || pObjContext == nullptr || pu32ObjContextLen == nullptr) {
     return SWD_ERR_ARGUMENTS;
   }
-  const uint32_t rc = SWD_CheckObjMAC(hSession, pObject, u32ObjectLen);
-  if (rc != 0) return rc;
-  std::memcpy(pObjMeta, pObject, SWD_BLOB_META_LEN);
-  const uint32_t n = u32ObjectLen - SWD_BLOB_OVERHEAD;
-  if (n != 0) std::memmove(pObjContext, pObject + SWD_BLOB_META_LEN, n);
-  *pu32ObjContextLen = n;
-  return 0;
+  TokenMac mac(hSession, SWD_ERR_FAILED);
+  return keyblob::object_divide(mac, kCodes, pObject, u32ObjectLen, bytes(pObjMeta), pObjContext, pu32ObjContextLen);
 }
 
+// One fetch of the key for the check of the old MAC and the new one.
 uint32_t SWD_UpdateObjectMeta(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t objectLen,
                               ZEB_DEVICE_OBJECT_META* pUpdatedmeta) {
   if (pObject == nullptr || pUpdatedmeta == nullptr) return SWD_ERR_ARGUMENTS;
-  if (objectLen < SWD_BLOB_OVERHEAD) return SWD_ERR_ARGUMENTS;
-  // One fetch of the key for the check of the old MAC and the new one.
-  quarzel::SecretArray<SWD_KEY_LEN> key;
-  if (GetTknMacKey(hSession, key.data()) != 0) return SWD_ERR_FAILED;
-  const uint32_t data_len = objectLen - SWD_BLOB_OVERHEAD;
-  uint8_t* const data = pObject + SWD_BLOB_META_LEN;
-  uint8_t* const stored = data + data_len;
-  uint8_t mac[SWD_BLOB_MAC_LEN];
-  uint32_t rc = blob_mac(key.data(), pObject, data, data_len, mac);
-  if (rc != 0) return rc;
-  if (!quarzel::ct_equal(mac, stored, sizeof mac)) return SWD_ERR_MAC_MISMATCH;
-  ZEB_DEVICE_OBJECT_META meta;
-  std::memcpy(&meta, pUpdatedmeta, sizeof meta);
-  if ((rc = blob_mac(key.data(), reinterpret_cast<const uint8_t*>(&meta), data, data_len, mac)) != 0) return rc;
-  std::memcpy(pObject, &meta, sizeof meta);
-  std::memcpy(stored, mac, sizeof mac);
-  return 0;
+  TokenMac mac(hSession, SWD_ERR_FAILED);
+  return keyblob::object_update_meta(mac, kCodes, pObject, objectLen, bytes(pUpdatedmeta));
 }
 
 }  // extern "C"

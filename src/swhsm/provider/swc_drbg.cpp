@@ -9,12 +9,12 @@
 #include "swc_work.h"
 #include "quarzel/drbg.h"
 #include "quarzel/secure.h"
+#include "zeb/backend_codes.h"
 
 namespace {
-
-using swc::kArguments;
-using swc::kFailed;
-using swc::kSessionHandle;
+using zeb::rc::kArguments;
+using zeb::rc::kFailed;
+using zeb::rc::kSessionHandle;
 
 // CTR_DRBG requests are at most this long; larger draws are served by several
 // requests of one instantiation.

@@ -13,19 +13,20 @@
 
 #include "quarzel/drbg.h"
 #include "quarzel/secure.h"
+#include "zeb/backend_codes.h"
 
 namespace swc {
 
 // Result codes of the provider (PKCS#11 values).
 inline constexpr uint32_t kKeySize = 0x001;         // unwrapped AES key not 16, 24 or 32 bytes
-inline constexpr uint32_t kFailed = 0x006;          // CKR_FUNCTION_FAILED (also a GCM tag mismatch)
-inline constexpr uint32_t kArguments = 0x007;       // CKR_ARGUMENTS_BAD
-inline constexpr uint32_t kEncryptedLen = 0x041;    // CKR_ENCRYPTED_DATA_LEN_RANGE
-inline constexpr uint32_t kNotSupported = 0x054;    // CKR_FUNCTION_NOT_SUPPORTED
-inline constexpr uint32_t kNotInitialized = 0x091;  // CKR_OPERATION_NOT_INITIALIZED
-inline constexpr uint32_t kSessionHandle = 0x0B3;   // CKR_SESSION_HANDLE_INVALID
-inline constexpr uint32_t kSignatureInvalid = 0x0C0;
-inline constexpr uint32_t kBufferTooSmall = 0x150;  // CKR_BUFFER_TOO_SMALL
+using zeb::rc::kFailed;  // also a GCM tag mismatch
+using zeb::rc::kArguments;
+using zeb::rc::kEncryptedLen;
+using zeb::rc::kNotSupported;
+using zeb::rc::kNotInitialized;
+using zeb::rc::kSessionHandle;
+using zeb::rc::kSignatureInvalid;
+using zeb::rc::kBufferTooSmall;
 
 inline constexpr uint32_t kMkLen = 32;
 

@@ -1,6 +1,7 @@
 // Object blobs: the MAC comes from the device's HMAC under the token's
-// object-MAC key (an empty key array), is checked in constant time, and no
-// blob shorter than its header and MAC is read.
+// object-MAC key (an empty key array), is checked in constant time before
+// every read and header update, and no blob shorter than its header and MAC
+// is read.
 #include "scripted_device.h"
 #include "se/middleware.h"
 
@@ -45,6 +46,7 @@ TEST_F(Blob, BuildSplitCheckAndUpdate) {
   ZEB_DEVICE_OBJECT_META got{};
   Bytes out(50);
   uint32_t n = 0;
+  expect_mac(bytes_of(m), ctx, mac);
   ASSERT_EQ(FWD_DivideObj_mw(kH, blob.data(), len, &got, out.data(), &n), 0u);
   EXPECT_EQ(n, 50u);
   EXPECT_EQ(out, ctx);
@@ -60,6 +62,7 @@ TEST_F(Blob, BuildSplitCheckAndUpdate) {
 
   // A new header changes the first 96 and the last 32 bytes only.
   ZEB_DEVICE_OBJECT_META m2 = meta_of(0x2E);
+  expect_mac(bytes_of(m), ctx, mac);
   expect_mac(bytes_of(m2), ctx, fill(32, 0xBD));
   ASSERT_EQ(FWD_UpdateObjectMeta_mw(kH, blob.data(), len, &m2), 0u);
   EXPECT_EQ(blob, cat({bytes_of(m2), ctx, fill(32, 0xBD)}));
@@ -77,6 +80,7 @@ TEST_F(Blob, EmptyAndLargeContexts) {
   ASSERT_EQ(FWD_SetObject_mw(kH, &m, nullptr, 0, blob, &len), 0u);
   EXPECT_EQ(len, 128u);
   uint32_t n = 99;
+  expect_mac(bytes_of(m), {}, fill(32, 3));
   EXPECT_EQ(FWD_GetObjCxtPtr_mw(kH, blob, 128, nullptr, &n), 0u);
   EXPECT_EQ(n, 0u);
   // A context beyond one request is MACed in several updates.
@@ -85,6 +89,36 @@ TEST_F(Blob, EmptyAndLargeContexts) {
   expect_mac(bytes_of(m), big, fill(32, 4));
   ASSERT_EQ(FWD_SetObject_mw(kH, &m, big.data(), 5000, obj.data(), &len), 0u);
   EXPECT_EQ(len, 5128u);
+}
+
+// A blob whose MAC the device does not give back is neither read nor given a
+// new header: the mismatch code, nothing written.
+TEST_F(Blob, ReadsAndHeaderUpdatesCheckTheMacFirst) {
+  const ZEB_DEVICE_OBJECT_META m = meta_of(0x31);
+  const Bytes ctx = fill(20, 0x5C);
+  Bytes blob = cat({bytes_of(m), ctx, fill(32, 0xA1)});
+  const uint32_t len = static_cast<uint32_t>(blob.size());
+  const Bytes other = fill(32, 0xA2);
+  ZEB_DEVICE_OBJECT_META got = meta_of(0);
+  Bytes out(20, 0);
+  uint32_t n = 7;
+  expect_mac(bytes_of(m), ctx, other);
+  EXPECT_EQ(FWD_GetObjMetaPtr_mw(kH, blob.data(), len, &got), 0x560u);
+  expect_mac(bytes_of(m), ctx, other);
+  EXPECT_EQ(FWD_GetObjCxtPtr_mw(kH, blob.data(), len, out.data(), &n), 0x560u);
+  expect_mac(bytes_of(m), ctx, other);
+  EXPECT_EQ(FWD_DivideObj_mw(kH, blob.data(), len, &got, out.data(), &n), 0x560u);
+  EXPECT_EQ(bytes_of(got), bytes_of(meta_of(0)));
+  EXPECT_EQ(out, Bytes(20, 0));
+  EXPECT_EQ(n, 7u);
+  ZEB_DEVICE_OBJECT_META m2 = meta_of(0x32);
+  expect_mac(bytes_of(m), ctx, other);
+  EXPECT_EQ(FWD_UpdateObjectMeta_mw(kH, blob.data(), len, &m2), 0x560u);
+  EXPECT_EQ(blob, cat({bytes_of(m), ctx, fill(32, 0xA1)}));
+  // The header read answers once the MAC matches.
+  expect_mac(bytes_of(m), ctx, fill(32, 0xA1));
+  EXPECT_EQ(FWD_GetObjMetaPtr_mw(kH, blob.data(), len, &got), 0u);
+  EXPECT_EQ(bytes_of(got), bytes_of(m));
 }
 
 // A blob under 128 bytes has no context length: refused, nothing read.

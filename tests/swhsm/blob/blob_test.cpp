@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "se/middleware.h"
+#include "se/mw/scripted_device.h"
 #include "support/hex.h"
 #include "swhsm/device/fixture.h"
 #include "swhsm/swd_blob.h"
@@ -196,6 +198,73 @@ TEST_F(Blob, UpdateObjectMeta) {
   const Bytes damaged = b;
   EXPECT_EQ(SWD_UpdateObjectMeta(user_, b.data(), static_cast<uint32_t>(b.size()), &m), SWD_ERR_MAC_MISMATCH);
   EXPECT_EQ(b, damaged);
+}
+
+// The secure element frames its blobs with the same code, only its device
+// computes the MAC: given the MAC this token's key gives, its blob, header
+// update and reads are the software HSM's byte for byte.
+TEST_F(Blob, TheSecureElementFramesTheSameBytes) {
+  se_device_t& device = gl_device;
+  device = se_device_t{};
+  trix::ScriptedTransport* script = trix::attach_scripted(&device);
+  ASSERT_NE(script, nullptr);
+  constexpr uint32_t kSe = 9;
+  namespace cry = se::cmd::cry;
+  // The device's answer: the HMAC of meta || context under this token's key.
+  auto device_mac = [&](const Bytes& meta_bytes, const Bytes& context) {
+    using namespace semw;
+    const Bytes mac = oracle_mac(cat({meta_bytes, context}));
+    script->expect(trix::make_command(cry::HmacInit.cla, cry::HmacInit.ins, 0, 0, 0, 0,
+                                      cat({le32(kSe), {se::cmd::SE_HASH_SHA2_256}, le16(0)})),
+                   trix::make_reply({}, 0x9000));
+    for (const Bytes* part : {&meta_bytes, &context}) {
+      if (part->empty()) continue;
+      script->expect(trix::make_command(cry::HmacUpdate.cla, cry::HmacUpdate.ins, 0, 0, 0, 0,
+                                        cat({le32(kSe), arr(*part)})),
+                     trix::make_reply({}, 0x9000));
+    }
+    script->expect(trix::make_command(cry::HmacFinal.cla, cry::HmacFinal.ins, 0, 0, 0, 0, le32(kSe)),
+                   trix::make_reply(arr(mac), 0x9000));
+  };
+  for (const Bytes& data : {Bytes{}, kData, Bytes(700, 0x3C)}) {
+    SCOPED_TRACE(data.size());
+    ZEB_DEVICE_OBJECT_META m = meta();
+    m.u32DataLen = static_cast<uint32_t>(data.size());
+    const Bytes sw = build(m, data);
+    const Bytes head = semw::bytes_of(m);
+    Bytes fw(sw.size());
+    uint32_t len = 0;
+    device_mac(head, data);
+    ASSERT_EQ(FWD_SetObject_mw(kSe, &m, const_cast<uint8_t*>(data.data()), static_cast<uint32_t>(data.size()),
+                               fw.data(), &len),
+              0u);
+    ASSERT_EQ(len, sw.size());
+    EXPECT_EQ(fw, sw);
+
+    // The same header update on both.
+    ZEB_DEVICE_OBJECT_META m2 = m;
+    m2.u32ObjExtIndex = 0x80000011;
+    Bytes sw2 = sw;
+    ASSERT_EQ(SWD_UpdateObjectMeta(user_, sw2.data(), len, &m2), 0u);
+    device_mac(head, data);
+    device_mac(semw::bytes_of(m2), data);
+    ASSERT_EQ(FWD_UpdateObjectMeta_mw(kSe, fw.data(), len, &m2), 0u);
+    EXPECT_EQ(fw, sw2);
+
+    // Each reads the other's blob back alike.
+    ZEB_DEVICE_OBJECT_META got{};
+    Bytes ctx(data.size() + 1, 0);
+    uint32_t n = 0;
+    device_mac(semw::bytes_of(m2), data);
+    ASSERT_EQ(FWD_DivideObj_mw(kSe, sw2.data(), len, &got, ctx.data(), &n), 0u);
+    EXPECT_EQ(semw::bytes_of(got), semw::bytes_of(m2));
+    EXPECT_EQ(Bytes(ctx.begin(), ctx.begin() + n), data);
+    ASSERT_EQ(SWD_DivideObj(user_, fw.data(), len, &got, ctx.data(), &n), 0u);
+    EXPECT_EQ(Bytes(ctx.begin(), ctx.begin() + n), data);
+  }
+  EXPECT_EQ(script->mismatches(), 0u);
+  EXPECT_EQ(script->pending(), 0u);
+  (void)trix::detach(&device);
 }
 
 }  // namespace

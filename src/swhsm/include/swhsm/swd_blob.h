@@ -5,13 +5,14 @@
 
 #include <cstdint>
 
+#include "zeb/backend_codes.h"
 #include "zeb/device.h"
 
 inline constexpr uint32_t SWD_BLOB_META_LEN = 96;
 inline constexpr uint32_t SWD_BLOB_MAC_LEN = 32;
 inline constexpr uint32_t SWD_BLOB_OVERHEAD = SWD_BLOB_META_LEN + SWD_BLOB_MAC_LEN;  // 128
 inline constexpr uint32_t SWD_ERR_MAC_NULL = 0x500;
-inline constexpr uint32_t SWD_ERR_MAC_MISMATCH = 0x560;
+inline constexpr uint32_t SWD_ERR_MAC_MISMATCH = zeb::rc::kMacMismatch;
 
 extern "C" {
 

@@ -14,21 +14,22 @@
 #include "quarzel/hmac.h"
 #include "quarzel/secure.h"
 #include "se/commands.h"
+#include "zeb/backend_codes.h"
 #include "se_sim/simulator.h"
 
 namespace se::sim {
 
 // Device codes (PKCS#11 results, as the software device gives them).
 inline constexpr uint32_t kOk = 0;
-inline constexpr uint32_t kFailed = 0x06;
-inline constexpr uint32_t kBadArgs = 0x07;
-inline constexpr uint32_t kDataLenRange = 0x21;
-inline constexpr uint32_t kNotSupported = 0x54;
-inline constexpr uint32_t kMechanismInvalid = 0x70;
-inline constexpr uint32_t kObjectInvalid = 0x82;
-inline constexpr uint32_t kOperationNotInit = 0x91;
-inline constexpr uint32_t kSessionInvalid = 0xB3;
-inline constexpr uint32_t kNotLoggedIn = 0x101;
+using zeb::rc::kFailed;
+using zeb::rc::kArguments;
+using zeb::rc::kDataLenRange;
+using zeb::rc::kNotSupported;
+using zeb::rc::kMechanismInvalid;
+using zeb::rc::kObjectInvalid;
+using zeb::rc::kNotInitialized;
+using zeb::rc::kSessionHandle;
+using zeb::rc::kNotLoggedIn;
 inline constexpr uint32_t kReplyTooLong = 0x2040;  // the reply would not fit the channel's limit
 
 // Largest reply data: the channel accepts a count L of at most 4086 (2 + data).
@@ -68,6 +69,25 @@ inline std::vector<uint8_t> le32(uint32_t v) {
           static_cast<uint8_t>(v >> 24)};
 }
 
+// A command's handler, keyed by its row of the command set (se/commands.h).
+// `Call` is what the class's common part worked out for the command.
+template <class Call>
+struct Route {
+  const cmd::Command* command;
+  Result (*handle)(Simulator::Impl& s, const Call& call);
+};
+
+// The route of `c` in `table`, or null.
+template <class Call, size_t N>
+const Route<Call>* route_of(const Route<Call> (&table)[N], const cmd::Command& c) {
+  for (const Route<Call>& r : table) {
+    if (r.command == &c) return &r;
+  }
+  return nullptr;
+}
+
+inline Result done(uint32_t code) { return code == 0 ? ok() : Result::err(code); }
+
 struct Simulator::Pending {
   uint32_t slot = 0;
   bool create = false;
@@ -94,12 +114,15 @@ struct Simulator::Impl {
   uint32_t hsm() const { return sim.hsm_; }
   const std::string& dir() const { return sim.dir_; }
 
-  // Crypto state of a token session: kSessionInvalid for an unknown session,
+  // Crypto state of a token session: kSessionHandle for an unknown session,
   // kNotLoggedIn when its token user is not logged in.
   uint32_t crypto_of(uint32_t h, CryptoState** out);
   void drop_crypto(uint32_t h);
   uint32_t start_crypto(uint32_t h);  // after the token user's login
 
+  // Each class's common part (its handle or token checks), then the
+  // command's handler from the class's table; kNotSupported for a row
+  // without one.
   Result device(const se::cmd::Command& c, const Args& a);
   Result crypto_cmd(const se::cmd::Command& c, const Args& a);
   Result store(const se::cmd::Command& c, const Args& a);

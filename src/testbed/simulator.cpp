@@ -134,12 +134,12 @@ bool pin_from_plain(std::span<const uint8_t> pin, std::array<uint8_t, 32>* out) 
 
 uint32_t Simulator::open(const std::string& dir_in, const std::string& sn_in, const std::string& admin_pin,
                          std::unique_ptr<Simulator>* out, Setup* setup) {
-  if (out == nullptr || dir_in.empty() || sn_in.size() > 16) return kBadArgs;
+  if (out == nullptr || dir_in.empty() || sn_in.size() > 16) return kArguments;
   if (::mkdir(dir_in.c_str(), 0700) != 0 && errno != EEXIST) return kFailed;
   char abs[PATH_MAX];
   if (realpath(dir_in.c_str(), abs) == nullptr) return kFailed;
   std::string dir = std::string(abs) + "/";
-  if (dir.size() + 40 >= SWD_PATH_LEN) return kBadArgs;  // the software device's paths are 128 bytes
+  if (dir.size() + 40 >= SWD_PATH_LEN) return kArguments;  // the software device's paths are 128 bytes
 
   Setup s;
   struct stat st {};
@@ -198,10 +198,10 @@ Simulator::~Simulator() {
 
 size_t Simulator::execute(std::span<const uint8_t> command, std::span<uint8_t> reply) {
   if (reply.size() < TRIX_IO_BUF_SIZE) return 0;
-  if (command.size() < TRIX_CMD_HEADER_SIZE) return refuse(reply, kBadArgs);
+  if (command.size() < TRIX_CMD_HEADER_SIZE) return refuse(reply, kArguments);
   const uint8_t cla = command[0], ins = command[1];
   const size_t n = command[8] | (size_t{command[9]} << 8);
-  if (command.size() - TRIX_CMD_HEADER_SIZE != n) return refuse(reply, kBadArgs);
+  if (command.size() - TRIX_CMD_HEADER_SIZE != n) return refuse(reply, kArguments);
   const auto data = command.subspan(TRIX_CMD_HEADER_SIZE);
 
   if (cla == TRIX_PLATFORM_CLA && ins == TRIX_INS_GET_SN && n == 0) {
@@ -210,7 +210,7 @@ size_t Simulator::execute(std::span<const uint8_t> command, std::span<uint8_t> r
   const cmd::Command* row = cmd::find(cla, ins);
   if (row == nullptr) return refuse(reply, kNotSupported);
   Args a;
-  if (!parse(row->request, data, &a)) return refuse(reply, kBadArgs);
+  if (!parse(row->request, data, &a)) return refuse(reply, kArguments);
 
   Result r;
   try {
@@ -250,7 +250,7 @@ uint32_t Simulator::Impl::crypto_of(uint32_t h, CryptoState** out) {
     return kOk;
   }
   ZEB_DEVICE_TOKEN_SESSION_INFO info{};
-  return SWD_GetTokenSessionInfo(h, &info) == 0 ? kNotLoggedIn : kSessionInvalid;
+  return SWD_GetTokenSessionInfo(h, &info) == 0 ? kNotLoggedIn : kSessionHandle;
 }
 
 void Simulator::Impl::drop_crypto(uint32_t h) {
