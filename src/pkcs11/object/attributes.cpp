@@ -1,6 +1,8 @@
 // The attributes of a stored object, derived from its header, context and
 // extension word on every call (the module keeps none of its own).
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "frame/p11_frame.h"
 #include "object/key_math.h"
@@ -10,24 +12,68 @@ namespace zebp11::obj {
 
 namespace {
 
-// Types answered with length 0: attributes of the standard's object classes
-// that the object header has no field for.
-constexpr CK_ATTRIBUTE_TYPE kNoValueTypes[] = {
-    CKA_WRAP_TEMPLATE, CKA_UNWRAP_TEMPLATE,  CKA_END_DATE,         CKA_START_DATE,
-    CKA_VERIFY_RECOVER, CKA_KEY_GEN_MECHANISM, CKA_TRUSTED,        CKA_LOCAL,
-    CKA_SUBJECT,       CKA_ALLOWED_MECHANISMS, CKA_ALWAYS_AUTHENTICATE, CKA_ALWAYS_SENSITIVE,
-    CKA_NEVER_EXTRACTABLE, CKA_EXTRACTABLE,  CKA_WRAP_WITH_TRUSTED, CKA_SIGN_RECOVER,
+// Object kinds as bits, for the tables of which kind has which attribute
+// (PKCS#11 v3.0 §4.4 to §4.10).
+constexpr uint32_t kind(uint8_t obj_type) { return 1u << obj_type; }
+constexpr uint32_t kPub = kind(VRK_OBJ_PUBLICKEY);
+constexpr uint32_t kPriv = kind(VRK_OBJ_PRIVATEKEY);
+constexpr uint32_t kSec = kind(VRK_OBJ_SECRETKEY);
+constexpr uint32_t kCert = kind(VRK_OBJ_CERTIFICATE);
+constexpr uint32_t kKeys = kPub | kPriv | kSec;
+
+// Types answered with length 0 (values the standard lets be empty: dates,
+// byte arrays, templates) by the kinds that have them but whose header has
+// no field for them.
+struct NoValue {
+  CK_ATTRIBUTE_TYPE type;
+  uint32_t kinds;
+};
+constexpr NoValue kNoValueTypes[] = {
+    {CKA_START_DATE, kKeys | kCert},    {CKA_END_DATE, kKeys | kCert},   {CKA_SUBJECT, kPub | kPriv | kCert},
+    {CKA_ALLOWED_MECHANISMS, kKeys},    {CKA_WRAP_TEMPLATE, kPub | kSec}, {CKA_UNWRAP_TEMPLATE, kPriv | kSec},
 };
 
+// The usage attributes, each of the kinds that have it, from its bit of
+// the header's usage word.
 struct UsageAttr {
   CK_ATTRIBUTE_TYPE type;
+  uint32_t kinds;
   VRK_UINT64 bit;
 };
 constexpr UsageAttr kUsageAttrs[] = {
-    {CKA_ENCRYPT, P11_USAGE_ENCRYPT}, {CKA_DECRYPT, P11_USAGE_DECRYPT}, {CKA_SIGN, P11_USAGE_SIGN},
-    {CKA_VERIFY, P11_USAGE_VERIFY},   {CKA_WRAP, P11_USAGE_WRAP},       {CKA_UNWRAP, P11_USAGE_UNWRAP},
-    {CKA_SENSITIVE, P11_USAGE_SENSITIVE},
+    {CKA_ENCRYPT, kPub | kSec, P11_USAGE_ENCRYPT},   {CKA_DECRYPT, kPriv | kSec, P11_USAGE_DECRYPT},
+    {CKA_SIGN, kPriv | kSec, P11_USAGE_SIGN},        {CKA_VERIFY, kPub | kSec, P11_USAGE_VERIFY},
+    {CKA_WRAP, kPub | kSec, P11_USAGE_WRAP},         {CKA_UNWRAP, kPriv | kSec, P11_USAGE_UNWRAP},
+    {CKA_SENSITIVE, kPriv | kSec, P11_USAGE_SENSITIVE}, {CKA_DERIVE, kKeys, P11_USAGE_DERIVE},
 };
+
+// The attributes the extension word answers, for every object.
+struct ExtAttr {
+  CK_ATTRIBUTE_TYPE type;
+  VRK_UINT64 bit;
+};
+constexpr ExtAttr kExtAttrs[] = {
+    {CKA_PRIVATE, P11_EXT_PRIVATE}, {CKA_MODIFIABLE, P11_EXT_MODIFIABLE}, {CKA_COPYABLE, P11_EXT_COPYABLE}};
+
+// What the module never does or lets be set: these read false on the kinds
+// that have them.
+struct FixedFalse {
+  CK_ATTRIBUTE_TYPE type;
+  uint32_t kinds;
+};
+constexpr FixedFalse kFixedFalse[] = {
+    {CKA_SIGN_RECOVER, kPriv | kSec},      {CKA_VERIFY_RECOVER, kPub | kSec},
+    {CKA_ALWAYS_AUTHENTICATE, kPriv},      {CKA_WRAP_WITH_TRUSTED, kPriv | kSec},
+    {CKA_TRUSTED, kPub | kSec | kCert},
+};
+
+// The mechanism that made a key on the token, by key algorithm.
+CK_MECHANISM_TYPE generator_of(uint8_t algo) {
+  if (is_aes_algo(algo)) return CKM_AES_KEY_GEN;
+  if (is_ec_algo(algo)) return CKM_EC_KEY_PAIR_GEN;
+  if (is_rsa_algo(algo)) return CKM_RSA_PKCS_KEY_PAIR_GEN;
+  return CK_UNAVAILABLE_INFORMATION;
+}
 
 // Private-key components, never handed out.
 constexpr CK_ATTRIBUTE_TYPE kPrivateParts[] = {CKA_VALUE,   CKA_PRIVATE_EXPONENT, CKA_PRIME_1,    CKA_PRIME_2,
@@ -172,23 +218,38 @@ Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& val
   const VRK_UINT64 ext = o.ext_word();
   const VRK_UINT64 usage = m.u64ObjKeyUsage;
   const bool sensitive = (usage & P11_USAGE_SENSITIVE) != 0;
-  switch (type) {
-    case CKA_PRIVATE:
-      return put_bool(value, (ext & P11_EXT_PRIVATE) != 0);
-    case CKA_MODIFIABLE:
-      return put_bool(value, (ext & P11_EXT_MODIFIABLE) != 0);
-    case CKA_COPYABLE:
-      return put_bool(value, (ext & P11_EXT_COPYABLE) != 0);
-    case CKA_DESTROYABLE:
-      return put_bool(value, true);
-    default:
-      break;
+  if (type == CKA_DESTROYABLE) return put_bool(value, true);
+  const uint32_t k = m.ObjType < 32 ? kind(m.ObjType) : 0;
+  const bool from_words = std::any_of(std::begin(kExtAttrs), std::end(kExtAttrs),
+                                      [&](const ExtAttr& e) { return e.type == type; }) ||
+                          std::any_of(std::begin(kUsageAttrs), std::end(kUsageAttrs),
+                                      [&](const UsageAttr& u) { return u.type == type && (u.kinds & k) != 0; });
+  if (from_words) {
+    CK_BBOOL flag = CK_FALSE;
+    CK_ATTRIBUTE one{type, &flag, sizeof flag};
+    (void)P11_VRKAttrToCKAttr(ext, usage, &one, 1);
+    return put_bool(value, flag != CK_FALSE);
   }
-  for (const UsageAttr& u : kUsageAttrs) {
-    if (u.type == type) return put_bool(value, (usage & u.bit) != 0);
+  for (const FixedFalse& f : kFixedFalse) {
+    if (f.type == type && (f.kinds & k) != 0) return put_bool(value, false);
   }
   const uint8_t algo = m.ObjKeyAlgo;
-  if (is_key(m.ObjType) && type == CKA_DERIVE) return put_bool(value, (usage & P11_USAGE_DERIVE) != 0);
+  // What the key's origin fixes: a key made on the token carries the local
+  // bit (PKCS#11 v3.0 §4.7, §4.9, §4.10).
+  const bool local = (usage & P11_USAGE_LOCAL) != 0;
+  if ((k & kKeys) != 0) {
+    if (type == CKA_LOCAL) return put_bool(value, local);
+    if (type == CKA_KEY_GEN_MECHANISM) {
+      return put(value, CK_MECHANISM_TYPE{local ? generator_of(algo) : CK_UNAVAILABLE_INFORMATION});
+    }
+  }
+  if ((k & (kPriv | kSec)) != 0) {
+    // A private key never leaves; a secret key only when not sensitive.
+    const bool extractable = (k & kSec) != 0 && !sensitive;
+    if (type == CKA_EXTRACTABLE) return put_bool(value, extractable);
+    if (type == CKA_ALWAYS_SENSITIVE) return put_bool(value, local && sensitive);
+    if (type == CKA_NEVER_EXTRACTABLE) return put_bool(value, local && !extractable);
+  }
   switch (m.ObjType) {
     case VRK_OBJ_DATA:
       if (type == CKA_VALUE) return put_bytes(value, o.ctx());
@@ -198,7 +259,6 @@ Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& val
       if (type == CKA_CERTIFICATE_TYPE) return put(value, CK_CERTIFICATE_TYPE{CKC_X_509});
       break;
     case VRK_OBJ_SECRETKEY:
-      if (type == CKA_EXTRACTABLE) return put_bool(value, !sensitive);
       if (type == CKA_VALUE_LEN) {
         return put(value, CK_ULONG{is_aes_algo(algo) ? aes_len(algo) : m.u32DataLen});
       }
@@ -223,7 +283,6 @@ Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& val
       }
       break;
     case VRK_OBJ_PRIVATEKEY:
-      if (type == CKA_EXTRACTABLE) return put_bool(value, false);
       if (one_of(kPrivateParts, type) && (is_rsa_algo(algo) || (is_ec_algo(algo) && type == CKA_VALUE))) {
         return Answer::kSensitive;
       }
@@ -241,7 +300,10 @@ Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& val
     default:
       break;
   }
-  return one_of(kNoValueTypes, type) ? Answer::kNoValue : Answer::kAbsent;
+  for (const NoValue& n : kNoValueTypes) {
+    if (n.type == type && (n.kinds & k) != 0) return Answer::kNoValue;
+  }
+  return Answer::kAbsent;
 }
 
 bool is_extension_object(VRK_HANDLE hVRK, uint32_t handle) {
@@ -264,3 +326,24 @@ bool is_extension_object(VRK_HANDLE hVRK, uint32_t handle) {
 }
 
 }  // namespace zebp11::obj
+
+using namespace zebp11::obj;
+
+CK_RV P11_VRKAttrToCKAttr(VRK_UINT64 u64ObjCmnStoAttr, VRK_UINT64 u64ObjKeyUsage, CK_ATTRIBUTE* attrs,
+                          CK_ULONG attrs_len) {
+  if (attrs == nullptr && attrs_len != 0) return CKR_ARGUMENTS_BAD;
+  for (CK_ULONG i = 0; i < attrs_len; ++i) {
+    CK_ATTRIBUTE& a = attrs[i];
+    std::optional<bool> v;
+    for (const ExtAttr& e : kExtAttrs) {
+      if (e.type == a.type) v = (u64ObjCmnStoAttr & e.bit) != 0;
+    }
+    for (const UsageAttr& u : kUsageAttrs) {
+      if (u.type == a.type) v = (u64ObjKeyUsage & u.bit) != 0;
+    }
+    if (!v) continue;  // not one of the words' attributes: left as given
+    if (a.pValue != nullptr && a.ulValueLen >= sizeof(CK_BBOOL)) *static_cast<CK_BBOOL*>(a.pValue) = *v ? CK_TRUE : CK_FALSE;
+    a.ulValueLen = sizeof(CK_BBOOL);
+  }
+  return CKR_OK;
+}

@@ -61,6 +61,26 @@ constexpr UsageRow kUsage[] = {
     {CKA_SENSITIVE, P11_USAGE_SENSITIVE}, {CKA_DERIVE, P11_USAGE_DERIVE},
 };
 
+// The usages a key of each class has when its template names none of them
+// (what clients such as pkcs11-tool's --write-object rely on): a template's
+// own CK_FALSE still turns one off.
+struct DefaultUsageRow {
+  CK_OBJECT_CLASS cls;
+  VRK_UINT64 usage;
+};
+constexpr DefaultUsageRow kDefaultUsage[] = {
+    {CKO_PUBLIC_KEY, P11_USAGE_VERIFY | P11_USAGE_ENCRYPT | P11_USAGE_WRAP},
+    {CKO_PRIVATE_KEY, P11_USAGE_SIGN | P11_USAGE_DECRYPT | P11_USAGE_UNWRAP | P11_USAGE_DERIVE},
+    {CKO_SECRET_KEY, P11_USAGE_ENCRYPT | P11_USAGE_DECRYPT | P11_USAGE_WRAP | P11_USAGE_UNWRAP},
+};
+
+constexpr VRK_UINT64 default_usage(CK_OBJECT_CLASS cls) {
+  for (const DefaultUsageRow& r : kDefaultUsage) {
+    if (r.cls == cls) return r.usage;
+  }
+  return 0;
+}
+
 constexpr char kDefaultId[] = "default_id";
 constexpr char kDefaultLabel[] = "default_label";
 
@@ -315,6 +335,6 @@ CK_RV P11_CKAttrToVRKAttr(CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, VRK_UINT64* u
   if (objclass == CKO_CERTIFICATE) ext |= P11_EXT_CERTIFICATE;
   if (priv != CK_FALSE) ext |= P11_EXT_PRIVATE;
   *u64ObjCmnStoAttr = ext;
-  *u64ObjKeyUsage = P11_ApplyUsage(attrs, attrs_len, 0);
+  *u64ObjKeyUsage = P11_ApplyUsage(attrs, attrs_len, default_usage(objclass));
   return CKR_OK;
 }

@@ -40,6 +40,10 @@ inline constexpr VRK_UINT64 P11_USAGE_WRAP = 0x20;
 inline constexpr VRK_UINT64 P11_USAGE_UNWRAP = 0x40;
 inline constexpr VRK_UINT64 P11_USAGE_SENSITIVE = 0x80;  // the value never leaves the module
 inline constexpr VRK_UINT64 P11_USAGE_DERIVE = 0x100;
+// Not a usage: set in the all-ones word the core gives the keys it
+// generates, never by an import, so it tells a key made on the token
+// (CKA_LOCAL) from one brought in.
+inline constexpr VRK_UINT64 P11_USAGE_LOCAL = 0x200;
 
 // The operation whose attribute rules a template is checked against.
 typedef enum e_P11OP : uint32_t {
