@@ -5,7 +5,6 @@
 #include <iterator>
 
 #include "frame/p11_frame.h"
-#include "object/key_math.h"
 #include "object/object_internal.h"
 
 namespace zebp11::obj {
@@ -80,13 +79,13 @@ constexpr CK_ATTRIBUTE_TYPE kPrivateParts[] = {CKA_VALUE,   CKA_PRIVATE_EXPONENT
                                                CKA_EXPONENT_1, CKA_EXPONENT_2,   CKA_COEFFICIENT};
 
 template <class T>
-Answer put(quarzel::SecretBytes& value, const T& v) {
+Answer put(zeb::SecretBytes& value, const T& v) {
   const auto* p = reinterpret_cast<const uint8_t*>(&v);
   value.assign(p, p + sizeof v);
   return Answer::kValue;
 }
-Answer put_bool(quarzel::SecretBytes& value, bool b) { return put(value, static_cast<CK_BBOOL>(b ? CK_TRUE : CK_FALSE)); }
-Answer put_bytes(quarzel::SecretBytes& value, std::span<const uint8_t> b) {
+Answer put_bool(zeb::SecretBytes& value, bool b) { return put(value, static_cast<CK_BBOOL>(b ? CK_TRUE : CK_FALSE)); }
+Answer put_bytes(zeb::SecretBytes& value, std::span<const uint8_t> b) {
   value.assign(b.begin(), b.end());
   return Answer::kValue;
 }
@@ -108,14 +107,14 @@ bool is_key(uint8_t type) {
   return type == VRK_OBJ_SECRETKEY || type == VRK_OBJ_PRIVATEKEY || type == VRK_OBJ_PUBLICKEY;
 }
 
-Answer ec_params(uint8_t algo, quarzel::SecretBytes& value) {
+Answer ec_params(uint8_t algo, zeb::SecretBytes& value) {
   uint8_t der[P11_EC_PARAMS_MAX] = {};
   uint8_t len = 0;
   if (VRKKeyAlgoToECParam(algo, der, &len) != CKR_OK) return Answer::kAbsent;
   return put_bytes(value, {der, len});
 }
 
-Answer ec_point(const LoadedObject& o, quarzel::SecretBytes& value) {
+Answer ec_point(const LoadedObject& o, zeb::SecretBytes& value) {
   ZEBP11_EC_PUBKEY rec{};
   const std::span<const uint8_t> ctx = o.ctx();
   if (ctx.size() < 4 || ctx.size() > sizeof rec) return Answer::kAbsent;
@@ -127,10 +126,20 @@ Answer ec_point(const LoadedObject& o, quarzel::SecretBytes& value) {
   return put_bytes(value, {der, len});
 }
 
-Answer rsa_part(std::span<const uint8_t> blob, bool is_private, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& value) {
-  quarzel::SecretBytes n, e;
-  if (!keymath::rsa_public_parts(blob, is_private, n, e)) return Answer::kAbsent;
-  return put_bytes(value, type == CKA_MODULUS ? n : e);
+// Modulus or public exponent of an RSA key object: the core reads them from
+// the object (a private key's blob is opened there; nothing else of it
+// reaches the module).
+Answer rsa_part(LoadedObject& o, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value, CK_RV* error) {
+  uint8_t n[512], e[512];
+  VRK_UINT32 n_len = sizeof n, e_len = sizeof e;
+  const VRK_RV rv = VRK_RSAGetPublicComponents(o.hVRK, o.object.get(), o.meta.u32DataLen + VRK_OBJ_OVERHEAD, n, &n_len,
+                                                e, &e_len);
+  if (rv == VRK_ERR_KEY_VALUE) return Answer::kAbsent;  // not a key the core can read
+  if (rv != 0) {
+    *error = CKR_FUNCTION_FAILED;
+    return Answer::kAbsent;
+  }
+  return type == CKA_MODULUS ? put_bytes(value, {n, n_len}) : put_bytes(value, {e, e_len});
 }
 
 }  // namespace
@@ -147,11 +156,11 @@ VRK_UINT64 LoadedObject::ext_word() const {
   return w;
 }
 
-const quarzel::SecretBytes* LoadedObject::plain_key() {
+const zeb::SecretBytes* LoadedObject::plain_key() {
   if (!plain_tried_) {
     plain_tried_ = true;
     // Room beyond the context for a back end whose plain form is longer.
-    quarzel::SecretBytes buf(size_t{meta.u32DataLen} + 256);
+    zeb::SecretBytes buf(size_t{meta.u32DataLen} + 256);
     VRK_UINT32 len = static_cast<VRK_UINT32>(buf.size());
     const int rv = token() ? VRK_ExportRawKey(hVRK, handle, buf.data(), &len)
                            : static_cast<int>(VRK_SetSwKey2Plain(hVRK, context.get(), meta.u32DataLen, buf.data(), &len));
@@ -187,7 +196,7 @@ CK_RV load_object(VRK_HANDLE hVRK, uint32_t handle, LoadedObject& out) {
 }
 
 std::optional<Answer> answer_from_header(uint8_t obj_type, uint8_t key_algo, const uint8_t* id, const uint8_t* label,
-                                         bool token, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& value) {
+                                         bool token, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value) {
   switch (type) {
     case CKA_CLASS: {
       CK_OBJECT_CLASS c = 0;
@@ -211,7 +220,7 @@ std::optional<Answer> answer_from_header(uint8_t obj_type, uint8_t key_algo, con
   }
 }
 
-Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& value, CK_RV* error) {
+Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value, CK_RV* error) {
   *error = CKR_OK;
   const VRK_OBJECT_META& m = o.meta;
   if (auto a = answer_from_header(m.ObjType, m.ObjKeyAlgo, m.ObjId, m.ObjLabel, o.token(), type, value)) return *a;
@@ -264,7 +273,7 @@ Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& val
       }
       if (type == CKA_VALUE) {
         if (sensitive) return Answer::kSensitive;
-        const quarzel::SecretBytes* key = o.plain_key();
+        const zeb::SecretBytes* key = o.plain_key();
         if (key == nullptr) {
           *error = CKR_FUNCTION_FAILED;
           return Answer::kAbsent;
@@ -274,7 +283,7 @@ Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& val
       break;
     case VRK_OBJ_PUBLICKEY:
       if (is_rsa_algo(algo)) {
-        if (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT) return rsa_part(o.ctx(), false, type, value);
+        if (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT) return rsa_part(o, type, value, error);
         if (type == CKA_MODULUS_BITS) return put(value, CK_ULONG{rsa_bits(algo)});
         if (type == CKA_VALUE) return put_bytes(value, o.ctx());
       } else if (is_ec_algo(algo)) {
@@ -288,12 +297,7 @@ Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& val
       }
       if (is_rsa_algo(algo) && type == CKA_MODULUS_BITS) return put(value, CK_ULONG{rsa_bits(algo)});
       if (is_rsa_algo(algo) && (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT)) {
-        const quarzel::SecretBytes* key = o.plain_key();
-        if (key == nullptr) {
-          *error = CKR_FUNCTION_FAILED;
-          return Answer::kAbsent;
-        }
-        return rsa_part(*key, true, type, value);
+        return rsa_part(o, type, value, error);
       }
       if (is_ec_algo(algo) && type == CKA_EC_PARAMS) return ec_params(algo, value);
       break;

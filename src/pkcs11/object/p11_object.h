@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "zeb/vrk_keyimport.h"
 #include "zeb/vrk_object.h"
 
 // ---- Records ----------------------------------------------------------------
@@ -61,7 +62,7 @@ typedef enum e_P11OP : uint32_t {
 // word, then x and y of the curve's length L), zero-padded to 144 bytes.
 // Its meaningful length is 4 + 2L (P11_EcPubKeyLength).
 typedef struct ZEBP11_EC_PUBKEY {
-  uint32_t grp_id;       // ecc_crv_t of quarzel
+  uint32_t grp_id;       // the core's curve id (VRK_CURVE_*)
   uint8_t q_point[140];  // x || y, then zero bytes
 } ZEBP11_EC_PUBKEY;
 static_assert(sizeof(ZEBP11_EC_PUBKEY) == 144);
@@ -72,7 +73,7 @@ typedef struct ec_oid_t {
   uint8_t asn1_oid_value_len;
   const uint8_t* asn1_oid_value;  // OID content bytes, without tag and length
   VRK_OBJ_KEY_ALGO vrk_key_algo;
-  uint32_t ecc_curve_type;        // ecc_crv_t of quarzel
+  uint32_t ecc_curve_type;        // the core's curve id (VRK_CURVE_*)
 } ec_oid_t;
 
 inline constexpr CK_ULONG P11_EC_PARAMS_MAX = 16;  // DER OID of every curve of the table, with room
@@ -139,7 +140,7 @@ CK_RV P11_GenerateEC(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pub_attrs, CK_
 
 // ---- Curve table ----------------------------------------------------------------
 
-// DER OID (06 L content) to key algorithm or quarzel curve type: the whole
+// DER OID (06 L content) to key algorithm or the core's curve id: the whole
 // OID must equal a row's; 7 when `ec_param` is null or not an OID,
 // CKR_CURVE_NOT_SUPPORTED (0x140) for another curve. `ec_param` must hold
 // P11_EC_PARAMS_MAX bytes or the whole OID.
@@ -167,7 +168,7 @@ VRK_RV VRK_GetObject_and_Extension(VRK_HANDLE tkn_sess_hdle, VRK_UINT32 vrk_obj_
                                    VRK_UCHAR_PTR* ppObjExt);
 // A DER OCTET STRING holding an uncompressed point (04 || x || y), or that
 // bare point, into the record; key->grp_id names the curve on entry (a
-// quarzel curve id). The point must lie on that curve (coordinates below p,
+// core's curve id). The point must lie on that curve (coordinates below p,
 // not the point at infinity). Anything else is CKR_ATTRIBUTE_VALUE_INVALID
 // with the record untouched; 7 for null arguments.
 VRK_RV VRK_DerQToECCPubKey(const VRK_UCHAR* Q, VRK_UINT32 Q_len, ZEBP11_EC_PUBKEY* key);
