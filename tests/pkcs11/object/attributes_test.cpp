@@ -182,5 +182,28 @@ TEST_F(Attributes, BooleansComeFromTheRecordAndTheKeysOrigin) {
   }
 }
 
+// A sensitive, non-extractable RSA private key answers its public values
+// (read in the core) while every private component stays refused.
+TEST_F(Attributes, RsaPrivateKeysAnswerTheirPublicValuesOnly) {
+  Pkey rsa = rsa_key(2048);
+  const Bytes n = bn_param(rsa.get(), OSSL_PKEY_PARAM_RSA_N), e = bn_param(rsa.get(), OSSL_PKEY_PARAM_RSA_E);
+  for (bool token : {false, true}) {
+    SCOPED_TRACE(token ? "token" : "session");
+    Tmpl t = rsa_private(rsa.get(), true, token);
+    t.flag(CKA_SENSITIVE, true).flag(CKA_EXTRACTABLE, false);
+    const CK_OBJECT_HANDLE h = made(t);
+    EXPECT_EQ(attr(h, CKA_MODULUS), n);
+    EXPECT_EQ(attr(h, CKA_PUBLIC_EXPONENT), e);
+    EXPECT_EQ(attr_ulong(h, CKA_MODULUS_BITS), 2048u);
+    for (CK_ATTRIBUTE_TYPE part : {CKA_PRIVATE_EXPONENT, CKA_PRIME_1, CKA_PRIME_2, CKA_EXPONENT_1, CKA_EXPONENT_2,
+                                   CKA_COEFFICIENT, CKA_VALUE}) {
+      const Read r = read(h, part);
+      EXPECT_EQ(r.rv, CKR_ATTRIBUTE_SENSITIVE) << part;
+      EXPECT_EQ(r.len, CK_UNAVAILABLE_INFORMATION) << part;
+    }
+    EXPECT_EQ(read(h, CKA_EXTRACTABLE).value, bbool(false));
+  }
+}
+
 }  // namespace
 }  // namespace zt
