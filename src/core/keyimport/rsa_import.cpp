@@ -100,7 +100,8 @@ uint32_t private_blob(const VRK_RSA_COMPONENTS& c, quarzel::SecretBytes& blob) {
     // The CRT path above never used d itself: check it alone too.
     quarzel::SecretBytes m(L), s(L), back(L);
     m[L - 1] = 3;
-    if (rsa_power(bits, m.data(), n.data(), d.data(), s.data()) != 0 || rsa_rsavp1(&pub.k, s.data(), back.data()) != 0 ||
+    if (rsa_power(bits, m.data(), n.data(), d.data(), s.data()) != 0 ||
+        rsa_rsavp1(&pub.k, s.data(), back.data()) != 0 ||
         std::memcmp(m.data(), back.data(), L) != 0) {
       return VRK_ERR_KEY_VALUE;
     }

@@ -346,7 +346,9 @@ CK_RV P11_VRKAttrToCKAttr(VRK_UINT64 u64ObjCmnStoAttr, VRK_UINT64 u64ObjKeyUsage
       if (u.type == a.type) v = (u64ObjKeyUsage & u.bit) != 0;
     }
     if (!v) continue;  // not one of the words' attributes: left as given
-    if (a.pValue != nullptr && a.ulValueLen >= sizeof(CK_BBOOL)) *static_cast<CK_BBOOL*>(a.pValue) = *v ? CK_TRUE : CK_FALSE;
+    if (a.pValue != nullptr && a.ulValueLen >= sizeof(CK_BBOOL)) {
+      *static_cast<CK_BBOOL*>(a.pValue) = *v ? CK_TRUE : CK_FALSE;
+    }
     a.ulValueLen = sizeof(CK_BBOOL);
   }
   return CKR_OK;

@@ -97,8 +97,8 @@ CK_RV build_data(const Template& t, uint8_t type, uint8_t algo, Built& out) {
         get(CKA_COEFFICIENT, &c.qinv, &c.qinv_len);
         if ((c.p_len == 0) != (c.q_len == 0)) return CKR_TEMPLATE_INCOMPLETE;
         out.wrap = true;
-        return blob_from_core([&](VRK_UCHAR_PTR blob, VRK_UINT32_PTR len) { return VRK_RSAImportPrivateKey(&c, blob, len); },
-                              out.data);
+        return blob_from_core(
+            [&](VRK_UCHAR_PTR blob, VRK_UINT32_PTR len) { return VRK_RSAImportPrivateKey(&c, blob, len); }, out.data);
       }
       return CKR_TEMPLATE_INCONSISTENT;
     case VRK_OBJ_PUBLICKEY:
