@@ -134,6 +134,10 @@ VRK_RV VRK_GetPubObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHA
 // caller's buffer is left as it was.
 VRK_RV VRK_SaveObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32ObjectLen,
                       VRK_UINT32_PTR pu32ObjectIndex);
+// Stores two objects (a key pair) as one change: after a crash the store
+// holds both or neither. The indexes are written on success only.
+VRK_RV VRK_SaveObjectPair(VRK_HANDLE hSession, VRK_UCHAR_PTR pFirst, VRK_UINT32 u32FirstLen, VRK_UCHAR_PTR pSecond,
+                          VRK_UINT32 u32SecondLen, VRK_UINT32_PTR pu32FirstIndex, VRK_UINT32_PTR pu32SecondIndex);
 VRK_RV VRK_DeleteTknObjects(VRK_HANDLE hHsmSess, VRK_UCHAR_PTR tknid);
 VRK_RV VRK_DeleteObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex);
 VRK_RV VRK_GetObjectSize(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UINT32_PTR pu32ObjectLen);

@@ -26,6 +26,14 @@ void SWD_EndCall(void);
 extern const DA_Functions_t swd_functions;
 extern const SA_Functions_t swstore_functions;
 
+// Two objects stored as one change of the software store: both files, then
+// one list naming both (a crash in between leaves neither listed, and
+// start-up removes the files). Indexes are written on success only.
+[[nodiscard]] uint32_t Sto_CreateObjectPair(PERSISTENCY_INPUT_PTR pStoInput, uint8_t* pFirst, uint32_t u32FirstLen,
+                                            STO_SEOBJ* pFirstEntry, uint8_t* pSecond, uint32_t u32SecondLen,
+                                            STO_SEOBJ* pSecondEntry, uint32_t* pu32FirstIndex,
+                                            uint32_t* pu32SecondIndex);
+
 // The key-blob cipher under a given key (AES-256-CTR, 1000-byte chunks each
 // started from the fixed counter block, which is left in IV). Output may alias
 // input; *pu32CipherLength becomes u32PlainDataLength. Errors of the cipher

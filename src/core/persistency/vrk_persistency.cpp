@@ -2,6 +2,7 @@
 // are kept under the token key and handed out under the session key: saving
 // and updating re-wrap a private copy one way, reading re-wraps the other.
 #include "object/object_internal.h"
+#include "zeb/swhsm_services.h"
 
 using namespace zeb::core;
 
@@ -163,6 +164,35 @@ VRK_RV VRK_SaveObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32
   if (rv != VRK_OK) return static_cast<int>(rv);
   PERSISTENCY_INPUT in = sto_input(*ctx);
   if (SA_CreateObject(&in, pu32ObjectIndex, t.obj.data(), t.len, &t.entry) != VRK_OK) return VRK_ERR_FAILED;
+  return VRK_OK;
+}
+
+VRK_RV VRK_SaveObjectPair(VRK_HANDLE hSession, VRK_UCHAR_PTR pFirst, VRK_UINT32 u32FirstLen, VRK_UCHAR_PTR pSecond,
+                          VRK_UINT32 u32SecondLen, VRK_UINT32_PTR pu32FirstIndex, VRK_UINT32_PTR pu32SecondIndex) {
+  USER_SESSION(hSession);
+  if (pu32FirstIndex == nullptr || pu32SecondIndex == nullptr) return VRK_ERR_ARGUMENTS;
+  TokenForm a, b;
+  uint32_t rv = to_token_form(ctx, pFirst, u32FirstLen, true, &a);
+  if (rv == VRK_OK) rv = to_token_form(ctx, pSecond, u32SecondLen, true, &b);
+  if (rv != VRK_OK) return static_cast<int>(rv);
+  PERSISTENCY_INPUT in = sto_input(*ctx);
+  uint32_t first = 0, second = 0;
+  if (SA_GetFunctionList() == &swstore_functions) {
+    if (Sto_CreateObjectPair(&in, a.obj.data(), a.len, &a.entry, b.obj.data(), b.len, &b.entry, &first, &second) !=
+        VRK_OK) {
+      return VRK_ERR_FAILED;
+    }
+  } else {
+    // A store without a pair operation: one object after the other, the
+    // first taken away again when the second cannot be stored.
+    if (SA_CreateObject(&in, &first, a.obj.data(), a.len, &a.entry) != VRK_OK) return VRK_ERR_FAILED;
+    if (SA_CreateObject(&in, &second, b.obj.data(), b.len, &b.entry) != VRK_OK) {
+      (void)SwStore_DeleteObject(hSession, first);
+      return VRK_ERR_FAILED;
+    }
+  }
+  *pu32FirstIndex = first;
+  *pu32SecondIndex = second;
   return VRK_OK;
 }
 

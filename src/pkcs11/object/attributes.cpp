@@ -1,46 +1,91 @@
 // The attributes of a stored object, derived from its header, context and
 // extension word on every call (the module keeps none of its own).
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "frame/p11_frame.h"
-#include "object/key_math.h"
 #include "object/object_internal.h"
 
 namespace zebp11::obj {
 
 namespace {
 
-// Types answered with length 0: attributes of the standard's object classes
-// that the object header has no field for.
-constexpr CK_ATTRIBUTE_TYPE kNoValueTypes[] = {
-    CKA_WRAP_TEMPLATE, CKA_UNWRAP_TEMPLATE,  CKA_END_DATE,         CKA_START_DATE,
-    CKA_VERIFY_RECOVER, CKA_KEY_GEN_MECHANISM, CKA_TRUSTED,        CKA_LOCAL,
-    CKA_SUBJECT,       CKA_ALLOWED_MECHANISMS, CKA_ALWAYS_AUTHENTICATE, CKA_ALWAYS_SENSITIVE,
-    CKA_NEVER_EXTRACTABLE, CKA_EXTRACTABLE,  CKA_WRAP_WITH_TRUSTED, CKA_SIGN_RECOVER,
+// Object kinds as bits, for the tables of which kind has which attribute
+// (PKCS#11 v3.0 §4.4 to §4.10).
+constexpr uint32_t kind(uint8_t obj_type) { return 1u << obj_type; }
+constexpr uint32_t kPub = kind(VRK_OBJ_PUBLICKEY);
+constexpr uint32_t kPriv = kind(VRK_OBJ_PRIVATEKEY);
+constexpr uint32_t kSec = kind(VRK_OBJ_SECRETKEY);
+constexpr uint32_t kCert = kind(VRK_OBJ_CERTIFICATE);
+constexpr uint32_t kKeys = kPub | kPriv | kSec;
+
+// Types answered with length 0 (values the standard lets be empty: dates,
+// byte arrays, templates) by the kinds that have them but whose header has
+// no field for them.
+struct NoValue {
+  CK_ATTRIBUTE_TYPE type;
+  uint32_t kinds;
+};
+constexpr NoValue kNoValueTypes[] = {
+    {CKA_START_DATE, kKeys | kCert},    {CKA_END_DATE, kKeys | kCert},   {CKA_SUBJECT, kPub | kPriv | kCert},
+    {CKA_ALLOWED_MECHANISMS, kKeys},    {CKA_WRAP_TEMPLATE, kPub | kSec}, {CKA_UNWRAP_TEMPLATE, kPriv | kSec},
 };
 
+// The usage attributes, each of the kinds that have it, from its bit of
+// the header's usage word.
 struct UsageAttr {
   CK_ATTRIBUTE_TYPE type;
+  uint32_t kinds;
   VRK_UINT64 bit;
 };
 constexpr UsageAttr kUsageAttrs[] = {
-    {CKA_ENCRYPT, P11_USAGE_ENCRYPT}, {CKA_DECRYPT, P11_USAGE_DECRYPT}, {CKA_SIGN, P11_USAGE_SIGN},
-    {CKA_VERIFY, P11_USAGE_VERIFY},   {CKA_WRAP, P11_USAGE_WRAP},       {CKA_UNWRAP, P11_USAGE_UNWRAP},
-    {CKA_SENSITIVE, P11_USAGE_SENSITIVE},
+    {CKA_ENCRYPT, kPub | kSec, P11_USAGE_ENCRYPT},   {CKA_DECRYPT, kPriv | kSec, P11_USAGE_DECRYPT},
+    {CKA_SIGN, kPriv | kSec, P11_USAGE_SIGN},        {CKA_VERIFY, kPub | kSec, P11_USAGE_VERIFY},
+    {CKA_WRAP, kPub | kSec, P11_USAGE_WRAP},         {CKA_UNWRAP, kPriv | kSec, P11_USAGE_UNWRAP},
+    {CKA_SENSITIVE, kPriv | kSec, P11_USAGE_SENSITIVE}, {CKA_DERIVE, kKeys, P11_USAGE_DERIVE},
 };
+
+// The attributes the extension word answers, for every object.
+struct ExtAttr {
+  CK_ATTRIBUTE_TYPE type;
+  VRK_UINT64 bit;
+};
+constexpr ExtAttr kExtAttrs[] = {
+    {CKA_PRIVATE, P11_EXT_PRIVATE}, {CKA_MODIFIABLE, P11_EXT_MODIFIABLE}, {CKA_COPYABLE, P11_EXT_COPYABLE}};
+
+// What the module never does or lets be set: these read false on the kinds
+// that have them.
+struct FixedFalse {
+  CK_ATTRIBUTE_TYPE type;
+  uint32_t kinds;
+};
+constexpr FixedFalse kFixedFalse[] = {
+    {CKA_SIGN_RECOVER, kPriv | kSec},      {CKA_VERIFY_RECOVER, kPub | kSec},
+    {CKA_ALWAYS_AUTHENTICATE, kPriv},      {CKA_WRAP_WITH_TRUSTED, kPriv | kSec},
+    {CKA_TRUSTED, kPub | kSec | kCert},
+};
+
+// The mechanism that made a key on the token, by key algorithm.
+CK_MECHANISM_TYPE generator_of(uint8_t algo) {
+  if (is_aes_algo(algo)) return CKM_AES_KEY_GEN;
+  if (is_ec_algo(algo)) return CKM_EC_KEY_PAIR_GEN;
+  if (is_rsa_algo(algo)) return CKM_RSA_PKCS_KEY_PAIR_GEN;
+  return CK_UNAVAILABLE_INFORMATION;
+}
 
 // Private-key components, never handed out.
 constexpr CK_ATTRIBUTE_TYPE kPrivateParts[] = {CKA_VALUE,   CKA_PRIVATE_EXPONENT, CKA_PRIME_1,    CKA_PRIME_2,
                                                CKA_EXPONENT_1, CKA_EXPONENT_2,   CKA_COEFFICIENT};
 
 template <class T>
-Answer put(quarzel::SecretBytes& value, const T& v) {
+Answer put(zeb::SecretBytes& value, const T& v) {
   const auto* p = reinterpret_cast<const uint8_t*>(&v);
   value.assign(p, p + sizeof v);
   return Answer::kValue;
 }
-Answer put_bool(quarzel::SecretBytes& value, bool b) { return put(value, static_cast<CK_BBOOL>(b ? CK_TRUE : CK_FALSE)); }
-Answer put_bytes(quarzel::SecretBytes& value, std::span<const uint8_t> b) {
+Answer put_bool(zeb::SecretBytes& value, bool b) { return put(value, static_cast<CK_BBOOL>(b ? CK_TRUE : CK_FALSE)); }
+Answer put_bytes(zeb::SecretBytes& value, std::span<const uint8_t> b) {
   value.assign(b.begin(), b.end());
   return Answer::kValue;
 }
@@ -62,14 +107,14 @@ bool is_key(uint8_t type) {
   return type == VRK_OBJ_SECRETKEY || type == VRK_OBJ_PRIVATEKEY || type == VRK_OBJ_PUBLICKEY;
 }
 
-Answer ec_params(uint8_t algo, quarzel::SecretBytes& value) {
+Answer ec_params(uint8_t algo, zeb::SecretBytes& value) {
   uint8_t der[P11_EC_PARAMS_MAX] = {};
   uint8_t len = 0;
   if (VRKKeyAlgoToECParam(algo, der, &len) != CKR_OK) return Answer::kAbsent;
   return put_bytes(value, {der, len});
 }
 
-Answer ec_point(const LoadedObject& o, quarzel::SecretBytes& value) {
+Answer ec_point(const LoadedObject& o, zeb::SecretBytes& value) {
   ZEBP11_EC_PUBKEY rec{};
   const std::span<const uint8_t> ctx = o.ctx();
   if (ctx.size() < 4 || ctx.size() > sizeof rec) return Answer::kAbsent;
@@ -81,10 +126,20 @@ Answer ec_point(const LoadedObject& o, quarzel::SecretBytes& value) {
   return put_bytes(value, {der, len});
 }
 
-Answer rsa_part(std::span<const uint8_t> blob, bool is_private, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& value) {
-  quarzel::SecretBytes n, e;
-  if (!keymath::rsa_public_parts(blob, is_private, n, e)) return Answer::kAbsent;
-  return put_bytes(value, type == CKA_MODULUS ? n : e);
+// Modulus or public exponent of an RSA key object: the core reads them from
+// the object (a private key's blob is opened there; nothing else of it
+// reaches the module).
+Answer rsa_part(LoadedObject& o, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value, CK_RV* error) {
+  uint8_t n[512], e[512];
+  VRK_UINT32 n_len = sizeof n, e_len = sizeof e;
+  const VRK_RV rv = VRK_RSAGetPublicComponents(o.hVRK, o.object.get(), o.meta.u32DataLen + VRK_OBJ_OVERHEAD, n, &n_len,
+                                                e, &e_len);
+  if (rv == VRK_ERR_KEY_VALUE) return Answer::kAbsent;  // not a key the core can read
+  if (rv != 0) {
+    *error = CKR_FUNCTION_FAILED;
+    return Answer::kAbsent;
+  }
+  return type == CKA_MODULUS ? put_bytes(value, {n, n_len}) : put_bytes(value, {e, e_len});
 }
 
 }  // namespace
@@ -101,11 +156,11 @@ VRK_UINT64 LoadedObject::ext_word() const {
   return w;
 }
 
-const quarzel::SecretBytes* LoadedObject::plain_key() {
+const zeb::SecretBytes* LoadedObject::plain_key() {
   if (!plain_tried_) {
     plain_tried_ = true;
     // Room beyond the context for a back end whose plain form is longer.
-    quarzel::SecretBytes buf(size_t{meta.u32DataLen} + 256);
+    zeb::SecretBytes buf(size_t{meta.u32DataLen} + 256);
     VRK_UINT32 len = static_cast<VRK_UINT32>(buf.size());
     const int rv = token() ? VRK_ExportRawKey(hVRK, handle, buf.data(), &len)
                            : static_cast<int>(VRK_SetSwKey2Plain(hVRK, context.get(), meta.u32DataLen, buf.data(), &len));
@@ -141,7 +196,7 @@ CK_RV load_object(VRK_HANDLE hVRK, uint32_t handle, LoadedObject& out) {
 }
 
 std::optional<Answer> answer_from_header(uint8_t obj_type, uint8_t key_algo, const uint8_t* id, const uint8_t* label,
-                                         bool token, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& value) {
+                                         bool token, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value) {
   switch (type) {
     case CKA_CLASS: {
       CK_OBJECT_CLASS c = 0;
@@ -165,30 +220,45 @@ std::optional<Answer> answer_from_header(uint8_t obj_type, uint8_t key_algo, con
   }
 }
 
-Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& value, CK_RV* error) {
+Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value, CK_RV* error) {
   *error = CKR_OK;
   const VRK_OBJECT_META& m = o.meta;
   if (auto a = answer_from_header(m.ObjType, m.ObjKeyAlgo, m.ObjId, m.ObjLabel, o.token(), type, value)) return *a;
   const VRK_UINT64 ext = o.ext_word();
   const VRK_UINT64 usage = m.u64ObjKeyUsage;
   const bool sensitive = (usage & P11_USAGE_SENSITIVE) != 0;
-  switch (type) {
-    case CKA_PRIVATE:
-      return put_bool(value, (ext & P11_EXT_PRIVATE) != 0);
-    case CKA_MODIFIABLE:
-      return put_bool(value, (ext & P11_EXT_MODIFIABLE) != 0);
-    case CKA_COPYABLE:
-      return put_bool(value, (ext & P11_EXT_COPYABLE) != 0);
-    case CKA_DESTROYABLE:
-      return put_bool(value, true);
-    default:
-      break;
+  if (type == CKA_DESTROYABLE) return put_bool(value, true);
+  const uint32_t k = m.ObjType < 32 ? kind(m.ObjType) : 0;
+  const bool from_words = std::any_of(std::begin(kExtAttrs), std::end(kExtAttrs),
+                                      [&](const ExtAttr& e) { return e.type == type; }) ||
+                          std::any_of(std::begin(kUsageAttrs), std::end(kUsageAttrs),
+                                      [&](const UsageAttr& u) { return u.type == type && (u.kinds & k) != 0; });
+  if (from_words) {
+    CK_BBOOL flag = CK_FALSE;
+    CK_ATTRIBUTE one{type, &flag, sizeof flag};
+    (void)P11_VRKAttrToCKAttr(ext, usage, &one, 1);
+    return put_bool(value, flag != CK_FALSE);
   }
-  for (const UsageAttr& u : kUsageAttrs) {
-    if (u.type == type) return put_bool(value, (usage & u.bit) != 0);
+  for (const FixedFalse& f : kFixedFalse) {
+    if (f.type == type && (f.kinds & k) != 0) return put_bool(value, false);
   }
   const uint8_t algo = m.ObjKeyAlgo;
-  if (is_key(m.ObjType) && type == CKA_DERIVE) return put_bool(value, (usage & P11_USAGE_DERIVE) != 0);
+  // What the key's origin fixes: a key made on the token carries the local
+  // bit (PKCS#11 v3.0 §4.7, §4.9, §4.10).
+  const bool local = (usage & P11_USAGE_LOCAL) != 0;
+  if ((k & kKeys) != 0) {
+    if (type == CKA_LOCAL) return put_bool(value, local);
+    if (type == CKA_KEY_GEN_MECHANISM) {
+      return put(value, CK_MECHANISM_TYPE{local ? generator_of(algo) : CK_UNAVAILABLE_INFORMATION});
+    }
+  }
+  if ((k & (kPriv | kSec)) != 0) {
+    // A private key never leaves; a secret key only when not sensitive.
+    const bool extractable = (k & kSec) != 0 && !sensitive;
+    if (type == CKA_EXTRACTABLE) return put_bool(value, extractable);
+    if (type == CKA_ALWAYS_SENSITIVE) return put_bool(value, local && sensitive);
+    if (type == CKA_NEVER_EXTRACTABLE) return put_bool(value, local && !extractable);
+  }
   switch (m.ObjType) {
     case VRK_OBJ_DATA:
       if (type == CKA_VALUE) return put_bytes(value, o.ctx());
@@ -198,13 +268,12 @@ Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& val
       if (type == CKA_CERTIFICATE_TYPE) return put(value, CK_CERTIFICATE_TYPE{CKC_X_509});
       break;
     case VRK_OBJ_SECRETKEY:
-      if (type == CKA_EXTRACTABLE) return put_bool(value, !sensitive);
       if (type == CKA_VALUE_LEN) {
         return put(value, CK_ULONG{is_aes_algo(algo) ? aes_len(algo) : m.u32DataLen});
       }
       if (type == CKA_VALUE) {
         if (sensitive) return Answer::kSensitive;
-        const quarzel::SecretBytes* key = o.plain_key();
+        const zeb::SecretBytes* key = o.plain_key();
         if (key == nullptr) {
           *error = CKR_FUNCTION_FAILED;
           return Answer::kAbsent;
@@ -214,7 +283,7 @@ Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& val
       break;
     case VRK_OBJ_PUBLICKEY:
       if (is_rsa_algo(algo)) {
-        if (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT) return rsa_part(o.ctx(), false, type, value);
+        if (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT) return rsa_part(o, type, value, error);
         if (type == CKA_MODULUS_BITS) return put(value, CK_ULONG{rsa_bits(algo)});
         if (type == CKA_VALUE) return put_bytes(value, o.ctx());
       } else if (is_ec_algo(algo)) {
@@ -223,25 +292,22 @@ Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& val
       }
       break;
     case VRK_OBJ_PRIVATEKEY:
-      if (type == CKA_EXTRACTABLE) return put_bool(value, false);
       if (one_of(kPrivateParts, type) && (is_rsa_algo(algo) || (is_ec_algo(algo) && type == CKA_VALUE))) {
         return Answer::kSensitive;
       }
       if (is_rsa_algo(algo) && type == CKA_MODULUS_BITS) return put(value, CK_ULONG{rsa_bits(algo)});
       if (is_rsa_algo(algo) && (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT)) {
-        const quarzel::SecretBytes* key = o.plain_key();
-        if (key == nullptr) {
-          *error = CKR_FUNCTION_FAILED;
-          return Answer::kAbsent;
-        }
-        return rsa_part(*key, true, type, value);
+        return rsa_part(o, type, value, error);
       }
       if (is_ec_algo(algo) && type == CKA_EC_PARAMS) return ec_params(algo, value);
       break;
     default:
       break;
   }
-  return one_of(kNoValueTypes, type) ? Answer::kNoValue : Answer::kAbsent;
+  for (const NoValue& n : kNoValueTypes) {
+    if (n.type == type && (n.kinds & k) != 0) return Answer::kNoValue;
+  }
+  return Answer::kAbsent;
 }
 
 bool is_extension_object(VRK_HANDLE hVRK, uint32_t handle) {
@@ -264,3 +330,26 @@ bool is_extension_object(VRK_HANDLE hVRK, uint32_t handle) {
 }
 
 }  // namespace zebp11::obj
+
+using namespace zebp11::obj;
+
+CK_RV P11_VRKAttrToCKAttr(VRK_UINT64 u64ObjCmnStoAttr, VRK_UINT64 u64ObjKeyUsage, CK_ATTRIBUTE* attrs,
+                          CK_ULONG attrs_len) {
+  if (attrs == nullptr && attrs_len != 0) return CKR_ARGUMENTS_BAD;
+  for (CK_ULONG i = 0; i < attrs_len; ++i) {
+    CK_ATTRIBUTE& a = attrs[i];
+    std::optional<bool> v;
+    for (const ExtAttr& e : kExtAttrs) {
+      if (e.type == a.type) v = (u64ObjCmnStoAttr & e.bit) != 0;
+    }
+    for (const UsageAttr& u : kUsageAttrs) {
+      if (u.type == a.type) v = (u64ObjKeyUsage & u.bit) != 0;
+    }
+    if (!v) continue;  // not one of the words' attributes: left as given
+    if (a.pValue != nullptr && a.ulValueLen >= sizeof(CK_BBOOL)) {
+      *static_cast<CK_BBOOL*>(a.pValue) = *v ? CK_TRUE : CK_FALSE;
+    }
+    a.ulValueLen = sizeof(CK_BBOOL);
+  }
+  return CKR_OK;
+}

@@ -3,18 +3,16 @@
 
 #include "frame/p11_frame.h"
 #include "object/attr_rules.h"
-#include "object/key_math.h"
 #include "object/object_internal.h"
 
 namespace {
 
 using zebp11::obj::Template;
 using zebp11::obj::HeapBytes;
-namespace km = zebp11::keymath;
 
 // What an object's data is built from.
 struct Built {
-  quarzel::SecretBytes data;
+  zeb::SecretBytes data;
   bool wrap = false;  // a secret or private value: the core wraps it
 };
 
@@ -25,18 +23,37 @@ CK_RV ec_curve(const Template& t, const ec_oid_t** row) {
   return *row != nullptr ? CKR_OK : CKR_CURVE_NOT_SUPPORTED;
 }
 
-CK_RV rsa_code(km::RsaResult r) {
-  switch (r) {
-    case km::RsaResult::kOk:
-      return CKR_OK;
-    case km::RsaResult::kUnsupportedSize:
-      return CKR_TEMPLATE_INCOMPLETE;
-    case km::RsaResult::kInconsistent:
-      return CKR_ATTRIBUTE_VALUE_INVALID;
-    case km::RsaResult::kFailed:
-      break;
+// The core's refusals of a key import, as the module reports them.
+struct ImportCode {
+  VRK_RV core;
+  CK_RV rv;
+};
+constexpr ImportCode kImportCodes[] = {
+    {VRK_OK, CKR_OK},
+    {VRK_ERR_KEY_SIZE, CKR_TEMPLATE_INCOMPLETE},
+    {VRK_ERR_KEY_VALUE, CKR_ATTRIBUTE_VALUE_INVALID},
+    {VRK_ERR_HOST_MEMORY, CKR_HOST_MEMORY},
+};
+
+CK_RV import_code(VRK_RV core) {
+  for (const ImportCode& c : kImportCodes) {
+    if (c.core == core) return c.rv;
   }
   return CKR_FUNCTION_FAILED;
+}
+
+// Room for every raw blob the core builds (an RSA-4096 private key with its
+// CRT components takes 2,820 bytes).
+constexpr VRK_UINT32 kBlobRoom = 4096;
+
+// A raw blob the core builds, into `out`.
+template <class Build>
+CK_RV blob_from_core(Build build, zeb::SecretBytes& out) {
+  out.assign(kBlobRoom, 0);
+  VRK_UINT32 len = kBlobRoom;
+  const VRK_RV rv = build(out.data(), &len);
+  out.resize(rv == VRK_OK ? len : 0);
+  return import_code(rv);
 }
 
 // The object's data by class and key algorithm.
@@ -55,30 +72,33 @@ CK_RV build_data(const Template& t, uint8_t type, uint8_t algo, Built& out) {
         if (!value) return CKR_TEMPLATE_INCOMPLETE;
         const ec_oid_t* row = nullptr;
         if (const CK_RV rv = ec_curve(t, &row); rv != CKR_OK) return rv;
-        const uint32_t L = km::ec_length(row->ecc_curve_type);
-        // Raw private blob: curve id, three zero bytes, d of L bytes.
-        out.data.assign(4 + size_t{L}, 0);
-        out.data[0] = static_cast<uint8_t>(row->ecc_curve_type);
-        if (L == 0 || !km::ec_scalar_valid(row->ecc_curve_type, *value, out.data.data() + 4)) {
-          return CKR_ATTRIBUTE_VALUE_INVALID;
-        }
         out.wrap = true;
-        return CKR_OK;
+        return blob_from_core(
+            [&](VRK_UCHAR_PTR blob, VRK_UINT32_PTR len) {
+              return VRK_ECImportPrivateKey(static_cast<VRK_UCHAR>(row->ecc_curve_type), value->data(),
+                                            static_cast<VRK_UINT32>(value->size()), blob, len);
+            },
+            out.data);
       }
       if (zebp11::obj::is_rsa_algo(algo)) {
-        km::RsaComponents c;
-        const auto get = [&](CK_ATTRIBUTE_TYPE a) { return t.bytes(a).value_or(std::span<const uint8_t>{}); };
-        c.n = get(CKA_MODULUS);
-        c.e = get(CKA_PUBLIC_EXPONENT);
-        c.d = get(CKA_PRIVATE_EXPONENT);
-        c.p = get(CKA_PRIME_1);
-        c.q = get(CKA_PRIME_2);
-        c.dp = get(CKA_EXPONENT_1);
-        c.dq = get(CKA_EXPONENT_2);
-        c.qinv = get(CKA_COEFFICIENT);
-        if (c.p.empty() != c.q.empty()) return CKR_TEMPLATE_INCOMPLETE;
+        VRK_RSA_COMPONENTS c{};
+        const auto get = [&](CK_ATTRIBUTE_TYPE a, const VRK_UCHAR** p, VRK_UINT32* n) {
+          const std::span<const uint8_t> v = t.bytes(a).value_or(std::span<const uint8_t>{});
+          *p = v.data();
+          *n = static_cast<VRK_UINT32>(v.size());
+        };
+        get(CKA_MODULUS, &c.n, &c.n_len);
+        get(CKA_PUBLIC_EXPONENT, &c.e, &c.e_len);
+        get(CKA_PRIVATE_EXPONENT, &c.d, &c.d_len);
+        get(CKA_PRIME_1, &c.p, &c.p_len);
+        get(CKA_PRIME_2, &c.q, &c.q_len);
+        get(CKA_EXPONENT_1, &c.dp, &c.dp_len);
+        get(CKA_EXPONENT_2, &c.dq, &c.dq_len);
+        get(CKA_COEFFICIENT, &c.qinv, &c.qinv_len);
+        if ((c.p_len == 0) != (c.q_len == 0)) return CKR_TEMPLATE_INCOMPLETE;
         out.wrap = true;
-        return rsa_code(km::rsa_private_blob(c, out.data));
+        return blob_from_core(
+            [&](VRK_UCHAR_PTR blob, VRK_UINT32_PTR len) { return VRK_RSAImportPrivateKey(&c, blob, len); }, out.data);
       }
       return CKR_TEMPLATE_INCONSISTENT;
     case VRK_OBJ_PUBLICKEY:
@@ -101,7 +121,12 @@ CK_RV build_data(const Template& t, uint8_t type, uint8_t algo, Built& out) {
         const auto n = t.bytes(CKA_MODULUS);
         const auto e = t.bytes(CKA_PUBLIC_EXPONENT);
         if (!n || !e) return CKR_TEMPLATE_INCOMPLETE;
-        return rsa_code(km::rsa_public_blob(*n, *e, out.data));
+        return blob_from_core(
+            [&](VRK_UCHAR_PTR blob, VRK_UINT32_PTR len) {
+              return VRK_RSAImportPublicKey(n->data(), static_cast<VRK_UINT32>(n->size()), e->data(),
+                                            static_cast<VRK_UINT32>(e->size()), blob, len);
+            },
+            out.data);
       }
       return CKR_TEMPLATE_INCONSISTENT;
     case VRK_OBJ_CERTIFICATE:

@@ -105,7 +105,7 @@ CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, 
     return CKR_OBJECT_HANDLE_INVALID;
   }
   bool sensitive = false, invalid = false, small = false;
-  quarzel::SecretBytes value;
+  zeb::SecretBytes value;
   for (CK_ULONG i = 0; i < ulCount; ++i) {
     CK_ATTRIBUTE& a = pTemplate[i];
     CK_RV err = CKR_OK;

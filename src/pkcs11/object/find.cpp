@@ -47,14 +47,14 @@ bool header_type(CK_ATTRIBUTE_TYPE t) {
   return t == CKA_CLASS || t == CKA_KEY_TYPE || t == CKA_TOKEN || t == CKA_ID || t == CKA_LABEL;
 }
 
-bool equal(const quarzel::SecretBytes& v, const CK_ATTRIBUTE& a) {
+bool equal(const zeb::SecretBytes& v, const CK_ATTRIBUTE& a) {
   return v.size() == a.ulValueLen && (v.empty() || std::memcmp(v.data(), a.pValue, v.size()) == 0);
 }
 
 // Whether an object matches: every attribute of the search is one the
 // object answers with exactly that value.
 bool header_matches(const Search& s, uint8_t type, uint8_t algo, const uint8_t* id, const uint8_t* label, bool token) {
-  quarzel::SecretBytes v;
+  zeb::SecretBytes v;
   for (const CK_ATTRIBUTE& a : s.attrs) {
     if (!header_type(a.type)) continue;
     const auto ans = answer_from_header(type, algo, id, label, token, a.type, v);
@@ -67,7 +67,7 @@ CK_RV full_matches(const Search& s, VRK_HANDLE hVRK, uint32_t handle, bool* matc
   *match = false;
   LoadedObject o;
   if (const CK_RV rv = load_object(hVRK, handle, o); rv != CKR_OK) return rv;
-  quarzel::SecretBytes v;
+  zeb::SecretBytes v;
   for (const CK_ATTRIBUTE& a : s.attrs) {
     if (header_type(a.type)) continue;
     CK_RV err = CKR_OK;

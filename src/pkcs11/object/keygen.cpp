@@ -61,18 +61,26 @@ CK_RV save(VRK_HANDLE hVRK, CK_ATTRIBUTE* attrs, CK_ULONG count, bool public_key
   return CKR_OK;
 }
 
-// Stores a key pair, the private key first; a failed public save takes the
-// private key away again.
+bool token_of(CK_ATTRIBUTE* attrs, CK_ULONG count) { return Template{attrs, count}.flag(CKA_TOKEN).value_or(false); }
+
+// Stores a key pair. Two token objects go into the store as one change (a
+// crash leaves both or neither; token objects keep no extension word);
+// otherwise the private key first, taken away again when its public key
+// cannot be stored.
 CK_RV save_pair(CK_SESSION_HANDLE hSession, VRK_HANDLE hVRK, CK_ATTRIBUTE_PTR pub, CK_ULONG pub_len,
                 CK_ATTRIBUTE_PTR priv, CK_ULONG priv_len, Generated& gpub, Generated& gpriv,
                 CK_OBJECT_HANDLE_PTR phpuk, CK_OBJECT_HANDLE_PTR phpriv) {
   P11_TRY(apply_usage(hVRK, priv, priv_len, gpriv));
   P11_TRY(apply_usage(hVRK, pub, pub_len, gpub));
   VRK_UINT32 hpriv = 0, hpub = 0;
-  P11_TRY(save(hVRK, priv, priv_len, false, gpriv, &hpriv));
-  if (const CK_RV rv = save(hVRK, pub, pub_len, true, gpub, &hpub); rv != CKR_OK) {
-    (void)P11_DestroyObject(hSession, hpriv);
-    return rv;
+  if (token_of(priv, priv_len) && token_of(pub, pub_len)) {
+    P11_TRY_CORE(VRK_SaveObjectPair(hVRK, gpriv.object.get(), gpriv.len, gpub.object.get(), gpub.len, &hpriv, &hpub));
+  } else {
+    P11_TRY(save(hVRK, priv, priv_len, false, gpriv, &hpriv));
+    if (const CK_RV rv = save(hVRK, pub, pub_len, true, gpub, &hpub); rv != CKR_OK) {
+      (void)P11_DestroyObject(hSession, hpriv);
+      return rv;
+    }
   }
   *phpriv = hpriv;
   *phpuk = hpub;

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "frame/p11_frame.h"
-#include "object/key_math.h"
 #include "object/p11_object.h"
 
 namespace {
@@ -23,18 +22,6 @@ constexpr VRK_UINT32 kFirstReadLen = 4096;
 void release(VRK_UCHAR_PTR* p) {
   std::free(*p);
   *p = nullptr;
-}
-
-// The uncompressed point 04 || x || y of a curve of value length L: given
-// bare (1 + 2L bytes), or as the content of a DER OCTET STRING (short or long
-// length form). Empty when it is neither.
-std::span<const uint8_t> bare_point(std::span<const uint8_t> q, uint32_t L) {
-  const size_t point = 1 + size_t{2} * L;
-  if (q.size() == point) return q;
-  const size_t head = point < 0x80 ? 2 : 3;
-  if (q.size() != head + point || q[0] != 0x04) return {};
-  const bool length_ok = head == 2 ? q[1] == point : q[1] == 0x81 && q[2] == point;
-  return length_ok ? q.subspan(head) : std::span<const uint8_t>{};
 }
 
 }  // namespace
@@ -136,53 +123,29 @@ VRK_RV VRK_GetObject_and_Extension(VRK_HANDLE tkn_sess_hdle, VRK_UINT32 vrk_obj_
 
 VRK_RV VRK_DerQToECCPubKey(const VRK_UCHAR* Q, VRK_UINT32 Q_len, ZEBP11_EC_PUBKEY* key) {
   if (Q == nullptr || key == nullptr) return CKR_ARGUMENTS_BAD;
-  const uint32_t L = zebp11::keymath::ec_length(key->grp_id);
-  const uint32_t F = zebp11::keymath::ec_field_length(key->grp_id);
-  if (L == 0 || 2 * L > sizeof key->q_point) return CKR_ATTRIBUTE_VALUE_INVALID;
-  const std::span<const uint8_t> point = bare_point({Q, Q_len}, F);
-  if (point.size() != 1 + 2 * F || point[0] != 0x04) return CKR_ATTRIBUTE_VALUE_INVALID;
-  // Coordinates right-aligned in the L bytes the record keeps.
-  uint8_t xy[sizeof key->q_point] = {};
-  std::memcpy(xy + (L - F), point.data() + 1, F);
-  std::memcpy(xy + L + (L - F), point.data() + 1 + F, F);
-  if (!zebp11::keymath::ec_point_valid(key->grp_id, xy, xy + L)) return CKR_ATTRIBUTE_VALUE_INVALID;
-  std::memcpy(key->q_point, xy, sizeof xy);
+  if (key->grp_id > 0xFF) return CKR_ATTRIBUTE_VALUE_INVALID;
+  ZEBP11_EC_PUBKEY rec{};
+  VRK_UINT32 len = sizeof rec;
+  if (VRK_ECImportPublicKey(static_cast<VRK_UCHAR>(key->grp_id), Q, Q_len, reinterpret_cast<VRK_UCHAR_PTR>(&rec),
+                            &len) != 0) {
+    return CKR_ATTRIBUTE_VALUE_INVALID;
+  }
+  *key = rec;
   return CKR_OK;
 }
 
 VRK_RV VRK_ECCPubKeyToDerQ(const ZEBP11_EC_PUBKEY* key, VRK_UCHAR* Q, VRK_UINT32* Q_len) {
   if (key == nullptr || Q_len == nullptr) return CKR_ARGUMENTS_BAD;
-  const uint32_t L = zebp11::keymath::ec_length(key->grp_id);
-  const uint32_t F = zebp11::keymath::ec_field_length(key->grp_id);
-  if (L == 0 || 2 * L > sizeof key->q_point) return CKR_ATTRIBUTE_VALUE_INVALID;
-  const uint32_t point = 1 + 2 * F;            // 04 || x || y
-  const uint32_t head = point < 0x80 ? 2 : 3;  // tag and length
-  const uint32_t need = head + point;
-  if (Q == nullptr) {
-    *Q_len = need;
-    return CKR_OK;
-  }
-  if (*Q_len < need) {
-    *Q_len = need;
-    return CKR_BUFFER_TOO_SMALL;
-  }
-  Q[0] = 0x04;
-  if (head == 2) {
-    Q[1] = static_cast<VRK_UCHAR>(point);
-  } else {
-    Q[1] = 0x81;
-    Q[2] = static_cast<VRK_UCHAR>(point);
-  }
-  Q[head] = 0x04;
-  std::memcpy(Q + head + 1, key->q_point + (L - F), F);
-  std::memcpy(Q + head + 1 + F, key->q_point + L + (L - F), F);
-  *Q_len = need;
-  return CKR_OK;
+  const uint32_t len = P11_EcPubKeyLength(*key);
+  if (len == 0) return CKR_ATTRIBUTE_VALUE_INVALID;
+  const VRK_RV rv = VRK_ECPublicKeyToPoint(reinterpret_cast<const VRK_UCHAR*>(key), len, Q, Q_len);
+  if (rv == VRK_ERR_BUFFER_TOO_SMALL) return CKR_BUFFER_TOO_SMALL;
+  return rv == 0 ? CKR_OK : CKR_ATTRIBUTE_VALUE_INVALID;
 }
 
 }  // extern "C"
 
 uint32_t P11_EcPubKeyLength(const ZEBP11_EC_PUBKEY& key) {
-  const uint32_t L = zebp11::keymath::ec_length(key.grp_id);
-  return L == 0 ? 0 : 4 + 2 * L;
+  const uint32_t L = key.grp_id > 0xFF ? 0 : VRK_ECCurveLength(static_cast<VRK_UCHAR>(key.grp_id));
+  return L == 0 || 2 * L > sizeof key.q_point ? 0 : 4 + 2 * L;
 }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "object/object_model.h"
-#include "quarzel/secure.h"
+#include "zeb/vrk_secret.h"
 
 namespace zebp11::obj {
 
@@ -32,11 +32,12 @@ struct LoadedObject {
   bool token() const { return !is_session_handle(handle); }
   std::span<const uint8_t> ctx() const { return {context.get(), meta.u32DataLen}; }
   VRK_UINT64 ext_word() const;
-  // The plain key context of a secret or private key (computed once).
-  const quarzel::SecretBytes* plain_key();
+  // The plain value of a secret key (computed once). Private keys are never
+  // opened here: the core answers their public values.
+  const zeb::SecretBytes* plain_key();
 
  private:
-  std::optional<quarzel::SecretBytes> plain_;
+  std::optional<zeb::SecretBytes> plain_;
   bool plain_tried_ = false;
 };
 
@@ -54,11 +55,11 @@ enum class Answer {
   kSensitive,  // the value never leaves the module
 };
 // `error` receives a failure of the core (then the answer is kAbsent).
-Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& value, CK_RV* error);
+Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value, CK_RV* error);
 // The same for the attributes a header or store record alone answers
 // (class, key type, token, ID, label); nullopt for every other type.
 std::optional<Answer> answer_from_header(uint8_t obj_type, uint8_t key_algo, const uint8_t* id, const uint8_t* label,
-                                         bool token, CK_ATTRIBUTE_TYPE type, quarzel::SecretBytes& value);
+                                         bool token, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value);
 
 // True when the handle names a session object that holds another session
 // object's extension word: part of that object, never an object of its own.

@@ -5,7 +5,6 @@
 
 #include "frame/p11_frame.h"
 #include "object/attr_rules.h"
-#include "quarzel/ecc.h"
 
 namespace zebp11::obj {
 
@@ -61,6 +60,26 @@ constexpr UsageRow kUsage[] = {
     {CKA_SENSITIVE, P11_USAGE_SENSITIVE}, {CKA_DERIVE, P11_USAGE_DERIVE},
 };
 
+// The usages a key of each class has when its template names none of them
+// (what clients such as pkcs11-tool's --write-object rely on): a template's
+// own CK_FALSE still turns one off.
+struct DefaultUsageRow {
+  CK_OBJECT_CLASS cls;
+  VRK_UINT64 usage;
+};
+constexpr DefaultUsageRow kDefaultUsage[] = {
+    {CKO_PUBLIC_KEY, P11_USAGE_VERIFY | P11_USAGE_ENCRYPT | P11_USAGE_WRAP},
+    {CKO_PRIVATE_KEY, P11_USAGE_SIGN | P11_USAGE_DECRYPT | P11_USAGE_UNWRAP | P11_USAGE_DERIVE},
+    {CKO_SECRET_KEY, P11_USAGE_ENCRYPT | P11_USAGE_DECRYPT | P11_USAGE_WRAP | P11_USAGE_UNWRAP},
+};
+
+constexpr VRK_UINT64 default_usage(CK_OBJECT_CLASS cls) {
+  for (const DefaultUsageRow& r : kDefaultUsage) {
+    if (r.cls == cls) return r.usage;
+  }
+  return 0;
+}
+
 constexpr char kDefaultId[] = "default_id";
 constexpr char kDefaultLabel[] = "default_label";
 
@@ -79,16 +98,16 @@ std::span<const uint8_t> significant(std::span<const uint8_t> v) {
 }  // namespace
 
 const ec_oid_t ec_oid_arr[10] = {
-    {"secp256r1", sizeof kOidP256, kOidP256, VRK_KEY_EC_NIST256, ECC_CRV_NIST_P256},
-    {"prime256v1", sizeof kOidP256, kOidP256, VRK_KEY_EC_NIST256, ECC_CRV_NIST_P256},
-    {"secp384r1", sizeof kOidP384, kOidP384, VRK_KEY_EC_NIST384, ECC_CRV_NIST_P384},
-    {"secp521r1", sizeof kOidP521, kOidP521, VRK_KEY_EC_NIST521, ECC_CRV_NIST_P521},
-    {"secp192k1", sizeof kOidK192, kOidK192, VRK_KEY_EC_SECP192K1, ECC_CRV_SECP192K1},
-    {"secp224k1", sizeof kOidK224, kOidK224, VRK_KEY_EC_SECP224K1, ECC_CRV_SECP224K1},
-    {"secp256k1", sizeof kOidK256, kOidK256, VRK_KEY_EC_SECP256K1, ECC_CRV_SECP256K1},
-    {"brainpoolP256r1", sizeof kOidBp256, kOidBp256, VRK_KEY_EC_BP256R1, ECC_CRV_BP256R1},
-    {"brainpoolP384r1", sizeof kOidBp384, kOidBp384, VRK_KEY_EC_BP384R1, ECC_CRV_BP384R1},
-    {"brainpoolP512r1", sizeof kOidBp512, kOidBp512, VRK_KEY_EC_BP512R1, ECC_CRV_BP512R1},
+    {"secp256r1", sizeof kOidP256, kOidP256, VRK_KEY_EC_NIST256, VRK_CURVE_NIST_P256},
+    {"prime256v1", sizeof kOidP256, kOidP256, VRK_KEY_EC_NIST256, VRK_CURVE_NIST_P256},
+    {"secp384r1", sizeof kOidP384, kOidP384, VRK_KEY_EC_NIST384, VRK_CURVE_NIST_P384},
+    {"secp521r1", sizeof kOidP521, kOidP521, VRK_KEY_EC_NIST521, VRK_CURVE_NIST_P521},
+    {"secp192k1", sizeof kOidK192, kOidK192, VRK_KEY_EC_SECP192K1, VRK_CURVE_SECP192K1},
+    {"secp224k1", sizeof kOidK224, kOidK224, VRK_KEY_EC_SECP224K1, VRK_CURVE_SECP224K1},
+    {"secp256k1", sizeof kOidK256, kOidK256, VRK_KEY_EC_SECP256K1, VRK_CURVE_SECP256K1},
+    {"brainpoolP256r1", sizeof kOidBp256, kOidBp256, VRK_KEY_EC_BP256R1, VRK_CURVE_BP256R1},
+    {"brainpoolP384r1", sizeof kOidBp384, kOidBp384, VRK_KEY_EC_BP384R1, VRK_CURVE_BP384R1},
+    {"brainpoolP512r1", sizeof kOidBp512, kOidBp512, VRK_KEY_EC_BP512R1, VRK_CURVE_BP512R1},
 };
 
 const ec_oid_t* curve_by_oid(std::span<const uint8_t> der) {
@@ -107,9 +126,7 @@ const ec_oid_t* curve_by_algo(uint8_t algo) {
 }
 
 uint32_t curve_length(uint32_t ecc_curve_type) {
-  uint32_t L = 0;
-  if (ecc_get_length(static_cast<ecc_crv_t>(ecc_curve_type), &L) != 0) return 0;
-  return L;
+  return ecc_curve_type > 0xFF ? 0 : VRK_ECCurveLength(static_cast<VRK_UCHAR>(ecc_curve_type));
 }
 
 }  // namespace zebp11::obj
@@ -315,6 +332,6 @@ CK_RV P11_CKAttrToVRKAttr(CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, VRK_UINT64* u
   if (objclass == CKO_CERTIFICATE) ext |= P11_EXT_CERTIFICATE;
   if (priv != CK_FALSE) ext |= P11_EXT_PRIVATE;
   *u64ObjCmnStoAttr = ext;
-  *u64ObjKeyUsage = P11_ApplyUsage(attrs, attrs_len, 0);
+  *u64ObjKeyUsage = P11_ApplyUsage(attrs, attrs_len, default_usage(objclass));
   return CKR_OK;
 }

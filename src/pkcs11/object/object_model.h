@@ -36,6 +36,13 @@ CK_RV P11_GetObjectIDAndLabel(CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, VRK_UCHAR
 // Extension and usage words of a template, by the attributes' values.
 CK_RV P11_CKAttrToVRKAttr(CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, VRK_UINT64* u64ObjCmnStoAttr,
                           VRK_UINT64* u64ObjKeyUsage);
+// The reverse: each entry of a usage or extension attribute (CKA_ENCRYPT ...
+// CKA_DERIVE, CKA_PRIVATE, CKA_MODIFIABLE, CKA_COPYABLE) gets its CK_BBOOL
+// from the words (written when its buffer holds one byte) and length 1; other
+// entries are left as given. Which of them an object's class has is the
+// caller's to know.
+CK_RV P11_VRKAttrToCKAttr(VRK_UINT64 u64ObjCmnStoAttr, VRK_UINT64 u64ObjKeyUsage, CK_ATTRIBUTE* attrs,
+                          CK_ULONG attrs_len);
 // Applies the usage attributes a template gives to a usage word.
 VRK_UINT64 P11_ApplyUsage(const CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, VRK_UINT64 usage);
 // AES key length in bytes to the core's cipher type (1, 2, 3); 7 otherwise.

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "zeb/vrk_keyimport.h"
 #include "zeb/vrk_object.h"
 
 // ---- Records ----------------------------------------------------------------
@@ -40,6 +41,10 @@ inline constexpr VRK_UINT64 P11_USAGE_WRAP = 0x20;
 inline constexpr VRK_UINT64 P11_USAGE_UNWRAP = 0x40;
 inline constexpr VRK_UINT64 P11_USAGE_SENSITIVE = 0x80;  // the value never leaves the module
 inline constexpr VRK_UINT64 P11_USAGE_DERIVE = 0x100;
+// Not a usage: set in the all-ones word the core gives the keys it
+// generates, never by an import, so it tells a key made on the token
+// (CKA_LOCAL) from one brought in.
+inline constexpr VRK_UINT64 P11_USAGE_LOCAL = 0x200;
 
 // The operation whose attribute rules a template is checked against.
 typedef enum e_P11OP : uint32_t {
@@ -57,7 +62,7 @@ typedef enum e_P11OP : uint32_t {
 // word, then x and y of the curve's length L), zero-padded to 144 bytes.
 // Its meaningful length is 4 + 2L (P11_EcPubKeyLength).
 typedef struct ZEBP11_EC_PUBKEY {
-  uint32_t grp_id;       // ecc_crv_t of quarzel
+  uint32_t grp_id;       // the core's curve id (VRK_CURVE_*)
   uint8_t q_point[140];  // x || y, then zero bytes
 } ZEBP11_EC_PUBKEY;
 static_assert(sizeof(ZEBP11_EC_PUBKEY) == 144);
@@ -68,7 +73,7 @@ typedef struct ec_oid_t {
   uint8_t asn1_oid_value_len;
   const uint8_t* asn1_oid_value;  // OID content bytes, without tag and length
   VRK_OBJ_KEY_ALGO vrk_key_algo;
-  uint32_t ecc_curve_type;        // ecc_crv_t of quarzel
+  uint32_t ecc_curve_type;        // the core's curve id (VRK_CURVE_*)
 } ec_oid_t;
 
 inline constexpr CK_ULONG P11_EC_PARAMS_MAX = 16;  // DER OID of every curve of the table, with room
@@ -108,6 +113,10 @@ CK_RV P11_CheckReadObjectPermitted(CK_SESSION_HANDLE hSession, CK_BBOOL istokeno
 // (0x12; 0xD1 for a key class without an 8-byte CKA_KEY_TYPE); 8 for an
 // operation without rules.
 CK_RV P11_CheckOPLegalwithCKAttr(CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, e_P11OP OP);
+// The rule sets it applies, by the class the template states: object
+// creation's, and key generation's (all three generating operations).
+CK_RV _P11_CheckCreateObjectCKAttrLegal(CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, CK_OBJECT_CLASS objClass);
+CK_RV _P11_CheckGenKeyCKAttrLegal(CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, CK_OBJECT_CLASS objClass);
 
 // ---- Objects and keys ---------------------------------------------------------------
 
@@ -131,7 +140,7 @@ CK_RV P11_GenerateEC(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pub_attrs, CK_
 
 // ---- Curve table ----------------------------------------------------------------
 
-// DER OID (06 L content) to key algorithm or quarzel curve type: the whole
+// DER OID (06 L content) to key algorithm or the core's curve id: the whole
 // OID must equal a row's; 7 when `ec_param` is null or not an OID,
 // CKR_CURVE_NOT_SUPPORTED (0x140) for another curve. `ec_param` must hold
 // P11_EC_PARAMS_MAX bytes or the whole OID.
@@ -159,7 +168,7 @@ VRK_RV VRK_GetObject_and_Extension(VRK_HANDLE tkn_sess_hdle, VRK_UINT32 vrk_obj_
                                    VRK_UCHAR_PTR* ppObjExt);
 // A DER OCTET STRING holding an uncompressed point (04 || x || y), or that
 // bare point, into the record; key->grp_id names the curve on entry (a
-// quarzel curve id). The point must lie on that curve (coordinates below p,
+// core's curve id). The point must lie on that curve (coordinates below p,
 // not the point at infinity). Anything else is CKR_ATTRIBUTE_VALUE_INVALID
 // with the record untouched; 7 for null arguments.
 VRK_RV VRK_DerQToECCPubKey(const VRK_UCHAR* Q, VRK_UINT32 Q_len, ZEBP11_EC_PUBKEY* key);

@@ -101,6 +101,31 @@ CK_RV check_rules(const Rule (&rules)[N], CK_OBJECT_CLASS objclass, const Templa
 
 }  // namespace
 
+// The rule sets: CKR_OK or the code of the first rule the template breaks.
+CK_RV _P11_CheckCreateObjectCKAttrLegal(CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, CK_OBJECT_CLASS objClass) {
+  return check_rules(kCreateRules, objClass, Template{attrs, attrs_len});
+}
+
+CK_RV _P11_CheckGenKeyCKAttrLegal(CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, CK_OBJECT_CLASS objClass) {
+  return check_rules(kGenerateRules, objClass, Template{attrs, attrs_len});
+}
+
+namespace {
+
+// The rule set of each operation that has one.
+struct OpRules {
+  e_P11OP op;
+  CK_RV (*check)(CK_ATTRIBUTE*, CK_ULONG, CK_OBJECT_CLASS);
+};
+constexpr OpRules kOpRules[] = {
+    {OP_CREATE_OBJECT, _P11_CheckCreateObjectCKAttrLegal},
+    {OP_GENERATE_KEY, _P11_CheckGenKeyCKAttrLegal},
+    {OP_GENERATE_PUBKEY, _P11_CheckGenKeyCKAttrLegal},
+    {OP_GENERATE_PRIVKEY, _P11_CheckGenKeyCKAttrLegal},
+};
+
+}  // namespace
+
 CK_RV P11_CheckWriteObjectPermitted(CK_SESSION_HANDLE hSession, CK_BBOOL istokenobj, CK_BBOOL isprivobj) {
   P11_LOG_T();
   CK_SESSION_INFO info{};
@@ -135,20 +160,12 @@ CK_RV P11_CheckOPLegalwithCKAttr(CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, e_P11O
   CK_BBOOL token = CK_FALSE;
   CK_BBOOL priv = CK_TRUE;
   (void)P11_GetCommonAttribute(attrs, attrs_len, &objclass, &token, &priv);
-  const Template t{attrs, attrs_len};
-  CK_RV rv = CKR_OK;
-  switch (OP) {
-    case OP_CREATE_OBJECT:
-      rv = check_rules(kCreateRules, objclass, t);
-      break;
-    case OP_GENERATE_KEY:
-    case OP_GENERATE_PUBKEY:
-    case OP_GENERATE_PRIVKEY:
-      rv = check_rules(kGenerateRules, objclass, t);
-      break;
-    default:
-      return CKR_NO_EVENT;
+  const OpRules* rules = nullptr;
+  for (const OpRules& r : kOpRules) {
+    if (r.op == OP) rules = &r;
   }
+  if (rules == nullptr) return CKR_NO_EVENT;
+  const CK_RV rv = rules->check(attrs, attrs_len, objclass);
   if (rv != CKR_OK) P11_LOG_E("failed with err = 0x%08lx(%s)", rv, P11_CKRToString(rv));
   return rv;
 }

@@ -6,6 +6,7 @@
 
 #include "swc_crypto.h"
 #include "swc_work.h"
+#include "quarzel/key_holders.h"
 #include "quarzel/ecc.h"
 
 using namespace swc;
@@ -18,18 +19,8 @@ constexpr uint32_t kMaxPubBlob = kBlobHead + 2 * ECC_MAX_LEN;
 
 // A private and a public key object whose library buffers are released (the
 // private value wiped) when the scope ends.
-struct PriKey {
-  ecc_prikey_t k{};
-  ~PriKey() {
-    if (k.state != 0) (void)ecc_prikey_value_free(&k);
-  }
-};
-struct PubKey {
-  ecc_pubkey_t k{};
-  ~PubKey() {
-    if (k.state != 0) (void)ecc_pubkey_value_free(&k);
-  }
-};
+using PriKey = quarzel::EcPriKey;
+using PubKey = quarzel::EcPubKey;
 
 uint32_t new_prikey(PriKey& d, ecc_crv_t crv) {
   uint32_t rc = ecc_prikey_init(&d.k, crv);

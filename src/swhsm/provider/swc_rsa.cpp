@@ -5,6 +5,7 @@
 
 #include "swc_crypto.h"
 #include "swc_work.h"
+#include "quarzel/key_holders.h"
 #include "quarzel/rsa.h"
 
 using namespace swc;
@@ -16,18 +17,8 @@ constexpr uint32_t kMaxPriBlob = 4 + 3 * kMaxBytes + 5 * (kMaxBytes / 2);  // CR
 constexpr uint32_t kMaxPubBlob = 4 + 2 * kMaxBytes;
 constexpr uint8_t kE65537[3] = {0x01, 0x00, 0x01};
 
-struct PriKey {
-  rsa_prikey_t k{};
-  ~PriKey() {
-    if (k.state != 0) (void)rsa_prikey_value_free(&k);
-  }
-};
-struct PubKey {
-  rsa_pubkey_t k{};
-  ~PubKey() {
-    if (k.state != 0) (void)rsa_pubkey_value_free(&k);
-  }
-};
+using PriKey = quarzel::RsaPriKey;
+using PubKey = quarzel::RsaPubKey;
 
 bool supported_size(uint32_t bits) { return bits == 1024 || bits == 2048 || bits == 3072 || bits == 4096; }
 

@@ -127,6 +127,45 @@ uint32_t Sto_CreateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t* pu32ObjectI
   return STO_OK;
 }
 
+uint32_t Sto_CreateObjectPair(PERSISTENCY_INPUT_PTR pStoInput, uint8_t* pFirst, uint32_t u32FirstLen,
+                              STO_SEOBJ* pFirstEntry, uint8_t* pSecond, uint32_t u32SecondLen, STO_SEOBJ* pSecondEntry,
+                              uint32_t* pu32FirstIndex, uint32_t* pu32SecondIndex) {
+  if (pStoInput == nullptr || pFirstEntry == nullptr || pSecondEntry == nullptr || pu32FirstIndex == nullptr ||
+      pu32SecondIndex == nullptr || (pFirst == nullptr && u32FirstLen != 0) ||
+      (pSecond == nullptr && u32SecondLen != 0)) {
+    return STO_ERR_NULL;
+  }
+  if (u32FirstLen > STO_MAX_OBJECT_LEN || u32SecondLen > STO_MAX_OBJECT_LEN) return STO_REPORT(STO_ERR_FAILED);
+  Opened o;
+  uint32_t rv = open_token(pStoInput, &o, true);
+  if (rv != STO_OK) return STO_REPORT(rv);
+  auto list = quarzel::make_unique_nothrow<STO_SEOBJ_LIST>();
+  if (!list) return STO_REPORT(STO_ERR_HOST_MEMORY);
+  if ((rv = load_list(*pStoInput, o.paths, o.lock, list.get())) != STO_OK) return rv;
+  if ((rv = skip_existing_objects(o.paths, list.get())) != STO_OK) return STO_REPORT(rv);
+  uint32_t index[2] = {};
+  if ((rv = allocate_index(list.get(), *pFirstEntry, &index[0])) != STO_OK) return STO_REPORT(rv);
+  if ((rv = allocate_index(list.get(), *pSecondEntry, &index[1])) != STO_OK) return STO_REPORT(rv);
+  // Both objects first, then one list naming both: a crash before the list
+  // is saved leaves two unlisted files, which start-up removes; never one
+  // object of the pair without the other.
+  const uint8_t* objects[2] = {pFirst, pSecond};
+  const uint32_t lengths[2] = {u32FirstLen, u32SecondLen};
+  for (int i = 0; i < 2; ++i) {
+    char path[STO_PATH_LEN];
+    if ((rv = object_path(o.paths, index[i], path)) != STO_OK) return STO_REPORT(rv);
+    if (oxlu_write_file_atomic(path, objects[i], lengths[i], kObjectPerm) != OXLU_OK) {
+      return STO_REPORT(STO_ERR_FAILED);
+    }
+    step(i == 0 ? "first object written" : "object written");
+  }
+  if ((rv = save_list(*pStoInput, o.paths, o.lock, *list)) != STO_OK) return rv;
+  step("list saved");
+  *pu32FirstIndex = index[0];
+  *pu32SecondIndex = index[1];
+  return STO_OK;
+}
+
 uint32_t Sto_UpdateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint8_t* pObject,
                           uint32_t u32ObjectLen, STO_SEOBJ* pSto_objmeta) {
   if (pStoInput == nullptr || pSto_objmeta == nullptr || (pObject == nullptr && u32ObjectLen != 0)) {

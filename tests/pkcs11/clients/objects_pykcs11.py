@@ -32,8 +32,11 @@ secret = s.createObject([
 
 found = s.findObjects([(PyKCS11.CKA_LABEL, "py-data")])
 assert [o.value() for o in found] == [data.value()], found
+# The generic secret names no usage: it has its class's (encrypt among them).
 found = s.findObjects([(PyKCS11.CKA_CLASS, PyKCS11.CKO_SECRET_KEY), (PyKCS11.CKA_ENCRYPT, True)])
-assert [o.value() for o in found] == [aes.value()], found
+assert sorted(o.value() for o in found) == sorted([aes.value(), secret.value()]), found
+found = s.findObjects([(PyKCS11.CKA_CLASS, PyKCS11.CKO_SECRET_KEY), (PyKCS11.CKA_SIGN, False)])
+assert sorted(o.value() for o in found) == sorted([aes.value(), secret.value()]), found
 assert len(s.findObjects()) == 3
 
 value, = s.getAttributeValue(data, [PyKCS11.CKA_VALUE])

@@ -87,7 +87,8 @@ TEST_F(Find, FiltersOnEveryAttributeTheObjectsAnswer) {
   add("label prefix", Tmpl().text(CKA_LABEL, "alph"), {});
   add("id", Tmpl().text(CKA_ID, "B"), {data_ses});
   add("value", Tmpl().text(CKA_VALUE, "two"), {data_ses});
-  add("encrypt", Tmpl().flag(CKA_ENCRYPT, true), {aes});
+  // The EC public key names no usage: it has its class's (encrypt among them).
+  add("encrypt", Tmpl().flag(CKA_ENCRYPT, true), {aes, ecpub});
   add("sign false", Tmpl().flag(CKA_SIGN, false).ulong(CKA_CLASS, CKO_SECRET_KEY), {aes});
   add("value len", Tmpl().ulong(CKA_VALUE_LEN, 16), {aes});
   add("ec point", Tmpl().bytes(CKA_EC_POINT, point), {ecpub});

@@ -1,5 +1,14 @@
 // Keys the module generates and keys it imports, used through the loaded
 // module's key generation and cipher entry points.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <random>
+#include <thread>
+
 #include "pkcs11/object/object_fixture.h"
 
 namespace zt {
@@ -163,6 +172,80 @@ TEST_F(Keygen, ImportedAesKeyEncryptsTheFips197Vector) {
     ASSERT_EQ(p11->C_Encrypt(s, plain.data(), plain.size(), out.data(), &n), CKR_OK);
     EXPECT_EQ(out, expected) << (token ? "token" : "session");
   }
+}
+
+}  // namespace
+}  // namespace zt
+
+namespace zt {
+namespace {
+
+// Processes generating token key pairs through the module, killed at
+// whatever point each has reached: a fresh process then finds every
+// private key with its public key, and nothing else.
+class KeygenKilled : public P11Test {};
+
+TEST_F(KeygenKilled, NoHalfPairAfterAKill) {
+  add_token();
+  const int kills = 40;
+  std::mt19937 rng(2026);
+  for (int k = 0; k < kills; ++k) {
+    int done[2];
+    ASSERT_EQ(pipe(done), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(done[0]);
+      if (p11->C_Initialize(nullptr) != CKR_OK) _exit(2);
+      CK_SESSION_HANDLE s = 0;
+      if (p11->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s) != CKR_OK) _exit(3);
+      if (p11->C_Login(s, CKU_USER, p11_bytes(kP11UserPin), sizeof kP11UserPin - 1) != CKR_OK) _exit(4);
+      for (int n = 0;; ++n) {
+        Tmpl pub, priv;
+        const std::string id = "p" + std::to_string(k) + "-" + std::to_string(n);
+        pub.bytes(CKA_EC_PARAMS, curve_oid(NID_X9_62_prime256v1)).flag(CKA_TOKEN, true).text(CKA_ID, id);
+        priv.flag(CKA_TOKEN, true);
+        CK_MECHANISM m{CKM_EC_KEY_PAIR_GEN, nullptr, 0};
+        CK_OBJECT_HANDLE hp = 0, hv = 0;
+        if (p11->C_GenerateKeyPair(s, &m, pub.attrs(), pub.count(), priv.attrs(), priv.count(), &hp, &hv) != CKR_OK) {
+          _exit(5);
+        }
+        const char one = 1;
+        if (write(done[1], &one, 1) != 1) _exit(6);
+      }
+    }
+    close(done[1]);
+    // Killed once it has made a pair, somewhere in the next one (a random
+    // delay spreads the kills over the steps of a generation).
+    char c = 0;
+    ASSERT_EQ(read(done[0], &c, 1), 1);
+    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 4000)(rng)));
+    kill(pid, SIGKILL);
+    int st = 0;
+    ASSERT_EQ(waitpid(pid, &st, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(st)) << WEXITSTATUS(st);
+    close(done[0]);
+  }
+  initialize();
+  const CK_SESSION_HANDLE s = open();
+  ASSERT_EQ(login(s), CKR_OK);
+  std::map<std::string, int> by_id;  // +1 per private key, +100 per public key
+  for (CK_OBJECT_CLASS cls : {CKO_PRIVATE_KEY, CKO_PUBLIC_KEY}) {
+    CK_ATTRIBUTE t{CKA_CLASS, &cls, sizeof cls};
+    ASSERT_EQ(p11->C_FindObjectsInit(s, &t, 1), CKR_OK);
+    CK_OBJECT_HANDLE h[64];
+    CK_ULONG n = 0;
+    ASSERT_EQ(p11->C_FindObjects(s, h, 64, &n), CKR_OK);
+    ASSERT_EQ(p11->C_FindObjectsFinal(s), CKR_OK);
+    for (CK_ULONG i = 0; i < n; ++i) {
+      char id[16] = {};
+      CK_ATTRIBUTE a{CKA_ID, id, sizeof id};
+      ASSERT_EQ(p11->C_GetAttributeValue(s, h[i], &a, 1), CKR_OK);
+      by_id[std::string(id, a.ulValueLen)] += cls == CKO_PRIVATE_KEY ? 1 : 100;
+    }
+  }
+  EXPECT_GE(by_id.size(), static_cast<size_t>(kills));
+  for (const auto& [id, mark] : by_id) EXPECT_EQ(mark, 101) << id;
 }
 
 }  // namespace

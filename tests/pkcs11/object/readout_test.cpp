@@ -19,7 +19,7 @@ TEST_F(Readout, EachEntryIsAnsweredOnItsOwn) {
       {CKA_MODULUS, nullptr, 0},            // not an attribute of a data object
       {CKA_ID, id, sizeof id},              // longer than needed
       {CKA_VALUE, nullptr, 77},             // length only
-      {CKA_START_DATE, nullptr, 5},         // answered without a value
+      {CKA_START_DATE, nullptr, 5},         // an attribute of keys and certificates only
   };
   EXPECT_EQ(p11->C_GetAttributeValue(s, h, a, 6), CKR_ATTRIBUTE_TYPE_INVALID);
   EXPECT_EQ(a[0].ulValueLen, 5u);
@@ -30,7 +30,7 @@ TEST_F(Readout, EachEntryIsAnsweredOnItsOwn) {
   EXPECT_EQ(id[0], 'i');
   EXPECT_EQ(id[2], 0xEE);  // nothing written past the value
   EXPECT_EQ(a[4].ulValueLen, 5u);
-  EXPECT_EQ(a[5].ulValueLen, 0u);
+  EXPECT_EQ(a[5].ulValueLen, CK_UNAVAILABLE_INFORMATION);
   CK_ATTRIBUTE only_small[] = {{CKA_VALUE, small, sizeof small}};
   EXPECT_EQ(p11->C_GetAttributeValue(s, h, only_small, 1), CKR_BUFFER_TOO_SMALL);
 }

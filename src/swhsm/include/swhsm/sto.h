@@ -63,6 +63,11 @@ uint32_t Sto_CreateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t* pu32ObjectI
                           uint32_t u32ObjectLen, STO_SEOBJ* pSto_objmeta);
 uint32_t Sto_UpdateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint8_t* pObject,
                           uint32_t u32ObjectLen, STO_SEOBJ* pSto_objmeta);
+// Two objects as one change: both files written, then one list naming both.
+[[nodiscard]] uint32_t Sto_CreateObjectPair(PERSISTENCY_INPUT_PTR pStoInput, uint8_t* pFirst, uint32_t u32FirstLen,
+                                            STO_SEOBJ* pFirstEntry, uint8_t* pSecond, uint32_t u32SecondLen,
+                                            STO_SEOBJ* pSecondEntry, uint32_t* pu32FirstIndex,
+                                            uint32_t* pu32SecondIndex);
 [[nodiscard]] uint32_t Sto_DeleteObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex);
 [[nodiscard]] uint32_t Sto_DeleteObjList(PERSISTENCY_INPUT_PTR pStoInput);
 [[nodiscard]] uint32_t Sto_DeleteObjDir(PERSISTENCY_INPUT_PTR pStoInput);
