@@ -129,8 +129,9 @@ TEST(FieldAdx, ProductsMatchThePortableProduct) {
   }
 }
 
-// a a^-1 = 1 modulo every curve's p and n (the sliding windows over m - 2),
-// for edge values and random ones, on both 4-limb paths; 0 inverts to 0.
+// a a^-1 = 1 modulo every curve's p and n (divsteps on four limbs, the
+// sliding windows over m - 2 wider), for edge values and random ones, on both
+// 4-limb paths; 0 inverts to 0.
 template <size_t N>
 void inverses_give_one(std::initializer_list<uint32_t> curves) {
   LimbSource limb;
@@ -210,8 +211,8 @@ TEST(FieldP256, SpecialFormMatchesTheGeneralReduction) {
       general.mul(want, b.data(), b.data());
       special.sqr(got, b.data());
       ASSERT_EQ(std::memcmp(want, got, sizeof want), 0) << "sqr, adx=" << adx << " case " << i;
-      if (i % 64 == 0) {  // the addition chain against the windowed power
-        general.inv_prime(want, b.data());
+      if (i % 64 == 0) {  // the inversion against the windowed power
+        general.inv_fermat(want, b.data());
         special.inv_prime(got, b.data());
         ASSERT_EQ(std::memcmp(want, got, sizeof want), 0) << "inv, adx=" << adx << " case " << i;
         special.mul(got, got, b.data());  // b b^-1 is one (R in Montgomery form), or 0 for b = 0
