@@ -281,8 +281,8 @@ core_ret_t EngineImpl<N>::mul_window(const uint8_t* k, const uint8_t* px, const 
   if (ret != 0) return ret;
   if (!tables_ok) return ECPBN_ERR_MUL_CHECKSUM;
   struct Scratch {
-    P base, q, table[kWindowEntries + 1];
-    u64 kk[kMaxKLimbs];
+    P base, q, table[kBoothEntries + 1];
+    u64 kk[N];
   } s;
   struct Wipe {
     Scratch& s;
@@ -291,9 +291,9 @@ core_ret_t EngineImpl<N>::mul_window(const uint8_t* k, const uint8_t* px, const 
   load_affine(s.base.x, s.base.y, px, py);
   std::memcpy(s.base.z, fp_.one, sizeof s.base.z);
   if (!on_curve_jac(s.base)) return ECPBN_ERR_MUL_NOT_ON_CURVE;
-  blind_scalar(s.kk, k);
-  const size_t windows = (32 * static_cast<size_t>(nw_zdn_p_) + kWindowBits - 1) / kWindowBits;
-  mul_window_ct<N>(fp_, dbl_a_, s.q, s.base, s.kk, kMaxKLimbs, windows, nbits_, s.table);
+  // Every signed digit of k is read whatever its value: no blinding needed.
+  fe_from_bytes<N>(s.kk, k, byte_size_);
+  mul_window_ct<N>(fp_, dbl_a_, s.q, s.base, s.kk, N, 8 * static_cast<size_t>(byte_size_), nbits_, s.table);
   return finish(s.q, rx, ry, infinity);
 }
 

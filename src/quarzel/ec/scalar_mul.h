@@ -189,30 +189,66 @@ void mul_base_ct(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, Jac
   secure_wipe(&twice, sizeof twice);
 }
 
-// r = k P for a secret k (limbs, `windows` windows of kWindowBits bits) and
-// a point P on the curve, of prime order n (nbits bits): from the top window
-// down, four doublings and one addition of the multiple chosen by reading all
-// sixteen (0P = infinity included) under masks. Before window w the sum is
-// 16 m P with 16 m + idx = v, the scalar's bits from window w up; it equals
-// the chosen idx P when v = 2 idx mod n. While v < 2^(nbits-1) < n that
-// means v = 2 idx, so m = idx = 0: both at infinity, which the addition
-// handles. Only in the low windows, where v may exceed n (blinded scalars
-// are longer than n), can the points meet otherwise (small scalars after
-// blinding reach it: k = 2 idx); there the addition also doubles, by mask.
+// Signed windows of kBoothBits bits over a variable base: digits in
+// [-2^(kBoothBits-1), 2^(kBoothBits-1)], so the table holds 0P .. 16P and a
+// negative digit negates y.
+constexpr unsigned kBoothBits = 5;
+constexpr size_t kBoothEntries = size_t{1} << (kBoothBits - 1);
+
+// `width` bits of a scalar from bit `pos` up (public positions).
+inline u64 scalar_bits(const u64* k, size_t limbs, size_t pos, unsigned width) {
+  const size_t limb = pos / 64, shift = pos % 64;
+  u64 v = limb < limbs ? k[limb] >> shift : 0;
+  if (shift + width > 64 && limb + 1 < limbs) v |= k[limb + 1] << (64 - shift);
+  return v & ((u64{1} << width) - 1);
+}
+
+// Digit i of the signed (Booth) recoding of k with windows of `bits` bits:
+// the window plus the bit below it, less 2^bits when the window's top bit
+// is set (which carries one into the next window). Returns |digit|; *neg
+// receives a mask of digit < 0. No branch on the scalar.
+inline u64 booth_digit(const u64* k, size_t limbs, size_t i, unsigned bits, u64* neg) {
+  const u64 in = i == 0 ? (k[0] << 1) & ((u64{2} << bits) - 1) : scalar_bits(k, limbs, bits * i - 1, bits + 1);
+  const u64 s = 0 - (in >> bits);
+  const u64 d = ((((u64{2} << bits) - 1) - in) & s) | (in & ~s);
+  *neg = s;
+  return (d >> 1) + (d & 1);
+}
+
+// r = k P for a secret k < 2^kbits (limbs) and a point P on the curve, of
+// prime order n (nbits bits): from the top signed digit down, kBoothBits
+// doublings and one addition of the multiple chosen by reading all of
+// 0P .. 16P (0P = infinity) under masks, negated by mask. Before digit i the
+// sum is T P with T = 2^kBoothBits A, and T 2^(kBoothBits i) = k less the
+// digits from i down, so |T| < k 2^-(kBoothBits i) + 17. T P equals the
+// chosen d P (|d| <= 16) when T = d mod n; while |T - d| < n that means
+// T = d, so both are zero (at infinity, which the addition handles). Only in
+// the low digits, where 2^(kbits - kBoothBits i) comes near n, can they meet
+// otherwise (small scalars reach it: k = 2 d); there the addition also
+// doubles, by mask. Equal and opposite points sum to infinity correctly.
 template <size_t N>
 void mul_window_ct(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p, const u64* k, size_t limbs,
-                   size_t windows, size_t nbits, Jac<N>* table /* kWindowEntries + 1 */) {
+                   size_t kbits, size_t nbits, Jac<N>* table /* kBoothEntries + 1 */) {
   jac_set_infinity<N>(fp, table[0]);
   table[1] = p;
-  jac_double<N>(fp, a, table[2], p);
-  for (size_t i = 3; i <= kWindowEntries; ++i) jac_add<N>(fp, table[i], table[i - 1], p);
-  jac_set_infinity<N>(fp, r);
+  for (size_t i = 2; i <= kBoothEntries; ++i) {
+    if (i % 2 == 0)
+      jac_double<N>(fp, a, table[i], table[i / 2]);
+    else
+      jac_add<N>(fp, table[i], table[i - 1], p);
+  }
+  const size_t digits = kbits / kBoothBits + 1;  // kbits + 1 bits: the top carry
+  const u64 zero[N] = {};
+  u64 neg_y[N];
   Jac<N> sel;
-  for (size_t w = windows; w-- > 0;) {
-    for (unsigned d = 0; d < kWindowBits; ++d) jac_double<N>(fp, a, r, r);
-    const u64 idx = scalar_window(k, limbs, w);
+  jac_set_infinity<N>(fp, r);
+  for (size_t w = digits; w-- > 0;) {
+    if (w + 1 < digits)
+      for (unsigned d = 0; d < kBoothBits; ++d) jac_double<N>(fp, a, r, r);
+    u64 neg = 0;
+    const u64 idx = booth_digit(k, limbs, w, kBoothBits, &neg);
     std::memset(&sel, 0, sizeof sel);
-    for (size_t i = 0; i <= kWindowEntries; ++i) {
+    for (size_t i = 0; i <= kBoothEntries; ++i) {
       const u64 m = ct::eq<u64>(static_cast<u64>(i), idx);
       for (size_t j = 0; j < N; ++j) {
         sel.x[j] |= table[i].x[j] & m;
@@ -220,13 +256,17 @@ void mul_window_ct(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p, 
         sel.z[j] |= table[i].z[j] & m;
       }
     }
-    // v < 2^(kWindowBits (windows - w)), public bounds only.
-    if (kWindowBits * (windows - w) >= nbits)
+    fp.sub(neg_y, zero, sel.y);
+    fe_select<N>(sel.y, neg, neg_y, sel.y);
+    // |T - d| < 2^(kbits - kBoothBits w) + 34 <= 2^(nbits - 1) < n unless
+    // kBoothBits w + nbits < kbits + 2: public bounds only.
+    if (kBoothBits * w + nbits < kbits + 2)
       jac_add_complete<N>(fp, a, r, r, sel);
     else
       jac_add<N>(fp, r, r, sel);
   }
   secure_wipe(&sel, sizeof sel);
+  secure_wipe(neg_y, sizeof neg_y);
 }
 
 // Width-w non-adjacent form of a public scalar of N limbs: 64N + 1 digits,
