@@ -82,10 +82,10 @@ void jac_batch_to_affine_vartime(const Mont<N>& fp, Aff<N>* out, const Jac<N>* i
   }
 }
 
-// Multiples of the generator for windows of kWindowBits bits: entry
-// (w, i) = (i + 1) 2^(kWindowBits w) G, i < kWindowEntries.
-constexpr unsigned kWindowBits = 4;
-constexpr size_t kWindowEntries = (size_t{1} << kWindowBits) - 1;
+// Multiples of the generator for signed windows of kBaseBits bits: entry
+// (w, i) = (i + 1) 2^(kBaseBits w) G, i < kBaseEntries.
+constexpr unsigned kBaseBits = 6;
+constexpr size_t kBaseEntries = size_t{1} << (kBaseBits - 1);
 
 // Widths of the signed digits of verification: the generator's odd multiples
 // 1G .. 63G are built once, a public key's 1Q .. 15Q on every call.
@@ -107,21 +107,22 @@ void jac_odd_multiples(const Mont<N>& fp, const u64* a, Jac<N>* out, const Jac<N
 template <size_t N>
 class BaseTable {
  public:
-  // Tables for scalars of up to `bits` bits. G in Montgomery form.
+  // Tables for the signed digits of scalars of up to `bits` bits. G in
+  // Montgomery form.
   void build(const Mont<N>& fp, const u64* a, const Aff<N>& g, size_t bits) {
-    windows_ = (bits + kWindowBits - 1) / kWindowBits;
-    entries_.reset(new Aff<N>[windows_ * kWindowEntries]);
-    Jac<N> row[kWindowEntries], base;
-    u64 prefix[kWindowEntries][N];
+    windows_ = bits / kBaseBits + 1;  // bits + 1: the top carry
+    entries_.reset(new Aff<N>[windows_ * kBaseEntries]);
+    Jac<N> row[kBaseEntries], base;
+    u64 prefix[kBaseEntries][N];
     std::memcpy(base.x, g.x, sizeof base.x);
     std::memcpy(base.y, g.y, sizeof base.y);
     std::memcpy(base.z, fp.one, sizeof base.z);
     for (size_t w = 0; w < windows_; ++w) {
       row[0] = base;
       jac_double<N>(fp, a, row[1], base);
-      for (size_t i = 2; i < kWindowEntries; ++i) jac_add<N>(fp, row[i], row[i - 1], base);
-      jac_batch_to_affine_vartime<N>(fp, entries_.get() + w * kWindowEntries, row, kWindowEntries, prefix);
-      for (unsigned d = 0; d < kWindowBits; ++d) jac_double<N>(fp, a, base, base);
+      for (size_t i = 2; i < kBaseEntries; ++i) jac_add<N>(fp, row[i], row[i - 1], base);
+      jac_batch_to_affine_vartime<N>(fp, entries_.get() + w * kBaseEntries, row, kBaseEntries, prefix);
+      jac_double<N>(fp, a, base, row[kBaseEntries - 1]);  // 2^kBaseBits base
     }
     Jac<N> g1, odd[kWnafOddG];
     u64 odd_prefix[kWnafOddG][N];
@@ -132,7 +133,7 @@ class BaseTable {
     jac_batch_to_affine_vartime<N>(fp, odd_, odd, kWnafOddG, odd_prefix);
   }
   size_t windows() const { return windows_; }
-  const Aff<N>* row(size_t w) const { return entries_.get() + w * kWindowEntries; }
+  const Aff<N>* row(size_t w) const { return entries_.get() + w * kBaseEntries; }
   // (2 i + 1) G for i < kWnafOddG.
   const Aff<N>& odd(size_t i) const { return odd_[i]; }
 
@@ -141,53 +142,6 @@ class BaseTable {
   size_t windows_ = 0;
   Aff<N> odd_[kWnafOddG];
 };
-
-// Window w (kWindowBits bits) of a scalar of little-endian limbs.
-inline u64 scalar_window(const u64* k, size_t limbs, size_t w) {
-  const size_t pos = w * kWindowBits, limb = pos / 64, shift = pos % 64;
-  u64 v = limb < limbs ? k[limb] >> shift : 0;
-  if (shift + kWindowBits > 64 && limb + 1 < limbs) v |= k[limb + 1] << (64 - shift);
-  return v & ((u64{1} << kWindowBits) - 1);
-}
-
-// r = k G for a secret k (limbs, at most windows() windows): one mixed
-// addition per window of an entry chosen by reading the whole row under
-// masks; window value 0 keeps the sum by mask. Before window w the sum is
-// m G with m = k mod 2^(4w), and the entry idx 2^(4w) G: below n both are
-// distinct integers, so the points differ. Only in the top windows, where
-// 2^(4w + 4) > n (nbits), can they meet mod n; there the addition also
-// computes the double and keeps it by mask when they do.
-template <size_t N>
-void mul_base_ct(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, Jac<N>& r, const u64* k,
-                 size_t limbs, size_t nbits) {
-  jac_set_infinity<N>(fp, r);
-  Aff<N> sel;
-  Jac<N> sum, twice;
-  for (size_t w = 0; w < table.windows(); ++w) {
-    const u64 idx = scalar_window(k, limbs, w);
-    std::memset(&sel, 0, sizeof sel);
-    const Aff<N>* row = table.row(w);
-    for (size_t i = 0; i < kWindowEntries; ++i) {
-      const u64 m = ct::eq<u64>(static_cast<u64>(i + 1), idx);
-      for (size_t j = 0; j < N; ++j) {
-        sel.x[j] |= row[i].x[j] & m;
-        sel.y[j] |= row[i].y[j] & m;
-      }
-    }
-    if (kWindowBits * (w + 1) >= nbits) {
-      u64 same = 0;
-      jac_double<N>(fp, a, twice, r);
-      jac_add_affine<N>(fp, sum, r, sel, &same);
-      jac_select(sum, same, twice, sum);
-    } else {
-      jac_add_affine<N>(fp, sum, r, sel);
-    }
-    jac_select(r, ct::is_zero<u64>(idx), r, sum);
-  }
-  secure_wipe(&sel, sizeof sel);
-  secure_wipe(&sum, sizeof sum);
-  secure_wipe(&twice, sizeof twice);
-}
 
 // Signed windows of kBoothBits bits over a variable base: digits in
 // [-2^(kBoothBits-1), 2^(kBoothBits-1)], so the table holds 0P .. 16P and a
@@ -213,6 +167,53 @@ inline u64 booth_digit(const u64* k, size_t limbs, size_t i, unsigned bits, u64*
   const u64 d = ((((u64{2} << bits) - 1) - in) & s) | (in & ~s);
   *neg = s;
   return (d >> 1) + (d & 1);
+}
+
+// r = k G for a secret k (limbs, at most windows() signed digits): one
+// mixed addition per digit of the entry |d| chosen by reading the whole row
+// under masks, negated by mask; digit 0 keeps the sum by mask. Before digit
+// w the sum is S G with S the digits below w, |S| < 2^(kBaseBits w - 1) +
+// 1, and the entry d 2^(kBaseBits w) G, |d| <= 2^(kBaseBits - 1): both
+// below 2^(kBaseBits (w + 1)) in size, so the points differ (or cancel,
+// which the addition handles) while that is below 2^(nbits - 1) < n. Only
+// in the top digits can they meet mod n; there the addition also computes
+// the double and keeps it by mask when they do.
+template <size_t N>
+void mul_base_ct(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, Jac<N>& r, const u64* k,
+                 size_t limbs, size_t nbits) {
+  jac_set_infinity<N>(fp, r);
+  const u64 zero[N] = {};
+  u64 neg_y[N];
+  Aff<N> sel;
+  Jac<N> sum, twice;
+  for (size_t w = 0; w < table.windows(); ++w) {
+    u64 neg = 0;
+    const u64 idx = booth_digit(k, limbs, w, kBaseBits, &neg);
+    std::memset(&sel, 0, sizeof sel);
+    const Aff<N>* row = table.row(w);
+    for (size_t i = 0; i < kBaseEntries; ++i) {
+      const u64 m = ct::eq<u64>(static_cast<u64>(i + 1), idx);
+      for (size_t j = 0; j < N; ++j) {
+        sel.x[j] |= row[i].x[j] & m;
+        sel.y[j] |= row[i].y[j] & m;
+      }
+    }
+    fp.sub(neg_y, zero, sel.y);
+    fe_select<N>(sel.y, neg, neg_y, sel.y);
+    if (kBaseBits * (w + 1) >= nbits) {
+      u64 same = 0;
+      jac_double<N>(fp, a, twice, r);
+      jac_add_affine<N>(fp, sum, r, sel, &same);
+      jac_select(sum, same, twice, sum);
+    } else {
+      jac_add_affine<N>(fp, sum, r, sel);
+    }
+    jac_select(r, ct::is_zero<u64>(idx), r, sum);
+  }
+  secure_wipe(&sel, sizeof sel);
+  secure_wipe(&sum, sizeof sum);
+  secure_wipe(&twice, sizeof twice);
+  secure_wipe(neg_y, sizeof neg_y);
 }
 
 // r = k P for a secret k < 2^kbits (limbs) and a point P on the curve, of
