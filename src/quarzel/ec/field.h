@@ -171,6 +171,15 @@ struct Mont {
     for (size_t j = 0; j < N; ++j) c = addc(c, t[j], m[j] & mask, &r[j]);
   }
   QZ_EC_INLINE void dbl(u64* r, const u64* a) const { add(r, a, a); }
+  // r = a / 2: a + m when a is odd (m is odd), then shifted down a bit.
+  QZ_EC_INLINE void half(u64* r, const u64* a) const {
+    const u64 odd = 0 - (a[0] & 1);
+    u64 t[N];
+    unsigned char c = 0;
+    for (size_t j = 0; j < N; ++j) c = addc(c, a[j], m[j] & odd, &t[j]);
+    for (size_t j = 0; j + 1 < N; ++j) r[j] = (t[j] >> 1) | (t[j + 1] << 63);
+    r[N - 1] = (t[N - 1] >> 1) | (static_cast<u64>(c) << 63);
+  }
 
   // Montgomery form of an integer a < R (not necessarily below m).
   void to_mont(u64* r, const u64* a) const { mul(r, a, r2); }

@@ -163,6 +163,46 @@ void inverses_give_one(std::initializer_list<uint32_t> curves) {
   }
 }
 
+// a / 2 doubles back to a and 2a halves back to a, modulo every curve's p
+// and n, for 0, 1, m - 1, (m - 1) / 2 and random values (odd and even).
+template <size_t N>
+void halves_double_back(std::initializer_list<uint32_t> curves) {
+  LimbSource limb;
+  for (const auto& mod : moduli<N>(curves)) {
+    Mont<N> f;
+    f.init(mod.data());
+    std::vector<std::array<u64, N>> values(4);
+    values[1][0] = 1;
+    values[2] = mod;
+    values[2][0] -= 1;  // m - 1 (m is odd)
+    for (size_t j = 0; j + 1 < N; ++j) values[3][j] = (values[2][j] >> 1) | (values[2][j + 1] << 63);
+    values[3][N - 1] = values[2][N - 1] >> 1;  // (m - 1) / 2
+    for (int i = 0; i < 2000; ++i) {
+      std::array<u64, N> v;
+      for (auto& w : v) w = limb();
+      if (!quarzel::ec::fe_lt<N>(v.data(), mod.data())) v[N - 1] %= mod[N - 1] | 1;
+      if (quarzel::ec::fe_lt<N>(v.data(), mod.data())) values.push_back(v);
+    }
+    for (const auto& v : values) {
+      u64 h[N], back[N];
+      f.half(h, v.data());
+      ASSERT_EQ(quarzel::ec::fe_lt<N>(h, mod.data()), 1u) << "N=" << N;
+      f.dbl(back, h);
+      ASSERT_EQ(std::memcmp(back, v.data(), sizeof back), 0) << "N=" << N;
+      f.dbl(h, v.data());
+      f.half(back, h);
+      ASSERT_EQ(std::memcmp(back, v.data(), sizeof back), 0) << "N=" << N;
+    }
+  }
+}
+
+TEST(Field, HalvesDoubleBack) {
+  halves_double_back<4>({17, 18, 34, 67});
+  halves_double_back<6>({19, 69});
+  halves_double_back<8>({70});
+  halves_double_back<9>({20});
+}
+
 TEST(Field, InversesGiveOne) {
   inverses_give_one<4>({17, 18, 34, 67});
   inverses_give_one<6>({19, 69});
