@@ -166,7 +166,7 @@ class EngineImpl final : public Engine {
     std::call_once(table_once_, [this] {
       Aff<N> g;
       load_affine(g.x, g.y, gx_, gy_);
-      table_.build(fp_, dbl_a_, g, 32 * static_cast<size_t>(nw_zdn_p_));
+      table_.build(fp_, dbl_a_, g, 8 * static_cast<size_t>(byte_size_));
     });
     return table_;
   }
@@ -262,14 +262,14 @@ core_ret_t EngineImpl<N>::mul_base(const uint8_t* k, uint8_t* rx, uint8_t* ry, b
   if (!tables_ok) return ECPBN_ERR_MUL_CHECKSUM;
   struct Scratch {
     P q;
-    u64 kk[kMaxKLimbs];
+    u64 kk[N];
   } s;
   struct Wipe {
     Scratch& s;
     ~Wipe() { secure_wipe(&s, sizeof s); }
   } wipe{s};
-  blind_scalar(s.kk, k);
-  mul_base_ct<N>(fp_, dbl_a_, base_table(), s.q, s.kk, kMaxKLimbs, nbits_);
+  fe_from_bytes<N>(s.kk, k, byte_size_);  // every signed digit is read: no blinding needed
+  mul_base_ct<N>(fp_, dbl_a_, base_table(), s.q, s.kk, N, nbits_);
   return finish(s.q, rx, ry, infinity);
 }
 
@@ -281,8 +281,8 @@ core_ret_t EngineImpl<N>::mul_window(const uint8_t* k, const uint8_t* px, const 
   if (ret != 0) return ret;
   if (!tables_ok) return ECPBN_ERR_MUL_CHECKSUM;
   struct Scratch {
-    P base, q, table[kWindowEntries + 1];
-    u64 kk[kMaxKLimbs];
+    P base, q, table[kBoothEntries + 1];
+    u64 kk[N];
   } s;
   struct Wipe {
     Scratch& s;
@@ -291,9 +291,9 @@ core_ret_t EngineImpl<N>::mul_window(const uint8_t* k, const uint8_t* px, const 
   load_affine(s.base.x, s.base.y, px, py);
   std::memcpy(s.base.z, fp_.one, sizeof s.base.z);
   if (!on_curve_jac(s.base)) return ECPBN_ERR_MUL_NOT_ON_CURVE;
-  blind_scalar(s.kk, k);
-  const size_t windows = (32 * static_cast<size_t>(nw_zdn_p_) + kWindowBits - 1) / kWindowBits;
-  mul_window_ct<N>(fp_, dbl_a_, s.q, s.base, s.kk, kMaxKLimbs, windows, nbits_, s.table);
+  // Every signed digit of k is read whatever its value: no blinding needed.
+  fe_from_bytes<N>(s.kk, k, byte_size_);
+  mul_window_ct<N>(fp_, dbl_a_, s.q, s.base, s.kk, N, 8 * static_cast<size_t>(byte_size_), nbits_, s.table);
   return finish(s.q, rx, ry, infinity);
 }
 

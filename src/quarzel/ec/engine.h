@@ -31,10 +31,10 @@ class Engine {
   virtual core_ret_t mul(const uint8_t* k, const uint8_t* px, const uint8_t* py, uint8_t* rx,
                          uint8_t* ry, bool* infinity) const = 0;
   // r = k * G, the same result as mul() on the base point, from a table of
-  // multiples of G read under masks (k blinded as in mul()).
+  // multiples of G read under masks, by signed 6-bit windows.
   virtual core_ret_t mul_base(const uint8_t* k, uint8_t* rx, uint8_t* ry, bool* infinity) const = 0;
-  // r = k * (px, py), the same result as mul(), by fixed 4-bit windows over
-  // the multiples 0P .. 15P read under masks (k blinded as in mul()).
+  // r = k * (px, py), the same result as mul(), by signed 5-bit windows
+  // over the multiples 0P .. 16P read under masks.
   virtual core_ret_t mul_window(const uint8_t* k, const uint8_t* px, const uint8_t* py, uint8_t* rx,
                                 uint8_t* ry, bool* infinity) const = 0;
   // r = u1 * G + u2 * (qx, qy) for public u1, u2 below n and a public point on

@@ -10,9 +10,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "ec/field_p256.h"
 #include "ec/limbs.h"
+#include "ec/modinv.h"
 
 namespace quarzel::ec {
 
@@ -20,12 +22,17 @@ namespace quarzel::ec {
 void mont_mul4_adx(u64 r[4], const u64 a[4], const u64 b[4], const u64 m[4], u64 minv);
 bool cpu_has_adx();
 
+struct NoModInv {};
+
 template <size_t N>
 struct Mont {
   u64 m[N];
   u64 minv;   // -m^-1 mod 2^64
   u64 r2[N];  // R^2 mod m, R = 2^(64N)
   u64 one[N]; // R mod m
+  u64 r3[N];  // R^3 mod m
+  // Divsteps inversion (modinv.h) for the widths it serves.
+  [[no_unique_address]] std::conditional_t<N == 4, ModInv4, NoModInv> divsteps{};
   bool adx = false;   // 4-limb products on BMI2/ADX, chosen at set-up
   bool p256 = false;  // m is the P-256 prime: products use its form
 
@@ -164,6 +171,15 @@ struct Mont {
     for (size_t j = 0; j < N; ++j) c = addc(c, t[j], m[j] & mask, &r[j]);
   }
   QZ_EC_INLINE void dbl(u64* r, const u64* a) const { add(r, a, a); }
+  // r = a / 2: a + m when a is odd (m is odd), then shifted down a bit.
+  QZ_EC_INLINE void half(u64* r, const u64* a) const {
+    const u64 odd = 0 - (a[0] & 1);
+    u64 t[N];
+    unsigned char c = 0;
+    for (size_t j = 0; j < N; ++j) c = addc(c, a[j], m[j] & odd, &t[j]);
+    for (size_t j = 0; j + 1 < N; ++j) r[j] = (t[j] >> 1) | (t[j + 1] << 63);
+    r[N - 1] = (t[N - 1] >> 1) | (static_cast<u64>(c) << 63);
+  }
 
   // Montgomery form of an integer a < R (not necessarily below m).
   void to_mont(u64* r, const u64* a) const { mul(r, a, r2); }
@@ -205,11 +221,20 @@ struct Mont {
     }
     std::memcpy(r, acc, sizeof acc);
   }
-  // r = a^-1 for a prime modulus (Fermat: a^(m-2), m public); 0 maps to 0.
+  // r = a^-1 for a prime modulus; 0 maps to 0. Four limbs: divsteps on the
+  // plain value, (a R)^-1 = a^-1 R^-1, brought back by R^3. Wider: Fermat.
   void inv_prime(u64* r, const u64* a) const {
     if constexpr (N == 4) {
-      if (p256) return inv_p256(r, a);
+      u64 t[N];
+      modinv4(t, a, divsteps);
+      mul(r, t, r3);
+      return;
     }
+    inv_fermat(r, a);
+  }
+
+  // r = a^(m-2) (m public, prime): the sliding windows of pow_public.
+  void inv_fermat(u64* r, const u64* a) const {
     u64 e[N];
     std::memcpy(e, m, sizeof e);
     // m - 2: m is odd and greater than 2, so only the low limb can borrow once.
@@ -222,37 +247,6 @@ struct Mont {
       borrow = static_cast<u64>(x >> 64) & 1;
     }
     pow_public(r, a, e);
-  }
-
-  // a^(p-2) for the P-256 prime by a fixed addition chain: 255 squarings and
-  // 12 products. x_k denotes a^(2^k - 1); p - 2 in binary is 32 ones, 31
-  // zeros, a one, 96 zeros, 94 ones, a zero and a one.
-  void inv_p256(u64* r, const u64* a) const {
-    u64 x2[N], x3[N], x6[N], x12[N], x15[N], x30[N], x32[N], t[N];
-    sqr(t, a);
-    mul(x2, t, a);
-    sqr(t, x2);
-    mul(x3, t, a);
-    sqr_n(t, x3, 3);
-    mul(x6, t, x3);
-    sqr_n(t, x6, 6);
-    mul(x12, t, x6);
-    sqr_n(t, x12, 3);
-    mul(x15, t, x3);
-    sqr_n(t, x15, 15);
-    mul(x30, t, x15);
-    sqr_n(t, x30, 2);
-    mul(x32, t, x2);
-    sqr_n(t, x32, 32);  // 32 ones, 32 zeros
-    mul(t, t, a);       // ... 31 zeros and a one
-    sqr_n(t, t, 128);
-    mul(t, t, x32);     // ... 96 zeros, 32 ones
-    sqr_n(t, t, 32);
-    mul(t, t, x32);     // ... 64 ones
-    sqr_n(t, t, 30);
-    mul(t, t, x30);     // ... 94 ones
-    sqr_n(t, t, 2);
-    mul(r, t, a);       // ... a zero and a one
   }
 
   // Sets up the constants for an odd modulus given as N limbs.
@@ -270,6 +264,8 @@ struct Mont {
     std::memcpy(one, v, sizeof v);
     for (size_t i = 0; i < 64 * N; ++i) add(v, v, v);
     std::memcpy(r2, v, sizeof v);
+    mul(r3, r2, r2);
+    if constexpr (N == 4) divsteps.init(mod);
   }
 };
 

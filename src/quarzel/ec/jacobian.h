@@ -35,39 +35,33 @@ inline void jac_set_infinity(const Mont<N>& fp, Jac<N>& r) {
 // S = 2((X1+YY)^2 - XX - YYYY), M = 3XX + a ZZ^2, X3 = M^2 - 2S,
 // Z3 = (Y1+Z1)^2 - YY - ZZ, Y3 = M(S - X3) - 8 YYYY. Z1 = 0 gives Z3 = 0.
 //
-// With a null a the curve has a = -3, and dbl-2001-b applies: delta = Z1^2,
-// gamma = Y1^2, beta = X1 gamma, alpha = 3 (X1 - delta)(X1 + delta),
-// X3 = alpha^2 - 8 beta, Z3 = (Y1 + Z1)^2 - gamma - delta,
-// Y3 = alpha (4 beta - X3) - 8 gamma^2.
+// With a null a the curve has a = -3, and dbl-2001-b applies, in an order
+// that needs few additions: S = (2 Y1)^2 = 4 Y1^2, Z3 = 2 Y1 Z1,
+// M = 3 (X1 - Z1^2)(X1 + Z1^2), T = S X1, X3 = M^2 - 2T,
+// Y3 = M (T - X3) - S^2 / 2 (which is 8 Y1^4).
 template <size_t N>
 void jac_double(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p) {
   if (a == nullptr) {
-    u64 delta[N], gamma[N], beta[N], alpha[N], t[N], u[N];
-    fp.sqr(delta, p.z);
-    fp.sqr(gamma, p.y);
-    fp.mul(beta, p.x, gamma);
-    fp.sub(t, p.x, delta);
-    fp.add(u, p.x, delta);
-    fp.mul(alpha, t, u);
-    fp.dbl(t, alpha);
-    fp.add(alpha, alpha, t);
-    // Z3 first: it reads Y1 and Z1, which r may share.
-    fp.add(t, p.y, p.z);
-    fp.sqr(t, t);
-    fp.sub(t, t, gamma);
-    fp.sub(r.z, t, delta);
-    fp.dbl(beta, beta);
-    fp.dbl(beta, beta);  // 4 beta
-    fp.sqr(t, alpha);
-    fp.dbl(u, beta);     // 8 beta
-    fp.sub(r.x, t, u);
-    fp.sub(t, beta, r.x);
-    fp.mul(t, alpha, t);
-    fp.sqr(gamma, gamma);
-    fp.dbl(gamma, gamma);
-    fp.dbl(gamma, gamma);
-    fp.dbl(gamma, gamma);
-    fp.sub(r.y, t, gamma);
+    u64 s[N], zz[N], m[N], t[N], u[N];
+    fp.dbl(s, p.y);
+    fp.sqr(zz, p.z);
+    fp.mul(t, p.y, p.z);
+    fp.dbl(r.z, t);  // r may share p's storage: Y1 and Z1 are read no more
+    fp.sqr(s, s);
+    fp.add(m, p.x, zz);
+    fp.sub(zz, p.x, zz);
+    fp.mul(m, m, zz);
+    fp.dbl(t, m);
+    fp.add(m, m, t);
+    fp.mul(t, s, p.x);  // the last read of X1
+    fp.sqr(s, s);
+    fp.half(s, s);
+    fp.sqr(u, m);
+    fp.sub(u, u, t);
+    fp.sub(r.x, u, t);
+    fp.sub(t, t, r.x);
+    fp.mul(t, t, m);
+    fp.sub(r.y, t, s);
     return;
   }
   u64 xx[N], yy[N], yyyy[N], zz[N], s[N], m[N], t[N];

@@ -82,10 +82,10 @@ void jac_batch_to_affine_vartime(const Mont<N>& fp, Aff<N>* out, const Jac<N>* i
   }
 }
 
-// Multiples of the generator for windows of kWindowBits bits: entry
-// (w, i) = (i + 1) 2^(kWindowBits w) G, i < kWindowEntries.
-constexpr unsigned kWindowBits = 4;
-constexpr size_t kWindowEntries = (size_t{1} << kWindowBits) - 1;
+// Multiples of the generator for signed windows of kBaseBits bits: entry
+// (w, i) = (i + 1) 2^(kBaseBits w) G, i < kBaseEntries.
+constexpr unsigned kBaseBits = 6;
+constexpr size_t kBaseEntries = size_t{1} << (kBaseBits - 1);
 
 // Widths of the signed digits of verification: the generator's odd multiples
 // 1G .. 63G are built once, a public key's 1Q .. 15Q on every call.
@@ -107,21 +107,22 @@ void jac_odd_multiples(const Mont<N>& fp, const u64* a, Jac<N>* out, const Jac<N
 template <size_t N>
 class BaseTable {
  public:
-  // Tables for scalars of up to `bits` bits. G in Montgomery form.
+  // Tables for the signed digits of scalars of up to `bits` bits. G in
+  // Montgomery form.
   void build(const Mont<N>& fp, const u64* a, const Aff<N>& g, size_t bits) {
-    windows_ = (bits + kWindowBits - 1) / kWindowBits;
-    entries_.reset(new Aff<N>[windows_ * kWindowEntries]);
-    Jac<N> row[kWindowEntries], base;
-    u64 prefix[kWindowEntries][N];
+    windows_ = bits / kBaseBits + 1;  // bits + 1: the top carry
+    entries_.reset(new Aff<N>[windows_ * kBaseEntries]);
+    Jac<N> row[kBaseEntries], base;
+    u64 prefix[kBaseEntries][N];
     std::memcpy(base.x, g.x, sizeof base.x);
     std::memcpy(base.y, g.y, sizeof base.y);
     std::memcpy(base.z, fp.one, sizeof base.z);
     for (size_t w = 0; w < windows_; ++w) {
       row[0] = base;
       jac_double<N>(fp, a, row[1], base);
-      for (size_t i = 2; i < kWindowEntries; ++i) jac_add<N>(fp, row[i], row[i - 1], base);
-      jac_batch_to_affine_vartime<N>(fp, entries_.get() + w * kWindowEntries, row, kWindowEntries, prefix);
-      for (unsigned d = 0; d < kWindowBits; ++d) jac_double<N>(fp, a, base, base);
+      for (size_t i = 2; i < kBaseEntries; ++i) jac_add<N>(fp, row[i], row[i - 1], base);
+      jac_batch_to_affine_vartime<N>(fp, entries_.get() + w * kBaseEntries, row, kBaseEntries, prefix);
+      jac_double<N>(fp, a, base, row[kBaseEntries - 1]);  // 2^kBaseBits base
     }
     Jac<N> g1, odd[kWnafOddG];
     u64 odd_prefix[kWnafOddG][N];
@@ -132,7 +133,7 @@ class BaseTable {
     jac_batch_to_affine_vartime<N>(fp, odd_, odd, kWnafOddG, odd_prefix);
   }
   size_t windows() const { return windows_; }
-  const Aff<N>* row(size_t w) const { return entries_.get() + w * kWindowEntries; }
+  const Aff<N>* row(size_t w) const { return entries_.get() + w * kBaseEntries; }
   // (2 i + 1) G for i < kWnafOddG.
   const Aff<N>& odd(size_t i) const { return odd_[i]; }
 
@@ -142,39 +143,64 @@ class BaseTable {
   Aff<N> odd_[kWnafOddG];
 };
 
-// Window w (kWindowBits bits) of a scalar of little-endian limbs.
-inline u64 scalar_window(const u64* k, size_t limbs, size_t w) {
-  const size_t pos = w * kWindowBits, limb = pos / 64, shift = pos % 64;
+// Signed windows of kBoothBits bits over a variable base: digits in
+// [-2^(kBoothBits-1), 2^(kBoothBits-1)], so the table holds 0P .. 16P and a
+// negative digit negates y.
+constexpr unsigned kBoothBits = 5;
+constexpr size_t kBoothEntries = size_t{1} << (kBoothBits - 1);
+
+// `width` bits of a scalar from bit `pos` up (public positions).
+inline u64 scalar_bits(const u64* k, size_t limbs, size_t pos, unsigned width) {
+  const size_t limb = pos / 64, shift = pos % 64;
   u64 v = limb < limbs ? k[limb] >> shift : 0;
-  if (shift + kWindowBits > 64 && limb + 1 < limbs) v |= k[limb + 1] << (64 - shift);
-  return v & ((u64{1} << kWindowBits) - 1);
+  if (shift + width > 64 && limb + 1 < limbs) v |= k[limb + 1] << (64 - shift);
+  return v & ((u64{1} << width) - 1);
 }
 
-// r = k G for a secret k (limbs, at most windows() windows): one mixed
-// addition per window of an entry chosen by reading the whole row under
-// masks; window value 0 keeps the sum by mask. Before window w the sum is
-// m G with m = k mod 2^(4w), and the entry idx 2^(4w) G: below n both are
-// distinct integers, so the points differ. Only in the top windows, where
-// 2^(4w + 4) > n (nbits), can they meet mod n; there the addition also
-// computes the double and keeps it by mask when they do.
+// Digit i of the signed (Booth) recoding of k with windows of `bits` bits:
+// the window plus the bit below it, less 2^bits when the window's top bit
+// is set (which carries one into the next window). Returns |digit|; *neg
+// receives a mask of digit < 0. No branch on the scalar.
+inline u64 booth_digit(const u64* k, size_t limbs, size_t i, unsigned bits, u64* neg) {
+  const u64 in = i == 0 ? (k[0] << 1) & ((u64{2} << bits) - 1) : scalar_bits(k, limbs, bits * i - 1, bits + 1);
+  const u64 s = 0 - (in >> bits);
+  const u64 d = ((((u64{2} << bits) - 1) - in) & s) | (in & ~s);
+  *neg = s;
+  return (d >> 1) + (d & 1);
+}
+
+// r = k G for a secret k (limbs, at most windows() signed digits): one
+// mixed addition per digit of the entry |d| chosen by reading the whole row
+// under masks, negated by mask; digit 0 keeps the sum by mask. Before digit
+// w the sum is S G with S the digits below w, |S| < 2^(kBaseBits w - 1) +
+// 1, and the entry d 2^(kBaseBits w) G, |d| <= 2^(kBaseBits - 1): both
+// below 2^(kBaseBits (w + 1)) in size, so the points differ (or cancel,
+// which the addition handles) while that is below 2^(nbits - 1) < n. Only
+// in the top digits can they meet mod n; there the addition also computes
+// the double and keeps it by mask when they do.
 template <size_t N>
 void mul_base_ct(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, Jac<N>& r, const u64* k,
                  size_t limbs, size_t nbits) {
   jac_set_infinity<N>(fp, r);
+  const u64 zero[N] = {};
+  u64 neg_y[N];
   Aff<N> sel;
   Jac<N> sum, twice;
   for (size_t w = 0; w < table.windows(); ++w) {
-    const u64 idx = scalar_window(k, limbs, w);
+    u64 neg = 0;
+    const u64 idx = booth_digit(k, limbs, w, kBaseBits, &neg);
     std::memset(&sel, 0, sizeof sel);
     const Aff<N>* row = table.row(w);
-    for (size_t i = 0; i < kWindowEntries; ++i) {
+    for (size_t i = 0; i < kBaseEntries; ++i) {
       const u64 m = ct::eq<u64>(static_cast<u64>(i + 1), idx);
       for (size_t j = 0; j < N; ++j) {
         sel.x[j] |= row[i].x[j] & m;
         sel.y[j] |= row[i].y[j] & m;
       }
     }
-    if (kWindowBits * (w + 1) >= nbits) {
+    fp.sub(neg_y, zero, sel.y);
+    fe_select<N>(sel.y, neg, neg_y, sel.y);
+    if (kBaseBits * (w + 1) >= nbits) {
       u64 same = 0;
       jac_double<N>(fp, a, twice, r);
       jac_add_affine<N>(fp, sum, r, sel, &same);
@@ -187,32 +213,43 @@ void mul_base_ct(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, Jac
   secure_wipe(&sel, sizeof sel);
   secure_wipe(&sum, sizeof sum);
   secure_wipe(&twice, sizeof twice);
+  secure_wipe(neg_y, sizeof neg_y);
 }
 
-// r = k P for a secret k (limbs, `windows` windows of kWindowBits bits) and
-// a point P on the curve, of prime order n (nbits bits): from the top window
-// down, four doublings and one addition of the multiple chosen by reading all
-// sixteen (0P = infinity included) under masks. Before window w the sum is
-// 16 m P with 16 m + idx = v, the scalar's bits from window w up; it equals
-// the chosen idx P when v = 2 idx mod n. While v < 2^(nbits-1) < n that
-// means v = 2 idx, so m = idx = 0: both at infinity, which the addition
-// handles. Only in the low windows, where v may exceed n (blinded scalars
-// are longer than n), can the points meet otherwise (small scalars after
-// blinding reach it: k = 2 idx); there the addition also doubles, by mask.
+// r = k P for a secret k < 2^kbits (limbs) and a point P on the curve, of
+// prime order n (nbits bits): from the top signed digit down, kBoothBits
+// doublings and one addition of the multiple chosen by reading all of
+// 0P .. 16P (0P = infinity) under masks, negated by mask. Before digit i the
+// sum is T P with T = 2^kBoothBits A, and T 2^(kBoothBits i) = k less the
+// digits from i down, so |T| < k 2^-(kBoothBits i) + 17. T P equals the
+// chosen d P (|d| <= 16) when T = d mod n; while |T - d| < n that means
+// T = d, so both are zero (at infinity, which the addition handles). Only in
+// the low digits, where 2^(kbits - kBoothBits i) comes near n, can they meet
+// otherwise (small scalars reach it: k = 2 d); there the addition also
+// doubles, by mask. Equal and opposite points sum to infinity correctly.
 template <size_t N>
 void mul_window_ct(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p, const u64* k, size_t limbs,
-                   size_t windows, size_t nbits, Jac<N>* table /* kWindowEntries + 1 */) {
+                   size_t kbits, size_t nbits, Jac<N>* table /* kBoothEntries + 1 */) {
   jac_set_infinity<N>(fp, table[0]);
   table[1] = p;
-  jac_double<N>(fp, a, table[2], p);
-  for (size_t i = 3; i <= kWindowEntries; ++i) jac_add<N>(fp, table[i], table[i - 1], p);
-  jac_set_infinity<N>(fp, r);
+  for (size_t i = 2; i <= kBoothEntries; ++i) {
+    if (i % 2 == 0)
+      jac_double<N>(fp, a, table[i], table[i / 2]);
+    else
+      jac_add<N>(fp, table[i], table[i - 1], p);
+  }
+  const size_t digits = kbits / kBoothBits + 1;  // kbits + 1 bits: the top carry
+  const u64 zero[N] = {};
+  u64 neg_y[N];
   Jac<N> sel;
-  for (size_t w = windows; w-- > 0;) {
-    for (unsigned d = 0; d < kWindowBits; ++d) jac_double<N>(fp, a, r, r);
-    const u64 idx = scalar_window(k, limbs, w);
+  jac_set_infinity<N>(fp, r);
+  for (size_t w = digits; w-- > 0;) {
+    if (w + 1 < digits)
+      for (unsigned d = 0; d < kBoothBits; ++d) jac_double<N>(fp, a, r, r);
+    u64 neg = 0;
+    const u64 idx = booth_digit(k, limbs, w, kBoothBits, &neg);
     std::memset(&sel, 0, sizeof sel);
-    for (size_t i = 0; i <= kWindowEntries; ++i) {
+    for (size_t i = 0; i <= kBoothEntries; ++i) {
       const u64 m = ct::eq<u64>(static_cast<u64>(i), idx);
       for (size_t j = 0; j < N; ++j) {
         sel.x[j] |= table[i].x[j] & m;
@@ -220,13 +257,17 @@ void mul_window_ct(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p, 
         sel.z[j] |= table[i].z[j] & m;
       }
     }
-    // v < 2^(kWindowBits (windows - w)), public bounds only.
-    if (kWindowBits * (windows - w) >= nbits)
+    fp.sub(neg_y, zero, sel.y);
+    fe_select<N>(sel.y, neg, neg_y, sel.y);
+    // |T - d| < 2^(kbits - kBoothBits w) + 34 <= 2^(nbits - 1) < n unless
+    // kBoothBits w + nbits < kbits + 2: public bounds only.
+    if (kBoothBits * w + nbits < kbits + 2)
       jac_add_complete<N>(fp, a, r, r, sel);
     else
       jac_add<N>(fp, r, r, sel);
   }
   secure_wipe(&sel, sizeof sel);
+  secure_wipe(neg_y, sizeof neg_y);
 }
 
 // Width-w non-adjacent form of a public scalar of N limbs: 64N + 1 digits,

@@ -129,8 +129,9 @@ TEST(FieldAdx, ProductsMatchThePortableProduct) {
   }
 }
 
-// a a^-1 = 1 modulo every curve's p and n (the sliding windows over m - 2),
-// for edge values and random ones, on both 4-limb paths; 0 inverts to 0.
+// a a^-1 = 1 modulo every curve's p and n (divsteps on four limbs, the
+// sliding windows over m - 2 wider), for edge values and random ones, on both
+// 4-limb paths; 0 inverts to 0.
 template <size_t N>
 void inverses_give_one(std::initializer_list<uint32_t> curves) {
   LimbSource limb;
@@ -160,6 +161,46 @@ void inverses_give_one(std::initializer_list<uint32_t> curves) {
       }
     }
   }
+}
+
+// a / 2 doubles back to a and 2a halves back to a, modulo every curve's p
+// and n, for 0, 1, m - 1, (m - 1) / 2 and random values (odd and even).
+template <size_t N>
+void halves_double_back(std::initializer_list<uint32_t> curves) {
+  LimbSource limb;
+  for (const auto& mod : moduli<N>(curves)) {
+    Mont<N> f;
+    f.init(mod.data());
+    std::vector<std::array<u64, N>> values(4);
+    values[1][0] = 1;
+    values[2] = mod;
+    values[2][0] -= 1;  // m - 1 (m is odd)
+    for (size_t j = 0; j + 1 < N; ++j) values[3][j] = (values[2][j] >> 1) | (values[2][j + 1] << 63);
+    values[3][N - 1] = values[2][N - 1] >> 1;  // (m - 1) / 2
+    for (int i = 0; i < 2000; ++i) {
+      std::array<u64, N> v;
+      for (auto& w : v) w = limb();
+      if (!quarzel::ec::fe_lt<N>(v.data(), mod.data())) v[N - 1] %= mod[N - 1] | 1;
+      if (quarzel::ec::fe_lt<N>(v.data(), mod.data())) values.push_back(v);
+    }
+    for (const auto& v : values) {
+      u64 h[N], back[N];
+      f.half(h, v.data());
+      ASSERT_EQ(quarzel::ec::fe_lt<N>(h, mod.data()), 1u) << "N=" << N;
+      f.dbl(back, h);
+      ASSERT_EQ(std::memcmp(back, v.data(), sizeof back), 0) << "N=" << N;
+      f.dbl(h, v.data());
+      f.half(back, h);
+      ASSERT_EQ(std::memcmp(back, v.data(), sizeof back), 0) << "N=" << N;
+    }
+  }
+}
+
+TEST(Field, HalvesDoubleBack) {
+  halves_double_back<4>({17, 18, 34, 67});
+  halves_double_back<6>({19, 69});
+  halves_double_back<8>({70});
+  halves_double_back<9>({20});
 }
 
 TEST(Field, InversesGiveOne) {
@@ -210,8 +251,8 @@ TEST(FieldP256, SpecialFormMatchesTheGeneralReduction) {
       general.mul(want, b.data(), b.data());
       special.sqr(got, b.data());
       ASSERT_EQ(std::memcmp(want, got, sizeof want), 0) << "sqr, adx=" << adx << " case " << i;
-      if (i % 64 == 0) {  // the addition chain against the windowed power
-        general.inv_prime(want, b.data());
+      if (i % 64 == 0) {  // the inversion against the windowed power
+        general.inv_fermat(want, b.data());
         special.inv_prime(got, b.data());
         ASSERT_EQ(std::memcmp(want, got, sizeof want), 0) << "inv, adx=" << adx << " case " << i;
         special.mul(got, got, b.data());  // b b^-1 is one (R in Montgomery form), or 0 for b = 0
