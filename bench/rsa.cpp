@@ -1,11 +1,18 @@
 // RSA: private operation (CRT), public operation (e = 65537) and key-pair
 // generation. Compare with `openssl speed rsa2048 rsa4096`.
+//
+// The private-key rows run on each exponentiation path: ".../ifma" as the
+// library chooses (AVX-512 IFMA where the CPU has it), ".../adx" with IFMA
+// off through the test seam, as on CPUs without it (BMI2/ADX products), e.g.
+// --benchmark_filter='PrivateCrt/adx'.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "quarzel/rsa.h"
+#include "quarzel/testing.h"
 
 namespace {
 
@@ -36,9 +43,18 @@ Pair& shared_pair(uint32_t bits) {
   return *pairs[i];
 }
 
+// The exponentiation path of the running row (set by its registration).
+bool g_no_ifma = false;
+
+struct PathScope {
+  PathScope() { quarzel::testing::force_portable(quarzel::testing::Path::mpbn_ifma, g_no_ifma); }
+  ~PathScope() { quarzel::testing::force_portable(quarzel::testing::Path::mpbn_ifma, false); }
+};
+
 void BM_PrivateCrt(benchmark::State& state) {
   const uint32_t bits = static_cast<uint32_t>(state.range(0));
   Pair& p = shared_pair(bits);
+  const PathScope path;
   std::vector<uint8_t> in(bits / 8, 0x5A), out(bits / 8);
   in[0] = 0x01;
   for (auto _ : state) {
@@ -47,7 +63,6 @@ void BM_PrivateCrt(benchmark::State& state) {
   }
   state.counters["ops/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_PrivateCrt)->Arg(2048)->Arg(3072)->Arg(4096)->Unit(benchmark::kMillisecond);
 
 void BM_Public65537(benchmark::State& state) {
   const uint32_t bits = static_cast<uint32_t>(state.range(0));
@@ -64,6 +79,7 @@ BENCHMARK(BM_Public65537)->Arg(2048)->Arg(3072)->Arg(4096)->Unit(benchmark::kMic
 
 void BM_Pkcs1Sign(benchmark::State& state) {
   Pair& p = shared_pair(2048);
+  const PathScope path;
   uint8_t digest[32] = {1, 2, 3};
   std::vector<uint8_t> sig(256);
   for (auto _ : state) {
@@ -72,7 +88,27 @@ void BM_Pkcs1Sign(benchmark::State& state) {
     }
   }
 }
-BENCHMARK(BM_Pkcs1Sign)->Unit(benchmark::kMillisecond);
+const int kRegistered = [] {
+  for (const bool no_ifma : {false, true}) {
+    const char* path = no_ifma ? "/adx" : "/ifma";
+    benchmark::RegisterBenchmark((std::string("BM_PrivateCrt") + path).c_str(),
+                                 [no_ifma](benchmark::State& st) {
+                                   g_no_ifma = no_ifma;
+                                   BM_PrivateCrt(st);
+                                 })
+        ->Arg(2048)
+        ->Arg(3072)
+        ->Arg(4096)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((std::string("BM_Pkcs1Sign") + path).c_str(),
+                                 [no_ifma](benchmark::State& st) {
+                                   g_no_ifma = no_ifma;
+                                   BM_Pkcs1Sign(st);
+                                 })
+        ->Unit(benchmark::kMillisecond);
+  }
+  return 0;
+}();
 
 // Medians over the repetitions are the figures to compare with the targets.
 void BM_KeyGen(benchmark::State& state) {

@@ -7,6 +7,7 @@
 #include "quarzel/ct.h"
 #include "quarzel/gcm.h"
 #include "quarzel/secure.h"
+#include "seams.h"
 
 using namespace quarzel::gcm;
 
@@ -119,7 +120,10 @@ quarzel_ret_t gcm_key_setup(gcm_ctx_t* ctx, cipher_type_t type, uint32_t key_len
   const uint8_t zero[16] = {};
   ctx->fp_algo_calc(0, key_len, zero, ctx->round_key, ctx->h_val);
 #if QZ_HAVE_AESNI
-  if (ctx->accel == static_cast<uint32_t>(quarzel::CipherAccel::kAesNi)) clmul::init_powers(ctx);
+  if (ctx->accel == static_cast<uint32_t>(quarzel::CipherAccel::kAesNi)) {
+    ctx->wide = !quarzel::seams::gcm_narrow.load(std::memory_order_relaxed) && vaes::cpu_supported() ? 1 : 0;
+    clmul::init_powers(ctx);
+  }
 #endif
   ctx->state = GCM_STATE_KEY_SET;
   return 0;

@@ -30,6 +30,12 @@ void ghash(const gcm_ctx_t* ctx, uint8_t* acc, const uint8_t* data, size_t len);
 // ciphertext into ctx->x_val; `in` and `out` may be the same buffer.
 void crypt_blocks(gcm_ctx_t* ctx, bool encrypt, const uint8_t* in, uint8_t* out, size_t blocks);
 }  // namespace clmul
+namespace vaes {
+// The CPU can run the 512-bit path (read once).
+bool cpu_supported() noexcept;
+// As clmul::crypt_blocks, sixteen blocks per step; needs H^1 .. H^16.
+void crypt_blocks(gcm_ctx_t* ctx, bool encrypt, const uint8_t* in, uint8_t* out, size_t blocks);
+}  // namespace vaes
 #endif
 
 // GHASH of the context's family and path.

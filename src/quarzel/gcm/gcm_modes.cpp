@@ -96,7 +96,11 @@ quarzel_ret_t data_process(gcm_ctx_t* ctx, cipher_dir_t dir, cipher_flag_t flag,
   const uint32_t tail = len % b;
 #if QZ_HAVE_AESNI
   if (b == 16 && ctx->accel == static_cast<uint32_t>(CipherAccel::kAesNi)) {
-    clmul::crypt_blocks(ctx, enc, in, out, whole / b);
+    if (ctx->wide != 0) {
+      vaes::crypt_blocks(ctx, enc, in, out, whole / b);
+    } else {
+      clmul::crypt_blocks(ctx, enc, in, out, whole / b);
+    }
   } else
 #endif
   {

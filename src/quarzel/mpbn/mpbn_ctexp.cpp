@@ -159,10 +159,12 @@ void mont_exp_ct(size_t L, u64* r, const u64* base, const u64* e, size_t Le, con
     }
   }
   // Left to right over windows of w bits, the top window possibly partial;
-  // each window is looked up by reading every entry under a mask.
+  // each window is looked up by reading every entry under a mask. The top
+  // window's entry is the accumulator's first value (squaring R first
+  // would change nothing).
   const size_t windows = (ebits + w - 1) / w;
-  for (size_t j = 0; j < L; ++j) acc[j] = table[j];
-  for (size_t k = windows; k-- > 0;) {
+  gather(acc, table, entries, L, window_bits(e, Le, (windows - 1) * w, w));
+  for (size_t k = windows - 1; k-- > 0;) {
     for (unsigned s = 0; s < w; ++s) kern.sqr(L, acc, acc, n, ninv, t);
     gather(sel, table, entries, L, window_bits(e, Le, k * w, w));
     kern.mul(L, acc, acc, sel, n, ninv, t);

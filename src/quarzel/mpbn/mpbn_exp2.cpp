@@ -41,7 +41,10 @@ bool cpu_has_ifma() {
 
 MontExp2Kernel mont_exp2_kernel(size_t L) {
   if (seams::mpbn_exp2_model.load(std::memory_order_relaxed)) return mont_exp2_model(L);
-  if (seams::mpbn_portable.load(std::memory_order_relaxed) || !cpu_has_ifma()) return {nullptr, 0, "none"};
+  if (seams::mpbn_portable.load(std::memory_order_relaxed) || seams::mpbn_exp2_off.load(std::memory_order_relaxed) ||
+      !cpu_has_ifma()) {
+    return {nullptr, 0, "none"};
+  }
   return mont_exp2_ifma(L);
 }
 

@@ -182,12 +182,11 @@ struct Engine {
       mul2(table[0] + i * W, table[0] + x * W, table[0] + y * W, mod[0], table[1] + i * W, table[1] + x * W,
            table[1] + y * W, mod[1]);
     }
-    // Left to right over windows of w bits, the top one possibly partial.
+    // Left to right over windows of w bits, the top one possibly partial;
+    // its entry is the accumulator's first value.
     const size_t windows = (64 * L + w - 1) / w;
-    for (size_t h = 0; h < 2; ++h) {
-      for (size_t j = 0; j < W; ++j) acc[h][j] = table[h][j];
-    }
-    for (size_t k = windows; k-- > 0;) {
+    for (size_t h = 0; h < 2; ++h) gather(acc[h], table[h], entries, window_bits(ops[h].e, L, (windows - 1) * w, w));
+    for (size_t k = windows - 1; k-- > 0;) {
       for (unsigned b = 0; b < w; ++b) mul2(acc[0], acc[0], acc[0], mod[0], acc[1], acc[1], acc[1], mod[1]);
       for (size_t h = 0; h < 2; ++h) gather(sel[h], table[h], entries, window_bits(ops[h].e, L, k * w, w));
       mul2(acc[0], acc[0], sel[0], mod[0], acc[1], acc[1], sel[1], mod[1]);

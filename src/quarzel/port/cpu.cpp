@@ -35,6 +35,8 @@ CpuFeatures detect() noexcept {
     f.bmi2 = (b & bit_BMI2) != 0;
     f.adx = (b & bit_ADX) != 0;
     f.avx512ifma = zmm_state && (b & bit_AVX512F) != 0 && (b & bit_AVX512IFMA) != 0;
+    f.avx512vaes = zmm_state && (b & bit_AVX512F) != 0 && (b & bit_AVX512BW) != 0 && (b & bit_AVX512VL) != 0 &&
+                   (c & bit_VAES) != 0 && (c & bit_VPCLMULQDQ) != 0;
   }
 #endif
   return f;

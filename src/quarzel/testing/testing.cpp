@@ -24,9 +24,11 @@ void force_portable_ec(bool on) {
 void force_portable(Path path, bool on) {
   switch (path) {
     case Path::aes: seams::aes_portable.store(on, std::memory_order_relaxed); break;
+    case Path::gcm_vaes: seams::gcm_narrow.store(on, std::memory_order_relaxed); break;
     case Path::sha: seams::sha_portable.store(on, std::memory_order_relaxed); break;
     case Path::mpbn: seams::mpbn_portable.store(on, std::memory_order_relaxed); break;
     case Path::mpbn_exp2: seams::mpbn_exp2_model.store(on, std::memory_order_relaxed); break;
+    case Path::mpbn_ifma: seams::mpbn_exp2_off.store(on, std::memory_order_relaxed); break;
     case Path::ec: force_portable_ec(on); break;
   }
 }

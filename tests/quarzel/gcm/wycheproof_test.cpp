@@ -4,15 +4,15 @@
 
 #include <random>
 
+#include "gcm_paths.h"
 #include "gcm_util.h"
-#include "quarzel/aes/path_fixture.h"
 #include "support/vectors.h"
 
 namespace {
 
 using zt::Bytes;
 
-class Wycheproof : public zt::PathTest {};
+class Wycheproof : public zt::GcmPathTest {};
 
 TEST_P(Wycheproof, AesGcm) {
   const auto doc = zt::load_vectors("aes_gcm.json");
@@ -129,6 +129,6 @@ TEST_P(Wycheproof, AesGmac) {
   }
 }
 
-ZT_INSTANTIATE_PATHS(Wycheproof);
+ZT_INSTANTIATE_GCM_PATHS(Wycheproof);
 
 }  // namespace

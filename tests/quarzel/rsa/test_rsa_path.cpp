@@ -1,8 +1,9 @@
-// The suite runs three times (see tests/CMakeLists.txt): on the best kernels
+// The suite runs four times (see tests/CMakeLists.txt): on the best kernels
 // of the CPU, with ZEB_TEST_PORTABLE=mpbn on the portable Montgomery ones,
-// and with ZEB_TEST_PORTABLE=mpbn_exp2 with the CRT halves paired on the
-// portable model of the IFMA kernels, so that every vector and interop case
-// meets each.
+// with ZEB_TEST_PORTABLE=mpbn_exp2 with the CRT halves paired on the
+// portable model of the IFMA kernels, and with ZEB_TEST_PORTABLE=mpbn_ifma
+// on the BMI2/ADX kernels alone, so that every vector and interop case meets
+// each.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -25,10 +26,12 @@ class PathEnvironment : public ::testing::Environment {
   void SetUp() override {
     quarzel::testing::force_portable(quarzel::testing::Path::mpbn, requested() == "mpbn");
     quarzel::testing::force_portable(quarzel::testing::Path::mpbn_exp2, requested() == "mpbn_exp2");
+    quarzel::testing::force_portable(quarzel::testing::Path::mpbn_ifma, requested() == "mpbn_ifma");
   }
   void TearDown() override {
     quarzel::testing::force_portable(quarzel::testing::Path::mpbn, false);
     quarzel::testing::force_portable(quarzel::testing::Path::mpbn_exp2, false);
+    quarzel::testing::force_portable(quarzel::testing::Path::mpbn_ifma, false);
   }
 };
 
@@ -48,6 +51,8 @@ TEST(RsaPath, RunsOnTheRequestedKernels) {
   }
   if (requested() == "mpbn_exp2") {
     EXPECT_EQ("model16", pair);
+  } else if (requested() == "mpbn_ifma") {
+    EXPECT_EQ("none", pair);
   } else {
     EXPECT_EQ(cpu.avx512ifma ? "ifma16" : "none", pair);
   }

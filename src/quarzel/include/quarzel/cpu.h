@@ -15,6 +15,9 @@ struct CpuFeatures {
   bool bmi2 = false;    // MULX
   bool adx = false;     // ADCX / ADOX
   bool avx512ifma = false;  // AVX-512F + IFMA (VPMADD52), with the OS saving ZMM state
+  // AVX-512F/BW/VL + VAES + VPCLMULQDQ (AES rounds and carry-less products on
+  // four 128-bit lanes of a ZMM register), with the OS saving ZMM state
+  bool avx512vaes = false;
 };
 
 // All false off x86.

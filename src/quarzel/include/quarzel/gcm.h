@@ -64,9 +64,12 @@ typedef struct gcm_ctx_s {
   fp_gcm_final_t fp_gcm_final;
   // Instruction-set path chosen at key set-up (a quarzel::CipherAccel value)
   // and, for the carry-less-multiply path, H^1 .. H^8 in its bit-reflected
-  // form for aggregated GHASH.
+  // form for aggregated GHASH (H^1 .. H^16 when `wide`).
   uint32_t accel;
-  uint8_t h_pow[8][16];
+  uint8_t h_pow[16][16];
+  // Nonzero: the data run on the 512-bit VAES/VPCLMULQDQ path, chosen at key
+  // set-up with the carry-less-multiply path.
+  uint32_t wide;
 } gcm_ctx_t;
 
 extern "C" {

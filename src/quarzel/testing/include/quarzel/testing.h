@@ -12,9 +12,11 @@ namespace quarzel::testing {
 // The code paths with an instruction-set variant.
 enum class Path : uint8_t {
   aes,   // AES and GHASH (AES-NI, PCLMULQDQ): key set-ups made afterwards
+  gcm_vaes,  // GCM's 16-block VAES/VPCLMULQDQ path (the 8-block CLMUL one runs): key set-ups made afterwards
   sha,   // SHA-1 and SHA-256 (SHA extensions): contexts initialised afterwards
   mpbn,  // Montgomery products (BMI2/ADX); RSA's paired exponentiations (IFMA) off
   mpbn_exp2,  // RSA's paired CRT exponentiations (AVX-512 IFMA) on their portable model
+  mpbn_ifma,  // RSA's paired CRT exponentiations (AVX-512 IFMA) off: BMI2/ADX products run as without IFMA
   ec,    // EC field products of every curve engine (ADX)
 };
 
