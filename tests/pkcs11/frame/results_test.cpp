@@ -100,7 +100,9 @@ std::vector<Entry> entry_points() {
       {"C_InitPIN", [=](F f, S s, Args& a) { return f->C_InitPIN(s, a.pin, pin_len); }},
       {"C_SetPIN", [=](F f, S s, Args& a) { return f->C_SetPIN(s, a.pin, pin_len, a.pin, pin_len); }},
       {"C_OpenSession",
-       [](F f, S, Args& a) { return f->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, a.handle); }},
+       [](F f, S, Args& a) {
+         return f->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, a.handle);
+       }},
       {"C_GetSessionInfo", [](F f, S s, Args& a) { return f->C_GetSessionInfo(s, a.session_info); }},
       {"C_GetOperationState", [](F f, S s, Args& a) { return f->C_GetOperationState(s, a.out, a.out_len); }},
       {"C_SetOperationState", [=](F f, S s, Args& a) { return f->C_SetOperationState(s, a.data, n, 1, 2); }},
@@ -142,7 +144,8 @@ std::vector<Entry> entry_points() {
        [=](F f, S s, Args& a) { return f->C_DigestEncryptUpdate(s, a.data, n, a.out, a.out_len); }},
       {"C_DecryptDigestUpdate",
        [=](F f, S s, Args& a) { return f->C_DecryptDigestUpdate(s, a.data, n, a.out, a.out_len); }},
-      {"C_SignEncryptUpdate", [=](F f, S s, Args& a) { return f->C_SignEncryptUpdate(s, a.data, n, a.out, a.out_len); }},
+      {"C_SignEncryptUpdate",
+       [=](F f, S s, Args& a) { return f->C_SignEncryptUpdate(s, a.data, n, a.out, a.out_len); }},
       {"C_DecryptVerifyUpdate",
        [=](F f, S s, Args& a) { return f->C_DecryptVerifyUpdate(s, a.data, n, a.out, a.out_len); }},
       {"C_GenerateKey", [](F f, S s, Args& a) { return f->C_GenerateKey(s, a.mech, a.attrs, 1, a.handle); }},
