@@ -21,20 +21,24 @@ bool in_v30_table(CK_RV rv) { return rv <= CKR_OPERATION_CANCEL_FAILED && zeb::c
 // A search template by label (and, when given, CKA_TOKEN).
 class ByLabel {
  public:
-  explicit ByLabel(std::string label) : label_(std::move(label)) {
-    attrs_.push_back({CKA_LABEL, label_.data(), label_.size()});
-  }
+  explicit ByLabel(std::string label) : label_(std::move(label)) {}
   ByLabel& token(bool on) {
     token_ = on ? CK_TRUE : CK_FALSE;
-    attrs_.push_back({CKA_TOKEN, &token_, 1});
+    with_token_ = true;
     return *this;
   }
-  CK_ATTRIBUTE* attrs() { return attrs_.data(); }
-  CK_ULONG count() const { return attrs_.size(); }
+  // The entries, pointing into this template's own values.
+  CK_ATTRIBUTE* attrs() {
+    attrs_ = {{CKA_LABEL, label_.data(), label_.size()}};
+    if (with_token_) attrs_.push_back({CKA_TOKEN, &token_, 1});
+    return attrs_.data();
+  }
+  CK_ULONG count() const { return with_token_ ? 2 : 1; }
 
  private:
   std::string label_;
   CK_BBOOL token_ = CK_FALSE;
+  bool with_token_ = false;
   std::vector<CK_ATTRIBUTE> attrs_;
 };
 
@@ -172,10 +176,11 @@ TEST_F(FindState, AllocationFailureAtEachStepOfInitLeavesTheSessionUsable) {
   const CK_OBJECT_HANDLE other = data_object("other", true);
   ByLabel kept("kept");
   ByLabel by_other("other");
+  CK_ATTRIBUTE* const other_attrs = by_other.attrs();  // built before allocations fail
   ASSERT_EQ(p11->C_FindObjectsInit(s, kept.attrs(), kept.count()), CKR_OK);
   ASSERT_EQ(page(1), std::vector<CK_OBJECT_HANDLE>{t1});
   const long runs = sweep_allocation_failures(
-      [&] { return p11->C_FindObjectsInit(s, by_other.attrs(), by_other.count()); },
+      [&] { return p11->C_FindObjectsInit(s, other_attrs, by_other.count()); },
       [&](CK_RV rv, bool failed) {
         if (!failed) {
           EXPECT_EQ(rv, CKR_OK);
