@@ -151,7 +151,7 @@ TEST_F(FindState, ThreadsRacingFindCloseAndInitOnOneSession) {
       check(p11->C_FindObjectsFinal(h));
     }
   });
-  for (int round = 0; round < 40; ++round) {
+  for (int round = 0; round < 100; ++round) {
     const CK_SESSION_HANDLE h = current.load();
     one_find(h);
     check(p11->C_CloseSession(h));
