@@ -2,14 +2,13 @@
 // signatures with recovery, digests of keys and the dual-function updates.
 // Each answers CKR_FUNCTION_NOT_SUPPORTED and writes no output, so that no
 // caller goes on with data that was never produced.
-#include <cstdio>
-
 #include "frame/p11_frame.h"
 
 namespace {
 
 CK_RV not_supported(const char* name) {
-  std::printf("[%s] not ready\n", name);
+  if (!isInitialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+  zebp11::not_ready(name);
   return CKR_FUNCTION_NOT_SUPPORTED;
 }
 

@@ -1,6 +1,4 @@
 // Entry points of sessions.
-#include <cstdio>
-
 #include "frame/frame_internal.h"
 
 CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR /*pApplication*/, CK_NOTIFY /*Notify*/,
@@ -40,17 +38,18 @@ P11_CATCH_ALL
 // session, which has no way to export it.
 CK_RV C_GetOperationState(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG_PTR) {
   if (!isInitialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-  std::printf("[%s] not ready\n", "C_GetOperationState");
+  zebp11::not_ready("C_GetOperationState");
   return CKR_FUNCTION_NOT_SUPPORTED;
 }
 
 CK_RV C_SetOperationState(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_OBJECT_HANDLE, CK_OBJECT_HANDLE) {
   if (!isInitialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-  std::printf("[%s] not ready\n", "C_SetOperationState");
+  zebp11::not_ready("C_SetOperationState");
   return CKR_FUNCTION_NOT_SUPPORTED;
 }
 
 CK_RV C_SessionCancel(CK_SESSION_HANDLE, CK_FLAGS) {
-  std::printf("[%s] not ready\n", "C_SessionCancel");
+  if (!isInitialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+  zebp11::not_ready("C_SessionCancel");
   return CKR_FUNCTION_NOT_SUPPORTED;
 }

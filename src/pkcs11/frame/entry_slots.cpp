@@ -1,6 +1,4 @@
 // Entry points of slots, tokens and mechanisms.
-#include <cstdio>
-
 #include "crypto/mechanisms.h"
 #include "frame/frame_internal.h"
 
@@ -61,6 +59,7 @@ P11_CATCH_ALL
 
 // Slots are the tokens found at start-up; no slot events happen.
 CK_RV C_WaitForSlotEvent(CK_FLAGS, CK_SLOT_ID_PTR, CK_VOID_PTR) {
-  std::printf("[%s] not ready\n", "C_WaitForSlotEvent");
+  if (!isInitialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+  zebp11::not_ready("C_WaitForSlotEvent");
   return CKR_FUNCTION_NOT_SUPPORTED;
 }

@@ -8,11 +8,9 @@
 // Module start-up and shutdown (the caller serialises them).
 [[nodiscard]] CK_RV P11_Initialize() noexcept;
 [[nodiscard]] CK_RV P11_Finalize() noexcept;
-void P11_SetInitialised(bool on) noexcept;
 [[nodiscard]] CK_RV P11_GetInfo(CK_INFO* info) noexcept;
 
 // Slot table.
-void reset_p11_slot_table() noexcept;
 void reset_p11_slot_info(CK_SLOT_INFO* info) noexcept;
 void reset_p11_token_info(CK_TOKEN_INFO* info) noexcept;
 [[nodiscard]] CK_RV P11_GetSlotList(CK_SLOT_ID* list, CK_ULONG* count) noexcept;
@@ -21,7 +19,6 @@ void reset_p11_token_info(CK_TOKEN_INFO* info) noexcept;
 void P11_SlotInfoInit(size_t index, const VRK_UCHAR* tknId, const CK_TOKEN_INFO* info) noexcept;
 
 // Session table.
-void reset_p11_session_table() noexcept;
 // Closes the core session of every open session and empties the table.
 void P11_CloseEverySession() noexcept;
 [[nodiscard]] CK_RV P11_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_SESSION_HANDLE* phSession) noexcept;

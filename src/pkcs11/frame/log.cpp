@@ -20,7 +20,7 @@ std::mutex g_log_mutex;
 
 struct LevelStyle {
   char letter;
-  const char* prefix;  // standard-output prefix, with file, function and line
+  const char* prefix;  // standard-error prefix, with file, function and line
 };
 
 constexpr LevelStyle kStyles[] = {
@@ -56,7 +56,7 @@ bool log_enabled(int level) noexcept {
 void log_trace(const Site& site) noexcept {
   if (!log_enabled(TARV_TRACE)) return;
   std::lock_guard lock(g_log_mutex);
-  std::printf(kStyles[TARV_TRACE].prefix, site.file, site.func, site.line);
+  std::fprintf(stderr, kStyles[TARV_TRACE].prefix, site.file, site.func, site.line);
   if (std::FILE* f = open_log_file()) {
     std::fprintf(f, "[%s, %s, Line %d] T \n", site.file, site.func, site.line);
     std::fclose(f);
@@ -68,11 +68,11 @@ void log_message(int level, const Site& site, const char* fmt, ...) noexcept {
   std::va_list args;
   va_start(args, fmt);
   std::lock_guard lock(g_log_mutex);
-  std::printf(kStyles[level].prefix, site.file, site.func, site.line);
+  std::fprintf(stderr, kStyles[level].prefix, site.file, site.func, site.line);
   std::va_list again;
   va_copy(again, args);  // the text is formatted twice: once per destination
-  std::vprintf(fmt, args);
-  std::printf("\033[m\n");
+  std::vfprintf(stderr, fmt, args);
+  std::fprintf(stderr, "\033[m\n");
   if (std::FILE* f = open_log_file()) {
     const std::tm tm = local_now();
     char when[32];
@@ -90,11 +90,11 @@ void log_dump(const Site& site, const char* name, const void* data, int len) noe
   if (!log_enabled(TARV_DEBUG)) return;
   if (name == nullptr) name = "";
   std::lock_guard lock(g_log_mutex);
-  std::printf("D [%s, %s, Line %d] %s len = %d", site.file, site.func, site.line, name, len);
-  std::printf("\033[m\n");
+  std::fprintf(stderr, "D [%s, %s, Line %d] %s len = %d", site.file, site.func, site.line, name, len);
+  std::fprintf(stderr, "\033[m\n");
   if (data == nullptr && len != 0) {
-    std::printf("\033[1;34m D \t you are printing a NULL PTR! Do nothing!");
-    std::printf("\033[m\n");
+    std::fprintf(stderr, "\033[1;34m D \t you are printing a NULL PTR! Do nothing!");
+    std::fprintf(stderr, "\033[m\n");
     return;
   }
   std::FILE* f = open_log_file();
@@ -103,13 +103,13 @@ void log_dump(const Site& site, const char* name, const void* data, int len) noe
   const auto* bytes = static_cast<const unsigned char*>(data);
   for (int i = 0; i < len; ++i) {
     if (i % 16 == 0) {
-      std::printf("\n\t%08x: ", static_cast<unsigned>(i));
+      std::fprintf(stderr, "\n\t%08x: ", static_cast<unsigned>(i));
       if (f != nullptr) std::fprintf(f, "\n\t%08x: ", static_cast<unsigned>(i));
     }
-    std::printf("%02X ", bytes[i]);
+    std::fprintf(stderr, "%02X ", bytes[i]);
     if (f != nullptr) std::fprintf(f, "%02X ", bytes[i]);
   }
-  std::printf("\033[m\n");
+  std::fprintf(stderr, "\033[m\n");
   if (f != nullptr) {
     std::fputc('\n', f);
     std::fclose(f);
@@ -122,8 +122,13 @@ void log_failure(const Site& site, CK_RV rv) noexcept {
 
 void red_line(const Site& site, unsigned long rv) noexcept {
   std::lock_guard lock(g_log_mutex);
-  std::printf("\033[1;31mfailed with err = 0x%04x, [line %d, %s, %s]\033[m\n", static_cast<unsigned>(rv), site.line,
-              site.path, site.func);
+  std::fprintf(stderr, "\033[1;31mfailed with err = 0x%04x, [line %d, %s, %s]\033[m\n", static_cast<unsigned>(rv),
+               site.line, site.path, site.func);
+}
+
+void not_ready(const char* name) noexcept {
+  std::lock_guard lock(g_log_mutex);
+  std::fprintf(stderr, "[%s] not ready\n", name);
 }
 
 }  // namespace zebp11

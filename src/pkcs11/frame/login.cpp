@@ -1,10 +1,12 @@
 // Login and logout. A login belongs to one session: it is made on that
-// session's core session alone, and the session's state follows it.
-#include <cstdio>
-
+// session's core session alone, and the session's state follows it. A
+// session where one user is logged in takes no login of the other
+// (CKR_USER_ANOTHER_ALREADY_LOGGED_IN) until it logs out.
 #include "frame/frame_internal.h"
 
 namespace {
+
+bool is_user(CK_STATE s) noexcept { return s == CKS_RO_USER_FUNCTIONS || s == CKS_RW_USER_FUNCTIONS; }
 
 CK_STATE user_state(const CK_SESSION_INFO& info) noexcept {
   return (info.flags & CKF_RW_SESSION) ? CKS_RW_USER_FUNCTIONS : CKS_RO_USER_FUNCTIONS;
@@ -37,7 +39,7 @@ CK_RV P11_Logout(CK_SESSION_HANDLE hSession) noexcept {
   P11_TRY(P11_GetSessionInfo(hSession, &info));
   if (info.state == CKS_RW_SO_FUNCTIONS) {
     P11_TRY_CORE(VRK_LogoutTokenSuperUser(hVRK));
-  } else if (info.state == CKS_RO_USER_FUNCTIONS || info.state == CKS_RW_USER_FUNCTIONS) {
+  } else if (is_user(info.state)) {
     P11_TRY_CORE(VRK_LogoutTokenNormalUser(hVRK));
   }
   return P11_SetSessionState(hSession, public_state(info));
@@ -51,15 +53,15 @@ CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR_PTR
     if (P11_CheckROSessionExists()) return CKR_SESSION_READ_ONLY_EXISTS;
     P11_TRY(P11_GetSessionInfo(hSession, &info));
     if (info.state == CKS_RW_SO_FUNCTIONS) return CKR_USER_ALREADY_LOGGED_IN;
+    if (is_user(info.state)) return CKR_USER_ANOTHER_ALREADY_LOGGED_IN;
     P11_TRY(P11_LoginSO(hSession, pPin, ulPinLen));
     P11_TRY(P11_SetSessionState(hSession, CKS_RW_SO_FUNCTIONS));
     return CKR_OK;
   }
   if (userType == CKU_USER) {
     P11_TRY(P11_GetSessionInfo(hSession, &info));
-    if (info.state == CKS_RO_USER_FUNCTIONS || info.state == CKS_RW_USER_FUNCTIONS) {
-      return CKR_USER_ALREADY_LOGGED_IN;
-    }
+    if (is_user(info.state)) return CKR_USER_ALREADY_LOGGED_IN;
+    if (info.state == CKS_RW_SO_FUNCTIONS) return CKR_USER_ANOTHER_ALREADY_LOGGED_IN;
     P11_TRY(P11_LoginUser(hSession, pPin, ulPinLen));
     P11_TRY(P11_SetSessionState(hSession, user_state(info)));
     return CKR_OK;
@@ -77,6 +79,7 @@ P11_CATCH_ALL
 
 // Logins by user name are not offered: a token has one user and one SO.
 CK_RV C_LoginUser(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR_PTR, CK_ULONG, CK_UTF8CHAR_PTR, CK_ULONG) {
-  std::printf("[%s] not ready\n", "C_LoginUser");
+  if (!isInitialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+  zebp11::not_ready("C_LoginUser");
   return CKR_FUNCTION_NOT_SUPPORTED;
 }

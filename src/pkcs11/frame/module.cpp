@@ -1,16 +1,13 @@
 // Module start-up and shutdown: the first listed HSM becomes the one the core
 // service runs on, and each of its tokens becomes a slot.
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 
 #include "frame/frame_internal.h"
+#include "frame/tables.h"
 
 namespace {
-
-std::atomic<bool> g_initialised{false};
-std::atomic<VRK_HANDLE> gl_Hsm{0};
 
 constexpr size_t kMaxListedHsms = VRK_MAX_LISTED_HSMS;
 
@@ -31,15 +28,8 @@ CK_RV fill_slots(VRK_HANDLE hsm) noexcept {
 
 }  // namespace
 
-bool isInitialised() noexcept { return g_initialised.load(std::memory_order_acquire); }
-
-void P11_SetInitialised(bool on) noexcept { g_initialised.store(on, std::memory_order_release); }
-
-VRK_HANDLE P11_GetHsmHandle() noexcept { return gl_Hsm.load(std::memory_order_acquire); }
-
 CK_RV P11_Initialize() noexcept {
-  reset_p11_slot_table();
-  reset_p11_session_table();
+  reset_p11_tables();
 
   VRK_UCHAR types[kMaxListedHsms] = {};
   VRK_UCHAR sns[kMaxListedHsms][VRK_SN_LEN] = {};
@@ -56,12 +46,12 @@ CK_RV P11_Initialize() noexcept {
 
   VRK_HANDLE hsm = 0;
   P11_TRY_CORE(VRK_Initialize(&hsm));
-  gl_Hsm.store(hsm, std::memory_order_release);
+  P11_SetHsmHandle(hsm);
   const CK_RV rv = fill_slots(hsm);
   if (rv != CKR_OK) {
     // Leave nothing half started: a later C_Initialize starts afresh.
     (void)VRK_Finalize(hsm);
-    reset_p11_slot_table();
+    reset_p11_tables();
   }
   return rv;
 }
@@ -71,8 +61,7 @@ CK_RV P11_Finalize() noexcept {
   // the next start-up.
   P11_CloseEverySession();
   P11_TRY_CORE(VRK_Finalize(P11_GetHsmHandle()));
-  reset_p11_slot_table();
-  reset_p11_session_table();
+  reset_p11_tables();
   return CKR_OK;
 }
 

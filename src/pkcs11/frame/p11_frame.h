@@ -14,7 +14,9 @@
 #include <initializer_list>
 #include <new>
 #include <optional>
+#include <vector>
 
+#include "frame/module_state.h"
 #include "frame/p11_log.h"
 
 // ---- Limits ---------------------------------------------------------------
@@ -36,32 +38,35 @@ struct ZEBP11_SLOT_INFO {
   CK_SLOT_INFO ck_slot_info;
 };
 
-// The find state of a session. `target_attrs` is a heap copy of the search
-// template: an array made with `new CK_ATTRIBUTE[N_attr]` whose `pValue`
-// buffers are made with `new CK_BYTE[...]` (or null). The session entry owns
-// it once stored and releases it with P11_FreeFindTemplate when the find is
-// replaced, the session closes or the module is finalised.
-struct ZEBP11_FINDOBJ_INFO {
-  CK_ULONG N_attr = 0;
-  CK_ATTRIBUTE* target_attrs = nullptr;
-  CK_ULONG position = 0;  // matches handed out so far
+// One attribute of a search template: its type and the module's own copy of
+// its value.
+struct ZEBP11_FIND_ATTR {
+  CK_ATTRIBUTE_TYPE type = 0;
+  std::vector<CK_BYTE> value;
 };
 
+// The find state of a session, owned by its entry and used only under the
+// session table's lock: the module's copy of the search template and the
+// handles of its matches, gathered once when the find began and handed out in
+// order from `position`. The empty state is "no find".
+struct ZEBP11_FINDOBJ_INFO {
+  std::vector<ZEBP11_FIND_ATTR> target_attrs;
+  std::vector<CK_OBJECT_HANDLE> matches;
+  size_t position = 0;  // matches handed out so far
+};
+
+// One session entry; its default value is the free entry.
 struct ZEBP11_SESSION_INFO {
-  CK_SESSION_HANDLE hSess;  // 0: free
-  CK_SESSION_INFO SessInfo;
-  VRK_HANDLE hVRK;  // 0: free
-  VRK_UCHAR TknId[P11_TOKEN_ID_LEN];
-  CK_MECHANISM_TYPE Mech;
+  CK_SESSION_HANDLE hSess = 0;  // 0: free
+  CK_SESSION_INFO SessInfo{0xFFFFFFFFUL, 0, 0, 0};
+  VRK_HANDLE hVRK = 0;  // 0: free
+  VRK_UCHAR TknId[P11_TOKEN_ID_LEN] = {};
+  CK_MECHANISM_TYPE Mech = P11_MECH_NONE;
   ZEBP11_FINDOBJ_INFO FindObj;
 };
 
 // ---- Module state ----------------------------------------------------------
-
-// True between a successful C_Initialize and C_Finalize; safe from any thread.
-[[nodiscard]] bool isInitialised() noexcept;
-// The core HSM handle of the initialised module.
-[[nodiscard]] VRK_HANDLE P11_GetHsmHandle() noexcept;
+// isInitialised and P11_GetHsmHandle: frame/module_state.h.
 
 // ---- Slots -----------------------------------------------------------------
 
@@ -86,12 +91,14 @@ struct ZEBP11_SESSION_INFO {
 [[nodiscard]] CK_RV P11_GetSessionMech(CK_SESSION_HANDLE hSession, CK_MECHANISM_TYPE* mech) noexcept;
 // P11_MECH_NONE ends the operation.
 [[nodiscard]] CK_RV P11_SetSessionMech(CK_SESSION_HANDLE hSession, CK_MECHANISM_TYPE mech) noexcept;
-// Copies the find state out; the template stays owned by the session.
-[[nodiscard]] CK_RV P11_GetFindObjectInfo(CK_SESSION_HANDLE hSession, ZEBP11_FINDOBJ_INFO* info) noexcept;
-// Stores the find state; the session takes the template and releases the one
-// it held before. On failure the caller keeps (and frees) its template.
-[[nodiscard]] CK_RV P11_SetFindObjectInfo(CK_SESSION_HANDLE hSession, const ZEBP11_FINDOBJ_INFO* info) noexcept;
-void P11_FreeFindTemplate(CK_ATTRIBUTE* attrs, CK_ULONG count) noexcept;
+// Makes `info` the session's find state, in place of the one it held (the
+// empty state ends the find). With an unknown handle `info` stays the
+// caller's.
+[[nodiscard]] CK_RV P11_SetFindObjectInfo(CK_SESSION_HANDLE hSession, ZEBP11_FINDOBJ_INFO&& info) noexcept;
+// Hands out the next matches of the session's find: up to `max` handles into
+// `out` and their number into *count; the find moves past them.
+[[nodiscard]] CK_RV P11_NextFindMatches(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE* out, CK_ULONG max,
+                                        CK_ULONG* count) noexcept;
 [[nodiscard]] bool P11_CheckRWSOExists() noexcept;
 [[nodiscard]] bool P11_CheckROSessionExists() noexcept;
 [[nodiscard]] CK_RV P11_ResetSessInfo(CK_SESSION_INFO* info) noexcept;

@@ -1,12 +1,15 @@
-// The module's log: five levels written to standard output (coloured) and
+// The module's log: five levels written to standard error (coloured) and
 // appended to "ZEBP11-<date>.log" in the working directory, plus the red
-// failure line that reports a failed core call whatever the level.
+// failure line that reports a failed core call whatever the level. Standard
+// output belongs to the application: the module never writes to it.
 #pragma once
 
 #include <pkcs11/pkcs11.h>
 
 #include <cstddef>
 #include <cstdint>
+
+#include "frame/result_codes.h"
 
 #define ZEBP11_API extern "C" __attribute__((visibility("default")))
 
@@ -42,8 +45,11 @@ void log_message(int level, const Site& site, const char* fmt, ...) noexcept __a
 void log_dump(const Site& site, const char* name, const void* data, int len) noexcept;
 // "failed with err = 0x%08lx(%s)" at the error level.
 void log_failure(const Site& site, CK_RV rv) noexcept;
-// The red standard-output line of a failed core call, written at any level.
+// The red standard-error line of a failed core call, written at any level.
 void red_line(const Site& site, unsigned long rv) noexcept;
+// "[<name>] not ready" on standard error, at any level: an entry point that
+// does no work says so.
+void not_ready(const char* name) noexcept;
 
 }  // namespace zebp11
 
@@ -55,24 +61,25 @@ void red_line(const Site& site, unsigned long rv) noexcept;
 #define P11_DUMP(name, ptr, len) ::zebp11::log_dump(ZEBP11_SITE, (name), (ptr), static_cast<int>(len))
 
 // Traced call: a trace line, the call, and on failure the error line and a
-// return of the result from the calling function.
+// return of the result (as ck_rv gives it) from the calling function.
 #define P11_TRY(call)                               \
   do {                                              \
     ::zebp11::log_trace(ZEBP11_SITE);               \
     const CK_RV p11_rv_ = static_cast<CK_RV>(call); \
     if (p11_rv_ != CKR_OK) {                        \
       ::zebp11::log_failure(ZEBP11_SITE, p11_rv_);  \
-      return p11_rv_;                               \
+      return ::zebp11::ck_rv(p11_rv_);              \
     }                                               \
   } while (0)
 
-// Checked core call: nothing before it; on failure the red line on standard
-// output and a return of the result, unchanged.
+// Checked core call: nothing before it; on failure the red line (with the
+// core's own code) on standard error and a return of the result as ck_rv
+// gives it.
 #define P11_TRY_CORE(call)                                                 \
   do {                                                                     \
     const CK_RV p11_rv_ = static_cast<CK_RV>(static_cast<uint32_t>(call)); \
     if (p11_rv_ != CKR_OK) {                                               \
       ::zebp11::red_line(ZEBP11_SITE, p11_rv_);                            \
-      return p11_rv_;                                                      \
+      return ::zebp11::ck_rv(p11_rv_);                                     \
     }                                                                      \
   } while (0)

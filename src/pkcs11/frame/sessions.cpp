@@ -2,33 +2,22 @@
 // One lock guards the table; core calls are made outside it, with the entry
 // reserved (its core handle set, its session handle still 0) so that no other
 // thread can take or find it meanwhile.
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <mutex>
 
 #include "frame/frame_internal.h"
+#include "frame/tables.h"
 
 namespace {
-
-std::mutex g_sess_mutex;
-ZEBP11_SESSION_INFO p11_sess_table[P11_MAX_SESSIONS];
-
-void reset_entry(ZEBP11_SESSION_INFO& e) noexcept {
-  P11_FreeFindTemplate(e.FindObj.target_attrs, e.FindObj.N_attr);
-  e.hSess = 0;
-  (void)P11_ResetSessInfo(&e.SessInfo);
-  e.hVRK = 0;
-  std::memset(e.TknId, 0, sizeof e.TknId);
-  e.Mech = P11_MECH_NONE;
-  e.FindObj = ZEBP11_FINDOBJ_INFO{};
-}
 
 bool in_use(const ZEBP11_SESSION_INFO& e) noexcept { return e.hSess != 0 && e.hVRK != 0; }
 
 // The open session with this handle; the caller holds the lock.
 ZEBP11_SESSION_INFO* find_locked(CK_SESSION_HANDLE h) noexcept {
   if (h == CK_INVALID_HANDLE) return nullptr;
-  for (auto& e : p11_sess_table) {
+  for (auto& e : p11_sess_table.entries) {
     if (in_use(e) && e.hSess == h) return &e;
   }
   return nullptr;
@@ -37,7 +26,7 @@ ZEBP11_SESSION_INFO* find_locked(CK_SESSION_HANDLE h) noexcept {
 // Runs `f` on the session's entry under the lock.
 template <class F>
 CK_RV with_session(CK_SESSION_HANDLE h, F&& f) noexcept {
-  std::lock_guard lock(g_sess_mutex);
+  std::lock_guard lock(p11_sess_table.mutex);
   ZEBP11_SESSION_INFO* e = find_locked(h);
   if (e == nullptr) return CKR_SESSION_HANDLE_INVALID;
   f(*e);
@@ -46,8 +35,8 @@ CK_RV with_session(CK_SESSION_HANDLE h, F&& f) noexcept {
 
 template <class Pred>
 bool any_session(Pred&& pred) noexcept {
-  std::lock_guard lock(g_sess_mutex);
-  for (const auto& e : p11_sess_table) {
+  std::lock_guard lock(p11_sess_table.mutex);
+  for (const auto& e : p11_sess_table.entries) {
     if (in_use(e) && pred(e)) return true;
   }
   return false;
@@ -70,9 +59,9 @@ CK_RV gen_session_handle(size_t slot, VRK_HANDLE hVRK, const ZEBP11_SESSION_INFO
     P11_TRY_CORE(VRK_GenerateRandom(hVRK, sizeof bytes, bytes));
     CK_SESSION_HANDLE candidate = 0;
     for (int i = 7; i >= 0; --i) candidate = (candidate << 8) | bytes[i];  // little-endian
-    std::lock_guard lock(g_sess_mutex);
+    std::lock_guard lock(p11_sess_table.mutex);
     if (candidate == CK_INVALID_HANDLE || find_locked(candidate) != nullptr) continue;
-    ZEBP11_SESSION_INFO& e = p11_sess_table[slot];
+    ZEBP11_SESSION_INFO& e = p11_sess_table.entries[slot];
     e = fill;
     e.hSess = candidate;
     *out = candidate;
@@ -83,33 +72,13 @@ CK_RV gen_session_handle(size_t slot, VRK_HANDLE hVRK, const ZEBP11_SESSION_INFO
 
 }  // namespace
 
-CK_RV P11_ResetSessInfo(CK_SESSION_INFO* info) noexcept {
-  if (info == nullptr) return CKR_ARGUMENTS_BAD;
-  info->slotID = 0xFFFFFFFFUL;
-  info->state = 0;
-  info->flags = 0;
-  info->ulDeviceError = 0;
-  return CKR_OK;
-}
-
-void P11_FreeFindTemplate(CK_ATTRIBUTE* attrs, CK_ULONG count) noexcept {
-  if (attrs == nullptr) return;
-  for (CK_ULONG i = 0; i < count; ++i) delete[] static_cast<CK_BYTE*>(attrs[i].pValue);
-  delete[] attrs;
-}
-
-void reset_p11_session_table() noexcept {
-  std::lock_guard lock(g_sess_mutex);
-  for (auto& e : p11_sess_table) reset_entry(e);
-}
-
 void P11_CloseEverySession() noexcept {
   std::array<VRK_HANDLE, P11_MAX_SESSIONS> open{};
   {
-    std::lock_guard lock(g_sess_mutex);
+    std::lock_guard lock(p11_sess_table.mutex);
     for (size_t i = 0; i < P11_MAX_SESSIONS; ++i) {
-      open[i] = p11_sess_table[i].hVRK;
-      reset_entry(p11_sess_table[i]);
+      open[i] = p11_sess_table.entries[i].hVRK;
+      reset_p11_session_entry(p11_sess_table.entries[i]);
     }
   }
   for (VRK_HANDLE h : open) {
@@ -126,11 +95,11 @@ CK_RV P11_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_SESSION_HANDLE* phSe
   // Reserve the first free entry; with none, the core session goes again.
   size_t slot = P11_MAX_SESSIONS;
   {
-    std::lock_guard lock(g_sess_mutex);
+    std::lock_guard lock(p11_sess_table.mutex);
     for (size_t i = 0; i < P11_MAX_SESSIONS; ++i) {
-      if (p11_sess_table[i].hVRK == 0) {
+      if (p11_sess_table.entries[i].hVRK == 0) {
         slot = i;
-        p11_sess_table[i].hVRK = hVRK;
+        p11_sess_table.entries[i].hVRK = hVRK;
         break;
       }
     }
@@ -154,8 +123,8 @@ CK_RV P11_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_SESSION_HANDLE* phSe
   if (rv != CKR_OK) {
     zebp11::log_failure(ZEBP11_SITE, rv);
     {
-      std::lock_guard lock(g_sess_mutex);
-      reset_entry(p11_sess_table[slot]);
+      std::lock_guard lock(p11_sess_table.mutex);
+      reset_p11_session_entry(p11_sess_table.entries[slot]);
     }
     close_core_session(hVRK, ZEBP11_SITE);
   }
@@ -168,29 +137,29 @@ CK_RV P11_CloseSession(CK_SESSION_HANDLE hSession) noexcept {
   ZEBP11_SESSION_INFO* e = nullptr;
   VRK_HANDLE hVRK = 0;
   {
-    std::lock_guard lock(g_sess_mutex);
+    std::lock_guard lock(p11_sess_table.mutex);
     e = find_locked(hSession);
     if (e == nullptr) return CKR_SESSION_HANDLE_INVALID;
     hVRK = e->hVRK;
     e->hSess = 0;
   }
   const VRK_RV rv = VRK_CloseTokenSession(hVRK);
-  std::lock_guard lock(g_sess_mutex);
+  std::lock_guard lock(p11_sess_table.mutex);
   if (rv != VRK_OK) {
     zebp11::red_line(ZEBP11_SITE, rv);
     e->hSess = hSession;
-    return rv;
+    return zebp11::ck_rv(rv);
   }
-  reset_entry(*e);
+  reset_p11_session_entry(*e);
   return CKR_OK;
 }
 
 CK_RV P11_CloseAllSession(CK_SLOT_ID slotID) noexcept {
   std::array<CK_SESSION_HANDLE, P11_MAX_SESSIONS> handles{};
   {
-    std::lock_guard lock(g_sess_mutex);
+    std::lock_guard lock(p11_sess_table.mutex);
     for (size_t i = 0; i < P11_MAX_SESSIONS; ++i) {
-      const auto& e = p11_sess_table[i];
+      const auto& e = p11_sess_table.entries[i];
       if (in_use(e) && e.SessInfo.slotID == slotID) handles[i] = e.hSess;
     }
   }
@@ -244,18 +213,18 @@ CK_RV P11_SetSessionMech(CK_SESSION_HANDLE hSession, CK_MECHANISM_TYPE mech) noe
   return with_session(hSession, [&](ZEBP11_SESSION_INFO& e) { e.Mech = mech; });
 }
 
-CK_RV P11_GetFindObjectInfo(CK_SESSION_HANDLE hSession, ZEBP11_FINDOBJ_INFO* info) noexcept {
-  if (info == nullptr) return CKR_ARGUMENTS_BAD;
-  return with_session(hSession, [&](ZEBP11_SESSION_INFO& e) { *info = e.FindObj; });
+CK_RV P11_SetFindObjectInfo(CK_SESSION_HANDLE hSession, ZEBP11_FINDOBJ_INFO&& info) noexcept {
+  return with_session(hSession, [&](ZEBP11_SESSION_INFO& e) { e.FindObj = std::move(info); });
 }
 
-CK_RV P11_SetFindObjectInfo(CK_SESSION_HANDLE hSession, const ZEBP11_FINDOBJ_INFO* info) noexcept {
-  if (info == nullptr) return CKR_ARGUMENTS_BAD;
+CK_RV P11_NextFindMatches(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE* out, CK_ULONG max, CK_ULONG* count) noexcept {
+  if (count == nullptr || (out == nullptr && max != 0)) return CKR_ARGUMENTS_BAD;
   return with_session(hSession, [&](ZEBP11_SESSION_INFO& e) {
-    if (e.FindObj.target_attrs != info->target_attrs) {
-      P11_FreeFindTemplate(e.FindObj.target_attrs, e.FindObj.N_attr);
-    }
-    e.FindObj = *info;
+    ZEBP11_FINDOBJ_INFO& f = e.FindObj;
+    const size_t n = std::min<size_t>(max, f.matches.size() - f.position);
+    std::copy_n(f.matches.begin() + static_cast<std::ptrdiff_t>(f.position), n, out);
+    f.position += n;
+    *count = n;
   });
 }
 

@@ -7,18 +7,16 @@
 #include <mutex>
 
 #include "frame/frame_internal.h"
+#include "frame/tables.h"
 
 namespace {
-
-std::mutex g_slot_mutex;
-ZEBP11_SLOT_INFO p11_slot_table[P11_MAX_SLOTS];
 
 constexpr char kManufacturer[] = "Valdoren Technologies";
 
 // The token slot with this ID; the caller holds the lock. Only the first
 // token-count entries are token slots.
 const ZEBP11_SLOT_INFO* find_slot_locked(CK_SLOT_ID slotID) noexcept {
-  for (const auto& s : p11_slot_table) {
+  for (const auto& s : p11_slot_table.entries) {
     if (!(s.ck_slot_info.flags & CKF_TOKEN_PRESENT)) break;
     if (s.slotID == slotID) return &s;
   }
@@ -57,26 +55,6 @@ CK_FLAGS token_flags(const VRK_TOKEN_INFO& t) noexcept {
 
 }  // namespace
 
-size_t p11_text_len(const void* src, size_t width) noexcept {
-  const auto* p = static_cast<const uint8_t*>(src);
-  const void* zero = std::memchr(p, 0, width);
-  return zero == nullptr ? width : static_cast<size_t>(static_cast<const uint8_t*>(zero) - p);
-}
-
-void p11_pad_copy(CK_UTF8CHAR* field, size_t width, const void* src, size_t len) noexcept {
-  std::memset(field, ' ', width);
-  if (src != nullptr) std::memcpy(field, src, p11_text_len(src, std::min(len, width)));
-}
-
-void reset_p11_slot_info(CK_SLOT_INFO* info) noexcept {
-  static constexpr char kDummy[] = "dummy slot for token creation";
-  p11_pad_copy(info->slotDescription, sizeof info->slotDescription, kDummy, sizeof kDummy - 1);
-  p11_pad_copy(info->manufacturerID, sizeof info->manufacturerID, "N/A", 3);
-  info->flags = 0;
-  info->hardwareVersion = CK_VERSION{0, 0};
-  info->firmwareVersion = CK_VERSION{0, 0};
-}
-
 void reset_p11_token_info(CK_TOKEN_INFO* info) noexcept {
   *info = CK_TOKEN_INFO{};
   std::memset(info->label, ' ', sizeof info->label);
@@ -85,19 +63,10 @@ void reset_p11_token_info(CK_TOKEN_INFO* info) noexcept {
   std::memset(info->serialNumber, ' ', sizeof info->serialNumber);
 }
 
-void reset_p11_slot_table() noexcept {
-  std::lock_guard lock(g_slot_mutex);
-  for (auto& s : p11_slot_table) {
-    s.slotID = 0xFFFFFFFFUL;
-    std::memset(s.TknId, 0, sizeof s.TknId);
-    reset_p11_slot_info(&s.ck_slot_info);
-  }
-}
-
 void P11_SlotInfoInit(size_t index, const VRK_UCHAR* tknId, const CK_TOKEN_INFO* info) noexcept {
   static constexpr char kDescription[] = "software simulated slot";
-  std::lock_guard lock(g_slot_mutex);
-  ZEBP11_SLOT_INFO& s = p11_slot_table[index];
+  std::lock_guard lock(p11_slot_table.mutex);
+  ZEBP11_SLOT_INFO& s = p11_slot_table.entries[index];
   s.slotID = index;
   std::memset(s.TknId, 0, sizeof s.TknId);
   std::memcpy(s.TknId, tknId, p11_text_len(tknId, sizeof s.TknId));
@@ -139,13 +108,13 @@ CK_RV P11_TokenInfoInit(VRK_HANDLE hHsm, const VRK_UCHAR* tknId, const VRK_UCHAR
 }
 
 CK_RV P11_CheckSlotIDValid(CK_SLOT_ID slotID) noexcept {
-  std::lock_guard lock(g_slot_mutex);
+  std::lock_guard lock(p11_slot_table.mutex);
   return find_slot_locked(slotID) != nullptr ? CKR_OK : CKR_SLOT_ID_INVALID;
 }
 
 CK_RV P11_SlotIDtoVRKTokenID(CK_SLOT_ID slotID, VRK_UCHAR* tknId) noexcept {
   if (tknId == nullptr) return CKR_ARGUMENTS_BAD;
-  std::lock_guard lock(g_slot_mutex);
+  std::lock_guard lock(p11_slot_table.mutex);
   const ZEBP11_SLOT_INFO* s = find_slot_locked(slotID);
   if (s == nullptr) return CKR_SLOT_ID_INVALID;
   std::memcpy(tknId, s->TknId, sizeof s->TknId);
@@ -153,18 +122,18 @@ CK_RV P11_SlotIDtoVRKTokenID(CK_SLOT_ID slotID, VRK_UCHAR* tknId) noexcept {
 }
 
 CK_ULONG P11_GetTokenCounts() noexcept {
-  std::lock_guard lock(g_slot_mutex);
+  std::lock_guard lock(p11_slot_table.mutex);
   CK_ULONG n = 0;
-  for (const auto& s : p11_slot_table) {
+  for (const auto& s : p11_slot_table.entries) {
     if (s.ck_slot_info.flags & CKF_TOKEN_PRESENT) ++n;
   }
   return n;
 }
 
 CK_RV P11_GetSlotList(CK_SLOT_ID* list, CK_ULONG* count) noexcept {
-  std::lock_guard lock(g_slot_mutex);
+  std::lock_guard lock(p11_slot_table.mutex);
   CK_ULONG n = 0;
-  for (const auto& s : p11_slot_table) {
+  for (const auto& s : p11_slot_table.entries) {
     if (s.ck_slot_info.flags & CKF_TOKEN_PRESENT) ++n;
   }
   // PKCS#11 v3.0 §5.2: a list too short for the slots gets the count and
@@ -174,14 +143,14 @@ CK_RV P11_GetSlotList(CK_SLOT_ID* list, CK_ULONG* count) noexcept {
     return CKR_BUFFER_TOO_SMALL;
   }
   if (list != nullptr) {
-    for (CK_ULONG i = 0; i < n; ++i) list[i] = p11_slot_table[i].slotID;
+    for (CK_ULONG i = 0; i < n; ++i) list[i] = p11_slot_table.entries[i].slotID;
   }
   *count = n;
   return CKR_OK;
 }
 
 CK_RV P11_GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO* info) noexcept {
-  std::lock_guard lock(g_slot_mutex);
+  std::lock_guard lock(p11_slot_table.mutex);
   const ZEBP11_SLOT_INFO* s = find_slot_locked(slotID);
   if (s == nullptr) return CKR_SLOT_ID_INVALID;
   *info = s->ck_slot_info;

@@ -72,30 +72,43 @@ CK_RV P11_InitPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK_ULONG ulP
   return CKR_OK;
 }
 
-// Changes the SO PIN (so) or the user PIN: the old PIN is proven on a
-// temporary session, the new one set on the caller's core session, which
-// carries the login. A read/write public session has no login of its own, so
-// there the new PIN is set on the temporary session that proved the old one.
-CK_RV P11_ChangePIN(bool so, CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, CK_ULONG ulOldLen,
-                    CK_UTF8CHAR_PTR pNewPin, CK_ULONG ulNewLen) noexcept {
+// The two core sessions of a PIN change: a temporary session of the caller's
+// token, on which the old PIN is proven, and the session on which the new PIN
+// is set. That is the caller's core session, which carries its login; a
+// read/write public session has no login of its own, so there it is the
+// temporary session that proved the old PIN.
+struct PinChange {
+  TempSession temp;
+  VRK_HANDLE target = 0;
+};
+
+CK_RV open_pin_change(CK_SESSION_HANDLE hSession, PinChange& change) noexcept {
   VRK_HANDLE hVRK = 0;
   P11_TRY(P11_GetVRKSessionHdle(hSession, &hVRK));
   CK_SESSION_INFO info{};
   P11_TRY(P11_GetSessionInfo(hSession, &info));
   VRK_UCHAR tknId[P11_TOKEN_ID_LEN] = {};
   P11_TRY(P11_SlotIDtoVRKTokenID(info.slotID, tknId));
-  TempSession temp;
-  P11_TRY(VRK_OpenTokenSession(P11_GetHsmHandle(), tknId, &temp.handle));
-  const auto oldLen = static_cast<VRK_UINT32>(ulOldLen);
-  const auto newLen = static_cast<VRK_UINT32>(ulNewLen);
-  const VRK_HANDLE target = info.state == CKS_RW_PUBLIC_SESSION ? temp.handle : hVRK;
-  if (so) {
-    P11_TRY(VRK_LoginTokenSuperUserByPin(temp.handle, pOldPin, oldLen));
-    P11_TRY(VRK_SetTokenSuperUserPin(target, pNewPin, newLen));
-  } else {
-    P11_TRY(VRK_LoginTokenNormalUserByPin(temp.handle, pOldPin, oldLen));
-    P11_TRY(VRK_SetTokenNormalUserPin(target, pNewPin, newLen));
-  }
+  P11_TRY(VRK_OpenTokenSession(P11_GetHsmHandle(), tknId, &change.temp.handle));
+  change.target = info.state == CKS_RW_PUBLIC_SESSION ? change.temp.handle : hVRK;
+  return CKR_OK;
+}
+
+CK_RV P11_ChangeSOPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, CK_ULONG ulOldLen, CK_UTF8CHAR_PTR pNewPin,
+                      CK_ULONG ulNewLen) noexcept {
+  PinChange change;
+  P11_TRY(open_pin_change(hSession, change));
+  P11_TRY(VRK_LoginTokenSuperUserByPin(change.temp.handle, pOldPin, static_cast<VRK_UINT32>(ulOldLen)));
+  P11_TRY(VRK_SetTokenSuperUserPin(change.target, pNewPin, static_cast<VRK_UINT32>(ulNewLen)));
+  return CKR_OK;
+}
+
+CK_RV P11_ChangeUserPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, CK_ULONG ulOldLen,
+                        CK_UTF8CHAR_PTR pNewPin, CK_ULONG ulNewLen) noexcept {
+  PinChange change;
+  P11_TRY(open_pin_change(hSession, change));
+  P11_TRY(VRK_LoginTokenNormalUserByPin(change.temp.handle, pOldPin, static_cast<VRK_UINT32>(ulOldLen)));
+  P11_TRY(VRK_SetTokenNormalUserPin(change.target, pNewPin, static_cast<VRK_UINT32>(ulNewLen)));
   return CKR_OK;
 }
 
@@ -137,11 +150,11 @@ CK_RV C_SetPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, CK_ULONG ulO
   P11_TRY(P11_GetSessionInfo(hSession, &session));
   switch (session.state) {
     case CKS_RW_SO_FUNCTIONS:
-      P11_TRY(P11_ChangePIN(true, hSession, pOldPin, ulOldLen, pNewPin, ulNewLen));
+      P11_TRY(P11_ChangeSOPIN(hSession, pOldPin, ulOldLen, pNewPin, ulNewLen));
       return CKR_OK;
     case CKS_RW_PUBLIC_SESSION:
     case CKS_RW_USER_FUNCTIONS:
-      P11_TRY(P11_ChangePIN(false, hSession, pOldPin, ulOldLen, pNewPin, ulNewLen));
+      P11_TRY(P11_ChangeUserPIN(hSession, pOldPin, ulOldLen, pNewPin, ulNewLen));
       return CKR_OK;
     default:
       return CKR_SESSION_READ_ONLY;

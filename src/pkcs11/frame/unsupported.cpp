@@ -2,14 +2,14 @@
 // parallel-function calls and the message-based family of PKCS#11 v3.0, plus
 // C_GenerateRandom, which draws from the core session's generator.
 #include <algorithm>
-#include <cstdio>
 
 #include "frame/frame_internal.h"
 
 namespace {
 
 CK_RV not_ready(const char* name, CK_RV rv) {
-  std::printf("[%s] not ready\n", name);
+  if (!isInitialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+  zebp11::not_ready(name);
   return rv;
 }
 

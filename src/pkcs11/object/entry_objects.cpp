@@ -145,5 +145,6 @@ CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, 
 // Attributes are fixed at creation: the object header has no way to change
 // them in place.
 CK_RV C_SetAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE_PTR, CK_ULONG) {
+  if (!isInitialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
   return CKR_FUNCTION_NOT_SUPPORTED;
 }

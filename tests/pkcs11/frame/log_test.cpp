@@ -1,5 +1,6 @@
-// The module's log: levels, standard-output and file lines, the red line of
-// a failed core call, and a log file that cannot be written.
+// The module's log: levels, standard-error and file lines, the red line of
+// a failed core call, and a log file that cannot be written. Standard output
+// is the application's: nothing is ever written to it.
 #include <ctime>
 #include <filesystem>
 #include <regex>
@@ -36,12 +37,16 @@ class Log : public P11Test {
     p11_set_log_level(5);
     P11Test::TearDown();
   }
-  // Runs `f` with standard output captured; returns what it wrote.
+  // Runs `f` with both standard streams captured; returns what it wrote on
+  // standard error, and expects nothing on standard output.
   template <class F>
   std::string captured(F&& f) {
     testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     f();
-    return testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    return err;
   }
 };
 
@@ -58,7 +63,7 @@ TEST_F(Log, QuietByDefault) {
 }
 
 // A failing traced call: a trace line and an error line with the same source
-// line, on standard output and in the dated file.
+// line, on standard error and in the dated file.
 TEST_F(Log, TracedFailureAtLevelZero) {
   initialize();
   p11_set_log_level(0);

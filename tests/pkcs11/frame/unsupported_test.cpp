@@ -24,8 +24,10 @@ struct NoWork {
   std::function<CK_RV(CK_FUNCTION_LIST_3_0*)> call;  // every pointer null
 };
 
-// Each one says so on standard output, whatever the log level, and writes
-// through none of its (null) pointers.
+// Each one says so on standard error (never on the application's standard
+// output), whatever the log level, and writes through none of its (null)
+// pointers. Before C_Initialize each answers CKR_CRYPTOKI_NOT_INITIALIZED and
+// writes nothing.
 TEST_F(Unsupported, EntryPointsWithoutWork) {
   const std::vector<NoWork> cases = {
       {"C_GetOperationState", CKR_FUNCTION_NOT_SUPPORTED,
@@ -74,12 +76,19 @@ TEST_F(Unsupported, EntryPointsWithoutWork) {
        [](auto f) { return f->C_VerifyMessageNext(1, nullptr, 0, nullptr, 0, nullptr, 0); }},
       {"C_MessageVerifyFinal", CKR_FUNCTION_NOT_SUPPORTED, [](auto f) { return f->C_MessageVerifyFinal(1); }},
   };
-  for (const auto& c : cases) {
-    testing::internal::CaptureStdout();
-    const CK_RV rv = c.call(p11);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(rv, c.rv) << c.name;
-    EXPECT_EQ(out, std::string("[") + c.name + "] not ready\n");
+  for (const bool initialised : {true, false}) {
+    if (!initialised) {
+      ASSERT_EQ(p11->C_Finalize(nullptr), CKR_OK);
+    }
+    for (const auto& c : cases) {
+      testing::internal::CaptureStdout();
+      testing::internal::CaptureStderr();
+      const CK_RV rv = c.call(p11);
+      const std::string err = testing::internal::GetCapturedStderr();
+      EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << c.name;
+      EXPECT_EQ(rv, initialised ? c.rv : CKR_CRYPTOKI_NOT_INITIALIZED) << c.name;
+      EXPECT_EQ(err, initialised ? std::string("[") + c.name + "] not ready\n" : "") << c.name;
+    }
   }
 }
 

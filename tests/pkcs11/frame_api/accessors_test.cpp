@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 #include "frame/p11_frame.h"
 #include "support/p11_module.h"
@@ -26,17 +27,19 @@ class FrameApi : public ::testing::Test {
     EXPECT_EQ(C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h), CKR_OK);
     return h;
   }
-  // A find template made the way the frame releases it.
+  // A find state with `n` matches 100, 101, ...
   static ZEBP11_FINDOBJ_INFO find_state(CK_ULONG n) {
     ZEBP11_FINDOBJ_INFO f;
-    f.N_attr = n;
-    f.target_attrs = new CK_ATTRIBUTE[n]{};
-    for (CK_ULONG i = 0; i < n; ++i) {
-      f.target_attrs[i].type = CKA_LABEL;
-      f.target_attrs[i].pValue = new CK_BYTE[32]{};
-      f.target_attrs[i].ulValueLen = 32;
-    }
+    f.target_attrs.push_back({CKA_LABEL, std::vector<CK_BYTE>(32, 'x')});
+    for (CK_ULONG i = 0; i < n; ++i) f.matches.push_back(100 + i);
     return f;
+  }
+  std::vector<CK_OBJECT_HANDLE> next(CK_SESSION_HANDLE h, CK_ULONG max) {
+    std::vector<CK_OBJECT_HANDLE> out(max + 1, 0);
+    CK_ULONG n = 99;
+    EXPECT_EQ(P11_NextFindMatches(h, out.data(), max, &n), CKR_OK);
+    out.resize(n);
+    return out;
   }
 
   WorkDir dir;
@@ -71,61 +74,82 @@ TEST_F(FrameApi, UnknownHandlesLeaveOutputsAlone) {
   for (CK_SESSION_HANDLE bad : {CK_SESSION_HANDLE{0}, CK_SESSION_HANDLE{42}}) {
     VRK_HANDLE hVRK = 7;
     CK_MECHANISM_TYPE mech = 7;
-    ZEBP11_FINDOBJ_INFO find{};
-    find.N_attr = 7;
+    CK_OBJECT_HANDLE found[2] = {7, 7};
+    CK_ULONG n = 7;
     EXPECT_EQ(P11_CheckSessionExists(bad), CKR_SESSION_HANDLE_INVALID);
     EXPECT_EQ(P11_GetVRKSessionHdle(bad, &hVRK), CKR_SESSION_HANDLE_INVALID);
     EXPECT_EQ(P11_GetSessionMech(bad, &mech), CKR_SESSION_HANDLE_INVALID);
     EXPECT_EQ(P11_SetSessionMech(bad, CKM_AES_ECB), CKR_SESSION_HANDLE_INVALID);
-    EXPECT_EQ(P11_GetFindObjectInfo(bad, &find), CKR_SESSION_HANDLE_INVALID);
+    EXPECT_EQ(P11_NextFindMatches(bad, found, 2, &n), CKR_SESSION_HANDLE_INVALID);
     EXPECT_EQ(hVRK, 7u);
     EXPECT_EQ(mech, 7u);
-    EXPECT_EQ(find.N_attr, 7u);
+    EXPECT_EQ(n, 7u);
+    EXPECT_EQ(found[0], 7u);
   }
 }
 
 // A closed entry keeps no mechanism and no find state: the next session in
-// it starts clean, and the template is released (ASan's leak check sees it).
+// it starts clean.
 TEST_F(FrameApi, ClosingResetsMechanismAndFindState) {
   const CK_SESSION_HANDLE h = open();
   ASSERT_EQ(P11_SetSessionMech(h, CKM_SHA256), CKR_OK);
-  const ZEBP11_FINDOBJ_INFO f = find_state(2);
-  ASSERT_EQ(P11_SetFindObjectInfo(h, &f), CKR_OK);
+  ASSERT_EQ(P11_SetFindObjectInfo(h, find_state(2)), CKR_OK);
   ASSERT_EQ(C_CloseSession(h), CKR_OK);
-  const CK_SESSION_HANDLE next = open();
+  const CK_SESSION_HANDLE next_session = open();
   CK_MECHANISM_TYPE mech = 0;
-  ASSERT_EQ(P11_GetSessionMech(next, &mech), CKR_OK);
+  ASSERT_EQ(P11_GetSessionMech(next_session, &mech), CKR_OK);
   EXPECT_EQ(mech, P11_MECH_NONE);
-  ZEBP11_FINDOBJ_INFO got{};
-  got.N_attr = 9;
-  ASSERT_EQ(P11_GetFindObjectInfo(next, &got), CKR_OK);
-  EXPECT_EQ(got.N_attr, 0u);
-  EXPECT_EQ(got.target_attrs, nullptr);
-  EXPECT_EQ(got.position, 0u);
+  EXPECT_TRUE(next(next_session, 8).empty());
 }
 
-// Storing a find state releases the one before; finalising releases all.
-TEST_F(FrameApi, FindStateOwnership) {
+// The matches are handed out in order, each once, page by page; a new find
+// state replaces the one before and starts from its first match.
+TEST_F(FrameApi, FindMatchesPageByPage) {
   const CK_SESSION_HANDLE h = open();
-  ZEBP11_FINDOBJ_INFO f = find_state(3);
-  ASSERT_EQ(P11_SetFindObjectInfo(h, &f), CKR_OK);
-  f.position = 2;
-  ASSERT_EQ(P11_SetFindObjectInfo(h, &f), CKR_OK);  // the same template: kept
-  ZEBP11_FINDOBJ_INFO got{};
-  ASSERT_EQ(P11_GetFindObjectInfo(h, &got), CKR_OK);
-  EXPECT_EQ(got.target_attrs, f.target_attrs);
-  EXPECT_EQ(got.position, 2u);
-  const ZEBP11_FINDOBJ_INFO other = find_state(1);
-  ASSERT_EQ(P11_SetFindObjectInfo(h, &other), CKR_OK);
-  const ZEBP11_FINDOBJ_INFO none{};
-  ASSERT_EQ(P11_SetFindObjectInfo(h, &none), CKR_OK);
-  const ZEBP11_FINDOBJ_INFO last = find_state(4);
-  ASSERT_EQ(P11_SetFindObjectInfo(open(), &last), CKR_OK);
-  ASSERT_EQ(C_Finalize(nullptr), CKR_OK);
-  // A template refused with an unknown handle stays the caller's.
+  const CK_SESSION_HANDLE other = open();
+  ASSERT_EQ(P11_SetFindObjectInfo(h, find_state(5)), CKR_OK);
+  ASSERT_EQ(P11_SetFindObjectInfo(other, find_state(1)), CKR_OK);
+  EXPECT_TRUE(next(h, 0).empty());
+  EXPECT_EQ(next(h, 2), (std::vector<CK_OBJECT_HANDLE>{100, 101}));
+  EXPECT_EQ(next(h, 2), (std::vector<CK_OBJECT_HANDLE>{102, 103}));
+  EXPECT_EQ(next(h, 2), (std::vector<CK_OBJECT_HANDLE>{104}));
+  EXPECT_TRUE(next(h, 2).empty());
+  EXPECT_EQ(next(other, 4), (std::vector<CK_OBJECT_HANDLE>{100}));
+  ASSERT_EQ(P11_SetFindObjectInfo(h, find_state(3)), CKR_OK);
+  EXPECT_EQ(next(h, 8), (std::vector<CK_OBJECT_HANDLE>{100, 101, 102}));
+  ASSERT_EQ(P11_SetFindObjectInfo(h, ZEBP11_FINDOBJ_INFO{}), CKR_OK);
+  EXPECT_TRUE(next(h, 8).empty());
+  CK_ULONG n = 0;
+  EXPECT_EQ(P11_NextFindMatches(h, nullptr, 1, &n), CKR_ARGUMENTS_BAD);
+  EXPECT_EQ(P11_NextFindMatches(h, nullptr, 0, &n), CKR_OK);
+  // A state refused for an unknown handle stays the caller's.
   ZEBP11_FINDOBJ_INFO mine = find_state(1);
-  EXPECT_EQ(P11_SetFindObjectInfo(123, &mine), CKR_SESSION_HANDLE_INVALID);
-  P11_FreeFindTemplate(mine.target_attrs, mine.N_attr);
+  EXPECT_EQ(P11_SetFindObjectInfo(123, std::move(mine)), CKR_SESSION_HANDLE_INVALID);
+  EXPECT_EQ(mine.matches.size(), 1u);  // NOLINT(bugprone-use-after-move): not moved on failure
+}
+
+// Results outside the PKCS#11 v3.0 table leave the module converted; those in
+// it unchanged.
+TEST(ResultCodes, OneConversionTable) {
+  struct Case {
+    CK_RV in, out;
+  } cases[] = {
+      {CKR_OK, CKR_OK},
+      {CKR_PIN_INVALID, CKR_PIN_INVALID},
+      {CKR_FUNCTION_REJECTED, CKR_FUNCTION_REJECTED},
+      {CKR_OPERATION_CANCEL_FAILED, CKR_OPERATION_CANCEL_FAILED},
+      {0x521, CKR_USER_ANOTHER_ALREADY_LOGGED_IN},  // the software HSM: the other user is logged in
+      {0x580, CKR_SESSION_COUNT},
+      {0x560, CKR_DEVICE_ERROR},  // a stored object whose MAC fails
+      {0x203, CKR_DEVICE_ERROR},  // PKCS#11 v3.1 only
+      {0x4, CKR_DEVICE_ERROR},
+      {CKR_VENDOR_DEFINED, CKR_DEVICE_ERROR},
+      {0xFFFFFFFF, CKR_DEVICE_ERROR},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(zebp11::ck_rv(c.in), c.out) << std::hex << c.in;
+    EXPECT_TRUE(zebp11::is_standard_rv(zebp11::ck_rv(c.in))) << std::hex << c.in;
+  }
 }
 
 TEST_F(FrameApi, OpeningChecksInOrder) {
