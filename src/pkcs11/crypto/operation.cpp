@@ -54,17 +54,16 @@ bool lock_entry(CK_SESSION_HANDLE h, bool claim, std::unique_lock<std::mutex>& l
     if (pick == t.entries.size()) return false;
     Entry& e = t.entries[pick];
     std::unique_lock el(e.mu);
-    {
+    // The entry lock alone is enough to see that the entry is still ours;
+    // taking it needs the table too. Another session may have taken it
+    // meanwhile, or this session one of its own: then look again.
+    if (e.owner != h) {
       std::lock_guard tl(t.mu);
-      if (e.owner != h) {
-        // Taken meanwhile by another session, or this session found an entry
-        // of its own meanwhile: look again.
-        const bool takeable = e.owner == CK_INVALID_HANDLE || P11_CheckSessionExists(e.owner) != CKR_OK;
-        const bool has_own = std::any_of(t.entries.begin(), t.entries.end(), [h](const Entry& x) { return x.owner == h; });
-        if (!claim || !takeable || has_own) continue;
-        e.owner = h;
-        e.op.reset();
-      }
+      const bool takeable = e.owner == CK_INVALID_HANDLE || P11_CheckSessionExists(e.owner) != CKR_OK;
+      const bool has_own = std::any_of(t.entries.begin(), t.entries.end(), [h](const Entry& x) { return x.owner == h; });
+      if (!claim || !takeable || has_own) continue;
+      e.owner = h;
+      e.op.reset();
     }
     lock = std::move(el);
     *index = pick;
