@@ -60,7 +60,8 @@ bool lock_entry(CK_SESSION_HANDLE h, bool claim, std::unique_lock<std::mutex>& l
     if (e.owner != h) {
       std::lock_guard tl(t.mu);
       const bool takeable = e.owner == CK_INVALID_HANDLE || P11_CheckSessionExists(e.owner) != CKR_OK;
-      const bool has_own = std::any_of(t.entries.begin(), t.entries.end(), [h](const Entry& x) { return x.owner == h; });
+      const bool has_own =
+          std::any_of(t.entries.begin(), t.entries.end(), [h](const Entry& x) { return x.owner == h; });
       if (!claim || !takeable || has_own) continue;
       e.owner = h;
       e.op.reset();

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "crypto/workers.h"
 #include "crypto/key_object.h"
+#include "crypto/workers.h"
 #include "object/p11_object.h"
 
 namespace zebp11::crypto {
