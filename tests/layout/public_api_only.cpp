@@ -6,6 +6,7 @@
 #include "zeb/vrk_crypto.h"
 #include "zeb/vrk_object.h"
 #include "zeb/vrk_records.h"
+#include "zeb/vrk_sigform.h"
 #include "zeb/vrk_types.h"
 
 #if __has_include("zeb/adapters.h") || __has_include("zeb/device.h") || __has_include("zeb/storage.h") || \

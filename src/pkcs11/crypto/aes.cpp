@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "crypto/cipher.h"
+#include "crypto/workers.h"
 #include "crypto/key_object.h"
 #include "object/p11_object.h"
 
@@ -95,7 +95,7 @@ CK_RV run_all(Operation& op, CK_BYTE_PTR in, uint32_t n, CK_BYTE_PTR out, CK_ULO
 
 }  // namespace
 
-CK_RV aes_init(const Site& site, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey, Operation& op) {
+CK_RV P11_AESInit(Operation& op, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
   const bool cbc = op.mech->worker == Worker::kAesCbcPad;
   // CBC needs its 16-byte IV; a missing one never reaches the cipher.
   if (cbc && (pMechanism->pParameter == nullptr || pMechanism->ulParameterLen != kBlock)) {
@@ -109,44 +109,50 @@ CK_RV aes_init(const Site& site, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE h
   auto* iv = cbc ? static_cast<VRK_UCHAR_PTR>(pMechanism->pParameter) : nullptr;
   const int rv = VRK_AesInit(op.vrk, cbc ? kModeCbc : kModeEcb, dir, cbc ? kPaddingPkcs7 : kPaddingNone, iv,
                              cbc ? kBlock : 0, key.data(), key.size());
-  if (rv != 0) red_line(site, static_cast<uint32_t>(rv));
+  if (rv != 0) red_line(ZEBP11_SITE, static_cast<uint32_t>(rv));
   return static_cast<CK_RV>(static_cast<uint32_t>(rv));
 }
 
-Step aes_update(Operation& op, CK_BYTE_PTR in, CK_ULONG n, CK_BYTE_PTR out, CK_ULONG_PTR out_len) {
-  if (in == nullptr && n != 0) return failed(CKR_ARGUMENTS_BAD);
-  if (!fits_u32(n)) return failed(len_range(op));
-  const Split s = split(op.held, n);
-  if (const Step* asked = output_room(out, out_len, s.out)) return *asked;
+Step P11_AESUpdate(Operation& op, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pExecutedData,
+                   CK_ULONG_PTR pulExecutedDataLen) {
+  // RSA PKCS#1 v1.5 is single-part only; a padded decryption whose result
+  // waits for its caller has no more input to take.
+  if (op.mech->worker == Worker::kRsaPkcs || op.has_result) return failed(CKR_FUNCTION_NOT_SUPPORTED);
+  if (pData == nullptr && ulDataLen != 0) return failed(CKR_ARGUMENTS_BAD);
+  if (!fits_u32(ulDataLen)) return failed(len_range(op));
+  const Split s = split(op.held, ulDataLen);
+  if (const Step* asked = output_room(pExecutedData, pulExecutedDataLen, s.out)) return *asked;
   op.updated = true;
   CK_ULONG written = 0;
-  if (CK_RV rv = core_update(op, in, static_cast<uint32_t>(n), out, *out_len, &written); rv != CKR_OK) {
+  if (CK_RV rv = core_update(op, pData, static_cast<uint32_t>(ulDataLen), pExecutedData, *pulExecutedDataLen, &written);
+      rv != CKR_OK) {
     return failed(rv);
   }
-  *out_len = written;
+  *pulExecutedDataLen = written;
   return kGoesOn;
 }
 
-Step aes_final(Operation& op, CK_BYTE_PTR out, CK_ULONG_PTR out_len) {
-  if (op.has_result) return deliver_result(op, out, out_len);
+Step P11_AESFinal(Operation& op, CK_BYTE_PTR pExecutedData, CK_ULONG_PTR pulExecutedDataLen) {
+  if (op.mech->worker == Worker::kRsaPkcs) return failed(CKR_FUNCTION_NOT_SUPPORTED);
+  if (op.has_result) return deliver_result(op, pExecutedData, pulExecutedDataLen);
   CK_ULONG len = 0;
   CK_RV refused = CKR_OK;
   if (final_length(op, op.held, &len, &refused)) {
-    if (const Step* asked = output_room(out, out_len, len)) return *asked;
+    if (const Step* asked = output_room(pExecutedData, pulExecutedDataLen, len)) return *asked;
     CK_ULONG written = 0;
-    if (CK_RV rv = core_final(op, out, *out_len, &written); rv != CKR_OK) return failed(rv);
-    *out_len = written;
+    if (CK_RV rv = core_final(op, pExecutedData, *pulExecutedDataLen, &written); rv != CKR_OK) return failed(rv);
+    *pulExecutedDataLen = written;
     return kDone;
   }
   if (refused != CKR_OK) return failed(refused);
   // Unpadding decides the length: decrypt into a buffer of the module's and
   // keep the plaintext until the caller takes it.
-  quarzel::SecretBytes plain(kHeldMax);
+  zeb::VrkSecretBytes plain(kHeldMax);
   CK_ULONG written = 0;
   if (CK_RV rv = core_final(op, plain.data(), plain.size(), &written); rv != CKR_OK) return failed(rv);
   plain.resize(written);
   if (CK_RV rv = keep_result(op, nullptr, 0, std::move(plain)); rv != CKR_OK) return failed(rv);
-  return deliver_result(op, out, out_len);
+  return deliver_result(op, pExecutedData, pulExecutedDataLen);
 }
 
 Step aes_single(Operation& op, CK_BYTE_PTR in, CK_ULONG n, CK_BYTE_PTR out, CK_ULONG_PTR out_len) {
@@ -175,7 +181,7 @@ Step aes_single(Operation& op, CK_BYTE_PTR in, CK_ULONG n, CK_BYTE_PTR out, CK_U
     *out_len = written;
     return kDone;
   }
-  quarzel::SecretBytes plain(needed);
+  zeb::VrkSecretBytes plain(needed);
   CK_ULONG written = 0;
   if (CK_RV rv = run_all(op, in, n32, plain.data(), plain.size(), &written); rv != CKR_OK) return failed(rv);
   plain.resize(written);

@@ -1,58 +1,44 @@
 // C_EncryptInit ... C_DecryptFinal: AES ECB and CBC-PAD in one call or in
 // parts, RSA PKCS#1 v1.5 in one call.
-#include "crypto/cipher.h"
+#include "crypto/workers.h"
 
 using namespace zebp11;
 using namespace zebp11::crypto;
 
 namespace {
 
-CK_RV cipher_init(const Site& site, CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey,
-                  OpKind kind) {
-  const Mechanism* row = nullptr;
-  VRK_HANDLE vrk = 0;
-  if (CK_RV rv = open_init(site, hSession, pMechanism, {Worker::kAesEcb, Worker::kAesCbcPad, Worker::kRsaPkcs}, &row,
-                           &vrk);
-      rv != CKR_OK) {
-    return rv;
-  }
-  Operation op{.kind = kind, .mech = row, .vrk = vrk};
-  const CK_RV rv = row->worker == Worker::kRsaPkcs ? rsa_init(site, hKey, op) : aes_init(site, pMechanism, hKey, op);
-  if (rv != CKR_OK) {
-    log_failure(site, rv);
-    return rv;
-  }
-  return start_operation(hSession, std::move(op));
-}
+constexpr std::initializer_list<Worker> kCipherWorkers = {Worker::kAesEcb, Worker::kAesCbcPad, Worker::kRsaPkcs};
 
 bool is_rsa(const Operation& op) { return op.mech->worker == Worker::kRsaPkcs; }
 
-CK_RV one_call(const Site& site, CK_SESSION_HANDLE hSession, OpKind kind, CK_BYTE_PTR in, CK_ULONG n, CK_BYTE_PTR out,
-               CK_ULONG_PTR out_len) {
-  return run_step(site, hSession, {kind}, {out_len}, [&](Operation& op) {
-    // After an Update only the multi-part road goes on.
-    if (op.updated) return failed(CKR_OPERATION_ACTIVE);
-    return is_rsa(op) ? rsa_single(op, in, n, out, out_len) : aes_single(op, in, n, out, out_len);
-  });
-}
-
-CK_RV update(const Site& site, CK_SESSION_HANDLE hSession, OpKind kind, CK_BYTE_PTR in, CK_ULONG n, CK_BYTE_PTR out,
-             CK_ULONG_PTR out_len) {
-  return run_step(site, hSession, {kind}, {out_len}, [&](Operation& op) {
-    // RSA PKCS#1 v1.5 is single-part only.
-    if (is_rsa(op) || op.has_result) return failed(CKR_FUNCTION_NOT_SUPPORTED);
-    return aes_update(op, in, n, out, out_len);
-  });
-}
-
-CK_RV last_part(const Site& site, CK_SESSION_HANDLE hSession, OpKind kind, CK_BYTE_PTR out, CK_ULONG_PTR out_len) {
-  return run_step(site, hSession, {kind}, {out_len}, [&](Operation& op) {
-    if (is_rsa(op)) return failed(CKR_FUNCTION_NOT_SUPPORTED);
-    return aes_final(op, out, out_len);
+CK_RV cipher_init(const Site& site, CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey,
+                  OpKind kind) {
+  return run_init(site, hSession, pMechanism, kCipherWorkers, kind, [&](Operation& op) {
+    return is_rsa(op) ? P11_RSAEncDecInit(op, hKey) : P11_AESInit(op, pMechanism, hKey);
   });
 }
 
 }  // namespace
+
+namespace zebp11::crypto {
+
+// The single-part workers dispatch on the running mechanism. After an Update
+// only the multi-part road goes on.
+Step P11_Encrypt(Operation& op, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pEncryptedData,
+                 CK_ULONG_PTR pulEncryptedDataLen) {
+  if (op.updated) return failed(CKR_OPERATION_ACTIVE);
+  return is_rsa(op) ? _P11_RSAEnc(op, pData, ulDataLen, pEncryptedData, pulEncryptedDataLen)
+                    : aes_single(op, pData, ulDataLen, pEncryptedData, pulEncryptedDataLen);
+}
+
+Step P11_Decrypt(Operation& op, CK_BYTE_PTR pEncryptedData, CK_ULONG ulEncryptedDataLen, CK_BYTE_PTR pData,
+                 CK_ULONG_PTR pulDataLen) {
+  if (op.updated) return failed(CKR_OPERATION_ACTIVE);
+  return is_rsa(op) ? _P11_RSADec(op, pEncryptedData, ulEncryptedDataLen, pData, pulDataLen)
+                    : aes_single(op, pEncryptedData, ulEncryptedDataLen, pData, pulDataLen);
+}
+
+}  // namespace zebp11::crypto
 
 extern "C" {
 
@@ -62,16 +48,22 @@ CK_RV C_EncryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_
 
 CK_RV C_Encrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pEncryptedData,
                 CK_ULONG_PTR pulEncryptedDataLen) try {
-  return one_call(ZEBP11_SITE, hSession, OpKind::kEncrypt, pData, ulDataLen, pEncryptedData, pulEncryptedDataLen);
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kEncrypt}, {pulEncryptedDataLen}, [&](Operation& op) {
+    return P11_Encrypt(op, pData, ulDataLen, pEncryptedData, pulEncryptedDataLen);
+  });
 } P11_CATCH_ALL
 
 CK_RV C_EncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pEncryptedPart,
                       CK_ULONG_PTR pulEncryptedPartLen) try {
-  return update(ZEBP11_SITE, hSession, OpKind::kEncrypt, pPart, ulPartLen, pEncryptedPart, pulEncryptedPartLen);
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kEncrypt}, {pulEncryptedPartLen}, [&](Operation& op) {
+    return P11_AESUpdate(op, pPart, ulPartLen, pEncryptedPart, pulEncryptedPartLen);
+  });
 } P11_CATCH_ALL
 
 CK_RV C_EncryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEncryptedPart, CK_ULONG_PTR pulLastEncryptedPartLen) try {
-  return last_part(ZEBP11_SITE, hSession, OpKind::kEncrypt, pLastEncryptedPart, pulLastEncryptedPartLen);
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kEncrypt}, {pulLastEncryptedPartLen}, [&](Operation& op) {
+    return P11_AESFinal(op, pLastEncryptedPart, pulLastEncryptedPartLen);
+  });
 } P11_CATCH_ALL
 
 CK_RV C_DecryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) try {
@@ -80,16 +72,21 @@ CK_RV C_DecryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_
 
 CK_RV C_Decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedData, CK_ULONG ulEncryptedDataLen, CK_BYTE_PTR pData,
                 CK_ULONG_PTR pulDataLen) try {
-  return one_call(ZEBP11_SITE, hSession, OpKind::kDecrypt, pEncryptedData, ulEncryptedDataLen, pData, pulDataLen);
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kDecrypt}, {pulDataLen}, [&](Operation& op) {
+    return P11_Decrypt(op, pEncryptedData, ulEncryptedDataLen, pData, pulDataLen);
+  });
 } P11_CATCH_ALL
 
 CK_RV C_DecryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart, CK_ULONG ulEncryptedPartLen,
                       CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen) try {
-  return update(ZEBP11_SITE, hSession, OpKind::kDecrypt, pEncryptedPart, ulEncryptedPartLen, pPart, pulPartLen);
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kDecrypt}, {pulPartLen}, [&](Operation& op) {
+    return P11_AESUpdate(op, pEncryptedPart, ulEncryptedPartLen, pPart, pulPartLen);
+  });
 } P11_CATCH_ALL
 
 CK_RV C_DecryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastPart, CK_ULONG_PTR pulLastPartLen) try {
-  return last_part(ZEBP11_SITE, hSession, OpKind::kDecrypt, pLastPart, pulLastPartLen);
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kDecrypt}, {pulLastPartLen},
+                  [&](Operation& op) { return P11_AESFinal(op, pLastPart, pulLastPartLen); });
 } P11_CATCH_ALL
 
 }  // extern "C"

@@ -4,24 +4,12 @@
 
 #include <algorithm>
 
-#include "crypto/operation.h"
+#include "crypto/workers.h"
 
 using namespace zebp11;
 using namespace zebp11::crypto;
 
 namespace {
-
-CK_RV digest_init(const Site& site, CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) {
-  const Mechanism* row = nullptr;
-  VRK_HANDLE vrk = 0;
-  if (CK_RV rv = open_init(site, hSession, pMechanism, {Worker::kDigest}, &row, &vrk); rv != CKR_OK) return rv;
-  if (int rv = VRK_DigestInit(vrk, row->hash); rv != 0) {
-    const auto code = static_cast<CK_RV>(static_cast<uint32_t>(rv));
-    log_failure(site, code);
-    return code;
-  }
-  return start_operation(hSession, Operation{.kind = OpKind::kDigest, .mech = row, .vrk = vrk});
-}
 
 // Hashes data in pieces the core's 32-bit lengths can carry.
 Step feed(Operation& op, CK_BYTE_PTR part, CK_ULONG n) {
@@ -35,44 +23,59 @@ Step feed(Operation& op, CK_BYTE_PTR part, CK_ULONG n) {
   return kGoesOn;
 }
 
-Step finish(Operation& op, CK_BYTE_PTR digest, CK_ULONG_PTR digest_len) {
-  if (const Step* asked = output_room(digest, digest_len, op.mech->digest_len)) return *asked;
+}  // namespace
+
+namespace zebp11::crypto {
+
+CK_RV P11_DigestInit(Operation& op) {
+  return static_cast<CK_RV>(static_cast<uint32_t>(VRK_DigestInit(op.vrk, op.mech->hash)));
+}
+
+Step P11_Digest(Operation& op, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen) {
+  if (op.updated) return failed(CKR_OPERATION_ACTIVE);
+  if (pData == nullptr && ulDataLen != 0) return failed(CKR_ARGUMENTS_BAD);
+  // The length is known before any data is hashed.
+  if (const Step* asked = output_room(pDigest, pulDigestLen, op.mech->digest_len)) return *asked;
+  const Step fed = feed(op, pData, ulDataLen);
+  return fed.rv == CKR_OK ? P11_DigestFinal(op, pDigest, pulDigestLen) : fed;
+}
+
+Step P11_DigestUpdate(Operation& op, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
+  op.updated = true;
+  return feed(op, pPart, ulPartLen);
+}
+
+Step P11_DigestFinal(Operation& op, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen) {
+  if (const Step* asked = output_room(pDigest, pulDigestLen, op.mech->digest_len)) return *asked;
   VRK_UINT32 len = op.mech->digest_len;
-  if (int rv = VRK_DigestFinal(op.vrk, digest, &len); rv != 0) return core_result(rv);
-  *digest_len = len;
+  if (int rv = VRK_DigestFinal(op.vrk, pDigest, &len); rv != 0) return core_result(rv);
+  *pulDigestLen = len;
   return kDone;
 }
 
-}  // namespace
+}  // namespace zebp11::crypto
 
 extern "C" {
 
 CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) try {
-  return digest_init(ZEBP11_SITE, hSession, pMechanism);
+  return run_init(ZEBP11_SITE, hSession, pMechanism, {Worker::kDigest}, OpKind::kDigest,
+                  [](Operation& op) { return P11_DigestInit(op); });
 } P11_CATCH_ALL
 
 CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pDigest,
                CK_ULONG_PTR pulDigestLen) try {
-  return run_step(ZEBP11_SITE, hSession, {OpKind::kDigest}, {pulDigestLen}, [&](Operation& op) {
-    if (op.updated) return failed(CKR_OPERATION_ACTIVE);
-    if (pData == nullptr && ulDataLen != 0) return failed(CKR_ARGUMENTS_BAD);
-    // The length is known before any data is hashed.
-    if (const Step* asked = output_room(pDigest, pulDigestLen, op.mech->digest_len)) return *asked;
-    const Step fed = feed(op, pData, ulDataLen);
-    return fed.rv == CKR_OK ? finish(op, pDigest, pulDigestLen) : fed;
-  });
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kDigest}, {pulDigestLen},
+                  [&](Operation& op) { return P11_Digest(op, pData, ulDataLen, pDigest, pulDigestLen); });
 } P11_CATCH_ALL
 
 CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) try {
-  return run_step(ZEBP11_SITE, hSession, {OpKind::kDigest}, {}, [&](Operation& op) {
-    op.updated = true;
-    return feed(op, pPart, ulPartLen);
-  });
+  return run_step(ZEBP11_SITE, hSession, {OpKind::kDigest}, {},
+                  [&](Operation& op) { return P11_DigestUpdate(op, pPart, ulPartLen); });
 } P11_CATCH_ALL
 
 CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen) try {
   return run_step(ZEBP11_SITE, hSession, {OpKind::kDigest}, {pulDigestLen},
-                  [&](Operation& op) { return finish(op, pDigest, pulDigestLen); });
+                  [&](Operation& op) { return P11_DigestFinal(op, pDigest, pulDigestLen); });
 } P11_CATCH_ALL
 
 }  // extern "C"

@@ -4,37 +4,18 @@
 #pragma once
 
 #include <pkcs11/pkcs11.h>
-#include <quarzel/secure.h>
 #include <zeb/vrk_object.h>
+#include <zeb/vrk_sigform.h>
 
 #include <cstdint>
 
 namespace zebp11::crypto {
 
-// What the module knows of an EC key by its key algorithm: the core's value
-// length L (r, s, coordinates and secrets travel as L bytes each), the length
-// of the curve's order (the signature's r and s) and of its field (the ECDH
-// secret). P-521 is the one curve whose core length exceeds both.
-struct EcCurve {
-  uint8_t algo;        // VRK_KEY_EC_*
-  uint8_t curve_id;    // the core's curve id (first byte of a key blob)
-  uint32_t core_len;
-  uint32_t order_len;
-  uint32_t field_len;
-};
-
-inline constexpr EcCurve kEcCurves[] = {
-    {VRK_KEY_EC_NIST256, 18, 32, 32, 32},   {VRK_KEY_EC_NIST384, 19, 48, 48, 48},
-    {VRK_KEY_EC_NIST521, 20, 68, 66, 66},   {VRK_KEY_EC_SECP256K1, 34, 32, 32, 32},
-    {VRK_KEY_EC_BP256R1, 67, 32, 32, 32},   {VRK_KEY_EC_BP384R1, 69, 48, 48, 48},
-    {VRK_KEY_EC_BP512R1, 70, 64, 64, 64},
-};
-
-constexpr const EcCurve* find_ec_curve(uint8_t algo) {
-  for (const EcCurve& c : kEcCurves) {
-    if (c.algo == algo) return &c;
-  }
-  return nullptr;
+// True for a key algorithm with EC arithmetic; its value forms come from
+// VRK_GetECForm.
+inline bool is_ec_algo(uint8_t algo) {
+  VRK_EC_FORM form{};
+  return VRK_GetECForm(algo, &form) == 0;
 }
 
 // Modulus bytes of an RSA key algorithm; 0 for any other.
@@ -83,7 +64,7 @@ class KeyObject {
   uint32_t size() const noexcept { return static_cast<uint32_t>(bytes_.size()); }
 
  private:
-  quarzel::SecretBytes bytes_;
+  zeb::VrkSecretBytes bytes_;
   VRK_OBJECT_META meta_{};
 };
 

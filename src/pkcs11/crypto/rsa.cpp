@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "crypto/cipher.h"
 #include "crypto/key_object.h"
+#include "crypto/workers.h"
 #include "object/p11_object.h"
 
 namespace zebp11::crypto {
@@ -30,7 +30,7 @@ CK_RV decrypt_into(Operation& op, CK_BYTE_PTR in, CK_BYTE_PTR out, CK_ULONG room
 
 }  // namespace
 
-CK_RV rsa_init(const Site& site, CK_OBJECT_HANDLE hKey, Operation& op) {
+CK_RV P11_RSAEncDecInit(Operation& op, CK_OBJECT_HANDLE hKey) {
   const bool enc = op.kind == OpKind::kEncrypt;
   KeyObject key;
   if (CK_RV rv = key.load(op.vrk, hKey); rv != CKR_OK) return rv;
@@ -39,38 +39,49 @@ CK_RV rsa_init(const Site& site, CK_OBJECT_HANDLE hKey, Operation& op) {
   op.key_len = rsa_modulus_bytes(key.meta().ObjKeyAlgo);
   const int rv = enc ? VRK_RSAEncryptInit(op.vrk, key.data(), key.size())
                      : VRK_RSADecryptInit(op.vrk, key.data(), key.size());
-  if (rv != 0) red_line(site, static_cast<uint32_t>(rv));
+  if (rv != 0) red_line(ZEBP11_SITE, static_cast<uint32_t>(rv));
   return static_cast<CK_RV>(static_cast<uint32_t>(rv));
 }
 
-Step rsa_single(Operation& op, CK_BYTE_PTR in, CK_ULONG n, CK_BYTE_PTR out, CK_ULONG_PTR out_len) {
-  if (in == nullptr && n != 0) return failed(CKR_ARGUMENTS_BAD);
+Step _P11_RSAEnc(Operation& op, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pExecutedData,
+                 CK_ULONG_PTR pulExecutedDataLen) {
+  if (pData == nullptr && ulDataLen != 0) return failed(CKR_ARGUMENTS_BAD);
   const CK_ULONG k = op.key_len;
-  if (op.kind == OpKind::kEncrypt) {
-    if (n > k - kPkcs1Overhead) return failed(CKR_DATA_LEN_RANGE);
-    if (const Step* asked = output_room(out, out_len, k)) return *asked;
-    VRK_UINT32 got = static_cast<VRK_UINT32>(std::min<CK_ULONG>(*out_len, UINT32_MAX));
-    const int rv = VRK_RSAEncrypt(op.vrk, in, static_cast<uint32_t>(n), out, &got);
-    if (rv != 0) return core_result(rv);
-    *out_len = got;
-    return kDone;
+  if (ulDataLen > k - kPkcs1Overhead) return failed(CKR_DATA_LEN_RANGE);
+  if (const Step* asked = output_room(pExecutedData, pulExecutedDataLen, k)) return *asked;
+  VRK_UINT32 got = static_cast<VRK_UINT32>(std::min<CK_ULONG>(*pulExecutedDataLen, UINT32_MAX));
+  const int rv = VRK_RSAEncrypt(op.vrk, pData, static_cast<uint32_t>(ulDataLen), pExecutedData, &got);
+  if (rv != 0) return core_result(rv);
+  *pulExecutedDataLen = got;
+  return kDone;
+}
+
+Step _P11_RSADec(Operation& op, CK_BYTE_PTR pEncryptedData, CK_ULONG ulEncryptedDataLen, CK_BYTE_PTR pData,
+                 CK_ULONG_PTR pulDataLen) {
+  if (pEncryptedData == nullptr && ulEncryptedDataLen != 0) return failed(CKR_ARGUMENTS_BAD);
+  const CK_ULONG k = op.key_len;
+  if (ulEncryptedDataLen != k) return failed(CKR_ENCRYPTED_DATA_LEN_RANGE);
+  if (op.has_result && has_result_for(op, pEncryptedData, ulEncryptedDataLen)) {
+    return deliver_result(op, pData, pulDataLen);
   }
-  if (n != k) return failed(CKR_ENCRYPTED_DATA_LEN_RANGE);
-  if (op.has_result && has_result_for(op, in, n)) return deliver_result(op, out, out_len);
   // Any message fits k - 11 bytes; a smaller buffer, or a length query,
   // needs the message first.
-  if (out != nullptr && *out_len >= k - kPkcs1Overhead) {
+  if (pData != nullptr && *pulDataLen >= k - kPkcs1Overhead) {
     CK_ULONG written = 0;
-    if (CK_RV rv = decrypt_into(op, in, out, *out_len, &written); rv != CKR_OK) return failed(rv);
-    *out_len = written;
+    if (CK_RV rv = decrypt_into(op, pEncryptedData, pData, *pulDataLen, &written); rv != CKR_OK) return failed(rv);
+    *pulDataLen = written;
     return kDone;
   }
-  quarzel::SecretBytes plain(k);
+  zeb::VrkSecretBytes plain(k);
   CK_ULONG written = 0;
-  if (CK_RV rv = decrypt_into(op, in, plain.data(), plain.size(), &written); rv != CKR_OK) return failed(rv);
+  if (CK_RV rv = decrypt_into(op, pEncryptedData, plain.data(), plain.size(), &written); rv != CKR_OK) {
+    return failed(rv);
+  }
   plain.resize(written);
-  if (CK_RV rv = keep_result(op, in, n, std::move(plain)); rv != CKR_OK) return failed(rv);
-  return deliver_result(op, out, out_len);
+  if (CK_RV rv = keep_result(op, pEncryptedData, ulEncryptedDataLen, std::move(plain)); rv != CKR_OK) {
+    return failed(rv);
+  }
+  return deliver_result(op, pData, pulDataLen);
 }
 
 }  // namespace zebp11::crypto
