@@ -1,5 +1,5 @@
-// A byte string for key material in the core's callers: its bytes are wiped
-// before its memory goes back to the heap.
+// Containers for key material in the core's callers: their bytes are wiped
+// before their memory is released.
 #pragma once
 
 #include <string.h>
@@ -27,5 +27,18 @@ struct WipingAllocator {
 };
 
 using SecretBytes = std::vector<uint8_t, WipingAllocator<uint8_t>>;
+
+// A fixed-size secret array, wiped when it goes out of scope.
+template <size_t N>
+struct SecretArray {
+  uint8_t bytes[N]{};
+  SecretArray() = default;
+  SecretArray(const SecretArray&) = delete;
+  SecretArray& operator=(const SecretArray&) = delete;
+  ~SecretArray() { explicit_bzero(bytes, N); }
+  uint8_t* data() noexcept { return bytes; }
+  const uint8_t* data() const noexcept { return bytes; }
+  static constexpr size_t size() noexcept { return N; }
+};
 
 }  // namespace zeb

@@ -8,9 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <vector>
 
+#include "zeb/vrk_secret.h"
 #include "zeb/vrk_types.h"
 
 // Room for any signature or ECDH secret in the core's form.
@@ -62,41 +61,3 @@ VRK_RV VRK_HashOneStep(VRK_UCHAR HashType, const VRK_UCHAR* pData, VRK_UINT32 Da
 void VRK_SecureWipe(void* p, size_t n);
 
 }  // extern "C"
-
-namespace zeb {
-
-// Allocator that wipes every block before handing it back to the heap.
-template <class T>
-struct VrkWipingAllocator {
-  using value_type = T;
-  VrkWipingAllocator() noexcept = default;
-  template <class U>
-  VrkWipingAllocator(const VrkWipingAllocator<U>&) noexcept {}
-  T* allocate(size_t n) { return std::allocator<T>{}.allocate(n); }
-  void deallocate(T* p, size_t n) noexcept {
-    VRK_SecureWipe(p, n * sizeof(T));
-    std::allocator<T>{}.deallocate(p, n);
-  }
-  template <class U>
-  bool operator==(const VrkWipingAllocator<U>&) const noexcept {
-    return true;
-  }
-};
-
-// Byte string for secrets a caller of the core holds (keys read as objects,
-// plaintext kept for its caller).
-using VrkSecretBytes = std::vector<uint8_t, VrkWipingAllocator<uint8_t>>;
-
-// Fixed-size secret array, wiped on scope exit.
-template <size_t N>
-struct VrkSecretArray {
-  uint8_t bytes[N]{};
-  VrkSecretArray() = default;
-  VrkSecretArray(const VrkSecretArray&) = delete;
-  VrkSecretArray& operator=(const VrkSecretArray&) = delete;
-  ~VrkSecretArray() { VRK_SecureWipe(bytes, N); }
-  uint8_t* data() noexcept { return bytes; }
-  static constexpr size_t size() noexcept { return N; }
-};
-
-}  // namespace zeb

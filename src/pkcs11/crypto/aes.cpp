@@ -147,7 +147,7 @@ Step P11_AESFinal(Operation& op, CK_BYTE_PTR pExecutedData, CK_ULONG_PTR pulExec
   if (refused != CKR_OK) return failed(refused);
   // Unpadding decides the length: decrypt into a buffer of the module's and
   // keep the plaintext until the caller takes it.
-  zeb::VrkSecretBytes plain(kHeldMax);
+  zeb::SecretBytes plain(kHeldMax);
   CK_ULONG written = 0;
   if (CK_RV rv = core_final(op, plain.data(), plain.size(), &written); rv != CKR_OK) return failed(rv);
   plain.resize(written);
@@ -181,7 +181,7 @@ Step aes_single(Operation& op, CK_BYTE_PTR in, CK_ULONG n, CK_BYTE_PTR out, CK_U
     *out_len = written;
     return kDone;
   }
-  zeb::VrkSecretBytes plain(needed);
+  zeb::SecretBytes plain(needed);
   CK_ULONG written = 0;
   if (CK_RV rv = run_all(op, in, n32, plain.data(), plain.size(), &written); rv != CKR_OK) return failed(rv);
   plain.resize(written);

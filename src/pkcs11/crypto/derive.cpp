@@ -151,7 +151,7 @@ CK_RV P11_ECDH(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJEC
 
   std::vector<uint8_t> peer;
   P11_TRY(peer_object(vrk, curve, *params, peer));
-  zeb::VrkSecretArray<VRK_EC_CORE_VALUE_MAX> secret;
+  zeb::SecretArray<VRK_EC_CORE_VALUE_MAX> secret;
   VRK_UINT32 secret_len = secret.size();
   if (int rv = VRK_ECDH(vrk, base.data(), base.size(), peer.data(), static_cast<VRK_UINT32>(peer.size()),
                         secret.data(), &secret_len);
@@ -160,7 +160,7 @@ CK_RV P11_ECDH(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJEC
     return static_cast<CK_RV>(static_cast<uint32_t>(rv));
   }
   // The core writes the curve's value length; the key is the field element.
-  zeb::VrkSecretArray<VRK_EC_CORE_VALUE_MAX> value;
+  zeb::SecretArray<VRK_EC_CORE_VALUE_MAX> value;
   VRK_UINT32 value_len32 = value.size();
   if (VRK_ECDHSecretFromCore(curve.KeyAlgo, secret.data(), secret_len, value.data(), &value_len32) != 0 ||
       value_len32 != len) {

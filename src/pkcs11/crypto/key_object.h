@@ -64,7 +64,7 @@ class KeyObject {
   uint32_t size() const noexcept { return static_cast<uint32_t>(bytes_.size()); }
 
  private:
-  zeb::VrkSecretBytes bytes_;
+  zeb::SecretBytes bytes_;
   VRK_OBJECT_META meta_{};
 };
 

@@ -210,7 +210,7 @@ const Step* output_room(const void* out, CK_ULONG_PTR out_len, CK_ULONG needed) 
   return nullptr;
 }
 
-CK_RV keep_result(Operation& op, const uint8_t* in, CK_ULONG in_len, zeb::VrkSecretBytes&& result) {
+CK_RV keep_result(Operation& op, const uint8_t* in, CK_ULONG in_len, zeb::SecretBytes&& result) {
   if (!fingerprint(in, in_len, op.result_for)) return CKR_GENERAL_ERROR;
   op.result = std::move(result);
   op.has_result = true;

@@ -38,7 +38,7 @@ struct Operation {
   // call that takes it; that call must bring the same input.
   bool has_result = false;
   std::array<uint8_t, 32> result_for{};
-  zeb::VrkSecretBytes result{};
+  zeb::SecretBytes result{};
 };
 
 // Outcome of a step: its result and whether it completed the operation.
@@ -77,7 +77,7 @@ CK_RV run_step(const Site& site, CK_SESSION_HANDLE hSession, std::initializer_li
 [[nodiscard]] const Step* output_room(const void* out, CK_ULONG_PTR out_len, CK_ULONG needed);
 
 // A result computed ahead of its caller: kept with a fingerprint of `in`.
-[[nodiscard]] CK_RV keep_result(Operation& op, const uint8_t* in, CK_ULONG in_len, zeb::VrkSecretBytes&& result);
+[[nodiscard]] CK_RV keep_result(Operation& op, const uint8_t* in, CK_ULONG in_len, zeb::SecretBytes&& result);
 // True when a kept result answers input `in`.
 [[nodiscard]] bool has_result_for(const Operation& op, const uint8_t* in, CK_ULONG in_len);
 // Hands the kept result out under the output convention; done once taken.

@@ -72,7 +72,7 @@ Step _P11_RSADec(Operation& op, CK_BYTE_PTR pEncryptedData, CK_ULONG ulEncrypted
     *pulDataLen = written;
     return kDone;
   }
-  zeb::VrkSecretBytes plain(k);
+  zeb::SecretBytes plain(k);
   CK_ULONG written = 0;
   if (CK_RV rv = decrypt_into(op, pEncryptedData, plain.data(), plain.size(), &written); rv != CKR_OK) {
     return failed(rv);
