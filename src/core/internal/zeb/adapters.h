@@ -87,10 +87,6 @@ uint32_t DA_GetObjCxtPtr(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t 
 uint32_t DA_DivideObj(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen,
                       ZEB_DEVICE_OBJECT_META* pMeta, uint8_t* pContext, uint32_t* pu32ContextLen);
 [[nodiscard]] uint32_t DA_CheckObjMAC(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen);
-// Checks the MAC of an object a caller hands in, where the selected device's
-// header reads and divide do not (the secure element's): 0, or the device's
-// refusal. The software device's own reads check it already.
-[[nodiscard]] uint32_t DA_CheckIncomingObject(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen);
 uint32_t DA_UpdateObjectMeta(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen,
                              ZEB_DEVICE_OBJECT_META* pMeta);
 
