@@ -52,8 +52,7 @@ int KeyContext::load(const VRK_SESSION_CTX& s, const uint8_t* object, uint32_t o
   if (!buf_.ok()) return VRK_ERR_HOST_MEMORY;
   ZEB_DEVICE_OBJECT_META meta{};
   uint32_t len = object_len;
-  uint32_t rv = DA_CheckIncomingObject(s.hSe, const_cast<uint8_t*>(object), object_len);
-  if (rv == VRK_OK) rv = DA_DivideObj(s.hSe, const_cast<uint8_t*>(object), object_len, &meta, buf_.data(), &len);
+  uint32_t rv = DA_DivideObj(s.hSe, const_cast<uint8_t*>(object), object_len, &meta, buf_.data(), &len);
   if (rv != VRK_OK) return static_cast<int>(rv);
   if (len > object_len) return VRK_ERR_FAILED;
   if (!matches(meta, kind)) return kKeyTypeInconsistent;

@@ -50,12 +50,6 @@ uint32_t DA_Finalize(ZEB_DEVICE_HANDLE hHsm) {
   return forward(&DA_Functions_t::D_Finalize, hHsm);
 }
 
-uint32_t DA_CheckIncomingObject(ZEB_DEVICE_HANDLE hSession, uint8_t* pObject, uint32_t u32ObjectLen) {
-  if (g_pDeviceFunctionList == nullptr) return VRK_ERR_FAILED;
-  if (g_pDeviceFunctionList->func_type != FWD_FUNCTIONS) return VRK_OK;
-  return forward(&DA_Functions_t::D_CheckObjMAC, hSession, pObject, u32ObjectLen);
-}
-
 #define DA_FORWARD(name, params, args) \
   uint32_t DA_##name params { return forward(&DA_Functions_t::D_##name, args); }
 #define A(...) __VA_ARGS__

@@ -200,8 +200,7 @@ VRK_RV VRK_RSAGetPublicComponents(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VR
     if (!context.reset(u32ObjectLen)) return VRK_ERR_FAILED;
     VRK_OBJECT_META meta;
     uint32_t n = 0;
-    if (DA_CheckIncomingObject(ctx->hSe, pObject, u32ObjectLen) != VRK_OK ||
-        DA_DivideObj(ctx->hSe, pObject, u32ObjectLen, &meta, context.data(), &n) != VRK_OK || n > context.size()) {
+    if (DA_DivideObj(ctx->hSe, pObject, u32ObjectLen, &meta, context.data(), &n) != VRK_OK || n > context.size()) {
       return VRK_ERR_FAILED;
     }
     const bool is_private = meta.ObjType == VRK_OBJ_PRIVATEKEY;

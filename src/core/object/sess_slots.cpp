@@ -89,8 +89,7 @@ uint32_t SwSess_CacheSessionObject(VRK_HANDLE hSession, uint8_t* pObject, uint32
   const SessionRef ctx(hSession);
   if (!ctx) return VRK_ERR_SESSION_HANDLE;
   VRK_OBJECT_META meta;
-  uint32_t rv = DA_CheckIncomingObject(ctx->hSe, pObject, u32ObjectLen);
-  if (rv == VRK_OK) rv = DA_GetObjMetaPtr(ctx->hSe, pObject, u32ObjectLen, &meta);
+  uint32_t rv = DA_GetObjMetaPtr(ctx->hSe, pObject, u32ObjectLen, &meta);
   if (rv != VRK_OK) return rv;
   if (id_label_checker(meta.ObjId, sizeof meta.ObjId) != 0) return VRK_ERR_EMPTY_ID;
   uint32_t h = 0;

@@ -101,8 +101,7 @@ VRK_RV VRK_GetObjMetaPtr(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 
   const SessionRef held(hSession);
   if (uint32_t rv = user_session(held, &ctx); rv != VRK_OK) return static_cast<int>(rv);
   if (pObject == nullptr || pObjMeta == nullptr) return VRK_ERR_ARGUMENTS;
-  uint32_t rv = DA_CheckIncomingObject(ctx->hSe, pObject, u32ObjectLen);
-  if (rv == VRK_OK) rv = DA_GetObjMetaPtr(ctx->hSe, pObject, u32ObjectLen, pObjMeta);
+  uint32_t rv = DA_GetObjMetaPtr(ctx->hSe, pObject, u32ObjectLen, pObjMeta);
   return as_failed(rv);
 }
 
@@ -120,8 +119,7 @@ VRK_RV VRK_DivideObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u
   if (!work.reset(u32ObjectLen)) return VRK_ERR_FAILED;
   VRK_OBJECT_META meta;
   uint32_t n = 0;
-  if (DA_CheckIncomingObject(ctx->hSe, pObject, u32ObjectLen) != VRK_OK ||
-      DA_DivideObj(ctx->hSe, pObject, u32ObjectLen, &meta, work.data(), &n) != VRK_OK) {
+  if (DA_DivideObj(ctx->hSe, pObject, u32ObjectLen, &meta, work.data(), &n) != VRK_OK) {
     return VRK_ERR_FAILED;
   }
   if (n > meta.u32DataLen) return VRK_ERR_FAILED;

@@ -64,8 +64,7 @@ VRK_RV VRK_ExportRawKey(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHA
   if (rv != VRK_OK) return static_cast<int>(rv);
   VRK_OBJECT_META meta;
   uint32_t n = 0;
-  if ((rv = DA_CheckIncomingObject(ctx->hSe, object.data(), len)) != VRK_OK ||
-      (rv = DA_DivideObj(ctx->hSe, object.data(), len, &meta, context.data(), &n)) != VRK_OK) {
+  if ((rv = DA_DivideObj(ctx->hSe, object.data(), len, &meta, context.data(), &n)) != VRK_OK) {
     return static_cast<int>(rv);
   }
   // Only secret and private keys are wrapped; every other context is

@@ -24,8 +24,7 @@ uint32_t check_and_rewrap(VRK_SESSION_CTX* ctx, uint8_t* obj, uint32_t* len, VRK
   ObjBuf key;
   if (!key.reset(*len)) return VRK_ERR_HOST_MEMORY;
   uint32_t n = 0;
-  uint32_t rv = DA_CheckIncomingObject(ctx->hSe, obj, *len);
-  if (rv == VRK_OK) rv = DA_DivideObj(ctx->hSe, obj, *len, meta, key.data(), &n);
+  uint32_t rv = DA_DivideObj(ctx->hSe, obj, *len, meta, key.data(), &n);
   if (rv != VRK_OK || !is_wrapped_type(meta->ObjType)) return rv;
   rv = dir == Wrap::ToToken ? DA_SetSwKey2Tkn(ctx->hSe, key.data(), n, key.data(), &n)
                             : DA_SetTknKey2Sw(ctx->hSe, key.data(), n, key.data(), &n);
@@ -280,8 +279,7 @@ VRK_RV VRK_ImportTknObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pImportObject, VRK
   USER_SESSION(hSession);
   if (pImportObject == nullptr || u32ImportObjectLen == 0 || pobjectIndex == nullptr) return VRK_ERR_ARGUMENTS;
   VRK_OBJECT_META meta;
-  uint32_t rv = DA_CheckIncomingObject(ctx->hSe, pImportObject, u32ImportObjectLen);
-  if (rv == VRK_OK) rv = DA_GetObjMetaPtr(ctx->hSe, pImportObject, u32ImportObjectLen, &meta);
+  uint32_t rv = DA_GetObjMetaPtr(ctx->hSe, pImportObject, u32ImportObjectLen, &meta);
   if (rv != VRK_OK) return static_cast<int>(rv);
   copy_field(meta.TknId, ctx->TknId, sizeof meta.TknId);
   if (object_lifespan == VRK_OBJ_SESSION) {
