@@ -71,6 +71,10 @@ class Engine {
   virtual bool uses_adx() const = 0;
   // Test seam: run the portable products (true) or the CPU's best (false).
   virtual void force_portable(bool portable) = 0;
+  // Test seam: products by the general Montgomery reduction (true) even
+  // where the field's prime has a form with its own (P-521), or by that
+  // form (false).
+  virtual void force_general(bool general) = 0;
 
  protected:
   uint32_t id_ = 0;

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "ec/field_p256.h"
+#include "ec/field_p521.h"
 #include "ec/limbs.h"
 
 namespace quarzel::ec {
@@ -26,8 +27,9 @@ struct Mont {
   u64 minv;   // -m^-1 mod 2^64
   u64 r2[N];  // R^2 mod m, R = 2^(64N)
   u64 one[N]; // R mod m
-  bool adx = false;   // 4-limb products on BMI2/ADX, chosen at set-up
+  bool adx = false;   // 4-limb (and P-521) products on BMI2/ADX, chosen at set-up
   bool p256 = false;  // m is the P-256 prime: products use its form
+  bool p521 = false;  // m is the P-521 prime: products use its form
 
   // r = a*b*R^-1 mod m, for a*b < m*R (so a < R and b < m suffices). r may alias.
   void mul(u64* r, const u64* a, const u64* b) const {
@@ -39,6 +41,9 @@ struct Mont {
         return;
       }
       if (adx) return mont_mul4_adx(r, a, b, m, minv);
+    }
+    if constexpr (N == 9) {
+      if (p521) return adx ? p521_mul_adx(r, a, b) : p521_mul_portable(r, a, b);
     }
     // Row by row suits the compiler up to six limbs; wider, the column sums
     // keep the working set in registers.
@@ -112,6 +117,9 @@ struct Mont {
         final_sub(r, t, p256_sqr_portable(t, a));
         return;
       }
+    }
+    if constexpr (N == 9) {
+      if (p521) return adx ? p521_sqr_adx(r, a) : p521_sqr_portable(r, a);
     }
     mul(r, a, a);
   }
@@ -255,11 +263,18 @@ struct Mont {
     mul(r, t, a);       // ... a zero and a one
   }
 
+  // Products by the P-521 prime's form (on) or by the general reduction
+  // (off, a test seam): the same results either way.
+  void use_special_form(bool on) {
+    if constexpr (N == 9) p521 = on && std::memcmp(m, kP521, sizeof kP521) == 0;
+  }
+
   // Sets up the constants for an odd modulus given as N limbs.
   void init(const u64* mod) {
-    adx = N == 4 && cpu_has_adx();
     if constexpr (N == 4) p256 = std::memcmp(mod, kP256, sizeof kP256) == 0;
     std::memcpy(m, mod, sizeof m);
+    use_special_form(true);
+    adx = (N == 4 || p521) && cpu_has_adx();
     // Newton iteration for m^-1 mod 2^64.
     u64 inv = mod[0];
     for (int i = 0; i < 6; ++i) inv *= 2 - mod[0] * inv;
