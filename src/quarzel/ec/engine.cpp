@@ -110,6 +110,7 @@ class EngineImpl final : public Engine {
                                  const uint8_t* r, bool* match) const override;
   void reduce_to_scalar(const uint8_t* c, size_t c_len, uint8_t* d) const override;
   bool uses_adx() const override { return fp_.adx; }
+  bool uses_special_form() const override { return fp_.p521; }
   void force_portable(bool portable) override {
     portable_ = portable;
     choose_products();
