@@ -158,12 +158,18 @@ struct Mont {
   }
 
   QZ_EC_INLINE void add(u64* r, const u64* a, const u64* b) const {
+    if constexpr (N == 9) {
+      if (p521) return p521_add(r, a, b);
+    }
     u64 t[N];
     unsigned char c = 0;
     for (size_t j = 0; j < N; ++j) c = addc(c, a[j], b[j], &t[j]);
     final_sub(r, t, c);
   }
   QZ_EC_INLINE void sub(u64* r, const u64* a, const u64* b) const {
+    if constexpr (N == 9) {
+      if (p521) return p521_sub(r, a, b);
+    }
     u64 t[N];
     unsigned char borrow = 0;
     for (size_t j = 0; j < N; ++j) borrow = subb(borrow, a[j], b[j], &t[j]);
@@ -171,7 +177,12 @@ struct Mont {
     unsigned char c = 0;
     for (size_t j = 0; j < N; ++j) c = addc(c, t[j], m[j] & mask, &r[j]);
   }
-  QZ_EC_INLINE void dbl(u64* r, const u64* a) const { add(r, a, a); }
+  QZ_EC_INLINE void dbl(u64* r, const u64* a) const {
+    if constexpr (N == 9) {
+      if (p521) return p521_dbl(r, a);
+    }
+    add(r, a, a);
+  }
 
   // Montgomery form of an integer a < R (not necessarily below m).
   void to_mont(u64* r, const u64* a) const { mul(r, a, r2); }

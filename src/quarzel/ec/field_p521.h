@@ -45,6 +45,34 @@ QZ_EC_INLINE void p521_reduce(u64 r[9], const u64 t[18]) {
   r[8] &= 0x1FF;
 }
 
+// r = a + b, a - b and 2a mod p for a, b < p, each below p again. The sum
+// carries 1 in, so that bit 521 tells a + b >= p: then the masked sum is
+// a + b - p, else one is taken back. A difference that borrows is too low by
+// 2^576: less one, cut to 521 bits, it is a - b + p. Doubling rotates the
+// 521 bits by one (2^521 = 1), which never makes all ones from less.
+QZ_EC_INLINE void p521_add(u64 r[9], const u64 a[9], const u64 b[9]) {
+  u64 s[9];
+  unsigned char c = 1;
+  for (int i = 0; i < 9; ++i) c = addc(c, a[i], b[i], &s[i]);
+  const u64 less_one = (s[8] >> 9) - 1;  // all ones when a + b < p
+  c = 0;
+  for (int i = 0; i < 9; ++i) c = addc(c, s[i], less_one, &r[i]);
+  r[8] &= 0x1FF;
+}
+QZ_EC_INLINE void p521_sub(u64 r[9], const u64 a[9], const u64 b[9]) {
+  u64 d[9];
+  unsigned char borrow = 0;
+  for (int i = 0; i < 9; ++i) borrow = subb(borrow, a[i], b[i], &d[i]);
+  for (int i = 0; i < 9; ++i) borrow = subb(borrow, d[i], 0, &r[i]);
+  r[8] &= 0x1FF;
+}
+QZ_EC_INLINE void p521_dbl(u64 r[9], const u64 a[9]) {
+  const u64 top = a[8];
+  for (int i = 8; i > 0; --i) r[i] = (a[i] << 1) | (a[i - 1] >> 63);
+  r[0] = (a[0] << 1) | (top >> 8);
+  r[8] &= 0x1FF;
+}
+
 // Product scanning: column k of a b summed in a three-word accumulator.
 QZ_EC_INLINE void p521_mul_portable(u64 r[9], const u64 a[9], const u64 b[9]) {
   u64 t[18];

@@ -1,4 +1,4 @@
-// The P-521 field's products by the form of 2^521 - 1, on both kernels
+// The P-521 field's arithmetic by the form of 2^521 - 1, on both kernels
 // (BMI2/ADX and portable), against the general Montgomery reduction on the
 // same prime and against OpenSSL's big numbers, for values at the edges of
 // every carry and of the fold at bit 521.
@@ -113,8 +113,25 @@ TEST(FieldP521, SpecialFormMatchesTheGeneralReduction) {
     };
     for (const auto& a : as)
       for (const auto& b : edges_below_p()) check(a, b);
+    // Sums, differences and doubles: every pair of edges (sums at p and
+    // above, differences that borrow), then random operands.
+    auto linear = [&, name = name, &special = special](const Limbs& a, const Limbs& b) {
+      u64 want[9], got[9];
+      general.add(want, a.data(), b.data());
+      special.add(got, a.data(), b.data());
+      ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << name << " add";
+      general.sub(want, a.data(), b.data());
+      special.sub(got, a.data(), b.data());
+      ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << name << " sub";
+      general.dbl(want, a.data());
+      special.dbl(got, a.data());
+      ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << name << " dbl";
+    };
+    for (const auto& a : edges_below_p())
+      for (const auto& b : edges_below_p()) linear(a, b);
     for (size_t i = 0; i < bs.size(); ++i) {
       check(bs[(i * 7 + 3) % bs.size()], bs[i]);
+      linear(bs[i], bs[(i * 11 + 5) % bs.size()]);
       u64 want[9], got[9];
       general.mul(want, bs[i].data(), bs[i].data());
       special.sqr(got, bs[i].data());
