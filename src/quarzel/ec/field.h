@@ -70,8 +70,9 @@ struct Mont {
 
   // Product scanning with the reduction folded in: column k of a*b + q*m is
   // summed in a three-word accumulator; the low columns choose the words of q
-  // that clear them, the high columns are the result.
-  void mul_columns(u64* r, const u64* a, const u64* b) const {
+  // that clear them, the high columns are the result. Out of line: inlined,
+  // its registers were saved on every product, P-521's kernels' too.
+  __attribute__((noinline)) void mul_columns(u64* r, const u64* a, const u64* b) const {
     u64 q[N], t[N];
     u128 acc = 0;
     u64 acc2 = 0;

@@ -15,9 +15,11 @@ namespace quarzel::ec {
 
 constexpr u64 kP521[9] = {~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, 0x1FF};
 
-// The same products with MULX/ADX (field_p521_adx.cpp).
-void p521_mul_adx(u64 r[9], const u64 a[9], const u64 b[9]);
-void p521_sqr_adx(u64 r[9], const u64 a[9]);
+// The same products with MULX/ADX (field_p521_adx.cpp), called straight.
+extern "C" void quarzel_ec_p521_mul_adx(u64 r[9], const u64 a[9], const u64 b[9]);
+extern "C" void quarzel_ec_p521_sqr_adx(u64 r[9], const u64 a[9]);
+QZ_EC_INLINE void p521_mul_adx(u64 r[9], const u64 a[9], const u64 b[9]) { quarzel_ec_p521_mul_adx(r, a, b); }
+QZ_EC_INLINE void p521_sqr_adx(u64 r[9], const u64 a[9]) { quarzel_ec_p521_sqr_adx(r, a); }
 
 // r = t 2^-576 mod p, fully reduced, for an 18-limb t < 2^1097 (a < 2^576
 // times b < p). Bit i of t lands on bit (i - 55) mod 521: bits 55..575 are
@@ -73,8 +75,11 @@ QZ_EC_INLINE void p521_dbl(u64 r[9], const u64 a[9]) {
   r[8] &= 0x1FF;
 }
 
+// The portable products stay out of line, so that the field's dispatch,
+// inlined into the point formulas, claims no registers for them.
+//
 // Product scanning: column k of a b summed in a three-word accumulator.
-QZ_EC_INLINE void p521_mul_portable(u64 r[9], const u64 a[9], const u64 b[9]) {
+__attribute__((noinline)) inline void p521_mul_portable(u64 r[9], const u64 a[9], const u64 b[9]) {
   u64 t[18];
   u64 lo = 0, mid = 0, hi = 0;
   auto mac = [&](u64 x, u64 y) {
@@ -96,7 +101,7 @@ QZ_EC_INLINE void p521_mul_portable(u64 r[9], const u64 a[9], const u64 b[9]) {
 }
 
 // Squaring: the cross products of each column once, doubled, then the square.
-QZ_EC_INLINE void p521_sqr_portable(u64 r[9], const u64 a[9]) {
+__attribute__((noinline)) inline void p521_sqr_portable(u64 r[9], const u64 a[9]) {
   u64 t[18];
   u64 lo = 0, mid = 0, hi = 0;
   for (int k = 0; k < 17; ++k) {

@@ -28,9 +28,6 @@ namespace quarzel::ec {
 
 #if defined(__x86_64__)
 
-extern "C" void quarzel_ec_p521_mul_adx(u64 r[9], const u64 a[9], const u64 b[9]);
-extern "C" void quarzel_ec_p521_sqr_adx(u64 r[9], const u64 a[9]);
-
 asm(".text\n"
     ".p2align 4\n"
     ".globl quarzel_ec_p521_mul_adx\n"
@@ -778,14 +775,10 @@ asm(".text\n"
     "\t.cfi_endproc\n"
     ".size quarzel_ec_p521_sqr_adx, .-quarzel_ec_p521_sqr_adx\n");
 
-void p521_mul_adx(u64 r[9], const u64 a[9], const u64 b[9]) { quarzel_ec_p521_mul_adx(r, a, b); }
-
-void p521_sqr_adx(u64 r[9], const u64 a[9]) { quarzel_ec_p521_sqr_adx(r, a); }
-
 #else
 
-void p521_mul_adx(u64*, const u64*, const u64*) {}
-void p521_sqr_adx(u64*, const u64*) {}
+extern "C" void quarzel_ec_p521_mul_adx(u64*, const u64*, const u64*) {}
+extern "C" void quarzel_ec_p521_sqr_adx(u64*, const u64*) {}
 
 #endif
 
