@@ -110,12 +110,27 @@ class EngineImpl final : public Engine {
                                  const uint8_t* r, bool* match) const override;
   void reduce_to_scalar(const uint8_t* c, size_t c_len, uint8_t* d) const override;
   bool uses_adx() const override { return fp_.adx; }
+  bool uses_special_form() const override { return fp_.p521; }
   void force_portable(bool portable) override {
-    fp_.adx = fn_.adx = !portable && N == 4 && cpu_has_adx();
+    portable_ = portable;
+    choose_products();
+  }
+  void force_general(bool general) override {
+    general_ = general;
+    choose_products();
   }
 
  private:
   using P = Jac<N>;
+
+  // The field products under the test seams: the prime's form unless the
+  // general reduction is asked for, BMI2/ADX unless the portable code is.
+  void choose_products() {
+    fp_.use_special_form(!general_);
+    const bool adx = !portable_ && cpu_has_adx();
+    fn_.adx = adx && N == 4;
+    fp_.adx = adx && (N == 4 || fp_.p521);
+  }
 
   void dbl(P& r, const P& p) const { jac_double<N>(fp_, dbl_a_, r, p); }
   void add_jac(P& r, const P& p1, const P& p2) const { jac_add<N>(fp_, r, p1, p2); }
@@ -183,6 +198,7 @@ class EngineImpl final : public Engine {
   u64 n_l_[N]{};
   u64 blind_[kMaxKLimbs]{};
   uint32_t nw_ = 0, nw_zdn_p_ = 0;
+  bool portable_ = false, general_ = false;
 };
 
 template <size_t N>

@@ -69,8 +69,15 @@ class Engine {
 
   // True when this curve's field products run on BMI2/ADX.
   virtual bool uses_adx() const = 0;
+  // True when they reduce by the form of the curve's prime (P-521), not by
+  // the general Montgomery reduction.
+  virtual bool uses_special_form() const = 0;
   // Test seam: run the portable products (true) or the CPU's best (false).
   virtual void force_portable(bool portable) = 0;
+  // Test seam: products by the general Montgomery reduction (true) even
+  // where the field's prime has a form with its own (P-521), or by that
+  // form (false).
+  virtual void force_general(bool general) = 0;
 
  protected:
   uint32_t id_ = 0;

@@ -13,6 +13,7 @@
 #include <type_traits>
 
 #include "ec/field_p256.h"
+#include "ec/field_p521.h"
 #include "ec/limbs.h"
 #include "ec/modinv.h"
 
@@ -33,8 +34,9 @@ struct Mont {
   u64 r3[N];  // R^3 mod m
   // Divsteps inversion (modinv.h) for the widths it serves.
   [[no_unique_address]] std::conditional_t<N == 4, ModInv4, NoModInv> divsteps{};
-  bool adx = false;   // 4-limb products on BMI2/ADX, chosen at set-up
+  bool adx = false;   // 4-limb (and P-521) products on BMI2/ADX, chosen at set-up
   bool p256 = false;  // m is the P-256 prime: products use its form
+  bool p521 = false;  // m is the P-521 prime: products use its form
 
   // r = a*b*R^-1 mod m, for a*b < m*R (so a < R and b < m suffices). r may alias.
   void mul(u64* r, const u64* a, const u64* b) const {
@@ -46,6 +48,9 @@ struct Mont {
         return;
       }
       if (adx) return mont_mul4_adx(r, a, b, m, minv);
+    }
+    if constexpr (N == 9) {
+      if (p521) return adx ? p521_mul_adx(r, a, b) : p521_mul_portable(r, a, b);
     }
     // Row by row suits the compiler up to six limbs; wider, the column sums
     // keep the working set in registers.
@@ -72,8 +77,9 @@ struct Mont {
 
   // Product scanning with the reduction folded in: column k of a*b + q*m is
   // summed in a three-word accumulator; the low columns choose the words of q
-  // that clear them, the high columns are the result.
-  void mul_columns(u64* r, const u64* a, const u64* b) const {
+  // that clear them, the high columns are the result. Out of line: inlined,
+  // its registers were saved on every product, P-521's kernels' too.
+  __attribute__((noinline)) void mul_columns(u64* r, const u64* a, const u64* b) const {
     u64 q[N], t[N];
     u128 acc = 0;
     u64 acc2 = 0;
@@ -120,6 +126,9 @@ struct Mont {
         return;
       }
     }
+    if constexpr (N == 9) {
+      if (p521) return adx ? p521_sqr_adx(r, a) : p521_sqr_portable(r, a);
+    }
     mul(r, a, a);
   }
   // r = a^(2^k) for k >= 1.
@@ -157,12 +166,18 @@ struct Mont {
   }
 
   QZ_EC_INLINE void add(u64* r, const u64* a, const u64* b) const {
+    if constexpr (N == 9) {
+      if (p521) return p521_add(r, a, b);
+    }
     u64 t[N];
     unsigned char c = 0;
     for (size_t j = 0; j < N; ++j) c = addc(c, a[j], b[j], &t[j]);
     final_sub(r, t, c);
   }
   QZ_EC_INLINE void sub(u64* r, const u64* a, const u64* b) const {
+    if constexpr (N == 9) {
+      if (p521) return p521_sub(r, a, b);
+    }
     u64 t[N];
     unsigned char borrow = 0;
     for (size_t j = 0; j < N; ++j) borrow = subb(borrow, a[j], b[j], &t[j]);
@@ -170,7 +185,13 @@ struct Mont {
     unsigned char c = 0;
     for (size_t j = 0; j < N; ++j) c = addc(c, t[j], m[j] & mask, &r[j]);
   }
-  QZ_EC_INLINE void dbl(u64* r, const u64* a) const { add(r, a, a); }
+  QZ_EC_INLINE void dbl(u64* r, const u64* a) const {
+    if constexpr (N == 9) {
+      if (p521) return p521_dbl(r, a);
+    }
+    add(r, a, a);
+  }
+
   // r = a / 2: a + m when a is odd (m is odd), then shifted down a bit.
   QZ_EC_INLINE void half(u64* r, const u64* a) const {
     const u64 odd = 0 - (a[0] & 1);
@@ -230,6 +251,9 @@ struct Mont {
       mul(r, t, r3);
       return;
     }
+    if constexpr (N == 9) {
+      if (p521) return inv_p521(r, a);
+    }
     inv_fermat(r, a);
   }
 
@@ -249,11 +273,40 @@ struct Mont {
     pow_public(r, a, e);
   }
 
+  // a^(p-2) for the P-521 prime by a fixed addition chain: 524 squarings and
+  // 13 products. x_k denotes a^(2^k - 1); p - 2 is 519 ones, a zero and a one.
+  void inv_p521(u64* r, const u64* a) const {
+    u64 x2[N], x3[N], x7[N], xk[N], t[N];
+    sqr(t, a);
+    mul(x2, t, a);
+    sqr(t, x2);
+    mul(x3, t, a);
+    sqr_n(t, x2, 2);
+    mul(xk, t, x2);  // x4
+    sqr_n(t, xk, 3);
+    mul(x7, t, x3);
+    for (int k = 4; k < 512; k *= 2) {  // x8 .. x512
+      sqr_n(t, xk, k);
+      mul(xk, t, xk);
+    }
+    sqr_n(t, xk, 7);
+    mul(t, t, x7);  // x519
+    sqr_n(t, t, 2);
+    mul(r, t, a);   // ... a zero and a one
+  }
+
+  // Products by the P-521 prime's form (on) or by the general reduction
+  // (off, a test seam): the same results either way.
+  void use_special_form(bool on) {
+    if constexpr (N == 9) p521 = on && std::memcmp(m, kP521, sizeof kP521) == 0;
+  }
+
   // Sets up the constants for an odd modulus given as N limbs.
   void init(const u64* mod) {
-    adx = N == 4 && cpu_has_adx();
     if constexpr (N == 4) p256 = std::memcmp(mod, kP256, sizeof kP256) == 0;
     std::memcpy(m, mod, sizeof m);
+    use_special_form(true);
+    adx = (N == 4 || p521) && cpu_has_adx();
     // Newton iteration for m^-1 mod 2^64.
     u64 inv = mod[0];
     for (int i = 0; i < 6; ++i) inv *= 2 - mod[0] * inv;

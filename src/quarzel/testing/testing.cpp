@@ -11,12 +11,15 @@ namespace {
 // Every curve with an engine (ecc_crv_t ids).
 constexpr uint32_t kEngineCurves[] = {17, 18, 19, 20, 34, 67, 69, 70};
 
+// The engines are built mutable, once per process; the registry hands them
+// out read-only to the product.
 void force_portable_ec(bool on) {
-  for (uint32_t id : kEngineCurves) {
-    // The engines are built mutable, once per process; the registry hands
-    // them out read-only to the product.
+  for (uint32_t id : kEngineCurves)
     if (const ec::Engine* e = ec::engine_for(id)) const_cast<ec::Engine*>(e)->force_portable(on);
-  }
+}
+void force_general_ec(bool on) {
+  for (uint32_t id : kEngineCurves)
+    if (const ec::Engine* e = ec::engine_for(id)) const_cast<ec::Engine*>(e)->force_general(on);
 }
 
 }  // namespace
@@ -30,6 +33,7 @@ void force_portable(Path path, bool on) {
     case Path::mpbn_exp2: seams::mpbn_exp2_model.store(on, std::memory_order_relaxed); break;
     case Path::mpbn_ifma: seams::mpbn_exp2_off.store(on, std::memory_order_relaxed); break;
     case Path::ec: force_portable_ec(on); break;
+    case Path::ec_general: force_general_ec(on); break;
   }
 }
 

@@ -18,6 +18,7 @@ enum class Path : uint8_t {
   mpbn_exp2,  // RSA's paired CRT exponentiations (AVX-512 IFMA) on their portable model
   mpbn_ifma,  // RSA's paired CRT exponentiations (AVX-512 IFMA) off: BMI2/ADX products run as without IFMA
   ec,    // EC field products of every curve engine (ADX)
+  ec_general,  // P-521's field products by the general Montgomery reduction, not the prime's form
 };
 
 // While on, `path` runs its portable code even where the CPU offers more.
