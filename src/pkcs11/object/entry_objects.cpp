@@ -104,37 +104,33 @@ CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, 
       is_extension_object(hVRK, *handle)) {
     return CKR_OBJECT_HANDLE_INVALID;
   }
+  // The values are all in the list before the first entry is answered: a
+  // failure leaves the template as given.
+  ObjAttrList list;
+  P11_TRY(P11_LoadObjTypesandLen(o, pTemplate, ulCount, P11_MAX_OBJ_ATTRS, list.attrs, &list.count));
+  P11_TRY(P11_AllocObjAttr(list.count, list.attrs));
+  P11_TRY(P11_LoadObjAttrValue(o, list.count, list.attrs));
   bool sensitive = false, invalid = false, small = false;
-  zeb::SecretBytes value;
   for (CK_ULONG i = 0; i < ulCount; ++i) {
     CK_ATTRIBUTE& a = pTemplate[i];
-    CK_RV err = CKR_OK;
-    const Answer ans = answer(o, a.type, value, &err);
-    if (err != CKR_OK) return err;
-    switch (ans) {
-      case Answer::kValue:
-        if (a.pValue == nullptr) {
-          a.ulValueLen = value.size();
-        } else if (a.ulValueLen < value.size()) {
-          a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-          small = true;
-        } else {
-          if (!value.empty()) std::memcpy(a.pValue, value.data(), value.size());
-          a.ulValueLen = value.size();
-        }
-        break;
-      case Answer::kNoValue:
-        a.ulValueLen = 0;
-        break;
-      case Answer::kAbsent:
-        P11_LOG_D("non-fatal error, attribute %s(%08lx) not found", P11_CKAToString(a.type), a.type);
-        a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-        invalid = true;
-        break;
-      case Answer::kSensitive:
-        a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+    const CK_ATTRIBUTE* v = listed_attr(list.attrs, list.count, a.type);
+    if (v == nullptr || v->ulValueLen == CK_UNAVAILABLE_INFORMATION) {
+      // Not in the list: withheld, or not an attribute of the object.
+      a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+      if (v == nullptr && attr_source(o, a.type).kind == AttrSource::kWithheld) {
         sensitive = true;
-        break;
+      } else {
+        P11_LOG_D("non-fatal error, attribute %s(%08lx) not found", P11_CKAToString(a.type), a.type);
+        invalid = true;
+      }
+    } else if (a.pValue == nullptr) {
+      a.ulValueLen = v->ulValueLen;
+    } else if (a.ulValueLen < v->ulValueLen) {
+      a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+      small = true;
+    } else {
+      if (v->ulValueLen != 0) std::memcpy(a.pValue, v->pValue, v->ulValueLen);
+      a.ulValueLen = v->ulValueLen;
     }
   }
   if (sensitive) return CKR_ATTRIBUTE_SENSITIVE;
