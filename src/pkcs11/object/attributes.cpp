@@ -117,21 +117,6 @@ bool is_key(uint8_t type) {
   return type == VRK_OBJ_SECRETKEY || type == VRK_OBJ_PRIVATEKEY || type == VRK_OBJ_PUBLICKEY;
 }
 
-Src ec_params(uint8_t algo) {
-  Src s = of_kind(Src::kInline);
-  if (VRKKeyAlgoToECParam(algo, s.small, &s.small_len) != CKR_OK) return of_kind(Src::kAbsent);
-  return s;
-}
-
-// The EC public-key record of the context, when the context holds one.
-std::optional<ZEBP11_EC_PUBKEY> ec_record(const LoadedObject& o) {
-  ZEBP11_EC_PUBKEY rec{};
-  const std::span<const uint8_t> ctx = o.ctx();
-  if (ctx.size() < 4 || ctx.size() > sizeof rec) return std::nullopt;
-  std::memcpy(&rec, ctx.data(), ctx.size());
-  if (P11_EcPubKeyLength(rec) != ctx.size()) return std::nullopt;
-  return rec;
-}
 // The DER OCTET STRING of the longest point the record holds.
 constexpr CK_ULONG kEcPointMax = 4 + sizeof(ZEBP11_EC_PUBKEY::q_point);
 
@@ -197,6 +182,48 @@ std::optional<Src> header_source(uint8_t obj_type, uint8_t key_algo, const uint8
   }
 }
 
+// The attributes of one object kind and key algorithm: values, parts and
+// what is withheld.
+std::optional<Src> kind_source(const LoadedObject& o, CK_ATTRIBUTE_TYPE type) {
+  const VRK_OBJECT_META& m = o.meta;
+  const uint8_t algo = m.ObjKeyAlgo;
+  const bool sensitive = (m.u64ObjKeyUsage & P11_USAGE_SENSITIVE) != 0;
+  switch (m.ObjType) {
+    case VRK_OBJ_DATA:
+      if (type == CKA_VALUE) return borrowed(o.ctx());
+      break;
+    case VRK_OBJ_CERTIFICATE:
+      if (type == CKA_VALUE) return borrowed(o.ctx());
+      if (type == CKA_CERTIFICATE_TYPE) return small_value(CK_CERTIFICATE_TYPE{CKC_X_509});
+      break;
+    case VRK_OBJ_SECRETKEY:
+      if (type == CKA_VALUE_LEN) return small_value(CK_ULONG{is_aes_algo(algo) ? aes_len(algo) : m.u32DataLen});
+      if (type == CKA_VALUE) return of_kind(sensitive ? Src::kWithheld : Src::kPlainKey);
+      break;
+    case VRK_OBJ_PUBLICKEY:
+      if (is_rsa_algo(algo)) {
+        if (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT) return of_kind(Src::kRsaPart);
+        if (type == CKA_MODULUS_BITS) return small_value(CK_ULONG{rsa_bits(algo)});
+        if (type == CKA_VALUE) return borrowed(o.ctx());
+      } else if (is_ec_algo(algo)) {
+        if (type == CKA_EC_PARAMS) return of_kind(Src::kEcParams);
+        if (type == CKA_EC_POINT) return of_kind(Src::kEcPoint);
+      }
+      break;
+    case VRK_OBJ_PRIVATEKEY:
+      if (one_of(kPrivateParts, type) && (is_rsa_algo(algo) || (is_ec_algo(algo) && type == CKA_VALUE))) {
+        return of_kind(Src::kWithheld);
+      }
+      if (is_rsa_algo(algo) && type == CKA_MODULUS_BITS) return small_value(CK_ULONG{rsa_bits(algo)});
+      if (is_rsa_algo(algo) && (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT)) return of_kind(Src::kRsaPart);
+      if (is_ec_algo(algo) && type == CKA_EC_PARAMS) return of_kind(Src::kEcParams);
+      break;
+    default:
+      break;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<uint32_t> core_handle(CK_OBJECT_HANDLE h) {
@@ -251,7 +278,9 @@ CK_RV load_object(VRK_HANDLE hVRK, uint32_t handle, LoadedObject& out) {
 
 AttrSource attr_source(const LoadedObject& o, CK_ATTRIBUTE_TYPE type) {
   const VRK_OBJECT_META& m = o.meta;
+  // Each type has one rule for an object; the order only saves time.
   if (auto h = header_source(m.ObjType, m.ObjKeyAlgo, m.ObjId, m.ObjLabel, o.token(), type)) return *h;
+  if (auto v = kind_source(o, type)) return *v;
   const VRK_UINT64 ext = o.ext_word();
   const VRK_UINT64 usage = m.u64ObjKeyUsage;
   const bool sensitive = (usage & P11_USAGE_SENSITIVE) != 0;
@@ -270,14 +299,13 @@ AttrSource attr_source(const LoadedObject& o, CK_ATTRIBUTE_TYPE type) {
   for (const FixedFalse& f : kFixedFalse) {
     if (f.type == type && (f.kinds & k) != 0) return bool_value(false);
   }
-  const uint8_t algo = m.ObjKeyAlgo;
   // What the key's origin fixes: a key made on the token carries the local
   // bit (PKCS#11 v3.0 §4.7, §4.9, §4.10).
   const bool local = (usage & P11_USAGE_LOCAL) != 0;
   if ((k & kKeys) != 0) {
     if (type == CKA_LOCAL) return bool_value(local);
     if (type == CKA_KEY_GEN_MECHANISM) {
-      return small_value(CK_MECHANISM_TYPE{local ? generator_of(algo) : CK_UNAVAILABLE_INFORMATION});
+      return small_value(CK_MECHANISM_TYPE{local ? generator_of(m.ObjKeyAlgo) : CK_UNAVAILABLE_INFORMATION});
     }
   }
   if ((k & (kPriv | kSec)) != 0) {
@@ -286,39 +314,6 @@ AttrSource attr_source(const LoadedObject& o, CK_ATTRIBUTE_TYPE type) {
     if (type == CKA_EXTRACTABLE) return bool_value(extractable);
     if (type == CKA_ALWAYS_SENSITIVE) return bool_value(local && sensitive);
     if (type == CKA_NEVER_EXTRACTABLE) return bool_value(local && !extractable);
-  }
-  switch (m.ObjType) {
-    case VRK_OBJ_DATA:
-      if (type == CKA_VALUE) return borrowed(o.ctx());
-      break;
-    case VRK_OBJ_CERTIFICATE:
-      if (type == CKA_VALUE) return borrowed(o.ctx());
-      if (type == CKA_CERTIFICATE_TYPE) return small_value(CK_CERTIFICATE_TYPE{CKC_X_509});
-      break;
-    case VRK_OBJ_SECRETKEY:
-      if (type == CKA_VALUE_LEN) return small_value(CK_ULONG{is_aes_algo(algo) ? aes_len(algo) : m.u32DataLen});
-      if (type == CKA_VALUE) return of_kind(sensitive ? Src::kWithheld : Src::kPlainKey);
-      break;
-    case VRK_OBJ_PUBLICKEY:
-      if (is_rsa_algo(algo)) {
-        if (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT) return of_kind(Src::kRsaPart);
-        if (type == CKA_MODULUS_BITS) return small_value(CK_ULONG{rsa_bits(algo)});
-        if (type == CKA_VALUE) return borrowed(o.ctx());
-      } else if (is_ec_algo(algo)) {
-        if (type == CKA_EC_PARAMS) return ec_params(algo);
-        if (type == CKA_EC_POINT) return of_kind(ec_record(o) ? Src::kEcPoint : Src::kAbsent);
-      }
-      break;
-    case VRK_OBJ_PRIVATEKEY:
-      if (one_of(kPrivateParts, type) && (is_rsa_algo(algo) || (is_ec_algo(algo) && type == CKA_VALUE))) {
-        return of_kind(Src::kWithheld);
-      }
-      if (is_rsa_algo(algo) && type == CKA_MODULUS_BITS) return small_value(CK_ULONG{rsa_bits(algo)});
-      if (is_rsa_algo(algo) && (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT)) return of_kind(Src::kRsaPart);
-      if (is_ec_algo(algo) && type == CKA_EC_PARAMS) return ec_params(algo);
-      break;
-    default:
-      break;
   }
   for (const NoValue& n : kNoValueTypes) {
     if (n.type == type && (n.kinds & k) != 0) return of_kind(Src::kEmpty);
@@ -332,6 +327,8 @@ CK_ULONG attr_bound(const LoadedObject& o, const AttrSource& s) {
       return s.small_len;
     case Src::kBorrowed:
       return s.borrowed.size();
+    case Src::kEcParams:
+      return P11_EC_PARAMS_MAX;
     case Src::kEcPoint:
       return kEcPointMax;
     case Src::kRsaPart:
@@ -354,10 +351,21 @@ Answer attr_fill(LoadedObject& o, CK_ATTRIBUTE_TYPE type, const AttrSource& s, s
     case Src::kBorrowed:
       bytes = s.borrowed;
       break;
+    case Src::kEcParams: {
+      uint8_t n = 0;
+      if (out.size() < P11_EC_PARAMS_MAX || VRKKeyAlgoToECParam(o.meta.ObjKeyAlgo, out.data(), &n) != CKR_OK) {
+        return Answer::kAbsent;
+      }
+      *len = n;
+      return Answer::kValue;
+    }
     case Src::kEcPoint: {
-      const auto rec = ec_record(o);
+      // The context is the EC public-key record; the core checks it.
+      const std::span<const uint8_t> ctx = o.ctx();
       VRK_UINT32 n = static_cast<VRK_UINT32>(std::min<size_t>(out.size(), kEcPointMax));
-      if (!rec || VRK_ECCPubKeyToDerQ(&*rec, out.data(), &n) != CKR_OK) return Answer::kAbsent;
+      if (VRK_ECPublicKeyToPoint(ctx.data(), static_cast<VRK_UINT32>(ctx.size()), out.data(), &n) != 0) {
+        return Answer::kAbsent;
+      }
       *len = n;
       return Answer::kValue;
     }
@@ -428,13 +436,6 @@ std::optional<Answer> answer_from_header(uint8_t obj_type, uint8_t key_algo, con
 Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value, CK_RV* error) {
   *error = CKR_OK;
   return answer_of(&o, attr_source(o, type), type, value, error);
-}
-
-const CK_ATTRIBUTE* listed_attr(const CK_ATTRIBUTE* attrs, CK_ULONG n, CK_ATTRIBUTE_TYPE type) {
-  for (CK_ULONG i = 0; i < n; ++i) {
-    if (attrs[i].type == type) return &attrs[i];
-  }
-  return nullptr;
 }
 
 ObjAttrList::~ObjAttrList() { (void)P11_DeallocObjAttr(count, attrs); }

@@ -73,19 +73,21 @@ struct AttrSource {
     kAbsent,    // the object has no such attribute
     kWithheld,  // the value never leaves the module
     kEmpty,     // answered with length 0 (dates, byte arrays, templates)
-    kInline,    // the `small_len` bytes of `small` (CK_BBOOL, CK_ULONG, EC parameters)
+    kInline,    // the `small_len` bytes of `small` (CK_BBOOL, CK_ULONG)
     kBorrowed,  // bytes of the loaded object (ID, label, context)
+    kEcParams,  // the DER OID of the key's curve
     kEcPoint,   // the DER point of the EC public-key record in the context
     kRsaPart,   // modulus or public exponent, read in the core
     kPlainKey,  // a secret key's plain value, exported by the core
   } kind = kAbsent;
   uint8_t small_len = 0;
-  uint8_t small[P11_EC_PARAMS_MAX] = {};
+  uint8_t small[sizeof(CK_ULONG)] = {};
   std::span<const uint8_t> borrowed;
 };
 AttrSource attr_source(const LoadedObject& o, CK_ATTRIBUTE_TYPE type);
 // The value's length; an upper bound for the kinds whose length only the
-// value tells (EC point, RSA part, plain key). 0 for the kinds without one.
+// value tells (EC parameters and point, RSA part, plain key). 0 for the
+// kinds without one.
 CK_ULONG attr_bound(const LoadedObject& o, const AttrSource& s);
 // Writes the value of a kind with a value into `out` (at least the bound
 // long) and its length to *len: kValue, or kAbsent when the object turns
@@ -100,12 +102,17 @@ Answer attr_fill(LoadedObject& o, CK_ATTRIBUTE_TYPE type, const AttrSource& s, s
 inline constexpr CK_ULONG P11_MAX_OBJ_ATTRS = 48;
 
 // The first entry of type `type` among the first `n`, or null.
-const CK_ATTRIBUTE* listed_attr(const CK_ATTRIBUTE* attrs, CK_ULONG n, CK_ATTRIBUTE_TYPE type);
+inline const CK_ATTRIBUTE* listed_attr(const CK_ATTRIBUTE* attrs, CK_ULONG n, CK_ATTRIBUTE_TYPE type) {
+  for (CK_ULONG i = 0; i < n; ++i) {
+    if (attrs[i].type == type) return &attrs[i];
+  }
+  return nullptr;
+}
 
 // The read-out list of one call; its value buffers are released by
 // P11_DeallocObjAttr on every way out.
 struct ObjAttrList {
-  CK_ATTRIBUTE attrs[P11_MAX_OBJ_ATTRS] = {};
+  CK_ATTRIBUTE attrs[P11_MAX_OBJ_ATTRS];  // the first `count` are written by the type pass
   CK_ULONG count = 0;
   ObjAttrList() = default;
   ObjAttrList(const ObjAttrList&) = delete;
