@@ -30,8 +30,8 @@ CK_RV named_object(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, VRK_HAN
 
 // The read-out of one loaded object into the caller's template. The values
 // are all in the list before the first entry is answered: a failure leaves
-// the template as given. (A function of its own: the list's frame is not
-// under the object's load.)
+// the template as given. Not inlined: the list (over a kilobyte of stack)
+// is not held through the object's load in the core.
 [[gnu::noinline]] CK_RV read_out(LoadedObject& o, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount) {
   ObjAttrList list;
   P11_TRY(P11_LoadObjTypesandLen(o, pTemplate, ulCount, P11_MAX_OBJ_ATTRS, list.attrs, &list.count));

@@ -97,8 +97,9 @@ Answer attr_fill(LoadedObject& o, CK_ATTRIBUTE_TYPE type, const AttrSource& s, s
 
 // ---- Attribute read-out (C_GetAttributeValue) ----
 
-// The most attributes one object answers, each type once: the bound of the
-// read-out list (attributes.cpp checks it against its tables).
+// The bound of the read-out list: at least the most types one object
+// answers (a secret key alone has 33; attributes.cpp checks the bound
+// against its tables).
 inline constexpr CK_ULONG P11_MAX_OBJ_ATTRS = 48;
 
 // The first entry of type `type` among the first `n`, or null.
