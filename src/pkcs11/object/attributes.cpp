@@ -78,16 +78,26 @@ CK_MECHANISM_TYPE generator_of(uint8_t algo) {
 constexpr CK_ATTRIBUTE_TYPE kPrivateParts[] = {CKA_VALUE,   CKA_PRIVATE_EXPONENT, CKA_PRIME_1,    CKA_PRIME_2,
                                                CKA_EXPONENT_1, CKA_EXPONENT_2,   CKA_COEFFICIENT};
 
-template <class T>
-Answer put(zeb::SecretBytes& value, const T& v) {
-  const auto* p = reinterpret_cast<const uint8_t*>(&v);
-  value.assign(p, p + sizeof v);
-  return Answer::kValue;
+using Src = AttrSource;
+
+Src of_kind(Src::Kind k) {
+  Src s;
+  s.kind = k;
+  return s;
 }
-Answer put_bool(zeb::SecretBytes& value, bool b) { return put(value, static_cast<CK_BBOOL>(b ? CK_TRUE : CK_FALSE)); }
-Answer put_bytes(zeb::SecretBytes& value, std::span<const uint8_t> b) {
-  value.assign(b.begin(), b.end());
-  return Answer::kValue;
+template <class T>
+Src small_value(const T& v) {
+  static_assert(sizeof v <= sizeof(Src::small));
+  Src s = of_kind(Src::kInline);
+  std::memcpy(s.small, &v, sizeof v);
+  s.small_len = sizeof v;
+  return s;
+}
+Src bool_value(bool b) { return small_value(static_cast<CK_BBOOL>(b ? CK_TRUE : CK_FALSE)); }
+Src borrowed(std::span<const uint8_t> b) {
+  Src s = of_kind(Src::kBorrowed);
+  s.borrowed = b;
+  return s;
 }
 
 template <size_t N>
@@ -107,30 +117,15 @@ bool is_key(uint8_t type) {
   return type == VRK_OBJ_SECRETKEY || type == VRK_OBJ_PRIVATEKEY || type == VRK_OBJ_PUBLICKEY;
 }
 
-Answer ec_params(uint8_t algo, zeb::SecretBytes& value) {
-  uint8_t der[P11_EC_PARAMS_MAX] = {};
-  uint8_t len = 0;
-  if (VRKKeyAlgoToECParam(algo, der, &len) != CKR_OK) return Answer::kAbsent;
-  return put_bytes(value, {der, len});
-}
-
-Answer ec_point(const LoadedObject& o, zeb::SecretBytes& value) {
-  ZEBP11_EC_PUBKEY rec{};
-  const std::span<const uint8_t> ctx = o.ctx();
-  if (ctx.size() < 4 || ctx.size() > sizeof rec) return Answer::kAbsent;
-  std::memcpy(&rec, ctx.data(), ctx.size());
-  if (P11_EcPubKeyLength(rec) != ctx.size()) return Answer::kAbsent;
-  uint8_t der[4 + sizeof rec.q_point] = {};
-  VRK_UINT32 len = sizeof der;
-  if (VRK_ECCPubKeyToDerQ(&rec, der, &len) != CKR_OK) return Answer::kAbsent;
-  return put_bytes(value, {der, len});
-}
+// The DER OCTET STRING of the longest point the record holds.
+constexpr CK_ULONG kEcPointMax = 4 + sizeof(ZEBP11_EC_PUBKEY::q_point);
 
 // Modulus or public exponent of an RSA key object: the core reads them from
 // the object (a private key's blob is opened there; nothing else of it
 // reaches the module).
-Answer rsa_part(LoadedObject& o, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value, CK_RV* error) {
-  uint8_t n[512], e[512];
+constexpr CK_ULONG kRsaPartMax = 512;
+Answer rsa_part(LoadedObject& o, CK_ATTRIBUTE_TYPE type, std::span<uint8_t> out, size_t* len, CK_RV* error) {
+  uint8_t n[kRsaPartMax], e[kRsaPartMax];
   VRK_UINT32 n_len = sizeof n, e_len = sizeof e;
   const VRK_RV rv = VRK_RSAGetPublicComponents(o.hVRK, o.object.get(), o.meta.u32DataLen + VRK_OBJ_OVERHEAD, n, &n_len,
                                                 e, &e_len);
@@ -139,7 +134,94 @@ Answer rsa_part(LoadedObject& o, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value
     *error = CKR_FUNCTION_FAILED;
     return Answer::kAbsent;
   }
-  return type == CKA_MODULUS ? put_bytes(value, {n, n_len}) : put_bytes(value, {e, e_len});
+  const std::span<const uint8_t> part = type == CKA_MODULUS ? std::span<const uint8_t>(n, n_len)
+                                                            : std::span<const uint8_t>(e, e_len);
+  if (part.size() > out.size()) {
+    *error = CKR_GENERAL_ERROR;
+    return Answer::kAbsent;
+  }
+  std::memcpy(out.data(), part.data(), part.size());
+  *len = part.size();
+  return Answer::kValue;
+}
+
+// Types outside the tables above that some object answers: class, key type,
+// token, ID, label, destroyable, local, key generation mechanism,
+// extractable, always sensitive, never extractable, value, value length,
+// certificate type, modulus, public exponent, modulus bits, EC parameters,
+// EC point. No object answers more types than all of them: the read-out
+// list holds them all.
+constexpr size_t kTypesOutsideTables = 19;
+static_assert(std::size(kNoValueTypes) + std::size(kUsageAttrs) + std::size(kExtAttrs) + std::size(kFixedFalse) +
+                  kTypesOutsideTables <=
+              P11_MAX_OBJ_ATTRS);
+
+// The attributes a header or store record alone answers.
+std::optional<Src> header_source(uint8_t obj_type, uint8_t key_algo, const uint8_t* id, const uint8_t* label,
+                                 bool token, CK_ATTRIBUTE_TYPE type) {
+  switch (type) {
+    case CKA_CLASS: {
+      CK_OBJECT_CLASS c = 0;
+      if (P11_VRKObjTypeToCKObjClass(obj_type, &c) != CKR_OK) return of_kind(Src::kAbsent);
+      return small_value(c);
+    }
+    case CKA_KEY_TYPE: {
+      if (obj_type != VRK_OBJ_DATA && !is_key(obj_type)) return of_kind(Src::kAbsent);
+      CK_KEY_TYPE k = CKK_VENDOR_DEFINED;
+      if (P11_VRKKeyAlgoToCKKeyType(key_algo, &k) != CKR_OK) return of_kind(Src::kAbsent);
+      return small_value(k);
+    }
+    case CKA_TOKEN:
+      return bool_value(token);
+    case CKA_ID:
+      return borrowed({id, text_len(id, P11_ID_LEN)});
+    case CKA_LABEL:
+      return borrowed({label, text_len(label, P11_LABEL_MAX)});
+    default:
+      return std::nullopt;
+  }
+}
+
+// The attributes of one object kind and key algorithm: values, parts and
+// what is withheld.
+std::optional<Src> kind_source(const LoadedObject& o, CK_ATTRIBUTE_TYPE type) {
+  const VRK_OBJECT_META& m = o.meta;
+  const uint8_t algo = m.ObjKeyAlgo;
+  const bool sensitive = (m.u64ObjKeyUsage & P11_USAGE_SENSITIVE) != 0;
+  switch (m.ObjType) {
+    case VRK_OBJ_DATA:
+      if (type == CKA_VALUE) return borrowed(o.ctx());
+      break;
+    case VRK_OBJ_CERTIFICATE:
+      if (type == CKA_VALUE) return borrowed(o.ctx());
+      if (type == CKA_CERTIFICATE_TYPE) return small_value(CK_CERTIFICATE_TYPE{CKC_X_509});
+      break;
+    case VRK_OBJ_SECRETKEY:
+      if (type == CKA_VALUE_LEN) return small_value(CK_ULONG{is_aes_algo(algo) ? aes_len(algo) : m.u32DataLen});
+      if (type == CKA_VALUE) return of_kind(sensitive ? Src::kWithheld : Src::kPlainKey);
+      break;
+    case VRK_OBJ_PUBLICKEY:
+      if (is_rsa_algo(algo)) {
+        if (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT) return of_kind(Src::kRsaPart);
+        if (type == CKA_MODULUS_BITS) return small_value(CK_ULONG{rsa_bits(algo)});
+        if (type == CKA_VALUE) return borrowed(o.ctx());
+      } else if (is_ec_algo(algo)) {
+        if (type == CKA_EC_PARAMS) return of_kind(Src::kEcParams);
+        if (type == CKA_EC_POINT) return of_kind(Src::kEcPoint);
+      }
+      break;
+    case VRK_OBJ_PRIVATEKEY:
+      if (one_of(kPrivateParts, type) && (is_rsa_algo(algo) || (is_ec_algo(algo) && type == CKA_VALUE))) {
+        return of_kind(Src::kWithheld);
+      }
+      if (is_rsa_algo(algo) && type == CKA_MODULUS_BITS) return small_value(CK_ULONG{rsa_bits(algo)});
+      if (is_rsa_algo(algo) && (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT)) return of_kind(Src::kRsaPart);
+      if (is_ec_algo(algo) && type == CKA_EC_PARAMS) return of_kind(Src::kEcParams);
+      break;
+    default:
+      break;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -159,8 +241,7 @@ VRK_UINT64 LoadedObject::ext_word() const {
 const zeb::SecretBytes* LoadedObject::plain_key() {
   if (!plain_tried_) {
     plain_tried_ = true;
-    // Room beyond the context for a back end whose plain form is longer.
-    zeb::SecretBytes buf(size_t{meta.u32DataLen} + 256);
+    zeb::SecretBytes buf(plain_key_max());
     VRK_UINT32 len = static_cast<VRK_UINT32>(buf.size());
     const int rv = token() ? VRK_ExportRawKey(hVRK, handle, buf.data(), &len)
                            : static_cast<int>(VRK_SetSwKey2Plain(hVRK, context.get(), meta.u32DataLen, buf.data(), &len));
@@ -195,39 +276,15 @@ CK_RV load_object(VRK_HANDLE hVRK, uint32_t handle, LoadedObject& out) {
   return exists != CKR_OK ? exists : static_cast<CK_RV>(static_cast<uint32_t>(rv));
 }
 
-std::optional<Answer> answer_from_header(uint8_t obj_type, uint8_t key_algo, const uint8_t* id, const uint8_t* label,
-                                         bool token, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value) {
-  switch (type) {
-    case CKA_CLASS: {
-      CK_OBJECT_CLASS c = 0;
-      if (P11_VRKObjTypeToCKObjClass(obj_type, &c) != CKR_OK) return Answer::kAbsent;
-      return put(value, c);
-    }
-    case CKA_KEY_TYPE: {
-      if (obj_type != VRK_OBJ_DATA && !is_key(obj_type)) return Answer::kAbsent;
-      CK_KEY_TYPE k = CKK_VENDOR_DEFINED;
-      if (P11_VRKKeyAlgoToCKKeyType(key_algo, &k) != CKR_OK) return Answer::kAbsent;
-      return put(value, k);
-    }
-    case CKA_TOKEN:
-      return put_bool(value, token);
-    case CKA_ID:
-      return put_bytes(value, {id, text_len(id, P11_ID_LEN)});
-    case CKA_LABEL:
-      return put_bytes(value, {label, text_len(label, P11_LABEL_MAX)});
-    default:
-      return std::nullopt;
-  }
-}
-
-Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value, CK_RV* error) {
-  *error = CKR_OK;
+AttrSource attr_source(const LoadedObject& o, CK_ATTRIBUTE_TYPE type) {
   const VRK_OBJECT_META& m = o.meta;
-  if (auto a = answer_from_header(m.ObjType, m.ObjKeyAlgo, m.ObjId, m.ObjLabel, o.token(), type, value)) return *a;
+  // Each type has one rule for an object; the order only saves time.
+  if (auto h = header_source(m.ObjType, m.ObjKeyAlgo, m.ObjId, m.ObjLabel, o.token(), type)) return *h;
+  if (auto v = kind_source(o, type)) return *v;
   const VRK_UINT64 ext = o.ext_word();
   const VRK_UINT64 usage = m.u64ObjKeyUsage;
   const bool sensitive = (usage & P11_USAGE_SENSITIVE) != 0;
-  if (type == CKA_DESTROYABLE) return put_bool(value, true);
+  if (type == CKA_DESTROYABLE) return bool_value(true);
   const uint32_t k = m.ObjType < 32 ? kind(m.ObjType) : 0;
   const bool from_words = std::any_of(std::begin(kExtAttrs), std::end(kExtAttrs),
                                       [&](const ExtAttr& e) { return e.type == type; }) ||
@@ -237,78 +294,151 @@ Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value, 
     CK_BBOOL flag = CK_FALSE;
     CK_ATTRIBUTE one{type, &flag, sizeof flag};
     (void)P11_VRKAttrToCKAttr(ext, usage, &one, 1);
-    return put_bool(value, flag != CK_FALSE);
+    return bool_value(flag != CK_FALSE);
   }
   for (const FixedFalse& f : kFixedFalse) {
-    if (f.type == type && (f.kinds & k) != 0) return put_bool(value, false);
+    if (f.type == type && (f.kinds & k) != 0) return bool_value(false);
   }
-  const uint8_t algo = m.ObjKeyAlgo;
   // What the key's origin fixes: a key made on the token carries the local
   // bit (PKCS#11 v3.0 §4.7, §4.9, §4.10).
   const bool local = (usage & P11_USAGE_LOCAL) != 0;
   if ((k & kKeys) != 0) {
-    if (type == CKA_LOCAL) return put_bool(value, local);
+    if (type == CKA_LOCAL) return bool_value(local);
     if (type == CKA_KEY_GEN_MECHANISM) {
-      return put(value, CK_MECHANISM_TYPE{local ? generator_of(algo) : CK_UNAVAILABLE_INFORMATION});
+      return small_value(CK_MECHANISM_TYPE{local ? generator_of(m.ObjKeyAlgo) : CK_UNAVAILABLE_INFORMATION});
     }
   }
   if ((k & (kPriv | kSec)) != 0) {
     // A private key never leaves; a secret key only when not sensitive.
     const bool extractable = (k & kSec) != 0 && !sensitive;
-    if (type == CKA_EXTRACTABLE) return put_bool(value, extractable);
-    if (type == CKA_ALWAYS_SENSITIVE) return put_bool(value, local && sensitive);
-    if (type == CKA_NEVER_EXTRACTABLE) return put_bool(value, local && !extractable);
-  }
-  switch (m.ObjType) {
-    case VRK_OBJ_DATA:
-      if (type == CKA_VALUE) return put_bytes(value, o.ctx());
-      break;
-    case VRK_OBJ_CERTIFICATE:
-      if (type == CKA_VALUE) return put_bytes(value, o.ctx());
-      if (type == CKA_CERTIFICATE_TYPE) return put(value, CK_CERTIFICATE_TYPE{CKC_X_509});
-      break;
-    case VRK_OBJ_SECRETKEY:
-      if (type == CKA_VALUE_LEN) {
-        return put(value, CK_ULONG{is_aes_algo(algo) ? aes_len(algo) : m.u32DataLen});
-      }
-      if (type == CKA_VALUE) {
-        if (sensitive) return Answer::kSensitive;
-        const zeb::SecretBytes* key = o.plain_key();
-        if (key == nullptr) {
-          *error = CKR_FUNCTION_FAILED;
-          return Answer::kAbsent;
-        }
-        return put_bytes(value, *key);
-      }
-      break;
-    case VRK_OBJ_PUBLICKEY:
-      if (is_rsa_algo(algo)) {
-        if (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT) return rsa_part(o, type, value, error);
-        if (type == CKA_MODULUS_BITS) return put(value, CK_ULONG{rsa_bits(algo)});
-        if (type == CKA_VALUE) return put_bytes(value, o.ctx());
-      } else if (is_ec_algo(algo)) {
-        if (type == CKA_EC_PARAMS) return ec_params(algo, value);
-        if (type == CKA_EC_POINT) return ec_point(o, value);
-      }
-      break;
-    case VRK_OBJ_PRIVATEKEY:
-      if (one_of(kPrivateParts, type) && (is_rsa_algo(algo) || (is_ec_algo(algo) && type == CKA_VALUE))) {
-        return Answer::kSensitive;
-      }
-      if (is_rsa_algo(algo) && type == CKA_MODULUS_BITS) return put(value, CK_ULONG{rsa_bits(algo)});
-      if (is_rsa_algo(algo) && (type == CKA_MODULUS || type == CKA_PUBLIC_EXPONENT)) {
-        return rsa_part(o, type, value, error);
-      }
-      if (is_ec_algo(algo) && type == CKA_EC_PARAMS) return ec_params(algo, value);
-      break;
-    default:
-      break;
+    if (type == CKA_EXTRACTABLE) return bool_value(extractable);
+    if (type == CKA_ALWAYS_SENSITIVE) return bool_value(local && sensitive);
+    if (type == CKA_NEVER_EXTRACTABLE) return bool_value(local && !extractable);
   }
   for (const NoValue& n : kNoValueTypes) {
-    if (n.type == type && (n.kinds & k) != 0) return Answer::kNoValue;
+    if (n.type == type && (n.kinds & k) != 0) return of_kind(Src::kEmpty);
   }
-  return Answer::kAbsent;
+  return of_kind(Src::kAbsent);
 }
+
+CK_ULONG attr_bound(const LoadedObject& o, const AttrSource& s) {
+  switch (s.kind) {
+    case Src::kInline:
+      return s.small_len;
+    case Src::kBorrowed:
+      return s.borrowed.size();
+    case Src::kEcParams:
+      return P11_EC_PARAMS_MAX;
+    case Src::kEcPoint:
+      return kEcPointMax;
+    case Src::kRsaPart:
+      return kRsaPartMax;
+    case Src::kPlainKey:
+      return o.plain_key_max();
+    default:
+      return 0;
+  }
+}
+
+Answer attr_fill(LoadedObject& o, CK_ATTRIBUTE_TYPE type, const AttrSource& s, std::span<uint8_t> out, size_t* len,
+                 CK_RV* error) {
+  *len = 0;
+  std::span<const uint8_t> bytes;
+  switch (s.kind) {
+    case Src::kInline:
+      bytes = {s.small, s.small_len};
+      break;
+    case Src::kBorrowed:
+      bytes = s.borrowed;
+      break;
+    case Src::kEcParams: {
+      uint8_t n = 0;
+      if (out.size() < P11_EC_PARAMS_MAX || VRKKeyAlgoToECParam(o.meta.ObjKeyAlgo, out.data(), &n) != CKR_OK) {
+        return Answer::kAbsent;
+      }
+      *len = n;
+      return Answer::kValue;
+    }
+    case Src::kEcPoint: {
+      // The context is the EC public-key record; the core checks it.
+      const std::span<const uint8_t> ctx = o.ctx();
+      VRK_UINT32 n = static_cast<VRK_UINT32>(std::min<size_t>(out.size(), kEcPointMax));
+      if (VRK_ECPublicKeyToPoint(ctx.data(), static_cast<VRK_UINT32>(ctx.size()), out.data(), &n) != 0) {
+        return Answer::kAbsent;
+      }
+      *len = n;
+      return Answer::kValue;
+    }
+    case Src::kRsaPart:
+      return rsa_part(o, type, out, len, error);
+    case Src::kPlainKey: {
+      const zeb::SecretBytes* key = o.plain_key();
+      if (key == nullptr) {
+        *error = CKR_FUNCTION_FAILED;
+        return Answer::kAbsent;
+      }
+      bytes = *key;
+      break;
+    }
+    case Src::kEmpty:
+      return Answer::kValue;
+    default:
+      return Answer::kAbsent;
+  }
+  if (bytes.size() > out.size()) {
+    *error = CKR_GENERAL_ERROR;
+    return Answer::kAbsent;
+  }
+  if (!bytes.empty()) std::memcpy(out.data(), bytes.data(), bytes.size());
+  *len = bytes.size();
+  return Answer::kValue;
+}
+
+namespace {
+
+// A source as the find compares it: the value in `value`.
+Answer answer_of(LoadedObject* o, const AttrSource& s, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value,
+                 CK_RV* error) {
+  switch (s.kind) {
+    case Src::kAbsent:
+      return Answer::kAbsent;
+    case Src::kWithheld:
+      return Answer::kSensitive;
+    case Src::kEmpty:
+      return Answer::kNoValue;
+    case Src::kInline:
+    case Src::kBorrowed: {
+      const std::span<const uint8_t> b = s.kind == Src::kInline ? std::span<const uint8_t>(s.small, s.small_len)
+                                                                : s.borrowed;
+      value.assign(b.begin(), b.end());
+      return Answer::kValue;
+    }
+    default: {
+      value.resize(attr_bound(*o, s));
+      size_t len = 0;
+      const Answer a = attr_fill(*o, type, s, value, &len, error);
+      value.resize(len);
+      return a;
+    }
+  }
+}
+
+}  // namespace
+
+std::optional<Answer> answer_from_header(uint8_t obj_type, uint8_t key_algo, const uint8_t* id, const uint8_t* label,
+                                         bool token, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value) {
+  const auto s = header_source(obj_type, key_algo, id, label, token, type);
+  if (!s) return std::nullopt;
+  CK_RV unused = CKR_OK;
+  return answer_of(nullptr, *s, type, value, &unused);
+}
+
+Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value, CK_RV* error) {
+  *error = CKR_OK;
+  return answer_of(&o, attr_source(o, type), type, value, error);
+}
+
+ObjAttrList::~ObjAttrList() { (void)P11_DeallocObjAttr(count, attrs); }
 
 bool is_extension_object(VRK_HANDLE hVRK, uint32_t handle) {
   if (!is_session_handle(handle)) return false;

@@ -28,6 +28,43 @@ CK_RV named_object(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, VRK_HAN
   return CKR_OK;
 }
 
+// The read-out of one loaded object into the caller's template. The values
+// are all in the list before the first entry is answered: a failure leaves
+// the template as given. Not inlined: the list (over a kilobyte of stack)
+// is not held through the object's load in the core.
+[[gnu::noinline]] CK_RV read_out(LoadedObject& o, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount) {
+  ObjAttrList list;
+  P11_TRY(P11_LoadObjTypesandLen(o, pTemplate, ulCount, P11_MAX_OBJ_ATTRS, list.attrs, &list.count));
+  P11_TRY(P11_AllocObjAttr(list.count, list.attrs));
+  P11_TRY(P11_LoadObjAttrValue(o, list.count, list.attrs));
+  bool sensitive = false, invalid = false, small = false;
+  for (CK_ULONG i = 0; i < ulCount; ++i) {
+    CK_ATTRIBUTE& a = pTemplate[i];
+    const CK_ATTRIBUTE* v = listed_attr(list.attrs, list.count, a.type);
+    if (v == nullptr || v->ulValueLen == CK_UNAVAILABLE_INFORMATION) {
+      // Not in the list: withheld, or not an attribute of the object.
+      a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+      if (v == nullptr && attr_source(o, a.type).kind == AttrSource::kWithheld) {
+        sensitive = true;
+      } else {
+        P11_LOG_D("non-fatal error, attribute %s(%08lx) not found", P11_CKAToString(a.type), a.type);
+        invalid = true;
+      }
+    } else if (a.pValue == nullptr) {
+      a.ulValueLen = v->ulValueLen;
+    } else if (a.ulValueLen < v->ulValueLen) {
+      a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+      small = true;
+    } else {
+      if (v->ulValueLen != 0) std::memcpy(a.pValue, v->pValue, v->ulValueLen);
+      a.ulValueLen = v->ulValueLen;
+    }
+  }
+  if (sensitive) return CKR_ATTRIBUTE_SENSITIVE;
+  if (invalid) return CKR_ATTRIBUTE_TYPE_INVALID;
+  return small ? CKR_BUFFER_TOO_SMALL : CKR_OK;
+}
+
 }  // namespace
 
 CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
@@ -104,42 +141,7 @@ CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, 
       is_extension_object(hVRK, *handle)) {
     return CKR_OBJECT_HANDLE_INVALID;
   }
-  bool sensitive = false, invalid = false, small = false;
-  zeb::SecretBytes value;
-  for (CK_ULONG i = 0; i < ulCount; ++i) {
-    CK_ATTRIBUTE& a = pTemplate[i];
-    CK_RV err = CKR_OK;
-    const Answer ans = answer(o, a.type, value, &err);
-    if (err != CKR_OK) return err;
-    switch (ans) {
-      case Answer::kValue:
-        if (a.pValue == nullptr) {
-          a.ulValueLen = value.size();
-        } else if (a.ulValueLen < value.size()) {
-          a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-          small = true;
-        } else {
-          if (!value.empty()) std::memcpy(a.pValue, value.data(), value.size());
-          a.ulValueLen = value.size();
-        }
-        break;
-      case Answer::kNoValue:
-        a.ulValueLen = 0;
-        break;
-      case Answer::kAbsent:
-        P11_LOG_D("non-fatal error, attribute %s(%08lx) not found", P11_CKAToString(a.type), a.type);
-        a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-        invalid = true;
-        break;
-      case Answer::kSensitive:
-        a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-        sensitive = true;
-        break;
-    }
-  }
-  if (sensitive) return CKR_ATTRIBUTE_SENSITIVE;
-  if (invalid) return CKR_ATTRIBUTE_TYPE_INVALID;
-  return small ? CKR_BUFFER_TOO_SMALL : CKR_OK;
+  return read_out(o, pTemplate, ulCount);
 } P11_CATCH_ALL
 
 // Attributes are fixed at creation: the object header has no way to change

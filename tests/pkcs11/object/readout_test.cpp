@@ -1,6 +1,7 @@
 // Attribute read-out through the loaded module: the standard's answers per
 // entry, every returned byte written, and the attributes of each kind.
 #include "pkcs11/object/object_fixture.h"
+#include "support/fail_alloc.h"
 
 namespace zt {
 namespace {
@@ -102,6 +103,122 @@ TEST_F(Readout, PublicKeysParseWithOpenSsl) {
   EC_POINT_free(pt);
   EC_GROUP_free(g);
   ASN1_OCTET_STRING_free(os);
+}
+
+
+TEST_F(Readout, ATypeAskedTwiceIsAnsweredTwice) {
+  const Bytes key(16, 0x3C);
+  Tmpl t = aes_object(key);
+  const CK_OBJECT_HANDLE h = made(t);
+  uint8_t v1[32], v2[16], label[32], tiny[2];
+  CK_ATTRIBUTE a[] = {
+      {CKA_VALUE, v1, sizeof v1}, {CKA_LABEL, label, sizeof label}, {CKA_VALUE, v2, sizeof v2},
+      {CKA_VALUE, nullptr, 0},    {CKA_LABEL, tiny, sizeof tiny},
+  };
+  EXPECT_EQ(p11->C_GetAttributeValue(s, h, a, 5), CKR_BUFFER_TOO_SMALL);
+  EXPECT_EQ(a[0].ulValueLen, key.size());
+  EXPECT_EQ(Bytes(v1, v1 + key.size()), key);
+  EXPECT_EQ(a[2].ulValueLen, key.size());
+  EXPECT_EQ(Bytes(v2, v2 + key.size()), key);
+  EXPECT_EQ(a[3].ulValueLen, key.size());
+  EXPECT_EQ(Bytes(label, label + a[1].ulValueLen), b("aes key"));
+  EXPECT_EQ(a[4].ulValueLen, CK_UNAVAILABLE_INFORMATION);
+}
+
+// Every type the standard numbers below 0x300 and the template types, asked
+// at once (far more distinct types than any object has), get the answers
+// they get one by one, and the call the result those answers give.
+TEST_F(Readout, EveryTypeAtOnceIsAnsweredAsEachAlone) {
+  std::vector<CK_ATTRIBUTE_TYPE> types;
+  for (CK_ATTRIBUTE_TYPE t = 0; t < 0x300; ++t) types.push_back(t);
+  for (CK_ATTRIBUTE_TYPE t : {CKA_WRAP_TEMPLATE, CKA_UNWRAP_TEMPLATE, CKA_ALLOWED_MECHANISMS, CKA_VENDOR_DEFINED}) {
+    types.push_back(t);
+  }
+  Pkey rsa = rsa_key(2048);
+  Pkey ec = ec_key("P-256");
+  Tmpl data_t = data_object("data", b("some value"));
+  Tmpl aes_t = aes_object(Bytes(32, 0x11));
+  Tmpl sens_t = aes_object(Bytes(16, 0x22), false, true);
+  Tmpl ecpub_t = ec_public(ec.get(), NID_X9_62_prime256v1);
+  Tmpl rsapriv_t = rsa_private(rsa.get());
+  Tmpl rsapub_t = rsa_public(rsa.get(), true);
+  const struct {
+    const char* name;
+    CK_OBJECT_HANDLE h;
+  } objects[] = {{"data", made(data_t)},           {"secret key", made(aes_t)},
+                 {"sensitive secret key", made(sens_t)}, {"EC public key", made(ecpub_t)},
+                 {"RSA private key", made(rsapriv_t)},   {"RSA public token key", made(rsapub_t)}};
+  constexpr size_t kRoom = 600;
+  for (const auto& o : objects) {
+    SCOPED_TRACE(o.name);
+    std::vector<Bytes> alone(types.size());
+    std::vector<CK_ULONG> alone_len(types.size());
+    bool sensitive = false, invalid = false;
+    for (size_t i = 0; i < types.size(); ++i) {
+      alone[i].assign(kRoom, 0x5A);
+      CK_ATTRIBUTE a{types[i], alone[i].data(), kRoom};
+      const CK_RV rv = p11->C_GetAttributeValue(s, o.h, &a, 1);
+      ASSERT_TRUE(rv == CKR_OK || rv == CKR_ATTRIBUTE_SENSITIVE || rv == CKR_ATTRIBUTE_TYPE_INVALID) << rv;
+      sensitive |= rv == CKR_ATTRIBUTE_SENSITIVE;
+      invalid |= rv == CKR_ATTRIBUTE_TYPE_INVALID;
+      alone_len[i] = a.ulValueLen;
+    }
+    std::vector<Bytes> bufs(types.size(), Bytes(kRoom, 0x5A));
+    std::vector<CK_ATTRIBUTE> all;
+    for (size_t i = 0; i < types.size(); ++i) all.push_back({types[i], bufs[i].data(), kRoom});
+    const CK_RV rv = p11->C_GetAttributeValue(s, o.h, all.data(), all.size());
+    EXPECT_EQ(rv, sensitive ? CKR_ATTRIBUTE_SENSITIVE : invalid ? CKR_ATTRIBUTE_TYPE_INVALID : CKR_OK);
+    size_t answered = 0;
+    for (size_t i = 0; i < types.size(); ++i) {
+      EXPECT_EQ(all[i].ulValueLen, alone_len[i]) << std::hex << types[i];
+      EXPECT_EQ(bufs[i], alone[i]) << std::hex << types[i];
+      answered += alone_len[i] != CK_UNAVAILABLE_INFORMATION;
+    }
+    EXPECT_GE(answered, 10u);  // the fewest, a data object's
+  }
+}
+
+// A failed allocation anywhere in the call, the value buffers' block
+// included, ends it with nothing written to the template.
+TEST_F(Readout, AFailedAllocationLeavesTheTemplateAsGiven) {
+  const Bytes key(24, 0x6B);
+  Tmpl t = aes_object(key);
+  const CK_OBJECT_HANDLE h = made(t);
+  uint8_t label[32], value[32], len[8], date[4];
+  CK_ATTRIBUTE a[4];
+  const auto reset = [&] {
+    std::memset(label, 0xA5, sizeof label);
+    std::memset(value, 0xA5, sizeof value);
+    std::memset(len, 0xA5, sizeof len);
+    std::memset(date, 0xA5, sizeof date);
+    a[0] = {CKA_LABEL, label, sizeof label};
+    a[1] = {CKA_VALUE, value, sizeof value};
+    a[2] = {CKA_VALUE_LEN, len, sizeof len};
+    a[3] = {CKA_START_DATE, date, sizeof date};
+  };
+  bool host_memory = false;
+  const long runs = sweep_allocation_failures(
+      [&] {
+        reset();
+        return p11->C_GetAttributeValue(s, h, a, 4);
+      },
+      [&](CK_RV rv, bool failed) {
+        if (!failed) {
+          ASSERT_EQ(rv, CKR_OK);
+          EXPECT_EQ(Bytes(value, value + a[1].ulValueLen), key);
+          EXPECT_EQ(Bytes(len, len + a[2].ulValueLen), ulong_bytes(key.size()));
+          EXPECT_EQ(a[3].ulValueLen, 0u);
+          return;
+        }
+        EXPECT_NE(rv, CKR_OK);
+        host_memory |= rv == CKR_HOST_MEMORY;
+        const CK_ULONG given[] = {sizeof label, sizeof value, sizeof len, sizeof date};
+        for (size_t i = 0; i < 4; ++i) EXPECT_EQ(a[i].ulValueLen, given[i]) << i;
+        for (const auto* buf : {+label, +value, +len, +date}) EXPECT_EQ(buf[0], 0xA5);
+        EXPECT_EQ(Bytes(value, value + sizeof value), Bytes(sizeof value, 0xA5));
+      });
+  EXPECT_GT(runs, 0);
+  EXPECT_TRUE(host_memory);
 }
 
 }  // namespace
