@@ -425,12 +425,19 @@ Answer answer_of(LoadedObject* o, const AttrSource& s, CK_ATTRIBUTE_TYPE type, z
 
 }  // namespace
 
-std::optional<Answer> answer_from_header(uint8_t obj_type, uint8_t key_algo, const uint8_t* id, const uint8_t* label,
-                                         bool token, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value) {
+bool header_value_equals(uint8_t obj_type, uint8_t key_algo, const uint8_t* id, const uint8_t* label, bool token,
+                         CK_ATTRIBUTE_TYPE type, std::span<const uint8_t> want) {
   const auto s = header_source(obj_type, key_algo, id, label, token, type);
-  if (!s) return std::nullopt;
-  CK_RV unused = CKR_OK;
-  return answer_of(nullptr, *s, type, value, &unused);
+  if (!s) return false;
+  std::span<const uint8_t> have;
+  if (s->kind == Src::kInline) {
+    have = {s->small, s->small_len};
+  } else if (s->kind == Src::kBorrowed) {
+    have = s->borrowed;
+  } else {
+    return false;
+  }
+  return have.size() == want.size() && (have.empty() || std::memcmp(have.data(), want.data(), have.size()) == 0);
 }
 
 Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value, CK_RV* error) {

@@ -47,11 +47,9 @@ bool equal(const Bytes& v, const ZEBP11_FIND_ATTR& a) {
 // every such attribute of the search with exactly that value.
 bool header_matches(const ZEBP11_FINDOBJ_INFO& f, uint8_t type, uint8_t algo, const uint8_t* id, const uint8_t* label,
                     bool token) {
-  zeb::SecretBytes v;
   for (const ZEBP11_FIND_ATTR& a : f.target_attrs) {
     if (!header_type(a.type)) continue;
-    const auto ans = answer_from_header(type, algo, id, label, token, a.type, v);
-    if (ans != Answer::kValue || !equal(v, a)) return false;
+    if (!header_value_equals(type, algo, id, label, token, a.type, {a.value.data(), a.value.size()})) return false;
   }
   return true;
 }

@@ -60,10 +60,11 @@ enum class Answer {
 };
 // `error` receives a failure of the core (then the answer is kAbsent).
 Answer answer(LoadedObject& o, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value, CK_RV* error);
-// The same for the attributes a header or store record alone answers
-// (class, key type, token, ID, label); nullopt for every other type.
-std::optional<Answer> answer_from_header(uint8_t obj_type, uint8_t key_algo, const uint8_t* id, const uint8_t* label,
-                                         bool token, CK_ATTRIBUTE_TYPE type, zeb::SecretBytes& value);
+// Whether the header or store record alone (class, key type, token, ID,
+// label) answers `type` with exactly the bytes `want`; false for every other
+// type. Nothing is copied: a find compares many objects' headers.
+bool header_value_equals(uint8_t obj_type, uint8_t key_algo, const uint8_t* id, const uint8_t* label, bool token,
+                         CK_ATTRIBUTE_TYPE type, std::span<const uint8_t> want);
 
 // Where the value of one attribute of an object comes from, told by the
 // loaded header and context alone: nothing is computed and the core is not
