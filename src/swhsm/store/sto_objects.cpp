@@ -96,35 +96,65 @@ uint32_t Sto_CreateTokenStorage(PERSISTENCY_INPUT_PTR pStoInput) {
   return write_empty_list(o.paths, o.lock);
 }
 
+}  // extern "C"
+
+namespace {
+
+// One object to add to a token's list: its bytes and its list entry.
+struct NewObject {
+  const uint8_t* data;
+  uint32_t len;
+  const STO_SEOBJ* entry;
+};
+
+// Adds objects to the token's list as one change: load, allocate and save
+// under one hold of the lock, so no other process takes the same index or
+// writes the list in between. Every object file is written before the list
+// that names them: a crash before the list is saved leaves only unlisted
+// files, which start-up removes (numbering goes on above them), never one
+// object of a pair without the other.
+uint32_t create_listed(PERSISTENCY_INPUT_PTR in, const NewObject* objects, size_t n, uint32_t* indices) {
+  for (size_t i = 0; i < n; ++i) {
+    if (objects[i].len > STO_MAX_OBJECT_LEN) return STO_REPORT(STO_ERR_FAILED);
+  }
+  Opened o;
+  uint32_t rv = open_token(in, &o, true);
+  if (rv != STO_OK) return STO_REPORT(rv);
+  auto list = quarzel::make_unique_nothrow<STO_SEOBJ_LIST>();
+  if (!list) return STO_REPORT(STO_ERR_HOST_MEMORY);
+  if ((rv = load_list(*in, o.paths, o.lock, list.get())) != STO_OK) return rv;
+  if ((rv = skip_existing_objects(o.paths, list.get())) != STO_OK) return STO_REPORT(rv);
+  for (size_t i = 0; i < n; ++i) {
+    if ((rv = allocate_index(list.get(), *objects[i].entry, &indices[i])) != STO_OK) return STO_REPORT(rv);
+  }
+  for (size_t i = 0; i < n; ++i) {
+    char path[STO_PATH_LEN];
+    if ((rv = object_path(o.paths, indices[i], path)) != STO_OK) return STO_REPORT(rv);
+    if (oxlu_write_file_atomic(path, objects[i].data, objects[i].len, kObjectPerm) != OXLU_OK) {
+      return STO_REPORT(STO_ERR_FAILED);
+    }
+    step(i + 1 < n ? "first object written" : "object written");
+  }
+  if ((rv = save_list(*in, o.paths, o.lock, *list)) != STO_OK) return rv;
+  step("list saved");
+  return STO_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
 uint32_t Sto_CreateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t* pu32ObjectIndex, uint8_t* pObject,
                           uint32_t u32ObjectLen, STO_SEOBJ* pSto_objmeta) {
   if (pStoInput == nullptr || pu32ObjectIndex == nullptr || pSto_objmeta == nullptr ||
       (pObject == nullptr && u32ObjectLen != 0)) {
     return STO_ERR_NULL;
   }
-  if (u32ObjectLen > STO_MAX_OBJECT_LEN) return STO_REPORT(STO_ERR_FAILED);
-  // Load, allocate and save under one hold of the lock: no other process can
-  // take the same index or write the list in between.
-  Opened o;
-  uint32_t rv = open_token(pStoInput, &o, true);
-  if (rv != STO_OK) return STO_REPORT(rv);
-  auto list = quarzel::make_unique_nothrow<STO_SEOBJ_LIST>();
-  if (!list) return STO_REPORT(STO_ERR_HOST_MEMORY);
-  if ((rv = load_list(*pStoInput, o.paths, o.lock, list.get())) != STO_OK) return rv;
-  if ((rv = skip_existing_objects(o.paths, list.get())) != STO_OK) return STO_REPORT(rv);
+  const NewObject object{pObject, u32ObjectLen, pSto_objmeta};
   uint32_t index = 0;
-  if ((rv = allocate_index(list.get(), *pSto_objmeta, &index)) != STO_OK) return STO_REPORT(rv);
-  char path[STO_PATH_LEN];
-  if ((rv = object_path(o.paths, index, path)) != STO_OK) return STO_REPORT(rv);
-  // The object first: a crash before the list is saved leaves an unlisted
-  // file, and numbering goes on above it.
-  if (oxlu_write_file_atomic(path, pObject, u32ObjectLen, kObjectPerm) != OXLU_OK) {
-    return STO_REPORT(STO_ERR_FAILED);
-  }
-  step("object written");
-  if ((rv = save_list(*pStoInput, o.paths, o.lock, *list)) != STO_OK) return rv;
-  *pu32ObjectIndex = index;
-  return STO_OK;
+  const uint32_t rv = create_listed(pStoInput, &object, 1, &index);
+  if (rv == STO_OK) *pu32ObjectIndex = index;
+  return rv;
 }
 
 uint32_t Sto_CreateObjectPair(PERSISTENCY_INPUT_PTR pStoInput, uint8_t* pFirst, uint32_t u32FirstLen,
@@ -135,35 +165,14 @@ uint32_t Sto_CreateObjectPair(PERSISTENCY_INPUT_PTR pStoInput, uint8_t* pFirst, 
       (pSecond == nullptr && u32SecondLen != 0)) {
     return STO_ERR_NULL;
   }
-  if (u32FirstLen > STO_MAX_OBJECT_LEN || u32SecondLen > STO_MAX_OBJECT_LEN) return STO_REPORT(STO_ERR_FAILED);
-  Opened o;
-  uint32_t rv = open_token(pStoInput, &o, true);
-  if (rv != STO_OK) return STO_REPORT(rv);
-  auto list = quarzel::make_unique_nothrow<STO_SEOBJ_LIST>();
-  if (!list) return STO_REPORT(STO_ERR_HOST_MEMORY);
-  if ((rv = load_list(*pStoInput, o.paths, o.lock, list.get())) != STO_OK) return rv;
-  if ((rv = skip_existing_objects(o.paths, list.get())) != STO_OK) return STO_REPORT(rv);
+  const NewObject objects[2] = {{pFirst, u32FirstLen, pFirstEntry}, {pSecond, u32SecondLen, pSecondEntry}};
   uint32_t index[2] = {};
-  if ((rv = allocate_index(list.get(), *pFirstEntry, &index[0])) != STO_OK) return STO_REPORT(rv);
-  if ((rv = allocate_index(list.get(), *pSecondEntry, &index[1])) != STO_OK) return STO_REPORT(rv);
-  // Both objects first, then one list naming both: a crash before the list
-  // is saved leaves two unlisted files, which start-up removes; never one
-  // object of the pair without the other.
-  const uint8_t* objects[2] = {pFirst, pSecond};
-  const uint32_t lengths[2] = {u32FirstLen, u32SecondLen};
-  for (int i = 0; i < 2; ++i) {
-    char path[STO_PATH_LEN];
-    if ((rv = object_path(o.paths, index[i], path)) != STO_OK) return STO_REPORT(rv);
-    if (oxlu_write_file_atomic(path, objects[i], lengths[i], kObjectPerm) != OXLU_OK) {
-      return STO_REPORT(STO_ERR_FAILED);
-    }
-    step(i == 0 ? "first object written" : "object written");
+  const uint32_t rv = create_listed(pStoInput, objects, 2, index);
+  if (rv == STO_OK) {
+    *pu32FirstIndex = index[0];
+    *pu32SecondIndex = index[1];
   }
-  if ((rv = save_list(*pStoInput, o.paths, o.lock, *list)) != STO_OK) return rv;
-  step("list saved");
-  *pu32FirstIndex = index[0];
-  *pu32SecondIndex = index[1];
-  return STO_OK;
+  return rv;
 }
 
 uint32_t Sto_UpdateObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint8_t* pObject,
