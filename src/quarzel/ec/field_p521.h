@@ -75,6 +75,30 @@ QZ_EC_INLINE void p521_dbl(u64 r[9], const u64 a[9]) {
   r[8] &= 0x1FF;
 }
 
+// Unreduced sums and differences for the point formulas, where the result
+// only feeds a product or a square: these take any 9 limbs whose product
+// stays below 2^1097 (p521_reduce), so operands below 2^523 are fine.
+// a + b for a, b < 2^522 (below 2^523); a - b + 2p for a < 2^522 and
+// b <= 2p (below 2^523, never negative).
+QZ_EC_INLINE void p521_add_lazy(u64 r[9], const u64 a[9], const u64 b[9]) {
+  unsigned char c = 0;
+  for (int i = 0; i < 9; ++i) c = addc(c, a[i], b[i], &r[i]);
+}
+QZ_EC_INLINE void p521_sub_lazy(u64 r[9], const u64 a[9], const u64 b[9]) {
+  constexpr u64 kTwiceP[9] = {~0ull - 1, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, 0x3FF};
+  u64 d[9];
+  unsigned char borrow = 0;
+  for (int i = 0; i < 9; ++i) borrow = subb(borrow, kTwiceP[i], b[i], &d[i]);
+  unsigned char c = 0;
+  for (int i = 0; i < 9; ++i) c = addc(c, a[i], d[i], &r[i]);
+}
+// a / 2 mod p for a < p: the 521 bits rotated down by one (2^521 = 1).
+QZ_EC_INLINE void p521_half(u64 r[9], const u64 a[9]) {
+  const u64 low = a[0] & 1;
+  for (int i = 0; i < 8; ++i) r[i] = (a[i] >> 1) | (a[i + 1] << 63);
+  r[8] = ((a[8] >> 1) | (low << 8)) & 0x1FF;
+}
+
 // The portable products stay out of line, so that the field's dispatch,
 // inlined into the point formulas, claims no registers for them.
 //

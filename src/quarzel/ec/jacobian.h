@@ -40,7 +40,39 @@ inline void jac_set_infinity(const Mont<N>& fp, Jac<N>& r) {
 // M = 3 (X1 - Z1^2)(X1 + Z1^2), T = S X1, X3 = M^2 - 2T,
 // Y3 = M (T - X3) - S^2 / 2 (which is 8 Y1^4).
 template <size_t N>
+void jac_double(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p);
+
+// dbl-2001-b as above on P-521 by its prime's form: the sums and
+// differences that only feed a product stay unreduced (field_p521.h), the
+// halving and the doublings are rotations. Outputs fully reduced.
+inline void jac_double_p521(const Mont<9>& fp, Jac<9>& r, const Jac<9>& p) {
+  u64 s[9], zz[9], m[9], t[9], u[9];
+  p521_dbl(s, p.y);
+  fp.sqr(zz, p.z);
+  fp.mul(t, p.y, p.z);
+  p521_dbl(r.z, t);  // r may share p's storage: Y1 and Z1 are read no more
+  fp.sqr(s, s);
+  p521_add_lazy(m, p.x, zz);
+  p521_sub_lazy(zz, p.x, zz);
+  fp.mul(m, m, zz);
+  p521_dbl(t, m);
+  p521_add_lazy(m, m, t);  // 3M, below 2^522
+  fp.mul(t, s, p.x);  // the last read of X1
+  fp.sqr(s, s);
+  p521_half(s, s);
+  fp.sqr(u, m);
+  p521_dbl(zz, t);
+  p521_sub(r.x, u, zz);
+  p521_sub_lazy(t, t, r.x);
+  fp.mul(t, t, m);
+  p521_sub(r.y, t, s);
+}
+
+template <size_t N>
 void jac_double(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p) {
+  if constexpr (N == 9) {
+    if (a == nullptr && fp.p521) return jac_double_p521(fp, r, p);
+  }
   if (a == nullptr) {
     u64 s[N], zz[N], m[N], t[N], u[N];
     fp.dbl(s, p.y);

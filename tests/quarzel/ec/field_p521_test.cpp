@@ -140,6 +140,48 @@ TEST(FieldP521, SpecialFormMatchesTheGeneralReduction) {
   }
 }
 
+// The point doubling feeds its products unreduced sums (below 2^522) and
+// differences (a - b + 2p, below 2^523): both kernels against the general
+// reduction, whose bound a b < p 2^576 they respect; then the unreduced sums
+// and differences and the halving, brought back by a product with R, against
+// the reduced ones.
+TEST(FieldP521, UnreducedOperandsOfTheDoubling) {
+  const Mont<9> general = general_field();
+  std::vector<Limbs> vs = edges_below_p();
+  LimbSource src;
+  for (int i = 0; i < 20000; ++i) vs.push_back(src.below_p());
+  Limbs p;
+  std::memcpy(p.data(), kP521, sizeof p);
+  for (const auto& [name, f] : special_fields()) {
+    for (size_t i = 0; i < vs.size(); ++i) {
+      const Limbs& a = vs[i];
+      const Limbs& b = vs[(i * 13 + 7) % vs.size()];
+      u64 sum[9], diff[9], want[9], got[9], reduced[9];
+      quarzel::ec::p521_add_lazy(sum, a.data(), b.data());
+      quarzel::ec::p521_sub_lazy(diff, a.data(), b.data());
+      ASSERT_LT(diff[8] >> 11, 1u) << "below 2^523";
+      general.mul(want, sum, diff);
+      f.mul(got, sum, diff);
+      ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << name << " mul, case " << i;
+      general.mul(want, diff, diff);
+      f.sqr(got, diff);
+      ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << name << " sqr, case " << i;
+      // sum R R^-1 and diff R R^-1 are the reduced a + b and a - b.
+      f.mul(got, sum, f.one);
+      f.add(reduced, a.data(), b.data());
+      ASSERT_EQ(0, std::memcmp(reduced, got, sizeof got)) << name << " lazy add, case " << i;
+      f.mul(got, diff, f.one);
+      f.sub(reduced, a.data(), b.data());
+      ASSERT_EQ(0, std::memcmp(reduced, got, sizeof got)) << name << " lazy sub, case " << i;
+      // Halving: twice the half is a again, and the half is below p.
+      quarzel::ec::p521_half(got, a.data());
+      ASSERT_EQ(1u, quarzel::ec::fe_lt<9>(got, p.data())) << "case " << i;
+      f.dbl(reduced, got);
+      ASSERT_EQ(0, std::memcmp(reduced, a.data(), sizeof reduced)) << "half, case " << i;
+    }
+  }
+}
+
 // a b, a^2 and a^-1 mod p through Montgomery form, and the conversions of
 // values at or above p, against OpenSSL.
 TEST(FieldP521, MatchesOpenSslBigNumbers) {
