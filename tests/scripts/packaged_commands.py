@@ -593,7 +593,7 @@ def self_test():
     src = r'''
 # a comment naming notacommand
 set -euo pipefail
-printf '%s' "$key" | xxd -r -p > aes.key
+printf '%s' "$key" | hexpack -r -p > aes.key
 x="$(od -An -tx1 f | tr -d ' \n')"
 step "a description with words" bash -c "pkcs11-tool -L && p11tool --list"
 step "another" cmpx a b
@@ -616,7 +616,7 @@ while read -r l; do :; done < <(findmnt)
 exec env Z=1 unshare -n bash -c 'ip link set lo up && exec bash "$0"' "$0"
 '''
     got = {w.text for w in shell_commands(src, {"step"}) if w.literal}
-    want = {"set", "printf", "xxd", "od", "tr", "bash", "pkcs11-tool", "p11tool", "cmpx", "shift", "echo",
+    want = {"set", "printf", "hexpack", "od", "tr", "bash", "pkcs11-tool", "p11tool", "cmpx", "shift", "echo",
             "local", "sleepy", "kill", "grep", "true", "sudo", "apt-get", "command", "exit", "python3", "env",
             "timeout", "nproc", "read", ":", "findmnt", "exec", "unshare", "ip", "step"}
     extra = got - want
@@ -624,10 +624,10 @@ exec env Z=1 unshare -n bash -c 'ip link set lo up && exec bash "$0"' "$0"
     ok = not extra and not lost
     if not ok:
         print("extraction wrong: unexpected", sorted(extra), "missed", sorted(lost))
-    py = {w.text for w in python_commands('subprocess.run(["xxd", "-r"])\nos.system("od -An f")\n')}
+    py = {w.text for w in python_commands('subprocess.run(["hexpack", "-r"])\nos.system("od -An f")\n')}
     cpp = {w.text for w in cpp_commands('run_program({"nm", "-D"}, &out); std::system(std::string("bash \'") + x);'
                                         'run_command("/usr/bin/python3 " + p)')}
-    if py != {"xxd", "od"} or cpp != {"nm", "bash", "/usr/bin/python3"}:
+    if py != {"hexpack", "od"} or cpp != {"nm", "bash", "/usr/bin/python3"}:
         print("driver extraction wrong:", py, cpp)
         ok = False
     print("extraction self-test", "passed" if ok else "FAILED")
