@@ -121,7 +121,7 @@ class EngineImpl final : public Engine {
   }
 
  private:
-  using P = Jac<N>;
+  using P = ecpbn_proj_t<N>;
 
   // The field products under the test seams: the prime's form unless the
   // general reduction is asked for, BMI2/ADX unless the portable code is.
@@ -132,9 +132,9 @@ class EngineImpl final : public Engine {
     fp_.adx = adx && (N == 4 || fp_.p521);
   }
 
-  void dbl(P& r, const P& p) const { jac_double<N>(fp_, dbl_a_, r, p); }
-  void add_jac(P& r, const P& p1, const P& p2) const { jac_add<N>(fp_, r, p1, p2); }
-  bool on_curve_jac(const P& p) const { return jac_on_curve<N>(fp_, a_, b_, p); }
+  void dbl(P& r, const P& p) const { ecpbn_zdn_proj_double<N>(fp_, dbl_a_, r, p); }
+  void add_jac(P& r, const P& p1, const P& p2) const { ecpbn_zdn_proj_add<N>(fp_, r, p1, p2); }
+  bool on_curve_jac(const P& p) const { return ecpbn_zdn_proj_on_curve<N>(fp_, a_, b_, p); }
   // Affine coordinates (L bytes, any value below 2^(8L)) in Montgomery form.
   void load_affine(u64* x, u64* y, const uint8_t* bx, const uint8_t* by) const {
     fe_from_bytes<N>(x, bx, byte_size_);
@@ -144,7 +144,7 @@ class EngineImpl final : public Engine {
   }
   void store_affine(uint8_t* bx, uint8_t* by, const P& p) const {
     u64 x[N], y[N];
-    jac_normalize<N>(fp_, x, y, p);
+    ecpbn_zdn_proj_normalize<N>(fp_, x, y, p);
     fe_to_bytes<N>(bx, byte_size_, x);
     fe_to_bytes<N>(by, byte_size_, y);
     secure_wipe(x, sizeof x);  // an ECDH result is a shared secret
@@ -232,7 +232,7 @@ core_ret_t EngineImpl<N>::mul(const uint8_t* k, const uint8_t* px, const uint8_t
   const size_t kbits = 32 * static_cast<size_t>(nw_zdn_p_);
   blind_scalar(s.kk, k);
 
-  jac_set_infinity<N>(fp_, s.r[0]);
+  ecpbn_zdn_proj_set_infinity<N>(fp_, s.r[0]);
   if (!on_curve_jac(base)) return ECPBN_ERR_MUL_NOT_ON_CURVE;
 
   // Ladder over every bit of K, leading zeros included. The pair (A, A+P) is
@@ -242,16 +242,16 @@ core_ret_t EngineImpl<N>::mul(const uint8_t* k, const uint8_t* px, const uint8_t
   for (size_t i = kbits; i-- > 0;) {
     const u64 b = (s.kk[i / 64] >> (i % 64)) & 1;
     const u64 d = (kMaskWord >> (i % 32)) & 1;
-    jac_select<N>(s.r[2], ct::mask_from_bit<u64>(b ^ m), s.r[1], s.r[0]);
+    ecpbn_zdn_proj_select<N>(s.r[2], ct::mask_from_bit<u64>(b ^ m), s.r[1], s.r[0]);
     dbl(s.r[2], s.r[2]);
     add_jac(s.r[1], s.r[0], s.r[1]);
     const u64 t = ct::mask_from_bit<u64>(b ^ d);
-    jac_select<N>(s.r[0], t, s.r[1], s.r[2]);
-    jac_select<N>(s.r[1], t, s.r[2], s.r[1]);
+    ecpbn_zdn_proj_select<N>(s.r[0], t, s.r[1], s.r[2]);
+    ecpbn_zdn_proj_select<N>(s.r[1], t, s.r[2], s.r[1]);
     m = d;
   }
   P& q = s.r[0];
-  jac_select<N>(q, ct::mask_from_bit<u64>(m), s.r[1], s.r[0]);
+  ecpbn_zdn_proj_select<N>(q, ct::mask_from_bit<u64>(m), s.r[1], s.r[0]);
 
   return finish(q, rx, ry, infinity);
 }

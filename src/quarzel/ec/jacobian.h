@@ -12,20 +12,20 @@
 namespace quarzel::ec {
 
 template <size_t N>
-struct Jac {
+struct ecpbn_proj_t {
   u64 x[N], y[N], z[N];
 };
 
 // r = mask ? a : b.
 template <size_t N>
-inline void jac_select(Jac<N>& r, u64 mask, const Jac<N>& a, const Jac<N>& b) {
+inline void ecpbn_zdn_proj_select(ecpbn_proj_t<N>& r, u64 mask, const ecpbn_proj_t<N>& a, const ecpbn_proj_t<N>& b) {
   fe_select<N>(r.x, mask, a.x, b.x);
   fe_select<N>(r.y, mask, a.y, b.y);
   fe_select<N>(r.z, mask, a.z, b.z);
 }
 
 template <size_t N>
-inline void jac_set_infinity(const Mont<N>& fp, Jac<N>& r) {
+inline void ecpbn_zdn_proj_set_infinity(const Mont<N>& fp, ecpbn_proj_t<N>& r) {
   std::memcpy(r.x, fp.one, sizeof r.x);
   std::memcpy(r.y, fp.one, sizeof r.y);
   std::memset(r.z, 0, sizeof r.z);
@@ -40,12 +40,12 @@ inline void jac_set_infinity(const Mont<N>& fp, Jac<N>& r) {
 // M = 3 (X1 - Z1^2)(X1 + Z1^2), T = S X1, X3 = M^2 - 2T,
 // Y3 = M (T - X3) - S^2 / 2 (which is 8 Y1^4).
 template <size_t N>
-void jac_double(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p);
+void ecpbn_zdn_proj_double(const Mont<N>& fp, const u64* a, ecpbn_proj_t<N>& r, const ecpbn_proj_t<N>& p);
 
 // dbl-2001-b as above on P-521 by its prime's form: the sums and
 // differences that only feed a product stay unreduced (field_p521.h), the
 // halving and the doublings are rotations. Outputs fully reduced.
-inline void jac_double_p521(const Mont<9>& fp, Jac<9>& r, const Jac<9>& p) {
+inline void ecpbn_zdn_proj_double_p521(const Mont<9>& fp, ecpbn_proj_t<9>& r, const ecpbn_proj_t<9>& p) {
   u64 s[9], zz[9], m[9], t[9], u[9];
   p521_dbl(s, p.y);
   fp.sqr(zz, p.z);
@@ -69,9 +69,9 @@ inline void jac_double_p521(const Mont<9>& fp, Jac<9>& r, const Jac<9>& p) {
 }
 
 template <size_t N>
-void jac_double(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p) {
+void ecpbn_zdn_proj_double(const Mont<N>& fp, const u64* a, ecpbn_proj_t<N>& r, const ecpbn_proj_t<N>& p) {
   if constexpr (N == 9) {
-    if (a == nullptr && fp.p521) return jac_double_p521(fp, r, p);
+    if (a == nullptr && fp.p521) return ecpbn_zdn_proj_double_p521(fp, r, p);
   }
   if (a == nullptr) {
     u64 s[N], zz[N], m[N], t[N], u[N];
@@ -132,9 +132,10 @@ void jac_double(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p) {
 // Y3 = r (U1 H^2 - X3) - S1 H^3. An operand at infinity yields the other
 // operand, chosen by masks. r may share storage with either operand.
 template <size_t N>
-void jac_add(const Mont<N>& fp, Jac<N>& r, const Jac<N>& p1, const Jac<N>& p2, u64* same = nullptr) {
+void ecpbn_zdn_proj_add(const Mont<N>& fp, ecpbn_proj_t<N>& r, const ecpbn_proj_t<N>& p1, const ecpbn_proj_t<N>& p2,
+                        u64* same = nullptr) {
   u64 z1z1[N], z2z2[N], u1[N], u2[N], s1[N], s2[N], h[N], rr[N], t[N];
-  Jac<N> sum;
+  ecpbn_proj_t<N> sum;
   fp.sqr(z1z1, p1.z);
   fp.sqr(z2z2, p2.z);
   fp.mul(u1, p1.x, z2z2);
@@ -162,26 +163,27 @@ void jac_add(const Mont<N>& fp, Jac<N>& r, const Jac<N>& p1, const Jac<N>& p2, u
   fp.sub(sum.y, t, s1);
   const u64 z1_zero = fe_is_zero_mask<N>(p1.z);
   const u64 z2_zero = fe_is_zero_mask<N>(p2.z);
-  Jac<N> tmp;
-  jac_select(tmp, z2_zero, p1, sum);
-  jac_select(r, z1_zero, p2, tmp);
+  ecpbn_proj_t<N> tmp;
+  ecpbn_zdn_proj_select(tmp, z2_zero, p1, sum);
+  ecpbn_zdn_proj_select(r, z1_zero, p2, tmp);
   if (same != nullptr) *same &= ~z1_zero & ~z2_zero;
 }
 
 // p1 + p2 for any two points: the sum, or the double of p1 chosen by mask
 // when they are the same point. Constant time; r may share storage with p1.
 template <size_t N>
-void jac_add_complete(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p1, const Jac<N>& p2) {
-  Jac<N> twice;
-  jac_double<N>(fp, a, twice, p1);
+void ecpbn_zdn_proj_add_complete(const Mont<N>& fp, const u64* a, ecpbn_proj_t<N>& r, const ecpbn_proj_t<N>& p1,
+                                 const ecpbn_proj_t<N>& p2) {
+  ecpbn_proj_t<N> twice;
+  ecpbn_zdn_proj_double<N>(fp, a, twice, p1);
   u64 same = 0;
-  jac_add<N>(fp, r, p1, p2, &same);
-  jac_select(r, same, twice, r);
+  ecpbn_zdn_proj_add<N>(fp, r, p1, p2, &same);
+  ecpbn_zdn_proj_select(r, same, twice, r);
 }
 
 // Y^2 == X^3 + a X Z^4 + b Z^6; the point at infinity (1, 1, 0) passes.
 template <size_t N>
-bool jac_on_curve(const Mont<N>& fp, const u64* a, const u64* b, const Jac<N>& p) {
+bool ecpbn_zdn_proj_on_curve(const Mont<N>& fp, const u64* a, const u64* b, const ecpbn_proj_t<N>& p) {
   u64 t[N], u[N], v[N];
   fp.sqr(t, p.z);
   fp.sqr(u, t);
@@ -198,7 +200,7 @@ bool jac_on_curve(const Mont<N>& fp, const u64* a, const u64* b, const Jac<N>& p
 
 // Affine (X/Z^2, Y/Z^3), out of Montgomery form, for Z != 0.
 template <size_t N>
-void jac_normalize(const Mont<N>& fp, u64* x, u64* y, const Jac<N>& p) {
+void ecpbn_zdn_proj_normalize(const Mont<N>& fp, u64* x, u64* y, const ecpbn_proj_t<N>& p) {
   u64 zi[N], zi2[N];
   fp.inv_prime(zi, p.z);
   fp.sqr(zi2, zi);

@@ -23,9 +23,10 @@ struct Aff {
 // p at infinity yields q, chosen by mask. p == q is outside the formula:
 // `same` (when given) receives a mask of that case. r may share storage with p.
 template <size_t N>
-void jac_add_affine(const Mont<N>& fp, Jac<N>& r, const Jac<N>& p, const Aff<N>& q, u64* same = nullptr) {
+void ecpbn_zdn_proj_add_affine(const Mont<N>& fp, ecpbn_proj_t<N>& r, const ecpbn_proj_t<N>& p, const Aff<N>& q,
+                               u64* same = nullptr) {
   u64 z1z1[N], u2[N], s2[N], h[N], hh[N], i[N], j[N], rr[N], v[N], t[N];
-  Jac<N> sum;
+  ecpbn_proj_t<N> sum;
   fp.sqr(z1z1, p.z);
   fp.mul(u2, q.x, z1z1);
   fp.mul(s2, q.y, p.z);
@@ -52,18 +53,19 @@ void jac_add_affine(const Mont<N>& fp, Jac<N>& r, const Jac<N>& p, const Aff<N>&
   fp.mul(j, p.y, j);
   fp.dbl(j, j);
   fp.sub(sum.y, t, j);
-  Jac<N> lifted;
+  ecpbn_proj_t<N> lifted;
   std::memcpy(lifted.x, q.x, sizeof lifted.x);
   std::memcpy(lifted.y, q.y, sizeof lifted.y);
   std::memcpy(lifted.z, fp.one, sizeof lifted.z);
-  jac_select(r, fe_is_zero_mask<N>(p.z), lifted, sum);
+  ecpbn_zdn_proj_select(r, fe_is_zero_mask<N>(p.z), lifted, sum);
 }
 
 // Affine form (Montgomery) of n Jacobian points with non-zero Z, with one
 // inversion (Montgomery's trick). Public values only: used on multiples of
 // the generator and of a public key.
 template <size_t N>
-void jac_batch_to_affine_vartime(const Mont<N>& fp, Aff<N>* out, const Jac<N>* in, size_t n, u64 (*prefix)[N]) {
+void ecpbn_zdn_proj_batch_to_affine_vartime(const Mont<N>& fp, Aff<N>* out, const ecpbn_proj_t<N>* in, size_t n,
+                                            u64 (*prefix)[N]) {
   std::memcpy(prefix[0], in[0].z, sizeof prefix[0]);
   for (size_t i = 1; i < n; ++i) fp.mul(prefix[i], prefix[i - 1], in[i].z);
   u64 inv[N], zi[N], zi2[N];
@@ -97,11 +99,12 @@ constexpr size_t kWnafOddQ = size_t{1} << (kWnafWidthQ - 2);
 // The odd multiples 1P, 3P, .. (2 count - 1)P of a point of prime order
 // (far above 2 count), Jacobian.
 template <size_t N>
-void jac_odd_multiples(const Mont<N>& fp, const u64* a, Jac<N>* out, const Jac<N>& p, size_t count) {
-  Jac<N> twice;
-  jac_double<N>(fp, a, twice, p);
+void ecpbn_zdn_proj_odd_multiples(const Mont<N>& fp, const u64* a, ecpbn_proj_t<N>* out, const ecpbn_proj_t<N>& p,
+                                  size_t count) {
+  ecpbn_proj_t<N> twice;
+  ecpbn_zdn_proj_double<N>(fp, a, twice, p);
   out[0] = p;
-  for (size_t i = 1; i < count; ++i) jac_add<N>(fp, out[i], out[i - 1], twice);
+  for (size_t i = 1; i < count; ++i) ecpbn_zdn_proj_add<N>(fp, out[i], out[i - 1], twice);
 }
 
 template <size_t N>
@@ -112,25 +115,25 @@ class BaseTable {
   void build(const Mont<N>& fp, const u64* a, const Aff<N>& g, size_t bits) {
     windows_ = bits / kBaseBits + 1;  // bits + 1: the top carry
     entries_.reset(new Aff<N>[windows_ * kBaseEntries]);
-    Jac<N> row[kBaseEntries], base;
+    ecpbn_proj_t<N> row[kBaseEntries], base;
     u64 prefix[kBaseEntries][N];
     std::memcpy(base.x, g.x, sizeof base.x);
     std::memcpy(base.y, g.y, sizeof base.y);
     std::memcpy(base.z, fp.one, sizeof base.z);
     for (size_t w = 0; w < windows_; ++w) {
       row[0] = base;
-      jac_double<N>(fp, a, row[1], base);
-      for (size_t i = 2; i < kBaseEntries; ++i) jac_add<N>(fp, row[i], row[i - 1], base);
-      jac_batch_to_affine_vartime<N>(fp, entries_.get() + w * kBaseEntries, row, kBaseEntries, prefix);
-      jac_double<N>(fp, a, base, row[kBaseEntries - 1]);  // 2^kBaseBits base
+      ecpbn_zdn_proj_double<N>(fp, a, row[1], base);
+      for (size_t i = 2; i < kBaseEntries; ++i) ecpbn_zdn_proj_add<N>(fp, row[i], row[i - 1], base);
+      ecpbn_zdn_proj_batch_to_affine_vartime<N>(fp, entries_.get() + w * kBaseEntries, row, kBaseEntries, prefix);
+      ecpbn_zdn_proj_double<N>(fp, a, base, row[kBaseEntries - 1]);  // 2^kBaseBits base
     }
-    Jac<N> g1, odd[kWnafOddG];
+    ecpbn_proj_t<N> g1, odd[kWnafOddG];
     u64 odd_prefix[kWnafOddG][N];
     std::memcpy(g1.x, g.x, sizeof g1.x);
     std::memcpy(g1.y, g.y, sizeof g1.y);
     std::memcpy(g1.z, fp.one, sizeof g1.z);
-    jac_odd_multiples<N>(fp, a, odd, g1, kWnafOddG);
-    jac_batch_to_affine_vartime<N>(fp, odd_, odd, kWnafOddG, odd_prefix);
+    ecpbn_zdn_proj_odd_multiples<N>(fp, a, odd, g1, kWnafOddG);
+    ecpbn_zdn_proj_batch_to_affine_vartime<N>(fp, odd_, odd, kWnafOddG, odd_prefix);
   }
   size_t windows() const { return windows_; }
   const Aff<N>* row(size_t w) const { return entries_.get() + w * kBaseEntries; }
@@ -179,13 +182,13 @@ inline u64 booth_digit(const u64* k, size_t limbs, size_t i, unsigned bits, u64*
 // in the top digits can they meet mod n; there the addition also computes
 // the double and keeps it by mask when they do.
 template <size_t N>
-void mul_base_ct(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, Jac<N>& r, const u64* k,
+void mul_base_ct(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, ecpbn_proj_t<N>& r, const u64* k,
                  size_t limbs, size_t nbits) {
-  jac_set_infinity<N>(fp, r);
+  ecpbn_zdn_proj_set_infinity<N>(fp, r);
   const u64 zero[N] = {};
   u64 neg_y[N];
   Aff<N> sel;
-  Jac<N> sum, twice;
+  ecpbn_proj_t<N> sum, twice;
   for (size_t w = 0; w < table.windows(); ++w) {
     u64 neg = 0;
     const u64 idx = booth_digit(k, limbs, w, kBaseBits, &neg);
@@ -202,13 +205,13 @@ void mul_base_ct(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, Jac
     fe_select<N>(sel.y, neg, neg_y, sel.y);
     if (kBaseBits * (w + 1) >= nbits) {
       u64 same = 0;
-      jac_double<N>(fp, a, twice, r);
-      jac_add_affine<N>(fp, sum, r, sel, &same);
-      jac_select(sum, same, twice, sum);
+      ecpbn_zdn_proj_double<N>(fp, a, twice, r);
+      ecpbn_zdn_proj_add_affine<N>(fp, sum, r, sel, &same);
+      ecpbn_zdn_proj_select(sum, same, twice, sum);
     } else {
-      jac_add_affine<N>(fp, sum, r, sel);
+      ecpbn_zdn_proj_add_affine<N>(fp, sum, r, sel);
     }
-    jac_select(r, ct::is_zero<u64>(idx), r, sum);
+    ecpbn_zdn_proj_select(r, ct::is_zero<u64>(idx), r, sum);
   }
   secure_wipe(&sel, sizeof sel);
   secure_wipe(&sum, sizeof sum);
@@ -228,24 +231,24 @@ void mul_base_ct(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, Jac
 // otherwise (small scalars reach it: k = 2 d); there the addition also
 // doubles, by mask. Equal and opposite points sum to infinity correctly.
 template <size_t N>
-void mul_window_ct(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p, const u64* k, size_t limbs,
-                   size_t kbits, size_t nbits, Jac<N>* table /* kBoothEntries + 1 */) {
-  jac_set_infinity<N>(fp, table[0]);
+void mul_window_ct(const Mont<N>& fp, const u64* a, ecpbn_proj_t<N>& r, const ecpbn_proj_t<N>& p, const u64* k,
+                   size_t limbs, size_t kbits, size_t nbits, ecpbn_proj_t<N>* table /* kBoothEntries + 1 */) {
+  ecpbn_zdn_proj_set_infinity<N>(fp, table[0]);
   table[1] = p;
   for (size_t i = 2; i <= kBoothEntries; ++i) {
     if (i % 2 == 0)
-      jac_double<N>(fp, a, table[i], table[i / 2]);
+      ecpbn_zdn_proj_double<N>(fp, a, table[i], table[i / 2]);
     else
-      jac_add<N>(fp, table[i], table[i - 1], p);
+      ecpbn_zdn_proj_add<N>(fp, table[i], table[i - 1], p);
   }
   const size_t digits = kbits / kBoothBits + 1;  // kbits + 1 bits: the top carry
   const u64 zero[N] = {};
   u64 neg_y[N];
-  Jac<N> sel;
-  jac_set_infinity<N>(fp, r);
+  ecpbn_proj_t<N> sel;
+  ecpbn_zdn_proj_set_infinity<N>(fp, r);
   for (size_t w = digits; w-- > 0;) {
     if (w + 1 < digits)
-      for (unsigned d = 0; d < kBoothBits; ++d) jac_double<N>(fp, a, r, r);
+      for (unsigned d = 0; d < kBoothBits; ++d) ecpbn_zdn_proj_double<N>(fp, a, r, r);
     u64 neg = 0;
     const u64 idx = booth_digit(k, limbs, w, kBoothBits, &neg);
     std::memset(&sel, 0, sizeof sel);
@@ -262,9 +265,9 @@ void mul_window_ct(const Mont<N>& fp, const u64* a, Jac<N>& r, const Jac<N>& p, 
     // |T - d| < 2^(kbits - kBoothBits w) + 34 <= 2^(nbits - 1) < n unless
     // kBoothBits w + nbits < kbits + 2: public bounds only.
     if (kBoothBits * w + nbits < kbits + 2)
-      jac_add_complete<N>(fp, a, r, r, sel);
+      ecpbn_zdn_proj_add_complete<N>(fp, a, r, r, sel);
     else
-      jac_add<N>(fp, r, r, sel);
+      ecpbn_zdn_proj_add<N>(fp, r, r, sel);
   }
   secure_wipe(&sel, sizeof sel);
   secure_wipe(neg_y, sizeof neg_y);
@@ -307,29 +310,29 @@ void wnaf_vartime(int8_t* out, const u64* k, unsigned w) {
 // additions) and width-5 digits of u2 over 1Q .. 15Q. An addition that meets
 // its own operand doubles instead. Variable time: verification only.
 template <size_t N>
-void mul_dual_vartime(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, Jac<N>& r, const u64* u1,
+void mul_dual_vartime(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, ecpbn_proj_t<N>& r, const u64* u1,
                       const u64* u2, const Aff<N>& q) {
   constexpr size_t kDigits = 64 * N + 1;
   int8_t d1[kDigits], d2[kDigits];
   wnaf_vartime<N>(d1, u1, kWnafWidthG);
   wnaf_vartime<N>(d2, u2, kWnafWidthQ);
-  Jac<N> q1, odd[kWnafOddQ], sum, addend;
+  ecpbn_proj_t<N> q1, odd[kWnafOddQ], sum, addend;
   std::memcpy(q1.x, q.x, sizeof q1.x);
   std::memcpy(q1.y, q.y, sizeof q1.y);
   std::memcpy(q1.z, fp.one, sizeof q1.z);
-  jac_odd_multiples<N>(fp, a, odd, q1, kWnafOddQ);
+  ecpbn_zdn_proj_odd_multiples<N>(fp, a, odd, q1, kWnafOddQ);
   const u64 zero[N] = {};
-  jac_set_infinity<N>(fp, r);
+  ecpbn_zdn_proj_set_infinity<N>(fp, r);
   bool started = false;
   for (size_t i = kDigits; i-- > 0;) {
-    if (started) jac_double<N>(fp, a, r, r);
+    if (started) ecpbn_zdn_proj_double<N>(fp, a, r, r);
     u64 same = 0;
     if (const int d = d1[i]; d != 0) {
       Aff<N> g = table.odd(static_cast<size_t>(d < 0 ? -d : d) >> 1);
       if (d < 0) fp.sub(g.y, zero, g.y);
-      jac_add_affine<N>(fp, sum, r, g, &same);
+      ecpbn_zdn_proj_add_affine<N>(fp, sum, r, g, &same);
       if (same != 0)
-        jac_double<N>(fp, a, r, r);
+        ecpbn_zdn_proj_double<N>(fp, a, r, r);
       else
         r = sum;
       started = true;
@@ -337,9 +340,9 @@ void mul_dual_vartime(const Mont<N>& fp, const u64* a, const BaseTable<N>& table
     if (const int d = d2[i]; d != 0) {
       addend = odd[static_cast<size_t>(d < 0 ? -d : d) >> 1];
       if (d < 0) fp.sub(addend.y, zero, addend.y);
-      jac_add<N>(fp, sum, r, addend, &same);
+      ecpbn_zdn_proj_add<N>(fp, sum, r, addend, &same);
       if (same != 0)
-        jac_double<N>(fp, a, r, r);
+        ecpbn_zdn_proj_double<N>(fp, a, r, r);
       else
         r = sum;
       started = true;
