@@ -1,12 +1,22 @@
 #include "mt_api.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace velm {
 namespace {
 
-constexpr VRK_RV kArgumentsBad = 0x07;  // CKR_ARGUMENTS_BAD
+constexpr VRK_RV kArgumentsBad = 0x07;     // CKR_ARGUMENTS_BAD
+constexpr VRK_RV kTokenNotPresent = 0xE0;  // CKR_TOKEN_NOT_PRESENT
+
+// The tool's diagnostic of a refused copy; like every diagnostic, on standard
+// error, so that standard output holds only the command's results.
+void report_overflow(const char* func, int line) {
+  std::fprintf(stderr, "\033[1;31m[%s, %s, Line %d] tarvin: abort memcpy due to buffer overflow!\033[m\n", "VRK_MT_API",
+               func, line);
+}
 
 // Bounded copy of a token ID from the command line into a zeroed 16-byte
 // field. A longer ID is refused: going on with an all-zero ID would address a
@@ -15,8 +25,7 @@ constexpr VRK_RV kArgumentsBad = 0x07;  // CKR_ARGUMENTS_BAD
                                    int line) {
   std::memset(dst, 0, sizeof dst);
   if (len > sizeof dst) {
-    std::printf("\033[1;31m[%s, %s, Line %d] tarvin: abort memcpy due to buffer overflow!\033[m\n", "VRK_MT_API", func,
-                line);
+    report_overflow(func, line);
     return kArgumentsBad;
   }
   std::memcpy(dst, src, len);
@@ -32,6 +41,19 @@ VRK_RV finish(VRK_HANDLE hsm, VRK_RV rv) {
   return fin != 0 ? fin : rv;
 }
 
+// A token ID the HSM does not list is CKR_TOKEN_NOT_PRESENT before any other
+// work: the back ends would only fail on its missing files or records, with a
+// code that says nothing of the cause.
+[[nodiscard]] VRK_RV require_listed_token(VRK_HANDLE hsm, const VRK_UCHAR (&id)[VRK_ID_LEN]) {
+  VRK_TKN_USER_LIST tokens{};
+  if (const VRK_RV rv = VRK_ListTokens(hsm, &tokens); rv != 0) return rv;
+  const size_t n = std::min<size_t>(tokens.TknNum, std::size(tokens.TknId));
+  for (size_t i = 0; i < n; ++i) {
+    if (std::memcmp(tokens.TknId[i], id, VRK_ID_LEN) == 0) return 0;
+  }
+  return kTokenNotPresent;
+}
+
 // Opens a token session, logs in with `login`, runs `op`, closes the session
 // and finalises, as every token-user sequence does.
 template <typename Login, typename Op>
@@ -39,6 +61,8 @@ VRK_RV token_sequence(const VRK_UCHAR (&id)[VRK_ID_LEN], Login login, Op op) {
   VRK_HANDLE hsm = 0;
   VRK_RV rv = VRK_Initialize(&hsm);
   if (rv != 0) return rv;
+  rv = require_listed_token(hsm, id);
+  if (rv != 0) return finish(hsm, rv);
   VRK_HANDLE session = 0;
   rv = VRK_OpenTokenSession(hsm, u(id), &session);
   if (rv == 0) {
@@ -104,8 +128,8 @@ VRK_RV mt_create_token_by_pin(const VRK_UCHAR* hsm_pin, uint32_t hsm_pin_len, co
     if (*token_id_len >= VRK_ID_LEN) {
       std::memcpy(token_id, new_id, VRK_ID_LEN);
     } else {
-      std::printf("\033[1;31m[%s, %s, Line %d] tarvin: abort memcpy due to buffer overflow!\033[m\n", "VRK_MT_API",
-                  __func__, __LINE__);
+      report_overflow(__func__, __LINE__);
+      rv = kArgumentsBad;
     }
   }
   (void)VRK_CloseTokenSession(session);
@@ -136,7 +160,9 @@ VRK_RV mt_get_token_info(const VRK_UCHAR* token_id, uint32_t token_id_len, VRK_T
   VRK_HANDLE hsm = 0;
   rv = VRK_Initialize(&hsm);
   if (rv != 0) return rv;
-  return finish(hsm, VRK_GetTokenInfo(hsm, id, pTokenInfo));
+  rv = require_listed_token(hsm, id);
+  if (rv == 0) rv = VRK_GetTokenInfo(hsm, id, pTokenInfo);
+  return finish(hsm, rv);
 }
 
 VRK_RV mt_delete_token(const VRK_UCHAR* hsm_pin, uint32_t hsm_pin_len, const VRK_UCHAR* token_id,

@@ -59,6 +59,12 @@ TEST_F(VelmToolOnTestbed, ListsAndAdministersTheTestbed) {
   ASSERT_NE(second, id);
   r = run_tool({"delete", "token", kAdminPin, "NoSuchTkn"});
   EXPECT_EQ(r.status, 0xE0) << r.out << r.err;  // CKR_TOKEN_NOT_PRESENT, nothing deleted
+  for (const std::vector<std::string>& l : std::vector<std::vector<std::string>>{
+           {"get", "token", "info", "NoSuchTkn"},
+           {"change", "token_nu", "pin", "NoSuchTkn", "se-user-pin-2", "se-user-pin-4"},
+           {"unlock", "token_nu", "NoSuchTkn", "se-so-pin-1234"}}) {
+    EXPECT_EQ(run_tool(l).status, 0xE0) << l[0];  // CKR_TOKEN_NOT_PRESENT
+  }
   EXPECT_NE(run_tool({"list", "token"}).out.find(second), std::string::npos);
   r = run_tool({"delete", "token", kAdminPin, second});
   EXPECT_EQ(r.status, 0) << r.out << r.err;

@@ -306,9 +306,34 @@ TEST_F(VelmTool, OverlongTokenIdIsRefused) {
   for (const auto& l : lines) {
     const ToolRun r = run_tool(l);
     EXPECT_EQ(r.status, 7) << l[0];  // CKR_ARGUMENTS_BAD
-    EXPECT_NE(r.out.find("tarvin: abort memcpy due to buffer overflow!"), std::string::npos) << l[0];
+    // The copy's diagnostic is on standard error: standard output keeps only
+    // the banner.
+    EXPECT_NE(r.err.find("tarvin: abort memcpy due to buffer overflow!"), std::string::npos) << l[0];
+    EXPECT_EQ(r.out, kBanner) << l[0];
     EXPECT_NE(r.err.find("CKR_ARGUMENTS_BAD"), std::string::npos) << l[0];
   }
+}
+
+// Every command that takes a token ID names a token the HSM does not list as
+// not present, while another token is there, and changes nothing.
+TEST_F(VelmTool, UnknownTokenIsNotPresent) {
+  const std::string id = create_token();
+  const std::vector<std::vector<std::string>> lines = {
+      {"get", "token", "info", "NoSuchTkn"},
+      {"delete", "token", kAdminPin, "NoSuchTkn"},
+      {"change", "token_nu", "pin", "NoSuchTkn", kUserPin, "new-user-pin-1"},
+      {"change", "token_su", "pin", "NoSuchTkn", kSuPin, "new-super-pin-1"},
+      {"unlock", "token_nu", "NoSuchTkn", kSuPin},
+  };
+  for (const auto& l : lines) {
+    const ToolRun r = run_tool(l);
+    EXPECT_EQ(r.status, 0xE0) << l[0] << " " << l[1] << ": " << r.err;
+    EXPECT_EQ(r.err, "VELM_Tool: failed with err = 0x000000e0 (CKR_TOKEN_NOT_PRESENT: no such token)\n")
+        << l[0] << " " << l[1];
+    EXPECT_EQ(r.out, kBanner) << l[0] << " " << l[1];
+  }
+  EXPECT_EQ(core_login(id, kUserPin, false), 0u);
+  EXPECT_EQ(core_login(id, kSuPin, true), 0u);
 }
 
 TEST_F(VelmTool, DeleteToken) {
