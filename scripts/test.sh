@@ -16,33 +16,56 @@ fi
 WERROR=OFF
 [ "${CI:-}" = "true" ] && WERROR=ON
 
-status=0
 run_suite() {
   local dir="$1"; shift
-  echo "=== $dir ==="
-  build_tree "$dir" -DZEB_WERROR=$WERROR "$@"
-  (cd "$ROOT/$dir" && ctest --output-on-failure -j "$JOBS" ${CTEST_FILTER:+-R "$CTEST_FILTER"}) || status=1
+  build_tree "$dir" -DZEB_WERROR=$WERROR "$@" &&
+    (cd "$ROOT/$dir" && ctest --output-on-failure -j "$JOBS" ${CTEST_FILTER:+-R "$CTEST_FILTER"})
 }
 
-run_suite build/release -DCMAKE_BUILD_TYPE=Release
+# The phases, in the order they run.
+release() { run_suite build/release -DCMAKE_BUILD_TYPE=Release; }
 # The README's main job, short form, on the optimised build.
-echo "=== demo ==="
-ZEB_DEMO_BUILD=build/release bash "$ROOT/scripts/demo.sh" --short || status=1
-ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DZEB_SANITIZE=ON -DZEB_BUILD_BENCH=OFF
+demo() { ZEB_DEMO_BUILD=build/release bash "$ROOT/scripts/demo.sh" --short; }
+asan() {
+  ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DZEB_SANITIZE=ON -DZEB_BUILD_BENCH=OFF
+}
 # Tests whose names speak of threads, processes, concurrency or crashes.
-TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
-CTEST_FILTER='Thread|Process|Concurren|Racing|Killed|Share|Mutex|Lock|Busy' \
-  run_suite build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEB_TSAN=ON -DZEB_BUILD_BENCH=OFF
+tsan() {
+  TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
+  CTEST_FILTER='Thread|Process|Concurren|Racing|Killed|Share|Mutex|Lock|Busy' \
+    run_suite build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEB_TSAN=ON -DZEB_BUILD_BENCH=OFF
+}
 # Constant time: the crypto library under Valgrind's memcheck with every
 # secret marked undefined; a branch or a memory address that depends on one
 # is reported and fails the step. ZEB_CT_VALIDATION tells Valgrind which
 # values the library makes public on purpose (validity flags, lengths).
-echo "=== constant time (valgrind) ==="
-cmake -S "$ROOT" -B "$ROOT/build/ct" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEB_CT_VALIDATION=ON \
-  -DZEB_BUILD_BENCH=OFF -DZEB_WERROR=$WERROR >/dev/null
-cmake --build "$ROOT/build/ct" -j "$JOBS" --target test_quarzel_consttime
-valgrind --error-exitcode=1 -q "$ROOT/build/ct/tests/test_quarzel_consttime" --gtest_brief=1 || status=1
-echo "=== fuzz ==="
-"$ROOT/scripts/fuzz.sh" || status=1
-exit $status
+constant_time() {
+  cmake -S "$ROOT" -B "$ROOT/build/ct" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEB_CT_VALIDATION=ON \
+    -DZEB_BUILD_BENCH=OFF -DZEB_WERROR=$WERROR >/dev/null &&
+    cmake --build "$ROOT/build/ct" -j "$JOBS" --target test_quarzel_consttime &&
+    valgrind --error-exitcode=1 -q "$ROOT/build/ct/tests/test_quarzel_consttime" --gtest_brief=1
+}
+fuzz() { "$ROOT/scripts/fuzz.sh"; }
+
+# timed PHASE: runs it under its name and notes its time and its failure.
+failed=()
+times=()
+timed() {
+  local t0=$SECONDS
+  echo "=== $1 ==="
+  "$@" || failed+=("$1")
+  times+=("$1 $((SECONDS - t0)) s")
+}
+for p in release demo asan tsan constant_time fuzz; do
+  timed "$p"
+done
+
+# One verdict line, last.
+total="in $SECONDS s ($(IFS=,; echo "${times[*]}" | sed 's/,/, /g'))"
+if ((${#failed[@]} == 0)); then
+  echo "every suite passed $total"
+  exit 0
+fi
+echo "FAILED: ${failed[*]} $total"
+exit 1
