@@ -89,7 +89,7 @@ quarzel_ret_t read_outer_sequence(const Cursor& window, uint32_t fn, Cursor* inn
 }
 
 // RSAPrivateKey up to and including the modulus: version 0 and n.
-quarzel_ret_t pkcs1_pri_header(const Cursor& window, Cursor* seq, Elem* n) {
+quarzel_ret_t rsa_pkcs1_der_retrieve_prikey_length(const Cursor& window, Cursor* seq, Elem* n) {
   constexpr uint32_t fn = FN_PKCS1_PRI_LEN;
   if (const quarzel_ret_t r = read_outer_sequence(window, fn, seq); r != 0) return r;
   Elem ver{};
@@ -98,17 +98,17 @@ quarzel_ret_t pkcs1_pri_header(const Cursor& window, Cursor* seq, Elem* n) {
   return read_uint(*seq, fn, n);
 }
 
-quarzel_ret_t pkcs1_pub_header(const Cursor& window, Cursor* seq, Elem* n) {
+quarzel_ret_t rsa_pkcs1_der_retrieve_pubkey_length(const Cursor& window, Cursor* seq, Elem* n) {
   constexpr uint32_t fn = FN_PKCS1_PUB_LEN;
   if (const quarzel_ret_t r = read_outer_sequence(window, fn, seq); r != 0) return r;
   return read_uint(*seq, fn, n);
 }
 
-quarzel_ret_t pkcs1_read_prikey(const Cursor& window, rsa_prikey_t* prikey) {
+quarzel_ret_t rsa_pkcs1_der_retrieve_prikey(const Cursor& window, rsa_prikey_t* prikey) {
   constexpr uint32_t fn = FN_PKCS1_TO_PRI;
   Cursor seq{};
   Elem n{};
-  if (const quarzel_ret_t r = pkcs1_pri_header(window, &seq, &n); r != 0) return r;
+  if (const quarzel_ret_t r = rsa_pkcs1_der_retrieve_prikey_length(window, &seq, &n); r != 0) return r;
   if (static_cast<uint64_t>(n.len) * 8 != prikey->rsa_size) return rsa_err(fn, RSA_R_MODLEN);
   if (!prikey_active(prikey)) return rsa_err(fn, RSA_R_STATE);
   const uint8_t* b = window.base;
@@ -134,11 +134,11 @@ quarzel_ret_t pkcs1_read_prikey(const Cursor& window, rsa_prikey_t* prikey) {
   return 0;
 }
 
-quarzel_ret_t pkcs1_read_pubkey(const Cursor& window, rsa_pubkey_t* pubkey) {
+quarzel_ret_t rsa_pkcs1_der_retrieve_pubkey(const Cursor& window, rsa_pubkey_t* pubkey) {
   constexpr uint32_t fn = FN_PKCS1_TO_PUB;
   Cursor seq{};
   Elem n{};
-  if (const quarzel_ret_t r = pkcs1_pub_header(window, &seq, &n); r != 0) return r;
+  if (const quarzel_ret_t r = rsa_pkcs1_der_retrieve_pubkey_length(window, &seq, &n); r != 0) return r;
   if (static_cast<uint64_t>(n.len) * 8 != pubkey->rsa_size) return rsa_err(fn, RSA_R_MODLEN);
   if (!pubkey_active(pubkey)) return rsa_err(fn, RSA_R_STATE);
   Elem e{};
@@ -179,7 +179,8 @@ quarzel_ret_t hand_out_oid(const uint8_t* base, const Elem& oid, uint32_t fn, ui
 }
 
 // PrivateKeyInfo down to its OCTET STRING, whose content becomes `key`.
-quarzel_ret_t pkcs8_unwrap(const Cursor& window, uint32_t* oid_len, uint8_t* oid, Cursor* key) {
+quarzel_ret_t rsa_pkcs8_der_preprocess_prikey(const Cursor& window, uint32_t* oid_len, uint8_t* oid,
+                                              Cursor* key) {
   constexpr uint32_t fn = FN_PKCS8_PRI_LEN;
   Cursor seq{};
   if (const quarzel_ret_t r = read_outer_sequence(window, fn, &seq); r != 0) return r;
@@ -198,7 +199,8 @@ quarzel_ret_t pkcs8_unwrap(const Cursor& window, uint32_t* oid_len, uint8_t* oid
 
 // SubjectPublicKeyInfo down to its BIT STRING, whose content (after the
 // unused-bits byte) becomes `key`.
-quarzel_ret_t x509_unwrap(const Cursor& window, uint32_t* oid_len, uint8_t* oid, Cursor* key) {
+quarzel_ret_t rsa_x509_der_preprocess_pubkey(const Cursor& window, uint32_t* oid_len, uint8_t* oid,
+                                             Cursor* key) {
   constexpr uint32_t fn = FN_X509_PUB_LEN;
   Cursor seq{};
   if (const quarzel_ret_t r = read_outer_sequence(window, fn, &seq); r != 0) return r;
@@ -281,7 +283,8 @@ class Writer {
 };
 
 // The eight INTEGERs of an RSAPrivateKey and the SEQUENCE's content length.
-quarzel_ret_t prikey_ints(const rsa_prikey_t* prikey, IntEnc ints[8], uint32_t* content) {
+quarzel_ret_t rsa_get_prikey_length_for_pkcs1_der(const rsa_prikey_t* prikey, IntEnc ints[8],
+                                                  uint32_t* content) {
   constexpr uint32_t fn = FN_PRI_TO_PKCS1;
   // A PKCS#1 private key needs all eight components; a missing one would be
   // written as a bogus value.
@@ -301,7 +304,8 @@ quarzel_ret_t prikey_ints(const rsa_prikey_t* prikey, IntEnc ints[8], uint32_t* 
   return 0;
 }
 
-quarzel_ret_t pubkey_ints(const rsa_pubkey_t* pubkey, IntEnc ints[2], uint32_t* content) {
+quarzel_ret_t rsa_get_pubkey_length_for_pkcs1_der(const rsa_pubkey_t* pubkey, IntEnc ints[2],
+                                                  uint32_t* content) {
   constexpr uint32_t fn = FN_PUB_TO_PKCS1;
   if (!pubkey_usable(pubkey) || pubkey->n_modulus == nullptr || pubkey->e_exponent == nullptr ||
       pubkey->n_modulus_len == 0 || pubkey->e_exponent_len == 0) {
@@ -319,13 +323,13 @@ quarzel_ret_t pubkey_ints(const rsa_pubkey_t* pubkey, IntEnc ints[2], uint32_t* 
   return 0;
 }
 
-void write_prikey(Writer& w, const IntEnc ints[8], uint32_t content) {
+void rsa_serialize_prikey_to_pkcs1_der(Writer& w, const IntEnc ints[8], uint32_t content) {
   w.header(TAG_SEQUENCE, content);
   w.version0();
   for (int i = 0; i < 8; ++i) w.integer(ints[i]);
 }
 
-void write_pubkey(Writer& w, const IntEnc ints[2], uint32_t content) {
+void rsa_serialize_pubkey_to_pkcs1_der(Writer& w, const IntEnc ints[2], uint32_t content) {
   w.header(TAG_SEQUENCE, content);
   w.integer(ints[0]);
   w.integer(ints[1]);
@@ -354,37 +358,46 @@ quarzel_ret_t rsa_pkcs1_prikey_der_get_length(uint32_t der_len, const uint8_t* d
   if (der == nullptr || rsa_len == nullptr) return rsa_err(FN_PKCS1_PRI_LEN, RSA_R_NULL);
   Cursor seq{};
   Elem n{};
-  if (const quarzel_ret_t r = pkcs1_pri_header({der, 0, der_len}, &seq, &n); r != 0) return r;
+  if (const quarzel_ret_t r = rsa_pkcs1_der_retrieve_prikey_length({der, 0, der_len}, &seq, &n);
+      r != 0) {
+    return r;
+  }
   *rsa_len = n.len * 8;
   return 0;
 }
 
 quarzel_ret_t rsa_pkcs1_der_to_prikey(uint32_t der_len, const uint8_t* der, rsa_prikey_t* prikey) {
   if (der == nullptr || prikey == nullptr) return rsa_err(FN_PKCS1_TO_PRI, RSA_R_NULL);
-  return pkcs1_read_prikey({der, 0, der_len}, prikey);
+  return rsa_pkcs1_der_retrieve_prikey({der, 0, der_len}, prikey);
 }
 
 quarzel_ret_t rsa_pkcs1_pubkey_der_get_length(uint32_t der_len, const uint8_t* der, uint32_t* rsa_len) {
   if (der == nullptr || rsa_len == nullptr) return rsa_err(FN_PKCS1_PUB_LEN, RSA_R_NULL);
   Cursor seq{};
   Elem n{};
-  if (const quarzel_ret_t r = pkcs1_pub_header({der, 0, der_len}, &seq, &n); r != 0) return r;
+  if (const quarzel_ret_t r = rsa_pkcs1_der_retrieve_pubkey_length({der, 0, der_len}, &seq, &n);
+      r != 0) {
+    return r;
+  }
   *rsa_len = n.len * 8;
   return 0;
 }
 
 quarzel_ret_t rsa_pkcs1_der_to_pubkey(uint32_t der_len, const uint8_t* der, rsa_pubkey_t* pubkey) {
   if (der == nullptr || pubkey == nullptr) return rsa_err(FN_PKCS1_TO_PUB, RSA_R_NULL);
-  return pkcs1_read_pubkey({der, 0, der_len}, pubkey);
+  return rsa_pkcs1_der_retrieve_pubkey({der, 0, der_len}, pubkey);
 }
 
 quarzel_ret_t rsa_pkcs8_prikey_der_get_length(uint32_t der_len, const uint8_t* der, uint32_t* rsa_len) {
   if (der == nullptr || rsa_len == nullptr) return rsa_err(FN_PKCS8_PRI_LEN, RSA_R_NULL);
   Cursor key{};
-  if (const quarzel_ret_t r = pkcs8_unwrap({der, 0, der_len}, nullptr, nullptr, &key); r != 0) return r;
+  if (const quarzel_ret_t r = rsa_pkcs8_der_preprocess_prikey({der, 0, der_len}, nullptr, nullptr, &key);
+      r != 0) {
+    return r;
+  }
   Cursor seq{};
   Elem n{};
-  if (const quarzel_ret_t r = pkcs1_pri_header(key, &seq, &n); r != 0) return r;
+  if (const quarzel_ret_t r = rsa_pkcs1_der_retrieve_prikey_length(key, &seq, &n); r != 0) return r;
   *rsa_len = n.len * 8;
   return 0;
 }
@@ -393,17 +406,23 @@ quarzel_ret_t rsa_pkcs8_der_to_prikey(uint32_t der_len, const uint8_t* der, rsa_
                                       uint32_t* oid_len, uint8_t* oid) {
   if (der == nullptr || prikey == nullptr) return rsa_err(FN_PKCS8_TO_PRI, RSA_R_NULL);
   Cursor key{};
-  if (const quarzel_ret_t r = pkcs8_unwrap({der, 0, der_len}, oid_len, oid, &key); r != 0) return r;
-  return pkcs1_read_prikey(key, prikey);
+  if (const quarzel_ret_t r = rsa_pkcs8_der_preprocess_prikey({der, 0, der_len}, oid_len, oid, &key);
+      r != 0) {
+    return r;
+  }
+  return rsa_pkcs1_der_retrieve_prikey(key, prikey);
 }
 
 quarzel_ret_t rsa_x509_pubkey_der_get_length(uint32_t der_len, const uint8_t* der, uint32_t* rsa_len) {
   if (der == nullptr || rsa_len == nullptr) return rsa_err(FN_X509_PUB_LEN, RSA_R_NULL);
   Cursor key{};
-  if (const quarzel_ret_t r = x509_unwrap({der, 0, der_len}, nullptr, nullptr, &key); r != 0) return r;
+  if (const quarzel_ret_t r = rsa_x509_der_preprocess_pubkey({der, 0, der_len}, nullptr, nullptr, &key);
+      r != 0) {
+    return r;
+  }
   Cursor seq{};
   Elem n{};
-  if (const quarzel_ret_t r = pkcs1_pub_header(key, &seq, &n); r != 0) return r;
+  if (const quarzel_ret_t r = rsa_pkcs1_der_retrieve_pubkey_length(key, &seq, &n); r != 0) return r;
   *rsa_len = n.len * 8;
   return 0;
 }
@@ -412,8 +431,11 @@ quarzel_ret_t rsa_x509_der_to_pubkey(uint32_t der_len, const uint8_t* der, rsa_p
                                      uint32_t* oid_len, uint8_t* oid) {
   if (der == nullptr || pubkey == nullptr) return rsa_err(FN_X509_TO_PUB, RSA_R_NULL);
   Cursor key{};
-  if (const quarzel_ret_t r = x509_unwrap({der, 0, der_len}, oid_len, oid, &key); r != 0) return r;
-  return pkcs1_read_pubkey(key, pubkey);
+  if (const quarzel_ret_t r = rsa_x509_der_preprocess_pubkey({der, 0, der_len}, oid_len, oid, &key);
+      r != 0) {
+    return r;
+  }
+  return rsa_pkcs1_der_retrieve_pubkey(key, pubkey);
 }
 
 quarzel_ret_t rsa_prikey_to_pkcs1_der(const rsa_prikey_t* prikey, uint32_t* der_len, uint8_t* der) {
@@ -421,10 +443,10 @@ quarzel_ret_t rsa_prikey_to_pkcs1_der(const rsa_prikey_t* prikey, uint32_t* der_
   if (prikey == nullptr || der_len == nullptr || der == nullptr) return rsa_err(fn, RSA_R_NULL);
   IntEnc ints[8]{};
   uint32_t content = 0;
-  if (const quarzel_ret_t r = prikey_ints(prikey, ints, &content); r != 0) return r;
+  if (const quarzel_ret_t r = rsa_get_prikey_length_for_pkcs1_der(prikey, ints, &content); r != 0) return r;
   if (const quarzel_ret_t r = reserve(fn, tlv_size(content), der_len); r != 0) return r;
   Writer w(der);
-  write_prikey(w, ints, content);
+  rsa_serialize_prikey_to_pkcs1_der(w, ints, content);
   return 0;
 }
 
@@ -433,10 +455,10 @@ quarzel_ret_t rsa_pubkey_to_pkcs1_der(const rsa_pubkey_t* pubkey, uint32_t* der_
   if (pubkey == nullptr || der_len == nullptr || der == nullptr) return rsa_err(fn, RSA_R_NULL);
   IntEnc ints[2]{};
   uint32_t content = 0;
-  if (const quarzel_ret_t r = pubkey_ints(pubkey, ints, &content); r != 0) return r;
+  if (const quarzel_ret_t r = rsa_get_pubkey_length_for_pkcs1_der(pubkey, ints, &content); r != 0) return r;
   if (const quarzel_ret_t r = reserve(fn, tlv_size(content), der_len); r != 0) return r;
   Writer w(der);
-  write_pubkey(w, ints, content);
+  rsa_serialize_pubkey_to_pkcs1_der(w, ints, content);
   return 0;
 }
 
@@ -448,7 +470,10 @@ quarzel_ret_t rsa_prikey_to_pkcs8_der(const rsa_prikey_t* prikey, uint32_t oid_l
   }
   IntEnc ints[8]{};
   uint32_t key_content = 0;
-  if (const quarzel_ret_t r = prikey_ints(prikey, ints, &key_content); r != 0) return r;
+  if (const quarzel_ret_t r = rsa_get_prikey_length_for_pkcs1_der(prikey, ints, &key_content);
+      r != 0) {
+    return r;
+  }
   const uint32_t key_len = tlv_size(key_content);
   const uint32_t alg = tlv_size(oid_len) + 2;
   const uint32_t content = 3 + tlv_size(alg) + tlv_size(key_len);
@@ -458,7 +483,7 @@ quarzel_ret_t rsa_prikey_to_pkcs8_der(const rsa_prikey_t* prikey, uint32_t oid_l
   w.version0();
   write_algorithm(w, oid_len, oid);
   w.header(TAG_OCTET_STRING, key_len);
-  write_prikey(w, ints, key_content);
+  rsa_serialize_prikey_to_pkcs1_der(w, ints, key_content);
   return 0;
 }
 
@@ -470,7 +495,10 @@ quarzel_ret_t rsa_pubkey_to_x509_der(const rsa_pubkey_t* pubkey, uint32_t oid_le
   }
   IntEnc ints[2]{};
   uint32_t key_content = 0;
-  if (const quarzel_ret_t r = pubkey_ints(pubkey, ints, &key_content); r != 0) return r;
+  if (const quarzel_ret_t r = rsa_get_pubkey_length_for_pkcs1_der(pubkey, ints, &key_content);
+      r != 0) {
+    return r;
+  }
   const uint32_t bit_len = 1 + tlv_size(key_content);
   const uint32_t alg = tlv_size(oid_len) + 2;
   const uint32_t content = tlv_size(alg) + tlv_size(bit_len);
@@ -480,7 +508,7 @@ quarzel_ret_t rsa_pubkey_to_x509_der(const rsa_pubkey_t* pubkey, uint32_t oid_le
   write_algorithm(w, oid_len, oid);
   w.header(TAG_BIT_STRING, bit_len);
   w.byte(0);
-  write_pubkey(w, ints, key_content);
+  rsa_serialize_pubkey_to_pkcs1_der(w, ints, key_content);
   return 0;
 }
 

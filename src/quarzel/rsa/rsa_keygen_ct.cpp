@@ -74,8 +74,9 @@ void shift_secret(size_t L, u64* x, u64 s, bool left, u64* tmp) {
   }
 }
 
-// Trailing zero bits of x != 0 (L limbs).
-u64 ctz_limbs(size_t L, const u64* x) {
+// The largest a with 2^a dividing x (L limbs): its trailing zero bits, 64 L
+// for zero.
+u64 find_max_2_divisor_power(size_t L, const u64* x) {
   u64 count = 0, seen = 0;  // seen: all ones once a set bit was passed
   for (size_t j = 0; j < L; ++j) {
     for (unsigned b = 0; b < 64; ++b) {
@@ -248,7 +249,7 @@ quarzel_ret_t miller_rabin_ct(uint32_t fn, uint32_t len, const uint8_t* w, uint3
   W1[0] &= ~u64{1};  // w odd
   for (size_t j = 0; j < Lw; ++j) B[j] = j == 0 ? 3 : 0;
   sub_limbs(Lw, W3, B);  // w >= 5
-  const u64 a = ctz_limbs(Lw, W1);
+  const u64 a = find_max_2_divisor_power(Lw, W1);
   for (size_t j = 0; j < Lw; ++j) M[j] = W1[j];
   shift_secret(Lw, M, a, false, Z);
   const u64 ninv = md::neg_inv64(W[0]);

@@ -53,6 +53,16 @@ uint32_t mod_small(const uint8_t* x, uint32_t len, uint32_t p) {
   return static_cast<uint32_t>(r);
 }
 
+// A prime candidate of len bytes, a fresh draw each time (no incremental
+// search): top two bits set, so that the product of two has exactly 16 len
+// bits, and odd.
+quarzel_ret_t find_next_prime_candidate(uint32_t len, uint8_t* prime) {
+  if (quarzel_get_random(prime, len) != 0) return rsa_err(FN_PRIMEGEN, QZ_R_RANDOM);
+  prime[0] |= 0xC0;
+  prime[len - 1] |= 0x01;
+  return 0;
+}
+
 }  // namespace
 
 }  // namespace quarzel::rsa
@@ -155,11 +165,7 @@ quarzel_ret_t primegen(uint32_t rsa_length, uint8_t* p, uint8_t* q) {
   uint8_t* target = p;
   uint32_t counter = 0;
   while (counter < limit) {
-    // A fresh candidate each time: top two bits set (so that p * q has exactly
-    // rsa_length bits) and odd.
-    if (quarzel_get_random(target, H) != 0) return rsa_err(fn, QZ_R_RANDOM);
-    target[0] |= 0xC0;
-    target[H - 1] |= 0x01;
+    RSA_TRY(find_next_prime_candidate(H, target));
     ++counter;
     const mpi_t cand = view(H, target);
     // Each verdict is public: a rejected candidate is discarded, and an
