@@ -55,9 +55,11 @@ void shift_left_into(u64* out, const u64* x, size_t len, unsigned s) {
 // D1: b (nb digits, top digit non-zero) and a (na digits) shifted left
 // until b's top digit has its top bit set, into bn (nb+1 digits, the top one
 // zero) and an (na+1 digits, the top one taking the bits shifted out of a).
-// Returns the shift, 0 to 63.
+// Returns the shift, 0 to 63: the count of leading zero bits, taken from
+// the CPU's own count (the division is variable time anyway; the masked
+// mpbn_highest_bit_in_word is for secret words).
 inline unsigned mpbn_normalize_div_op(size_t na, const u64* a, size_t nb, const u64* b, u64* an, u64* bn) {
-  const auto s = static_cast<unsigned>(63 - mpbn_highest_bit_in_word(b[nb - 1]));
+  const auto s = static_cast<unsigned>(__builtin_clzll(b[nb - 1]));
   shift_left_into(bn, b, nb, s);
   shift_left_into(an, a, na, s);
   return s;

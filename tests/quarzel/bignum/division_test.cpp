@@ -14,8 +14,8 @@ namespace {
 using W = std::vector<mpbn_word_t>;
 constexpr mpbn_word_t kJunk = 0xA5A5A5A5;
 
-// The divisor's normalisation and the Montgomery set-up both find the top
-// bit of a limb with it; zero has none.
+// The Montgomery set-up finds the top bit of a secret prime's top limb
+// with it; zero has none.
 TEST(MpbnHighestBit, EveryPositionAndZero) {
   struct {
     uint64_t w, bit;
