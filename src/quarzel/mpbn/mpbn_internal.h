@@ -111,7 +111,7 @@ inline void sub_masked(u32 mask, size_t nw, const u32* a, const u32* b, u32* r) 
 
 // dest (nw_dest words) = src (nw_src words) right-aligned: leading words
 // zero when src is shorter, only src's last nw_dest words when it is longer.
-// dest may overlap src where it starts no later than the copied words.
+// dest may overlap src: the words are moved before the leading ones clear.
 void mpbn_word_copy_trunc(u32* dest, size_t nw_dest, const u32* src, size_t nw_src);
 
 // Index (0..63) of the highest set bit of w, all ones for w = 0. Six masked
