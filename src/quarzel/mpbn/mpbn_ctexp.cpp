@@ -30,17 +30,6 @@ void double_mod(size_t L, u64* r, const u64* n, u64 active, u64* d, u64* e) {
   ct::select_words<u64>(r, active, d, r, L);
 }
 
-// Leading zero bits of v != 0, by masks.
-u64 clz64_ct(u64 v) {
-  u64 z = 0;
-  for (unsigned s = 32; s != 0; s /= 2) {
-    const u64 high_clear = ct::is_zero<u64>(v >> (64 - s));
-    z += s & high_clear;
-    v = ct::select<u64>(high_clear, v << s, v);
-  }
-  return z;
-}
-
 typedef u64 v2 __attribute__((vector_size(16), aligned(8), may_alias));
 
 // C limbs (C even) of the selected entry, collected in C/2 128-bit
@@ -81,9 +70,10 @@ void mont_rr_ct(size_t L, u64* rr, const u64* n, u64 ninv, u64* t) {
   // R*2^L mod n = 2^(64L + L) by doublings, then six Montgomery squarings
   // take it to R*2^(64L) = R^2 (each squaring doubles the exponent of the
   // factor beside R). The doublings start from the largest power of two not
-  // above n, 2^(64L-1-z) for z leading zero bits of n, so L+1+z of them are
-  // needed: a fixed L+64 steps, those past the count masked off. A modulus
-  // with an empty top limb (no key has one; its size is public) starts from 1.
+  // above n, 2^(64(L-1)+h) for h the highest set bit of its top limb, so
+  // L+64-h of them are needed: a fixed L+64 steps, those past the count
+  // masked off. A modulus with an empty top limb (no key has one; its size
+  // is public) starts from 1.
   const MontKernel k = mont_kernel(L);
   u64* d = t + 2 * L + 2;
   u64* e = t;
@@ -92,12 +82,12 @@ void mont_rr_ct(size_t L, u64* rr, const u64* n, u64 ninv, u64* t) {
     rr[0] = 1;
     for (size_t i = 0; i < 64 * L + L; ++i) double_mod(L, rr, n, ~u64{0}, d, e);
   } else {
-    const u64 z = clz64_ct(n[L - 1]);
-    rr[L - 1] = (u64{1} << 63) >> z;
+    const u64 h = mpbn_highest_bit_in_word(n[L - 1]);
+    rr[L - 1] = u64{1} << h;
     for (size_t i = 0; i < L + 64; ++i) {
-      // The barrier keeps the compiler from folding the secret z into the
+      // The barrier keeps the compiler from folding the secret h into the
       // loop counter.
-      double_mod(L, rr, n, ct::lt<u64>(ct::value_barrier<u64>(i), L + 1 + z), d, e);
+      double_mod(L, rr, n, ct::lt<u64>(ct::value_barrier<u64>(i), L + 64 - h), d, e);
     }
   }
   for (int i = 0; i < 6; ++i) k.sqr(L, rr, rr, n, ninv, t);

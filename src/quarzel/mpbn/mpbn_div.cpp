@@ -6,6 +6,20 @@ using namespace quarzel::mpbn_detail;
 
 namespace {
 
+// Division when a < b: q (when given) = 0, r (when given) = a right-aligned
+// in nw_r words. r is written first: q may share a's words.
+void mpbn_div_a_less_than_b(uint32_t nw_a, const u32* a, uint32_t nw_r, u32* r, uint32_t nw_q, u32* q) {
+  if (r) mpbn_word_copy_trunc(r, nw_r, a, nw_a);
+  if (q) mpbn_word_clear(q, nw_q);
+}
+
+// (a_h*2^32 + a_l) = q*b + r for a_h < b: one step of short division.
+inline void mpbn_2w_div_1w(u32 a_h, u32 a_l, u32 b, u32& q, u32& r) {
+  const u64 cur = (static_cast<u64>(a_h) << 32) | a_l;
+  q = static_cast<u32>(cur / b);
+  r = static_cast<u32>(cur % b);
+}
+
 // Shared body of mpbn_div and mpbn_mod. The quotient goes right-aligned into
 // nw_q words of q (when q is not null), the remainder right-aligned into
 // nw_r words of r (when r is not null); both are written only on success.
@@ -20,14 +34,7 @@ core_ret_t divide(uint8_t fid, uint32_t nw_a, const u32* a, uint32_t nw_b, const
   // The quotient of m by n significant words may need k words.
   if (q && nw_q < k) return err(fid, MPBN_R_QUOTIENT_SHORT);
   if (m < n) {
-    // a < b: q = 0, r = a.
-    if (q) mpbn_word_clear(q, nw_q);
-    if (r) {
-      // a's significant words fit: m < n <= nw_r for the remainder callers.
-      const size_t keep = m < nw_r ? m : nw_r;
-      std::memmove(r + (nw_r - keep), a + (nw_a - keep), keep * sizeof(u32));
-      mpbn_word_clear(r, static_cast<uint32_t>(nw_r - keep));
-    }
+    mpbn_div_a_less_than_b(nw_a, a, nw_r, r, nw_q, q);
     return 0;
   }
   // Work: u (m), v (n), quotient (k), remainder (n) as LSW-first words.
@@ -74,15 +81,11 @@ core_ret_t mpbn_div_1word(uint32_t nw_a, const mpbn_word_t* a, mpbn_word_t b, ui
   const size_t off = nw_q - nw_a;
   std::memmove(q + off, a, nw_a * sizeof(u32));
   for (size_t i = 0; i < off; ++i) q[i] = 0;
-  u64 rem = 0;
-  for (size_t i = off; i < nw_q; ++i) {
-    const u64 cur = (rem << 32) | q[i];
-    rem = cur % b;
-    q[i] = static_cast<u32>(cur / b);
-  }
+  u32 rem = 0;
+  for (size_t i = off; i < nw_q; ++i) mpbn_2w_div_1w(rem, q[i], b, q[i], rem);
   if (nw_r) {
     mpbn_word_clear(r, nw_r);
-    r[nw_r - 1] = static_cast<u32>(rem);
+    r[nw_r - 1] = rem;
   }
   return 0;
 }

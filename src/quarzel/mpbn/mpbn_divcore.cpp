@@ -8,30 +8,30 @@
 namespace quarzel::mpbn_detail {
 namespace {
 
-// Division of a two-digit number by a normalised digit d (top bit set).
-class Reciprocal {
- public:
-  explicit Reciprocal(u64 d) : d_(d), v_(static_cast<u64>(((static_cast<u128>(~d) << 64) | ~0ull) / d)) {}
-  // (u1, u0) = q*d + r for u1 < d.
-  void divide(u64 u1, u64 u0, u64& q, u64& r) const {
-    const u128 qq = static_cast<u128>(v_) * u1 + ((static_cast<u128>(u1 + 1) << 64) | u0);  // mod 2^128
-    u64 qh = static_cast<u64>(qq >> 64);
-    u64 rr = u0 - qh * d_;
-    if (rr > static_cast<u64>(qq)) {
-      --qh;
-      rr += d_;
-    }
-    if (rr >= d_) {
-      rr -= d_;
-      ++qh;
-    }
-    q = qh;
-    r = rr;
-  }
-
- private:
-  u64 d_, v_;
+// A normalised divisor digit d (top bit set) with its reciprocal
+// v = floor((2^128 - 1) / d) - 2^64.
+struct Reciprocal {
+  explicit Reciprocal(u64 digit) : d(digit), v(static_cast<u64>(((static_cast<u128>(~digit) << 64) | ~0ull) / digit)) {}
+  u64 d, v;
 };
+
+// (a_h, a_l) = q*b + r for a_h < b: one multiplication by the reciprocal
+// and at most two corrections.
+inline void mpbn_div2w(u64 a_h, u64 a_l, const Reciprocal& b, u64& q, u64& r) {
+  const u128 qq = static_cast<u128>(b.v) * a_h + ((static_cast<u128>(a_h + 1) << 64) | a_l);  // mod 2^128
+  u64 qh = static_cast<u64>(qq >> 64);
+  u64 rr = a_l - qh * b.d;
+  if (rr > static_cast<u64>(qq)) {
+    --qh;
+    rr += b.d;
+  }
+  if (rr >= b.d) {
+    rr -= b.d;
+    ++qh;
+  }
+  q = qh;
+  r = rr;
+}
 
 // 32-bit words (LSW first) packed into 64-bit limbs, and back.
 void pack(u64* dst, const u32* src, size_t nw) {
@@ -52,6 +52,60 @@ void shift_left_into(u64* out, const u64* x, size_t len, unsigned s) {
   out[0] = x[0] << s;
 }
 
+// D1: b (nb digits, top digit non-zero) and a (na digits) shifted left
+// until b's top digit has its top bit set, into bn (nb+1 digits, the top one
+// zero) and an (na+1 digits, the top one taking the bits shifted out of a).
+// Returns the shift, 0 to 63: the count of leading zero bits, taken from
+// the CPU's own count (the division is variable time anyway; the masked
+// mpbn_highest_bit_in_word is for secret words).
+inline unsigned mpbn_normalize_div_op(size_t na, const u64* a, size_t nb, const u64* b, u64* an, u64* bn) {
+  const auto s = static_cast<unsigned>(__builtin_clzll(b[nb - 1]));
+  shift_left_into(bn, b, nb, s);
+  shift_left_into(an, a, na, s);
+  return s;
+}
+
+// D3's test: q (estimated from the window's top two digits, with rem =
+// those digits minus q*vtop, rem_big when that reached 2^64) is at most two
+// too large; it is decreased while q*vnext exceeds rem*2^64 + u2, u2 being
+// the window's third digit and vtop, vnext the divisor's top two digits.
+inline u64 mpbn_adj_q(u64 u2, u64 vtop, u64 vnext, u64 q, u64 rem, bool rem_big) {
+  while (!rem_big && static_cast<u128>(q) * vnext > ((static_cast<u128>(rem) << 64) | u2)) {
+    --q;
+    const u64 old = rem;
+    rem += vtop;
+    rem_big = rem < old;
+  }
+  return q;
+}
+
+// D4-D6: the window a (nb+1 digits) loses q*b (b of nb digits). When that
+// borrows, q was one too large: b is added back. Returns the digit.
+inline u64 mpbn_sub_bq_in_a(size_t nb, u64* a, const u64* b, u64 q) {
+  u64 borrow = 0, carry = 0;
+  for (size_t i = 0; i < nb; ++i) {
+    const u128 p = static_cast<u128>(q) * b[i] + carry;
+    carry = static_cast<u64>(p >> 64);
+    const u64 lo = static_cast<u64>(p);
+    const u128 t = static_cast<u128>(a[i]) - lo - borrow;
+    a[i] = static_cast<u64>(t);
+    borrow = static_cast<u64>(t >> 64) & 1u;
+  }
+  const u128 t = static_cast<u128>(a[nb]) - carry - borrow;
+  a[nb] = static_cast<u64>(t);
+  if (static_cast<u64>(t >> 64) != 0) {
+    --q;
+    u64 c = 0;
+    for (size_t i = 0; i < nb; ++i) {
+      const u128 sum = static_cast<u128>(a[i]) + b[i] + c;
+      a[i] = static_cast<u64>(sum);
+      c = static_cast<u64>(sum >> 64);
+    }
+    a[nb] += c;
+  }
+  return q;
+}
+
 }  // namespace
 
 bool divmod_lsw(const u32* u, size_t m, const u32* v, size_t n, u32* q, u32* r) {
@@ -67,62 +121,31 @@ bool divmod_lsw(const u32* u, size_t m, const u32* v, size_t n, u32* q, u32* r) 
   u64* rd = qd + qL;
   pack(ru, u, m);
   pack(rv, v, n);
-  // D1: normalise so that the divisor's top digit has its top bit set.
-  const unsigned s = static_cast<unsigned>(__builtin_clzll(rv[nL - 1]));
-  shift_left_into(vn, rv, nL, s);  // vn[nL] is zero
-  shift_left_into(un, ru, mL, s);
+  const unsigned s = mpbn_normalize_div_op(mL, ru, nL, rv, un, vn);
   const Reciprocal recip(vn[nL - 1]);
 
   if (nL == 1) {
     // One divisor digit: schoolbook short division.
     u64 rem = un[mL];
-    for (size_t j = mL; j-- > 0;) recip.divide(rem, un[j], qd[j], rem);
+    for (size_t j = mL; j-- > 0;) mpbn_div2w(rem, un[j], recip, qd[j], rem);
     rd[0] = rem >> s;
   } else {
     const u64 vtop = vn[nL - 1], vnext = vn[nL - 2];
     for (size_t j = mL - nL + 1; j-- > 0;) {
-      // D3: estimate the digit from the top two dividend digits and correct
-      // it with the next one (at most twice).
+      // D3: estimate the digit from the window's top two digits; the
+      // largest digit when the top one equals the divisor's.
       const u64 u1 = un[j + nL], u0 = un[j + nL - 1];
       u64 qhat, rhat;
-      bool rhat_big = false;  // rhat >= 2^64: the correction test is false
-      if (u1 >= vtop) {       // u1 == vtop: the estimate is the largest digit
+      bool rhat_big = false;  // rhat >= 2^64
+      if (u1 >= vtop) {       // u1 == vtop
         qhat = ~0ull;
         rhat = u0 + u1;
         rhat_big = rhat < u0;
       } else {
-        recip.divide(u1, u0, qhat, rhat);
+        mpbn_div2w(u1, u0, recip, qhat, rhat);
       }
-      while (!rhat_big && static_cast<u128>(qhat) * vnext > ((static_cast<u128>(rhat) << 64) | un[j + nL - 2])) {
-        --qhat;
-        const u64 old = rhat;
-        rhat += vtop;
-        rhat_big = rhat < old;
-      }
-      // D4: multiply and subtract.
-      u64 borrow = 0, carry = 0;
-      for (size_t i = 0; i < nL; ++i) {
-        const u128 p = static_cast<u128>(qhat) * vn[i] + carry;
-        carry = static_cast<u64>(p >> 64);
-        const u64 lo = static_cast<u64>(p);
-        const u128 t = static_cast<u128>(un[i + j]) - lo - borrow;
-        un[i + j] = static_cast<u64>(t);
-        borrow = static_cast<u64>(t >> 64) & 1u;
-      }
-      const u128 t = static_cast<u128>(un[j + nL]) - carry - borrow;
-      un[j + nL] = static_cast<u64>(t);
-      // D5/D6: the estimate was one too large: add the divisor back.
-      if (static_cast<u64>(t >> 64) != 0) {
-        --qhat;
-        u64 c = 0;
-        for (size_t i = 0; i < nL; ++i) {
-          const u128 sum = static_cast<u128>(un[i + j]) + vn[i] + c;
-          un[i + j] = static_cast<u64>(sum);
-          c = static_cast<u64>(sum >> 64);
-        }
-        un[j + nL] += c;
-      }
-      qd[j] = qhat;
+      qhat = mpbn_adj_q(un[j + nL - 2], vtop, vnext, qhat, rhat, rhat_big);
+      qd[j] = mpbn_sub_bq_in_a(nL, un + j, vn, qhat);
     }
     // D8: unnormalise the remainder.
     for (size_t i = 0; i < nL; ++i) rd[i] = s ? (un[i] >> s) | (un[i + 1] << (64 - s)) : un[i];

@@ -109,6 +109,23 @@ inline void sub_masked(u32 mask, size_t nw, const u32* a, const u32* b, u32* r) 
   }
 }
 
+// dest (nw_dest words) = src (nw_src words) right-aligned: leading words
+// zero when src is shorter, only src's last nw_dest words when it is longer.
+// dest may overlap src: the words are moved before the leading ones clear.
+void mpbn_word_copy_trunc(u32* dest, size_t nw_dest, const u32* src, size_t nw_src);
+
+// Index (0..63) of the highest set bit of w, all ones for w = 0. Six masked
+// halving steps whatever w: the RSA set-up feeds it a secret prime's top limb.
+inline u64 mpbn_highest_bit_in_word(u64 w) {
+  u64 z = 0;  // leading zero bits
+  for (unsigned s = 32; s != 0; s /= 2) {
+    const u64 high_clear = ct::is_zero<u64>(w >> (64 - s));
+    z += s & high_clear;
+    w = ct::select<u64>(high_clear, w << s, w);
+  }
+  return ct::select<u64>(ct::is_zero<u64>(w), ~u64{0}, 63 - z);
+}
+
 // ---- Word-level helpers on LSW-first arrays -------------------------------
 
 // Number of significant words of an LSW-first array (variable time).

@@ -11,14 +11,13 @@ bool is_even(const u32* x) { return (x[0] & 1u) == 0; }
 bool is_zero_lsw(const u32* x, size_t n) { return sig_words_lsw(x, n) == 0; }
 bool is_one_lsw(const u32* x, size_t n) { return x[0] == 1 && sig_words_lsw(x + 1, n - 1) == 0; }
 
-// Logical (arith = false) or arithmetic right shift by one bit.
-void shr1(u32* x, size_t n, bool arith) {
-  const u32 top = arith ? (x[n - 1] & 0x80000000u) : 0;
+// x (n words) shifted right by one bit, top_in (0 or 1) entering the top.
+void shr1(size_t n, u32* x, u32 top_in) {
   for (size_t i = 0; i + 1 < n; ++i) x[i] = (x[i] >> 1) | (x[i + 1] << 31);
-  x[n - 1] = (x[n - 1] >> 1) | top;
+  x[n - 1] = (x[n - 1] >> 1) | (top_in << 31);
 }
 // x += y (y has ny <= n words, zero-extended); returns the carry.
-u32 add_lsw(u32* x, size_t n, const u32* y, size_t ny) {
+u32 add_lsw(size_t n, u32* x, const u32* y, size_t ny) {
   u64 c = 0;
   for (size_t i = 0; i < n; ++i) {
     const u64 s = static_cast<u64>(x[i]) + (i < ny ? y[i] : 0) + c;
@@ -27,20 +26,42 @@ u32 add_lsw(u32* x, size_t n, const u32* y, size_t ny) {
   }
   return static_cast<u32>(c);
 }
-// x -= y (y has ny <= n words, zero-extended); returns the borrow.
-u32 sub_lsw(u32* x, size_t n, const u32* y, size_t ny) {
-  u64 b = 0;
+// a -= b (b has nb <= n words, zero-extended); returns the borrow. In two's
+// complement the same words serve the signed coefficients and the unsigned
+// u and v.
+u32 mpbn_sign_sub(size_t n, u32* a, const u32* b, size_t nb) {
+  u64 br = 0;
   for (size_t i = 0; i < n; ++i) {
-    const u64 d = static_cast<u64>(x[i]) - (i < ny ? y[i] : 0) - b;
-    x[i] = static_cast<u32>(d);
-    b = (d >> 32) & 1u;
+    const u64 d = static_cast<u64>(a[i]) - (i < nb ? b[i] : 0) - br;
+    a[i] = static_cast<u32>(d);
+    br = (d >> 32) & 1u;
   }
-  return static_cast<u32>(b);
+  return static_cast<u32>(br);
 }
 int cmp_lsw(const u32* x, const u32* y, size_t n) {
   for (size_t i = n; i-- > 0;)
     if (x[i] != y[i]) return x[i] > y[i] ? 1 : -1;
   return 0;
+}
+
+// a = (a + b) / 2 over n words, the carry of the sum entering the top bit.
+void mpbn_add_div_two(size_t n, u32* a, const u32* b) { shr1(n, a, add_lsw(n, a, b, n)); }
+// a = a - b mod m for a, b in [0, m), n words each.
+void mpbn_sub_mod(size_t n, u32* a, const u32* b, const u32* m) {
+  if (mpbn_sign_sub(n, a, b, n)) add_lsw(n, a, m, n);
+}
+// Signed (two's complement) a of n words halved, rounding towards minus
+// infinity: an arithmetic shift.
+void mpbn_sign_div_two(size_t n, u32* a) { shr1(n, a, a[n - 1] >> 31); }
+// a = (a + b) / 2 and a = (a - b) / 2 for a signed a of n words and an
+// unsigned b of nb < n words; a + b and a - b must be even and fit.
+void mpbn_sign_add_div_two(size_t n, u32* a, const u32* b, size_t nb) {
+  add_lsw(n, a, b, nb);
+  mpbn_sign_div_two(n, a);
+}
+void mpbn_sign_sub_div_two(size_t n, u32* a, const u32* b, size_t nb) {
+  mpbn_sign_sub(n, a, b, nb);
+  mpbn_sign_div_two(n, a);
 }
 
 // out (nn words, LSW) = x mod n for a non-negative x of nx words; n != 0.
@@ -54,20 +75,21 @@ int cmp_lsw(const u32* x, const u32* y, size_t n) {
   return divmod_lsw(x, sx, n, sn, nullptr, out);
 }
 
-// out = x mod n for a signed (two's complement) x of nx words.
-[[nodiscard]] bool signed_reduce_lsw(u32* x, size_t nx, const u32* n, size_t nn, u32* out) {
-  const bool negative = (x[nx - 1] >> 31) != 0;
-  if (negative) {  // x = -|x|
-    for (size_t i = 0; i < nx; ++i) x[i] = ~x[i];
+// out (nn words) = a mod n in [0, n) for a signed (two's complement) a of
+// na words; a is destroyed. False when work space cannot be had.
+[[nodiscard]] bool mpbn_sign_mod(size_t na, u32* a, const u32* n, size_t nn, u32* out) {
+  const bool negative = (a[na - 1] >> 31) != 0;
+  if (negative) {  // a = -|a|
+    for (size_t i = 0; i < na; ++i) a[i] = ~a[i];
     const u32 one = 1;
-    add_lsw(x, nx, &one, 1);
+    add_lsw(na, a, &one, 1);
   }
-  if (!reduce_lsw(x, nx, n, nn, out)) return false;
+  if (!reduce_lsw(a, na, n, nn, out)) return false;
   if (negative && !is_zero_lsw(out, nn)) {
-    // n - (|x| mod n)
-    for (size_t i = 0; i < nn; ++i) x[i] = n[i];
-    sub_lsw(x, nn, out, nn);
-    std::memcpy(out, x, nn * sizeof(u32));
+    // n - (|a| mod n)
+    for (size_t i = 0; i < nn; ++i) a[i] = n[i];
+    mpbn_sign_sub(nn, a, out, nn);
+    std::memcpy(out, a, nn * sizeof(u32));
   }
   return true;
 }
@@ -165,23 +187,27 @@ core_ret_t mpbn_mod_inv_fast(uint32_t nw, const mpbn_word_t* a, const mpbn_word_
   const u64 bound = 64ull * nw + 2;
   for (u64 it = 0; it < bound; ++it) {
     while (is_even(u)) {
-      shr1(u, w, false);
-      if (!is_even(x1)) add_lsw(x1, w, nn, w);
-      shr1(x1, w, false);
+      shr1(w, u, 0);
+      if (is_even(x1))
+        shr1(w, x1, 0);
+      else
+        mpbn_add_div_two(w, x1, nn);
     }
     while (is_even(v)) {
-      shr1(v, w, false);
-      if (!is_even(x2)) add_lsw(x2, w, nn, w);
-      shr1(x2, w, false);
+      shr1(w, v, 0);
+      if (is_even(x2))
+        shr1(w, x2, 0);
+      else
+        mpbn_add_div_two(w, x2, nn);
     }
     const int c = cmp_lsw(u, v, w);
     if (c == 0) return err(fid, MPBN_R_NO_INVERSE);  // u = v = gcd > 1
     if (c > 0) {
-      sub_lsw(u, w, v, w);
-      if (sub_lsw(x1, w, x2, w)) add_lsw(x1, w, nn, w);
+      mpbn_sign_sub(w, u, v, w);
+      mpbn_sub_mod(w, x1, x2, nn);
     } else {
-      sub_lsw(v, w, u, w);
-      if (sub_lsw(x2, w, x1, w)) add_lsw(x2, w, nn, w);
+      mpbn_sign_sub(w, v, u, w);
+      mpbn_sub_mod(w, x2, x1, nn);
     }
     if (is_one_lsw(v, w)) {
       lsw_to_msw(r, x2, nw);
@@ -226,41 +252,42 @@ core_ret_t mpbn_mod_inv_slow(uint32_t nw, const mpbn_word_t* a, const mpbn_word_
   A[0] = 1;
   D[0] = 1;
   // Binary extended Euclid (HAC 14.61) with x = n, y = a:
-  // A*n + B*a = u and C*n + D*a = v.
+  // A*n + B*a = u and C*n + D*a = v. Halving u (or v) halves its pair of
+  // coefficients, made even first by adding a to one and taking n from the
+  // other, which keeps the sum.
+  auto halve_pair = [&](u32* X, u32* Y) {
+    if (is_even(X) && is_even(Y)) {
+      mpbn_sign_div_two(sw, X);
+      mpbn_sign_div_two(sw, Y);
+    } else {
+      mpbn_sign_add_div_two(sw, X, aa, w);
+      mpbn_sign_sub_div_two(sw, Y, nn, w);
+    }
+  };
   const u64 bound = 64ull * nw + 2;
   for (u64 it = 0; it < bound; ++it) {
     while (is_even(u)) {
-      shr1(u, w, false);
-      if (!is_even(A) || !is_even(B)) {
-        add_lsw(A, sw, aa, w);
-        sub_lsw(B, sw, nn, w);
-      }
-      shr1(A, sw, true);
-      shr1(B, sw, true);
+      shr1(w, u, 0);
+      halve_pair(A, B);
     }
     while (is_even(v)) {
-      shr1(v, w, false);
-      if (!is_even(C) || !is_even(D)) {
-        add_lsw(C, sw, aa, w);
-        sub_lsw(D, sw, nn, w);
-      }
-      shr1(C, sw, true);
-      shr1(D, sw, true);
+      shr1(w, v, 0);
+      halve_pair(C, D);
     }
     const int c = cmp_lsw(u, v, w);
     if (c == 0) return err(fid, MPBN_R_NO_INVERSE);
     if (c > 0) {
-      sub_lsw(u, w, v, w);
-      sub_lsw(A, sw, C, sw);
-      sub_lsw(B, sw, D, sw);
+      mpbn_sign_sub(w, u, v, w);
+      mpbn_sign_sub(sw, A, C, sw);
+      mpbn_sign_sub(sw, B, D, sw);
     } else {
-      sub_lsw(v, w, u, w);
-      sub_lsw(C, sw, A, sw);
-      sub_lsw(D, sw, B, sw);
+      mpbn_sign_sub(w, v, u, w);
+      mpbn_sign_sub(sw, C, A, sw);
+      mpbn_sign_sub(sw, D, B, sw);
     }
     u32* coef = is_one_lsw(v, w) ? D : (is_one_lsw(u, w) ? B : nullptr);
     if (coef) {
-      if (!signed_reduce_lsw(coef, sw, nn, w, out)) return err(fid, MPBN_R_ALLOC);
+      if (!mpbn_sign_mod(sw, coef, nn, w, out)) return err(fid, MPBN_R_ALLOC);
       lsw_to_msw(r, out, nw);
       return 0;
     }

@@ -23,6 +23,35 @@ inline u64 mac(u64 a, u64 b, u64 c, u64 d, u64& hi) {
   return static_cast<u64>(p);
 }
 
+// Carry out of the low limb of t0 + q*n0, whose low limb the reduction
+// multiple q makes zero: all that is left of that limb.
+__attribute__((always_inline)) inline u64 mpbn_find_carry(u64 t0, u64 q, u64 n0) {
+  u64 c;
+  mac(q, n0, t0, 0, c);
+  return c;
+}
+
+// The extension limbs t[L], t[L+1] move down one place, the carry c of the
+// limbs below added to them.
+template <class Len>
+__attribute__((always_inline)) inline void mpbn_shift_right_word_add_carry(Len len, u64* t, u64 c) {
+  const size_t L = len;
+  const u128 s = static_cast<u128>(t[L]) + c;
+  t[L - 1] = static_cast<u64>(s);
+  t[L] = t[L + 1] + static_cast<u64>(s >> 64);
+}
+
+// One reduction step: t (L+2 limbs) = (t + q*n) / 2^64, the division being
+// a move down by one limb as the product is added.
+template <class Len>
+__attribute__((always_inline)) inline void mpbn_add_prod_shift(Len len, u64* t, u64 q, const u64* n) {
+  const size_t L = len;
+  u64 c = mpbn_find_carry(t[0], q, n[0]);
+#pragma GCC unroll 16
+  for (size_t j = 1; j < L; ++j) t[j - 1] = mac(q, n[j], t[j], c, c);
+  mpbn_shift_right_word_add_carry(len, t, c);
+}
+
 // Coarsely integrated operand scanning (CIOS): per limb of a, add a_i*b to
 // the accumulator, then the reduction multiple q*n, shifting down a limb.
 template <class Len>
@@ -34,16 +63,10 @@ inline void mont_mul_impl(Len len, u64* r, const u64* a, const u64* b, const u64
     u64 c = 0;
 #pragma GCC unroll 16
     for (size_t j = 0; j < L; ++j) t[j] = mac(ai, b[j], t[j], c, c);
-    u128 s = static_cast<u128>(t[L]) + c;
+    const u128 s = static_cast<u128>(t[L]) + c;
     t[L] = static_cast<u64>(s);
     t[L + 1] = static_cast<u64>(s >> 64);
-    const u64 q = t[0] * ninv;
-    mac(q, n[0], t[0], 0, c);  // low limb is zero by the choice of q
-#pragma GCC unroll 16
-    for (size_t j = 1; j < L; ++j) t[j - 1] = mac(q, n[j], t[j], c, c);
-    s = static_cast<u128>(t[L]) + c;
-    t[L - 1] = static_cast<u64>(s);
-    t[L] = t[L + 1] + static_cast<u64>(s >> 64);
+    mpbn_add_prod_shift(len, t, t[0] * ninv, n);
   }
   mont_final_subtract(len, r, t, n);
 }

@@ -19,17 +19,15 @@ core_ret_t mpbn_gcd(uint32_t max_nw, uint32_t nw_a, const mpbn_word_t* a, uint32
   u32* x = work.data();
   u32* y = x + w;
   u32* g = y + w;
-  std::memcpy(x + (w - nw_a), a, nw_a * sizeof(u32));
-  std::memcpy(y + (w - nw_b), b, nw_b * sizeof(u32));
+  mpbn_word_copy_trunc(x, w, a, nw_a);
+  mpbn_word_copy_trunc(y, w, b, nw_b);
   int cmp = 0;
   if (const core_ret_t rc = mpbn_comp(MPBN_ENDIAN_MF_U32, static_cast<uint32_t>(4 * w), x, y, &cmp); rc != 0)
     return rc;
   if (cmp < 0) std::swap(x, y);
   if (const core_ret_t rc = mpbn_gcd_primitive(static_cast<uint32_t>(w), x, y, g); rc != 0) return rc;
   // Right-aligned into r, its top dropped if r is shorter.
-  mpbn_word_clear(r, nw_r);
-  const size_t keep = w < nw_r ? w : nw_r;
-  for (size_t i = 0; i < keep; ++i) r[nw_r - 1 - i] = g[w - 1 - i];
+  mpbn_word_copy_trunc(r, nw_r, g, w);
   return 0;
 }
 

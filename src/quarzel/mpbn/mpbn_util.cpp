@@ -2,6 +2,16 @@
 // Every digit is visited; outcomes are gathered with masks.
 #include "mpbn/mpbn_internal.h"
 
+namespace quarzel::mpbn_detail {
+
+void mpbn_word_copy_trunc(u32* dest, size_t nw_dest, const u32* src, size_t nw_src) {
+  const size_t keep = nw_src < nw_dest ? nw_src : nw_dest;
+  if (keep) std::memmove(dest + (nw_dest - keep), src + (nw_src - keep), keep * sizeof(u32));
+  for (size_t i = 0; i < nw_dest - keep; ++i) dest[i] = 0;
+}
+
+}  // namespace quarzel::mpbn_detail
+
 using namespace quarzel::mpbn_detail;
 
 namespace {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "big_util.h"
+#include "mpbn/mpbn_internal.h"
 #include "quarzel/mpbn.h"
 #include "support/oracle.h"
 
@@ -12,6 +13,20 @@ namespace {
 
 using W = std::vector<mpbn_word_t>;
 constexpr mpbn_word_t kJunk = 0xA5A5A5A5;
+
+// The Montgomery set-up finds the top bit of a secret prime's top limb
+// with it; zero has none.
+TEST(MpbnHighestBit, EveryPositionAndZero) {
+  struct {
+    uint64_t w, bit;
+  } const cases[] = {
+      {0, ~0ull},           {1, 0},    {2, 1},   {3, 1},
+      {0xFFFFFFFFull, 31},  {0x100000000ull, 32}, {0x0000F00000000001ull, 47},
+      {0x8000000000000000ull, 63},    {~0ull, 63},
+  };
+  for (const auto& c : cases) EXPECT_EQ(quarzel::mpbn_detail::mpbn_highest_bit_in_word(c.w), c.bit) << c.w;
+  for (uint64_t b = 0; b < 64; ++b) EXPECT_EQ(quarzel::mpbn_detail::mpbn_highest_bit_in_word((1ull << b) | 1), b);
+}
 
 TEST(MpbnDiv, SmallerZeroAndZeroDivisor) {
   W a{0, 5}, b{0, 7}, q(2, kJunk), r(2, kJunk);
@@ -27,6 +42,21 @@ TEST(MpbnDiv, SmallerZeroAndZeroDivisor) {
   EXPECT_EQ(mpbn_div(2, a.data(), 2, zero.data(), 2, q.data(), r.data()), 0x4736);
   EXPECT_EQ(q, W(2, kJunk));
   EXPECT_EQ(r, W(2, kJunk));
+}
+
+// The quotient may share the dividend's words: the remainder is still
+// taken from the dividend, also when it is the dividend itself (a < b).
+TEST(MpbnDiv, QuotientInTheDividendsWords) {
+  const W bs[] = {{1, 7}, {0, 3}};  // above and below a
+  for (const W& b : bs) {
+    const W a0{0, 5};
+    W q(2), r(2);
+    ASSERT_EQ(mpbn_div(2, a0.data(), 2, b.data(), 2, q.data(), r.data()), 0);
+    W a = a0, r_shared(2, kJunk);
+    ASSERT_EQ(mpbn_div(2, a.data(), 2, b.data(), 2, a.data(), r_shared.data()), 0);
+    EXPECT_EQ(a, q) << "b = " << bt::hex(b);
+    EXPECT_EQ(r_shared, r) << "b = " << bt::hex(b);
+  }
 }
 
 TEST(MpbnDiv, QuotientArrayLength) {
