@@ -1,7 +1,8 @@
 // The operation a session runs is the session's own state: two threads that
 // misuse one session (Init, Update, Final and close racing) get clean codes
 // and no crash; an Init that runs out of memory at any allocation leaves the
-// session free for the next Init.
+// session free for the next Init; and the operation ends with its session,
+// whatever ends it, taking a result it kept along, wiped.
 #include <atomic>
 #include <functional>
 #include <set>

@@ -1,5 +1,7 @@
 // Attribute read-out through the loaded module: the standard's answers per
 // entry, every returned byte written, and the attributes of each kind.
+#include <algorithm>
+
 #include "pkcs11/object/object_fixture.h"
 #include "support/fail_alloc.h"
 
