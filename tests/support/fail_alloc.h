@@ -1,7 +1,8 @@
 // Allocation failure on demand, for the tests of the rule that no exception
 // crosses a C entry point. A binary that links zeb_fail_alloc gets an
 // operator new that fails while a FailAllocations guard is armed, and an
-// operator delete that can look at a block before it is freed.
+// operator delete that can look at a block before it is freed; both can keep
+// a list of the blocks that are live.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +41,23 @@ class WatchFree {
   WatchFree& operator=(const WatchFree&) = delete;
   bool freed() const;
   bool was_zero() const;
+};
+
+// Keeps the address and size of every block allocated while it lives, and
+// forgets a block when it is freed: whether some bytes (a secret that must be
+// wiped and released) are still held in memory that was allocated meanwhile.
+// One tracker at a time.
+class TrackLiveBlocks {
+ public:
+  TrackLiveBlocks();
+  ~TrackLiveBlocks();
+  TrackLiveBlocks(const TrackLiveBlocks&) = delete;
+  TrackLiveBlocks& operator=(const TrackLiveBlocks&) = delete;
+  // Whether a block allocated under the tracker and not freed since holds
+  // the `n` bytes at `needle`.
+  bool holds(const void* needle, std::size_t n) const;
+  // False when more blocks were live at once than the tracker keeps.
+  bool complete() const;
 };
 
 }  // namespace zt

@@ -83,19 +83,11 @@ CK_RV core_final(Operation& op, CK_BYTE_PTR out, CK_ULONG room, CK_ULONG* writte
   return CKR_OK;
 }
 
-// The whole of a one-call operation into `out`, which has room for it.
-CK_RV run_all(Operation& op, CK_BYTE_PTR in, uint32_t n, CK_BYTE_PTR out, CK_ULONG room, CK_ULONG* written) {
-  CK_ULONG first = 0;
-  CK_ULONG last = 0;
-  if (CK_RV rv = core_update(op, in, n, out, room, &first); rv != CKR_OK) return rv;
-  if (CK_RV rv = core_final(op, out + first, room - first, &last); rv != CKR_OK) return rv;
-  *written = first + last;
-  return CKR_OK;
-}
-
 }  // namespace
 
-CK_RV P11_AESInit(Operation& op, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
+CK_RV P11_AESInit(Operation& op, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey, CK_CHAR dir) {
+  if (dir != AES_DIR_ENC && dir != AES_DIR_DEC) return CKR_GENERAL_ERROR;
+  const bool enc = dir == AES_DIR_ENC;
   const bool cbc = op.mech->worker == Worker::kAesCbcPad;
   // CBC needs its 16-byte IV; a missing one never reaches the cipher.
   if (cbc && (pMechanism->pParameter == nullptr || pMechanism->ulParameterLen != kBlock)) {
@@ -104,10 +96,10 @@ CK_RV P11_AESInit(Operation& op, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE h
   KeyObject key;
   if (CK_RV rv = key.load(op.vrk, hKey); rv != CKR_OK) return rv;
   if (CK_RV rv = key.expect(VRK_OBJ_SECRETKEY, is_aes_algo); rv != CKR_OK) return rv;
-  if (CK_RV rv = key.permits(encrypting(op) ? P11_USAGE_ENCRYPT : P11_USAGE_DECRYPT); rv != CKR_OK) return rv;
-  const uint8_t dir = encrypting(op) ? VRK_AES_DIR_ENCRYPT : VRK_AES_DIR_DECRYPT;
+  if (CK_RV rv = key.permits(enc ? P11_USAGE_ENCRYPT : P11_USAGE_DECRYPT); rv != CKR_OK) return rv;
+  const uint8_t core_dir = enc ? VRK_AES_DIR_ENCRYPT : VRK_AES_DIR_DECRYPT;
   auto* iv = cbc ? static_cast<VRK_UCHAR_PTR>(pMechanism->pParameter) : nullptr;
-  const int rv = VRK_AesInit(op.vrk, cbc ? kModeCbc : kModeEcb, dir, cbc ? kPaddingPkcs7 : kPaddingNone, iv,
+  const int rv = VRK_AesInit(op.vrk, cbc ? kModeCbc : kModeEcb, core_dir, cbc ? kPaddingPkcs7 : kPaddingNone, iv,
                              cbc ? kBlock : 0, key.data(), key.size());
   if (rv != 0) red_line(ZEBP11_SITE, static_cast<uint32_t>(rv));
   return static_cast<CK_RV>(static_cast<uint32_t>(rv));
@@ -155,6 +147,26 @@ Step P11_AESFinal(Operation& op, CK_BYTE_PTR pExecutedData, CK_ULONG_PTR pulExec
   return deliver_result(op, pExecutedData, pulExecutedDataLen);
 }
 
+namespace {
+
+// The AES single-part sequence: one update over all the input, then the
+// final right behind its output, into `out` of *out_len bytes, which has room
+// for all of it; *out_len becomes the sum of both. The update is the
+// sequence's own: the operation stays one that single-part calls serve.
+Step aes_single_sequence(Operation& op, CK_BYTE_PTR in, CK_ULONG n, CK_BYTE_PTR out, CK_ULONG_PTR out_len) {
+  CK_ULONG first = *out_len;
+  const Step u = P11_AESUpdate(op, in, n, out, &first);
+  op.updated = false;
+  if (u.rv != CKR_OK) return u;
+  CK_ULONG last = *out_len - first;
+  const Step f = P11_AESFinal(op, out + first, &last);
+  if (f.rv != CKR_OK) return f;
+  *out_len = first + last;
+  return kDone;
+}
+
+}  // namespace
+
 Step aes_single(Operation& op, CK_BYTE_PTR in, CK_ULONG n, CK_BYTE_PTR out, CK_ULONG_PTR out_len) {
   if (in == nullptr && n != 0) return failed(CKR_ARGUMENTS_BAD);
   if (op.has_result && has_result_for(op, in, n)) return deliver_result(op, out, out_len);
@@ -165,25 +177,16 @@ Step aes_single(Operation& op, CK_BYTE_PTR in, CK_ULONG n, CK_BYTE_PTR out, CK_U
   const bool exact = !padded(op) || encrypting(op);
   if ((n % kBlock != 0 && !pad_enc) || (!exact && n == 0)) return failed(len_range(op));
   const CK_ULONG needed = pad_enc ? (n / kBlock + 1) * kBlock : n;
-  const auto n32 = static_cast<uint32_t>(n);
   if (exact) {
     if (const Step* asked = output_room(out, out_len, needed)) return *asked;
-    CK_ULONG written = 0;
-    if (CK_RV rv = run_all(op, in, n32, out, *out_len, &written); rv != CKR_OK) return failed(rv);
-    *out_len = written;
-    return kDone;
+    return aes_single_sequence(op, in, n, out, out_len);
   }
   // A padded decryption fits any buffer of the ciphertext's length; a smaller
   // one, or a length query, needs the plaintext first.
-  if (out != nullptr && *out_len >= needed) {
-    CK_ULONG written = 0;
-    if (CK_RV rv = run_all(op, in, n32, out, *out_len, &written); rv != CKR_OK) return failed(rv);
-    *out_len = written;
-    return kDone;
-  }
+  if (out != nullptr && *out_len >= needed) return aes_single_sequence(op, in, n, out, out_len);
   zeb::SecretBytes plain(needed);
-  CK_ULONG written = 0;
-  if (CK_RV rv = run_all(op, in, n32, plain.data(), plain.size(), &written); rv != CKR_OK) return failed(rv);
+  CK_ULONG written = plain.size();
+  if (const Step s = aes_single_sequence(op, in, n, plain.data(), &written); s.rv != CKR_OK) return s;
   plain.resize(written);
   if (CK_RV rv = keep_result(op, in, n, std::move(plain)); rv != CKR_OK) return failed(rv);
   return deliver_result(op, out, out_len);

@@ -11,10 +11,11 @@ constexpr std::initializer_list<Worker> kCipherWorkers = {Worker::kAesEcb, Worke
 
 bool is_rsa(const Operation& op) { return op.mech->worker == Worker::kRsaPkcs; }
 
+// `aes_dir` and `rsa_dir` are the entry point's direction for each family.
 CK_RV cipher_init(const Site& site, CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey,
-                  OpKind kind) {
+                  OpKind kind, CK_CHAR aes_dir, CK_CHAR rsa_dir) {
   return run_init(site, hSession, pMechanism, kCipherWorkers, kind, [&](Operation& op) {
-    return is_rsa(op) ? P11_RSAEncDecInit(op, hKey) : P11_AESInit(op, pMechanism, hKey);
+    return is_rsa(op) ? P11_RSAEncDecInit(op, hKey, rsa_dir) : P11_AESInit(op, pMechanism, hKey, aes_dir);
   });
 }
 
@@ -43,7 +44,7 @@ Step P11_Decrypt(Operation& op, CK_BYTE_PTR pEncryptedData, CK_ULONG ulEncrypted
 extern "C" {
 
 CK_RV C_EncryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) try {
-  return cipher_init(ZEBP11_SITE, hSession, pMechanism, hKey, OpKind::kEncrypt);
+  return cipher_init(ZEBP11_SITE, hSession, pMechanism, hKey, OpKind::kEncrypt, AES_DIR_ENC, RSA_DIR_ENC);
 } P11_CATCH_ALL
 
 CK_RV C_Encrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pEncryptedData,
@@ -67,7 +68,7 @@ CK_RV C_EncryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEncryptedPart,
 } P11_CATCH_ALL
 
 CK_RV C_DecryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) try {
-  return cipher_init(ZEBP11_SITE, hSession, pMechanism, hKey, OpKind::kDecrypt);
+  return cipher_init(ZEBP11_SITE, hSession, pMechanism, hKey, OpKind::kDecrypt, AES_DIR_DEC, RSA_DIR_DEC);
 } P11_CATCH_ALL
 
 CK_RV C_Decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedData, CK_ULONG ulEncryptedDataLen, CK_BYTE_PTR pData,

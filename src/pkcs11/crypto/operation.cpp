@@ -12,11 +12,13 @@ namespace zebp11::crypto {
 
 namespace {
 
-// One entry per session that has run an operation; no more sessions are open
-// at once than the session table holds, so an entry is always free or left
-// over from a closed session. `owner` changes only with both the table's and
-// the entry's lock held, so either lock makes it safe to read; `op` is used
-// under the entry's lock alone.
+// One entry per session that has run an operation, freed when the session
+// ends (P11_EndSessionOperation); no more sessions are open at once than the
+// session table holds, so there is always an entry that is free or whose
+// session is gone (one that a call racing the session's end claimed late).
+// `owner` changes only with both the table's and the entry's lock held, so
+// either lock makes it safe to read; `op` is used under the entry's lock
+// alone.
 struct Entry {
   std::mutex mu;
   CK_SESSION_HANDLE owner = CK_INVALID_HANDLE;
@@ -231,3 +233,15 @@ Step deliver_result(Operation& op, uint8_t* out, CK_ULONG_PTR out_len) {
 }
 
 }  // namespace zebp11::crypto
+
+void P11_EndSessionOperation(CK_SESSION_HANDLE hSession) noexcept {
+  using namespace zebp11::crypto;
+  std::unique_lock<std::mutex> lock;
+  size_t index = 0;
+  if (!lock_entry(hSession, false, lock, &index)) return;
+  Entry& e = table().entries[index];
+  if (e.op) detail::end_core(*e.op);
+  e.op.reset();
+  std::lock_guard tl(table().mu);
+  e.owner = CK_INVALID_HANDLE;
+}

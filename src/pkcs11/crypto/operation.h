@@ -121,3 +121,10 @@ CK_RV run_step(const Site& site, CK_SESSION_HANDLE hSession, std::initializer_li
 inline bool fits_u32(CK_ULONG n) { return n <= UINT32_MAX; }
 
 }  // namespace zebp11::crypto
+
+// Ends the operation of a session that is ending (C_CloseSession,
+// C_CloseAllSessions, C_Finalize), called once the session table no longer
+// finds it and before its core session closes: the core's operation ends,
+// the record goes with any result it kept (wiped), and the entry is free.
+// A step that another thread runs on the session finishes first.
+void P11_EndSessionOperation(CK_SESSION_HANDLE hSession) noexcept;

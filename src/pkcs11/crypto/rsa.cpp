@@ -30,8 +30,9 @@ CK_RV decrypt_into(Operation& op, CK_BYTE_PTR in, CK_BYTE_PTR out, CK_ULONG room
 
 }  // namespace
 
-CK_RV P11_RSAEncDecInit(Operation& op, CK_OBJECT_HANDLE hKey) {
-  const bool enc = op.kind == OpKind::kEncrypt;
+CK_RV P11_RSAEncDecInit(Operation& op, CK_OBJECT_HANDLE hKey, CK_CHAR dir) {
+  if (dir != RSA_DIR_ENC && dir != RSA_DIR_DEC) return CKR_GENERAL_ERROR;
+  const bool enc = dir == RSA_DIR_ENC;
   KeyObject key;
   if (CK_RV rv = key.load(op.vrk, hKey); rv != CKR_OK) return rv;
   if (CK_RV rv = key.expect(enc ? VRK_OBJ_PUBLICKEY : VRK_OBJ_PRIVATEKEY, is_rsa_algo); rv != CKR_OK) return rv;

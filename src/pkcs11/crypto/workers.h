@@ -23,18 +23,19 @@ namespace zebp11::crypto {
 [[nodiscard]] Step P11_VerifyFinal(Operation& op, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen);
 
 // Encryption and decryption: single-part dispatch (cipher_entry.cpp), RSA
-// PKCS#1 v1.5 (rsa.cpp), AES ECB and CBC-PAD (aes.cpp). The direction is the
-// record's kind.
+// PKCS#1 v1.5 (rsa.cpp), AES ECB and CBC-PAD (aes.cpp). The Init workers take
+// the direction the entry point asks for; the steps follow the record's kind.
+enum : CK_CHAR { AES_DIR_DEC = 1, AES_DIR_ENC = 2, RSA_DIR_DEC = 3, RSA_DIR_ENC = 4 };
 [[nodiscard]] Step P11_Encrypt(Operation& op, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pEncryptedData,
                                CK_ULONG_PTR pulEncryptedDataLen);
 [[nodiscard]] Step P11_Decrypt(Operation& op, CK_BYTE_PTR pEncryptedData, CK_ULONG ulEncryptedDataLen,
                                CK_BYTE_PTR pData, CK_ULONG_PTR pulDataLen);
-[[nodiscard]] CK_RV P11_RSAEncDecInit(Operation& op, CK_OBJECT_HANDLE hKey);
+[[nodiscard]] CK_RV P11_RSAEncDecInit(Operation& op, CK_OBJECT_HANDLE hKey, CK_CHAR dir);
 [[nodiscard]] Step _P11_RSAEnc(Operation& op, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pExecutedData,
                                CK_ULONG_PTR pulExecutedDataLen);
 [[nodiscard]] Step _P11_RSADec(Operation& op, CK_BYTE_PTR pEncryptedData, CK_ULONG ulEncryptedDataLen,
                                CK_BYTE_PTR pData, CK_ULONG_PTR pulDataLen);
-[[nodiscard]] CK_RV P11_AESInit(Operation& op, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey);
+[[nodiscard]] CK_RV P11_AESInit(Operation& op, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey, CK_CHAR dir);
 [[nodiscard]] Step P11_AESUpdate(Operation& op, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pExecutedData,
                                  CK_ULONG_PTR pulExecutedDataLen);
 [[nodiscard]] Step P11_AESFinal(Operation& op, CK_BYTE_PTR pExecutedData, CK_ULONG_PTR pulExecutedDataLen);

@@ -95,10 +95,11 @@ struct ZEBP11_SESSION_INFO {
 // empty state ends the find). With an unknown handle `info` stays the
 // caller's.
 [[nodiscard]] CK_RV P11_SetFindObjectInfo(CK_SESSION_HANDLE hSession, ZEBP11_FINDOBJ_INFO&& info) noexcept;
-// Hands out the next matches of the session's find: up to `max` handles into
-// `out` and their number into *count; the find moves past them.
-[[nodiscard]] CK_RV P11_NextFindMatches(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE* out, CK_ULONG max,
-                                        CK_ULONG* count) noexcept;
+// Reads the session's find state: hands out its next matches, up to `max`
+// handles into `out` and their number into *count, and moves the find past
+// them (the state itself never leaves the entry).
+[[nodiscard]] CK_RV P11_GetFindObjectInfo(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE* out, CK_ULONG max,
+                                          CK_ULONG* count) noexcept;
 [[nodiscard]] bool P11_CheckRWSOExists() noexcept;
 [[nodiscard]] bool P11_CheckROSessionExists() noexcept;
 [[nodiscard]] CK_RV P11_ResetSessInfo(CK_SESSION_INFO* info) noexcept;

@@ -1,12 +1,14 @@
 // The session table: 20 entries, each standing on one core token session.
 // One lock guards the table; core calls are made outside it, with the entry
 // reserved (its core handle set, its session handle still 0) so that no other
-// thread can take or find it meanwhile.
+// thread can take or find it meanwhile. A session's cryptographic operation
+// ends with it, however it ends.
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <mutex>
 
+#include "crypto/operation.h"
 #include "frame/frame_internal.h"
 #include "frame/tables.h"
 
@@ -74,15 +76,18 @@ CK_RV gen_session_handle(size_t slot, VRK_HANDLE hVRK, const ZEBP11_SESSION_INFO
 
 void P11_CloseEverySession() noexcept {
   std::array<VRK_HANDLE, P11_MAX_SESSIONS> open{};
+  std::array<CK_SESSION_HANDLE, P11_MAX_SESSIONS> handles{};
   {
     std::lock_guard lock(p11_sess_table.mutex);
     for (size_t i = 0; i < P11_MAX_SESSIONS; ++i) {
       open[i] = p11_sess_table.entries[i].hVRK;
+      handles[i] = p11_sess_table.entries[i].hSess;
       reset_p11_session_entry(p11_sess_table.entries[i]);
     }
   }
-  for (VRK_HANDLE h : open) {
-    if (h != 0) close_core_session(h, ZEBP11_SITE);
+  for (size_t i = 0; i < P11_MAX_SESSIONS; ++i) {
+    if (handles[i] != CK_INVALID_HANDLE) P11_EndSessionOperation(handles[i]);
+    if (open[i] != 0) close_core_session(open[i], ZEBP11_SITE);
   }
 }
 
@@ -143,11 +148,14 @@ CK_RV P11_CloseSession(CK_SESSION_HANDLE hSession) noexcept {
     hVRK = e->hVRK;
     e->hSess = 0;
   }
+  // Its operation ends with the session, while the core session still runs.
+  P11_EndSessionOperation(hSession);
   const VRK_RV rv = VRK_CloseTokenSession(hVRK);
   std::lock_guard lock(p11_sess_table.mutex);
   if (rv != VRK_OK) {
     zebp11::red_line(ZEBP11_SITE, rv);
     e->hSess = hSession;
+    e->Mech = P11_MECH_NONE;
     return zebp11::ck_rv(rv);
   }
   reset_p11_session_entry(*e);
@@ -217,7 +225,7 @@ CK_RV P11_SetFindObjectInfo(CK_SESSION_HANDLE hSession, ZEBP11_FINDOBJ_INFO&& in
   return with_session(hSession, [&](ZEBP11_SESSION_INFO& e) { e.FindObj = std::move(info); });
 }
 
-CK_RV P11_NextFindMatches(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE* out, CK_ULONG max, CK_ULONG* count) noexcept {
+CK_RV P11_GetFindObjectInfo(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE* out, CK_ULONG max, CK_ULONG* count) noexcept {
   if (count == nullptr || (out == nullptr && max != 0)) return CKR_ARGUMENTS_BAD;
   return with_session(hSession, [&](ZEBP11_SESSION_INFO& e) {
     ZEBP11_FINDOBJ_INFO& f = e.FindObj;

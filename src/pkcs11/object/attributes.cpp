@@ -285,6 +285,9 @@ AttrSource attr_source(const LoadedObject& o, CK_ATTRIBUTE_TYPE type) {
   const VRK_UINT64 usage = m.u64ObjKeyUsage;
   const bool sensitive = (usage & P11_USAGE_SENSITIVE) != 0;
   if (type == CKA_DESTROYABLE) return bool_value(true);
+  // Every object is private: none is found or read before the user logs in,
+  // whatever CKA_PRIVATE its template gave (PKCS#11 v3.0 §4.4).
+  if (type == CKA_PRIVATE) return bool_value(true);
   const uint32_t k = m.ObjType < 32 ? kind(m.ObjType) : 0;
   const bool from_words = std::any_of(std::begin(kExtAttrs), std::end(kExtAttrs),
                                       [&](const ExtAttr& e) { return e.type == type; }) ||

@@ -182,7 +182,7 @@ CK_RV P11_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject,
   P11_TRY(P11_GetSessionInfo(hSession, &info));
   CK_ULONG n = 0;
   // A session that logged out meanwhile sees no objects.
-  if (user_state(info.state)) P11_TRY(P11_NextFindMatches(hSession, phObject, ulMaxObjectCount, &n));
+  if (user_state(info.state)) P11_TRY(P11_GetFindObjectInfo(hSession, phObject, ulMaxObjectCount, &n));
   *pulObjectCount = n;
   P11_LOG_D("got %lu object handles", n);
   return CKR_OK;

@@ -115,8 +115,8 @@ CK_RV P11_CheckReadObjectPermitted(CK_SESSION_HANDLE hSession, CK_BBOOL istokeno
 CK_RV P11_CheckOPLegalwithCKAttr(CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, e_P11OP OP);
 // The rule sets it applies, by the class the template states: object
 // creation's, and key generation's (all three generating operations).
-CK_RV _P11_CheckCreateObjectCKAttrLegal(CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, CK_OBJECT_CLASS objClass);
-CK_RV _P11_CheckGenKeyCKAttrLegal(CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, CK_OBJECT_CLASS objClass);
+CK_RV _P11_CheckCreateObjectCKAttrLegal(CK_OBJECT_CLASS objclass, CK_ATTRIBUTE* attrs, CK_ULONG attrs_len);
+CK_RV _P11_CheckGenKeyCKAttrLegal(CK_OBJECT_CLASS objclass, CK_ATTRIBUTE* attrs, CK_ULONG attrs_len);
 
 // ---- Objects and keys ---------------------------------------------------------------
 

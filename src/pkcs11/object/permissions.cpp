@@ -102,12 +102,12 @@ CK_RV check_rules(const Rule (&rules)[N], CK_OBJECT_CLASS objclass, const Templa
 }  // namespace
 
 // The rule sets: CKR_OK or the code of the first rule the template breaks.
-CK_RV _P11_CheckCreateObjectCKAttrLegal(CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, CK_OBJECT_CLASS objClass) {
-  return check_rules(kCreateRules, objClass, Template{attrs, attrs_len});
+CK_RV _P11_CheckCreateObjectCKAttrLegal(CK_OBJECT_CLASS objclass, CK_ATTRIBUTE* attrs, CK_ULONG attrs_len) {
+  return check_rules(kCreateRules, objclass, Template{attrs, attrs_len});
 }
 
-CK_RV _P11_CheckGenKeyCKAttrLegal(CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, CK_OBJECT_CLASS objClass) {
-  return check_rules(kGenerateRules, objClass, Template{attrs, attrs_len});
+CK_RV _P11_CheckGenKeyCKAttrLegal(CK_OBJECT_CLASS objclass, CK_ATTRIBUTE* attrs, CK_ULONG attrs_len) {
+  return check_rules(kGenerateRules, objclass, Template{attrs, attrs_len});
 }
 
 namespace {
@@ -115,7 +115,7 @@ namespace {
 // The rule set of each operation that has one.
 struct OpRules {
   e_P11OP op;
-  CK_RV (*check)(CK_ATTRIBUTE*, CK_ULONG, CK_OBJECT_CLASS);
+  CK_RV (*check)(CK_OBJECT_CLASS, CK_ATTRIBUTE*, CK_ULONG);
 };
 constexpr OpRules kOpRules[] = {
     {OP_CREATE_OBJECT, _P11_CheckCreateObjectCKAttrLegal},
@@ -165,7 +165,7 @@ CK_RV P11_CheckOPLegalwithCKAttr(CK_ATTRIBUTE* attrs, CK_ULONG attrs_len, e_P11O
     if (r.op == OP) rules = &r;
   }
   if (rules == nullptr) return CKR_NO_EVENT;
-  const CK_RV rv = rules->check(attrs, attrs_len, objclass);
+  const CK_RV rv = rules->check(objclass, attrs, attrs_len);
   if (rv != CKR_OK) P11_LOG_E("failed with err = 0x%08lx(%s)", rv, P11_CKRToString(rv));
   return rv;
 }

@@ -47,6 +47,10 @@ assert key_type == PyKCS11.CKK_AES and length == 24 and sign is False and bytes(
 assert bytes(s.getAttributeValue(aes, [PyKCS11.CKA_VALUE])[0]) == bytes(range(24))
 # PyKCS11 answers an attribute the module refuses as sensitive with None.
 assert s.getAttributeValue(secret, [PyKCS11.CKA_VALUE], allAsBinary=True) == [None]
+# No object is seen without the user's login: each reads as private, the
+# token objects (which keep no flag of their own) too.
+for o in (data, aes, secret):
+    assert s.getAttributeValue(o, [PyKCS11.CKA_PRIVATE]) == [True], o
 
 # A second process sees the token objects, not this session's object.
 probe = """

@@ -76,14 +76,14 @@ TEST_F(Derive, TheKeyKeepsTheCallersAttributes) {
   want.resize(16);
   EXPECT_EQ(hex(out), hex(want));
 
-  // Without CKA_PRIVATE the key is private (the write check assumed so); a
-  // token key when asked.
+  // A token key when asked; private even when asked otherwise, as every
+  // object of the module (none is seen without the user's login).
   t = secret_template();
   t.push_back(attr_bool(CKA_TOKEN, true));
   t.push_back(attr_bool(CKA_PRIVATE, false));
   ASSERT_EQ(derive(mine.priv, peer_der, t, &key), CKR_OK);
   EXPECT_EQ(keys().attribute(key, CKA_TOKEN), Bytes{1});
-  EXPECT_EQ(keys().attribute(key, CKA_PRIVATE), Bytes{0});
+  EXPECT_EQ(keys().attribute(key, CKA_PRIVATE), Bytes{1});
 }
 
 TEST_F(Derive, RefusedRequests) {

@@ -1,7 +1,8 @@
 // The operation a session runs is the session's own state: two threads that
 // misuse one session (Init, Update, Final and close racing) get clean codes
 // and no crash; an Init that runs out of memory at any allocation leaves the
-// session free for the next Init.
+// session free for the next Init; and the operation ends with its session,
+// whatever ends it, taking a result it kept along, wiped.
 #include <atomic>
 #include <functional>
 #include <set>
@@ -219,6 +220,94 @@ TEST_F(OperationState, AllocationFailureAtEachStepOfAnInitLeavesTheSessionUsable
     // reads its key into memory of its own.
     if (std::string(c.name) != "digest") {
       EXPECT_GT(failures, 0);
+    }
+  }
+}
+
+// A session's operation ends with the session, however the session ends: a
+// decryption's result kept for its caller (after a length query) is wiped
+// and released with it, and the sessions opened next start with no
+// operation. The kept result is looked for in the heap blocks allocated
+// since the operation began that are still live.
+TEST_F(OperationState, AnOperationEndsWithItsSessionHoweverItEnds) {
+  make_keys();
+  // An RSA pair on the token, so that every session of the token has it.
+  Keys keys(p11, s);
+  std::vector<Attr> pub = {attr_ulong(CKA_MODULUS_BITS, 1024), {CKA_PUBLIC_EXPONENT, unhex("010001")},
+                           attr_bool(CKA_ENCRYPT, true), attr_bool(CKA_TOKEN, true)};
+  std::vector<Attr> priv = {attr_bool(CKA_DECRYPT, true), attr_bool(CKA_TOKEN, true)};
+  const KeyPair token_rsa = keys.pair(CKM_RSA_PKCS_KEY_PAIR_GEN, pub, priv);
+  Bytes iv = random_bytes(16);
+  CK_MECHANISM cbc{CKM_AES_CBC_PAD, iv.data(), iv.size()};
+  CK_MECHANISM pkcs1{CKM_RSA_PKCS, nullptr, 0};
+  struct Kind {
+    const char* name;
+    CK_MECHANISM* mech;
+    CK_OBJECT_HANDLE enc_key;
+    CK_OBJECT_HANDLE dec_key;
+  };
+  const std::vector<Kind> kinds = {{"RSA PKCS#1 v1.5", &pkcs1, token_rsa.pub, token_rsa.priv},
+                                   {"AES CBC-PAD", &cbc, aes, aes}};
+  struct Way {
+    const char* name;
+    std::function<void(CK_SESSION_HANDLE)> end;
+  };
+  const std::vector<Way> ways = {
+      {"C_CloseSession", [&](CK_SESSION_HANDLE h) { EXPECT_EQ(p11->C_CloseSession(h), CKR_OK); }},
+      {"C_CloseAllSessions", [&](CK_SESSION_HANDLE) { EXPECT_EQ(p11->C_CloseAllSessions(0), CKR_OK); }},
+      {"C_Finalize", [&](CK_SESSION_HANDLE) {
+         EXPECT_EQ(p11->C_Finalize(nullptr), CKR_OK);
+         initialize();
+       }},
+  };
+  auto encrypt = [&](CK_SESSION_HANDLE h, const Kind& k, Bytes& plain) {
+    Bytes ct(256);
+    CK_ULONG len = ct.size();
+    EXPECT_EQ(p11->C_EncryptInit(h, k.mech, k.enc_key), CKR_OK);
+    EXPECT_EQ(p11->C_Encrypt(h, plain.data(), plain.size(), ct.data(), &len), CKR_OK);
+    ct.resize(len);
+    return ct;
+  };
+  for (const Way& way : ways) {
+    for (const Kind& k : kinds) {
+      SCOPED_TRACE(std::string(way.name) + ", " + k.name);
+      const CK_SESSION_HANDLE h = open();
+      ASSERT_EQ(login(h), CKR_OK);
+      Bytes secret = random_bytes(20);
+      Bytes ct = encrypt(h, k, secret);
+      Bytes out(256);
+      CK_ULONG len = 0;
+      {
+        const TrackLiveBlocks live;
+        ASSERT_EQ(p11->C_DecryptInit(h, k.mech, k.dec_key), CKR_OK);
+        // Only the decryption can tell the plaintext's length: it is kept
+        // for the call that takes it.
+        ASSERT_EQ(p11->C_Decrypt(h, ct.data(), ct.size(), nullptr, &len), CKR_OK);
+        EXPECT_EQ(len, secret.size());
+        ASSERT_TRUE(live.holds(secret.data(), secret.size()));
+        way.end(h);
+        ASSERT_TRUE(live.complete());
+        EXPECT_FALSE(live.holds(secret.data(), secret.size()));
+      }
+      // The sessions opened next start with no operation.
+      (void)p11->C_CloseSession(s);  // still open after C_CloseSession alone
+      s = open();
+      ASSERT_EQ(login(s), CKR_OK);
+      const CK_SESSION_HANDLE next = open();
+      ASSERT_EQ(login(next), CKR_OK);
+      for (const CK_SESSION_HANDLE n : {s, next}) {
+        len = out.size();
+        EXPECT_EQ(p11->C_Decrypt(n, ct.data(), ct.size(), out.data(), &len), CKR_OPERATION_NOT_INITIALIZED);
+        EXPECT_EQ(p11->C_DecryptFinal(n, out.data(), &len), CKR_OPERATION_NOT_INITIALIZED);
+        ASSERT_EQ(p11->C_DecryptInit(n, k.mech, k.dec_key), CKR_OK);
+        len = out.size();
+        ASSERT_EQ(p11->C_Decrypt(n, ct.data(), ct.size(), out.data(), &len), CKR_OK);
+        EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<long>(len)), secret);
+      }
+      EXPECT_EQ(p11->C_CloseSession(next), CKR_OK);
+      if (std::string(way.name) == "C_CloseSession") {
+        EXPECT_EQ(p11->C_CloseSession(h), CKR_SESSION_HANDLE_INVALID);
+      }
     }
   }
 }

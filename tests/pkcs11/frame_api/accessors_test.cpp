@@ -37,7 +37,7 @@ class FrameApi : public ::testing::Test {
   std::vector<CK_OBJECT_HANDLE> next(CK_SESSION_HANDLE h, CK_ULONG max) {
     std::vector<CK_OBJECT_HANDLE> out(max + 1, 0);
     CK_ULONG n = 99;
-    EXPECT_EQ(P11_NextFindMatches(h, out.data(), max, &n), CKR_OK);
+    EXPECT_EQ(P11_GetFindObjectInfo(h, out.data(), max, &n), CKR_OK);
     out.resize(n);
     return out;
   }
@@ -80,7 +80,7 @@ TEST_F(FrameApi, UnknownHandlesLeaveOutputsAlone) {
     EXPECT_EQ(P11_GetVRKSessionHdle(bad, &hVRK), CKR_SESSION_HANDLE_INVALID);
     EXPECT_EQ(P11_GetSessionMech(bad, &mech), CKR_SESSION_HANDLE_INVALID);
     EXPECT_EQ(P11_SetSessionMech(bad, CKM_AES_ECB), CKR_SESSION_HANDLE_INVALID);
-    EXPECT_EQ(P11_NextFindMatches(bad, found, 2, &n), CKR_SESSION_HANDLE_INVALID);
+    EXPECT_EQ(P11_GetFindObjectInfo(bad, found, 2, &n), CKR_SESSION_HANDLE_INVALID);
     EXPECT_EQ(hVRK, 7u);
     EXPECT_EQ(mech, 7u);
     EXPECT_EQ(n, 7u);
@@ -120,8 +120,8 @@ TEST_F(FrameApi, FindMatchesPageByPage) {
   ASSERT_EQ(P11_SetFindObjectInfo(h, ZEBP11_FINDOBJ_INFO{}), CKR_OK);
   EXPECT_TRUE(next(h, 8).empty());
   CK_ULONG n = 0;
-  EXPECT_EQ(P11_NextFindMatches(h, nullptr, 1, &n), CKR_ARGUMENTS_BAD);
-  EXPECT_EQ(P11_NextFindMatches(h, nullptr, 0, &n), CKR_OK);
+  EXPECT_EQ(P11_GetFindObjectInfo(h, nullptr, 1, &n), CKR_ARGUMENTS_BAD);
+  EXPECT_EQ(P11_GetFindObjectInfo(h, nullptr, 0, &n), CKR_OK);
   // A state refused for an unknown handle stays the caller's.
   ZEBP11_FINDOBJ_INFO mine = find_state(1);
   EXPECT_EQ(P11_SetFindObjectInfo(123, std::move(mine)), CKR_SESSION_HANDLE_INVALID);

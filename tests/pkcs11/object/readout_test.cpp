@@ -1,5 +1,7 @@
 // Attribute read-out through the loaded module: the standard's answers per
 // entry, every returned byte written, and the attributes of each kind.
+#include <algorithm>
+
 #include "pkcs11/object/object_fixture.h"
 #include "support/fail_alloc.h"
 
@@ -64,6 +66,59 @@ TEST_F(Readout, CommonAttributesOfEveryObject) {
   EXPECT_EQ(attr(ses, CKA_VALUE), b("v"));
 }
 
+// Objects are found and read only with the user logged in, so every one of
+// them reads as private, whatever its template asked and wherever it lives
+// (a token object keeps no private flag of its own).
+TEST_F(Readout, EveryObjectIsPrivate) {
+  Pkey ec = ec_key("P-256");
+  const Bytes d = bn_padded(ec.get(), OSSL_PKEY_PARAM_PRIV_KEY, 32);
+  Pkey rsa = rsa_key(2048);
+  const Bytes cert = b("\x30\x03\x02\x01\x05");
+  struct Case {
+    const char* what;
+    Tmpl t;
+  };
+  std::vector<Case> cases = {
+      {"token data object", data_object("d", b("v"), true)},
+      {"session data object", data_object("d", b("v"), false)},
+      {"token secret key", aes_object(Bytes(16, 0x42), true, true)},
+      {"session secret key", aes_object(Bytes(32, 0x42), false)},
+      {"token EC private key", ec_private(d, NID_X9_62_prime256v1, true)},
+      {"token EC public key", ec_public(ec.get(), NID_X9_62_prime256v1, true, true)},
+      {"session EC public key", ec_public(ec.get(), NID_X9_62_prime256v1)},
+      {"token RSA private key", rsa_private(rsa.get(), true, true)},
+      {"token RSA public key", rsa_public(rsa.get(), true)},
+      {"session certificate", Tmpl{}},
+  };
+  cases.back().t.ulong(CKA_CLASS, CKO_CERTIFICATE).ulong(CKA_CERTIFICATE_TYPE, CKC_X_509).bytes(CKA_VALUE, cert);
+  std::vector<CK_OBJECT_HANDLE> made_here;
+  for (const bool asked : {false, true}) {
+    for (Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (asked ? ", CKA_PRIVATE TRUE asked" : ", CKA_PRIVATE FALSE asked"));
+      Tmpl t = c.t;
+      t.flag(CKA_PRIVATE, asked);
+      const CK_OBJECT_HANDLE h = made(t);
+      EXPECT_EQ(attr_bool(h, CKA_PRIVATE), CK_TRUE);
+      made_here.push_back(h);
+    }
+  }
+  // A search goes by the same answer.
+  Tmpl public_ones;
+  public_ones.flag(CKA_PRIVATE, false);
+  EXPECT_TRUE(find(public_ones).empty());
+  Tmpl private_ones;
+  private_ones.flag(CKA_PRIVATE, true);
+  std::vector<CK_OBJECT_HANDLE> found = find(private_ones);
+  std::sort(found.begin(), found.end());
+  std::sort(made_here.begin(), made_here.end());
+  EXPECT_EQ(found, made_here);
+  // And a session where no user logged in sees none of them.
+  const CK_SESSION_HANDLE other = open();
+  Tmpl everything;
+  everything.flag(CKA_TOKEN, true);
+  EXPECT_TRUE(find(everything, 1000, other).empty());
+}
+
 TEST_F(Readout, CertificatesAnswerValueAndType) {
   const Bytes der = b("\x30\x03\x02\x01\x05");
   Tmpl t;
@@ -71,7 +126,6 @@ TEST_F(Readout, CertificatesAnswerValueAndType) {
   const CK_OBJECT_HANDLE h = made(t);
   EXPECT_EQ(attr(h, CKA_VALUE), der);
   EXPECT_EQ(attr_ulong(h, CKA_CERTIFICATE_TYPE), CKC_X_509);
-  EXPECT_EQ(attr_bool(h, CKA_PRIVATE), 0);
   Tmpl wtls;
   wtls.ulong(CKA_CLASS, CKO_CERTIFICATE).ulong(CKA_CERTIFICATE_TYPE, CKC_WTLS).bytes(CKA_VALUE, der);
   CK_OBJECT_HANDLE h2 = 0;
