@@ -74,7 +74,8 @@ quarzel_ret_t gen_below(uint32_t func, uint32_t nbits, uint32_t n_len, const mpi
 // Q = d * base with the range test of d; a null base means the generator.
 quarzel_ret_t derive_point(const ecpi_group_t* grp, uint32_t func, const uint8_t* d, const ecpi_point_t* base,
                            ecc_pubkey_t* Q) {
-  if (!ct::declassify(ecpi_check_prikey_valid(grp, d))) return ecc_err(func, ECC_R_PRI_RANGE);  // a key's validity is public
+  // A key's validity is public.
+  if (!ct::declassify(ecpi_check_prikey_valid(grp, d))) return ecc_err(func, ECC_R_PRI_RANGE);
   ecpi_point_t R;  // for ECDH the shared point: the record wipes itself
   const core_ret_t ret = base == nullptr ? ecpi_gen_pubkey_from_private(grp, d, &R)
                                          : ecpi_gen_pubkey_from_private_base(grp, d, base, &R);

@@ -53,7 +53,8 @@ quarzel_ret_t ecdsa_sign(const ecc_prikey_t* d, uint32_t digest_len, const uint8
   bool degenerate = false;
 
   if (k != nullptr) {
-    if (quarzel::ct::declassify(be_less_than(k, grp->n_bytes(), L)) == 0) return ecc_err(F_ECDSA_SIGN, ECC_R_NONCE);
+    if (quarzel::ct::declassify(be_less_than(k, grp->n_bytes(), L)) == 0)
+      return ecc_err(F_ECDSA_SIGN, ECC_R_NONCE);
     const quarzel_ret_t ret = sign_with(grp, d->d_value, ebuf, k, sig_r, sig_s, &degenerate);
     if (ret != 0) return ret;
     // r = 0 or s = 0 is no signature, and a given nonce cannot be replaced.

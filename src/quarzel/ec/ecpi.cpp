@@ -30,7 +30,8 @@ bool ecpi_check_prikey_valid(const ecpi_group_t* grp, const uint8_t* d) {
   const uint32_t L = grp->byte_size();
   uint32_t any = 0;
   for (uint32_t i = 0; i < L; ++i) any |= d[i];
-  return (ct::is_nonzero<uint32_t>(any) & ct::mask_from_bit<uint32_t>(be_less_than(d, grp->n_bytes(), L))) != 0;
+  const uint32_t below_n = ct::mask_from_bit<uint32_t>(be_less_than(d, grp->n_bytes(), L));
+  return (ct::is_nonzero<uint32_t>(any) & below_n) != 0;
 }
 
 core_ret_t ecpi_mul(const ecpi_group_t* grp, const uint8_t* m, const ecpi_point_t* P, ecpi_point_t* R) {

@@ -132,7 +132,8 @@ bool ecpi_check_prikey_valid(const ecpi_group_t* grp, const uint8_t* d);
                                   ecpi_point_t* R);
 // Q = d * G; 0x8D82 when it is the point at infinity. d's range is the
 // caller's to test.
-[[nodiscard]] core_ret_t ecpi_gen_pubkey_from_private(const ecpi_group_t* grp, const uint8_t* d, ecpi_point_t* Q);
+[[nodiscard]] core_ret_t ecpi_gen_pubkey_from_private(const ecpi_group_t* grp, const uint8_t* d,
+                                                      ecpi_point_t* Q);
 // Q = d * G for a given base G; 0x8E82 when it is the point at infinity.
 [[nodiscard]] core_ret_t ecpi_gen_pubkey_from_private_base(const ecpi_group_t* grp, const uint8_t* d,
                                                            const ecpi_point_t* G, ecpi_point_t* Q);
