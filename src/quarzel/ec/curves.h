@@ -74,11 +74,11 @@ core_ret_t ecpbn_zdn_proj_curve_integrity_check(const ecpbn_dp_t* dp, uint32_t* 
 
 // output = scalar * (base_x, base_y): the blinded ladder of the curve's
 // engine (the record must be one of ecpi_dp_mapping's). The scalar, at most
-// nw_zdn_p words and expected below n, is read as an integer of crv_nw words
-// (higher words must be zero). 0x7974 when crv_nw exceeds 20 or the scalar
-// is too long, 0x7975 on a table checksum mismatch, 0x7976 when the base
-// point or the result fails the curve equation, 0x7981 for a record of no
-// known curve.
+// nw_zdn_p words, is read as an integer of crv_nw words (higher words must be
+// zero); any such value, also beyond n, is multiplied exactly. 0x7974 when
+// crv_nw exceeds 20 or the scalar is too long, 0x7975 on a table checksum
+// mismatch, 0x7976 when the base point or the result fails the curve
+// equation, 0x7981 for a record of no known curve.
 core_ret_t ecpbn_zdn_mul(const ecpbn_dp_t* dp, const ecpbn_in_t* in, ecpbn_out_t* out);
 // output = (base_x, base_y) + (base_ax, base_ay), two finite points (equal
 // points are doubled). 0x7A74 when crv_nw exceeds 20; 0x7981 as above.

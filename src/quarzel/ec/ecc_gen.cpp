@@ -18,18 +18,15 @@ quarzel_ret_t draw_below(uint32_t nbits, uint32_t len, const uint8_t* n, uint32_
     }
     std::memset(out, 0, zero_bytes);
     out[zero_bytes] &= top_mask;
-    // out < n by the borrow of out - n over every byte.
-    uint32_t borrow = 0;
-    for (uint32_t i = len; i-- > 0;) borrow = (static_cast<uint32_t>(out[i]) - n[i] - borrow) >> 31;
     // Whether a draw was refused says nothing about the one kept.
-    if (ct::declassify(borrow) != 0) return 0;
+    if (ct::declassify(be_less_than(out, n, len)) != 0) return 0;
   }
   secure_wipe(out, len);
   return ecc_err(func, ECC_R_NONCE);
 }
 
-quarzel_ret_t draw_below_n(const Engine& e, uint32_t func, uint8_t* out) {
-  return draw_below(e.nbits(), e.byte_size(), e.n_bytes(), func, out);
+quarzel_ret_t draw_below_n(const ecpi_group_t* grp, uint32_t func, uint8_t* out) {
+  return draw_below(grp->nbits(), grp->byte_size(), grp->n_bytes(), func, out);
 }
 
 void digest_to_e(const uint8_t* digest, uint32_t digest_len, uint32_t L, uint8_t* e) {
@@ -74,20 +71,16 @@ quarzel_ret_t gen_below(uint32_t func, uint32_t nbits, uint32_t n_len, const mpi
   return ret;
 }
 
-// Q = d * (bx, by) with the range test of d; infinity gives `inf_code`. A
-// null base means the generator (its table of multiples).
-quarzel_ret_t derive_point(const Engine& e, uint32_t func, const uint8_t* d, const uint8_t* bx,
-                           const uint8_t* by, core_ret_t inf_code, ecc_pubkey_t* Q) {
-  if (!ct::declassify(e.scalar_valid(d))) return ecc_err(func, ECC_R_PRI_RANGE);  // a key's validity is public
-  // For ECDH the result is the shared point: keep it in wiping storage.
-  SecretArray<ECC_MAX_LEN> x;
-  SecretArray<ECC_MAX_LEN> y;
-  bool infinity = false;
-  const core_ret_t ret = bx == nullptr ? e.mul_base(d, x.data(), y.data(), &infinity)
-                                       : e.mul_window(d, bx, by, x.data(), y.data(), &infinity);
+// Q = d * base with the range test of d; a null base means the generator.
+quarzel_ret_t derive_point(const ecpi_group_t* grp, uint32_t func, const uint8_t* d, const ecpi_point_t* base,
+                           ecc_pubkey_t* Q) {
+  // A key's validity is public.
+  if (!ct::declassify(ecpi_check_prikey_valid(grp, d))) return ecc_err(func, ECC_R_PRI_RANGE);
+  ecpi_point_t R;  // for ECDH the shared point: the record wipes itself
+  const core_ret_t ret = base == nullptr ? ecpi_gen_pubkey_from_private(grp, d, &R)
+                                         : ecpi_gen_pubkey_from_private_base(grp, d, base, &R);
   if (ret != 0) return ecc_err_core(func, ret);
-  if (infinity) return ecc_err_core(func, inf_code);
-  return ecc_pubkey_value_set(Q, e.byte_size(), x.data(), e.byte_size(), y.data());
+  return ecc_pubkey_value_set(Q, grp->byte_size(), R.x, grp->byte_size(), R.y);
 }
 
 // Stores d into the key and derives its public key.
@@ -96,10 +89,12 @@ quarzel_ret_t finish_pair(const uint8_t* d, uint32_t L, ecc_prikey_t* prikey, ec
   return ecc_gen_puk_from_prk(prikey, Q);
 }
 
-const Engine* engine_or(uint32_t crv, uint32_t func, quarzel_ret_t* ret) {
-  const Engine* e = engine_for(crv);
-  *ret = e != nullptr ? 0 : ecc_err_core(func, ECPI_ERR_GROUP_LOAD);
-  return e;
+// The group of a curve, or null with the group loader's code under `func`.
+const ecpi_group_t* group_or(uint32_t crv, uint32_t func, quarzel_ret_t* ret) {
+  const ecpi_group_t* grp = nullptr;
+  const core_ret_t core = ecpi_group_load_and_alloc(&grp, crv);
+  *ret = core == 0 ? 0 : ecc_err_core(func, core);
+  return grp;
 }
 
 }  // namespace
@@ -120,24 +115,24 @@ quarzel_ret_t ecdsa_gen_k(uint32_t nbits, uint32_t n_len, const mpi_t* n, mpi_t*
 quarzel_ret_t ecc_gen_keypair_w_extra_bits(ecc_crv_t crv_id, ecc_prikey_t* d, ecc_pubkey_t* Q) {
   if (d == nullptr || Q == nullptr) return ecc_err(F_GEN_KEYPAIR, ECC_R_NULL);
   quarzel_ret_t ret = 0;
-  const Engine* e = engine_or(crv_id, F_GEN_KEYPAIR, &ret);
-  if (e == nullptr) return ret;
-  const uint32_t L = e->byte_size();
+  const ecpi_group_t* grp = group_or(crv_id, F_GEN_KEYPAIR, &ret);
+  if (grp == nullptr) return ret;
+  const uint32_t L = grp->byte_size();
   quarzel::SecretArray<ECC_MAX_LEN + 8> c;
   quarzel::SecretArray<ECC_MAX_LEN> k;
   if (quarzel_get_random(c.data(), L + 8) != 0) return ecc_err(F_GEN_KEYPAIR, QZ_R_RANDOM);
-  e->reduce_to_scalar(c.data(), L + 8, k.data());
+  grp->reduce_to_scalar(c.data(), L + 8, k.data());
   return finish_pair(k.data(), L, d, Q);
 }
 
 quarzel_ret_t ecc_gen_keypair_by_reject_sampling(ecc_crv_t crv_id, ecc_prikey_t* d, ecc_pubkey_t* Q) {
   if (d == nullptr || Q == nullptr) return ecc_err(F_GEN_KEYPAIR, ECC_R_NULL);
   quarzel_ret_t ret = 0;
-  const Engine* e = engine_or(crv_id, F_GEN_KEYPAIR, &ret);
-  if (e == nullptr) return ret;
+  const ecpi_group_t* grp = group_or(crv_id, F_GEN_KEYPAIR, &ret);
+  if (grp == nullptr) return ret;
   quarzel::SecretArray<ECC_MAX_LEN> k;
-  if ((ret = draw_below_n(*e, F_GEN_D, k.data())) != 0) return ret;
-  return finish_pair(k.data(), e->byte_size(), d, Q);
+  if ((ret = draw_below_n(grp, F_GEN_D, k.data())) != 0) return ret;
+  return finish_pair(k.data(), grp->byte_size(), d, Q);
 }
 
 quarzel_ret_t ecc_gen_keypair(ecc_crv_t crv_id, ecc_keygen_t method, ecc_prikey_t* d, ecc_pubkey_t* Q) {
@@ -167,12 +162,11 @@ quarzel_ret_t ecc_gen_puk_from_prk(const ecc_prikey_t* d, ecc_pubkey_t* Q) {
     return ecc_err(F_PUK_FROM_PRK, ECC_R_STATE);
   }
   quarzel_ret_t ret = 0;
-  const Engine* e = nullptr;
+  const ecpi_group_t* grp = nullptr;
   if (d->crv_id != Q->crv_id)
     ret = ecc_err(F_PUK_FROM_PRK, ECC_R_CURVE_MISMATCH);
-  else if ((e = engine_or(d->crv_id, F_PUK_FROM_PRK, &ret)) != nullptr)
-    ret = derive_point(*e, F_PUK_FROM_PRK, d->d_value, nullptr, nullptr,
-                       ECPI_ERR_PUBKEY_INFINITY, Q);
+  else if ((grp = group_or(d->crv_id, F_PUK_FROM_PRK, &ret)) != nullptr)
+    ret = derive_point(grp, F_PUK_FROM_PRK, d->d_value, nullptr, Q);
   if (ret != 0) invalidate(Q);
   return ret;
 }
@@ -185,18 +179,19 @@ quarzel_ret_t ecc_gen_puk_from_prk_custom_base(const ecc_prikey_t* d, const ecc_
     return ecc_err(F_PUK_CUSTOM_BASE, ECC_R_STATE);
   }
   quarzel_ret_t ret = 0;
-  const Engine* e = nullptr;
-  if (d->crv_id != G->crv_id || d->crv_id != Q->crv_id)
+  const ecpi_group_t* grp = nullptr;
+  ecpi_point_t base;
+  if (d->crv_id != G->crv_id || d->crv_id != Q->crv_id) {
     ret = ecc_err(F_PUK_CUSTOM_BASE, ECC_R_CURVE_MISMATCH);
-  else if ((e = engine_or(d->crv_id, F_PUK_CUSTOM_BASE, &ret)) == nullptr)
-    ;
-  else if (!quarzel::ct::declassify(e->scalar_valid(d->d_value)))
-    ret = ecc_err(F_PUK_CUSTOM_BASE, ECC_R_PRI_RANGE);
-  else if (!e->on_curve(G->q_point_x, G->q_point_y))
-    ret = ecc_err(F_PUK_CUSTOM_BASE, ECC_R_NOT_ON_CURVE);
-  else
-    ret = derive_point(*e, F_PUK_CUSTOM_BASE, d->d_value, G->q_point_x, G->q_point_y,
-                       ECPI_ERR_PUBKEY_BASE_INFINITY, Q);
+  } else if ((grp = group_or(d->crv_id, F_PUK_CUSTOM_BASE, &ret)) != nullptr) {
+    ecpi_point_set_xy(&base, grp->byte_size(), G->q_point_x, G->q_point_y);
+    if (!quarzel::ct::declassify(ecpi_check_prikey_valid(grp, d->d_value)))
+      ret = ecc_err(F_PUK_CUSTOM_BASE, ECC_R_PRI_RANGE);
+    else if (!ecpi_point_on_curve(grp, &base))
+      ret = ecc_err(F_PUK_CUSTOM_BASE, ECC_R_NOT_ON_CURVE);
+    else
+      ret = derive_point(grp, F_PUK_CUSTOM_BASE, d->d_value, &base, Q);
+  }
   if (ret != 0) invalidate(Q);
   return ret;
 }
@@ -205,9 +200,11 @@ quarzel_ret_t ecc_check_point_on_curve(const ecc_pubkey_t* Q, uint32_t* result) 
   if (Q == nullptr || result == nullptr) return ecc_err(F_CHECK_ON_CURVE, ECC_R_NULL);
   if (!pubkey_usable(Q)) return ecc_err(F_CHECK_ON_CURVE, ECC_R_STATE);
   quarzel_ret_t ret = 0;
-  const Engine* e = engine_or(Q->crv_id, F_CHECK_ON_CURVE, &ret);
-  if (e == nullptr) return ret;
-  *result = e->on_curve(Q->q_point_x, Q->q_point_y) ? QZ_TRUE : QZ_FALSE;
+  const ecpi_group_t* grp = group_or(Q->crv_id, F_CHECK_ON_CURVE, &ret);
+  if (grp == nullptr) return ret;
+  ecpi_point_t pt;
+  ecpi_point_set_xy(&pt, grp->byte_size(), Q->q_point_x, Q->q_point_y);
+  *result = ecpi_point_on_curve(grp, &pt) ? QZ_TRUE : QZ_FALSE;
   return 0;
 }
 

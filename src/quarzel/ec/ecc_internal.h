@@ -65,7 +65,7 @@ inline void invalidate(ecc_pubkey_t* k) {
 // A uniformly random value in 0..n-1 by rejection sampling (at most 128
 // draws): the candidate is cut to the curve's bit length first. `func` names
 // the calling routine in error words. Writes L bytes to out.
-quarzel_ret_t draw_below_n(const Engine& e, uint32_t func, uint8_t* out);
+quarzel_ret_t draw_below_n(const ecpi_group_t* grp, uint32_t func, uint8_t* out);
 
 // e = bits2int(digest) with q_bitlen = 8L: the first L bytes of a long digest,
 // or a short one right-aligned behind zero bytes.

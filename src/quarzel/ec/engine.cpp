@@ -1,5 +1,7 @@
-// Point engine of one curve: the blinded Montgomery ladder, point addition,
-// curve tests, and the scalar arithmetic modulo n that ECDSA needs.
+// Point engine of one curve: the blinded Montgomery ladder, the fixed-base
+// and fixed-window multiplications, point addition, curve tests, and the
+// scalar arithmetic modulo n that ECDSA needs; and the registry of the
+// process's groups.
 //
 // The field arithmetic is hundreds of thousands of small limb operations per
 // second of tests; an unoptimised (debug, sanitizer) build would spend minutes
@@ -18,6 +20,7 @@
 
 #include "ec/engine.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -46,7 +49,7 @@ void words_to_limbs(u64* r, size_t nl, const uint32_t* w, size_t nw) {
 }
 
 template <size_t N>
-class EngineImpl final : public Engine {
+class EngineImpl final : public ecpi_group_t {
  public:
   explicit EngineImpl(const ecpbn_dp_t& dp) {
     id_ = 0;
@@ -84,9 +87,15 @@ class EngineImpl final : public Engine {
     u64 gx[N], gy[N];
     words_to_limbs(gx, N, dp.crv_Gx, nw_);
     words_to_limbs(gy, N, dp.crv_Gy, nw_);
-    fe_to_bytes<N>(gx_, byte_size_, gx);
-    fe_to_bytes<N>(gy_, byte_size_, gy);
+    fe_to_bytes<N>(g_.x, byte_size_, gx);
+    fe_to_bytes<N>(g_.y, byte_size_, gy);
+    g_.z = 1;
     fe_to_bytes<N>(n_, byte_size_, n_l_);
+    // K = k + 0x2BCDEF n < 2^(8L) + 2^(nbits + 22) for any L-byte k: the
+    // working width holds it on every curve but P-521, whose working width
+    // is its field width and whose K may carry into one bit more.
+    const size_t k_bound = std::max<size_t>(8 * static_cast<size_t>(byte_size_), nbits_ + 22) + 1;
+    ladder_bits_ = std::max<size_t>(32 * static_cast<size_t>(nw_zdn_p_), k_bound);
   }
   void set_id(uint32_t id) { id_ = id; }
 
@@ -100,8 +109,6 @@ class EngineImpl final : public Engine {
   core_ret_t add(const uint8_t* px, const uint8_t* py, const uint8_t* qx, const uint8_t* qy,
                  uint8_t* rx, uint8_t* ry, bool* infinity) const override;
   bool on_curve(const uint8_t* x, const uint8_t* y) const override;
-  bool scalar_valid(const uint8_t* d) const override;
-  bool below_n(const uint8_t* k) const override;
   void ecdsa_rs(const uint8_t* d, const uint8_t* e, const uint8_t* k, const uint8_t* x, uint8_t* r,
                 uint8_t* s) const override;
   void ecdsa_u1u2(const uint8_t* e, const uint8_t* r, const uint8_t* s, uint8_t* u1,
@@ -161,9 +168,9 @@ class EngineImpl final : public Engine {
     fe_to_bytes<N>(b, byte_size_, t);
   }
 
-  // K = k + 0x2BCDEF * n over the working width (carry out of the top dropped).
+  // K = k + 0x2BCDEF * n, exact over ladder_bits_ bits.
   void blind_scalar(u64* kk, const uint8_t* k) const {
-    const size_t kbits = 32 * static_cast<size_t>(nw_zdn_p_);
+    const size_t kbits = ladder_bits_;
     u64 kl[kMaxKLimbs] = {};
     fe_from_bytes<kMaxKLimbs>(kl, k, byte_size_);
     u64 c = 0;
@@ -180,7 +187,7 @@ class EngineImpl final : public Engine {
   const BaseTable<N>& base_table() const {
     std::call_once(table_once_, [this] {
       Aff<N> g;
-      load_affine(g.x, g.y, gx_, gy_);
+      load_affine(g.x, g.y, g_.x, g_.y);
       table_.build(fp_, dbl_a_, g, 8 * static_cast<size_t>(byte_size_));
     });
     return table_;
@@ -198,6 +205,7 @@ class EngineImpl final : public Engine {
   u64 n_l_[N]{};
   u64 blind_[kMaxKLimbs]{};
   uint32_t nw_ = 0, nw_zdn_p_ = 0;
+  size_t ladder_bits_ = 0;  // steps of the ladder: every bit K may have
   bool portable_ = false, general_ = false;
 };
 
@@ -213,7 +221,6 @@ core_ret_t EngineImpl<N>::mul(const uint8_t* k, const uint8_t* px, const uint8_t
   struct Scratch {
     P r[3];
     u64 kk[kMaxKLimbs];
-    u64 t[N];
   } s;
   struct Wipe {
     Scratch& s;
@@ -223,13 +230,10 @@ core_ret_t EngineImpl<N>::mul(const uint8_t* k, const uint8_t* px, const uint8_t
   // Base point, rescaled to (l^2 x, l^3 y, l): same affine point, other Z.
   P& base = s.r[1];
   load_affine(base.x, base.y, px, py);
-  fp_.sqr(s.t, lambda_);
-  fp_.mul(base.x, base.x, s.t);
-  fp_.mul(base.y, base.y, lambda_);
-  fp_.mul(base.y, base.y, s.t);
-  std::memcpy(base.z, lambda_, sizeof base.z);
+  std::memcpy(base.z, fp_.one, sizeof base.z);
+  ecpbn_zdn_proj_rand_proj<N>(fp_, lambda_, base, base);
 
-  const size_t kbits = 32 * static_cast<size_t>(nw_zdn_p_);
+  const size_t kbits = ladder_bits_;
   blind_scalar(s.kk, k);
 
   ecpbn_zdn_proj_set_infinity<N>(fp_, s.r[0]);
@@ -373,24 +377,6 @@ bool EngineImpl<N>::on_curve(const uint8_t* bx, const uint8_t* by) const {
 }
 
 template <size_t N>
-bool EngineImpl<N>::scalar_valid(const uint8_t* bd) const {
-  u64 d[N];
-  fe_from_bytes<N>(d, bd, byte_size_);
-  const u64 ok = ~fe_is_zero_mask<N>(d) & ct::mask_from_bit<u64>(fe_lt<N>(d, n_l_));
-  secure_wipe(d, sizeof d);
-  return ok != 0;
-}
-
-template <size_t N>
-bool EngineImpl<N>::below_n(const uint8_t* bk) const {
-  u64 k[N];
-  fe_from_bytes<N>(k, bk, byte_size_);
-  const u64 lt = fe_lt<N>(k, n_l_);
-  secure_wipe(k, sizeof k);
-  return lt != 0;
-}
-
-template <size_t N>
 void EngineImpl<N>::ecdsa_rs(const uint8_t* bd, const uint8_t* be, const uint8_t* bk,
                              const uint8_t* bx, uint8_t* br, uint8_t* bs) const {
   struct {
@@ -487,7 +473,7 @@ void EngineImpl<N>::reduce_to_scalar(const uint8_t* c, size_t c_len, uint8_t* bd
 }
 
 template <size_t N>
-std::unique_ptr<Engine> make_engine(uint32_t id) {
+std::unique_ptr<ecpi_group_t> make_engine(uint32_t id) {
   ecpbn_dp_t dp{};
   if (ecpi_dp_mapping(&dp, id) != 0) return nullptr;
   auto e = std::make_unique<EngineImpl<N>>(dp);
@@ -496,14 +482,14 @@ std::unique_ptr<Engine> make_engine(uint32_t id) {
 }
 
 struct Registry {
-  std::unique_ptr<Engine> p224 = make_engine<4>(17);
-  std::unique_ptr<Engine> p256 = make_engine<4>(18);
-  std::unique_ptr<Engine> p384 = make_engine<6>(19);
-  std::unique_ptr<Engine> p521 = make_engine<9>(20);
-  std::unique_ptr<Engine> k256 = make_engine<4>(34);
-  std::unique_ptr<Engine> bp256 = make_engine<4>(67);
-  std::unique_ptr<Engine> bp384 = make_engine<6>(69);
-  std::unique_ptr<Engine> bp512 = make_engine<8>(70);
+  std::unique_ptr<ecpi_group_t> p224 = make_engine<4>(17);
+  std::unique_ptr<ecpi_group_t> p256 = make_engine<4>(18);
+  std::unique_ptr<ecpi_group_t> p384 = make_engine<6>(19);
+  std::unique_ptr<ecpi_group_t> p521 = make_engine<9>(20);
+  std::unique_ptr<ecpi_group_t> k256 = make_engine<4>(34);
+  std::unique_ptr<ecpi_group_t> bp256 = make_engine<4>(67);
+  std::unique_ptr<ecpi_group_t> bp384 = make_engine<6>(69);
+  std::unique_ptr<ecpi_group_t> bp512 = make_engine<8>(70);
 };
 
 Registry& registry() {
@@ -513,19 +499,21 @@ Registry& registry() {
 
 }  // namespace
 
-const Engine* engine_for(uint32_t crv_id) {
+core_ret_t ecpi_group_load_and_alloc(const ecpi_group_t** grp, uint32_t crv_id) {
+  if (grp == nullptr) return core_err(0x82, QZ_CORE_R_NULL);
   const Registry& reg = registry();
   switch (crv_id) {
-    case 17: return reg.p224.get();
-    case 18: return reg.p256.get();
-    case 19: return reg.p384.get();
-    case 20: return reg.p521.get();
-    case 34: return reg.k256.get();
-    case 67: return reg.bp256.get();
-    case 69: return reg.bp384.get();
-    case 70: return reg.bp512.get();
-    default: return nullptr;
+    case 17: *grp = reg.p224.get(); break;
+    case 18: *grp = reg.p256.get(); break;
+    case 19: *grp = reg.p384.get(); break;
+    case 20: *grp = reg.p521.get(); break;
+    case 34: *grp = reg.k256.get(); break;
+    case 67: *grp = reg.bp256.get(); break;
+    case 69: *grp = reg.bp384.get(); break;
+    case 70: *grp = reg.bp512.get(); break;
+    default: *grp = nullptr; break;
   }
+  return *grp != nullptr ? 0 : ECPI_ERR_GROUP_LOAD;
 }
 
 }  // namespace quarzel::ec

@@ -181,6 +181,18 @@ void ecpbn_zdn_proj_add_complete(const Mont<N>& fp, const u64* a, ecpbn_proj_t<N
   ecpbn_zdn_proj_select(r, same, twice, r);
 }
 
+// Rescaling: (l^2 X, l^3 Y, l Z) for a non-zero l (Montgomery form), the
+// same affine point under another Z. r may share p's storage.
+template <size_t N>
+void ecpbn_zdn_proj_rand_proj(const Mont<N>& fp, const u64* l, ecpbn_proj_t<N>& r, const ecpbn_proj_t<N>& p) {
+  u64 ll[N];
+  fp.sqr(ll, l);
+  fp.mul(r.x, p.x, ll);
+  fp.mul(r.y, p.y, l);
+  fp.mul(r.y, r.y, ll);
+  fp.mul(r.z, p.z, l);
+}
+
 // Y^2 == X^3 + a X Z^4 + b Z^6; the point at infinity (1, 1, 0) passes.
 template <size_t N>
 bool ecpbn_zdn_proj_on_curve(const Mont<N>& fp, const u64* a, const u64* b, const ecpbn_proj_t<N>& p) {

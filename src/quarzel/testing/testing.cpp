@@ -8,18 +8,20 @@ namespace quarzel::testing {
 
 namespace {
 
-// Every curve with an engine (ecc_crv_t ids).
+// Every curve with arithmetic (ecc_crv_t ids).
 constexpr uint32_t kEngineCurves[] = {17, 18, 19, 20, 34, 67, 69, 70};
 
-// The engines are built mutable, once per process; the registry hands them
+// The groups are built mutable, once per process; the registry hands them
 // out read-only to the product.
 void force_portable_ec(bool on) {
   for (uint32_t id : kEngineCurves)
-    if (const ec::Engine* e = ec::engine_for(id)) const_cast<ec::Engine*>(e)->force_portable(on);
+    if (const ec::ecpi_group_t* grp = nullptr; ec::ecpi_group_load_and_alloc(&grp, id) == 0)
+      const_cast<ec::ecpi_group_t*>(grp)->force_portable(on);
 }
 void force_general_ec(bool on) {
   for (uint32_t id : kEngineCurves)
-    if (const ec::Engine* e = ec::engine_for(id)) const_cast<ec::Engine*>(e)->force_general(on);
+    if (const ec::ecpi_group_t* grp = nullptr; ec::ecpi_group_load_and_alloc(&grp, id) == 0)
+      const_cast<ec::ecpi_group_t*>(grp)->force_general(on);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "ec/engine.h"
+#include "ec_group.h"
 #include "quarzel/ecc.h"
 #include "support/hex.h"
 #include "support/seams.h"

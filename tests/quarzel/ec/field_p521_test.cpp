@@ -10,8 +10,8 @@
 #include <random>
 #include <vector>
 
-#include "ec/engine.h"
 #include "ec/field.h"
+#include "ec_group.h"
 #include "quarzel/cpu.h"
 #include "quarzel/testing.h"
 #include "support/seams.h"
@@ -249,10 +249,10 @@ TEST(FieldP521, MatchesOpenSslBigNumbers) {
 // reduction, and give the fast path back.
 TEST(FieldP521, FastPathRunsOnThisCpu) {
   ASSERT_TRUE(quarzel::cpu_features().bmi2 && quarzel::cpu_features().adx) << "this machine class has BMI2 and ADX";
-  const quarzel::ec::Engine& e = *quarzel::ec::engine_for(20);
+  const quarzel::ec::ecpi_group_t& e = ect::group(20);
   EXPECT_TRUE(e.uses_special_form());
   EXPECT_TRUE(e.uses_adx());
-  EXPECT_FALSE(quarzel::ec::engine_for(19)->uses_special_form());
+  EXPECT_FALSE(ect::group(19).uses_special_form());
   {
     const zt::PortablePath portable(quarzel::testing::Path::ec);
     EXPECT_TRUE(e.uses_special_form());

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "ec/engine.h"
+#include "ec_group.h"
 #include "quarzel/cpu.h"
 #include "quarzel/testing.h"
 
@@ -38,8 +38,8 @@ const bool registered = [] {
 
 TEST(EcPath, RunsOnTheRequestedProducts) {
   ASSERT_TRUE(registered);
-  const quarzel::ec::Engine& p521 = *quarzel::ec::engine_for(20);
-  const quarzel::ec::Engine& p256 = *quarzel::ec::engine_for(18);
+  const quarzel::ec::ecpi_group_t& p521 = ect::group(20);
+  const quarzel::ec::ecpi_group_t& p256 = ect::group(18);
   const bool adx = quarzel::cpu_features().bmi2 && quarzel::cpu_features().adx;
   EXPECT_EQ(requested() != "ec_general", p521.uses_special_form());
   EXPECT_EQ(requested().empty() && adx, p521.uses_adx());

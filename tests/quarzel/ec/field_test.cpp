@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "ec/curves.h"
-#include "ec/engine.h"
 #include "ec/field.h"
+#include "ec_group.h"
 #include "quarzel/cpu.h"
 #include "quarzel/testing.h"
 
@@ -84,13 +84,13 @@ TEST(Field, RowAndColumnProductsAgree) {
 TEST(FieldAdx, FastPathRunsOnThisCpu) {
   ASSERT_TRUE(quarzel::cpu_features().bmi2 && quarzel::cpu_features().adx)
       << "this machine class has BMI2 and ADX";
-  EXPECT_TRUE(quarzel::ec::engine_for(18)->uses_adx());
-  EXPECT_TRUE(quarzel::ec::engine_for(34)->uses_adx());
-  EXPECT_FALSE(quarzel::ec::engine_for(19)->uses_adx());  // six limbs: portable only
+  EXPECT_TRUE(ect::group(18).uses_adx());
+  EXPECT_TRUE(ect::group(34).uses_adx());
+  EXPECT_FALSE(ect::group(19).uses_adx());  // six limbs: portable only
   quarzel::testing::force_portable(quarzel::testing::Path::ec, true);
-  EXPECT_FALSE(quarzel::ec::engine_for(18)->uses_adx());
+  EXPECT_FALSE(ect::group(18).uses_adx());
   quarzel::testing::force_portable(quarzel::testing::Path::ec, false);
-  EXPECT_TRUE(quarzel::ec::engine_for(18)->uses_adx());
+  EXPECT_TRUE(ect::group(18).uses_adx());
 }
 
 TEST(FieldAdx, ProductsMatchThePortableProduct) {

@@ -137,7 +137,7 @@ uint32_t failing(uint8_t*, uint32_t) { return 1; }
 
 TEST(RejectionSampling, DrawsBelowNInBothLayouts) {
   for (const auto& curve : ect::curves()) {
-    const quarzel::ec::Engine& e = *quarzel::ec::engine_for(curve.id);
+    const quarzel::ec::ecpi_group_t& e = ect::group(curve.id);
     const uint32_t L = e.byte_size();
     ect::Bytes n(e.n_bytes(), e.n_bytes() + L), v(L);
     mpi_t N = mpi_default, V = mpi_default;
@@ -161,7 +161,7 @@ TEST(RejectionSampling, DrawsBelowNInBothLayouts) {
 }
 
 TEST(RejectionSampling, ExhaustedDrawsAndRandomFailures) {
-  const quarzel::ec::Engine& e = *quarzel::ec::engine_for(ECC_CRV_BP256R1);  // n well below 2^256
+  const quarzel::ec::ecpi_group_t& e = ect::group(ECC_CRV_BP256R1);  // n well below 2^256
   ect::Bytes n(e.n_bytes(), e.n_bytes() + 32), v(32);
   mpi_t N = mpi_default, V = mpi_default;
   ASSERT_EQ(0, mpi_mapping(&N, MPI_ENDIAN_MF_U8, 32, n.data()));
