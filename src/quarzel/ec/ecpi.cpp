@@ -9,6 +9,8 @@
 
 namespace quarzel::ec {
 
+void ecpi_point_free(ecpi_point_t* pt) { secure_wipe(pt, sizeof *pt); }
+
 void ecpi_point_set_xy(ecpi_point_t* pt, uint32_t grp_size, const uint8_t* px, const uint8_t* py) {
   std::memcpy(pt->x, px, grp_size);
   std::memcpy(pt->y, py, grp_size);

@@ -20,7 +20,10 @@ namespace quarzel::ec {
 // An affine point of a group: x and y as L-byte big-endian strings, and z = 1
 // for a finite point, 0 for the point at infinity (x and y are then
 // meaningless). A product may be a shared secret: the record is zeroed when
-// made and wiped when it leaves scope, and it is never copied.
+// made and wiped by ecpi_point_free when it leaves scope, and it is never
+// copied.
+struct ecpi_point_t;
+void ecpi_point_free(ecpi_point_t* pt);
 struct ecpi_point_t {
   uint8_t x[ECC_MAX_LEN]{};
   uint8_t y[ECC_MAX_LEN]{};
@@ -28,7 +31,7 @@ struct ecpi_point_t {
   ecpi_point_t() = default;
   ecpi_point_t(const ecpi_point_t&) = delete;
   ecpi_point_t& operator=(const ecpi_point_t&) = delete;
-  ~ecpi_point_t() { secure_wipe(this, sizeof *this); }
+  ~ecpi_point_t() { ecpi_point_free(this); }
 };
 
 // One loaded curve.
