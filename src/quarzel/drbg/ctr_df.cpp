@@ -67,6 +67,17 @@ struct Piece {
   const uint8_t* data;
 };
 
+// CBC encryption under the fixed key of BCC, 0x00 0x01 0x02 ... (for TDES its
+// leftmost 168 bits with parity added).
+quarzel_ret_t init_bcc_context(const CtrParams& p, blockcipher_ctx_t* bc) {
+  uint8_t fixed_seed_key[32];
+  for (uint32_t i = 0; i < sizeof fixed_seed_key; ++i) fixed_seed_key[i] = static_cast<uint8_t>(i);
+  uint8_t fixed_key[32];
+  set_cipher_key(p, fixed_seed_key, fixed_key);
+  const uint8_t zero_iv[kCtrMaxBlock] = {};
+  return blockcipher_init(bc, p.type, CIPHER_MODE_CBC, CIPHER_DIR_ENC, p.key_len, fixed_key, p.v_len, zero_iv);
+}
+
 // BCC of SP 800-90A 10.3.3 for output block i: the last CBC block of
 // IV_i || S, S = L || N || input || 0x80 || zeros, under the fixed key that
 // `bc` holds (CBC, encryption); IV_i is i as 4 big-endian bytes and zeros.
@@ -105,23 +116,12 @@ extern "C" quarzel_ret_t block_cipher_df(const ctr_drbg_ctx_t* st, uint32_t in1_
   // Each input is below 2^29 bytes, so the total L fits its 32-bit field.
   const Piece in[3] = {{in1_bits / 8, in1}, {in2_bits / 8, in2}, {in3_bits / 8, in3}};
   quarzel::SecretArray<4 * kCtrMaxBlock> temp;
-  {
-    // temp = BCC(0) || BCC(1) || ... under the fixed key 0x00 0x01 0x02 ...
-    uint8_t fixed_seed_key[32];
-    for (uint32_t i = 0; i < sizeof fixed_seed_key; ++i) fixed_seed_key[i] = static_cast<uint8_t>(i);
-    uint8_t fixed_key[32];
-    set_cipher_key(*p, fixed_seed_key, fixed_key);
-    const uint8_t zero_iv[kCtrMaxBlock] = {};
-    blockcipher_ctx_t bc;
-    quarzel::WipeOnExit wipe(bc);
-    if (quarzel_ret_t ret = blockcipher_init(&bc, p->type, CIPHER_MODE_CBC, CIPHER_DIR_ENC, p->key_len, fixed_key,
-                                             p->v_len, zero_iv);
-        ret != 0)
+  blockcipher_ctx_t fixed;
+  quarzel::WipeOnExit wipe_fixed(fixed);
+  if (quarzel_ret_t ret = init_bcc_context(*p, &fixed); ret != 0) return ret;
+  for (uint32_t i = 0; i < p->df_blocks; ++i) {
+    if (quarzel_ret_t ret = ctr_drbg_bcc(*p, &fixed, i, out_len, in, temp.data() + i * p->v_len); ret != 0)
       return ret;
-    for (uint32_t i = 0; i < p->df_blocks; ++i) {
-      if (quarzel_ret_t ret = ctr_drbg_bcc(*p, &bc, i, out_len, in, temp.data() + i * p->v_len); ret != 0)
-        return ret;
-    }
   }
 
   // K = leftmost keylen bits of temp, X = the next block; the output is
