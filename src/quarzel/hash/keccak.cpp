@@ -126,16 +126,25 @@ using namespace quarzel::hash;
 
 extern "C" {
 
+// The lanes are copied in and out one by one (constant indices only), so that
+// the compiler keeps them in registers rather than in a stack array.
 void keccakf1600(uint64_t st[25]) {
-  uint64_t a[25];
+  uint64_t a[25] = {st[0], st[1], st[2], st[3], st[4],
+                    st[5], st[6], st[7], st[8], st[9],
+                    st[10], st[11], st[12], st[13], st[14],
+                    st[15], st[16], st[17], st[18], st[19],
+                    st[20], st[21], st[22], st[23], st[24]};
   uint64_t b[25];
-  std::memcpy(a, st, sizeof a);
   for (int i = 0; i < 24; ++i) {
     keccakf1600_Theta_Rho_Pi(a, b);
     keccakf1600_Chi(b, a);
     keccakf1600_Iota(a, kRc[i]);
   }
-  std::memcpy(st, a, sizeof a);
+  st[0] = a[0], st[1] = a[1], st[2] = a[2], st[3] = a[3], st[4] = a[4];
+  st[5] = a[5], st[6] = a[6], st[7] = a[7], st[8] = a[8], st[9] = a[9];
+  st[10] = a[10], st[11] = a[11], st[12] = a[12], st[13] = a[13], st[14] = a[14];
+  st[15] = a[15], st[16] = a[16], st[17] = a[17], st[18] = a[18], st[19] = a[19];
+  st[20] = a[20], st[21] = a[21], st[22] = a[22], st[23] = a[23], st[24] = a[24];
 }
 
 void sha3_init(sha3_ctx_t* ctx, uint32_t rate, uint8_t sfx) {
