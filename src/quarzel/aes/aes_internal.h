@@ -37,7 +37,7 @@ void inv_mix_table(uint8_t* round_key16);
 #if QZ_HAVE_AESNI
 namespace quarzel::aesni {
 
-// Schedules are those of aes_key_expansion; `rk` is the start of the 480-byte
+// Schedules are those of aes_algo_key_expansion; `rk` is the start of the 480-byte
 // buffer for every routine (decryption reads its second half).
 void key_expansion(uint32_t key_len, const uint8_t* key, uint8_t* round_key);
 core_ret_t encrypt_block(uint32_t flag_final, uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out);

@@ -25,14 +25,14 @@ inline uint32_t b3(uint32_t w) { return w >> 24; }
 }  // namespace
 
 uint32_t sub_word_table(uint32_t w) {
-  return pack(kSbox[b0(w)], kSbox[b1(w)], kSbox[b2(w)], kSbox[b3(w)]);
+  return pack(u1SBOX[b0(w)], u1SBOX[b1(w)], u1SBOX[b2(w)], u1SBOX[b3(w)]);
 }
 
 void inv_mix_table(uint8_t* round_key16) {
   for (int c = 0; c < 4; ++c) {
     const uint32_t w = load_le32(round_key16 + 4 * c);
-    store_le32(round_key16 + 4 * c, kTd.t[0][kSbox[b0(w)]] ^ kTd.t[1][kSbox[b1(w)]] ^ kTd.t[2][kSbox[b2(w)]] ^
-                                         kTd.t[3][kSbox[b3(w)]]);
+    store_le32(round_key16 + 4 * c, kTd.t[0][u1SBOX[b0(w)]] ^ kTd.t[1][u1SBOX[b1(w)]] ^ kTd.t[2][u1SBOX[b2(w)]] ^
+                                         kTd.t[3][u1SBOX[b3(w)]]);
   }
 }
 
@@ -46,7 +46,7 @@ void expand_key(uint32_t key_len, const uint8_t* key, uint8_t* round_key, SubWor
     uint32_t t = w[i - 1];
     if (i % nk == 0) {
       // RotWord moves byte 1 to byte 0: a right rotation of the little-endian word.
-      t = sub_word((t >> 8) | (t << 24)) ^ kRcon[i / nk - 1];
+      t = sub_word((t >> 8) | (t << 24)) ^ u4Rcon[i / nk - 1];
     } else if (nk > 6 && i % nk == 4) {
       t = sub_word(t);
     }
@@ -64,13 +64,14 @@ void expand_key(uint32_t key_len, const uint8_t* key, uint8_t* round_key, SubWor
 
 using namespace quarzel::aes_detail;
 
-extern "C" core_ret_t aes_key_expansion(uint32_t /*dir*/, uint32_t key_len, const uint8_t* key, uint8_t* round_key) {
+extern "C" core_ret_t aes_algo_key_expansion(uint32_t /*dir*/, uint32_t key_len, const uint8_t* key,
+                                              uint8_t* round_key) {
   expand_key(key_len, key, round_key, sub_word_table, inv_mix_table);
   return 0;
 }
 
-extern "C" core_ret_t aes_encrypt(uint32_t /*flag_final*/, uint32_t key_len, const uint8_t* in,
-                                  const uint8_t* round_key, uint8_t* out) {
+extern "C" core_ret_t aes_algo_encrypt(uint32_t /*flag_final*/, uint32_t key_len, const uint8_t* in,
+                                       const uint8_t* round_key, uint8_t* out) {
   const auto& T = kTe.t;
   const uint32_t nr = rounds_for(key_len);
   const uint8_t* rk = round_key;
@@ -85,7 +86,7 @@ extern "C" core_ret_t aes_encrypt(uint32_t /*flag_final*/, uint32_t key_len, con
     s0 = t0, s1 = t1, s2 = t2, s3 = t3;
   }
   rk += 16;
-  const auto& S = kSbox;
+  const auto& S = u1SBOX;
   store_le32(out, pack(S[b0(s0)], S[b1(s1)], S[b2(s2)], S[b3(s3)]) ^ load_le32(rk));
   store_le32(out + 4, pack(S[b0(s1)], S[b1(s2)], S[b2(s3)], S[b3(s0)]) ^ load_le32(rk + 4));
   store_le32(out + 8, pack(S[b0(s2)], S[b1(s3)], S[b2(s0)], S[b3(s1)]) ^ load_le32(rk + 8));
@@ -93,8 +94,8 @@ extern "C" core_ret_t aes_encrypt(uint32_t /*flag_final*/, uint32_t key_len, con
   return 0;
 }
 
-extern "C" core_ret_t aes_decrypt(uint32_t /*flag_final*/, uint32_t key_len, const uint8_t* in,
-                                  const uint8_t* round_key, uint8_t* out) {
+extern "C" core_ret_t aes_algo_decrypt(uint32_t /*flag_final*/, uint32_t key_len, const uint8_t* in,
+                                       const uint8_t* round_key, uint8_t* out) {
   const auto& T = kTd.t;
   const uint32_t nr = rounds_for(key_len);
   const uint8_t* rk = round_key + kDecScheduleOffset + 16 * nr;
@@ -109,7 +110,7 @@ extern "C" core_ret_t aes_decrypt(uint32_t /*flag_final*/, uint32_t key_len, con
     s0 = t0, s1 = t1, s2 = t2, s3 = t3;
   }
   rk -= 16;
-  const auto& S = kInvSbox;
+  const auto& S = u1INVSBOX;
   store_le32(out, pack(S[b0(s0)], S[b1(s3)], S[b2(s2)], S[b3(s1)]) ^ load_le32(rk));
   store_le32(out + 4, pack(S[b0(s1)], S[b1(s0)], S[b2(s3)], S[b3(s2)]) ^ load_le32(rk + 4));
   store_le32(out + 8, pack(S[b0(s2)], S[b1(s1)], S[b2(s0)], S[b3(s3)]) ^ load_le32(rk + 8));

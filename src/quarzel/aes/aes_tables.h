@@ -51,9 +51,9 @@ constexpr std::array<uint8_t, 256> make_inv_sbox(const std::array<uint8_t, 256>&
   return inv;
 }
 
-inline constexpr std::array<uint8_t, 256> kSbox = make_sbox();
-inline constexpr std::array<uint8_t, 256> kInvSbox = make_inv_sbox(kSbox);
-static_assert(kSbox[0x00] == 0x63 && kSbox[0x01] == 0x7C && kSbox[0x53] == 0xED && kSbox[0xFF] == 0x16);
+inline constexpr std::array<uint8_t, 256> u1SBOX = make_sbox();
+inline constexpr std::array<uint8_t, 256> u1INVSBOX = make_inv_sbox(u1SBOX);
+static_assert(u1SBOX[0x00] == 0x63 && u1SBOX[0x01] == 0x7C && u1SBOX[0x53] == 0xED && u1SBOX[0xFF] == 0x16);
 
 constexpr uint32_t rotl32(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
@@ -68,7 +68,7 @@ struct RoundTables {
 constexpr RoundTables make_te() {
   RoundTables r{};
   for (int x = 0; x < 256; ++x) {
-    const uint8_t s = kSbox[x];
+    const uint8_t s = u1SBOX[x];
     const uint32_t w = pack(gf_mul(s, 2), s, s, gf_mul(s, 3));
     for (int k = 0; k < 4; ++k) r.t[k][x] = k == 0 ? w : rotl32(w, 8 * k);
   }
@@ -78,7 +78,7 @@ constexpr RoundTables make_te() {
 constexpr RoundTables make_td() {
   RoundTables r{};
   for (int x = 0; x < 256; ++x) {
-    const uint8_t s = kInvSbox[x];
+    const uint8_t s = u1INVSBOX[x];
     const uint32_t w = pack(gf_mul(s, 0x0E), gf_mul(s, 0x09), gf_mul(s, 0x0D), gf_mul(s, 0x0B));
     for (int k = 0; k < 4; ++k) r.t[k][x] = k == 0 ? w : rotl32(w, 8 * k);
   }
@@ -88,6 +88,6 @@ constexpr RoundTables make_td() {
 inline constexpr RoundTables kTe = make_te();
 inline constexpr RoundTables kTd = make_td();
 
-inline constexpr std::array<uint32_t, 10> kRcon = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x1B, 0x36};
+inline constexpr std::array<uint32_t, 10> u4Rcon = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x1B, 0x36};
 
 }  // namespace quarzel::aes_detail

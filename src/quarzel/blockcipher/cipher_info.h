@@ -43,7 +43,7 @@ fp_algo_calc_t encrypt_routine(cipher_type_t type, uint32_t accel);
 fp_algo_calc_t decrypt_routine(cipher_type_t type, uint32_t accel);
 
 // r = a XOR b over n bytes; any aliasing of r with a or b is allowed.
-inline void xor_bytes(uint8_t* r, const uint8_t* a, const uint8_t* b, uint32_t n) {
+inline void mixup_bytes(uint8_t* r, const uint8_t* a, const uint8_t* b, uint32_t n) {
   for (uint32_t i = 0; i < n; ++i) r[i] = static_cast<uint8_t>(a[i] ^ b[i]);
 }
 

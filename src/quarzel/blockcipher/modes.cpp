@@ -46,6 +46,24 @@ void ecb_blocks(blockcipher_ctx_t* ctx, fp_algo_calc_t algo, const uint8_t* in, 
   for (uint32_t i = 0; i < blocks; ++i) algo(0, ctx->key_len, in + i * b, ctx->round_key, out + i * b);
 }
 
+// One CBC block: out = E(in XOR iv), iv = out.
+void mode_cbc_block_enc(blockcipher_ctx_t* ctx, fp_algo_calc_t algo, const uint8_t* in, uint8_t* out) {
+  const uint32_t b = ctx->block_size;
+  mixup_bytes(ctx->iv, ctx->iv, in, b);
+  algo(0, ctx->key_len, ctx->iv, ctx->round_key, out);
+  std::memcpy(ctx->iv, out, b);
+}
+
+// One CBC block: out = D(in) XOR iv, iv = in (saved first: in place allowed).
+void mode_cbc_block_dec(blockcipher_ctx_t* ctx, fp_algo_calc_t algo, const uint8_t* in, uint8_t* out) {
+  const uint32_t b = ctx->block_size;
+  uint8_t saved[16];
+  std::memcpy(saved, in, b);
+  algo(0, ctx->key_len, in, ctx->round_key, out);
+  mixup_bytes(out, out, ctx->iv, b);
+  std::memcpy(ctx->iv, saved, b);
+}
+
 void cbc_enc_blocks(blockcipher_ctx_t* ctx, fp_algo_calc_t algo, const uint8_t* in, uint8_t* out, uint32_t blocks) {
 #if QZ_HAVE_AESNI
   if (bulk_aesni(ctx)) {
@@ -54,11 +72,7 @@ void cbc_enc_blocks(blockcipher_ctx_t* ctx, fp_algo_calc_t algo, const uint8_t* 
   }
 #endif
   const uint32_t b = ctx->block_size;
-  for (uint32_t i = 0; i < blocks; ++i, in += b, out += b) {
-    xor_bytes(ctx->iv, ctx->iv, in, b);
-    algo(0, ctx->key_len, ctx->iv, ctx->round_key, out);
-    std::memcpy(ctx->iv, out, b);
-  }
+  for (uint32_t i = 0; i < blocks; ++i, in += b, out += b) mode_cbc_block_enc(ctx, algo, in, out);
 }
 
 void cbc_dec_blocks(blockcipher_ctx_t* ctx, fp_algo_calc_t algo, const uint8_t* in, uint8_t* out, uint32_t blocks) {
@@ -69,13 +83,7 @@ void cbc_dec_blocks(blockcipher_ctx_t* ctx, fp_algo_calc_t algo, const uint8_t* 
   }
 #endif
   const uint32_t b = ctx->block_size;
-  uint8_t saved[16];
-  for (uint32_t i = 0; i < blocks; ++i, in += b, out += b) {
-    std::memcpy(saved, in, b);
-    algo(0, ctx->key_len, in, ctx->round_key, out);
-    xor_bytes(out, out, ctx->iv, b);
-    std::memcpy(ctx->iv, saved, b);
-  }
+  for (uint32_t i = 0; i < blocks; ++i, in += b, out += b) mode_cbc_block_dec(ctx, algo, in, out);
 }
 
 }  // namespace
@@ -111,18 +119,15 @@ quarzel_ret_t mode_cbc_enc(blockcipher_ctx_t* ctx, cipher_flag_t flag, uint32_t 
   cbc_enc_blocks(ctx, algo, in, out, blocks);
   if (t == 0) return 0;
   // CS2: the full block E(P(n) zero-padded XOR X) first, then the first t
-  // bytes of X = E(P(n-1) XOR iv).
+  // bytes of X = E(P(n-1) XOR iv): two CBC blocks.
   const uint32_t off = blocks * b;
   SecretArray<32> work;
   uint8_t* x = work.data();
   uint8_t* last = work.data() + 16;
   std::memcpy(last, in + off + b, t);  // read the tail before any write (in place)
-  xor_bytes(x, in + off, ctx->iv, b);
-  algo(0, ctx->key_len, x, ctx->round_key, x);
-  xor_bytes(last, last, x, b);  // zero padding XOR X
+  mode_cbc_block_enc(ctx, algo, in + off, x);
   std::memcpy(out + off + b, x, t);
-  algo(0, ctx->key_len, last, ctx->round_key, out + off);
-  std::memcpy(ctx->iv, out + off, b);
+  mode_cbc_block_enc(ctx, algo, last, out + off);
   return 0;
 }
 
@@ -143,12 +148,16 @@ quarzel_ret_t mode_cbc_dec(blockcipher_ctx_t* ctx, cipher_flag_t flag, uint32_t 
   std::memcpy(y, in + off, b);
   std::memcpy(h, in + off + b, t);
   std::memcpy(prev_iv, ctx->iv, b);
-  algo(0, ctx->key_len, y, ctx->round_key, z);  // D(Y) = (P(n) XOR H||0) with X's tail in its last bytes
-  xor_bytes(z, z, h, t);
+  // Y as a CBC block chained on H || 0: P(n) in its first t bytes, X's tail
+  // after them.
+  std::memset(ctx->iv, 0, b);
+  std::memcpy(ctx->iv, h, t);
+  mode_cbc_block_dec(ctx, algo, y, z);
   std::memcpy(out + off + b, z, t);
   std::memcpy(z, h, t);  // z is now X
-  algo(0, ctx->key_len, z, ctx->round_key, out + off);
-  xor_bytes(out + off, out + off, prev_iv, b);
+  // X chained on the IV before the pair; the context keeps Y as its IV.
+  std::memcpy(ctx->iv, prev_iv, b);
+  mode_cbc_block_dec(ctx, algo, z, out + off);
   std::memcpy(ctx->iv, y, b);
   return 0;
 }
@@ -161,9 +170,9 @@ quarzel_ret_t mode_pcbc_enc(blockcipher_ctx_t* ctx, cipher_flag_t, uint32_t len,
   SecretArray<16> p;
   for (; len >= b; len -= b, in += b, out += b) {
     std::memcpy(p.data(), in, b);
-    xor_bytes(ctx->iv, ctx->iv, p.data(), b);
+    mixup_bytes(ctx->iv, ctx->iv, p.data(), b);
     algo(0, ctx->key_len, ctx->iv, ctx->round_key, out);
-    xor_bytes(ctx->iv, p.data(), out, b);
+    mixup_bytes(ctx->iv, p.data(), out, b);
   }
   return len == 0 ? 0 : mode_err(kFnPcbcEnc, kReasonLength);
 }
@@ -175,8 +184,8 @@ quarzel_ret_t mode_pcbc_dec(blockcipher_ctx_t* ctx, cipher_flag_t, uint32_t len,
   for (; len >= b; len -= b, in += b, out += b) {
     std::memcpy(c, in, b);
     algo(0, ctx->key_len, c, ctx->round_key, out);
-    xor_bytes(out, out, ctx->iv, b);
-    xor_bytes(ctx->iv, out, c, b);
+    mixup_bytes(out, out, ctx->iv, b);
+    mixup_bytes(ctx->iv, out, c, b);
   }
   return len == 0 ? 0 : mode_err(kFnPcbcDec, kReasonLength);
 }
@@ -185,41 +194,55 @@ quarzel_ret_t mode_pcbc_dec(blockcipher_ctx_t* ctx, cipher_flag_t, uint32_t len,
 
 namespace {
 
-quarzel_ret_t mode_cfb(blockcipher_ctx_t* ctx, bool encrypt, uint32_t seg, uint32_t len, const uint8_t* in,
-                       uint8_t* out, fp_algo_calc_t algo) {
-  const uint32_t fn = encrypt ? kFnCfbEnc : kFnCfbDec;
+// Segment lengths of CFB: 8, 64 and 128 bits, never more than the block.
+bool cfb_segment_ok(uint32_t seg, uint32_t b) { return (seg == 1 || seg == 8 || seg == 16) && seg <= b; }
+
+// Shifts the register left by `seg` bytes and appends the ciphertext segment.
+void cfb_shift(blockcipher_ctx_t* ctx, uint32_t seg, const uint8_t* c) {
   const uint32_t b = ctx->block_size;
-  if ((seg != 1 && seg != 8 && seg != 16) || seg > b) return mode_err(fn, kReasonSegment);
-  SecretArray<16> k;
-  uint8_t c[16];
-  for (; len >= seg; len -= seg, in += seg, out += seg) {
-    algo(0, ctx->key_len, ctx->iv, ctx->round_key, k.data());
-    if (encrypt) {
-      xor_bytes(out, in, k.data(), seg);
-      std::memcpy(c, out, seg);
-    } else {
-      std::memcpy(c, in, seg);
-      xor_bytes(out, in, k.data(), seg);
-    }
-    std::memmove(ctx->iv, ctx->iv + seg, b - seg);
-    std::memcpy(ctx->iv + b - seg, c, seg);
-  }
-  return len == 0 ? 0 : mode_err(fn, kReasonLength);
+  std::memmove(ctx->iv, ctx->iv + seg, b - seg);
+  std::memcpy(ctx->iv + b - seg, c, seg);
 }
 
 }  // namespace
 
-#define QZ_CFB_ROUTINE(name, enc, seg)                                                                         \
-  quarzel_ret_t name(blockcipher_ctx_t* ctx, cipher_flag_t, uint32_t len, const uint8_t* in, uint8_t* out, \
-                     fp_algo_calc_t algo) {                                                                   \
-    return mode_cfb(ctx, enc, seg, len, in, out, algo);                                                       \
+quarzel_ret_t mode_cfb_enc(blockcipher_ctx_t* ctx, uint32_t seg, uint32_t len, const uint8_t* in, uint8_t* out,
+                           fp_algo_calc_t algo) {
+  if (!cfb_segment_ok(seg, ctx->block_size)) return mode_err(kFnCfbEnc, kReasonSegment);
+  SecretArray<16> k;
+  for (; len >= seg; len -= seg, in += seg, out += seg) {
+    algo(0, ctx->key_len, ctx->iv, ctx->round_key, k.data());
+    mixup_bytes(out, in, k.data(), seg);
+    cfb_shift(ctx, seg, out);
   }
-QZ_CFB_ROUTINE(mode_cfb8_enc, true, 1)
-QZ_CFB_ROUTINE(mode_cfb8_dec, false, 1)
-QZ_CFB_ROUTINE(mode_cfb64_enc, true, 8)
-QZ_CFB_ROUTINE(mode_cfb64_dec, false, 8)
-QZ_CFB_ROUTINE(mode_cfb128_enc, true, 16)
-QZ_CFB_ROUTINE(mode_cfb128_dec, false, 16)
+  return len == 0 ? 0 : mode_err(kFnCfbEnc, kReasonLength);
+}
+
+quarzel_ret_t mode_cfb_dec(blockcipher_ctx_t* ctx, uint32_t seg, uint32_t len, const uint8_t* in, uint8_t* out,
+                           fp_algo_calc_t algo) {
+  if (!cfb_segment_ok(seg, ctx->block_size)) return mode_err(kFnCfbDec, kReasonSegment);
+  SecretArray<16> k;
+  uint8_t c[16];
+  for (; len >= seg; len -= seg, in += seg, out += seg) {
+    algo(0, ctx->key_len, ctx->iv, ctx->round_key, k.data());
+    std::memcpy(c, in, seg);  // the ciphertext, before an in-place write
+    mixup_bytes(out, in, k.data(), seg);
+    cfb_shift(ctx, seg, c);
+  }
+  return len == 0 ? 0 : mode_err(kFnCfbDec, kReasonLength);
+}
+
+#define QZ_CFB_ROUTINE(name, base, seg)                                                                        \
+  quarzel_ret_t name(blockcipher_ctx_t* ctx, cipher_flag_t, uint32_t len, const uint8_t* in, uint8_t* out,     \
+                     fp_algo_calc_t algo) {                                                                    \
+    return base(ctx, seg, len, in, out, algo);                                                                 \
+  }
+QZ_CFB_ROUTINE(mode_cfb8_enc, mode_cfb_enc, 1)
+QZ_CFB_ROUTINE(mode_cfb8_dec, mode_cfb_dec, 1)
+QZ_CFB_ROUTINE(mode_cfb64_enc, mode_cfb_enc, 8)
+QZ_CFB_ROUTINE(mode_cfb64_dec, mode_cfb_dec, 8)
+QZ_CFB_ROUTINE(mode_cfb128_enc, mode_cfb_enc, 16)
+QZ_CFB_ROUTINE(mode_cfb128_dec, mode_cfb_dec, 16)
 #undef QZ_CFB_ROUTINE
 
 // ---- OFB and CTR ----------------------------------------------------------
@@ -236,7 +259,7 @@ quarzel_ret_t mode_ksm(blockcipher_ctx_t* ctx, bool ctr, uint32_t len, const uin
   const uint32_t b = ctx->block_size;
   if (ctx->res_kslen > b) return mode_err(kFnKsm, kReasonLength);  // a corrupted context
   const uint32_t use = ctx->res_kslen < len ? ctx->res_kslen : len;
-  xor_bytes(out, in, ctx->res_ks + (b - ctx->res_kslen), use);
+  mixup_bytes(out, in, ctx->res_ks + (b - ctx->res_kslen), use);
   ctx->res_kslen -= use;
   in += use, out += use, len -= use;
   if (len == 0) return 0;
@@ -255,12 +278,12 @@ quarzel_ret_t mode_ksm(blockcipher_ctx_t* ctx, bool ctr, uint32_t len, const uin
   for (; blocks > 0; --blocks, in += b, out += b) {
     algo(0, ctx->key_len, ctx->iv, ctx->round_key, k.data());
     step(ctx->iv, k.data(), b);
-    xor_bytes(out, in, k.data(), b);
+    mixup_bytes(out, in, k.data(), b);
   }
   if (tail != 0) {
     algo(0, ctx->key_len, ctx->iv, ctx->round_key, ctx->res_ks);
     step(ctx->iv, ctx->res_ks, b);
-    xor_bytes(out, in, ctx->res_ks, tail);
+    mixup_bytes(out, in, ctx->res_ks, tail);
     ctx->res_kslen = b - tail;
   }
   return 0;

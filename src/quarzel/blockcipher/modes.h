@@ -12,6 +12,10 @@ quarzel_ret_t mode_cbc_enc(blockcipher_ctx_t*, cipher_flag_t, uint32_t, const ui
 quarzel_ret_t mode_cbc_dec(blockcipher_ctx_t*, cipher_flag_t, uint32_t, const uint8_t*, uint8_t*, fp_algo_calc_t);
 quarzel_ret_t mode_pcbc_enc(blockcipher_ctx_t*, cipher_flag_t, uint32_t, const uint8_t*, uint8_t*, fp_algo_calc_t);
 quarzel_ret_t mode_pcbc_dec(blockcipher_ctx_t*, cipher_flag_t, uint32_t, const uint8_t*, uint8_t*, fp_algo_calc_t);
+// CFB with segments of `seg` bytes (1, 8 or 16); the fixed-segment routines
+// below run them.
+quarzel_ret_t mode_cfb_enc(blockcipher_ctx_t*, uint32_t seg, uint32_t, const uint8_t*, uint8_t*, fp_algo_calc_t);
+quarzel_ret_t mode_cfb_dec(blockcipher_ctx_t*, uint32_t seg, uint32_t, const uint8_t*, uint8_t*, fp_algo_calc_t);
 quarzel_ret_t mode_cfb8_enc(blockcipher_ctx_t*, cipher_flag_t, uint32_t, const uint8_t*, uint8_t*, fp_algo_calc_t);
 quarzel_ret_t mode_cfb8_dec(blockcipher_ctx_t*, cipher_flag_t, uint32_t, const uint8_t*, uint8_t*, fp_algo_calc_t);
 quarzel_ret_t mode_cfb64_enc(blockcipher_ctx_t*, cipher_flag_t, uint32_t, const uint8_t*, uint8_t*, fp_algo_calc_t);

@@ -15,7 +15,7 @@ constexpr std::array<uint8_t, 64> invert(const std::array<uint8_t, 64>& t) {
   for (size_t j = 0; j < 64; ++j) inv[t[j] - 1] = static_cast<uint8_t>(j + 1);
   return inv;
 }
-inline constexpr std::array<uint8_t, 64> kPI = invert(kIP);
+inline constexpr std::array<uint8_t, 64> PI = invert(IP);
 
 constexpr uint32_t rotr32(uint32_t x, unsigned n) { return n == 0 ? x : (x >> n) | (x << (32 - n)); }
 
@@ -30,7 +30,7 @@ constexpr uint64_t expand(uint32_t r) {
 constexpr bool expand_matches_table() {
   for (int k = 0; k < 32; ++k) {
     const uint32_t r = 1u << k;
-    if (expand(r) != permute(kE, 32, r)) return false;
+    if (expand(r) != permute(E, 32, r)) return false;
   }
   return true;
 }
@@ -46,8 +46,8 @@ constexpr SpTables make_sp() {
     for (unsigned v = 0; v < 64; ++v) {
       const unsigned row = ((v >> 4) & 2) | (v & 1);
       const unsigned col = (v >> 1) & 0xF;
-      const uint32_t s = static_cast<uint32_t>(kS[i][row * 16 + col]) << (28 - 4 * i);
-      sp.t[i][v] = static_cast<uint32_t>(permute(kP, 32, s));
+      const uint32_t s = static_cast<uint32_t>(S[i][row * 16 + col]) << (28 - 4 * i);
+      sp.t[i][v] = static_cast<uint32_t>(permute(P, 32, s));
     }
   }
   return sp;
@@ -57,31 +57,60 @@ inline constexpr SpTables kSP = make_sp();
 constexpr unsigned kSubkeyBytes = 6;
 constexpr unsigned kSubkeys = 48;
 
-uint64_t load_be64(const uint8_t* p) {
+// 8 bytes to a 64-bit big-endian number, and back.
+uint64_t plain_to_bit(const uint8_t* p) {
   uint64_t v = 0;
   for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
   return v;
 }
-void store_be64(uint8_t* p, uint64_t v) {
+void cipher_to_byte(uint8_t* p, uint64_t v) {
   for (int i = 7; i >= 0; --i, v >>= 8) p[i] = static_cast<uint8_t>(v);
 }
 
-// 16 round subkeys of one DES key, in forward round order.
-void key56_48(uint64_t key64, uint64_t* sub) {
-  const uint64_t cd = permute(kPC1, 64, key64);
+// Key bytes to K1, K2, K3 by the SP 800-67 keying options: K1 K2 K3, K1 K2 K1,
+// or K K K.
+void u1_to_u8(uint32_t key_len, const uint8_t* key, uint64_t (&keys)[3]) {
+  const uint32_t offset[3] = {0, key_len == 16 || key_len == 24 ? 8u : 0u, key_len == 24 ? 16u : 0u};
+  for (int k = 0; k < 3; ++k) {
+    keys[k] = 0;
+    for (uint32_t i = 0; i < 8; ++i) keys[k] = (keys[k] << 8) | key[offset[k] + i];
+  }
+}
+
+// PC-1: the 56 key bits C || D of a 64-bit key (parity bits dropped).
+uint64_t key64_56(uint64_t key64) { return permute(PC1, 64, key64); }
+
+// The 16 round subkeys of C || D, in round order or reversed (a reversed set
+// makes a DES pass decrypt).
+void key56_48(uint64_t cd, bool reversed, uint64_t* sub) {
   uint32_t c = static_cast<uint32_t>(cd >> 28) & 0x0FFFFFFF;
   uint32_t d = static_cast<uint32_t>(cd) & 0x0FFFFFFF;
   for (int r = 0; r < 16; ++r) {
-    const unsigned s = kIterationShift[r];
+    const unsigned s = iteration_shift[r];
     c = ((c << s) | (c >> (28 - s))) & 0x0FFFFFFF;
     d = ((d << s) | (d >> (28 - s))) & 0x0FFFFFFF;
-    sub[r] = permute(kPC2, 56, (uint64_t{c} << 28) | d);
+    sub[reversed ? 15 - r : r] = permute(PC2, 56, (uint64_t{c} << 28) | d);
+  }
+}
+
+// The 48 subkeys packed 6 bytes each, most significant first, and unpacked.
+void u8_to_u1(const uint64_t* sub, uint8_t* round_key) {
+  for (unsigned i = 0; i < kSubkeys; ++i) {
+    uint64_t v = sub[i];
+    for (int b = kSubkeyBytes - 1; b >= 0; --b, v >>= 8) round_key[i * kSubkeyBytes + b] = static_cast<uint8_t>(v);
+  }
+}
+void key_byte_to_bit(const uint8_t* round_key, uint64_t* sub) {
+  for (unsigned i = 0; i < kSubkeys; ++i) {
+    uint64_t v = 0;
+    for (unsigned b = 0; b < kSubkeyBytes; ++b) v = (v << 8) | round_key[i * kSubkeyBytes + b];
+    sub[i] = v;
   }
 }
 
 // One DES pass with 16 subkeys in the given order (a reversed set decrypts).
 uint64_t des_encrypt_primitive(uint64_t block, const uint64_t* sub) {
-  const uint64_t ip = permute(kIP, 64, block);
+  const uint64_t ip = permute(IP, 64, block);
   uint32_t l = static_cast<uint32_t>(ip >> 32), r = static_cast<uint32_t>(ip);
   for (int round = 0; round < 16; ++round) {
     const uint64_t x = expand(r) ^ sub[round];
@@ -91,21 +120,13 @@ uint64_t des_encrypt_primitive(uint64_t block, const uint64_t* sub) {
     r = l ^ f;
     l = nl;
   }
-  return permute(kPI, 64, (uint64_t{r} << 32) | l);
-}
-
-void unpack_subkeys(const uint8_t* round_key, uint64_t* sub) {
-  for (unsigned i = 0; i < kSubkeys; ++i) {
-    uint64_t v = 0;
-    for (unsigned b = 0; b < kSubkeyBytes; ++b) v = (v << 8) | round_key[i * kSubkeyBytes + b];
-    sub[i] = v;
-  }
+  return permute(PI, 64, (uint64_t{r} << 32) | l);
 }
 
 uint64_t run_three(const uint8_t* in, const uint8_t* round_key, const int (&order)[3]) {
   uint64_t sub[kSubkeys];
-  unpack_subkeys(round_key, sub);
-  uint64_t v = load_be64(in);
+  key_byte_to_bit(round_key, sub);
+  uint64_t v = plain_to_bit(in);
   for (int pass : order) v = des_encrypt_primitive(v, sub + 16 * pass);
   secure_wipe(sub, sizeof sub);
   return v;
@@ -116,40 +137,31 @@ uint64_t run_three(const uint8_t* in, const uint8_t* round_key, const int (&orde
 
 using namespace quarzel::des_detail;
 
-extern "C" core_ret_t tdes_key_expansion(uint32_t dir, uint32_t key_len, const uint8_t* key, uint8_t* round_key) {
-  // SP 800-67 keying options: K1 K2 K3, K1 K2 K1, or K K K.
-  const uint8_t* parts[3] = {key, key, key};
-  if (key_len == 24) {
-    parts[1] = key + 8;
-    parts[2] = key + 16;
-  } else if (key_len == 16) {
-    parts[1] = key + 8;
-  }
-  // Encryption is E(K1) D(K2) E(K3); decryption D(K3) E(K2) D(K1). A reversed
-  // subkey set makes a DES pass decrypt.
+extern "C" core_ret_t tdes_algo_key_expansion(uint32_t dir, uint32_t key_len, const uint8_t* key,
+                                              uint8_t* round_key) {
+  uint64_t keys[3];
+  u1_to_u8(key_len, key, keys);
+  // Encryption is E(K1) D(K2) E(K3); decryption D(K3) E(K2) D(K1).
   const bool enc = dir == CIPHER_DIR_ENC;
   const bool reversed[3] = {!enc, enc, !enc};
-  uint64_t sub[16];
-  for (int k = 0; k < 3; ++k) {
-    key56_48(load_be64(parts[k]), sub);
-    for (unsigned r = 0; r < 16; ++r) {
-      const uint64_t v = sub[reversed[k] ? 15 - r : r];
-      uint8_t* dst = round_key + (16 * k + r) * kSubkeyBytes;
-      for (int b = kSubkeyBytes - 1; b >= 0; --b) dst[b] = static_cast<uint8_t>(v >> (8 * (kSubkeyBytes - 1 - b)));
-    }
-  }
+  uint64_t sub[kSubkeys];
+  for (int k = 0; k < 3; ++k) key56_48(key64_56(keys[k]), reversed[k], sub + 16 * k);
+  u8_to_u1(sub, round_key);
   quarzel::secure_wipe(sub, sizeof sub);
+  quarzel::secure_wipe(keys, sizeof keys);
   return 0;
 }
 
-extern "C" core_ret_t tdes_encrypt(uint32_t, uint32_t, const uint8_t* in, const uint8_t* round_key, uint8_t* out) {
+extern "C" core_ret_t tdes_algo_encrypt(uint32_t, uint32_t, const uint8_t* in, const uint8_t* round_key,
+                                        uint8_t* out) {
   static constexpr int kOrder[3] = {0, 1, 2};
-  store_be64(out, run_three(in, round_key, kOrder));
+  cipher_to_byte(out, run_three(in, round_key, kOrder));
   return 0;
 }
 
-extern "C" core_ret_t tdes_decrypt(uint32_t, uint32_t, const uint8_t* in, const uint8_t* round_key, uint8_t* out) {
+extern "C" core_ret_t tdes_algo_decrypt(uint32_t, uint32_t, const uint8_t* in, const uint8_t* round_key,
+                                        uint8_t* out) {
   static constexpr int kOrder[3] = {2, 1, 0};
-  store_be64(out, run_three(in, round_key, kOrder));
+  cipher_to_byte(out, run_three(in, round_key, kOrder));
   return 0;
 }

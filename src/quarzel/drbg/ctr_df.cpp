@@ -67,45 +67,34 @@ struct Piece {
   const uint8_t* data;
 };
 
-void put_be32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-
-// temp = BCC(K0, IV_0 || S) || BCC(K0, IV_1 || S) || ... with the fixed key
-// K0 = 0x00 0x01 0x02 ... and S = L || N || input || 0x80 || zeros.
-quarzel_ret_t bcc_blocks(const CtrParams& p, uint32_t out_len, const Piece (&in)[3], uint8_t* temp) {
+// CBC encryption under the fixed key of BCC, 0x00 0x01 0x02 ... (for TDES its
+// leftmost 168 bits with parity added).
+quarzel_ret_t init_bcc_context(const CtrParams& p, blockcipher_ctx_t* bc) {
   uint8_t fixed_seed_key[32];
   for (uint32_t i = 0; i < sizeof fixed_seed_key; ++i) fixed_seed_key[i] = static_cast<uint8_t>(i);
   uint8_t fixed_key[32];
   set_cipher_key(p, fixed_seed_key, fixed_key);
-
   const uint8_t zero_iv[kCtrMaxBlock] = {};
-  blockcipher_ctx_t bc;
-  WipeOnExit wipe(bc);
-  if (quarzel_ret_t ret = blockcipher_init(&bc, p.type, CIPHER_MODE_CBC, CIPHER_DIR_ENC, p.key_len, fixed_key,
-                                           p.v_len, zero_iv);
-      ret != 0)
-    return ret;
+  return blockcipher_init(bc, p.type, CIPHER_MODE_CBC, CIPHER_DIR_ENC, p.key_len, fixed_key, p.v_len, zero_iv);
+}
 
+// BCC of SP 800-90A 10.3.3 for output block i: the last CBC block of
+// IV_i || S, S = L || N || input || 0x80 || zeros, under the fixed key that
+// `bc` holds (CBC, encryption); IV_i is i as 4 big-endian bytes and zeros.
+quarzel_ret_t ctr_drbg_bcc(const CtrParams& p, blockcipher_ctx_t* bc, uint32_t i, uint32_t out_len,
+                           const Piece (&in)[3], uint8_t* out) {
+  const uint8_t zero_iv[kCtrMaxBlock] = {};
+  if (quarzel_ret_t ret = blockcipher_reset_iv(bc, p.v_len, zero_iv); ret != 0) return ret;
+  uint8_t iv_block[kCtrMaxBlock] = {};
+  int2seedvec(i, 4, iv_block);
   uint8_t lengths[8];
-  put_be32(lengths, in[0].len + in[1].len + in[2].len);
-  put_be32(lengths + 4, out_len);
-  for (uint32_t i = 0; i < p.df_blocks; ++i) {
-    if (i != 0) {
-      if (quarzel_ret_t ret = blockcipher_reset_iv(&bc, p.v_len, zero_iv); ret != 0) return ret;
-    }
-    uint8_t iv_block[kCtrMaxBlock] = {};
-    put_be32(iv_block, i);
-    CbcChain chain(&bc, p.v_len);
-    chain.absorb(p.v_len, iv_block);
-    chain.absorb(sizeof lengths, lengths);
-    for (const Piece& piece : in) chain.absorb(piece.len, piece.data);
-    if (quarzel_ret_t ret = chain.finish(temp + i * p.v_len); ret != 0) return ret;
-  }
-  return 0;
+  int2seedvec(in[0].len + in[1].len + in[2].len, 4, lengths);
+  int2seedvec(out_len, 4, lengths + 4);
+  CbcChain chain(bc, p.v_len);
+  chain.absorb(p.v_len, iv_block);
+  chain.absorb(sizeof lengths, lengths);
+  for (const Piece& piece : in) chain.absorb(piece.len, piece.data);
+  return chain.finish(out);
 }
 
 }  // namespace
@@ -127,7 +116,13 @@ extern "C" quarzel_ret_t block_cipher_df(const ctr_drbg_ctx_t* st, uint32_t in1_
   // Each input is below 2^29 bytes, so the total L fits its 32-bit field.
   const Piece in[3] = {{in1_bits / 8, in1}, {in2_bits / 8, in2}, {in3_bits / 8, in3}};
   quarzel::SecretArray<4 * kCtrMaxBlock> temp;
-  if (quarzel_ret_t ret = bcc_blocks(*p, out_len, in, temp.data()); ret != 0) return ret;
+  blockcipher_ctx_t fixed;
+  quarzel::WipeOnExit wipe_fixed(fixed);
+  if (quarzel_ret_t ret = init_bcc_context(*p, &fixed); ret != 0) return ret;
+  for (uint32_t i = 0; i < p->df_blocks; ++i) {
+    if (quarzel_ret_t ret = ctr_drbg_bcc(*p, &fixed, i, out_len, in, temp.data() + i * p->v_len); ret != 0)
+      return ret;
+  }
 
   // K = leftmost keylen bits of temp, X = the next block; the output is
   // E(K, X), E(K, E(K, X)), ...: CBC encryption of zero blocks with IV X.

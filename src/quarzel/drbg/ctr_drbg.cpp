@@ -6,6 +6,7 @@
 // the update's blocks of a generate call together.
 #include <cstring>
 
+#include "blockcipher/cipher_info.h"
 #include "drbg/ctr_internal.h"
 #include "drbg/drbg_internal.h"
 #include "quarzel/secure.h"
@@ -49,7 +50,7 @@ uint32_t seed_blocks(const ctr_drbg_ctx_t* st) { return (st->seed_len + st->v_le
 // The update's tail: temp (seed_len bytes of key stream) XOR provided gives the
 // new Key || V.
 void load_key_v(ctr_drbg_ctx_t* st, const CtrParams& p, uint8_t* temp, const uint8_t* provided) {
-  for (uint32_t i = 0; i < p.seed_len; ++i) temp[i] ^= provided[i];
+  bc::mixup_bytes(temp, temp, provided, p.seed_len);
   set_cipher_key(p, temp, st->key);
   std::memcpy(st->v, temp + p.seed_key_len, p.v_len);
 }
@@ -60,8 +61,7 @@ void pad_material(uint32_t seed_len, const uint8_t* entropy, uint32_t extra_len,
                   uint8_t* out) {
   std::memset(out, 0, seed_len);
   if (extra_len != 0) std::memcpy(out, extra, extra_len);
-  if (entropy != nullptr)
-    for (uint32_t i = 0; i < seed_len; ++i) out[i] ^= entropy[i];
+  if (entropy != nullptr) bc::mixup_bytes(out, out, entropy, seed_len);
 }
 
 }  // namespace

@@ -64,11 +64,18 @@ inline void seed_add(uint8_t* acc, uint32_t acc_len, const uint8_t* b, uint32_t 
   }
 }
 
-// acc = acc + n modulo 2^(8 * acc_len), n as a 4-byte big-endian integer.
+// n as a big-endian string of len bytes: zeros above its four bytes, or only
+// its low bytes when len is shorter.
+inline void int2seedvec(uint32_t n, uint32_t len, uint8_t* out) {
+  for (uint32_t i = 0; i < len; ++i) out[len - 1 - i] = i < 4 ? static_cast<uint8_t>(n >> (8 * i)) : 0;
+}
+
+// acc = acc + n modulo 2^(8 * acc_len); four bytes of n are enough, since
+// seed_add right-aligns the shorter operand.
 inline void seed_add_u32(uint8_t* acc, uint32_t acc_len, uint32_t n) {
-  const uint8_t be[4] = {static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
-                         static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
-  seed_add(acc, acc_len, be, 4);
+  uint8_t be[4];
+  int2seedvec(n, sizeof be, be);
+  seed_add(acc, acc_len, be, sizeof be);
 }
 
 }  // namespace quarzel::drbg

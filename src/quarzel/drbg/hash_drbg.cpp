@@ -64,8 +64,8 @@ quarzel_ret_t hash_df(hash_type_t hash_type, uint32_t in1_bits, const uint8_t* i
       null_with_data(in4_bits, in4) || null_with_data(out_bits, out))
     return err(kFn, QZ_R_NULL);
 
-  const uint8_t bits_be[4] = {static_cast<uint8_t>(out_bits >> 24), static_cast<uint8_t>(out_bits >> 16),
-                              static_cast<uint8_t>(out_bits >> 8), static_cast<uint8_t>(out_bits)};
+  uint8_t bits_be[4];
+  int2seedvec(out_bits, sizeof bits_be, bits_be);
   const uint32_t out_bytes = out_bits / 8;
   quarzel::SecretArray<HASH_MAX_DIGEST_SIZE> block;
   uint8_t counter = 1;

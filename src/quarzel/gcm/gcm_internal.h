@@ -17,9 +17,9 @@ constexpr quarzel_ret_t gcm_err(uint32_t fn, uint8_t reason) { return quarzel_er
 // acc = (acc XOR X) * H for every block X of data, the last one zero-padded
 // (SP 800-38D Algorithm 1 order: bit 0 is the most significant bit of byte 0).
 // Constant time in H and the data.
-void ghash128_sw(const uint8_t* h, uint8_t* acc, const uint8_t* data, size_t len);
+void ghash_update(const uint8_t* h, uint8_t* acc, const uint8_t* data, size_t len);
 // The same over GF(2^64) with x^64 + x^4 + x^3 + x + 1 and 8-byte blocks.
-void ghash64_sw(const uint8_t* h, uint8_t* acc, const uint8_t* data, size_t len);
+void ghash64_update(const uint8_t* h, uint8_t* acc, const uint8_t* data, size_t len);
 
 #if QZ_HAVE_AESNI
 namespace clmul {
@@ -40,6 +40,13 @@ void crypt_blocks(gcm_ctx_t* ctx, bool encrypt, const uint8_t* in, uint8_t* out,
 
 // GHASH of the context's family and path.
 void ghash(const gcm_ctx_t* ctx, uint8_t* acc, const uint8_t* data, size_t len);
+
+// A 64-bit count as 8 big-endian bytes.
+void len_to_array(uint64_t len, uint8_t* out);
+// Absorb the length block BE64(8 x first_bytes) || BE64(8 x second_bytes): one
+// 128-bit block (AES), or two 64-bit blocks (DES and TDES).
+void ghash_final(const gcm_ctx_t* ctx, uint8_t* acc, uint64_t first_bytes, uint64_t second_bytes);
+void ghash64_final(const gcm_ctx_t* ctx, uint8_t* acc, uint64_t first_bytes, uint64_t second_bytes);
 
 // Routines bound per family; the IV routine is chosen per call.
 quarzel_ret_t mode_gcm_iv_process(gcm_ctx_t* ctx, cipher_flag_t flag, uint32_t len, const uint8_t* iv);

@@ -14,10 +14,6 @@ namespace {
 
 constexpr uint8_t kReasonIvLen = 0x37, kReasonAadLen = 0x38, kReasonDataLen = 0x39, kReasonTagLen = 0x3C;
 
-void store_be64(uint8_t* p, uint64_t v) {
-  for (int i = 7; i >= 0; --i, v >>= 8) p[i] = static_cast<uint8_t>(v);
-}
-
 // The last four bytes of the counter block as a 32-bit big-endian counter.
 void inc32(uint8_t* block, uint32_t b) {
   uint8_t* c = block + b - 4;
@@ -33,9 +29,13 @@ void block_encrypt(const gcm_ctx_t* ctx, const uint8_t* in, uint8_t* out) {
   ctx->fp_algo_calc(0, ctx->key_len, in, ctx->round_key, out);
 }
 
-void length_block(uint8_t* lb, uint64_t first_bytes, uint64_t second_bytes) {
-  store_be64(lb, first_bytes * 8);
-  store_be64(lb + 8, second_bytes * 8);
+// The length block of the context's family.
+void absorb_lengths(const gcm_ctx_t* ctx, uint8_t* acc, uint64_t first_bytes, uint64_t second_bytes) {
+  if (ctx->block_size == 16) {
+    ghash_final(ctx, acc, first_bytes, second_bytes);
+  } else {
+    ghash64_final(ctx, acc, first_bytes, second_bytes);
+  }
 }
 
 // Counter blocks beyond 2^32 - 2 per message would repeat the key stream.
@@ -68,9 +68,7 @@ quarzel_ret_t iv_process(gcm_ctx_t* ctx, cipher_flag_t flag, uint32_t len, const
     }
     if (!final) return 0;
     // A final call without bytes completes J0 from the chunks absorbed.
-    uint8_t lb[16];
-    length_block(lb, 0, ctx->iv_len);
-    ghash(ctx, ctx->iv, lb, sizeof lb);
+    absorb_lengths(ctx, ctx->iv, 0, ctx->iv_len);
   }
   block_encrypt(ctx, ctx->iv, ctx->e0_val);
   inc32(ctx->iv, b);
@@ -110,7 +108,7 @@ quarzel_ret_t data_process(gcm_ctx_t* ctx, cipher_dir_t dir, cipher_flag_t flag,
     for (uint32_t off = 0; off < whole; off += b) {
       block_encrypt(ctx, ctx->iv, ks.data());
       inc32(ctx->iv, b);
-      bc::xor_bytes(out + off, in + off, ks.data(), b);
+      bc::mixup_bytes(out + off, in + off, ks.data(), b);
     }
     if (enc) ghash(ctx, ctx->x_val, out, whole);
   }
@@ -119,7 +117,7 @@ quarzel_ret_t data_process(gcm_ctx_t* ctx, cipher_dir_t dir, cipher_flag_t flag,
     block_encrypt(ctx, ctx->iv, ks.data());
     inc32(ctx->iv, b);
     if (!enc) ghash(ctx, ctx->x_val, in + whole, tail);
-    bc::xor_bytes(out + whole, in + whole, ks.data(), tail);
+    bc::mixup_bytes(out + whole, in + whole, ks.data(), tail);
     if (enc) ghash(ctx, ctx->x_val, out + whole, tail);
   }
   ctx->data_len += len;
@@ -127,11 +125,9 @@ quarzel_ret_t data_process(gcm_ctx_t* ctx, cipher_dir_t dir, cipher_flag_t flag,
 }
 
 void make_tag(gcm_ctx_t* ctx, uint32_t tag_len, uint8_t* tag) {
-  uint8_t lb[16];
-  length_block(lb, ctx->aad_len, ctx->data_len);
-  ghash(ctx, ctx->x_val, lb, sizeof lb);
+  absorb_lengths(ctx, ctx->x_val, ctx->aad_len, ctx->data_len);
   SecretArray<16> s;
-  bc::xor_bytes(s.data(), ctx->x_val, ctx->e0_val, ctx->block_size);
+  bc::mixup_bytes(s.data(), ctx->x_val, ctx->e0_val, ctx->block_size);
   std::memcpy(tag, s.data(), tag_len);
 }
 

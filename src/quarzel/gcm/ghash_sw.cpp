@@ -49,7 +49,7 @@ uint64_t gfmul64(uint64_t x, uint64_t y) {
 
 }  // namespace
 
-void ghash128_sw(const uint8_t* h, uint8_t* acc, const uint8_t* data, size_t len) {
+void ghash_update(const uint8_t* h, uint8_t* acc, const uint8_t* data, size_t len) {
   const uint64_t h_hi = load_be64(h), h_lo = load_be64(h + 8);
   uint64_t a_hi = load_be64(acc), a_lo = load_be64(acc + 8);
   uint8_t last[16];
@@ -73,7 +73,7 @@ void ghash128_sw(const uint8_t* h, uint8_t* acc, const uint8_t* data, size_t len
   secure_wipe(last, sizeof last);
 }
 
-void ghash64_sw(const uint8_t* h, uint8_t* acc, const uint8_t* data, size_t len) {
+void ghash64_update(const uint8_t* h, uint8_t* acc, const uint8_t* data, size_t len) {
   const uint64_t hv = load_be64(h);
   uint64_t a = load_be64(acc);
   uint8_t last[8];
@@ -96,7 +96,7 @@ void ghash64_sw(const uint8_t* h, uint8_t* acc, const uint8_t* data, size_t len)
 
 void ghash(const gcm_ctx_t* ctx, uint8_t* acc, const uint8_t* data, size_t len) {
   if (ctx->block_size == 8) {
-    ghash64_sw(ctx->h_val, acc, data, len);
+    ghash64_update(ctx->h_val, acc, data, len);
     return;
   }
 #if QZ_HAVE_AESNI
@@ -105,7 +105,26 @@ void ghash(const gcm_ctx_t* ctx, uint8_t* acc, const uint8_t* data, size_t len) 
     return;
   }
 #endif
-  ghash128_sw(ctx->h_val, acc, data, len);
+  ghash_update(ctx->h_val, acc, data, len);
+}
+
+void len_to_array(uint64_t len, uint8_t* out) {
+  for (int i = 7; i >= 0; --i, len >>= 8) out[i] = static_cast<uint8_t>(len);
+}
+
+void ghash_final(const gcm_ctx_t* ctx, uint8_t* acc, uint64_t first_bytes, uint64_t second_bytes) {
+  uint8_t lb[16];
+  len_to_array(first_bytes * 8, lb);
+  len_to_array(second_bytes * 8, lb + 8);
+  ghash(ctx, acc, lb, sizeof lb);
+}
+
+void ghash64_final(const gcm_ctx_t* ctx, uint8_t* acc, uint64_t first_bytes, uint64_t second_bytes) {
+  uint8_t lb[8];
+  len_to_array(first_bytes * 8, lb);
+  ghash64_update(ctx->h_val, acc, lb, sizeof lb);
+  len_to_array(second_bytes * 8, lb);
+  ghash64_update(ctx->h_val, acc, lb, sizeof lb);
 }
 
 }  // namespace quarzel::gcm

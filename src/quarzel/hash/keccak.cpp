@@ -43,6 +43,82 @@ void extract(const uint64_t* s, size_t pos, uint8_t* out, size_t n) {
   }
 }
 
+// The round steps of FIPS 202 3.2 over lanes a[x + 5y], written out lane by
+// lane and inlined into the permutation, so that the lanes stay in registers.
+
+// theta, rho and pi: b[y + 5((2x + 3y) mod 5)] = ROT(a[x + 5y] ^ D[x], r[x, y]),
+// with D[x] = C[x - 1] ^ ROT(C[x + 1], 1) over the column parities C.
+[[gnu::always_inline]] inline void keccakf1600_Theta_Rho_Pi(const uint64_t* a, uint64_t* b) {
+  using std::rotl;
+  const uint64_t c0 = a[0] ^ a[5] ^ a[10] ^ a[15] ^ a[20];
+  const uint64_t c1 = a[1] ^ a[6] ^ a[11] ^ a[16] ^ a[21];
+  const uint64_t c2 = a[2] ^ a[7] ^ a[12] ^ a[17] ^ a[22];
+  const uint64_t c3 = a[3] ^ a[8] ^ a[13] ^ a[18] ^ a[23];
+  const uint64_t c4 = a[4] ^ a[9] ^ a[14] ^ a[19] ^ a[24];
+  const uint64_t d0 = c4 ^ rotl(c1, 1);
+  const uint64_t d1 = c0 ^ rotl(c2, 1);
+  const uint64_t d2 = c1 ^ rotl(c3, 1);
+  const uint64_t d3 = c2 ^ rotl(c4, 1);
+  const uint64_t d4 = c3 ^ rotl(c0, 1);
+  b[0] = a[0] ^ d0;
+  b[1] = rotl(a[6] ^ d1, 44);
+  b[2] = rotl(a[12] ^ d2, 43);
+  b[3] = rotl(a[18] ^ d3, 21);
+  b[4] = rotl(a[24] ^ d4, 14);
+  b[5] = rotl(a[3] ^ d3, 28);
+  b[6] = rotl(a[9] ^ d4, 20);
+  b[7] = rotl(a[10] ^ d0, 3);
+  b[8] = rotl(a[16] ^ d1, 45);
+  b[9] = rotl(a[22] ^ d2, 61);
+  b[10] = rotl(a[1] ^ d1, 1);
+  b[11] = rotl(a[7] ^ d2, 6);
+  b[12] = rotl(a[13] ^ d3, 25);
+  b[13] = rotl(a[19] ^ d4, 8);
+  b[14] = rotl(a[20] ^ d0, 18);
+  b[15] = rotl(a[4] ^ d4, 27);
+  b[16] = rotl(a[5] ^ d0, 36);
+  b[17] = rotl(a[11] ^ d1, 10);
+  b[18] = rotl(a[17] ^ d2, 15);
+  b[19] = rotl(a[23] ^ d3, 56);
+  b[20] = rotl(a[2] ^ d2, 62);
+  b[21] = rotl(a[8] ^ d3, 55);
+  b[22] = rotl(a[14] ^ d4, 39);
+  b[23] = rotl(a[15] ^ d0, 41);
+  b[24] = rotl(a[21] ^ d1, 2);
+}
+
+// chi, row by row: a[x, y] = b[x, y] ^ (~b[x + 1, y] & b[x + 2, y]).
+[[gnu::always_inline]] inline void keccakf1600_Chi(const uint64_t* b, uint64_t* a) {
+  a[0] = b[0] ^ (~b[1] & b[2]);
+  a[1] = b[1] ^ (~b[2] & b[3]);
+  a[2] = b[2] ^ (~b[3] & b[4]);
+  a[3] = b[3] ^ (~b[4] & b[0]);
+  a[4] = b[4] ^ (~b[0] & b[1]);
+  a[5] = b[5] ^ (~b[6] & b[7]);
+  a[6] = b[6] ^ (~b[7] & b[8]);
+  a[7] = b[7] ^ (~b[8] & b[9]);
+  a[8] = b[8] ^ (~b[9] & b[5]);
+  a[9] = b[9] ^ (~b[5] & b[6]);
+  a[10] = b[10] ^ (~b[11] & b[12]);
+  a[11] = b[11] ^ (~b[12] & b[13]);
+  a[12] = b[12] ^ (~b[13] & b[14]);
+  a[13] = b[13] ^ (~b[14] & b[10]);
+  a[14] = b[14] ^ (~b[10] & b[11]);
+  a[15] = b[15] ^ (~b[16] & b[17]);
+  a[16] = b[16] ^ (~b[17] & b[18]);
+  a[17] = b[17] ^ (~b[18] & b[19]);
+  a[18] = b[18] ^ (~b[19] & b[15]);
+  a[19] = b[19] ^ (~b[15] & b[16]);
+  a[20] = b[20] ^ (~b[21] & b[22]);
+  a[21] = b[21] ^ (~b[22] & b[23]);
+  a[22] = b[22] ^ (~b[23] & b[24]);
+  a[23] = b[23] ^ (~b[24] & b[20]);
+  a[24] = b[24] ^ (~b[20] & b[21]);
+}
+
+// iota: the round constant into lane (0, 0).
+[[gnu::always_inline]] inline void keccakf1600_Iota(uint64_t* a, uint64_t rc) { a[0] ^= rc; }
+
 }  // namespace
 }  // namespace quarzel::hash
 
@@ -50,169 +126,25 @@ using namespace quarzel::hash;
 
 extern "C" {
 
-// Fully unrolled rounds over 25 named lanes (a00 = lane (0,0), a01 = (1,0),
-// ..., a24 = (4,4)); two rounds per iteration ping-pong between the a and e
-// sets so no lane is copied.
+// The lanes are copied in and out one by one (constant indices only), so that
+// the compiler keeps them in registers rather than in a stack array.
 void keccakf1600(uint64_t st[25]) {
-  using std::rotl;
-  uint64_t a00 = st[0], a01 = st[1], a02 = st[2], a03 = st[3], a04 = st[4];
-  uint64_t a05 = st[5], a06 = st[6], a07 = st[7], a08 = st[8], a09 = st[9];
-  uint64_t a10 = st[10], a11 = st[11], a12 = st[12], a13 = st[13], a14 = st[14];
-  uint64_t a15 = st[15], a16 = st[16], a17 = st[17], a18 = st[18], a19 = st[19];
-  uint64_t a20 = st[20], a21 = st[21], a22 = st[22], a23 = st[23], a24 = st[24];
-  uint64_t e00, e01, e02, e03, e04, e05, e06, e07, e08, e09, e10, e11, e12;
-  uint64_t e13, e14, e15, e16, e17, e18, e19, e20, e21, e22, e23, e24;
-  for (int i = 0; i < 24; i += 2) {
-      {
-        const uint64_t c0 = a00 ^ a05 ^ a10 ^ a15 ^ a20;
-        const uint64_t c1 = a01 ^ a06 ^ a11 ^ a16 ^ a21;
-        const uint64_t c2 = a02 ^ a07 ^ a12 ^ a17 ^ a22;
-        const uint64_t c3 = a03 ^ a08 ^ a13 ^ a18 ^ a23;
-        const uint64_t c4 = a04 ^ a09 ^ a14 ^ a19 ^ a24;
-        const uint64_t d0 = c4 ^ rotl(c1, 1);
-        const uint64_t d1 = c0 ^ rotl(c2, 1);
-        const uint64_t d2 = c1 ^ rotl(c3, 1);
-        const uint64_t d3 = c2 ^ rotl(c4, 1);
-        const uint64_t d4 = c3 ^ rotl(c0, 1);
-        {
-          const uint64_t b0 = (a00 ^ d0);
-          const uint64_t b1 = rotl(a06 ^ d1, 44);
-          const uint64_t b2 = rotl(a12 ^ d2, 43);
-          const uint64_t b3 = rotl(a18 ^ d3, 21);
-          const uint64_t b4 = rotl(a24 ^ d4, 14);
-          e00 = b0 ^ (~b1 & b2) ^ kRc[i];
-          e01 = b1 ^ (~b2 & b3);
-          e02 = b2 ^ (~b3 & b4);
-          e03 = b3 ^ (~b4 & b0);
-          e04 = b4 ^ (~b0 & b1);
-        }
-        {
-          const uint64_t b0 = rotl(a03 ^ d3, 28);
-          const uint64_t b1 = rotl(a09 ^ d4, 20);
-          const uint64_t b2 = rotl(a10 ^ d0, 3);
-          const uint64_t b3 = rotl(a16 ^ d1, 45);
-          const uint64_t b4 = rotl(a22 ^ d2, 61);
-          e05 = b0 ^ (~b1 & b2);
-          e06 = b1 ^ (~b2 & b3);
-          e07 = b2 ^ (~b3 & b4);
-          e08 = b3 ^ (~b4 & b0);
-          e09 = b4 ^ (~b0 & b1);
-        }
-        {
-          const uint64_t b0 = rotl(a01 ^ d1, 1);
-          const uint64_t b1 = rotl(a07 ^ d2, 6);
-          const uint64_t b2 = rotl(a13 ^ d3, 25);
-          const uint64_t b3 = rotl(a19 ^ d4, 8);
-          const uint64_t b4 = rotl(a20 ^ d0, 18);
-          e10 = b0 ^ (~b1 & b2);
-          e11 = b1 ^ (~b2 & b3);
-          e12 = b2 ^ (~b3 & b4);
-          e13 = b3 ^ (~b4 & b0);
-          e14 = b4 ^ (~b0 & b1);
-        }
-        {
-          const uint64_t b0 = rotl(a04 ^ d4, 27);
-          const uint64_t b1 = rotl(a05 ^ d0, 36);
-          const uint64_t b2 = rotl(a11 ^ d1, 10);
-          const uint64_t b3 = rotl(a17 ^ d2, 15);
-          const uint64_t b4 = rotl(a23 ^ d3, 56);
-          e15 = b0 ^ (~b1 & b2);
-          e16 = b1 ^ (~b2 & b3);
-          e17 = b2 ^ (~b3 & b4);
-          e18 = b3 ^ (~b4 & b0);
-          e19 = b4 ^ (~b0 & b1);
-        }
-        {
-          const uint64_t b0 = rotl(a02 ^ d2, 62);
-          const uint64_t b1 = rotl(a08 ^ d3, 55);
-          const uint64_t b2 = rotl(a14 ^ d4, 39);
-          const uint64_t b3 = rotl(a15 ^ d0, 41);
-          const uint64_t b4 = rotl(a21 ^ d1, 2);
-          e20 = b0 ^ (~b1 & b2);
-          e21 = b1 ^ (~b2 & b3);
-          e22 = b2 ^ (~b3 & b4);
-          e23 = b3 ^ (~b4 & b0);
-          e24 = b4 ^ (~b0 & b1);
-        }
-      }
-      {
-        const uint64_t c0 = e00 ^ e05 ^ e10 ^ e15 ^ e20;
-        const uint64_t c1 = e01 ^ e06 ^ e11 ^ e16 ^ e21;
-        const uint64_t c2 = e02 ^ e07 ^ e12 ^ e17 ^ e22;
-        const uint64_t c3 = e03 ^ e08 ^ e13 ^ e18 ^ e23;
-        const uint64_t c4 = e04 ^ e09 ^ e14 ^ e19 ^ e24;
-        const uint64_t d0 = c4 ^ rotl(c1, 1);
-        const uint64_t d1 = c0 ^ rotl(c2, 1);
-        const uint64_t d2 = c1 ^ rotl(c3, 1);
-        const uint64_t d3 = c2 ^ rotl(c4, 1);
-        const uint64_t d4 = c3 ^ rotl(c0, 1);
-        {
-          const uint64_t b0 = (e00 ^ d0);
-          const uint64_t b1 = rotl(e06 ^ d1, 44);
-          const uint64_t b2 = rotl(e12 ^ d2, 43);
-          const uint64_t b3 = rotl(e18 ^ d3, 21);
-          const uint64_t b4 = rotl(e24 ^ d4, 14);
-          a00 = b0 ^ (~b1 & b2) ^ kRc[i + 1];
-          a01 = b1 ^ (~b2 & b3);
-          a02 = b2 ^ (~b3 & b4);
-          a03 = b3 ^ (~b4 & b0);
-          a04 = b4 ^ (~b0 & b1);
-        }
-        {
-          const uint64_t b0 = rotl(e03 ^ d3, 28);
-          const uint64_t b1 = rotl(e09 ^ d4, 20);
-          const uint64_t b2 = rotl(e10 ^ d0, 3);
-          const uint64_t b3 = rotl(e16 ^ d1, 45);
-          const uint64_t b4 = rotl(e22 ^ d2, 61);
-          a05 = b0 ^ (~b1 & b2);
-          a06 = b1 ^ (~b2 & b3);
-          a07 = b2 ^ (~b3 & b4);
-          a08 = b3 ^ (~b4 & b0);
-          a09 = b4 ^ (~b0 & b1);
-        }
-        {
-          const uint64_t b0 = rotl(e01 ^ d1, 1);
-          const uint64_t b1 = rotl(e07 ^ d2, 6);
-          const uint64_t b2 = rotl(e13 ^ d3, 25);
-          const uint64_t b3 = rotl(e19 ^ d4, 8);
-          const uint64_t b4 = rotl(e20 ^ d0, 18);
-          a10 = b0 ^ (~b1 & b2);
-          a11 = b1 ^ (~b2 & b3);
-          a12 = b2 ^ (~b3 & b4);
-          a13 = b3 ^ (~b4 & b0);
-          a14 = b4 ^ (~b0 & b1);
-        }
-        {
-          const uint64_t b0 = rotl(e04 ^ d4, 27);
-          const uint64_t b1 = rotl(e05 ^ d0, 36);
-          const uint64_t b2 = rotl(e11 ^ d1, 10);
-          const uint64_t b3 = rotl(e17 ^ d2, 15);
-          const uint64_t b4 = rotl(e23 ^ d3, 56);
-          a15 = b0 ^ (~b1 & b2);
-          a16 = b1 ^ (~b2 & b3);
-          a17 = b2 ^ (~b3 & b4);
-          a18 = b3 ^ (~b4 & b0);
-          a19 = b4 ^ (~b0 & b1);
-        }
-        {
-          const uint64_t b0 = rotl(e02 ^ d2, 62);
-          const uint64_t b1 = rotl(e08 ^ d3, 55);
-          const uint64_t b2 = rotl(e14 ^ d4, 39);
-          const uint64_t b3 = rotl(e15 ^ d0, 41);
-          const uint64_t b4 = rotl(e21 ^ d1, 2);
-          a20 = b0 ^ (~b1 & b2);
-          a21 = b1 ^ (~b2 & b3);
-          a22 = b2 ^ (~b3 & b4);
-          a23 = b3 ^ (~b4 & b0);
-          a24 = b4 ^ (~b0 & b1);
-        }
-      }
+  uint64_t a[25] = {st[0], st[1], st[2], st[3], st[4],
+                    st[5], st[6], st[7], st[8], st[9],
+                    st[10], st[11], st[12], st[13], st[14],
+                    st[15], st[16], st[17], st[18], st[19],
+                    st[20], st[21], st[22], st[23], st[24]};
+  uint64_t b[25];
+  for (int i = 0; i < 24; ++i) {
+    keccakf1600_Theta_Rho_Pi(a, b);
+    keccakf1600_Chi(b, a);
+    keccakf1600_Iota(a, kRc[i]);
   }
-  st[0] = a00, st[1] = a01, st[2] = a02, st[3] = a03, st[4] = a04;
-  st[5] = a05, st[6] = a06, st[7] = a07, st[8] = a08, st[9] = a09;
-  st[10] = a10, st[11] = a11, st[12] = a12, st[13] = a13, st[14] = a14;
-  st[15] = a15, st[16] = a16, st[17] = a17, st[18] = a18, st[19] = a19;
-  st[20] = a20, st[21] = a21, st[22] = a22, st[23] = a23, st[24] = a24;
+  st[0] = a[0], st[1] = a[1], st[2] = a[2], st[3] = a[3], st[4] = a[4];
+  st[5] = a[5], st[6] = a[6], st[7] = a[7], st[8] = a[8], st[9] = a[9];
+  st[10] = a[10], st[11] = a[11], st[12] = a[12], st[13] = a[13], st[14] = a[14];
+  st[15] = a[15], st[16] = a[16], st[17] = a[17], st[18] = a[18], st[19] = a[19];
+  st[20] = a[20], st[21] = a[21], st[22] = a[22], st[23] = a[23], st[24] = a[24];
 }
 
 void sha3_init(sha3_ctx_t* ctx, uint32_t rate, uint8_t sfx) {

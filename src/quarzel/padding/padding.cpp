@@ -30,10 +30,6 @@ void write_fill(cipher_padding_t padding, uint8_t* out, uint32_t fill, uint8_t l
                 const uint8_t* random) {
   if (fill == 0) return;
   switch (padding) {
-    case CIPHER_PADDING_PKCS_7:
-    case CIPHER_PADDING_PKCS_5:
-      std::memset(out, static_cast<int>(fill), fill);
-      break;
     case CIPHER_PADDING_ANSI_X9_23:
       std::memset(out, 0, fill - 1);
       out[fill - 1] = static_cast<uint8_t>(fill);
@@ -58,16 +54,42 @@ void write_fill(cipher_padding_t padding, uint8_t* out, uint32_t fill, uint8_t l
   }
 }
 
-}  // namespace
-}  // namespace quarzel::padding
+// Room for out_len output bytes: 0 when data_out can take them; otherwise the
+// failure, with the needed length written back when the capacity is short.
+quarzel_ret_t claim_output(uint32_t out_len, uint32_t* data_out_len, const uint8_t* data_out) {
+  if (data_out_len == nullptr) return pad_err(kFn, QZ_PAD_R_NULL);
+  if (*data_out_len < out_len) {  // also the length query with no buffer
+    *data_out_len = out_len;
+    return pad_err(kFn, QZ_PAD_R_OUT_SMALL);
+  }
+  if (data_out == nullptr) return pad_err(kFn, QZ_PAD_R_NULL);
+  return 0;
+}
 
-extern "C" quarzel_ret_t blockcipher_padding(cipher_padding_t padding, uint32_t block_size,
-                                             uint32_t data_in_len, const uint8_t* data_in,
-                                             uint32_t* data_out_len, uint8_t* data_out) {
-  using namespace quarzel::padding;
-  if (data_in_len != 0 && data_in == nullptr) return pad_err(kFn, QZ_PAD_R_NULL);
-  if (quarzel_ret_t ret = check_method(kFn, padding, block_size); ret != 0) return ret;
+// PKCS #7 (RFC 5652 6.3): 1 to B bytes, each of the fill length.
+quarzel_ret_t blockcipher_padding_pkcs_7(uint32_t block_size, uint32_t data_in_len, const uint8_t* data_in,
+                                         uint32_t* data_out_len, uint8_t* data_out) {
+  const uint32_t fill = block_size - data_in_len % block_size;
+  if (data_in_len > UINT32_MAX - fill) return pad_err(kFn, QZ_PAD_R_SHAPE);
+  const uint32_t out_len = data_in_len + fill;
+  if (quarzel_ret_t ret = claim_output(out_len, data_out_len, data_out); ret != 0) return ret;
+  // memmove: padding in place (data_out == data_in) is allowed.
+  if (data_in_len != 0 && data_out != data_in) std::memmove(data_out, data_in, data_in_len);
+  std::memset(data_out + data_in_len, static_cast<int>(fill), fill);
+  *data_out_len = out_len;
+  return 0;
+}
 
+// PKCS #5 (RFC 8018 6.1.1): the PKCS #7 fill, defined for 8-byte blocks only.
+quarzel_ret_t blockcipher_padding_pkcs_5(uint32_t block_size, uint32_t data_in_len, const uint8_t* data_in,
+                                         uint32_t* data_out_len, uint8_t* data_out) {
+  if (block_size != 8) return pad_err(kFn, QZ_PAD_R_SHAPE);
+  return blockcipher_padding_pkcs_7(block_size, data_in_len, data_in, data_out_len, data_out);
+}
+
+// Every method but the PKCS ones.
+quarzel_ret_t blockcipher_padding_general(cipher_padding_t padding, uint32_t block_size, uint32_t data_in_len,
+                                          const uint8_t* data_in, uint32_t* data_out_len, uint8_t* data_out) {
   const uint32_t fill = fill_length(padding, block_size, data_in_len % block_size);
   const uint64_t total = uint64_t{data_in_len} + fill;
   if (total > UINT32_MAX) return pad_err(kFn, QZ_PAD_R_SHAPE);
@@ -76,12 +98,7 @@ extern "C" quarzel_ret_t blockcipher_padding(cipher_padding_t padding, uint32_t 
     if (data_out_len != nullptr) *data_out_len = 0;
     return 0;
   }
-  if (data_out_len == nullptr) return pad_err(kFn, QZ_PAD_R_NULL);
-  if (*data_out_len < out_len) {  // also the length query with no buffer
-    *data_out_len = out_len;
-    return pad_err(kFn, QZ_PAD_R_OUT_SMALL);
-  }
-  if (data_out == nullptr) return pad_err(kFn, QZ_PAD_R_NULL);
+  if (quarzel_ret_t ret = claim_output(out_len, data_out_len, data_out); ret != 0) return ret;
 
   // Draw the random fill before anything is written, so that a failing source
   // leaves the output untouched.
@@ -105,4 +122,23 @@ extern "C" quarzel_ret_t blockcipher_padding(cipher_padding_t padding, uint32_t 
   }
   *data_out_len = out_len;
   return 0;
+}
+
+}  // namespace
+}  // namespace quarzel::padding
+
+extern "C" quarzel_ret_t blockcipher_padding(cipher_padding_t padding, uint32_t block_size,
+                                             uint32_t data_in_len, const uint8_t* data_in,
+                                             uint32_t* data_out_len, uint8_t* data_out) {
+  using namespace quarzel::padding;
+  if (data_in_len != 0 && data_in == nullptr) return pad_err(kFn, QZ_PAD_R_NULL);
+  if (quarzel_ret_t ret = check_method(kFn, padding, block_size); ret != 0) return ret;
+  switch (padding) {
+    case CIPHER_PADDING_PKCS_7:
+      return blockcipher_padding_pkcs_7(block_size, data_in_len, data_in, data_out_len, data_out);
+    case CIPHER_PADDING_PKCS_5:
+      return blockcipher_padding_pkcs_5(block_size, data_in_len, data_in, data_out_len, data_out);
+    default:
+      return blockcipher_padding_general(padding, block_size, data_in_len, data_in, data_out_len, data_out);
+  }
 }

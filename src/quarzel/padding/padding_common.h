@@ -18,12 +18,12 @@ inline constexpr uint32_t kIso97971_3LengthBytes = 5;
 }
 
 // Block size and method checks common to both directions; 0 when accepted.
+// PKCS #5's own block size is checked by its routines.
 [[nodiscard]] constexpr quarzel_ret_t check_method(uint32_t func, cipher_padding_t padding,
                                                    uint32_t block_size) {
   if (block_size < kMinBlock || block_size > kMaxBlock) return pad_err(func, QZ_PAD_R_SHAPE);
   if (padding == CIPHER_PADDING_UNDEFINED || padding > CIPHER_PADDING_TBC)
     return pad_err(func, QZ_PAD_R_METHOD);
-  if (padding == CIPHER_PADDING_PKCS_5 && block_size != 8) return pad_err(func, QZ_PAD_R_SHAPE);
   if (padding == CIPHER_PADDING_ISO_97971_3 && block_size < kIso97971_3LengthBytes)
     return pad_err(func, QZ_PAD_R_SHAPE);
   return 0;

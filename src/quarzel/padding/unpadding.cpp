@@ -48,7 +48,7 @@ Verdict check_length_byte(cipher_padding_t padding, const uint8_t* blk, uint32_t
   for (uint32_t d = 1; d < block; ++d) {
     const uint32_t in_fill = ct::lt<uint32_t>(d, k);
     const uint32_t b = blk[block - 1 - d];
-    if (padding == CIPHER_PADDING_PKCS_7 || padding == CIPHER_PADDING_PKCS_5)
+    if (padding == CIPHER_PADDING_PKCS_7)
       good &= ~in_fill | ct::eq<uint32_t>(b, k);
     else if (padding == CIPHER_PADDING_ANSI_X9_23)
       good &= ~in_fill | ct::is_zero<uint32_t>(b);
@@ -130,9 +130,47 @@ Verdict check_fill(cipher_padding_t padding, const uint8_t* data, uint32_t block
       return check_iso97971_3(data, block, n);
     case CIPHER_PADDING_TBC:
       return check_tbc(data, block, n);
-    default:  // PKCS_7, PKCS_5, ANSI_X9_23, ISO_10126
+    default:  // ANSI_X9_23, ISO_10126
       return check_length_byte(padding, last, block, n);
   }
+}
+
+// Writes the data that a verdict names, or fails: bad padding, or the needed
+// length written back when the capacity is short.
+quarzel_ret_t deliver(const Verdict& v, const uint8_t* data_in, uint32_t* data_out_len, uint8_t* data_out) {
+  if (v.good != ~0u) return pad_err(kFn, QZ_PAD_R_BAD);
+  if (*data_out_len < v.len) {
+    *data_out_len = v.len;
+    return pad_err(kFn, QZ_PAD_R_OUT_SMALL);
+  }
+  if (v.len != 0) {
+    if (data_out == nullptr) return pad_err(kFn, QZ_PAD_R_NULL);
+    std::memmove(data_out, data_in + v.offset, v.len);  // in place allowed
+  }
+  *data_out_len = v.len;
+  return 0;
+}
+
+// PKCS #7 (RFC 5652 6.3): the last byte k is 1 to B and the last k bytes all
+// equal k. The input is whole blocks, at least one.
+quarzel_ret_t blockcipher_unpadding_pkcs_7(uint32_t block_size, uint32_t data_in_len, const uint8_t* data_in,
+                                           uint32_t* data_out_len, uint8_t* data_out) {
+  const Verdict v =
+      check_length_byte(CIPHER_PADDING_PKCS_7, data_in + data_in_len - block_size, block_size, data_in_len);
+  return deliver(v, data_in, data_out_len, data_out);
+}
+
+// PKCS #5 (RFC 8018 6.1.2): the PKCS #7 check, for 8-byte blocks only.
+quarzel_ret_t blockcipher_unpadding_pkcs_5(uint32_t block_size, uint32_t data_in_len, const uint8_t* data_in,
+                                           uint32_t* data_out_len, uint8_t* data_out) {
+  if (block_size != 8) return pad_err(kFn, QZ_PAD_R_SHAPE);
+  return blockcipher_unpadding_pkcs_7(block_size, data_in_len, data_in, data_out_len, data_out);
+}
+
+// Every method but the PKCS ones.
+quarzel_ret_t blockcipher_unpadding_general(cipher_padding_t padding, uint32_t block_size, uint32_t data_in_len,
+                                            const uint8_t* data_in, uint32_t* data_out_len, uint8_t* data_out) {
+  return deliver(check_fill(padding, data_in, block_size, data_in_len), data_in, data_out_len, data_out);
 }
 
 }  // namespace
@@ -147,16 +185,12 @@ extern "C" quarzel_ret_t blockcipher_unpadding(cipher_padding_t padding, uint32_
   if (data_in_len < block_size || data_in_len % block_size != 0)
     return pad_err(kFn, QZ_PAD_R_SHAPE);
 
-  const Verdict v = check_fill(padding, data_in, block_size, data_in_len);
-  if (v.good != ~0u) return pad_err(kFn, QZ_PAD_R_BAD);
-  if (*data_out_len < v.len) {
-    *data_out_len = v.len;
-    return pad_err(kFn, QZ_PAD_R_OUT_SMALL);
+  switch (padding) {
+    case CIPHER_PADDING_PKCS_7:
+      return blockcipher_unpadding_pkcs_7(block_size, data_in_len, data_in, data_out_len, data_out);
+    case CIPHER_PADDING_PKCS_5:
+      return blockcipher_unpadding_pkcs_5(block_size, data_in_len, data_in, data_out_len, data_out);
+    default:
+      return blockcipher_unpadding_general(padding, block_size, data_in_len, data_in, data_out_len, data_out);
   }
-  if (v.len != 0) {
-    if (data_out == nullptr) return pad_err(kFn, QZ_PAD_R_NULL);
-    std::memmove(data_out, data_in + v.offset, v.len);  // in place allowed
-  }
-  *data_out_len = v.len;
-  return 0;
 }

@@ -31,10 +31,10 @@ TEST(AesCore, Fips197AppendixC) {
     const auto pt = zt::unhex(kAppendixCPlain);
     uint8_t rk[CIPHER_ROUND_KEY_SIZE];
     uint8_t out[16];
-    ASSERT_EQ(aes_key_expansion(2, static_cast<uint32_t>(key.size()), key.data(), rk), 0);
-    ASSERT_EQ(aes_encrypt(0, static_cast<uint32_t>(key.size()), pt.data(), rk, out), 0);
+    ASSERT_EQ(aes_algo_key_expansion(2, static_cast<uint32_t>(key.size()), key.data(), rk), 0);
+    ASSERT_EQ(aes_algo_encrypt(0, static_cast<uint32_t>(key.size()), pt.data(), rk, out), 0);
     EXPECT_EQ(zt::hex(out, 16), c.ct) << c.key;
-    ASSERT_EQ(aes_decrypt(1, static_cast<uint32_t>(key.size()), out, rk, out), 0);  // in place
+    ASSERT_EQ(aes_algo_decrypt(1, static_cast<uint32_t>(key.size()), out, rk, out), 0);  // in place
     EXPECT_EQ(zt::hex(out, 16), kAppendixCPlain);
   }
 }
@@ -43,7 +43,7 @@ TEST(AesCore, Fips197AppendixC) {
 TEST(AesCore, KeyExpansionMatchesAppendixA) {
   const auto key = zt::unhex("2b7e151628aed2a6abf7158809cf4f3c");
   uint8_t rk[CIPHER_ROUND_KEY_SIZE];
-  aes_key_expansion(2, 16, key.data(), rk);
+  aes_algo_key_expansion(2, 16, key.data(), rk);
   EXPECT_EQ(zt::hex(rk + 160, 16), "d014f9a8c9ee2589e13f0cc8b6630ca6");
   // Round keys 0 and Nr of the inverse schedule are the forward ones.
   EXPECT_EQ(std::memcmp(rk + 240, rk, 16), 0);
@@ -61,8 +61,8 @@ TEST(AesCore, MatchesOpenSsl) {
       for (auto& b : key) b = static_cast<uint8_t>(rng());
       for (auto& b : block) b = static_cast<uint8_t>(rng());
       uint8_t rk[CIPHER_ROUND_KEY_SIZE];
-      aes_key_expansion(2, key_len, key, rk);
-      aes_encrypt(0, key_len, block, rk, ours);
+      aes_algo_key_expansion(2, key_len, key, rk);
+      aes_algo_encrypt(0, key_len, block, rk, ours);
       EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
       int n = 0;
       ASSERT_EQ(EVP_EncryptInit_ex(ctx, cipher, nullptr, key, nullptr), 1);

@@ -87,7 +87,7 @@ TEST_P(Sp80038a, ContextRecordsThePathChosen) {
             0u);
   EXPECT_EQ(ctx.accel, static_cast<uint32_t>(expected_accel()));
   // The fast path binds its own one-block routine.
-  EXPECT_EQ(ctx.fp_algo_calc == &aes_encrypt, GetParam() == zt::Path::kPortable);
+  EXPECT_EQ(ctx.fp_algo_calc == &aes_algo_encrypt, GetParam() == zt::Path::kPortable);
 }
 
 ZT_INSTANTIATE_PATHS(Sp80038a);

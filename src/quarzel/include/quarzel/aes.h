@@ -20,13 +20,15 @@ inline constexpr uint32_t CIPHER_ROUND_KEY_SIZE = 480;
 
 extern "C" {
 
-// One block per call; `flag_final` is accepted for the block-routine signature
-// and ignored. `in` and `out` may alias. Always 0.
-core_ret_t aes_key_expansion(uint32_t dir, uint32_t key_len, const uint8_t* key, uint8_t* round_key);
-core_ret_t aes_encrypt(uint32_t flag_final, uint32_t key_len, const uint8_t* in, const uint8_t* round_key,
-                       uint8_t* out);
-core_ret_t aes_decrypt(uint32_t flag_final, uint32_t key_len, const uint8_t* in, const uint8_t* round_key,
-                       uint8_t* out);
+// The portable table routines; the block-cipher and GCM layers bind these or
+// the AES-NI ones once, at key set-up. One block per call; `flag_final` is
+// accepted for the block-routine signature and ignored. `in` and `out` may
+// alias. Always 0.
+core_ret_t aes_algo_key_expansion(uint32_t dir, uint32_t key_len, const uint8_t* key, uint8_t* round_key);
+core_ret_t aes_algo_encrypt(uint32_t flag_final, uint32_t key_len, const uint8_t* in,
+                            const uint8_t* round_key, uint8_t* out);
+core_ret_t aes_algo_decrypt(uint32_t flag_final, uint32_t key_len, const uint8_t* in,
+                            const uint8_t* round_key, uint8_t* out);
 
 }  // extern "C"
 
