@@ -112,8 +112,6 @@ class SlotLock {
 
 // Frees every device session slot (device finalisation).
 void close_all_sessions();
-// Sets the cached HSM information from a record; 0.
-[[nodiscard]] uint32_t refresh_hsm_info(const HSM_ADMIN_CFG& cfg);
 
 // Read-modify-write of a record under its file's writer lock, so that no
 // other process's or thread's update falls between the read and the write
