@@ -233,7 +233,7 @@ uint32_t update_token_cfg(const char* id, CfgEdit<TKN_USER_CFG> edit, void* ctx)
   if (!write) return rc;
   Text t;
   if (!token_text(*cfg.get(), &t)) return SWD_ERR_PATH_LONG;
-  token_file_written();  // whether or not the write succeeds
+  const TokenFileChange change;
   if (lock.write(t.data(), t.size(), OXLU_PERM_SECRET) != OXLU_OK) return SWD_ERR_TKN_CFG;
   return rc;
 }
@@ -510,7 +510,7 @@ extern "C" uint32_t _swdev_SetTokenUserCFG(const char* pTknID, const TKN_USER_CF
   Text t;
   if (!token_text(*pTknUsrCFG, &t)) return SWD_ERR_PATH_LONG;
   if (ensure_dir(dir, SWD_ERR_TKN_CFG) != 0) return SWD_ERR_TKN_CFG;
-  token_file_written();  // whether or not the write succeeds
+  const TokenFileChange change;
   if (oxlu_write_file_atomic(file, t.data(), t.size(), OXLU_PERM_SECRET) != OXLU_OK) return SWD_ERR_TKN_CFG;
   return 0;
 }

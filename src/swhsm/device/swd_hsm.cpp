@@ -259,9 +259,11 @@ extern "C" uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* TknI
       char dir[SWD_PATH_LEN], file[SWD_PATH_LEN];
       if ((rc = compose_path(dir, "%s%s%s", g_hsmAdminPath, "SwHsm/", idz)) != 0) return rc;
       if ((rc = compose_path(file, "%s%s%s/%s", g_hsmAdminPath, "SwHsm/", idz, "TknUser.cfg")) != 0) return rc;
-      token_file_written();
-      (void)remove_safe(file);  // a token file left behind is ignored once the list drops it
-      if (cross_rmdir(dir) != 0) std::perror(dir);
+      {
+        const TokenFileChange change;
+        (void)remove_safe(file);  // a token file left behind is ignored once the list drops it
+        if (cross_rmdir(dir) != 0) std::perror(dir);
+      }
     }
     std::memset(list.TknId[i], 0, 16);
     std::memset(list.TknLabel[i], 0, 32);
