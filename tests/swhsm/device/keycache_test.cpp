@@ -178,6 +178,29 @@ TEST_F(KeyCache, FileChangedByHandIsReadOnceATokenFileWriteFollows) {
   EXPECT_NE(now, before);
 }
 
+// A writer of a token file that died in the middle of its write leaves the
+// stamp unsteady: from then on every use checks the file, and a change by
+// hand is read at once.
+TEST_F(KeyCache, WriterKilledMidWriteLeavesEveryUseChecked) {
+  const Bytes before = mac_key();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    swhsm::testing::start_token_file_change_and_never_end();
+    _exit(0);
+  }
+  int st = -1;
+  ASSERT_EQ(waitpid(pid, &st, 0), pid);
+  ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  EXPECT_EQ(mac_key(), before);
+  const std::filesystem::path file = std::filesystem::path("./SwHsm") / id_ / "TknUser.cfg";
+  const TKN_USER_CFG cfg = token_cfg(id_);
+  ASSERT_TRUE(std::filesystem::remove(file));
+  uint8_t k[32] = {};
+  EXPECT_NE(GetTknMacKey(s_, k), 0u);
+  ASSERT_EQ(_swdev_SetTokenUserCFG(id_.c_str(), &cfg), 0u);
+  EXPECT_EQ(mac_key(), before);
+}
+
 // Without the shared stamp (its file cannot be made: a directory stands in
 // its place) every use checks the file, a change by hand included.
 TEST_F(KeyCache, WithoutTheStampEveryUseChecksTheFile) {
