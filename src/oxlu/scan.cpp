@@ -3,17 +3,14 @@
 
 #include <cstring>
 
-namespace {
+namespace oxlu {
 
-// Start of the value when `buffer` starts with `keyword`, else null.
 const char* value_after(const char* buffer, const char* keyword) {
   if (buffer == nullptr || keyword == nullptr || keyword[0] == '\0') return nullptr;
   const size_t k = std::strlen(keyword);
   return std::strncmp(buffer, keyword, k) == 0 ? buffer + k : nullptr;
 }
 
-// atoi-style decimal: blanks, an optional sign, digits. Saturates at the
-// 64-bit range instead of overflowing; callers truncate to their width.
 int64_t parse_decimal(const char* s) {
   while (*s == ' ' || *s == '\t' || *s == '\n' || *s == '\v' || *s == '\f' || *s == '\r') ++s;
   bool neg = false;
@@ -27,7 +24,10 @@ int64_t parse_decimal(const char* s) {
   return neg ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
 }
 
-}  // namespace
+}  // namespace oxlu
+
+using oxlu::parse_decimal;
+using oxlu::value_after;
 
 extern "C" int scan_char(const char* buffer, const char* keyword, uint8_t* target, size_t targetSize) {
   const char* v = value_after(buffer, keyword);

@@ -8,20 +8,6 @@ namespace {
 
 constexpr uint32_t kWrappedKeyArea = 256;
 
-// AES cipher types 1, 2 and 3 to the object's key algorithm.
-uint8_t aes_algo(uint8_t cipher_type) {
-  switch (cipher_type) {
-    case 1:
-      return VRK_KEY_AES128;
-    case 2:
-      return VRK_KEY_AES192;
-    case 3:
-      return VRK_KEY_AES256;
-    default:
-      return VRK_KEY_NONE;
-  }
-}
-
 }  // namespace
 
 extern "C" {
@@ -32,7 +18,7 @@ VRK_RV VRK_GenerateKey(VRK_HANDLE hSession, VRK_UCHAR AESCipherType, VRK_UCHAR_P
   const SessionRef held(hSession);
   if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
   if (pKeyObject == nullptr || pKeyObjectLength == nullptr) return VRK_ERR_ARGUMENTS;
-  const uint8_t algo = aes_algo(AESCipherType);
+  const uint8_t algo = key_algo_in(AESCipherType, VRK_KEY_AES128, VRK_KEY_AES256);
   if (algo == VRK_KEY_NONE) return VRK_ERR_ARGUMENTS;
   quarzel::SecretBuffer key(kWrappedKeyArea);
   uint32_t key_len = kWrappedKeyArea;  // capacity in, context length out

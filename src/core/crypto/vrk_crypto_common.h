@@ -5,6 +5,7 @@
 
 #include "crypto/ca_internal.h"
 #include "quarzel/secure.h"
+#include "zeb/object_layers.h"
 
 namespace zeb::core {
 
@@ -20,6 +21,15 @@ template <class Fn>
   const SessionRef held(hSession);
   if (int rv = token_user(held, &s); rv != VRK_OK) return rv;
   return fn(s->CaCtx);
+}
+
+// The key algorithm of a generated key (SwObj_GetObjKeyAlgo of `input`),
+// if it lies in [first, last]; else VRK_KEY_NONE. The mapping takes every
+// kind of input, so that a cipher type is not taken for a curve id.
+[[nodiscard]] inline uint8_t key_algo_in(uint32_t input, uint8_t first, uint8_t last) noexcept {
+  uint8_t algo = VRK_KEY_NONE;
+  if (SwObj_GetObjKeyAlgo(input, &algo) != VRK_OK || algo < first || algo > last) return VRK_KEY_NONE;
+  return algo;
 }
 
 // Key families by object kind and key algorithm.

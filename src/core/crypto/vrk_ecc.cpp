@@ -10,24 +10,6 @@ namespace {
 constexpr uint32_t kPrivContextCap = 76;
 constexpr uint32_t kPubContextCap = 144;
 
-// Curve (ecc_crv_t) to the object's key algorithm; none for other curves.
-struct CurveAlgo {
-  uint8_t curve;
-  uint8_t algo;
-};
-constexpr CurveAlgo kCurveAlgos[] = {
-    {18, VRK_KEY_EC_NIST256},   {19, VRK_KEY_EC_NIST384},   {20, VRK_KEY_EC_NIST521},
-    {32, VRK_KEY_EC_SECP192K1}, {33, VRK_KEY_EC_SECP224K1}, {34, VRK_KEY_EC_SECP256K1},
-    {67, VRK_KEY_EC_BP256R1},   {69, VRK_KEY_EC_BP384R1},   {70, VRK_KEY_EC_BP512R1},
-};
-
-uint8_t curve_algo(uint8_t curve) {
-  for (const CurveAlgo& c : kCurveAlgos) {
-    if (c.curve == curve) return c.algo;
-  }
-  return VRK_KEY_NONE;
-}
-
 // Loads a key object for an EC call; a refused object is 6.
 template <class Fn>
 int with_key(VRK_HANDLE hSession, const uint8_t* obj, uint32_t len, KeyKind kind, Fn fn) {
@@ -54,7 +36,7 @@ VRK_RV VRK_ECGenerateKeyPair(VRK_HANDLE hSession, VRK_UCHAR EccCurveType, VRK_UC
     return VRK_ERR_ARGUMENTS;
   }
   // A curve without a key algorithm is refused before any key is made.
-  const uint8_t algo = curve_algo(EccCurveType);
+  const uint8_t algo = key_algo_in(EccCurveType, VRK_KEY_EC_NIST256, VRK_KEY_EC_BP512R1);
   if (algo == VRK_KEY_NONE) return VRK_ERR_KEY_ALGO;
   quarzel::SecretBuffer priv(kPrivContextCap);
   quarzel::SecretBuffer pub(kPubContextCap);

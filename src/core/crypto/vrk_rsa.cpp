@@ -11,21 +11,6 @@ namespace {
 constexpr uint32_t kPrivContextCap = 2856;
 constexpr uint32_t kPubContextCap = 1040;
 
-uint8_t rsa_algo(uint32_t bits) {
-  switch (bits) {
-    case 1024:
-      return VRK_KEY_RSA1024;
-    case 2048:
-      return VRK_KEY_RSA2048;
-    case 3072:
-      return VRK_KEY_RSA3072;
-    case 4096:
-      return VRK_KEY_RSA4096;
-    default:
-      return VRK_KEY_NONE;
-  }
-}
-
 // Loads a key object for an RSA call; a refused object is `device_failure`
 // (6, or the device's own code).
 template <class Fn>
@@ -54,7 +39,7 @@ VRK_RV VRK_RSAGenerateKeyPair(VRK_HANDLE hSession, VRK_UINT32 ulRsaModuleSize, V
       pu32PubKeyObjectLength == nullptr) {
     return VRK_ERR_ARGUMENTS;
   }
-  const uint8_t algo = rsa_algo(ulRsaModuleSize);
+  const uint8_t algo = key_algo_in(ulRsaModuleSize, VRK_KEY_RSA1024, VRK_KEY_RSA4096);
   if (algo == VRK_KEY_NONE) return VRK_ERR_FAILED;
   quarzel::SecretBuffer priv(kPrivContextCap);
   quarzel::SecretBuffer pub(kPubContextCap);

@@ -54,16 +54,23 @@ void SwObj_SetObjMeta(uint8_t ObjMac, uint8_t ObjEnc, const uint8_t* pTknId, con
 
 extern "C" {
 
-VRK_RV VRK_GetObjKeyAlgo(VRK_UINT32 u32KeyAlgo, VRK_UINT32_PTR pu32ObjKeyAlgo) {
-  if (pu32ObjKeyAlgo == nullptr) return VRK_ERR_ARGUMENTS;
+uint32_t SwObj_GetObjKeyAlgo(uint32_t u32KeyAlgo, uint8_t* pObjKeyAlgo) {
   for (const auto& m : kKeyAlgos) {
     if (m.input == u32KeyAlgo) {
-      *pu32ObjKeyAlgo = m.algo;
+      *pObjKeyAlgo = m.algo;
       return VRK_OK;
     }
   }
-  *pu32ObjKeyAlgo = VRK_KEY_NONE;
+  *pObjKeyAlgo = VRK_KEY_NONE;
   return VRK_ERR_KEY_ALGO;
+}
+
+VRK_RV VRK_GetObjKeyAlgo(VRK_UINT32 u32KeyAlgo, VRK_UINT32_PTR pu32ObjKeyAlgo) {
+  if (pu32ObjKeyAlgo == nullptr) return VRK_ERR_ARGUMENTS;
+  uint8_t algo = VRK_KEY_NONE;
+  const uint32_t rv = SwObj_GetObjKeyAlgo(u32KeyAlgo, &algo);
+  *pu32ObjKeyAlgo = algo;
+  return static_cast<int>(rv);
 }
 
 VRK_RV VRK_AllocObject(VRK_UINT32 u32ContextLen, VRK_UCHAR_PTR* pObject) {

@@ -83,30 +83,18 @@ int hand_out(const uint8_t* obj, uint32_t len, uint8_t* dst, uint32_t* cap) {
   return VRK_OK;
 }
 
-enum class Match { Id, Label, Both };
-
-int find_in_list(VRK_HANDLE hSession, uint8_t type, uint8_t algo, const uint8_t* id, const uint8_t* label, Match how,
-                 uint32_t* pIndex) {
+// Loads the session's token object list and runs a search over it; a list
+// that cannot be loaded is 6.
+template <class Search>
+int with_list(VRK_HANDLE hSession, uint32_t* pIndex, Search search) {
+  const SessionRef held(hSession);
+  if (!held) return VRK_ERR_SESSION_HANDLE;
   if (pIndex == nullptr) return VRK_ERR_ARGUMENTS;
-  uint8_t want_id[VRK_ID_LEN], want_label[VRK_LABEL_LEN];
-  copy_field(want_id, id, sizeof want_id);
-  copy_field(want_label, label, sizeof want_label);
   ObjBuf buf;
   if (!buf.reset(sizeof(VRK_SEOBJ_LIST))) return VRK_ERR_FAILED;
   auto* list = reinterpret_cast<VRK_SEOBJ_LIST*>(buf.data());
   if (SwStore_LoadList(hSession, list) != VRK_OK) return VRK_ERR_FAILED;
-  for (const STO_SEOBJ& e : list->seobj_array) {
-    if (e.ObjIndex == ZEB_OBJ_NO_EXTENSION || e.ObjType != type || e.ObjKeyAlgo != algo) continue;
-    if (e.ObjIndex == 0 && e.ObjId[0] == 0) continue;  // a free entry
-    const bool id_ok = how == Match::Label || std::memcmp(e.ObjId, want_id, sizeof want_id) == 0;
-    const bool label_ok = how == Match::Id || std::memcmp(e.ObjLabel, want_label, sizeof want_label) == 0;
-    if (id_ok && label_ok) {
-      *pIndex = e.ObjIndex;
-      return VRK_OK;
-    }
-  }
-  *pIndex = ZEB_OBJ_NO_EXTENSION;
-  return how == Match::Both ? 0 : static_cast<int>(VRK_ERR_FAILED);
+  return static_cast<int>(search(list));
 }
 
 }  // namespace
@@ -255,23 +243,23 @@ VRK_RV VRK_GetObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_P
 
 VRK_RV VRK_FindObjectsID(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectID,
                          VRK_UINT32_PTR pu32ObjectIndex) {
-  const SessionRef held(hSession);
-  if (!held) return VRK_ERR_SESSION_HANDLE;
-  return find_in_list(hSession, ObjType, ObjKeyAlgo, pObjectID, nullptr, Match::Id, pu32ObjectIndex);
+  return with_list(hSession, pu32ObjectIndex, [&](const VRK_SEOBJ_LIST* list) {
+    return SwStore_FindObjectsID(list, ObjType, ObjKeyAlgo, pObjectID, pu32ObjectIndex);
+  });
 }
 
 VRK_RV VRK_FindObjectsLabel(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectLabel,
                             VRK_UINT32_PTR pu32ObjectIndex) {
-  const SessionRef held(hSession);
-  if (!held) return VRK_ERR_SESSION_HANDLE;
-  return find_in_list(hSession, ObjType, ObjKeyAlgo, nullptr, pObjectLabel, Match::Label, pu32ObjectIndex);
+  return with_list(hSession, pu32ObjectIndex, [&](const VRK_SEOBJ_LIST* list) {
+    return SwStore_FindObjectsLabel(list, ObjType, ObjKeyAlgo, pObjectLabel, pu32ObjectIndex);
+  });
 }
 
 VRK_RV VRK_FindObjects(VRK_HANDLE hSession, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UCHAR_PTR pObjectID,
                        VRK_UCHAR_PTR pObjectLabel, VRK_UINT32_PTR pu32ObjectIndex) {
-  const SessionRef held(hSession);
-  if (!held) return VRK_ERR_SESSION_HANDLE;
-  return find_in_list(hSession, ObjType, ObjKeyAlgo, pObjectID, pObjectLabel, Match::Both, pu32ObjectIndex);
+  return with_list(hSession, pu32ObjectIndex, [&](const VRK_SEOBJ_LIST* list) {
+    return SwStore_FindObjects(list, ObjType, ObjKeyAlgo, pObjectID, pObjectLabel, pu32ObjectIndex);
+  });
 }
 
 VRK_RV VRK_ImportTknObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pImportObject, VRK_UINT32 u32ImportObjectLen,

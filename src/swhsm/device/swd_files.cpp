@@ -106,21 +106,21 @@ uint32_t token_paths(const char* id, char (&dir)[SWD_PATH_LEN], char (&file)[SWD
 void parse_admin(const quarzel::SecretBytes& text, HSM_ADMIN_CFG* out) {
   Wiped<HSM_ADMIN_CFG> c;
   for_lines(text, 8192, [&](const char* l) {
-    sw_scan_char(l, "Pin=", c.Pin, 32);
-    sw_scan_uint32(l, "PinLen=", &c.u32PinLen);
-    sw_scan_char(l, "Sn=", c.HsmSn, 16);
-    sw_scan_char(l, "Label=", c.HsmLabel, 32);
-    sw_scan_uint32(l, "LabelLen=", &c.u32LabelLen);
-    sw_scan_char(l, "FwVer=", c.FwVersion, 16);
-    sw_scan_uint32(l, "FwVerLen=", &c.u32FwVerLen);
-    sw_scan_uint8(l, "Type=", &c.HsmType);
-    sw_scan_uint8(l, "Status=", &c.HsmStatus);
-    sw_scan_uint8(l, "CurrTknCount=", &c.TokenCount);
-    sw_scan_uint8(l, "MaxTknCount=", &c.MaxTokenCount);
-    sw_scan_uint8(l, "CurrLoginFail=", &c.LoginFailCount);
-    sw_scan_uint8(l, "MaxLoginFail=", &c.MaxLoginFailCount);
-    sw_scan_char(l, "Default=", c.Default, 32);
-    sw_scan_uint32(l, "DefaultLen=", &c.u32DefLen);
+    _swdev_scan_char(l, "Pin=", c.Pin, 32);
+    _swdev_scan_uint32(l, "PinLen=", &c.u32PinLen);
+    _swdev_scan_char(l, "Sn=", c.HsmSn, 16);
+    _swdev_scan_char(l, "Label=", c.HsmLabel, 32);
+    _swdev_scan_uint32(l, "LabelLen=", &c.u32LabelLen);
+    _swdev_scan_char(l, "FwVer=", c.FwVersion, 16);
+    _swdev_scan_uint32(l, "FwVerLen=", &c.u32FwVerLen);
+    _swdev_scan_uint8(l, "Type=", &c.HsmType);
+    _swdev_scan_uint8(l, "Status=", &c.HsmStatus);
+    _swdev_scan_uint8(l, "CurrTknCount=", &c.TokenCount);
+    _swdev_scan_uint8(l, "MaxTknCount=", &c.MaxTokenCount);
+    _swdev_scan_uint8(l, "CurrLoginFail=", &c.LoginFailCount);
+    _swdev_scan_uint8(l, "MaxLoginFail=", &c.MaxLoginFailCount);
+    _swdev_scan_char(l, "Default=", c.Default, 32);
+    _swdev_scan_uint32(l, "DefaultLen=", &c.u32DefLen);
   });
   *out = *c.get();
 }
@@ -149,20 +149,20 @@ bool admin_text(const HSM_ADMIN_CFG& c, Text* out) {
 void parse_token(const quarzel::SecretBytes& text, TKN_USER_CFG* out) {
   Wiped<TKN_USER_CFG> c;
   for_lines(text, 4096, [&](const char* l) {
-    sw_scan_char(l, "Sn=", c.Sn, 16);
-    sw_scan_char(l, "NormalUserPin=", c.NormalUserPin, 32);
-    sw_scan_uint32(l, "u32NormalUserPinLen=", &c.u32NormalUserPinLen);
-    sw_scan_char(l, "SuperUserPin=", c.SuperUserPin, 32);
-    sw_scan_uint32(l, "u32SuperUserPinLen=", &c.u32SuperUserPinLen);
-    sw_scan_char(l, "MK=", c.MK, 32);
-    sw_scan_char(l, "MacK=", c.MacK, 32);
-    sw_scan_char(l, "Label=", c.Label, 32);
-    sw_scan_uint32(l, "u32LabelLen=", &c.u32LabelLen);
-    sw_scan_uint8(l, "Status=", &c.TknStatus);
-    sw_scan_uint8(l, "CurrSuperUserLoginFailCount=", &c.SuperUserLoginFailCount);
-    sw_scan_uint8(l, "MaxSuperUserLoginFailCount=", &c.MaxSuperUserLoginFailCount);
-    sw_scan_uint8(l, "CurrNormalUserLoginFailCount=", &c.NormalUserLoginFailCount);
-    sw_scan_uint8(l, "MaxNormalUserLoginFailCount=", &c.MaxNormalUserLoginFailCount);
+    _swdev_scan_char(l, "Sn=", c.Sn, 16);
+    _swdev_scan_char(l, "NormalUserPin=", c.NormalUserPin, 32);
+    _swdev_scan_uint32(l, "u32NormalUserPinLen=", &c.u32NormalUserPinLen);
+    _swdev_scan_char(l, "SuperUserPin=", c.SuperUserPin, 32);
+    _swdev_scan_uint32(l, "u32SuperUserPinLen=", &c.u32SuperUserPinLen);
+    _swdev_scan_char(l, "MK=", c.MK, 32);
+    _swdev_scan_char(l, "MacK=", c.MacK, 32);
+    _swdev_scan_char(l, "Label=", c.Label, 32);
+    _swdev_scan_uint32(l, "u32LabelLen=", &c.u32LabelLen);
+    _swdev_scan_uint8(l, "Status=", &c.TknStatus);
+    _swdev_scan_uint8(l, "CurrSuperUserLoginFailCount=", &c.SuperUserLoginFailCount);
+    _swdev_scan_uint8(l, "MaxSuperUserLoginFailCount=", &c.MaxSuperUserLoginFailCount);
+    _swdev_scan_uint8(l, "CurrNormalUserLoginFailCount=", &c.NormalUserLoginFailCount);
+    _swdev_scan_uint8(l, "MaxNormalUserLoginFailCount=", &c.MaxNormalUserLoginFailCount);
   });
   *out = *c.get();
 }
@@ -233,7 +233,7 @@ uint32_t update_token_cfg(const char* id, CfgEdit<TKN_USER_CFG> edit, void* ctx)
   if (!write) return rc;
   Text t;
   if (!token_text(*cfg.get(), &t)) return SWD_ERR_PATH_LONG;
-  token_file_written();  // whether or not the write succeeds
+  const TokenFileChange change;
   if (lock.write(t.data(), t.size(), OXLU_PERM_SECRET) != OXLU_OK) return SWD_ERR_TKN_CFG;
   return rc;
 }
@@ -258,7 +258,7 @@ uint32_t update_admin_cfg(CfgEdit<HSM_ADMIN_CFG> edit, void* ctx) {
   Text t;
   if (!admin_text(*cfg.get(), &t)) return SWD_ERR_PATH_LONG;
   if (lock.write(t.data(), t.size(), OXLU_PERM_SECRET) != OXLU_OK) return SWD_ERR_HSM_CFG;
-  (void)refresh_hsm_info(*cfg.get());  // fills the cache; cannot fail
+  (void)_swdev_SetHsmInfo(cfg.get());  // fills the cache; cannot fail
   return rc;
 }
 
@@ -285,7 +285,7 @@ bool parse_token_list(const quarzel::SecretBytes& text, ZEB_DEVICE_TKN_USER_LIST
   bool too_many = false;
   for_lines(text, 1024, [&](const char* l) {
     uint8_t seq = 0;
-    if (sw_scan_uint8(l, "TknSeq=", &seq) == 0) {
+    if (_swdev_scan_uint8(l, "TknSeq=", &seq) == 0) {
       list.TknSeq = seq;
       return;
     }
@@ -296,9 +296,9 @@ bool parse_token_list(const quarzel::SecretBytes& text, ZEB_DEVICE_TKN_USER_LIST
       too_many = true;
       return;
     }
-    sw_scan_char(l, "TknID=", list.TknId[idx], 16);
-    sw_scan_char(l, "TknSn=", list.TknSn[idx], 16);
-    if (sw_scan_char(l, "TknLabel=", list.TknLabel[idx], 32) == 0) ++idx;
+    _swdev_scan_char(l, "TknID=", list.TknId[idx], 16);
+    _swdev_scan_char(l, "TknSn=", list.TknSn[idx], 16);
+    if (_swdev_scan_char(l, "TknLabel=", list.TknLabel[idx], 32) == 0) ++idx;
   });
   if (too_many) {
     *code = SWD_ERR_FAILED;
@@ -391,7 +391,7 @@ extern "C" uint32_t SWD_LoadHsmAdminFilePathConfig(uint8_t* pfilepathConf) {
   std::memcpy(pfilepathConf, "./", 3);
   quarzel::SecretBytes text;
   if (const int rf = read_file("./device_filepath.cfg", &text); rf != OXLU_OK) return read_error(rf, SWD_ERR_PATH_FILE);
-  for_lines(text, 1024, [&](const char* l) { sw_scan_char(l, "HsmAdmin_config_path=", pfilepathConf, SWD_PATH_LEN); });
+  for_lines(text, 1024, [&](const char* l) { _swdev_scan_char(l, "HsmAdmin_config_path=", pfilepathConf, SWD_PATH_LEN); });
   return 0;
 }
 
@@ -411,9 +411,9 @@ extern "C" uint32_t _swdev_LoadHsmSNList(SW_HSM_LIST* phsm_sn_list, uint8_t* hsm
       return;
     }
     HSM_LIST_INFO& e = list.hsminfo[idx];
-    sw_scan_char(l, "HSMSn=", e.hsm_sn, 16);
-    sw_scan_char(l, "HSMLabel=", e.hsm_label, 32);
-    if (sw_scan_uint8(l, "HSMType=", &e.hsm_type) == 0) ++idx;
+    _swdev_scan_char(l, "HSMSn=", e.hsm_sn, 16);
+    _swdev_scan_char(l, "HSMLabel=", e.hsm_label, 32);
+    if (_swdev_scan_uint8(l, "HSMType=", &e.hsm_type) == 0) ++idx;
   });
   if (too_many) return SWD_ERR_FAILED;
   *phsm_sn_list = list;
@@ -442,7 +442,7 @@ extern "C" uint32_t SetHsmAdminCFG(const HSM_ADMIN_CFG* pHsmAdminCFG) {
   if (!admin_text(*pHsmAdminCFG, &t)) return SWD_ERR_PATH_LONG;
   if ((rc = ensure_dir(dir, SWD_ERR_FAILED)) != 0) return rc;
   if (oxlu_write_file_atomic(file, t.data(), t.size(), OXLU_PERM_SECRET) != OXLU_OK) return SWD_ERR_HSM_CFG;
-  return refresh_hsm_info(*pHsmAdminCFG);
+  return _swdev_SetHsmInfo(pHsmAdminCFG);
 }
 
 extern "C" uint32_t _swdev_GetTokenUsrList(ZEB_DEVICE_TKN_USER_LIST* pTknUsrList) {
@@ -510,7 +510,7 @@ extern "C" uint32_t _swdev_SetTokenUserCFG(const char* pTknID, const TKN_USER_CF
   Text t;
   if (!token_text(*pTknUsrCFG, &t)) return SWD_ERR_PATH_LONG;
   if (ensure_dir(dir, SWD_ERR_TKN_CFG) != 0) return SWD_ERR_TKN_CFG;
-  token_file_written();  // whether or not the write succeeds
+  const TokenFileChange change;
   if (oxlu_write_file_atomic(file, t.data(), t.size(), OXLU_PERM_SECRET) != OXLU_OK) return SWD_ERR_TKN_CFG;
   return 0;
 }

@@ -89,7 +89,7 @@ extern "C" uint32_t SWD_Initialize(uint8_t* Sn, ZEB_DEVICE_HANDLE_PTR phHsm) {
 
   Wiped<HSM_ADMIN_CFG> rec;
   if (GetHsmAdminCFG(rec.get()) != 0) std::memset(rec.get(), 0, sizeof(HSM_ADMIN_CFG));
-  (void)refresh_hsm_info(*rec.get());  // fills the cache; cannot fail
+  (void)_swdev_SetHsmInfo(rec.get());  // fills the cache; cannot fail
   if (Sn == nullptr) return SWD_ERR_NULL;
   if (std::memcmp(Sn, rec.HsmSn, 16) != 0) return SWD_ERR_SN_MISMATCH;
   uint32_t h = 0;
@@ -104,7 +104,8 @@ extern "C" uint32_t SWD_Finalize(ZEB_DEVICE_HANDLE hHsm) {
   if (!hsm_handle_ok(hHsm)) return SWD_ERR_SESSION_HANDLE;
   g_hHsm = 0;
   close_all_sessions();
-  (void)refresh_hsm_info(HSM_ADMIN_CFG{});  // clears the cache; cannot fail
+  const HSM_ADMIN_CFG none{};
+  (void)_swdev_SetHsmInfo(&none);  // clears the cache; cannot fail
   return 0;
 }
 
@@ -258,9 +259,11 @@ extern "C" uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* TknI
       char dir[SWD_PATH_LEN], file[SWD_PATH_LEN];
       if ((rc = compose_path(dir, "%s%s%s", g_hsmAdminPath, "SwHsm/", idz)) != 0) return rc;
       if ((rc = compose_path(file, "%s%s%s/%s", g_hsmAdminPath, "SwHsm/", idz, "TknUser.cfg")) != 0) return rc;
-      token_file_written();
-      (void)remove_safe(file);  // a token file left behind is ignored once the list drops it
-      if (cross_rmdir(dir) != 0) std::perror(dir);
+      {
+        const TokenFileChange change;
+        (void)remove_safe(file);  // a token file left behind is ignored once the list drops it
+        if (cross_rmdir(dir) != 0) std::perror(dir);
+      }
     }
     std::memset(list.TknId[i], 0, 16);
     std::memset(list.TknLabel[i], 0, 32);

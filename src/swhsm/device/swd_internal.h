@@ -85,9 +85,33 @@ class SessionPin {
 // same bytes, else from the file (its read's code on failure). Either output may be null. The caller
 // checks the session's login first.
 uint32_t session_token_keys(const SessionPin& pin, uint8_t* mac, uint8_t* mk);
-// Tells the copies that this process wrote or removed a token's
-// configuration file (so none is used unchecked again).
-void token_file_written();
+// The shared change stamp of the token configuration files of the current
+// administration directory (swd_stamp.cpp); null when it cannot be had.
+struct TokenStamp {
+  uint64_t begun;  // writes started
+  uint64_t ended;  // writes finished
+};
+[[nodiscard]] TokenStamp* token_stamp();
+// Whether no write is under way (then *seen is the stamp's value).
+[[nodiscard]] bool stamp_steady(TokenStamp* s, uint64_t* seen);
+// Whether the stamp still stands, with no write under way, at `seen`.
+[[nodiscard]] bool stamp_unchanged(TokenStamp* s, uint64_t seen);
+void stamp_begin(TokenStamp* s);
+void stamp_end(TokenStamp* s);
+
+// The span of a write or removal of a token's configuration file by this
+// process: no kept copy of token keys is used unchecked across it, in this
+// process or another.
+class TokenFileChange {
+ public:
+  TokenFileChange();
+  ~TokenFileChange();
+  TokenFileChange(const TokenFileChange&) = delete;
+  TokenFileChange& operator=(const TokenFileChange&) = delete;
+
+ private:
+  TokenStamp* stamp_;
+};
 // Wipes a slot's copy of its token's keys (the slot's record changed).
 void forget_session_keys(int slot);
 // Whether a slot holds such a copy (for the test seam).
@@ -112,8 +136,6 @@ class SlotLock {
 
 // Frees every device session slot (device finalisation).
 void close_all_sessions();
-// Sets the cached HSM information from a record; 0.
-[[nodiscard]] uint32_t refresh_hsm_info(const HSM_ADMIN_CFG& cfg);
 
 // Read-modify-write of a record under its file's writer lock, so that no
 // other process's or thread's update falls between the read and the write

@@ -15,12 +15,18 @@
 // is wiped and the descriptor closed whenever the session's record is
 // rewritten (login, logout, close) and at device finalisation.
 //
-// Within one call of the core (SWD_BeginCall .. SWD_EndCall on this thread)
-// the keys checked at their first use serve the rest of the call unchecked:
-// the call sees the token's keys as they stood when it began, as if it had
-// run before any replacement by another process that falls inside it. A
-// token file written by this process meanwhile (a restore, a new token under
-// the same id) ends that at once.
+// Between such checks the copy is used unchecked, with no file touched, while
+// the token files' shared change stamp (swd_stamp.cpp) stands where it stood
+// at the last check with no write under way: every writer of a token file, in
+// any process, moves it before and after its write, so a token deleted,
+// re-created or rewritten (a PIN, a failure count, a lock) elsewhere sends
+// the next use back to the file. Without a usable stamp, each core call
+// (SWD_BeginCall .. SWD_EndCall on this thread) checks the copy at its first
+// use, and the keys so checked serve the rest of the call: the call sees the
+// token's keys as they stood when it began, as if it had run before any
+// replacement by another process that falls inside it. A token file written
+// by this process meanwhile (a restore, a new token under the same id) ends
+// either at once.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,6 +57,8 @@ std::atomic<uint64_t> g_local_writes{0};
 struct CachedKeys {
   uint64_t checked_in = 0;   // the core call that last checked it (0: none)
   uint64_t writes_seen = 0;  // g_local_writes before that check
+  TokenStamp* stamp = nullptr;  // the shared stamp, if steady before that check
+  uint64_t stamp_seen = 0;      // its value then
   int fd = -1;  // the file the copy was read from, held open
   dev_t dev = 0;
   ino_t ino = 0;
@@ -123,28 +131,32 @@ bool load(CachedKeys& c, const char* file) {
 
 uint32_t session_token_keys(const SessionPin& pin, uint8_t* mac, uint8_t* mk) {
   CachedKeys& c = g_keys[pin.slot()];
-  const uint64_t writes = g_local_writes.load();
-  if (c.fd >= 0 && t_call != 0 && c.checked_in == t_call && c.writes_seen == writes) {
+  const uint64_t writes = g_local_writes.load(std::memory_order_acquire);
+  if (c.fd >= 0 && c.writes_seen == writes &&
+      ((t_call != 0 && c.checked_in == t_call) || stamp_unchanged(c.stamp, c.stamp_seen))) {
     copy_out(c, mac, mk);
     return 0;
   }
+  // The stamp is read before the file: a write that starts after this moves
+  // it past what is kept here.
+  TokenStamp* const stamp = token_stamp();
+  uint64_t seen = 0;
+  const bool steady = stamp_steady(stamp, &seen);
+  const auto checked = [&] {
+    c.checked_in = t_call;
+    c.writes_seen = writes;
+    c.stamp = steady ? stamp : nullptr;
+    c.stamp_seen = seen;
+    copy_out(c, mac, mk);
+    return 0u;
+  };
   char id[17] = {};
   std::memcpy(id, pin.info().TknId, 16);
   char file[SWD_PATH_LEN];
   const bool named = token_cfg_file(id, file) == 0;
-  if (named && c.fd >= 0 && still_current(c, file)) {
-    c.checked_in = t_call;
-    c.writes_seen = writes;
-    copy_out(c, mac, mk);
-    return 0;
-  }
+  if (named && c.fd >= 0 && still_current(c, file)) return checked();
   forget_session_keys(pin.slot());
-  if (named && load(c, file)) {
-    c.checked_in = t_call;
-    c.writes_seen = writes;
-    copy_out(c, mac, mk);
-    return 0;
-  }
+  if (named && load(c, file)) return checked();
   // The locked read reports every failure as before (missing token, busy or
   // oversized file).
   Wiped<TKN_USER_CFG> cfg;
@@ -157,13 +169,25 @@ uint32_t session_token_keys(const SessionPin& pin, uint8_t* mac, uint8_t* mk) {
 
 bool in_core_call() noexcept { return t_depth > 0; }
 
-void token_file_written() { g_local_writes.fetch_add(1); }
+// Both ends move the local count: a copy checked while the write was under
+// way is not used unchecked after it.
+TokenFileChange::TokenFileChange() : stamp_(token_stamp()) {
+  g_local_writes.fetch_add(1, std::memory_order_acq_rel);
+  stamp_begin(stamp_);
+}
+
+TokenFileChange::~TokenFileChange() {
+  stamp_end(stamp_);
+  g_local_writes.fetch_add(1, std::memory_order_acq_rel);
+}
 
 void forget_session_keys(int slot) {
   if (slot < 0 || static_cast<size_t>(slot) >= SWD_MAX_SESSIONS) return;
   CachedKeys& c = g_keys[slot];
   c.checked_in = 0;
   c.writes_seen = 0;
+  c.stamp = nullptr;
+  c.stamp_seen = 0;
   if (c.fd >= 0) ::close(c.fd);
   c.fd = -1;
   c.dev = 0;

@@ -21,7 +21,14 @@ ZEB_DEVICE_HSM_INFO hsm_info() {
 
 bool hsm_handle_ok(ZEB_DEVICE_HANDLE h) { return h != 0 && h == g_hHsm; }
 
-uint32_t refresh_hsm_info(const HSM_ADMIN_CFG& cfg) {
+}  // namespace swd
+
+using swd::g_HsmInfo;
+using swd::g_hsm_info_mutex;
+
+extern "C" uint32_t _swdev_SetHsmInfo(const HSM_ADMIN_CFG* pHsmAdminCFG) {
+  if (pHsmAdminCFG == nullptr) return SWD_ERR_ARGUMENTS;
+  const HSM_ADMIN_CFG& cfg = *pHsmAdminCFG;
   ZEB_DEVICE_HSM_INFO info{};
   info.HsmType = cfg.HsmType;
   info.HsmStatus = cfg.HsmStatus;
@@ -34,5 +41,3 @@ uint32_t refresh_hsm_info(const HSM_ADMIN_CFG& cfg) {
   g_HsmInfo = info;
   return 0;
 }
-
-}  // namespace swd

@@ -6,4 +6,6 @@ namespace swhsm::testing {
 
 bool session_holds_token_keys(int slot) { return swd::session_keys_held(slot); }
 
+void start_token_file_change_and_never_end() { (void)new swd::TokenFileChange(); }
+
 }  // namespace swhsm::testing

@@ -143,8 +143,12 @@ TEST_F(KeyCache, QuickSuccessiveReplacementsAreNeverMissed) {
   }
 }
 
-// A file rewritten in place (same inode, same size), as an editor might.
-TEST_F(KeyCache, FileRewrittenInPlaceIsRead) {
+// A file changed by hand (rewritten in place, as an editor might: same
+// inode, same size) is not one of the device's writes: the copy is checked
+// against it at the next write of any token file, here another token's by
+// another process, and from then on its keys are used.
+TEST_F(KeyCache, FileChangedByHandIsReadOnceATokenFileWriteFollows) {
+  const std::string other = create_token();
   const Bytes before = mac_key();
   const std::filesystem::path file = std::filesystem::path("./SwHsm") / id_ / "TknUser.cfg";
   std::string text;
@@ -160,9 +164,58 @@ TEST_F(KeyCache, FileRewrittenInPlaceIsRead) {
     std::fstream out(file, std::ios::binary | std::ios::in | std::ios::out);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
   }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    TKN_USER_CFG c{};
+    if (_swdev_GetTokenUserCFG(other.c_str(), &c) != 0) _exit(1);
+    _exit(_swdev_SetTokenUserCFG(other.c_str(), &c) == 0 ? 0 : 1);
+  }
+  int st = -1;
+  ASSERT_EQ(waitpid(pid, &st, 0), pid);
+  ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
   const Bytes now = mac_key();
   EXPECT_EQ(now, file_mac_key());
   EXPECT_NE(now, before);
+}
+
+// A writer of a token file that died in the middle of its write leaves the
+// stamp unsteady: from then on every use checks the file, and a change by
+// hand is read at once.
+TEST_F(KeyCache, WriterKilledMidWriteLeavesEveryUseChecked) {
+  const Bytes before = mac_key();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    swhsm::testing::start_token_file_change_and_never_end();
+    _exit(0);
+  }
+  int st = -1;
+  ASSERT_EQ(waitpid(pid, &st, 0), pid);
+  ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  EXPECT_EQ(mac_key(), before);
+  const std::filesystem::path file = std::filesystem::path("./SwHsm") / id_ / "TknUser.cfg";
+  const TKN_USER_CFG cfg = token_cfg(id_);
+  ASSERT_TRUE(std::filesystem::remove(file));
+  uint8_t k[32] = {};
+  EXPECT_NE(GetTknMacKey(s_, k), 0u);
+  ASSERT_EQ(_swdev_SetTokenUserCFG(id_.c_str(), &cfg), 0u);
+  EXPECT_EQ(mac_key(), before);
+}
+
+// Without the shared stamp (its file cannot be made: a directory stands in
+// its place) every use checks the file, a change by hand included.
+TEST_F(KeyCache, WithoutTheStampEveryUseChecksTheFile) {
+  ASSERT_EQ(SWD_LogoutToken(s_), 0u);
+  std::filesystem::remove("./SwHsm/TknUser.stamp");
+  std::filesystem::create_directory("./SwHsm/TknUser.stamp");
+  ASSERT_EQ(SWD_LoginTokenByPin(s_, u8(sn_.c_str()), 16), 0u);
+  const Bytes before = mac_key();
+  const std::filesystem::path file = std::filesystem::path("./SwHsm") / id_ / "TknUser.cfg";
+  const TKN_USER_CFG cfg = token_cfg(id_);
+  ASSERT_TRUE(std::filesystem::remove(file));
+  uint8_t k[32] = {};
+  EXPECT_NE(GetTknMacKey(s_, k), 0u);
+  ASSERT_EQ(_swdev_SetTokenUserCFG(id_.c_str(), &cfg), 0u);
+  EXPECT_EQ(mac_key(), before);
 }
 
 // One call of the core checks the file once and keeps to what it saw; the
@@ -233,15 +286,30 @@ TEST_F(KeyCache, PinChangedElsewhereKeepsTheKeys) {
   EXPECT_EQ(to_sw(blob), sw_before);
 }
 
-TEST_F(KeyCache, TokenFileGoneIsAnErrorNotTheCopy) {
-  mac_key();
+// A token deleted by another process: the next use of the copy fails, and
+// a token made again under the same id is used with its own keys.
+TEST_F(KeyCache, TokenDeletedByAnotherProcessIsAnErrorNotTheCopy) {
+  const Bytes before = mac_key();
   const TKN_USER_CFG cfg = token_cfg(id_);
-  const std::filesystem::path file = std::filesystem::path("./SwHsm") / id_ / "TknUser.cfg";
-  ASSERT_TRUE(std::filesystem::remove(file));
+  const pid_t pid = fork();
+  if (pid == 0) {
+    ZEB_DEVICE_HANDLE a = 0;
+    if (SWD_OpenHsmSession(hsm_, &a) != 0 || SWD_LoginHsmByPin(a, u8(kAdminPin), std::strlen(kAdminPin)) != 0) _exit(1);
+    uint8_t tid[16] = {};
+    std::memcpy(tid, id_.data(), id_.size());
+    _exit(SWD_DeleteToken(a, tid) == 0 ? 0 : 1);
+  }
+  int st = -1;
+  ASSERT_EQ(waitpid(pid, &st, 0), pid);
+  ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  ASSERT_FALSE(std::filesystem::exists(std::filesystem::path("./SwHsm") / id_ / "TknUser.cfg"));
   uint8_t k[32] = {};
   EXPECT_NE(GetTknMacKey(s_, k), 0u);
-  ASSERT_EQ(_swdev_SetTokenUserCFG(id_.c_str(), &cfg), 0u);
-  EXPECT_EQ(mac_key(), Bytes(cfg.MacK, cfg.MacK + 32));
+  TKN_USER_CFG again = cfg;
+  reverse_keys(again);
+  ASSERT_EQ(_swdev_SetTokenUserCFG(id_.c_str(), &again), 0u);
+  EXPECT_EQ(mac_key(), Bytes(again.MacK, again.MacK + 32));
+  EXPECT_NE(mac_key(), before);
 }
 
 }  // namespace

@@ -31,6 +31,14 @@ int sw_scan_int(const char* buffer, const char* keyword, int* target);
 
 namespace oxlu {
 
+// The pieces every scanner family is built from.
+// Start of the value when `buffer` starts with `keyword`, else null (also for
+// a null or empty argument).
+const char* value_after(const char* buffer, const char* keyword);
+// atoi-style decimal: blanks, an optional sign, digits. Saturates at the
+// 64-bit range instead of overflowing; callers truncate to their width.
+int64_t parse_decimal(const char* s);
+
 // Calls fn(line) for every line of `text` (`len` bytes), each copied into a
 // zero-terminated buffer of `max_line` bytes without its line feed. A line
 // longer than `max_line` - 1 bytes is cut there and its remainder skipped, so

@@ -123,6 +123,17 @@ uint32_t _swdev_addTokenInTokenUserList(ZEB_DEVICE_TKN_USER_LIST* tknusrlist, co
 [[nodiscard]] uint32_t _swdev_SetTokenUserCFG(const char* pTknID, const TKN_USER_CFG* pTknUsrCFG);
 [[nodiscard]] uint32_t _swdev_setup_token_user_cfg(TKN_USER_CFG* tknusrcfg, const uint8_t* tkn_sn, const uint8_t* hsm_sn);
 
+// ---- Line scanners of the device's files --------------------------------
+// The keyword must open the line (see oxlu/scan.h); 0 when found and the
+// target written, 1 when absent (target untouched).
+int _swdev_scan_char(const char* buffer, const char* keyword, uint8_t* target, size_t targetSize);
+int _swdev_scan_uint8(const char* buffer, const char* keyword, uint8_t* target);
+int _swdev_scan_uint32(const char* buffer, const char* keyword, uint32_t* target);
+
+// ---- HSM record ------------------------------------------------------------
+// Sets the cached HSM information from a record (zeros: cleared); 0.
+[[nodiscard]] uint32_t _swdev_SetHsmInfo(const HSM_ADMIN_CFG* pHsmAdminCFG);
+
 // ---- Small routines -----------------------------------------------------
 // ASCII digits from the OS random source.
 [[nodiscard]] uint32_t _swdev_fill_random_digits(uint8_t* input_str, uint32_t input_str_len);

@@ -16,4 +16,8 @@ void clear_store_cache();
 // Whether a device session slot holds its copy of the token's keys.
 bool session_holds_token_keys(int slot);
 
+// Starts a write of a token file that never ends, as a writer that died in
+// the middle leaves it (for a child process that then exits).
+void start_token_file_change_and_never_end();
+
 }  // namespace swhsm::testing
