@@ -343,13 +343,12 @@ void finish_commit(const std::string& tdir) {
   if (::stat(journal.c_str(), &info) != 0) return;
   std::vector<uint8_t> j(static_cast<size_t>(info.st_size));
   size_t n = 0;
-  std::vector<SlotFile> files;
+  if (oxlu_read_file(journal.c_str(), j.data(), j.size(), &n) != OXLU_OK || n != j.size()) return;  // kept
   // Written atomically, so a journal that is there is whole: its files are
-  // written again (the same bytes when they were already).
-  if (oxlu_read_file(journal.c_str(), j.data(), j.size(), &n) == OXLU_OK && n == j.size() &&
-      parse_journal(j, &files) && !write_files(tdir, files)) {
-    return;  // kept for the next start
-  }
+  // written again (the same bytes where they were already). One that does
+  // not parse names nothing to finish.
+  std::vector<SlotFile> files;
+  if (parse_journal(j, &files) && !write_files(tdir, files)) return;  // kept for the next start
   (void)remove_safe(journal.c_str());
 }
 
