@@ -138,6 +138,7 @@ Result reset(Impl& s, const Call& x) {
   if (rc == 0) rc = fix_admin_pin();
   if (rc != 0) return Result::err(rc);
   s.pending.clear();
+  s.held.clear();
   std::error_code ec;
   for (const auto& e : std::filesystem::directory_iterator(s.dir() + "SeStore", ec)) {
     std::filesystem::remove_all(e.path(), ec);
@@ -239,10 +240,16 @@ Result get_token_sn(Impl&, const Call& x) {
 Result open_hsm_session(Impl& s, const Call&) {
   ZEB_DEVICE_HANDLE h = 0;
   const uint32_t rc = SWD_OpenHsmSession(s.hsm(), &h);
-  return rc ? Result::err(rc) : ok(le32(h));
+  if (rc != 0) return Result::err(rc);
+  s.hsm_sessions.insert(h);
+  return ok(le32(h));
 }
 
-Result close_hsm_session(Impl&, const Call& x) { return done(SWD_CloseHsmSession(x.h)); }
+Result close_hsm_session(Impl& s, const Call& x) {
+  const uint32_t rc = SWD_CloseHsmSession(x.h);
+  if (rc == 0) s.hsm_sessions.erase(x.h);
+  return done(rc);
+}
 
 Result session_info(Impl&, const Call& x) {
   ZEB_DEVICE_TOKEN_SESSION_INFO i{};
@@ -253,12 +260,16 @@ Result session_info(Impl&, const Call& x) {
 Result open_token_session(Impl& s, const Call& x) {
   ZEB_DEVICE_HANDLE h = 0;
   const uint32_t rc = SWD_OpenTokenSession(s.hsm(), x.a.p(1), &h);
-  return rc ? Result::err(rc) : ok(le32(h));
+  if (rc != 0) return Result::err(rc);
+  s.token_sessions.insert(h);
+  return ok(le32(h));
 }
 
 Result close_token_session(Impl& s, const Call& x) {
-  s.drop_crypto(x.h);
-  return done(SWD_CloseTokenSession(x.h));
+  s.drop_session(x.h);
+  const uint32_t rc = SWD_CloseTokenSession(x.h);
+  if (rc == 0) s.token_sessions.erase(x.h);
+  return done(rc);
 }
 
 Result token_key(Impl&, const Call& x) {

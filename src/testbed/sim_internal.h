@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <span>
 #include <string>
 #include <utility>
@@ -107,8 +108,13 @@ struct Simulator::Impl {
   Simulator& sim;
   // Device token session handle -> its crypto state (token user logged in).
   std::map<uint32_t, std::unique_ptr<CryptoState>> crypto;
-  // (token directory, session) -> the object write in progress.
+  // (token directory, session) -> the object write in progress, and a
+  // complete create held for the session's next closing part.
   std::map<std::pair<std::string, uint32_t>, Pending> pending;
+  std::map<std::pair<std::string, uint32_t>, Pending> held;
+  // Device sessions opened on the current connection and not closed yet.
+  std::set<uint32_t> hsm_sessions;
+  std::set<uint32_t> token_sessions;
 
   explicit Impl(Simulator& s) : sim(s) {}
   uint32_t hsm() const { return sim.hsm_; }
@@ -118,6 +124,8 @@ struct Simulator::Impl {
   // kNotLoggedIn when its token user is not logged in.
   uint32_t crypto_of(uint32_t h, CryptoState** out);
   void drop_crypto(uint32_t h);
+  // Forgets a token session: its crypto state and its open object writes.
+  void drop_session(uint32_t h);
   uint32_t start_crypto(uint32_t h);  // after the token user's login
 
   // Each class's common part (its handle or token checks), then the
@@ -130,6 +138,15 @@ struct Simulator::Impl {
 
 // A token's store directory name (hex of its 16-byte ID).
 std::string token_dir_name(const uint8_t* id);
+
+// Test seam: called at each step of a commit of several objects ("journal
+// written", then "object written" per file), so that a test can end the
+// process there.
+extern void (*g_commit_step_hook)(const char* step);
+
+// Finishes, from its journal, a commit of several objects that a kill of the
+// device interrupted, in the token store directory `tdir` (with '/').
+void finish_commit(const std::string& tdir);
 
 // The software device's form of a PIN that crossed the wire as its SHA-256
 // digest: 32 hex characters of the digest's first 16 bytes (its files hold

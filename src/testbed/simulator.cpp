@@ -174,10 +174,13 @@ uint32_t Simulator::open(const std::string& dir_in, const std::string& sn_in, co
     const uint32_t rc = SWD_Initialize(rec.HsmSn, &sim->hsm_);
     if (rc != 0) return rc;
   }
-  // Temporary files of object writes that a kill interrupted.
+  // Commits and object writes that a kill interrupted: commits of several
+  // objects are finished from their journal, temporary files removed.
   std::error_code ec;
   for (const auto& e : std::filesystem::directory_iterator(dir + "SeStore", ec)) {
-    if (e.is_directory(ec)) oxlu::remove_dead_temps((e.path().string() + "/").c_str());
+    if (!e.is_directory(ec)) continue;
+    finish_commit(e.path().string() + "/");
+    oxlu::remove_dead_temps((e.path().string() + "/").c_str());
   }
   sim->dir_ = dir;
   sim->sn_.assign(reinterpret_cast<char*>(rec.HsmSn), 16);
@@ -186,6 +189,18 @@ uint32_t Simulator::open(const std::string& dir_in, const std::string& sn_in, co
   if (setup != nullptr) *setup = s;
   *out = std::move(sim);
   return kOk;
+}
+
+void Simulator::end_connection() {
+  if (!impl_) return;
+  // Gone with its client: closing is all there is to do, whatever it gives.
+  for (const uint32_t h : impl_->token_sessions) {
+    impl_->drop_session(h);
+    (void)SWD_CloseTokenSession(h);
+  }
+  for (const uint32_t h : impl_->hsm_sessions) (void)SWD_CloseHsmSession(h);
+  impl_->token_sessions.clear();
+  impl_->hsm_sessions.clear();
 }
 
 Simulator::~Simulator() {
@@ -260,6 +275,13 @@ void Simulator::Impl::drop_crypto(uint32_t h) {
   crypto.erase(it);
   for (auto p = pending.begin(); p != pending.end();) {
     p = p->first.second == h ? pending.erase(p) : std::next(p);
+  }
+}
+
+void Simulator::Impl::drop_session(uint32_t h) {
+  drop_crypto(h);
+  for (auto* m : {&pending, &held}) {
+    for (auto p = m->begin(); p != m->end();) p = p->first.second == h ? m->erase(p) : std::next(p);
   }
 }
 

@@ -1,6 +1,6 @@
 // se_testbed: one simulated secure element served on 127.0.0.1 through the
 // console framing (trix/console.h), one client at a time, until SIGTERM or
-// SIGINT.
+// SIGINT. The device sessions a client leaves open end with its connection.
 //
 //   se_testbed --state DIR [--sn SN] [--admin-pin PIN] [--port 5566] [--ready-file F]
 //
@@ -158,6 +158,7 @@ int main(int argc, char** argv) {
     if (fd < 0) continue;
     serve(fd, *sim);
     ::close(fd);
+    sim->end_connection();
   }
   ::close(ls);
   sim.reset();

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -49,9 +50,13 @@ class Bed : public ::testing::Test {
     Bytes id;
     uint32_t h = 0;
     Bytes in() const {
-      Bytes b = u32(h);
-      b.insert(b.end(), kSn, kSn + 16);
-      b.insert(b.end(), id.begin(), id.end());
+      // Laid out in one sized buffer (GCC 12 at -O3 misreads inserts that
+      // grow a four-byte vector).
+      Bytes b(4 + 16 + id.size());
+      const Bytes hb = u32(h);
+      std::copy(hb.begin(), hb.end(), b.begin());
+      std::copy(kSn, kSn + 16, b.begin() + 4);
+      std::copy(id.begin(), id.end(), b.begin() + 20);
       return b;
     }
   };
@@ -146,6 +151,56 @@ TEST_F(Bed, FirstStartCreatesTheHsmAndLaterStartsKeepIt) {
   EXPECT_EQ(read(*c, ss, slot), obj);
   auto info = c->ok(cmd::dev::GetHsmInfo, {u32(cmd::SE_HSM_HANDLE)})[0];
   EXPECT_EQ(info[0], 8u);
+}
+
+// Clients that leave without closing their sessions (they close the link,
+// or are killed): the device frees their sessions, so later clients still
+// open theirs. The device holds 20 sessions.
+TEST_F(Bed, SessionsOfClientsThatAreGoneAreFreed) {
+  start();
+  Bytes id;
+  {
+    auto c = connect();
+    id = user_session(*c).id;
+  }
+  for (int i = 0; i < 25; ++i) {
+    if (i % 2 == 0) {
+      auto c = connect();
+      Host host{*c};
+      (void)host.hsm_session();
+      const uint32_t h = host.open(id);
+      EXPECT_EQ(c->code(cmd::dev::LoginTokenByPin, {u32(h), sha256(kUser)}), 0u) << i;
+      continue;  // the link closes here
+    }
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(ready[0]);
+      Console c(tb_->port(), /*quiet=*/true);
+      Host host{c};
+      const bool opened = host.hsm_session() != 0 && host.open(id) != 0;
+      const char r = opened ? 1 : 0;
+      (void)!::write(ready[1], &r, 1);
+      pause();  // killed here, sessions open
+      _exit(0);
+    }
+    close(ready[1]);
+    char r = 0;
+    EXPECT_EQ(::read(ready[0], &r, 1), 1);
+    EXPECT_EQ(r, 1) << i;
+    close(ready[0]);
+    ::kill(pid, SIGKILL);
+    int st = 0;
+    ASSERT_EQ(waitpid(pid, &st, 0), pid);
+  }
+  auto c = connect();
+  auto hs = c->call(cmd::dev::OpenHsmSession, {u32(cmd::SE_HSM_HANDLE)});
+  EXPECT_EQ(hs.code, 0u);
+  auto ts = c->call(cmd::dev::OpenTokenSession, {u32(cmd::SE_HSM_HANDLE), id});
+  ASSERT_EQ(ts.code, 0u);
+  EXPECT_EQ(c->code(cmd::dev::LoginTokenByPin, {ts.f[0], sha256(kUser)}), 0u);
 }
 
 TEST_F(Bed, GarbageFramesDropTheClientAndTheNextIsServed) {

@@ -2,6 +2,7 @@
 // are kept under the token key and handed out under the session key: saving
 // and updating re-wrap a private copy one way, reading re-wraps the other.
 #include "object/object_internal.h"
+#include "zeb/se_services.h"
 #include "zeb/swhsm_services.h"
 
 using namespace zeb::core;
@@ -167,6 +168,11 @@ VRK_RV VRK_SaveObjectPair(VRK_HANDLE hSession, VRK_UCHAR_PTR pFirst, VRK_UINT32 
   if (SA_GetFunctionList() == &swstore_functions) {
     if (Sto_CreateObjectPair(&in, a.obj.data(), a.len, &a.entry, b.obj.data(), b.len, &b.entry, &first, &second) !=
         VRK_OK) {
+      return VRK_ERR_FAILED;
+    }
+  } else if (SA_GetFunctionList() == &fwstore_functions) {
+    if (FWSto_CreateObjectPair_mw(&in, a.obj.data(), a.len, &a.entry, b.obj.data(), b.len, &b.entry, &first,
+                                  &second) != VRK_OK) {
       return VRK_ERR_FAILED;
     }
   } else {

@@ -69,23 +69,26 @@ struct AES_ONE_STEP_TEMPLATE {
   uint32_t pieces_sent;
 };
 
-// One template per session running an operation (the device opens far fewer
-// sessions). Should every slot be busy, an Init takes over the one least
-// recently started: its session's next step then reports no operation.
-// Guarded by the channel lock.
+// The process's one-step AES state: one template per session running an
+// operation (the device opens far fewer sessions). Should every slot be busy,
+// an Init takes over the one least recently started: its session's next step
+// then reports no operation. Guarded by the channel lock.
 constexpr size_t kSlots = 64;
 struct Slot {
   bool busy;
   uint64_t started;
   AES_ONE_STEP_TEMPLATE t;
 };
-Slot gl_aes_slots[kSlots]{};
-uint64_t gl_aes_inits = 0;
+struct AesOneStepTemplates {
+  Slot slots[kSlots];
+  uint64_t inits;  // Inits so far: orders the slots by start
+};
+AesOneStepTemplates gl_aes_one_step_template{};
 
 void clear_slot(Slot& s) { quarzel::secure_wipe(&s, sizeof s); }
 
 Slot* find_slot(uint32_t hSession) {
-  for (Slot& s : gl_aes_slots) {
+  for (Slot& s : gl_aes_one_step_template.slots) {
     if (s.busy && s.t.hSession == hSession) return &s;
   }
   return nullptr;
@@ -94,12 +97,12 @@ Slot* find_slot(uint32_t hSession) {
 // The session's slot, else a free one, else the oldest; always emptied.
 Slot& slot_for_init(uint32_t hSession) {
   Slot* pick = find_slot(hSession);
-  for (Slot& s : gl_aes_slots) {
+  for (Slot& s : gl_aes_one_step_template.slots) {
     if (pick == nullptr && !s.busy) pick = &s;
   }
   if (pick == nullptr) {
-    pick = &gl_aes_slots[0];
-    for (Slot& s : gl_aes_slots) {
+    pick = &gl_aes_one_step_template.slots[0];
+    for (Slot& s : gl_aes_one_step_template.slots) {
       if (s.started < pick->started) pick = &s;
     }
   }
@@ -231,7 +234,7 @@ uint32_t FWC_AesInit_mw(uint32_t hSession, uint8_t AESCipherMode, uint8_t AESCip
   if (SwKeyLen != 0) std::memcpy(t.SwKey, SwKey, SwKeyLen);
   t.SwKeyLen = SwKeyLen;
   slot.busy = true;
-  slot.started = ++gl_aes_inits;
+  slot.started = ++gl_aes_one_step_template.inits;
   return 0;
 }
 

@@ -95,6 +95,61 @@ TEST_F(StoreMw, FailedCreateRemovesThePartialObject) {
   EXPECT_EQ(quietly([&] { return FWSto_CreateObject_mw(&in, &index, obj.data(), 900, &entry); }), 0x1B0u);
 }
 
+// A pair: the first object's data parts, the second's, then one closing
+// part (the device commits both with it).
+TEST_F(StoreMw, PairSendsBothDataStreamsThenOneClosingPart) {
+  Bytes first = fill(800, 0x21), second = fill(200, 0x22);
+  STO_SEOBJ second_entry = entry;
+  entry.u32DataLen = 800 - 128;
+  second_entry.u32DataLen = 200 - 128;
+  second_entry.ObjType = 4;
+  const Bytes e1 = entry_bytes(), e2 = bytes_of(second_entry);
+  expect(sto::CreateObjectPart, cat({input(), arr(fill(768, 0x21)), e1, {0}}), le32(3));
+  expect(sto::CreateObjectPart, cat({input(), arr(fill(32, 0x21)), e1, {1}}), le32(3));
+  expect(sto::CreateObjectPart, cat({input(), arr(second), e2, {0}}), le32(4));
+  expect(sto::CreateObjectPart, cat({input(), le16(0), e2, {0xFF}}), le32(4));
+  uint32_t a = 0, b = 0;
+  ASSERT_EQ(FWSto_CreateObjectPair_mw(&in, first.data(), 800, &entry, second.data(), 200, &second_entry, &a, &b), 0u);
+  EXPECT_EQ(a, 4u);
+  EXPECT_EQ(b, 5u);
+}
+
+// A pair that fails takes back the slots the device gave; the indexes are
+// not written. The length rule is checked for both before anything is sent.
+TEST_F(StoreMw, FailedPairTakesBackBothSlots) {
+  Bytes first = fill(300, 0x31), second = fill(200, 0x32);
+  STO_SEOBJ second_entry = entry;
+  entry.u32DataLen = 300 - 128;
+  second_entry.u32DataLen = 200 - 127;
+  uint32_t a = 0xAA, b = 0xBB;
+  EXPECT_EQ(FWSto_CreateObjectPair_mw(&in, first.data(), 300, &entry, second.data(), 200, &second_entry, &a, &b),
+            0x13u);
+  EXPECT_EQ(sent(), 0u);
+  second_entry.u32DataLen = 200 - 128;
+  const Bytes e1 = entry_bytes(), e2 = bytes_of(second_entry);
+  expect(sto::CreateObjectPart, cat({input(), arr(first), e1, {0}}), le32(0));
+  expect(sto::CreateObjectPart, cat({input(), arr(second), e2, {0}}), le32(1));
+  expect_code(sto::CreateObjectPart, cat({input(), le16(0), e2, {0xFF}}), 0x06);
+  expect(sto::DeleteObject, cat({input(), le32(1)}));
+  expect(sto::DeleteObject, cat({input(), le32(0)}));
+  EXPECT_EQ(quietly([&] {
+              return FWSto_CreateObjectPair_mw(&in, first.data(), 300, &entry, second.data(), 200, &second_entry, &a,
+                                               &b);
+            }),
+            0x06u);
+  EXPECT_EQ(a, 0xAAu);
+  EXPECT_EQ(b, 0xBBu);
+  // The second's first part refused: only the first's slot to take back.
+  expect(sto::CreateObjectPart, cat({input(), arr(first), e1, {0}}), le32(2));
+  expect_code(sto::CreateObjectPart, cat({input(), arr(second), e2, {0}}), 0x06);
+  expect(sto::DeleteObject, cat({input(), le32(2)}));
+  EXPECT_EQ(quietly([&] {
+              return FWSto_CreateObjectPair_mw(&in, first.data(), 300, &entry, second.data(), 200, &second_entry, &a,
+                                               &b);
+            }),
+            0x06u);
+}
+
 TEST_F(StoreMw, ReadInPartsWithinTheCallersRoom) {
   expect(sto::GetObjectSize, cat({input(), le32(2)}), le32(800));
   expect(sto::GetObjectPart, cat({input(), le32(2), {0}}), arr(fill(768, 1)));

@@ -49,7 +49,12 @@
 //   occupancy page is SE_STO_PAGE_SIZE bytes, slot i at bit (i mod 8) of byte
 //   (i div 8), least significant bit first. A write is complete only once its
 //   closing part is accepted; a slot whose write was not closed is not
-//   occupied.
+//   occupied. Two creates as one change (a key pair): the first's data parts,
+//   the second's data parts, then one closing part, which commits both; a
+//   create whose data is all in (its entry's u32DataLen + 128 bytes) is held
+//   open for the session's next create's closing part. Deleting the slot of
+//   an open create abandons it; a session's open writes end with the
+//   session (closed, or its client's connection gone).
 #pragma once
 
 #include <cstddef>

@@ -107,6 +107,18 @@ uint32_t FWSto_GetObject_mw(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectI
                             uint32_t* pObjectLen);
 uint32_t FWSto_SaveObjectList_mw(PERSISTENCY_INPUT_PTR pStoInput, STO_SEOBJ_LIST* pListData);
 uint32_t FWSto_LoadObjectList_mw(PERSISTENCY_INPUT_PTR pStoInput, STO_SEOBJ_LIST* pListData);
+// One command per part or page. Indexes here are device slots (the core's
+// index - 1); the in/out lengths give the room on entry.
+uint32_t FWSto_CreateObject_Sub_mw(PERSISTENCY_INPUT_PTR pStoInput, uint32_t* pu32ObjectIndex, uint8_t* pObject,
+                                   uint32_t u32ObjectLen, STO_SEOBJ* pSto_objmeta, uint8_t part);
+uint32_t FWSto_UpdateObject_Sub_mw(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint8_t* pObject,
+                                   uint32_t u32ObjectLen, STO_SEOBJ* pSto_objmeta, uint8_t part);
+uint32_t FWSto_GetObject_Sub_mw(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjectIndex, uint8_t part,
+                                uint8_t* pObject, uint32_t* pObjectLen);
+uint32_t Internal_FWSto_get_object_bit_list_page_mw(PERSISTENCY_INPUT_PTR pStoInput, uint8_t* pPage,
+                                                    uint32_t* pPageLen);
+uint32_t Internal_FWSto_get_object_tag_mw(PERSISTENCY_INPUT_PTR pStoInput, uint32_t startIndex, uint32_t endIndex,
+                                          uint8_t* pSto_objmeta, uint32_t* pSto_objmeta_len);
 // 1 when slot `index` of the 256-byte occupancy page is set; 0 when clear or
 // beyond the page.
 int check_object_tag_list(const uint8_t* obj_bit_list, uint32_t index);

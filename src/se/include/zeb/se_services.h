@@ -26,6 +26,14 @@ uint32_t FWD_ListHSMs(uint8_t* pHsmType, uint8_t* pHsmSnList, uint8_t* pHsmLabel
 SE_DEVICE* FWD_get_se_device(void);
 [[nodiscard]] uint32_t FWSto_set_se_device(SE_DEVICE* dev);
 
+// Two new objects stored as one change of the device (both data streams,
+// then one closing part that commits both): after a crash of the host or the
+// device there are both or neither. Indexes are written on success only.
+[[nodiscard]] uint32_t FWSto_CreateObjectPair_mw(PERSISTENCY_INPUT_PTR pStoInput, uint8_t* pFirst,
+                                                 uint32_t u32FirstLen, STO_SEOBJ* pFirstEntry, uint8_t* pSecond,
+                                                 uint32_t u32SecondLen, STO_SEOBJ* pSecondEntry,
+                                                 uint32_t* pu32FirstIndex, uint32_t* pu32SecondIndex);
+
 extern const DA_Functions_t fwd_functions;
 extern const SA_Functions_t fwstore_functions;
 

@@ -49,6 +49,11 @@ class Simulator {
   // with a device code.
   size_t execute(std::span<const uint8_t> command, std::span<uint8_t> reply);
 
+  // The client's connection ended (closed, or its process died): the device
+  // sessions opened since the previous end and not closed are closed, with
+  // their crypto state and open object writes.
+  void end_connection();
+
   const std::string& sn() const { return sn_; }
   const std::string& dir() const { return dir_; }
 
