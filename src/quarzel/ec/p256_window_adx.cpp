@@ -5,7 +5,6 @@
 // template is the reference the tests hold it to.
 #include "ec/field_p256_adx.h"
 #include "ec/scalar_mul.h"
-#include "quarzel/port.h"
 
 #if defined(__x86_64__)
 #include <emmintrin.h>
