@@ -21,24 +21,26 @@ using P = ecpbn_proj_t<4>;
 // The a = -3 doubling of ecpbn_zdn_proj_double (dbl-2001-b). r may share
 // p's storage.
 QZ_EC_INLINE void dbl_p256(P& r, const P& p) {
-  u64 s[4], zz[4], m[4], t[4], u[4];
-  p256x_add(s, p.y, p.y);
+  // Ordered so that the chain through Z1^2, M and M^2 starts first and the
+  // independent products fill the gaps between its steps.
+  u64 s[4], zz[4], m[4], t[4], u[4], yz[4];
   p256x_sqr(zz, p.z);
-  p256x_mul(t, p.y, p.z);
-  p256x_add(r.z, t, t);
-  p256x_sqr(s, s);
+  p256x_add(s, p.y, p.y);
   p256x_add(m, p.x, zz);
   p256x_sub(zz, p.x, zz);
-  p256x_mul(m, m, zz);
-  p256x_add(t, m, m);
-  p256x_add(m, m, t);
-  p256x_mul(t, s, p.x);
   p256x_sqr(s, s);
-  p256x_half(s, s);
+  p256x_mul(m, m, zz);
+  p256x_mul(t, s, p.x);
+  p256x_add(u, m, m);
+  p256x_add(m, m, u);
+  p256x_mul(yz, p.y, p.z);
   p256x_sqr(u, m);
-  p256x_sub(u, u, t);
-  p256x_sub(r.x, u, t);
+  p256x_add(zz, t, t);
+  p256x_sqr(s, s);
+  p256x_sub(r.x, u, zz);
+  p256x_half(s, s);
   p256x_sub(t, t, r.x);
+  p256x_add(r.z, yz, yz);
   p256x_mul(t, t, m);
   p256x_sub(r.y, t, s);
 }
