@@ -20,7 +20,7 @@ using P = ecpbn_proj_t<4>;
 
 // The a = -3 doubling of ecpbn_zdn_proj_double (dbl-2001-b). r may share
 // p's storage.
-QZ_EC_INLINE void dbl_p256(P& r, const P& p) {
+QZ_EC_INLINE void ecpbn_zdn_proj_double_p256(P& r, const P& p) {
   // Ordered so that the chain through Z1^2, M and M^2 starts first and the
   // independent products fill the gaps between its steps.
   u64 s[4], zz[4], m[4], t[4], u[4], yz[4];
@@ -45,18 +45,10 @@ QZ_EC_INLINE void dbl_p256(P& r, const P& p) {
   p256x_sub(r.y, t, s);
 }
 
-QZ_EC_INLINE void select_p256(P& r, u64 mask, const P& a, const P& b) {
-  for (int j = 0; j < 4; ++j) {
-    r.x[j] = (a.x[j] & mask) | (b.x[j] & ~mask);
-    r.y[j] = (a.y[j] & mask) | (b.y[j] & ~mask);
-    r.z[j] = (a.z[j] & mask) | (b.z[j] & ~mask);
-  }
-}
-
 // ecpbn_zdn_proj_add (add-1998-cmo-2) with its masks for an operand at
 // infinity and, when asked, for equal finite operands. r may share storage
 // with either operand.
-QZ_EC_INLINE void add_p256(P& r, const P& p1, const P& p2, u64* same) {
+QZ_EC_INLINE void ecpbn_zdn_proj_add_p256(P& r, const P& p1, const P& p2, u64* same) {
   u64 z1z1[4], z2z2[4], u1[4], u2[4], s1[4], s2[4], h[4], rr[4], t[4];
   P sum;
   p256x_sqr(z1z1, p1.z);
@@ -86,8 +78,8 @@ QZ_EC_INLINE void add_p256(P& r, const P& p1, const P& p2, u64* same) {
   const u64 z1_zero = fe_is_zero_mask<4>(p1.z);
   const u64 z2_zero = fe_is_zero_mask<4>(p2.z);
   P tmp;
-  select_p256(tmp, z2_zero, p1, sum);
-  select_p256(r, z1_zero, p2, tmp);
+  ecpbn_zdn_proj_select<4>(tmp, z2_zero, p1, sum);
+  ecpbn_zdn_proj_select<4>(r, z1_zero, p2, tmp);
   if (same != nullptr) *same &= ~z1_zero & ~z2_zero;
 }
 
@@ -114,9 +106,9 @@ __attribute__((target("bmi2,adx"))) void mul_window_ct_p256_adx(const Mont<4>& f
   table[1] = p;
   for (size_t i = 2; i <= kBoothEntries; ++i) {
     if (i % 2 == 0)
-      dbl_p256(table[i], table[i / 2]);
+      ecpbn_zdn_proj_double_p256(table[i], table[i / 2]);
     else
-      add_p256(table[i], table[i - 1], p, nullptr);
+      ecpbn_zdn_proj_add_p256(table[i], table[i - 1], p, nullptr);
   }
   const size_t digits = kbits / kBoothBits + 1;
   const u64 zero[4] = {};
@@ -125,7 +117,7 @@ __attribute__((target("bmi2,adx"))) void mul_window_ct_p256_adx(const Mont<4>& f
   ecpbn_zdn_proj_set_infinity<4>(fp, r);
   for (size_t w = digits; w-- > 0;) {
     if (w + 1 < digits)
-      for (unsigned d = 0; d < kBoothBits; ++d) dbl_p256(r, r);
+      for (unsigned d = 0; d < kBoothBits; ++d) ecpbn_zdn_proj_double_p256(r, r);
     u64 neg = 0;
     const u64 idx = booth_digit(k, limbs, w, kBoothBits, &neg);
     scan_p256(sel, table, kBoothEntries + 1, idx);
@@ -135,11 +127,11 @@ __attribute__((target("bmi2,adx"))) void mul_window_ct_p256_adx(const Mont<4>& f
     // addend (public positions).
     if (kBoothBits * w + nbits < kbits + 2) {
       u64 same = 0;
-      dbl_p256(twice, r);
-      add_p256(r, r, sel, &same);
-      select_p256(r, same, twice, r);
+      ecpbn_zdn_proj_double_p256(twice, r);
+      ecpbn_zdn_proj_add_p256(r, r, sel, &same);
+      ecpbn_zdn_proj_select<4>(r, same, twice, r);
     } else {
-      add_p256(r, r, sel, nullptr);
+      ecpbn_zdn_proj_add_p256(r, r, sel, nullptr);
     }
   }
   secure_wipe(&sel, sizeof sel);
