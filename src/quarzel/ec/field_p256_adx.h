@@ -3,7 +3,9 @@
 // into the point formulas, no call, no test of the path per product.
 //
 // Elements are four limbs in Montgomery form (R = 2^256), fully reduced
-// (< p) on output. Inputs: below p, except that the product accepts any
+// (< p) on output. Limbs enter and leave as register-or-memory operands, not
+// through pointers: the compiler may keep a value in registers from one
+// operation to the next instead of a store and a reload. Inputs: below p, except that the product accepts any
 // a < 2^256 with b < p (a b < p R). Every routine runs the same
 // instructions whatever the values: the final corrections are cmov or masks.
 #pragma once
@@ -18,64 +20,63 @@ namespace quarzel::ec {
 // and the high halves of each row in the two carry chains of adcx and adox),
 // then the low half reduced word by word into four limbs (q p for the low
 // word q is q 2^96 + q p3 2^192 once q (2^64 - 1) clears it) and the high
-// half added; less p, unless that borrows. Thirteen registers: the result
-// pointer is read from memory at the end.
+// half added; less p, unless that borrows.
 QZ_EC_INLINE void p256x_mul(u64 r[4], const u64 a[4], const u64 b[4]) {
   u64 t0, t1, t2, t3, t4, t5, t6, t7, lo, hi;
-  asm volatile(
-      "movq 0(%[b]), %%rdx\n\t"
-      "mulxq 0(%[a]), %[t0], %[t1]\n\t"
-      "mulxq 8(%[a]), %[lo], %[t2]\n\t"
+  asm(
+      "movq %[b0], %%rdx\n\t"
+      "mulxq %[a0], %[t0], %[t1]\n\t"
+      "mulxq %[a1], %[lo], %[t2]\n\t"
       "addq %[lo], %[t1]\n\t"
-      "mulxq 16(%[a]), %[lo], %[t3]\n\t"
+      "mulxq %[a2], %[lo], %[t3]\n\t"
       "adcq %[lo], %[t2]\n\t"
-      "mulxq 24(%[a]), %[lo], %[t4]\n\t"
+      "mulxq %[a3], %[lo], %[t4]\n\t"
       "adcq %[lo], %[t3]\n\t"
       "adcq $0, %[t4]\n\t"
       "xorl %k[lo], %k[lo]\n\t"
-      "movq 8(%[b]), %%rdx\n\t"
-      "mulxq 0(%[a]), %[lo], %[hi]\n\t"
+      "movq %[b1], %%rdx\n\t"
+      "mulxq %[a0], %[lo], %[hi]\n\t"
       "adcxq %[lo], %[t1]\n\t"
       "adoxq %[hi], %[t2]\n\t"
-      "mulxq 8(%[a]), %[lo], %[hi]\n\t"
+      "mulxq %[a1], %[lo], %[hi]\n\t"
       "adcxq %[lo], %[t2]\n\t"
       "adoxq %[hi], %[t3]\n\t"
-      "mulxq 16(%[a]), %[lo], %[hi]\n\t"
+      "mulxq %[a2], %[lo], %[hi]\n\t"
       "adcxq %[lo], %[t3]\n\t"
       "adoxq %[hi], %[t4]\n\t"
-      "mulxq 24(%[a]), %[lo], %[t5]\n\t"
+      "mulxq %[a3], %[lo], %[t5]\n\t"
       "adcxq %[lo], %[t4]\n\t"
       "movl $0, %k[lo]\n\t"
       "adoxq %[lo], %[t5]\n\t"
       "adcxq %[lo], %[t5]\n\t"
       "xorl %k[lo], %k[lo]\n\t"
-      "movq 16(%[b]), %%rdx\n\t"
-      "mulxq 0(%[a]), %[lo], %[hi]\n\t"
+      "movq %[b2], %%rdx\n\t"
+      "mulxq %[a0], %[lo], %[hi]\n\t"
       "adcxq %[lo], %[t2]\n\t"
       "adoxq %[hi], %[t3]\n\t"
-      "mulxq 8(%[a]), %[lo], %[hi]\n\t"
+      "mulxq %[a1], %[lo], %[hi]\n\t"
       "adcxq %[lo], %[t3]\n\t"
       "adoxq %[hi], %[t4]\n\t"
-      "mulxq 16(%[a]), %[lo], %[hi]\n\t"
+      "mulxq %[a2], %[lo], %[hi]\n\t"
       "adcxq %[lo], %[t4]\n\t"
       "adoxq %[hi], %[t5]\n\t"
-      "mulxq 24(%[a]), %[lo], %[t6]\n\t"
+      "mulxq %[a3], %[lo], %[t6]\n\t"
       "adcxq %[lo], %[t5]\n\t"
       "movl $0, %k[lo]\n\t"
       "adoxq %[lo], %[t6]\n\t"
       "adcxq %[lo], %[t6]\n\t"
       "xorl %k[lo], %k[lo]\n\t"
-      "movq 24(%[b]), %%rdx\n\t"
-      "mulxq 0(%[a]), %[lo], %[hi]\n\t"
+      "movq %[b3], %%rdx\n\t"
+      "mulxq %[a0], %[lo], %[hi]\n\t"
       "adcxq %[lo], %[t3]\n\t"
       "adoxq %[hi], %[t4]\n\t"
-      "mulxq 8(%[a]), %[lo], %[hi]\n\t"
+      "mulxq %[a1], %[lo], %[hi]\n\t"
       "adcxq %[lo], %[t4]\n\t"
       "adoxq %[hi], %[t5]\n\t"
-      "mulxq 16(%[a]), %[lo], %[hi]\n\t"
+      "mulxq %[a2], %[lo], %[hi]\n\t"
       "adcxq %[lo], %[t5]\n\t"
       "adoxq %[hi], %[t6]\n\t"
-      "mulxq 24(%[a]), %[lo], %[t7]\n\t"
+      "mulxq %[a3], %[lo], %[t7]\n\t"
       "adcxq %[lo], %[t6]\n\t"
       "movl $0, %k[lo]\n\t"
       "adoxq %[lo], %[t7]\n\t"
@@ -139,39 +140,39 @@ QZ_EC_INLINE void p256x_mul(u64 r[4], const u64 a[4], const u64 b[4]) {
       "cmovcq %[t1], %[t5]\n\t"
       "cmovcq %[t2], %[t6]\n\t"
       "cmovcq %[t3], %[t7]\n\t"
-      "movq %[rp], %[hi]\n\t"
-      "movq %[t4], 0(%[hi])\n\t"
-      "movq %[t5], 8(%[hi])\n\t"
-      "movq %[t6], 16(%[hi])\n\t"
-      "movq %[t7], 24(%[hi])\n\t"
       : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5),
         [t6] "=&r"(t6), [t7] "=&r"(t7), [lo] "=&r"(lo), [hi] "=&r"(hi)
-      : [rp] "m"(r), [a] "r"(a), [b] "r"(b), [p1] "m"(kP256[1]), [p3] "m"(kP256[3])
-      : "rdx", "cc", "memory");
+      : [a0] "rm"(a[0]), [a1] "rm"(a[1]), [a2] "rm"(a[2]), [a3] "rm"(a[3]),
+        [b0] "rm"(b[0]), [b1] "rm"(b[1]), [b2] "rm"(b[2]), [b3] "rm"(b[3]), [p1] "m"(kP256[1]), [p3] "m"(kP256[3])
+      : "rdx", "cc");
+  r[0] = t4;
+  r[1] = t5;
+  r[2] = t6;
+  r[3] = t7;
 }
 
 // r = a^2 2^-256 mod p: the six cross products once, doubled, plus the four
 // squares, then the reduction of p256x_mul.
 QZ_EC_INLINE void p256x_sqr(u64 r[4], const u64 a[4]) {
   u64 t0, t1, t2, t3, t4, t5, t6, t7, lo, hi;
-  asm volatile(
-      "movq 0(%[a]), %%rdx\n\t"
-      "mulxq 8(%[a]), %[t1], %[t2]\n\t"
-      "mulxq 16(%[a]), %[lo], %[t3]\n\t"
+  asm(
+      "movq %[a0], %%rdx\n\t"
+      "mulxq %[a1], %[t1], %[t2]\n\t"
+      "mulxq %[a2], %[lo], %[t3]\n\t"
       "addq %[lo], %[t2]\n\t"
-      "mulxq 24(%[a]), %[lo], %[t4]\n\t"
+      "mulxq %[a3], %[lo], %[t4]\n\t"
       "adcq %[lo], %[t3]\n\t"
       "adcq $0, %[t4]\n\t"
-      "movq 8(%[a]), %%rdx\n\t"
-      "mulxq 16(%[a]), %[lo], %[hi]\n\t"
-      "mulxq 24(%[a]), %[t6], %[t5]\n\t"
+      "movq %[a1], %%rdx\n\t"
+      "mulxq %[a2], %[lo], %[hi]\n\t"
+      "mulxq %[a3], %[t6], %[t5]\n\t"
       "addq %[lo], %[t3]\n\t"
       "adcq %[hi], %[t4]\n\t"
       "adcq $0, %[t5]\n\t"
       "addq %[t6], %[t4]\n\t"
       "adcq $0, %[t5]\n\t"
-      "movq 16(%[a]), %%rdx\n\t"
-      "mulxq 24(%[a]), %[lo], %[t6]\n\t"
+      "movq %[a2], %%rdx\n\t"
+      "mulxq %[a3], %[lo], %[t6]\n\t"
       "addq %[lo], %[t5]\n\t"
       "adcq $0, %[t6]\n\t"
       "xorl %k[t7], %k[t7]\n\t"
@@ -182,18 +183,18 @@ QZ_EC_INLINE void p256x_sqr(u64 r[4], const u64 a[4]) {
       "adcq %[t5], %[t5]\n\t"
       "adcq %[t6], %[t6]\n\t"
       "adcq $0, %[t7]\n\t"
-      "movq 0(%[a]), %%rdx\n\t"
+      "movq %[a0], %%rdx\n\t"
       "mulxq %%rdx, %[t0], %[hi]\n\t"
       "addq %[hi], %[t1]\n\t"
-      "movq 8(%[a]), %%rdx\n\t"
+      "movq %[a1], %%rdx\n\t"
       "mulxq %%rdx, %[lo], %[hi]\n\t"
       "adcq %[lo], %[t2]\n\t"
       "adcq %[hi], %[t3]\n\t"
-      "movq 16(%[a]), %%rdx\n\t"
+      "movq %[a2], %%rdx\n\t"
       "mulxq %%rdx, %[lo], %[hi]\n\t"
       "adcq %[lo], %[t4]\n\t"
       "adcq %[hi], %[t5]\n\t"
-      "movq 24(%[a]), %%rdx\n\t"
+      "movq %[a3], %%rdx\n\t"
       "mulxq %%rdx, %[lo], %[hi]\n\t"
       "adcq %[lo], %[t6]\n\t"
       "adcq %[hi], %[t7]\n\t"
@@ -256,29 +257,25 @@ QZ_EC_INLINE void p256x_sqr(u64 r[4], const u64 a[4]) {
       "cmovcq %[t1], %[t5]\n\t"
       "cmovcq %[t2], %[t6]\n\t"
       "cmovcq %[t3], %[t7]\n\t"
-      "movq %[t4], 0(%[r])\n\t"
-      "movq %[t5], 8(%[r])\n\t"
-      "movq %[t6], 16(%[r])\n\t"
-      "movq %[t7], 24(%[r])\n\t"
       : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5),
         [t6] "=&r"(t6), [t7] "=&r"(t7), [lo] "=&r"(lo), [hi] "=&r"(hi)
-      : [r] "r"(r), [a] "r"(a), [p1] "m"(kP256[1]), [p3] "m"(kP256[3])
-      : "rdx", "cc", "memory");
+      : [a0] "rm"(a[0]), [a1] "rm"(a[1]), [a2] "rm"(a[2]), [a3] "rm"(a[3]), [p1] "m"(kP256[1]), [p3] "m"(kP256[3])
+      : "rdx", "cc");
+  r[0] = t4;
+  r[1] = t5;
+  r[2] = t6;
+  r[3] = t7;
 }
 
 // r = a + b mod p: the sum (carry in c), less p unless that borrows.
 QZ_EC_INLINE void p256x_add(u64 r[4], const u64 a[4], const u64 b[4]) {
-  u64 t0, t1, t2, t3, u0, u1, u2, u3, c;
-  asm volatile(
+  u64 t0 = a[0], t1 = a[1], t2 = a[2], t3 = a[3], u0, u1, u2, u3, c;
+  asm(
       "xorl %k[c], %k[c]\n\t"
-      "movq 0(%[a]), %[t0]\n\t"
-      "movq 8(%[a]), %[t1]\n\t"
-      "movq 16(%[a]), %[t2]\n\t"
-      "movq 24(%[a]), %[t3]\n\t"
-      "addq 0(%[b]), %[t0]\n\t"
-      "adcq 8(%[b]), %[t1]\n\t"
-      "adcq 16(%[b]), %[t2]\n\t"
-      "adcq 24(%[b]), %[t3]\n\t"
+      "addq %[b0], %[t0]\n\t"
+      "adcq %[b1], %[t1]\n\t"
+      "adcq %[b2], %[t2]\n\t"
+      "adcq %[b3], %[t3]\n\t"
       "adcq $0, %[c]\n\t"
       "movq %[t0], %[u0]\n\t"
       "movq %[t1], %[u1]\n\t"
@@ -293,29 +290,25 @@ QZ_EC_INLINE void p256x_add(u64 r[4], const u64 a[4], const u64 b[4]) {
       "cmovcq %[t1], %[u1]\n\t"
       "cmovcq %[t2], %[u2]\n\t"
       "cmovcq %[t3], %[u3]\n\t"
-      "movq %[u0], 0(%[r])\n\t"
-      "movq %[u1], 8(%[r])\n\t"
-      "movq %[u2], 16(%[r])\n\t"
-      "movq %[u3], 24(%[r])\n\t"
-      : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [u0] "=&r"(u0), [u1] "=&r"(u1),
+      : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [u0] "=&r"(u0), [u1] "=&r"(u1),
         [u2] "=&r"(u2), [u3] "=&r"(u3), [c] "=&r"(c)
-      : [r] "r"(r), [a] "r"(a), [b] "r"(b), [p1] "m"(kP256[1]), [p3] "m"(kP256[3])
-      : "cc", "memory");
+      : [b0] "rm"(b[0]), [b1] "rm"(b[1]), [b2] "rm"(b[2]), [b3] "rm"(b[3]), [p1] "m"(kP256[1]), [p3] "m"(kP256[3])
+      : "cc");
+  r[0] = u0;
+  r[1] = u1;
+  r[2] = u2;
+  r[3] = u3;
 }
 
 // r = a - b mod p: the difference, plus p under the mask of its borrow.
 QZ_EC_INLINE void p256x_sub(u64 r[4], const u64 a[4], const u64 b[4]) {
-  u64 t0, t1, t2, t3, m, m1, m3;
-  asm volatile(
+  u64 t0 = a[0], t1 = a[1], t2 = a[2], t3 = a[3], m, m1, m3;
+  asm(
       "xorl %k[m], %k[m]\n\t"
-      "movq 0(%[a]), %[t0]\n\t"
-      "movq 8(%[a]), %[t1]\n\t"
-      "movq 16(%[a]), %[t2]\n\t"
-      "movq 24(%[a]), %[t3]\n\t"
-      "subq 0(%[b]), %[t0]\n\t"
-      "sbbq 8(%[b]), %[t1]\n\t"
-      "sbbq 16(%[b]), %[t2]\n\t"
-      "sbbq 24(%[b]), %[t3]\n\t"
+      "subq %[b0], %[t0]\n\t"
+      "sbbq %[b1], %[t1]\n\t"
+      "sbbq %[b2], %[t2]\n\t"
+      "sbbq %[b3], %[t3]\n\t"
       "sbbq %[m], %[m]\n\t"
       "movl %k[m], %k[m1]\n\t"
       "movq %[p3], %[m3]\n\t"
@@ -324,26 +317,22 @@ QZ_EC_INLINE void p256x_sub(u64 r[4], const u64 a[4], const u64 b[4]) {
       "adcq %[m1], %[t1]\n\t"
       "adcq $0, %[t2]\n\t"
       "adcq %[m3], %[t3]\n\t"
-      "movq %[t0], 0(%[r])\n\t"
-      "movq %[t1], 8(%[r])\n\t"
-      "movq %[t2], 16(%[r])\n\t"
-      "movq %[t3], 24(%[r])\n\t"
-      : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [m] "=&r"(m), [m1] "=&r"(m1),
+      : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [m] "=&r"(m), [m1] "=&r"(m1),
         [m3] "=&r"(m3)
-      : [r] "r"(r), [a] "r"(a), [b] "r"(b), [p3] "m"(kP256[3])
-      : "cc", "memory");
+      : [b0] "rm"(b[0]), [b1] "rm"(b[1]), [b2] "rm"(b[2]), [b3] "rm"(b[3]), [p3] "m"(kP256[3])
+      : "cc");
+  r[0] = t0;
+  r[1] = t1;
+  r[2] = t2;
+  r[3] = t3;
 }
 
 // r = a / 2 mod p: a + p under the mask of a's low bit (p is odd), then the
 // five words shifted down a bit.
 QZ_EC_INLINE void p256x_half(u64 r[4], const u64 a[4]) {
-  u64 t0, t1, t2, t3, m, m1, m3, c;
-  asm volatile(
+  u64 t0 = a[0], t1 = a[1], t2 = a[2], t3 = a[3], m, m1, m3, c;
+  asm(
       "xorl %k[c], %k[c]\n\t"
-      "movq 0(%[a]), %[t0]\n\t"
-      "movq 8(%[a]), %[t1]\n\t"
-      "movq 16(%[a]), %[t2]\n\t"
-      "movq 24(%[a]), %[t3]\n\t"
       "movq %[t0], %[m]\n\t"
       "andq $1, %[m]\n\t"
       "negq %[m]\n\t"
@@ -359,14 +348,14 @@ QZ_EC_INLINE void p256x_half(u64 r[4], const u64 a[4]) {
       "shrdq $1, %[t2], %[t1]\n\t"
       "shrdq $1, %[t3], %[t2]\n\t"
       "shrdq $1, %[c], %[t3]\n\t"
-      "movq %[t0], 0(%[r])\n\t"
-      "movq %[t1], 8(%[r])\n\t"
-      "movq %[t2], 16(%[r])\n\t"
-      "movq %[t3], 24(%[r])\n\t"
-      : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [m] "=&r"(m), [m1] "=&r"(m1),
+      : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [m] "=&r"(m), [m1] "=&r"(m1),
         [m3] "=&r"(m3), [c] "=&r"(c)
-      : [r] "r"(r), [a] "r"(a), [p3] "m"(kP256[3])
-      : "cc", "memory");
+      : [p3] "m"(kP256[3])
+      : "cc");
+  r[0] = t0;
+  r[1] = t1;
+  r[2] = t2;
+  r[3] = t3;
 }
 
 #endif
