@@ -22,8 +22,9 @@ using P = ecpbn_proj_t<4>;
 // p's storage.
 QZ_EC_INLINE void ecpbn_zdn_proj_double_p256(P& r, const P& p) {
   // Ordered so that the chain through Z1^2, M and M^2 starts first and the
-  // independent products fill the gaps between its steps.
-  u64 s[4], zz[4], m[4], t[4], u[4], yz[4];
+  // independent products fill the gaps between its steps. T - X3 is taken
+  // as 3T - M^2, beside X3 = M^2 - 2T rather than after it.
+  u64 s[4], zz[4], m[4], t[4], u[4], yz[4], t2[4];
   p256x_sqr(zz, p.z);
   p256x_add(s, p.y, p.y);
   p256x_add(m, p.x, zz);
@@ -33,13 +34,14 @@ QZ_EC_INLINE void ecpbn_zdn_proj_double_p256(P& r, const P& p) {
   p256x_mul(t, s, p.x);
   p256x_add(u, m, m);
   p256x_add(m, m, u);
-  p256x_mul(yz, p.y, p.z);
+  p256x_add(t2, t, t);
+  p256x_add(t, t2, t);
   p256x_sqr(u, m);
-  p256x_add(zz, t, t);
+  p256x_mul(yz, p.y, p.z);
   p256x_sqr(s, s);
-  p256x_sub(r.x, u, zz);
+  p256x_sub(r.x, u, t2);
+  p256x_sub(t, t, u);
   p256x_half(s, s);
-  p256x_sub(t, t, r.x);
   p256x_add(r.z, yz, yz);
   p256x_mul(t, t, m);
   p256x_sub(r.y, t, s);
