@@ -13,7 +13,6 @@
 #include <type_traits>
 
 #include "ec/field_p256.h"
-#include "ec/field_p256_adx.h"
 #include "ec/field_p521.h"
 #include "ec/limbs.h"
 #include "ec/modinv.h"
