@@ -166,6 +166,11 @@ struct Mont {
   }
 
   QZ_EC_INLINE void add(u64* r, const u64* a, const u64* b) const {
+#if defined(__x86_64__)
+    if constexpr (N == 4) {
+      if (p256 && adx) return p256x_add(r, a, b);
+    }
+#endif
     if constexpr (N == 9) {
       if (p521) return p521_add(r, a, b);
     }
@@ -175,6 +180,11 @@ struct Mont {
     final_sub(r, t, c);
   }
   QZ_EC_INLINE void sub(u64* r, const u64* a, const u64* b) const {
+#if defined(__x86_64__)
+    if constexpr (N == 4) {
+      if (p256 && adx) return p256x_sub(r, a, b);
+    }
+#endif
     if constexpr (N == 9) {
       if (p521) return p521_sub(r, a, b);
     }
@@ -194,6 +204,11 @@ struct Mont {
 
   // r = a / 2: a + m when a is odd (m is odd), then shifted down a bit.
   QZ_EC_INLINE void half(u64* r, const u64* a) const {
+#if defined(__x86_64__)
+    if constexpr (N == 4) {
+      if (p256 && adx) return p256x_half(r, a);
+    }
+#endif
     const u64 odd = 0 - (a[0] & 1);
     u64 t[N];
     unsigned char c = 0;

@@ -82,4 +82,103 @@ QZ_EC_INLINE u64 p256_sqr_portable(u64 r[4], const u64 a[4]) {
   return p256_reduce(r, t);
 }
 
+#if defined(__x86_64__)
+
+// The sum, difference and half of the BMI2/ADX path (field_p256_adx.h) in
+// x86-64 assembly: inputs below p, outputs below p, limbs as register or
+// memory operands. Mont<4> uses them whenever it runs on that path.
+
+// r = a + b mod p: the sum (carry in c), less p unless that borrows.
+QZ_EC_INLINE void p256x_add(u64 r[4], const u64 a[4], const u64 b[4]) {
+  u64 t0 = a[0], t1 = a[1], t2 = a[2], t3 = a[3], u0, u1, u2, u3, c;
+  asm(
+      "xorl %k[c], %k[c]\n\t"
+      "addq %[b0], %[t0]\n\t"
+      "adcq %[b1], %[t1]\n\t"
+      "adcq %[b2], %[t2]\n\t"
+      "adcq %[b3], %[t3]\n\t"
+      "adcq $0, %[c]\n\t"
+      "movq %[t0], %[u0]\n\t"
+      "movq %[t1], %[u1]\n\t"
+      "movq %[t2], %[u2]\n\t"
+      "movq %[t3], %[u3]\n\t"
+      "subq $-1, %[u0]\n\t"
+      "sbbq %[p1], %[u1]\n\t"
+      "sbbq $0, %[u2]\n\t"
+      "sbbq %[p3], %[u3]\n\t"
+      "sbbq $0, %[c]\n\t"
+      "cmovcq %[t0], %[u0]\n\t"
+      "cmovcq %[t1], %[u1]\n\t"
+      "cmovcq %[t2], %[u2]\n\t"
+      "cmovcq %[t3], %[u3]\n\t"
+      : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [u0] "=&r"(u0), [u1] "=&r"(u1),
+        [u2] "=&r"(u2), [u3] "=&r"(u3), [c] "=&r"(c)
+      : [b0] "rm"(b[0]), [b1] "rm"(b[1]), [b2] "rm"(b[2]), [b3] "rm"(b[3]), [p1] "m"(kP256[1]), [p3] "m"(kP256[3])
+      : "cc");
+  r[0] = u0;
+  r[1] = u1;
+  r[2] = u2;
+  r[3] = u3;
+}
+
+// r = a - b mod p: the difference, plus p under the mask of its borrow.
+QZ_EC_INLINE void p256x_sub(u64 r[4], const u64 a[4], const u64 b[4]) {
+  u64 t0 = a[0], t1 = a[1], t2 = a[2], t3 = a[3], m, m1, m3;
+  asm(
+      "xorl %k[m], %k[m]\n\t"
+      "subq %[b0], %[t0]\n\t"
+      "sbbq %[b1], %[t1]\n\t"
+      "sbbq %[b2], %[t2]\n\t"
+      "sbbq %[b3], %[t3]\n\t"
+      "sbbq %[m], %[m]\n\t"
+      "movl %k[m], %k[m1]\n\t"
+      "movq %[p3], %[m3]\n\t"
+      "andq %[m], %[m3]\n\t"
+      "addq %[m], %[t0]\n\t"
+      "adcq %[m1], %[t1]\n\t"
+      "adcq $0, %[t2]\n\t"
+      "adcq %[m3], %[t3]\n\t"
+      : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [m] "=&r"(m), [m1] "=&r"(m1),
+        [m3] "=&r"(m3)
+      : [b0] "rm"(b[0]), [b1] "rm"(b[1]), [b2] "rm"(b[2]), [b3] "rm"(b[3]), [p3] "m"(kP256[3])
+      : "cc");
+  r[0] = t0;
+  r[1] = t1;
+  r[2] = t2;
+  r[3] = t3;
+}
+
+// r = a / 2 mod p: a + p under the mask of a's low bit (p is odd), then the
+// five words shifted down a bit.
+QZ_EC_INLINE void p256x_half(u64 r[4], const u64 a[4]) {
+  u64 t0 = a[0], t1 = a[1], t2 = a[2], t3 = a[3], m, m1, m3, c;
+  asm(
+      "xorl %k[c], %k[c]\n\t"
+      "movq %[t0], %[m]\n\t"
+      "andq $1, %[m]\n\t"
+      "negq %[m]\n\t"
+      "movl %k[m], %k[m1]\n\t"
+      "movq %[p3], %[m3]\n\t"
+      "andq %[m], %[m3]\n\t"
+      "addq %[m], %[t0]\n\t"
+      "adcq %[m1], %[t1]\n\t"
+      "adcq $0, %[t2]\n\t"
+      "adcq %[m3], %[t3]\n\t"
+      "adcq $0, %[c]\n\t"
+      "shrdq $1, %[t1], %[t0]\n\t"
+      "shrdq $1, %[t2], %[t1]\n\t"
+      "shrdq $1, %[t3], %[t2]\n\t"
+      "shrdq $1, %[c], %[t3]\n\t"
+      : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [m] "=&r"(m), [m1] "=&r"(m1),
+        [m3] "=&r"(m3), [c] "=&r"(c)
+      : [p3] "m"(kP256[3])
+      : "cc");
+  r[0] = t0;
+  r[1] = t1;
+  r[2] = t2;
+  r[3] = t3;
+}
+
+#endif
+
 }  // namespace quarzel::ec

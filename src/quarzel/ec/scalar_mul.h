@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "ec/jacobian.h"
+#include "quarzel/port.h"
 
 namespace quarzel::ec {
 
@@ -230,9 +231,18 @@ void mul_base_ct(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, ecp
 // the low digits, where 2^(kbits - kBoothBits i) comes near n, can they meet
 // otherwise (small scalars reach it: k = 2 d); there the addition also
 // doubles, by mask. Equal and opposite points sum to infinity correctly.
+// On P-256 (a = -3) with BMI2/ADX, the same steps with the field operations
+// inlined (p256_window_adx.cpp), chosen when p256_window_adx_applies.
+void mul_window_ct_p256_adx(const Mont<4>& fp, ecpbn_proj_t<4>& r, const ecpbn_proj_t<4>& p, const u64* k,
+                            size_t limbs, size_t kbits, size_t nbits, ecpbn_proj_t<4>* table);
+inline bool p256_window_adx_applies(const Mont<4>& fp, const u64* a) { return fp.p256 && fp.adx && a == nullptr; }
+
 template <size_t N>
 void mul_window_ct(const Mont<N>& fp, const u64* a, ecpbn_proj_t<N>& r, const ecpbn_proj_t<N>& p, const u64* k,
                    size_t limbs, size_t kbits, size_t nbits, ecpbn_proj_t<N>* table /* kBoothEntries + 1 */) {
+  if constexpr (N == 4) {
+    if (p256_window_adx_applies(fp, a)) return mul_window_ct_p256_adx(fp, r, p, k, limbs, kbits, nbits, table);
+  }
   ecpbn_zdn_proj_set_infinity<N>(fp, table[0]);
   table[1] = p;
   for (size_t i = 2; i <= kBoothEntries; ++i) {
