@@ -187,10 +187,11 @@ TEST(ConstantTimeEcKernels, P256WindowOnAdxKernels) {
   ASSERT_TRUE(ec::p256_window_adx_applies(fast, nullptr));
   ec::Mont<4> slow = fast;
   slow.adx = false;
-  const ec::Engine& e = *ec::engine_for(ECC_CRV_NIST_P256);
+  const ec::ecpi_group_t* grp = nullptr;
+  ASSERT_EQ(ec::ecpi_group_load_and_alloc(&grp, ECC_CRV_NIST_P256), 0u);
   ec::ecpbn_proj_t<4> g, r1, r2, table[ec::kBoothEntries + 1];
-  ec::fe_from_bytes<4>(g.x, e.gx_bytes(), 32);
-  ec::fe_from_bytes<4>(g.y, e.gy_bytes(), 32);
+  ec::fe_from_bytes<4>(g.x, grp->G().x, 32);
+  ec::fe_from_bytes<4>(g.y, grp->G().y, 32);
   slow.to_mont(g.x, g.x);
   slow.to_mont(g.y, g.y);
   std::memcpy(g.z, slow.one, sizeof g.z);
