@@ -26,9 +26,12 @@ run_suite() {
 release() { run_suite build/release -DCMAKE_BUILD_TYPE=Release; }
 # The README's main job, short form, on the optimised build.
 demo() { ZEB_DEMO_BUILD=build/release bash "$ROOT/scripts/demo.sh" --short; }
+# At -O1, as AddressSanitizer advises: assertions stay on, and the suite runs
+# several times faster than unoptimised.
 asan() {
   ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-    run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DZEB_SANITIZE=ON -DZEB_BUILD_BENCH=OFF
+    run_suite build/asan -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" "-DCMAKE_C_FLAGS_DEBUG=-g -O1" \
+    -DZEB_SANITIZE=ON -DZEB_BUILD_BENCH=OFF
 }
 # Tests whose names speak of threads, processes, concurrency or crashes.
 tsan() {
