@@ -96,8 +96,11 @@ struct TokenStamp {
 [[nodiscard]] bool stamp_steady(TokenStamp* s, uint64_t* seen);
 // Whether the stamp still stands, with no write under way, at `seen`.
 [[nodiscard]] bool stamp_unchanged(TokenStamp* s, uint64_t seen);
-void stamp_begin(TokenStamp* s);
-void stamp_end(TokenStamp* s);
+// A writer's span: stamp_begin takes the stamp file's lock (its descriptor in
+// *lock_fd, -1 without it) and raises `begun`; stamp_end raises `ended` and
+// lets the lock go.
+[[nodiscard]] TokenStamp* stamp_begin(int* lock_fd);
+void stamp_end(TokenStamp* s, int lock_fd);
 
 // The span of a write or removal of a token's configuration file by this
 // process: no kept copy of token keys is used unchecked across it, in this
@@ -110,6 +113,7 @@ class TokenFileChange {
   TokenFileChange& operator=(const TokenFileChange&) = delete;
 
  private:
+  int lock_fd_ = -1;
   TokenStamp* stamp_;
 };
 // Wipes a slot's copy of its token's keys (the slot's record changed).

@@ -171,13 +171,12 @@ bool in_core_call() noexcept { return t_depth > 0; }
 
 // Both ends move the local count: a copy checked while the write was under
 // way is not used unchecked after it.
-TokenFileChange::TokenFileChange() : stamp_(token_stamp()) {
+TokenFileChange::TokenFileChange() : stamp_(stamp_begin(&lock_fd_)) {
   g_local_writes.fetch_add(1, std::memory_order_acq_rel);
-  stamp_begin(stamp_);
 }
 
 TokenFileChange::~TokenFileChange() {
-  stamp_end(stamp_);
+  stamp_end(stamp_, lock_fd_);
   g_local_writes.fetch_add(1, std::memory_order_acq_rel);
 }
 
