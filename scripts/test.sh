@@ -27,11 +27,14 @@ release() { run_suite build/release -DCMAKE_BUILD_TYPE=Release; }
 # The README's main job, short form, on the optimised build.
 demo() { ZEB_DEMO_BUILD=build/release bash "$ROOT/scripts/demo.sh" --short; }
 # At -O1, as AddressSanitizer advises: assertions stay on, and the suite runs
-# several times faster than unoptimised.
+# several times faster than unoptimised. Its warnings are not fatal: at -O1
+# under the sanitizers GCC 12 reports uninitialised and overflowing accesses
+# inside libstdc++ (std::regex, std::function) that the release build, which
+# fails on any warning, does not have.
 asan() {
   ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     run_suite build/asan -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" "-DCMAKE_C_FLAGS_DEBUG=-g -O1" \
-    -DZEB_SANITIZE=ON -DZEB_BUILD_BENCH=OFF
+    -DZEB_SANITIZE=ON -DZEB_BUILD_BENCH=OFF -DZEB_WERROR=OFF
 }
 # Tests whose names speak of threads, processes, concurrency or crashes.
 tsan() {

@@ -442,7 +442,7 @@ TEST_F(Store, ThreadsOnTwoTokensLoseNothing) {
 
 TEST_F(Store, ElevenTokensShareTenCacheSlots) {
   for (int t = 0; t < 11; ++t) {
-    char id[8];
+    char id[16];
     std::snprintf(id, sizeof id, "T%d", t);
     PERSISTENCY_INPUT in = input("HSM0000000000042", id);
     STO_SEOBJ_LIST l;
@@ -450,7 +450,7 @@ TEST_F(Store, ElevenTokensShareTenCacheSlots) {
   }
   // Every list is still correct (the cache is checked against the files).
   for (int t = 0; t < 11; ++t) {
-    char id[8];
+    char id[16];
     std::snprintf(id, sizeof id, "T%d", t);
     PERSISTENCY_INPUT in = input("HSM0000000000042", id);
     STO_SEOBJ_LIST l;
