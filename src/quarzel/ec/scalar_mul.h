@@ -232,7 +232,9 @@ void mul_base_ct(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, ecp
 // otherwise (small scalars reach it: k = 2 d); there the addition also
 // doubles, by mask. Equal and opposite points sum to infinity correctly.
 // On P-256 (a = -3) with BMI2/ADX, the same steps with the field operations
-// inlined (p256_window_adx.cpp), chosen when p256_window_adx_applies.
+// inlined (p256_window_adx.cpp), chosen when p256_window_adx_applies; it
+// takes P affine (Z = 1 in Montgomery form, as the engine loads it) and builds
+// the table with mixed additions.
 void mul_window_ct_p256_adx(const Mont<4>& fp, ecpbn_proj_t<4>& r, const ecpbn_proj_t<4>& p, const u64* k,
                             size_t limbs, size_t kbits, size_t nbits, ecpbn_proj_t<4>* table);
 inline bool p256_window_adx_applies(const Mont<4>& fp, const u64* a) { return fp.p256 && fp.adx && a == nullptr; }
