@@ -19,6 +19,74 @@ namespace quarzel::ec {
 
 #if defined(__x86_64__)
 
+// The reduction both routines end with: the 512-bit t7..t0 reduced word by
+// word into four limbs with the high half added, then less p unless that
+// borrows; the result in t4..t7. Its operands are the routines' own.
+#define QZ_P256X_REDUCE \
+  "movq %[t0], %[lo]\n\t" \
+  "shlq $32, %[lo]\n\t" \
+  "movq %[t0], %[hi]\n\t" \
+  "shrq $32, %[hi]\n\t" \
+  "movq %[t0], %%rdx\n\t" \
+  "subq %[lo], %%rdx\n\t" \
+  "sbbq %[hi], %[t0]\n\t" \
+  "addq %[lo], %[t1]\n\t" \
+  "adcq %[hi], %[t2]\n\t" \
+  "adcq %%rdx, %[t3]\n\t" \
+  "adcq $0, %[t0]\n\t" \
+  "movq %[t1], %[lo]\n\t" \
+  "shlq $32, %[lo]\n\t" \
+  "movq %[t1], %[hi]\n\t" \
+  "shrq $32, %[hi]\n\t" \
+  "movq %[t1], %%rdx\n\t" \
+  "subq %[lo], %%rdx\n\t" \
+  "sbbq %[hi], %[t1]\n\t" \
+  "addq %[lo], %[t2]\n\t" \
+  "adcq %[hi], %[t3]\n\t" \
+  "adcq %%rdx, %[t0]\n\t" \
+  "adcq $0, %[t1]\n\t" \
+  "movq %[t2], %[lo]\n\t" \
+  "shlq $32, %[lo]\n\t" \
+  "movq %[t2], %[hi]\n\t" \
+  "shrq $32, %[hi]\n\t" \
+  "movq %[t2], %%rdx\n\t" \
+  "subq %[lo], %%rdx\n\t" \
+  "sbbq %[hi], %[t2]\n\t" \
+  "addq %[lo], %[t3]\n\t" \
+  "adcq %[hi], %[t0]\n\t" \
+  "adcq %%rdx, %[t1]\n\t" \
+  "adcq $0, %[t2]\n\t" \
+  "movq %[t3], %[lo]\n\t" \
+  "shlq $32, %[lo]\n\t" \
+  "movq %[t3], %[hi]\n\t" \
+  "shrq $32, %[hi]\n\t" \
+  "movq %[t3], %%rdx\n\t" \
+  "subq %[lo], %%rdx\n\t" \
+  "sbbq %[hi], %[t3]\n\t" \
+  "addq %[lo], %[t0]\n\t" \
+  "adcq %[hi], %[t1]\n\t" \
+  "adcq %%rdx, %[t2]\n\t" \
+  "adcq $0, %[t3]\n\t" \
+  "addq %[t4], %[t0]\n\t" \
+  "adcq %[t5], %[t1]\n\t" \
+  "adcq %[t6], %[t2]\n\t" \
+  "adcq %[t7], %[t3]\n\t" \
+  "movq $0, %[lo]\n\t" \
+  "adcq $0, %[lo]\n\t" \
+  "movq %[t0], %[t4]\n\t" \
+  "movq %[t1], %[t5]\n\t" \
+  "movq %[t2], %[t6]\n\t" \
+  "movq %[t3], %[t7]\n\t" \
+  "subq $-1, %[t4]\n\t" \
+  "sbbq %[p1], %[t5]\n\t" \
+  "sbbq $0, %[t6]\n\t" \
+  "sbbq %[p3], %[t7]\n\t" \
+  "sbbq $0, %[lo]\n\t" \
+  "cmovcq %[t0], %[t4]\n\t" \
+  "cmovcq %[t1], %[t5]\n\t" \
+  "cmovcq %[t2], %[t6]\n\t" \
+  "cmovcq %[t3], %[t7]\n\t"
+
 // r = a b 2^-256 mod p. The full product a b row by row (mulx, with the low
 // and the high halves of each row in the two carry chains of adcx and adox),
 // then the low half reduced word by word into four limbs (q p for the low
@@ -86,69 +154,7 @@ QZ_EC_INLINE void p256x_mul(u64 r[4], const u64 a[4], const u64 b[4]) {
       "movl $0, %k[lo]\n\t"
       "adoxq %[lo], %[t7]\n\t"
       "adcxq %[lo], %[t7]\n\t"
-      "movq %[t0], %[lo]\n\t"
-      "shlq $32, %[lo]\n\t"
-      "movq %[t0], %[hi]\n\t"
-      "shrq $32, %[hi]\n\t"
-      "movq %[t0], %%rdx\n\t"
-      "subq %[lo], %%rdx\n\t"
-      "sbbq %[hi], %[t0]\n\t"
-      "addq %[lo], %[t1]\n\t"
-      "adcq %[hi], %[t2]\n\t"
-      "adcq %%rdx, %[t3]\n\t"
-      "adcq $0, %[t0]\n\t"
-      "movq %[t1], %[lo]\n\t"
-      "shlq $32, %[lo]\n\t"
-      "movq %[t1], %[hi]\n\t"
-      "shrq $32, %[hi]\n\t"
-      "movq %[t1], %%rdx\n\t"
-      "subq %[lo], %%rdx\n\t"
-      "sbbq %[hi], %[t1]\n\t"
-      "addq %[lo], %[t2]\n\t"
-      "adcq %[hi], %[t3]\n\t"
-      "adcq %%rdx, %[t0]\n\t"
-      "adcq $0, %[t1]\n\t"
-      "movq %[t2], %[lo]\n\t"
-      "shlq $32, %[lo]\n\t"
-      "movq %[t2], %[hi]\n\t"
-      "shrq $32, %[hi]\n\t"
-      "movq %[t2], %%rdx\n\t"
-      "subq %[lo], %%rdx\n\t"
-      "sbbq %[hi], %[t2]\n\t"
-      "addq %[lo], %[t3]\n\t"
-      "adcq %[hi], %[t0]\n\t"
-      "adcq %%rdx, %[t1]\n\t"
-      "adcq $0, %[t2]\n\t"
-      "movq %[t3], %[lo]\n\t"
-      "shlq $32, %[lo]\n\t"
-      "movq %[t3], %[hi]\n\t"
-      "shrq $32, %[hi]\n\t"
-      "movq %[t3], %%rdx\n\t"
-      "subq %[lo], %%rdx\n\t"
-      "sbbq %[hi], %[t3]\n\t"
-      "addq %[lo], %[t0]\n\t"
-      "adcq %[hi], %[t1]\n\t"
-      "adcq %%rdx, %[t2]\n\t"
-      "adcq $0, %[t3]\n\t"
-      "addq %[t4], %[t0]\n\t"
-      "adcq %[t5], %[t1]\n\t"
-      "adcq %[t6], %[t2]\n\t"
-      "adcq %[t7], %[t3]\n\t"
-      "movq $0, %[lo]\n\t"
-      "adcq $0, %[lo]\n\t"
-      "movq %[t0], %[t4]\n\t"
-      "movq %[t1], %[t5]\n\t"
-      "movq %[t2], %[t6]\n\t"
-      "movq %[t3], %[t7]\n\t"
-      "subq $-1, %[t4]\n\t"
-      "sbbq %[p1], %[t5]\n\t"
-      "sbbq $0, %[t6]\n\t"
-      "sbbq %[p3], %[t7]\n\t"
-      "sbbq $0, %[lo]\n\t"
-      "cmovcq %[t0], %[t4]\n\t"
-      "cmovcq %[t1], %[t5]\n\t"
-      "cmovcq %[t2], %[t6]\n\t"
-      "cmovcq %[t3], %[t7]\n\t"
+      QZ_P256X_REDUCE
       : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5),
         [t6] "=&r"(t6), [t7] "=&r"(t7), [lo] "=&r"(lo), [hi] "=&r"(hi)
       : [a0] "rm"(a[0]), [a1] "rm"(a[1]), [a2] "rm"(a[2]), [a3] "rm"(a[3]),
@@ -207,69 +213,7 @@ QZ_EC_INLINE void p256x_sqr(u64 r[4], const u64 a[4]) {
       "mulxq %%rdx, %[lo], %[hi]\n\t"
       "adcq %[lo], %[t6]\n\t"
       "adcq %[hi], %[t7]\n\t"
-      "movq %[t0], %[lo]\n\t"
-      "shlq $32, %[lo]\n\t"
-      "movq %[t0], %[hi]\n\t"
-      "shrq $32, %[hi]\n\t"
-      "movq %[t0], %%rdx\n\t"
-      "subq %[lo], %%rdx\n\t"
-      "sbbq %[hi], %[t0]\n\t"
-      "addq %[lo], %[t1]\n\t"
-      "adcq %[hi], %[t2]\n\t"
-      "adcq %%rdx, %[t3]\n\t"
-      "adcq $0, %[t0]\n\t"
-      "movq %[t1], %[lo]\n\t"
-      "shlq $32, %[lo]\n\t"
-      "movq %[t1], %[hi]\n\t"
-      "shrq $32, %[hi]\n\t"
-      "movq %[t1], %%rdx\n\t"
-      "subq %[lo], %%rdx\n\t"
-      "sbbq %[hi], %[t1]\n\t"
-      "addq %[lo], %[t2]\n\t"
-      "adcq %[hi], %[t3]\n\t"
-      "adcq %%rdx, %[t0]\n\t"
-      "adcq $0, %[t1]\n\t"
-      "movq %[t2], %[lo]\n\t"
-      "shlq $32, %[lo]\n\t"
-      "movq %[t2], %[hi]\n\t"
-      "shrq $32, %[hi]\n\t"
-      "movq %[t2], %%rdx\n\t"
-      "subq %[lo], %%rdx\n\t"
-      "sbbq %[hi], %[t2]\n\t"
-      "addq %[lo], %[t3]\n\t"
-      "adcq %[hi], %[t0]\n\t"
-      "adcq %%rdx, %[t1]\n\t"
-      "adcq $0, %[t2]\n\t"
-      "movq %[t3], %[lo]\n\t"
-      "shlq $32, %[lo]\n\t"
-      "movq %[t3], %[hi]\n\t"
-      "shrq $32, %[hi]\n\t"
-      "movq %[t3], %%rdx\n\t"
-      "subq %[lo], %%rdx\n\t"
-      "sbbq %[hi], %[t3]\n\t"
-      "addq %[lo], %[t0]\n\t"
-      "adcq %[hi], %[t1]\n\t"
-      "adcq %%rdx, %[t2]\n\t"
-      "adcq $0, %[t3]\n\t"
-      "addq %[t4], %[t0]\n\t"
-      "adcq %[t5], %[t1]\n\t"
-      "adcq %[t6], %[t2]\n\t"
-      "adcq %[t7], %[t3]\n\t"
-      "movq $0, %[lo]\n\t"
-      "adcq $0, %[lo]\n\t"
-      "movq %[t0], %[t4]\n\t"
-      "movq %[t1], %[t5]\n\t"
-      "movq %[t2], %[t6]\n\t"
-      "movq %[t3], %[t7]\n\t"
-      "subq $-1, %[t4]\n\t"
-      "sbbq %[p1], %[t5]\n\t"
-      "sbbq $0, %[t6]\n\t"
-      "sbbq %[p3], %[t7]\n\t"
-      "sbbq $0, %[lo]\n\t"
-      "cmovcq %[t0], %[t4]\n\t"
-      "cmovcq %[t1], %[t5]\n\t"
-      "cmovcq %[t2], %[t6]\n\t"
-      "cmovcq %[t3], %[t7]\n\t"
+      QZ_P256X_REDUCE
       : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5),
         [t6] "=&r"(t6), [t7] "=&r"(t7), [lo] "=&r"(lo), [hi] "=&r"(hi)
       : [a0] "rm"(a[0]), [a1] "rm"(a[1]), [a2] "rm"(a[2]), [a3] "rm"(a[3]), [p1] "m"(kP256[1]), [p3] "m"(kP256[3])
@@ -279,6 +223,8 @@ QZ_EC_INLINE void p256x_sqr(u64 r[4], const u64 a[4]) {
   r[2] = t6;
   r[3] = t7;
 }
+
+#undef QZ_P256X_REDUCE
 
 #endif
 
