@@ -234,6 +234,7 @@ uint32_t update_token_cfg(const char* id, CfgEdit<TKN_USER_CFG> edit, void* ctx)
   Text t;
   if (!token_text(*cfg.get(), &t)) return SWD_ERR_PATH_LONG;
   const TokenFileChange change;
+  if (change.status() != 0) return change.status();
   if (lock.write(t.data(), t.size(), OXLU_PERM_SECRET) != OXLU_OK) return SWD_ERR_TKN_CFG;
   return rc;
 }
@@ -511,6 +512,7 @@ extern "C" uint32_t _swdev_SetTokenUserCFG(const char* pTknID, const TKN_USER_CF
   if (!token_text(*pTknUsrCFG, &t)) return SWD_ERR_PATH_LONG;
   if (ensure_dir(dir, SWD_ERR_TKN_CFG) != 0) return SWD_ERR_TKN_CFG;
   const TokenFileChange change;
+  if (change.status() != 0) return change.status();
   if (oxlu_write_file_atomic(file, t.data(), t.size(), OXLU_PERM_SECRET) != OXLU_OK) return SWD_ERR_TKN_CFG;
   return 0;
 }

@@ -261,6 +261,7 @@ extern "C" uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* TknI
       if ((rc = compose_path(file, "%s%s%s/%s", g_hsmAdminPath, "SwHsm/", idz, "TknUser.cfg")) != 0) return rc;
       {
         const TokenFileChange change;
+        if (change.status() != 0) return change.status();
         (void)remove_safe(file);  // a token file left behind is ignored once the list drops it
         if (cross_rmdir(dir) != 0) std::perror(dir);
       }

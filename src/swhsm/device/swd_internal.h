@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
+#include <sys/types.h>
 
 #include "oxlu/file.h"
 #include "quarzel/secure.h"
@@ -85,36 +87,59 @@ class SessionPin {
 // same bytes, else from the file (its read's code on failure). Either output may be null. The caller
 // checks the session's login first.
 uint32_t session_token_keys(const SessionPin& pin, uint8_t* mac, uint8_t* mk);
-// The shared change stamp of the token configuration files of the current
-// administration directory (swd_stamp.cpp); null when it cannot be had.
-struct TokenStamp {
-  uint64_t begun;  // writes started
-  uint64_t ended;  // writes finished
+// The change stamp of the token configuration files of the current
+// administration directory (swd_stamp.cpp): a reader's record of a settled
+// stamp, with the stamp file held open. Move-only; closes what it holds.
+struct StampSeen {
+  StampSeen() = default;
+  StampSeen(StampSeen&& o) noexcept { *this = static_cast<StampSeen&&>(o); }
+  StampSeen& operator=(StampSeen&& o) noexcept;
+  ~StampSeen() { forget(); }
+  void forget() noexcept;
+  [[nodiscard]] bool held() const noexcept { return fd >= 0; }
+
+  int fd = -1;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  timespec ctime{};
+  int64_t verified_ns = 0;  // monotonic time before the path was last seen naming it
 };
-[[nodiscard]] TokenStamp* token_stamp();
-// Whether no write is under way (then *seen is the stamp's value).
-[[nodiscard]] bool stamp_steady(TokenStamp* s, uint64_t* seen);
-// Whether the stamp still stands, with no write under way, at `seen`.
-[[nodiscard]] bool stamp_unchanged(TokenStamp* s, uint64_t seen);
-// A writer's span: stamp_begin takes the stamp file's lock (its descriptor in
-// *lock_fd, -1 without it) and raises `begun`; stamp_end raises `ended` and
-// lets the lock go.
-[[nodiscard]] TokenStamp* stamp_begin(int* lock_fd);
-void stamp_end(TokenStamp* s, int lock_fd);
+// The stamp as it stands: held when no write is under way, else empty.
+[[nodiscard]] StampSeen stamp_look();
+// Whether the stamp still stands as seen (a system call at most once a period).
+[[nodiscard]] bool stamp_stands(StampSeen& s);
+
+// Raises this process's count of its own token file writes at both ends of
+// a write (swd_keycache.cpp): a copy checked while the write was under way is
+// not used unchecked after it.
+struct LocalTokenWrite {
+  LocalTokenWrite() noexcept;
+  ~LocalTokenWrite();
+  LocalTokenWrite(const LocalTokenWrite&) = delete;
+  LocalTokenWrite& operator=(const LocalTokenWrite&) = delete;
+};
 
 // The span of a write or removal of a token's configuration file by this
 // process: no kept copy of token keys is used unchecked across it, in this
-// process or another.
+// process or another. It waits for the stamp's lock (up to 2 s), announces
+// the write and waits until every reader has seen the announcement; the file
+// may be written only when status() is 0.
 class TokenFileChange {
  public:
   TokenFileChange();
   ~TokenFileChange();
   TokenFileChange(const TokenFileChange&) = delete;
   TokenFileChange& operator=(const TokenFileChange&) = delete;
+  // 0, or SWD_ERR_TKN_CFG: the stamp's lock stayed busy, or the write could
+  // not be announced; nothing may be written.
+  [[nodiscard]] uint32_t status() const noexcept { return ok_ ? 0 : SWD_ERR_TKN_CFG; }
 
  private:
-  int lock_fd_ = -1;
-  TokenStamp* stamp_;
+  [[nodiscard]] static bool withdraw(const char* file);
+  LocalTokenWrite local_;  // first in, last out
+  oxlu::WriteLock lock_;
+  uint64_t next_ = 0;
+  bool ok_ = false;
 };
 // Wipes a slot's copy of its token's keys (the slot's record changed).
 void forget_session_keys(int slot);

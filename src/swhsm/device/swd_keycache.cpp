@@ -15,12 +15,13 @@
 // is wiped and the descriptor closed whenever the session's record is
 // rewritten (login, logout, close) and at device finalisation.
 //
-// Between such checks the copy is used unchecked, with no file touched, while
-// the token files' shared change stamp (swd_stamp.cpp) stands where it stood
-// at the last check with no write under way: every writer of a token file, in
-// any process, moves it before and after its write, so a token deleted,
-// re-created or rewritten (a PIN, a failure count, a lock) elsewhere sends
-// the next use back to the file. Without a usable stamp, each core call
+// Between such checks the copy is used unchecked, with no file touched,
+// while the token files' change stamp (swd_stamp.cpp) stands as it stood,
+// settled, just before the last check: every writer of a token file, in any
+// process, announces its write on the stamp long enough before it writes
+// that a reader's next use sees it, so a token deleted, re-created or
+// rewritten (a PIN, a failure count, a lock) elsewhere sends the next use
+// back to the file. Without a settled stamp, each core call
 // (SWD_BeginCall .. SWD_EndCall on this thread) checks the copy at its first
 // use, and the keys so checked serve the rest of the call: the call sees the
 // token's keys as they stood when it began, as if it had run before any
@@ -33,6 +34,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <utility>
 
 #include "swd_internal.h"
 #include "../blob/blob_mac.h"
@@ -57,8 +59,7 @@ std::atomic<uint64_t> g_local_writes{0};
 struct CachedKeys {
   uint64_t checked_in = 0;   // the core call that last checked it (0: none)
   uint64_t writes_seen = 0;  // g_local_writes before that check
-  TokenStamp* stamp = nullptr;  // the shared stamp, if steady before that check
-  uint64_t stamp_seen = 0;      // its value then
+  StampSeen stamp;            // the stamp, if settled just before that check
   int fd = -1;  // the file the copy was read from, held open
   dev_t dev = 0;
   ino_t ino = 0;
@@ -133,20 +134,17 @@ uint32_t session_token_keys(const SessionPin& pin, uint8_t* mac, uint8_t* mk) {
   CachedKeys& c = g_keys[pin.slot()];
   const uint64_t writes = g_local_writes.load(std::memory_order_acquire);
   if (c.fd >= 0 && c.writes_seen == writes &&
-      ((t_call != 0 && c.checked_in == t_call) || stamp_unchanged(c.stamp, c.stamp_seen))) {
+      ((t_call != 0 && c.checked_in == t_call) || stamp_stands(c.stamp))) {
     copy_out(c, mac, mk);
     return 0;
   }
-  // The stamp is read before the file: a write that starts after this moves
-  // it past what is kept here.
-  TokenStamp* const stamp = token_stamp();
-  uint64_t seen = 0;
-  const bool steady = stamp_steady(stamp, &seen);
+  // The stamp is looked at before the file: a write announced after this
+  // replaces what is kept here.
+  StampSeen stamp = stamp_look();
   const auto checked = [&] {
     c.checked_in = t_call;
     c.writes_seen = writes;
-    c.stamp = steady ? stamp : nullptr;
-    c.stamp_seen = seen;
+    c.stamp = std::move(stamp);
     copy_out(c, mac, mk);
     return 0u;
   };
@@ -169,24 +167,16 @@ uint32_t session_token_keys(const SessionPin& pin, uint8_t* mac, uint8_t* mk) {
 
 bool in_core_call() noexcept { return t_depth > 0; }
 
-// Both ends move the local count: a copy checked while the write was under
-// way is not used unchecked after it.
-TokenFileChange::TokenFileChange() : stamp_(stamp_begin(&lock_fd_)) {
-  g_local_writes.fetch_add(1, std::memory_order_acq_rel);
-}
+LocalTokenWrite::LocalTokenWrite() noexcept { g_local_writes.fetch_add(1, std::memory_order_acq_rel); }
 
-TokenFileChange::~TokenFileChange() {
-  stamp_end(stamp_, lock_fd_);
-  g_local_writes.fetch_add(1, std::memory_order_acq_rel);
-}
+LocalTokenWrite::~LocalTokenWrite() { g_local_writes.fetch_add(1, std::memory_order_acq_rel); }
 
 void forget_session_keys(int slot) {
   if (slot < 0 || static_cast<size_t>(slot) >= SWD_MAX_SESSIONS) return;
   CachedKeys& c = g_keys[slot];
   c.checked_in = 0;
   c.writes_seen = 0;
-  c.stamp = nullptr;
-  c.stamp_seen = 0;
+  c.stamp.forget();
   if (c.fd >= 0) ::close(c.fd);
   c.fd = -1;
   c.dev = 0;

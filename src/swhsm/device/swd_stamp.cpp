@@ -1,26 +1,36 @@
 // The change stamp of the token configuration files, shared by every process
-// that uses one software HSM directory: two counters in a page of the file
-// P "SwHsm/" "TknUser.stamp", mapped into each process. A writer of a token
-// file raises `begun` before it replaces or removes the file and `ended`
-// after; a process that kept a session's copy of the token keys while the two
-// were equal may use that copy unchecked for as long as both still hold the
-// value it saw, with no file touched. Writers hold the stamp file under an
-// exclusive lock from one raise to the other, so their spans run one at a
-// time. A writer that dies between the two leaves them unequal, and every
-// copy is checked against the file again (as without a stamp) until the next
-// writer, finding them unequal under the lock (the dead writer's lock went
-// with it), makes them equal before its own span. No stamp (the file cannot
-// be made or mapped) means the same: every use is checked.
+// that uses one software HSM directory: the file P "SwHsm/" "TknUser.stamp".
+//
+// A writer of a token file announces its write by replacing the stamp (a new
+// file renamed into place, so a new inode) with one that says a write is
+// under way, waits kTrustNs, writes, and replaces it again with one that says
+// the write is over. Writers hold the stamp's lock (its ".lock" companion, as
+// for every file here) from the first replacement to the second, so their
+// spans run one at a time.
+//
+// A reader that checked its copy of the token keys right after it found a
+// settled stamp keeps that stamp's descriptor (so its inode number cannot
+// pass to another file) and uses the copy unchecked for kTrustNs after each
+// time it saw the path still name that same, unchanged file (device, inode
+// and change time: one stat, the only system call, once per period). A write
+// announced after the reader last looked falls at least kTrustNs after the
+// announcement, so after the end of the reader's period: the first use past
+// it looks again and finds the stamp replaced.
+//
+// Nothing is mapped and no counter is trusted from the file's bytes after
+// the first look, so whatever is done to the file from outside the system
+// neither crashes a process (a mapped file cut short would raise SIGBUS) nor
+// makes an old stamp stand again: a removal, a truncation or a copy renamed
+// over it change what the path names; a hard link moved back changes its
+// change time; an inode held open is never reused. A dead writer's stamp
+// stays unsettled until the next writer replaces it, and every use checks the
+// file meanwhile, as it does while there is no stamp at all.
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <mutex>
-#include <vector>
 
 #include "swd_internal.h"
 
@@ -28,104 +38,129 @@ namespace swd {
 
 namespace {
 
-constexpr size_t kStampFileLen = 4096;
+// How long a look at the stamp is trusted, and how long a writer waits
+// between its announcement and its write. Short against a token write (which
+// syncs files to disk), long against a system call.
+constexpr int64_t kTrustNs = 2'000'000;
 
-static_assert(std::atomic_ref<uint64_t>::is_always_lock_free, "the stamp is shared between processes");
-
-// Every stamp page this process mapped, by the file's identity. A page stays
-// mapped for the life of the process, so that a pointer to it never dangles
-// and its inode (kept alive by the mapping) never names another file.
-struct Mapped {
-  dev_t dev;
-  ino_t ino;
-  TokenStamp* page;
+// The stamp's bytes: writes begun and writes ended (equal: none under way).
+struct Counters {
+  uint64_t begun;
+  uint64_t ended;
 };
-std::mutex g_mapped_mutex;
-std::vector<Mapped>* g_mapped = nullptr;  // never freed: pages outlive every user
 
-// The page of `file`, mapped once per process. With `lock_fd`, the file is
-// also held under an exclusive lock, through the descriptor left there (-1
-// when the lock could not be had).
-TokenStamp* map_stamp(const char* file, int* lock_fd) {
-  const int fd = ::open(file, O_RDWR | O_CREAT | O_CLOEXEC, OXLU_PERM_SECRET);
-  if (fd < 0) return nullptr;
-  struct stat st{};
-  TokenStamp* page = nullptr;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    const std::lock_guard<std::mutex> guard(g_mapped_mutex);
-    if (g_mapped == nullptr) g_mapped = new std::vector<Mapped>();
-    for (const Mapped& m : *g_mapped) {
-      if (m.dev == st.st_dev && m.ino == st.st_ino) page = m.page;
-    }
-    // A new file is zero-filled to its length; a second process extending
-    // it at the same time extends it to the same length (nothing is lost).
-    if (page == nullptr && (static_cast<size_t>(st.st_size) >= kStampFileLen ||
-                            ::ftruncate(fd, static_cast<off_t>(kStampFileLen)) == 0)) {
-      void* p = ::mmap(nullptr, kStampFileLen, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-      if (p != MAP_FAILED) {
-        page = static_cast<TokenStamp*>(p);
-        g_mapped->push_back({st.st_dev, st.st_ino, page});
-      }
-    }
-  }
-  ::close(fd);
-  // The lock is taken through a descriptor of its own: a mapping keeps the
-  // description it was made from, and a lock on that one would outlive close.
-  if (lock_fd != nullptr && page != nullptr) {
-    const int lfd = ::open(file, O_RDWR | O_CLOEXEC);
-    if (lfd < 0) return page;
-    int rc;
-    while ((rc = ::flock(lfd, LOCK_EX)) != 0 && errno == EINTR) {
-    }
-    if (rc == 0) {
-      *lock_fd = lfd;
-    } else {
-      ::close(lfd);
-    }
-  }
-  return page;
+int64_t now_ns() {
+  timespec t{};
+  ::clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
-TokenStamp* stamp_file(int* lock_fd) {
-  char file[SWD_PATH_LEN];
-  if (compose_path(file, "%s%s%s", g_hsmAdminPath, "SwHsm/", "TknUser.stamp") != 0) return nullptr;
-  return map_stamp(file, lock_fd);
+uint32_t stamp_path(char (&file)[SWD_PATH_LEN]) {
+  return compose_path(file, "%s%s%s", g_hsmAdminPath, "SwHsm/", "TknUser.stamp");
+}
+
+// The counters at the start of the file `fd`; false when it holds fewer bytes.
+bool read_counters(int fd, Counters* c) {
+  ssize_t n;
+  do {
+    n = ::pread(fd, c, sizeof *c, 0);
+  } while (n < 0 && errno == EINTR);
+  return n == static_cast<ssize_t>(sizeof *c);
+}
+
+bool same_file(const struct stat& st, const StampSeen& s) {
+  return S_ISREG(st.st_mode) && st.st_dev == s.dev && st.st_ino == s.ino && st.st_ctim.tv_sec == s.ctime.tv_sec &&
+         st.st_ctim.tv_nsec == s.ctime.tv_nsec;
+}
+
+void sleep_until(int64_t t_ns) {
+  const timespec until{static_cast<time_t>(t_ns / 1'000'000'000), static_cast<long>(t_ns % 1'000'000'000)};
+  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+  }
 }
 
 }  // namespace
 
-TokenStamp* token_stamp() { return stamp_file(nullptr); }
-
-bool stamp_steady(TokenStamp* s, uint64_t* seen) {
-  if (s == nullptr) return false;
-  const uint64_t ended = std::atomic_ref<uint64_t>(s->ended).load(std::memory_order_acquire);
-  const uint64_t begun = std::atomic_ref<uint64_t>(s->begun).load(std::memory_order_acquire);
-  *seen = begun;
-  return begun == ended;
+StampSeen& StampSeen::operator=(StampSeen&& o) noexcept {
+  if (this != &o) {
+    forget();
+    fd = o.fd;
+    dev = o.dev;
+    ino = o.ino;
+    ctime = o.ctime;
+    verified_ns = o.verified_ns;
+    o.fd = -1;
+  }
+  return *this;
 }
 
-bool stamp_unchanged(TokenStamp* s, uint64_t seen) {
-  if (s == nullptr) return false;
-  return std::atomic_ref<uint64_t>(s->begun).load(std::memory_order_acquire) == seen &&
-         std::atomic_ref<uint64_t>(s->ended).load(std::memory_order_acquire) == seen;
+void StampSeen::forget() noexcept {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
 }
 
-TokenStamp* stamp_begin(int* lock_fd) {
-  *lock_fd = -1;
-  TokenStamp* const s = stamp_file(lock_fd);
-  if (s == nullptr) return nullptr;
-  std::atomic_ref<uint64_t> begun(s->begun);
-  std::atomic_ref<uint64_t> ended(s->ended);
-  // Under the lock no other span is open: unequal counters are a dead
-  // writer's. Without the lock they may be a live one's, and stay.
-  if (*lock_fd >= 0) ended.store(begun.load(std::memory_order_acquire), std::memory_order_release);
-  begun.fetch_add(1, std::memory_order_acq_rel);
+StampSeen stamp_look() {
+  StampSeen s;
+  const int64_t t0 = now_ns();  // before the look: the period starts no later than it
+  char file[SWD_PATH_LEN];
+  if (stamp_path(file) != 0) return s;
+  const int fd = ::open(file, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return s;
+  struct stat st{};
+  Counters c{};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !read_counters(fd, &c) || c.begun != c.ended) {
+    ::close(fd);
+    return s;
+  }
+  s.fd = fd;
+  s.dev = st.st_dev;
+  s.ino = st.st_ino;
+  s.ctime = st.st_ctim;
+  s.verified_ns = t0;
   return s;
 }
 
-void stamp_end(TokenStamp* s, int lock_fd) {
-  if (s != nullptr) std::atomic_ref<uint64_t>(s->ended).fetch_add(1, std::memory_order_acq_rel);
-  if (lock_fd >= 0) ::close(lock_fd);  // releases the lock
+bool stamp_stands(StampSeen& s) {
+  if (s.fd < 0) return false;
+  const int64_t t0 = now_ns();
+  if (t0 - s.verified_ns < kTrustNs) return true;
+  char file[SWD_PATH_LEN];
+  struct stat st{};
+  if (stamp_path(file) != 0 || ::stat(file, &st) != 0 || !same_file(st, s)) return false;
+  s.verified_ns = t0;
+  return true;
+}
+
+TokenFileChange::TokenFileChange() {
+  char file[SWD_PATH_LEN];
+  if (stamp_path(file) != 0 || lock_.acquire(file) != OXLU_OK) return;  // busy (2 s) or no descriptor: no write
+  Counters now{};
+  if (const int fd = ::open(file, O_RDONLY | O_CLOEXEC | O_NONBLOCK); fd >= 0) {
+    if (!read_counters(fd, &now)) now = {};
+    ::close(fd);
+  }
+  next_ = (now.begun > now.ended ? now.begun : now.ended) + 1;
+  const Counters begun{next_, next_ - 1};
+  if (lock_.write(&begun, sizeof begun, OXLU_PERM_SECRET) != OXLU_OK && !withdraw(file)) return;
+  sleep_until(now_ns() + kTrustNs);
+  ok_ = true;
+}
+
+TokenFileChange::~TokenFileChange() {
+  if (!ok_) return;
+  const Counters ended{next_, next_};
+  char file[SWD_PATH_LEN];
+  // Failing that, the stamp stays unsettled (or goes): every use checks the file.
+  if (lock_.write(&ended, sizeof ended, OXLU_PERM_SECRET) != OXLU_OK && stamp_path(file) == 0) (void)withdraw(file);
+}
+
+// A stamp that cannot be replaced (no descriptor left, a full disk) is
+// removed instead: with none, no reader uses a copy unchecked. False when
+// the path still names a file that a reader may trust.
+bool TokenFileChange::withdraw(const char* file) {
+  if (::unlink(file) == 0 || errno == ENOENT) return true;
+  struct stat st{};
+  return ::lstat(file, &st) == 0 && !S_ISREG(st.st_mode);
 }
 
 }  // namespace swd
