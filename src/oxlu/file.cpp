@@ -546,3 +546,11 @@ extern "C" size_t oxlu_file_error(char* text, size_t cap) {
 }
 
 extern "C" void oxlu_clear_file_error() { t_file_error.what = nullptr; }
+
+extern "C" void oxlu_note_file_error(const char* what, const char* path, int err) {
+  if (what == nullptr) return;
+  const int saved = errno;
+  errno = err;
+  note_failure(what, path);
+  errno = saved;
+}

@@ -10,6 +10,7 @@
 #   ZEB_HSM_SN      the HSM's serial number (the token's serial number too)
 #   ZEB_TOKEN_ID    the token's ID
 #   ZEB_MAKE_TOKEN  the tool that adds a token: "$ZEB_MAKE_TOKEN" "$ZEB_ADMIN_PIN" PIN [--uninit]
+#   ZEB_VELM_TOOL   the built administration tool, VELM_Tool
 # and runs with the directory as its working directory. Exit status 77 means
 # a client program is missing (the test is skipped).
 set -euo pipefail
@@ -25,7 +26,7 @@ export ZEB_HSM_SN="4711000000000042"
 bash "$ZEB_NEW_SWHSM" "$work" --sn "$ZEB_HSM_SN" --label "client-test-hsm" --admin-pin "$ZEB_ADMIN_PIN" >/dev/null
 cd "$work"
 ZEB_TOKEN_ID="$("$ZEB_MAKE_TOKEN" "$ZEB_ADMIN_PIN" "$ZEB_USER_PIN")"
-export ZEB_TOKEN_ID ZEBP11_MODULE ZEB_MAKE_TOKEN
+export ZEB_TOKEN_ID ZEBP11_MODULE ZEB_MAKE_TOKEN ZEB_VELM_TOOL
 
 # A module built with AddressSanitizer needs its runtime loaded first in the
 # (uninstrumented) client, with the C++ runtime right after it so that

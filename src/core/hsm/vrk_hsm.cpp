@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "core_internal.h"
+#include "oxlu/file.h"
 #include "quarzel/port.h"
 #include "zeb/se_services.h"
 #include "zeb/swhsm_services.h"
@@ -42,6 +43,7 @@ VRK_RV VRK_ListHSMs(VRK_UCHAR* pHsmType, VRK_UCHAR** ppHsmSnList, VRK_UCHAR** pp
     return VRK_ERR_ARGUMENTS;
   }
   // The list arguments are flat arrays of 16-byte and 32-byte entries.
+  oxlu_clear_file_error();  // what a failure names is this listing's
   auto* snOut = reinterpret_cast<uint8_t*>(ppHsmSnList);
   auto* labelOut = reinterpret_cast<uint8_t*>(ppHsmLabelList);
   uint32_t count = 0;
@@ -79,6 +81,7 @@ VRK_RV VRK_Initialize(VRK_HANDLE_PTR phHsm) {
     g_pHsmMutex = nullptr;
     return VRK_ERR_MUTEX_BAD;
   }
+  oxlu_clear_file_error();  // what a failure names is this start-up's
   // Every random draw of the core comes from the OS source; nothing to seed.
   HSM_LOGIN_CONFIG cfg{};
   uint32_t rv = SwHsm_LoadConfig(&cfg);

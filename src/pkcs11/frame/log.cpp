@@ -131,4 +131,13 @@ void not_ready(const char* name) noexcept {
   std::fprintf(stderr, "[%s] not ready\n", name);
 }
 
+void start_failure(const char* name, const char* what, const char* why) noexcept {
+  std::lock_guard lock(g_log_mutex);
+  if (why != nullptr && why[0] != '\0') {
+    std::fprintf(stderr, "[%s] %s: %s\n", name, what, why);
+  } else {
+    std::fprintf(stderr, "[%s] %s\n", name, what);
+  }
+}
+
 }  // namespace zebp11

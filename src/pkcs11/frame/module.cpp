@@ -26,6 +26,15 @@ CK_RV fill_slots(VRK_HANDLE hsm) noexcept {
   return CKR_OK;
 }
 
+// The start-up failure line, with the file and the system's reason when the
+// core found one (a missing HSM list, a software HSM folder that is gone);
+// unless `always`, only when it found one.
+void report_start_failure(const char* what, bool always) noexcept {
+  char why[512] = {};
+  if (VRK_GetFileError(why, sizeof why) != VRK_OK) why[0] = '\0';
+  if (always || why[0] != '\0') zebp11::start_failure("C_Initialize", what, why);
+}
+
 }  // namespace
 
 CK_RV P11_Initialize() noexcept {
@@ -40,12 +49,16 @@ CK_RV P11_Initialize() noexcept {
   // into the login configuration would lose the one it names.
   if (count == 0) {
     P11_LOG_E("no HSM listed");
+    report_start_failure("no HSM found", true);
     return CKR_FUNCTION_FAILED;
   }
   P11_TRY(VRK_SetHsmSnToLoginConfig(sns[0], types[0]));
 
   VRK_HANDLE hsm = 0;
-  P11_TRY_CORE(VRK_Initialize(&hsm));
+  if (const VRK_RV rv = VRK_Initialize(&hsm); rv != VRK_OK) {
+    report_start_failure("the HSM cannot be started", false);
+    P11_TRY_CORE(rv);
+  }
   P11_SetHsmHandle(hsm);
   const CK_RV rv = fill_slots(hsm);
   if (rv != CKR_OK) {

@@ -50,6 +50,10 @@ void red_line(const Site& site, unsigned long rv) noexcept;
 // "[<name>] not ready" on standard error, at any level: an entry point that
 // does no work says so.
 void not_ready(const char* name) noexcept;
+// "[<name>] <what>" on standard error, at any level, with ": <why>" when
+// there is a reason (a file and the system's word on it): a start-up that
+// cannot go on says why.
+void start_failure(const char* name, const char* what, const char* why) noexcept;
 
 }  // namespace zebp11
 

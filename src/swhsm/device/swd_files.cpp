@@ -2,6 +2,7 @@
 // pointer, the HSM list, the HSM record, the token list and the token
 // configurations.
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -382,6 +383,17 @@ bool token_id_ok(const uint8_t* id) {
   return !(n == 1 && id[0] == '.') && !(n == 2 && id[0] == '.' && id[1] == '.');
 }
 
+void note_missing_hsm_files() {
+  char dir[SWD_PATH_LEN], file[SWD_PATH_LEN];
+  if (admin_paths(dir, file) != 0) return;
+  struct stat st{};
+  if (::stat(dir, &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+    oxlu_note_file_error("find", dir, errno);
+  } else if (::stat(file, &st) != 0 && errno == ENOENT) {
+    oxlu_note_file_error("find", file, ENOENT);
+  }
+}
+
 }  // namespace swd
 
 using namespace swd;
@@ -399,7 +411,12 @@ extern "C" uint32_t SWD_LoadHsmAdminFilePathConfig(uint8_t* pfilepathConf) {
 extern "C" uint32_t _swdev_LoadHsmSNList(SW_HSM_LIST* phsm_sn_list, uint8_t* hsm_count) {
   if (phsm_sn_list == nullptr || hsm_count == nullptr) return SWD_ERR_NULL;
   quarzel::SecretBytes text;
-  if (const int rf = read_file("./sw_hsm_list.txt", &text); rf != OXLU_OK) return read_error(rf, SWD_ERR_PATH_FILE);
+  if (const int rf = read_file("./sw_hsm_list.txt", &text); rf != OXLU_OK) {
+    // The list is where every software HSM starts: its absence is the reason
+    // none is found, and the user is told so.
+    if (rf == OXLU_E_NOENT) oxlu_note_file_error("read", "./sw_hsm_list.txt", ENOENT);
+    return read_error(rf, SWD_ERR_PATH_FILE);
+  }
   SW_HSM_LIST list{};
   size_t idx = 0;
   bool too_many = false;
@@ -427,7 +444,6 @@ extern "C" uint32_t GetHsmAdminCFG(HSM_ADMIN_CFG* pHsmAdminCFG) {
   char dir[SWD_PATH_LEN], file[SWD_PATH_LEN];
   uint32_t rc = admin_paths(dir, file);
   if (rc != 0) return rc;
-  if ((rc = ensure_dir(dir, SWD_ERR_FAILED)) != 0) return rc;
   quarzel::SecretBytes text;
   if (const int rf = read_file(file, &text); rf != OXLU_OK) return read_error(rf, SWD_ERR_HSM_CFG);
   parse_admin(text, pHsmAdminCFG);

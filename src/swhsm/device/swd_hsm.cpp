@@ -88,7 +88,10 @@ extern "C" uint32_t SWD_Initialize(uint8_t* Sn, ZEB_DEVICE_HANDLE_PTR phHsm) {
   remove_dead_config_temps();
 
   Wiped<HSM_ADMIN_CFG> rec;
-  if (GetHsmAdminCFG(rec.get()) != 0) std::memset(rec.get(), 0, sizeof(HSM_ADMIN_CFG));
+  if (GetHsmAdminCFG(rec.get()) != 0) {
+    std::memset(rec.get(), 0, sizeof(HSM_ADMIN_CFG));
+    note_missing_hsm_files();
+  }
   (void)_swdev_SetHsmInfo(rec.get());  // fills the cache; cannot fail
   if (Sn == nullptr) return SWD_ERR_NULL;
   if (std::memcmp(Sn, rec.HsmSn, 16) != 0) return SWD_ERR_SN_MISMATCH;

@@ -171,6 +171,46 @@ TEST_F(Lifecycle, NoHsmListedFailsWithoutTouchingTheLoginConfiguration) {
   EXPECT_EQ(p11->C_GetInfo(&info), CKR_CRYPTOKI_NOT_INITIALIZED);
 }
 
+// A start-up that finds no HSM list, or a listed software HSM whose folder or
+// record is gone, fails with one line on standard error naming what it
+// looked for and the system's reason, and makes no folder in its place.
+TEST_F(Lifecycle, StartUpWithoutItsFilesNamesTheMissingOne) {
+  struct Case {
+    const char* remove;
+    CK_RV rv;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"sw_hsm_list.txt", CKR_FUNCTION_FAILED,
+       "[C_Initialize] no HSM found: cannot read ./sw_hsm_list.txt: No such file or directory\n"},
+      {"SwHsm", CKR_DEVICE_ERROR,
+       "[C_Initialize] the HSM cannot be started: cannot find ./SwHsm/: No such file or directory\n"},
+      {"SwHsm/HsmAdmin.cfg", CKR_DEVICE_ERROR,
+       "[C_Initialize] the HSM cannot be started: cannot find ./SwHsm/HsmAdmin.cfg: No such file or directory\n"},
+  };
+  add_token();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.remove);
+    const std::filesystem::path kept = dir.path() + "-kept";
+    std::filesystem::remove_all(kept);
+    std::filesystem::copy(".", kept, std::filesystem::copy_options::recursive);
+    std::filesystem::remove_all(c.remove);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const CK_RV rv = p11->C_Initialize(nullptr);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(rv, c.rv);
+    EXPECT_EQ(err.substr(0, err.find('\x1b')), c.line);
+    EXPECT_FALSE(std::filesystem::exists(c.remove));
+    // The next case starts from the whole HSM again.
+    for (const auto& e : std::filesystem::directory_iterator(".")) std::filesystem::remove_all(e.path());
+    std::filesystem::copy(kept, ".", std::filesystem::copy_options::recursive);
+    std::filesystem::remove_all(kept);
+  }
+  initialize();
+}
+
 // Sessions left open at C_Finalize are closed with it: their core sessions
 // are free again for the next start-up, which can open all 20.
 TEST_F(Lifecycle, FinaliseClosesOpenSessions) {

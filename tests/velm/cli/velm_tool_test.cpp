@@ -84,8 +84,8 @@ TEST(VelmToolBare, NoArgumentsPrintsUsageAndTouchesNothing) {
   EXPECT_FALSE(std::filesystem::exists("HSM.cfg"));
 }
 
-// No HSM found is a failure of every command, and the HSM the login
-// configuration names is kept (no record of an empty serial number).
+// No HSM found is a failure of every command, which names the HSM list it
+// looked for, and the HSM the login configuration names is kept (no record of an empty serial number).
 TEST(VelmToolBare, NoHsmFoundFailsAndKeepsTheLoginConfiguration) {
   WorkDir dir;
   const std::string configured = "HSMType=1\nHSMSn=HSM0000000000042\nHSMLabel=\nHSMPin=\nTKNPin=\n";
@@ -95,7 +95,9 @@ TEST(VelmToolBare, NoHsmFoundFailsAndKeepsTheLoginConfiguration) {
     const ToolRun r = run_tool(l);
     EXPECT_EQ(r.status, 0x32) << l[0];  // CKR_DEVICE_REMOVED
     EXPECT_EQ(r.out, std::string(kBanner) + "Device not found!\n") << l[0];
-    EXPECT_NE(r.err.find("CKR_DEVICE_REMOVED"), std::string::npos) << r.err;
+    // The code, and why no software HSM was found.
+    EXPECT_EQ(r.err,
+              "VELM_Tool: failed with err = 0x00000032 (cannot read ./sw_hsm_list.txt: No such file or directory)\n");
     EXPECT_EQ(read_file("HSM.cfg"), configured) << l[0];
   }
 }
@@ -292,6 +294,31 @@ TEST_F(VelmTool, UnreadableFileIsNamedWithTheSystemsReason) {
   EXPECT_EQ(r.err, std::string("VELM_Tool: failed with err = 0x00000050 (cannot read ./HSM.cfg: ") +
                        std::strerror(EISDIR) + ")\n");
   EXPECT_TRUE(std::filesystem::is_directory("HSM.cfg"));
+}
+
+// A listed software HSM whose folder, or record in it, is gone: the tool
+// names what is missing (not a serial number mismatch) and makes nothing in
+// its place.
+TEST_F(VelmTool, ListedHsmWithoutItsFolderNamesIt) {
+  create_token();
+  const struct {
+    const char* remove;
+    const char* err;
+  } cases[] = {
+      {"SwHsm/HsmAdmin.cfg", "VELM_Tool: failed with err = 0x00000501 (cannot find ./SwHsm/HsmAdmin.cfg: No such file or directory)\n"},
+      {"SwHsm", "VELM_Tool: failed with err = 0x00000501 (cannot find ./SwHsm/: No such file or directory)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.remove);
+    std::filesystem::remove_all(c.remove);
+    for (const std::vector<std::string>& l :
+         std::vector<std::vector<std::string>>{{"list", "token"}, {"get", "hsm", "info"}}) {
+      const ToolRun r = run_tool(l);
+      EXPECT_EQ(r.status, 1) << l[0];
+      EXPECT_EQ(r.err, c.err) << l[0];
+    }
+    EXPECT_FALSE(std::filesystem::exists(c.remove));
+  }
 }
 
 TEST_F(VelmTool, OverlongTokenIdIsRefused) {

@@ -71,6 +71,9 @@ FILE* fopen_safe_perm(const char* filename, const char* mode, unsigned perm);
 size_t oxlu_file_error(char* text, size_t cap);
 // Forgets it.
 void oxlu_clear_file_error();
+// Records a failure a caller found itself (a file it needs that is missing):
+// "cannot `what` `path`: strerror(err)". `what` must outlive the thread.
+void oxlu_note_file_error(const char* what, const char* path, int err);
 
 }  // extern "C"
 
