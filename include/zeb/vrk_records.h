@@ -8,6 +8,23 @@
 
 #include "zeb/vrk_types.h"
 
+// The device layer's serial numbers and token IDs: 16 bytes each, not
+// terminated when full (arguments point at the first byte).
+typedef uint8_t ZEB_DEVICE_HSM_SN;
+typedef uint8_t ZEB_DEVICE_TOKEN_ID;
+typedef uint8_t ZEB_DEVICE_TOKEN_SN;
+
+// HSM states (HsmStatus of ZEB_DEVICE_HSM_INFO).
+typedef uint8_t ZEB_DEVICE_HSM_STATUS;
+enum : uint8_t {
+  ZEB_DEVICE_HSM_UNINIT = 1,
+  ZEB_DEVICE_HSM_CONTEXT_GENERATING = 2,
+  ZEB_DEVICE_HSM_INITED = 3,
+  ZEB_DEVICE_HSM_TAMPERED = 4,
+  ZEB_DEVICE_HSM_ERASING = 5,
+  ZEB_DEVICE_HSM_ERROR = 6,
+};
+
 // Token states.
 enum : uint8_t {
   ZEB_DEVICE_TKN_UNINIT = 1,
@@ -22,9 +39,9 @@ enum : uint8_t {
 
 typedef struct ZEB_DEVICE_HSM_INFO {
   uint8_t HsmType;
-  uint8_t HsmStatus;
+  ZEB_DEVICE_HSM_STATUS HsmStatus;
   uint8_t Reserved[2];
-  uint8_t HsmSn[16];
+  ZEB_DEVICE_HSM_SN HsmSn[16];
   uint8_t HsmLabel[32];
   uint8_t FwVersion[16];
   uint32_t u32TokenCount;
@@ -32,10 +49,10 @@ typedef struct ZEB_DEVICE_HSM_INFO {
 } ZEB_DEVICE_HSM_INFO;
 
 typedef struct ZEB_DEVICE_TOKEN_INFO {
-  uint8_t TknSn[16];
+  ZEB_DEVICE_TOKEN_SN TknSn[16];
   uint8_t TknStatus;
   uint8_t Reserved[3];
-  uint8_t TknId[16];
+  ZEB_DEVICE_TOKEN_ID TknId[16];
   uint8_t TknLabel[32];
   uint8_t SuperUserLoginFailCount;
   uint8_t MaxSuperUserLoginFailCount;
@@ -57,16 +74,16 @@ typedef struct ZEB_DEVICE_TOKEN_POLICY {
 typedef struct ZEB_DEVICE_TOKEN_SESSION_INFO {
   uint8_t SessStatus;
   uint8_t Res[3];
-  uint8_t HsmSn[16];
+  ZEB_DEVICE_HSM_SN HsmSn[16];
   uint8_t HsmLabel[32];
-  uint8_t TknId[16];
+  ZEB_DEVICE_TOKEN_ID TknId[16];
   uint8_t TknLabel[32];
 } ZEB_DEVICE_TOKEN_SESSION_INFO;
 
 typedef struct ZEB_DEVICE_TKN_USER_LIST {
-  uint8_t TknId[4][16];
+  ZEB_DEVICE_TOKEN_ID TknId[4][16];
   uint8_t TknLabel[4][32];
-  uint8_t TknSn[4][16];
+  ZEB_DEVICE_TOKEN_SN TknSn[4][16];
   uint8_t TknNum;  // entries in use, at most 4
   uint8_t TknSeq;  // change counter
   uint8_t Res[2];
@@ -77,7 +94,7 @@ typedef struct ZEB_DEVICE_OBJECT_META {
   uint8_t Version[2];  // 1, 0
   uint8_t ObjMac;      // VRK_MAC_*
   uint8_t ObjEnc;      // VRK_ENC_*
-  uint8_t TknId[16];
+  ZEB_DEVICE_TOKEN_ID TknId[16];
   uint8_t ObjId[16];
   uint8_t ObjLabel[32];
   uint8_t ObjType;     // VRK_OBJ_*
@@ -96,7 +113,7 @@ inline constexpr uint32_t ZEB_OBJ_NO_EXTENSION = 0xFFFFFFFFu;
 typedef struct STO_SEOBJ {
   uint8_t Res[4];
   uint32_t ObjIndex;
-  uint8_t TknId[16];
+  ZEB_DEVICE_TOKEN_ID TknId[16];
   uint8_t ObjId[16];
   uint8_t ObjLabel[32];
   uint8_t ObjType;
@@ -139,15 +156,23 @@ typedef struct STO_LAYOUT {
   STO_KEY_STORE_GROUP key_store_group[32];
 } STO_LAYOUT;
 
+static_assert(sizeof(ZEB_DEVICE_HSM_SN) == 1 && sizeof(ZEB_DEVICE_TOKEN_ID) == 1 && sizeof(ZEB_DEVICE_TOKEN_SN) == 1);
+static_assert(sizeof(ZEB_DEVICE_HSM_STATUS) == 1);
 static_assert(sizeof(ZEB_DEVICE_HSM_INFO) == 76);
+static_assert(offsetof(ZEB_DEVICE_HSM_INFO, HsmStatus) == 1);
+static_assert(offsetof(ZEB_DEVICE_HSM_INFO, HsmSn) == 4);
 static_assert(offsetof(ZEB_DEVICE_HSM_INFO, u32TokenCount) == 68);
 static_assert(sizeof(ZEB_DEVICE_TOKEN_INFO) == 76);
+static_assert(offsetof(ZEB_DEVICE_TOKEN_INFO, TknId) == 20);
 static_assert(offsetof(ZEB_DEVICE_TOKEN_INFO, SuperUserLoginFailCount) == 68);
 static_assert(sizeof(ZEB_DEVICE_TOKEN_POLICY) == 8);
 static_assert(sizeof(ZEB_DEVICE_TOKEN_SESSION_INFO) == 100);
+static_assert(offsetof(ZEB_DEVICE_TOKEN_SESSION_INFO, TknId) == 52);
 static_assert(sizeof(ZEB_DEVICE_TKN_USER_LIST) == 260);
+static_assert(offsetof(ZEB_DEVICE_TKN_USER_LIST, TknSn) == 192);
 static_assert(offsetof(ZEB_DEVICE_TKN_USER_LIST, TknNum) == 256);
 static_assert(sizeof(ZEB_DEVICE_OBJECT_META) == 96);
+static_assert(offsetof(ZEB_DEVICE_OBJECT_META, TknId) == 4);
 static_assert(offsetof(ZEB_DEVICE_OBJECT_META, ObjId) == 20);
 static_assert(offsetof(ZEB_DEVICE_OBJECT_META, ObjLabel) == 36);
 static_assert(offsetof(ZEB_DEVICE_OBJECT_META, ObjType) == 68);

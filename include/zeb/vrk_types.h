@@ -18,8 +18,10 @@ typedef uint32_t VRK_RV;
 typedef uint32_t VRK_HANDLE;
 typedef VRK_HANDLE* VRK_HANDLE_PTR;
 
-// An HSM serial number: 16 bytes, not terminated when full.
+// An HSM serial number and a token ID: 16 bytes each, not terminated when
+// full (arguments point at the first byte).
 typedef VRK_UCHAR VRK_HSM_SN;
+typedef VRK_UCHAR VRK_TOKEN_ID;
 
 inline constexpr size_t VRK_SN_LEN = 16;
 inline constexpr size_t VRK_ID_LEN = 16;

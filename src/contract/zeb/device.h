@@ -21,16 +21,6 @@ enum : uint8_t {
   ZEB_DEVICE_HSM_TYPE_TESTBED = 8,
 };
 
-// ZEB_DEVICE_HSM_STATUS
-enum : uint8_t {
-  ZEB_DEVICE_HSM_UNINIT = 1,
-  ZEB_DEVICE_HSM_CONTEXT_GENERATING = 2,
-  ZEB_DEVICE_HSM_INITED = 3,
-  ZEB_DEVICE_HSM_TAMPERED = 4,
-  ZEB_DEVICE_HSM_ERASING = 5,
-  ZEB_DEVICE_HSM_ERROR = 6,
-};
-
 // Device session status: the same bits as VRK_SESS_*.
 enum : uint8_t {
   ZEB_DEVICE_SESS_IDLE = 1,
@@ -66,7 +56,7 @@ static_assert(sizeof(ZEB_DEVICE_HSM_POLICY) == 8);
 typedef struct DA_Functions_t {
   zeb_device_function_type func_type;
   uint32_t (*D_GetVersion)(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_VERSION* pVersion);
-  uint32_t (*D_Initialize)(uint8_t* pSn, ZEB_DEVICE_HANDLE_PTR phHsm);
+  uint32_t (*D_Initialize)(ZEB_DEVICE_HSM_SN* pSn, ZEB_DEVICE_HANDLE_PTR phHsm);
   uint32_t (*D_Finalize)(ZEB_DEVICE_HANDLE hHsm);
   uint32_t (*D_GetHsmInfo)(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_INFO* pInfo);
   uint32_t (*D_LoginHsmByPin)(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pPin, uint32_t u32PinLen);
@@ -74,24 +64,25 @@ typedef struct DA_Functions_t {
   uint32_t (*D_SetHsmPin)(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pNewPin, uint32_t u32PinLen);
   uint32_t (*D_GetHsmPolicy)(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_POLICY* pPolicy);
   uint32_t (*D_SetHsmPolicy)(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_HSM_POLICY* pPolicy);
-  uint32_t (*D_CreateToken)(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId, uint8_t* pTknSn);
-  uint32_t (*D_CreateDefaultToken)(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId, uint8_t* pTknSn);
+  uint32_t (*D_CreateToken)(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId, ZEB_DEVICE_TOKEN_SN* pTknSn);
+  uint32_t (*D_CreateDefaultToken)(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId,
+                                   ZEB_DEVICE_TOKEN_SN* pTknSn);
   uint32_t (*D_CreateTokenByPin)(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknPin, uint32_t u32PinLen,
-                                 uint8_t* pTknId);
-  uint32_t (*D_DeleteToken)(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId);
-  uint32_t (*D_UnlockTokenNormalUser)(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId);
+                                 ZEB_DEVICE_TOKEN_ID* pTknId);
+  uint32_t (*D_DeleteToken)(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId);
+  uint32_t (*D_UnlockTokenNormalUser)(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId);
   uint32_t (*D_ResetVrk)(ZEB_DEVICE_HANDLE hHsmSession);
-  uint32_t (*D_ResetVrkBySn)(ZEB_DEVICE_HANDLE hHsm, uint8_t* pSn);
+  uint32_t (*D_ResetVrkBySn)(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_SN* pSn);
   uint32_t (*D_LogoutHsm)(ZEB_DEVICE_HANDLE hHsmSession);
   uint32_t (*D_ListTokens)(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TKN_USER_LIST* pList);
-  uint32_t (*D_GetTokenStatus)(ZEB_DEVICE_HANDLE hHsm, uint8_t* pTknId, uint8_t* pStatus);
-  uint32_t (*D_GetTokenInfo)(ZEB_DEVICE_HANDLE hHsm, uint8_t* pTknId, ZEB_DEVICE_TOKEN_INFO* pInfo);
+  uint32_t (*D_GetTokenStatus)(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* pTknId, uint8_t* pStatus);
+  uint32_t (*D_GetTokenInfo)(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* pTknId, ZEB_DEVICE_TOKEN_INFO* pInfo);
   uint32_t (*D_LoginTokenByPin)(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
   uint32_t (*D_LoginTokenSuperUserByPin)(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
   uint32_t (*D_SetTokenLabel)(ZEB_DEVICE_HANDLE hSession, uint8_t* pLabel, uint32_t u32LabelLen);
   uint32_t (*D_SetTokenPin)(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
   uint32_t (*D_SetTokenSuperUserPin)(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
-  uint32_t (*D_GetTokenSn)(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknSn);
+  uint32_t (*D_GetTokenSn)(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_SN* pTknSn);
   uint32_t (*D_GetTokenPolicy)(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_POLICY* pPolicy);
   uint32_t (*D_SetTokenPolicy)(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_POLICY* pPolicy);
   uint32_t (*D_BackupToken)(ZEB_DEVICE_HANDLE hSession, uint8_t* pVerifyPin, uint32_t u32PinLen,
@@ -103,7 +94,7 @@ typedef struct DA_Functions_t {
   uint32_t (*D_OpenHsmSession)(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HANDLE_PTR phHsmSession);
   uint32_t (*D_CloseHsmSession)(ZEB_DEVICE_HANDLE hHsmSession);
   uint32_t (*D_GetHsmSessInfo)(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_SESSION_INFO* pInfo);
-  uint32_t (*D_OpenTokenSession)(ZEB_DEVICE_HANDLE hHsm, uint8_t* pTknId, ZEB_DEVICE_HANDLE_PTR phSession);
+  uint32_t (*D_OpenTokenSession)(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* pTknId, ZEB_DEVICE_HANDLE_PTR phSession);
   uint32_t (*D_CloseTokenSession)(ZEB_DEVICE_HANDLE hSession);
   uint32_t (*D_GetTokenSessionInfo)(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_SESSION_INFO* pInfo);
   uint32_t (*D_SetTknKey2Sw)(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknKey, uint32_t u32TknKeyLen,

@@ -15,8 +15,8 @@ enum : uint32_t { SWStore_FUNCTIONS = 0, FWStore_FUNCTIONS = 1 };
 // Which token a store call is about.
 typedef struct PERSISTENCY_INPUT {
   STO_HANDLE hSession;
-  uint8_t HsmSn[16];
-  uint8_t TknId[16];
+  ZEB_DEVICE_HSM_SN HsmSn[16];
+  ZEB_DEVICE_TOKEN_ID TknId[16];
 } PERSISTENCY_INPUT;
 typedef PERSISTENCY_INPUT* PERSISTENCY_INPUT_PTR;
 
@@ -25,6 +25,7 @@ typedef struct STO_TKN_OBJECT_CONFIG_PATH {
 } STO_TKN_OBJECT_CONFIG_PATH;
 
 static_assert(sizeof(PERSISTENCY_INPUT) == 36);
+static_assert(offsetof(PERSISTENCY_INPUT, TknId) == 20);
 static_assert(sizeof(STO_TKN_OBJECT_CONFIG_PATH) == 128);
 
 // The storage operations table: a type word, then 13 operations.

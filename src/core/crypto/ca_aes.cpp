@@ -23,7 +23,7 @@ bool pads(uint8_t padding) { return padding != 0 && padding != 1 && padding != 9
 
 const C_AESFunc_t* aes_table() { return CA_GetAESFunctionList(); }
 
-using StepFn = uint32_t (*)(uint32_t, uint8_t*, uint32_t, uint8_t*, uint32_t*);
+using StepFn = uint32_t (*)(ZEB_CRYPTO_HANDLE, uint8_t*, uint32_t, uint8_t*, uint32_t*);
 
 bool overlaps(const uint8_t* a, size_t an, const uint8_t* b, size_t bn) {
   const auto x = reinterpret_cast<uintptr_t>(a);
@@ -32,7 +32,7 @@ bool overlaps(const uint8_t* a, size_t an, const uint8_t* b, size_t bn) {
 }
 
 // One provider step over n bytes into out; out_len receives its output.
-uint32_t step(StepFn fn, uint32_t h, const uint8_t* in, uint32_t n, uint8_t* out, uint32_t* out_len) {
+uint32_t step(StepFn fn, ZEB_CRYPTO_HANDLE h, const uint8_t* in, uint32_t n, uint8_t* out, uint32_t* out_len) {
   *out_len = n;
   return fn(h, const_cast<uint8_t*>(in), n, out, out_len);
 }

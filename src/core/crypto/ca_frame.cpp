@@ -30,7 +30,7 @@ using zeb::core::g_pRSAFunctionList;
 
 // The handle for the tables that start-up chose for this HSM type: the
 // secure element's session when it serves them, else the software session.
-uint32_t crypto_handle(const CryptoAdapterCtx& ctx) {
+ZEB_CRYPTO_HANDLE crypto_handle(const CryptoAdapterCtx& ctx) {
   return zeb::core::uses_se_crypto(ctx.Hsm_Type) ? ctx.hSE : ctx.hSW;
 }
 
@@ -56,7 +56,7 @@ const C_ECCFunc_t* CA_GetECCFunctionList(void) { return g_pECCFunctionList.load(
 const C_KeyBlobFunc_t* CA_GetKeyBlobFunctionList(void) { return g_pKeyBlobFuncList.load(std::memory_order_acquire); }
 const C_KdfFunc_t* CA_GetKdfFunctionList(void) { return g_pKdfFunctionList.load(std::memory_order_acquire); }
 
-int CA_OpenSession(CryptoAdapterCtx* pCaCtx, uint32_t* phSW, uint32_t* phSE) {
+int CA_OpenSession(CryptoAdapterCtx* pCaCtx, ZEB_CRYPTO_HANDLE* phSW, ZEB_CRYPTO_HANDLE* phSE) {
   if (pCaCtx == nullptr || phSW == nullptr || phSE == nullptr) return VRK_ERR_ARGUMENTS;
   const uint32_t rv = SWC_OpenSession(phSW);
   if (rv != VRK_OK) return static_cast<int>(rv);
@@ -67,7 +67,7 @@ int CA_OpenSession(CryptoAdapterCtx* pCaCtx, uint32_t* phSW, uint32_t* phSE) {
   return VRK_OK;
 }
 
-int CA_CloseSession(CryptoAdapterCtx* pCaCtx, uint32_t* phSW, uint32_t* phSE) {
+int CA_CloseSession(CryptoAdapterCtx* pCaCtx, ZEB_CRYPTO_HANDLE* phSW, ZEB_CRYPTO_HANDLE* phSE) {
   if (pCaCtx == nullptr || phSW == nullptr || phSE == nullptr) return VRK_ERR_ARGUMENTS;
   uint32_t rv = SWC_CloseSession(*phSW);
   if (uses_se_crypto(pCaCtx->Hsm_Type)) rv = FWC_CloseSession_mw(*phSE);

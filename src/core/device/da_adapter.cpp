@@ -25,7 +25,7 @@ extern "C" {
 
 const DA_Functions_t* DA_GetFunctionList(void) { return g_pDeviceFunctionList; }
 
-uint32_t DA_Initialize(uint8_t* pSn, ZEB_DEVICE_HANDLE_PTR phHsm) {
+uint32_t DA_Initialize(ZEB_DEVICE_HSM_SN* pSn, ZEB_DEVICE_HANDLE_PTR phHsm) {
   if (g_pDeviceFunctionList == nullptr) return VRK_ERR_FAILED;
   if (g_pDeviceFunctionList->func_type == FWD_FUNCTIONS) {
     // A second start-up replaces the device record: release the link an
@@ -61,23 +61,23 @@ DA_FORWARD(SetHsmLabel, (ZEB_DEVICE_HANDLE h, uint8_t* p, uint32_t n), A(h, p, n
 DA_FORWARD(SetHsmPin, (ZEB_DEVICE_HANDLE h, uint8_t* p, uint32_t n), A(h, p, n))
 DA_FORWARD(GetHsmPolicy, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_HSM_POLICY* p), A(h, p))
 DA_FORWARD(SetHsmPolicy, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_HSM_POLICY* p), A(h, p))
-DA_FORWARD(CreateToken, (ZEB_DEVICE_HANDLE h, uint8_t* id, uint8_t* sn), A(h, id, sn))
-DA_FORWARD(CreateDefaultToken, (ZEB_DEVICE_HANDLE h, uint8_t* id, uint8_t* sn), A(h, id, sn))
-DA_FORWARD(CreateTokenByPin, (ZEB_DEVICE_HANDLE h, uint8_t* p, uint32_t n, uint8_t* id), A(h, p, n, id))
-DA_FORWARD(DeleteToken, (ZEB_DEVICE_HANDLE h, uint8_t* id), A(h, id))
-DA_FORWARD(UnlockTokenNormalUser, (ZEB_DEVICE_HANDLE h, uint8_t* id), A(h, id))
+DA_FORWARD(CreateToken, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_TOKEN_ID* id, ZEB_DEVICE_TOKEN_SN* sn), A(h, id, sn))
+DA_FORWARD(CreateDefaultToken, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_TOKEN_ID* id, ZEB_DEVICE_TOKEN_SN* sn), A(h, id, sn))
+DA_FORWARD(CreateTokenByPin, (ZEB_DEVICE_HANDLE h, uint8_t* p, uint32_t n, ZEB_DEVICE_TOKEN_ID* id), A(h, p, n, id))
+DA_FORWARD(DeleteToken, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_TOKEN_ID* id), A(h, id))
+DA_FORWARD(UnlockTokenNormalUser, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_TOKEN_ID* id), A(h, id))
 DA_FORWARD(ResetVrk, (ZEB_DEVICE_HANDLE h), A(h))
-DA_FORWARD(ResetVrkBySn, (ZEB_DEVICE_HANDLE h, uint8_t* sn), A(h, sn))
+DA_FORWARD(ResetVrkBySn, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_HSM_SN* sn), A(h, sn))
 DA_FORWARD(LogoutHsm, (ZEB_DEVICE_HANDLE h), A(h))
 DA_FORWARD(ListTokens, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_TKN_USER_LIST* p), A(h, p))
-DA_FORWARD(GetTokenStatus, (ZEB_DEVICE_HANDLE h, uint8_t* id, uint8_t* s), A(h, id, s))
-DA_FORWARD(GetTokenInfo, (ZEB_DEVICE_HANDLE h, uint8_t* id, ZEB_DEVICE_TOKEN_INFO* p), A(h, id, p))
+DA_FORWARD(GetTokenStatus, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_TOKEN_ID* id, uint8_t* s), A(h, id, s))
+DA_FORWARD(GetTokenInfo, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_TOKEN_ID* id, ZEB_DEVICE_TOKEN_INFO* p), A(h, id, p))
 DA_FORWARD(LoginTokenByPin, (ZEB_DEVICE_HANDLE h, uint8_t* p, uint32_t n), A(h, p, n))
 DA_FORWARD(LoginTokenSuperUserByPin, (ZEB_DEVICE_HANDLE h, uint8_t* p, uint32_t n), A(h, p, n))
 DA_FORWARD(SetTokenLabel, (ZEB_DEVICE_HANDLE h, uint8_t* p, uint32_t n), A(h, p, n))
 DA_FORWARD(SetTokenPin, (ZEB_DEVICE_HANDLE h, uint8_t* p, uint32_t n), A(h, p, n))
 DA_FORWARD(SetTokenSuperUserPin, (ZEB_DEVICE_HANDLE h, uint8_t* p, uint32_t n), A(h, p, n))
-DA_FORWARD(GetTokenSn, (ZEB_DEVICE_HANDLE h, uint8_t* sn), A(h, sn))
+DA_FORWARD(GetTokenSn, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_TOKEN_SN* sn), A(h, sn))
 DA_FORWARD(GetTokenPolicy, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_TOKEN_POLICY* p), A(h, p))
 DA_FORWARD(SetTokenPolicy, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_TOKEN_POLICY* p), A(h, p))
 DA_FORWARD(BackupToken, (ZEB_DEVICE_HANDLE h, uint8_t* p, uint32_t n, uint8_t* d, uint32_t* dn), A(h, p, n, d, dn))
@@ -87,7 +87,7 @@ DA_FORWARD(LogoutTokenSuperUser, (ZEB_DEVICE_HANDLE h), A(h))
 DA_FORWARD(OpenHsmSession, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_HANDLE_PTR ph), A(h, ph))
 DA_FORWARD(CloseHsmSession, (ZEB_DEVICE_HANDLE h), A(h))
 DA_FORWARD(GetHsmSessInfo, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_TOKEN_SESSION_INFO* p), A(h, p))
-DA_FORWARD(OpenTokenSession, (ZEB_DEVICE_HANDLE h, uint8_t* id, ZEB_DEVICE_HANDLE_PTR ph), A(h, id, ph))
+DA_FORWARD(OpenTokenSession, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_TOKEN_ID* id, ZEB_DEVICE_HANDLE_PTR ph), A(h, id, ph))
 DA_FORWARD(CloseTokenSession, (ZEB_DEVICE_HANDLE h), A(h))
 DA_FORWARD(GetTokenSessionInfo, (ZEB_DEVICE_HANDLE h, ZEB_DEVICE_TOKEN_SESSION_INFO* p), A(h, p))
 DA_FORWARD(SetTknKey2Sw, (ZEB_DEVICE_HANDLE h, uint8_t* k, uint32_t n, uint8_t* o, uint32_t* on), A(h, k, n, o, on))

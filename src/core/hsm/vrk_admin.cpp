@@ -67,7 +67,7 @@ VRK_RV VRK_SetHsmPolicy(VRK_HANDLE hHsmSession, VRK_HSM_POLICY_PTR pHsmPolicy) {
 }
 
 VRK_RV VRK_CreateTknByPin(VRK_HANDLE hHsmSession, VRK_UCHAR_PTR pTknPin, VRK_UINT32 u32TknPinLen,
-                          VRK_UCHAR_PTR pTknId) {
+                          VRK_TOKEN_ID* pTknId) {
   if (pTknId == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return lock.error();
@@ -81,7 +81,7 @@ VRK_RV VRK_CreateTknByPin(VRK_HANDLE hHsmSession, VRK_UCHAR_PTR pTknPin, VRK_UIN
   return SA_CreateTokenStorage(&input);
 }
 
-VRK_RV VRK_DeleteToken(VRK_HANDLE hHsmSession, VRK_UCHAR_PTR pTknId) {
+VRK_RV VRK_DeleteToken(VRK_HANDLE hHsmSession, VRK_TOKEN_ID* pTknId) {
   if (pTknId == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return lock.error();
@@ -160,7 +160,7 @@ VRK_RV VRK_ListTokens(VRK_HANDLE hHsm, VRK_TKN_USER_LIST_PTR ptkn_user_list) {
   return VRK_OK;
 }
 
-VRK_RV VRK_GetTokenInfo(VRK_HANDLE hHsm, VRK_UCHAR_PTR pTokenID, VRK_TOKEN_INFO_PTR pTokenInfo) {
+VRK_RV VRK_GetTokenInfo(VRK_HANDLE hHsm, VRK_TOKEN_ID* pTokenID, VRK_TOKEN_INFO_PTR pTokenInfo) {
   if (pTokenID == nullptr || pTokenInfo == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;

@@ -68,7 +68,7 @@ void* object_alloc(size_t n) noexcept;
 PERSISTENCY_INPUT sto_input(const VRK_SESSION_CTX& ctx) noexcept;
 
 // Fills a header as the core builds every object (no argument checks).
-void SwObj_SetObjMeta(uint8_t ObjMac, uint8_t ObjEnc, const uint8_t* pTknId, const uint8_t* pObjId,
+void SwObj_SetObjMeta(uint8_t ObjMac, uint8_t ObjEnc, const VRK_TOKEN_ID* pTknId, const uint8_t* pObjId,
                       const uint8_t* pObjLabel, uint8_t ObjType, uint8_t ObjKeyAlgo, uint32_t u32ObjExtIndex,
                       uint64_t u64ObjKeyUsage, uint32_t u32DataLen, VRK_OBJECT_META* m);
 

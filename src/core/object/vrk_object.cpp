@@ -32,7 +32,7 @@ int as_failed(uint32_t rv) { return rv == VRK_OK ? 0 : static_cast<int>(VRK_ERR_
 namespace zeb::core {
 
 // Fills a header as the core builds every object (no argument checks).
-void SwObj_SetObjMeta(uint8_t ObjMac, uint8_t ObjEnc, const uint8_t* pTknId, const uint8_t* pObjId,
+void SwObj_SetObjMeta(uint8_t ObjMac, uint8_t ObjEnc, const VRK_TOKEN_ID* pTknId, const uint8_t* pObjId,
                       const uint8_t* pObjLabel, uint8_t ObjType, uint8_t ObjKeyAlgo, uint32_t u32ObjExtIndex,
                       uint64_t u64ObjKeyUsage, uint32_t u32DataLen, VRK_OBJECT_META* m) {
   std::memset(m, 0, sizeof *m);
@@ -82,7 +82,7 @@ VRK_RV VRK_AllocObject(VRK_UINT32 u32ContextLen, VRK_UCHAR_PTR* pObject) {
   return VRK_OK;
 }
 
-VRK_RV VRK_SetObjMeta(VRK_UCHAR ObjMac, VRK_UCHAR ObjEnc, VRK_UCHAR_PTR pTknId, VRK_UCHAR_PTR pObjId,
+VRK_RV VRK_SetObjMeta(VRK_UCHAR ObjMac, VRK_UCHAR ObjEnc, VRK_TOKEN_ID* pTknId, VRK_UCHAR_PTR pObjId,
                       VRK_UCHAR_PTR pObjLabel, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UINT32 u32ObjExtIndex,
                       VRK_UINT64 u64ObjKeyUsage, VRK_UINT32 u32DataLen, VRK_OBJECT_META_PTR pObjMeta) {
   if (pObjId == nullptr || pObjId[0] == 0) return VRK_ERR_EMPTY_ID;

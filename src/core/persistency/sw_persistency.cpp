@@ -69,7 +69,7 @@ uint32_t SwStore_LoadList(VRK_HANDLE hSession, VRK_SEOBJ_LIST* pObjList) {
   return SA_LoadObjectList(&in, pObjList);
 }
 
-uint32_t SwStore_LoadTknObjList(VRK_HANDLE hHsmSess, const uint8_t* tknid, VRK_SEOBJ_LIST* pObjList) {
+uint32_t SwStore_LoadTknObjList(VRK_HANDLE hHsmSess, const VRK_TOKEN_ID* tknid, VRK_SEOBJ_LIST* pObjList) {
   const SessionRef ctx(hHsmSess);
   if (!ctx) return VRK_ERR_SESSION_HANDLE;
   PERSISTENCY_INPUT in;

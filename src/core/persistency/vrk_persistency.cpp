@@ -198,7 +198,7 @@ VRK_RV VRK_UpdObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UCHAR_P
   return static_cast<int>(SA_UpdateObject(&in, u32ObjectIndex, t.obj.data(), t.len, &t.entry));
 }
 
-VRK_RV VRK_DeleteTknObjects(VRK_HANDLE hHsmSess, VRK_UCHAR_PTR tknid) {
+VRK_RV VRK_DeleteTknObjects(VRK_HANDLE hHsmSess, VRK_TOKEN_ID* tknid) {
   const SessionRef ctx(hHsmSess);
   if (!ctx) return VRK_ERR_SESSION_HANDLE;
   if (tknid == nullptr) return VRK_ERR_ARGUMENTS;

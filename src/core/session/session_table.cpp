@@ -172,7 +172,7 @@ uint32_t SwSess_DeleteSessionObjects(VRK_HANDLE hSession) {
   return VRK_OK;
 }
 
-void SwStore_SetStoInput(uint32_t hSession, const uint8_t* pHsmSn, const uint8_t* pTknId,
+void SwStore_SetStoInput(uint32_t hSession, const VRK_HSM_SN* pHsmSn, const VRK_TOKEN_ID* pTknId,
                          PERSISTENCY_INPUT* pInput) {
   if (pInput == nullptr) return;
   *pInput = PERSISTENCY_INPUT{};

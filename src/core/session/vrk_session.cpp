@@ -104,7 +104,7 @@ VRK_RV VRK_GetHsmSessionInfo(VRK_HANDLE hHsmSession, VRK_SESSION_INFO_PTR pHsmSe
   return lock.release();
 }
 
-VRK_RV VRK_OpenTokenSession(VRK_HANDLE hHsm, VRK_UCHAR_PTR pTokenID, VRK_HANDLE_PTR phSession) {
+VRK_RV VRK_OpenTokenSession(VRK_HANDLE hHsm, VRK_TOKEN_ID* pTokenID, VRK_HANDLE_PTR phSession) {
   if (pTokenID == nullptr || phSession == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;

@@ -84,7 +84,7 @@ VRK_RV VRK_SetTokenPolicy(VRK_HANDLE hSession, VRK_TOKEN_POLICY_PTR pTknPolicy) 
   return DA_SetTokenPolicy(ctx->hSe, pTknPolicy) == VRK_OK ? VRK_OK : VRK_ERR_FAILED;
 }
 
-VRK_RV VRK_UnlockTokenNormalUser(VRK_HANDLE hSession, VRK_UCHAR_PTR pTknId) {
+VRK_RV VRK_UnlockTokenNormalUser(VRK_HANDLE hSession, VRK_TOKEN_ID* pTknId) {
   if (pTknId == nullptr) return VRK_ERR_ARGUMENTS;
   HsmLock lock;
   if (!lock.ok()) return lock.error();

@@ -58,7 +58,7 @@ const ModeRow* mode_row(uint8_t mode) {
 }
 
 struct AES_ONE_STEP_TEMPLATE {
-  uint32_t hSession;
+  ZEB_CRYPTO_HANDLE hSession;
   uint32_t AESCipherMode;
   uint32_t AESCipherDir;
   uint32_t AESCipherPadding;
@@ -87,7 +87,7 @@ AesOneStepTemplates gl_aes_one_step_template{};
 
 void clear_slot(Slot& s) { quarzel::secure_wipe(&s, sizeof s); }
 
-Slot* find_slot(uint32_t hSession) {
+Slot* find_slot(ZEB_CRYPTO_HANDLE hSession) {
   for (Slot& s : gl_aes_one_step_template.slots) {
     if (s.busy && s.t.hSession == hSession) return &s;
   }
@@ -95,7 +95,7 @@ Slot* find_slot(uint32_t hSession) {
 }
 
 // The session's slot, else a free one, else the oldest; always emptied.
-Slot& slot_for_init(uint32_t hSession) {
+Slot& slot_for_init(ZEB_CRYPTO_HANDLE hSession) {
   Slot* pick = find_slot(hSession);
   for (Slot& s : gl_aes_one_step_template.slots) {
     if (pick == nullptr && !s.busy) pick = &s;
@@ -213,8 +213,8 @@ uint32_t step_checks(const Slot* slot, const uint8_t* in, uint32_t n, const uint
 extern "C" {
 
 // A refused IV, key or mode leaves no operation behind: the template is empty.
-uint32_t FWC_AesInit_mw(uint32_t hSession, uint8_t AESCipherMode, uint8_t AESCipherDir, uint8_t AESCipherPadding,
-                        uint8_t* IV, uint32_t IVLen, uint8_t* SwKey, uint32_t SwKeyLen) {
+uint32_t FWC_AesInit_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t AESCipherMode, uint8_t AESCipherDir,
+                        uint8_t AESCipherPadding, uint8_t* IV, uint32_t IVLen, uint8_t* SwKey, uint32_t SwKeyLen) {
   std::lock_guard lock(mw::channel_lock());
   Slot& slot = slot_for_init(hSession);
   AES_ONE_STEP_TEMPLATE& t = slot.t;
@@ -240,7 +240,8 @@ uint32_t FWC_AesInit_mw(uint32_t hSession, uint8_t AESCipherMode, uint8_t AESCip
 
 // Whole blocks in, as many out. A refusal before anything is sent leaves the
 // operation as it was; a failed command ends it.
-uint32_t FWC_AesUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* DataOut, uint32_t* pDataOutLen) {
+uint32_t FWC_AesUpdate_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* Data, uint32_t DataLen, uint8_t* DataOut,
+                          uint32_t* pDataOutLen) {
   std::lock_guard lock(mw::channel_lock());
   Slot* slot = find_slot(hSession);
   if (uint32_t rv = step_checks(slot, Data, DataLen, DataOut, pDataOutLen); rv != 0) return rv;
@@ -256,7 +257,8 @@ uint32_t FWC_AesUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, ui
 
 // *pDataOutLen is the room of DataOut. The template is emptied whatever the
 // commands give, once the step has passed its checks.
-uint32_t FWC_AesFinal_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* DataOut, uint32_t* pDataOutLen) {
+uint32_t FWC_AesFinal_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* Data, uint32_t DataLen, uint8_t* DataOut,
+                         uint32_t* pDataOutLen) {
   std::lock_guard lock(mw::channel_lock());
   Slot* slot = find_slot(hSession);
   if (uint32_t rv = step_checks(slot, Data, DataLen, DataOut, pDataOutLen); rv != 0) return rv;

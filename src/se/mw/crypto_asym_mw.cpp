@@ -34,20 +34,20 @@ uint32_t gen_pair(const SeSite& where, const cmd::Command& c, std::initializer_l
 
 extern "C" {
 
-uint32_t FWC_ECDSASignSingle_mw(uint32_t hSession, uint8_t* FWPrivKey, uint32_t FWPrivKeyLen, uint8_t* Digest,
+uint32_t FWC_ECDSASignSingle_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* FWPrivKey, uint32_t FWPrivKeyLen, uint8_t* Digest,
                                 uint32_t DigestLen, uint8_t* pSignature, uint32_t* pSignatureLen) {
   if (pSignatureLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::ECDSASignSingle, {{&hSession}, {FWPrivKey, FWPrivKeyLen}, {Digest, DigestLen}},
               {out_array(pSignature, pSignatureLen)});
 }
 
-uint32_t FWC_ECDSAVerifySingle_mw(uint32_t hSession, uint8_t* pPubKeyDer, uint32_t PubKeyDerLen, uint8_t* Digest,
-                                  uint32_t DigestLen, uint8_t* Signature, uint32_t SignatureLen) {
+uint32_t FWC_ECDSAVerifySingle_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* pPubKeyDer, uint32_t PubKeyDerLen,
+                                  uint8_t* Digest, uint32_t DigestLen, uint8_t* Signature, uint32_t SignatureLen) {
   return send(SE_HERE, cry::ECDSAVerifySingle,
               {{&hSession}, {pPubKeyDer, PubKeyDerLen}, {Digest, DigestLen}, {Signature, SignatureLen}});
 }
 
-uint32_t FWC_ECDH_mw(uint32_t hSession, uint8_t* SwPrivKeyA, uint32_t SwPrivKeyALen, uint8_t* PubKeyDerB,
+uint32_t FWC_ECDH_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* SwPrivKeyA, uint32_t SwPrivKeyALen, uint8_t* PubKeyDerB,
                      uint32_t PubKeyDerBLen, uint8_t* ShareSercet, uint32_t* ShareSercetLen) {
   if (ShareSercetLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::ECDH, {{&hSession}, {SwPrivKeyA, SwPrivKeyALen}, {PubKeyDerB, PubKeyDerBLen}},
@@ -58,7 +58,7 @@ uint32_t FWC_ECDH_mw(uint32_t hSession, uint8_t* SwPrivKeyA, uint32_t SwPrivKeyA
 // buffer for the largest modulus: a caller's buffer shorter than it gets
 // CKR_BUFFER_TOO_SMALL with the length it needs, as from the software
 // provider, so that it can retry (the reply alone would not say).
-uint32_t FWC_RSASign_PKCS1_mw(uint32_t hSession, uint8_t HashType, uint8_t* SwPrivKey, uint32_t SwPrivKeyLen,
+uint32_t FWC_RSASign_PKCS1_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t HashType, uint8_t* SwPrivKey, uint32_t SwPrivKeyLen,
                               uint8_t* Data, uint32_t DataLen, uint8_t* Signature, uint32_t* pSignatureLen) {
   if (pSignatureLen == nullptr) return mw::kArguments;
   const uint32_t hash = HashType;
@@ -79,65 +79,66 @@ uint32_t FWC_RSASign_PKCS1_mw(uint32_t hSession, uint8_t HashType, uint8_t* SwPr
   return 0;
 }
 
-uint32_t FWC_RSAVerify_PKCS1_mw(uint32_t hSession, uint8_t HashType, uint8_t* PubKey, uint32_t PubKeyLen,
+uint32_t FWC_RSAVerify_PKCS1_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t HashType, uint8_t* PubKey, uint32_t PubKeyLen,
                                 uint8_t* Data, uint32_t DataLen, uint8_t* Signature, uint32_t SignatureLen) {
   const uint32_t hash = HashType;
   return send(SE_HERE, cry::RSAVerify,
               {{&hSession}, {&hash}, {PubKey, PubKeyLen}, {Data, DataLen}, {Signature, SignatureLen}});
 }
 
-uint32_t FWC_RSAEncrypt_PKCS1_mw(uint32_t hSession, uint8_t* PubKey, uint32_t PubKeyLen, uint8_t* Data,
+uint32_t FWC_RSAEncrypt_PKCS1_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* PubKey, uint32_t PubKeyLen, uint8_t* Data,
                                  uint32_t DataLen, uint8_t* Cipher, uint32_t* pCipherLen) {
   if (pCipherLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::RSAEncrypt, {{&hSession}, {PubKey, PubKeyLen}, {Data, DataLen}},
               {out_array(Cipher, pCipherLen)});
 }
 
-uint32_t FWC_RSADecrypt_PKCS1_mw(uint32_t hSession, uint8_t* SwPrivKey, uint32_t SwPrivKeyLen, uint8_t* Cihper,
+uint32_t FWC_RSADecrypt_PKCS1_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* SwPrivKey, uint32_t SwPrivKeyLen, uint8_t* Cihper,
                                  uint32_t CihperLen, uint8_t* pPlain, uint32_t* pPlainLen) {
   if (pPlainLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::RSADecrypt, {{&hSession}, {SwPrivKey, SwPrivKeyLen}, {Cihper, CihperLen}},
               {out_array(pPlain, pPlainLen)});
 }
 
-uint32_t FWC_Pbkdf_mw(uint32_t hSession, uint8_t* password, uint32_t password_len, uint8_t* salt, uint32_t salt_len,
-                      uint8_t* dk, uint32_t* dk_len) {
+uint32_t FWC_Pbkdf_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* password, uint32_t password_len, uint8_t* salt,
+                      uint32_t salt_len, uint8_t* dk, uint32_t* dk_len) {
   if (dk_len == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::Pbkdf, {{&hSession}, {password, password_len}, {salt, salt_len}}, {out_array(dk, dk_len)});
 }
 
-uint32_t FWC_Key_Encrypt_mw(uint32_t hSession, uint8_t* PlainKey, uint32_t PlainKeyLen, uint8_t* SwKey,
+uint32_t FWC_Key_Encrypt_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* PlainKey, uint32_t PlainKeyLen, uint8_t* SwKey,
                             uint32_t* pSwKeyLen) {
   if (pSwKeyLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::KeyEncrypt, {{&hSession}, {PlainKey, PlainKeyLen}}, {out_array(SwKey, pSwKeyLen)});
 }
 
-uint32_t FWC_Key_Decrypt_mw(uint32_t hSession, uint8_t* SwKey, uint32_t SwKeyLen, uint8_t* PlainKey,
+uint32_t FWC_Key_Decrypt_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* SwKey, uint32_t SwKeyLen, uint8_t* PlainKey,
                             uint32_t* pPlainKeyLen) {
   if (pPlainKeyLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::KeyDecrypt, {{&hSession}, {SwKey, SwKeyLen}}, {out_array(PlainKey, pPlainKeyLen)});
 }
 
-uint32_t FWC_AESGenerateKey_mw(uint32_t hSession, uint8_t AESCipherType, uint8_t* SwKey, uint32_t* pSwKeyLen) {
+uint32_t FWC_AESGenerateKey_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t AESCipherType, uint8_t* SwKey, uint32_t* pSwKeyLen) {
   if (pSwKeyLen == nullptr) return mw::kArguments;
   const uint32_t type = AESCipherType;
   return send(SE_HERE, cry::AESGenerateKey, {{&hSession}, {&type}}, {out_array(SwKey, pSwKeyLen)});
 }
 
-uint32_t FWC_ECGenerateKeyPair_mw(uint32_t hSession, uint8_t EccCurveType, uint8_t* pSwPrivKey,
+uint32_t FWC_ECGenerateKeyPair_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t EccCurveType, uint8_t* pSwPrivKey,
                                   uint32_t* pSwPrivKeyLen, uint8_t* pPubKeyDer, uint32_t* pPubKeyDerLen) {
   return gen_pair(SE_HERE, cry::ECGenerateKeyPair, {{&hSession}, {&EccCurveType}}, pSwPrivKey, pSwPrivKeyLen,
                   pPubKeyDer, pPubKeyDerLen);
 }
 
-uint32_t FWC_ECGenerateKeyPair_EXTRA_B_mw(uint32_t hSession, uint8_t EccCurveType, uint8_t* pSwPrivKey,
+uint32_t FWC_ECGenerateKeyPair_EXTRA_B_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t EccCurveType, uint8_t* pSwPrivKey,
                                           uint32_t* pSwPrivKeyLen, uint8_t* pPubKeyDer, uint32_t* pPubKeyDerLen) {
   return gen_pair(SE_HERE, cry::ECGenerateKeyPairExtraB, {{&hSession}, {&EccCurveType}}, pSwPrivKey, pSwPrivKeyLen,
                   pPubKeyDer, pPubKeyDerLen);
 }
 
-uint32_t FWC_RSAGenerateKeyPair_mw(uint32_t hSession, uint32_t RsaModeSize, uint32_t Exponent, uint8_t* pSwPrivKey,
-                                   uint32_t* pSwPrivKeyLen, uint8_t* pPubKey, uint32_t* pPubKeyLen) {
+uint32_t FWC_RSAGenerateKeyPair_mw(ZEB_CRYPTO_HANDLE hSession, uint32_t RsaModeSize, uint32_t Exponent,
+                                   uint8_t* pSwPrivKey, uint32_t* pSwPrivKeyLen, uint8_t* pPubKey,
+                                   uint32_t* pPubKeyLen) {
   return gen_pair(SE_HERE, cry::RSAGenerateKeyPair, {{&hSession}, {&RsaModeSize}, {&Exponent}}, pSwPrivKey,
                   pSwPrivKeyLen, pPubKey, pPubKeyLen);
 }
@@ -158,8 +159,8 @@ uint32_t FWC_Unpadding_mw(uint32_t PaddingType, uint32_t BlockSize, uint8_t* Dat
 
 // The core passes one buffer as reference and value: the value is what it
 // already holds.
-uint32_t FWC_ExportValue_mw(uint32_t /*hFWCryptoSession*/, uint8_t* /*pFakeAddress*/, uint32_t /*fakeAddressLen*/,
-                            uint8_t* /*pValue*/, uint32_t* /*pValueLen*/) {
+uint32_t FWC_ExportValue_mw(ZEB_CRYPTO_HANDLE /*hFWCryptoSession*/, uint8_t* /*pFakeAddress*/,
+                            uint32_t /*fakeAddressLen*/, uint8_t* /*pValue*/, uint32_t* /*pValueLen*/) {
   return 0;
 }
 

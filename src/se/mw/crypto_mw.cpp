@@ -16,6 +16,9 @@ namespace {
 
 namespace cry = se::cmd::cry;
 
+// A mechanism's information arrives as the record's byte image.
+static_assert(sizeof(FWC_MECHANISM_INFO) == cmd::kMechanismInfo);
+
 uint32_t send(const SeSite& where, const cmd::Command& c, std::initializer_list<In> in,
               std::initializer_list<Out> out = {}) {
   return mw::call(where, c, in, out, mw::kArguments);
@@ -39,7 +42,7 @@ uint32_t gcm_lead_length(uint32_t n, uint32_t last_max) {
 
 // Update commands over n bytes in pieces; `*done` answer bytes land at out,
 // whose room is `room`.
-uint32_t gcm_pieces(const cmd::Command& c, const SeSite& where, uint32_t h, const uint8_t* in, uint32_t n,
+uint32_t gcm_pieces(const cmd::Command& c, const SeSite& where, ZEB_CRYPTO_HANDLE h, const uint8_t* in, uint32_t n,
                     uint8_t* out, uint32_t room, uint32_t* done) {
   *done = 0;
   while (n != 0) {
@@ -56,7 +59,7 @@ uint32_t gcm_pieces(const cmd::Command& c, const SeSite& where, uint32_t h, cons
   return 0;
 }
 
-uint32_t gcm_update(const cmd::Command& c, const SeSite& where, uint32_t h, const uint8_t* in, uint32_t n,
+uint32_t gcm_update(const cmd::Command& c, const SeSite& where, ZEB_CRYPTO_HANDLE h, const uint8_t* in, uint32_t n,
                     uint8_t* out, uint32_t* out_len) {
   if (out_len == nullptr || (in == nullptr && n != 0)) return mw::kArguments;
   if (n <= kGcmPiece) return send(where, c, {{&h}, {in, n}}, {out_array(out, out_len)});
@@ -68,7 +71,7 @@ uint32_t gcm_update(const cmd::Command& c, const SeSite& where, uint32_t h, cons
 }
 
 // The head of a final's data, through update commands.
-uint32_t gcm_lead(const cmd::Command& c, const SeSite& where, uint32_t h, const uint8_t* in, uint32_t n,
+uint32_t gcm_lead(const cmd::Command& c, const SeSite& where, ZEB_CRYPTO_HANDLE h, const uint8_t* in, uint32_t n,
                   uint32_t last_max, uint8_t* out, uint32_t room, uint32_t* done) {
   if (in == nullptr && n != 0) return mw::kArguments;
   return gcm_pieces(c, where, h, in, gcm_lead_length(n, last_max), out, room, done);
@@ -78,70 +81,70 @@ uint32_t gcm_lead(const cmd::Command& c, const SeSite& where, uint32_t h, const 
 
 extern "C" {
 
-uint32_t FWC_OpenSession_mw(uint32_t* phSession) { return send(SE_HERE, cry::OpenSession, {}, {{phSession}}); }
+uint32_t FWC_OpenSession_mw(ZEB_CRYPTO_HANDLE* phSession) { return send(SE_HERE, cry::OpenSession, {}, {{phSession}}); }
 
-uint32_t FWC_CloseSession_mw(uint32_t hSession) { return send(SE_HERE, cry::CloseSession, {{&hSession}}); }
+uint32_t FWC_CloseSession_mw(ZEB_CRYPTO_HANDLE hSession) { return send(SE_HERE, cry::CloseSession, {{&hSession}}); }
 
 uint32_t FWC_CloseAllSessions_mw(void) { return send(SE_HERE, cry::CloseAllSessions, {}); }
 
-uint32_t FWC_SetMK_mw(uint32_t hSession, uint8_t* SwMK, uint32_t SwMKLen) {
+uint32_t FWC_SetMK_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* SwMK, uint32_t SwMKLen) {
   return send(SE_HERE, cry::SetMK, {{&hSession}, {SwMK, SwMKLen}});
 }
 
-uint32_t FWC_GetMK_mw(uint32_t hSession, uint8_t* pSwMK, uint32_t* pSwMKLen) {
+uint32_t FWC_GetMK_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* pSwMK, uint32_t* pSwMKLen) {
   if (pSwMKLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::GetMK, {{&hSession}}, {out_array(pSwMK, pSwMKLen)});
 }
 
-uint32_t FWC_ClearMK_mw(uint32_t hSession) { return send(SE_HERE, cry::ClearMK, {{&hSession}}); }
+uint32_t FWC_ClearMK_mw(ZEB_CRYPTO_HANDLE hSession) { return send(SE_HERE, cry::ClearMK, {{&hSession}}); }
 
 uint32_t FWC_GetMechanismList_mw(uint32_t* pMechanismList, uint32_t* pCount) {
   return send(SE_HERE, cry::GetMechanismList, {}, {{pMechanismList}, {pCount}});
 }
 
-uint32_t FWC_GetMechanismInfo_mw(uint32_t ulType, uint8_t* pInfo) {
+uint32_t FWC_GetMechanismInfo_mw(uint32_t ulType, FWC_MECHANISM_INFO* pInfo) {
   return send(SE_HERE, cry::GetMechanismInfo, {{&ulType}}, {{pInfo}});
 }
 
 // DataLen bytes are asked for, and at most DataLen are taken.
-uint32_t FWC_Drng_SEED_mw(uint32_t hSession, uint8_t* pData, uint32_t DataLen) {
+uint32_t FWC_Drng_SEED_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* pData, uint32_t DataLen) {
   return send(SE_HERE, cry::DrngSeed, {{&hSession}, {&DataLen}}, {{pData, DataLen}});
 }
 
-uint32_t FWC_DigestInit_mw(uint32_t hSession, uint8_t HashType) {
+uint32_t FWC_DigestInit_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t HashType) {
   return send(SE_HERE, cry::DigestInit, {{&hSession}, {&HashType}});
 }
 
-uint32_t FWC_DigestUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen) {
+uint32_t FWC_DigestUpdate_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* Data, uint32_t DataLen) {
   return send(SE_HERE, cry::DigestUpdate, {{&hSession}, {Data, DataLen}});
 }
 
-uint32_t FWC_DigestFinal_mw(uint32_t hSession, uint8_t* pDigest, uint32_t* pDigestLen) {
+uint32_t FWC_DigestFinal_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* pDigest, uint32_t* pDigestLen) {
   if (pDigestLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::DigestFinal, {{&hSession}}, {out_array(pDigest, pDigestLen)});
 }
 
-uint32_t FWC_HmacGenerateKey_mw(uint32_t hSession, uint8_t* pSwKey, uint32_t* pSwKeyLen) {
+uint32_t FWC_HmacGenerateKey_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* pSwKey, uint32_t* pSwKeyLen) {
   if (pSwKeyLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::HmacGenerateKey, {{&hSession}}, {out_array(pSwKey, pSwKeyLen)});
 }
 
-uint32_t FWC_HmacInit_mw(uint32_t hSession, uint8_t HashType, uint8_t* SwKey, uint32_t SwKeyLen) {
+uint32_t FWC_HmacInit_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t HashType, uint8_t* SwKey, uint32_t SwKeyLen) {
   return send(SE_HERE, cry::HmacInit, {{&hSession}, {&HashType}, {SwKey, SwKeyLen}});
 }
 
-uint32_t FWC_HmacUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen) {
+uint32_t FWC_HmacUpdate_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* Data, uint32_t DataLen) {
   return send(SE_HERE, cry::HmacUpdate, {{&hSession}, {Data, DataLen}});
 }
 
-uint32_t FWC_HmacFinal_mw(uint32_t hSession, uint8_t* pMac, uint32_t* pMacLen) {
+uint32_t FWC_HmacFinal_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* pMac, uint32_t* pMacLen) {
   if (pMacLen == nullptr) return mw::kArguments;
   return send(SE_HERE, cry::HmacFinal, {{&hSession}}, {out_array(pMac, pMacLen)});
 }
 
-uint32_t FWC_AesCrypt_mw(uint32_t hSession, uint8_t AESCipherMode, uint8_t AESCipherDir, uint8_t AESCipherPadding,
-                         uint8_t* IV, uint32_t IVLen, uint8_t* SwKey, uint32_t SwKeyLen, uint8_t* Data,
-                         uint32_t DataLen, uint8_t* DataOut, uint32_t* pDataOutLen) {
+uint32_t FWC_AesCrypt_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t AESCipherMode, uint8_t AESCipherDir,
+                         uint8_t AESCipherPadding, uint8_t* IV, uint32_t IVLen, uint8_t* SwKey, uint32_t SwKeyLen,
+                         uint8_t* Data, uint32_t DataLen, uint8_t* DataOut, uint32_t* pDataOutLen) {
   if (pDataOutLen == nullptr) return mw::kArguments;
   // Mode, direction and padding travel as 32-bit words.
   const uint32_t mode = AESCipherMode;
@@ -152,7 +155,7 @@ uint32_t FWC_AesCrypt_mw(uint32_t hSession, uint8_t AESCipherMode, uint8_t AESCi
               {out_array(DataOut, pDataOutLen)});
 }
 
-uint32_t FWC_AesWrapKey_mw(uint32_t hSession, uint32_t KeyWrapType, uint8_t* SwWrappingKey,
+uint32_t FWC_AesWrapKey_mw(ZEB_CRYPTO_HANDLE hSession, uint32_t KeyWrapType, uint8_t* SwWrappingKey,
                            uint32_t SwWrappingKeyLen, uint8_t* SwTargetKey, uint32_t SwTargetKeyLen,
                            uint8_t* WrappedKey, uint32_t* pWrappedKeyLen) {
   if (pWrappedKeyLen == nullptr) return mw::kArguments;
@@ -161,7 +164,7 @@ uint32_t FWC_AesWrapKey_mw(uint32_t hSession, uint32_t KeyWrapType, uint8_t* SwW
               {out_array(WrappedKey, pWrappedKeyLen)});
 }
 
-uint32_t FWC_AesUnwrapKey_mw(uint32_t hSession, uint32_t KeyWrapType, uint8_t* SwUnwrappingKey,
+uint32_t FWC_AesUnwrapKey_mw(ZEB_CRYPTO_HANDLE hSession, uint32_t KeyWrapType, uint8_t* SwUnwrappingKey,
                              uint32_t SwUnwrappingKeyLen, uint8_t* WrappedKey, uint32_t WrappedKeyLen,
                              uint8_t* SwTargetKey, uint32_t* pSwTargetKeyLen) {
   if (pSwTargetKeyLen == nullptr) return mw::kArguments;
@@ -170,17 +173,17 @@ uint32_t FWC_AesUnwrapKey_mw(uint32_t hSession, uint32_t KeyWrapType, uint8_t* S
               {out_array(SwTargetKey, pSwTargetKeyLen)});
 }
 
-uint32_t FWC_AesGcmInit_mw(uint32_t hSession, uint8_t* AAD, uint32_t AADLen, uint8_t* IV, uint32_t IVLen,
+uint32_t FWC_AesGcmInit_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* AAD, uint32_t AADLen, uint8_t* IV, uint32_t IVLen,
                            uint8_t* SwKey, uint32_t SwKeyLen) {
   return send(SE_HERE, cry::AesGcmInit, {{&hSession}, {AAD, AADLen}, {IV, IVLen}, {SwKey, SwKeyLen}});
 }
 
-uint32_t FWC_AesGcmEncryptUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* pDataOut,
+uint32_t FWC_AesGcmEncryptUpdate_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* Data, uint32_t DataLen, uint8_t* pDataOut,
                                     uint32_t* pDataOutLen) {
   return gcm_update(cry::AesGcmEncryptUpdate, SE_HERE, hSession, Data, DataLen, pDataOut, pDataOutLen);
 }
 
-uint32_t FWC_AesGcmEncryptFinal_mw(uint32_t hSession, uint8_t TagLen, uint8_t* Data, uint32_t DataLen,
+uint32_t FWC_AesGcmEncryptFinal_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t TagLen, uint8_t* Data, uint32_t DataLen,
                                    uint8_t* pDataOut, uint32_t* pDataOutLen) {
   if (pDataOutLen == nullptr) return mw::kArguments;
   std::lock_guard lock(mw::channel_lock());
@@ -198,13 +201,13 @@ uint32_t FWC_AesGcmEncryptFinal_mw(uint32_t hSession, uint8_t TagLen, uint8_t* D
   return rv;
 }
 
-uint32_t FWC_AesGcmDecryptUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* pDataOut,
+uint32_t FWC_AesGcmDecryptUpdate_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* Data, uint32_t DataLen, uint8_t* pDataOut,
                                     uint32_t* pDataOutLen) {
   return gcm_update(cry::AesGcmDecryptUpdate, SE_HERE, hSession, Data, DataLen, pDataOut, pDataOutLen);
 }
 
-uint32_t FWC_AesGcmDecryptFinal_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* Tag, uint8_t TagLen,
-                                   uint8_t* pDataOut, uint32_t* pDataOutLen) {
+uint32_t FWC_AesGcmDecryptFinal_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* Data, uint32_t DataLen, uint8_t* Tag,
+                                   uint8_t TagLen, uint8_t* pDataOut, uint32_t* pDataOutLen) {
   if (pDataOutLen == nullptr) return mw::kArguments;
   std::lock_guard lock(mw::channel_lock());
   // The last command carries the tag as well.

@@ -14,7 +14,7 @@ using se::mw::Out;
 namespace {
 
 namespace dev = se::cmd::dev;
-constexpr uint32_t kBad = mw::MW_ERR_PARAMETER;
+constexpr mw::device_mw_error kBad = mw::MW_ERR_PARAMETER;
 
 uint32_t send(const SeSite& where, const cmd::Command& c, std::initializer_list<In> in,
               std::initializer_list<Out> out = {}) {
@@ -46,7 +46,7 @@ uint32_t FWD_GetVersion_mw(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_VERSION* pVersion)
 
 // The device is opened by the device adapter around these two; the HSM
 // handle later commands carry is the one the device answers to.
-uint32_t FWD_Initialize_mw(uint8_t* /*pSn*/, ZEB_DEVICE_HANDLE_PTR phHsm) {
+uint32_t FWD_Initialize_mw(ZEB_DEVICE_HSM_SN* /*pSn*/, ZEB_DEVICE_HANDLE_PTR phHsm) {
   if (phHsm == nullptr) return kBad;
   *phHsm = cmd::SE_HSM_HANDLE;
   return mw::MW_ERR_OK;
@@ -78,31 +78,32 @@ uint32_t FWD_SetHsmPolicy_mw(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_HSM_POLIC
   return send(SE_HERE, dev::SetHsmPolicy, {{&hHsmSession}, {pPolicy}});
 }
 
-uint32_t FWD_CreateDefaultToken_mw(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId, uint8_t* pTknSn) {
+uint32_t FWD_CreateDefaultToken_mw(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId,
+                                   ZEB_DEVICE_TOKEN_SN* pTknSn) {
   return send(SE_HERE, dev::CreateDefaultToken, {{&hHsmSession}}, {{pTknId}, {pTknSn}});
 }
 
-uint32_t FWD_CreateToken_mw(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId, uint8_t* pTknSn) {
+uint32_t FWD_CreateToken_mw(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId, ZEB_DEVICE_TOKEN_SN* pTknSn) {
   return send(SE_HERE, dev::CreateToken, {{&hHsmSession}}, {{pTknId}, {pTknSn}});
 }
 
 uint32_t FWD_CreateTokenByPin_mw(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknPin, uint32_t u32PinLen,
-                                 uint8_t* pTknId) {
+                                 ZEB_DEVICE_TOKEN_ID* pTknId) {
   if (pTknId == nullptr) return kBad;
   return send_pin(SE_HERE, dev::CreateTokenByPin, hHsmSession, pTknPin, u32PinLen, {{pTknId}});
 }
 
-uint32_t FWD_DeleteToken_mw(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId) {
+uint32_t FWD_DeleteToken_mw(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId) {
   return send(SE_HERE, dev::DeleteToken, {{&hHsmSession}, {pTknId}});
 }
 
-uint32_t FWD_UnlockToken_mw(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId) {
+uint32_t FWD_UnlockToken_mw(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId) {
   return send(SE_HERE, dev::UnlockToken, {{&hHsmSession}, {pTknId}});
 }
 
 uint32_t FWD_ResetVrk_mw(ZEB_DEVICE_HANDLE hHsmSession) { return send(SE_HERE, dev::ResetVrk, {{&hHsmSession}}); }
 
-uint32_t FWD_ResetVrkBySn_mw(ZEB_DEVICE_HANDLE hHsm, uint8_t* pSn) {
+uint32_t FWD_ResetVrkBySn_mw(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_SN* pSn) {
   return send(SE_HERE, dev::ResetVrkBySn, {{&hHsm}, {pSn}});
 }
 
@@ -112,11 +113,11 @@ uint32_t FWD_ListTokens_mw(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TKN_USER_LIST* pLi
   return send(SE_HERE, dev::ListTokens, {{&hHsm}}, {{pList}});
 }
 
-uint32_t FWD_GetTokenStatus_mw(ZEB_DEVICE_HANDLE hHsm, uint8_t* pTknId, uint8_t* pStatus) {
+uint32_t FWD_GetTokenStatus_mw(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* pTknId, uint8_t* pStatus) {
   return send(SE_HERE, dev::GetTokenStatus, {{&hHsm}, {pTknId}}, {{pStatus}});
 }
 
-uint32_t FWD_GetTokenInfo_mw(ZEB_DEVICE_HANDLE hHsm, uint8_t* pTknId, ZEB_DEVICE_TOKEN_INFO* pInfo) {
+uint32_t FWD_GetTokenInfo_mw(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* pTknId, ZEB_DEVICE_TOKEN_INFO* pInfo) {
   return send(SE_HERE, dev::GetTokenInfo, {{&hHsm}, {pTknId}}, {{pInfo}});
 }
 
@@ -140,7 +141,7 @@ uint32_t FWD_SetTokenSuperUserPin_mw(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, 
   return send_pin(SE_HERE, dev::SetTokenSuperUserPin, hSession, pPin, u32PinLen);
 }
 
-uint32_t FWD_GetTokenSn_mw(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknSn) {
+uint32_t FWD_GetTokenSn_mw(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_SN* pTknSn) {
   return send(SE_HERE, dev::GetTokenSn, {{&hSession}}, {{pTknSn}});
 }
 

@@ -14,7 +14,7 @@ using se::mw::Out;
 namespace {
 
 namespace dev = se::cmd::dev;
-constexpr uint32_t kBad = mw::MW_ERR_PARAMETER;
+constexpr mw::device_mw_error kBad = mw::MW_ERR_PARAMETER;
 
 uint32_t send(const SeSite& where, const cmd::Command& c, std::initializer_list<In> in,
               std::initializer_list<Out> out = {}) {
@@ -37,7 +37,7 @@ uint32_t FWD_GetHsmSessInfo_mw(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_S
   return send(SE_HERE, dev::GetHsmSessInfo, {{&hHsmSession}}, {{pInfo}});
 }
 
-uint32_t FWD_OpenTokenSession_mw(ZEB_DEVICE_HANDLE hHsm, uint8_t* pTknId, ZEB_DEVICE_HANDLE_PTR phSession) {
+uint32_t FWD_OpenTokenSession_mw(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* pTknId, ZEB_DEVICE_HANDLE_PTR phSession) {
   return send(SE_HERE, dev::OpenTokenSession, {{&hHsm}, {pTknId}}, {{phSession}});
 }
 

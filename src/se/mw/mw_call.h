@@ -13,11 +13,23 @@
 
 namespace se::mw {
 
-// Result codes of the device middleware (device_mw_error).
-inline constexpr uint32_t MW_ERR_OK = 0;
-inline constexpr uint32_t MW_ERR_QUARZEL = 0x3006;
-inline constexpr uint32_t MW_ERR_PARAMETER = 0x3009;
-inline constexpr uint32_t MW_ERR_OBJ_OPERATION = 0x300A;
+// Result codes of the device middleware. The device operations return
+// MW_ERR_OK, MW_ERR_QUARZEL (a PIN digest or an object MAC failed to
+// compute), MW_ERR_PARAMETER and MW_ERR_OBJ_OPERATION; the rest of the range
+// is reserved and returned by no operation.
+enum device_mw_error : uint32_t {
+  MW_ERR_OK = 0,
+  MW_ERR_APDU = 0x3001,
+  MW_ERR_HANDLE = 0x3002,
+  MW_ERR_HANDLE_SLOT = 0x3003,
+  MW_ERR_NO_DEVICE = 0x3004,
+  MW_ERR_SESS_SLOT = 0x3005,
+  MW_ERR_QUARZEL = 0x3006,
+  MW_ERR_HANDLE_NOT_FOUND = 0x3007,
+  MW_ERR_INPUT_LEN = 0x3008,
+  MW_ERR_PARAMETER = 0x3009,
+  MW_ERR_OBJ_OPERATION = 0x300A,
+};
 
 // Results the crypto and store middleware give for their own refusals.
 using zeb::rc::kArguments;

@@ -25,7 +25,7 @@ static_assert(sizeof(ZEB_DEVICE_OBJECT_META) == kMeta);
 
 using zeb::rc::kMacMismatch;
 
-uint32_t hmac_update(const SeSite& where, uint32_t h, const uint8_t* p, uint32_t n) {
+uint32_t hmac_update(const SeSite& where, ZEB_CRYPTO_HANDLE h, const uint8_t* p, uint32_t n) {
   while (n > 0) {
     const uint32_t k = n < kUpdateChunk ? n : kUpdateChunk;
     if (uint32_t rv = mw::call(where, cry::HmacUpdate, {{&h}, {p, k}}, {}, mw::MW_ERR_PARAMETER); rv != 0) return rv;
@@ -37,7 +37,7 @@ uint32_t hmac_update(const SeSite& where, uint32_t h, const uint8_t* p, uint32_t
 
 // HMAC-SHA-256 under the token's object-MAC key (an empty key array selects
 // it) over meta || context, by the device.
-uint32_t object_mac(const SeSite& where, uint32_t h, const uint8_t* meta, const uint8_t* context, uint32_t n,
+uint32_t object_mac(const SeSite& where, ZEB_CRYPTO_HANDLE h, const uint8_t* meta, const uint8_t* context, uint32_t n,
                     uint8_t mac[kMac]) {
   uint8_t hash = cmd::SE_HASH_SHA2_256;
   uint32_t rv = mw::call(where, cry::HmacInit, {{&h}, {&hash}, {nullptr, 0}}, {}, mw::MW_ERR_PARAMETER);
@@ -52,14 +52,15 @@ uint32_t object_mac(const SeSite& where, uint32_t h, const uint8_t* meta, const 
 // The device's MAC for the framing; any failure of it is `failure`.
 class DeviceMac final : public keyblob::ObjectMac {
  public:
-  DeviceMac(const SeSite& where, uint32_t h, uint32_t failure) : where_(where), h_(h), failure_(failure) {}
+  DeviceMac(const SeSite& where, ZEB_CRYPTO_HANDLE h, mw::device_mw_error failure)
+      : where_(where), h_(h), failure_(failure) {}
   uint32_t compute(const uint8_t* meta, const uint8_t* context, uint32_t n, uint8_t* mac) override {
     return object_mac(where_, h_, meta, context, n, mac) == 0 ? 0 : failure_;
   }
 
  private:
   SeSite where_;
-  uint32_t h_;
+  ZEB_CRYPTO_HANDLE h_;
   uint32_t failure_;
 };
 

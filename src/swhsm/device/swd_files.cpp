@@ -480,8 +480,8 @@ extern "C" uint32_t _swdev_SetTokenUserList(const ZEB_DEVICE_TKN_USER_LIST* pTkn
   return 0;
 }
 
-extern "C" uint32_t _swdev_addTokenInTokenUserList(ZEB_DEVICE_TKN_USER_LIST* tknusrlist, const uint8_t* tokenSN,
-                                                   uint8_t* pTknId) {
+extern "C" uint32_t _swdev_addTokenInTokenUserList(ZEB_DEVICE_TKN_USER_LIST* tknusrlist,
+                                                   const ZEB_DEVICE_TOKEN_SN* tokenSN, ZEB_DEVICE_TOKEN_ID* pTknId) {
   if (tknusrlist == nullptr || tokenSN == nullptr || pTknId == nullptr) return SWD_ERR_NULL;
   ZEB_DEVICE_TKN_USER_LIST& l = *tknusrlist;
   if (l.TknNum + 1 > static_cast<int>(SWD_MAX_TOKENS)) return SWD_ERR_FAILED;
@@ -533,8 +533,8 @@ extern "C" uint32_t _swdev_SetTokenUserCFG(const char* pTknID, const TKN_USER_CF
   return 0;
 }
 
-extern "C" uint32_t _swdev_setup_token_user_cfg(TKN_USER_CFG* tknusrcfg, const uint8_t* tkn_sn,
-                                                const uint8_t* hsm_sn) {
+extern "C" uint32_t _swdev_setup_token_user_cfg(TKN_USER_CFG* tknusrcfg, const ZEB_DEVICE_TOKEN_SN* tkn_sn,
+                                                const ZEB_DEVICE_HSM_SN* hsm_sn) {
   if (tknusrcfg == nullptr || tkn_sn == nullptr || hsm_sn == nullptr) return SWD_ERR_NULL;
   TKN_USER_CFG& c = *tknusrcfg;
   std::memset(&c, 0, sizeof c);

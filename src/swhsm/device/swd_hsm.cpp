@@ -80,7 +80,7 @@ extern "C" uint32_t SWD_GetVersion(ZEB_DEVICE_HANDLE /*hHsm*/, ZEB_DEVICE_VERSIO
   return 0;
 }
 
-extern "C" uint32_t SWD_Initialize(uint8_t* Sn, ZEB_DEVICE_HANDLE_PTR phHsm) {
+extern "C" uint32_t SWD_Initialize(ZEB_DEVICE_HSM_SN* Sn, ZEB_DEVICE_HANDLE_PTR phHsm) {
   uint8_t path[SWD_PATH_LEN];
   (void)SWD_LoadHsmAdminFilePathConfig(path);  // a missing pointer file leaves "./"
   std::memcpy(g_hsmAdminPath, path, SWD_PATH_LEN);
@@ -201,7 +201,8 @@ extern "C" uint32_t SWD_SetHsmPolicy(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_H
   return update_admin(edit);
 }
 
-extern "C" uint32_t SWD_CreateToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId, uint8_t* token_sn) {
+extern "C" uint32_t SWD_CreateToken(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId,
+                                    ZEB_DEVICE_TOKEN_SN* token_sn) {
   uint32_t rc = _swdev_checkHSMAdminLoggedIn(hHsmSession);
   if (rc != 0) return rc;
   if (pTknId == nullptr) return SWD_ERR_ARGUMENTS;
@@ -213,7 +214,8 @@ extern "C" uint32_t SWD_CreateToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTkn
   return create_token(rule, true, pTknId, token_sn);
 }
 
-extern "C" uint32_t SWD_CreateDefaultToken(ZEB_DEVICE_HANDLE /*hHsmSession*/, uint8_t* pTknId, uint8_t* token_sn) {
+extern "C" uint32_t SWD_CreateDefaultToken(ZEB_DEVICE_HANDLE /*hHsmSession*/, ZEB_DEVICE_TOKEN_ID* pTknId,
+                                           ZEB_DEVICE_TOKEN_SN* token_sn) {
   if (pTknId == nullptr) return SWD_ERR_ARGUMENTS;
   auto rule = [](HSM_ADMIN_CFG& rec) -> uint32_t {
     if (rec.TokenCount != 0) return SWD_ERR_HSM_CFG;
@@ -224,7 +226,7 @@ extern "C" uint32_t SWD_CreateDefaultToken(ZEB_DEVICE_HANDLE /*hHsmSession*/, ui
 }
 
 extern "C" uint32_t SWD_CreateTokenByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknPin, uint32_t u32TknPinLen,
-                                         uint8_t* pTknId) {
+                                         ZEB_DEVICE_TOKEN_ID* pTknId) {
   uint32_t rc = _swdev_checkHSMAdminLoggedIn(hHsmSession);
   if (rc != 0) return rc;
   if ((rc = check_new_pin(pTknPin, u32TknPinLen)) != 0) return rc;  // before anything is created
@@ -245,7 +247,7 @@ extern "C" uint32_t SWD_CreateTokenByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t*
   return _swdev_SetTokenUserCFG(id, cfg.get());
 }
 
-extern "C" uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* TknId) {
+extern "C" uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* TknId) {
   uint32_t rc = _swdev_checkHSMAdminLoggedIn(hHsmSession);
   if (rc != 0) return rc;
   if (TknId == nullptr) return SWD_ERR_ARGUMENTS;
@@ -287,7 +289,7 @@ extern "C" uint32_t SWD_ResetVrk(ZEB_DEVICE_HANDLE hHsmSession) {
   return SWD_ResetVrkBySn(0, nullptr);
 }
 
-extern "C" uint32_t SWD_ResetVrkBySn(ZEB_DEVICE_HANDLE /*hHsm*/, uint8_t* /*sn*/) {
+extern "C" uint32_t SWD_ResetVrkBySn(ZEB_DEVICE_HANDLE /*hHsm*/, ZEB_DEVICE_HSM_SN* /*sn*/) {
   char list[SWD_PATH_LEN];
   uint32_t rc = compose_path(list, "%s%s%s", g_hsmAdminPath, "SwHsm/", "TknUser.list");
   if (rc != 0) return rc;

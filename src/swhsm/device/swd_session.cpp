@@ -118,7 +118,7 @@ using namespace swd;
 
 // ---- Slot operations -------------------------------------------------------
 
-extern "C" uint32_t _swdev_SetHsmSessInfo(uint8_t slot, uint8_t status, const uint8_t* HsmSn,
+extern "C" uint32_t _swdev_SetHsmSessInfo(uint8_t slot, uint8_t status, const ZEB_DEVICE_HSM_SN* HsmSn,
                                           const uint8_t* HsmLabel) {
   if (!slot_ok(slot)) return SWD_ERR_SESSION_HANDLE;
   std::lock_guard<std::recursive_mutex> guard(g_slot_mutex[slot]);
@@ -247,7 +247,8 @@ extern "C" uint32_t SWD_GetHsmSessInfo(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE
   return 0;
 }
 
-extern "C" uint32_t SWD_OpenTokenSession(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID, ZEB_DEVICE_HANDLE_PTR phSession) {
+extern "C" uint32_t SWD_OpenTokenSession(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* TknID,
+                                         ZEB_DEVICE_HANDLE_PTR phSession) {
   if (!hsm_handle_ok(hHsm)) return SWD_ERR_FAILED;
   if (TknID == nullptr || phSession == nullptr) return SWD_ERR_ARGUMENTS;
   char id[17] = {};

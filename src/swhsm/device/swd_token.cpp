@@ -151,7 +151,8 @@ extern "C" uint32_t SWD_ListTokens(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TKN_USER_L
   return 0;
 }
 
-extern "C" uint32_t SWD_GetTokenInfo(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID, ZEB_DEVICE_TOKEN_INFO* pTokenInfo) {
+extern "C" uint32_t SWD_GetTokenInfo(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* TknID,
+                                     ZEB_DEVICE_TOKEN_INFO* pTokenInfo) {
   if (!hsm_handle_ok(hHsm)) return SWD_ERR_SESSION_HANDLE;
   if (TknID == nullptr || pTokenInfo == nullptr) return SWD_ERR_ARGUMENTS;
   char id[17];
@@ -174,7 +175,7 @@ extern "C" uint32_t SWD_GetTokenInfo(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID, ZEB
   return 0;
 }
 
-extern "C" uint32_t SWD_GetTokenStatus(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID, uint8_t* pTokenStatus) {
+extern "C" uint32_t SWD_GetTokenStatus(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* TknID, uint8_t* pTokenStatus) {
   if (!hsm_handle_ok(hHsm)) return SWD_ERR_SESSION_HANDLE;
   if (TknID == nullptr || pTokenStatus == nullptr) return SWD_ERR_ARGUMENTS;
   char id[17];
@@ -197,7 +198,7 @@ extern "C" uint32_t SWD_LoginTokenSuperUserByPin(ZEB_DEVICE_HANDLE hSession, uin
   return _swdev_GetTokenUsrList(&list);  // the super user stays logged in either way
 }
 
-extern "C" uint32_t SWD_GetTokenSn(ZEB_DEVICE_HANDLE hSession, uint8_t* tkn_sn) {
+extern "C" uint32_t SWD_GetTokenSn(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_SN* tkn_sn) {
   const SessionPin pin(hSession);
   if (!pin) return SWD_ERR_SESSION_HANDLE;
   if (tkn_sn == nullptr) return SWD_ERR_ARGUMENTS;
@@ -336,7 +337,7 @@ extern "C" uint32_t SWD_RestoreToken(ZEB_DEVICE_HANDLE hSession, uint8_t* pVerif
   return update_session_token(pin, edit);
 }
 
-extern "C" uint32_t SWD_UnlockTokenNormalUser(ZEB_DEVICE_HANDLE hSession, uint8_t* TknId) {
+extern "C" uint32_t SWD_UnlockTokenNormalUser(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_ID* TknId) {
   const SessionPin pin(hSession);
   uint32_t rc = require_any(pin, ZEB_DEVICE_SESS_TOKENSUPERUSER_LOGIN);
   if (rc != 0) return rc;

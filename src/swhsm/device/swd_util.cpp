@@ -108,7 +108,7 @@ constexpr const char* kTokenStatusNames[] = {
 };
 }  // namespace
 
-extern "C" const char* hsmStatusToString(uint8_t status) {
+extern "C" const char* hsmStatusToString(ZEB_DEVICE_HSM_STATUS status) {
   return status >= 1 && status <= 6 ? kHsmStatusNames[status - 1] : "UNKNOWN HSM STATUS!";
 }
 

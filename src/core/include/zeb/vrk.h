@@ -56,7 +56,7 @@ VRK_RV VRK_GetHsmInfo(VRK_HANDLE hHsm, VRK_HSM_INFO_PTR pHSMInfo);
 VRK_RV VRK_OpenHsmSession(VRK_HANDLE hHsm, VRK_HANDLE_PTR phHsmSession);
 VRK_RV VRK_CloseHsmSession(VRK_HANDLE hHsmSession);
 VRK_RV VRK_GetHsmSessionInfo(VRK_HANDLE hHsmSession, VRK_SESSION_INFO_PTR pHsmSessionInfo);
-VRK_RV VRK_OpenTokenSession(VRK_HANDLE hHsm, VRK_UCHAR_PTR pTokenID, VRK_HANDLE_PTR phSession);
+VRK_RV VRK_OpenTokenSession(VRK_HANDLE hHsm, VRK_TOKEN_ID* pTokenID, VRK_HANDLE_PTR phSession);
 VRK_RV VRK_CloseTokenSession(VRK_HANDLE hSession);
 VRK_RV VRK_GetTokenSessionInfo(VRK_HANDLE hSession, VRK_SESSION_INFO_PTR pSessionInfo);
 VRK_RV VRK_LoginHsmByPin(VRK_HANDLE hHsmSession, VRK_UCHAR_PTR pPin, VRK_UINT32 u32PinLen);
@@ -77,18 +77,18 @@ VRK_RV VRK_SetHsmPin(VRK_HANDLE hHsmSession, VRK_UCHAR_PTR pNewPin, VRK_UINT32 u
 VRK_RV VRK_GetHsmPolicy(VRK_HANDLE hHsm, VRK_HSM_POLICY_PTR pHsmPolicy);
 VRK_RV VRK_SetHsmPolicy(VRK_HANDLE hHsmSession, VRK_HSM_POLICY_PTR pHsmPolicy);
 VRK_RV VRK_CreateTknByPin(VRK_HANDLE hHsmSession, VRK_UCHAR_PTR pTknPin, VRK_UINT32 u32TknPinLen,
-                          VRK_UCHAR_PTR pTknId);
-VRK_RV VRK_DeleteToken(VRK_HANDLE hHsmSession, VRK_UCHAR_PTR pTknId);
+                          VRK_TOKEN_ID* pTknId);
+VRK_RV VRK_DeleteToken(VRK_HANDLE hHsmSession, VRK_TOKEN_ID* pTknId);
 VRK_RV VRK_ResetVrk(VRK_HANDLE hHsmSession);
 VRK_RV VRK_ResetVrkBySn(VRK_HANDLE hHsm, VRK_HSM_SN* Sn);
 VRK_RV VRK_ListTokens(VRK_HANDLE hHsm, VRK_TKN_USER_LIST_PTR ptkn_user_list);
-VRK_RV VRK_GetTokenInfo(VRK_HANDLE hHsm, VRK_UCHAR_PTR pTokenID, VRK_TOKEN_INFO_PTR pTokenInfo);
+VRK_RV VRK_GetTokenInfo(VRK_HANDLE hHsm, VRK_TOKEN_ID* pTokenID, VRK_TOKEN_INFO_PTR pTokenInfo);
 VRK_RV VRK_SetTokenLabel(VRK_HANDLE hSession, VRK_UCHAR_PTR pTknLabel, VRK_UINT32 u32TknLabelLen);
 VRK_RV VRK_SetTokenNormalUserPin(VRK_HANDLE hSession, VRK_UCHAR_PTR pNewPin, VRK_UINT32 u32NewPinLen);
 VRK_RV VRK_SetTokenSuperUserPin(VRK_HANDLE hSession, VRK_UCHAR_PTR pNewPin, VRK_UINT32 u32NewPinLen);
 VRK_RV VRK_GetTokenPolicy(VRK_HANDLE hSession, VRK_TOKEN_POLICY_PTR pTknPolicy);
 VRK_RV VRK_SetTokenPolicy(VRK_HANDLE hSession, VRK_TOKEN_POLICY_PTR pTknPolicy);
-VRK_RV VRK_UnlockTokenNormalUser(VRK_HANDLE hSession, VRK_UCHAR_PTR pTknId);
+VRK_RV VRK_UnlockTokenNormalUser(VRK_HANDLE hSession, VRK_TOKEN_ID* pTknId);
 VRK_RV VRK_ResetToken(VRK_HANDLE hSession);
 // The backup image is the device image plus 24 bytes (IV field and salt).
 VRK_RV VRK_BackupToken(VRK_HANDLE hSession, VRK_UCHAR_PTR pBackupPin, VRK_UINT32 u32BackupPinLen,

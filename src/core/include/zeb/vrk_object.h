@@ -39,7 +39,7 @@ VRK_RV VRK_GetObjKeyAlgo(VRK_UINT32 u32KeyAlgo, VRK_UINT32_PTR pu32ObjKeyAlgo);
 VRK_RV VRK_AllocObject(VRK_UINT32 u32ContextLen, VRK_UCHAR_PTR* pObject);
 // VRK_ERR_EMPTY_ID when the ID or label is null or empty; texts are cut at
 // their field.
-VRK_RV VRK_SetObjMeta(VRK_UCHAR ObjMac, VRK_UCHAR ObjEnc, VRK_UCHAR_PTR pTknId, VRK_UCHAR_PTR pObjId,
+VRK_RV VRK_SetObjMeta(VRK_UCHAR ObjMac, VRK_UCHAR ObjEnc, VRK_TOKEN_ID* pTknId, VRK_UCHAR_PTR pObjId,
                       VRK_UCHAR_PTR pObjLabel, VRK_UCHAR ObjType, VRK_UCHAR ObjKeyAlgo, VRK_UINT32 u32ObjExtIndex,
                       VRK_UINT64 u64ObjKeyUsage, VRK_UINT32 u32DataLen, VRK_OBJECT_META_PTR pObjMeta);
 
@@ -138,7 +138,7 @@ VRK_RV VRK_SaveObject(VRK_HANDLE hSession, VRK_UCHAR_PTR pObject, VRK_UINT32 u32
 // holds both or neither. The indexes are written on success only.
 VRK_RV VRK_SaveObjectPair(VRK_HANDLE hSession, VRK_UCHAR_PTR pFirst, VRK_UINT32 u32FirstLen, VRK_UCHAR_PTR pSecond,
                           VRK_UINT32 u32SecondLen, VRK_UINT32_PTR pu32FirstIndex, VRK_UINT32_PTR pu32SecondIndex);
-VRK_RV VRK_DeleteTknObjects(VRK_HANDLE hHsmSess, VRK_UCHAR_PTR tknid);
+VRK_RV VRK_DeleteTknObjects(VRK_HANDLE hHsmSess, VRK_TOKEN_ID* tknid);
 VRK_RV VRK_DeleteObject(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex);
 VRK_RV VRK_GetObjectSize(VRK_HANDLE hSession, VRK_UINT32 u32ObjectIndex, VRK_UINT32_PTR pu32ObjectLen);
 // *pu32ObjectLen: capacity in, length out (VRK_ERR_BUFFER_TOO_SMALL with the

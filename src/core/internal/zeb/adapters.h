@@ -15,8 +15,8 @@ typedef struct VRK_SESSION_CTX {
   VRK_HANDLE hVrk;  // 0: free slot
   uint32_t hHsm;
   uint32_t hSe;     // device session
-  uint8_t HsmSn[16];
-  uint8_t TknId[16];  // zero for an HSM session
+  VRK_HSM_SN HsmSn[16];
+  VRK_TOKEN_ID TknId[16];  // zero for an HSM session
   CryptoAdapterCtx CaCtx;
   VRK_TOKEN_STATUS TknStatus;
   VRK_SESSION_STATUS SessStatus;
@@ -34,7 +34,7 @@ extern "C" {
 [[nodiscard]] uint32_t DA_SetFunctionList(zeb_device_function_type func_type);
 const DA_Functions_t* DA_GetFunctionList(void);
 [[nodiscard]] uint32_t DA_GetVersion(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_VERSION* pVersion);
-[[nodiscard]] uint32_t DA_Initialize(uint8_t* pSn, ZEB_DEVICE_HANDLE_PTR phHsm);
+[[nodiscard]] uint32_t DA_Initialize(ZEB_DEVICE_HSM_SN* pSn, ZEB_DEVICE_HANDLE_PTR phHsm);
 [[nodiscard]] uint32_t DA_Finalize(ZEB_DEVICE_HANDLE hHsm);
 [[nodiscard]] uint32_t DA_GetHsmInfo(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_INFO* pInfo);
 [[nodiscard]] uint32_t DA_LoginHsmByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pPin, uint32_t u32PinLen);
@@ -42,23 +42,27 @@ const DA_Functions_t* DA_GetFunctionList(void);
 [[nodiscard]] uint32_t DA_SetHsmPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pNewPin, uint32_t u32PinLen);
 [[nodiscard]] uint32_t DA_GetHsmPolicy(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_POLICY* pPolicy);
 [[nodiscard]] uint32_t DA_SetHsmPolicy(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_HSM_POLICY* pPolicy);
-[[nodiscard]] uint32_t DA_CreateToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId, uint8_t* pTknSn);
-[[nodiscard]] uint32_t DA_CreateDefaultToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId, uint8_t* pTknSn);
-[[nodiscard]] uint32_t DA_CreateTokenByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknPin, uint32_t u32PinLen, uint8_t* pTknId);
-[[nodiscard]] uint32_t DA_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId);
-[[nodiscard]] uint32_t DA_UnlockTokenNormalUser(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId);
+[[nodiscard]] uint32_t DA_CreateToken(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId,
+                                      ZEB_DEVICE_TOKEN_SN* pTknSn);
+[[nodiscard]] uint32_t DA_CreateDefaultToken(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId,
+                                             ZEB_DEVICE_TOKEN_SN* pTknSn);
+[[nodiscard]] uint32_t DA_CreateTokenByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknPin, uint32_t u32PinLen,
+                                           ZEB_DEVICE_TOKEN_ID* pTknId);
+[[nodiscard]] uint32_t DA_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId);
+[[nodiscard]] uint32_t DA_UnlockTokenNormalUser(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId);
 [[nodiscard]] uint32_t DA_ResetVrk(ZEB_DEVICE_HANDLE hHsmSession);
-[[nodiscard]] uint32_t DA_ResetVrkBySn(ZEB_DEVICE_HANDLE hHsm, uint8_t* pSn);
+[[nodiscard]] uint32_t DA_ResetVrkBySn(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_SN* pSn);
 [[nodiscard]] uint32_t DA_LogoutHsm(ZEB_DEVICE_HANDLE hHsmSession);
 [[nodiscard]] uint32_t DA_ListTokens(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TKN_USER_LIST* pList);
-[[nodiscard]] uint32_t DA_GetTokenStatus(ZEB_DEVICE_HANDLE hHsm, uint8_t* pTknId, uint8_t* pStatus);
-[[nodiscard]] uint32_t DA_GetTokenInfo(ZEB_DEVICE_HANDLE hHsm, uint8_t* pTknId, ZEB_DEVICE_TOKEN_INFO* pInfo);
+[[nodiscard]] uint32_t DA_GetTokenStatus(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* pTknId, uint8_t* pStatus);
+[[nodiscard]] uint32_t DA_GetTokenInfo(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* pTknId,
+                                       ZEB_DEVICE_TOKEN_INFO* pInfo);
 [[nodiscard]] uint32_t DA_LoginTokenByPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
 [[nodiscard]] uint32_t DA_LoginTokenSuperUserByPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
 [[nodiscard]] uint32_t DA_SetTokenLabel(ZEB_DEVICE_HANDLE hSession, uint8_t* pLabel, uint32_t u32LabelLen);
 [[nodiscard]] uint32_t DA_SetTokenPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
 [[nodiscard]] uint32_t DA_SetTokenSuperUserPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
-[[nodiscard]] uint32_t DA_GetTokenSn(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknSn);
+[[nodiscard]] uint32_t DA_GetTokenSn(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_SN* pTknSn);
 [[nodiscard]] uint32_t DA_GetTokenPolicy(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_POLICY* pPolicy);
 [[nodiscard]] uint32_t DA_SetTokenPolicy(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_POLICY* pPolicy);
 uint32_t DA_BackupToken(ZEB_DEVICE_HANDLE hSession, uint8_t* pVerifyPin, uint32_t u32PinLen, uint8_t* pData,
@@ -70,7 +74,8 @@ uint32_t DA_RestoreToken(ZEB_DEVICE_HANDLE hSession, uint8_t* pVerifyPin, uint32
 [[nodiscard]] uint32_t DA_OpenHsmSession(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HANDLE_PTR phHsmSession);
 [[nodiscard]] uint32_t DA_CloseHsmSession(ZEB_DEVICE_HANDLE hHsmSession);
 [[nodiscard]] uint32_t DA_GetHsmSessInfo(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_SESSION_INFO* pInfo);
-[[nodiscard]] uint32_t DA_OpenTokenSession(ZEB_DEVICE_HANDLE hHsm, uint8_t* pTknId, ZEB_DEVICE_HANDLE_PTR phSession);
+[[nodiscard]] uint32_t DA_OpenTokenSession(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* pTknId,
+                                           ZEB_DEVICE_HANDLE_PTR phSession);
 [[nodiscard]] uint32_t DA_CloseTokenSession(ZEB_DEVICE_HANDLE hSession);
 [[nodiscard]] uint32_t DA_GetTokenSessionInfo(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_SESSION_INFO* pInfo);
 uint32_t DA_SetTknKey2Sw(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknKey, uint32_t u32TknKeyLen, uint8_t* pSwKey,
@@ -114,8 +119,8 @@ uint32_t SA_GetObject(PERSISTENCY_INPUT_PTR pStoInput, uint32_t u32ObjIndex, uin
 
 // Crypto adapter frame.
 [[nodiscard]] int CA_SetFunctionList(uint8_t hsm_type);
-[[nodiscard]] int CA_OpenSession(CryptoAdapterCtx* pCaCtx, uint32_t* phSW, uint32_t* phSE);
-[[nodiscard]] int CA_CloseSession(CryptoAdapterCtx* pCaCtx, uint32_t* phSW, uint32_t* phSE);
+[[nodiscard]] int CA_OpenSession(CryptoAdapterCtx* pCaCtx, ZEB_CRYPTO_HANDLE* phSW, ZEB_CRYPTO_HANDLE* phSE);
+[[nodiscard]] int CA_CloseSession(CryptoAdapterCtx* pCaCtx, ZEB_CRYPTO_HANDLE* phSW, ZEB_CRYPTO_HANDLE* phSE);
 [[nodiscard]] int CA_SetMK(CryptoAdapterCtx* pCaCtx, uint8_t* pSwMK, uint32_t u32SwMKLen);
 [[nodiscard]] int CA_GetMK(CryptoAdapterCtx* pCaCtx, uint8_t* pSwMK, uint32_t* pu32SwMKLen);
 [[nodiscard]] int CA_ClearMK(CryptoAdapterCtx* pCaCtx);
@@ -154,7 +159,7 @@ uint8_t SwSess_GetIndex(VRK_HANDLE hSession);
 [[nodiscard]] uint32_t SwSess_checkTokenSuperUserLoggedIn(uint32_t status);
 [[nodiscard]] uint32_t SwSess_checkTokenUserLoggedIn(uint32_t status);
 [[nodiscard]] uint32_t SwSess_DeleteSessionObjects(VRK_HANDLE hSession);
-void SwStore_SetStoInput(uint32_t hSession, const uint8_t* pHsmSn, const uint8_t* pTknId,
+void SwStore_SetStoInput(uint32_t hSession, const VRK_HSM_SN* pHsmSn, const VRK_TOKEN_ID* pTknId,
                          PERSISTENCY_INPUT* pInput);
 
 }  // extern "C"

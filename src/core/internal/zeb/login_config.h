@@ -9,7 +9,7 @@
 typedef struct HSM_LOGIN_CONFIG {
   uint8_t HsmType;
   uint8_t Res[3];
-  uint8_t Sn[16];
+  VRK_HSM_SN Sn[16];
   uint8_t Label[32];
   uint8_t Pin[16];     // HSM administrator PIN
   uint8_t TknPin[16];  // token user PIN

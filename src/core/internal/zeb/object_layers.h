@@ -33,7 +33,8 @@ uint32_t SwSess_FindSessionObjects(VRK_HANDLE hSession, uint8_t ObjType, uint8_t
 // ---- Store helpers -----------------------------------------------------------
 [[nodiscard]] uint32_t SwStore_TransferObjectMeta_VRK_to_Store(VRK_OBJECT_META meta, STO_SEOBJ* pSto_meta);
 [[nodiscard]] uint32_t SwStore_LoadList(VRK_HANDLE hSession, VRK_SEOBJ_LIST* pObjList);
-[[nodiscard]] uint32_t SwStore_LoadTknObjList(VRK_HANDLE hHsmSess, const uint8_t* tknid, VRK_SEOBJ_LIST* pObjList);
+[[nodiscard]] uint32_t SwStore_LoadTknObjList(VRK_HANDLE hHsmSess, const VRK_TOKEN_ID* tknid,
+                                              VRK_SEOBJ_LIST* pObjList);
 // Searches of a loaded list: the first entry in list order with this type,
 // algorithm and ID / label / both (zero-padded to 16 / 32 bytes). Not found:
 // 0xFFFFFFFF written, and 6 from the ID and label searches, 0 from the

@@ -15,12 +15,21 @@
 
 #include "zeb/se_services.h"
 
+// A mechanism's key sizes and flags as the secure element reports them; the
+// reply carries the record's 12-byte image.
+typedef struct FWC_MECHANISM_INFO {
+  uint32_t MinKeySize;
+  uint32_t MaxKeySize;
+  uint32_t Flags;
+} FWC_MECHANISM_INFO;
+static_assert(sizeof(FWC_MECHANISM_INFO) == 12);
+
 extern "C" {
 
 // ---- Device: HSM and tokens ----
 uint32_t FWD_GetVersion_mw(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_VERSION* pVersion);
 // Sends nothing; writes the device's HSM handle.
-uint32_t FWD_Initialize_mw(uint8_t* pSn, ZEB_DEVICE_HANDLE_PTR phHsm);
+uint32_t FWD_Initialize_mw(ZEB_DEVICE_HSM_SN* pSn, ZEB_DEVICE_HANDLE_PTR phHsm);
 uint32_t FWD_Finalize_mw(ZEB_DEVICE_HANDLE hHsm);
 uint32_t FWD_GetHsmInfo_mw(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_INFO* pInfo);
 uint32_t FWD_LoginHsmByPin_mw(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pPin, uint32_t u32PinLen);
@@ -28,24 +37,25 @@ uint32_t FWD_SetHsmLabel_mw(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pLabel, uint
 uint32_t FWD_SetHsmPin_mw(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pNewPin, uint32_t u32PinLen);
 uint32_t FWD_GetHsmPolicy_mw(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_HSM_POLICY* pPolicy);
 uint32_t FWD_SetHsmPolicy_mw(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_HSM_POLICY* pPolicy);
-uint32_t FWD_CreateToken_mw(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId, uint8_t* pTknSn);
-uint32_t FWD_CreateDefaultToken_mw(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId, uint8_t* pTknSn);
+uint32_t FWD_CreateToken_mw(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId, ZEB_DEVICE_TOKEN_SN* pTknSn);
+uint32_t FWD_CreateDefaultToken_mw(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId,
+                                   ZEB_DEVICE_TOKEN_SN* pTknSn);
 uint32_t FWD_CreateTokenByPin_mw(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknPin, uint32_t u32PinLen,
-                                 uint8_t* pTknId);
-uint32_t FWD_DeleteToken_mw(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId);
-uint32_t FWD_UnlockToken_mw(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId);
+                                 ZEB_DEVICE_TOKEN_ID* pTknId);
+uint32_t FWD_DeleteToken_mw(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId);
+uint32_t FWD_UnlockToken_mw(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId);
 uint32_t FWD_ResetVrk_mw(ZEB_DEVICE_HANDLE hHsmSession);
-uint32_t FWD_ResetVrkBySn_mw(ZEB_DEVICE_HANDLE hHsm, uint8_t* pSn);
+uint32_t FWD_ResetVrkBySn_mw(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_SN* pSn);
 uint32_t FWD_LogoutHsm_mw(ZEB_DEVICE_HANDLE hHsmSession);
 uint32_t FWD_ListTokens_mw(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TKN_USER_LIST* pList);
-uint32_t FWD_GetTokenStatus_mw(ZEB_DEVICE_HANDLE hHsm, uint8_t* pTknId, uint8_t* pStatus);
-uint32_t FWD_GetTokenInfo_mw(ZEB_DEVICE_HANDLE hHsm, uint8_t* pTknId, ZEB_DEVICE_TOKEN_INFO* pInfo);
+uint32_t FWD_GetTokenStatus_mw(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* pTknId, uint8_t* pStatus);
+uint32_t FWD_GetTokenInfo_mw(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* pTknId, ZEB_DEVICE_TOKEN_INFO* pInfo);
 uint32_t FWD_LoginTokenByPin_mw(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
 uint32_t FWD_LoginTokenSuperUserByPin_mw(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
 uint32_t FWD_SetTokenLabel_mw(ZEB_DEVICE_HANDLE hSession, uint8_t* pLabel, uint32_t u32LabelLen);
 uint32_t FWD_SetTokenPin_mw(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
 uint32_t FWD_SetTokenSuperUserPin_mw(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
-uint32_t FWD_GetTokenSn_mw(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknSn);
+uint32_t FWD_GetTokenSn_mw(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_SN* pTknSn);
 uint32_t FWD_GetTokenPolicy_mw(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_POLICY* pPolicy);
 uint32_t FWD_SetTokenPolicy_mw(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_POLICY* pPolicy);
 uint32_t FWD_BackupToken_mw(ZEB_DEVICE_HANDLE hSession, uint8_t* pVerifyPin, uint32_t u32PinLen, uint8_t* pData,
@@ -59,7 +69,7 @@ uint32_t FWD_LogoutTokenSuperUser_mw(ZEB_DEVICE_HANDLE hSession);
 uint32_t FWD_OpenHsmSession_mw(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HANDLE_PTR phHsmSession);
 uint32_t FWD_CloseHsmSession_mw(ZEB_DEVICE_HANDLE hHsmSession);
 uint32_t FWD_GetHsmSessInfo_mw(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_SESSION_INFO* pInfo);
-uint32_t FWD_OpenTokenSession_mw(ZEB_DEVICE_HANDLE hHsm, uint8_t* pTknId, ZEB_DEVICE_HANDLE_PTR phSession);
+uint32_t FWD_OpenTokenSession_mw(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* pTknId, ZEB_DEVICE_HANDLE_PTR phSession);
 uint32_t FWD_CloseTokenSession_mw(ZEB_DEVICE_HANDLE hSession);
 uint32_t FWD_GetTokenSessionInfo_mw(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_SESSION_INFO* pInfo);
 uint32_t FWD_SetTknKey2Sw_mw(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknKey, uint32_t u32TknKeyLen, uint8_t* pSwKey,
@@ -124,75 +134,76 @@ uint32_t Internal_FWSto_get_object_tag_mw(PERSISTENCY_INPUT_PTR pStoInput, uint3
 int check_object_tag_list(const uint8_t* obj_bit_list, uint32_t index);
 
 // ---- Crypto: sessions, master key, mechanisms, random, digest, HMAC ----
-uint32_t FWC_OpenSession_mw(uint32_t* phSession);
+uint32_t FWC_OpenSession_mw(ZEB_CRYPTO_HANDLE* phSession);
 uint32_t FWC_CloseAllSessions_mw(void);
-uint32_t FWC_GetMK_mw(uint32_t hSession, uint8_t* pSwMK, uint32_t* pSwMKLen);
+uint32_t FWC_GetMK_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* pSwMK, uint32_t* pSwMKLen);
 uint32_t FWC_GetMechanismList_mw(uint32_t* pMechanismList, uint32_t* pCount);
-uint32_t FWC_GetMechanismInfo_mw(uint32_t ulType, uint8_t* pInfo /* 12 bytes */);
-uint32_t FWC_Drng_SEED_mw(uint32_t hSession, uint8_t* pData, uint32_t DataLen);
-uint32_t FWC_DigestInit_mw(uint32_t hSession, uint8_t HashType);
-uint32_t FWC_DigestUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen);
-uint32_t FWC_DigestFinal_mw(uint32_t hSession, uint8_t* pDigest, uint32_t* pDigestLen);
-uint32_t FWC_HmacGenerateKey_mw(uint32_t hSession, uint8_t* pSwKey, uint32_t* pSwKeyLen);
-uint32_t FWC_HmacInit_mw(uint32_t hSession, uint8_t HashType, uint8_t* SwKey, uint32_t SwKeyLen);
-uint32_t FWC_HmacUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen);
-uint32_t FWC_HmacFinal_mw(uint32_t hSession, uint8_t* pMac, uint32_t* pMacLen);
+uint32_t FWC_GetMechanismInfo_mw(uint32_t ulType, FWC_MECHANISM_INFO* pInfo);
+uint32_t FWC_Drng_SEED_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* pData, uint32_t DataLen);
+uint32_t FWC_DigestInit_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t HashType);
+uint32_t FWC_DigestUpdate_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* Data, uint32_t DataLen);
+uint32_t FWC_DigestFinal_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* pDigest, uint32_t* pDigestLen);
+uint32_t FWC_HmacGenerateKey_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* pSwKey, uint32_t* pSwKeyLen);
+uint32_t FWC_HmacInit_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t HashType, uint8_t* SwKey, uint32_t SwKeyLen);
+uint32_t FWC_HmacUpdate_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* Data, uint32_t DataLen);
+uint32_t FWC_HmacFinal_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* pMac, uint32_t* pMacLen);
 
 // ---- Crypto: AES ----
-uint32_t FWC_AesInit_mw(uint32_t hSession, uint8_t AESCipherMode, uint8_t AESCipherDir, uint8_t AESCipherPadding,
-                        uint8_t* IV, uint32_t IVLen, uint8_t* SwKey, uint32_t SwKeyLen);
-uint32_t FWC_AesUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* DataOut,
+uint32_t FWC_AesInit_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t AESCipherMode, uint8_t AESCipherDir,
+                        uint8_t AESCipherPadding, uint8_t* IV, uint32_t IVLen, uint8_t* SwKey, uint32_t SwKeyLen);
+uint32_t FWC_AesUpdate_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* Data, uint32_t DataLen, uint8_t* DataOut,
                           uint32_t* pDataOutLen);
-uint32_t FWC_AesFinal_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* DataOut,
+uint32_t FWC_AesFinal_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* Data, uint32_t DataLen, uint8_t* DataOut,
                          uint32_t* pDataOutLen);
-uint32_t FWC_AesCrypt_mw(uint32_t hSession, uint8_t AESCipherMode, uint8_t AESCipherDir, uint8_t AESCipherPadding,
-                         uint8_t* IV, uint32_t IVLen, uint8_t* SwKey, uint32_t SwKeyLen, uint8_t* Data,
-                         uint32_t DataLen, uint8_t* DataOut, uint32_t* pDataOutLen);
-uint32_t FWC_AesWrapKey_mw(uint32_t hSession, uint32_t KeyWrapType, uint8_t* SwWrappingKey,
+uint32_t FWC_AesCrypt_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t AESCipherMode, uint8_t AESCipherDir,
+                         uint8_t AESCipherPadding, uint8_t* IV, uint32_t IVLen, uint8_t* SwKey, uint32_t SwKeyLen,
+                         uint8_t* Data, uint32_t DataLen, uint8_t* DataOut, uint32_t* pDataOutLen);
+uint32_t FWC_AesWrapKey_mw(ZEB_CRYPTO_HANDLE hSession, uint32_t KeyWrapType, uint8_t* SwWrappingKey,
                            uint32_t SwWrappingKeyLen, uint8_t* SwTargetKey, uint32_t SwTargetKeyLen,
                            uint8_t* WrappedKey, uint32_t* pWrappedKeyLen);
-uint32_t FWC_AesUnwrapKey_mw(uint32_t hSession, uint32_t KeyWrapType, uint8_t* SwUnwrappingKey,
+uint32_t FWC_AesUnwrapKey_mw(ZEB_CRYPTO_HANDLE hSession, uint32_t KeyWrapType, uint8_t* SwUnwrappingKey,
                              uint32_t SwUnwrappingKeyLen, uint8_t* WrappedKey, uint32_t WrappedKeyLen,
                              uint8_t* SwTargetKey, uint32_t* pSwTargetKeyLen);
-uint32_t FWC_AesGcmInit_mw(uint32_t hSession, uint8_t* AAD, uint32_t AADLen, uint8_t* IV, uint32_t IVLen,
+uint32_t FWC_AesGcmInit_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* AAD, uint32_t AADLen, uint8_t* IV, uint32_t IVLen,
                            uint8_t* SwKey, uint32_t SwKeyLen);
-uint32_t FWC_AesGcmEncryptUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* pDataOut,
+uint32_t FWC_AesGcmEncryptUpdate_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* Data, uint32_t DataLen, uint8_t* pDataOut,
                                     uint32_t* pDataOutLen);
-uint32_t FWC_AesGcmEncryptFinal_mw(uint32_t hSession, uint8_t TagLen, uint8_t* Data, uint32_t DataLen,
+uint32_t FWC_AesGcmEncryptFinal_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t TagLen, uint8_t* Data, uint32_t DataLen,
                                    uint8_t* pDataOut, uint32_t* pDataOutLen);
-uint32_t FWC_AesGcmDecryptUpdate_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* pDataOut,
+uint32_t FWC_AesGcmDecryptUpdate_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* Data, uint32_t DataLen, uint8_t* pDataOut,
                                     uint32_t* pDataOutLen);
-uint32_t FWC_AesGcmDecryptFinal_mw(uint32_t hSession, uint8_t* Data, uint32_t DataLen, uint8_t* Tag, uint8_t TagLen,
-                                   uint8_t* pDataOut, uint32_t* pDataOutLen);
+uint32_t FWC_AesGcmDecryptFinal_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* Data, uint32_t DataLen, uint8_t* Tag,
+                                   uint8_t TagLen, uint8_t* pDataOut, uint32_t* pDataOutLen);
 
 // ---- Crypto: ECC, RSA, KDF, key generation, key blobs, padding ----
-uint32_t FWC_ECDSASignSingle_mw(uint32_t hSession, uint8_t* FWPrivKey, uint32_t FWPrivKeyLen, uint8_t* Digest,
+uint32_t FWC_ECDSASignSingle_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* FWPrivKey, uint32_t FWPrivKeyLen, uint8_t* Digest,
                                 uint32_t DigestLen, uint8_t* pSignature, uint32_t* pSignatureLen);
-uint32_t FWC_ECDSAVerifySingle_mw(uint32_t hSession, uint8_t* pPubKeyDer, uint32_t PubKeyDerLen, uint8_t* Digest,
-                                  uint32_t DigestLen, uint8_t* Signature, uint32_t SignatureLen);
-uint32_t FWC_ECDH_mw(uint32_t hSession, uint8_t* SwPrivKeyA, uint32_t SwPrivKeyALen, uint8_t* PubKeyDerB,
+uint32_t FWC_ECDSAVerifySingle_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* pPubKeyDer, uint32_t PubKeyDerLen,
+                                  uint8_t* Digest, uint32_t DigestLen, uint8_t* Signature, uint32_t SignatureLen);
+uint32_t FWC_ECDH_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* SwPrivKeyA, uint32_t SwPrivKeyALen, uint8_t* PubKeyDerB,
                      uint32_t PubKeyDerBLen, uint8_t* ShareSercet, uint32_t* ShareSercetLen);
-uint32_t FWC_RSASign_PKCS1_mw(uint32_t hSession, uint8_t HashType, uint8_t* SwPrivKey, uint32_t SwPrivKeyLen,
+uint32_t FWC_RSASign_PKCS1_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t HashType, uint8_t* SwPrivKey, uint32_t SwPrivKeyLen,
                               uint8_t* Data, uint32_t DataLen, uint8_t* Signature, uint32_t* pSignatureLen);
-uint32_t FWC_RSAVerify_PKCS1_mw(uint32_t hSession, uint8_t HashType, uint8_t* PubKey, uint32_t PubKeyLen,
+uint32_t FWC_RSAVerify_PKCS1_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t HashType, uint8_t* PubKey, uint32_t PubKeyLen,
                                 uint8_t* Data, uint32_t DataLen, uint8_t* Signature, uint32_t SignatureLen);
-uint32_t FWC_RSAEncrypt_PKCS1_mw(uint32_t hSession, uint8_t* PubKey, uint32_t PubKeyLen, uint8_t* Data,
+uint32_t FWC_RSAEncrypt_PKCS1_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* PubKey, uint32_t PubKeyLen, uint8_t* Data,
                                  uint32_t DataLen, uint8_t* Cipher, uint32_t* pCipherLen);
-uint32_t FWC_RSADecrypt_PKCS1_mw(uint32_t hSession, uint8_t* SwPrivKey, uint32_t SwPrivKeyLen, uint8_t* Cihper,
+uint32_t FWC_RSADecrypt_PKCS1_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* SwPrivKey, uint32_t SwPrivKeyLen, uint8_t* Cihper,
                                  uint32_t CihperLen, uint8_t* pPlain, uint32_t* pPlainLen);
-uint32_t FWC_Pbkdf_mw(uint32_t hSession, uint8_t* password, uint32_t password_len, uint8_t* salt, uint32_t salt_len,
-                      uint8_t* dk, uint32_t* dk_len);
-uint32_t FWC_Key_Encrypt_mw(uint32_t hSession, uint8_t* PlainKey, uint32_t PlainKeyLen, uint8_t* SwKey,
+uint32_t FWC_Pbkdf_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* password, uint32_t password_len, uint8_t* salt,
+                      uint32_t salt_len, uint8_t* dk, uint32_t* dk_len);
+uint32_t FWC_Key_Encrypt_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* PlainKey, uint32_t PlainKeyLen, uint8_t* SwKey,
                             uint32_t* pSwKeyLen);
-uint32_t FWC_Key_Decrypt_mw(uint32_t hSession, uint8_t* SwKey, uint32_t SwKeyLen, uint8_t* PlainKey,
+uint32_t FWC_Key_Decrypt_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* SwKey, uint32_t SwKeyLen, uint8_t* PlainKey,
                             uint32_t* pPlainKeyLen);
-uint32_t FWC_AESGenerateKey_mw(uint32_t hSession, uint8_t AESCipherType, uint8_t* SwKey, uint32_t* pSwKeyLen);
-uint32_t FWC_ECGenerateKeyPair_mw(uint32_t hSession, uint8_t EccCurveType, uint8_t* pSwPrivKey,
+uint32_t FWC_AESGenerateKey_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t AESCipherType, uint8_t* SwKey, uint32_t* pSwKeyLen);
+uint32_t FWC_ECGenerateKeyPair_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t EccCurveType, uint8_t* pSwPrivKey,
                                   uint32_t* pSwPrivKeyLen, uint8_t* pPubKeyDer, uint32_t* pPubKeyDerLen);
-uint32_t FWC_ECGenerateKeyPair_EXTRA_B_mw(uint32_t hSession, uint8_t EccCurveType, uint8_t* pSwPrivKey,
+uint32_t FWC_ECGenerateKeyPair_EXTRA_B_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t EccCurveType, uint8_t* pSwPrivKey,
                                           uint32_t* pSwPrivKeyLen, uint8_t* pPubKeyDer, uint32_t* pPubKeyDerLen);
-uint32_t FWC_RSAGenerateKeyPair_mw(uint32_t hSession, uint32_t RsaModeSize, uint32_t Exponent, uint8_t* pSwPrivKey,
-                                   uint32_t* pSwPrivKeyLen, uint8_t* pPubKey, uint32_t* pPubKeyLen);
+uint32_t FWC_RSAGenerateKeyPair_mw(ZEB_CRYPTO_HANDLE hSession, uint32_t RsaModeSize, uint32_t Exponent,
+                                   uint8_t* pSwPrivKey, uint32_t* pSwPrivKeyLen, uint8_t* pPubKey,
+                                   uint32_t* pPubKeyLen);
 uint32_t FWC_Padding_mw(uint32_t PaddingType, uint32_t BlockSize, uint8_t* Data, uint32_t DataLen, uint8_t* pDataOut,
                         uint32_t* pDataOutLen);
 uint32_t FWC_Unpadding_mw(uint32_t PaddingType, uint32_t BlockSize, uint8_t* Data, uint32_t DataLen,

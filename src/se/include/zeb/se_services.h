@@ -37,10 +37,10 @@ SE_DEVICE* FWD_get_se_device(void);
 extern const DA_Functions_t fwd_functions;
 extern const SA_Functions_t fwstore_functions;
 
-[[nodiscard]] uint32_t FWC_CloseSession_mw(uint32_t hSession);
-[[nodiscard]] uint32_t FWC_SetMK_mw(uint32_t hSession, uint8_t* pSwMK, uint32_t u32SwMKLen);
-[[nodiscard]] uint32_t FWC_ClearMK_mw(uint32_t hSession);
-uint32_t FWC_ExportValue_mw(uint32_t hFWCryptoSession, uint8_t* pFakeAddress, uint32_t fakeAddressLen,
+[[nodiscard]] uint32_t FWC_CloseSession_mw(ZEB_CRYPTO_HANDLE hSession);
+[[nodiscard]] uint32_t FWC_SetMK_mw(ZEB_CRYPTO_HANDLE hSession, uint8_t* pSwMK, uint32_t u32SwMKLen);
+[[nodiscard]] uint32_t FWC_ClearMK_mw(ZEB_CRYPTO_HANDLE hSession);
+uint32_t FWC_ExportValue_mw(ZEB_CRYPTO_HANDLE hFWCryptoSession, uint8_t* pFakeAddress, uint32_t fakeAddressLen,
                             uint8_t* pValue, uint32_t* pValueLen);
 
 extern const C_AESFunc_t FWC_AESFunc;

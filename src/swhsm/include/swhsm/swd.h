@@ -51,13 +51,13 @@ inline constexpr size_t SWD_BACKUP_CFG_LEN = 196;
 typedef struct HSM_ADMIN_CFG {
   uint8_t Pin[32];  // administrator PIN, in plain
   uint32_t u32PinLen;
-  uint8_t HsmSn[16];
+  ZEB_DEVICE_HSM_SN HsmSn[16];
   uint8_t HsmLabel[32];
   uint32_t u32LabelLen;
   uint8_t FwVersion[16];
   uint32_t u32FwVerLen;
   uint8_t HsmType;
-  uint8_t HsmStatus;  // ZEB_DEVICE_HSM_*
+  ZEB_DEVICE_HSM_STATUS HsmStatus;
   uint8_t fipsMode;   // not stored
   uint8_t Res;
   uint8_t TokenCount;
@@ -74,7 +74,7 @@ static_assert(offsetof(HSM_ADMIN_CFG, Default) == 116);
 // One token's configuration (TknUser.cfg); its raw form is also the body of
 // a token backup.
 typedef struct TKN_USER_CFG {
-  uint8_t Sn[16];
+  ZEB_DEVICE_TOKEN_SN Sn[16];
   uint8_t NormalUserPin[32];
   uint32_t u32NormalUserPinLen;
   uint8_t SuperUserPin[32];
@@ -117,11 +117,12 @@ extern "C" {
 [[nodiscard]] uint32_t SetHsmAdminCFG(const HSM_ADMIN_CFG* pHsmAdminCFG);
 [[nodiscard]] uint32_t _swdev_GetTokenUsrList(ZEB_DEVICE_TKN_USER_LIST* pTknUsrList);
 [[nodiscard]] uint32_t _swdev_SetTokenUserList(const ZEB_DEVICE_TKN_USER_LIST* pTknUsrList);
-uint32_t _swdev_addTokenInTokenUserList(ZEB_DEVICE_TKN_USER_LIST* tknusrlist, const uint8_t* tokenSN,
-                                        uint8_t* pTknId);
+uint32_t _swdev_addTokenInTokenUserList(ZEB_DEVICE_TKN_USER_LIST* tknusrlist, const ZEB_DEVICE_TOKEN_SN* tokenSN,
+                                        ZEB_DEVICE_TOKEN_ID* pTknId);
 [[nodiscard]] uint32_t _swdev_GetTokenUserCFG(const char* TknID, TKN_USER_CFG* pTknUsrCFG);
 [[nodiscard]] uint32_t _swdev_SetTokenUserCFG(const char* pTknID, const TKN_USER_CFG* pTknUsrCFG);
-[[nodiscard]] uint32_t _swdev_setup_token_user_cfg(TKN_USER_CFG* tknusrcfg, const uint8_t* tkn_sn, const uint8_t* hsm_sn);
+[[nodiscard]] uint32_t _swdev_setup_token_user_cfg(TKN_USER_CFG* tknusrcfg, const ZEB_DEVICE_TOKEN_SN* tkn_sn,
+                                                   const ZEB_DEVICE_HSM_SN* hsm_sn);
 
 // ---- Line scanners of the device's files --------------------------------
 // The keyword must open the line (see oxlu/scan.h); 0 when found and the
@@ -140,12 +141,13 @@ int _swdev_scan_uint32(const char* buffer, const char* keyword, uint32_t* target
 // Random bytes from the OS random source, none of them 0x00, 0x0A or 0x0D, so
 // that a key written as a text line is read back whole.
 [[nodiscard]] uint32_t _swdev_fill_random(uint8_t* input_str, uint32_t input_str_len);
-const char* hsmStatusToString(uint8_t status);
+const char* hsmStatusToString(ZEB_DEVICE_HSM_STATUS status);
 const char* tokenStatusToString(uint8_t status);
 [[nodiscard]] int _swdev_getMiliSecond(void);
 
 // ---- Device session slots ----------------------------------------------
-[[nodiscard]] uint32_t _swdev_SetHsmSessInfo(uint8_t slot, uint8_t status, const uint8_t* HsmSn, const uint8_t* HsmLabel);
+[[nodiscard]] uint32_t _swdev_SetHsmSessInfo(uint8_t slot, uint8_t status, const ZEB_DEVICE_HSM_SN* HsmSn,
+                                             const uint8_t* HsmLabel);
 [[nodiscard]] uint32_t _swdev_GetHsmSessInfo(uint8_t slot, ZEB_DEVICE_TOKEN_SESSION_INFO* pInfo);
 [[nodiscard]] uint32_t _swdev_SetHsmSessStatus(uint8_t slot, uint8_t status);
 [[nodiscard]] uint32_t _swdev_GetHsmSessStatus(uint8_t slot, uint8_t* pStatus);
@@ -163,7 +165,7 @@ const char* tokenStatusToString(uint8_t status);
 
 // ---- Device operations (the slots of swd_functions) ---------------------
 [[nodiscard]] uint32_t SWD_GetVersion(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_VERSION* pVersion);
-[[nodiscard]] uint32_t SWD_Initialize(uint8_t* Sn, ZEB_DEVICE_HANDLE_PTR phHsm);
+[[nodiscard]] uint32_t SWD_Initialize(ZEB_DEVICE_HSM_SN* Sn, ZEB_DEVICE_HANDLE_PTR phHsm);
 [[nodiscard]] uint32_t SWD_Finalize(ZEB_DEVICE_HANDLE hHsm);
 [[nodiscard]] uint32_t SWD_GetHsmInfo(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_INFO* pHSMInfo);
 [[nodiscard]] uint32_t SWD_LoginHsmByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pPin, uint32_t u32PinLen);
@@ -171,24 +173,27 @@ const char* tokenStatusToString(uint8_t status);
 [[nodiscard]] uint32_t SWD_SetHsmPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pNewPin, uint32_t u32NewPinLen);
 [[nodiscard]] uint32_t SWD_GetHsmPolicy(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_POLICY* pHsmPolicy);
 [[nodiscard]] uint32_t SWD_SetHsmPolicy(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_HSM_POLICY* pHsmPolicy);
-[[nodiscard]] uint32_t SWD_CreateToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId, uint8_t* token_sn);
-[[nodiscard]] uint32_t SWD_CreateDefaultToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknId, uint8_t* token_sn);
+[[nodiscard]] uint32_t SWD_CreateToken(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId,
+                                       ZEB_DEVICE_TOKEN_SN* token_sn);
+[[nodiscard]] uint32_t SWD_CreateDefaultToken(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId,
+                                              ZEB_DEVICE_TOKEN_SN* token_sn);
 uint32_t SWD_CreateTokenByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknPin, uint32_t u32TknPinLen,
-                              uint8_t* pTknId);
-[[nodiscard]] uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* TknId);
-[[nodiscard]] uint32_t SWD_UnlockTokenNormalUser(ZEB_DEVICE_HANDLE hSession, uint8_t* TknId);
+                              ZEB_DEVICE_TOKEN_ID* pTknId);
+[[nodiscard]] uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* TknId);
+[[nodiscard]] uint32_t SWD_UnlockTokenNormalUser(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_ID* TknId);
 [[nodiscard]] uint32_t SWD_ResetVrk(ZEB_DEVICE_HANDLE hHsmSession);
-[[nodiscard]] uint32_t SWD_ResetVrkBySn(ZEB_DEVICE_HANDLE hHsm, uint8_t* sn);
+[[nodiscard]] uint32_t SWD_ResetVrkBySn(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HSM_SN* sn);
 [[nodiscard]] uint32_t SWD_LogoutHsm(ZEB_DEVICE_HANDLE hHsmSession);
 [[nodiscard]] uint32_t SWD_ListTokens(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TKN_USER_LIST* ptknuserlist);
-[[nodiscard]] uint32_t SWD_GetTokenStatus(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID, uint8_t* pTokenStatus);
-[[nodiscard]] uint32_t SWD_GetTokenInfo(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID, ZEB_DEVICE_TOKEN_INFO* pTokenInfo);
+[[nodiscard]] uint32_t SWD_GetTokenStatus(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* TknID, uint8_t* pTokenStatus);
+[[nodiscard]] uint32_t SWD_GetTokenInfo(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* TknID,
+                                        ZEB_DEVICE_TOKEN_INFO* pTokenInfo);
 [[nodiscard]] uint32_t SWD_LoginTokenByPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
 [[nodiscard]] uint32_t SWD_LoginTokenSuperUserByPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
 [[nodiscard]] uint32_t SWD_SetTokenLabel(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknLabel, uint32_t u32TknLabelLen);
 [[nodiscard]] uint32_t SWD_SetTokenPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
 [[nodiscard]] uint32_t SWD_SetTokenSuperUserPin(ZEB_DEVICE_HANDLE hSession, uint8_t* pPin, uint32_t u32PinLen);
-[[nodiscard]] uint32_t SWD_GetTokenSn(ZEB_DEVICE_HANDLE hSession, uint8_t* tkn_sn);
+[[nodiscard]] uint32_t SWD_GetTokenSn(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_SN* tkn_sn);
 [[nodiscard]] uint32_t SWD_GetTokenPolicy(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_POLICY* pTknPolicy);
 [[nodiscard]] uint32_t SWD_SetTokenPolicy(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_POLICY* pTknPolicy);
 uint32_t SWD_BackupToken(ZEB_DEVICE_HANDLE hSession, uint8_t* pVerifyPin, uint32_t u32VerifyPinLen,
@@ -200,7 +205,8 @@ uint32_t SWD_RestoreToken(ZEB_DEVICE_HANDLE hSession, uint8_t* pVerifyPin, uint3
 [[nodiscard]] uint32_t SWD_OpenHsmSession(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_HANDLE_PTR phHsmSession);
 [[nodiscard]] uint32_t SWD_CloseHsmSession(ZEB_DEVICE_HANDLE hHsmSession);
 [[nodiscard]] uint32_t SWD_GetHsmSessInfo(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_SESSION_INFO* pHsmSessionInfo);
-[[nodiscard]] uint32_t SWD_OpenTokenSession(ZEB_DEVICE_HANDLE hHsm, uint8_t* TknID, ZEB_DEVICE_HANDLE_PTR phSession);
+[[nodiscard]] uint32_t SWD_OpenTokenSession(ZEB_DEVICE_HANDLE hHsm, ZEB_DEVICE_TOKEN_ID* TknID,
+                                            ZEB_DEVICE_HANDLE_PTR phSession);
 [[nodiscard]] uint32_t SWD_CloseTokenSession(ZEB_DEVICE_HANDLE hSession);
 [[nodiscard]] uint32_t SWD_GetTokenSessionInfo(ZEB_DEVICE_HANDLE hSession, ZEB_DEVICE_TOKEN_SESSION_INFO* pSessionInfo);
 uint32_t SWD_SetTknKey2Sw(ZEB_DEVICE_HANDLE hSession, uint8_t* pTknKey, uint32_t u32TknKeyLen, uint8_t* pSwKey,
