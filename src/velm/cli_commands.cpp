@@ -133,7 +133,7 @@ VRK_RV cli_set_hsm_sn_to_login_config(const VRK_HSM_SN* sn, VRK_UCHAR listed_typ
 
 VRK_RV cli_create_token_by_pin(const VRK_UCHAR* hsm_pin, uint32_t hsm_pin_len, const VRK_UCHAR* token_su_pin,
                                uint32_t token_su_pin_len, const VRK_UCHAR* token_nu_pin, uint32_t token_nu_pin_len) {
-  VRK_UCHAR id[VRK_ID_LEN] = {};
+  VRK_TOKEN_ID id[VRK_ID_LEN] = {};
   uint32_t id_len = sizeof id;
   const VRK_RV rv = mt_create_token_by_pin(hsm_pin, hsm_pin_len, token_su_pin, token_su_pin_len, token_nu_pin,
                                            token_nu_pin_len, id, &id_len);

@@ -21,8 +21,8 @@ void report_overflow(const char* func, int line) {
 // Bounded copy of a token ID from the command line into a zeroed 16-byte
 // field. A longer ID is refused: going on with an all-zero ID would address a
 // token nobody named.
-[[nodiscard]] VRK_RV copy_token_id(const VRK_UCHAR* src, uint32_t len, VRK_UCHAR (&dst)[VRK_ID_LEN], const char* func,
-                                   int line) {
+[[nodiscard]] VRK_RV copy_token_id(const VRK_UCHAR* src, uint32_t len, VRK_TOKEN_ID (&dst)[VRK_ID_LEN],
+                                   const char* func, int line) {
   std::memset(dst, 0, sizeof dst);
   if (len > sizeof dst) {
     report_overflow(func, line);
@@ -44,7 +44,7 @@ VRK_RV finish(VRK_HANDLE hsm, VRK_RV rv) {
 // A token ID the HSM does not list is CKR_TOKEN_NOT_PRESENT before any other
 // work: the back ends would only fail on its missing files or records, with a
 // code that says nothing of the cause.
-[[nodiscard]] VRK_RV require_listed_token(VRK_HANDLE hsm, const VRK_UCHAR (&id)[VRK_ID_LEN]) {
+[[nodiscard]] VRK_RV require_listed_token(VRK_HANDLE hsm, const VRK_TOKEN_ID (&id)[VRK_ID_LEN]) {
   VRK_TKN_USER_LIST tokens{};
   if (const VRK_RV rv = VRK_ListTokens(hsm, &tokens); rv != 0) return rv;
   const size_t n = std::min<size_t>(tokens.TknNum, std::size(tokens.TknId));
@@ -57,7 +57,7 @@ VRK_RV finish(VRK_HANDLE hsm, VRK_RV rv) {
 // Opens a token session, logs in with `login`, runs `op`, closes the session
 // and finalises, as every token-user sequence does.
 template <typename Login, typename Op>
-VRK_RV token_sequence(const VRK_UCHAR (&id)[VRK_ID_LEN], Login login, Op op) {
+VRK_RV token_sequence(const VRK_TOKEN_ID (&id)[VRK_ID_LEN], Login login, Op op) {
   VRK_HANDLE hsm = 0;
   VRK_RV rv = VRK_Initialize(&hsm);
   if (rv != 0) return rv;
@@ -103,7 +103,7 @@ VRK_RV mt_create_token_by_pin(const VRK_UCHAR* hsm_pin, uint32_t hsm_pin_len, co
   if (rv != 0) return rv;
 
   VRK_HANDLE hsm_session = 0;
-  VRK_UCHAR new_id[VRK_ID_LEN] = {};
+  VRK_TOKEN_ID new_id[VRK_ID_LEN] = {};
   rv = VRK_OpenHsmSession(hsm, &hsm_session);
   if (rv == 0) rv = VRK_LoginHsmByPin(hsm_session, u(hsm_pin), hsm_pin_len);
   if (rv == 0) rv = VRK_CreateTknByPin(hsm_session, u(token_su_pin), token_su_pin_len, new_id);
@@ -154,7 +154,7 @@ VRK_RV mt_get_hsm_info(VRK_HSM_INFO* pHSMInfo) {
 
 VRK_RV mt_get_token_info(const VRK_UCHAR* token_id, uint32_t token_id_len, VRK_TOKEN_INFO* pTokenInfo) {
   if (token_id == nullptr || pTokenInfo == nullptr) return kNullArgument;
-  VRK_UCHAR id[VRK_ID_LEN];
+  VRK_TOKEN_ID id[VRK_ID_LEN];
   VRK_RV rv = VELM_COPY_ID(token_id, token_id_len, id);
   if (rv != 0) return rv;
   VRK_HANDLE hsm = 0;
@@ -168,7 +168,7 @@ VRK_RV mt_get_token_info(const VRK_UCHAR* token_id, uint32_t token_id_len, VRK_T
 VRK_RV mt_delete_token(const VRK_UCHAR* hsm_pin, uint32_t hsm_pin_len, const VRK_UCHAR* token_id,
                        uint32_t token_id_len) {
   if (hsm_pin == nullptr || token_id == nullptr) return kNullArgument;
-  VRK_UCHAR id[VRK_ID_LEN];
+  VRK_TOKEN_ID id[VRK_ID_LEN];
   VRK_RV rv = VELM_COPY_ID(token_id, token_id_len, id);
   if (rv != 0) return rv;
   VRK_HANDLE hsm = 0;
@@ -188,7 +188,7 @@ VRK_RV mt_delete_token(const VRK_UCHAR* hsm_pin, uint32_t hsm_pin_len, const VRK
 VRK_RV mt_set_token_normal_user_pin(const VRK_UCHAR* token_id, uint32_t token_id_len, const VRK_UCHAR* origin_pin,
                                     uint32_t origin_pin_len, const VRK_UCHAR* new_pin, uint32_t new_pin_len) {
   if (token_id == nullptr || origin_pin == nullptr || new_pin == nullptr) return kNullArgument;
-  VRK_UCHAR id[VRK_ID_LEN];
+  VRK_TOKEN_ID id[VRK_ID_LEN];
   if (const VRK_RV rv = VELM_COPY_ID(token_id, token_id_len, id); rv != 0) return rv;
   return token_sequence(
       id, [&](VRK_HANDLE s) { return VRK_LoginTokenNormalUserByPin(s, u(origin_pin), origin_pin_len); },
@@ -198,7 +198,7 @@ VRK_RV mt_set_token_normal_user_pin(const VRK_UCHAR* token_id, uint32_t token_id
 VRK_RV mt_set_token_super_user_pin(const VRK_UCHAR* token_id, uint32_t token_id_len, const VRK_UCHAR* origin_pin,
                                    uint32_t origin_pin_len, const VRK_UCHAR* new_pin, uint32_t new_pin_len) {
   if (token_id == nullptr || origin_pin == nullptr || new_pin == nullptr) return kNullArgument;
-  VRK_UCHAR id[VRK_ID_LEN];
+  VRK_TOKEN_ID id[VRK_ID_LEN];
   if (const VRK_RV rv = VELM_COPY_ID(token_id, token_id_len, id); rv != 0) return rv;
   return token_sequence(
       id, [&](VRK_HANDLE s) { return VRK_LoginTokenSuperUserByPin(s, u(origin_pin), origin_pin_len); },
@@ -208,7 +208,7 @@ VRK_RV mt_set_token_super_user_pin(const VRK_UCHAR* token_id, uint32_t token_id_
 VRK_RV mt_unlock_token_normal_user(const VRK_UCHAR* token_id, uint32_t token_id_len,
                                    const VRK_UCHAR* token_super_user_pin, uint32_t token_super_user_pin_len) {
   if (token_id == nullptr || token_super_user_pin == nullptr) return kNullArgument;
-  VRK_UCHAR id[VRK_ID_LEN];
+  VRK_TOKEN_ID id[VRK_ID_LEN];
   if (const VRK_RV rv = VELM_COPY_ID(token_id, token_id_len, id); rv != 0) return rv;
   return token_sequence(
       id,
