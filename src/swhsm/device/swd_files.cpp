@@ -444,6 +444,7 @@ extern "C" uint32_t GetHsmAdminCFG(HSM_ADMIN_CFG* pHsmAdminCFG) {
   char dir[SWD_PATH_LEN], file[SWD_PATH_LEN];
   uint32_t rc = admin_paths(dir, file);
   if (rc != 0) return rc;
+  if ((rc = ensure_dir(dir, SWD_ERR_FAILED)) != 0) return rc;
   quarzel::SecretBytes text;
   if (const int rf = read_file(file, &text); rf != OXLU_OK) return read_error(rf, SWD_ERR_HSM_CFG);
   parse_admin(text, pHsmAdminCFG);

@@ -87,11 +87,10 @@ extern "C" uint32_t SWD_Initialize(ZEB_DEVICE_HSM_SN* Sn, ZEB_DEVICE_HANDLE_PTR 
   g_hsmAdminPath[SWD_PATH_LEN] = '\0';
   remove_dead_config_temps();
 
+  // Looked at before the read, which makes the folder when it is missing.
+  note_missing_hsm_files();
   Wiped<HSM_ADMIN_CFG> rec;
-  if (GetHsmAdminCFG(rec.get()) != 0) {
-    std::memset(rec.get(), 0, sizeof(HSM_ADMIN_CFG));
-    note_missing_hsm_files();
-  }
+  if (GetHsmAdminCFG(rec.get()) != 0) std::memset(rec.get(), 0, sizeof(HSM_ADMIN_CFG));
   (void)_swdev_SetHsmInfo(rec.get());  // fills the cache; cannot fail
   if (Sn == nullptr) return SWD_ERR_NULL;
   if (std::memcmp(Sn, rec.HsmSn, 16) != 0) return SWD_ERR_SN_MISMATCH;

@@ -148,7 +148,7 @@ bool session_keys_held(int slot);
 // Parses the text of a token configuration file; false when no memory.
 [[nodiscard]] bool parse_token_text(const uint8_t* text, size_t len, TKN_USER_CFG* out);
 // Names, as this thread's file error, the HSM's folder or record when it is
-// missing (the reason its serial number cannot be matched).
+// missing (then its serial number cannot be matched).
 void note_missing_hsm_files();
 // The configuration file of a token id: 0 or the path's code (no check that
 // the token exists).

@@ -297,27 +297,23 @@ TEST_F(VelmTool, UnreadableFileIsNamedWithTheSystemsReason) {
 }
 
 // A listed software HSM whose folder, or record in it, is gone: the tool
-// names what is missing (not a serial number mismatch) and makes nothing in
-// its place.
+// names what is missing, not a serial number mismatch.
 TEST_F(VelmTool, ListedHsmWithoutItsFolderNamesIt) {
   create_token();
   const struct {
     const char* remove;
     const char* err;
   } cases[] = {
-      {"SwHsm/HsmAdmin.cfg", "VELM_Tool: failed with err = 0x00000501 (cannot find ./SwHsm/HsmAdmin.cfg: No such file or directory)\n"},
+      {"SwHsm/HsmAdmin.cfg",
+       "VELM_Tool: failed with err = 0x00000501 (cannot find ./SwHsm/HsmAdmin.cfg: No such file or directory)\n"},
       {"SwHsm", "VELM_Tool: failed with err = 0x00000501 (cannot find ./SwHsm/: No such file or directory)\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.remove);
     std::filesystem::remove_all(c.remove);
-    for (const std::vector<std::string>& l :
-         std::vector<std::vector<std::string>>{{"list", "token"}, {"get", "hsm", "info"}}) {
-      const ToolRun r = run_tool(l);
-      EXPECT_EQ(r.status, 1) << l[0];
-      EXPECT_EQ(r.err, c.err) << l[0];
-    }
-    EXPECT_FALSE(std::filesystem::exists(c.remove));
+    const ToolRun r = run_tool({"list", "token"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.err);
   }
 }
 
