@@ -48,10 +48,7 @@ extern "C" core_ret_t aes_key_expansion(uint32_t dir, uint32_t key_len, const ui
 extern "C" core_ret_t aes_encrypt(uint32_t flag_final, uint32_t key_len, const uint8_t* in, const uint8_t* round_key,
                                   uint8_t* out) {
 #if QZ_HAVE_AESNI
-  if (use_aesni()) {
-    quarzel::aesni::encrypt_block(key_len, in, round_key, out);
-    return 0;
-  }
+  if (use_aesni()) return quarzel::aesni::encrypt_block(key_len, in, round_key, out);
 #endif
   return aes_algo_encrypt(flag_final, key_len, in, round_key, out);
 }
@@ -59,10 +56,7 @@ extern "C" core_ret_t aes_encrypt(uint32_t flag_final, uint32_t key_len, const u
 extern "C" core_ret_t aes_decrypt(uint32_t flag_final, uint32_t key_len, const uint8_t* in, const uint8_t* round_key,
                                   uint8_t* out) {
 #if QZ_HAVE_AESNI
-  if (use_aesni()) {
-    quarzel::aesni::decrypt_block(key_len, in, round_key, out);
-    return 0;
-  }
+  if (use_aesni()) return quarzel::aesni::decrypt_block(key_len, in, round_key, out);
 #endif
   return aes_algo_decrypt(flag_final, key_len, in, round_key, out);
 }

@@ -41,8 +41,8 @@ namespace quarzel::aesni {
 // buffer for every routine (decryption reads its second half). Only for CPUs
 // with AES-NI (aes_key_expansion, aes_encrypt and aes_decrypt choose them).
 void key_expansion(uint32_t key_len, const uint8_t* key, uint8_t* round_key);
-void encrypt_block(uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out);
-void decrypt_block(uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out);
+core_ret_t encrypt_block(uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out);
+core_ret_t decrypt_block(uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out);
 
 void ecb_encrypt(uint32_t key_len, const uint8_t* rk, const uint8_t* in, uint8_t* out, size_t blocks);
 void ecb_decrypt(uint32_t key_len, const uint8_t* rk, const uint8_t* in, uint8_t* out, size_t blocks);

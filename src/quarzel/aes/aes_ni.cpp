@@ -58,18 +58,20 @@ void key_expansion(uint32_t key_len, const uint8_t* key, uint8_t* round_key) {
   aes_detail::expand_key(key_len, key, round_key, sub_word_ni, inv_mix_ni);
 }
 
-QZ_AESNI void encrypt_block(uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out) {
+QZ_AESNI core_ret_t encrypt_block(uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out) {
   Keys keys;
   load_keys(keys, rk, key_len);
   store(out, enc1(keys, load(in)));
   wipe_keys(keys);
+  return 0;
 }
 
-QZ_AESNI void decrypt_block(uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out) {
+QZ_AESNI core_ret_t decrypt_block(uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out) {
   Keys keys;
   load_keys(keys, rk + kDecScheduleOffset, key_len);
   store(out, dec1(keys, load(in)));
   wipe_keys(keys);
+  return 0;
 }
 
 QZ_AESNI void ecb_encrypt(uint32_t key_len, const uint8_t* rk, const uint8_t* in, uint8_t* out, size_t blocks) {
