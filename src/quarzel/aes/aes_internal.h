@@ -38,10 +38,11 @@ void inv_mix_table(uint8_t* round_key16);
 namespace quarzel::aesni {
 
 // Schedules are those of aes_algo_key_expansion; `rk` is the start of the 480-byte
-// buffer for every routine (decryption reads its second half).
+// buffer for every routine (decryption reads its second half). Only for CPUs
+// with AES-NI (aes_key_expansion, aes_encrypt and aes_decrypt choose them).
 void key_expansion(uint32_t key_len, const uint8_t* key, uint8_t* round_key);
-core_ret_t encrypt_block(uint32_t flag_final, uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out);
-core_ret_t decrypt_block(uint32_t flag_final, uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out);
+core_ret_t encrypt_block(uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out);
+core_ret_t decrypt_block(uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out);
 
 void ecb_encrypt(uint32_t key_len, const uint8_t* rk, const uint8_t* in, uint8_t* out, size_t blocks);
 void ecb_decrypt(uint32_t key_len, const uint8_t* rk, const uint8_t* in, uint8_t* out, size_t blocks);

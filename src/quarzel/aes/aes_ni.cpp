@@ -58,7 +58,7 @@ void key_expansion(uint32_t key_len, const uint8_t* key, uint8_t* round_key) {
   aes_detail::expand_key(key_len, key, round_key, sub_word_ni, inv_mix_ni);
 }
 
-QZ_AESNI core_ret_t encrypt_block(uint32_t, uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out) {
+QZ_AESNI core_ret_t encrypt_block(uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out) {
   Keys keys;
   load_keys(keys, rk, key_len);
   store(out, enc1(keys, load(in)));
@@ -66,7 +66,7 @@ QZ_AESNI core_ret_t encrypt_block(uint32_t, uint32_t key_len, const uint8_t* in,
   return 0;
 }
 
-QZ_AESNI core_ret_t decrypt_block(uint32_t, uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out) {
+QZ_AESNI core_ret_t decrypt_block(uint32_t key_len, const uint8_t* in, const uint8_t* rk, uint8_t* out) {
   Keys keys;
   load_keys(keys, rk + kDecScheduleOffset, key_len);
   store(out, dec1(keys, load(in)));

@@ -73,7 +73,8 @@ quarzel_ret_t blockcipher_key_setup(blockcipher_ctx_t* ctx, cipher_type_t type, 
   ctx->key_len = key_len;
   ctx->block_size = info->block_size;
   ctx->type = type;
-  ctx->accel = expand_key_for(type, dir, key_len, key, ctx->round_key);
+  ctx->accel = accel_for(*info);
+  info->key_expansion(dir, key_len, key, ctx->round_key);
   return 0;
 }
 
@@ -101,7 +102,7 @@ quarzel_ret_t blockcipher_init(blockcipher_ctx_t* ctx, cipher_type_t type, ciphe
   const cipher_dir_t key_dir = entry->key_for_dir ? dir : CIPHER_DIR_ENC;
   const quarzel_ret_t ret = blockcipher_key_setup(ctx, type, key_dir, key_len, key);
   if (ret != 0) return ret;
-  ctx->fp_algo_calc = key_dir == CIPHER_DIR_DEC ? decrypt_routine(type, ctx->accel) : encrypt_routine(type, ctx->accel);
+  ctx->fp_algo_calc = key_dir == CIPHER_DIR_DEC ? info->decrypt : info->encrypt;
   if (entry->key_stream) blockcipher_ksmctx_setup(ctx);
   const bool enc = dir == CIPHER_DIR_ENC;
   ctx->fp_mode_calc = des ? (enc ? entry->des_enc : entry->des_dec) : (enc ? entry->aes_enc : entry->aes_dec);

@@ -9,16 +9,27 @@
 
 namespace quarzel::bc {
 
+using KeyExpansionFn = core_ret_t (*)(uint32_t dir, uint32_t key_len, const uint8_t* key, uint8_t* round_key);
+
+// A cipher type and the core routines of its family, which the key set-ups
+// of the block-cipher API and GCM bind.
 struct CipherInfo {
   cipher_type_t type;
   uint32_t key_len;
   uint32_t block_size;
   bool is_des;  // DES / TDES family (8-byte block)
+  KeyExpansionFn key_expansion;
+  fp_algo_calc_t encrypt;
+  fp_algo_calc_t decrypt;
 };
 
 inline constexpr CipherInfo kCipherInfo[] = {
-    {CIPHER_TYPE_AES128, 16, 16, false}, {CIPHER_TYPE_AES192, 24, 16, false}, {CIPHER_TYPE_AES256, 32, 16, false},
-    {CIPHER_TYPE_DES, 8, 8, true},       {CIPHER_TYPE_TDES2, 16, 8, true},    {CIPHER_TYPE_TDES3, 24, 8, true},
+    {CIPHER_TYPE_AES128, 16, 16, false, aes_key_expansion, aes_encrypt, aes_decrypt},
+    {CIPHER_TYPE_AES192, 24, 16, false, aes_key_expansion, aes_encrypt, aes_decrypt},
+    {CIPHER_TYPE_AES256, 32, 16, false, aes_key_expansion, aes_encrypt, aes_decrypt},
+    {CIPHER_TYPE_DES, 8, 8, true, tdes_key_expansion, tdes_encrypt, tdes_decrypt},
+    {CIPHER_TYPE_TDES2, 16, 8, true, tdes_key_expansion, tdes_encrypt, tdes_decrypt},
+    {CIPHER_TYPE_TDES3, 24, 8, true, tdes_key_expansion, tdes_encrypt, tdes_decrypt},
 };
 
 // Null for an unknown or refused type.
@@ -29,18 +40,11 @@ constexpr const CipherInfo* find_cipher(cipher_type_t type) {
   return nullptr;
 }
 
-constexpr bool is_des_type(cipher_type_t type) {
-  const CipherInfo* c = find_cipher(type);
-  return c != nullptr && c->is_des;
+// The instruction-set path a key set-up records (a CipherAccel value): the
+// AES core's current one, while DES and TDES have the portable code only.
+inline uint32_t accel_for(const CipherInfo& c) {
+  return static_cast<uint32_t>(c.is_des ? CipherAccel::kPortable : cipher_accel_default());
 }
-
-// Expands `key` for `type` (a known type of matching length) into round_key,
-// picking the instruction-set path; returns the path (a CipherAccel value).
-uint32_t expand_key_for(cipher_type_t type, cipher_dir_t dir, uint32_t key_len, const uint8_t* key,
-                        uint8_t* round_key);
-// The one-block routines for a cipher family and path.
-fp_algo_calc_t encrypt_routine(cipher_type_t type, uint32_t accel);
-fp_algo_calc_t decrypt_routine(cipher_type_t type, uint32_t accel);
 
 // r = a XOR b over n bytes; any aliasing of r with a or b is allowed.
 inline void mixup_bytes(uint8_t* r, const uint8_t* a, const uint8_t* b, uint32_t n) {

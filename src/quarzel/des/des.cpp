@@ -123,13 +123,23 @@ uint64_t des_encrypt_primitive(uint64_t block, const uint64_t* sub) {
   return permute(PI, 64, (uint64_t{r} << 32) | l);
 }
 
-uint64_t run_three(const uint8_t* in, const uint8_t* round_key, const int (&order)[3]) {
-  uint64_t sub[kSubkeys];
-  key_byte_to_bit(round_key, sub);
-  uint64_t v = plain_to_bit(in);
-  for (int pass : order) v = des_encrypt_primitive(v, sub + 16 * pass);
-  secure_wipe(sub, sizeof sub);
-  return v;
+// The software TDEA on native words. Key expansion: the 48 round subkeys of
+// K1, K2, K3 (16 each), each key's set in the order its pass needs for `dir`
+// (encryption is E(K1) D(K2) E(K3), decryption D(K3) E(K2) D(K1)).
+void tdes_algo_key_expansion(uint32_t dir, const uint64_t (&keys)[3], uint64_t (&sub)[kSubkeys]) {
+  const bool enc = dir == CIPHER_DIR_ENC;
+  const bool reversed[3] = {!enc, enc, !enc};
+  for (int k = 0; k < 3; ++k) key56_48(key64_56(keys[k]), reversed[k], sub + 16 * k);
+}
+
+uint64_t tdes_algo_encrypt(uint64_t block, const uint64_t (&sub)[kSubkeys]) {
+  for (int pass = 0; pass < 3; ++pass) block = des_encrypt_primitive(block, sub + 16 * pass);
+  return block;
+}
+
+uint64_t tdes_algo_decrypt(uint64_t block, const uint64_t (&sub)[kSubkeys]) {
+  for (int pass = 2; pass >= 0; --pass) block = des_encrypt_primitive(block, sub + 16 * pass);
+  return block;
 }
 
 }  // namespace
@@ -137,31 +147,32 @@ uint64_t run_three(const uint8_t* in, const uint8_t* round_key, const int (&orde
 
 using namespace quarzel::des_detail;
 
-extern "C" core_ret_t tdes_algo_key_expansion(uint32_t dir, uint32_t key_len, const uint8_t* key,
-                                              uint8_t* round_key) {
+// The library's byte interface over the word routines: the key bytes by
+// keying option, the schedule packed into the caller's buffer (and unpacked
+// again for every block), the block as a big-endian number.
+extern "C" core_ret_t tdes_key_expansion(uint32_t dir, uint32_t key_len, const uint8_t* key, uint8_t* round_key) {
   uint64_t keys[3];
-  u1_to_u8(key_len, key, keys);
-  // Encryption is E(K1) D(K2) E(K3); decryption D(K3) E(K2) D(K1).
-  const bool enc = dir == CIPHER_DIR_ENC;
-  const bool reversed[3] = {!enc, enc, !enc};
   uint64_t sub[kSubkeys];
-  for (int k = 0; k < 3; ++k) key56_48(key64_56(keys[k]), reversed[k], sub + 16 * k);
+  u1_to_u8(key_len, key, keys);
+  tdes_algo_key_expansion(dir, keys, sub);
   u8_to_u1(sub, round_key);
   quarzel::secure_wipe(sub, sizeof sub);
   quarzel::secure_wipe(keys, sizeof keys);
   return 0;
 }
 
-extern "C" core_ret_t tdes_algo_encrypt(uint32_t, uint32_t, const uint8_t* in, const uint8_t* round_key,
-                                        uint8_t* out) {
-  static constexpr int kOrder[3] = {0, 1, 2};
-  cipher_to_byte(out, run_three(in, round_key, kOrder));
+extern "C" core_ret_t tdes_encrypt(uint32_t, uint32_t, const uint8_t* in, const uint8_t* round_key, uint8_t* out) {
+  uint64_t sub[kSubkeys];
+  key_byte_to_bit(round_key, sub);
+  cipher_to_byte(out, tdes_algo_encrypt(plain_to_bit(in), sub));
+  quarzel::secure_wipe(sub, sizeof sub);
   return 0;
 }
 
-extern "C" core_ret_t tdes_algo_decrypt(uint32_t, uint32_t, const uint8_t* in, const uint8_t* round_key,
-                                        uint8_t* out) {
-  static constexpr int kOrder[3] = {2, 1, 0};
-  cipher_to_byte(out, run_three(in, round_key, kOrder));
+extern "C" core_ret_t tdes_decrypt(uint32_t, uint32_t, const uint8_t* in, const uint8_t* round_key, uint8_t* out) {
+  uint64_t sub[kSubkeys];
+  key_byte_to_bit(round_key, sub);
+  cipher_to_byte(out, tdes_algo_decrypt(plain_to_bit(in), sub));
+  quarzel::secure_wipe(sub, sizeof sub);
   return 0;
 }

@@ -86,10 +86,10 @@ quarzel_ret_t ctr_drbg_bcc(const CtrParams& p, blockcipher_ctx_t* bc, uint32_t i
   const uint8_t zero_iv[kCtrMaxBlock] = {};
   if (quarzel_ret_t ret = blockcipher_reset_iv(bc, p.v_len, zero_iv); ret != 0) return ret;
   uint8_t iv_block[kCtrMaxBlock] = {};
-  int2seedvec(i, 4, iv_block);
+  u32_to_be(i, iv_block);
   uint8_t lengths[8];
-  int2seedvec(in[0].len + in[1].len + in[2].len, 4, lengths);
-  int2seedvec(out_len, 4, lengths + 4);
+  u32_to_be(in[0].len + in[1].len + in[2].len, lengths);
+  u32_to_be(out_len, lengths + 4);
   CbcChain chain(bc, p.v_len);
   chain.absorb(p.v_len, iv_block);
   chain.absorb(sizeof lengths, lengths);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "quarzel/drbg.h"
 
@@ -64,18 +65,25 @@ inline void seed_add(uint8_t* acc, uint32_t acc_len, const uint8_t* b, uint32_t 
   }
 }
 
-// n as a big-endian string of len bytes: zeros above its four bytes, or only
-// its low bytes when len is shorter.
-inline void int2seedvec(uint32_t n, uint32_t len, uint8_t* out) {
-  for (uint32_t i = 0; i < len; ++i) out[len - 1 - i] = i < 4 ? static_cast<uint8_t>(n >> (8 * i)) : 0;
+// n as 4 big-endian bytes.
+inline void u32_to_be(uint32_t n, uint8_t* out) {
+  for (uint32_t i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(n >> (24 - 8 * i));
 }
 
-// acc = acc + n modulo 2^(8 * acc_len); four bytes of n are enough, since
-// seed_add right-aligns the shorter operand.
+// acc = acc + n modulo 2^(8 * acc_len) (CTR_DRBG's counter steps); four
+// bytes of n are enough, since seed_add right-aligns the shorter operand.
 inline void seed_add_u32(uint8_t* acc, uint32_t acc_len, uint32_t n) {
   uint8_t be[4];
-  int2seedvec(n, sizeof be, be);
+  u32_to_be(n, be);
   seed_add(acc, acc_len, be, sizeof be);
+}
+
+// n as a big-endian string of seed_bits bits (a multiple of 8): Hash_DRBG's
+// operand form of an integer, added to V modulo 2^seedlen.
+inline void int2seedvec(uint32_t n, uint32_t seed_bits, vec_seedlen_t& out) {
+  const uint32_t len = seed_bits / 8;
+  std::memset(out, 0, len);
+  for (uint32_t i = 0; i < 4 && i < len; ++i) out[len - 1 - i] = static_cast<uint8_t>(n >> (8 * i));
 }
 
 }  // namespace quarzel::drbg

@@ -8,12 +8,15 @@
 namespace quarzel::drbg {
 namespace {
 
-constexpr uint32_t kMaxSeedBytes = sizeof(hash_drbg_ctx_t::V);
+constexpr uint32_t kMaxSeedBytes = sizeof(vec_seedlen_t);
 
 // Hashgen (SP 800-90A 10.1.1.4): Hash(data), Hash(data + 1), ... with data
-// starting at V, cut to out_bytes.
-quarzel_ret_t hashgen(hash_type_t hash_type, uint32_t seed_bytes, const uint8_t* v, uint32_t out_bytes,
+// starting at V, cut to out_bits.
+quarzel_ret_t hashgen(hash_type_t hash_type, uint32_t seed_bits, const vec_seedlen_t& v, uint32_t out_bits,
                       uint8_t* out) {
+  const uint32_t seed_bytes = seed_bits / 8, out_bytes = out_bits / 8;
+  vec_seedlen_t one;
+  int2seedvec(1, seed_bits, one);
   SecretArray<kMaxSeedBytes> data;
   SecretArray<HASH_MAX_DIGEST_SIZE> block;
   std::memcpy(data.data(), v, seed_bytes);
@@ -24,7 +27,7 @@ quarzel_ret_t hashgen(hash_type_t hash_type, uint32_t seed_bytes, const uint8_t*
     const uint32_t take = out_bytes - done < n ? out_bytes - done : n;
     std::memcpy(out + done, block.data(), take);
     done += take;
-    seed_add_u32(data.data(), seed_bytes, 1);
+    seed_add(data.data(), seed_bytes, one, seed_bytes);
   }
   return 0;
 }
@@ -65,7 +68,7 @@ quarzel_ret_t hash_df(hash_type_t hash_type, uint32_t in1_bits, const uint8_t* i
     return err(kFn, QZ_R_NULL);
 
   uint8_t bits_be[4];
-  int2seedvec(out_bits, sizeof bits_be, bits_be);
+  u32_to_be(out_bits, bits_be);
   const uint32_t out_bytes = out_bits / 8;
   quarzel::SecretArray<HASH_MAX_DIGEST_SIZE> block;
   uint8_t counter = 1;
@@ -133,12 +136,14 @@ quarzel_ret_t hash_drbg_generate(hash_drbg_ctx_t* st, uint32_t addin_bits, const
       return ret;
     seed_add(st->V, seed_bytes, digest.data(), n);
   }
-  if (quarzel_ret_t ret = hashgen(st->hash_type, seed_bytes, st->V, out_bits / 8, out); ret != 0) return ret;
+  if (quarzel_ret_t ret = hashgen(st->hash_type, st->seed_len, st->V, out_bits, out); ret != 0) return ret;
   // H = Hash(0x03 || V); V = V + H + C + reseed_counter.
   if (quarzel_ret_t ret = hash_with_prefix(st, 0x03, 0, nullptr, digest.data(), &n); ret != 0) return ret;
+  vec_seedlen_t counter;
+  int2seedvec(st->reseed_ctr, st->seed_len, counter);
   seed_add(st->V, seed_bytes, digest.data(), n);
   seed_add(st->V, seed_bytes, st->C, seed_bytes);
-  seed_add_u32(st->V, seed_bytes, st->reseed_ctr);
+  seed_add(st->V, seed_bytes, counter, seed_bytes);
   ++st->reseed_ctr;
   return 0;
 }

@@ -8,6 +8,9 @@
 namespace quarzel::drbg {
 namespace {
 
+// V and Key hold one digest of any hash the mechanism takes.
+static_assert(sizeof(vec_outlen_t) == HASH_MAX_DIGEST_SIZE);
+
 struct Input {
   uint32_t bits;
   const uint8_t* data;
@@ -16,7 +19,7 @@ struct Input {
 // One half of HMAC_DRBG_Update: Key = HMAC(Key, V || sep || data); V = HMAC(Key, V).
 quarzel_ret_t update_half(hmac_drbg_ctx_t* st, uint8_t sep, const Input (&in)[3]) {
   const uint32_t len = st->out_len / 8;
-  SecretArray<HASH_MAX_DIGEST_SIZE> key;
+  SecretArray<sizeof(vec_outlen_t)> key;
   Hmac mac(st->hash_type, len, st->Key);
   mac.add(len, st->V).add(1, &sep);
   for (const Input& i : in) mac.add(i.bits / 8, i.data);

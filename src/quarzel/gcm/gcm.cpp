@@ -104,8 +104,9 @@ quarzel_ret_t gcm_key_setup(gcm_ctx_t* ctx, cipher_type_t type, uint32_t key_len
   if (key_len != info->key_len) return fail(ctx, err(kFnKeySetup, kReasonKeyLen));
   quarzel::secure_wipe(ctx, sizeof *ctx);
   ctx->block_size = info->block_size;
-  ctx->accel = quarzel::bc::expand_key_for(type, CIPHER_DIR_ENC, key_len, key, ctx->round_key);
-  ctx->fp_algo_calc = quarzel::bc::encrypt_routine(type, ctx->accel);
+  ctx->accel = quarzel::bc::accel_for(*info);
+  info->key_expansion(CIPHER_DIR_ENC, key_len, key, ctx->round_key);
+  ctx->fp_algo_calc = info->encrypt;
   if (info->is_des) {
     ctx->fp_gcm_aad = mode_gcm64_aad_process;
     ctx->fp_gcm_data = mode_gcm64_data_process;

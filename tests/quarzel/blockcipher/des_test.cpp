@@ -71,10 +71,10 @@ TEST(Tdes, CoreRoundTripForEveryKeyLength) {
   for (uint32_t key_len : {8u, 16u, 24u}) {
     const Bytes k = zt::random_bytes(rng, key_len), pt = zt::random_bytes(rng, 8);
     uint8_t enc_rk[480], dec_rk[480], ct[8], back[8];
-    tdes_algo_key_expansion(CIPHER_DIR_ENC, key_len, k.data(), enc_rk);
-    tdes_algo_key_expansion(CIPHER_DIR_DEC, key_len, k.data(), dec_rk);
-    tdes_algo_encrypt(0, key_len, pt.data(), enc_rk, ct);
-    tdes_algo_decrypt(1, key_len, ct, dec_rk, back);
+    tdes_key_expansion(CIPHER_DIR_ENC, key_len, k.data(), enc_rk);
+    tdes_key_expansion(CIPHER_DIR_DEC, key_len, k.data(), dec_rk);
+    tdes_encrypt(0, key_len, pt.data(), enc_rk, ct);
+    tdes_decrypt(1, key_len, ct, dec_rk, back);
     EXPECT_EQ(Bytes(back, back + 8), pt);
   }
 }

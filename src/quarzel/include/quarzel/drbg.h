@@ -92,23 +92,30 @@ inline constexpr uint32_t DRBG_HASH_MAX_REQUEST_BITS = 1u << 19;  // 65,536 byte
 inline constexpr uint32_t DRBG_CTR_MAX_REQUEST_BITS = 8192;       // 1,024 bytes
 inline constexpr uint32_t DRBG_RESEED_INTERVAL = 1u << 30;         // generate calls
 
-// Hash_DRBG working state. V and C hold seedlen bits (440 or 888), big-endian.
+// A big-endian string of Hash_DRBG's seedlen bits (440 or 888) in its first
+// seedlen/8 bytes.
+typedef uint8_t vec_seedlen_t[112];
+// A big-endian string of HMAC_DRBG's outlen bits (the digest length) in its
+// first outlen/8 bytes.
+typedef uint8_t vec_outlen_t[64];
+
+// Hash_DRBG working state.
 struct hash_drbg_ctx_t {
   uint32_t state;  // not used by the mechanism
   hash_type_t hash_type;
   uint32_t seed_len;  // bits
-  uint8_t V[112];
-  uint8_t C[112];
+  vec_seedlen_t V;
+  vec_seedlen_t C;
   uint32_t reseed_ctr;
 };
 
-// HMAC_DRBG working state; V and Key hold out_len bits (the digest length).
+// HMAC_DRBG working state.
 struct hmac_drbg_ctx_t {
   uint32_t state;  // not used by the mechanism
   hash_type_t hash_type;
   uint32_t out_len;  // bits
-  uint8_t V[64];
-  uint8_t Key[64];
+  vec_outlen_t V;
+  vec_outlen_t Key;
   uint32_t reseed_ctr;
 };
 
