@@ -9,7 +9,7 @@
 
 namespace quarzel::seams {
 
-extern std::atomic<bool> aes_portable;    // key set-ups take the portable AES/GHASH code
+extern std::atomic<bool> aes_portable;    // key set-ups and the one-block AES routines take the portable code
 extern std::atomic<bool> gcm_narrow;      // GCM key set-ups take the 128-bit CLMUL path, not VAES
 extern std::atomic<bool> sha_portable;    // hash contexts take the portable SHA code
 extern std::atomic<bool> mpbn_portable;   // Montgomery products take the portable code
