@@ -35,31 +35,37 @@ using A = Aff<9>;
 QZ_EC_INLINE void mul(u64 r[9], const u64 a[9], const u64 b[9]) { p521_mul_adx(r, a, b); }
 QZ_EC_INLINE void sqr(u64 r[9], const u64 a[9]) { p521_sqr_adx(r, a); }
 
-// The a = -3 doubling of ecpbn_zdn_proj_double_p521 (dbl-2001-b): the sums
-// and differences that only feed a product unreduced, halving and doubling
-// as rotations. r may share p's storage. A call of its own: the same code
-// and registers wherever it is used.
+// The a = -3 doubling, dbl-2001-b in its 3M + 5S form: delta = Z1^2,
+// gamma = Y1^2, beta = X1 gamma, alpha = 3 (X1 - delta)(X1 + delta),
+// X3 = alpha^2 - 8 beta, Z3 = (Y1 + Z1)^2 - gamma - delta,
+// Y3 = alpha (4 beta - X3) - 8 gamma^2. Here a square costs two thirds of a
+// product, so the squares replace the product Y1 Z1 of the 4M + 4S form.
+// The sums and differences that only feed a product stay unreduced, the
+// multiples by 2^k are rotations. r may share p's storage. A call of its
+// own: the same code and registers wherever it is used.
 __attribute__((noinline)) void ecpbn_zdn_proj_double_p521_adx(P& r, const P& p) {
-  u64 s[9], zz[9], m[9], t[9], u[9];
-  p521_dbl(s, p.y);
-  sqr(zz, p.z);
-  mul(t, p.y, p.z);
-  p521_dbl(r.z, t);  // Y1 and Z1 are read no more
-  sqr(s, s);
-  p521_add_lazy(m, p.x, zz);
-  p521_sub_lazy(zz, p.x, zz);
-  mul(m, m, zz);
-  p521_dbl(t, m);
-  p521_add_lazy(m, m, t);  // 3M, below 2^522
-  mul(t, s, p.x);          // the last read of X1
-  sqr(s, s);
-  p521_half(s, s);
-  sqr(u, m);
-  p521_dbl(zz, t);
-  p521_sub(r.x, u, zz);
-  p521_sub_lazy(t, t, r.x);
-  mul(t, t, m);
-  p521_sub(r.y, t, s);
+  u64 delta[9], gamma[9], beta[9], alpha[9], t[9], u[9];
+  sqr(delta, p.z);
+  sqr(gamma, p.y);
+  p521_add_lazy(t, p.y, p.z);
+  sqr(t, t);
+  p521_sub(t, t, gamma);
+  mul(beta, p.x, gamma);
+  p521_add_lazy(alpha, p.x, delta);
+  p521_sub_lazy(u, p.x, delta);  // the last read of X1
+  p521_sub(r.z, t, delta);       // Y1 and Z1 are read no more
+  mul(alpha, alpha, u);
+  p521_dbl(t, alpha);
+  p521_add_lazy(alpha, alpha, t);  // 3 (X1^2 - delta^2), below 2^522
+  sqr(t, alpha);
+  p521_shl(u, beta, 3);
+  p521_sub(r.x, t, u);
+  p521_shl(u, beta, 2);
+  p521_sub_lazy(u, u, r.x);
+  mul(t, alpha, u);
+  sqr(gamma, gamma);
+  p521_shl(gamma, gamma, 3);
+  p521_sub(r.y, t, gamma);
 }
 
 // r = p + (q.x, q.y, 1), madd-2004-hmv: Z1Z1 = Z1^2, U2 = X2 Z1Z1,
