@@ -41,31 +41,33 @@ QZ_EC_INLINE void sqr(u64 r[9], const u64 a[9]) { p521_sqr_adx(r, a); }
 // Y3 = alpha (4 beta - X3) - 8 gamma^2. Here a square costs two thirds of a
 // product, so the squares replace the product Y1 Z1 of the 4M + 4S form.
 // The sums and differences that only feed a product stay unreduced, the
-// multiples by 2^k are rotations. r may share p's storage. A call of its
-// own: the same code and registers wherever it is used.
+// multiples by 2^k are rotations. Ordered so that the chain through delta,
+// alpha, alpha^2 and X3 starts first and the independent squares and
+// products fill the gaps between its steps. r may share p's storage. A call
+// of its own: the same code and registers wherever it is used.
 __attribute__((noinline)) void ecpbn_zdn_proj_double_p521_adx(P& r, const P& p) {
-  u64 delta[9], gamma[9], beta[9], alpha[9], t[9], u[9];
+  u64 delta[9], gamma[9], beta[9], alpha[9], t[9], u[9], yz[9], g4[9];
   sqr(delta, p.z);
   sqr(gamma, p.y);
-  p521_add_lazy(t, p.y, p.z);
-  sqr(t, t);
-  p521_sub(t, t, gamma);
-  mul(beta, p.x, gamma);
-  p521_add_lazy(alpha, p.x, delta);
-  p521_sub_lazy(u, p.x, delta);  // the last read of X1
-  p521_sub(r.z, t, delta);       // Y1 and Z1 are read no more
-  mul(alpha, alpha, u);
+  p521_add_lazy(t, p.x, delta);
+  p521_sub_lazy(u, p.x, delta);
+  mul(alpha, t, u);
+  p521_add_lazy(yz, p.y, p.z);
+  sqr(yz, yz);
+  mul(beta, p.x, gamma);  // the last read of X1, Y1 and Z1
   p521_dbl(t, alpha);
   p521_add_lazy(alpha, alpha, t);  // 3 (X1^2 - delta^2), below 2^522
   sqr(t, alpha);
+  sqr(g4, gamma);
+  p521_sub(yz, yz, gamma);
+  p521_sub(r.z, yz, delta);
   p521_shl(u, beta, 3);
   p521_sub(r.x, t, u);
   p521_shl(u, beta, 2);
   p521_sub_lazy(u, u, r.x);
   mul(t, alpha, u);
-  sqr(gamma, gamma);
-  p521_shl(gamma, gamma, 3);
-  p521_sub(r.y, t, gamma);
+  p521_shl(g4, g4, 3);
+  p521_sub(r.y, t, g4);
 }
 
 // r = p + (q.x, q.y, 1), madd-2004-hmv: Z1Z1 = Z1^2, U2 = X2 Z1Z1,
