@@ -8,6 +8,7 @@
 //
 // Constant time as the template: the digits are masks, every table entry is
 // read under a mask, and which formulas run depends on public positions only.
+//
 // As in engine.cpp: vectorised, the sums and rotations would load two limbs
 // at once just after the kernels stored them one by one, and wait for a
 // failed store forwarding on every such load.
