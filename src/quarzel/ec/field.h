@@ -33,7 +33,7 @@ struct Mont {
   u64 one[N]; // R mod m
   u64 r3[N];  // R^3 mod m
   // Divsteps inversion (modinv.h) for the widths it serves.
-  [[no_unique_address]] std::conditional_t<N == 4 || N == 9, ModInv<(N == 4 ? 4 : 9)>, NoModInv> divsteps{};
+  [[no_unique_address]] std::conditional_t<kHasModInv<N>, ModInv<(kHasModInv<N> ? N : 4)>, NoModInv> divsteps{};
   bool adx = false;   // 4-limb (and P-521) products on BMI2/ADX, chosen at set-up
   bool p256 = false;  // m is the P-256 prime: products use its form
   bool p521 = false;  // m is the P-521 prime: products use its form
@@ -257,17 +257,14 @@ struct Mont {
     }
     std::memcpy(r, acc, sizeof acc);
   }
-  // r = a^-1 for a prime modulus; 0 maps to 0. Four and nine limbs (the
-  // nine-limb moduli are P-521's field and order, below 2^521): divsteps on
-  // the plain value, (a R)^-1 = a^-1 R^-1, brought back by R^3. Others:
-  // Fermat.
+  // r = a^-1 for a prime modulus; 0 maps to 0. Four, six and nine limbs
+  // (the moduli of the curves' fields and orders, below 2^256, 2^384 and
+  // 2^521): divsteps on the plain value, (a R)^-1 = a^-1 R^-1, brought back
+  // by R^3. Others: Fermat.
   void inv_prime(u64* r, const u64* a) const {
-    if constexpr (N == 4 || N == 9) {
+    if constexpr (kHasModInv<N>) {
       u64 t[N];
-      if constexpr (N == 4)
-        modinv4(t, a, divsteps);
-      else
-        modinv9(t, a, divsteps);
+      modinv<N>(t, a, divsteps);
       mul(r, t, r3);
       return;
     }
@@ -313,7 +310,7 @@ struct Mont {
     for (size_t i = 0; i < 64 * N; ++i) add(v, v, v);
     std::memcpy(r2, v, sizeof v);
     mul(r3, r2, r2);
-    if constexpr (N == 4 || N == 9) divsteps.init(mod);
+    if constexpr (kHasModInv<N>) divsteps.init(mod);
   }
 };
 

@@ -216,14 +216,18 @@ void ModInv<N>::init(const u64 mod[N]) {
   minv62 = inv & kM62;
 }
 template struct ModInv<4>;
+template struct ModInv<6>;
 template struct ModInv<9>;
 
-void modinv4(u64 r[4], const u64 a[4], const ModInv4& mi) {
-  invert<4>(r, a, mi, 10, -1 /* zeta: delta = 1/2 */, divsteps_59);
+template <size_t N>
+void modinv(u64 r[N], const u64 a[N], const ModInv<N>& mi) {
+  if constexpr (N == 4)
+    invert<4>(r, a, mi, 10, -1 /* zeta: delta = 1/2 */, divsteps_59);
+  else
+    invert<N>(r, a, mi, N == 6 ? 18 : 25, -1 /* eta: delta = 1 */, divsteps_62);
 }
-
-void modinv9(u64 r[9], const u64 a[9], const ModInv9& mi) {
-  invert<9>(r, a, mi, 25, -1 /* eta: delta = 1 */, divsteps_62);
-}
+template void modinv<4>(u64*, const u64*, const ModInv<4>&);
+template void modinv<6>(u64*, const u64*, const ModInv<6>&);
+template void modinv<9>(u64*, const u64*, const ModInv<9>&);
 
 }  // namespace quarzel::ec

@@ -1,9 +1,9 @@
 // The divsteps inversion against OpenSSL's BN_mod_inverse, for every modulus
-// it serves (p and n of the 4-limb curves and of P-521) and for odd moduli
-// that push the divstep bound (all ones, 2^255 + 1, 2^520 + 1, random ones
-// of the full width), on edge inputs (0, 1, 2, m - 1, m - 2, (m - 1) / 2,
-// powers of two, all-ones limbs) and random ones; and the Montgomery-form
-// inversion of the fields against Fermat's.
+// it serves (p and n of the 4-limb, 6-limb and P-521 curves) and for odd
+// moduli that push the divstep bound (all ones, 2^255 + 1, 2^383 + 1,
+// 2^520 + 1, random ones of the full width), on edge inputs (0, 1, 2, m - 1,
+// m - 2, (m - 1) / 2, powers of two, all-ones limbs) and random ones; and the
+// Montgomery-form inversion of the fields against Fermat's.
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 #include <openssl/err.h>
@@ -23,6 +23,7 @@ namespace {
 
 using quarzel::ec::u64;
 using Limbs = std::array<u64, 4>;
+using Limbs6 = std::array<u64, 6>;
 using Limbs9 = std::array<u64, 9>;
 
 template <size_t N>
@@ -42,8 +43,9 @@ std::vector<std::array<u64, N>> curve_moduli(std::initializer_list<uint32_t> ids
   }
   return out;
 }
-// P-224, P-256, secp256k1, brainpoolP256r1; P-521.
+// P-224, P-256, secp256k1, brainpoolP256r1; P-384, brainpoolP384r1; P-521.
 std::vector<Limbs> curve_moduli() { return curve_moduli<4>({17u, 18u, 34u, 67u}); }
+std::vector<Limbs6> curve_moduli6() { return curve_moduli<6>({19u, 69u}); }
 std::vector<Limbs9> curve_moduli9() { return curve_moduli<9>({20u}); }
 
 template <size_t N>
@@ -106,17 +108,17 @@ std::string hex(const BIGNUM* b) {
   return s;
 }
 
-template <size_t N, class Inv, class Mi>
-void matches_openssl(const std::array<u64, N>& m, std::mt19937_64& rng, Inv inv, int randoms) {
+template <size_t N>
+void matches_openssl(const std::array<u64, N>& m, std::mt19937_64& rng, int randoms) {
   using L = std::array<u64, N>;
-  Mi mi;
+  quarzel::ec::ModInv<N> mi;
   mi.init(m.data());
   BN_CTX* ctx = BN_CTX_new();
   Bn<N> bm, ba, want;
   bm.set(m);
   for (const L& a : inputs<N>(m, rng, randoms)) {
     L got;
-    inv(got.data(), a.data(), mi);
+    quarzel::ec::modinv<N>(got.data(), a.data(), mi);
     ba.set(a);
     if (BN_mod_inverse(want.b, ba.b, bm.b, ctx) == nullptr) {
       // Not invertible: only 0 is defined (it gives 0).
@@ -128,21 +130,19 @@ void matches_openssl(const std::array<u64, N>& m, std::mt19937_64& rng, Inv inv,
     }
     ASSERT_EQ(got, want.get()) << "m = " << hex(bm.b) << ", a = " << hex(ba.b);
     L again = a;
-    inv(again.data(), again.data(), mi);  // in place
+    quarzel::ec::modinv<N>(again.data(), again.data(), mi);  // in place
     ASSERT_EQ(again, got);
   }
   BN_CTX_free(ctx);
 }
-void matches_openssl(const Limbs& m, std::mt19937_64& rng) {
-  matches_openssl<4, decltype(&quarzel::ec::modinv4), quarzel::ec::ModInv4>(m, rng, quarzel::ec::modinv4, 2000);
-}
-void matches_openssl(const Limbs9& m, std::mt19937_64& rng) {
-  matches_openssl<9, decltype(&quarzel::ec::modinv9), quarzel::ec::ModInv9>(m, rng, quarzel::ec::modinv9, 1000);
-}
+void matches_openssl(const Limbs& m, std::mt19937_64& rng) { matches_openssl<4>(m, rng, 2000); }
+void matches_openssl(const Limbs6& m, std::mt19937_64& rng) { matches_openssl<6>(m, rng, 1000); }
+void matches_openssl(const Limbs9& m, std::mt19937_64& rng) { matches_openssl<9>(m, rng, 1000); }
 
 TEST(ModInv, MatchesOpenSslOnTheCurveModuli) {
   std::mt19937_64 rng(20261211);
   for (const Limbs& m : curve_moduli()) matches_openssl(m, rng);
+  for (const Limbs6& m : curve_moduli6()) matches_openssl(m, rng);
   for (const Limbs9& m : curve_moduli9()) matches_openssl(m, rng);
 }
 
@@ -152,6 +152,17 @@ TEST(ModInv, MatchesOpenSslOnOddModuliUpTo2To256) {
                                {~0ull, ~0ull, ~0ull, 0}, {0xFFFFFFFFFFFFFFC5ull, ~0ull, ~0ull, ~0ull}};
   for (int i = 0; i < 8; ++i) moduli.push_back({rng() | 1, rng(), rng(), rng() | (1ull << 63)});
   for (const Limbs& m : moduli) matches_openssl(m, rng);
+}
+
+// The six-limb form: all ones, 2^383 + 1, small ones, one limb short, and
+// random ones of 384 bits.
+TEST(ModInv, MatchesOpenSslOnOddModuliUpTo2To384) {
+  std::mt19937_64 rng(13);
+  const u64 ones = ~0ull;
+  std::vector<Limbs6> moduli = {{ones, ones, ones, ones, ones, ones}, {1, 0, 0, 0, 0, 1ull << 63}, {3},
+                                {ones, ones, ones, ones, ones, 0}, {0xFFFFFFFFFFFFFFC5ull, ones, ones, ones, ones, ones}};
+  for (int i = 0; i < 6; ++i) moduli.push_back({rng() | 1, rng(), rng(), rng(), rng(), rng() | (1ull << 63)});
+  for (const Limbs6& m : moduli) matches_openssl(m, rng);
 }
 
 // The nine-limb form serves moduli below 2^521: all ones, 2^520 + 1, small
@@ -189,6 +200,16 @@ TEST(ModInv, MontgomeryInverseMatchesFermat) {
         f.inv_fermat(want.data(), a.data());
         ASSERT_EQ(got, want) << "adx=" << adx;
       }
+    }
+  }
+  for (const Limbs6& m : curve_moduli6()) {
+    quarzel::ec::Mont<6> f;
+    f.init(m.data());
+    for (const Limbs6& a : inputs<6>(m, rng, 200)) {
+      Limbs6 got, want;
+      f.inv_prime(got.data(), a.data());
+      f.inv_fermat(want.data(), a.data());
+      ASSERT_EQ(got, want);
     }
   }
   for (const Limbs& m : curve_moduli()) {
