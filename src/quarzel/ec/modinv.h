@@ -20,7 +20,7 @@
 
 namespace quarzel::ec {
 
-// The widths served: N 64-bit limbs, the moduli's bound in bits.
+// The widths with a divsteps inversion, in 64-bit limbs.
 template <size_t N>
 constexpr bool kHasModInv = N == 4 || N == 6 || N == 9;
 
