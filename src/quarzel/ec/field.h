@@ -131,12 +131,6 @@ struct Mont {
     }
     mul(r, a, a);
   }
-  // r = a^(2^k) for k >= 1.
-  void sqr_n(u64* r, const u64* a, int k) const {
-    sqr(r, a);
-    while (--k > 0) sqr(r, r);
-  }
-
   // r = t * R^-1 mod m for a 2N-limb t < m*R.
   void reduce(u64* r, u64* t) const {
     u64 hi = 0;  // carry above limb N + i
