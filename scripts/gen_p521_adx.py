@@ -27,11 +27,12 @@ HEAD = """// The P-521 Montgomery product and square (field_p521.h) with the BMI
 // accumulators t[i..i+9]: mulx leaves the flags alone, so the low halves are
 // summed in one carry chain (adox) and the high halves in another (adcx).
 // The finished low word of each row leaves for the red zone. The reduction
-// is that of p521_reduce: t[0..8] shifted down 55 bits (shrd), plus
-// t[9..17], plus t's low 55 bits at bit 466; then the bits from 521 up
-// (h <= 2) and one more when the low 521 bits plus h reach p (a test made of
-// masks) join in one last carry chain. No branch and no address depends on
-// the values.
+// is that of p521_reduce: t[0..8] shifted down 55 bits (shrx, shlx and lea,
+// which leave the flags alone, so that each word joins t[9..17] in one carry
+// chain as it is made), plus t's low 55 bits at bit 466; then the bits from
+// 521 up (h <= 2) and one more when the low 521 bits plus h reach p (a test
+// made of masks) join in one last carry chain. No branch and no address
+// depends on the values.
 //
 // The square sums each cross product a[i] a[j] (i < j) once, in rows of
 // shrinking length whose finished words leave for the stack, then doubles
@@ -73,29 +74,38 @@ def d32(r):
 
 
 def reduce(e, H, slot, tmps):
-    """r = t 2^-576 mod p (field_p521.h), t[0..8] at slot(k), t[9..17] in H."""
-    X, Y, C7, C8 = tmps[:4]
+    """r = t 2^-576 mod p (field_p521.h), t[0..8] at slot(k), t[9..17] in H.
+
+    Word k of t[0..8] >> 55 is (t[k] >> 55) | (t[k+1] << 9): shrx and shlx
+    (shift counts in registers), joined by lea, which leaves the flags alone,
+    so that the words join H in one carry chain as they are made, with no
+    store and reload."""
+    X, Y, A, N55, N9 = tmps[:5]
+    e("movl $55, %%%s" % d32(N55))
+    e("movl $9, %%%s" % d32(N9))
+    e("movq %s, %%%s" % (slot(0), X))
+    for k in range(8):
+        e("movq %s, %%%s" % (slot(k + 1), Y))
+        e("shrxq %%%s, %%%s, %%%s" % (N55, X, X))
+        e("shlxq %%%s, %%%s, %%%s" % (N9, Y, A))
+        e("leaq (%%%s,%%%s), %%%s" % (X, A, X))
+        e(("addq %%%s, %%%s" if k == 0 else "adcq %%%s, %%%s") % (X, H[k]))
+        X, Y = Y, X
+    e("shrxq %%%s, %%%s, %%%s" % (N55, X, X))
+    e("adcq %%%s, %%%s" % (X, H[8]))
+    # t's low 55 bits at bit 466: t0 << 18 into word 7, t0 >> 46 into word 8
+    C7, C8 = tmps[0], tmps[1]
     e("movq %s, %%%s" % (slot(0), C7))
     e("movq %%%s, %%%s" % (C7, C8))
     e("shlq $18, %%%s" % C7)
     e("shrq $46, %%%s" % C8)
     e("andl $0x1FF, %%%s" % d32(C8))
-    e("movq %s, %%%s" % (slot(0), X))
-    for k in range(8):
-        e("movq %s, %%%s" % (slot(k + 1), Y))
-        e("shrdq $55, %%%s, %%%s" % (Y, X))
-        e("movq %%%s, %s" % (X, slot(k)))
-        X, Y = Y, X
-    e("shrq $55, %%%s" % X)
-    e("movq %%%s, %s" % (X, slot(8)))
-    e("addq %s, %%%s" % (slot(0), H[0]))
-    for k in range(1, 9):
-        e("adcq %s, %%%s" % (slot(k), H[k]))
     e("addq %%%s, %%%s" % (C7, H[7]))
     e("adcq %%%s, %%%s" % (C8, H[8]))
+    X, Y = tmps[0], tmps[1]
     # lo = the low 521 bits, h = the rest (<= 2); lo + h >= p, when lo is
     # all ones above limb 0 and lo0 + h + 1 carries, adds one more
-    Z = tmps[4]
+    Z = tmps[2]
     e("movq %%%s, %%%s" % (H[8], X))
     e("shrq $9, %%%s" % X)
     e("andq $0x1FF, %%%s" % H[8])

@@ -118,6 +118,11 @@ class EngineImpl final : public ecpi_group_t {
   void reduce_to_scalar(const uint8_t* c, size_t c_len, uint8_t* d) const override;
   bool uses_adx() const override { return fp_.adx; }
   bool uses_special_form() const override { return fp_.p521; }
+  bool uses_window_kernels() const override {
+    if constexpr (N == 4) return p256_window_adx_applies(fp_, dbl_a_);
+    if constexpr (N == 9) return p521_window_adx_applies(fp_, dbl_a_);
+    return false;
+  }
   void force_portable(bool portable) override {
     portable_ = portable;
     choose_products();
@@ -313,7 +318,16 @@ core_ret_t EngineImpl<N>::mul_window(const uint8_t* k, const uint8_t* px, const 
   if (!on_curve_jac(s.base)) return ECPBN_ERR_MUL_NOT_ON_CURVE;
   // Every signed digit of k is read whatever its value: no blinding needed.
   fe_from_bytes<N>(s.kk, k, byte_size_);
-  mul_window_ct<N>(fp_, dbl_a_, s.q, s.base, s.kk, N, 8 * static_cast<size_t>(byte_size_), nbits_, s.table);
+  size_t kbits = 8 * static_cast<size_t>(byte_size_);
+  if (kbits > nbits_) {
+    // Wider than n (P-521: 544 bits against 521): k mod n has the same
+    // product and fewer digits. Two Montgomery products, constant time:
+    // k R mod n (k < 2^(8L) <= R), then back.
+    fn_.to_mont(s.kk, s.kk);
+    fn_.from_mont(s.kk, s.kk);
+    kbits = nbits_;
+  }
+  mul_window_ct<N>(fp_, dbl_a_, s.q, s.base, s.kk, N, kbits, nbits_, s.table);
   return finish(s.q, rx, ry, infinity);
 }
 

@@ -92,6 +92,9 @@ class ecpi_group_t {
   // True when they reduce by the form of the curve's prime (P-521), not by
   // the general Montgomery reduction.
   virtual bool uses_special_form() const = 0;
+  // True when mul_window runs on the curve's own BMI2/ADX code (P-256,
+  // P-521) rather than on the template.
+  virtual bool uses_window_kernels() const = 0;
   // Test seam: run the portable products (true) or the CPU's best (false).
   virtual void force_portable(bool portable) = 0;
   // Test seam: products by the general Montgomery reduction (true) even

@@ -33,7 +33,7 @@ struct Mont {
   u64 one[N]; // R mod m
   u64 r3[N];  // R^3 mod m
   // Divsteps inversion (modinv.h) for the widths it serves.
-  [[no_unique_address]] std::conditional_t<N == 4, ModInv4, NoModInv> divsteps{};
+  [[no_unique_address]] std::conditional_t<kHasModInv<N>, ModInv<(kHasModInv<N> ? N : 4)>, NoModInv> divsteps{};
   bool adx = false;   // 4-limb (and P-521) products on BMI2/ADX, chosen at set-up
   bool p256 = false;  // m is the P-256 prime: products use its form
   bool p521 = false;  // m is the P-521 prime: products use its form
@@ -131,12 +131,6 @@ struct Mont {
     }
     mul(r, a, a);
   }
-  // r = a^(2^k) for k >= 1.
-  void sqr_n(u64* r, const u64* a, int k) const {
-    sqr(r, a);
-    while (--k > 0) sqr(r, r);
-  }
-
   // r = t * R^-1 mod m for a 2N-limb t < m*R.
   void reduce(u64* r, u64* t) const {
     u64 hi = 0;  // carry above limb N + i
@@ -257,17 +251,16 @@ struct Mont {
     }
     std::memcpy(r, acc, sizeof acc);
   }
-  // r = a^-1 for a prime modulus; 0 maps to 0. Four limbs: divsteps on the
-  // plain value, (a R)^-1 = a^-1 R^-1, brought back by R^3. Wider: Fermat.
+  // r = a^-1 for a prime modulus; 0 maps to 0. Four, six and nine limbs
+  // (the moduli of the curves' fields and orders, below 2^256, 2^384 and
+  // 2^521): divsteps on the plain value, (a R)^-1 = a^-1 R^-1, brought back
+  // by R^3. Others: Fermat.
   void inv_prime(u64* r, const u64* a) const {
-    if constexpr (N == 4) {
+    if constexpr (kHasModInv<N>) {
       u64 t[N];
-      modinv4(t, a, divsteps);
+      modinv<N>(t, a, divsteps);
       mul(r, t, r3);
       return;
-    }
-    if constexpr (N == 9) {
-      if (p521) return inv_p521(r, a);
     }
     inv_fermat(r, a);
   }
@@ -286,28 +279,6 @@ struct Mont {
       borrow = static_cast<u64>(x >> 64) & 1;
     }
     pow_public(r, a, e);
-  }
-
-  // a^(p-2) for the P-521 prime by a fixed addition chain: 524 squarings and
-  // 13 products. x_k denotes a^(2^k - 1); p - 2 is 519 ones, a zero and a one.
-  void inv_p521(u64* r, const u64* a) const {
-    u64 x2[N], x3[N], x7[N], xk[N], t[N];
-    sqr(t, a);
-    mul(x2, t, a);
-    sqr(t, x2);
-    mul(x3, t, a);
-    sqr_n(t, x2, 2);
-    mul(xk, t, x2);  // x4
-    sqr_n(t, xk, 3);
-    mul(x7, t, x3);
-    for (int k = 4; k < 512; k *= 2) {  // x8 .. x512
-      sqr_n(t, xk, k);
-      mul(xk, t, xk);
-    }
-    sqr_n(t, xk, 7);
-    mul(t, t, x7);  // x519
-    sqr_n(t, t, 2);
-    mul(r, t, a);   // ... a zero and a one
   }
 
   // Products by the P-521 prime's form (on) or by the general reduction
@@ -333,7 +304,7 @@ struct Mont {
     for (size_t i = 0; i < 64 * N; ++i) add(v, v, v);
     std::memcpy(r2, v, sizeof v);
     mul(r3, r2, r2);
-    if constexpr (N == 4) divsteps.init(mod);
+    if constexpr (kHasModInv<N>) divsteps.init(mod);
   }
 };
 

@@ -75,6 +75,14 @@ QZ_EC_INLINE void p521_dbl(u64 r[9], const u64 a[9]) {
   r[8] &= 0x1FF;
 }
 
+// r = 2^k a mod p for a < p and 1 <= k <= 9: the 521 bits rotated up by k.
+QZ_EC_INLINE void p521_shl(u64 r[9], const u64 a[9], unsigned k) {
+  const u64 top = a[8];
+  for (int i = 8; i > 0; --i) r[i] = (a[i] << k) | (a[i - 1] >> (64 - k));
+  r[0] = (a[0] << k) | (top >> (9 - k));
+  r[8] &= 0x1FF;
+}
+
 // Unreduced sums and differences for the point formulas, where the result
 // only feeds a product or a square: these take any 9 limbs whose product
 // stays below 2^1097 (p521_reduce), so operands below 2^523 are fine.

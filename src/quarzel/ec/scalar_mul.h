@@ -238,12 +238,21 @@ void mul_base_ct(const Mont<N>& fp, const u64* a, const BaseTable<N>& table, ecp
 void mul_window_ct_p256_adx(const Mont<4>& fp, ecpbn_proj_t<4>& r, const ecpbn_proj_t<4>& p, const u64* k,
                             size_t limbs, size_t kbits, size_t nbits, ecpbn_proj_t<4>* table);
 inline bool p256_window_adx_applies(const Mont<4>& fp, const u64* a) { return fp.p256 && fp.adx && a == nullptr; }
+// On P-521 with BMI2/ADX, the same digits over a table made affine, by mixed
+// additions (p521_window_adx.cpp), chosen when p521_window_adx_applies; it
+// too takes P affine.
+void mul_window_ct_p521_adx(const Mont<9>& fp, ecpbn_proj_t<9>& r, const ecpbn_proj_t<9>& p, const u64* k,
+                            size_t limbs, size_t kbits, size_t nbits, ecpbn_proj_t<9>* table);
+inline bool p521_window_adx_applies(const Mont<9>& fp, const u64* a) { return fp.p521 && fp.adx && a == nullptr; }
 
 template <size_t N>
 void mul_window_ct(const Mont<N>& fp, const u64* a, ecpbn_proj_t<N>& r, const ecpbn_proj_t<N>& p, const u64* k,
                    size_t limbs, size_t kbits, size_t nbits, ecpbn_proj_t<N>* table /* kBoothEntries + 1 */) {
   if constexpr (N == 4) {
     if (p256_window_adx_applies(fp, a)) return mul_window_ct_p256_adx(fp, r, p, k, limbs, kbits, nbits, table);
+  }
+  if constexpr (N == 9) {
+    if (p521_window_adx_applies(fp, a)) return mul_window_ct_p521_adx(fp, r, p, k, limbs, kbits, nbits, table);
   }
   ecpbn_zdn_proj_set_infinity<N>(fp, table[0]);
   table[1] = p;

@@ -252,19 +252,23 @@ TEST(FieldP521, FastPathRunsOnThisCpu) {
   const quarzel::ec::ecpi_group_t& e = ect::group(20);
   EXPECT_TRUE(e.uses_special_form());
   EXPECT_TRUE(e.uses_adx());
+  EXPECT_TRUE(e.uses_window_kernels());
   EXPECT_FALSE(ect::group(19).uses_special_form());
   {
     const zt::PortablePath portable(quarzel::testing::Path::ec);
     EXPECT_TRUE(e.uses_special_form());
     EXPECT_FALSE(e.uses_adx());
+    EXPECT_FALSE(e.uses_window_kernels());
   }
   {
     const zt::PortablePath general(quarzel::testing::Path::ec_general);
     EXPECT_FALSE(e.uses_special_form());
     EXPECT_FALSE(e.uses_adx());
+    EXPECT_FALSE(e.uses_window_kernels());
   }
   EXPECT_TRUE(e.uses_special_form());
   EXPECT_TRUE(e.uses_adx());
+  EXPECT_TRUE(e.uses_window_kernels());
 }
 
 }  // namespace

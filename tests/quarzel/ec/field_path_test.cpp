@@ -44,6 +44,10 @@ TEST(EcPath, RunsOnTheRequestedProducts) {
   EXPECT_EQ(requested() != "ec_general", p521.uses_special_form());
   EXPECT_EQ(requested().empty() && adx, p521.uses_adx());
   EXPECT_EQ(requested() != "ec" && adx, p256.uses_adx());
+  // The windowed products (ECDH) on the curves' own BMI2/ADX code in the
+  // first run, on the template in the others.
+  EXPECT_EQ(requested().empty() && adx, p521.uses_window_kernels());
+  EXPECT_EQ(requested() != "ec" && adx, p256.uses_window_kernels());
 }
 
 }  // namespace
