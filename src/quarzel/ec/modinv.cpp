@@ -29,55 +29,31 @@ struct S62 {
   i64 v[K];
 };
 
-// 59 divsteps of the half-delta form on the low bits of f and g.
-// zeta = -(delta + 1/2). The matrix starts as 8 I (2^3) and its top row
-// doubles at each step, so that it ends scaled by 2^62. Entries stay within
-// [-2^62, 2^62]; the arithmetic is unsigned (mod 2^64) so that shifts of
-// negative values are defined.
-i64 divsteps_59(i64 zeta, u64 f0, u64 g0, Trans& t) {
-  u64 u = 8, v = 0, q = 0, r = 8, f = f0, g = g0;
-  for (int i = 3; i < 62; ++i) {
-    // c1: zeta < 0; c2: g odd.
-    u64 c1 = ct::value_barrier(static_cast<u64>(zeta >> 63));
+// One batch of divsteps on the low bits of f and g, in one of two forms.
+// kHalfDelta: 59 steps of the half-delta form, the variable being
+// zeta = -(delta + 1/2); the matrix starts as 8 I (2^3). Otherwise 62 steps
+// of the original form with eta = -delta; the matrix starts as I. Either way
+// its top row doubles at each step, so that it ends scaled by 2^62, its
+// entries within [-2^62, 2^62]. The arithmetic is unsigned (mod 2^64) so
+// that shifts of negative values are defined.
+template <bool kHalfDelta>
+i64 divsteps(i64 eta, u64 f0, u64 g0, Trans& t) {
+  constexpr int kFirst = kHalfDelta ? 3 : 0;
+  u64 u = u64{1} << kFirst, v = 0, q = 0, r = u64{1} << kFirst, f = f0, g = g0;
+  for (int i = kFirst; i < 62; ++i) {
+    // c1: eta < 0; c2: g odd.
+    u64 c1 = ct::value_barrier(static_cast<u64>(eta >> 63));
     const u64 c2 = ct::value_barrier(0 - (g & 1));
     // g += (c1 ? -f : f) when g is odd; the same on the matrix rows.
     const u64 x = (f ^ c1) - c1, y = (u ^ c1) - c1, z = (v ^ c1) - c1;
     g += x & c2;
     q += y & c2;
     r += z & c2;
-    // When both held, the rows swap: f += g (the new g is g - f), and
-    // zeta becomes -zeta - 2; otherwise zeta - 1.
+    // When both held, the rows swap: f += g (the new g is g - f). The swap
+    // makes zeta -zeta - 2 (delta -> -delta) or eta -eta - 1
+    // (delta -> 1 - delta); otherwise each goes down by one.
     c1 &= c2;
-    zeta = (zeta ^ static_cast<i64>(c1)) - 1;
-    f += g & c1;
-    u += q & c1;
-    v += r & c1;
-    g >>= 1;
-    u <<= 1;
-    v <<= 1;
-  }
-  t.u = static_cast<i64>(u);
-  t.v = static_cast<i64>(v);
-  t.q = static_cast<i64>(q);
-  t.r = static_cast<i64>(r);
-  return zeta;
-}
-
-// 62 divsteps of the original form, the same steps with eta = -delta: the
-// swap (delta > 0, g odd) makes delta 1 - delta, so eta becomes -eta - 1;
-// otherwise delta + 1, eta - 1. The matrix starts as I and ends scaled by
-// 2^62, its entries within [-2^62, 2^62].
-i64 divsteps_62(i64 eta, u64 f0, u64 g0, Trans& t) {
-  u64 u = 1, v = 0, q = 0, r = 1, f = f0, g = g0;
-  for (int i = 0; i < 62; ++i) {
-    u64 c1 = ct::value_barrier(static_cast<u64>(eta >> 63));
-    const u64 c2 = ct::value_barrier(0 - (g & 1));
-    const u64 x = (f ^ c1) - c1, y = (u ^ c1) - c1, z = (v ^ c1) - c1;
-    g += x & c2;
-    q += y & c2;
-    r += z & c2;
-    c1 &= c2;
-    eta = (eta ^ static_cast<i64>(c1)) - 1 - static_cast<i64>(c1);
+    eta = (eta ^ static_cast<i64>(c1)) - 1 - (kHalfDelta ? 0 : static_cast<i64>(c1));
     f += g & c1;
     u += q & c1;
     v += r & c1;
@@ -222,9 +198,9 @@ template struct ModInv<9>;
 template <size_t N>
 void modinv(u64 r[N], const u64 a[N], const ModInv<N>& mi) {
   if constexpr (N == 4)
-    invert<4>(r, a, mi, 10, -1 /* zeta: delta = 1/2 */, divsteps_59);
+    invert<4>(r, a, mi, 10, -1 /* zeta: delta = 1/2 */, divsteps<true>);
   else
-    invert<N>(r, a, mi, N == 6 ? 18 : 25, -1 /* eta: delta = 1 */, divsteps_62);
+    invert<N>(r, a, mi, N == 6 ? 18 : 25, -1 /* eta: delta = 1 */, divsteps<false>);
 }
 template void modinv<4>(u64*, const u64*, const ModInv<4>&);
 template void modinv<6>(u64*, const u64*, const ModInv<6>&);

@@ -173,82 +173,58 @@ INSTANTIATE_TEST_SUITE_P(Curves, ConstantTimeEc,
                                            ECC_CRV_NIST_P521, ECC_CRV_SECP256K1, ECC_CRV_BP256R1,
                                            ECC_CRV_BP384R1, ECC_CRV_BP512R1));
 
-// The P-256 windowed product on the BMI2/ADX kernels. Valgrind runs these
+// The windowed product on the BMI2/ADX kernels (P-256: inlined in its own
+// file; P-521: its own code, the table made affine). Valgrind runs these
 // instructions but hides them from CPUID, so the library never chooses them
 // under it: the field is set to them here, under Valgrind or on a CPU that
-// has them. The result must match the template on the portable field.
-TEST(ConstantTimeEcKernels, P256WindowOnAdxKernels) {
-  namespace ec = quarzel::ec;
+// has them. The scalar is secret; the result must match the template on the
+// portable field.
+namespace ec = quarzel::ec;
+
+template <size_t N>
+void window_on_adx_kernels(const ec::u64* prime, uint32_t curve, bool (*applies)(const ec::Mont<N>&, const ec::u64*),
+                           size_t field_len, size_t scalar_len, uint8_t top_mask, uint32_t nbits) {
   const bool adx = quarzel::cpu_features().bmi2 && quarzel::cpu_features().adx;
   if (!RUNNING_ON_VALGRIND && !adx) GTEST_SKIP() << "no BMI2/ADX";
-  ec::Mont<4> fast;
-  fast.init(ec::kP256);
+  ec::Mont<N> fast;
+  fast.init(prime);
   fast.adx = true;
-  ASSERT_TRUE(ec::p256_window_adx_applies(fast, nullptr));
-  ec::Mont<4> slow = fast;
+  ASSERT_TRUE(applies(fast, nullptr));
+  ec::Mont<N> slow = fast;
   slow.adx = false;
   const ec::ecpi_group_t* grp = nullptr;
-  ASSERT_EQ(ec::ecpi_group_load_and_alloc(&grp, ECC_CRV_NIST_P256), 0u);
-  ec::ecpbn_proj_t<4> g, r1, r2, table[ec::kBoothEntries + 1];
-  ec::fe_from_bytes<4>(g.x, grp->G().x, 32);
-  ec::fe_from_bytes<4>(g.y, grp->G().y, 32);
+  ASSERT_EQ(ec::ecpi_group_load_and_alloc(&grp, curve), 0u);
+  ec::ecpbn_proj_t<N> g, r1, r2, table[ec::kBoothEntries + 1];
+  ec::fe_from_bytes<N>(g.x, grp->G().x, field_len);
+  ec::fe_from_bytes<N>(g.y, grp->G().y, field_len);
   slow.to_mont(g.x, g.x);
   slow.to_mont(g.y, g.y);
   std::memcpy(g.z, slow.one, sizeof g.z);
   for (int round = 0; round < 3; ++round) {
-    const Bytes kb = random_bytes(32);
-    ec::u64 k[4];
-    ec::fe_from_bytes<4>(k, kb.data(), 32);
+    Bytes kb = random_bytes(scalar_len);
+    kb[0] &= top_mask;
+    ec::u64 k[N];
+    ec::fe_from_bytes<N>(k, kb.data(), scalar_len);
     secret(k, sizeof k);
-    ec::mul_window_ct<4>(fast, nullptr, r1, g, k, 4, 256, 256, table);
+    ec::mul_window_ct<N>(fast, nullptr, r1, g, k, N, nbits, nbits, table);
     declassify(&r1, sizeof r1);
     declassify(k, sizeof k);
-    ec::mul_window_ct<4>(slow, nullptr, r2, g, k, 4, 256, 256, table);
-    ec::u64 x1[4], y1[4], x2[4], y2[4];
-    ec::ecpbn_zdn_proj_normalize<4>(slow, x1, y1, r1);
-    ec::ecpbn_zdn_proj_normalize<4>(slow, x2, y2, r2);
+    ec::mul_window_ct<N>(slow, nullptr, r2, g, k, N, nbits, nbits, table);
+    ec::u64 x1[N], y1[N], x2[N], y2[N];
+    ec::ecpbn_zdn_proj_normalize<N>(slow, x1, y1, r1);
+    ec::ecpbn_zdn_proj_normalize<N>(slow, x2, y2, r2);
     EXPECT_EQ(0, std::memcmp(x1, x2, sizeof x1));
     EXPECT_EQ(0, std::memcmp(y1, y2, sizeof y1));
   }
 }
 
-// The P-521 windowed product on the BMI2/ADX kernels (its own code, the
-// table made affine), forced as for P-256: the scalar secret, the result
-// against the template on the portable field.
+TEST(ConstantTimeEcKernels, P256WindowOnAdxKernels) {
+  window_on_adx_kernels<4>(ec::kP256, ECC_CRV_NIST_P256, ec::p256_window_adx_applies, 32, 32, 0xFF, 256);
+}
+
+// 521 bits, as the engine hands over k mod n.
 TEST(ConstantTimeEcKernels, P521WindowOnAdxKernels) {
-  namespace ec = quarzel::ec;
-  const bool adx = quarzel::cpu_features().bmi2 && quarzel::cpu_features().adx;
-  if (!RUNNING_ON_VALGRIND && !adx) GTEST_SKIP() << "no BMI2/ADX";
-  ec::Mont<9> fast;
-  fast.init(ec::kP521);
-  fast.adx = true;
-  ASSERT_TRUE(ec::p521_window_adx_applies(fast, nullptr));
-  ec::Mont<9> slow = fast;
-  slow.adx = false;
-  const ec::ecpi_group_t* grp = nullptr;
-  ASSERT_EQ(ec::ecpi_group_load_and_alloc(&grp, ECC_CRV_NIST_P521), 0u);
-  ec::ecpbn_proj_t<9> g, r1, r2, table[ec::kBoothEntries + 1];
-  ec::fe_from_bytes<9>(g.x, grp->G().x, 68);
-  ec::fe_from_bytes<9>(g.y, grp->G().y, 68);
-  slow.to_mont(g.x, g.x);
-  slow.to_mont(g.y, g.y);
-  std::memcpy(g.z, slow.one, sizeof g.z);
-  for (int round = 0; round < 3; ++round) {
-    Bytes kb = random_bytes(66);
-    kb[0] &= 1;  // 521 bits, as the engine hands over k mod n
-    ec::u64 k[9];
-    ec::fe_from_bytes<9>(k, kb.data(), 66);
-    secret(k, sizeof k);
-    ec::mul_window_ct<9>(fast, nullptr, r1, g, k, 9, 521, 521, table);
-    declassify(&r1, sizeof r1);
-    declassify(k, sizeof k);
-    ec::mul_window_ct<9>(slow, nullptr, r2, g, k, 9, 521, 521, table);
-    ec::u64 x1[9], y1[9], x2[9], y2[9];
-    ec::ecpbn_zdn_proj_normalize<9>(slow, x1, y1, r1);
-    ec::ecpbn_zdn_proj_normalize<9>(slow, x2, y2, r2);
-    EXPECT_EQ(0, std::memcmp(x1, x2, sizeof x1));
-    EXPECT_EQ(0, std::memcmp(y1, y2, sizeof y1));
-  }
+  window_on_adx_kernels<9>(ec::kP521, ECC_CRV_NIST_P521, ec::p521_window_adx_applies, 68, 66, 0x01, 521);
 }
 
 // ---- RSA ----
