@@ -36,16 +36,29 @@ struct FileError {
 };
 thread_local FileError t_file_error;
 
-// Records `errno` as the reason `what` failed on `path`. Keeps errno.
-void note_failure(const char* what, const char* path) {
-  const int err = errno;
-  if (err == 0 || path == nullptr) return;
+// The `what` of a file that stayed locked by another holder for the whole
+// wait: it is named with that reason, not the system's.
+constexpr char kBusy[] = "lock";
+
+void note_path(const char* what, const char* path, int err) {
   t_file_error.what = what;
   const size_t n = strnlen(path, sizeof t_file_error.path - 1);
   std::memcpy(t_file_error.path, path, n);
   t_file_error.path[n] = '\0';
   t_file_error.err = err;
+}
+
+// Records `errno` as the reason `what` failed on `path`. Keeps errno.
+void note_failure(const char* what, const char* path) {
+  const int err = errno;
+  if (err == 0 || path == nullptr) return;
+  note_path(what, path, err);
   errno = err;
+}
+
+// Records that `path` stayed busy for the whole wait. Keeps errno.
+void note_busy(const char* path) {
+  if (path != nullptr) note_path(kBusy, path, EWOULDBLOCK);
 }
 
 // Paths built here live in fixed buffers: nothing below a C entry point
@@ -79,9 +92,9 @@ long elapsed_us(const timespec& since) {
   return (now.tv_sec - since.tv_sec) * 1000000L + (now.tv_nsec - since.tv_nsec) / 1000L;
 }
 
-// flock `op` (LOCK_SH or LOCK_EX) on `fd`, waiting up to OXLU_BUSY_WAIT_MS
-// for a holder it cannot share with. OXLU_OK, OXLU_E_BUSY or OXLU_E_IO.
-int lock_bounded(int fd, int op) {
+// flock `op` (LOCK_SH or LOCK_EX) on `fd`, waiting up to `wait_ms` for a
+// holder it cannot share with. OXLU_OK, OXLU_E_BUSY or OXLU_E_IO.
+int lock_bounded(int fd, int op, long wait_ms = OXLU_BUSY_WAIT_MS) {
   timespec start{};
   ::clock_gettime(CLOCK_MONOTONIC, &start);
   long pause_us = 50;
@@ -89,21 +102,24 @@ int lock_bounded(int fd, int op) {
     if (::flock(fd, op | LOCK_NB) == 0) return OXLU_OK;
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) return OXLU_E_IO;
-    if (elapsed_us(start) >= OXLU_BUSY_WAIT_MS * 1000L) return OXLU_E_BUSY;
+    if (elapsed_us(start) >= wait_ms * 1000L) return OXLU_E_BUSY;
     sleep_us(pause_us);
     if (pause_us < 200) pause_us *= 2;
   }
 }
 
 // Takes the lock of `path`'s companion (created when missing): shared for a
-// reader, exclusive for a writer.
-int acquire_lock(const char* path, int op, int* lock_fd) {
+// reader, exclusive for a writer. A holder that stays for the whole wait is
+// noted as this thread's file error; one met without waiting is not (the
+// caller only tried).
+int acquire_lock(const char* path, int op, int* lock_fd, long wait_ms = OXLU_BUSY_WAIT_MS) {
   PathBuf lp;
   if (!lock_path_of(path, &lp)) return OXLU_E_ARG;
   int fd = ::open(lp.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, OXLU_PERM_PUBLIC);
   if (fd < 0) return errno == ENOENT ? OXLU_E_NOENT : OXLU_E_IO;
-  const int rc = lock_bounded(fd, op);
+  const int rc = lock_bounded(fd, op, wait_ms);
   if (rc != OXLU_OK) {
+    if (rc == OXLU_E_BUSY && wait_ms > 0) note_busy(path);
     ::close(fd);
     return rc;
   }
@@ -132,6 +148,7 @@ int open_locked_reader(const char* path, int* fd, int* lock_fd) {
       return OXLU_E_IO;
     }
     if ((rc = lock_bounded(*fd, LOCK_SH)) != OXLU_OK) {
+      if (rc == OXLU_E_BUSY) note_busy(path);
       ::close(*fd);
       return rc;
     }
@@ -435,6 +452,13 @@ int WriteLock::acquire(const char* path) {
   return acquire_lock(path_, LOCK_EX, &fd_);
 }
 
+int WriteLock::try_acquire(const char* path) {
+  if (path == nullptr || path[0] == '\0' || std::strlen(path) >= sizeof path_) return OXLU_E_ARG;
+  if (fd_ >= 0) return OXLU_OK;
+  std::memcpy(path_, path, std::strlen(path) + 1);
+  return acquire_lock(path_, LOCK_EX, &fd_, 0);
+}
+
 int WriteLock::read(void* buf, size_t cap, size_t* len) const {
   if (fd_ < 0 || !read_args_ok(path_, buf, cap, len)) return OXLU_E_ARG;
   const int fd = ::open(path_, O_RDONLY | O_CLOEXEC);
@@ -537,7 +561,9 @@ extern "C" size_t oxlu_file_error(char* text, size_t cap) {
   }
   char reason[128];
   const char* why = ::strerror_r(e.err, reason, sizeof reason);  // GNU: may return a static text
-  const int n = std::snprintf(text, cap, "cannot %s %s: %s", e.what, e.path, why);
+  const int n = e.what == kBusy ? std::snprintf(text, cap, "%s is locked by another process (waited %d s)", e.path,
+                                                OXLU_BUSY_WAIT_MS / 1000)
+                                : std::snprintf(text, cap, "cannot %s %s: %s", e.what, e.path, why);
   if (n < 0) {
     text[0] = '\0';
     return 0;

@@ -100,6 +100,10 @@ void report_failure(VRK_RV rv) {
     std::fprintf(stderr, "VELM_Tool: failed with err = 0x%08x (%s)\n", rv, why);
     return;
   }
+  if (const char* reason = mt_failure_reason(); reason != nullptr) {
+    std::fprintf(stderr, "VELM_Tool: failed with err = 0x%08x (%s)\n", rv, reason);
+    return;
+  }
   const RvName* n = find_rv_name(rv);
   if (n != nullptr) {
     std::fprintf(stderr, "VELM_Tool: failed with err = 0x%08x (%s: %s)\n", rv, n->name, n->meaning);

@@ -99,7 +99,8 @@ VRK_RV cli_list_hsm() {
 
 VRK_RV cli_list_token() {
   VRK_TKN_USER_LIST tokens{};
-  const VRK_RV rv = mt_list_token(&tokens);
+  TokenNotes notes;
+  const VRK_RV rv = mt_list_token(&tokens, &notes);
   if (rv != 0) return rv;
   std::puts(kDashes98);
   std::puts("   Item    |     Token ID      |          Token Label               |       Token SN        ");
@@ -119,6 +120,14 @@ VRK_RV cli_list_token() {
     std::putchar('\n');
   }
   std::puts(kDashes98);
+  // A listed token that cannot be used (its file removed by hand, say) is
+  // named with the reason, and what the operator can do about it.
+  for (int i = 0; i < static_cast<int>(VRK_MAX_TOKENS); ++i) {
+    if (notes.text[i][0] == '\0') continue;
+    std::printf("Token %.16s cannot be used: %s (restore its file, or remove the token with"
+                " VELM_Tool delete token)\n",
+                reinterpret_cast<const char*>(tokens.TknId[i]), notes.text[i]);
+  }
   return 0;
 }
 

@@ -10,6 +10,7 @@ namespace {
 
 constexpr VRK_RV kArgumentsBad = 0x07;     // CKR_ARGUMENTS_BAD
 constexpr VRK_RV kTokenNotPresent = 0xE0;  // CKR_TOKEN_NOT_PRESENT
+constexpr VRK_RV kFunctionFailed = 0x06;   // CKR_FUNCTION_FAILED
 
 // The tool's diagnostic of a refused copy; like every diagnostic, on standard
 // error, so that standard output holds only the command's results.
@@ -54,10 +55,14 @@ VRK_RV finish(VRK_HANDLE hsm, VRK_RV rv) {
   return kTokenNotPresent;
 }
 
-// Opens a token session, logs in with `login`, runs `op`, closes the session
-// and finalises, as every token-user sequence does.
+// See mt_failure_reason.
+const char* g_failure_reason = nullptr;
+
+// Opens a token session, logs in with `login`, runs `op` (HSM handle, session),
+// closes the session and finalises, as every token-user sequence does.
 template <typename Login, typename Op>
 VRK_RV token_sequence(const VRK_TOKEN_ID (&id)[VRK_ID_LEN], Login login, Op op) {
+  g_failure_reason = nullptr;
   VRK_HANDLE hsm = 0;
   VRK_RV rv = VRK_Initialize(&hsm);
   if (rv != 0) return rv;
@@ -67,7 +72,7 @@ VRK_RV token_sequence(const VRK_TOKEN_ID (&id)[VRK_ID_LEN], Login login, Op op) 
   rv = VRK_OpenTokenSession(hsm, u(id), &session);
   if (rv == 0) {
     rv = login(session);
-    if (rv == 0) rv = op(session);
+    if (rv == 0) rv = op(hsm, session);
     (void)VRK_CloseTokenSession(session);
   }
   return finish(hsm, rv);
@@ -136,12 +141,25 @@ VRK_RV mt_create_token_by_pin(const VRK_UCHAR* hsm_pin, uint32_t hsm_pin_len, co
   return finish(hsm, rv);
 }
 
-VRK_RV mt_list_token(VRK_TKN_USER_LIST* tkn_user_list) {
+VRK_RV mt_list_token(VRK_TKN_USER_LIST* tkn_user_list, TokenNotes* notes) {
   if (tkn_user_list == nullptr) return kNullArgument;
   VRK_HANDLE hsm = 0;
   VRK_RV rv = VRK_Initialize(&hsm);
   if (rv != 0) return rv;
-  return finish(hsm, VRK_ListTokens(hsm, tkn_user_list));
+  rv = VRK_ListTokens(hsm, tkn_user_list);
+  if (rv == 0 && notes != nullptr) {
+    *notes = TokenNotes{};
+    static constexpr VRK_UCHAR kEmpty[VRK_ID_LEN] = {};
+    for (size_t i = 0; i < std::size(tkn_user_list->TknId); ++i) {
+      if (std::memcmp(tkn_user_list->TknId[i], kEmpty, VRK_ID_LEN) == 0) continue;
+      VRK_TOKEN_INFO info{};
+      if (VRK_GetTokenInfo(hsm, tkn_user_list->TknId[i], &info) == 0) continue;
+      // Only a reason the core found is worth a note: a token that merely
+      // answered with an error is listed as it is.
+      (void)VRK_GetFileError(notes->text[i], sizeof notes->text[i]);
+    }
+  }
+  return finish(hsm, rv);
 }
 
 VRK_RV mt_get_hsm_info(VRK_HSM_INFO* pHSMInfo) {
@@ -192,7 +210,7 @@ VRK_RV mt_set_token_normal_user_pin(const VRK_UCHAR* token_id, uint32_t token_id
   if (const VRK_RV rv = VELM_COPY_ID(token_id, token_id_len, id); rv != 0) return rv;
   return token_sequence(
       id, [&](VRK_HANDLE s) { return VRK_LoginTokenNormalUserByPin(s, u(origin_pin), origin_pin_len); },
-      [&](VRK_HANDLE s) { return VRK_SetTokenNormalUserPin(s, u(new_pin), new_pin_len); });
+      [&](VRK_HANDLE, VRK_HANDLE s) { return VRK_SetTokenNormalUserPin(s, u(new_pin), new_pin_len); });
 }
 
 VRK_RV mt_set_token_super_user_pin(const VRK_UCHAR* token_id, uint32_t token_id_len, const VRK_UCHAR* origin_pin,
@@ -202,7 +220,7 @@ VRK_RV mt_set_token_super_user_pin(const VRK_UCHAR* token_id, uint32_t token_id_
   if (const VRK_RV rv = VELM_COPY_ID(token_id, token_id_len, id); rv != 0) return rv;
   return token_sequence(
       id, [&](VRK_HANDLE s) { return VRK_LoginTokenSuperUserByPin(s, u(origin_pin), origin_pin_len); },
-      [&](VRK_HANDLE s) { return VRK_SetTokenSuperUserPin(s, u(new_pin), new_pin_len); });
+      [&](VRK_HANDLE, VRK_HANDLE s) { return VRK_SetTokenSuperUserPin(s, u(new_pin), new_pin_len); });
 }
 
 VRK_RV mt_unlock_token_normal_user(const VRK_UCHAR* token_id, uint32_t token_id_len,
@@ -215,7 +233,17 @@ VRK_RV mt_unlock_token_normal_user(const VRK_UCHAR* token_id, uint32_t token_id_
       [&](VRK_HANDLE s) {
         return VRK_LoginTokenSuperUserByPin(s, u(token_super_user_pin), token_super_user_pin_len);
       },
-      [&](VRK_HANDLE s) { return VRK_UnlockTokenNormalUser(s, id); });
+      [&](VRK_HANDLE hsm, VRK_HANDLE s) {
+        const VRK_RV rv = VRK_UnlockTokenNormalUser(s, id);
+        // The devices refuse a token that is not locked with the general
+        // failure code: say which it was.
+        VRK_TOKEN_INFO info{};
+        if (rv == kFunctionFailed && VRK_GetTokenInfo(hsm, id, &info) == 0 &&
+            info.TknStatus != ZEB_DEVICE_TKN_NORMALUSER_LOCKED) {
+          g_failure_reason = "the token's user PIN is not locked";
+        }
+        return rv;
+      });
 }
 
 VRK_RV mt_reset_vrk(const VRK_UCHAR* hsm_sn, uint32_t /*hsm_sn_len*/) {
@@ -238,5 +266,7 @@ VRK_RV mt_reset_vrk(const VRK_UCHAR* hsm_sn, uint32_t /*hsm_sn_len*/) {
   }
   return VRK_Finalize(hsm);
 }
+
+const char* mt_failure_reason() { return g_failure_reason; }
 
 }  // namespace velm

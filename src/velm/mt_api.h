@@ -30,7 +30,13 @@ struct HsmList {
 [[nodiscard]] VRK_RV mt_create_token_by_pin(const VRK_UCHAR* hsm_pin, uint32_t hsm_pin_len, const VRK_UCHAR* token_su_pin,
                                             uint32_t token_su_pin_len, const VRK_UCHAR* token_nu_pin,
                                             uint32_t token_nu_pin_len, VRK_UCHAR* token_id, uint32_t* token_id_len);
-[[nodiscard]] VRK_RV mt_list_token(VRK_TKN_USER_LIST* tkn_user_list);
+// Why each listed token cannot be used (its file missing, unreadable or
+// busy), entry by entry of the list: the core's reason, or an empty text.
+struct TokenNotes {
+  char text[VRK_MAX_TOKENS][512] = {};
+};
+// The token list; with `notes`, also why each listed token cannot be used.
+[[nodiscard]] VRK_RV mt_list_token(VRK_TKN_USER_LIST* tkn_user_list, TokenNotes* notes = nullptr);
 [[nodiscard]] VRK_RV mt_get_hsm_info(VRK_HSM_INFO* pHSMInfo);
 [[nodiscard]] VRK_RV mt_get_token_info(const VRK_UCHAR* token_id, uint32_t token_id_len, VRK_TOKEN_INFO* pTokenInfo);
 [[nodiscard]] VRK_RV mt_delete_token(const VRK_UCHAR* hsm_pin, uint32_t hsm_pin_len, const VRK_UCHAR* token_id,
@@ -45,5 +51,9 @@ struct HsmList {
                                                  const VRK_UCHAR* token_super_user_pin,
                                                  uint32_t token_super_user_pin_len);
 [[nodiscard]] VRK_RV mt_reset_vrk(const VRK_UCHAR* hsm_sn, uint32_t hsm_sn_len);
+
+// Why the last call sequence failed when its code alone would mislead (a
+// general code for a particular refusal), or nullptr.
+const char* mt_failure_reason();
 
 }  // namespace velm

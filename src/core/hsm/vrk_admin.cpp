@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core_internal.h"
+#include "oxlu/file.h"
 
 using namespace zeb::core;
 
@@ -152,6 +153,7 @@ VRK_RV VRK_ResetVrkBySn(VRK_HANDLE hHsm, VRK_HSM_SN* Sn) {
 
 VRK_RV VRK_ListTokens(VRK_HANDLE hHsm, VRK_TKN_USER_LIST_PTR ptkn_user_list) {
   if (ptkn_user_list == nullptr) return VRK_ERR_ARGUMENTS;
+  oxlu_clear_file_error();  // what a failure names is this listing's
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
   ZEB_DEVICE_TKN_USER_LIST list{};
@@ -162,6 +164,7 @@ VRK_RV VRK_ListTokens(VRK_HANDLE hHsm, VRK_TKN_USER_LIST_PTR ptkn_user_list) {
 
 VRK_RV VRK_GetTokenInfo(VRK_HANDLE hHsm, VRK_TOKEN_ID* pTokenID, VRK_TOKEN_INFO_PTR pTokenInfo) {
   if (pTokenID == nullptr || pTokenInfo == nullptr) return VRK_ERR_ARGUMENTS;
+  oxlu_clear_file_error();  // what a failure names is this token's
   HsmLock lock;
   if (!lock.ok()) return VRK_ERR_MUTEX_BAD;
   return DA_GetTokenInfo(hHsm, pTokenID, pTokenInfo) == VRK_OK ? VRK_OK : VRK_ERR_FAILED;

@@ -16,7 +16,8 @@ void reset_p11_token_info(CK_TOKEN_INFO* info) noexcept;
 [[nodiscard]] CK_RV P11_GetSlotList(CK_SLOT_ID* list, CK_ULONG* count) noexcept;
 [[nodiscard]] CK_RV P11_TokenInfoInit(VRK_HANDLE hHsm, const VRK_UCHAR* tknId, const VRK_UCHAR* label,
                                       CK_TOKEN_INFO* info) noexcept;
-void P11_SlotInfoInit(size_t index, const VRK_UCHAR* tknId, const CK_TOKEN_INFO* info) noexcept;
+// Fills slot table entry `entry` as the slot `slotID` of the token `tknId`.
+void P11_SlotInfoInit(size_t entry, CK_SLOT_ID slotID, const VRK_UCHAR* tknId, const CK_TOKEN_INFO* info) noexcept;
 
 // Session table.
 // Closes the core session of every open session and empties the table.

@@ -11,28 +11,44 @@ namespace {
 
 constexpr size_t kMaxListedHsms = VRK_MAX_LISTED_HSMS;
 
-// Start-up after the core service is up: one slot per listed token.
+// The start-up failure line, with the file and the system's reason when the
+// core found one (a missing HSM list, a software HSM folder that is gone, a
+// file locked by another process); unless `always`, only when it found one.
+// True when it wrote the line.
+bool report_start_failure(const char* what, bool always) noexcept {
+  char why[512] = {};
+  if (VRK_GetFileError(why, sizeof why) != VRK_OK) why[0] = '\0';
+  if (!always && why[0] == '\0') return false;
+  zebp11::start_failure("C_Initialize", what, why);
+  return true;
+}
+
+// Start-up after the core service is up: one slot per listed token, slot ID
+// i for the i-th. A token whose file cannot be had (missing, unreadable,
+// busy) costs only its own slot, and is named on standard error; any other
+// failure ends the start-up.
 CK_RV fill_slots(VRK_HANDLE hsm) noexcept {
   VRK_TKN_USER_LIST list{};
-  P11_TRY_CORE(VRK_ListTokens(hsm, &list));
+  if (const VRK_RV rv = VRK_ListTokens(hsm, &list); rv != VRK_OK) {
+    report_start_failure("the tokens cannot be listed", false);
+    P11_TRY_CORE(rv);
+  }
   P11_DUMP("tkn_list", &list, sizeof list);
   P11_LOG_I("got %d token!", list.TknNum);
   const size_t n = std::min<size_t>(list.TknNum, VRK_MAX_TOKENS);
+  size_t entry = 0;
   for (size_t i = 0; i < n; ++i) {
     CK_TOKEN_INFO info{};
-    P11_TRY(P11_TokenInfoInit(hsm, list.TknId[i], list.TknLabel[i], &info));
-    P11_SlotInfoInit(i, list.TknId[i], &info);
+    if (const CK_RV rv = P11_TokenInfoInit(hsm, list.TknId[i], list.TknLabel[i], &info); rv != CKR_OK) {
+      char what[64];
+      std::snprintf(what, sizeof what, "token %.16s is not served",
+                    reinterpret_cast<const char*>(list.TknId[i]));
+      if (report_start_failure(what, false)) continue;
+      return rv;
+    }
+    P11_SlotInfoInit(entry++, i, list.TknId[i], &info);
   }
   return CKR_OK;
-}
-
-// The start-up failure line, with the file and the system's reason when the
-// core found one (a missing HSM list, a software HSM folder that is gone);
-// unless `always`, only when it found one.
-void report_start_failure(const char* what, bool always) noexcept {
-  char why[512] = {};
-  if (VRK_GetFileError(why, sizeof why) != VRK_OK) why[0] = '\0';
-  if (always || why[0] != '\0') zebp11::start_failure("C_Initialize", what, why);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The slot table and the token information: one slot per token of the HSM
-// that start-up selected, slot ID i for the i-th listed token. The table is
+// that start-up selected, slot ID i for the i-th listed token (a token that
+// start-up could not read has no slot; the others keep their IDs). The table is
 // written only at start-up and shutdown and read under its lock.
 #include <algorithm>
 #include <cstring>
@@ -63,11 +64,11 @@ void reset_p11_token_info(CK_TOKEN_INFO* info) noexcept {
   std::memset(info->serialNumber, ' ', sizeof info->serialNumber);
 }
 
-void P11_SlotInfoInit(size_t index, const VRK_UCHAR* tknId, const CK_TOKEN_INFO* info) noexcept {
+void P11_SlotInfoInit(size_t entry, CK_SLOT_ID slotID, const VRK_UCHAR* tknId, const CK_TOKEN_INFO* info) noexcept {
   static constexpr char kDescription[] = "software simulated slot";
   std::lock_guard lock(p11_slot_table.mutex);
-  ZEBP11_SLOT_INFO& s = p11_slot_table.entries[index];
-  s.slotID = index;
+  ZEBP11_SLOT_INFO& s = p11_slot_table.entries[entry];
+  s.slotID = slotID;
   std::memset(s.TknId, 0, sizeof s.TknId);
   std::memcpy(s.TknId, tknId, p11_text_len(tknId, sizeof s.TknId));
   if (info == nullptr) {

@@ -188,8 +188,10 @@ bool token_text(const TKN_USER_CFG& c, Text* out) {
 }
 
 // The configuration file of an existing token directory: 0, 0x150, or 0x50
-// when the id is unusable or the directory does not open.
+// when the id is unusable or the directory does not open (then errno
+// tells a missing directory, ENOENT, from the others).
 uint32_t token_cfg_path(const char* id, char (&file)[SWD_PATH_LEN]) {
+  errno = 0;
   if (!token_id_ok(reinterpret_cast<const uint8_t*>(id))) return SWD_ERR_HSM_CFG;
   char dir[SWD_PATH_LEN];
   uint32_t rc = token_paths(id, dir, file);
@@ -342,11 +344,11 @@ ListRead read_token_list(ZEB_DEVICE_TKN_USER_LIST* out, uint32_t* code) {
   return parse_token_list(text, out, code) ? ListRead::ok : ListRead::failed;
 }
 
-ListRead TokenListEdit::begin(uint32_t* code) {
+ListRead TokenListEdit::begin(uint32_t* code, bool wait) {
   char path[SWD_PATH_LEN];
   *code = token_list_path(path);
   if (*code != 0) return ListRead::failed;
-  if (lock_.acquire(path) != OXLU_OK) {
+  if ((wait ? lock_.acquire(path) : lock_.try_acquire(path)) != OXLU_OK) {
     *code = SWD_ERR_TKN_LIST;
     return ListRead::failed;
   }
@@ -512,9 +514,15 @@ extern "C" uint32_t _swdev_GetTokenUserCFG(const char* TknID, TKN_USER_CFG* pTkn
   if (TknID == nullptr || pTknUsrCFG == nullptr) return SWD_ERR_NULL;
   char file[SWD_PATH_LEN];
   uint32_t rc = token_cfg_path(TknID, file);
+  // A token without its file (its folder gone, or the file alone) is named:
+  // the code cannot tell it from a malformed id.
+  if (rc == SWD_ERR_HSM_CFG && (errno == ENOENT || errno == ENOTDIR)) oxlu_note_file_error("find", file, ENOENT);
   if (rc != 0) return rc;
   quarzel::SecretBytes text;
-  if (const int rf = read_file(file, &text); rf != OXLU_OK) return read_error(rf, SWD_ERR_TKN_CFG);
+  if (const int rf = read_file(file, &text); rf != OXLU_OK) {
+    if (rf == OXLU_E_NOENT) oxlu_note_file_error("find", file, ENOENT);
+    return read_error(rf, SWD_ERR_TKN_CFG);
+  }
   parse_token(text, pTknUsrCFG);
   return 0;
 }

@@ -1,7 +1,13 @@
 // The HSM level of the software device: start and stop, HSM information,
 // administrator login with failure counting, label, PIN and policy, token
 // creation and deletion, reset, logout and the listing of software HSMs.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <iterator>
 #include <mutex>
 
 #include "oxlu/file.h"
@@ -10,63 +16,164 @@
 namespace swd {
 namespace {
 
+// The token count the list gives: the list is what makes a token exist, so
+// the record's count is only its copy (a kill between the two writes leaves
+// the record behind; creation never trusts it).
+uint8_t listed_count(const ZEB_DEVICE_TKN_USER_LIST& list) {
+  static const uint8_t kZero[16] = {};
+  uint8_t n = 0;
+  for (const auto& id : list.TknId) n = static_cast<uint8_t>(n + (std::memcmp(id, kZero, 16) != 0));
+  return n;
+}
+
+// Writes the list's token count into the HSM record, under its writer lock
+// (the caller holds the list's). A failure leaves the old count, which the
+// next start-up puts right: nothing relies on it.
+void store_token_count(uint8_t count) {
+  auto edit = [count](HSM_ADMIN_CFG& rec, bool* write) -> uint32_t {
+    *write = rec.TokenCount != count;
+    rec.TokenCount = count;
+    return 0;
+  };
+  (void)update_admin(edit);
+}
+
+// A new token's PINs: both set to `pin` (token creation by PIN), or the
+// defaults of a plain creation when `pin` is null.
+struct NewTokenPins {
+  const uint8_t* pin;
+  uint32_t len;
+};
+
 // Token creation shared by the three creating operations. `count_rule`
-// decides the new token count from the record (0, or the operation's code).
+// decides, from the record with the listed count, whether one more token
+// fits (0, or the operation's code).
 template <class CountRule>
-uint32_t create_token(CountRule count_rule, bool zero_on_read_failure, uint8_t* pTknId, uint8_t* token_sn) {
+uint32_t create_token(CountRule count_rule, bool zero_on_read_failure, NewTokenPins pins, uint8_t* pTknId,
+                      uint8_t* token_sn) {
   // The list's lock first, held to the end: another creator's entry and
   // count go in before or after this one's, never in between.
   TokenListEdit edit;
   uint32_t rc = 0;
   const ListRead read = edit.begin(&rc);
   if (read == ListRead::failed) return rc;
+  ZEB_DEVICE_TKN_USER_LIST& list = edit.list();
   Wiped<HSM_ADMIN_CFG> rec;
   rc = GetHsmAdminCFG(rec.get());
   if (rc != 0) {
     if (!zero_on_read_failure) return rc;
     std::memset(rec.get(), 0, sizeof(HSM_ADMIN_CFG));
   }
+  rec.TokenCount = listed_count(list);
   if ((rc = count_rule(*rec.get())) != 0) return rc;
 
   // Prepare the list entry before anything is written, so that a full or
   // unreadable list leaves every file as it was. Only a missing list starts a
   // new one: a busy or damaged list must never be replaced by a fresh one.
-  ZEB_DEVICE_TKN_USER_LIST& list = edit.list();
   uint8_t sn[16];
   if (!random_digits(sn, sizeof sn)) return SWD_ERR_FAILED;
   uint8_t id[16] = {};
   if ((rc = _swdev_addTokenInTokenUserList(&list, sn, id)) != 0) return rc;
 
-  // The token's own file first, then the list that makes it exist, then the
-  // count: a failure on the way leaves no listed token without its file.
+  // The token's whole file first (with its PINs), then the list that makes
+  // it exist, then the count: a kill or failure anywhere leaves either no
+  // token (an unlisted folder, which start-up removes) or the whole token.
   Wiped<TKN_USER_CFG> cfg;
   if ((rc = _swdev_setup_token_user_cfg(cfg.get(), sn, rec.HsmSn)) != 0) return rc;
+  if (pins.pin != nullptr) {
+    std::memset(cfg.SuperUserPin, 0, 32);
+    std::memset(cfg.NormalUserPin, 0, 32);
+    if (pins.len != 0) {
+      std::memcpy(cfg.SuperUserPin, pins.pin, pins.len);
+      std::memcpy(cfg.NormalUserPin, pins.pin, pins.len);
+    }
+    cfg.u32SuperUserPinLen = pins.len;
+    cfg.u32NormalUserPinLen = pins.len;
+    cfg.TknStatus = ZEB_DEVICE_TKN_NORMALUSER_INIT;
+  }
   char idz[17] = {};
   std::memcpy(idz, id, 16);
   if ((rc = _swdev_SetTokenUserCFG(idz, cfg.get())) != 0) return rc;
+  step("token file written");
   if ((rc = edit.commit()) != 0) return rc;
-  if ((rc = SetHsmAdminCFG(rec.get())) != 0) return rc;
+  step("list saved");
+  store_token_count(listed_count(list));
+  step("count saved");
   std::memcpy(pTknId, id, 16);
   if (token_sn != nullptr) std::memcpy(token_sn, sn, 16);
   return 0;
 }
 
-// Temporary files of configuration writers that were killed: the HSM's
-// directory and every token's.
-void remove_dead_config_temps() {
+// Removes the files of a token the list no longer names (its own file, lock
+// companion, temporary files of killed writers) and its folder. A folder
+// holding anything else stays. The caller holds the list's writer lock, so no
+// creator is filling such a folder meanwhile. `report`: a folder that stays
+// is named on standard error.
+void remove_token_files(const char* idz, bool report) {
+  char dir[SWD_PATH_LEN], file[SWD_PATH_LEN];
+  if (compose_path(dir, "%s%s%s", g_hsmAdminPath, "SwHsm/", idz) != 0 ||
+      compose_path(file, "%s%s%s/%s", g_hsmAdminPath, "SwHsm/", idz, "TknUser.cfg") != 0) {
+    return;
+  }
+  // Under the file's lock, so that a writer of the token (a session opened
+  // before the deletion) is never cut off mid-write; a file still busy stays
+  // for the next start-up.
+  char lock[SWD_PATH_LEN];
+  if (remove_safe(file) != 0 && ::access(file, F_OK) != 0 && errno == ENOENT &&
+      compose_path(lock, "%s.lock", file) == 0) {
+    (void)::unlink(lock);  // the file was gone already: its companion guards nothing
+  }
+  oxlu::remove_dead_temps(dir);
+  if (cross_rmdir(dir) != 0 && report && errno != ENOENT) std::perror(dir);
+}
+
+// Start-up housekeeping of the HSM's folder, done only when nobody is
+// changing the token list (a creator or deleter holds its lock throughout;
+// never waited for): the temporary files of killed configuration writers,
+// the folders of tokens no list names (a creation killed before its list was
+// saved, a deletion killed after), and the record's token count (`count`,
+// as just read), set to the list's. Without a readable list nothing is
+// removed.
+void tidy_hsm_folder(uint8_t count) {
   char dir[SWD_PATH_LEN];
   if (compose_path(dir, "%s%s", g_hsmAdminPath, "SwHsm/") != 0) return;
   oxlu::remove_dead_temps(dir);
-  ZEB_DEVICE_TKN_USER_LIST list{};
+  TokenListEdit edit;
   uint32_t rc = 0;
-  if (read_token_list(&list, &rc) != ListRead::ok) return;
-  for (size_t i = 0; i < SWD_MAX_TOKENS; ++i) {
-    if (!token_id_ok(list.TknId[i])) continue;
+  if (edit.begin(&rc, false) != ListRead::ok) return;
+  const ZEB_DEVICE_TKN_USER_LIST& list = edit.list();
+  if (count != listed_count(list)) store_token_count(listed_count(list));  // refreshes the cache
+  DIR* d = opendir(dir);
+  if (d == nullptr) return;
+  char unlisted[SWD_MAX_TOKENS + 8][17] = {};
+  size_t n_unlisted = 0;
+  while (const dirent* e = readdir(d)) {
     char idz[17] = {};
-    std::memcpy(idz, list.TknId[i], 16);
+    const size_t len = strnlen(e->d_name, sizeof idz);
+    if (len == 0 || len >= sizeof idz) continue;
+    std::memcpy(idz, e->d_name, len);
     char tdir[SWD_PATH_LEN];
-    if (compose_path(tdir, "%s%s%s", g_hsmAdminPath, "SwHsm/", idz) == 0) oxlu::remove_dead_temps(tdir);
+    struct stat st{};
+    if (!token_id_ok(reinterpret_cast<const uint8_t*>(idz)) ||
+        compose_path(tdir, "%s%s%s", g_hsmAdminPath, "SwHsm/", idz) != 0 || ::lstat(tdir, &st) != 0 ||
+        !S_ISDIR(st.st_mode)) {
+      continue;
+    }
+    bool listed = false;
+    for (const auto& id : list.TknId) listed = listed || std::memcmp(id, idz, 16) == 0;
+    if (listed) {
+      oxlu::remove_dead_temps(tdir);
+    } else if (n_unlisted < std::size(unlisted)) {
+      std::memcpy(unlisted[n_unlisted++], idz, sizeof idz);
+    }
   }
+  closedir(d);
+  if (n_unlisted == 0) return;
+  // Announced like any token file change: a process still holding a session
+  // on such a token finds its file gone at its next use.
+  const TokenFileChange change;
+  if (change.status() != 0) return;
+  for (size_t i = 0; i < n_unlisted; ++i) remove_token_files(unlisted[i], false);
 }
 
 }  // namespace
@@ -85,7 +192,6 @@ extern "C" uint32_t SWD_Initialize(ZEB_DEVICE_HSM_SN* Sn, ZEB_DEVICE_HANDLE_PTR 
   (void)SWD_LoadHsmAdminFilePathConfig(path);  // a missing pointer file leaves "./"
   std::memcpy(g_hsmAdminPath, path, SWD_PATH_LEN);
   g_hsmAdminPath[SWD_PATH_LEN] = '\0';
-  remove_dead_config_temps();
 
   // Looked at before the read, which makes the folder when it is missing.
   note_missing_hsm_files();
@@ -94,6 +200,7 @@ extern "C" uint32_t SWD_Initialize(ZEB_DEVICE_HSM_SN* Sn, ZEB_DEVICE_HANDLE_PTR 
   (void)_swdev_SetHsmInfo(rec.get());  // fills the cache; cannot fail
   if (Sn == nullptr) return SWD_ERR_NULL;
   if (std::memcmp(Sn, rec.HsmSn, 16) != 0) return SWD_ERR_SN_MISMATCH;
+  tidy_hsm_folder(rec.TokenCount);
   uint32_t h = 0;
   if (!random_handle(&h, &g_hHsm, 1)) return SWD_ERR_FAILED;
   g_hHsm = h;
@@ -200,17 +307,23 @@ extern "C" uint32_t SWD_SetHsmPolicy(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_H
   return update_admin(edit);
 }
 
+namespace {
+
+// One more token, up to the record's maximum.
+uint32_t one_more_token(HSM_ADMIN_CFG& rec) {
+  if (rec.TokenCount + 1 > rec.MaxTokenCount) return SWD_ERR_FAILED;
+  rec.TokenCount = static_cast<uint8_t>(rec.TokenCount + 1);
+  return 0;
+}
+
+}  // namespace
+
 extern "C" uint32_t SWD_CreateToken(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* pTknId,
                                     ZEB_DEVICE_TOKEN_SN* token_sn) {
   uint32_t rc = _swdev_checkHSMAdminLoggedIn(hHsmSession);
   if (rc != 0) return rc;
   if (pTknId == nullptr) return SWD_ERR_ARGUMENTS;
-  auto rule = [](HSM_ADMIN_CFG& rec) -> uint32_t {
-    if (rec.TokenCount + 1 > rec.MaxTokenCount) return SWD_ERR_FAILED;
-    rec.TokenCount = static_cast<uint8_t>(rec.TokenCount + 1);
-    return 0;
-  };
-  return create_token(rule, true, pTknId, token_sn);
+  return create_token(one_more_token, true, NewTokenPins{nullptr, 0}, pTknId, token_sn);
 }
 
 extern "C" uint32_t SWD_CreateDefaultToken(ZEB_DEVICE_HANDLE /*hHsmSession*/, ZEB_DEVICE_TOKEN_ID* pTknId,
@@ -221,7 +334,7 @@ extern "C" uint32_t SWD_CreateDefaultToken(ZEB_DEVICE_HANDLE /*hHsmSession*/, ZE
     rec.TokenCount = 1;
     return 0;
   };
-  return create_token(rule, false, pTknId, token_sn);
+  return create_token(rule, false, NewTokenPins{nullptr, 0}, pTknId, token_sn);
 }
 
 extern "C" uint32_t SWD_CreateTokenByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknPin, uint32_t u32TknPinLen,
@@ -229,21 +342,12 @@ extern "C" uint32_t SWD_CreateTokenByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t*
   uint32_t rc = _swdev_checkHSMAdminLoggedIn(hHsmSession);
   if (rc != 0) return rc;
   if ((rc = check_new_pin(pTknPin, u32TknPinLen)) != 0) return rc;  // before anything is created
-  if ((rc = SWD_CreateToken(hHsmSession, pTknId, nullptr)) != 0) return rc;
-  char id[17] = {};
-  std::memcpy(id, pTknId, 16);
-  Wiped<TKN_USER_CFG> cfg;
-  if ((rc = _swdev_GetTokenUserCFG(id, cfg.get())) != 0) return rc;
-  std::memset(cfg.SuperUserPin, 0, 32);
-  std::memset(cfg.NormalUserPin, 0, 32);
-  if (u32TknPinLen != 0) {
-    std::memcpy(cfg.SuperUserPin, pTknPin, u32TknPinLen);
-    std::memcpy(cfg.NormalUserPin, pTknPin, u32TknPinLen);
-  }
-  cfg.u32SuperUserPinLen = u32TknPinLen;
-  cfg.u32NormalUserPinLen = u32TknPinLen;
-  cfg.TknStatus = ZEB_DEVICE_TKN_NORMALUSER_INIT;
-  return _swdev_SetTokenUserCFG(id, cfg.get());
+  if (pTknId == nullptr) return SWD_ERR_ARGUMENTS;
+  // The PINs go into the token's first file: the token is never listed with
+  // the default PINs (the super user's would be the HSM's serial number).
+  const uint8_t none = 0;
+  const NewTokenPins pins{u32TknPinLen != 0 ? pTknPin : &none, u32TknPinLen};
+  return create_token(one_more_token, true, pins, pTknId, nullptr);
 }
 
 extern "C" uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* TknId) {
@@ -253,33 +357,33 @@ extern "C" uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TO
   TokenListEdit edit;
   if (edit.begin(&rc) != ListRead::ok) return rc;
   ZEB_DEVICE_TKN_USER_LIST& list = edit.list();
+  char doomed[SWD_MAX_TOKENS][17] = {};
+  size_t n_doomed = 0;
   bool found = false;
   for (size_t i = 0; i < SWD_MAX_TOKENS; ++i) {
     if (std::memcmp(list.TknId[i], TknId, 16) != 0) continue;
     found = true;
     if (token_id_ok(list.TknId[i])) {  // never a path outside the HSM's directory
-      char idz[17] = {};
-      std::memcpy(idz, list.TknId[i], 16);
-      char dir[SWD_PATH_LEN], file[SWD_PATH_LEN];
-      if ((rc = compose_path(dir, "%s%s%s", g_hsmAdminPath, "SwHsm/", idz)) != 0) return rc;
-      if ((rc = compose_path(file, "%s%s%s/%s", g_hsmAdminPath, "SwHsm/", idz, "TknUser.cfg")) != 0) return rc;
-      {
-        const TokenFileChange change;
-        if (change.status() != 0) return change.status();
-        (void)remove_safe(file);  // a token file left behind is ignored once the list drops it
-        if (cross_rmdir(dir) != 0) std::perror(dir);
-      }
+      std::memcpy(doomed[n_doomed++], list.TknId[i], 16);
     }
     std::memset(list.TknId[i], 0, 16);
     std::memset(list.TknLabel[i], 0, 32);
   }
   // No such token: nothing to delete, and the token count must not drop.
   if (!found) return 0;
+  // The list without the token is saved first: a kill or failure after it
+  // leaves only an unlisted folder, which start-up removes, and never a
+  // listed token without its file. The removal is announced before the list
+  // changes, so a busy stamp fails the whole deletion with nothing changed.
+  const TokenFileChange change;
+  if (change.status() != 0) return change.status();
   if ((rc = edit.commit()) != 0) return rc;
-  Wiped<HSM_ADMIN_CFG> rec;
-  if ((rc = GetHsmAdminCFG(rec.get())) != 0) return rc;
-  if (rec.TokenCount > 0) rec.TokenCount = static_cast<uint8_t>(rec.TokenCount - 1);
-  return SetHsmAdminCFG(rec.get());
+  step("list saved");
+  store_token_count(listed_count(list));
+  step("count saved");
+  for (size_t i = 0; i < n_doomed; ++i) remove_token_files(doomed[i], true);
+  step("files removed");
+  return 0;
 }
 
 extern "C" uint32_t SWD_ResetVrk(ZEB_DEVICE_HANDLE hHsmSession) {

@@ -192,6 +192,15 @@ template <class Fn>
       [](void* c, HSM_ADMIN_CFG& cfg, bool* w) -> uint32_t { return (*static_cast<Fn*>(c))(cfg, w); }, &fn);
 }
 
+// Called between the writes of token creation and deletion with the name of
+// the step just done ("token file written", "list saved", "count saved",
+// "files removed"); null in the product, set by the test seams
+// (swhsm/testing.h) to end a process there as a crash would.
+using StepHook = void (*)(const char* step);
+extern StepHook g_step_hook;
+// Calls the hook, if one is set.
+void step(const char* name);
+
 // Token list read that tells a missing list from a busy or malformed one.
 enum class ListRead { ok, missing, failed };
 ListRead read_token_list(ZEB_DEVICE_TKN_USER_LIST* out, uint32_t* code);
@@ -204,8 +213,8 @@ ListRead read_token_list(ZEB_DEVICE_TKN_USER_LIST* out, uint32_t* code);
 class TokenListEdit {
  public:
   // Takes the lock and reads the list (empty when missing); code as
-  // read_token_list's.
-  [[nodiscard]] ListRead begin(uint32_t* code);
+  // read_token_list's. With `wait` false a held lock fails at once (busy).
+  [[nodiscard]] ListRead begin(uint32_t* code, bool wait = true);
   ZEB_DEVICE_TKN_USER_LIST& list() { return list_; }
   // Writes the list: 0 or the write's code.
   [[nodiscard]] uint32_t commit();

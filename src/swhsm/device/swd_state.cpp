@@ -21,6 +21,12 @@ ZEB_DEVICE_HSM_INFO hsm_info() {
 
 bool hsm_handle_ok(ZEB_DEVICE_HANDLE h) { return h != 0 && h == g_hHsm; }
 
+StepHook g_step_hook = nullptr;
+
+void step(const char* name) {
+  if (g_step_hook != nullptr) g_step_hook(name);
+}
+
 }  // namespace swd
 
 using swd::g_HsmInfo;

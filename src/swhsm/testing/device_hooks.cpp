@@ -6,6 +6,8 @@ namespace swhsm::testing {
 
 bool session_holds_token_keys(int slot) { return swd::session_keys_held(slot); }
 
+void set_device_step_hook(DeviceStepHook hook) { swd::g_step_hook = hook; }
+
 void start_token_file_change_and_never_end() { (void)new swd::TokenFileChange(); }
 
 }  // namespace swhsm::testing

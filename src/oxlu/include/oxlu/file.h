@@ -65,9 +65,10 @@ FILE* fopen_safe_perm(const char* filename, const char* mode, unsigned perm);
 [[nodiscard]] int oxlu_read_file(const char* path, void* buf, size_t cap, size_t* len);
 
 // Why this thread's last failed file access failed, when the system gave a
-// reason (a file that is missing when read, or busy, is no such failure):
-// "cannot read ./HSM.cfg: Permission denied" in `text` (cut to `cap`), and
-// its length; 0 and an empty text when there was none.
+// reason (a file that is missing when read is no such failure): "cannot read
+// ./HSM.cfg: Permission denied", or for a file whose holder stayed for the
+// whole wait "./HSM.cfg is locked by another process (waited 2 s)", in `text`
+// (cut to `cap`), and its length; 0 and an empty text when there was none.
 size_t oxlu_file_error(char* text, size_t cap);
 // Forgets it.
 void oxlu_clear_file_error();
@@ -91,6 +92,9 @@ class WriteLock {
   WriteLock& operator=(const WriteLock&) = delete;
   // OXLU_OK, OXLU_E_BUSY, OXLU_E_IO or OXLU_E_ARG.
   [[nodiscard]] int acquire(const char* path);
+  // The same without waiting: OXLU_E_BUSY at once when someone holds it (and
+  // not noted as this thread's file error: the caller only tried).
+  [[nodiscard]] int try_acquire(const char* path);
   [[nodiscard]] bool held() const { return fd_ >= 0; }
   // As oxlu_read_file and oxlu_write_file_atomic, on the file held.
   [[nodiscard]] int read(void* buf, size_t cap, size_t* len) const;

@@ -10,6 +10,11 @@ namespace swhsm::testing {
 using StoreStepHook = void (*)(const char* step);
 void set_store_step_hook(StoreStepHook hook);
 
+// The same between the writes of the device's token creation and deletion
+// ("token file written", "list saved", "count saved", "files removed").
+using DeviceStepHook = void (*)(const char* step);
+void set_device_step_hook(DeviceStepHook hook);
+
 // Drops the store's whole list cache (as a fresh process would start).
 void clear_store_cache();
 
