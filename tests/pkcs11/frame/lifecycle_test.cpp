@@ -1,8 +1,10 @@
 // Start-up, shutdown, library information and the function list, through
 // the loaded module.
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 
+#include "support/held_lock.h"
 #include "support/p11_module.h"
 
 namespace zt {
@@ -207,6 +209,53 @@ TEST_F(Lifecycle, StartUpWithoutItsFilesNamesTheMissingOne) {
     std::filesystem::copy(kept, ".", std::filesystem::copy_options::recursive);
     std::filesystem::remove_all(kept);
   }
+  initialize();
+}
+
+// A listed token whose file was removed by hand costs only that token: the
+// others keep their slots (slot i stays the i-th listed token) and the
+// missing file is named.
+TEST_F(Lifecycle, StartUpServesEveryTokenItCanRead) {
+  add_token();
+  const std::string lost = add_token();
+  add_token();
+  std::filesystem::remove("./SwHsm/" + lost + "/TknUser.cfg");
+  testing::internal::CaptureStderr();
+  const CK_RV rv = p11->C_Initialize(nullptr);
+  const std::string err = testing::internal::GetCapturedStderr();
+  ASSERT_EQ(rv, CKR_OK);
+  EXPECT_EQ(err, "[C_Initialize] token " + lost + " is not served: cannot find ./SwHsm/" + lost +
+                     "/TknUser.cfg: No such file or directory\n");
+  CK_SLOT_ID slots[4] = {};
+  CK_ULONG n = 4;
+  ASSERT_EQ(p11->C_GetSlotList(CK_TRUE, slots, &n), CKR_OK);
+  ASSERT_EQ(n, 2u);
+  EXPECT_EQ(slots[0], 0u);
+  EXPECT_EQ(slots[1], 2u);
+  CK_SLOT_INFO info{};
+  EXPECT_EQ(p11->C_GetSlotInfo(1, &info), CKR_SLOT_ID_INVALID);
+  const CK_SESSION_HANDLE s = open(2);
+  EXPECT_EQ(login(s), CKR_OK);
+}
+
+// The token list held by another process: start-up waits for it once, then
+// fails with the code it always had and a line naming the file.
+TEST_F(Lifecycle, BusyTokenListIsNamedAfterOneWait) {
+  add_token();
+  HeldLock holder("./SwHsm/TknUser.list");
+  ASSERT_TRUE(holder.ok());
+  testing::internal::CaptureStderr();
+  const auto t0 = std::chrono::steady_clock::now();
+  const CK_RV rv = p11->C_Initialize(nullptr);
+  const auto waited = std::chrono::steady_clock::now() - t0;
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(rv, CKR_FUNCTION_FAILED);
+  EXPECT_EQ(err.substr(0, err.find('\x1b')),
+            "[C_Initialize] the tokens cannot be listed: ./SwHsm/TknUser.list is locked by another process (waited 2 "
+            "s)\n");
+  // One wait of the file layer's, not one per read of the list.
+  EXPECT_LT(waited, std::chrono::seconds(4));  // the wait is 2 s
+  holder.release();
   initialize();
 }
 
