@@ -43,8 +43,13 @@ fi
 rm -f "$build_log"
 MODULE="$B/src/pkcs11/libzebp11.so"
 TOOL="$B/src/velm/VELM_Tool"
-# scripts/testbed.sh starts and stops the test bed; SE_TESTBED names its binary.
-SE_TESTBED="$(find "$B/src/se" -name se_testbed -type f -perm -u+x | head -1)"
+# scripts/testbed.sh starts and stops the test bed; SE_TESTBED names its
+# binary: this build's, never another build's that may be stale.
+SE_TESTBED="$B/src/testbed/se_testbed"
+if [ ! -x "$SE_TESTBED" ]; then
+  echo "The build in $B has no secure-element test bed: $SE_TESTBED is missing." >&2
+  exit 1
+fi
 export SE_TESTBED
 
 WORK="$(mktemp -d /tmp/zebp11-demo-XXXXXX)"

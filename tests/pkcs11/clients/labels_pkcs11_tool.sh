@@ -16,6 +16,9 @@ out="$("$ZEB_VELM_TOOL" create token "$ZEB_ADMIN_PIN" "$so" "$user")"
 id="$(sed -n 's/^Token created, token id : //p' <<<"$out")"
 [ -n "$id" ] || { echo "no token ID in: $out"; exit 1; }
 
+# The runner's HSM already holds a token (slot 0): the one made here is the
+# second row of `VELM_Tool list token`, so slot 1 (the README's example, on
+# an HSM with its one token, uses slot 0).
 p11 --slot 1 --init-token --label payments --so-pin "$so" >/dev/null
 p11 --slot 1 --login --login-type so --so-pin "$so" --init-pin --new-pin "$user" >/dev/null
 out="$(p11 -L)"

@@ -78,9 +78,11 @@ struct CardSide {
     chain = mac;
     const Bytes iv = next_iv();
     Bytes plain = aes128(keys.enc, iv.data(), ct, false);
-    const uint8_t pad = plain.back();
-    if (pad == 0 || pad > 16) throw std::runtime_error("command padding");
-    plain.resize(plain.size() - pad);
+    // A pad byte longer than what it pads is a malformed command, refused
+    // like any other; the padding is cut off, never the length made to wrap.
+    const uint8_t pad = plain.empty() ? 0 : plain.back();
+    if (pad == 0 || pad > 16 || pad > plain.size()) throw std::runtime_error("command padding");
+    plain.erase(plain.end() - pad, plain.end());
     return plain;
   }
 

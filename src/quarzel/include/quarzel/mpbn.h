@@ -175,7 +175,10 @@ core_ret_t mpbn_mod_sub(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* b,
 [[nodiscard]] core_ret_t mpbn_mod_mul(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* b, const mpbn_word_t* n,
                                       mpbn_word_t* r);
 // r = a^-1 mod n: odd n by binary inversion (0x4D41 when none), even n by the
-// binary extended Euclid (0x4241 when none, also for even a).
+// binary extended Euclid (0x4241 when none, also for even a). Variable time
+// (`_vartime` in effect, like the division): all three loop and branch on the
+// values of a and n, so they are for public values only; no secret reaches
+// them.
 [[nodiscard]] core_ret_t mpbn_mod_inv(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* n, mpbn_word_t* r);
 [[nodiscard]] core_ret_t mpbn_mod_inv_fast(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* n, mpbn_word_t* r);
 [[nodiscard]] core_ret_t mpbn_mod_inv_slow(uint32_t nw, const mpbn_word_t* a, const mpbn_word_t* n, mpbn_word_t* r);

@@ -152,6 +152,7 @@ core_ret_t mpi_sub(mpi_t* X, const mpi_t* A, const mpi_t* B);
 [[nodiscard]] core_ret_t mpi_mod_mul(mpi_t* X, const mpi_t* A, const mpi_t* B, const mpi_t* M);
 // X = A^E mod N, N odd; constant time in A and E for a given E size.
 [[nodiscard]] core_ret_t mpi_mod_exp(mpi_t* X, const mpi_t* A, const mpi_t* E, const mpi_t* N);
+// X = A^-1 mod N by mpbn_mod_inv: variable time, for public values only.
 [[nodiscard]] core_ret_t mpi_mod_inv(mpi_t* X, const mpi_t* A, const mpi_t* N);
 // X = A^(N-2) mod N for an odd prime N.
 [[nodiscard]] core_ret_t mpi_mod_inv_prime(mpi_t* X, const mpi_t* A, const mpi_t* N);
