@@ -6,8 +6,8 @@ namespace swhsm::testing {
 
 bool session_holds_token_keys(int slot) { return swd::session_keys_held(slot); }
 
-unsigned long long token_file_checks(int slot) { return swd::session_key_file_checks(slot); }
-
 void start_token_file_change_and_never_end() { (void)new swd::TokenFileChange(); }
+
+unsigned long long token_file_checks(int slot) { return swd::session_key_file_checks(slot); }
 
 }  // namespace swhsm::testing

@@ -93,8 +93,8 @@ TEST_F(KeyCache, QuickSuccessiveReplacementsAreNeverMissed) {
 
 // A file changed by hand (rewritten in place, as an editor might: same
 // inode, same size) is not one of the device's writes: the copy is checked
-// against it at the next write of any token file, here another token's by
-// another process, and from then on its keys are used.
+// against it at the next write of any token file, however soon, here another
+// token's by another process, and from then on its keys are used.
 TEST_F(KeyCache, FileChangedByHandIsReadOnceATokenFileWriteFollows) {
   const std::string other = create_token();
   const Bytes before = mac_key();
