@@ -106,8 +106,10 @@ struct StampSeen {
 };
 // The stamp as it stands: held when no write is under way, else empty.
 [[nodiscard]] StampSeen stamp_look();
-// Whether the stamp still stands as seen (a system call at most once a period).
-[[nodiscard]] bool stamp_stands(StampSeen& s);
+// Whether the stamp still stands as seen (a system call at most once a
+// period). `looked` tells whether this call looked at the file: a stamp that
+// stands then starts a new period.
+[[nodiscard]] bool stamp_stands(StampSeen& s, bool* looked);
 
 // Raises this process's count of its own token file writes at both ends of
 // a write (swd_keycache.cpp): a copy checked while the write was under way is
@@ -143,8 +145,10 @@ class TokenFileChange {
 };
 // Wipes a slot's copy of its token's keys (the slot's record changed).
 void forget_session_keys(int slot);
-// Whether a slot holds such a copy (for the test seam).
+// Whether a slot holds such a copy, and how many uses of it went to the
+// token file (for the test seams).
 bool session_keys_held(int slot);
+uint64_t session_key_file_checks(int slot);
 // Parses the text of a token configuration file; false when no memory.
 [[nodiscard]] bool parse_token_text(const uint8_t* text, size_t len, TKN_USER_CFG* out);
 // Names, as this thread's file error, the HSM's folder or record when it is

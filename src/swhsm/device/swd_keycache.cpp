@@ -21,13 +21,17 @@
 // process, announces its write on the stamp long enough before it writes
 // that a reader's next use sees it, so a token deleted, re-created or
 // rewritten (a PIN, a failure count, a lock) elsewhere sends the next use
-// back to the file. Without a settled stamp, each core call
-// (SWD_BeginCall .. SWD_EndCall on this thread) checks the copy at its first
-// use, and the keys so checked serve the rest of the call: the call sees the
-// token's keys as they stood when it began, as if it had run before any
-// replacement by another process that falls inside it. A token file written
-// by this process meanwhile (a restore, a new token under the same id) ends
-// either at once.
+// back to the file. A change by hand (a backup copied over the file in place
+// or renamed over it) announces nothing, so each time the stamp is looked at
+// again, the token file is too: its device, inode, change time and size must
+// still be what a stat found just before the last check read the file (a
+// change racing that read then shows at the next look). Without a settled
+// stamp, each core call (SWD_BeginCall .. SWD_EndCall on this thread) checks
+// the copy at its first use, and the keys so checked serve the rest of the
+// call: the call sees the token's keys as they stood when it began, as if it
+// had run before any replacement by another process that falls inside it. A
+// token file written by this process meanwhile (a restore, a new token under
+// the same id) ends either at once.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,10 +67,13 @@ struct CachedKeys {
   int fd = -1;  // the file the copy was read from, held open
   dev_t dev = 0;
   ino_t ino = 0;
+  timespec ctime{};  // the file's change time and size before that check read it
+  off_t size = 0;
   size_t len = 0;
   quarzel::SecretArray<kMaxKept> text;
   quarzel::SecretArray<SWD_KEY_LEN> mac;
   quarzel::SecretArray<SWD_KEY_LEN> mk;
+  uint64_t file_checks = 0;  // uses that went to the file, whatever session held the slot
 };
 CachedKeys g_keys[SWD_MAX_SESSIONS];
 
@@ -89,8 +96,25 @@ ssize_t read_at_start(int fd, uint8_t* buf, size_t cap) {
   return static_cast<ssize_t>(got);
 }
 
-// Whether `file` is still the file held and holds the text kept.
-bool still_current(const CachedKeys& c, const char* file) {
+void note_change_time(CachedKeys& c, const struct stat& st) {
+  c.ctime = st.st_ctim;
+  c.size = st.st_size;
+}
+
+// Whether the session's token file is still the file held, with the change
+// time and size it had before the copy was last checked (one stat).
+bool unchanged_since_check(const SessionPin& pin, const CachedKeys& c) {
+  char id[17] = {};
+  std::memcpy(id, pin.info().TknId, 16);
+  char file[SWD_PATH_LEN];
+  struct stat st{};
+  return token_cfg_file(id, file) == 0 && ::stat(file, &st) == 0 && st.st_dev == c.dev && st.st_ino == c.ino &&
+         st.st_ctim.tv_sec == c.ctime.tv_sec && st.st_ctim.tv_nsec == c.ctime.tv_nsec && st.st_size == c.size;
+}
+
+// Whether `file` is still the file held and holds the text kept; notes the
+// change time and size the file had before its bytes were compared.
+bool still_current(CachedKeys& c, const char* file) {
   struct stat st{};
   if (::stat(file, &st) != 0 || st.st_dev != c.dev || st.st_ino != c.ino) return false;
   // One read: a regular file reads short only at its end, and a read cut
@@ -101,8 +125,9 @@ bool still_current(const CachedKeys& c, const char* file) {
   do {
     n = ::pread(c.fd, now.data(), now.size(), 0);
   } while (n < 0 && errno == EINTR);
-  if (n < 0 || static_cast<size_t>(n) != c.len) return false;
-  return quarzel::ct_equal(now.data(), c.text.data(), c.len);
+  if (n < 0 || static_cast<size_t>(n) != c.len || !quarzel::ct_equal(now.data(), c.text.data(), c.len)) return false;
+  note_change_time(c, st);
+  return true;
 }
 
 // Opens `file`, reads it through that descriptor and keeps descriptor, text
@@ -121,6 +146,7 @@ bool load(CachedKeys& c, const char* file) {
   c.fd = fd;
   c.dev = st.st_dev;
   c.ino = st.st_ino;
+  note_change_time(c, st);
   c.len = static_cast<size_t>(n);
   std::memcpy(c.text.data(), text.data(), c.len);
   std::memcpy(c.mac.data(), cfg.MacK, SWD_KEY_LEN);
@@ -133,11 +159,14 @@ bool load(CachedKeys& c, const char* file) {
 uint32_t session_token_keys(const SessionPin& pin, uint8_t* mac, uint8_t* mk) {
   CachedKeys& c = g_keys[pin.slot()];
   const uint64_t writes = g_local_writes.load(std::memory_order_acquire);
+  bool looked = false;
   if (c.fd >= 0 && c.writes_seen == writes &&
-      ((t_call != 0 && c.checked_in == t_call) || stamp_stands(c.stamp))) {
+      ((t_call != 0 && c.checked_in == t_call) ||
+       (stamp_stands(c.stamp, &looked) && (!looked || unchanged_since_check(pin, c))))) {
     copy_out(c, mac, mk);
     return 0;
   }
+  ++c.file_checks;
   // The stamp is looked at before the file: a write announced after this
   // replaces what is kept here.
   StampSeen stamp = stamp_look();
@@ -181,6 +210,8 @@ void forget_session_keys(int slot) {
   c.fd = -1;
   c.dev = 0;
   c.ino = 0;
+  c.ctime = {};
+  c.size = 0;
   quarzel::secure_wipe(c.text.data(), c.len);
   c.len = 0;
   quarzel::secure_wipe(c.mac.data(), SWD_KEY_LEN);
@@ -191,6 +222,12 @@ bool session_keys_held(int slot) {
   if (slot < 0 || static_cast<size_t>(slot) >= SWD_MAX_SESSIONS) return false;
   const SlotLock lock(slot);
   return g_keys[slot].fd >= 0;
+}
+
+uint64_t session_key_file_checks(int slot) {
+  if (slot < 0 || static_cast<size_t>(slot) >= SWD_MAX_SESSIONS) return 0;
+  const SlotLock lock(slot);
+  return g_keys[slot].file_checks;
 }
 
 }  // namespace swd

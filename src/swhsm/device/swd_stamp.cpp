@@ -12,10 +12,11 @@
 // settled stamp keeps that stamp's descriptor (so its inode number cannot
 // pass to another file) and uses the copy unchecked for kTrustNs after each
 // time it saw the path still name that same, unchanged file (device, inode
-// and change time: one stat, the only system call, once per period). A write
-// announced after the reader last looked falls at least kTrustNs after the
-// announcement, so after the end of the reader's period: the first use past
-// it looks again and finds the stamp replaced.
+// and change time: one stat once per period; the reader looks at its own
+// token file in the same step, for a change by hand that no writer
+// announces). A write announced after the reader last looked falls at least
+// kTrustNs after the announcement, so after the end of the reader's period:
+// the first use past it looks again and finds the stamp replaced.
 //
 // Nothing is mapped and no counter is trusted from the file's bytes after
 // the first look, so whatever is done to the file from outside the system
@@ -120,10 +121,12 @@ StampSeen stamp_look() {
   return s;
 }
 
-bool stamp_stands(StampSeen& s) {
+bool stamp_stands(StampSeen& s, bool* looked) {
+  *looked = false;
   if (s.fd < 0) return false;
   const int64_t t0 = now_ns();
   if (t0 - s.verified_ns < kTrustNs) return true;
+  *looked = true;
   char file[SWD_PATH_LEN];
   struct stat st{};
   if (stamp_path(file) != 0 || ::stat(file, &st) != 0 || !same_file(st, s)) return false;

@@ -1,6 +1,8 @@
 // The logged-in session's copy of its token's MAC and wrapping keys: wiped
 // when the session's login ends, and never used once the token file holds
 // other keys (another process restored or replaced it).
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -91,8 +93,8 @@ TEST_F(KeyCache, QuickSuccessiveReplacementsAreNeverMissed) {
 
 // A file changed by hand (rewritten in place, as an editor might: same
 // inode, same size) is not one of the device's writes: the copy is checked
-// against it at the next write of any token file, here another token's by
-// another process, and from then on its keys are used.
+// against it at the next write of any token file, however soon, here another
+// token's by another process, and from then on its keys are used.
 TEST_F(KeyCache, FileChangedByHandIsReadOnceATokenFileWriteFollows) {
   const std::string other = create_token();
   const Bytes before = mac_key();
@@ -124,6 +126,100 @@ TEST_F(KeyCache, FileChangedByHandIsReadOnceATokenFileWriteFollows) {
   EXPECT_NE(now, before);
 }
 
+std::string file_text(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// `cp -p` of another file over `file`: the same inode truncated and written,
+// then its times set. Here its own times are put back, so that only the
+// change time and perhaps the size tell.
+void copy_in_place(const std::filesystem::path& file, const std::string& text) {
+  struct stat before{};
+  ASSERT_EQ(::stat(file.c_str(), &before), 0);
+  const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ASSERT_EQ(::close(fd), 0);
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+  struct stat after{};
+  ASSERT_EQ(::stat(file.c_str(), &after), 0);
+  ASSERT_EQ(after.st_ino, before.st_ino);
+}
+
+// A copy written beside `file` and renamed over it: a new inode.
+void copy_renamed_over(const std::filesystem::path& file, const std::string& text) {
+  const std::filesystem::path tmp = file.string() + ".restored";
+  std::ofstream(tmp, std::ios::binary).write(text.data(), static_cast<std::streamsize>(text.size()));
+  std::filesystem::rename(tmp, file);
+}
+
+// A token file restored by hand from another token's while the session holds
+// its keys: no writer of the device announces it, so the stamp stands as it
+// was; the session sees it by the file's own inode, change time and size at
+// its first use once the period it trusts its last look for is over.
+TEST_F(KeyCache, FileReplacedByHandIsReadAfterOnePeriod) {
+  const std::string other = create_token();
+  const std::filesystem::path file = std::filesystem::path("./SwHsm") / id_ / "TknUser.cfg";
+  const std::filesystem::path other_file = std::filesystem::path("./SwHsm") / other / "TknUser.cfg";
+  // The other token's file as made (as long as this one's), and once more
+  // with a longer label and other keys.
+  const std::string same_size = file_text(other_file);
+  ASSERT_EQ(same_size.size(), file_text(file).size());
+  TKN_USER_CFG relabelled = token_cfg(other);
+  std::memcpy(relabelled.Label, "label of the other token", 24);
+  relabelled.u32LabelLen = 24;
+  reverse_keys(relabelled);
+  ASSERT_EQ(_swdev_SetTokenUserCFG(other.c_str(), &relabelled), 0u);
+  const std::string longer = file_text(other_file);
+  ASSERT_NE(longer.size(), same_size.size());
+
+  const TKN_USER_CFG own = token_cfg(id_);
+  const Bytes own_key(own.MacK, own.MacK + 32);
+  struct Case {
+    const char* how;
+    const std::string& text;
+    void (*put)(const std::filesystem::path&, const std::string&);
+  };
+  const Case cases[] = {
+      {"copied in place, same size", same_size, copy_in_place},
+      {"copied in place, another size", longer, copy_in_place},
+      {"a copy renamed over it", same_size, copy_renamed_over},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    ASSERT_EQ(_swdev_SetTokenUserCFG(id_.c_str(), &own), 0u);  // the token's own keys again, through the device
+    ASSERT_EQ(mac_key(), own_key);
+    c.put(file, c.text);
+    if (HasFatalFailure()) return;
+    usleep(3000);  // past the period a look is trusted for
+    const Bytes now = mac_key();
+    EXPECT_EQ(now, file_mac_key());
+    EXPECT_NE(now, own_key);
+  }
+}
+
+// Past a period the file's identity alone is looked at: while it stays, the
+// copy serves without a read of the file. Its times set by hand (same
+// bytes) cost one read that finds the text unchanged, and no more after it.
+TEST_F(KeyCache, AFileThatStaysIsNotReadAgainAfterEachPeriod) {
+  const Bytes before = mac_key();
+  const auto checks = swhsm::testing::token_file_checks(slot_);
+  usleep(3000);  // past the period a look is trusted for
+  EXPECT_EQ(mac_key(), before);
+  EXPECT_EQ(swhsm::testing::token_file_checks(slot_), checks);
+
+  const std::filesystem::path file = std::filesystem::path("./SwHsm") / id_ / "TknUser.cfg";
+  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), nullptr, 0), 0);
+  usleep(3000);
+  EXPECT_EQ(mac_key(), before);
+  EXPECT_EQ(swhsm::testing::token_file_checks(slot_), checks + 1);
+  usleep(3000);
+  EXPECT_EQ(mac_key(), before);
+  EXPECT_EQ(swhsm::testing::token_file_checks(slot_), checks + 1);
+}
+
 // A writer of a token file that died in the middle of its write leaves the
 // stamp unsteady: from then on every use checks the file, and a change by
 // hand is read at once, until the next write has run through; after it the
@@ -146,10 +242,12 @@ TEST_F(KeyCache, WriterKilledMidWriteLeavesEveryUseCheckedUntilTheNextWrite) {
   EXPECT_NE(GetTknMacKey(s_, k), 0u);
   ASSERT_EQ(_swdev_SetTokenUserCFG(id_.c_str(), &cfg), 0u);
   EXPECT_EQ(mac_key(), before);
-  ASSERT_TRUE(std::filesystem::remove(file));
-  EXPECT_EQ(GetTknMacKey(s_, k), 0u);  // the copy, unchecked: the stamp is steady again
-  EXPECT_EQ(Bytes(k, k + 32), before);
-  ASSERT_EQ(_swdev_SetTokenUserCFG(id_.c_str(), &cfg), 0u);
+  // The stamp is steady again: the copy serves with no look at the file (a
+  // look at its identity once a period aside).
+  const auto checks = swhsm::testing::token_file_checks(slot_);
+  EXPECT_EQ(mac_key(), before);
+  EXPECT_EQ(mac_key(), before);
+  EXPECT_EQ(swhsm::testing::token_file_checks(slot_), checks);
 }
 
 // Without the shared stamp (its file cannot be made: a directory stands in

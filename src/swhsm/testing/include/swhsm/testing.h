@@ -20,6 +20,9 @@ void clear_store_cache();
 
 // Whether a device session slot holds its copy of the token's keys.
 bool session_holds_token_keys(int slot);
+// How many uses of a device session slot's copy of the token's keys went to
+// the token file instead (by any session that held the slot).
+unsigned long long token_file_checks(int slot);
 
 // Starts a write of a token file that never ends, as a writer that died in
 // the middle leaves it (for a child process that then exits).
