@@ -393,21 +393,29 @@ extern "C" uint32_t SWD_ResetVrk(ZEB_DEVICE_HANDLE hHsmSession) {
 }
 
 extern "C" uint32_t SWD_ResetVrkBySn(ZEB_DEVICE_HANDLE /*hHsm*/, ZEB_DEVICE_HSM_SN* /*sn*/) {
-  char list[SWD_PATH_LEN];
-  uint32_t rc = compose_path(list, "%s%s%s", g_hsmAdminPath, "SwHsm/", "TknUser.list");
-  if (rc != 0) return rc;
-  (void)remove_safe(list);  // no list is the same as an empty one
-  Wiped<HSM_ADMIN_CFG> rec;
-  if ((rc = GetHsmAdminCFG(rec.get())) != 0) return rc;
-  rec.TokenCount = 0;
-  rec.MaxTokenCount = SWD_MAX_TOKENS;
-  rec.LoginFailCount = 0;
-  rec.MaxLoginFailCount = SWD_DEFAULT_MAX_FAILS;
-  rec.HsmStatus = ZEB_DEVICE_HSM_UNINIT;
-  std::memset(rec.Pin, 0, sizeof rec.Pin);
-  std::memcpy(rec.Pin, rec.HsmSn, 16);
-  rec.u32PinLen = 16;
-  return SetHsmAdminCFG(rec.get());
+  // The list is emptied in place under its writer lock, not removed: a
+  // removal takes the lock companion along, and a creator waiting on the old
+  // companion and one opening a new one would both get in. The lock is held
+  // until the record is written, so no creation falls between the two; a
+  // list that stays busy fails the reset with nothing changed.
+  TokenListEdit edit;
+  uint32_t rc = 0;
+  (void)edit.begin(&rc);  // a damaged list is what a reset replaces
+  edit.list() = ZEB_DEVICE_TKN_USER_LIST{};
+  if ((rc = edit.commit()) != 0) return rc;
+  auto reset = [](HSM_ADMIN_CFG& rec, bool* write) -> uint32_t {
+    rec.TokenCount = 0;
+    rec.MaxTokenCount = SWD_MAX_TOKENS;
+    rec.LoginFailCount = 0;
+    rec.MaxLoginFailCount = SWD_DEFAULT_MAX_FAILS;
+    rec.HsmStatus = ZEB_DEVICE_HSM_UNINIT;
+    std::memset(rec.Pin, 0, sizeof rec.Pin);
+    std::memcpy(rec.Pin, rec.HsmSn, 16);
+    rec.u32PinLen = 16;
+    *write = true;
+    return 0;
+  };
+  return update_admin(reset);
 }
 
 extern "C" uint32_t SWD_LogoutHsm(ZEB_DEVICE_HANDLE hHsmSession) {

@@ -1,6 +1,8 @@
 // HSM level: start-up, administrator login and locking, label, PIN, policy,
 // token creation and deletion, reset, listing.
 
+#include <sys/stat.h>
+
 #include "fixture.h"
 #include "support/full_disk.h"
 
@@ -256,6 +258,34 @@ TEST_F(Hsm, ResetKeepsTokenFilesButForgetsTokens) {
   ASSERT_EQ(SWD_CreateToken(a, id, sn), 0u);
   EXPECT_EQ(str(id, 6), std::string("Tkn01\0", 6));
   EXPECT_EQ(SWD_ResetVrk(open_hsm_session()), SWD_ERR_NOT_LOGGED_IN);
+}
+
+// A reset empties the token list in place, keeping its lock companion (a
+// removed companion would let two creators in at once); a list held by
+// another process fails the reset with nothing changed, never a reset
+// reported with the tokens still listed.
+TEST_F(Hsm, ResetEmptiesTheListUnderItsLock) {
+  const std::string id = create_token();
+  struct stat before{}, after{};
+  ASSERT_EQ(::stat("./SwHsm/TknUser.list.lock", &before), 0);
+  const std::string admin = zt::read_file("./SwHsm/HsmAdmin.cfg");
+  {
+    LockHolder creator("./SwHsm/TknUser.list", "x");
+    ASSERT_TRUE(creator.ok());
+    EXPECT_EQ(SWD_ResetVrk(admin_session()), SWD_ERR_TKN_LIST);
+  }
+  EXPECT_EQ(zt::read_file("./SwHsm/HsmAdmin.cfg"), admin);
+  EXPECT_EQ(list_ids(hsm_)[0], id);
+  ASSERT_EQ(SWD_ResetVrk(admin_session()), 0u);
+  EXPECT_EQ(list_ids(hsm_), (std::vector<std::string>{"", "", "", ""}));
+  ASSERT_EQ(::stat("./SwHsm/TknUser.list.lock", &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  // A damaged list is replaced as well.
+  zt::write_file("./SwHsm/TknUser.list", std::string(5, 'x') + "\nTknID=A\nTknSn=1\nTknLabel=a\n"
+                                         "TknID=B\nTknSn=1\nTknLabel=a\nTknID=C\nTknSn=1\nTknLabel=a\n"
+                                         "TknID=D\nTknSn=1\nTknLabel=a\nTknID=E\nTknSn=1\nTknLabel=a\n");
+  ASSERT_EQ(SWD_ResetVrkBySn(0, nullptr), 0u);
+  EXPECT_EQ(list_ids(hsm_), (std::vector<std::string>{"", "", "", ""}));
 }
 
 TEST_F(Hsm, ListHsmsFromFile) {
