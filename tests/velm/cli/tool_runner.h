@@ -20,14 +20,20 @@ struct ToolRun {
   std::string err;
 };
 
-// `as_uid` >= 0: the tool runs as that user (and group), as a user without
-// the rights of the one who set the HSM up would (the caller must be root).
-inline ToolRun run_tool(const std::vector<std::string>& args, int as_uid = -1) {
+// Replaces the calling (child) process with the tool run on `args`.
+[[noreturn]] inline void exec_tool(const std::vector<std::string>& args) {
   std::vector<std::string> argv_s{VELM_TOOL_PATH};
   argv_s.insert(argv_s.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : argv_s) argv.push_back(a.data());
   argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
+// `as_uid` >= 0: the tool runs as that user (and group), as a user without
+// the rights of the one who set the HSM up would (the caller must be root).
+inline ToolRun run_tool(const std::vector<std::string>& args, int as_uid = -1) {
   const pid_t pid = fork();
   if (pid == 0) {
     const int out = open(".tool-out", O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -38,8 +44,7 @@ inline ToolRun run_tool(const std::vector<std::string>& args, int as_uid = -1) {
     if (as_uid >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(as_uid)) != 0 ||
                         setuid(static_cast<uid_t>(as_uid)) != 0))
       _exit(126);
-    execv(argv[0], argv.data());
-    _exit(127);
+    exec_tool(args);
   }
   ToolRun r;
   int st = 0;

@@ -30,17 +30,11 @@ constexpr auto kBusyWait = std::chrono::seconds(2);
 
 // Starts the tool with its output thrown away; its process id.
 pid_t spawn_tool(const std::vector<std::string>& args) {
-  std::vector<std::string> argv_s{VELM_TOOL_PATH};
-  argv_s.insert(argv_s.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argv_s) argv.push_back(a.data());
-  argv.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
     std::freopen("/dev/null", "w", stdout);
     std::freopen("/dev/null", "w", stderr);
-    execv(argv[0], argv.data());
-    _exit(127);
+    exec_tool(args);
   }
   return pid;
 }
