@@ -445,19 +445,16 @@ namespace oxlu {
 
 WriteLock::~WriteLock() { release_lock(fd_); }
 
-int WriteLock::acquire(const char* path) {
+int WriteLock::take(const char* path, long wait_ms) {
   if (path == nullptr || path[0] == '\0' || std::strlen(path) >= sizeof path_) return OXLU_E_ARG;
   if (fd_ >= 0) return OXLU_OK;
   std::memcpy(path_, path, std::strlen(path) + 1);
-  return acquire_lock(path_, LOCK_EX, &fd_);
+  return acquire_lock(path_, LOCK_EX, &fd_, wait_ms);
 }
 
-int WriteLock::try_acquire(const char* path) {
-  if (path == nullptr || path[0] == '\0' || std::strlen(path) >= sizeof path_) return OXLU_E_ARG;
-  if (fd_ >= 0) return OXLU_OK;
-  std::memcpy(path_, path, std::strlen(path) + 1);
-  return acquire_lock(path_, LOCK_EX, &fd_, 0);
-}
+int WriteLock::acquire(const char* path) { return take(path, OXLU_BUSY_WAIT_MS); }
+
+int WriteLock::try_acquire(const char* path) { return take(path, 0); }
 
 int WriteLock::read(void* buf, size_t cap, size_t* len) const {
   if (fd_ < 0 || !read_args_ok(path_, buf, cap, len)) return OXLU_E_ARG;

@@ -95,12 +95,11 @@ bool matches(const Command& c, int argc, char** argv) {
 void report_failure(VRK_RV rv) {
   // A file that could not be read or written is named with the system's
   // reason: the code alone ("operation cancelled") tells the user nothing.
+  // So is the cause of a general code when the call sequence knows it.
   char why[512] = {};
-  if (VRK_GetFileError(why, sizeof why) == 0 && why[0] != '\0') {
-    std::fprintf(stderr, "VELM_Tool: failed with err = 0x%08x (%s)\n", rv, why);
-    return;
-  }
-  if (const char* reason = mt_failure_reason(); reason != nullptr) {
+  if (VRK_GetFileError(why, sizeof why) != 0) why[0] = '\0';
+  const char* reason = why[0] != '\0' ? why : mt_failure_reason();
+  if (reason != nullptr) {
     std::fprintf(stderr, "VELM_Tool: failed with err = 0x%08x (%s)\n", rv, reason);
     return;
   }

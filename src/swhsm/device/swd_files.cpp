@@ -188,16 +188,19 @@ bool token_text(const TKN_USER_CFG& c, Text* out) {
 }
 
 // The configuration file of an existing token directory: 0, 0x150, or 0x50
-// when the id is unusable or the directory does not open (then errno
-// tells a missing directory, ENOENT, from the others).
+// when the id is unusable or the directory does not open. A missing
+// directory is named as this thread's file error: the code cannot tell a
+// token whose folder is gone from a malformed id.
 uint32_t token_cfg_path(const char* id, char (&file)[SWD_PATH_LEN]) {
-  errno = 0;
   if (!token_id_ok(reinterpret_cast<const uint8_t*>(id))) return SWD_ERR_HSM_CFG;
   char dir[SWD_PATH_LEN];
   uint32_t rc = token_paths(id, dir, file);
   if (rc != 0) return rc;
   DIR* d = opendir(dir);
-  if (d == nullptr) return SWD_ERR_HSM_CFG;
+  if (d == nullptr) {
+    if (errno == ENOENT || errno == ENOTDIR) oxlu_note_file_error("find", file, ENOENT);
+    return SWD_ERR_HSM_CFG;
+  }
   closedir(d);
   return 0;
 }
@@ -514,13 +517,10 @@ extern "C" uint32_t _swdev_GetTokenUserCFG(const char* TknID, TKN_USER_CFG* pTkn
   if (TknID == nullptr || pTknUsrCFG == nullptr) return SWD_ERR_NULL;
   char file[SWD_PATH_LEN];
   uint32_t rc = token_cfg_path(TknID, file);
-  // A token without its file (its folder gone, or the file alone) is named:
-  // the code cannot tell it from a malformed id.
-  if (rc == SWD_ERR_HSM_CFG && (errno == ENOENT || errno == ENOTDIR)) oxlu_note_file_error("find", file, ENOENT);
   if (rc != 0) return rc;
   quarzel::SecretBytes text;
   if (const int rf = read_file(file, &text); rf != OXLU_OK) {
-    if (rf == OXLU_E_NOENT) oxlu_note_file_error("find", file, ENOENT);
+    if (rf == OXLU_E_NOENT) oxlu_note_file_error("find", file, ENOENT);  // the folder holds no token
     return read_error(rf, SWD_ERR_TKN_CFG);
   }
   parse_token(text, pTknUsrCFG);

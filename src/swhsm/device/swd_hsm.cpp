@@ -38,18 +38,19 @@ void store_token_count(uint8_t count) {
   (void)update_admin(edit);
 }
 
-// A new token's PINs: both set to `pin` (token creation by PIN), or the
-// defaults of a plain creation when `pin` is null.
-struct NewTokenPins {
+// The PIN a token created by PIN gets for both its users.
+struct NewTokenPin {
   const uint8_t* pin;
   uint32_t len;
 };
 
-// Token creation shared by the three creating operations. `count_rule`
-// decides, from the record with the listed count, whether one more token
-// fits (0, or the operation's code).
-template <class CountRule>
-uint32_t create_token(CountRule count_rule, bool zero_on_read_failure, NewTokenPins pins, uint8_t* pTknId,
+// Whether one more token fits, from the record and the listed count: 0, or
+// the creating operation's code.
+using CountRule = uint32_t (*)(const HSM_ADMIN_CFG& rec, uint8_t listed);
+
+// Token creation shared by the three creating operations; `pin` null gives
+// the defaults of a plain creation.
+uint32_t create_token(CountRule count_rule, bool zero_on_read_failure, const NewTokenPin* pin, uint8_t* pTknId,
                       uint8_t* token_sn) {
   // The list's lock first, held to the end: another creator's entry and
   // count go in before or after this one's, never in between.
@@ -64,8 +65,7 @@ uint32_t create_token(CountRule count_rule, bool zero_on_read_failure, NewTokenP
     if (!zero_on_read_failure) return rc;
     std::memset(rec.get(), 0, sizeof(HSM_ADMIN_CFG));
   }
-  rec.TokenCount = listed_count(list);
-  if ((rc = count_rule(*rec.get())) != 0) return rc;
+  if ((rc = count_rule(*rec.get(), listed_count(list))) != 0) return rc;
 
   // Prepare the list entry before anything is written, so that a full or
   // unreadable list leaves every file as it was. Only a missing list starts a
@@ -80,15 +80,15 @@ uint32_t create_token(CountRule count_rule, bool zero_on_read_failure, NewTokenP
   // token (an unlisted folder, which start-up removes) or the whole token.
   Wiped<TKN_USER_CFG> cfg;
   if ((rc = _swdev_setup_token_user_cfg(cfg.get(), sn, rec.HsmSn)) != 0) return rc;
-  if (pins.pin != nullptr) {
+  if (pin != nullptr) {
     std::memset(cfg.SuperUserPin, 0, 32);
     std::memset(cfg.NormalUserPin, 0, 32);
-    if (pins.len != 0) {
-      std::memcpy(cfg.SuperUserPin, pins.pin, pins.len);
-      std::memcpy(cfg.NormalUserPin, pins.pin, pins.len);
+    if (pin->len != 0) {
+      std::memcpy(cfg.SuperUserPin, pin->pin, pin->len);
+      std::memcpy(cfg.NormalUserPin, pin->pin, pin->len);
     }
-    cfg.u32SuperUserPinLen = pins.len;
-    cfg.u32NormalUserPinLen = pins.len;
+    cfg.u32SuperUserPinLen = pin->len;
+    cfg.u32NormalUserPinLen = pin->len;
     cfg.TknStatus = ZEB_DEVICE_TKN_NORMALUSER_INIT;
   }
   char idz[17] = {};
@@ -145,7 +145,8 @@ void tidy_hsm_folder(uint8_t count) {
   if (count != listed_count(list)) store_token_count(listed_count(list));  // refreshes the cache
   DIR* d = opendir(dir);
   if (d == nullptr) return;
-  char unlisted[SWD_MAX_TOKENS + 8][17] = {};
+  // More than a list can hold, by a margin; any beyond go at the next start-up.
+  char unlisted[2 * SWD_MAX_TOKENS][17] = {};
   size_t n_unlisted = 0;
   while (const dirent* e = readdir(d)) {
     char idz[17] = {};
@@ -310,10 +311,8 @@ extern "C" uint32_t SWD_SetHsmPolicy(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_H
 namespace {
 
 // One more token, up to the record's maximum.
-uint32_t one_more_token(HSM_ADMIN_CFG& rec) {
-  if (rec.TokenCount + 1 > rec.MaxTokenCount) return SWD_ERR_FAILED;
-  rec.TokenCount = static_cast<uint8_t>(rec.TokenCount + 1);
-  return 0;
+uint32_t one_more_token(const HSM_ADMIN_CFG& rec, uint8_t listed) {
+  return listed + 1 > rec.MaxTokenCount ? SWD_ERR_FAILED : 0;
 }
 
 }  // namespace
@@ -323,18 +322,15 @@ extern "C" uint32_t SWD_CreateToken(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TO
   uint32_t rc = _swdev_checkHSMAdminLoggedIn(hHsmSession);
   if (rc != 0) return rc;
   if (pTknId == nullptr) return SWD_ERR_ARGUMENTS;
-  return create_token(one_more_token, true, NewTokenPins{nullptr, 0}, pTknId, token_sn);
+  return create_token(one_more_token, true, nullptr, pTknId, token_sn);
 }
 
 extern "C" uint32_t SWD_CreateDefaultToken(ZEB_DEVICE_HANDLE /*hHsmSession*/, ZEB_DEVICE_TOKEN_ID* pTknId,
                                            ZEB_DEVICE_TOKEN_SN* token_sn) {
   if (pTknId == nullptr) return SWD_ERR_ARGUMENTS;
-  auto rule = [](HSM_ADMIN_CFG& rec) -> uint32_t {
-    if (rec.TokenCount != 0) return SWD_ERR_HSM_CFG;
-    rec.TokenCount = 1;
-    return 0;
-  };
-  return create_token(rule, false, NewTokenPins{nullptr, 0}, pTknId, token_sn);
+  // Only on an HSM without tokens.
+  auto rule = [](const HSM_ADMIN_CFG&, uint8_t listed) -> uint32_t { return listed != 0 ? SWD_ERR_HSM_CFG : 0; };
+  return create_token(rule, false, nullptr, pTknId, token_sn);
 }
 
 extern "C" uint32_t SWD_CreateTokenByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t* pTknPin, uint32_t u32TknPinLen,
@@ -345,9 +341,8 @@ extern "C" uint32_t SWD_CreateTokenByPin(ZEB_DEVICE_HANDLE hHsmSession, uint8_t*
   if (pTknId == nullptr) return SWD_ERR_ARGUMENTS;
   // The PINs go into the token's first file: the token is never listed with
   // the default PINs (the super user's would be the HSM's serial number).
-  const uint8_t none = 0;
-  const NewTokenPins pins{u32TknPinLen != 0 ? pTknPin : &none, u32TknPinLen};
-  return create_token(one_more_token, true, pins, pTknId, nullptr);
+  const NewTokenPin pin{pTknPin, u32TknPinLen};
+  return create_token(one_more_token, true, &pin, pTknId, nullptr);
 }
 
 extern "C" uint32_t SWD_DeleteToken(ZEB_DEVICE_HANDLE hHsmSession, ZEB_DEVICE_TOKEN_ID* TknId) {

@@ -101,6 +101,7 @@ class WriteLock {
   [[nodiscard]] int write(const void* data, size_t len, unsigned perm) const;
 
  private:
+  [[nodiscard]] int take(const char* path, long wait_ms);
   int fd_ = -1;
   char path_[4096] = {};
 };
